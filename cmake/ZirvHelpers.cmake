@@ -1,0 +1,57 @@
+# Helpers shared by every folder: where outputs go and how tests are registered.
+
+set(ZIRV_BIN_DIR   ${CMAKE_BINARY_DIR}/bin)
+set(ZIRV_TEST_DIR  ${CMAKE_BINARY_DIR}/tests)
+set(ZIRV_BENCH_DIR ${CMAKE_BINARY_DIR}/bench)
+
+# zirv_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [LABELS <l...>])
+# Builds a test executable (Qt Test or GoogleTest, whatever its sources use) and registers it
+# with CTest. Widget tests run on the offscreen platform so they need no display.
+function(zirv_add_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
+  set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_TEST_DIR})
+  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 300)
+  endif()
+  set_tests_properties(${T_NAME} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+  if(T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# zirv_add_bench(AREA <area> SOURCES <files...> LIBS <targets...>)
+# Builds bench/bench_<area>; the default build makes it, CTest does not run it.
+function(zirv_add_bench)
+  cmake_parse_arguments(B "" "AREA" "SOURCES;LIBS" ${ARGN})
+  add_executable(bench_${B_AREA} ${B_SOURCES})
+  target_link_libraries(bench_${B_AREA} PRIVATE ${B_LIBS})
+  set_target_properties(bench_${B_AREA} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BENCH_DIR})
+endfunction()
+
+# zirv_subsystem_library(<target> DEPS <targets...>)
+# One static library per subsystem folder, made of every .cpp/.h in that folder. Code includes
+# headers by folder ("serial/comport.h"), so src/ is the include root of every library.
+function(zirv_subsystem_library target)
+  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
+  add_library(${target} STATIC ${sources} ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${target} PUBLIC ${L_DEPS})
+endfunction()
+
+# Includes every *.cmake fragment of the current folder: each area's tests or benchmarks are
+# declared in a fragment of their own so that areas can grow side by side.
+macro(zirv_include_fragments)
+  file(GLOB _zirv_fragments CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
+  list(SORT _zirv_fragments)
+  foreach(_f IN LISTS _zirv_fragments)
+    include(${_f})
+  endforeach()
+endmacro()

@@ -1,0 +1,1 @@
+// Keeps a subsystem library buildable while its folder is still empty.

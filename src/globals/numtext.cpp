@@ -1,0 +1,121 @@
+#include "globals/numtext.h"
+
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "globals/errors.h"
+
+QString FormatNumber(double value) {
+  if (value == 0) return QStringLiteral("0");
+  if (std::isnan(value)) return QStringLiteral("NAN");
+  if (std::isinf(value)) return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+
+  // d.dddddddddddddde[+-]xx: 15 significant digits, correctly rounded.
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  std::string sci(buf, res.ptr);
+
+  bool negative = sci[0] == '-';
+  size_t pos = negative ? 1 : 0;
+  std::string digits;
+  for (; pos < sci.size() && sci[pos] != 'e'; ++pos)
+    if (sci[pos] != '.') digits += sci[pos];
+  int exp10 = std::stoi(sci.substr(pos + 1));  // value = d.ddd x 10^exp10
+  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+
+  const int e = exp10 + 1;  // value = 0.ddd x 10^e
+  const int n = int(digits.size());
+  std::string out = negative ? "-" : "";
+  if (e >= -3 && e <= 15) {
+    if (e <= 0) {
+      out += "0." + std::string(size_t(-e), '0') + digits;
+    } else if (n <= e) {
+      out += digits + std::string(size_t(e - n), '0');
+    } else {
+      out += digits.substr(0, size_t(e)) + "." + digits.substr(size_t(e));
+    }
+  } else {
+    out += digits.substr(0, 1);
+    if (n > 1) out += "." + digits.substr(1);
+    out += "E" + std::to_string(e - 1);
+  }
+  return QString::fromLatin1(out.data(), qsizetype(out.size()));
+}
+
+namespace {
+bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+}  // namespace
+
+bool TryReadNumber(QStringView text, double& value) {
+  qsizetype i = 0;
+  const qsizetype len = text.size();
+  while (i < len && text[i] == u' ') ++i;
+  qsizetype end = len;
+  while (end > i && text[end - 1] == u' ') --end;
+
+  // Check the grammar and collect an ASCII copy for from_chars (which takes no "+").
+  std::string ascii;
+  if (i < end && (text[i] == u'+' || text[i] == u'-')) {
+    if (text[i] == u'-') ascii += '-';
+    ++i;
+  }
+  int mantissaDigits = 0;
+  while (i < end && IsDigit(text[i])) { ascii += char(text[i].unicode()); ++i; ++mantissaDigits; }
+  if (i < end && text[i] == u'.') {
+    ascii += '.';
+    ++i;
+    while (i < end && IsDigit(text[i])) { ascii += char(text[i].unicode()); ++i; ++mantissaDigits; }
+  }
+  if (mantissaDigits == 0) return false;
+  if (i < end && (text[i] == u'e' || text[i] == u'E')) {
+    ascii += 'e';
+    ++i;
+    if (i < end && (text[i] == u'+' || text[i] == u'-')) { ascii += char(text[i].unicode()); ++i; }
+    int expDigits = 0;
+    while (i < end && IsDigit(text[i])) { ascii += char(text[i].unicode()); ++i; ++expDigits; }
+    if (expDigits == 0) return false;
+  }
+  if (i != end) return false;
+
+  double parsed = 0;
+  auto res = std::from_chars(ascii.data(), ascii.data() + ascii.size(), parsed);
+  if (res.ptr != ascii.data() + ascii.size()) return false;
+  if (res.ec == std::errc::result_out_of_range) {
+    // Too small for a double reads as zero; too large is not a number.
+    if (std::isinf(parsed) || std::abs(parsed) > 1) return false;
+    const std::string::size_type e = ascii.find('e');
+    if (e == std::string::npos) return false;
+    parsed = ascii[0] == '-' ? -0.0 : 0.0;
+  } else if (res.ec != std::errc()) {
+    return false;
+  }
+  if (!std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
+
+double ReadNumber(QStringView text) {
+  double value = 0;
+  if (!TryReadNumber(text, value))
+    throw EConvertError(QStringLiteral("'%1' is not a valid floating point value").arg(text));
+  return value;
+}
+
+double RoundHalfEven(double value) { return std::nearbyint(value); }
+
+int32_t RoundToInt32(double value) {
+  if (std::isnan(value)) return 0;
+  const double r = std::nearbyint(value);
+  if (r <= double(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
+  if (r >= double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
+  return int32_t(r);
+}
+
+QStringView TrimControls(QStringView text) {
+  qsizetype b = 0, e = text.size();
+  while (b < e && text[b].unicode() <= 32) ++b;
+  while (e > b && text[e - 1].unicode() <= 32) --e;
+  return text.mid(b, e - b);
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+#include <cstdint>
+
+// Number text as the tool writes it (values sent to the board, status labels, float keys of
+// parameter files): rounded to 15 significant digits, "." as decimal point whatever the
+// locale, fixed notation for magnitudes 1E-4 up to below 1E15, else "d.dddE-x" (never "+").
+// Zero is "0"; an integer value has no point ("95").
+QString FormatNumber(double value);
+
+// Number text as the tool reads it: optional spaces, optional sign, digits with an optional
+// "." and fraction, optional exponent, optional spaces, nothing else. ".5" and "5." are read;
+// "inf", "nan", hex floats and separators are not. A value beyond the range of a double is not
+// a number. Returns false and leaves value untouched when the text does not have this form.
+bool TryReadNumber(QStringView text, double& value);
+
+// As TryReadNumber, but raises EConvertError "'<text>' is not a valid floating point value".
+double ReadNumber(QStringView text);
+
+// Rounds to the nearest integer, ties to even, as everywhere in the tool.
+double RoundHalfEven(double value);
+
+// Rounds to the nearest integer, ties to even, clamped to the 32-bit signed range (a board
+// value beyond it becomes the nearest end rather than undefined behaviour); NaN gives 0.
+int32_t RoundToInt32(double value);
+
+// Removes leading and trailing characters with codes 0 to 32.
+QStringView TrimControls(QStringView text);
