@@ -1,0 +1,53 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+#include "globals/records.h"
+
+// How a row's value travels between entry field, record, board and file.
+enum class TRowClass {
+  Float,       // float field, record double, board double, float file key
+  MaxOutput,   // integer field compared through its float value with the record double
+  FaultError,  // integer field compared with the record double rounded
+  Integer      // integer field, record integer (board answer rounded), integer file key
+};
+
+// One controller parameter: its caption and entry field on the "Parameters" page, its
+// protocol letter and answer tag, its line in the "l" answer, its record field, its file key
+// and the configuration of its entry field. Texts are UTF-8 (one unit label holds "°").
+struct TParamRow {
+  const char* Caption;    // "P:"
+  const char* Unit;       // unit label, "" when there is none
+  const char* Group;      // framed box on the page
+  const char* FieldName;  // entry field, "seParametersP"
+  char Letter;            // command letter, 'p'
+  const char* Tag;        // answer tag, "(p)"
+  int ListLine;           // 1-based line of the "l" answer
+  double TPIDParams::*DoubleField;  // record field when it is a double, else nullptr
+  int32_t TPIDParams::*IntField;    // record field when it is an integer, else nullptr
+  const char* FileKey;    // key in the parameter file
+  bool FileFloat;         // written with the number text (true) or as an integer
+  double FileDefault;     // value when the file lacks the key or it is malformed
+  // Entry field configuration.
+  bool FloatMode;         // float mode (true) or integer mode
+  int Precision;          // decimals
+  int Increment;          // integer arrow step
+  int IncrementPage;      // integer page step
+  double IncrementFloat;  // float arrow step
+  double IncrementFloatPage;  // float page step
+  int MinValue;           // limits; 0, 0 means none
+  int MaxValue;
+  int InitialValue;       // value the field starts with
+  TRowClass Class;
+};
+
+// Returns the fourteen parameters in their fixed order (writing, saving, loading).
+const std::array<TParamRow, 14>& ParamTable();
+
+// Returns the record's value for row as a double (an integer field converted exactly).
+double RecordValue(const TPIDParams& params, const TParamRow& row);
+
+// Stores a board answer in the record: double fields take it as parsed, integer fields take
+// it rounded half-even and clamped to the 32-bit range.
+void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer);
