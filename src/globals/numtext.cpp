@@ -1,5 +1,6 @@
 #include "globals/numtext.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -46,6 +47,32 @@ QString FormatNumber(double value) {
 
 namespace {
 bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+// Reads the exponent digits of a checked number text, saturating far beyond any double.
+long long ExponentOf(const std::string& ascii, std::string::size_type e) {
+  if (e == std::string::npos) return 0;
+  long long exponent = 0;
+  const bool negative = ascii[e + 1] == '-';
+  for (auto k = e + 1; k < ascii.size(); ++k) {
+    if (ascii[k] < '0' || ascii[k] > '9') continue;
+    exponent = std::min<long long>(exponent * 10 + (ascii[k] - '0'), 1000000000LL);
+  }
+  return negative ? -exponent : exponent;
+}
+
+// Whether a checked, non-zero number text is below 1 in magnitude: the value is
+// 0.d1d2... x 10^m with m = (digits before the point, leading zeros dropped) + exponent, or
+// minus the zeros after the point when the integer part is zero.
+bool BelowOne(const std::string& ascii) {
+  const auto e = ascii.find('e');
+  const std::string mantissa = ascii.substr(0, e);
+  const auto point = std::min(mantissa.find('.'), mantissa.size());
+  const auto first = mantissa.find_first_of("123456789");
+  if (first == std::string::npos) return true;  // zero digits only
+  const long long m = first < point ? (long long)(point - first)
+                                    : -(long long)(first - point - 1);
+  return m + ExponentOf(ascii, e) <= 0;
+}
 }  // namespace
 
 bool TryReadNumber(QStringView text, double& value) {
@@ -83,10 +110,9 @@ bool TryReadNumber(QStringView text, double& value) {
   auto res = std::from_chars(ascii.data(), ascii.data() + ascii.size(), parsed);
   if (res.ptr != ascii.data() + ascii.size()) return false;
   if (res.ec == std::errc::result_out_of_range) {
-    // Too small for a double reads as zero; too large is not a number.
-    if (std::isinf(parsed) || std::abs(parsed) > 1) return false;
-    const std::string::size_type e = ascii.find('e');
-    if (e == std::string::npos) return false;
+    // from_chars leaves the result untouched here, so tell underflow from overflow by the
+    // text's magnitude: too small for a double reads as zero; too large is not a number.
+    if (!BelowOne(ascii)) return false;
     parsed = ascii[0] == '-' ? -0.0 : 0.0;
   } else if (res.ec != std::errc()) {
     return false;
