@@ -1,0 +1,169 @@
+#pragma once
+
+#include <QEvent>
+#include <QObject>
+#include <QString>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+
+#include "globals/errors.h"
+
+// Line speeds the port offers; each named member is the rate in its name in bit/s.
+enum TBaudRate {
+  brCustom, br110, br300, br600, br1200, br2400, br4800, br9600, br14400, br19200,
+  br38400, br56000, br57600, br115200, br128000, br256000
+};
+
+// Returns the rate of a named member in bit/s, or 0 for brCustom.
+int BaudRateValue(TBaudRate rate);
+
+// Error codes of EComPort; the numbering is whole so that codes match their texts.
+enum TComErrorCode {
+  CE_OpenFailed = 1, CE_WriteFailed, CE_ReadFailed, CE_InvalidAsync, CE_PurgeFailed,
+  CE_AsyncCheck, CE_SetStateFailed, CE_TimeoutsFailed, CE_SetupComFailed, CE_ClearComFailed,
+  CE_ModemStatFailed, CE_EscapeComFailed, CE_TransmitFailed, CE_ConnChangeProp,
+  CE_EnumPortsFailed, CE_StoreFailed, CE_LoadFailed, CE_RegFailed, CE_LedStateFailed,
+  CE_ThreadCreated, CE_WaitFailed, CE_HasLink, CE_RegError, CEPortNotOpen
+};
+
+// An error of the serial port: a fixed text per code, followed by " (Error: n)" when the
+// platform error number n (errno here) is above 0.
+class EComPort : public Exception {
+ public:
+  // Builds the error of a code with the platform error number; numbers <= 0 are left out.
+  EComPort(int code, int winCode);
+  // Builds the error of a code without a platform error number (WinCode is -1).
+  static EComPort CreateNoWinCode(int code) { return EComPort(code, -1); }
+  // Returns the fixed text of a code, or an empty text for an unknown code.
+  static QString CodeText(int code);
+
+  int Code;
+  int WinCode;
+};
+
+class TComThread;
+
+// The write time-outs: a write of n bytes ends after at most
+// WriteTotalMultiplier * n + WriteTotalConstant ms with what was sent so far.
+struct TComTimeouts {
+  int WriteTotalMultiplier = 100;
+  int WriteTotalConstant = 1000;
+};
+
+// The serial port: opens a terminal device exclusively as raw 8N1 without flow control,
+// holds DTR and RTS inactive, and delivers received-character notifications on the thread
+// that owns the object through OnRxChar. Every failure is raised as an EComPort.
+class TCustomComPort : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit TCustomComPort(QObject* parent = nullptr);
+  // Closes the port when it is open.
+  ~TCustomComPort() override;
+
+  // Returns whether the device is open.
+  bool Connected() const { return FConnected; }
+  // Opens (true) or closes (false) the port; setting the current value does nothing.
+  void SetConnected(bool value);
+  // Returns the port name ("COM1", or a device path).
+  const QString& Port() const { return FPort; }
+  // Stores a new port name; an open port is closed and opened again under it.
+  void SetPort(const QString& name);
+  // Returns the line speed.
+  TBaudRate BaudRate() const { return FBaudRate; }
+  // Stores a new line speed; an open port applies it at once and stays open.
+  void SetBaudRate(TBaudRate rate);
+  // Returns the rate used for brCustom, in bit/s.
+  int CustomBaudRate() const { return FCustomBaudRate; }
+  // Stores the rate used for brCustom; applied at once when open with brCustom.
+  void SetCustomBaudRate(int rate);
+  // Returns the write time-outs.
+  const TComTimeouts& Timeouts() const { return FTimeouts; }
+  // Stores new write time-outs; they apply from the next write on.
+  void SetTimeouts(const TComTimeouts& timeouts) { FTimeouts = timeouts; }
+  // Returns whether the event thread saw the device go away (hang-up) since the last open.
+  bool DeviceLost() const { return FDeviceLost; }
+
+  // Returns the number of received bytes not yet read.
+  int InputCount();
+  // Reads up to Count bytes that have already arrived, one character per byte; never waits.
+  int ReadStr(QString& Str, int Count);
+  // Writes Str, one Latin-1 byte per character ('?' above 255); returns the bytes sent,
+  // fewer when the write time-out passes first.
+  int WriteStr(const QString& Str);
+  // Discards unread input and/or unsent output.
+  void ClearBuffer(bool Input, bool Output);
+
+ protected:
+  bool event(QEvent* e) override;
+  // Opens the device under the resolved name of Port.
+  virtual void OpenDevice();
+  // Releases the device.
+  virtual void CloseDevice();
+  // Applies queue sizes, line settings and time-outs, in that order.
+  virtual void ConfigureDevice();
+  // Driver queue sizes: Linux has no recommendation, so this does nothing.
+  virtual void ApplyQueueSizes() {}
+  // Applies rate, raw 8N1, no flow control, DTR and RTS inactive.
+  virtual void ApplyLineSettings();
+  // Time-outs are kept by WriteStr itself; nothing is handed to the device.
+  virtual void ApplyTimeoutSettings() {}
+  // Handles one received-character wake-up: raises OnRxChar when bytes are waiting.
+  virtual void HandleRxEvent();
+  // Raises the receive notification; the base port has no handler.
+  virtual void DoRxChar(int Count) { (void)Count; }
+
+ private:
+  friend class TComThread;
+  void Open();
+  void Close();
+  void ReadModemLines();
+  void StopEventThread();
+  void RunHandoff(quint64 id);
+  void HandleLoss();
+  quint64 RequestHandoff(bool lost);
+  void WaitHandoffDone(quint64 id);
+  void MarkThreadFinished();
+  [[noreturn]] static void RaiseComError(int code, int winCode);
+
+  QString FPort = QStringLiteral("COM1");
+  TBaudRate FBaudRate = br9600;
+  int FCustomBaudRate = 9600;
+  TComTimeouts FTimeouts;
+  int FHandle = -1;
+  bool FConnected = false;
+  bool FDeviceLost = false;
+  std::unique_ptr<TComThread> FEventThread;
+
+  // Hand-off between the event thread and the owning thread. Ids only grow, so a posted
+  // hand-off that Close has already run is recognised as stale when its event arrives.
+  std::mutex FHandoffMutex;
+  std::condition_variable FHandoffCond;
+  quint64 FRequested = 0;
+  quint64 FDone = 0;
+  bool FLostPending = false;
+  bool FThreadFinished = false;
+  quint64 FRunningHandoff = 0;  // the hand-off now running on the owning thread, 0 if none
+};
+
+// The port object of the main window.
+class TComPort : public TCustomComPort {
+  Q_OBJECT
+
+ public:
+  explicit TComPort(QObject* parent = nullptr);
+  ~TComPort() override;
+
+  // Raised on the owning thread when bytes have arrived; Count is the number waiting.
+  std::function<void(TComPort* Sender, int Count)> OnRxChar;
+
+ protected:
+  void DoRxChar(int Count) override;
+};
+
+// Returns the device path of a port name: "COMn" through the user's alias link
+// ~/.config/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>; a name starting
+// with "/" is used as it is; anything else gives an empty path, which fails to open.
+QString ResolvePortDevice(const QString& portName);

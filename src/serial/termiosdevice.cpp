@@ -1,0 +1,156 @@
+#include "serial/termiosdevice.h"
+
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <iterator>
+
+namespace TermiosDevice {
+namespace {
+
+struct TRateConstant {
+  int Rate;
+  speed_t Constant;
+};
+
+constexpr TRateConstant kRates[] = {
+    {110, B110},     {300, B300},     {600, B600},       {1200, B1200},
+    {2400, B2400},   {4800, B4800},   {9600, B9600},     {19200, B19200},
+    {38400, B38400}, {57600, B57600}, {115200, B115200}, {230400, B230400},
+};
+
+// Returns the termios constant of a rate, or B0 when it has none.
+speed_t RateConstant(int rate) {
+  for (const TRateConstant& r : kRates) {
+    if (r.Rate == rate) return r.Constant;
+  }
+  return B0;
+}
+
+// Devices without modem lines (pseudo-terminals) refuse modem requests with these.
+bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+int Open(const std::string& path, int& fd) {
+  fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return errno;
+  int err = 0;
+  if (!::isatty(fd)) {
+    err = ENOTTY;
+  } else if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // The lock comes before TIOCEXCL: the exclusive flag is shared by every opener, and a
+    // loser must not change it under the port's owner.
+    err = errno;
+  } else if (::ioctl(fd, TIOCEXCL) != 0) {
+    err = errno;
+  }
+  if (err == 0) return 0;
+  ::close(fd);
+  fd = -1;
+  return err;
+}
+
+void Close(int fd) {
+  if (fd < 0) return;
+  ::ioctl(fd, TIOCNXCL);
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+}
+
+int ClearDtrRts(int fd) {
+  int bits = TIOCM_DTR | TIOCM_RTS;
+  if (::ioctl(fd, TIOCMBIC, &bits) == 0) return 0;
+  return NoModemLines(errno) ? 0 : errno;
+}
+
+int ApplyRaw8N1(int fd, int rate) {
+  if (rate <= 0) return EINVAL;
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return errno;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD | CS8;
+  tio.c_cflag &= ~(CRTSCTS | CSTOPB | PARENB | PARODD);
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  const speed_t constant = RateConstant(rate);
+  const speed_t placeholder = constant != B0 ? constant : B38400;
+  if (::cfsetispeed(&tio, placeholder) != 0 || ::cfsetospeed(&tio, placeholder) != 0) {
+    return errno;
+  }
+  if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
+  return constant != B0 ? 0 : SetCustomRate(fd, rate);
+}
+
+void RequestLowLatency(int fd) {
+  serial_struct info{};
+  if (::ioctl(fd, TIOCGSERIAL, &info) != 0) return;
+  info.flags |= ASYNC_LOW_LATENCY;
+  ::ioctl(fd, TIOCSSERIAL, &info);
+}
+
+int ReadModemLines(int fd, int& lines) {
+  lines = 0;
+  if (::ioctl(fd, TIOCMGET, &lines) == 0) return 0;
+  lines = 0;
+  return NoModemLines(errno) ? 0 : errno;
+}
+
+int InputCount(int fd, int& count) {
+  count = 0;
+  return ::ioctl(fd, FIONREAD, &count) == 0 ? 0 : errno;
+}
+
+int ReadNow(int fd, char* data, int size, int& read) {
+  read = 0;
+  for (;;) {
+    const ssize_t n = ::read(fd, data, static_cast<size_t>(size));
+    if (n >= 0) {
+      read = static_cast<int>(n);
+      return 0;
+    }
+    if (errno == EAGAIN) return 0;
+    if (errno != EINTR) return errno;
+  }
+}
+
+int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent) {
+  sent = 0;
+  const int64_t deadline = NowMs() + timeoutMs;
+  while (sent < size) {
+    const ssize_t n = ::write(fd, data + sent, static_cast<size_t>(size - sent));
+    if (n > 0) {
+      sent += static_cast<int>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return errno;
+    const int64_t left = deadline - NowMs();
+    if (left <= 0) return 0;  // the time-out ends the write with what was sent
+    pollfd p{fd, POLLOUT, 0};
+    // A hang-up wakes this poll; the next write then reports the failure.
+    if (::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30))) < 0 && errno != EINTR) return errno;
+  }
+  return 0;
+}
+
+int Flush(int fd, bool input, bool output) {
+  if (!input && !output) return 0;
+  const int which = input && output ? TCIOFLUSH : (input ? TCIFLUSH : TCOFLUSH);
+  return ::tcflush(fd, which) == 0 ? 0 : errno;
+}
+
+}  // namespace TermiosDevice
