@@ -1,0 +1,90 @@
+#include "sim/plant.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zirvsim {
+
+namespace {
+
+// Integration substeps per servo cycle: keeps the explicit integration well inside its
+// stability limit even at the shortest servo period.
+constexpr int kSubsteps = 8;
+
+}  // namespace
+
+TMotorPlant::TMotorPlant(uint64_t seed, TMotorConstants constants)
+    : FConstants(constants), FRandom(seed ? seed : 0x9E3779B97F4A7C15ull) {}
+
+double TMotorPlant::NextNoise() {
+  // xorshift64*: cheap, and identical on every platform for a given seed.
+  FRandom ^= FRandom >> 12;
+  FRandom ^= FRandom << 25;
+  FRandom ^= FRandom >> 27;
+  const uint64_t bits = (FRandom * 0x2545F4914F6CDD1Dull) >> 11;
+  return (static_cast<double>(bits) / static_cast<double>(1ull << 53)) * 2 - 1;
+}
+
+void TMotorPlant::Step(double drivePercent, double dt) {
+  const double disturbed = drivePercent + FConstants.NoisePercent * NextNoise();
+  for (int i = 0; i < kSubsteps; ++i) Substep(disturbed, dt / kSubsteps);
+}
+
+void TMotorPlant::Substep(double drivePercent, double dt) {
+  const double k = FConstants.CountsPerSecondPerPercent;
+  const double tau = FConstants.TimeConstant;
+  const double friction = k * FConstants.FrictionPercent / tau;  // as an acceleration
+  const double drive = (k * drivePercent - FVelocity) / tau;
+  // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
+  if (FVelocity == 0 && std::abs(drive) <= friction) return;
+  const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (drive > 0 ? 1.0 : -1.0);
+  const double newVelocity = FVelocity + (drive - friction * direction) * dt;
+  // Friction stops the motor rather than reversing it.
+  const bool crossedZero = FVelocity != 0 && (newVelocity > 0) != (FVelocity > 0);
+  FVelocity = crossedZero ? 0 : newVelocity;
+  FPosition += FVelocity * dt;
+}
+
+int64_t TMotorPlant::EncoderCounts() const { return static_cast<int64_t>(std::floor(FPosition)); }
+
+void TServoLoop::Enable() {
+  FState.Enabled = true;
+  FState.ErrorI = 0;
+  FFirstCycle = true;
+}
+
+double TServoLoop::Cycle(const TServoGains& gains, int64_t command, int64_t feedback, double period) {
+  TServoState& s = FState;
+  s.Command = command;
+  s.Feedback = feedback;
+  const double rawError = static_cast<double>(command - feedback);
+  if (gains.FaultError > 0 && std::abs(rawError) > gains.FaultError) s.Enabled = false;
+  s.Error = std::abs(rawError) <= gains.Deadband ? 0 : rawError;
+  if (FFirstCycle) {
+    FPreviousError = s.Error;
+    FPreviousCommand = command;
+    FFirstCycle = false;
+  }
+  s.ErrorD = (s.Error - FPreviousError) / period;
+  const double commandVelocity = static_cast<double>(command - FPreviousCommand) / period;
+  FPreviousError = s.Error;
+  FPreviousCommand = command;
+  if (!s.Enabled) {
+    s.ErrorI = 0;
+    s.Output = 0;
+    s.LimitState = 0;
+    return 0;
+  }
+  const double limit = std::clamp(gains.MaxOutput, 0.0, 100.0);
+  const double withoutI = gains.P * s.Error + gains.D * s.ErrorD + gains.FF0 * static_cast<double>(command) +
+                          gains.FF1 * commandVelocity;
+  const double integrated = s.ErrorI + s.Error;
+  const double raw = withoutI + gains.I * integrated;
+  s.Output = std::clamp(raw, -limit, limit);
+  s.LimitState = raw != s.Output ? 1 : 0;
+  // Anti-windup: the integral only grows while the output is not held at the limit.
+  if (!s.LimitState) s.ErrorI = integrated;
+  return s.Output;
+}
+
+}  // namespace zirvsim

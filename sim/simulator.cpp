@@ -1,0 +1,272 @@
+#include "sim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "sim/numbers.h"
+
+namespace zirvsim {
+
+namespace {
+
+// A command line longer than this is no command of the board; the rest is dropped.
+constexpr size_t kMaxCommandLength = 1024;
+
+// How long the board thread sleeps at most when there is nothing to do; bounds how late a
+// fault switched at run time (like a hang-up) takes effect.
+constexpr int kIdlePollMs = 20;
+
+[[noreturn]] void ThrowErrno(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+bool IsSetLetter(char c) { return std::strchr("pidbm01fxthgac", c) != nullptr; }
+
+}  // namespace
+
+TBoardSimulator::TBoardSimulator(TSimOptions options)
+    : FOptions(std::move(options)), FBoard(FOptions.Seed), FGarbageRandom(FOptions.Seed) {
+  if (FOptions.EepromFile.empty()) return;
+  if (const auto stored = LoadParams(FOptions.EepromFile)) FBoard.SetParams(*stored);
+}
+
+TBoardSimulator::~TBoardSimulator() { Stop(); }
+
+void TBoardSimulator::Start() {
+  if (FThread.joinable()) Stop();
+  FMaster = posix_openpt(O_RDWR | O_NOCTTY);
+  if (FMaster < 0) ThrowErrno("posix_openpt");
+  char name[128];
+  if (grantpt(FMaster) != 0 || unlockpt(FMaster) != 0 || ptsname_r(FMaster, name, sizeof name) != 0) {
+    CloseFds();
+    ThrowErrno("pty set-up");
+  }
+  FDevicePath = name;
+  fcntl(FMaster, F_SETFL, fcntl(FMaster, F_GETFL) | O_NONBLOCK);
+  FSlave = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+  termios settings{};
+  if (FSlave < 0 || tcgetattr(FSlave, &settings) != 0 || pipe(FWake) != 0) {
+    CloseFds();
+    ThrowErrno("pty slave");
+  }
+  cfmakeraw(&settings);
+  tcsetattr(FSlave, TCSANOW, &settings);
+  FInput.clear();
+  FOutput.clear();
+  FLastAdvance = FWireFreeAt = TClock::now();
+  FHangUpPending = false;
+  std::lock_guard lock(FMutex);
+  FRunning = true;
+  FThread = std::thread([this] { Run(); });
+}
+
+void TBoardSimulator::Stop() {
+  if (!FThread.joinable()) return;
+  if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
+  FThread.join();
+  CloseFds();
+}
+
+void TBoardSimulator::CloseFds() {
+  for (int* fd : {&FMaster, &FSlave, &FWake[0], &FWake[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+bool TBoardSimulator::Running() const {
+  std::lock_guard lock(FMutex);
+  return FRunning;
+}
+
+std::string TBoardSimulator::DevicePath() const { return FDevicePath; }
+
+void TBoardSimulator::SetFault(TFault fault, int param) {
+  std::lock_guard lock(FMutex);
+  FFault = fault;
+  FFaultParam = param;
+  FCommandsSinceFault = 0;
+  if (fault == TFault::HangUpAfter && param <= 0) FHangUpPending = true;
+}
+
+void TBoardSimulator::SetPacing(bool on) {
+  std::lock_guard lock(FMutex);
+  FOptions.Pacing = on;
+}
+
+std::vector<std::string> TBoardSimulator::ReceivedCommands() const {
+  std::lock_guard lock(FMutex);
+  return FReceived;
+}
+
+void TBoardSimulator::ClearReceived() {
+  std::lock_guard lock(FMutex);
+  FReceived.clear();
+}
+
+TBoardParams TBoardSimulator::Params() const {
+  std::lock_guard lock(FMutex);
+  return FBoard.Params();
+}
+
+void TBoardSimulator::SetParams(const TBoardParams& params) {
+  std::lock_guard lock(FMutex);
+  FBoard.SetParams(params);
+  if (!FOptions.EepromFile.empty()) SaveParams(FOptions.EepromFile, FBoard.Params());
+}
+
+void TBoardSimulator::SetStatusOverride(const TStatusOverride& status) {
+  std::lock_guard lock(FMutex);
+  FBoard.SetStatusOverride(status);
+}
+
+void TBoardSimulator::ScriptAnswer(const std::string& command, std::vector<std::string> lines) {
+  std::lock_guard lock(FMutex);
+  FScripts[command].push_back(std::move(lines));
+}
+
+int TBoardSimulator::OscillatorValue() const {
+  std::lock_guard lock(FMutex);
+  return FBoard.OscillatorValue();
+}
+
+uint64_t TBoardSimulator::BytesSent() const {
+  std::lock_guard lock(FMutex);
+  return FBytesSent;
+}
+
+void TBoardSimulator::Run() {
+  for (;;) {
+    const int waitMs = WriteDueOutput();
+    bool hangUp = false;
+    {
+      std::lock_guard lock(FMutex);
+      hangUp = FHangUpPending && FOutput.empty();
+    }
+    if (hangUp) return HangUp();
+    pollfd fds[2] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}};
+    if (poll(fds, 2, waitMs) < 0 && errno != EINTR) break;
+    if (fds[0].revents & POLLIN) break;
+    if (fds[1].revents & POLLIN) ReadInput();
+  }
+  std::lock_guard lock(FMutex);
+  FRunning = false;
+}
+
+void TBoardSimulator::HangUp() {
+  // Closing both sides makes the tool's reads fail as with an unplugged cable.
+  std::lock_guard lock(FMutex);
+  close(FMaster);
+  close(FSlave);
+  FMaster = FSlave = -1;
+  FRunning = false;
+}
+
+void TBoardSimulator::ReadInput() {
+  char buffer[512];
+  const ssize_t n = read(FMaster, buffer, sizeof buffer);
+  for (ssize_t i = 0; i < n; ++i) {
+    const char c = buffer[i];
+    if (c != '\r' && c != '\n') {
+      if (FInput.size() < kMaxCommandLength) FInput.push_back(c);
+      continue;
+    }
+    // CR, LF and CR LF all end a command; the empty line between CR and LF is no command.
+    if (FInput.empty()) continue;
+    HandleCommand(FInput);
+    FInput.clear();
+  }
+}
+
+void TBoardSimulator::AdvanceBoard() {
+  const TClock::time_point now = TClock::now();
+  if (now > FLastAdvance) FBoard.RunFor(std::chrono::duration<double>(now - FLastAdvance).count());
+  FLastAdvance = std::max(FLastAdvance, now);
+}
+
+bool TBoardSimulator::TakeScripted(const std::string& command, std::vector<std::string>& lines) {
+  for (auto& [key, queue] : FScripts) {
+    const bool matches = key == command || (key.size() == 1 && command[0] == key[0]);
+    if (!matches || queue.empty()) continue;
+    lines = std::move(queue.front());
+    queue.pop_front();
+    return true;
+  }
+  return false;
+}
+
+void TBoardSimulator::HandleCommand(const std::string& command) {
+  std::lock_guard lock(FMutex);
+  FReceived.push_back(command);
+  if (FFault == TFault::NoAnswer || FHangUpPending) return;
+  AdvanceBoard();
+  const std::vector<std::string> lines = AnswerLines(command);
+  const double duration = FBoard.LastAnswerDuration();
+  // The step test's cycles already ran; the board's clock must not run them again.
+  FLastAdvance += std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(duration));
+  const bool crlf = FOptions.CrLf || FFault == TFault::CrLf;
+  std::string bytes;
+  for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\r");
+  if (FFault == TFault::Garbage) bytes += GarbageBytes(FFaultParam, FGarbageRandom);
+  Queue(std::move(bytes), FOptions.Pacing ? duration : 0);
+  if (FFault == TFault::HangUpAfter && ++FCommandsSinceFault >= FFaultParam) FHangUpPending = true;
+}
+
+std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command) {
+  std::vector<std::string> lines;
+  if (TakeScripted(command, lines)) return lines;
+  std::string effective = command;
+  if (FFault == TFault::SetAnswersDifferent && command.size() > 2 && IsSetLetter(command[0])) {
+    if (const auto value = ParseNumber(command.substr(2)))
+      effective = command.substr(0, 2) + FormatPlain(*value + (FFaultParam ? FFaultParam : 1));
+  }
+  lines = FBoard.Answer(effective);
+  if (FBoard.ParamsChanged() && !FOptions.EepromFile.empty()) SaveParams(FOptions.EepromFile, FBoard.Params());
+  return ApplyLineFault(std::move(lines), FFault, FFaultParam);
+}
+
+void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
+  if (bytes.empty()) return;
+  const auto delay = std::chrono::duration<double>(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds);
+  TOutput output;
+  output.StartAt = std::max(TClock::now() + std::chrono::duration_cast<TClock::duration>(delay), FWireFreeAt);
+  const double wireSeconds = FOptions.Pacing ? bytes.size() / kWireBytesPerSecond : 0;
+  FWireFreeAt = output.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(wireSeconds));
+  output.Bytes = std::move(bytes);
+  FOutput.push_back(std::move(output));
+}
+
+// Writes what is due of the queued output; returns how long to wait before the next write.
+int TBoardSimulator::WriteDueOutput() {
+  std::lock_guard lock(FMutex);
+  while (!FOutput.empty()) {
+    TOutput& head = FOutput.front();
+    const TClock::time_point now = TClock::now();
+    if (now < head.StartAt)
+      return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(head.StartAt - now).count());
+    size_t due = head.Bytes.size();
+    if (FOptions.Pacing) {
+      const double elapsed = std::chrono::duration<double>(now - head.StartAt).count();
+      due = std::min(due, static_cast<size_t>(elapsed * kWireBytesPerSecond) + 1);
+    }
+    if (due > head.Written) {
+      const ssize_t n = write(FMaster, head.Bytes.data() + head.Written, due - head.Written);
+      if (n < 0) return 1;  // the pty is full: the tool is not reading yet, try again shortly
+      head.Written += static_cast<size_t>(n);
+      FBytesSent += static_cast<uint64_t>(n);
+    }
+    if (head.Written < head.Bytes.size()) return 1;
+    FOutput.pop_front();
+  }
+  return kIdlePollMs;
+}
+
+}  // namespace zirvsim

@@ -1,0 +1,134 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/board.h"
+#include "sim/faults.h"
+
+namespace zirvsim {
+
+// Bytes per second of the board's serial line: 57600 baud, 8N1 = 10 bit times per byte.
+constexpr double kWireBytesPerSecond = 5760.0;
+
+// How the simulated board behaves on its line.
+struct TSimOptions {
+  bool Pacing = true;      // send no faster than the serial line would
+  bool CrLf = false;       // end answer lines with CR LF instead of CR
+  uint64_t Seed = 1;       // fixes the motor's disturbance and the garbage bytes
+  std::string EepromFile;  // where the parameters persist; empty = nowhere
+  int ReplyDelayMs = 2;    // time from a command's line end to the first answer byte
+};
+
+// The ZIRV7 board behind a pseudo-terminal: the tool opens DevicePath() as its serial port.
+// A thread of its own reads commands, runs the board and writes the answers.
+class TBoardSimulator {
+ public:
+  // Creates a stopped simulator; loads the parameters from options.EepromFile if it exists.
+  explicit TBoardSimulator(TSimOptions options = {});
+  // Stops the simulator.
+  ~TBoardSimulator();
+  TBoardSimulator(const TBoardSimulator&) = delete;
+  TBoardSimulator& operator=(const TBoardSimulator&) = delete;
+
+  // Opens the pty, sets its slave side raw and starts the board thread; throws
+  // std::runtime_error when the pty cannot be made.
+  void Start();
+
+  // Stops the board thread and closes the pty. Does nothing when not running.
+  void Stop();
+
+  // Returns whether the board thread runs (false after Stop and after a HangUpAfter fault).
+  bool Running() const;
+
+  // Returns the slave device that the tool opens, e.g. "/dev/pts/7".
+  std::string DevicePath() const;
+
+  // Switches a fault mode on (TFault::None switches it off); see TFault for the parameter.
+  void SetFault(TFault fault, int param = 0);
+
+  // Switches the pacing at the serial line's speed on or off.
+  void SetPacing(bool on);
+
+  // Returns the configured delay before an answer starts, in milliseconds.
+  int ReplyDelayMs() const { return FOptions.ReplyDelayMs; }
+
+  // Returns a copy of every command line received so far, without its line end.
+  std::vector<std::string> ReceivedCommands() const;
+
+  // Forgets the received command lines.
+  void ClearReceived();
+
+  // Returns the stored parameters.
+  TBoardParams Params() const;
+
+  // Replaces the stored parameters (clamped as the board would) and persists them.
+  void SetParams(const TBoardParams& params);
+
+  // Makes the next "s" answer carry the given values instead of the servo's.
+  void SetStatusOverride(const TStatusOverride& status);
+
+  // Makes the next answer to a command carry exactly the given lines (line ends are added).
+  // The key matches a command line that equals it, or, when the key is one character, any
+  // command line starting with it ("p" matches "p 0.5"). Answers queue per key.
+  void ScriptAnswer(const std::string& command, std::vector<std::string> lines);
+
+  // Returns the test oscillator's divisor set by the last "o" command (0 = stopped).
+  int OscillatorValue() const;
+
+  // Returns the number of answer bytes written to the line so far.
+  uint64_t BytesSent() const;
+
+ private:
+  using TClock = std::chrono::steady_clock;
+
+  // A piece of output and the moment its first byte may go on the wire.
+  struct TOutput {
+    std::string Bytes;
+    TClock::time_point StartAt;
+    size_t Written = 0;
+  };
+
+  void Run();
+  void ReadInput();
+  void HandleCommand(const std::string& command);
+  std::vector<std::string> AnswerLines(const std::string& command);
+  void Queue(std::string bytes, double extraDelaySeconds);
+  int WriteDueOutput();
+  void HangUp();
+  void CloseFds();
+  void AdvanceBoard();
+  bool TakeScripted(const std::string& command, std::vector<std::string>& lines);
+
+  TSimOptions FOptions;
+  mutable std::mutex FMutex;  // guards everything below that the API reaches
+  TBoardModel FBoard;
+  TFault FFault = TFault::None;
+  int FFaultParam = 0;
+  int FCommandsSinceFault = 0;
+  std::vector<std::string> FReceived;
+  std::map<std::string, std::deque<std::vector<std::string>>> FScripts;
+  uint64_t FBytesSent = 0;
+  uint64_t FGarbageRandom;
+  bool FRunning = false;
+
+  // Owned by the board thread while it runs.
+  int FMaster = -1;
+  int FSlave = -1;  // kept open so the master never sees a hang-up while the tool is away
+  int FWake[2] = {-1, -1};
+  std::string FDevicePath;
+  std::string FInput;
+  std::deque<TOutput> FOutput;
+  TClock::time_point FWireFreeAt;
+  TClock::time_point FLastAdvance;
+  bool FHangUpPending = false;
+  std::thread FThread;
+};
+
+}  // namespace zirvsim
