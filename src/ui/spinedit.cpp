@@ -1,0 +1,312 @@
+#include "ui/spinedit.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QStyle>
+#include <limits>
+
+#include "globals/numtext.h"
+
+namespace {
+
+std::function<void()>& AlertSound() {
+  static std::function<void()> sound;
+  return sound;
+}
+
+std::optional<QLocale>& UserLocaleOverride() {
+  static std::optional<QLocale> locale;
+  return locale;
+}
+
+bool IsReturnKey(int key) { return key == Qt::Key_Return || key == Qt::Key_Enter; }
+
+// Keys the line edit handles by itself: they move the caret or delete, they type nothing.
+bool IsEditingKey(int key) {
+  switch (key) {
+    case Qt::Key_Delete:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+    case Qt::Key_Home:
+    case Qt::Key_End:
+    case Qt::Key_Insert:
+      return true;
+    default:
+      return false;
+  }
+}
+
+}  // namespace
+
+// ---- TSpinEditBase ----------------------------------------------------------------------
+
+TSpinEditBase::TSpinEditBase(QWidget* parent) : QLineEdit(parent) {
+  QLineEdit::setText(QStringLiteral("0"));
+  connect(this, &QLineEdit::textChanged, this, &TSpinEditBase::TextEdited);
+}
+
+void TSpinEditBase::AttachButtons(TSpinButton* buttons) {
+  FButtons = buttons;
+  connect(FButtons, &TSpinButton::UpClick, this, [this] { Step(TStep::Up, true); });
+  connect(FButtons, &TSpinButton::DownClick, this, [this] { Step(TStep::Down, true); });
+  // The text area ends left of the buttons.
+  setTextMargins(0, 0, TSpinButton::kWidth, 0);
+}
+
+void TSpinEditBase::SetText(const QString& text) { WriteText(text); }
+
+TColor TSpinEditBase::FontColor() const {
+  if (FFontColor) return *FFontColor;
+  return FromQColor(palette().color(QPalette::Text));
+}
+
+void TSpinEditBase::SetFontColor(TColor color) {
+  FFontColor = color;
+  // Only the text role changes: the buttons draw with their own roles, the base stays.
+  QPalette pal = palette();
+  pal.setColor(QPalette::Active, QPalette::Text, ToQColor(color));
+  pal.setColor(QPalette::Inactive, QPalette::Text, ToQColor(color));
+  setPalette(pal);
+}
+
+void TSpinEditBase::Loaded() { FLoaded = true; }
+
+void TSpinEditBase::SetAlertSound(std::function<void()> sound) {
+  AlertSound() = std::move(sound);
+}
+
+void TSpinEditBase::Alert() {
+  if (AlertSound()) {
+    AlertSound()();
+    return;
+  }
+  QApplication::beep();
+}
+
+void TSpinEditBase::WriteText(const QString& text, std::optional<TSpinSelection> selection,
+                              bool caretAtStart) {
+  // A write that leaves the text as it was changes nothing and notifies nobody.
+  if (text == this->text()) return;
+  // Qt's own change signal is muted so the notification comes once, after the selection.
+  ++FWriting;
+  QLineEdit::setText(text);
+  if (selection) ApplySelection(*selection, caretAtStart);
+  --FWriting;
+  if (FLoaded) emit OnChange(this);
+}
+
+void TSpinEditBase::TextEdited() {
+  // Typing, deleting, cut, paste and undo: one notification per change of the text.
+  if (FWriting == 0 && FLoaded) emit OnChange(this);
+}
+
+TSpinEditState TSpinEditBase::EditState() const {
+  const TSpinSelection sel = CurrentSelection();
+  return {text(), sel.Start, sel.Length};
+}
+
+TSpinSelection TSpinEditBase::CurrentSelection() const {
+  if (!hasSelectedText()) return {cursorPosition(), 0};
+  return {selectionStart(), int(selectionLength())};
+}
+
+void TSpinEditBase::ApplySelection(TSpinSelection selection, bool caretAtStart) {
+  if (selection.Length == 0) {
+    setCursorPosition(selection.Start);
+  } else if (caretAtStart) {
+    setSelection(selection.Start + selection.Length, -selection.Length);
+  } else {
+    setSelection(selection.Start, selection.Length);
+  }
+}
+
+void TSpinEditBase::Step(TStep step, bool byButton) {
+  const std::optional<QString> stepped = SteppedText(step);
+  if (!stepped) return;
+  const QString before = text();
+  const TSpinSelection sel = CurrentSelection();
+  if (byButton) {
+    WriteText(*stepped, SelectionAfterButtonStep(before, *stepped, sel));
+    return;
+  }
+  // A key step puts caret and selection back where they were, on the same side.
+  const bool caretAtStart = hasSelectedText() && cursorPosition() == selectionStart();
+  WriteText(*stepped, SelectionAfterKeyStep(*stepped, sel), caretAtStart);
+}
+
+std::optional<TSpinEditBase::TStep> TSpinEditBase::StepOfKey(const QKeyEvent* event) const {
+  if (event->key() == Qt::Key_Up) return TStep::Up;
+  if (event->key() == Qt::Key_Down) return TStep::Down;
+  return std::nullopt;
+}
+
+void TSpinEditBase::keyPressEvent(QKeyEvent* event) {
+  // Every key-down steps once, the auto-repeated ones included.
+  if (const auto step = StepOfKey(event)) {
+    Step(*step, false);
+    event->accept();
+    return;
+  }
+  if (IsEditingKey(event->key()) || (event->text().size() != 1 && !IsReturnKey(event->key()))) {
+    QLineEdit::keyPressEvent(event);
+    return;
+  }
+  TypeChar(event);
+}
+
+void TSpinEditBase::TypeChar(QKeyEvent* event) {
+  QChar ch = event->text().isEmpty() ? QChar() : event->text().at(0);
+  // Return comes as CR; with Ctrl held it is a line feed, an ordinary control character.
+  if (IsReturnKey(event->key()))
+    ch = event->modifiers() & Qt::ControlModifier ? QChar(u'\n') : QChar(u'\r');
+  event->accept();
+  const TCharResult result = CheckChar(ch);
+  if (result.ToggleSign) {
+    const TSpinEditState toggled = ToggleSign(EditState());
+    WriteText(toggled.Text, TSpinSelection{toggled.Caret, toggled.SelLength});
+  }
+  switch (result.Verdict) {
+    case TCharVerdict::Refuse:
+      Alert();
+      return;
+    case TCharVerdict::Ignore:
+      return;
+    case TCharVerdict::Accept:
+      break;
+  }
+  if (result.Char == ch) {
+    QLineEdit::keyPressEvent(event);
+    return;
+  }
+  insert(QString(result.Char));  // the thousands separator typed as "."
+}
+
+void TSpinEditBase::focusInEvent(QFocusEvent* event) {
+  QLineEdit::focusInEvent(event);
+  // A click into the text places the caret; entering any other way selects everything.
+  // Coming back from another application or a menu is not entering.
+  switch (event->reason()) {
+    case Qt::MouseFocusReason:
+    case Qt::ActiveWindowFocusReason:
+    case Qt::PopupFocusReason:
+      return;
+    default:
+      selectAll();
+  }
+}
+
+void TSpinEditBase::focusOutEvent(QFocusEvent* event) {
+  // Only a move of the focus to another control of the window is leaving the field.
+  const auto reason = event->reason();
+  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) DoExit();
+  QLineEdit::focusOutEvent(event);
+}
+
+void TSpinEditBase::resizeEvent(QResizeEvent* event) {
+  QLineEdit::resizeEvent(event);
+  if (!FButtons) return;
+  const int frame = style()->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, this);
+  FButtons->setGeometry(width() - frame - TSpinButton::kWidth, frame, TSpinButton::kWidth,
+                        height() - 2 * frame);
+}
+
+void TSpinEditBase::wheelEvent(QWheelEvent* event) {
+  // The wheel never steps; it goes on to the parent (which may scroll).
+  event->ignore();
+}
+
+// ---- TAdvSpinEdit -----------------------------------------------------------------------
+
+TAdvSpinEdit::TAdvSpinEdit(QWidget* parent) : TSpinEditBase(parent) {
+  AttachButtons(new TAdvSpinButton(this));
+}
+
+int TAdvSpinEdit::Value() const { return ReadAdvValue(text(), FMinValue); }
+
+void TAdvSpinEdit::SetValue(int value) { WriteText(IntText(value)); }
+
+double TAdvSpinEdit::FloatValue() const { return ReadAdvFloatValue(text(), FMinValue); }
+
+void TAdvSpinEdit::SetFloatValue(double value) { WriteText(FloatText(value)); }
+
+QString TAdvSpinEdit::IntText(int64_t value) const {
+  return SpinIntText(ClampAdvInt(AddIntStep(0, value), FMinValue, FMaxValue));
+}
+
+QString TAdvSpinEdit::FloatText(double value) const {
+  return SpinFloatText(ClampAdvFloat(value, FMinFloatValue, FMaxFloatValue), FPrecision);
+}
+
+void TAdvSpinEdit::Loaded() {
+  // The first texts are formed through the mode, with "." whatever the locale.
+  if (FSpinType == sptFloat) {
+    SetFloatValue(FloatValue());
+  } else {
+    SetValue(Value());
+  }
+  TSpinEditBase::Loaded();
+}
+
+std::optional<QString> TAdvSpinEdit::SteppedText(TStep step) {
+  const bool page = step == TStep::PageUp || step == TStep::PageDown;
+  const int sign = (step == TStep::Up || step == TStep::PageUp) ? 1 : -1;
+  if (FSpinType == sptFloat)
+    return FloatText(FloatValue() + sign * (page ? FIncrementFloatPage : FIncrementFloat));
+  return IntText(int64_t(Value()) + int64_t(sign) * (page ? FIncrementPage : FIncrement));
+}
+
+std::optional<TSpinEditBase::TStep> TAdvSpinEdit::StepOfKey(const QKeyEvent* event) const {
+  if (event->key() == Qt::Key_PageUp) return TStep::PageUp;
+  if (event->key() == Qt::Key_PageDown) return TStep::PageDown;
+  if (IsReturnKey(event->key()) && (event->modifiers() & Qt::ControlModifier)) return TStep::Up;
+  return TSpinEditBase::StepOfKey(event);
+}
+
+TCharResult TAdvSpinEdit::CheckChar(QChar ch) const {
+  return AdvCharRule(ch, FSpinType, FPrecision, FSigned, EditState(), UserThousandsSeparator());
+}
+
+void TAdvSpinEdit::DoExit() {
+  if (text().isEmpty()) return;  // an empty field stays empty
+  if (FSpinType == sptFloat) {
+    SetFloatValue(FloatValue());
+    return;
+  }
+  const int value = Value();
+  if (OutsideIntLimits(value, FMinValue, FMaxValue, true)) SetValue(value);
+}
+
+void TAdvSpinEdit::SetUserLocale(std::optional<QLocale> locale) {
+  UserLocaleOverride() = std::move(locale);
+}
+
+QChar TAdvSpinEdit::UserThousandsSeparator() {
+  const QLocale locale = UserLocaleOverride().value_or(QLocale::system());
+  const QString separator = locale.groupSeparator();
+  return separator.size() == 1 ? separator.at(0) : QChar();
+}
+
+// ---- TSpinEdit --------------------------------------------------------------------------
+
+TSpinEdit::TSpinEdit(QWidget* parent) : TSpinEditBase(parent) {
+  AttachButtons(new TSpinButton(this));
+}
+
+int TSpinEdit::Value() const { return ReadSpinValue(text(), FMinValue); }
+
+void TSpinEdit::SetValue(int value) {
+  WriteText(SpinIntText(ClampSpinInt(value, FMinValue, FMaxValue)));
+}
+
+std::optional<QString> TSpinEdit::SteppedText(TStep step) {
+  if (step != TStep::Up && step != TStep::Down) return std::nullopt;
+  const int32_t value = AddIntStep(Value(), step == TStep::Up ? FIncrement : -int64_t(FIncrement));
+  return SpinIntText(ClampSpinInt(value, FMinValue, FMaxValue));
+}
+
+TCharResult TSpinEdit::CheckChar(QChar ch) const { return SpinCharRule(ch); }
+
+void TSpinEdit::DoExit() {
+  const int value = Value();
+  if (OutsideIntLimits(value, FMinValue, FMaxValue, false)) SetValue(value);
+}

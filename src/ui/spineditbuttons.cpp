@@ -1,0 +1,93 @@
+#include "ui/spineditbuttons.h"
+
+#include <QMouseEvent>
+#include <QPainter>
+#include <QStyle>
+#include <QStyleOption>
+
+TTimerSpeedButton::TTimerSpeedButton(TDirection direction, QWidget* parent)
+    : QWidget(parent), FDirection(direction) {
+  setFocusPolicy(Qt::NoFocus);
+  setCursor(Qt::ArrowCursor);
+  FRepeat.setTimerType(Qt::PreciseTimer);
+  connect(&FRepeat, &QTimer::timeout, this, &TTimerSpeedButton::RepeatTick);
+}
+
+void TTimerSpeedButton::mousePressEvent(QMouseEvent* event) {
+  // Only the left button acts; the others leave the field alone.
+  if (event->button() != Qt::LeftButton) {
+    event->ignore();
+    return;
+  }
+  FHeld = true;
+  FOver = true;
+  emit Pressed();
+  FRepeat.start(kFirstDelay);
+  update();
+}
+
+void TTimerSpeedButton::mouseMoveEvent(QMouseEvent* event) {
+  if (!FHeld) return;
+  const bool over = rect().contains(event->position().toPoint());
+  if (over == FOver) return;
+  FOver = over;
+  update();
+}
+
+void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton || !FHeld) return;
+  FHeld = false;
+  FRepeat.stop();
+  const bool over = rect().contains(event->position().toPoint());
+  FOver = false;
+  update();
+  if (over) emit Fired();
+}
+
+void TTimerSpeedButton::RepeatTick() {
+  // After the first delay the timer runs on at the repeat interval until the release.
+  if (FRepeat.interval() != kRepeatInterval) FRepeat.setInterval(kRepeatInterval);
+  if (FHeld && FOver) emit Fired();
+}
+
+void TTimerSpeedButton::paintEvent(QPaintEvent*) {
+  QPainter painter(this);
+  QStyleOption option;
+  option.initFrom(this);
+  option.state |= QStyle::State_Raised;
+  if (FHeld && FOver) option.state = (option.state & ~QStyle::State_Raised) | QStyle::State_Sunken;
+  style()->drawPrimitive(QStyle::PE_PanelButtonTool, &option, &painter, this);
+  option.rect = rect().adjusted(3, 1, -3, -1);
+  const auto arrow = FDirection == Up ? QStyle::PE_IndicatorArrowUp : QStyle::PE_IndicatorArrowDown;
+  style()->drawPrimitive(arrow, &option, &painter, this);
+}
+
+TSpinButton::TSpinButton(QWidget* focusControl)
+    : TSpinButton(focusControl, new TTimerSpeedButton(TTimerSpeedButton::Up, nullptr),
+                  new TTimerSpeedButton(TTimerSpeedButton::Down, nullptr)) {}
+
+TSpinButton::TSpinButton(QWidget* focusControl, TTimerSpeedButton* up, TTimerSpeedButton* down)
+    : QWidget(focusControl), FFocusControl(focusControl), FUp(up), FDown(down) {
+  setFocusPolicy(Qt::NoFocus);
+  FUp->setParent(this);
+  FDown->setParent(this);
+  for (TTimerSpeedButton* button : {FUp, FDown})
+    connect(button, &TTimerSpeedButton::Pressed, this, &TSpinButton::FocusControl);
+  connect(FUp, &TTimerSpeedButton::Fired, this, &TSpinButton::UpClick);
+  connect(FDown, &TTimerSpeedButton::Fired, this, &TSpinButton::DownClick);
+}
+
+void TSpinButton::FocusControl() {
+  // Entering the field this way is not a click into its text, so it selects all.
+  if (FFocusControl && !FFocusControl->hasFocus()) FFocusControl->setFocus(Qt::OtherFocusReason);
+}
+
+void TSpinButton::resizeEvent(QResizeEvent*) {
+  const int upHeight = height() / 2;
+  FUp->setGeometry(0, 0, width(), upHeight);
+  FDown->setGeometry(0, upHeight, width(), height() - upHeight);
+}
+
+TAdvSpinButton::TAdvSpinButton(QWidget* focusControl)
+    : TSpinButton(focusControl, new TAdvTimerSpeedButton(TTimerSpeedButton::Up, nullptr),
+                  new TAdvTimerSpeedButton(TTimerSpeedButton::Down, nullptr)) {}

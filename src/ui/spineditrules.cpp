@@ -1,0 +1,288 @@
+#include "ui/spineditrules.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "globals/numtext.h"
+
+namespace {
+
+constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
+constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
+
+bool IsAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+
+int HexDigit(QChar c) {
+  if (IsAsciiDigit(c)) return c.unicode() - u'0';
+  if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
+  return -1;
+}
+
+// Adds one to a string of decimal digits, growing it on a carry out of the first digit.
+void IncrementDigits(std::string& digits) {
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    if (*it != '9') {
+      ++*it;
+      return;
+    }
+    *it = '0';
+  }
+  digits.insert(digits.begin(), '1');
+}
+
+// Fixed notation for magnitudes below 1E15. The value is first written with 18 significant
+// digits; the rounding decision is taken on that decimal form, as the text shows it, rather
+// than on the binary value (so 0.125 with 2 decimals is 0.13, and 1.005 is 1.01).
+QString FixedText(double value, int precision) {
+  char buf[48];
+  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                           std::chars_format::scientific, 17);
+  const std::string sci(buf, res.ptr);
+  std::string digits = sci.substr(0, 1) + sci.substr(2, 17);
+  const int e = std::stoi(sci.substr(sci.find('e') + 1)) + 1;  // value = 0.digits x 10^e
+
+  // Digits kept: those down to the last decimal, but never more than 15 significant ones.
+  const int kept = std::min(15, e + precision);
+  std::string k;
+  if (kept < 0) {
+    k = "0";
+  } else {
+    k = kept == 0 ? "0" : digits.substr(0, size_t(kept));
+    if (digits[size_t(kept)] >= '5') IncrementDigits(k);
+  }
+  // The result is k x 10^(e - kept); shift it to an integer count of 10^-precision units.
+  std::string units = k;
+  if (k.find_first_not_of('0') == std::string::npos) {
+    units = "0";
+  } else {
+    units.append(size_t(e - kept + precision), '0');
+  }
+  const bool isZero = units == "0";
+  if (units.size() < size_t(precision) + 1)
+    units.insert(0, size_t(precision) + 1 - units.size(), '0');
+  units.insert(units.size() - size_t(precision), 1, '.');
+  if (std::signbit(value) && !isZero) units.insert(0, 1, '-');
+  return QString::fromLatin1(units.data(), qsizetype(units.size()));
+}
+
+// The general form with 4 significant digits: rounded, then written like any number text.
+QString GeneralText(double value) {
+  char buf[48];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 3);
+  double rounded = value;
+  std::from_chars(buf, res.ptr, rounded);
+  return FormatNumber(rounded);
+}
+
+}  // namespace
+
+QString SpinIntText(int32_t value) { return QString::number(value); }
+
+QString SpinFloatText(double value, int precision) {
+  if (precision == 0 || !std::isfinite(value)) return FormatNumber(value);
+  if (precision < 0) return GeneralText(value);
+  // Fixed notation would need more than 15 integer digits: the exponent form takes over.
+  if (std::fabs(value) >= 1e15) return FormatNumber(value);
+  return FixedText(value, precision);
+}
+
+bool TryReadSpinInt(QStringView text, int32_t& value) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  while (i < n && text[i] == u' ') ++i;
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+
+  bool hex = false;
+  if (i < n && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == n) return false;
+
+  // Hexadecimal covers the 32 bits as a pattern (so $FFFFFFFF is -1); decimal must fit the
+  // signed range, with one more unit on the negative side.
+  const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  uint64_t acc = 0;
+  for (; i < n; ++i) {
+    const int d = hex ? HexDigit(text[i]) : (IsAsciiDigit(text[i]) ? text[i].unicode() - u'0' : -1);
+    if (d < 0) return false;
+    acc = acc * (hex ? 16 : 10) + uint64_t(d);
+    if (acc > limit) return false;
+  }
+  const uint32_t bits = negative ? uint32_t(0u - uint32_t(acc)) : uint32_t(acc);
+  value = int32_t(bits);
+  return true;
+}
+
+bool TryReadSpinFloat(QStringView text, double& value) {
+  qsizetype i = 0;
+  qsizetype end = text.size();
+  while (i < end && text[i] == u' ') ++i;
+  while (end > i && text[end - 1] == u' ') --end;
+  qsizetype p = i;
+  bool negative = false;
+  if (p < end && (text[p] == u'+' || text[p] == u'-')) negative = text[p++] == u'-';
+  int digits = 0;
+  bool dot = false;
+  for (; p < end; ++p) {
+    if (IsAsciiDigit(text[p])) {
+      ++digits;
+    } else if (text[p] == u'.' && !dot) {
+      dot = true;
+    } else {
+      break;
+    }
+  }
+  if (digits > 0) return TryReadNumber(text.mid(i, end - i), value);
+  if (!dot) return false;
+  // A point without digits reads zero; an exponent after it must still be well formed.
+  if (p < end && (text[p] == u'e' || text[p] == u'E')) {
+    ++p;
+    if (p < end && (text[p] == u'+' || text[p] == u'-')) ++p;
+    const qsizetype expStart = p;
+    while (p < end && IsAsciiDigit(text[p])) ++p;
+    if (p == expStart) return false;
+  }
+  if (p != end) return false;
+  value = negative ? -0.0 : 0.0;
+  return true;
+}
+
+int32_t ReadAdvValue(QStringView text, int32_t minValue) {
+  const QStringView trimmed = TrimControls(text);
+  if (trimmed.isEmpty()) return 0;
+  int32_t value = 0;
+  return TryReadSpinInt(trimmed, value) ? value : minValue;
+}
+
+double ReadAdvFloatValue(QStringView text, int32_t minValue) {
+  if (TrimControls(text).isEmpty()) return 0.0;
+  double value = 0;
+  return TryReadSpinFloat(text, value) ? value : double(minValue);
+}
+
+int32_t ReadSpinValue(QStringView text, int32_t minValue) {
+  int32_t value = 0;
+  return TryReadSpinInt(text, value) ? value : minValue;
+}
+
+namespace {
+template <class T>
+T ClampBoth(T value, T minValue, T maxValue) {
+  if (value < minValue) return minValue;
+  if (value > maxValue) return maxValue;
+  return value;
+}
+}  // namespace
+
+int32_t ClampAdvInt(int32_t value, int32_t minValue, int32_t maxValue) {
+  if (minValue == 0 && maxValue == 0) return value;
+  return ClampBoth(value, minValue, maxValue);
+}
+
+double ClampAdvFloat(double value, double minValue, double maxValue) {
+  if (minValue == maxValue) return value;
+  return ClampBoth(value, minValue, maxValue);
+}
+
+int32_t ClampSpinInt(int32_t value, int32_t minValue, int32_t maxValue) {
+  if (minValue == maxValue) return value;
+  return ClampBoth(value, minValue, maxValue);
+}
+
+bool OutsideIntLimits(int32_t value, int32_t minValue, int32_t maxValue, bool zeroZeroOff) {
+  const bool off = zeroZeroOff ? (minValue == 0 && maxValue == 0) : minValue == maxValue;
+  if (off) return false;
+  return value < minValue || value > maxValue;
+}
+
+int32_t AddIntStep(int32_t value, int64_t step) {
+  const int64_t sum = int64_t(value) + step;
+  return int32_t(std::clamp<int64_t>(sum, kIntMin, kIntMax));
+}
+
+namespace {
+
+bool IsReturn(QChar ch) { return ch == u'\r' || ch == u'\n'; }
+
+bool IsAcceptedControl(QChar ch) { return ch.unicode() < 32 && ch != u'\r'; }
+
+// The floating-point checks, in their order; ch is already mapped from the thousands separator.
+bool FloatCharAllowed(QChar ch, int precision, const TSpinEditState& s) {
+  const qsizetype dotPos = s.Text.indexOf(u'.');
+  if (ch == u'.') {
+    const bool allSelected = s.SelLength > 0 && s.SelLength >= s.Text.size();
+    if (!allSelected && (dotPos >= 0 || precision == 0)) return false;
+  }
+  // A full set of decimals behind the caret refuses anything, control characters included.
+  if (precision > 0 && dotPos >= 0 && s.Caret > dotPos && s.SelLength == 0 &&
+      s.Text.size() - dotPos - 1 >= precision)
+    return false;
+  return ch.isNumber() || ch == u'.' || ch == u'-' || IsAcceptedControl(ch);
+}
+
+}  // namespace
+
+TCharResult AdvCharRule(QChar ch, TSpinType mode, int precision, bool isSigned,
+                        const TSpinEditState& state, QChar thousandsSep) {
+  if (ch == u'+' || ch == u'\r') return {TCharVerdict::Ignore, ch, false};
+  const bool minus = ch == u'-';
+  bool allowed = false;
+  if (mode == sptFloat) {
+    const bool exempt = ch == QChar(27) || ch == QChar(8);
+    const QChar mapped = (!thousandsSep.isNull() && ch == thousandsSep) ? QChar(u'.') : ch;
+    allowed = exempt || FloatCharAllowed(mapped, precision, state);
+    ch = mapped;
+  } else {
+    // "-" passes the integer checks: it never inserts and only toggles the sign.
+    allowed = minus || ch.isNumber() || IsAcceptedControl(ch);
+  }
+  if (minus) return {allowed ? TCharVerdict::Ignore : TCharVerdict::Refuse, ch, isSigned};
+  return {allowed ? TCharVerdict::Accept : TCharVerdict::Refuse, ch, false};
+}
+
+TCharResult SpinCharRule(QChar ch) {
+  const bool allowed = IsAsciiDigit(ch) || ch == u'+' || ch == u'-' || ch == u'.' ||
+                       (ch.unicode() < 32 && !IsReturn(ch));
+  return {allowed ? TCharVerdict::Accept : TCharVerdict::Refuse, ch, false};
+}
+
+TSpinEditState ToggleSign(const TSpinEditState& state) {
+  TSpinEditState out = state;
+  if (state.Text.startsWith(u'-')) {
+    out.Text.remove(0, 1);
+    out.Caret = std::max(0, state.Caret - 1);
+  } else {
+    out.Text.prepend(u'-');
+    out.Caret = state.Caret + 1;
+  }
+  out.SelLength = std::min<int>(state.SelLength, int(out.Text.size()) - out.Caret);
+  return out;
+}
+
+TSpinSelection SelectionAfterKeyStep(const QString& after, TSpinSelection before) {
+  const int size = int(after.size());
+  const int start = std::clamp(before.Start, 0, size);
+  return {start, std::clamp(before.Length, 0, size - start)};
+}
+
+TSpinSelection SelectionAfterButtonStep(const QString& before, const QString& after,
+                                        TSpinSelection selection) {
+  const bool minusBefore = before.contains(u'-');
+  const bool minusAfter = after.contains(u'-');
+  int start = selection.Start;
+  if (!minusBefore && minusAfter) ++start;
+  if (minusBefore && !minusAfter) --start;
+  const int size = int(after.size());
+  start = std::clamp(start, 0, size);
+  if (after.size() != before.size()) return {start, size - start};
+  return {start, std::clamp(selection.Length, 0, size - start)};
+}
