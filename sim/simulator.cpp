@@ -62,8 +62,8 @@ void TBoardSimulator::Start() {
   FInput.clear();
   FOutput.clear();
   FLastAdvance = FWireFreeAt = TClock::now();
-  FHangUpPending = false;
   std::lock_guard lock(FMutex);
+  FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
   FRunning = true;
   FThread = std::thread([this] { Run(); });
 }

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+
+namespace zirvsim {
+
+// Returns whether a port name may become an alias: "COM" and a number, so that a name can
+// never lead outside the alias folder.
+bool IsValidPortName(const std::string& name);
+
+// Returns where the tool looks for the named port's alias:
+// ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/<name>.
+std::string PortAliasPath(const std::string& name);
+
+// Makes aliasPath a symbolic link to device, creating the folders. An existing link is
+// replaced when it already points to device or to nothing that exists; anything else is only
+// replaced with force. Returns an empty string on success, else the reason for refusing.
+std::string CreatePortAlias(const std::string& aliasPath, const std::string& device, bool force);
+
+// Removes aliasPath if it is still a link to device (another simulator may have taken it over).
+void RemovePortAlias(const std::string& aliasPath, const std::string& device);
+
+}  // namespace zirvsim
