@@ -1,0 +1,83 @@
+// Measures the cost of one log entry, repaint included, with a short and a very long log, and
+// the resident memory each entry takes. Prints one "<name> <value> <unit>" figure a line.
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <cstdio>
+#include <unistd.h>
+
+#include "ui/logpane.h"
+
+namespace {
+
+// Texts as the log sees them in use: commands, answer lines with their CR/LF, tool messages.
+struct TSample {
+  const char* Text;
+  TColor Colour;
+};
+constexpr TSample kSamples[] = {
+    {"s", clGreen},
+    {"\nError: -12\r", clBlue},
+    {"\nOutput: 1532.25\r", clBlue},
+    {"\nEncoder: 1048576\r", clBlue},
+    {"Could not retreive status", clRed},
+    {"p 0.125", clGreen},
+};
+constexpr int kSampleCount = int(std::size(kSamples));
+
+// Returns the resident set size of this process in bytes.
+long ResidentBytes() {
+  QFile statm(QStringLiteral("/proc/self/statm"));
+  if (!statm.open(QIODevice::ReadOnly)) return 0;
+  const QList<QByteArray> fields = statm.readAll().split(' ');
+  if (fields.size() < 2) return 0;
+  return fields[1].toLong() * sysconf(_SC_PAGESIZE);
+}
+
+void LogSample(TLogRegion& region, int i) {
+  const TSample& sample = kSamples[i % kSampleCount];
+  region.LogLine(QString::fromLatin1(sample.Text), sample.Colour);
+}
+
+// Appends entries without painting, to grow the log to a given size quickly.
+void Fill(TLogRegion& region, int from, int to) {
+  for (int i = from; i < to; ++i) LogSample(region, i);
+}
+
+// Returns microseconds per entry for `count` entries, each followed by a forced repaint.
+double TimeWithRepaint(TLogRegion& region, int count) {
+  QElapsedTimer timer;
+  timer.start();
+  for (int i = 0; i < count; ++i) {
+    LogSample(region, i);
+    region.reLog->viewport()->repaint();
+  }
+  return double(timer.nsecsElapsed()) / 1000.0 / count;
+}
+
+}  // namespace
+
+int main(int argc, char* argv[]) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  TLogRegion region;
+  region.resize(780, 100);
+  region.show();
+  app.processEvents();
+
+  constexpr int kTimed = 1000;
+  constexpr int kLong = 1000000;
+  Fill(region, 0, 1000);
+  std::printf("logline_us_1k %.2f us\n", TimeWithRepaint(region, kTimed));
+
+  const int filled = 1000 + kTimed;
+  const long before = ResidentBytes();
+  Fill(region, filled, kLong);
+  app.processEvents();
+  const long after = ResidentBytes();
+  std::printf("logline_us_1m %.2f us\n", TimeWithRepaint(region, kTimed));
+  std::printf("log_bytes_per_entry %.1f bytes\n", double(after - before) / (kLong - filled));
+  std::fflush(stdout);
+  return 0;
+}

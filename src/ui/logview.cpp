@@ -1,0 +1,296 @@
+#include "ui/logview.h"
+
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <algorithm>
+
+namespace {
+
+constexpr int kMargin = 2;  // pixels between the frame and the text
+constexpr size_t kMaxFormats = 65535;
+
+qreal LayoutHeight(const QTextLayout& layout) {
+  if (layout.lineCount() == 0) return 0;
+  const QTextLine last = layout.lineAt(layout.lineCount() - 1);
+  return last.y() + last.height();
+}
+
+// The caret's line in a laid-out paragraph (the last line when pos is past its end).
+QTextLine LineOf(const QTextLayout& layout, int pos) {
+  const QTextLine line = layout.lineForTextPosition(pos);
+  return line.isValid() ? line : layout.lineAt(layout.lineCount() - 1);
+}
+
+}  // namespace
+
+TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
+  FFormats.push_back({});  // format 0: the view's own font and text colour, read when used
+  setFocusPolicy(Qt::StrongFocus);
+  viewport()->setCursor(Qt::IBeamCursor);
+  verticalScrollBar()->setSingleStep(1);
+  connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
+}
+
+uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
+  const QColor qcolour = ToQColor(colour);
+  for (size_t i = 1; i < FFormats.size(); ++i) {
+    if (FFormats[i].Colour == qcolour && FFormats[i].Font == font) return uint16_t(i);
+  }
+  // The log uses three colours; should a caller ever pass more than the table holds, the
+  // newest format is reused instead of overflowing the 16-bit index.
+  if (FFormats.size() >= kMaxFormats) return uint16_t(FFormats.size() - 1);
+  FFormats.push_back({qcolour, font});
+  return uint16_t(FFormats.size() - 1);
+}
+
+QTextCharFormat TLogView::CharFormat(uint16_t index) const {
+  QTextCharFormat format;
+  if (index == 0 || index >= FFormats.size()) {
+    format.setFont(font());
+    format.setForeground(palette().color(QPalette::Text));
+    return format;
+  }
+  format.setFont(FFormats[index].Font);
+  format.setForeground(FFormats[index].Colour);
+  return format;
+}
+
+void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
+  FDoc.Append(text, FormatIndex(colour, font), newParagraph);
+  FRangeDirty = true;
+  viewport()->update();
+}
+
+void TLogView::Clear() {
+  FDoc.Clear();
+  FCaret = FAnchor = 0;
+  FTop = 0;
+  FTopOffset = 0;
+  FRangeDirty = true;
+  viewport()->update();
+}
+
+void TLogView::SetSelection(qsizetype anchor, qsizetype caret) {
+  FAnchor = std::clamp<qsizetype>(anchor, 0, FDoc.Length());
+  MoveCaret(caret, true);
+}
+
+QString TLogView::SelectedText() const {
+  const qsizetype from = std::min(FAnchor, FCaret);
+  return FDoc.Text().mid(from, std::max(FAnchor, FCaret) - from);
+}
+
+void TLogView::MoveCaretToEndAndScroll() {
+  FCaret = FAnchor = FDoc.Length();
+  FScrollToEnd = true;
+  viewport()->update();
+}
+
+QColor TLogView::ColourAt(qsizetype pos) const {
+  return CharFormat(FDoc.FormatAt(pos)).foreground().color();
+}
+
+QFont TLogView::FontAt(qsizetype pos) const {
+  return CharFormat(FDoc.FormatAt(pos)).font();
+}
+
+int TLogView::LineWidth() const {
+  return std::max(1, viewport()->width() - 2 * kMargin);
+}
+
+std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
+  const qsizetype start = FDoc.ParagraphStart(i);
+  auto layout = std::make_unique<QTextLayout>(FDoc.ParagraphText(i).toString(), font());
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout->setTextOption(option);
+  QList<QTextLayout::FormatRange> ranges;
+  for (const TFormatSpan& span : FDoc.Spans(start, FDoc.ParagraphEnd(i))) {
+    ranges.append({int(span.Start), int(span.Length), CharFormat(span.Format)});
+  }
+  layout->setFormats(ranges);
+  layout->beginLayout();
+  for (qreal y = 0;;) {
+    QTextLine line = layout->createLine();
+    if (!line.isValid()) break;
+    line.setLineWidth(LineWidth());
+    line.setPosition(QPointF(0, y));
+    y += line.height();
+  }
+  layout->endLayout();
+  return layout;
+}
+
+void TLogView::AlignBottom(qsizetype paragraph, qreal bottom) {
+  // Walks back from the given point until the paragraphs above it fill the viewport.
+  qreal remaining = viewport()->height();
+  for (qsizetype i = paragraph;; --i) {
+    const qreal height = i == paragraph ? bottom : LayoutHeight(*LayoutParagraph(i));
+    if (height >= remaining || i == 0) {
+      FTop = i;
+      FTopOffset = std::max<qreal>(0, height - remaining);
+      return;
+    }
+    remaining -= height;
+  }
+}
+
+void TLogView::UpdateScrollBar() {
+  const qsizetype top = FTop;
+  const qreal offset = FTopOffset;
+  const qsizetype last = FDoc.ParagraphCount() - 1;
+  AlignBottom(last, LayoutHeight(*LayoutParagraph(last)));
+  FEndTop = FTop;
+  FEndOffset = FTopOffset;
+  FRangeDirty = false;
+  if (top < FEndTop) {
+    FTop = top;
+    FTopOffset = offset;
+  }
+  FSettingScroll = true;
+  verticalScrollBar()->setRange(0, int(std::min<qsizetype>(FEndTop, INT_MAX)));
+  verticalScrollBar()->setPageStep(int(std::max<qsizetype>(1, last - FEndTop)));
+  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
+  FSettingScroll = false;
+}
+
+void TLogView::ResolveScroll() {
+  if (FRangeDirty) UpdateScrollBar();
+  if (!FScrollToEnd) return;
+  FScrollToEnd = false;
+  FTop = FEndTop;
+  FTopOffset = FEndOffset;
+  FSettingScroll = true;
+  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
+  FSettingScroll = false;
+}
+
+void TLogView::OnScrollBarMoved(int value) {
+  if (FSettingScroll) return;
+  FTop = std::min<qsizetype>(value, FDoc.ParagraphCount() - 1);
+  FTopOffset = FTop == FEndTop ? FEndOffset : 0;
+  viewport()->update();
+}
+
+QRect TLogView::CaretRect() {
+  ResolveScroll();
+  const qsizetype para = FDoc.ParagraphAt(FCaret);
+  if (para < FTop) return {};
+  qreal y = -FTopOffset;
+  for (qsizetype i = FTop; i < para && y < viewport()->height(); ++i) {
+    y += LayoutHeight(*LayoutParagraph(i));
+  }
+  if (y >= viewport()->height()) return {};
+  const auto layout = LayoutParagraph(para);
+  const int pos = int(FCaret - FDoc.ParagraphStart(para));
+  const QTextLine line = LineOf(*layout, pos);
+  const qreal x = kMargin + line.cursorToX(pos);
+  return QRectF(x, y + line.y(), 1, line.height()).toAlignedRect();
+}
+
+void TLogView::EnsureCaretVisible() {
+  ResolveScroll();
+  const qsizetype para = FDoc.ParagraphAt(FCaret);
+  const auto layout = LayoutParagraph(para);
+  const QTextLine line = LineOf(*layout, int(FCaret - FDoc.ParagraphStart(para)));
+  if (para < FTop || (para == FTop && line.y() < FTopOffset)) {
+    FTop = para;
+    FTopOffset = line.y();
+  } else {
+    const QRect caret = CaretRect();
+    if (caret.isValid() && caret.bottom() < viewport()->height()) return;
+    AlignBottom(para, line.y() + line.height());
+  }
+  FSettingScroll = true;
+  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
+  FSettingScroll = false;
+}
+
+void TLogView::paintEvent(QPaintEvent*) {
+  ResolveScroll();
+  QPainter painter(viewport());
+  const qsizetype selFrom = std::min(FAnchor, FCaret);
+  const qsizetype selTo = std::max(FAnchor, FCaret);
+  QTextCharFormat highlight;
+  highlight.setBackground(palette().color(QPalette::Highlight));
+  highlight.setForeground(palette().color(QPalette::HighlightedText));
+  qreal y = -FTopOffset;
+  for (qsizetype i = FTop; i < FDoc.ParagraphCount() && y < viewport()->height(); ++i) {
+    const auto layout = LayoutParagraph(i);
+    const qsizetype start = FDoc.ParagraphStart(i);
+    const qsizetype end = FDoc.ParagraphEnd(i);
+    QList<QTextLayout::FormatRange> selection;
+    if (selFrom < selTo && selFrom <= end && selTo > start) {
+      const qsizetype from = std::max(selFrom, start);
+      selection.append({int(from - start), int(std::min(selTo, end) - from), highlight});
+    }
+    const QPointF origin(kMargin, y);
+    layout->draw(&painter, origin, selection);
+    if (hasFocus() && FCaret >= start && FCaret <= end) {
+      layout->drawCursor(&painter, origin, int(FCaret - start));
+    }
+    y += LayoutHeight(*layout);
+  }
+}
+
+void TLogView::resizeEvent(QResizeEvent* event) {
+  QAbstractScrollArea::resizeEvent(event);
+  // A view showing the end keeps showing it when its size (and so its wrapping) changes.
+  if (FTop >= FEndTop) FScrollToEnd = true;
+  FRangeDirty = true;
+}
+
+qsizetype TLogView::HitTest(const QPoint& point) const {
+  qreal y = -FTopOffset;
+  for (qsizetype i = FTop; i < FDoc.ParagraphCount(); ++i) {
+    const auto layout = LayoutParagraph(i);
+    const qreal height = LayoutHeight(*layout);
+    if (point.y() < y + height) {
+      QTextLine line = layout->lineAt(0);
+      for (int n = 1; n < layout->lineCount() && layout->lineAt(n).y() + y <= point.y(); ++n) {
+        line = layout->lineAt(n);
+      }
+      return FDoc.ParagraphStart(i) + line.xToCursor(point.x() - kMargin);
+    }
+    y += height;
+  }
+  return FDoc.Length();
+}
+
+qsizetype TLogView::VerticalNeighbour(qsizetype pos, int direction) const {
+  const qsizetype para = FDoc.ParagraphAt(pos);
+  const qsizetype start = FDoc.ParagraphStart(para);
+  const auto layout = LayoutParagraph(para);
+  const QTextLine line = LineOf(*layout, int(pos - start));
+  const qreal x = line.cursorToX(int(pos - start));
+  const int n = line.lineNumber() + direction;
+  if (n >= 0 && n < layout->lineCount()) return start + layout->lineAt(n).xToCursor(x);
+  const qsizetype next = para + direction;
+  if (next < 0) return 0;
+  if (next >= FDoc.ParagraphCount()) return FDoc.Length();
+  const auto other = LayoutParagraph(next);
+  const QTextLine target = other->lineAt(direction < 0 ? other->lineCount() - 1 : 0);
+  return FDoc.ParagraphStart(next) + target.xToCursor(x);
+}
+
+void TLogView::MoveCaret(qsizetype pos, bool keepAnchor) {
+  FCaret = std::clamp<qsizetype>(pos, 0, FDoc.Length());
+  if (!keepAnchor) FAnchor = FCaret;
+  EnsureCaretVisible();
+  viewport()->update();
+}
+
+void TLogView::Changed() {
+  FRangeDirty = true;
+  EnsureCaretVisible();
+  viewport()->update();
+}
+
+void TLogView::ReplaceSelection(QStringView text) {
+  const qsizetype from = std::min(FAnchor, FCaret);
+  FDoc.Remove(from, std::max(FAnchor, FCaret));
+  FDoc.Insert(from, text);
+  FCaret = FAnchor = from + text.size();
+  Changed();
+}

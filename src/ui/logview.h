@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QColor>
+#include <QFont>
+#include <QTextLayout>
+#include <memory>
+#include <vector>
+
+#include "globals/colors.h"
+#include "ui/logtext.h"
+
+// An editable, word-wrapping rich-text view for a log that may grow to millions of lines.
+// The text is held compactly (TLogText); only the paragraphs on screen are laid out, so an
+// append or a repaint costs the same for a short and a very long log. The vertical scroll bar
+// counts paragraphs. The user can place the caret, select with mouse or keys, type, delete,
+// break lines, copy, cut and paste.
+class TLogView : public QAbstractScrollArea {
+  Q_OBJECT
+
+ public:
+  // Creates an empty view.
+  explicit TLogView(QWidget* parent = nullptr);
+
+  // Appends text in the given colour and font, as a new paragraph when newParagraph is set.
+  void AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph);
+  // Removes all text.
+  void Clear();
+  // Returns the whole text, paragraphs separated by '\n'.
+  const QString& Text() const { return FDoc.Text(); }
+  // Returns true when the view holds no character.
+  bool IsEmpty() const { return FDoc.Length() == 0; }
+  // Returns the number of paragraphs.
+  qsizetype ParagraphCount() const { return FDoc.ParagraphCount(); }
+
+  // Returns the caret position (character offset).
+  qsizetype CaretPosition() const { return FCaret; }
+  // Selects [anchor, caret) or (caret, anchor]; the caret ends at caret.
+  void SetSelection(qsizetype anchor, qsizetype caret);
+  // Returns the selected text.
+  QString SelectedText() const;
+  // Puts the caret at the end of the text and scrolls so that the last line is visible.
+  void MoveCaretToEndAndScroll();
+
+  // Returns the colour of the character at pos (the window-text colour for typed text).
+  QColor ColourAt(qsizetype pos) const;
+  // Returns the font of the character at pos.
+  QFont FontAt(qsizetype pos) const;
+  // Returns the caret's rectangle in viewport coordinates (after any pending scroll).
+  QRect CaretRect();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void focusInEvent(QFocusEvent* event) override;
+  void focusOutEvent(QFocusEvent* event) override;
+
+ private:
+  // A character format of the view: index 0 is the view's own font and text colour.
+  struct TFormat {
+    QColor Colour;
+    QFont Font;
+  };
+
+  uint16_t FormatIndex(TColor colour, const QFont& font);
+  QTextCharFormat CharFormat(uint16_t index) const;
+  std::unique_ptr<QTextLayout> LayoutParagraph(qsizetype i) const;
+  int LineWidth() const;
+  void ResolveScroll();
+  void UpdateScrollBar();
+  void AlignBottom(qsizetype paragraph, qreal bottom);
+  void EnsureCaretVisible();
+  void OnScrollBarMoved(int value);
+  qsizetype HitTest(const QPoint& point) const;
+  bool HandleEditKey(QKeyEvent* event);
+  bool HandleMoveKey(QKeyEvent* event);
+  qsizetype VerticalNeighbour(qsizetype pos, int direction) const;
+  void MoveCaret(qsizetype pos, bool keepAnchor);
+  void ReplaceSelection(QStringView text);
+  void Changed();
+
+  TLogText FDoc;
+  std::vector<TFormat> FFormats;
+  qsizetype FCaret = 0;
+  qsizetype FAnchor = 0;
+  qsizetype FTop = 0;        // first paragraph on screen
+  qreal FTopOffset = 0;      // pixels of that paragraph hidden above the viewport
+  qsizetype FEndTop = 0;     // the first paragraph when scrolled to the end
+  qreal FEndOffset = 0;      // and its hidden pixels then
+  bool FScrollToEnd = false; // a scroll to the end waits for the next paint or query
+  bool FRangeDirty = true;   // the scroll bar's range must be recomputed
+  bool FSettingScroll = false;
+};
