@@ -17,16 +17,6 @@ constexpr int kGap = 4;
 constexpr int kZoomThreshold = 16;  // pixels a drag must exceed in both directions
 const QColor kGrey(128, 128, 128);
 
-// Widens range r to take in every value of ys (a plain loop the compiler can vectorise).
-void TakeIn(TAxisRange& r, const std::vector<double>& ys) {
-  double lo = r.Min, hi = r.Max;
-  for (double y : ys) {
-    lo = y < lo ? y : lo;
-    hi = y > hi ? y : hi;
-  }
-  r = {lo, hi};
-}
-
 // Returns an int pixel for painting, clamped far outside the widget.
 int ToInt(double pixel) { return int(std::clamp(pixel, -1e6, 1e6)); }
 
@@ -72,8 +62,8 @@ TAxisRange TChart::DataRangeY() const {
   TAxisRange r;
   for (const TLineSeries* s : {&Series1, &Series2}) {
     if (s->Count() == 0) continue;
-    if (!any) r = {s->YValues().front(), s->YValues().front()};
-    TakeIn(r, s->YValues());
+    const double lo = s->MinY(), hi = s->MaxY();
+    r = any ? TAxisRange{std::min(r.Min, lo), std::max(r.Max, hi)} : TAxisRange{lo, hi};
     any = true;
   }
   return r;

@@ -7,6 +7,7 @@ TLineSeries::TLineSeries(QString title, QColor color, int width, QWidget* owner)
     : Title(std::move(title)), Color(color), Width(width), FOwner(owner) {}
 
 int TLineSeries::AddXY(double x, double y) {
+  TakeIn(y);
   // With the running point number every point is appended; an out-of-order x goes after the
   // last point whose x is at most x, so equal x keep their order of arrival.
   if (FXValues.empty() || !(x < FXValues.back())) {
@@ -32,6 +33,15 @@ void TLineSeries::Clear() {
 
 size_t TLineSeries::ReservedBytes() const {
   return (FXValues.capacity() + FYValues.capacity()) * sizeof(double);
+}
+
+void TLineSeries::TakeIn(double y) {
+  if (FXValues.empty()) {
+    FMinY = FMaxY = y;
+    return;
+  }
+  FMinY = y < FMinY ? y : FMinY;
+  FMaxY = y > FMaxY ? y : FMaxY;
 }
 
 void TLineSeries::RequestRepaint() {

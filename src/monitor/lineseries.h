@@ -25,6 +25,10 @@ class TLineSeries {
   const std::vector<double>& XValues() const { return FXValues; }
   // Returns the y values, index-parallel to XValues.
   const std::vector<double>& YValues() const { return FYValues; }
+  // Returns the lowest and the highest y (kept as points arrive, so that a repaint of a long
+  // trace needs no extra pass over it). Meaningless while the trace is empty.
+  double MinY() const { return FMinY; }
+  double MaxY() const { return FMaxY; }
   // Returns the bytes reserved for the point storage.
   size_t ReservedBytes() const;
 
@@ -36,8 +40,11 @@ class TLineSeries {
 
  private:
   void RequestRepaint();
+  void TakeIn(double y);
 
   std::vector<double> FXValues;
   std::vector<double> FYValues;
   QWidget* FOwner;
+  double FMinY = 0;
+  double FMaxY = 0;
 };
