@@ -35,8 +35,9 @@ void IncrementDigits(std::string& digits) {
 }
 
 // Fixed notation for magnitudes below 1E15. The value is first written with 18 significant
-// digits; the rounding decision is taken on that decimal form, as the text shows it, rather
-// than on the binary value (so 0.125 with 2 decimals is 0.13, and 1.005 is 1.01).
+// digits and the rounding decision is taken on that decimal form: a first dropped digit of 5
+// or more rounds the magnitude up (0.125 with 2 decimals is 0.13; 1.005, held as
+// 1.00499999999999989, is 1.00).
 QString FixedText(double value, int precision) {
   char buf[48];
   auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
