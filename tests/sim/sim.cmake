@@ -1,4 +1,5 @@
 zirv_add_test(NAME test_sim SOURCES ${CMAKE_CURRENT_LIST_DIR}/simulator_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/faults_test.cpp ${CMAKE_CURRENT_LIST_DIR}/portalias_test.cpp
   LIBS zirv_sim GTest::gtest_main TIMEOUT 120)
 zirv_add_test(NAME test_sim_board SOURCES ${CMAKE_CURRENT_LIST_DIR}/board_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/plant_test.cpp LIBS zirv_sim GTest::gtest_main TIMEOUT 60)
