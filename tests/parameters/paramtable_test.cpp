@@ -14,8 +14,6 @@ class ParamTableTest : public QObject {
  private slots:
   void rowsAreConsistent();
   void everyRowHasItsOwnRecordField();
-  void rows_data();
-  void rows();
   void storeAnswer_data();
   void storeAnswer();
 };
@@ -51,45 +49,6 @@ void ParamTableTest::everyRowHasItsOwnRecordField() {
   // Valid and Enabled are not parameters: storing must not touch them.
   QCOMPARE(params.Valid, false);
   QCOMPARE(params.Enabled, 0);
-}
-
-void ParamTableTest::rows_data() {
-  QTest::addColumn<int>("index");
-  QTest::addColumn<QString>("key");
-  QTest::addColumn<char>("letter");
-  QTest::addColumn<int>("listLine");
-  QTest::addColumn<double>("fileDefault");
-  QTest::addColumn<int>("precision");
-  QTest::addColumn<int>("initial");
-  QTest::addColumn<int>("cls");
-  const int F = int(TRowClass::Float), I = int(TRowClass::Integer);
-  QTest::newRow("P first, float") << 0 << "P" << 'p' << 3 << 0.0 << 7 << 0 << F;
-  QTest::newRow("Deadband float in integer field") << 3 << "Deadband" << 'b' << 8 << 0.0 << 7
-                                                   << 0 << F;
-  QTest::newRow("MaxOutput default 95, 2 decimals")
-      << 4 << "MaxOutput" << 'm' << 9 << 95.0 << 2 << 0 << int(TRowClass::MaxOutput);
-  QTest::newRow("FF0 after MaxOutput, line 6") << 5 << "FF0" << '0' << 6 << 0.0 << 7 << 0 << F;
-  QTest::newRow("FaultError default 1000")
-      << 7 << "FaultError" << 'f' << 10 << 1000.0 << 7 << 0 << int(TRowClass::FaultError);
-  QTest::newRow("StepMultiplier default 1") << 8 << "StepMultiplier" << 'x' << 11 << 1.0 << 7
-                                            << 0 << I;
-  QTest::newRow("TPSC default 4") << 9 << "TPSC" << 't' << 12 << 4.0 << 7 << 0 << I;
-  QTest::newRow("HallTimeout default 50") << 10 << "HallTimeout" << 'h' << 13 << 50.0 << 7 << 0
-                                          << I;
-  QTest::newRow("SVMCycle last, starts at 1, default 3")
-      << 13 << "SVMCycle" << 'c' << 16 << 3.0 << 7 << 1 << I;
-}
-
-void ParamTableTest::rows() {
-  QFETCH(int, index);
-  const TParamRow& row = ParamTable()[size_t(index)];
-  QTEST(QString::fromLatin1(row.FileKey), "key");
-  QTEST(row.Letter, "letter");
-  QTEST(row.ListLine, "listLine");
-  QTEST(row.FileDefault, "fileDefault");
-  QTEST(row.Precision, "precision");
-  QTEST(row.InitialValue, "initial");
-  QTEST(int(row.Class), "cls");
 }
 
 void ParamTableTest::storeAnswer_data() {
