@@ -196,6 +196,7 @@ int TCustomComPort::ReadStr(QString& Str, int Count) {
   int read = 0;
   const int err = TermiosDevice::ReadNow(FHandle, buffer.data(), Count, read);
   if (err != 0) RaiseComError(CE_ReadFailed, err);
+  if (read > 0) ++FTakeCount;
   Str = QString::fromLatin1(buffer.constData(), read);
   return read;
 }
@@ -216,6 +217,7 @@ int TCustomComPort::WriteStr(const QString& Str) {
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
   const int err = TermiosDevice::Flush(FHandle, Input, Output);
   if (err != 0) RaiseComError(CE_PurgeFailed, err);
+  if (Input) ++FTakeCount;
 }
 
 // ---- receive notifications ----

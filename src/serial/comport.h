@@ -3,6 +3,7 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -135,6 +136,9 @@ class TCustomComPort : public QObject {
   int FHandle = -1;
   bool FConnected = false;
   bool FDeviceLost = false;
+  // Counts reads and input purges, so the event thread can tell whether bytes still
+  // waiting after a hand-off were left unread or arrived afterwards.
+  std::atomic<quint64> FTakeCount{0};
   std::unique_ptr<TComThread> FEventThread;
 
   // Hand-off between the event thread and the owning thread. Ids only grow, so a posted

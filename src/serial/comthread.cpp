@@ -37,10 +37,11 @@ void TComThread::Execute() {
   for (;;) {
     const TWake wake = WaitForArrival();
     if (wake == TWake::Stop) break;
+    const quint64 taken = FComPort.FTakeCount.load();
     const quint64 id = FComPort.RequestHandoff(wake == TWake::Lost);
     FComPort.WaitHandoffDone(id);
     if (wake == TWake::Lost) break;  // a hung-up device reports POLLHUP forever
-    if (TermiosDevice::InputCount(FHandle, FLinger) != 0) FLinger = 0;
+    NoteLeftUnread(taken);
   }
   // On the way out: discard what is still queued (fails harmlessly on a lost device).
   TermiosDevice::Flush(FHandle, true, true);
@@ -61,10 +62,20 @@ TComThread::TWake TComThread::WaitForArrival() {
     if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return TWake::Lost;
     int count = 0;
     if (TermiosDevice::InputCount(FHandle, count) != 0) return TWake::Lost;
+    if (FComPort.FTakeCount.load() != FTaken) FLinger = 0;  // read or purged meanwhile
     if (count > FLinger) return TWake::Rx;
     FLinger = count;
     if (NapUntilStop(10)) return TWake::Stop;
   }
+}
+
+// Remembers how many bytes the hand-off left waiting without reading anything; when the
+// handler read or purged, whatever waits now arrived since and is new.
+void TComThread::NoteLeftUnread(unsigned long long takenBefore) {
+  FTaken = FComPort.FTakeCount.load();
+  FLinger = 0;
+  if (FTaken != takenBefore) return;
+  if (TermiosDevice::InputCount(FHandle, FLinger) != 0) FLinger = 0;
 }
 
 // Sleeps up to ms milliseconds; returns true when the stop signal came meanwhile.

@@ -28,10 +28,12 @@ class TComThread {
   void Execute();
   TWake WaitForArrival();
   bool NapUntilStop(int ms);
+  void NoteLeftUnread(unsigned long long takenBefore);
 
   TCustomComPort& FComPort;
   int FHandle;
   int FStopEvent;
-  int FLinger = 0;  // bytes still waiting after the last hand-off: not a new arrival
+  int FLinger = 0;  // bytes a handler left unread: not a new arrival
+  unsigned long long FTaken = 0;  // the port's take count when FLinger was set
   std::thread FThread;
 };
