@@ -48,25 +48,20 @@ TProfileFile::TProfileFile(QString fileName) : FFileName(std::move(fileName)) {}
 
 void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
+  FLoaded = true;
   QFile file(FFileName);
-  QByteArray bytes;
-  // Only regular files are read: a device or pipe could block or never end.
-  if (file.exists() && !QFileInfo(FFileName).isFile()) {
+  if (!file.exists()) return;
+  // Only regular files are read: a device or pipe could block or never end. An existing file
+  // that cannot be read reads as empty, but must not be replaced by one holding only our keys.
+  const bool readable = QFileInfo(FFileName).isFile() && file.open(QIODevice::ReadOnly);
+  if (!readable) {
     if (forWriting) RaiseWriteError();
-    FLoaded = true;
     return;
   }
-  if (file.exists()) {
-    // An existing file that cannot be read reads as empty, but must not be overwritten with
-    // only our keys: its other content would be lost.
-    if (!file.open(QIODevice::ReadOnly)) {
-      if (forWriting) RaiseWriteError();
-      FLoaded = true;
-      return;
-    }
-    bytes = file.readAll();
-  }
-  FLoaded = true;
+  SplitLines(file.readAll());
+}
+
+void TProfileFile::SplitLines(const QByteArray& bytes) {
   qsizetype start = 0;
   while (start < bytes.size()) {
     qsizetype end = bytes.indexOf('\n', start);

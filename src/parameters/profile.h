@@ -40,6 +40,7 @@ class TProfileFile {
   };
 
   void Load(bool forWriting);
+  void SplitLines(const QByteArray& bytes);
   [[noreturn]] void RaiseWriteError() const;
   qsizetype FindSection(const QString& section) const;
   qsizetype FindKey(qsizetype sectionLine, const QString& key) const;
