@@ -25,8 +25,8 @@ constexpr TParamSlot kSlots[] = {
     {'p', "P", &TBoardParams::P, nullptr},
     {'i', "I", &TBoardParams::I, nullptr},
     {'d', "D", &TBoardParams::D, nullptr},
-    {'0', "FF0", &TBoardParams::FF0, nullptr},
-    {'1', "FF1", &TBoardParams::FF1, nullptr},
+    {'0', "FF0", &TBoardParams::FeedForward0, nullptr},
+    {'1', "FF1", &TBoardParams::FeedForward1, nullptr},
     {'b', "Deadband", &TBoardParams::Deadband, nullptr},
     {'m', "MaxOutput", &TBoardParams::MaxOutput, nullptr},
     {'f', "FaultError", &TBoardParams::FaultError, nullptr},
@@ -96,7 +96,7 @@ void TBoardModel::SetParams(const TBoardParams& params) {
 }
 
 TServoGains TBoardModel::Gains() const {
-  return {FParams.P, FParams.I, FParams.D, FParams.Deadband, FParams.MaxOutput, FParams.FF0, FParams.FF1,
+  return {FParams.P, FParams.I, FParams.D, FParams.Deadband, FParams.MaxOutput, FParams.FeedForward0, FParams.FeedForward1,
           FParams.FaultError};
 }
 

@@ -18,8 +18,8 @@ struct TBoardParams {
   double D = 0.0015;
   double Deadband = 0;
   double MaxOutput = 95;
-  double FF0 = 0;
-  double FF1 = 0;
+  double FeedForward0 = 0;  // not "FF0": <termios.h> defines FF0 and FF1 as macros
+  double FeedForward1 = 0;
   double FaultError = 1000;
   int32_t Multiplier = 1;
   int32_t TicksPerServo = 4;

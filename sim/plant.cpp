@@ -76,8 +76,8 @@ double TServoLoop::Cycle(const TServoGains& gains, int64_t command, int64_t feed
     return 0;
   }
   const double limit = std::clamp(gains.MaxOutput, 0.0, 100.0);
-  const double withoutI = gains.P * s.Error + gains.D * s.ErrorD + gains.FF0 * static_cast<double>(command) +
-                          gains.FF1 * commandVelocity;
+  const double withoutI = gains.P * s.Error + gains.D * s.ErrorD + gains.FeedForward0 * static_cast<double>(command) +
+                          gains.FeedForward1 * commandVelocity;
   const double integrated = s.ErrorI + s.Error;
   const double raw = withoutI + gains.I * integrated;
   s.Output = std::clamp(raw, -limit, limit);

@@ -49,8 +49,8 @@ struct TServoGains {
   double D = 0;
   double Deadband = 0;     // |error| up to this many counts counts as no error
   double MaxOutput = 100;  // output limit, % of full PWM
-  double FF0 = 0;          // feed-forward of the command position
-  double FF1 = 0;          // feed-forward of the command velocity (counts per second)
+  double FeedForward0 = 0;          // feed-forward of the command position
+  double FeedForward1 = 0;          // feed-forward of the command velocity (counts per second)
   double FaultError = 0;   // a following error beyond this disables the servo; 0 = no check
 };
 

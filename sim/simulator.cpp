@@ -24,6 +24,9 @@ constexpr size_t kMaxCommandLength = 1024;
 // fault switched at run time (like a hang-up) takes effect.
 constexpr int kIdlePollMs = 20;
 
+// Time between the last answer byte and closing the pty for the HangUpAfter fault.
+constexpr int kHangUpGraceMs = 50;
+
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
@@ -151,7 +154,12 @@ void TBoardSimulator::Run() {
       std::lock_guard lock(FMutex);
       hangUp = FHangUpPending && FOutput.empty();
     }
-    if (hangUp) return HangUp();
+    if (hangUp) {
+      // A moment for the tool to read the last answer before the line goes dead: closing the
+      // master at once would discard bytes still waiting on the slave side.
+      std::this_thread::sleep_for(std::chrono::milliseconds(kHangUpGraceMs));
+      return HangUp();
+    }
     pollfd fds[2] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}};
     if (poll(fds, 2, waitMs) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;

@@ -49,7 +49,9 @@ TEST_P(LineFaultTest, AnswerIsBrokenAsNamed) {
   TTestPort port(sim.DevicePath());
   const auto lines = port.Ask(c.Command, c.Lines + 1, 300);
   ASSERT_EQ(lines.size(), c.Lines);
-  if (c.CheckedLine >= 0) EXPECT_EQ(lines[c.CheckedLine], c.Equals);
+  if (c.CheckedLine >= 0) {
+    EXPECT_EQ(lines[c.CheckedLine], c.Equals);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, LineFaultTest, testing::ValuesIn(kLineFaults),

@@ -95,7 +95,7 @@ TEST(ServoLoopTest, DeadbandHidesSmallErrors) {
 
 TEST(ServoLoopTest, FeedForwardFollowsCommandVelocity) {
   TServoGains gains;
-  gains.FF1 = 0.001;
+  gains.FeedForward1 = 0.001;
   TServoLoop loop;
   loop.Cycle(gains, 0, 0, 0.001);
   EXPECT_DOUBLE_EQ(loop.Cycle(gains, 10, 10, 0.001), 10.0);  // 10,000 counts/s x 0.001

@@ -38,7 +38,7 @@ class TTestPort {
     while (CountCr(bytes) < lines && std::chrono::steady_clock::now() < end) {
       pollfd fd{FFd, POLLIN, 0};
       if (poll(&fd, 1, 10) <= 0) continue;
-      if (fd.revents & (POLLHUP | POLLERR)) break;
+      if (!(fd.revents & POLLIN)) break;  // hung up with nothing left to read
       char buffer[4096];
       const ssize_t n = read(FFd, buffer, sizeof buffer);
       if (n <= 0) break;
