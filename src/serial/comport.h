@@ -60,6 +60,7 @@ class TCustomComPort : public QObject {
   Q_OBJECT
 
  public:
+  // Creates a closed port named "COM1" at 9600 bit/s.
   explicit TCustomComPort(QObject* parent = nullptr);
   // Closes the port when it is open.
   ~TCustomComPort() override;
@@ -98,6 +99,7 @@ class TCustomComPort : public QObject {
   void ClearBuffer(bool Input, bool Output);
 
  protected:
+  // Runs the hand-offs the event thread posts; other events go to QObject.
   bool event(QEvent* e) override;
   // Opens the device under the resolved name of Port.
   virtual void OpenDevice();
@@ -157,7 +159,9 @@ class TComPort : public TCustomComPort {
   Q_OBJECT
 
  public:
+  // Creates a closed port named "COM1" at 9600 bit/s.
   explicit TComPort(QObject* parent = nullptr);
+  // Closes the port; a notification still queued runs first, with OnRxChar intact.
   ~TComPort() override;
 
   // Raised on the owning thread when bytes have arrived; Count is the number waiting.
