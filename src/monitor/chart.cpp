@@ -93,6 +93,8 @@ TChart::TLayout TChart::ComputeLayout() const {
   l.YLabels = AxisLabelValues(l.Y.View, l.YStep);
   int labelWidth = 0;
   for (double v : l.YLabels) labelWidth = std::max(labelWidth, fm.horizontalAdvance(FormatAxisLabel(v)));
+  // Labels of huge values run to hundreds of digits: cap their room so the plot stays visible.
+  labelWidth = std::min(labelWidth, w / 3);
 
   const int left = marginX + lineH + kGap + labelWidth + kGap + kTickLength + 2;
   const int legendW = LegendWidth();
@@ -176,11 +178,15 @@ void TChart::PaintLabels(QPainter& p, const TLayout& l) const {
     p.drawText(QRect(x - 500, labelTop, 1000, lineH), Qt::AlignHCenter | Qt::AlignTop, FormatAxisLabel(v));
   }
   const int labelRight = r.left() - 3 - kTickLength - kGap;
+  // Left labels stay inside their room (see the cap in ComputeLayout), clear of the title.
+  p.save();
+  p.setClipRect(QRect(QPoint(labelRight - std::max(width() / 3, 1), 0), QPoint(labelRight, height())));
   for (double v : l.YLabels) {
     const int y = ToInt(l.Y.Pixel(v));
     p.drawText(QRect(labelRight - 2000, y - lineH, 2000, 2 * lineH), Qt::AlignRight | Qt::AlignVCenter,
                FormatAxisLabel(v));
   }
+  p.restore();
   p.drawText(QRect(r.left(), labelTop + lineH, r.width(), lineH), Qt::AlignHCenter | Qt::AlignTop,
              BottomAxis.Title);
   // The left title turned to read upwards, centred along the plot.
