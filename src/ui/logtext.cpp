@@ -63,7 +63,11 @@ void TLogText::Append(QStringView text, uint16_t format, bool newParagraph) {
   }
   if (text.isEmpty()) return;
   AddRun(FText.size(), format);
+  const qsizetype start = FText.size();
   FText += text;
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    if (text[i] == u'\n') FStarts.push_back(start + i + 1);
+  }
 }
 
 void TLogText::Insert(qsizetype pos, QStringView text) {
@@ -112,6 +116,14 @@ void TLogText::Remove(qsizetype from, qsizetype to) {
   for (auto it = last; it != FStarts.end(); ++it) *it -= to - from;
   FStarts.erase(first, last);
   RemoveRuns(from, to);
+  // A run left at the very end holds no text; dropping it lets what is typed or appended there
+  // continue the format of the character before, not that of deleted text.
+  if (FRunStarts.size() > 1 && FRunStarts.back() >= FText.size()) {
+    FRunStarts.pop_back();
+    FRunFormats.pop_back();
+  }
+  // Text typed into a pane emptied by hand is in the pane's own format, as in a fresh pane.
+  if (FText.isEmpty()) FRunFormats.assign(1, 0), FRunStarts.assign(1, 0);
 }
 
 void TLogText::Clear() {

@@ -41,7 +41,8 @@ class TLogText {
   // Returns the format runs that cover [from, to), relative to from, in order.
   QList<TFormatSpan> Spans(qsizetype from, qsizetype to) const;
 
-  // Appends text in the given format, as a new paragraph when newParagraph is set.
+  // Appends text (which may hold '\n') in the given format, as a new paragraph when
+  // newParagraph is set.
   void Append(QStringView text, uint16_t format, bool newParagraph);
   // Inserts text (which may hold '\n') at pos; it takes the format of the character before it.
   void Insert(qsizetype pos, QStringView text);

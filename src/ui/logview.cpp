@@ -57,7 +57,15 @@ QTextCharFormat TLogView::CharFormat(uint16_t index) const {
 }
 
 void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
-  FDoc.Append(text, FormatIndex(colour, font), newParagraph);
+  // A line break inside the text breaks the line on screen, as in any rich-text pane; CR LF
+  // and a lone CR become the view's single '\n' so that positions match the plain text.
+  if (text.contains(u'\r')) {
+    QString lines = text.toString();
+    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+    FDoc.Append(lines, FormatIndex(colour, font), newParagraph);
+  } else {
+    FDoc.Append(text, FormatIndex(colour, font), newParagraph);
+  }
   FRangeDirty = true;
   viewport()->update();
 }

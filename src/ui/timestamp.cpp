@@ -1,5 +1,7 @@
 #include "ui/timestamp.h"
 
+#include <algorithm>
+
 namespace {
 
 // One field or literal of a Qt time pattern: a run of one pattern letter, or literal text.
@@ -64,11 +66,17 @@ qsizetype IndexOfLetters(const QList<TPatternToken>& tokens, const QString& lett
   return -1;
 }
 
-// The literal between the hour and the minutes, without blanks around it; ":" when none.
+bool HasLetterOrDigit(const QString& text) {
+  return std::any_of(text.begin(), text.end(), [](QChar c) { return c.isLetterOrNumber(); });
+}
+
+// The literal between the hour and the minutes, without blanks around it; ":" when none. Some
+// patterns write units instead of a separator ("9시 5분", "9時05分"); one separator cannot
+// stand for those, so such locales also get ":".
 QString SeparatorAfter(const QList<TPatternToken>& tokens, qsizetype hour) {
   if (hour < 0 || hour + 1 >= tokens.size()) return QStringLiteral(":");
   const QString sep = tokens[hour + 1].Literal.trimmed();
-  return sep.isEmpty() ? QStringLiteral(":") : sep;
+  return sep.isEmpty() || HasLetterOrDigit(sep) ? QStringLiteral(":") : sep;
 }
 
 QString TwoDigits(int value) {
