@@ -51,6 +51,22 @@ constexpr int kStepSamples = 199;
 // The board's firmware without the wire: parameters, the servo loop running the motor, the
 // test oscillator, and the answer to each command line. Not thread-safe; the simulator
 // serialises access.
+//
+// Answers, one string per line:
+//   "s"               nine lines "command: ", "feedback: ", "error: ", "error_i: ", "error_d: ",
+//                     "output: ", "limit_state: ", "servo enabled: ", "test_osc: " + number
+//   "l"               "ZIRV7 servo parameters", "eeprom version: 1", "servo enabled: 0|1", then
+//                     "(p) ", "(i) ", "(d) ", "(0) ", "(1) ", "(b) ", "(m) ", "(f) ", "(x) ",
+//                     "(t) ", "(h) ", "(g) ", "(a) ", "(c) " + stored value
+//   "<letter> <n>"    stores n (clamped, integers rounded) and answers "(<letter>) <stored>";
+//                     the letter alone answers the stored value without changing it
+//   "r<p>c<s>ok1"     "step response", "prediv: <p>", "step: <s>", "samples: 199", then 199
+//                     pairs "error: " / "output: " every p + 1 servo cycles after moving the
+//                     command by s x step multiplier, then "end of step response", "cycles: <n>"
+//   "o <n>"           runs the test oscillator at 29,400,000 / n counts per second (0 stops)
+//                     and answers "(o) <n>"
+//   anything else     "?", as the firmware's parser gives up on a line it cannot read
+// "o" and "r" first re-enable a servo that a following error has switched off.
 class TBoardModel {
  public:
   // Creates a board with default parameters; the seed fixes the motor's disturbance.

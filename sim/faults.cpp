@@ -45,6 +45,8 @@ std::optional<TFault> FaultFromName(const std::string& name) {
   return std::nullopt;
 }
 
+// Line indexes out of range leave the answer whole, so that one mode can stay switched on
+// across commands with answers of different lengths (set answers have one line only).
 std::vector<std::string> ApplyLineFault(std::vector<std::string> lines, TFault fault, int param) {
   const bool indexed = param >= 0 && static_cast<size_t>(param) < lines.size();
   switch (fault) {
@@ -66,6 +68,7 @@ std::vector<std::string> ApplyLineFault(std::vector<std::string> lines, TFault f
   return lines;
 }
 
+// A linear congruential step per byte: deterministic for a seed, and no CR or LF in the alphabet.
 std::string GarbageBytes(int count, uint64_t& random) {
   static constexpr char kAlphabet[] = {'\0', '#', '~', 'x', '\x7f', '\0', '@', '\x1b', 'Z', '\xff'};
   std::string bytes;

@@ -36,6 +36,8 @@ bool IsReplaceable(const fs::path& path, const std::string& device) {
 
 }  // namespace
 
+// The link is removed and made again rather than overwritten, since a symbolic link cannot be
+// retargeted in place; the gap is harmless as the tool only looks the alias up when connecting.
 std::string CreatePortAlias(const std::string& aliasPath, const std::string& device, bool force) {
   const fs::path path(aliasPath);
   std::error_code error;

@@ -146,6 +146,8 @@ uint64_t TBoardSimulator::BytesSent() const {
   return FBytesSent;
 }
 
+// The board thread: writes what is due, then waits for input, the stop signal or the next
+// due byte, whichever comes first.
 void TBoardSimulator::Run() {
   for (;;) {
     const int waitMs = WriteDueOutput();
@@ -228,6 +230,8 @@ void TBoardSimulator::HandleCommand(const std::string& command) {
   if (FFault == TFault::HangUpAfter && ++FCommandsSinceFault >= FFaultParam) FHangUpPending = true;
 }
 
+// The board's answer with scripted answers first and the fault modes applied; persists the
+// parameters when the command changed them, as the board writes its EEPROM.
 std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command) {
   std::vector<std::string> lines;
   if (TakeScripted(command, lines)) return lines;
@@ -241,6 +245,8 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
   return ApplyLineFault(std::move(lines), FFault, FFaultParam);
 }
 
+// Queues an answer behind whatever is still on its way: the line carries one byte at a time,
+// so a second answer never starts before the first has gone out.
 void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
   if (bytes.empty()) return;
   const auto delay = std::chrono::duration<double>(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds);
