@@ -103,10 +103,13 @@ QFont TLogView::FontAt(qsizetype pos) const {
   return CharFormat(FDoc.FormatAt(pos)).font();
 }
 
+// The width lines wrap at: the viewport less the margins on both sides.
 int TLogView::LineWidth() const {
   return std::max(1, viewport()->width() - 2 * kMargin);
 }
 
+// Lays out one paragraph with its colours and fonts. Layouts are built afresh for the few
+// paragraphs on screen rather than kept, so memory does not grow with the log.
 std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
   const qsizetype start = FDoc.ParagraphStart(i);
   auto layout = std::make_unique<QTextLayout>(FDoc.ParagraphText(i).toString(), font());
@@ -144,6 +147,8 @@ void TLogView::AlignBottom(qsizetype paragraph, qreal bottom) {
   }
 }
 
+// Works out where the view stands when scrolled to the end; the scroll bar runs from the first
+// paragraph to that one, so its range needs only the last screenful to be laid out.
 void TLogView::UpdateScrollBar() {
   const qsizetype top = FTop;
   const qreal offset = FTopOffset;
@@ -163,6 +168,8 @@ void TLogView::UpdateScrollBar() {
   FSettingScroll = false;
 }
 
+// Carries out the deferred range update and scroll to the end. Appends only mark them, so a
+// burst of entries between two paints costs one layout of the last screenful.
 void TLogView::ResolveScroll() {
   if (FRangeDirty) UpdateScrollBar();
   if (!FScrollToEnd) return;
@@ -174,6 +181,7 @@ void TLogView::ResolveScroll() {
   FSettingScroll = false;
 }
 
+// Follows the user's scrolling; at the maximum the last line is aligned to the bottom.
 void TLogView::OnScrollBarMoved(int value) {
   if (FSettingScroll) return;
   FTop = std::min<qsizetype>(value, FDoc.ParagraphCount() - 1);
@@ -197,6 +205,7 @@ QRect TLogView::CaretRect() {
   return QRectF(x, y + line.y(), 1, line.height()).toAlignedRect();
 }
 
+// Scrolls as little as needed to bring the caret's line on screen, after user edits and moves.
 void TLogView::EnsureCaretVisible() {
   ResolveScroll();
   const qsizetype para = FDoc.ParagraphAt(FCaret);
@@ -249,6 +258,7 @@ void TLogView::resizeEvent(QResizeEvent* event) {
   FRangeDirty = true;
 }
 
+// Returns the text position under a viewport point; below the last line it is the end.
 qsizetype TLogView::HitTest(const QPoint& point) const {
   qreal y = -FTopOffset;
   for (qsizetype i = FTop; i < FDoc.ParagraphCount(); ++i) {
@@ -266,6 +276,7 @@ qsizetype TLogView::HitTest(const QPoint& point) const {
   return FDoc.Length();
 }
 
+// Returns the position one wrapped line above or below pos, at about the same x.
 qsizetype TLogView::VerticalNeighbour(qsizetype pos, int direction) const {
   const qsizetype para = FDoc.ParagraphAt(pos);
   const qsizetype start = FDoc.ParagraphStart(para);
