@@ -1,10 +1,15 @@
 #include <QApplication>
-#include <QMainWindow>
+
+#include "ui/errorbox.h"
+#include "ui/main.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QMainWindow w;
-  w.setWindowTitle(QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
-  w.show();
+  QApplication::setApplicationName(QStringLiteral("zirv7tune"));
+  QApplication::setApplicationDisplayName(QStringLiteral("ZIRV7 Tuning Tool"));
+  QApplication::setDesktopFileName(QStringLiteral("zirv7tune"));
+  InstallErrorMessageBox();
+  TfMain fMain;
+  fMain.show();
   return app.exec();
 }

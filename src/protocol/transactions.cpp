@@ -1,0 +1,124 @@
+#include "protocol/transactions.h"
+
+#include "globals/numtext.h"
+#include "parameters/paramtable.h"
+#include "protocol/taggedvalue.h"
+#include "serial/linechannel.h"
+
+namespace {
+
+// Starts a marked transaction: waits for a running one, discards stale input, marks this one.
+void BeginTransaction(TLineChannel& channel) {
+  channel.WaitUntilIdle();
+  channel.FlushReceive();
+  channel.FWaitRS232 = true;
+}
+
+// Polls until LineBuf holds count lines or limit polls have run. Returns false when the limit
+// was reached, even if the last line came in the last poll.
+bool WaitForLines(TLineChannel& channel, int count, int limit) {
+  int r = 0;
+  while (channel.LineBuf->size() < count && r < limit) {
+    TLineChannel::Poll();
+    ++r;
+  }
+  return r < limit;
+}
+
+// One "s" answer line: its index, its tag and where its value goes.
+struct TStatusLine {
+  int Line;
+  const char* Tag;
+  double TPIDStatus::*DoubleField;
+  int32_t TPIDStatus::*IntField;
+};
+
+// In line order 0 to 8, the order in which the fields are filled.
+constexpr TStatusLine StatusLines[] = {
+    {0, "command", nullptr, &TPIDStatus::Command},
+    {1, "feedback", nullptr, &TPIDStatus::Feedback},
+    {2, "error", &TPIDStatus::Error, nullptr},
+    {3, "error_i", &TPIDStatus::ErrorI, nullptr},
+    {4, "error_d", &TPIDStatus::ErrorD, nullptr},
+    {5, "output", &TPIDStatus::Output, nullptr},
+    {6, "limit_state", nullptr, &TPIDStatus::LimitState},
+    {7, "servo enabled", nullptr, &TPIDStatus::Enabled},
+    {8, "test_osc", nullptr, &TPIDStatus::TestOsc},
+};
+
+// Returns the parameter row answered on line of the "l" answer.
+const TParamRow& RowOfListLine(int line) {
+  for (const TParamRow& row : ParamTable())
+    if (row.ListLine == line) return row;
+  Q_UNREACHABLE();
+}
+
+}  // namespace
+
+bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
+                   double& echoed) {
+  BeginTransaction(channel);
+  channel.SendLine(letter + QLatin1Char(' ') + FormatNumber(value));
+  bool result = false;
+  // A nested command may have taken the answer and emptied the list meanwhile: then there is
+  // no line to parse and the set counts as failed.
+  if (channel.WaitForReply() && !channel.LineBuf->isEmpty()) {
+    const QString line = channel.LineBuf->last();
+    channel.FlushReceive();
+    result = ParseTaggedValue(line, tag, echoed);
+  }
+  channel.FWaitRS232 = false;
+  return result;
+}
+
+void ReadStatus(TLineChannel& channel, TPIDStatus& status) {
+  status.Valid = false;
+  BeginTransaction(channel);
+  channel.SendLine(QStringLiteral("s"));
+  if (!WaitForLines(channel, StatusLineCount, StatusPollLimit)) return;
+
+  for (const TStatusLine& s : StatusLines) {
+    double v = 0;
+    if (!ParseTaggedValue(channel.LineBuf->at(s.Line), QLatin1String(s.Tag), v)) return;
+    if (s.DoubleField)
+      status.*s.DoubleField = v;
+    else
+      status.*s.IntField = RoundToInt32(v);
+  }
+  status.Valid = true;
+  channel.FWaitRS232 = false;
+}
+
+void ReadParameters(TLineChannel& channel, TPIDParams& params) {
+  params.Valid = false;
+  BeginTransaction(channel);
+  channel.SendLine(QStringLiteral("l"));
+  if (!WaitForLines(channel, ParametersLineCount, ParametersPollLimit)) return;
+
+  double v = 0;
+  if (!ParseTaggedValue(channel.LineBuf->at(2), QStringLiteral("servo enabled"), v)) return;
+  params.Enabled = RoundToInt32(v);
+  // Lines 3 to 16 in line order; the table's rows are in another order.
+  for (int line = 3; line < ParametersLineCount; ++line) {
+    const TParamRow& row = RowOfListLine(line);
+    if (!ParseTaggedValue(channel.LineBuf->at(line), QLatin1String(row.Tag), v)) return;
+    StoreAnswer(params, row, v);
+  }
+  params.Valid = true;
+  channel.FWaitRS232 = false;
+}
+
+QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step) {
+  channel.FlushReceive();
+  channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
+  QList<TStepSample> samples;
+  if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return samples;
+
+  for (int j = 4; j <= 400; j += 2) {
+    TStepSample s;
+    if (!ParseTaggedValue(channel.LineBuf->at(j), QStringLiteral("error"), s.Error)) break;
+    if (!ParseTaggedValue(channel.LineBuf->at(j + 1), QStringLiteral("output"), s.Output)) break;
+    samples.append(s);
+  }
+  return samples;
+}

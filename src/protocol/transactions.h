@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "globals/records.h"
+
+class TLineChannel;
+
+// One sample of a step-response answer.
+struct TStepSample {
+  double Error = 0;
+  double Output = 0;
+};
+
+// The board's command transactions. Each runs on the user-interface thread, keeps the event
+// loop turning while it waits (so receive notifications, clicks and timer ticks run meanwhile)
+// and uses FWaitRS232 to keep transactions from overlapping. Poll limits are counts of polls.
+
+// Sends "<letter> <value>" and parses the first answer line with tag. Returns whether the
+// board echoed a value; echoed holds it. Always clears FWaitRS232 unless a malformed number
+// raises EConvertError.
+bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
+                   double& echoed);
+
+// Sends "s" and fills status from the nine answer lines. Success is status.Valid; on failure
+// FWaitRS232 stays set, so the next transaction first waits out its idle wait.
+void ReadStatus(TLineChannel& channel, TPIDStatus& status);
+
+// Sends "l" and fills params from answer lines 2 to 16. Success is params.Valid; fields not
+// reached by the parse keep the values params had on entry.
+void ReadParameters(TLineChannel& channel, TPIDParams& params);
+
+// Sends "r<prediv>c<step>ok1" and returns the (error, output) pairs of answer lines 4 to 401,
+// stopping at the first line that does not parse. Neither waits for nor marks a transaction.
+QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step);
+
+// Poll limits of the transactions.
+inline constexpr int StatusPollLimit = 500;
+inline constexpr int ParametersPollLimit = 500;
+inline constexpr int StepPollLimit = 3000;
+inline constexpr int StatusLineCount = 9;
+inline constexpr int ParametersLineCount = 17;
+inline constexpr int StepLineCount = 404;

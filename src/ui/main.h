@@ -1,0 +1,161 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+
+#include "globals/colors.h"
+#include "globals/records.h"
+#include "serial/comport.h"
+#include "serial/linechannel.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QFileDialog;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QSplitter;
+class QTabWidget;
+class TAdvSpinEdit;
+class TChart;
+class TLogRegion;
+class TSampleTimer;
+class TSpinEdit;
+
+// The main window. It owns the serial port, the line channel, the board's parameter record,
+// the sampling timer, the chart, the log and every entry field, and every operation of the
+// tool is one of its methods. Handlers are thin: each runs its operation as one user action,
+// whose errors go to the application's standard error report.
+class TfMain : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  explicit TfMain(QWidget* parent = nullptr);
+  ~TfMain() override;
+
+  // --- Serial link and log (main_serial.cpp) ---
+  void FormShow();
+  void UpdateConnectionControls();
+  void btConnectClick();
+  void btDisconnectClick();
+  void ComPort1RxChar();
+  void LogLine(const QString& text, TColor colour);
+  void btClearLogClick();
+
+  // --- Parameters page and parameter files (main_parameters.cpp) ---
+  void btReadBoardParamsClick();
+  void btWriteBoardParamsClick();
+  void ShowParameters();
+  void MarkChangedParameters();
+  bool WriteChangedParameters();
+  void seParametersPChange();
+  void Open1Click();
+  void SaveParameters1Click();
+  void SaveParameterFile(const QString& fileName);
+  void LoadParameterFile(const QString& fileName);
+
+  // --- RT Monitor page (main_monitor.cpp) ---
+  void SampleStatus();
+  void btSampleStatusClick();
+  void SampleTimerTimer();
+  void seSampleIntervalChange();
+  void RunStepResponse(int step, int prediv);
+  void btLaunchSITestClick();
+  void btSetOscValClick();
+  void btStopClick();
+  void seMovementChange();
+  void btClearClick();
+
+  // --- State ---
+  TComPort ComPort1;
+  TLineChannel Channel;  // RS232Buf, LineBuf, Timeout, FWaitRS232 and the waits
+  TPIDParams ActPIDParams;
+  TSampleTimer* SampleTimer;
+
+  // --- Controls, by the names the rest of the tool uses ---
+  QWidget* Panel1;
+  QLabel* lbPort;
+  QComboBox* cbPort;
+  QPushButton* btConnect;
+  QPushButton* btDisconnect;
+  QTabWidget* PageControl1;
+  QWidget* tsParameters;
+  QWidget* tsRTMonitor;
+  QSplitter* Splitter1;
+  TLogRegion* Panel2;
+
+  QGroupBox* GroupBox5;  // "All Motor types"
+  QGroupBox* GroupBox6;  // "BLDC specific"
+  std::array<TAdvSpinEdit*, 14> ParameterFields{};  // in parameter-table order
+  TAdvSpinEdit* seParametersP;
+  TAdvSpinEdit* seParametersI;
+  TAdvSpinEdit* seParametersD;
+  TAdvSpinEdit* seParametersDeadband;
+  TAdvSpinEdit* seParametersMaxOutput;
+  TAdvSpinEdit* seParametersFF0;
+  TAdvSpinEdit* seParametersFF1;
+  TAdvSpinEdit* seParametersFaultError;
+  TAdvSpinEdit* seParametersStepMultiplier;
+  TAdvSpinEdit* seParametersTPSC;
+  TAdvSpinEdit* seParametersHallTimeout;
+  TAdvSpinEdit* seParametersChargeElcos;
+  TAdvSpinEdit* seParametersPhaseAdvance;
+  TAdvSpinEdit* seParametersSVMCycle;
+  QPushButton* btReadBoardParams;
+  QPushButton* btWriteBoardParams;
+
+  QGroupBox* GroupBox1;  // "Sampling"
+  QCheckBox* cbSampleAutomatic;
+  TSpinEdit* seSampleInterval;
+  QPushButton* btSampleStatus;
+  QGroupBox* GroupBox2;  // "Status"
+  QLabel* lbStatusEnabled;
+  QLabel* lbStatusError;
+  QLabel* lbStatusErrorI;
+  QLabel* lbStatusErrorD;
+  QLabel* lbStatusEncoder;
+  QLabel* lbStatusCommand;
+  QLabel* lbStatusOutput;
+  QLabel* lbStatusOutputLimited;
+  QLabel* lbStatusTestOsc;
+  QGroupBox* GroupBox3;  // "Step input response"
+  TSpinEdit* seSICommandStep;
+  QCheckBox* cbSIAutoFwdRev;
+  TSpinEdit* seSIPrediv;
+  QPushButton* btLaunchSITest;
+  QGroupBox* GroupBox4;  // "Movement"
+  TSpinEdit* seMovement;
+  QCheckBox* cbLiveSet;
+  QPushButton* btSetOscVal;
+  QPushButton* btStop;
+  TChart* Chart1;
+
+  QMenu* File1;
+  QAction* Open1;
+  QAction* SaveParameters1;
+  QAction* Exit1;
+  QFileDialog* OpenDialog1;
+  QFileDialog* SaveDialog1;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  // Layout (main_window.cpp).
+  void BuildWindow();
+  void BuildTopBar();
+  void BuildParametersPage();
+  void BuildMonitorPage();
+  void BuildMenu();
+  void BuildDialogs();
+  void WireHandlers();
+  void FinishBuilding();
+  // Connects a control's signal to an operation, run as one guarded user action.
+  template <class Sender, class Signal>
+  void Wire(Sender* sender, Signal signal, void (TfMain::*operation)());
+
+  bool FShown = false;
+};

@@ -1,0 +1,101 @@
+// The "RT Monitor" page: status sampling, the step-response test and the movement oscillator.
+#include <QCheckBox>
+#include <QLabel>
+
+#include "globals/numtext.h"
+#include "monitor/chart.h"
+#include "monitor/sampletimer.h"
+#include "protocol/transactions.h"
+#include "ui/main.h"
+#include "ui/spinedit.h"
+
+namespace {
+
+// The oscillator value for a speed of v x 10 counts per second: 0 stops it.
+double OscillatorValue(int v) {
+  if (v == 0) return 0;
+  return RoundHalfEven(2940000.0 / double(v));
+}
+
+// Enables the timer when the operation ends, also when it ends with an error, so a failed
+// exchange never leaves sampling switched off behind the user's back.
+class TTimerEnableOnExit {
+ public:
+  explicit TTimerEnableOnExit(TSampleTimer& timer) : FTimer(timer) {}
+  ~TTimerEnableOnExit() { FTimer.SetEnabled(true); }
+
+ private:
+  TSampleTimer& FTimer;
+};
+
+}  // namespace
+
+void TfMain::SampleStatus() {
+  TPIDStatus status;
+  ReadStatus(Channel, status);
+  if (!status.Valid) {
+    LogLine(QStringLiteral("Could not retreive status"), clRed);
+    return;
+  }
+  lbStatusEnabled->setText(QString::number(status.Enabled));
+  lbStatusError->setText(FormatNumber(status.Error));
+  lbStatusErrorI->setText(FormatNumber(status.ErrorI));
+  lbStatusErrorD->setText(FormatNumber(status.ErrorD));
+  lbStatusEncoder->setText(QString::number(status.Feedback));
+  lbStatusCommand->setText(QString::number(status.Command));
+  lbStatusOutput->setText(FormatNumber(status.Output));
+  lbStatusOutputLimited->setText(QString::number(status.LimitState));
+  lbStatusTestOsc->setText(QString::number(status.TestOsc));
+  Chart1->AddChartPoint(status.Output, status.Error);
+}
+
+void TfMain::btSampleStatusClick() { SampleStatus(); }
+
+void TfMain::SampleTimerTimer() {
+  if (!cbSampleAutomatic->isChecked()) return;
+  // A closed port clears "Automatic"; the tick still samples, and that sample fails at the
+  // port with "Port Not Open". The timer is enabled again all the same, so ticking
+  // "Automatic" after reconnecting samples again.
+  if (!ComPort1.Connected()) cbSampleAutomatic->setChecked(false);
+  SampleTimer->SetInterval(seSampleInterval->Value());
+  SampleTimer->SetEnabled(false);
+  TTimerEnableOnExit enable(*SampleTimer);
+  SampleStatus();
+}
+
+void TfMain::seSampleIntervalChange() { SampleTimer->SetInterval(seSampleInterval->Value()); }
+
+void TfMain::RunStepResponse(int step, int prediv) {
+  const QList<TStepSample> samples = StepResponseExchange(Channel, prediv, step);
+  for (const TStepSample& s : samples) Chart1->AddChartPoint(s.Output, s.Error);
+}
+
+void TfMain::btLaunchSITestClick() {
+  if (cbSampleAutomatic->isChecked()) SampleTimer->SetEnabled(false);
+  {
+    TTimerEnableOnExit enable(*SampleTimer);
+    RunStepResponse(seSICommandStep->Value(), seSIPrediv->Value());
+  }
+  if (cbSIAutoFwdRev->isChecked()) seSICommandStep->SetValue(-seSICommandStep->Value());
+}
+
+void TfMain::btSetOscValClick() {
+  const double oscillator = OscillatorValue(seMovement->Value());
+  SampleTimer->SetEnabled(false);
+  TTimerEnableOnExit enable(*SampleTimer);
+  Channel.FlushReceive();
+  double echoed = 0;
+  if (!SetBoardValue(Channel, QStringLiteral("o"), QStringLiteral("(o)"), oscillator, echoed))
+    LogLine(QStringLiteral("Error"), clRed);
+}
+
+void TfMain::btStopClick() {
+  seMovement->SetValue(0);
+  btSetOscValClick();
+}
+
+void TfMain::seMovementChange() {
+  if (cbLiveSet->isChecked()) btSetOscValClick();
+}
+
+void TfMain::btClearClick() { Chart1->btClearClick(); }

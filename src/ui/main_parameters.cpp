@@ -1,0 +1,147 @@
+// The "Parameters" page: reading, marking and writing the board's parameters, and the
+// parameter files. Every operation walks the parameter table in its row order.
+#include <QFileDialog>
+
+#include "globals/numtext.h"
+#include "monitor/sampletimer.h"
+#include "parameters/paramfile.h"
+#include "parameters/paramtable.h"
+#include "protocol/transactions.h"
+#include "ui/main.h"
+#include "ui/spinedit.h"
+
+namespace {
+
+// Remembers the sampling timer's enabled state, disables it, and restores the state when the
+// operation ends, also when it ends with an error.
+class TTimerPause {
+ public:
+  explicit TTimerPause(TSampleTimer& timer) : FTimer(timer), FWasEnabled(timer.Enabled()) {
+    FTimer.SetEnabled(false);
+  }
+  ~TTimerPause() { FTimer.SetEnabled(FWasEnabled); }
+
+ private:
+  TSampleTimer& FTimer;
+  bool FWasEnabled;
+};
+
+// Returns whether the field differs from the board's value, compared as the row's class says.
+bool FieldDiffers(const TAdvSpinEdit& field, const TParamRow& row, const TPIDParams& board) {
+  const double boardValue = RecordValue(board, row);
+  switch (row.Class) {
+    case TRowClass::Float:
+    case TRowClass::MaxOutput:
+      return field.FloatValue() != boardValue;
+    case TRowClass::FaultError:
+    case TRowClass::Integer:
+      return field.Value() != RoundToInt32(boardValue);
+  }
+  return false;
+}
+
+// Returns the field's value as the row sends it to the board.
+double ValueToSend(const TAdvSpinEdit& field, const TParamRow& row) {
+  return row.Class == TRowClass::Float ? field.FloatValue() : double(field.Value());
+}
+
+}  // namespace
+
+void TfMain::btReadBoardParamsClick() {
+  TTimerPause pause(*SampleTimer);
+  // Fields the parse does not reach keep their previous values, so the marks stay meaningful.
+  TPIDParams params = ActPIDParams;
+  ReadParameters(Channel, params);
+  ActPIDParams = params;
+  if (ActPIDParams.Valid) {
+    ShowParameters();
+    MarkChangedParameters();
+  } else {
+    LogLine(QStringLiteral("Error reading params"), clRed);
+  }
+}
+
+void TfMain::ShowParameters() {
+  const auto& table = ParamTable();
+  for (size_t i = 0; i < table.size(); ++i) {
+    const TParamRow& row = table[i];
+    const double value = RecordValue(ActPIDParams, row);
+    if (row.Class == TRowClass::Float)
+      ParameterFields[i]->SetFloatValue(value);
+    else
+      ParameterFields[i]->SetValue(RoundToInt32(value));
+  }
+}
+
+void TfMain::MarkChangedParameters() {
+  const auto& table = ParamTable();
+  for (size_t i = 0; i < table.size(); ++i) {
+    const bool differs = FieldDiffers(*ParameterFields[i], table[i], ActPIDParams);
+    ParameterFields[i]->SetFontColor(differs ? clRed : clGreen);
+  }
+}
+
+void TfMain::btWriteBoardParamsClick() {
+  TTimerPause pause(*SampleTimer);
+  Channel.WaitUntilIdle();
+  if (WriteChangedParameters()) {
+    LogLine(QStringLiteral("OK writing params"), clRed);
+    MarkChangedParameters();
+  } else {
+    LogLine(QStringLiteral("Error writing params"), clRed);
+  }
+}
+
+bool TfMain::WriteChangedParameters() {
+  const auto& table = ParamTable();
+  for (size_t i = 0; i < table.size(); ++i) {
+    const TParamRow& row = table[i];
+    TAdvSpinEdit& field = *ParameterFields[i];
+    if (field.FontColor() != clRed) continue;
+    double echoed = 0;
+    const QString letter = QString(QLatin1Char(row.Letter));
+    if (!SetBoardValue(Channel, letter, QLatin1String(row.Tag), ValueToSend(field, row), echoed))
+      return false;
+    StoreAnswer(ActPIDParams, row, echoed);
+  }
+  return true;
+}
+
+void TfMain::seParametersPChange() { MarkChangedParameters(); }
+
+void TfMain::Open1Click() {
+  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
+  const QString fileName = OpenDialog1->selectedFiles().constFirst();
+  SaveDialog1->selectFile(fileName);
+  LoadParameterFile(fileName);
+}
+
+void TfMain::SaveParameters1Click() {
+  if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
+  SaveParameterFile(SaveDialog1->selectedFiles().constFirst());
+}
+
+void TfMain::SaveParameterFile(const QString& fileName) {
+  const auto& table = ParamTable();
+  TParamFileValues values{};
+  for (size_t i = 0; i < table.size(); ++i) {
+    values[i].IsFloat = table[i].FileFloat;
+    if (table[i].FileFloat)
+      values[i].Float = ParameterFields[i]->FloatValue();
+    else
+      values[i].Int = ParameterFields[i]->Value();
+  }
+  WriteParamFile(fileName, values);
+}
+
+void TfMain::LoadParameterFile(const QString& fileName) {
+  const TParamFileValues values = ReadParamFile(fileName);
+  const auto& table = ParamTable();
+  for (size_t i = 0; i < table.size(); ++i) {
+    if (table[i].FileFloat)
+      ParameterFields[i]->SetFloatValue(values[i].Float);
+    else
+      ParameterFields[i]->SetValue(values[i].Int);
+  }
+  MarkChangedParameters();
+}
