@@ -120,6 +120,8 @@ class TBoardModel {
   void RestartServo();
 
   TBoardParams FParams;
+  uint64_t FSeed;
+  uint64_t FStepTests = 0;
   TMotorPlant FMotor;
   TServoLoop FLoop;
   int64_t FCommand = 0;

@@ -13,8 +13,10 @@ constexpr int kSubsteps = 8;
 
 }  // namespace
 
-TMotorPlant::TMotorPlant(uint64_t seed, TMotorConstants constants)
-    : FConstants(constants), FRandom(seed ? seed : 0x9E3779B97F4A7C15ull) {}
+TMotorPlant::TMotorPlant(uint64_t seed, TMotorConstants constants) : FConstants(constants) { Reseed(seed); }
+
+// xorshift needs a non-zero state.
+void TMotorPlant::Reseed(uint64_t seed) { FRandom = seed ? seed : 0x9E3779B97F4A7C15ull; }
 
 double TMotorPlant::NextNoise() {
   // xorshift64*: cheap, and identical on every platform for a given seed.

@@ -23,6 +23,9 @@ class TMotorPlant {
   // Advances the motor by dt seconds with the given drive in % of full PWM.
   void Step(double drivePercent, double dt);
 
+  // Restarts the disturbance sequence from the given seed.
+  void Reseed(uint64_t seed);
+
   // Returns the encoder reading: whole counts, as the board's counter sees them.
   int64_t EncoderCounts() const;
 
@@ -83,7 +86,7 @@ class TServoLoop {
   TServoState FState;
   double FPreviousError = 0;
   int64_t FPreviousCommand = 0;
-  bool FFirstCycle = true;
+  bool FFirstCycle = false;  // the loop starts at rest at 0, which matches the zero history
 };
 
 }  // namespace zirvsim
