@@ -74,6 +74,10 @@ const TAnswerCase kSetCases[] = {
     {"step_without_ok1", "r0c100ok", "?"},
     {"step_without_prediv", "rc100ok1", "?"},
     {"oscillator_without_number", "o x", "?"},
+    {"step_with_negative_prediv", "r-1c100ok1", "?"},
+    {"step_with_huge_prediv", "r10000c1ok1", "?"},
+    {"step_with_trailing_text", "r0c100ok1x", "?"},
+    {"set_with_two_numbers", "p 1 2", "?"},
 };
 
 class SetAnswerTest : public testing::TestWithParam<TAnswerCase> {};
@@ -176,6 +180,35 @@ TEST(ParamsFileTest, DamagedFileKeepsDefaultsAndClamps) {
   EXPECT_EQ(params->SVMCycle, 4);
   EXPECT_EQ(params->D, 0.5);
   std::remove(path.c_str());
+}
+
+// Random command lines built from the protocol's own characters: every answer must be
+// non-empty, free of line ends, and print its numbers without exponent notation.
+TEST(BoardModelTest, RandomCommandsGetWellFormedAnswers) {
+  const std::string alphabet = "slrcok0123456789pidbmfxthga .-+eE";
+  const std::string digits = "0123456789.-+eE";
+  uint64_t random = 12345;
+  TBoardModel board;
+  for (int n = 0; n < 20000; ++n) {
+    auto next = [&random](size_t range) {
+      random = random * 6364136223846793005ull + 1442695040888963407ull;
+      return (random >> 33) % range;
+    };
+    // Every other line is a set command with a random number text.
+    const bool setLine = n % 2 == 0;
+    const std::string& chars = setLine ? digits : alphabet;
+    std::string command = setLine ? std::string(1, "pidbmfxthga01o"[next(14)]) + " " : "";
+    const size_t length = next(16) + 1;
+    for (size_t k = 0; k < length; ++k) command.push_back(chars[next(chars.size())]);
+    const auto lines = board.Answer(command);
+    ASSERT_FALSE(lines.empty()) << command;
+    for (const std::string& line : lines) {
+      ASSERT_EQ(line.find_first_of("\r\n"), std::string::npos) << command;
+      const std::string number = line.substr(line.rfind(' ') + 1);
+      if (number.find_first_of("-0123456789") != 0) continue;  // a header line without a number
+      ASSERT_EQ(number.find_first_of("eE"), std::string::npos) << command << " -> " << line;
+    }
+  }
 }
 
 }  // namespace
