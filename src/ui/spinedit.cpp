@@ -49,6 +49,7 @@ void TSpinEditBase::AttachButtons(TSpinButton* buttons) {
   FButtons = buttons;
   connect(FButtons, &TSpinButton::UpClick, this, [this] { Step(TStep::Up, true); });
   connect(FButtons, &TSpinButton::DownClick, this, [this] { Step(TStep::Down, true); });
+  connect(FButtons, &TSpinButton::Pressed, this, &TSpinEditBase::ButtonPressed);
   // The text area ends left of the buttons.
   setTextMargins(0, 0, TSpinButton::kWidth, 0);
 }
@@ -187,6 +188,9 @@ void TSpinEditBase::focusInEvent(QFocusEvent* event) {
   // Coming back from another application or a menu is not entering.
   switch (event->reason()) {
     case Qt::MouseFocusReason:
+      // Qt gives the focus before the press reaches the arrow buttons; they decide.
+      FMouseFocusPending = true;
+      return;
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
       return;
@@ -195,7 +199,19 @@ void TSpinEditBase::focusInEvent(QFocusEvent* event) {
   }
 }
 
+void TSpinEditBase::mousePressEvent(QMouseEvent* event) {
+  FMouseFocusPending = false;  // a click into the text: the caret goes where it points
+  QLineEdit::mousePressEvent(event);
+}
+
+void TSpinEditBase::ButtonPressed() {
+  // A press on the arrow buttons that brought the focus is not a click into the text.
+  if (FMouseFocusPending) selectAll();
+  FMouseFocusPending = false;
+}
+
 void TSpinEditBase::focusOutEvent(QFocusEvent* event) {
+  FMouseFocusPending = false;
   // Only a move of the focus to another control of the window is leaving the field.
   const auto reason = event->reason();
   if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) DoExit();

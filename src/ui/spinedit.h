@@ -73,6 +73,7 @@ class TSpinEditBase : public QLineEdit {
   void focusOutEvent(QFocusEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
 
  private:
   void Step(TStep step, bool byButton);
@@ -80,10 +81,12 @@ class TSpinEditBase : public QLineEdit {
   TSpinSelection CurrentSelection() const;
   void ApplySelection(TSpinSelection selection, bool caretAtStart);
   void TextEdited();
+  void ButtonPressed();
 
   TSpinButton* FButtons = nullptr;
   bool FLoaded = false;
   int FWriting = 0;
+  bool FMouseFocusPending = false;  // focus came with a press not yet seen by text or buttons
   std::optional<TColor> FFontColor;
 };
 

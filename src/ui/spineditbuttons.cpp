@@ -80,6 +80,7 @@ TSpinButton::TSpinButton(QWidget* focusControl, TTimerSpeedButton* up, TTimerSpe
 void TSpinButton::FocusControl() {
   // Entering the field this way is not a click into its text, so it selects all.
   if (FFocusControl && !FFocusControl->hasFocus()) FFocusControl->setFocus(Qt::OtherFocusReason);
+  emit Pressed();
 }
 
 void TSpinButton::resizeEvent(QResizeEvent*) {

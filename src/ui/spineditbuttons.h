@@ -66,6 +66,8 @@ class TSpinButton : public QWidget {
   static constexpr int kWidth = 17;
 
  signals:
+  // A button was pressed (after the focus moved to the field).
+  void Pressed();
   // The up button fired.
   void UpClick();
   // The down button fired.
