@@ -32,11 +32,15 @@ constexpr int SplitterHeight = 3;
 constexpr int LogHeight = 100;
 constexpr int MonitorStripHeight = 189;
 
-// The window font: "Tahoma" 11 px where it exists, else the desktop's sans-serif at that size.
+// The window font: "Tahoma" 11 px where it exists. Elsewhere a face of about Tahoma's width
+// (the captions must fit between their fixed places), else the desktop's sans-serif.
 QFont WindowFont() {
-  QFont font = QFontDatabase::hasFamily(QStringLiteral("Tahoma"))
-                   ? QFont(QStringLiteral("Tahoma"))
-                   : QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+  for (const char* family : {"Tahoma", "Liberation Sans", "Arimo"}) {
+    if (!QFontDatabase::hasFamily(QLatin1String(family))) continue;
+    font = QFont(QLatin1String(family));
+    break;
+  }
   font.setStyleHint(QFont::SansSerif);
   font.setPixelSize(11);
   return font;
@@ -234,7 +238,7 @@ void TfMain::BuildMonitorPage() {
   QFont bold = font();
   bold.setBold(true);
   for (int i = 0; i < 9; ++i) {
-    const int y = 20 + 16 * i;
+    const int y = 22 + 16 * i;
     QLabel* caption = AddLabel(GroupBox2, QLatin1String(captions[i]), 12, y);
     caption->setFont(bold);
     caption->adjustSize();
