@@ -92,6 +92,9 @@ TfMain::TfMain(QWidget* parent)
   setObjectName(QStringLiteral("fMain"));
   BuildWindow();
   BuildMenu();
+  // The client area below the menu is the design size.
+  const int clientHeight = TopBarHeight + PagesHeight + SplitterHeight + LogHeight;
+  resize(ClientWidth, clientHeight + menuBar()->sizeHint().height());
   BuildDialogs();
   SampleTimer = new TSampleTimer(1000, this);
   FinishBuilding();
@@ -149,8 +152,6 @@ void TfMain::BuildWindow() {
   layout->addWidget(Splitter1, 1);
 
   PageControl1->setCurrentWidget(tsParameters);
-  const int clientHeight = TopBarHeight + PagesHeight + SplitterHeight + LogHeight;
-  resize(ClientWidth, clientHeight + menuBar()->sizeHint().height());
 }
 
 void TfMain::BuildTopBar() {
@@ -269,7 +270,6 @@ void TfMain::BuildMonitorPage() {
   btStop = AddButton(GroupBox4, QStringLiteral("Stop"), 8, 140, 149, 25);
 
   Chart1 = new TChart;
-  Chart1->setObjectName(QStringLiteral("Chart1"));
   pageLayout->addWidget(Chart1, 1);
 }
 
@@ -301,6 +301,29 @@ void TfMain::BuildDialogs() {
 }
 
 void TfMain::FinishBuilding() {
+  // Every control carries its name, so automation and tests find it by the name the code uses.
+  const std::pair<QObject*, const char*> names[] = {
+      {Panel1, "Panel1"}, {cbPort, "cbPort"}, {btConnect, "btConnect"},
+      {btDisconnect, "btDisconnect"}, {PageControl1, "PageControl1"},
+      {tsParameters, "tsParameters"}, {tsRTMonitor, "tsRTMonitor"}, {Splitter1, "Splitter1"},
+      {Panel2, "Panel2"}, {GroupBox5, "GroupBox5"}, {GroupBox6, "GroupBox6"},
+      {btReadBoardParams, "btReadBoardParams"}, {btWriteBoardParams, "btWriteBoardParams"},
+      {GroupBox1, "GroupBox1"}, {cbSampleAutomatic, "cbSampleAutomatic"},
+      {seSampleInterval, "seSampleInterval"}, {btSampleStatus, "btSampleStatus"},
+      {GroupBox2, "GroupBox2"}, {lbStatusEnabled, "lbStatusEnabled"},
+      {lbStatusError, "lbStatusError"}, {lbStatusErrorI, "lbStatusErrorI"},
+      {lbStatusErrorD, "lbStatusErrorD"}, {lbStatusEncoder, "lbStatusEncoder"},
+      {lbStatusCommand, "lbStatusCommand"}, {lbStatusOutput, "lbStatusOutput"},
+      {lbStatusOutputLimited, "lbStatusOutputLimited"}, {lbStatusTestOsc, "lbStatusTestOsc"},
+      {GroupBox3, "GroupBox3"}, {seSICommandStep, "seSICommandStep"},
+      {cbSIAutoFwdRev, "cbSIAutoFwdRev"}, {seSIPrediv, "seSIPrediv"},
+      {btLaunchSITest, "btLaunchSITest"}, {GroupBox4, "GroupBox4"}, {seMovement, "seMovement"},
+      {cbLiveSet, "cbLiveSet"}, {btSetOscVal, "btSetOscVal"}, {btStop, "btStop"},
+      {Chart1, "Chart1"}, {File1, "File1"}, {Open1, "Open1"},
+      {SaveParameters1, "SaveParameters1"}, {Exit1, "Exit1"}, {OpenDialog1, "OpenDialog1"},
+      {SaveDialog1, "SaveDialog1"}};
+  for (const auto& [object, name] : names) object->setObjectName(QLatin1String(name));
+
   // From here on the entry fields raise their change notifications.
   for (TAdvSpinEdit* field : ParameterFields) field->Loaded();
   for (TSpinEdit* field : {seSampleInterval, seSICommandStep, seSIPrediv, seMovement})
