@@ -23,6 +23,8 @@ class TMainWindowTest : public QObject {
   void FailedConnectLeavesControlsDisconnected();
   void FormShowTwiceKeepsLineBuf();
   void ReadsParametersFromTheBoard();
+  void WholeSessionEndToEnd();
+  void ExitClosesTheWindow();
 };
 
 void TMainWindowTest::StartsDisconnectedOnTheParametersPage() {
@@ -127,6 +129,76 @@ void TMainWindowTest::ReadsParametersFromTheBoard() {
   const QStringList log = f.LogTexts();
   QVERIFY(log.contains(QStringLiteral("l")));
   QVERIFY(log.contains(QStringLiteral("(p) 0.0125")));
+}
+
+namespace {
+
+// Types text into a field as a user would: focus it, select all, type, then Tab away.
+void TypeInto(QWidget* field, const QString& text) {
+  field->setFocus(Qt::TabFocusReason);
+  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+  QTest::keyClicks(field, text);
+  QTest::keyClick(field, Qt::Key_Tab);
+}
+
+}  // namespace
+
+// A technician's session: read, edit, write, sample, step test, movement, save and open a
+// file, all through the controls, with exactly the expected traffic on the wire.
+void TMainWindowTest::WholeSessionEndToEnd() {
+  TMainFixture f;
+  TfMain& w = *f.Window;
+  QTemporaryDir files;
+  f.Connect();
+  f.TakeWire();
+
+  QTest::mouseClick(w.btReadBoardParams, Qt::LeftButton);
+  QCOMPARE(f.TakeWire(), std::vector<std::string>{"l"});
+
+  TypeInto(w.seParametersP, QStringLiteral("0.35"));
+  TypeInto(w.seParametersTPSC, QStringLiteral("5"));
+  QCOMPARE(w.seParametersP->FontColor(), clRed);
+  QCOMPARE(w.seParametersI->FontColor(), clGreen);
+  QTest::mouseClick(w.btWriteBoardParams, Qt::LeftButton);
+  QCOMPARE(f.TakeWire(), (std::vector<std::string>{"p 0.35", "t 5"}));
+  QCOMPARE(f.Sim.Params().P, 0.35);
+  QCOMPARE(f.Sim.Params().TicksPerServo, 5);
+  QCOMPARE(w.seParametersP->FontColor(), clGreen);
+  QVERIFY(f.LogTexts().contains(QStringLiteral("OK writing params")));
+
+  w.PageControl1->setCurrentWidget(w.tsRTMonitor);
+  QTest::mouseClick(w.btSampleStatus, Qt::LeftButton);
+  QCOMPARE(f.TakeWire(), std::vector<std::string>{"s"});
+  QCOMPARE(w.Chart1->Series1.Count(), 1);
+  QVERIFY(w.lbStatusEnabled->text() != QStringLiteral("No data received yet"));
+
+  TypeInto(w.seSICommandStep, QStringLiteral("100"));
+  QTest::mouseClick(w.btLaunchSITest, Qt::LeftButton);
+  QCOMPARE(f.TakeWire(), std::vector<std::string>{"r0c100ok1"});
+  QCOMPARE(w.Chart1->Series1.Count(), 1 + 199);
+
+  TypeInto(w.seMovement, QStringLiteral("100"));
+  QTest::mouseClick(w.btSetOscVal, Qt::LeftButton);
+  QTest::mouseClick(w.btStop, Qt::LeftButton);
+  QCOMPARE(f.TakeWire(), (std::vector<std::string>{"o 29400", "o 0"}));
+  QCOMPARE(w.seMovement->Text(), QStringLiteral("0"));
+
+  const QString file = files.filePath(QStringLiteral("tuned.pset"));
+  w.SaveParameterFile(file);
+  TypeInto(w.seParametersP, QStringLiteral("1"));
+  w.LoadParameterFile(file);
+  QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.3500000"));
+  QCOMPARE(w.seParametersP->FontColor(), clGreen);
+  QVERIFY(f.TakeWire().empty());  // files never touch the board
+  QVERIFY2(f.Errors.isEmpty(), qPrintable(f.Errors.join(u'\n')));
+}
+
+void TMainWindowTest::ExitClosesTheWindow() {
+  TMainFixture f;
+  TfMain& w = *f.Window;
+  QVERIFY(w.isVisible());
+  w.Exit1->trigger();
+  QVERIFY(!w.isVisible());
 }
 
 QTEST_MAIN(TMainWindowTest)
