@@ -133,6 +133,7 @@ class TMainParametersTest : public QObject {
   void LoadLackingKeysGivesDefaultsMarkedAgainstBoard();
   void LoadWhileDisconnectedFillsDisabledPage();
   void DialogsPickRememberAndPassOnNames();
+  void SaveFailureReachesErrorReportOnly();
   void CommaLocaleStillUsesPoint();
 };
 
@@ -454,6 +455,7 @@ void TMainParametersTest::LoadWhileDisconnectedFillsDisabledPage() {
   const QString path = dir.filePath(QStringLiteral("p.pset"));
   WriteFile(path, "[ZIRVParam]\r\nP=0.5\r\nSVMCycle=9\r\nPhaseAdvance=-3\r\n");
   QVERIFY(!w.tsParameters->isEnabled());
+  QVERIFY(w.Open1->isEnabled() && w.SaveParameters1->isEnabled());
   w.LoadParameterFile(path);
   QVERIFY(!w.tsParameters->isEnabled());
   QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.5000000"));
@@ -496,6 +498,19 @@ void TMainParametersTest::DialogsPickRememberAndPassOnNames() {
   w.Open1->trigger();
   QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.7500000"));
   QVERIFY(f.Errors.isEmpty());
+}
+
+void TMainParametersTest::SaveFailureReachesErrorReportOnly() {
+  TMainFixture f;
+  TfMain& w = *f.Window;
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("missing/p.pset"));
+  const QStringList log = f.LogTexts();
+  AnswerDialog(w.SaveDialog1, path);
+  w.SaveParameters1->trigger();
+  QCOMPARE(f.Errors, QStringList{QStringLiteral("Unable to write to ") + path});
+  QCOMPARE(f.LogTexts(), log);
+  QVERIFY(!QFile::exists(path));
 }
 
 void TMainParametersTest::CommaLocaleStillUsesPoint() {
