@@ -345,6 +345,7 @@ class TTransactionsTest : public QObject {
     QTest::addColumn<int>("extraLines");
     QTest::addColumn<QString>("command");
     QTest::newRow("tenth status line malformed") << TKind::Status << 1 << "s";
+    QTest::newRow("three surplus status lines malformed") << TKind::Status << 3 << "s";
     QTest::newRow("list lines 0 and 1 malformed") << TKind::Params << 0 << "l";
   }
 
