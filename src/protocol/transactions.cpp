@@ -109,16 +109,21 @@ void ReadParameters(TLineChannel& channel, TPIDParams& params) {
 }
 
 QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step) {
+  QList<TStepSample> samples;
+  StepResponseExchange(channel, prediv, step, [&](const TStepSample& s) { samples.append(s); });
+  return samples;
+}
+
+void StepResponseExchange(TLineChannel& channel, int prediv, int step,
+                          const std::function<void(const TStepSample&)>& onSample) {
   channel.FlushReceive();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
-  QList<TStepSample> samples;
-  if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return samples;
+  if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return;
 
   for (int j = 4; j <= 400; j += 2) {
     TStepSample s;
     if (!ParseTaggedValue(channel.LineBuf->at(j), QStringLiteral("error"), s.Error)) break;
     if (!ParseTaggedValue(channel.LineBuf->at(j + 1), QStringLiteral("output"), s.Output)) break;
-    samples.append(s);
+    onSample(s);
   }
-  return samples;
 }

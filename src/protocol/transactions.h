@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <functional>
 
 #include "globals/records.h"
 
@@ -34,6 +35,11 @@ void ReadParameters(TLineChannel& channel, TPIDParams& params);
 // Sends "r<prediv>c<step>ok1" and returns the (error, output) pairs of answer lines 4 to 401,
 // stopping at the first line that does not parse. Neither waits for nor marks a transaction.
 QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step);
+
+// Runs the same exchange and hands each pair to onSample as soon as it is parsed, so that a
+// number that raises EConvertError midway leaves the pairs before it already delivered.
+void StepResponseExchange(TLineChannel& channel, int prediv, int step,
+                          const std::function<void(const TStepSample&)>& onSample);
 
 // Poll limits of the transactions.
 inline constexpr int StatusPollLimit = 500;

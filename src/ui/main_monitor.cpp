@@ -66,8 +66,10 @@ void TfMain::SampleTimerTimer() {
 void TfMain::seSampleIntervalChange() { SampleTimer->SetInterval(seSampleInterval->Value()); }
 
 void TfMain::RunStepResponse(int step, int prediv) {
-  const QList<TStepSample> samples = StepResponseExchange(Channel, prediv, step);
-  for (const TStepSample& s : samples) Chart1->AddChartPoint(s.Output, s.Error);
+  // Each pair is plotted as it is parsed: an unreadable number further on ends the action with
+  // its error, and the points before it stay on the chart.
+  StepResponseExchange(Channel, prediv, step,
+                       [this](const TStepSample& s) { Chart1->AddChartPoint(s.Output, s.Error); });
 }
 
 void TfMain::btLaunchSITestClick() {
