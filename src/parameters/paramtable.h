@@ -23,7 +23,7 @@ struct TParamRow {
   const char* FieldName;  // entry field, "seParametersP"
   char Letter;            // command letter, 'p'
   const char* Tag;        // answer tag, "(p)"
-  int ListLine;           // 1-based line of the "l" answer
+  int ListLine;           // line of the "l" answer, counting from 0
   double TPIDParams::*DoubleField;  // record field when it is a double, else nullptr
   int32_t TPIDParams::*IntField;    // record field when it is an integer, else nullptr
   const char* FileKey;    // key in the parameter file
