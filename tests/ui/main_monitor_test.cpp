@@ -84,6 +84,11 @@ class TMainMonitorTest : public QObject {
   void IntervalThatStopsTicksAndRestart_data();
   void IntervalThatStopsTicksAndRestart();
   void DisconnectWhileAutomaticRecoversAfterReconnect();
+  void AutomaticTriesAgainAfterAFailedSample();
+  void IntervalFollowsTheTextAsItStands_data();
+  void IntervalFollowsTheTextAsItStands();
+  void TypedIntervalAppliesEachKeystrokeAndLimitsOnLeaving();
+  void TypingASpeedSendsEachPartialValue();
   void StepTestAddsItsPointsInOneRepaint();
   void AutoFwdRevFlipsTheStep();
   void FailedStepTestPlotsNothing();
@@ -226,6 +231,72 @@ void TMainMonitorTest::DisconnectWhileAutomaticRecoversAfterReconnect() {
   w.cbSampleAutomatic->setChecked(true);
   QVERIFY(f.WaitFor([&] { return CountOf(f.Sim.ReceivedCommands(), "s") >= 2; }));
   QCOMPARE(f.Errors.size(), 1);
+}
+
+void TMainMonitorTest::AutomaticTriesAgainAfterAFailedSample() {
+  TMonitorFixture f;
+  TfMain& w = *f.Window;
+  f.Sim.SetFault(TFault::CutShort, 2);
+  w.seSampleInterval->SetText(QStringLiteral("200"));
+  w.cbSampleAutomatic->setChecked(true);
+  QVERIFY(f.WaitFor([&] { return CountOf(f.Sim.ReceivedCommands(), "s") >= 3; }, 15000));
+  w.cbSampleAutomatic->setChecked(false);
+  QVERIFY(f.LogTexts().count(QStringLiteral("Could not retreive status")) >= 2);
+  QCOMPARE(w.Chart1->Series1.Count(), 0);
+  QVERIFY(f.Errors.isEmpty());
+}
+
+void TMainMonitorTest::IntervalFollowsTheTextAsItStands_data() {
+  QTest::addColumn<QString>("text");
+  QTest::addColumn<int>("interval");
+  QTest::newRow("partial number applies below the limit") << QStringLiteral("5") << 5;
+  QTest::newRow("no upper limit while typing") << QStringLiteral("250000") << 250000;
+  QTest::newRow("empty text reads the minimum") << QString() << 200;
+  QTest::newRow("lone minus reads the minimum") << QStringLiteral("-") << 200;
+  QTest::newRow("unparsable text reads the minimum") << QStringLiteral("1x") << 200;
+}
+
+void TMainMonitorTest::IntervalFollowsTheTextAsItStands() {
+  QFETCH(QString, text);
+  QFETCH(int, interval);
+  TMonitorFixture f;
+  TfMain& w = *f.Window;
+  w.seSampleInterval->SetText(text);
+  QCOMPARE(w.SampleTimer->Interval(), interval);
+  QVERIFY(w.SampleTimer->Running());
+  QVERIFY(f.TakeWire().empty());  // "Automatic" is clear: ticks sample nothing
+}
+
+void TMainMonitorTest::TypedIntervalAppliesEachKeystrokeAndLimitsOnLeaving() {
+  TMonitorFixture f;
+  TfMain& w = *f.Window;
+  QApplication::setActiveWindow(&w);
+  QVERIFY(QTest::qWaitForWindowActive(&w));
+  w.seSampleInterval->setFocus(Qt::TabFocusReason);
+  w.seSampleInterval->selectAll();
+  QList<int> applied;
+  QObject::connect(w.seSampleInterval, &TSpinEdit::OnChange,
+                   [&] { applied.append(w.SampleTimer->Interval()); });
+  QTest::keyClicks(w.seSampleInterval, QStringLiteral("50"));
+  QCOMPARE(applied, (QList<int>{5, 50}));
+  w.seSICommandStep->setFocus(Qt::TabFocusReason);  // leaving applies the limits
+  QCOMPARE(w.seSampleInterval->Text(), QStringLiteral("200"));
+  QCOMPARE(w.SampleTimer->Interval(), 200);
+}
+
+void TMainMonitorTest::TypingASpeedSendsEachPartialValue() {
+  TMonitorFixture f;
+  TfMain& w = *f.Window;
+  w.seMovement->SetText(QString());
+  w.cbLiveSet->setChecked(true);
+  QTest::keyClicks(w.seMovement, QStringLiteral("100"));
+  const std::vector<std::string> expected{"o 2940000", "o 294000", "o 29400"};
+  QCOMPARE(f.TakeWire(), expected);
+  QCOMPARE(f.Sim.OscillatorValue(), 29400);
+  // A step of the arrow key sends the stepped value.
+  QTest::keyClick(w.seMovement, Qt::Key_Up);
+  QCOMPARE(f.TakeWire(), std::vector<std::string>{"o 26727"});
+  QVERIFY(f.Errors.isEmpty());
 }
 
 void TMainMonitorTest::StepTestAddsItsPointsInOneRepaint() {
