@@ -84,7 +84,9 @@ TEST_P(TryReadSpinIntTest, Parses) {
   const IntParseCase& c = GetParam();
   int32_t value = 0;
   ASSERT_EQ(TryReadSpinInt(QString::fromUtf16(c.text), value), c.ok);
-  if (c.ok) EXPECT_EQ(value, c.value);
+  if (c.ok) {
+    EXPECT_EQ(value, c.value);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, TryReadSpinIntTest, testing::ValuesIn(kIntParses),
@@ -223,7 +225,9 @@ TEST_P(CharRuleTest, Judges) {
                             : AdvCharRule(QChar(c.ch), c.mode, c.precision, false, state,
                                           c.thousands ? QChar(c.thousands) : QChar());
   EXPECT_EQ(int(r.Verdict), int(c.verdict));
-  if (c.verdict == A) EXPECT_EQ(r.Char, QChar(c.inserted ? c.inserted : c.ch));
+  if (c.verdict == A) {
+    EXPECT_EQ(r.Char, QChar(c.inserted ? c.inserted : c.ch));
+  }
   EXPECT_FALSE(r.ToggleSign);
 }
 
