@@ -9,13 +9,6 @@ using namespace zirvsim;
 
 namespace {
 
-TSimOptions Fast() {
-  TSimOptions options;
-  options.Pacing = false;
-  options.ReplyDelayMs = 0;
-  return options;
-}
-
 struct TLineFaultCase {
   const char* Name;
   TFault Fault;

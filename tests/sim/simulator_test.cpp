@@ -8,13 +8,6 @@ using namespace zirvsim;
 
 namespace {
 
-TSimOptions Fast() {
-  TSimOptions options;
-  options.Pacing = false;
-  options.ReplyDelayMs = 0;
-  return options;
-}
-
 // A started simulator with the tool's end of the line open.
 struct TRig {
   explicit TRig(TSimOptions options = Fast()) : Sim(options) {

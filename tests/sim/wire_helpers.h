@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+#include "sim/simulator.h"
+
+// Returns options for fast tests: no pacing and no delay before an answer.
+inline zirvsim::TSimOptions Fast() {
+  zirvsim::TSimOptions options;
+  options.Pacing = false;
+  options.ReplyDelayMs = 0;
+  return options;
+}
+
 // The tool's side of the line for the simulator's tests: the slave device opened raw, commands
 // sent with CR LF, answer lines cut at CR (a following LF is dropped).
 class TTestPort {
