@@ -50,17 +50,6 @@ QColor LogColourOf(const TfMain& w, const QString& text) {
   return at < 0 ? QColor() : w.Panel2->reLog->ColourAt(at + 2);
 }
 
-// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
-void TypeInto(TAdvSpinEdit* field, const QString& text) {
-  QWidget* window = field->window();
-  window->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window));
-  field->setFocus(Qt::TabFocusReason);
-  QVERIFY(field->hasFocus());
-  QTest::keyClicks(field, text);
-  QTest::keyClick(field, Qt::Key_Tab);
-  QVERIFY(!field->hasFocus());
-}
 
 // Makes the next modal run of dialog pick fileName (only accept when it is empty); a dialog
 // still open after ten seconds is cancelled so that a fault cannot hang the test.

@@ -131,18 +131,6 @@ void TMainWindowTest::ReadsParametersFromTheBoard() {
   QVERIFY(log.contains(QStringLiteral("(p) 0.0125")));
 }
 
-namespace {
-
-// Types text into a field as a user would: focus it, select all, type, then Tab away.
-void TypeInto(QWidget* field, const QString& text) {
-  field->setFocus(Qt::TabFocusReason);
-  QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
-  QTest::keyClicks(field, text);
-  QTest::keyClick(field, Qt::Key_Tab);
-}
-
-}  // namespace
-
 // A technician's session: read, edit, write, sample, step test, movement, save and open a
 // file, all through the controls, with exactly the expected traffic on the wire.
 void TMainWindowTest::WholeSessionEndToEnd() {

@@ -28,6 +28,18 @@ inline zirvsim::TSimOptions FastBoard() {
   return options;
 }
 
+// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
+inline void TypeInto(QWidget* field, const QString& text) {
+  QWidget* window = field->window();
+  window->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(window));
+  field->setFocus(Qt::TabFocusReason);
+  QVERIFY(field->hasFocus());
+  QTest::keyClicks(field, text);
+  QTest::keyClick(field, Qt::Key_Tab);
+  QVERIFY(!field->hasFocus());
+}
+
 class TMainFixture {
  public:
   explicit TMainFixture(zirvsim::TSimOptions options = FastBoard()) : Sim(options) {
