@@ -1,0 +1,105 @@
+// The simulator on its pty: answers framed and counted as the tool reads them, and each fault
+// mode breaking them in exactly its own way.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "wire_helpers.h"
+
+using namespace zirvsim;
+using TLines = std::vector<std::string>;
+
+namespace {
+
+// One board whose fault mode tests switch between commands: each answer's lines and bytes,
+// plain and as each mode breaks them.
+TEST(WireTest, AnswersAreExactlyAsEachModeShapesThem) {
+  TBoardSimulator sim(kFast);
+  sim.ScriptAnswer("p", {"(p) 7", "(p) 8"});
+  sim.Start();
+  TTestPort port(sim.DevicePath());
+  // Returns the bytes of the answer, read up to the answer of a clean "o 0" sent behind it so
+  // that no timeout decides where the answer ended.
+  auto answer = [&](TFault fault, int param, const std::string& command, size_t lines) {
+    sim.SetFault(fault, param);
+    port.Send(command);
+    std::string bytes = port.ReadRaw(lines);
+    sim.SetFault(TFault::None);
+    port.Send("o 0");
+    bytes += port.ReadRaw(1);
+    const size_t end = bytes.size() - std::min<size_t>(bytes.size(), 6);
+    EXPECT_EQ(bytes.substr(end), "(o) 0\r") << command;
+    return bytes.substr(0, end);
+  };
+  // CR, LF and CR LF each end a command; a scripted answer is used once.
+  EXPECT_EQ(TTestPort::SplitLines(answer(TFault::None, 0, "l\rp 0.5\n", 19)).back(), "(p) 8");
+  EXPECT_EQ(sim.ReceivedCommands(), (TLines{"l", "p 0.5", "o 0"}));
+  const struct {
+    TFault Fault;
+    int Param;
+    const char* Command;
+    size_t Count;  // lines of the answer
+    int Line;      // the line checked
+    const char* Text;
+  } cases[] = {
+      {TFault::None, 0, "s", 9, 7, "servo enabled: 1"},
+      {TFault::None, 0, "l", 17, 16, "(c) 3"},
+      {TFault::None, 0, "r0c100ok1", 404, 403, "cycles: 199"},
+      {TFault::None, 0, "o -2940", 1, 0, "(o) -2940"},
+      {TFault::CutShort, 1, "s", 8, 7, "servo enabled: 1"},
+      {TFault::ExtraLines, 1, "s", 10, 9, "extra: 0"},
+      {TFault::CutShort, 1, "r0c100ok1", 403, 402, "end of step response"},
+      {TFault::MissingTag, 9, "l", 17, 9, "95"},
+      {TFault::MalformedNumber, 3, "l", 17, 3, "(p) 1.2.3"},
+      {TFault::MalformedNumber, 100, "r0c100ok1", 404, 100, "error: 1.2.3"},
+      {TFault::MissingTag, 0, "p 0.5", 1, 0, "0.5"},
+      {TFault::SetAnswersDifferent, 0, "p 0.5", 1, 0, "(p) 1.5"},
+      {TFault::SetAnswersDifferent, -10, "m 95", 1, 0, "(m) 85"},
+  };
+  for (const auto& c : cases) {
+    const TLines lines = TTestPort::SplitLines(answer(c.Fault, c.Param, c.Command, c.Count));
+    ASSERT_EQ(lines.size(), c.Count) << c.Command << " under " << FaultName(c.Fault);
+    EXPECT_EQ(lines[c.Line], c.Text) << c.Command << " under " << FaultName(c.Fault);
+  }
+  EXPECT_EQ(answer(TFault::None, 0, "p 0.5", 1), "(p) 0.5\r");
+  EXPECT_EQ(answer(TFault::CrLf, 0, "p 0.5", 1), "(p) 0.5\r\n");
+  // Noise with NULs but no line end, so that it can never pass for a line.
+  const std::string noisy = answer(TFault::Garbage, 40, "p 0.5", 1);
+  EXPECT_EQ(noisy.size(), 8u + 40);
+  EXPECT_EQ(TTestPort::CountCr(noisy), 1u);
+  EXPECT_NE(noisy.find('\0'), std::string::npos);
+  sim.SetFault(TFault::NoAnswer);
+  EXPECT_TRUE(port.Ask("s", 1, 200).empty());
+  EXPECT_EQ(sim.ReceivedCommands().back(), "s");
+}
+
+// The last answer before a hang-up must still be readable.
+TEST(WireTest, HangUpAfterOneCommandClosesThePty) {
+  TBoardSimulator sim(kFast);
+  sim.SetFault(TFault::HangUpAfter, 1);
+  sim.Start();
+  TTestPort port(sim.DevicePath());
+  EXPECT_EQ(port.Ask("p 0.5", 1), TLines{"(p) 0.5"});
+  pollfd fd{port.Fd(), POLLIN, 0};
+  ASSERT_EQ(poll(&fd, 1, 2000), 1);
+  EXPECT_TRUE(fd.revents & (POLLHUP | POLLERR));
+}
+
+// Parameters set on the line or by a test are in the EEPROM file that the next run loads.
+TEST(WireTest, ParametersSurviveARestart) {
+  TSimOptions options = kFast;
+  options.EepromFile = testing::TempDir() + "/sim_eeprom_restart.txt";
+  std::filesystem::remove(options.EepromFile);
+  TBoardParams all{1, 1e-5, 1.0 / 3, 2, 4, 95.4, -0.5, 7, 999.5, 3, 9, 123, 1, 1023, 2};
+  {
+    TBoardSimulator sim(options);
+    sim.SetParams(all);
+    sim.Start();
+    EXPECT_EQ(TTestPort(sim.DevicePath()).Ask("p 0.0125", 1), TLines{"(p) 0.0125"});
+  }
+  all.P = 0.0125;
+  EXPECT_EQ(TBoardSimulator(options).Params(), all);
+  std::filesystem::remove(options.EepromFile);
+}
+
+}  // namespace
