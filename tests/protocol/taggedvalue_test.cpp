@@ -1,103 +1,45 @@
-#include <QTest>
+#include <gtest/gtest.h>
 
 #include "globals/errors.h"
 #include "protocol/taggedvalue.h"
 
-// Parsing of the board's answer lines: tag presence, the backward scan from the trimmed
-// length and the conversion of what it takes.
-class TaggedValueTest : public QObject {
-  Q_OBJECT
+namespace {
 
- private slots:
-  void parses_data();
-  void parses();
-  void rejects_data();
-  void rejects();
-  void badNumbers_data();
-  void badNumbers();
+// Answer lines, the tag looked for, and the result: the value read; "-" when the line is
+// refused (value untouched); "!run" when the scanned run raises the conversion error.
+const QString kCases[][3] = {
+    {"\nerror: -12.5\r", "error", "-12.5"},  // the scan starts on the point, not the digit
+    {"error_i: 3\r", "error", "3"},          // the tag is only looked for
+    {"x: 1e5\r", "x", "5"},                  // the exponent letter stops the scan
+    {"output: +4\r", "output", "4"},
+    {"(c)3\r", "(c)", "3"},
+    {"12 (a) 34\r", "(a)", "34"},
+    {"servo enabled\r", "servo enabled", "-"},
+    {"Error: 4\r", "error", "-"},
+    {"\n\r", "", "-"},
+    {"error: 4x\r", "error", "-"},
+    {"9 (x)\r", "(x)", "-"},
+    {"(p) +-\r", "(p)", "!+-"},
+    {"(p) 5-3\r", "(p)", "!5-3"},
+    {"\n  error: 7\r", "error", "!: 7"},  // long leading white space moves the start
+    {"(p) " + QString(400, u'9') + "\r", "(p)", "!" + QString(400, u'9')},  // beyond a double
 };
 
-void TaggedValueTest::parses_data() {
-  QTest::addColumn<QString>("line");
-  QTest::addColumn<QString>("tag");
-  QTest::addColumn<double>("expected");
-  QTest::newRow("scan starts on the point after a leading LF")
-      << "\nerror: -12.5\r" << "error" << -12.5;
-  QTest::newRow("plain CR-ended line") << "command: 7\r" << "command" << 7.0;
-  QTest::newRow("parenthesised tag") << "(p) 0.0125\r" << "(p)" << 0.0125;
-  QTest::newRow("tag only tested for presence") << "error_i: 3\r" << "error" << 3.0;
-  QTest::newRow("exponent letter stops the scan") << "x: 1e5\r" << "x" << 5.0;
-  QTest::newRow("line without any line end") << "(i) 2.5" << "(i)" << 2.5;
-  QTest::newRow("CR LF end keeps the whole number") << "\n(d) 123\r\n" << "(d)" << 123.0;
-  QTest::newRow("explicit plus sign") << "output: +4\r" << "output" << 4.0;
-  QTest::newRow("trailing point") << "(m) 95.\r" << "(m)" << 95.0;
-  QTest::newRow("leading point") << "(f) .5\r" << "(f)" << 0.5;
-  QTest::newRow("number touching the tag") << "(c)3\r" << "(c)" << 3.0;
-  QTest::newRow("whole line is the number") << "42" << "" << 42.0;
-  QTest::newRow("other text between tag and number") << "error is now 8\r" << "error" << 8.0;
-  QTest::newRow("tab before the number") << "(h)\t50\r" << "(h)" << 50.0;
-  QTest::newRow("long fraction rounds to nearest double")
-      << "(p) 0.1000000000000000055511151231257827\r" << "(p)" << 0.1;
-  QTest::newRow("digits only from the tagged run") << "12 (a) 34\r" << "(a)" << 34.0;
-}
-
-void TaggedValueTest::parses() {
-  QFETCH(QString, line);
-  QFETCH(QString, tag);
-  QFETCH(double, expected);
-  double value = -999;
-  QVERIFY(ParseTaggedValue(line, tag, value));
-  QCOMPARE(value, expected);
-}
-
-void TaggedValueTest::rejects_data() {
-  QTest::addColumn<QString>("line");
-  QTest::addColumn<QString>("tag");
-  QTest::newRow("nothing numeric after the tag") << "servo enabled\r" << "servo enabled";
-  QTest::newRow("other tag") << "feedback: 45\r" << "command";
-  QTest::newRow("tag differs in case") << "Error: 4\r" << "error";
-  QTest::newRow("empty line") << "" << "error";
-  QTest::newRow("only white space") << "\n\r" << "";
-  QTest::newRow("letter ends the line") << "error: 4x\r" << "error";
-  QTest::newRow("number before the tag is not taken") << "9 (x)\r" << "(x)";
-  QTest::newRow("tag cut by a line end") << "err\nor: 4\r" << "error";
-}
-
-void TaggedValueTest::rejects() {
-  QFETCH(QString, line);
-  QFETCH(QString, tag);
-  double value = 17;
-  QVERIFY(!ParseTaggedValue(line, tag, value));
-  QCOMPARE(value, 17.0);
-}
-
-void TaggedValueTest::badNumbers_data() {
-  QTest::addColumn<QString>("line");
-  QTest::addColumn<QString>("message");
-  QTest::newRow("two points") << "(p) 1.2.3\r" << "'1.2.3' is not a valid floating point value";
-  QTest::newRow("signs only") << "(p) +-\r" << "'+-' is not a valid floating point value";
-  QTest::newRow("minus inside") << "(p) 5-3\r" << "'5-3' is not a valid floating point value";
-  QTest::newRow("lone point") << "(p) .\r" << "'.' is not a valid floating point value";
-  QTest::newRow("long leading white space moves the start")
-      << "\n  error: 7\r" << "': 7' is not a valid floating point value";
-  QTest::newRow("400 digits overflow a double")
-      << "(p) " + QString(400, u'9') + "\r"
-      << "'" + QString(400, u'9') + "' is not a valid floating point value";
-}
-
-void TaggedValueTest::badNumbers() {
-  QFETCH(QString, line);
-  QFETCH(QString, message);
-  double value = 17;
-  const QString tag = line.contains("error") ? "error" : "(p)";
-  try {
-    ParseTaggedValue(line, tag, value);
-    QFAIL("no conversion error raised");
-  } catch (const EConvertError& e) {
-    QCOMPARE(e.Message(), message);
+TEST(ParseTaggedValue, ScansBackFromTheTrimmedLength) {
+  for (const auto& [line, tag, result] : kCases) {
+    SCOPED_TRACE(line.toStdString());
+    double value = -999;
+    try {
+      const bool ok = ParseTaggedValue(line, tag, value);
+      EXPECT_FALSE(result.startsWith(u'!'));
+      EXPECT_EQ(ok, result != "-");
+      EXPECT_EQ(value, ok ? result.toDouble() : -999);
+    } catch (const EConvertError& e) {
+      EXPECT_EQ(e.Message().toStdString(),
+                ("'" + result.mid(1) + "' is not a valid floating point value").toStdString());
+      EXPECT_EQ(value, -999);
+    }
   }
-  QCOMPARE(value, 17.0);
 }
 
-QTEST_GUILESS_MAIN(TaggedValueTest)
-#include "taggedvalue_test.moc"
+}  // namespace

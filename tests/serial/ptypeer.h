@@ -10,68 +10,39 @@
 
 #include <QByteArray>
 #include <QCoreApplication>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QString>
-#include <chrono>
 #include <functional>
 #include <thread>
 
 class TPtyPeer {
  public:
-  TPtyPeer() {
-    FMaster = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (FMaster < 0 || ::grantpt(FMaster) != 0 || ::unlockpt(FMaster) != 0) return;
-    FSlavePath = QString::fromLocal8Bit(::ptsname(FMaster));
+  TPtyPeer() : FMaster(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK)) {
+    if (FMaster >= 0 && ::grantpt(FMaster) == 0 && ::unlockpt(FMaster) == 0)
+      FSlavePath = QString::fromLocal8Bit(::ptsname(FMaster));
   }
   ~TPtyPeer() { HangUp(); }
-  TPtyPeer(const TPtyPeer&) = delete;
-  TPtyPeer& operator=(const TPtyPeer&) = delete;
 
-  // Returns the path the port opens.
   const QString& SlavePath() const { return FSlavePath; }
-  // Returns the master descriptor (for termios queries, which act on the slave).
-  int Master() const { return FMaster; }
-  // Returns whether the pseudo-terminal was made.
-  bool Valid() const { return !FSlavePath.isEmpty(); }
+  int Master() const { return FMaster; }  // termios queries on it read the slave's settings
 
   // Writes all bytes, waiting for room up to timeoutMs; returns the bytes written.
   int Write(const QByteArray& bytes, int timeoutMs = 5000) {
-    QElapsedTimer clock;
-    clock.start();
     qsizetype done = 0;
-    while (done < bytes.size() && clock.elapsed() < timeoutMs) {
-      const ssize_t n = ::write(FMaster, bytes.constData() + done, size_t(bytes.size() - done));
-      if (n > 0) {
-        done += n;
-        continue;
-      }
-      pollfd p{FMaster, POLLOUT, 0};
-      ::poll(&p, 1, 10);
-    }
+    for (QDeadlineTimer deadline(timeoutMs); done < bytes.size() && !deadline.hasExpired();)
+      done += Moved(::write(FMaster, bytes.constData() + done, size_t(bytes.size() - done)),
+                    POLLOUT);
     return int(done);
   }
 
   // Reads until count bytes have come or timeoutMs has passed.
   QByteArray Read(qsizetype count, int timeoutMs = 5000) {
-    QByteArray out;
-    QElapsedTimer clock;
-    clock.start();
-    char buffer[65536];
-    while (out.size() < count && clock.elapsed() < timeoutMs) {
-      const ssize_t n = ::read(FMaster, buffer, size_t(std::min<qsizetype>(count - out.size(),
-                                                                            sizeof buffer)));
-      if (n > 0) {
-        out.append(buffer, n);
-        continue;
-      }
-      pollfd p{FMaster, POLLIN, 0};
-      ::poll(&p, 1, 10);
-    }
-    return out;
+    QByteArray out(count, Qt::Uninitialized);
+    qsizetype done = 0;
+    for (QDeadlineTimer deadline(timeoutMs); done < count && !deadline.hasExpired();)
+      done += Moved(::read(FMaster, out.data() + done, size_t(count - done)), POLLIN);
+    return out.left(done);
   }
-
-  // Reads whatever arrives within timeoutMs.
-  QByteArray ReadAll(int timeoutMs) { return Read(1 << 30, timeoutMs); }
 
   // Closes the master side: to the port this is the device going away.
   void HangUp() {
@@ -80,22 +51,24 @@ class TPtyPeer {
   }
 
  private:
-  int FMaster = -1;
+  // Returns the bytes a transfer moved; when none, first waits a little for readiness.
+  qsizetype Moved(ssize_t n, short events) {
+    pollfd p{FMaster, events, 0};
+    if (n <= 0) ::poll(&p, 1, 10);
+    return std::max<ssize_t>(n, 0);
+  }
+
+  int FMaster;
   QString FSlavePath;
 };
 
 // Polls this thread's events until done() holds or timeoutMs has passed; returns done().
 inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
-  QElapsedTimer clock;
-  clock.start();
-  while (!done() && clock.elapsed() < timeoutMs) {
+  for (QDeadlineTimer deadline(timeoutMs); !done() && !deadline.hasExpired();) {
     QCoreApplication::processEvents();
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   return done();
 }
 
-// Polls this thread's events for ms milliseconds.
-inline void PumpFor(int ms) {
-  PumpUntil([] { return false; }, ms);
-}
+inline void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }

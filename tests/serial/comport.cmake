@@ -1,4 +1,0 @@
-zirv_add_test(NAME test_comport
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/comport_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ptypeer.h
-  LIBS zirv_serial Qt6::Test
-  TIMEOUT 120)

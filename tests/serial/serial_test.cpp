@@ -1,0 +1,285 @@
+// The serial port and the line channel against a pseudo-terminal whose master plays the board.
+
+#include <termios.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <ctime>
+#include <filesystem>
+
+#include "globals/errorreport.h"
+#include "ptypeer.h"
+#include "serial/linechannel.h"
+
+using namespace std::chrono_literals;
+using TLogEntry = QPair<QString, TColor>;
+
+namespace {
+
+double CpuMsOf(const std::function<void()>& call) {
+  const std::clock_t start = std::clock();
+  call();
+  return double(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
+}
+
+// Returns the text of the EComPort that call raised, or "" when it raised none.
+QString ErrorOf(const std::function<void()>& call) {
+  try {
+    call();
+  } catch (const EComPort& e) {
+    return e.Message();
+  }
+  return QString();
+}
+
+}  // namespace
+
+// Every test starts with the port open on a fresh peer and feeding the line channel.
+class TSerialTest : public QObject {
+  Q_OBJECT
+
+  std::unique_ptr<TPtyPeer> FPeer;
+  std::unique_ptr<TComPort> FPort;
+  std::unique_ptr<TLineChannel> FChannel;
+  QList<TLogEntry> FLog;
+  QStringList FReports;
+
+  // Sends bytes from the board and polls until the channel has taken them in.
+  bool Deliver(const QByteArray& bytes) {
+    const auto taken = [this] {
+      return FChannel->RS232Buf.size() + FChannel->LineBuf->join(QString()).size();
+    };
+    const qsizetype target = taken() + bytes.size();
+    FPeer->Write(bytes);
+    return PumpUntil([&] { return taken() >= target; });
+  }
+
+  // Fills the buffer towards the peer, which does not read; returns the bytes reported sent.
+  qint64 FillTowardsPeer() {
+    FPort->SetTimeouts({0, 200});
+    const QString chunk(65536, QLatin1Char('x'));
+    qint64 total = 0;
+    for (int sent = int(chunk.size()); sent == chunk.size(); total += sent)
+      sent = FPort->WriteStr(chunk);
+    FPort->SetTimeouts({});
+    return total;
+  }
+
+ private slots:
+  void init() {
+    FLog.clear();
+    FReports.clear();
+    SetErrorReporter([this](const QString& m) { FReports << m; });
+    FPeer = std::make_unique<TPtyPeer>();
+    FPort = std::make_unique<TComPort>();
+    FChannel = std::make_unique<TLineChannel>(
+        *FPort, [this](const QString& text, TColor c) { FLog << TLogEntry(text, c); });
+    FChannel->CreateLineBuf();
+    FPort->OnRxChar = [this](TComPort*, int) { FChannel->ComPort1RxChar(); };
+    FPort->SetPort(FPeer->SlavePath());
+    FPort->SetConnected(true);
+  }
+  void cleanup() {
+    FChannel.reset();
+    FPort.reset();  // before its peer goes away
+  }
+
+  // Names resolve without alias links here (the window's tests connect through one). Opening
+  // fails for a missing path, a file that is no terminal, and a port held by FPort.
+  void portNamesAndOpenFailures() {
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    const QStringList devices[] = {{"COM1", "/dev/ttyS0"}, {"COM12", "/dev/ttyS11"},
+                                   {"/dev/pts/7", "/dev/pts/7"}, {"com1", ""}, {"COM0", ""}};
+    for (const QStringList& row : devices) QCOMPARE(ResolvePortDevice(row[0]), row[1]);
+    QFile file(dir.filePath("plain"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    const std::pair<QString, int> failures[] = {
+        {"/nonexistent/ttyZ9", ENOENT}, {"", ENOENT}, {"ttyUSB0", ENOENT},
+        {file.fileName(), ENOTTY}, {FPeer->SlavePath(), EWOULDBLOCK}};
+    for (const auto& [name, error] : failures) {
+      TComPort port;
+      port.SetPort(name);
+      QCOMPARE(ErrorOf([&] { port.SetConnected(true); }),
+               QStringLiteral("Unable to open com port (Error: %1)").arg(error));
+    }
+  }
+
+  void rawLineSettings() {
+    FPort->SetBaudRate(br57600);  // applied in place while open
+    termios tio{};
+    QCOMPARE(tcgetattr(FPeer->Master(), &tio), 0);
+    QCOMPARE(tio.c_cflag & CBAUD, tcflag_t(B57600));
+    QCOMPARE(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
+             tcflag_t(CS8 | CLOCAL | CREAD));
+    QCOMPARE(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | ISTRIP), tcflag_t(0));
+    QCOMPARE(tio.c_lflag & (ICANON | ECHO | ISIG), tcflag_t(0));
+    QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
+  }
+
+  void allByteValuesPassUnchanged() {
+    QByteArray all;
+    for (int b = 0; b < 256; ++b) all.append(char(b));
+    QVERIFY(Deliver(all));
+    QCOMPARE((FChannel->LineBuf->join(QString()) + FChannel->RS232Buf).toLatin1(), all);
+    QCOMPARE(FPort->WriteStr(QString::fromLatin1(all)), 256);
+    QCOMPARE(FPeer->Read(256), all);
+  }
+
+  // Bytes left unread are announced once, without keeping the thread busy. Close runs a queued
+  // hand-off (so it cannot deadlock waiting for the thread), whose posted event is then stale.
+  void notificationsOfUnreadBytesAndClose() {
+    QList<bool> connectedDuringCall;
+    FPort->OnRxChar = [&](TComPort* p, int) { connectedDuringCall << p->Connected(); };
+    FPeer->Write("xyz");
+    QVERIFY(PumpUntil([&] { return connectedDuringCall.size() == 1; }));
+    QVERIFY2(CpuMsOf([] { PumpFor(500); }) < 250, "event thread busy on unread bytes");
+    QCOMPARE(connectedDuringCall.size(), 1);
+    FPeer->Write("late");
+    std::this_thread::sleep_for(100ms);
+    FPort->SetConnected(false);
+    QCOMPARE(connectedDuringCall, (QList<bool>{true, true}));
+    PumpFor(100);
+    QCOMPARE(connectedDuringCall.size(), 2);
+  }
+
+  // Back-pressure: the peer stops reading. A write ends by its time-out (100 ms per byte plus
+  // 1000 ms) with the count of bytes sent; a hang-up ends it at once with an error.
+  void writeAgainstBackPressure() {
+    qint64 total = FillTowardsPeer();
+    QElapsedTimer clock;
+    clock.start();
+    const int sent = FPort->WriteStr(QStringLiteral("0123456789"));
+    const qint64 elapsed = clock.elapsed();
+    QVERIFY2(elapsed >= 1900 && elapsed < 2600, qPrintable(QString::number(elapsed)));
+    QVERIFY(sent >= 0 && sent < 10);
+    total += sent;
+    QCOMPARE(qint64(FPeer->Read(total + 1, 300).size()), total);  // the count is exact
+    FillTowardsPeer();
+    std::thread hangUp([&] {
+      std::this_thread::sleep_for(300ms);
+      FPeer->HangUp();
+    });
+    const QString error = ErrorOf([&] { FPort->WriteStr(QString(1000, QLatin1Char('y'))); });
+    hangUp.join();
+    // An error, not the count a time-out (here 101 s) would return.
+    QCOMPARE(error, QStringLiteral("WriteFile function failed (Error: %1)").arg(EIO));
+    QVERIFY(PumpUntil([&] { return FPort->DeviceLost(); }));
+  }
+
+  // The board sends part of an answer and goes away during the wait, which ends after 501 polls
+  // with "Timeout" and drops the partial answer. The event thread reports the loss once and
+  // stops instead of spinning on the endless hang-up; Close and a new Open restore reception.
+  void hangUpDuringWaitAndIdle() {
+    FChannel->SendLine("s");
+    QCOMPARE(FPeer->Read(3), QByteArray("s\r\n"));
+    QCOMPARE(FLog, QList<TLogEntry>{TLogEntry("s", clGreen)});
+    QVERIFY(Deliver("partial"));
+    QTimer::singleShot(50, [this] { FPeer->HangUp(); });
+    const quint64 before = TLineChannel::PollCount();
+    QVERIFY(!FChannel->WaitForReply());
+    QCOMPARE(TLineChannel::PollCount() - before, quint64(501));
+    QCOMPARE(FLog.last(), TLogEntry("Timeout", clRed));
+    QVERIFY(FChannel->RS232Buf.isEmpty() && FChannel->Timeout);
+    const double cpu = CpuMsOf([] {
+      std::this_thread::sleep_for(1s);
+      PumpFor(100);
+    });
+    QVERIFY2(cpu < 100, "event thread spins on a hung-up device");
+    QCOMPARE(FReports, QStringList{"ReadFile function failed (Error: 5)"});
+    FPort->SetConnected(false);
+    FPeer = std::make_unique<TPtyPeer>();
+    FPort->SetPort(FPeer->SlavePath());
+    FPort->SetConnected(true);
+    QVERIFY(Deliver("ok\r"));
+  }
+
+  // An error of the handler is reported and reception goes on; closing from inside the
+  // handler must not deadlock on the hand-off it runs in.
+  void handlerErrorsAndCloseInsideHandler() {
+    int calls = 0;
+    FPort->OnRxChar = [&](TComPort* p, int count) {
+      QString s;
+      p->ReadStr(s, count);  // what is left unread is not announced again
+      if (++calls == 1) throw Exception("handler failed");
+      p->SetConnected(false);
+    };
+    FPeer->Write("a");
+    QVERIFY(PumpUntil([&] { return calls == 1; }));
+    FPeer->Write("b");
+    QVERIFY(PumpUntil([&] { return !FPort->Connected(); }));
+    QCOMPARE(FReports, QStringList{"handler failed"});
+    FPort->SetConnected(true);  // the device is free again
+  }
+
+  void openCloseCyclesLeakNoDescriptor() {
+    const auto openFds = [] {
+      return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
+    };
+    FPort->SetConnected(false);
+    const auto before = openFds();
+    for (int i = 0; i < 200; ++i) {
+      FPort->SetConnected(true);
+      FPort->SetConnected(false);
+    }
+    QCOMPARE(openFds(), before);
+  }
+
+  // Each text arrives whole and split at every byte position: the lines end at CR (an LF
+  // starts the next one), and an answer stays pending until its first CR has come.
+  void cutting() {
+    const QStringList rows[] = {{"abc\r\ndef\r\n", "abc\r|\ndef\r", "\n"},
+                                {"L 1.5\r\nM 2\r\nstatus 0\r", "L 1.5\r|\nM 2\r|\nstatus 0\r", ""},
+                                {"\r", "\r", ""}, {"x\r\n\r", "x\r|\n\r", ""}, {"abc", "", "abc"}};
+    for (const QStringList& row : rows) {
+      const QStringList lines = row[1].split('|', Qt::SkipEmptyParts);
+      for (int k = 0; k < row[0].size(); ++k) {
+        FChannel->LineBuf->clear();
+        FChannel->RS232Buf.clear();
+        FLog.clear();
+        FChannel->Timeout = true;
+        QVERIFY(Deliver(row[0].left(k).toLatin1()));
+        QCOMPARE(FChannel->Timeout, !row[0].left(k).contains(u'\r'));
+        QVERIFY(Deliver(row[0].mid(k).toLatin1()));
+        QCOMPARE(FChannel->Timeout, !row[0].contains(u'\r'));
+        QCOMPARE(*FChannel->LineBuf, lines);
+        QCOMPARE(FChannel->RS232Buf, row[2]);
+        QCOMPARE(FLog.size(), lines.size());
+        for (int i = 0; i < lines.size(); ++i) QCOMPARE(FLog[i], TLogEntry(lines[i], clBlue));
+      }
+    }
+  }
+
+  void longBurstWithoutCR() {
+    const QByteArray burst(1 << 20, 'a');
+    std::thread writer([&] { FPeer->Write(burst, 20000); });
+    const bool all = PumpUntil([&] { return FChannel->RS232Buf.size() == burst.size(); }, 20000);
+    writer.join();
+    QVERIFY2(all, qPrintable(QString::number(FChannel->RS232Buf.size())));
+    QVERIFY(FChannel->LineBuf->isEmpty());
+  }
+
+  // Discards what waits in the port and the stored lines, but keeps the unfinished rest.
+  void flushReceive() {
+    QVERIFY(Deliver("done\r\npart"));
+    FPeer->Write("unread\r");
+    std::this_thread::sleep_for(50ms);
+    FChannel->FlushReceive();
+    PumpFor(50);
+    QVERIFY(FChannel->LineBuf->isEmpty());
+    QCOMPARE(FChannel->RS232Buf, QStringLiteral("\npart"));
+  }
+
+  // A line must not be lost when it arrives before the list is made.
+  void linesArriveBeforeTheListIsMade() {
+    FChannel->LineBuf.reset();
+    FPeer->Write("early\r");
+    QVERIFY(PumpUntil([&] { return FChannel->LineBuf && !FChannel->LineBuf->isEmpty(); }));
+    QCOMPARE(*FChannel->LineBuf, QStringList{"early\r"});
+  }
+};
+
+QTEST_GUILESS_MAIN(TSerialTest)
+#include "serial_test.moc"
