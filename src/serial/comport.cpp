@@ -269,6 +269,8 @@ quint64 TCustomComPort::RequestHandoff(bool lost) {
     id = ++FRequested;
     FLostPending = lost;
   }
+  // A Close in progress waits for this too: it runs the hand-off itself.
+  FHandoffCond.notify_all();
   QCoreApplication::postEvent(this, new THandoffEvent(id));
   return id;
 }

@@ -272,6 +272,22 @@ class TSerialTest : public QObject {
     QCOMPARE(FChannel->RS232Buf, QStringLiteral("\npart"));
   }
 
+  // Close must not wait forever when the device goes away just as Close begins: the event
+  // thread's last hand-off has to wake the closing thread, which then runs it.
+  void closeRacingAHangUp() {
+    for (int i = 0; i < 3000; ++i) {
+      FPort->SetConnected(false);
+      FPeer = std::make_unique<TPtyPeer>();
+      FPort->SetPort(FPeer->SlavePath());
+      FPort->SetConnected(true);
+      FPeer->HangUp();
+      const auto spin = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 60);
+      while (std::chrono::steady_clock::now() < spin) {
+      }
+    }
+    FPort->SetConnected(false);
+  }
+
   // A line must not be lost when it arrives before the list is made.
   void linesArriveBeforeTheListIsMade() {
     FChannel->LineBuf.reset();
