@@ -1,7 +1,4 @@
-# Whole-window tests: the main window against the simulated board.
+# The main window as a whole against the simulated board.
 zirv_add_test(NAME test_main_window
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
-  LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)
-zirv_add_test(NAME test_main_layout
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_layout_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
   LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)

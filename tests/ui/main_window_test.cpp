@@ -1,193 +1,538 @@
-// The main window as a whole: start-up state, connection control, and the layout.
+// The main window as a whole, driven through its controls against the simulated board.
+#include <QAccessible>
+#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
-#include <QGroupBox>
+#include <QFileDialog>
+#include <QImage>
 #include <QLabel>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QSplitter>
-#include <QTabWidget>
-#include <QTest>
+#include <QLocale>
+#include <QScopeGuard>
+#include <QTimer>
+#include <algorithm>
+#include <tuple>
+#include <utility>
 
 #include "mainfixture.h"
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
-#include "ui/spinedit.h"
+#include "parameters/paramtable.h"
+
+namespace {
+
+using zirvsim::TBoardParams;
+using zirvsim::TFault;
+
+// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
+void TypeInto(QWidget* field, const QString& text) {
+  field->window()->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(field->window()));
+  field->setFocus(Qt::TabFocusReason);
+  QTest::keyClicks(field, text);
+  QTest::keyClick(field, Qt::Key_Tab);
+}
+
+void WriteFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+}
+
+QByteArray ReadFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Makes the next run of the file dialog pick fileName (the proposed name when empty).
+void AnswerDialog(QFileDialog* dialog, const QString& fileName) {
+  QTimer::singleShot(0, dialog, [dialog, fileName] {
+    if (!fileName.isEmpty()) dialog->selectFile(fileName);
+    static_cast<QDialog*>(dialog)->accept();  // the file dialog checks the name first
+  });
+}
+
+// Returns how far the motor overshot a step test of 100 counts with the board's P set to p: the
+// largest excursion of the error points beyond zero, or -1 when the test drew no full trace.
+double StepOvershoot(double p) {
+  TMainFixture f;
+  TBoardParams params = f.Sim.Params();
+  params.P = p;
+  f.Sim.SetParams(params);
+  f.ConnectToMonitor();
+  f.Window->seSICommandStep->SetValue(100);
+  Click(f.Window->btLaunchSITest);
+  const std::vector<double> errors = f.Window->Chart1->Series1.YValues();
+  if (errors.size() != 199) return -1;
+  return std::max(0.0, -*std::min_element(errors.begin(), errors.end()));
+}
+
+}  // namespace
 
 class TMainWindowTest : public QObject {
   Q_OBJECT
 
+  std::unique_ptr<TMainFixture> F;
+  TfMain* w = nullptr;
+
  private slots:
-  void StartsDisconnectedOnTheParametersPage();
-  void ConnectDisconnectConnectAgain();
-  void FailedConnectLeavesControlsDisconnected();
-  void FormShowTwiceKeepsLineBuf();
-  void ReadsParametersFromTheBoard();
-  void WholeSessionEndToEnd();
-  void ExitClosesTheWindow();
+  void init() {
+    F = std::make_unique<TMainFixture>();
+    w = F->Window.get();
+  }
+  // No test may leave an error report it did not take.
+  void cleanup() {
+    const QStringList errors = std::exchange(F->Errors, {});
+    F.reset();
+    QCOMPARE(errors, QStringList());
+  }
+
+  void StartsDisconnectedAndExits() {
+    QCOMPARE(w->windowTitle(), QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
+    QVERIFY(w->btConnect->isEnabled() && w->cbPort->isEnabled() && !w->btDisconnect->isEnabled());
+    QVERIFY(!w->tsParameters->isEnabled() && !w->tsRTMonitor->isEnabled());
+    QCOMPARE(w->cbPort->currentText(), QStringLiteral("COM1"));
+    QCOMPARE(w->cbPort->itemText(w->cbPort->count() - 1), QStringLiteral("COM32"));
+    QCOMPARE(w->PageControl1->currentWidget(), w->tsParameters);
+    QVERIFY(w->SampleTimer->Enabled() && w->SampleTimer->Interval() == 1000);
+    // Showing again must not replace the received-line list, nor lose what it holds.
+    QStringList* lineBuf = w->Channel.LineBuf.get();
+    lineBuf->append(QStringLiteral("kept\r"));
+    w->FormShow();
+    QVERIFY(w->Channel.LineBuf.get() == lineBuf && *lineBuf == QStringList{"kept\r"});
+    w->Exit1->trigger();
+    QVERIFY(!w->isVisible());
+  }
+
+  void ConnectDisconnectConnectAgain() {
+    for (int round = 0; round < 2; ++round) {
+      w->Channel.RS232Buf = QStringLiteral("partial");
+      w->Channel.FWaitRS232 = true;
+      F->Connect();
+      QVERIFY(w->ComPort1.Connected() && w->ComPort1.BaudRate() == br57600);
+      QVERIFY(w->Channel.RS232Buf.isEmpty() && !w->Channel.FWaitRS232);
+      QVERIFY(!w->btConnect->isEnabled() && !w->cbPort->isEnabled());
+      QVERIFY(w->btDisconnect->isEnabled() && w->tsParameters->isEnabled());
+      QVERIFY(w->tsRTMonitor->isEnabled());
+      w->Channel.RS232Buf = QStringLiteral("partial");
+      Click(w->btDisconnect);
+      QVERIFY(!w->ComPort1.Connected() && w->btConnect->isEnabled());
+      QVERIFY(!w->tsParameters->isEnabled() && w->Channel.RS232Buf.isEmpty());
+    }
+  }
+
+  void FailedConnectLeavesControlsDisconnected() {
+    QFile::link(QStringLiteral("/nonexistent/zirv7-device"),
+                F->ConfigDir.filePath(QStringLiteral("zirv7tune/ports/COM12")));
+    F->Connect(QStringLiteral("COM12"));
+    const QStringList errors = std::exchange(F->Errors, {});
+    QVERIFY2(errors.size() == 1 && errors[0].startsWith(QStringLiteral("Unable to open com port")),
+             qPrintable(errors.join(u'\n')));
+    QVERIFY(!w->ComPort1.Connected() && w->btConnect->isEnabled() && !w->tsParameters->isEnabled());
+  }
+
+  void RegionsStackAndExtraHeightGoesToTheLog() {
+    QCOMPARE(w->centralWidget()->size(), QSize(780, 608));
+    w->resize(w->width(), w->height() + 200);
+    QCoreApplication::processEvents();
+    // The platform may cap the window at its screen's height; whatever was gained goes to the log.
+    QVERIFY(w->centralWidget()->height() > 608);
+    QCOMPARE(w->PageControl1->height(), 472);
+    QCOMPARE(w->Panel2->height(), w->centralWidget()->height() - 33 - 472 - 3);
+  }
+
+  // Groups and buttons stand at their design places (within 3 px), and the grabbed window
+  // shows each button's face exactly where it stands.
+  void ControlsStandAtTheirDesignPlaces() {
+    F->Connect();  // enabled controls draw their normal look
+    const struct {
+      QWidget* Page;
+      const char* Name;
+      QRect Place;  // on its page
+    } places[] = {
+        {w->tsParameters, "GroupBox5", {8, 3, 345, 310}},
+        {w->tsParameters, "GroupBox6", {368, 3, 346, 146}},
+        {w->tsParameters, "seParametersTPSC", {152, 279, 133, 22}},
+        {w->tsParameters, "seParametersSVMCycle", {512, 111, 133, 22}},
+        {w->tsParameters, "btReadBoardParams", {538, 165, 176, 25}},
+        {w->tsParameters, "btWriteBoardParams", {538, 196, 176, 25}},
+        {w->tsRTMonitor, "GroupBox1", {8, 8, 169, 175}},
+        {w->tsRTMonitor, "GroupBox2", {183, 8, 230, 175}},
+        {w->tsRTMonitor, "GroupBox3", {419, 8, 170, 175}},
+        {w->tsRTMonitor, "GroupBox4", {595, 8, 166, 175}},
+    };
+    for (const auto& [page, name, place] : places) {
+      w->PageControl1->setCurrentWidget(page);
+      auto* widget = page->findChild<QWidget*>(QLatin1String(name));
+      QVERIFY2(widget, name);
+      const QPoint at = widget->mapTo(page, QPoint(0, 0));
+      QVERIFY2((at - place.topLeft()).manhattanLength() <= 3 && widget->size() == place.size(),
+               name);
+    }
+    for (QWidget* page : {w->tsParameters, w->tsRTMonitor}) {
+      w->PageControl1->setCurrentWidget(page);
+      QCoreApplication::processEvents();
+      const QImage shot = w->grab().toImage();
+      for (auto* button : page->findChildren<QPushButton*>()) {
+        if (button == w->Chart1->btClear) continue;  // painted over by the chart's own face
+        // The face without the rounded corners, where the page's own colour shows.
+        const QRect face = QRect(QPoint(0, 0), button->size()).adjusted(3, 3, -3, -3);
+        const QImage expected =
+            button->grab().toImage().copy(face).convertToFormat(shot.format());
+        QVERIFY2(shot.copy(face.translated(button->mapTo(w, QPoint(0, 0)))) == expected,
+                 qPrintable(button->text()));
+      }
+    }
+  }
+
+  // Assistive technology reads each control's name, or the caption of the label it is labelled
+  // by (the buddy), as the port selector, every entry field and every status value are.
+  void ControlsCarryTheNamesPeopleRead() {
+    QCOMPARE(w->lbPort->buddy(), w->cbPort);
+    const auto name = [](QWidget* widget) {
+      return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name);
+    };
+    const std::pair<QWidget*, const char*> names[] = {
+        {w->btReadBoardParams, "Read ZIRV parameters"},
+        {w->cbLiveSet, "Set when changing"}, {w->seParametersSVMCycle, "SVM Cycle time (c):"},
+        {w->lbStatusError, "Error:"}, {w->Panel2->reLog, "RS232 logging:"},
+    };
+    for (const auto& [widget, caption] : names) QCOMPARE(name(widget), QLatin1String(caption));
+    for (auto* field : w->findChildren<TSpinEditBase*>())
+      QVERIFY2(!name(field).isEmpty(), qPrintable(field->objectName()));
+  }
+
+  void ReadShowsAndMarksWhatFieldsCanHold() {
+    const struct {
+      int Row;
+      double TBoardParams::*Field;
+      double Board;
+      const char* Shown;
+      const char* Marks;
+      const char* Sent;  // by the Write that follows
+      double Stored;     // in ActPIDParams after that Write
+    } rows[] = {
+        // FaultError is compared after rounding; with nothing red, Write sends nothing.
+        {7, &TBoardParams::FaultError, 999.5, "1000", "GGGGGGGGGGGGGG", nullptr, 999.5},
+        // P with more decimals than shown stays red.
+        {0, &TBoardParams::P, 0.000123456, "0.0001235", "RGGGGGGGGGGGGG", "p 0.0001235", 0.0001235},
+        // MaxOutput is shown rounded but compared unrounded.
+        {4, &TBoardParams::MaxOutput, 95.4, "95", "GGGGRGGGGGGGGG", "m 95", 95},
+    };
+    F->Connect();
+    for (const auto& r : rows) {
+      TBoardParams params;
+      params.*r.Field = r.Board;
+      F->Sim.SetParams(params);
+      Click(w->btReadBoardParams);
+      QCOMPARE(w->ParameterFields[r.Row]->Text(), QLatin1String(r.Shown));
+      QCOMPARE(F->Marks(), QLatin1String(r.Marks));
+      QCOMPARE(F->TakeWire(), TWire{"l"});  // nothing stray from the write before
+      Click(w->btWriteBoardParams);
+      QCOMPARE(F->TakeWire(), r.Sent ? TWire{r.Sent} : TWire{});
+      QCOMPARE(F->LogTexts().constLast(), QStringLiteral("OK writing params"));
+      QCOMPARE(w->ActPIDParams.*ParamTable()[r.Row].DoubleField, r.Stored);
+      QCOMPARE(F->Marks(), QString(14, u'G'));
+    }
+    QCOMPARE(F->LogColour(QStringLiteral("OK writing params")), ToQColor(clRed));
+  }
+
+  // Red rows go out in the table's order; one the board answers otherwise (it clamps MaxOutput)
+  // stays red. A row without answer ends the write, and the rows written stay red.
+  void WriteSendsRedRowsInTableOrderUntilATimeout() {
+    F->ConnectAndRead();
+    TypeInto(w->seParametersMaxOutput, QStringLiteral("150"));
+    TypeInto(w->seParametersD, QStringLiteral("0.25"));
+    TypeInto(w->seParametersP, QStringLiteral("0.5"));
+    QCOMPARE(F->Marks(), QStringLiteral("RGRGRGGGGGGGGG"));
+    Click(w->btWriteBoardParams);
+    QCOMPARE(F->TakeWire(), (TWire{"p 0.5", "d 0.25", "m 150"}));
+    QVERIFY(w->ActPIDParams.D == 0.25 && w->ActPIDParams.MaxOutput == 100);
+    QCOMPARE(w->seParametersMaxOutput->Text(), QStringLiteral("150"));
+    QCOMPARE(F->Marks(), QStringLiteral("GGGGRGGGGGGGGG"));
+    TypeInto(w->seParametersFF0, QStringLiteral("0.5"));
+    TypeInto(w->seParametersI, QStringLiteral("0.5"));
+    F->Sim.ScriptAnswer("0", {});  // the "0" command gets no answer at all
+    Click(w->btWriteBoardParams);
+    QCOMPARE(F->TakeWire(), (TWire{"i 0.5", "m 150", "0 0.5"}));
+    QCOMPARE(F->LogTexts().mid(F->LogTexts().size() - 2),
+             (QStringList{"Timeout", "Error writing params"}));
+    QCOMPARE(F->LogColour(QStringLiteral("Error writing params")), ToQColor(clRed));
+    QVERIFY(w->ActPIDParams.I == 0.5 && w->ActPIDParams.FF0 == 0);
+    QCOMPARE(F->Marks(), QStringLiteral("GRGGRRGGGGGGGG"));
+  }
+
+  // The timer is off while Read and Write wait for the board, and keeps its state after a
+  // failure, as do the fields' texts and marks.
+  void SamplingTimerStateSurvivesReadAndWrite() {
+    F->ConnectAndRead();
+    bool enabledDuringExchange = false;
+    QTimer probe;
+    connect(&probe, &QTimer::timeout, [&] { enabledDuringExchange |= w->SampleTimer->Enabled(); });
+    F->Sim.SetFault(TFault::NoAnswer);
+    for (bool enabled : {true, false}) {
+      for (QPushButton* button : {w->btReadBoardParams, w->btWriteBoardParams}) {
+        TypeInto(w->seParametersP, QString::number(enabled));
+        const auto fields = std::pair(F->Texts(), F->Marks());
+        w->SampleTimer->SetEnabled(enabled);
+        w->Channel.FWaitRS232 = false;  // no idle wait left behind by the previous round
+        enabledDuringExchange = false;
+        probe.start(1);
+        Click(button);
+        probe.stop();
+        QVERIFY(!enabledDuringExchange && w->SampleTimer->Enabled() == enabled);
+        const QString outcome = QStringLiteral("Error %1 params")
+                                    .arg(button == w->btReadBoardParams ? "reading" : "writing");
+        QCOMPARE(F->LogTexts().constLast(), outcome);
+        QCOMPARE(F->LogColour(outcome), ToQColor(clRed));
+        QVERIFY(std::pair(F->Texts(), F->Marks()) == fields);
+      }
+    }
+  }
+
+  // Loading works while disconnected: missing and malformed keys give defaults, values go
+  // through the fields' limits and are marked against the never-read (all-zero) record. A save
+  // writes what the fields show.
+  void LoadWhileDisconnectedThenSave() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.pset"));
+    WriteFile(path, "[zirvparam]\r\np=0.5\r\nI=0.333333333\r\nMaxOutput=95abc\r\nTPSC=0x10\r\n"
+                    "SVMCycle=9\r\nPhaseAdvance=-3\r\n");
+    w->LoadParameterFile(path);
+    QCOMPARE(F->Texts(), (QStringList{"0.5000000", "0.3333333", "0.0000000", "0.0000000", "95",
+                                      "0.0000000", "0.0000000", "1000", "1", "16", "50", "0", "0",
+                                      "4"}));
+    QCOMPARE(F->Marks(), QStringLiteral("RRGGRGGRRRRGGR"));
+    const QString saved = dir.filePath(QStringLiteral("saved.pset"));
+    w->SaveParameterFile(saved);
+    QVERIFY2(ReadFile(saved).startsWith("[ZIRVParam]\r\nP=0.5\r\nI=0.3333333\r\nD=0\r\n"),
+             ReadFile(saved).constData());
+  }
+
+  // A name without extension gets ".pset"; saving after an open proposes the opened file and
+  // overwrites it as accepted.
+  void DialogsPickRememberAndPassOnNames() {
+    QTemporaryDir dir;
+    w->seParametersP->SetFloatValue(0.5);
+    AnswerDialog(w->SaveDialog1, dir.filePath(QStringLiteral("first")));
+    w->SaveParameters1->trigger();
+    QVERIFY(ReadFile(dir.filePath(QStringLiteral("first.pset"))).contains("\r\nP=0.5\r\n"));
+    const QString opened = dir.filePath(QStringLiteral("opened.pset"));
+    WriteFile(opened, "[ZIRVParam]\r\nP=0.25\r\n");
+    AnswerDialog(w->OpenDialog1, opened);
+    w->Open1->trigger();
+    QCOMPARE(w->seParametersP->Text(), QStringLiteral("0.2500000"));
+    w->seParametersP->SetFloatValue(0.75);
+    AnswerDialog(w->SaveDialog1, QString());
+    w->SaveParameters1->trigger();
+    QVERIFY2(ReadFile(opened).contains("\r\nP=0.75\r\n"), ReadFile(opened).constData());
+  }
+
+  void FailedSaveReachesTheErrorReportOnly() {
+    QTemporaryDir dir;
+    const QString missing = dir.filePath(QStringLiteral("missing/p.pset"));
+    const QStringList log = F->LogTexts();
+    w->SaveDialog1->setDirectory(dir.path());
+    AnswerDialog(w->SaveDialog1, missing);
+    w->SaveParameters1->trigger();
+    QCOMPARE(std::exchange(F->Errors, {}),
+             QStringList{QStringLiteral("Unable to write to ") + missing});
+    QCOMPARE(F->LogTexts(), log);
+  }
+
+  // A failing sample logs its failure and keeps labels and chart; the next one, after the idle
+  // wait the failure left behind, shows each status line in its label and adds the next point.
+  // A whole session under a "," locale: the board, the fields and the file still use ".".
+  void WholeSessionUnderACommaLocale() {
+    const QLocale german(QLocale::German, QLocale::Germany);
+    QLocale::setDefault(german);
+    TAdvSpinEdit::SetUserLocale(german);
+    const auto restore = qScopeGuard([] {
+      QLocale::setDefault(QLocale::c());
+      TAdvSpinEdit::SetUserLocale(std::nullopt);
+    });
+    TBoardParams board;
+    board.P = 0.0125;
+    F->ConnectAndRead(board);
+    QCOMPARE(w->seParametersP->Text(), QStringLiteral("0.0125000"));
+    QCOMPARE(F->Marks(), QString(14, u'G'));
+    TypeInto(w->seParametersD, QStringLiteral("1.5"));
+    TypeInto(w->seParametersTPSC, QStringLiteral("5"));
+    Click(w->btWriteBoardParams);
+    QCOMPARE(F->TakeWire(), (TWire{"d 1.5", "t 5"}));
+    QVERIFY(F->Sim.Params().D == 1.5 && F->Sim.Params().TicksPerServo == 5);
+    QCOMPARE(F->Marks(), QString(14, u'G'));
+
+    w->PageControl1->setCurrentWidget(w->tsRTMonitor);
+    Click(w->btSampleStatus);
+    TypeInto(w->seSICommandStep, QStringLiteral("100"));
+    Click(w->btLaunchSITest);
+    TypeInto(w->seMovement, QStringLiteral("100"));
+    Click(w->btSetOscVal);
+    Click(w->btStop);
+    QCOMPARE(F->TakeWire(), (TWire{"s", "r0c100ok1", "o 29400", "o 0"}));
+    QCOMPARE(w->Chart1->Series1.Count(), 1 + 199);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("de.pset"));
+    w->SaveParameterFile(path);
+    QVERIFY2(ReadFile(path).contains("\r\nP=0.0125\r\nI=0.0005\r\nD=1.5\r\n"),
+             ReadFile(path).constData());
+    TypeInto(w->seParametersD, QStringLiteral("1"));
+    w->LoadParameterFile(path);
+    QCOMPARE(w->seParametersD->Text(), QStringLiteral("1.5000000"));
+    WriteFile(path, "[ZIRVParam]\r\nP=0.5\r\nI=0,5\r\n");
+    w->LoadParameterFile(path);
+    QCOMPARE(w->seParametersP->Text(), QStringLiteral("0.5000000"));
+    QCOMPARE(w->seParametersI->Text(), QStringLiteral("0.0000000"));  // "," is no decimal point
+    QVERIFY(F->TakeWire().empty());  // files never touch the board
+  }
+
+  void SampleShowsStatusAndAddsNextPoint() {
+    F->ConnectToMonitor();
+    F->Sim.SetFault(TFault::MissingTag, 3);
+    Click(w->btSampleStatus);
+    QCOMPARE(F->LogColour(QStringLiteral("Could not retreive status")), ToQColor(clRed));
+    QCOMPARE(w->lbStatusTestOsc->text(), QStringLiteral("No data received yet"));
+    QCOMPARE(w->Chart1->Series1.Count(), 0);
+    F->Sim.SetFault(TFault::None);
+    w->Chart1->AddChartPoint(1, 2);
+    F->Sim.SetStatusOverride({.Command = 1200, .Feedback = -17, .Error = -3.25, .ErrorI = 0.5,
+                              .ErrorD = -0.0625, .Output = 41.5, .LimitState = 1, .Enabled = 0,
+                              .TestOsc = 29400});
+    Click(w->btSampleStatus);
+    QCOMPARE(F->TakeWire(), (TWire{"s", "s"}));
+    const std::pair<QLabel*, const char*> shown[] = {
+        {w->lbStatusEnabled, "0"},   {w->lbStatusError, "-3.25"},     {w->lbStatusErrorI, "0.5"},
+        {w->lbStatusErrorD, "-0.0625"}, {w->lbStatusEncoder, "-17"},   {w->lbStatusCommand, "1200"},
+        {w->lbStatusOutput, "41.5"}, {w->lbStatusOutputLimited, "1"}, {w->lbStatusTestOsc, "29400"},
+    };
+    for (const auto& [label, text] : shown) QCOMPARE(label->text(), QLatin1String(text));
+    QCOMPARE(w->Chart1->Series1.XValues(), (std::vector<double>{1, 2}));
+    QCOMPARE(w->Chart1->Series1.YValues(), (std::vector<double>{2, -3.25}));  // "Error"
+    QCOMPARE(w->Chart1->Series2.YValues(), (std::vector<double>{1, 41.5}));   // "Output"
+  }
+
+  void AutomaticSamplesAtThePeriod() {
+    F->ConnectToMonitor();
+    w->seSampleInterval->SetText(QStringLiteral("200"));
+    w->cbSampleAutomatic->setChecked(true);
+    QTest::qWait(3000);
+    w->cbSampleAutomatic->setChecked(false);
+    // 3 s at one sample per 200 ms plus the sample's own time: about 14. A period that never
+    // applied (1000 ms) gives 3; a timer restarted too early gives more than 15.
+    const int samples = F->Samples();
+    QVERIFY2(samples >= 7 && samples <= 16, qPrintable(QString::number(samples)));
+    QCOMPARE(w->Chart1->Series1.Count(), samples);
+  }
+
+  // A tick that found the port closed used to end with its error before enabling the timer
+  // again, so ticking "Automatic" after reconnecting silently sampled nothing.
+  void DisconnectWhileAutomaticRecoversAfterReconnect() {
+    F->ConnectToMonitor();
+    w->seSampleInterval->SetText(QStringLiteral("200"));
+    w->cbSampleAutomatic->setChecked(true);
+    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 1; }));
+    Click(w->btDisconnect);
+    QVERIFY(QTest::qWaitFor([&] { return !w->cbSampleAutomatic->isChecked(); }));
+    QTest::qWait(1000);  // later ticks find "Automatic" clear and do nothing
+    QCOMPARE(std::exchange(F->Errors, {}), QStringList{QStringLiteral("Port Not Open")});
+    QVERIFY(w->SampleTimer->Enabled());
+    F->ConnectToMonitor();
+    w->cbSampleAutomatic->setChecked(true);
+    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 2; }));
+  }
+
+  // The points of a step test come in one repaint, although they are added while the
+  // exchange waits for the board's lines; "auto Fw/Rev:" flips the step after each test.
+  void StepTestsRepaintOnceAndFlipWhenAsked() {
+    F->ConnectToMonitor();
+    Click(w->btSampleStatus);
+    QVERIFY(QTest::qWaitFor([&] { return w->Chart1->PaintCount() > 0; }));
+    QTest::qWait(200);
+    const int paintsBefore = w->Chart1->PaintCount();
+    w->seSICommandStep->SetValue(50);
+    w->seSIPrediv->SetValue(2);
+    w->cbSIAutoFwdRev->setChecked(true);
+    Click(w->btLaunchSITest);
+    QCOMPARE(w->seSICommandStep->Text(), QStringLiteral("-50"));
+    QVERIFY(QTest::qWaitFor([&] { return w->Chart1->PaintCount() > paintsBefore; }));
+    QTest::qWait(300);
+    QCOMPARE(w->Chart1->PaintCount(), paintsBefore + 1);
+    Click(w->btLaunchSITest);
+    QCOMPARE(w->seSICommandStep->Text(), QStringLiteral("50"));
+    QCOMPARE(F->TakeWire(), (TWire{"s", "r2c50ok1", "r2c-50ok1"}));
+    QCOMPARE(w->Chart1->Series2.XValues().back(), 1.0 + 2 * 199);
+  }
+
+  // An unreadable number ends the step test with its error; the points before it must stay.
+  // With the simulated motor, a higher P shows more overshoot in the step test's points.
+  void HigherPOvershootsMore() {
+    const double low = StepOvershoot(0.05);
+    const double high = StepOvershoot(2.0);
+    QVERIFY(low >= 0);
+    QVERIFY2(high > low + 5, qPrintable(QStringLiteral("%1 vs %2").arg(high).arg(low)));
+  }
+
+  void BadStepNumberKeepsThePointsBefore() {
+    F->ConnectToMonitor();
+    F->Sim.SetFault(TFault::MalformedNumber, 10);  // the error of the fourth pair
+    w->SampleTimer->SetEnabled(false);
+    Click(w->btLaunchSITest);
+    QCOMPARE(w->Chart1->Series1.Count(), 3);
+    QCOMPARE(std::exchange(F->Errors, {}),
+             QStringList{QStringLiteral("'1.2.3' is not a valid floating point value")});
+    QVERIFY(w->SampleTimer->Enabled());
+  }
+
+  // Set sends 2,940,000 / speed rounded half to even, and "o 0" for 0 (no division). Stop sends
+  // "o 0"; with "Set when changing" ticked the change to 0 sends it once more.
+  void OscillatorCommandsOfSetAndStop() {
+    const std::pair<int, const char*> rows[] = {
+        {7, "o 420000"},  {3, "o 980000"},    {1000000, "o 3"},   {5880000, "o 0"},
+        {1176000, "o 2"}, {-1176000, "o -2"}, {-1, "o -2940000"}, {0, "o 0"}};
+    F->ConnectToMonitor();
+    for (const auto& [speed, sent] : rows) {
+      w->seMovement->SetValue(speed);
+      Click(w->btSetOscVal);
+      QCOMPARE(F->TakeWire(), TWire{sent});
+    }
+    const std::tuple<bool, int, int> stops[] = {{true, 100, 2}, {true, 0, 1}, {false, 100, 1}};
+    for (const auto& [liveSet, before, zeros] : stops) {
+      w->cbLiveSet->setChecked(false);
+      w->seMovement->SetValue(before);
+      w->cbLiveSet->setChecked(liveSet);
+      Click(w->btStop);
+      QCOMPARE(w->seMovement->Text(), QStringLiteral("0"));
+      QCOMPARE(F->TakeWire(), TWire(zeros, "o 0"));
+    }
+  }
+
+  // A step of the field while Set waits runs a nested command; the outer one must then end
+  // with "Error" instead of reading a line that is not there.
+  void NestedOscillatorCommandEndsOuterWithError() {
+    F->ConnectToMonitor();
+    w->seMovement->SetValue(100);
+    w->cbLiveSet->setChecked(true);
+    F->Sim.ScriptAnswer("o 29400", {});  // the outer command waits for an answer that never comes
+    QTimer::singleShot(100, w->seMovement, [&] { QTest::keyClick(w->seMovement, Qt::Key_Up); });
+    Click(w->btSetOscVal);
+    QCOMPARE(F->TakeWire(), (TWire{"o 29400", "o 26727"}));
+    QCOMPARE(F->LogTexts().count(QStringLiteral("Error")), 1);
+    QCOMPARE(F->LogColour(QStringLiteral("Error")), ToQColor(clRed));
+    QVERIFY(!w->Channel.FWaitRS232 && w->SampleTimer->Enabled());
+  }
 };
 
-void TMainWindowTest::StartsDisconnectedOnTheParametersPage() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  QCOMPARE(w.windowTitle(), QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
-  QVERIFY(w.btConnect->isEnabled());
-  QVERIFY(w.cbPort->isEnabled());
-  QVERIFY(!w.btDisconnect->isEnabled());
-  QVERIFY(!w.tsParameters->isEnabled());
-  QVERIFY(!w.tsRTMonitor->isEnabled());
-  QCOMPARE(w.cbPort->currentText(), QStringLiteral("COM1"));
-  QCOMPARE(w.cbPort->count(), 32);
-  QCOMPARE(w.cbPort->itemText(31), QStringLiteral("COM32"));
-  QCOMPARE(w.PageControl1->currentWidget(), w.tsParameters);
-  QVERIFY(!w.ComPort1.Connected());
-  QVERIFY(w.Channel.LineBuf != nullptr);
-  QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.0000000"));
-  QCOMPARE(w.seParametersSVMCycle->Text(), QStringLiteral("1"));
-  QCOMPARE(w.seSampleInterval->Text(), QStringLiteral("1000"));
-  QCOMPARE(w.lbStatusError->text(), QStringLiteral("No data received yet"));
-  QVERIFY(w.SampleTimer->Enabled());
-  QCOMPARE(w.SampleTimer->Interval(), 1000);
-  QVERIFY(f.Errors.isEmpty());
+// The design size needs a screen taller than the offscreen platform's default 800 x 600.
+int main(int argc, char* argv[]) {
+  QTemporaryDir dir;
+  QFile config(dir.filePath(QStringLiteral("screens.json")));
+  if (config.open(QIODevice::WriteOnly))
+    config.write(R"({"screens": [{"name": "design", "x": 0, "y": 0, "width": 1280,
+                    "height": 1024, "logicalDpiX": 96, "logicalDpiY": 96}]})");
+  config.close();
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
+  QApplication app(argc, argv);
+  TMainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
 }
-
-void TMainWindowTest::ConnectDisconnectConnectAgain() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  w.Channel.RS232Buf = QStringLiteral("partial");
-  w.Channel.FWaitRS232 = true;
-  f.Connect();
-  QVERIFY2(f.Errors.isEmpty(), qPrintable(f.Errors.join(u'\n')));
-  QVERIFY(w.ComPort1.Connected());
-  QCOMPARE(w.ComPort1.BaudRate(), br57600);
-  QVERIFY(w.Channel.RS232Buf.isEmpty());
-  QVERIFY(!w.Channel.FWaitRS232);
-  QVERIFY(!w.btConnect->isEnabled());
-  QVERIFY(!w.cbPort->isEnabled());
-  QVERIFY(w.btDisconnect->isEnabled());
-  QVERIFY(w.tsParameters->isEnabled());
-  QVERIFY(w.tsRTMonitor->isEnabled());
-
-  QTest::mouseClick(w.btDisconnect, Qt::LeftButton);
-  QVERIFY(!w.ComPort1.Connected());
-  QVERIFY(w.btConnect->isEnabled());
-  QVERIFY(!w.tsParameters->isEnabled());
-  QVERIFY(w.Channel.RS232Buf.isEmpty());
-
-  f.Connect();
-  QVERIFY(w.ComPort1.Connected());
-  QVERIFY(f.Errors.isEmpty());
-}
-
-void TMainWindowTest::FailedConnectLeavesControlsDisconnected() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  // COM12 has no alias, so it means /dev/ttyS11, which a test machine does not have.
-  QFile::link(QStringLiteral("/nonexistent/zirv7-device"), f.AliasPath(QStringLiteral("COM12")));
-  w.Channel.FWaitRS232 = true;
-  f.Connect(QStringLiteral("COM12"));
-  QCOMPARE(f.Errors.size(), 1);
-  QVERIFY2(f.Errors[0].startsWith(QStringLiteral("Unable to open com port")),
-           qPrintable(f.Errors[0]));
-  QVERIFY(!w.ComPort1.Connected());
-  QCOMPARE(w.ComPort1.Port(), QStringLiteral("COM12"));
-  QCOMPARE(w.ComPort1.BaudRate(), br57600);
-  QVERIFY(w.btConnect->isEnabled());
-  QVERIFY(!w.tsParameters->isEnabled());
-  QVERIFY(w.Channel.FWaitRS232);  // the connect ended before clearing it
-}
-
-void TMainWindowTest::FormShowTwiceKeepsLineBuf() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  QStringList* before = w.Channel.LineBuf.get();
-  w.Channel.LineBuf->append(QStringLiteral("kept\r"));
-  w.FormShow();
-  QCOMPARE(w.Channel.LineBuf.get(), before);
-  QCOMPARE(*w.Channel.LineBuf, QStringList{QStringLiteral("kept\r")});
-}
-
-void TMainWindowTest::ReadsParametersFromTheBoard() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  auto params = f.Sim.Params();
-  params.P = 0.0125;
-  params.MaxOutput = 80;
-  params.SVMCycle = 2;
-  f.Sim.SetParams(params);
-  f.Connect();
-  f.TakeWire();
-  QTest::mouseClick(w.btReadBoardParams, Qt::LeftButton);
-  QVERIFY2(f.Errors.isEmpty(), qPrintable(f.Errors.join(u'\n')));
-  QCOMPARE(f.TakeWire(), std::vector<std::string>{"l"});
-  QVERIFY(w.ActPIDParams.Valid);
-  QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.0125000"));
-  QCOMPARE(w.seParametersMaxOutput->Text(), QStringLiteral("80"));
-  QCOMPARE(w.seParametersSVMCycle->Text(), QStringLiteral("2"));
-  for (TAdvSpinEdit* field : w.ParameterFields)
-    QCOMPARE(field->FontColor(), clGreen);
-  const QStringList log = f.LogTexts();
-  QVERIFY(log.contains(QStringLiteral("l")));
-  QVERIFY(log.contains(QStringLiteral("(p) 0.0125")));
-}
-
-// A technician's session: read, edit, write, sample, step test, movement, save and open a
-// file, all through the controls, with exactly the expected traffic on the wire.
-void TMainWindowTest::WholeSessionEndToEnd() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  QTemporaryDir files;
-  f.Connect();
-  f.TakeWire();
-
-  QTest::mouseClick(w.btReadBoardParams, Qt::LeftButton);
-  QCOMPARE(f.TakeWire(), std::vector<std::string>{"l"});
-
-  TypeInto(w.seParametersP, QStringLiteral("0.35"));
-  TypeInto(w.seParametersTPSC, QStringLiteral("5"));
-  QCOMPARE(w.seParametersP->FontColor(), clRed);
-  QCOMPARE(w.seParametersI->FontColor(), clGreen);
-  QTest::mouseClick(w.btWriteBoardParams, Qt::LeftButton);
-  QCOMPARE(f.TakeWire(), (std::vector<std::string>{"p 0.35", "t 5"}));
-  QCOMPARE(f.Sim.Params().P, 0.35);
-  QCOMPARE(f.Sim.Params().TicksPerServo, 5);
-  QCOMPARE(w.seParametersP->FontColor(), clGreen);
-  QVERIFY(f.LogTexts().contains(QStringLiteral("OK writing params")));
-
-  w.PageControl1->setCurrentWidget(w.tsRTMonitor);
-  QTest::mouseClick(w.btSampleStatus, Qt::LeftButton);
-  QCOMPARE(f.TakeWire(), std::vector<std::string>{"s"});
-  QCOMPARE(w.Chart1->Series1.Count(), 1);
-  QVERIFY(w.lbStatusEnabled->text() != QStringLiteral("No data received yet"));
-
-  TypeInto(w.seSICommandStep, QStringLiteral("100"));
-  QTest::mouseClick(w.btLaunchSITest, Qt::LeftButton);
-  QCOMPARE(f.TakeWire(), std::vector<std::string>{"r0c100ok1"});
-  QCOMPARE(w.Chart1->Series1.Count(), 1 + 199);
-
-  TypeInto(w.seMovement, QStringLiteral("100"));
-  QTest::mouseClick(w.btSetOscVal, Qt::LeftButton);
-  QTest::mouseClick(w.btStop, Qt::LeftButton);
-  QCOMPARE(f.TakeWire(), (std::vector<std::string>{"o 29400", "o 0"}));
-  QCOMPARE(w.seMovement->Text(), QStringLiteral("0"));
-
-  const QString file = files.filePath(QStringLiteral("tuned.pset"));
-  w.SaveParameterFile(file);
-  TypeInto(w.seParametersP, QStringLiteral("1"));
-  w.LoadParameterFile(file);
-  QCOMPARE(w.seParametersP->Text(), QStringLiteral("0.3500000"));
-  QCOMPARE(w.seParametersP->FontColor(), clGreen);
-  QVERIFY(f.TakeWire().empty());  // files never touch the board
-  QVERIFY2(f.Errors.isEmpty(), qPrintable(f.Errors.join(u'\n')));
-}
-
-void TMainWindowTest::ExitClosesTheWindow() {
-  TMainFixture f;
-  TfMain& w = *f.Window;
-  QVERIFY(w.isVisible());
-  w.Exit1->trigger();
-  QVERIFY(!w.isVisible());
-}
-
-QTEST_MAIN(TMainWindowTest)
 #include "main_window_test.moc"

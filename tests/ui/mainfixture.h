@@ -1,17 +1,13 @@
 #pragma once
 
-// A main window talking to a simulated board on COM1, for tests that drive the whole tool.
-// The port alias lives in a private configuration folder, so tests never touch the user's.
-
-#include <QApplication>
+// A main window talking to a simulated board on COM1, for runs that drive the whole tool.
 #include <QComboBox>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,89 +15,81 @@
 #include "globals/errorreport.h"
 #include "sim/simulator.h"
 #include "ui/logpane.h"
+#include "ui/logview.h"
 #include "ui/main.h"
+#include "ui/spinedit.h"
 
-// Returns simulator options for fast tests: no pacing, the default reply delay.
+using TWire = std::vector<std::string>;
+
 inline zirvsim::TSimOptions FastBoard() {
   zirvsim::TSimOptions options;
   options.Pacing = false;
   return options;
 }
 
-// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
-inline void TypeInto(QWidget* field, const QString& text) {
-  QWidget* window = field->window();
-  window->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(window));
-  field->setFocus(Qt::TabFocusReason);
-  QVERIFY(field->hasFocus());
-  QTest::keyClicks(field, text);
-  QTest::keyClick(field, Qt::Key_Tab);
-  QVERIFY(!field->hasFocus());
-}
+inline void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
 
-class TMainFixture {
- public:
+// The port alias lives in a private configuration folder, so that runs never touch the user's;
+// error reports are collected, not shown.
+struct TMainFixture {
+  QTemporaryDir ConfigDir;
+  zirvsim::TBoardSimulator Sim;
+  QStringList Errors;
+  TErrorReporter PreviousReporter = SetErrorReporter([this](const QString& m) { Errors << m; });
+  std::unique_ptr<TfMain> Window;
+
   explicit TMainFixture(zirvsim::TSimOptions options = FastBoard()) : Sim(options) {
     Sim.Start();
     qputenv("XDG_CONFIG_HOME", ConfigDir.path().toLocal8Bit());
-    QDir().mkpath(ConfigDir.path() + QStringLiteral("/zirv7tune/ports"));
-    QFile::link(QString::fromStdString(Sim.DevicePath()), AliasPath(QStringLiteral("COM1")));
-    FPreviousReporter = SetErrorReporter([this](const QString& m) { Errors.append(m); });
+    QDir().mkpath(ConfigDir.filePath(QStringLiteral("zirv7tune/ports")));
+    QFile::link(QString::fromStdString(Sim.DevicePath()),
+                ConfigDir.filePath(QStringLiteral("zirv7tune/ports/COM1")));
     Window = std::make_unique<TfMain>();
     Window->show();
   }
-
-  ~TMainFixture() {
-    Window.reset();
-    SetErrorReporter(FPreviousReporter);
-    Sim.Stop();
-  }
-
-  // Returns the alias file of a port name in the private configuration folder.
-  QString AliasPath(const QString& port) const {
-    return ConfigDir.path() + QStringLiteral("/zirv7tune/ports/") + port;
-  }
-
-  // Selects the port and clicks "Connect" as a user would.
+  ~TMainFixture() { SetErrorReporter(PreviousReporter); }
   void Connect(const QString& port = QStringLiteral("COM1")) {
     Window->cbPort->setCurrentText(port);
-    QTest::mouseClick(Window->btConnect, Qt::LeftButton);
+    Click(Window->btConnect);
   }
-
-  // Returns the log's lines without their time stamps ("" for the pane's empty first line).
-  QStringList LogTexts() const {
-    QStringList texts;
-    for (const QString& line : Window->Panel2->PlainText().split(QLatin1Char('\n'))) {
-      const qsizetype gap = line.indexOf(QStringLiteral("  "));
-      texts.append(gap < 0 ? line : line.mid(gap + 2));
-    }
-    return texts;
+  void ConnectAndRead(const zirvsim::TBoardParams& params = {}) {
+    Sim.SetParams(params);
+    Connect();
+    Click(Window->btReadBoardParams);
+    TakeWire();
   }
-
-  // Returns the command lines the board received and forgets them.
-  std::vector<std::string> TakeWire() {
-    std::vector<std::string> wire = Sim.ReceivedCommands();
+  void ConnectToMonitor() {
+    Connect();
+    Window->PageControl1->setCurrentWidget(Window->tsRTMonitor);
+    TakeWire();
+  }
+  TWire TakeWire() {
+    const TWire wire = Sim.ReceivedCommands();
     Sim.ClearReceived();
     return wire;
   }
-
-  // Processes events until the condition holds or the time is up; returns the condition.
-  static bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition() && timer.elapsed() < timeoutMs) {
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-      QTest::qSleep(1);
-    }
-    return condition();
+  int Samples() const { return int(Sim.ReceivedCommands().size()); }  // only "s" is sent
+  QStringList LogTexts() const {
+    QStringList texts;
+    for (const QString& line : Window->Panel2->PlainText().split(u'\n'))
+      texts << line.mid(line.indexOf(QStringLiteral("  ")) + 2);
+    return texts;
   }
-
-  QTemporaryDir ConfigDir;
-  zirvsim::TBoardSimulator Sim;
-  std::unique_ptr<TfMain> Window;
-  QStringList Errors;  // texts shown by the application's standard error report
-
- private:
-  TErrorReporter FPreviousReporter;
+  QColor LogColour(const QString& text) const {
+    const QString plain = Window->Panel2->PlainText() + u'\n';
+    const qsizetype at = plain.lastIndexOf(QStringLiteral("  ") + text + u'\n');
+    return at < 0 ? QColor() : Window->Panel2->reLog->ColourAt(at + 2);
+  }
+  // Returns the change marks of the fourteen parameter fields: R red, G green, - never marked.
+  QString Marks() const {
+    QString marks;
+    for (const TAdvSpinEdit* f : Window->ParameterFields)
+      marks += f->FontColor() == clRed ? u'R' : f->FontColor() == clGreen ? u'G' : u'-';
+    return marks;
+  }
+  QStringList Texts() const {
+    QStringList texts;
+    for (const TAdvSpinEdit* field : Window->ParameterFields) texts << field->Text();
+    return texts;
+  }
 };
