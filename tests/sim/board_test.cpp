@@ -65,4 +65,22 @@ TEST(ServoPhysicsTest, DefaultsReachTheStepAndHigherPOvershootsMoreAndDDampsIt) 
   EXPECT_GT(Step(defaults.P, 0).first, overshoot + 20);
 }
 
+// The oscillator drives the command at its clock rate; a following error beyond FaultError
+// disables the servo until an oscillator command restarts it.
+TEST(BoardModelTest, OscillatorRateAndFollowingErrorTrip) {
+  TBoardModel running;
+  running.Answer("f 0");      // no fault trip: the motor need not keep up
+  running.Answer("o -2940");  // 10,000 counts per second backwards
+  running.RunFor(0.1);
+  EXPECT_NEAR(static_cast<double>(running.State().Command), -1000, 2);
+  TBoardModel tripped;
+  tripped.Answer("f 10");
+  tripped.Answer("m 0");  // no drive: the error must grow past the limit
+  tripped.Answer("r0c100ok1");
+  EXPECT_EQ(tripped.Answer("s")[7], "servo enabled: 0");
+  EXPECT_EQ(tripped.Answer("s")[5], "output: 0");
+  tripped.Answer("o 0");
+  EXPECT_EQ(tripped.Answer("s")[7], "servo enabled: 1");
+}
+
 }  // namespace
