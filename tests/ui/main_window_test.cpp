@@ -491,15 +491,19 @@ class TMainWindowTest : public QObject {
     F->ConnectToMonitor();
     for (const auto& [speed, sent] : rows) {
       w->seMovement->SetValue(speed);
+      w->SampleTimer->SetEnabled(false);  // Set and Stop enable it whatever it was
       Click(w->btSetOscVal);
       QCOMPARE(F->TakeWire(), TWire{sent});
+      QVERIFY(w->SampleTimer->Enabled());
     }
     const std::tuple<bool, int, int> stops[] = {{true, 100, 2}, {true, 0, 1}, {false, 100, 1}};
     for (const auto& [liveSet, before, zeros] : stops) {
       w->cbLiveSet->setChecked(false);
       w->seMovement->SetValue(before);
       w->cbLiveSet->setChecked(liveSet);
+      w->SampleTimer->SetEnabled(false);
       Click(w->btStop);
+      QVERIFY(w->SampleTimer->Enabled());
       QCOMPARE(w->seMovement->Text(), QStringLiteral("0"));
       QCOMPARE(F->TakeWire(), TWire(zeros, "o 0"));
     }
