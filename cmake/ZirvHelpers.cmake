@@ -41,7 +41,7 @@ function(zirv_subsystem_library target)
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  add_library(${target} STATIC ${sources} ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
+  add_library(${target} STATIC ${sources})
   # When a file joins or leaves the folder, moc must run again: by itself it would not notice
   # a new Q_OBJECT header in an existing build. Removing its time stamp makes the build redo it.
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)

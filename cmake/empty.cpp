@@ -1,1 +1,0 @@
-// Keeps a subsystem library buildable while its folder is still empty.
