@@ -56,16 +56,17 @@ QTextCharFormat TLogView::CharFormat(uint16_t index) const {
   return format;
 }
 
+QString ToViewLineBreaks(QString text) {
+  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
+  return text;
+}
+
 void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
-  // A line break inside the text breaks the line on screen, as in any rich-text pane; CR LF
-  // and a lone CR become the view's single '\n' so that positions match the plain text.
-  if (text.contains(u'\r')) {
-    QString lines = text.toString();
-    lines.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(u'\r', u'\n');
-    FDoc.Append(lines, FormatIndex(colour, font), newParagraph);
-  } else {
+  // A line break inside the text breaks the line on screen, as in any rich-text pane.
+  if (text.contains(u'\r'))
+    FDoc.Append(ToViewLineBreaks(text.toString()), FormatIndex(colour, font), newParagraph);
+  else
     FDoc.Append(text, FormatIndex(colour, font), newParagraph);
-  }
   FRangeDirty = true;
   viewport()->update();
 }
@@ -164,6 +165,12 @@ void TLogView::UpdateScrollBar() {
   FSettingScroll = true;
   verticalScrollBar()->setRange(0, int(std::min<qsizetype>(FEndTop, INT_MAX)));
   verticalScrollBar()->setPageStep(int(std::max<qsizetype>(1, last - FEndTop)));
+  FSettingScroll = false;
+  ShowTopOnScrollBar();
+}
+
+void TLogView::ShowTopOnScrollBar() {
+  FSettingScroll = true;
   verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
   FSettingScroll = false;
 }
@@ -176,9 +183,7 @@ void TLogView::ResolveScroll() {
   FScrollToEnd = false;
   FTop = FEndTop;
   FTopOffset = FEndOffset;
-  FSettingScroll = true;
-  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
-  FSettingScroll = false;
+  ShowTopOnScrollBar();
 }
 
 // Follows the user's scrolling; at the maximum the last line is aligned to the bottom.
@@ -219,9 +224,7 @@ void TLogView::EnsureCaretVisible() {
     if (caret.isValid() && caret.bottom() < viewport()->height()) return;
     AlignBottom(para, line.y() + line.height());
   }
-  FSettingScroll = true;
-  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
-  FSettingScroll = false;
+  ShowTopOnScrollBar();
 }
 
 void TLogView::paintEvent(QPaintEvent*) {

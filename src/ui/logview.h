@@ -10,6 +10,10 @@
 #include "globals/colors.h"
 #include "ui/logtext.h"
 
+// Turns CR LF and a lone CR into the view's single '\n' between paragraphs, so that
+// positions in the view match the plain text.
+QString ToViewLineBreaks(QString text);
+
 // An editable, word-wrapping rich-text view for a log that may grow to millions of lines.
 // The text is held compactly (TLogText); only the paragraphs on screen are laid out, so an
 // append or a repaint costs the same for a short and a very long log. The vertical scroll bar
@@ -81,6 +85,8 @@ class TLogView : public QAbstractScrollArea {
   void MoveCaret(qsizetype pos, bool keepAnchor);
   void ReplaceSelection(QStringView text);
   void Changed();
+  // Shows FTop on the scroll bar without taking it for a move of the user's.
+  void ShowTopOnScrollBar();
 
   TLogText FDoc;
   std::vector<TFormat> FFormats;

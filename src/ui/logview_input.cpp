@@ -30,14 +30,6 @@ constexpr TMoveKey kMoveKeys[] = {
     {QKeySequence::MoveToNextLine, QKeySequence::SelectNextLine, TMove::Down},
 };
 
-// Normalises pasted line breaks to the view's single '\n' between paragraphs.
-QString PastedText() {
-  QString text = QApplication::clipboard()->text();
-  text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-  text.replace(u'\r', u'\n');
-  return text;
-}
-
 bool IsTypedText(const QString& text) {
   return !text.isEmpty() && text[0] >= u' ' && text[0] != QChar(0x7F);
 }
@@ -92,7 +84,8 @@ void TLogView::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Cut)) ReplaceSelection({});
     return;
   }
-  if (event->matches(QKeySequence::Paste)) return ReplaceSelection(PastedText());
+  if (event->matches(QKeySequence::Paste))
+    return ReplaceSelection(ToViewLineBreaks(QApplication::clipboard()->text()));
   if (event->matches(QKeySequence::SelectAll)) return SetSelection(0, FDoc.Length());
   if (event->matches(QKeySequence::MoveToPreviousPage)) {
     return verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
