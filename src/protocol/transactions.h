@@ -18,9 +18,9 @@ struct TStepSample {
 // loop turning while it waits (so receive notifications, clicks and timer ticks run meanwhile)
 // and uses FWaitRS232 to keep transactions from overlapping. Poll limits are counts of polls.
 
-// Sends "<letter> <value>" and parses the first answer line with tag. Returns whether the
-// board echoed a value; echoed holds it. Always clears FWaitRS232 unless a malformed number
-// raises EConvertError.
+// Sends "<letter> <value>" and parses the newest answer line with tag. Returns whether the
+// board echoed a value; echoed holds it. Clears FWaitRS232 unless an exception (a malformed
+// number, a closed port) ends it.
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed);
 
@@ -29,7 +29,8 @@ bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& 
 void ReadStatus(TLineChannel& channel, TPIDStatus& status);
 
 // Sends "l" and fills params from answer lines 2 to 16. Success is params.Valid; fields not
-// reached by the parse keep the values params had on entry.
+// reached by the parse keep the values params had on entry. As with ReadStatus, FWaitRS232
+// stays set on failure.
 void ReadParameters(TLineChannel& channel, TPIDParams& params);
 
 // Sends "r<prediv>c<step>ok1" and returns the (error, output) pairs of answer lines 4 to 401,

@@ -43,7 +43,6 @@ class TfMain : public QMainWindow {
   void btDisconnectClick();
   void ComPort1RxChar();
   void LogLine(const QString& text, TColor colour);
-  void btClearLogClick();
 
   // --- Parameters page and parameter files (main_parameters.cpp) ---
   void btReadBoardParamsClick();
@@ -67,7 +66,6 @@ class TfMain : public QMainWindow {
   void btSetOscValClick();
   void btStopClick();
   void seMovementChange();
-  void btClearClick();
 
   // --- State ---
   TComPort ComPort1;

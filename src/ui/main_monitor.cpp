@@ -99,5 +99,3 @@ void TfMain::btStopClick() {
 void TfMain::seMovementChange() {
   if (cbLiveSet->isChecked()) btSetOscValClick();
 }
-
-void TfMain::btClearClick() { Chart1->btClearClick(); }

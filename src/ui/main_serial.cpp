@@ -7,8 +7,8 @@
 #include "ui/main.h"
 
 void TfMain::FormShow() {
-  // Numbers are written and read with "." everywhere already (number text and the entry
-  // fields do not consult the locale), so only the received-line list is left to create.
+  // Numbers are written and read with "." everywhere already (the number text never consults
+  // the locale), so only the received-line list is left to create.
   Channel.CreateLineBuf();
   UpdateConnectionControls();
 }
@@ -40,5 +40,3 @@ void TfMain::btDisconnectClick() {
 void TfMain::ComPort1RxChar() { Channel.ComPort1RxChar(); }
 
 void TfMain::LogLine(const QString& text, TColor colour) { Panel2->LogLine(text, colour); }
-
-void TfMain::btClearLogClick() { Panel2->btClearLogClick(); }
