@@ -48,6 +48,13 @@ QString FormatNumber(double value) {
 namespace {
 bool IsDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
+int HexDigit(QChar c) {
+  if (IsDigit(c)) return c.unicode() - u'0';
+  if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
+  if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
+  return -1;
+}
+
 // Reads the exponent digits of a checked number text, saturating far beyond any double.
 long long ExponentOf(const std::string& ascii, std::string::size_type e) {
   if (e == std::string::npos) return 0;
@@ -129,11 +136,40 @@ double ReadNumber(QStringView text) {
   return value;
 }
 
-double RoundHalfEven(double value) { return std::nearbyint(value); }
+bool TryReadInt32(QStringView text, int32_t& value) {
+  qsizetype i = 0;
+  const qsizetype n = text.size();
+  while (i < n && text[i] == u' ') ++i;
+  bool negative = false;
+  if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
+
+  bool hex = false;
+  if (i < n && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
+    hex = true;
+    ++i;
+  } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
+    hex = true;
+    i += 2;
+  }
+  if (i == n) return false;
+
+  // Hexadecimal covers the 32 bits as a pattern and a sign negates it with wrap-around;
+  // decimal must fit the signed range, with one more unit on the negative side.
+  const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
+  uint64_t acc = 0;
+  for (; i < n; ++i) {
+    const int d = HexDigit(text[i]);
+    if (d < 0 || d >= (hex ? 16 : 10)) return false;
+    acc = acc * (hex ? 16 : 10) + uint64_t(d);
+    if (acc > limit) return false;
+  }
+  value = int32_t(negative ? 0u - uint32_t(acc) : uint32_t(acc));
+  return true;
+}
 
 int32_t RoundToInt32(double value) {
   if (std::isnan(value)) return 0;
-  const double r = std::nearbyint(value);
+  const double r = RoundHalfEven(value);
   if (r <= double(std::numeric_limits<int32_t>::min())) return std::numeric_limits<int32_t>::min();
   if (r >= double(std::numeric_limits<int32_t>::max())) return std::numeric_limits<int32_t>::max();
   return int32_t(r);

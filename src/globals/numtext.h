@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <QStringView>
+#include <cmath>
 #include <cstdint>
 
 // Number text as the tool writes it (values sent to the board, status labels, float keys of
@@ -19,8 +20,17 @@ bool TryReadNumber(QStringView text, double& value);
 // As TryReadNumber, but raises EConvertError "'<text>' is not a valid floating point value".
 double ReadNumber(QStringView text);
 
-// Rounds to the nearest integer, ties to even, as everywhere in the tool.
-double RoundHalfEven(double value);
+// Reads a 32-bit integer text: optional leading spaces, optional sign, then decimal digits or
+// hexadecimal digits after "$", "x", "X", "0x" or "0X", nothing else (no trailing spaces).
+// Decimal values must lie in the 32-bit signed range; hexadecimal ones may use all 32 bits and
+// are taken as their two's complement ("$FFFFFFFF" is -1, "-$80000000" the smallest value).
+// Returns false and leaves value untouched when the text does not have this form.
+bool TryReadInt32(QStringView text, int32_t& value);
+
+// Rounds to the nearest integer, ties to even, as everywhere in the tool (in the current
+// rounding mode, which the tool never changes from its default). Inline because the chart's
+// pixel mapping calls it for every point.
+inline double RoundHalfEven(double value) { return std::nearbyint(value); }
 
 // Rounds to the nearest integer, ties to even, clamped to the 32-bit signed range (a board
 // value beyond it becomes the nearest end rather than undefined behaviour); NaN gives 0.

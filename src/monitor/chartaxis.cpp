@@ -58,7 +58,7 @@ double TAxisMap::Pixel(double v) const {
   if (!std::isfinite(offset)) offset = d / range * length;
   if (std::isnan(offset)) offset = 0;
   const double p = std::clamp(double(P0) + sign * offset, -kPixelLimit, kPixelLimit);
-  return std::nearbyint(p);  // ties to even, as RoundHalfEven, inline for the hot path
+  return RoundHalfEven(p);
 }
 
 double TAxisMap::Value(double p) const {

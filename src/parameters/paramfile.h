@@ -10,7 +10,6 @@ inline constexpr const char* kParamSection = "ZIRVParam";
 
 // One parameter's value as a file holds it: float keys carry Float, integer keys carry Int.
 struct TParamFileValue {
-  bool IsFloat = false;
   double Float = 0;
   int32_t Int = 0;
 };
@@ -31,19 +30,7 @@ void WriteParamFile(const QString& fileName, const TParamFileValues& values);
 // each give that key's default. Never raises for the file's content.
 TParamFileValues ReadParamFile(const QString& fileName);
 
-// Returns the text a float key is written with: the tool's number text.
-QString FloatKeyText(double value);
-
-// Returns the text an integer key is written with: decimal, "-" when negative.
-QString IntKeyText(int32_t value);
-
-// Reads a float key's value text (number text with "." as decimal point). Returns false,
-// leaving value untouched, for empty or malformed text and for magnitudes beyond a double.
-bool ReadFloatKey(QStringView text, double& value);
-
-// Reads an integer key's value text: optional leading spaces, optional sign, then decimal
-// digits or hexadecimal digits after "$", "x", "X", "0x" or "0X", nothing else. Decimal
-// values must lie in the 32-bit signed range; hexadecimal ones may use all 32 bits and are
-// taken as their two's complement ("$FFFFFFFF" is -1). Returns false, leaving value
-// untouched, for anything else.
+// Reads an integer key's value text with the tool's 32-bit integer reader (TryReadInt32):
+// decimal in the signed range or hexadecimal after "$", "x", "X", "0x" or "0X" as a 32-bit
+// pattern. Returns false, leaving value untouched, for anything else.
 bool ReadIntKey(QStringView text, int32_t& value);

@@ -125,7 +125,6 @@ void TfMain::SaveParameterFile(const QString& fileName) {
   const auto& table = ParamTable();
   TParamFileValues values{};
   for (size_t i = 0; i < table.size(); ++i) {
-    values[i].IsFloat = table[i].FileFloat;
     if (table[i].FileFloat)
       values[i].Float = ParameterFields[i]->FloatValue();
     else

@@ -15,13 +15,6 @@ constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 
 bool IsAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
 
-int HexDigit(QChar c) {
-  if (IsAsciiDigit(c)) return c.unicode() - u'0';
-  if (c >= u'a' && c <= u'f') return c.unicode() - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c.unicode() - u'A' + 10;
-  return -1;
-}
-
 // Adds one to a string of decimal digits, growing it on a carry out of the first digit.
 void IncrementDigits(std::string& digits) {
   for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
@@ -91,68 +84,26 @@ QString SpinFloatText(double value, int precision) {
   return FixedText(value, precision);
 }
 
-bool TryReadSpinInt(QStringView text, int32_t& value) {
-  qsizetype i = 0;
-  const qsizetype n = text.size();
-  while (i < n && text[i] == u' ') ++i;
-  bool negative = false;
-  if (i < n && (text[i] == u'+' || text[i] == u'-')) negative = text[i++] == u'-';
-
-  bool hex = false;
-  if (i < n && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X')) {
-    hex = true;
-    ++i;
-  } else if (i + 1 < n && text[i] == u'0' && (text[i + 1] == u'x' || text[i + 1] == u'X')) {
-    hex = true;
-    i += 2;
-  }
-  if (i == n) return false;
-
-  // Hexadecimal covers the 32 bits as a pattern (so $FFFFFFFF is -1); decimal must fit the
-  // signed range, with one more unit on the negative side.
-  const uint64_t limit = hex ? 0xFFFFFFFFull : (negative ? 0x80000000ull : 0x7FFFFFFFull);
-  uint64_t acc = 0;
-  for (; i < n; ++i) {
-    const int d = hex ? HexDigit(text[i]) : (IsAsciiDigit(text[i]) ? text[i].unicode() - u'0' : -1);
-    if (d < 0) return false;
-    acc = acc * (hex ? 16 : 10) + uint64_t(d);
-    if (acc > limit) return false;
-  }
-  const uint32_t bits = negative ? uint32_t(0u - uint32_t(acc)) : uint32_t(acc);
-  value = int32_t(bits);
-  return true;
-}
+bool TryReadSpinInt(QStringView text, int32_t& value) { return TryReadInt32(text, value); }
 
 bool TryReadSpinFloat(QStringView text, double& value) {
-  qsizetype i = 0;
-  qsizetype end = text.size();
+  if (TryReadNumber(text, value)) return true;
+  // Beyond the number text a field takes a point without any digit for zero ("-.", ".E5"):
+  // spaces, optional sign, the point, an optional well-formed exponent, spaces.
+  qsizetype i = 0, end = text.size();
   while (i < end && text[i] == u' ') ++i;
   while (end > i && text[end - 1] == u' ') --end;
-  qsizetype p = i;
-  bool negative = false;
-  if (p < end && (text[p] == u'+' || text[p] == u'-')) negative = text[p++] == u'-';
-  int digits = 0;
-  bool dot = false;
-  for (; p < end; ++p) {
-    if (IsAsciiDigit(text[p])) {
-      ++digits;
-    } else if (text[p] == u'.' && !dot) {
-      dot = true;
-    } else {
-      break;
-    }
+  const bool negative = i < end && text[i] == u'-';
+  if (i < end && (negative || text[i] == u'+')) ++i;
+  if (i == end || text[i++] != u'.') return false;
+  if (i < end && (text[i] == u'e' || text[i] == u'E')) {
+    ++i;
+    if (i < end && (text[i] == u'+' || text[i] == u'-')) ++i;
+    const qsizetype expStart = i;
+    while (i < end && IsAsciiDigit(text[i])) ++i;
+    if (i == expStart) return false;
   }
-  if (digits > 0) return TryReadNumber(text.mid(i, end - i), value);
-  if (!dot) return false;
-  // A point without digits reads zero; an exponent after it must still be well formed.
-  if (p < end && (text[p] == u'e' || text[p] == u'E')) {
-    ++p;
-    if (p < end && (text[p] == u'+' || text[p] == u'-')) ++p;
-    const qsizetype expStart = p;
-    while (p < end && IsAsciiDigit(text[p])) ++p;
-    if (p == expStart) return false;
-  }
-  if (p != end) return false;
+  if (i != end) return false;
   value = negative ? -0.0 : 0.0;
   return true;
 }

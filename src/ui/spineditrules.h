@@ -48,12 +48,14 @@ QString SpinIntText(int32_t value);
 // gives the tool's number text, a negative Precision 4 significant digits.
 QString SpinFloatText(double value, int precision);
 
-// Parses a whole 32-bit integer: leading spaces, optional sign, decimal digits or hexadecimal
-// digits after "$", "x", "X", "0x" or "0X", nothing else. Returns false on any failure.
+// Parses a whole 32-bit integer with the tool's integer reader (TryReadInt32): leading spaces,
+// optional sign, decimal digits or hexadecimal digits after "$", "x", "X", "0x" or "0X",
+// nothing else. Returns false on any failure.
 bool TryReadSpinInt(QStringView text, int32_t& value);
 
-// Parses a floating-point text: spaces, sign, digits with at most one ".", exponent, spaces.
-// A lone "." reads 0. Returns false on any failure, including overflow.
+// Parses a floating-point text as TryReadNumber does (spaces, sign, digits with at most one
+// ".", exponent, spaces); in addition a "." without digits, with optional sign and exponent,
+// reads 0 ("-." gives -0). Returns false on any failure, including overflow.
 bool TryReadSpinFloat(QStringView text, double& value);
 
 // Reads the integer value of a TAdvSpinEdit: trimmed, empty reads 0, a failure minValue.
