@@ -1,12 +1,12 @@
 // Prints the cost of the number text, the answer-line parser and a parameter-file save and
 // load, one figure a line: "<name> <value> <unit>".
 #include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <random>
 #include <vector>
 
+#include "benchutil.h"
 #include "globals/numtext.h"
 #include "parameters/paramfile.h"
 #include "protocol/taggedvalue.h"
@@ -16,11 +16,7 @@ namespace {
 // Runs body count times and prints the mean time per run in the given unit.
 void Measure(const char* name, int count, double unitNs, const char* unit,
              const std::function<void(int)>& body) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int k = 0; k < count; ++k) body(k);
-  const std::chrono::duration<double, std::nano> elapsed =
-      std::chrono::steady_clock::now() - start;
-  std::printf("%s %.3f %s\n", name, elapsed.count() / count / unitNs, unit);
+  std::printf("%s %.3f %s\n", name, NanosecondsPerCall(count, body) / unitNs, unit);
 }
 
 }  // namespace

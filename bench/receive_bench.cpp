@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
 
@@ -16,19 +17,14 @@ namespace {
 
 struct TRig {
   TPtyPeer Peer;
-  TComPort Port;
   qint64 Lines = 0;
-  TLineChannel Channel{Port, [this](const QString&, TColor) { ++Lines; }};
+  TPortChannel Link{[this](const QString&, TColor) { ++Lines; },
+                    // a transaction would consume the lines; keep memory flat
+                    [this] { Link.Channel.LineBuf->clear(); }};
 
   TRig() {
-    Channel.CreateLineBuf();
-    Port.OnRxChar = [this](TComPort*, int) {
-      Channel.ComPort1RxChar();
-      Channel.LineBuf->clear();  // a transaction would consume them; keep memory flat
-    };
-    Port.SetBaudRate(br57600);
-    Port.SetPort(Peer.SlavePath());
-    Port.SetConnected(true);
+    Link.Port.SetBaudRate(br57600);
+    Link.Open(Peer.SlavePath());
   }
 };
 
@@ -52,7 +48,7 @@ double BurstMs() {
   QElapsedTimer clock;
   clock.start();
   std::thread writer([&] { rig.Peer.Write(burst, 60000); });
-  while (rig.Channel.RS232Buf.size() < burst.size() && clock.elapsed() < 60000) {
+  while (rig.Link.Channel.RS232Buf.size() < burst.size() && clock.elapsed() < 60000) {
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   const double ms = clock.nsecsElapsed() / 1e6;

@@ -1,13 +1,13 @@
 // Figures of the board simulator: how close its pacing comes to the serial line, how long it
 // takes to start answering, and how fast the servo model runs.
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
 
-#include "../tests/sim/wire_helpers.h"
+#include "benchutil.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
+#include "wire_helpers.h"
 
 using namespace zirvsim;
 using TClock = std::chrono::steady_clock;
@@ -44,11 +44,6 @@ TArrival Measure(TTestPort& port, const char* command, size_t lines) {
   return arrival;
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
-
 void PacedFigures() {
   TBoardSimulator sim;
   sim.Start();
@@ -82,10 +77,7 @@ void PacedFigures() {
 }
 
 void UnpacedFigures() {
-  TSimOptions options;
-  options.Pacing = false;
-  options.ReplyDelayMs = 0;
-  TBoardSimulator sim(options);
+  TBoardSimulator sim(kFast);
   sim.Start();
   TTestPort port(sim.DevicePath());
   const int runs = 50;

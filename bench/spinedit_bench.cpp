@@ -1,22 +1,10 @@
 // Prints the cost of the numeric entry fields' text rules, one figure a line:
 // formatting a value with 7 decimals, reading it back, and judging a typed character.
 
-#include <chrono>
 #include <cstdio>
 
+#include "benchutil.h"
 #include "ui/spineditrules.h"
-
-namespace {
-
-template <class F>
-double NanosecondsPerCall(int calls, F&& body) {
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < calls; ++i) body(i);
-  const std::chrono::duration<double, std::nano> spent = std::chrono::steady_clock::now() - start;
-  return spent.count() / calls;
-}
-
-}  // namespace
 
 int main() {
   constexpr int kCalls = 200000;

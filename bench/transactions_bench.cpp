@@ -11,14 +11,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <vector>
 
+#include "benchutil.h"
+#include "portchannel.h"
 #include "protocol/transactions.h"
 #include "serial/comport.h"
 #include "serial/linechannel.h"
+#include "sim/board.h"
 #include "sim/simulator.h"
 
 namespace {
@@ -30,16 +32,12 @@ constexpr int kStepSize = 100;
 // The simulated board, the port on its pty and the channel over it, with a silent log.
 struct TRig {
   zirvsim::TBoardSimulator Sim;
-  TComPort Port;
-  TLineChannel Channel{Port, [](const QString&, TColor) {}};
+  TPortChannel Link{[](const QString&, TColor) {}};
 
   TRig() {
     Sim.Start();
-    Channel.CreateLineBuf();
-    Port.OnRxChar = [this](TComPort*, int) { Channel.ComPort1RxChar(); };
-    Port.SetBaudRate(br57600);
-    Port.SetPort(QString::fromStdString(Sim.DevicePath()));
-    Port.SetConnected(true);
+    Link.Port.SetBaudRate(br57600);
+    Link.Open(QString::fromStdString(Sim.DevicePath()));
   }
 };
 
@@ -48,11 +46,6 @@ struct TFigure {
   double Ms;
   double WireMs;
 };
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
 
 // Runs the transaction kRuns times. The wire time counts commandBytes plus the answer bytes
 // the board actually sent, at line speed, plus the reply delay and extraMs of board time.
@@ -98,22 +91,24 @@ int main(int argc, char** argv) {
 
   Print("l", Measure(rig, [&] {
           TPIDParams p;
-          ReadParameters(rig.Channel, p);
+          ReadParameters(rig.Link.Channel, p);
           return p.Valid;
         }, 3, 0), pollMs);
 
   Print("s", Measure(rig, [&] {
           TPIDStatus s;
-          ReadStatus(rig.Channel, s);
+          ReadStatus(rig.Link.Channel, s);
           return s.Valid;
         }, 3, 0), pollMs);
 
-  // The board samples 199 times, every prediv + 1 servo cycles of ticks x 100 us, before the
-  // first answer byte leaves.
-  const double servoMs = 199.0 * (kStepPrediv + 1) * rig.Sim.Params().TicksPerServo * 0.1;
+  // The board samples kStepSamples times, every prediv + 1 servo cycles of ticks x 100 us,
+  // before the first answer byte leaves.
+  const double servoMs =
+      double(zirvsim::kStepSamples) * (kStepPrediv + 1) * rig.Sim.Params().TicksPerServo * 0.1;
   const int stepCommandBytes = QStringLiteral("r%1c%2ok1\r\n").arg(kStepPrediv).arg(kStepSize).size();
   Print("step", Measure(rig, [&] {
-          return StepResponseExchange(rig.Channel, kStepPrediv, kStepSize).size() == 199;
+          return StepResponseExchange(rig.Link.Channel, kStepPrediv, kStepSize).size() ==
+                 zirvsim::kStepSamples;
         }, stepCommandBytes, servoMs), pollMs);
   return 0;
 }

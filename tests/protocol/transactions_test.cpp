@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "globals/errors.h"
+#include "portchannel.h"
 #include "protocol/transactions.h"
 #include "serial/linechannel.h"
 #include "sim/simulator.h"
@@ -19,8 +20,8 @@ class TTransactionsTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<zirvsim::TBoardSimulator> FSim;
-  std::unique_ptr<TComPort> FPort;
-  std::unique_ptr<TLineChannel> FChannel;
+  std::unique_ptr<TPortChannel> FLink;
+  TLineChannel* FChannel = nullptr;  // FLink's channel, valid from init to cleanup
   QList<QPair<QString, TColor>> FLog;
 
   // Runs one transaction of kind; returns whether it succeeded by that kind's own measure.
@@ -37,20 +38,17 @@ class TTransactionsTest : public QObject {
  private slots:
   void init() {
     FLog.clear();
-    FSim = std::make_unique<zirvsim::TBoardSimulator>();
-    FSim->SetPacing(false);
+    const zirvsim::TSimOptions unpaced{.Pacing = false, .EepromFile = {}};
+    FSim = std::make_unique<zirvsim::TBoardSimulator>(unpaced);
     FSim->Start();
-    FPort = std::make_unique<TComPort>();
-    FChannel = std::make_unique<TLineChannel>(
-        *FPort, [this](const QString& text, TColor c) { FLog.append({text, c}); });
-    FChannel->CreateLineBuf();
-    FPort->OnRxChar = [this](TComPort*, int) { FChannel->ComPort1RxChar(); };
-    FPort->SetPort(QString::fromStdString(FSim->DevicePath()));
-    FPort->SetConnected(true);
+    FLink = std::make_unique<TPortChannel>(
+        [this](const QString& text, TColor c) { FLog.append({text, c}); });
+    FChannel = &FLink->Channel;
+    FLink->Open(QString::fromStdString(FSim->DevicePath()));
   }
   void cleanup() {
-    FChannel.reset();
-    FPort.reset();  // before the simulator's side goes away
+    FLink.reset();  // before the simulator's side goes away
+    FChannel = nullptr;
   }
 
   // The number text on the wire and the value the board echoes (NaN: the set fails). The

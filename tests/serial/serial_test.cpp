@@ -10,6 +10,7 @@
 #include <filesystem>
 
 #include "globals/errorreport.h"
+#include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
 
@@ -41,8 +42,9 @@ class TSerialTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TPtyPeer> FPeer;
-  std::unique_ptr<TComPort> FPort;
-  std::unique_ptr<TLineChannel> FChannel;
+  std::unique_ptr<TPortChannel> FLink;
+  TComPort* FPort = nullptr;  // FLink's parts, valid from init to cleanup
+  TLineChannel* FChannel = nullptr;
   QList<TLogEntry> FLog;
   QStringList FReports;
 
@@ -73,17 +75,16 @@ class TSerialTest : public QObject {
     FReports.clear();
     SetErrorReporter([this](const QString& m) { FReports << m; });
     FPeer = std::make_unique<TPtyPeer>();
-    FPort = std::make_unique<TComPort>();
-    FChannel = std::make_unique<TLineChannel>(
-        *FPort, [this](const QString& text, TColor c) { FLog << TLogEntry(text, c); });
-    FChannel->CreateLineBuf();
-    FPort->OnRxChar = [this](TComPort*, int) { FChannel->ComPort1RxChar(); };
-    FPort->SetPort(FPeer->SlavePath());
-    FPort->SetConnected(true);
+    FLink = std::make_unique<TPortChannel>(
+        [this](const QString& text, TColor c) { FLog << TLogEntry(text, c); });
+    FPort = &FLink->Port;
+    FChannel = &FLink->Channel;
+    FLink->Open(FPeer->SlavePath());
   }
   void cleanup() {
-    FChannel.reset();
-    FPort.reset();  // before its peer goes away
+    FLink.reset();  // before its peer goes away
+    FPort = nullptr;
+    FChannel = nullptr;
   }
 
   // Names resolve without alias links here (the window's tests connect through one). Opening

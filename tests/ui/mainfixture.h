@@ -2,7 +2,6 @@
 
 // A main window talking to a simulated board on COM1, for runs that drive the whole tool.
 #include <QComboBox>
-#include <QDir>
 #include <QFile>
 #include <QPushButton>
 #include <QTabWidget>
@@ -13,6 +12,7 @@
 #include <vector>
 
 #include "globals/errorreport.h"
+#include "sim/portalias.h"
 #include "sim/simulator.h"
 #include "ui/logpane.h"
 #include "ui/logview.h"
@@ -41,9 +41,7 @@ struct TMainFixture {
   explicit TMainFixture(zirvsim::TSimOptions options = FastBoard()) : Sim(options) {
     Sim.Start();
     qputenv("XDG_CONFIG_HOME", ConfigDir.path().toLocal8Bit());
-    QDir().mkpath(ConfigDir.filePath(QStringLiteral("zirv7tune/ports")));
-    QFile::link(QString::fromStdString(Sim.DevicePath()),
-                ConfigDir.filePath(QStringLiteral("zirv7tune/ports/COM1")));
+    zirvsim::CreatePortAlias(zirvsim::PortAliasPath("COM1"), Sim.DevicePath(), false);
     Window = std::make_unique<TfMain>();
     Window->show();
   }
