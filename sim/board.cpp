@@ -82,6 +82,8 @@ TBoardParams ClampParams(TBoardParams p) {
   return p;
 }
 
+bool IsParamLetter(char letter) { return FindSlot(letter) != nullptr; }
+
 TBoardModel::TBoardModel(uint64_t seed) : FSeed(seed), FMotor(seed) {}
 
 TBoardParams TBoardModel::Params() const {

@@ -36,6 +36,10 @@ struct TBoardParams {
 // timeout 0..65535, charge 0..1, phase advance 0..1023, SVM cycle 1..4.
 TBoardParams ClampParams(TBoardParams params);
 
+// Returns whether the letter is the set letter of a stored parameter, one of the letters of the
+// "l" answer's tags ("p" ... "c"); "o" is no parameter.
+bool IsParamLetter(char letter);
+
 // Values to force into the next "s" answer, one optional value per status line.
 struct TStatusOverride {
   std::optional<double> Command, Feedback, Error, ErrorI, ErrorD, Output, LimitState, Enabled, TestOsc;
@@ -95,14 +99,8 @@ class TBoardModel {
   // Makes the next "s" answer carry the given values.
   void SetStatusOverride(const TStatusOverride& status) { FOverride = status; }
 
-  // Returns the test oscillator's divisor (0 = stopped).
-  int OscillatorValue() const { return FOscillator; }
-
   // Returns the servo loop's state after the last cycle.
   const TServoState& State() const { return FLoop.State(); }
-
-  // Returns the motor.
-  const TMotorPlant& Motor() const { return FMotor; }
 
   // Returns whether the last answered command changed a stored parameter.
   bool ParamsChanged() const { return FParamsChanged; }

@@ -30,16 +30,17 @@ std::optional<double> ParseNumber(std::string_view text) {
   text = TrimSpaces(text);
   if (!text.empty() && text.front() == '+') text.remove_prefix(1);
   if (text.empty()) return std::nullopt;
-  // from_chars rejects "inf"/"nan" only with the general format check below, and it does not
-  // accept hex here; reject any letter except an exponent mark to keep "nan" and "inf" out.
+  // from_chars would read "inf", "infinity" and "nan"; the board's parser knows only digits,
+  // point, sign and exponent mark, so any other character makes the text no number.
   for (char c : text) {
     const bool allowed = (c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E';
     if (!allowed) return std::nullopt;
   }
+  // With those letters gone, a successful read is always finite: a value beyond the double
+  // range (such as "1e400") is reported as result_out_of_range, not read as infinity.
   double value = 0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
   if (result.ec != std::errc() || result.ptr != text.data() + text.size()) return std::nullopt;
-  if (!std::isfinite(value)) return std::nullopt;
   return value;
 }
 

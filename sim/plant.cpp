@@ -13,7 +13,7 @@ constexpr int kSubsteps = 8;
 
 }  // namespace
 
-TMotorPlant::TMotorPlant(uint64_t seed, TMotorConstants constants) : FConstants(constants) { Reseed(seed); }
+TMotorPlant::TMotorPlant(uint64_t seed) { Reseed(seed); }
 
 // xorshift needs a non-zero state.
 void TMotorPlant::Reseed(uint64_t seed) { FRandom = seed ? seed : 0x9E3779B97F4A7C15ull; }

@@ -18,7 +18,7 @@ struct TMotorConstants {
 class TMotorPlant {
  public:
   // Creates the motor at rest at position 0; the seed fixes the disturbance sequence.
-  explicit TMotorPlant(uint64_t seed = 1, TMotorConstants constants = {});
+  explicit TMotorPlant(uint64_t seed = 1);
 
   // Advances the motor by dt seconds with the given drive in % of full PWM.
   void Step(double drivePercent, double dt);
@@ -28,12 +28,6 @@ class TMotorPlant {
 
   // Returns the encoder reading: whole counts, as the board's counter sees them.
   int64_t EncoderCounts() const;
-
-  // Returns the exact shaft position in counts.
-  double Position() const { return FPosition; }
-
-  // Returns the shaft velocity in counts per second.
-  double Velocity() const { return FVelocity; }
 
  private:
   double NextNoise();

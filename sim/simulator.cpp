@@ -31,8 +31,6 @@ constexpr int kHangUpGraceMs = 50;
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
-bool IsSetLetter(char c) { return std::strchr("pidbm01fxthgac", c) != nullptr; }
-
 }  // namespace
 
 TBoardSimulator::TBoardSimulator(TSimOptions options)
@@ -100,11 +98,6 @@ void TBoardSimulator::SetFault(TFault fault, int param) {
   if (fault == TFault::HangUpAfter && param <= 0) FHangUpPending = true;
 }
 
-void TBoardSimulator::SetPacing(bool on) {
-  std::lock_guard lock(FMutex);
-  FOptions.Pacing = on;
-}
-
 std::vector<std::string> TBoardSimulator::ReceivedCommands() const {
   std::lock_guard lock(FMutex);
   return FReceived;
@@ -134,11 +127,6 @@ void TBoardSimulator::SetStatusOverride(const TStatusOverride& status) {
 void TBoardSimulator::ScriptAnswer(const std::string& command, std::vector<std::string> lines) {
   std::lock_guard lock(FMutex);
   FScripts[command].push_back(std::move(lines));
-}
-
-int TBoardSimulator::OscillatorValue() const {
-  std::lock_guard lock(FMutex);
-  return FBoard.OscillatorValue();
 }
 
 uint64_t TBoardSimulator::BytesSent() const {
@@ -236,7 +224,7 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
   std::vector<std::string> lines;
   if (TakeScripted(command, lines)) return lines;
   std::string effective = command;
-  if (FFault == TFault::SetAnswersDifferent && command.size() > 2 && IsSetLetter(command[0])) {
+  if (FFault == TFault::SetAnswersDifferent && command.size() > 2 && IsParamLetter(command[0])) {
     if (const auto value = ParseNumber(command.substr(2)))
       effective = command.substr(0, 2) + FormatPlain(*value + (FFaultParam ? FFaultParam : 1));
   }

@@ -53,9 +53,6 @@ class TBoardSimulator {
   // Switches a fault mode on (TFault::None switches it off); see TFault for the parameter.
   void SetFault(TFault fault, int param = 0);
 
-  // Switches the pacing at the serial line's speed on or off.
-  void SetPacing(bool on);
-
   // Returns the configured delay before an answer starts, in milliseconds.
   int ReplyDelayMs() const { return FOptions.ReplyDelayMs; }
 
@@ -78,9 +75,6 @@ class TBoardSimulator {
   // The key matches a command line that equals it, or, when the key is one character, any
   // command line starting with it ("p" matches "p 0.5"). Answers queue per key.
   void ScriptAnswer(const std::string& command, std::vector<std::string> lines);
-
-  // Returns the test oscillator's divisor set by the last "o" command (0 = stopped).
-  int OscillatorValue() const;
 
   // Returns the number of answer bytes written to the line so far.
   uint64_t BytesSent() const;
