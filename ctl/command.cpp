@@ -1,0 +1,90 @@
+#include "ctl/command.h"
+
+#include <iterator>
+
+#include "ctl/commands.h"
+#include "version.h"
+
+namespace {
+
+QString ProgramHelp() {
+  QString text = QStringLiteral(
+      "usage: zirv7ctl <command> [options]\n"
+      "       zirv7ctl --help | --version\n\n"
+      "The command-line companion of the ZIRV7 tuning tool.\n\n"
+      "Commands:\n");
+  for (const TCommand& command : kCommands)
+    text += QStringLiteral("  %1%2\n")
+                .arg(QString::fromLatin1(command.Name), -10)
+                .arg(QString::fromUtf8(command.Summary));
+  text += QStringLiteral("\nRun 'zirv7ctl <command> --help' for a command's options.\n");
+  return text;
+}
+
+const TCommand* FindCommand(const QString& name) {
+  for (const TCommand& command : kCommands)
+    if (name == QLatin1String(command.Name)) return &command;
+  return nullptr;
+}
+
+}  // namespace
+
+int RunCtl(const QStringList& args, TCtlIo& io) {
+  const QString first = args.value(1);
+  if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
+    io.Out << ProgramHelp();
+    return kExitOk;
+  }
+  if (first == QLatin1String("--version")) {
+    io.Out << "zirv7ctl " << ZIRV_VERSION << "\n";
+    return kExitOk;
+  }
+  if (first.isEmpty()) {
+    io.Err << ProgramHelp();
+    return kExitUsage;
+  }
+  const TCommand* command = FindCommand(first);
+  if (!command) {
+    PrintError(io, {}, QStringLiteral("'%1' is not a command; see 'zirv7ctl --help'").arg(first));
+    return kExitUsage;
+  }
+  return command->Run(args.mid(2), io);
+}
+
+bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& synopsis,
+                      const QStringList& args, TCtlIo& io, int& exitCode) {
+  const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
+                                QStringLiteral("Show this help and exit."));
+  parser.addOption(help);
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  // QCommandLineParser expects the program name first.
+  if (!parser.parse(QStringList{QStringLiteral("zirv7ctl")} + args)) {
+    PrintError(io, name, parser.errorText());
+    exitCode = kExitUsage;
+    return false;
+  }
+  if (parser.isSet(help)) {
+    QString text = parser.helpText();
+    // Qt's first line names the program only; the subcommand and its synopsis go in its place.
+    const qsizetype firstLineEnd = text.indexOf(QLatin1Char('\n'));
+    text.replace(0, firstLineEnd, QStringLiteral("Usage: zirv7ctl %1 %2").arg(name, synopsis));
+    io.Out << text;
+    exitCode = kExitOk;
+    return false;
+  }
+  return true;
+}
+
+void PrintError(TCtlIo& io, const QString& what, const QString& message) {
+  io.Err << "zirv7ctl: ";
+  if (!what.isEmpty()) io.Err << what << ": ";
+  io.Err << message << "\n";
+  io.Err.flush();
+}
+
+bool Confirm(TCtlIo& io, const QString& question) {
+  io.Err << question << " [y/N] ";
+  io.Err.flush();
+  const QString answer = io.In.readLine().trimmed().toLower();
+  return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <QTextStream>
+
+// Exit status of zirv7ctl, as grep and git use it.
+enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
+
+// Where a subcommand reads and writes: results go to Out, progress and messages to Err, so
+// that `zirv7ctl ... --json | jq` sees results only; questions are answered on In.
+struct TCtlIo {
+  QTextStream& Out;
+  QTextStream& Err;
+  QTextStream& In;
+};
+
+// One subcommand: its name, a one-line summary for the overview, and its entry point. Run
+// receives the arguments after the subcommand's name and returns a TExitCode.
+struct TCommand {
+  const char* Name;
+  const char* Summary;
+  int (*Run)(const QStringList& args, TCtlIo& io);
+};
+
+// Runs zirv7ctl with its arguments (args[0] is the program name) and returns the exit status.
+int RunCtl(const QStringList& args, TCtlIo& io);
+
+// Parses a subcommand's arguments with the parser's options. Handles --help (usage on Out,
+// kExitOk) and bad usage (one line on Err, kExitUsage); on either, returns false with
+// exitCode set. The usage line is "zirv7ctl <name> <synopsis>".
+bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& synopsis,
+                      const QStringList& args, TCtlIo& io, int& exitCode);
+
+// Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.
+void PrintError(TCtlIo& io, const QString& what, const QString& message);
+
+// Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
+// agree. An empty or closed input declines.
+bool Confirm(TCtlIo& io, const QString& question);

@@ -1,0 +1,12 @@
+#pragma once
+
+// The table of subcommands, one file each (cmd_<name>.cpp). A new command adds its entry
+// point here and a row to kCommands.
+
+#include "ctl/command.h"
+
+int RunPorts(const QStringList& args, TCtlIo& io);
+
+inline constexpr TCommand kCommands[] = {
+    {"ports", "list the serial ports present and what they are", RunPorts},
+};

@@ -1,0 +1,63 @@
+// The subcommand table: help, version, usage errors and exit codes.
+#include <gtest/gtest.h>
+
+#include "ctl/commands.h"
+#include "tests/ctl/ctlrun.h"
+#include "version.h"
+
+namespace {
+
+struct TDispatchCase {
+  const char* Name;
+  QStringList Args;
+  int Status;
+  const char* OutHas;  // a text stdout must contain ("" = must be empty)
+  const char* ErrHas;  // a text stderr must contain ("" = must be empty)
+};
+
+class DispatchTest : public testing::TestWithParam<TDispatchCase> {};
+
+TEST_P(DispatchTest, StatusAndStreams) {
+  const TDispatchCase& c = GetParam();
+  const TCtlResult r = RunCtlCaptured(c.Args);
+  EXPECT_EQ(r.Status, c.Status);
+  if (*c.OutHas) EXPECT_TRUE(r.Out.contains(QString::fromUtf8(c.OutHas))) << r.Out.toStdString();
+  else EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
+  if (*c.ErrHas) EXPECT_TRUE(r.Err.contains(QString::fromUtf8(c.ErrHas))) << r.Err.toStdString();
+  else EXPECT_TRUE(r.Err.isEmpty()) << r.Err.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, DispatchTest,
+    testing::Values(
+        TDispatchCase{"help_lists_every_command", {"--help"}, kExitOk, "ports", ""},
+        TDispatchCase{"version", {"--version"}, kExitOk, "zirv7ctl " ZIRV_VERSION "\n", ""},
+        TDispatchCase{"no_command_is_usage", {}, kExitUsage, "", "usage: zirv7ctl"},
+        TDispatchCase{"unknown_command", {"frobnicate"}, kExitUsage, "",
+                      "zirv7ctl: 'frobnicate' is not a command"},
+        TDispatchCase{"command_help_names_the_command", {"ports", "--help"}, kExitOk,
+                      "Usage: zirv7ctl ports", ""},
+        TDispatchCase{"unknown_option_names_the_command", {"ports", "--frob"}, kExitUsage, "",
+                      "zirv7ctl: ports: Unknown option 'frob'."}),
+    [](const testing::TestParamInfo<TDispatchCase>& info) { return std::string(info.param.Name); });
+
+TEST(CtlTable, EveryCommandAnswersHelp) {
+  for (const TCommand& command : kCommands) {
+    const TCtlResult r = RunCtlCaptured({QString::fromLatin1(command.Name), "--help"});
+    EXPECT_EQ(r.Status, kExitOk) << command.Name;
+    EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: zirv7ctl ") + command.Name)) << command.Name;
+  }
+}
+
+TEST(CtlConfirm, OnlyYesAgrees) {
+  for (const auto& [answer, agrees] : std::initializer_list<std::pair<QString, bool>>{
+           {"y\n", true}, {"YES\n", true}, {" yes \n", true}, {"\n", false}, {"", false},
+           {"no\n", false}, {"yep\n", false}}) {
+    QString input = answer, out, err;
+    QTextStream o(&out), e(&err), i(&input);
+    TCtlIo io{o, e, i};
+    EXPECT_EQ(Confirm(io, QStringLiteral("Write?")), agrees) << answer.toStdString();
+  }
+}
+
+}  // namespace
