@@ -194,9 +194,9 @@ int TCustomComPort::ReadStr(QString& Str, int Count) {
   if (!FConnected) throw EComPort::CreateNoWinCode(CEPortNotOpen);
   QByteArray buffer(Count, Qt::Uninitialized);
   int read = 0;
+  ++FTakeCount;
   const int err = TermiosDevice::ReadNow(FHandle, buffer.data(), Count, read);
   if (err != 0) RaiseComError(CE_ReadFailed, err);
-  if (read > 0) ++FTakeCount;
   Str = QString::fromLatin1(buffer.constData(), read);
   return read;
 }
@@ -215,9 +215,9 @@ int TCustomComPort::WriteStr(const QString& Str) {
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
+  if (Input) ++FTakeCount;
   const int err = TermiosDevice::Flush(FHandle, Input, Output);
   if (err != 0) RaiseComError(CE_PurgeFailed, err);
-  if (Input) ++FTakeCount;
 }
 
 // ---- receive notifications ----

@@ -138,8 +138,8 @@ class TCustomComPort : public QObject {
   int FHandle = -1;
   bool FConnected = false;
   bool FDeviceLost = false;
-  // Counts reads and input purges, so the event thread can tell whether bytes still
-  // waiting after a hand-off were left unread or arrived afterwards.
+  // Counts reads and input purges (raised before each), so the event thread can tell
+  // whether bytes waiting at a wake-up were left unread or may be new.
   std::atomic<quint64> FTakeCount{0};
   std::unique_ptr<TComThread> FEventThread;
 

@@ -13,6 +13,7 @@
 #include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
+#include "threadstats.h"
 
 using namespace std::chrono_literals;
 using TLogEntry = QPair<QString, TColor>;
@@ -129,14 +130,24 @@ class TSerialTest : public QObject {
     QCOMPARE(FPeer->Read(256), all);
   }
 
-  // Bytes left unread are announced once, without keeping the thread busy. Close runs a queued
-  // hand-off (so it cannot deadlock waiting for the thread), whose posted event is then stale.
+  // Bytes left unread are announced once and cost the event thread no wake-up until more
+  // come, also when a re-apply of the line settings (which wakes every reader) intervenes.
+  // Close runs a queued hand-off (so it cannot deadlock waiting for the thread), whose posted
+  // event is then stale.
   void notificationsOfUnreadBytesAndClose() {
     QList<bool> connectedDuringCall;
     FPort->OnRxChar = [&](TComPort* p, int) { connectedDuringCall << p->Connected(); };
     FPeer->Write("xyz");
     QVERIFY(PumpUntil([&] { return connectedDuringCall.size() == 1; }));
+    const QList<int> threads = EventThreads();
+    QCOMPARE(threads.size(), 1);
+    const qint64 sleeps = Sleeps(threads[0]);
+    FPort->SetBaudRate(br115200);
     QVERIFY2(CpuMsOf([] { PumpFor(500); }) < 250, "event thread busy on unread bytes");
+    // At most the end of the hand-off and the one wake-up of the re-apply; polling would be
+    // one every few milliseconds.
+    QVERIFY2(Sleeps(threads[0]) - sleeps <= 3,
+             qPrintable(QString::number(Sleeps(threads[0]) - sleeps)));
     QCOMPARE(connectedDuringCall.size(), 1);
     FPeer->Write("late");
     std::this_thread::sleep_for(100ms);
