@@ -1,10 +1,13 @@
 #include "serial/comthread.h"
 
 #include <pthread.h>
+#include <sched.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <iterator>
@@ -12,11 +15,35 @@
 #include "serial/comport.h"
 #include "serial/termiosdevice.h"
 
-TComThread::TComThread(TCustomComPort& port, int fd) : FComPort(port), FHandle(fd) {
+namespace {
+
+// Sets the calling thread's priority relative to the thread that started it, as thread
+// priorities are relative to their process elsewhere. Linux schedules ordinary threads by a
+// nice value it keeps per thread; lowering is always allowed, raising needs the privilege,
+// and a refusal leaves the thread at normal priority.
+void ApplyPriority(TThreadPriority priority) {
+  if (priority == tpNormal) return;
+  if (priority == tpIdle) {
+    const sched_param param{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &param);
+    return;
+  }
+  constexpr int kNiceOffset[] = {0, 10, 5, 0, -5, -10, -20};
+  const id_t self = static_cast<id_t>(gettid());
+  errno = 0;
+  const int inherited = getpriority(PRIO_PROCESS, self);
+  if (errno != 0) return;
+  setpriority(PRIO_PROCESS, self, std::clamp(inherited + kNiceOffset[priority], -20, 19));
+}
+
+}  // namespace
+
+TComThread::TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriority priority)
+    : FComPort(port), FHandle(fd), FPriority(priority) {
   FStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   FPoll = ::epoll_create1(EPOLL_CLOEXEC);
   epoll_event device{};
-  device.events = EPOLLIN | EPOLLET;  // a hang-up is always reported
+  device.events = (watchRx ? uint32_t(EPOLLIN) : 0u) | EPOLLET;  // a hang-up is always reported
   device.data.fd = FHandle;
   epoll_event stop{};
   stop.events = EPOLLIN;
@@ -51,6 +78,8 @@ void TComThread::Join() {
 }
 
 void TComThread::Execute() {
+  ApplyPriority(FPriority);
+  // Named once its priority is set, so that whoever finds it by name sees its final priority.
   pthread_setname_np(pthread_self(), "TComThread");
   for (;;) {
     const TWake wake = WaitForArrival();

@@ -2,6 +2,8 @@
 
 #include <thread>
 
+#include "serial/comsettings.h"
+
 class TCustomComPort;
 
 // The event thread of an open port, named "TComThread": sleeps in epoll until characters
@@ -14,9 +16,9 @@ class TCustomComPort;
 // hang-up is handed over once and ends the thread, so a lost device costs no CPU either.
 class TComThread {
  public:
-  // Starts the thread on the port's open descriptor. Throws EComPort when the waiting cannot
-  // be set up.
-  TComThread(TCustomComPort& port, int fd);
+  // Starts the thread on the port's open descriptor; watchRx chooses whether arrivals are
+  // watched (a hang-up always is). Throws EComPort when the waiting cannot be set up.
+  TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriority priority);
   // Stops the thread if still running and joins it; the port must have released any
   // hand-off the thread waits for (TCustomComPort::StopEventThread does).
   ~TComThread();
@@ -38,6 +40,7 @@ class TComThread {
   int FHandle;
   int FStopEvent = -1;
   int FPoll = -1;  // epoll instance holding the device and the stop signal
+  TThreadPriority FPriority;
   int FAnnounced = 0;  // bytes waiting when the last arrival was handed over
   unsigned long long FTaken = 0;  // the port's take count just before that
   std::thread FThread;

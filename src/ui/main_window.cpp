@@ -338,6 +338,7 @@ void TfMain::Wire(Sender* sender, Signal signal, void (TfMain::*operation)()) {
 void TfMain::WireHandlers() {
   Wire(btConnect, &QPushButton::clicked, &TfMain::btConnectClick);
   Wire(btDisconnect, &QPushButton::clicked, &TfMain::btDisconnectClick);
+  ComPort1.SetEvents({evRxChar});  // the port's other settings keep their initial values
   ComPort1.OnRxChar = [this](TComPort*, int) { ComPort1RxChar(); };
   Wire(btReadBoardParams, &QPushButton::clicked, &TfMain::btReadBoardParamsClick);
   Wire(btWriteBoardParams, &QPushButton::clicked, &TfMain::btWriteBoardParamsClick);

@@ -1,5 +1,6 @@
 // The serial port and the line channel against a pseudo-terminal whose master plays the board.
 
+#include <sys/resource.h>
 #include <termios.h>
 
 #include <QFile>
@@ -9,6 +10,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "errorof.h"
 #include "globals/errorreport.h"
 #include "portchannel.h"
 #include "ptypeer.h"
@@ -26,14 +28,10 @@ double CpuMsOf(const std::function<void()>& call) {
   return double(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
 }
 
-// Returns the text of the EComPort that call raised, or "" when it raised none.
-QString ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EComPort& e) {
-    return e.Message();
-  }
-  return QString();
+// Returns a thread's nice value (field 19 of its stat line; the name before may hold spaces).
+int NiceOf(int tid) {
+  const QByteArray stat = ThreadFile(tid, "stat");
+  return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16).toInt();
 }
 
 }  // namespace
@@ -61,12 +59,14 @@ class TSerialTest : public QObject {
 
   // Fills the buffer towards the peer, which does not read; returns the bytes reported sent.
   qint64 FillTowardsPeer() {
-    FPort->SetTimeouts({0, 200});
+    FPort->Timeouts().SetWriteTotalMultiplier(0);
+    FPort->Timeouts().SetWriteTotalConstant(200);
     const QString chunk(65536, QLatin1Char('x'));
     qint64 total = 0;
     for (int sent = int(chunk.size()); sent == chunk.size(); total += sent)
       sent = FPort->WriteStr(chunk);
-    FPort->SetTimeouts({});
+    FPort->Timeouts().SetWriteTotalMultiplier(100);
+    FPort->Timeouts().SetWriteTotalConstant(1000);
     return total;
   }
 
@@ -224,6 +224,26 @@ class TSerialTest : public QObject {
     QVERIFY(PumpUntil([&] { return !FPort->Connected(); }));
     QCOMPARE(FReports, QStringList{"handler failed"});
     FPort->SetConnected(true);  // the device is free again
+  }
+
+  // The event thread runs at the priority set before the open, relative to the process's
+  // (lowering needs no privilege); with no events to watch there is none.
+  void eventThreadPriorityAndEvents() {
+    errno = 0;
+    const int base = getpriority(PRIO_PROCESS, 0);
+    QCOMPARE(errno, 0);
+    const std::pair<TThreadPriority, int> rows[] = {{tpLowest, 10}, {tpLower, 5}, {tpNormal, 0}};
+    for (const auto& [priority, offset] : rows) {
+      FPort->SetConnected(false);
+      FPort->SetEventThreadPriority(priority);
+      FPort->SetConnected(true);
+      QVERIFY(PumpUntil([] { return EventThreads().size() == 1; }));
+      QCOMPARE(NiceOf(EventThreads()[0]), std::min(base + offset, 19));
+    }
+    FPort->SetConnected(false);
+    FPort->SetEvents({});
+    FPort->SetConnected(true);
+    QVERIFY(EventThreads().isEmpty());
   }
 
   void openCloseCyclesLeakNoDescriptor() {
