@@ -12,6 +12,8 @@
 // device root): USB adapters (ttyUSB, ttyACM) with what their USB device says of itself,
 // platform and PCI ports, and legacy ttyS ports that have a UART. Legacy ports whose UART
 // type is unknown have nothing behind them and are left out, unless an alias leads there.
+// Plain sysfs files are read rather than through libudev: the attributes needed are a few
+// small files, and libudev cannot be pointed at a fake device root.
 
 struct TSerialDevice {
   QString Name;         // the kernel's name, "ttyUSB0"
