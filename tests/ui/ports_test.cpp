@@ -3,9 +3,12 @@
 // selector describes what each COM name reaches as devices come and go.
 #include <QAbstractItemView>
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
 #include "globals/errorreport.h"
@@ -13,6 +16,7 @@
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"
 #include "tests/serial/ptypeer.h"
+#include "ui/errorbox.h"
 #include "ui/main.h"
 
 namespace {
@@ -162,6 +166,23 @@ class TPortsUiTest : public QObject {
     QAccessibleInterface* cell = list->tableInterface()->cellAt(2, 0);
     QVERIFY(cell);
     QCOMPARE(cell->text(QAccessible::Description), ftdi);
+  }
+
+  // The error box keeps the error's text as its main text; the explanation goes beneath.
+  void errorBoxShowsTheExplanationUnderTheMessage() {
+    InstallErrorMessageBox();
+    QString text, informative;
+    QTimer::singleShot(0, [&] {
+      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+        text = box->text();
+        informative = box->informativeText();
+        box->accept();
+      }
+    });
+    ReportError("Unable to open com port (Error: 2)", "Nothing is at /dev/ttyS4, where COM5 leads.");
+    QCOMPARE(text, QStringLiteral("Unable to open com port (Error: 2)"));
+    QCOMPARE(informative, QStringLiteral("Nothing is at /dev/ttyS4, where COM5 leads."));
+    QCOMPARE(ReportedExplanation(), QString());  // only valid while the report runs
   }
 };
 
