@@ -6,6 +6,8 @@
 #include "ctl/command.h"
 
 int RunPorts(const QStringList& args, TCtlIo& io);
+int RunLink(const QStringList& args, TCtlIo& io);
+int RunUnlink(const QStringList& args, TCtlIo& io);
 int RunStep(const QStringList& args, TCtlIo& io);
 int RunCompare(const QStringList& args, TCtlIo& io);
 int RunHistory(const QStringList& args, TCtlIo& io);
@@ -13,6 +15,8 @@ int RunShow(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
+    {"link", "make COMn lead to a serial device", RunLink},
+    {"unlink", "remove the link of COMn", RunUnlink},
     {"step", "run step-response tests and print their figures", RunStep},
     {"compare", "run a step test with each parameter file, side by side", RunCompare},
     {"history", "list the stored step-response runs", RunHistory},

@@ -1,13 +1,12 @@
 #include "serial/comport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 
+#include "devices/explain.h"
+#include "devices/serialdevices.h"
 #include "globals/errorreport.h"
 #include "serial/comthread.h"
 #include "serial/termiosdevice.h"
@@ -79,7 +78,16 @@ QString EComPort::CodeText(int code) {
   return QString::fromLatin1(kCodeTexts[code - 1]);
 }
 
-void TCustomComPort::RaiseComError(int code, int winCode) { throw EComPort(code, winCode); }
+QString EComPort::Explanation() const {
+  if (PortName.isEmpty()) return QString();
+  return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode);
+}
+
+void TCustomComPort::RaiseComError(int code, int winCode) const {
+  EComPort error(code, winCode);
+  error.PortName = FPort;
+  throw error;
+}
 
 // ---- settings ----
 
@@ -147,8 +155,13 @@ void TCustomComPort::Close() {
 }
 
 void TCustomComPort::OpenDevice() {
-  const QByteArray path = QFile::encodeName(ResolvePortDevice(FPort));
-  const int err = TermiosDevice::Open(path.toStdString(), FHandle);
+  const TPortTarget target = ResolvePort(FPort);
+  int err = TermiosDevice::Open(QFile::encodeName(target.Host).toStdString(), FHandle);
+  // A legacy port with no UART behind it opens but never answers: refused like a missing one.
+  if (err == 0 && OpenedWithoutUart(target, FHandle)) {
+    CloseDevice();
+    err = ENXIO;
+  }
   if (err != 0) RaiseComError(CE_OpenFailed, err);
 }
 
@@ -326,17 +339,4 @@ void TComPort::DoRxChar(int Count) {
 
 // ---- port names ----
 
-QString ResolvePortDevice(const QString& portName) {
-  if (portName.startsWith(QLatin1Char('/'))) return portName;
-  static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,5})$"));
-  const QRegularExpressionMatch match = comName.match(portName);
-  if (!match.hasMatch()) return QString();
-  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (config.isEmpty()) config = QDir::homePath() + QStringLiteral("/.config");
-  const QString alias = config + QStringLiteral("/zirv7tune/ports/") + portName;
-  const QFileInfo info(alias);
-  // A dangling alias is still the user's choice: opening it fails instead of silently
-  // falling back to another device.
-  if (info.exists() || info.isSymLink()) return alias;
-  return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
-}
+QString ResolvePortDevice(const QString& portName) { return ResolvePort(portName).Host; }

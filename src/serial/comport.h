@@ -39,9 +39,12 @@ class EComPort : public Exception {
   static EComPort CreateNoWinCode(int code) { return EComPort(code, -1); }
   // Returns the fixed text of a code, or an empty text for an unknown code.
   static QString CodeText(int code);
+  // Returns what the failure means for the port's device and its cure.
+  QString Explanation() const override;
 
   int Code;
   int WinCode;
+  QString PortName;  // the port that failed, "" when not known
 };
 
 class TComThread;
@@ -129,7 +132,7 @@ class TCustomComPort : public QObject {
   quint64 RequestHandoff(bool lost);
   void WaitHandoffDone(quint64 id);
   void MarkThreadFinished();
-  [[noreturn]] static void RaiseComError(int code, int winCode);
+  [[noreturn]] void RaiseComError(int code, int winCode) const;
 
   QString FPort = QStringLiteral("COM1");
   TBaudRate FBaudRate = br9600;
@@ -172,6 +175,7 @@ class TComPort : public TCustomComPort {
 };
 
 // Returns the device path of a port name: "COMn" through the user's alias link
-// ~/.config/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>; a name starting
-// with "/" is used as it is; anything else gives an empty path, which fails to open.
+// ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>,
+// both under ZIRV7TUNE_DEVICE_ROOT when it is set; a name starting with "/" is used as it
+// is; anything else gives an empty path, which fails to open.
 QString ResolvePortDevice(const QString& portName);

@@ -20,6 +20,7 @@
 #include "parameters/paramtable.h"
 #include "ui/logpane.h"
 #include "ui/main.h"
+#include "ui/porttips.h"
 #include "ui/spinedit.h"
 
 namespace {
@@ -164,6 +165,7 @@ void TfMain::BuildTopBar() {
   cbPort->setGeometry(40, 6, 65, 21);
   cbPort->setCurrentIndex(0);
   Caption(lbPort, cbPort);
+  new TPortTips(cbPort);
   btConnect = AddButton(Panel1, QStringLiteral("Connect"), 112, 4, 75, 25);
   btDisconnect = AddButton(Panel1, QStringLiteral("Disconnect"), 192, 4, 75, 25);
 }
