@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <sstream>
+
+#include "sim/numbers.h"
 
 namespace zirvsim {
 
@@ -13,7 +17,36 @@ constexpr int kSubsteps = 8;
 
 }  // namespace
 
-TMotorPlant::TMotorPlant(uint64_t seed) { Reseed(seed); }
+std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
+  struct TKey {
+    const char* Name;
+    double TMotorConstants::*Field;
+    bool Positive;  // must be above 0; otherwise it must not be below 0
+  };
+  static constexpr TKey kKeys[] = {{"gain", &TMotorConstants::CountsPerSecondPerPercent, true},
+                                   {"tau", &TMotorConstants::TimeConstant, true},
+                                   {"friction", &TMotorConstants::FrictionPercent, false},
+                                   {"noise", &TMotorConstants::NoisePercent, false}};
+  TMotorConstants motor;
+  bool seen[std::size(kKeys)] = {};
+  std::istringstream items(text + ",");  // the final comma makes an empty last item visible
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    const size_t equals = item.find('=');
+    if (equals == std::string::npos) return std::nullopt;
+    const std::string name = item.substr(0, equals);
+    const auto key = std::find_if(std::begin(kKeys), std::end(kKeys), [&](const TKey& k) { return name == k.Name; });
+    const size_t index = static_cast<size_t>(key - std::begin(kKeys));
+    if (key == std::end(kKeys) || seen[index]) return std::nullopt;
+    const std::optional<double> value = ParseNumber(item.substr(equals + 1));
+    if (!value || (key->Positive ? *value <= 0 : *value < 0)) return std::nullopt;
+    motor.*key->Field = *value;
+    seen[index] = true;
+  }
+  return motor;
+}
+
+TMotorPlant::TMotorPlant(uint64_t seed, const TMotorConstants& constants) : FConstants(constants) { Reseed(seed); }
 
 // xorshift needs a non-zero state.
 void TMotorPlant::Reseed(uint64_t seed) { FRandom = seed ? seed : 0x9E3779B97F4A7C15ull; }
