@@ -9,14 +9,6 @@
 
 namespace zirvsim {
 
-namespace {
-
-// Integration substeps per servo cycle: keeps the explicit integration well inside its
-// stability limit even at the shortest servo period.
-constexpr int kSubsteps = 8;
-
-}  // namespace
-
 std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
   struct TKey {
     const char* Name;
@@ -62,22 +54,24 @@ double TMotorPlant::NextNoise() {
 
 void TMotorPlant::Step(double drivePercent, double dt) {
   const double disturbed = drivePercent + FConstants.NoisePercent * NextNoise();
-  for (int i = 0; i < kSubsteps; ++i) Substep(disturbed, dt / kSubsteps);
-}
-
-void TMotorPlant::Substep(double drivePercent, double dt) {
-  const double k = FConstants.CountsPerSecondPerPercent;
+  const double friction = FConstants.FrictionPercent;
   const double tau = FConstants.TimeConstant;
-  const double friction = k * FConstants.FrictionPercent / tau;  // as an acceleration
-  const double drive = (k * drivePercent - FVelocity) / tau;
-  // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
-  if (FVelocity == 0 && std::abs(drive) <= friction) return;
-  const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (drive > 0 ? 1.0 : -1.0);
-  const double newVelocity = FVelocity + (drive - friction * direction) * dt;
-  // Friction stops the motor rather than reversing it.
-  const bool crossedZero = FVelocity != 0 && (newVelocity > 0) != (FVelocity > 0);
-  FVelocity = crossedZero ? 0 : newVelocity;
-  FPosition += FVelocity * dt;
+  // At most two legs: slowing to a stop, then held by friction or starting the other way.
+  for (int leg = 0; leg < 2 && dt > 0; ++leg) {
+    // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
+    if (FVelocity == 0 && std::abs(disturbed) <= friction) return;
+    const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (disturbed > 0 ? 1.0 : -1.0);
+    // While the motor keeps its direction its speed approaches, exponentially with the time
+    // constant, the speed where back-EMF balances the drive less the friction.
+    const double target = FConstants.CountsPerSecondPerPercent * (disturbed - friction * direction);
+    // Friction stops the motor rather than reversing it: find when the speed reaches zero.
+    const double stop = target * direction < 0 ? tau * std::log((FVelocity - target) / -target) : INFINITY;
+    const double span = std::min(stop, dt);
+    const double decay = std::exp(-span / tau);
+    FPosition += target * span + (FVelocity - target) * tau * (1 - decay);
+    FVelocity = span < dt ? 0 : target + (FVelocity - target) * decay;
+    dt -= span;
+  }
 }
 
 int64_t TMotorPlant::EncoderCounts() const { return static_cast<int64_t>(std::floor(FPosition)); }

@@ -38,7 +38,6 @@ class TMotorPlant {
 
  private:
   double NextNoise();
-  void Substep(double drivePercent, double dt);
 
   TMotorConstants FConstants;
   double FPosition = 0;

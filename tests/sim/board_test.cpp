@@ -121,22 +121,24 @@ TEST(MotorConstantsTest, ParsesEachKeyOnceAndRefusesTheRest) {
 }
 
 // The board drives the motor it was given: with the output held at 10 % for 0.2 s (many time
-// constants), the speed is gain x (10 - friction) counts per second.
+// constants), the speed is gain x (10 - friction) counts per second. A time constant far below
+// the servo period must not make the motion blow up.
 TEST(MotorConstantsTest, BoardDrivesTheGivenMotor) {
-  for (const TMotorConstants motor : {TMotorConstants{}, TMotorConstants{6000, 0.005, 1, 0}, TMotorConstants{600, 0.045, 0, 0}}) {
+  const std::pair<TMotorConstants, int> cases[] = {
+      {{}, 4}, {{6000, 0.005, 1, 0}, 4}, {{600, 0.045, 0, 0}, 4}, {{2000, 0.0005, 0.5, 0}, 100}};
+  for (const auto& [motor, ticks] : cases) {
     TBoardModel board(1, motor);
-    board.Answer("p 0");
-    board.Answer("i 0");
-    board.Answer("d 0");
-    board.Answer("0 0.0001");  // feed-forward of the command position: a constant drive
-    board.Answer("f 0");
+    for (const char* command : {"p 0", "i 0", "d 0", "f 0", "0 0.0001"})  // FF0 only: a steady drive
+      board.Answer(command);
+    board.Answer("t " + std::to_string(ticks));
     board.Answer("r0c100000ok1");  // command 100,000: FF0 x command = 10 %
     board.RunFor(0.2);
     const double start = static_cast<double>(board.State().Feedback);
     board.RunFor(0.1);
     const double speed = (static_cast<double>(board.State().Feedback) - start) / 0.1;
     EXPECT_NEAR(speed, motor.CountsPerSecondPerPercent * (10 - motor.FrictionPercent),
-                0.02 * motor.CountsPerSecondPerPercent * 10) << motor.CountsPerSecondPerPercent;
+                0.02 * motor.CountsPerSecondPerPercent * 10)
+        << motor.TimeConstant;
   }
 }
 
