@@ -29,13 +29,19 @@ struct TIdentification {
   std::string Advice;   // what to try instead
 };
 
-// Fits gain, time constant and Coulomb friction of the motor to a step test by least squares:
+// Fits gain, time constant and Coulomb friction of the motor to step tests by least squares:
 // the model, driven as the board drove the motor (by the measured outputs when every cycle
-// was sampled, by the loop model otherwise), must reproduce the measured positions. Refuses
-// (Usable false, with the problem and advice) a run that hardly moved the motor, one where the
-// servo switched off, one the model does not replay within 2.5 % of the step, and one that
-// leaves gain or time constant uncertain by more than 10 %.
-TIdentification IdentifyMotor(const TStepRecord& record);
+// was sampled, by the loop model otherwise), must reproduce the measured positions of every
+// run. Refuses (Usable false, with the problem and advice) a run that hardly moved the motor,
+// one where the servo switched off, runs the model does not replay within 2.5 % of the step
+// (FitRms and FitRmsPct are those of the run replayed worst), and runs that leave gain or
+// time constant uncertain by more than 10 %.
+TIdentification IdentifyMotor(const std::vector<TStepRecord>& records);
+
+// Fits the motor to one step test.
+inline TIdentification IdentifyMotor(const TStepRecord& record) {
+  return IdentifyMotor(std::vector<TStepRecord>{record});
+}
 
 // Returns the measured positions of a step test: the encoder's travel since the start, in
 // counts, one per sample.

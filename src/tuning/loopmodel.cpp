@@ -51,13 +51,20 @@ TStepSimulation::TStepSimulation(const TMotorModel& motor, const TStepTestSetup&
   FDecay = std::exp(-setup.Loop.Period / motor.TimeConstant);
 }
 
-bool TStepSimulation::Next(double& error, double& output) {
+bool TStepSimulation::Next(double& error, double& output) { return Advance(nullptr, error, output); }
+
+bool TStepSimulation::NextDrivenBy(double sampledDrive, double& error, double& output) {
+  return Advance(&sampledDrive, error, output);
+}
+
+bool TStepSimulation::Advance(const double* sampledDrive, double& error, double& output) {
   if (FGiven >= FSetup.Samples) return false;
   for (int cycle = 0; cycle <= FSetup.Prediv; ++cycle) {
     // The board's counter sees whole counts.
     FSampledPosition = FMotor.Position;
     output = LoopCycle(FSetup.Loop, FLoop, FCommand, std::floor(FMotor.Position), error);
-    AdvanceMotor(FModel, FMotor, output, FSetup.Loop.Period, FDecay);
+    const bool sampled = cycle == FSetup.Prediv;
+    AdvanceMotor(FModel, FMotor, sampled && sampledDrive ? *sampledDrive : output, FSetup.Loop.Period, FDecay);
   }
   ++FGiven;
   return true;

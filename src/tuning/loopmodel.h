@@ -72,11 +72,17 @@ class TStepSimulation {
   // Runs the cycles up to the next sample; returns false when all samples have been given.
   bool Next(double& error, double& output);
 
+  // As Next, but the motor gets sampledDrive in the sampled cycle instead of the loop's
+  // output: a replay of a run where every cycle was sampled knows what the board applied.
+  bool NextDrivenBy(double sampledDrive, double& error, double& output);
+
   // Returns where the motor stood when the encoder was read for the last sample, not rounded,
   // relative to the encoder count it started in.
   double SampledTravel() const { return FSampledPosition - FStartCount; }
 
  private:
+  bool Advance(const double* sampledDrive, double& error, double& output);
+
   TMotorModel FModel;
   TStepTestSetup FSetup;
   TLoopState FLoop;
