@@ -138,6 +138,7 @@ bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
       PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
       return false;
     }
+    if (TInterruptGuard::Interrupted()) return false;
     std::optional<TStepRun> run = RunStepTest(link, board, o.Step, o.Prediv, failure);
     if (!run) {
       PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));

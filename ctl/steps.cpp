@@ -121,7 +121,10 @@ void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumn
       const int w = int(widths[size_t(c)]);
       cells.append(c < leftColumns ? row[c].leftJustified(w) : row[c].rightJustified(w));
     }
-    io.Out << cells.join(QStringLiteral("  ")).trimmed() << "\n";
+    QString line = cells.join(QStringLiteral("  "));
+    // Trailing blanks only: a blank first cell keeps the columns in place.
+    while (line.endsWith(QLatin1Char(' '))) line.chop(1);
+    io.Out << line << "\n";
   }
 }
 

@@ -2,13 +2,15 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QJsonDocument>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
 #include <QtEndian>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
+
+#include "parameters/paramtable.h"
 
 namespace {
 
@@ -19,8 +21,10 @@ constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteNotADatabase = 26;
 
 const std::vector<std::vector<const char*>> kMigrations = {
-    // Version 1: one row per run, its samples packed into a blob, its figures in columns so
-    // that listing the history needs no sample.
+    // Version 1: one row per run with its figures in columns and its fourteen parameters
+    // packed into a blob (little-endian doubles in the parameter table's order), so that
+    // listing the history reads a compact table with few columns; the samples, packed the
+    // same way, in a table of their own.
     {"CREATE TABLE runs ("
      " id INTEGER PRIMARY KEY,"
      " time TEXT NOT NULL,"
@@ -28,9 +32,7 @@ const std::vector<std::vector<const char*>> kMigrations = {
      " label TEXT NOT NULL,"
      " step INTEGER NOT NULL,"
      " prediv INTEGER NOT NULL,"
-     " params TEXT NOT NULL,"
      " sample_count INTEGER NOT NULL,"
-     " samples BLOB NOT NULL,"
      " rise_samples REAL,"
      " overshoot_pct REAL NOT NULL,"
      " peak_sample INTEGER NOT NULL,"
@@ -38,7 +40,11 @@ const std::vector<std::vector<const char*>> kMigrations = {
      " steady_state_error REAL NOT NULL,"
      " iae REAL NOT NULL,"
      " peak_output REAL NOT NULL,"
-     " saturated INTEGER NOT NULL)"},
+     " saturated INTEGER NOT NULL,"
+     " params BLOB NOT NULL)",
+     "CREATE TABLE run_samples ("
+     " run_id INTEGER PRIMARY KEY REFERENCES runs(id),"
+     " samples BLOB NOT NULL)"},
     // Version 2: the time as UTC milliseconds, so that the history keeps the order in which
     // runs were made across changes of the UTC offset (daylight saving), which the local time
     // text does not.
@@ -47,6 +53,28 @@ const std::vector<std::vector<const char*>> kMigrations = {
      " CAST(round((julianday(time) - 2440587.5) * 86400000.0) AS INTEGER)",
      "CREATE INDEX runs_by_time ON runs(time_ms, id)"},
 };
+
+QByteArray PackParams(const TPIDParams& params) {
+  QByteArray blob(qsizetype(ParamTable().size() * sizeof(double)), Qt::Uninitialized);
+  char* out = blob.data();
+  for (const TParamRow& row : ParamTable()) {
+    qToLittleEndian(RecordValue(params, row), out);
+    out += sizeof(double);
+  }
+  return blob;
+}
+
+// A blob shorter than fourteen values leaves the missing ones at zero.
+TPIDParams UnpackParams(const QByteArray& blob) {
+  TPIDParams params;
+  const char* in = blob.constData();
+  const qsizetype count = blob.size() / qsizetype(sizeof(double));
+  qsizetype k = 0;
+  for (const TParamRow& row : ParamTable())
+    if (k < count) StoreAnswer(params, row, qFromLittleEndian<double>(in + sizeof(double) * k++));
+  params.Valid = true;
+  return params;
+}
 
 QByteArray PackSamples(const TStepRun& run) {
   QByteArray blob(qsizetype(run.Errors.size() * 2 * sizeof(double)), Qt::Uninitialized);
@@ -74,31 +102,48 @@ QVariant Text(const QString& text) { return text.isNull() ? QStringLiteral("") :
 QVariant Nullable(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
 QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVariant(); }
 
-constexpr const char* kColumns =
-    "id, time, port, label, step, prediv, params, sample_count, rise_samples, overshoot_pct,"
-    " peak_sample, settling_samples, steady_state_error, iae, peak_output, saturated";
+QString Columns() {
+  return QStringLiteral("id, time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
+                        " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae,"
+                        " peak_output, saturated, params");
+}
+// The column after those of Columns() when the samples are read too.
+constexpr int kSamplesColumn = 17;
 
-// Reads the columns of kColumns (in that order) into a run.
+// Returns the stored time: the UTC instant with the offset its text was written with, so that
+// it shows the clock time of the place and day it was made. Faster than reading the text.
+QDateTime StoredTime(const QString& text, qint64 utcMs) {
+  int offset = 0;
+  const qsizetype n = text.size();
+  if (n > 6 && (text[n - 6] == u'+' || text[n - 6] == u'-') && text[n - 3] == u':') {
+    offset = text.mid(n - 5, 2).toInt() * 3600 + text.mid(n - 2, 2).toInt() * 60;
+    if (text[n - 6] == u'-') offset = -offset;
+  }
+  return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset);
+}
+
+// Reads the columns of Columns() (in that order) into a run.
 TRunListing ReadRow(const QSqlQuery& q) {
   TRunListing r;
   TStepRun& run = r.Run;
   run.Id = q.value(0).toLongLong();
-  run.Time = QDateTime::fromString(q.value(1).toString(), Qt::ISODateWithMs);
-  run.Port = q.value(2).toString();
-  run.Label = q.value(3).toString();
-  run.Step = q.value(4).toInt();
-  run.Prediv = q.value(5).toInt();
-  run.Params = ParamsFromJson(QJsonDocument::fromJson(q.value(6).toByteArray()).object());
+  run.Time = StoredTime(q.value(1).toString(), q.value(2).toLongLong());
+  run.Port = q.value(3).toString();
+  run.Label = q.value(4).toString();
+  run.Step = q.value(5).toInt();
+  run.Prediv = q.value(6).toInt();
   r.SampleCount = q.value(7).toInt();
   TStepFigures& f = run.Figures;
-  if (!q.value(8).isNull()) f.RiseSamples = q.value(8).toDouble();
+  const QVariant rise = q.value(8), settling = q.value(11);
+  if (!rise.isNull()) f.RiseSamples = rise.toDouble();
   f.OvershootPct = q.value(9).toDouble();
   f.PeakSample = q.value(10).toInt();
-  if (!q.value(11).isNull()) f.SettlingSamples = q.value(11).toInt();
+  if (!settling.isNull()) f.SettlingSamples = settling.toInt();
   f.SteadyStateError = q.value(12).toDouble();
   f.Iae = q.value(13).toDouble();
   f.PeakOutput = q.value(14).toDouble();
   f.Saturated = q.value(15).toBool();
+  run.Params = UnpackParams(q.value(16).toByteArray());
   return r;
 }
 
@@ -240,20 +285,29 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
     return false;
   }
   QSqlQuery q(FDb);
-  q.prepare(QStringLiteral(
-      "INSERT INTO runs (time, time_ms, port, label, step, prediv, params, sample_count,"
-      " samples, rise_samples, overshoot_pct, peak_sample, settling_samples, steady_state_error,"
-      " iae, peak_output, saturated) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+  q.prepare(QStringLiteral("INSERT INTO runs (time, time_ms, port, label, step, prediv, "
+                           "sample_count, rise_samples, overshoot_pct, peak_sample, "
+                           "settling_samples, steady_state_error, iae, peak_output, saturated, "
+                           "params) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
   const TStepFigures& f = run.Figures;
   const QVariant values[] = {
       IsoTime(run.Time), run.Time.toMSecsSinceEpoch(), Text(run.Port), Text(run.Label), run.Step,
-      run.Prediv, QJsonDocument(ParamsJson(run.Params)).toJson(QJsonDocument::Compact),
-      int(run.Errors.size()), PackSamples(run), Nullable(f.RiseSamples), f.OvershootPct,
-      f.PeakSample, Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput,
-      int(f.Saturated)};
+      run.Prediv, int(run.Errors.size()), Nullable(f.RiseSamples), f.OvershootPct, f.PeakSample,
+      Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput, int(f.Saturated),
+      PackParams(run.Params)};
   for (const QVariant& v : values) q.addBindValue(v);
-  if (!q.exec() || !FDb.commit()) {
-    error = Describe(q.lastError().isValid() ? q.lastError() : FDb.lastError(), notStored);
+  QSqlQuery samples(FDb);
+  samples.prepare(QStringLiteral("INSERT INTO run_samples (run_id, samples) VALUES (?, ?)"));
+  const bool inserted = q.exec();
+  if (inserted) {
+    samples.addBindValue(q.lastInsertId());
+    samples.addBindValue(PackSamples(run));
+  }
+  if (!inserted || !samples.exec() || !FDb.commit()) {
+    const QSqlError e = !inserted ? q.lastError()
+                        : samples.lastError().isValid() ? samples.lastError()
+                                                        : FDb.lastError();
+    error = Describe(e, notStored);
     FDb.rollback();
     return false;
   }
@@ -264,11 +318,11 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
 bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
   QSqlQuery q(FDb);
   q.setForwardOnly(true);
-  // The newest `last` runs, handed out oldest first.
+  // The newest `last` runs, read newest first along the time index (no sort, no temporary
+  // file), then handed out oldest first.
   const QString sql =
-      QStringLiteral("SELECT * FROM (SELECT %1, time_ms FROM runs ORDER BY time_ms DESC, id DESC"
-                     " LIMIT %2) ORDER BY time_ms, id")
-          .arg(QLatin1String(kColumns))
+      QStringLiteral("SELECT %1 FROM runs ORDER BY time_ms DESC, id DESC LIMIT %2")
+          .arg(Columns())
           .arg(last > 0 ? last : -1);
   if (!q.exec(sql)) {
     error = Describe(q.lastError(), QStringLiteral("nothing was listed"));
@@ -276,13 +330,16 @@ bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
   }
   runs.clear();
   while (q.next()) runs.push_back(ReadRow(q));
+  std::reverse(runs.begin(), runs.end());
   return true;
 }
 
 bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs,
                      QString& error) {
   QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("SELECT %1, samples FROM runs WHERE id = ?").arg(QLatin1String(kColumns)));
+  q.prepare(QStringLiteral("SELECT %1, samples FROM runs JOIN run_samples ON run_id = id"
+                           " WHERE id = ?")
+                .arg(Columns()));
   runs.clear();
   for (qint64 id : ids) {
     q.addBindValue(id);
@@ -295,7 +352,7 @@ bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs
       return false;
     }
     TStepRun run = ReadRow(q).Run;
-    UnpackSamples(q.value(16).toByteArray(), run);
+    UnpackSamples(q.value(kSamplesColumn).toByteArray(), run);
     runs.push_back(std::move(run));
   }
   return true;

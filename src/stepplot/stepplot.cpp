@@ -27,6 +27,8 @@ const QColor kBand(46, 160, 67, 40);
 const QColor kReference(110, 110, 110);
 const QColor kLimit(200, 40, 40);
 
+const QString kBandKey = QStringLiteral("settled: within 2 % of the step");
+
 constexpr double kMargin = 16;
 constexpr double kPanelGap = 18;
 constexpr double kTickLength = 4;
@@ -268,7 +270,7 @@ void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& ru
     p.setPen(QPen(kReference, 1.2, Qt::DashLine));
     p.drawLine(QPointF(r.left(), r.top() + mid), QPointF(r.right(), r.top() + mid));
   });
-  key(QStringLiteral("settled: within 2 % of the step"),
+  key(kBandKey,
       [&](const QRectF& r) { p.fillRect(r.adjusted(0, 3, 0, -3), kBand); });
   if (!ShowLimit(runs)) return;
   key(QStringLiteral("output limit"), [&](const QRectF& r) {
@@ -278,7 +280,7 @@ void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& ru
 }
 
 double LegendWidth(const QFontMetricsF& metrics, const std::vector<TStepRun>& runs) {
-  double widest = 0;
+  double widest = metrics.horizontalAdvance(kBandKey);
   for (const TStepRun& run : runs) widest = std::max(widest, metrics.horizontalAdvance(RunCaption(run)));
   return std::min(widest + 40, 380.0);
 }

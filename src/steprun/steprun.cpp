@@ -97,7 +97,8 @@ QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount) {
 }
 
 QString IsoTime(const QDateTime& time) {
-  // The offset is written even for UTC ("+00:00"), so that every stored time reads alike.
+  // Written with the clock time and offset of where it was made ("Z" for UTC), so that a run
+  // read elsewhere or later still shows its own time.
   return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
 

@@ -123,11 +123,13 @@ TEST_F(RunStoreTest, OlderFileIsMigratedAndKeepsItsRuns) {
   {
     TOtherProgram v1(Path());
     for (const char* statement : RunStoreMigrations()[0]) ASSERT_TRUE(v1.Exec(statement));
+    // Fourteen little-endian doubles, P = 0.5 first.
+    const QString params = QStringLiteral("000000000000E03F") + QString(13 * 16, u'0');
     ASSERT_TRUE(v1.Exec(QStringLiteral(
-        "INSERT INTO runs (time, port, label, step, prediv, params, sample_count, samples,"
-        " overshoot_pct, peak_sample, steady_state_error, iae, peak_output, saturated) VALUES"
-        " ('2024-03-30T23:30:00.500+01:00', 'COM2', 'old', 50, 0, '{\"P\":0.5}', 0, x'', 0, 0,"
-        " 0, 0, 0, 0)")));
+        "INSERT INTO runs (time, port, label, step, prediv, sample_count, overshoot_pct,"
+        " peak_sample, steady_state_error, iae, peak_output, saturated, params) VALUES"
+        " ('2024-03-30T23:30:00.500+01:00', 'COM2', 'old', 50, 0, 0, 0, 0, 0, 0, 0, 0, x'%1')")
+                            .arg(params)));
     ASSERT_TRUE(v1.Exec(QStringLiteral("PRAGMA user_version = 1")));
   }
   TRunStore store;
@@ -139,6 +141,7 @@ TEST_F(RunStoreTest, OlderFileIsMigratedAndKeepsItsRuns) {
   ASSERT_EQ(list.size(), 1u);
   EXPECT_EQ(list[0].Run.Label, QStringLiteral("old"));
   EXPECT_EQ(list[0].Run.Params.P, 0.5);
+  EXPECT_EQ(IsoTime(list[0].Run.Time), QStringLiteral("2024-03-30T23:30:00.500+01:00"));
   // The new run sorts after the old one by the UTC time the migration worked out.
   TStepRun run = MakeRun(QStringLiteral("2024-03-30T23:00:00.000Z"), "new", 100);
   ASSERT_TRUE(store.Insert(run, error));
