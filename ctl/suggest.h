@@ -38,7 +38,7 @@ TPIDParams WithSuggestedGains(TPIDParams params, const TGains& gains);
 TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
                       const QString& label);
 
-// Prints the fitted motor, or why the fit was refused.
+// Prints the fitted motor and how well it replays the runs (nothing when no fit was made).
 void PrintFit(TCtlIo& io, const TSuggestReport& report);
 
 // Prints the present and suggested gains and the figures measured and predicted for them.

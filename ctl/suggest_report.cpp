@@ -154,6 +154,7 @@ bool MeetsGoal(const TStepFigures& figures, const TTuningGoal& goal) {
 
 void PrintFit(TCtlIo& io, const TSuggestReport& r) {
   const TIdentification& id = r.Identification;
+  if (!(id.Motor.Gain > 0)) return;  // refused before any fit
   QStringList ids;
   for (const TStepRun& run : r.Runs) ids.append(QStringLiteral("#%1").arg(run.Id));
   io.Out << QStringLiteral("motor (fitted to run %1): gain %2 counts/s per %, time constant %3 ms, friction %4 %\n")
