@@ -57,16 +57,7 @@ bool ReadHistory(TCtlIo& io, const QCommandLineParser& parser, std::vector<qint6
     PrintError(io, kName, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
     return false;
   }
-  for (const QString& text : parser.values(option) + parser.positionalArguments()) {
-    bool ok = false;
-    const qint64 id = QString(text).remove(QLatin1Char('#')).toLongLong(&ok);
-    if (!ok || id <= 0) {
-      PrintError(io, kName, QStringLiteral("'%1' is not a run number").arg(text));
-      return false;
-    }
-    ids.push_back(id);
-  }
-  return true;
+  return ReadRunIds(io, kName, parser.values(option) + parser.positionalArguments(), ids);
 }
 
 bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& o) {
@@ -222,7 +213,7 @@ bool Worse(const TStepFigures& a, const TStepFigures& b, const TTuningGoal& goal
 bool WriteAndVerify(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board, TSuggestReport& r) {
   const TPIDParams original = board;
   try {
-    if (!WriteParamValues(link.Channel(), board, ParamValuesOf(WithSuggestedGains(board, r.Suggestion.Gains)))) {
+    if (!WriteParamValues(link.Channel(), board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)))) {
       PrintError(io, link.PortName(), QStringLiteral("Error writing params"));
       return Restore(io, link, board, original) && false;
     }
@@ -253,7 +244,7 @@ bool WriteAndVerify(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& 
 // Says what --apply will write and asks, unless --yes; then writes and verifies.
 bool Apply(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions& o, TPIDParams& board,
            TSuggestReport& r) {
-  r.Writes = PlanWrites(board, ParamValuesOf(WithSuggestedGains(board, r.Suggestion.Gains)));
+  r.Writes = PlanWrites(board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)));
   if (r.Writes.empty()) {
     io.Err << link.PortName() << ": the board holds the suggested gains already: nothing to write\n";
     return true;
@@ -274,7 +265,7 @@ bool Apply(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions
 bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
   std::vector<TStepRun> runs = {r.Runs.back()};
-  const TPIDParams suggested = WithSuggestedGains(r.Present, r.Suggestion.Gains);
+  const TPIDParams suggested = WithGains(r.Present, r.Suggestion.Gains);
   runs.push_back(PredictedRun(r.Runs.back(), suggested, r.Suggestion.Predicted,
                               QStringLiteral("suggested, predicted: %1").arg(GainsCaption(suggested))));
   if (r.After) runs.push_back(*r.After);

@@ -30,9 +30,6 @@ struct TSuggestReport {
 // Returns a run as the fit reads it, with the loop's state before it.
 TStepRecord RecordOf(const TStepRun& run, const TStepStart& start);
 
-// Returns the parameters with the suggested gains in place of the present ones.
-TPIDParams WithSuggestedGains(TPIDParams params, const TGains& gains);
-
 // Returns a run made of a prediction, for pictures: like's step and prediv, the given
 // parameters and label.
 TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,

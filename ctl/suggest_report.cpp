@@ -124,15 +124,6 @@ TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
   return record;
 }
 
-TPIDParams WithSuggestedGains(TPIDParams params, const TGains& gains) {
-  params.P = gains.P;
-  params.I = gains.I;
-  params.D = gains.D;
-  params.FF0 = gains.FF0;
-  params.FF1 = gains.FF1;
-  return params;
-}
-
 TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
                       const QString& label) {
   TStepRun run;

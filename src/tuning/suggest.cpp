@@ -215,14 +215,24 @@ std::string Number(double value, int decimals) {
 
 TGains GainsOf(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.FF0, loop.FF1}; }
 
-TLoopSettings WithGains(TLoopSettings loop, const TGains& gains) {
-  loop.P = gains.P;
-  loop.I = gains.I;
-  loop.D = gains.D;
-  loop.FF0 = gains.FF0;
-  loop.FF1 = gains.FF1;
-  return loop;
+namespace {
+
+// Both records name their gains alike.
+template <class T>
+T Replaced(T record, const TGains& gains) {
+  record.P = gains.P;
+  record.I = gains.I;
+  record.D = gains.D;
+  record.FF0 = gains.FF0;
+  record.FF1 = gains.FF1;
+  return record;
 }
+
+}  // namespace
+
+TLoopSettings WithGains(TLoopSettings loop, const TGains& gains) { return Replaced(loop, gains); }
+
+TPIDParams WithGains(TPIDParams params, const TGains& gains) { return Replaced(params, gains); }
 
 TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
   TPrediction p;

@@ -29,8 +29,9 @@ struct TGains {
 // Returns the gains a loop runs with.
 TGains GainsOf(const TLoopSettings& loop);
 
-// Returns the loop with the given gains, its other settings kept.
+// Returns the loop, or the board's parameters, with the given gains, the rest kept.
 TLoopSettings WithGains(TLoopSettings loop, const TGains& gains);
+TPIDParams WithGains(TPIDParams params, const TGains& gains);
 
 // What the model predicts for a step test with some gains: the figures on the motor as
 // fitted, and the worst settling and overshoot over the mismatched motors (gain and time

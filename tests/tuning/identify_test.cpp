@@ -14,6 +14,7 @@ struct TIdentifyCase {
   double P, I, D;
   int Step;
   int Prediv;
+  double FrictionTolerance = 0.1;  // of the friction; 0: within 1 % of drive
 };
 
 void PrintTo(const TIdentifyCase& c, std::ostream* out) { *out << c.Name; }
@@ -28,6 +29,9 @@ TStepRecord RunCase(const TIdentifyCase& c, double maxOutput = 95) {
   return RunOnBoard(board, c.Step, c.Prediv);
 }
 
+// Clean steps recover all three constants within 10 %. Runs that saturate or never settle
+// still show the motor; friction counts for little beside a drive held at the limit, so there
+// it is only asked to be within 1 % of drive.
 const TIdentifyCase kRecoverCases[] = {
     {"default_motor_default_gains", {2000, 0.015, 0.5, 0}, 0.2, 0.0005, 0.0015, 200, 0},
     {"fast_motor", {6000, 0.005, 0.3, 0}, 0.15, 0, 0.0004, 200, 0},
@@ -35,6 +39,10 @@ const TIdentifyCase kRecoverCases[] = {
     {"sluggish", {2000, 0.015, 0.5, 0}, 0.03, 0, 0.0005, 200, 1},
     {"with_board_noise", {2000, 0.015, 0.5, 0.02}, 0.2, 0.0005, 0.0015, 200, 0},
     {"negative_step", {6000, 0.005, 0.3, 0.02}, 0.15, 0, 0.0004, -300, 0},
+    {"oscillating_never_settles", {2000, 0.015, 0.5, 0}, 0.6, 0, 0.0003, 200, 0, 0},
+    {"saturated_large_step", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 0, 0},
+    {"saturated_every_other_cycle", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 1, 0},
+    {"fast_motor_saturated_oscillating", {6000, 0.005, 0.3, 0.02}, 1.0, 0, 0, 600, 0, 0},
 };
 
 class IdentifyRecoverTest : public testing::TestWithParam<TIdentifyCase> {};
@@ -45,34 +53,12 @@ TEST_P(IdentifyRecoverTest, ConstantsWithinTenPercent) {
   EXPECT_TRUE(id.Usable) << id.Problem;
   EXPECT_NEAR(id.Motor.Gain, c.Motor.CountsPerSecondPerPercent, 0.1 * c.Motor.CountsPerSecondPerPercent);
   EXPECT_NEAR(id.Motor.TimeConstant, c.Motor.TimeConstant, 0.1 * c.Motor.TimeConstant);
-  EXPECT_NEAR(id.Motor.Friction, c.Motor.FrictionPercent, 0.1 * c.Motor.FrictionPercent);
+  const double frictionTolerance = c.FrictionTolerance > 0 ? c.FrictionTolerance * c.Motor.FrictionPercent : 1;
+  EXPECT_NEAR(id.Motor.Friction, c.Motor.FrictionPercent, frictionTolerance);
   EXPECT_LT(id.FitRms, 1.5);
 }
 
 INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyRecoverTest, testing::ValuesIn(kRecoverCases),
-                         [](const testing::TestParamInfo<TIdentifyCase>& info) { return std::string(info.param.Name); });
-
-// Runs that saturate or never settle still show the motor. Friction counts for little beside
-// a drive held at the limit, so it is only asked to be of the right size.
-const TIdentifyCase kHardCases[] = {
-    {"oscillating_never_settles", {2000, 0.015, 0.5, 0}, 0.6, 0, 0.0003, 200, 0},
-    {"saturated_large_step", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 0},
-    {"saturated_every_other_cycle", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 1},
-    {"fast_motor_saturated_oscillating", {6000, 0.005, 0.3, 0.02}, 1.0, 0, 0, 600, 0},
-};
-
-class IdentifyHardRunTest : public testing::TestWithParam<TIdentifyCase> {};
-
-TEST_P(IdentifyHardRunTest, GainAndTimeConstantWithinTenPercent) {
-  const TIdentifyCase& c = GetParam();
-  const TIdentification id = IdentifyMotor(RunCase(c));
-  EXPECT_TRUE(id.Usable) << id.Problem;
-  EXPECT_NEAR(id.Motor.Gain, c.Motor.CountsPerSecondPerPercent, 0.1 * c.Motor.CountsPerSecondPerPercent);
-  EXPECT_NEAR(id.Motor.TimeConstant, c.Motor.TimeConstant, 0.1 * c.Motor.TimeConstant);
-  EXPECT_NEAR(id.Motor.Friction, c.Motor.FrictionPercent, 1);
-}
-
-INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyHardRunTest, testing::ValuesIn(kHardCases),
                          [](const testing::TestParamInfo<TIdentifyCase>& info) { return std::string(info.param.Name); });
 
 struct TRefuseCase {
