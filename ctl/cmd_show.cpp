@@ -6,19 +6,6 @@ namespace {
 
 const QString kName = QStringLiteral("show");
 
-bool ReadIds(TCtlIo& io, const QStringList& texts, std::vector<qint64>& ids) {
-  for (const QString& text : texts) {
-    bool ok = false;
-    const qint64 id = QString(text).remove(QLatin1Char('#')).toLongLong(&ok);
-    if (!ok || id <= 0) {
-      PrintError(io, kName, QStringLiteral("'%1' is not a run number").arg(text));
-      return false;
-    }
-    ids.push_back(id);
-  }
-  return true;
-}
-
 }  // namespace
 
 int RunShow(const QStringList& args, TCtlIo& io) {
@@ -39,7 +26,7 @@ int RunShow(const QStringList& args, TCtlIo& io) {
     PrintError(io, kName, QStringLiteral("name at least one run"));
     return kExitUsage;
   }
-  if (!ReadIds(io, parser.positionalArguments(), ids)) return kExitUsage;
+  if (!ReadRunIds(io, kName, parser.positionalArguments(), ids)) return kExitUsage;
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;

@@ -12,6 +12,7 @@ int RunStep(const QStringList& args, TCtlIo& io);
 int RunCompare(const QStringList& args, TCtlIo& io);
 int RunHistory(const QStringList& args, TCtlIo& io);
 int RunShow(const QStringList& args, TCtlIo& io);
+int RunSuggest(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
@@ -21,4 +22,5 @@ inline constexpr TCommand kCommands[] = {
     {"compare", "run a step test with each parameter file, side by side", RunCompare},
     {"history", "list the stored step-response runs", RunHistory},
     {"show", "show stored runs as figures, a picture or CSV", RunShow},
+    {"suggest", "fit the motor to a step test and suggest gains for it", RunSuggest},
 };

@@ -54,6 +54,19 @@ bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& comm
   return false;
 }
 
+bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts, std::vector<qint64>& ids) {
+  for (const QString& text : texts) {
+    bool ok = false;
+    const qint64 id = QString(text).remove(QLatin1Char('#')).toLongLong(&ok);
+    if (!ok || id <= 0) {
+      PrintError(io, command, QStringLiteral("'%1' is not a run number").arg(text));
+      return false;
+    }
+    ids.push_back(id);
+  }
+  return true;
+}
+
 void AddOutputOptions(QCommandLineParser& parser, bool csv) {
   parser.addOption({QStringLiteral("png"), QStringLiteral("Draw the runs into a PNG picture."),
                     QStringLiteral("FILE")});

@@ -29,6 +29,10 @@ bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);
 bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
                const QString& name, int lo, int hi, int& value);
 
+// Reads run numbers ("12" or "#12"); prints a usage error naming the command and returns false
+// at the first text that is not one.
+bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts, std::vector<qint64>& ids);
+
 // The options --png FILE, --svg FILE and --csv FILE, added to a parser.
 void AddOutputOptions(QCommandLineParser& parser, bool csv);
 
