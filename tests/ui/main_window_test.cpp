@@ -22,15 +22,6 @@ namespace {
 using zirvsim::TBoardParams;
 using zirvsim::TFault;
 
-// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
-void TypeInto(QWidget* field, const QString& text) {
-  field->window()->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(field->window()));
-  field->setFocus(Qt::TabFocusReason);
-  QTest::keyClicks(field, text);
-  QTest::keyClick(field, Qt::Key_Tab);
-}
-
 void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
@@ -66,24 +57,10 @@ double StepOvershoot(double p) {
 
 }  // namespace
 
-class TMainWindowTest : public QObject {
+class TMainWindowTest : public TMainWindowSuite {
   Q_OBJECT
 
-  std::unique_ptr<TMainFixture> F;
-  TfMain* w = nullptr;
-
  private slots:
-  void init() {
-    F = std::make_unique<TMainFixture>();
-    w = F->Window.get();
-  }
-  // No test may leave an error report it did not take.
-  void cleanup() {
-    const QStringList errors = std::exchange(F->Errors, {});
-    F.reset();
-    QCOMPARE(errors, QStringList());
-  }
-
   void StartsDisconnectedAndExits() {
     QCOMPARE(w->windowTitle(), QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
     QVERIFY(w->btConnect->isEnabled() && w->cbPort->isEnabled() && !w->btDisconnect->isEnabled());
@@ -525,18 +502,8 @@ class TMainWindowTest : public QObject {
   }
 };
 
-// The design size needs a screen taller than the offscreen platform's default 800 x 600.
 int main(int argc, char* argv[]) {
-  QTemporaryDir dir;
-  QFile config(dir.filePath(QStringLiteral("screens.json")));
-  if (config.open(QIODevice::WriteOnly))
-    config.write(R"({"screens": [{"name": "design", "x": 0, "y": 0, "width": 1280,
-                    "height": 1024, "logicalDpiX": 96, "logicalDpiY": 96}]})");
-  config.close();
-  if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
-  QApplication app(argc, argv);
   TMainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+  return ExecOnDesignScreen(test, argc, argv);
 }
 #include "main_window_test.moc"
