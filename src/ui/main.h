@@ -25,6 +25,10 @@ class TLogRegion;
 class TSampleTimer;
 class TSpinEdit;
 
+// Gives the application its names: the program's name, the desktop file, and a display name
+// for the error box.
+void NameApplication();
+
 // The main window. It owns the serial port, the line channel, the board's parameter record,
 // the sampling timer, the chart, the log and every entry field, and every operation of the
 // tool is one of its methods. Handlers are thin: each runs its operation as one user action,

@@ -1,6 +1,7 @@
 // Building the main window: its regions, pages, groups and controls at their design places,
 // the menu and the dialogs, and the wiring of every control to its operation.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -24,6 +25,7 @@
 
 namespace {
 
+const QString kCaption = QStringLiteral("ZIRV7 Tuning Tool Version 0.1");
 constexpr int ClientWidth = 780;
 constexpr int TopBarHeight = 33;
 constexpr int PagesHeight = 472;
@@ -86,6 +88,15 @@ TSpinEdit* AddSpinEdit(QWidget* parent, int x, int y, int w, int increment, int 
 
 }  // namespace
 
+void NameApplication() {
+  QApplication::setApplicationName(QStringLiteral("zirv7tune"));
+  // The platform appends the display name to every window title that does not already end
+  // with it; as the caption itself, it leaves the caption exactly as it is and titles the
+  // error box with it.
+  QApplication::setApplicationDisplayName(kCaption);
+  QApplication::setDesktopFileName(QStringLiteral("zirv7tune"));
+}
+
 TfMain::TfMain(QWidget* parent)
     : QMainWindow(parent),
       Channel(ComPort1, [this](const QString& text, TColor colour) { LogLine(text, colour); }) {
@@ -115,7 +126,7 @@ void TfMain::showEvent(QShowEvent* event) {
 }
 
 void TfMain::BuildWindow() {
-  setWindowTitle(QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
+  setWindowTitle(kCaption);
   setFont(WindowFont());
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);

@@ -63,6 +63,10 @@ class TMainWindowTest : public TMainWindowSuite {
  private slots:
   void StartsDisconnectedAndExits() {
     QCOMPARE(w->windowTitle(), QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
+    // The platform appends the application's display name to a caption that does not end with
+    // it ("... Version 0.1 \u2014 ZIRV7 Tuning Tool"); the caption must reach it unchanged.
+    const QString displayName = QApplication::applicationDisplayName();
+    QVERIFY2(w->windowTitle().endsWith(displayName), qPrintable(displayName));
     QVERIFY(w->btConnect->isEnabled() && w->cbPort->isEnabled() && !w->btDisconnect->isEnabled());
     QVERIFY(!w->tsParameters->isEnabled() && !w->tsRTMonitor->isEnabled());
     QCOMPARE(w->cbPort->currentText(), QStringLiteral("COM1"));

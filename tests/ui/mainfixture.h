@@ -53,6 +53,7 @@ inline int ExecOnDesignScreen(QObject& test, int argc, char* argv[]) {
   if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
   QApplication app(argc, argv);
+  NameApplication();
   return QTest::qExec(&test, argc, argv);
 }
 
