@@ -254,8 +254,9 @@ void TfMain::BuildMonitorPage() {
     QLabel* caption = AddLabel(GroupBox2, QLatin1String(captions[i]), 12, y);
     caption->setFont(bold);
     caption->adjustSize();
+    // A value label is named by the value it shows (a label's own text, kept in step with
+    // each sample) and labelled by its caption, so a screen reader reads "Error: -3.25".
     QLabel* value = AddLabel(GroupBox2, QStringLiteral("No data received yet"), 116, y);
-    value->setAccessibleName(caption->text());
     caption->setBuddy(value);
     *values[i] = value;
   }

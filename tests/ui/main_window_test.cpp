@@ -164,7 +164,7 @@ class TMainWindowTest : public TMainWindowSuite {
   }
 
   // Assistive technology reads each control's name, or the caption of the label it is labelled
-  // by (the buddy), as the port selector, every entry field and every status value are.
+  // by (the buddy), as the port selector and every entry field are.
   void ControlsCarryTheNamesPeopleRead() {
     QCOMPARE(w->lbPort->buddy(), w->cbPort);
     const auto name = [](QWidget* widget) {
@@ -173,11 +173,36 @@ class TMainWindowTest : public TMainWindowSuite {
     const std::pair<QWidget*, const char*> names[] = {
         {w->btReadBoardParams, "Read ZIRV parameters"},
         {w->cbLiveSet, "Set when changing"}, {w->seParametersSVMCycle, "SVM Cycle time (c):"},
-        {w->lbStatusError, "Error:"}, {w->Panel2->reLog, "RS232 logging:"},
+        {w->Panel2->reLog, "RS232 logging:"},
     };
     for (const auto& [widget, caption] : names) QCOMPARE(name(widget), QLatin1String(caption));
     for (auto* field : w->findChildren<TSpinEditBase*>())
       QVERIFY2(!name(field).isEmpty(), qPrintable(field->objectName()));
+  }
+
+  // A screen reader reads a status value as its caption and the value ("Error: -3.25"): the
+  // value label is named by the text it shows, in step with each sample, and labelled by its
+  // caption. A label named by its caption was read as "Error: Error:".
+  void StatusValuesAreReadWithTheirCaptions() {
+    F->ConnectToMonitor();
+    zirvsim::TStatusOverride status;
+    status.Error = -3.25;
+    status.Output = 41.5;
+    F->Sim.SetStatusOverride(status);
+    Click(w->btSampleStatus);
+    const std::pair<QLabel*, const char*> rows[] = {
+        {w->lbStatusError, "Error:"}, {w->lbStatusOutput, "Output:"},
+        {w->lbStatusTestOsc, "Test Osc:"}};
+    for (const auto& [label, caption] : rows) {
+      QAccessibleInterface* value = QAccessible::queryAccessibleInterface(label);
+      QCOMPARE(value->text(QAccessible::Name), label->text());
+      // The caption comes first; the group box ("Status") labels it as well.
+      const auto labelledBy = value->relations(QAccessible::Label);
+      QVERIFY(!labelledBy.isEmpty());
+      QCOMPARE(labelledBy[0].first->text(QAccessible::Name), QLatin1String(caption));
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(w->lbStatusError)->text(QAccessible::Name),
+             QStringLiteral("-3.25"));
   }
 
   void ReadShowsAndMarksWhatFieldsCanHold() {
