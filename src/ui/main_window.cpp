@@ -344,13 +344,14 @@ void TfMain::FinishBuilding() {
 
 template <class Sender, class Signal>
 void TfMain::Wire(Sender* sender, Signal signal, void (TfMain::*operation)()) {
-  connect(sender, signal, this, [this, operation] { Guarded([this, operation] { (this->*operation)(); }); });
+  connect(sender, signal, this, [this, operation] { RunAction(operation); });
 }
 
 void TfMain::WireHandlers() {
   Wire(btConnect, &QPushButton::clicked, &TfMain::btConnectClick);
   Wire(btDisconnect, &QPushButton::clicked, &TfMain::btDisconnectClick);
   ComPort1.OnRxChar = [this](TComPort*, int) { ComPort1RxChar(); };
+  ComPort1.OnDeviceLost = [this](TComPort*) { ComPort1DeviceLost(); };
   Wire(btReadBoardParams, &QPushButton::clicked, &TfMain::btReadBoardParamsClick);
   Wire(btWriteBoardParams, &QPushButton::clicked, &TfMain::btWriteBoardParamsClick);
   for (TAdvSpinEdit* field : ParameterFields)
