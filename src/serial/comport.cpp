@@ -149,9 +149,11 @@ void TCustomComPort::Open() {
 
 void TCustomComPort::Close() {
   // Writes complete before WriteStr returns, so no transfer is in flight to abort here.
+  FClosing = true;
   StopEventThread();
   CloseDevice();
   FConnected = false;
+  FClosing = false;
 }
 
 void TCustomComPort::OpenDevice() {
@@ -240,15 +242,29 @@ void TCustomComPort::HandleRxEvent() {
   if (count > 0) DoRxChar(count);
 }
 
-// The device is gone: deliver what can still be read, then report the loss once. Errors
-// of the gone device itself are part of that one report.
+// The device is gone: deliver what can still be read, then raise the loss. Errors of the
+// gone device itself are part of that one report.
 void TCustomComPort::HandleLoss() {
-  FDeviceLost = true;
   try {
     HandleRxEvent();
   } catch (const EComPort&) {
   }
   RaiseComError(CE_ReadFailed, EIO);
+}
+
+// Handles one wake-up on the owning thread. The loss of the device, whether the event thread
+// saw it or a read met it, is told once: to OnDeviceLost, then by its error. It is not told
+// while the port is being closed: the port goes away anyway, and whoever closes it may be
+// dealing with the loss already.
+void TCustomComPort::HandleWakeUp(bool lost) {
+  try {
+    lost ? HandleLoss() : HandleRxEvent();
+  } catch (const EComPort& e) {
+    if (!IsDeviceLoss(e)) throw;
+    if (FClosing || std::exchange(FDeviceLost, true)) return;
+    DoDeviceLost();
+    throw;
+  }
 }
 
 bool TCustomComPort::event(QEvent* e) {
@@ -268,7 +284,7 @@ void TCustomComPort::RunHandoff(quint64 id) {
     lost = FLostPending;
   }
   const quint64 outer = std::exchange(FRunningHandoff, id);
-  Guarded([&] { lost ? HandleLoss() : HandleRxEvent(); });
+  Guarded([&] { HandleWakeUp(lost); });
   FRunningHandoff = outer;
   std::lock_guard lock(FHandoffMutex);
   FDone = std::max(FDone, id);
@@ -335,6 +351,14 @@ TComPort::~TComPort() {
 
 void TComPort::DoRxChar(int Count) {
   if (OnRxChar) OnRxChar(this, Count);
+}
+
+void TComPort::DoDeviceLost() {
+  if (OnDeviceLost) OnDeviceLost(this);
+}
+
+bool IsDeviceLoss(const EComPort& error) {
+  return error.WinCode == EIO || error.WinCode == ENXIO || error.WinCode == ENODEV;
 }
 
 // ---- port names ----

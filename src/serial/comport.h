@@ -88,7 +88,8 @@ class TCustomComPort : public QObject {
   const TComTimeouts& Timeouts() const { return FTimeouts; }
   // Stores new write time-outs; they apply from the next write on.
   void SetTimeouts(const TComTimeouts& timeouts) { FTimeouts = timeouts; }
-  // Returns whether the event thread saw the device go away (hang-up) since the last open.
+  // Returns whether the port has told of the loss of its device (hang-up, unplug) since the
+  // last open.
   bool DeviceLost() const { return FDeviceLost; }
 
   // Returns the number of received bytes not yet read.
@@ -120,6 +121,8 @@ class TCustomComPort : public QObject {
   virtual void HandleRxEvent();
   // Raises the receive notification; the base port has no handler.
   virtual void DoRxChar(int Count) { (void)Count; }
+  // Raises the notification of a lost device; the base port has no handler.
+  virtual void DoDeviceLost() {}
 
  private:
   friend class TComThread;
@@ -128,6 +131,7 @@ class TCustomComPort : public QObject {
   void ReadModemLines();
   void StopEventThread();
   void RunHandoff(quint64 id);
+  void HandleWakeUp(bool lost);
   void HandleLoss();
   quint64 RequestHandoff(bool lost);
   void WaitHandoffDone(quint64 id);
@@ -141,6 +145,7 @@ class TCustomComPort : public QObject {
   int FHandle = -1;
   bool FConnected = false;
   bool FDeviceLost = false;
+  bool FClosing = false;  // Close is stopping the event thread and releasing the device
   // Counts reads and input purges, so the event thread can tell whether bytes still
   // waiting after a hand-off were left unread or arrived afterwards.
   std::atomic<quint64> FTakeCount{0};
@@ -169,10 +174,18 @@ class TComPort : public TCustomComPort {
 
   // Raised on the owning thread when bytes have arrived; Count is the number waiting.
   std::function<void(TComPort* Sender, int Count)> OnRxChar;
+  // Raised on the owning thread, once, when the device has gone away (hang-up, unplug), just
+  // before the error that reports the loss. The handler may close the port.
+  std::function<void(TComPort* Sender)> OnDeviceLost;
 
  protected:
   void DoRxChar(int Count) override;
+  void DoDeviceLost() override;
 };
+
+// Returns whether an error of an open port means that its device has gone away: the platform
+// error numbers of a hung-up or unplugged device (EIO, ENXIO, ENODEV).
+bool IsDeviceLoss(const EComPort& error);
 
 // Returns the device path of a port name: "COMn" through the user's alias link
 // ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>,

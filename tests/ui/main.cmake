@@ -2,3 +2,6 @@
 zirv_add_test(NAME test_main_window
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
   LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)
+zirv_add_test(NAME test_main_window_rules
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_rules_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
+  LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)
