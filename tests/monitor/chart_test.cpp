@@ -83,6 +83,34 @@ class TChartTest : public QObject {
     QCOMPARE(undone.View.Max, ViewRange(1, 500, undone.P1 - undone.P0).Max);
   }
 
+  // A drag over an axis whose range in view is zero (no point, one point, equal values) cannot
+  // fix that axis: it would hold every later point on one pixel until undone.
+  void ZoomAndScrollLeaveAZeroRangeAxisFollowingTheData_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("bottomFixed");
+    QTest::newRow("zoom on an empty chart") << 0 << int(Qt::LeftButton) << false;
+    QTest::newRow("zoom on one point") << 1 << int(Qt::LeftButton) << false;
+    QTest::newRow("zoom on equal values fixes time only") << 20 << int(Qt::LeftButton) << true;
+    QTest::newRow("scroll on an empty chart") << 0 << int(Qt::RightButton) << false;
+    QTest::newRow("scroll on equal values moves time only") << 20 << int(Qt::RightButton) << true;
+  }
+
+  void ZoomAndScrollLeaveAZeroRangeAxisFollowingTheData() {
+    QFETCH(int, points);
+    QFETCH(int, button);
+    QFETCH(bool, bottomFixed);
+    for (int i = 0; i < points; ++i) FChart->AddChartPoint(5, 5);
+    const QPoint start = FChart->PlotRect().center() - QPoint(40, 30);
+    Drag(*FChart, Qt::MouseButton(button), start, start + QPoint(80, 60));
+    QCOMPARE(!FChart->BottomAxis.Automatic, bottomFixed);
+    QVERIFY(FChart->LeftAxis.Automatic);
+    AddRamp(*FChart, 30);  // later samples spread over the left axis
+    const TChart::TLayout l = FChart->ComputeLayout();
+    QVERIFY(l.Y.View.Max - l.Y.View.Min > 50);
+    if (!bottomFixed) QVERIFY(l.X.View.Max >= points + 30);
+  }
+
   void RightDragScrollsWithTheMouse() {
     AddRamp(*FChart, 100);
     const TChart::TLayout l = FChart->ComputeLayout();
