@@ -1,6 +1,7 @@
 #include "ui/spinedit.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QStyle>
 #include <limits>
@@ -148,19 +149,20 @@ void TSpinEditBase::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  if (IsEditingKey(event->key()) || (event->text().size() != 1 && !IsReturnKey(event->key()))) {
+  const bool typesText = !event->text().isEmpty() || IsReturnKey(event->key());
+  if (IsEditingKey(event->key()) || !typesText) {
     QLineEdit::keyPressEvent(event);
+    return;
+  }
+  if (event->text().size() > 1 && !IsReturnKey(event->key())) {
+    event->accept();
+    TypeText(event->text());
     return;
   }
   TypeChar(event);
 }
 
-void TSpinEditBase::TypeChar(QKeyEvent* event) {
-  QChar ch = event->text().isEmpty() ? QChar() : event->text().at(0);
-  // Return comes as CR; with Ctrl held it is a line feed, an ordinary control character.
-  if (IsReturnKey(event->key()))
-    ch = event->modifiers() & Qt::ControlModifier ? QChar(u'\n') : QChar(u'\r');
-  event->accept();
+std::optional<char32_t> TSpinEditBase::Judge(char32_t ch) {
   const TCharResult result = CheckChar(ch);
   if (result.ToggleSign) {
     const TSpinEditState toggled = ToggleSign(EditState());
@@ -169,17 +171,57 @@ void TSpinEditBase::TypeChar(QKeyEvent* event) {
   switch (result.Verdict) {
     case TCharVerdict::Refuse:
       Alert();
-      return;
+      return std::nullopt;
     case TCharVerdict::Ignore:
-      return;
+      return std::nullopt;
     case TCharVerdict::Accept:
       break;
   }
-  if (result.Char == ch) {
+  return result.Char;
+}
+
+void TSpinEditBase::TypeChar(QKeyEvent* event) {
+  char32_t ch = event->text().isEmpty() ? 0 : event->text().at(0).unicode();
+  // Return comes as CR; with Ctrl held it is a line feed, an ordinary control character.
+  if (IsReturnKey(event->key()))
+    ch = event->modifiers() & Qt::ControlModifier ? U'\n' : U'\r';
+  event->accept();
+  const std::optional<char32_t> accepted = Judge(ch);
+  if (!accepted) return;
+  // The line edit types the key itself, and acts on control keys (the clipboard shortcuts).
+  if (*accepted == ch) {
     QLineEdit::keyPressEvent(event);
     return;
   }
-  insert(QString(result.Char));  // the thousands separator typed as "."
+  insert(QString::fromUcs4(&*accepted, 1));  // the thousands separator typed as "."
+}
+
+// Types text that came as one piece (a key giving several characters, an input-method commit)
+// one character at a time, each judged as a typed key is and each accepted one a change of its
+// own. Control characters are judged but, as with keys, never inserted.
+void TSpinEditBase::TypeText(QStringView text) {
+  for (const char32_t ch : text.toUcs4()) {
+    const std::optional<char32_t> accepted = Judge(ch);
+    if (accepted && QChar::isPrint(*accepted)) insert(QString::fromUcs4(&*accepted, 1));
+  }
+}
+
+void TSpinEditBase::inputMethodEvent(QInputMethodEvent* event) {
+  if (event->commitString().isEmpty()) {
+    QLineEdit::inputMethodEvent(event);
+    return;
+  }
+  // The line edit takes the range the input method replaces and the text still being composed;
+  // the committed text in between is typed.
+  if (event->replacementLength() != 0) {
+    QInputMethodEvent replacement;
+    replacement.setCommitString(QString(), event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&replacement);
+  }
+  TypeText(event->commitString());
+  QInputMethodEvent composing(event->preeditString(), event->attributes());
+  QLineEdit::inputMethodEvent(&composing);
+  event->accept();
 }
 
 void TSpinEditBase::focusInEvent(QFocusEvent* event) {
@@ -278,7 +320,7 @@ std::optional<TSpinEditBase::TStep> TAdvSpinEdit::StepOfKey(const QKeyEvent* eve
   return TSpinEditBase::StepOfKey(event);
 }
 
-TCharResult TAdvSpinEdit::CheckChar(QChar ch) const {
+TCharResult TAdvSpinEdit::CheckChar(char32_t ch) const {
   return AdvCharRule(ch, FSpinType, FPrecision, FSigned, EditState(), UserThousandsSeparator());
 }
 
@@ -320,7 +362,7 @@ std::optional<QString> TSpinEdit::SteppedText(TStep step) {
   return SpinIntText(ClampSpinInt(value, FMinValue, FMaxValue));
 }
 
-TCharResult TSpinEdit::CheckChar(QChar ch) const { return SpinCharRule(ch); }
+TCharResult TSpinEdit::CheckChar(char32_t ch) const { return SpinCharRule(ch); }
 
 void TSpinEdit::DoExit() {
   const int value = Value();
