@@ -3,8 +3,10 @@
 #include <QApplication>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QStyle>
 #include <limits>
+#include <utility>
 
 #include "globals/numtext.h"
 
@@ -224,14 +226,30 @@ void TSpinEditBase::inputMethodEvent(QInputMethodEvent* event) {
   event->accept();
 }
 
+namespace {
+
+// Focus changes that do not move the focus between controls of the window: another application
+// came forward, a popup opened, or the keyboard went to the menu bar (Alt, Alt+F).
+bool IsAwayToMenuOrElsewhere(Qt::FocusReason reason) {
+  return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+         reason == Qt::MenuBarFocusReason;
+}
+
+}  // namespace
+
 void TSpinEditBase::focusInEvent(QFocusEvent* event) {
+  QObject::disconnect(FFocusWatch);
+  const auto selection = std::exchange(FSelectionBeforeMenu, std::nullopt);
   QLineEdit::focusInEvent(event);
   // A click into the text places the caret; entering any other way selects everything.
-  // Coming back from another application or a menu is not entering.
+  // Coming back from another application or a menu is not entering: caret and selection stay.
   switch (event->reason()) {
     case Qt::MouseFocusReason:
       // Qt gives the focus before the press reaches the arrow buttons; they decide.
       FMouseFocusPending = true;
+      return;
+    case Qt::MenuBarFocusReason:
+      if (selection) ApplySelection(selection->first, selection->second);
       return;
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
@@ -255,9 +273,34 @@ void TSpinEditBase::ButtonPressed() {
 void TSpinEditBase::focusOutEvent(QFocusEvent* event) {
   FMouseFocusPending = false;
   // Only a move of the focus to another control of the window is leaving the field.
-  const auto reason = event->reason();
-  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) DoExit();
+  const Qt::FocusReason reason = event->reason();
+  if (IsAwayToMenuOrElsewhere(reason)) {
+    WatchFocusAfterMenu();
+    // The line edit drops the selection when the menu bar takes the keys; it comes back with them.
+    if (reason == Qt::MenuBarFocusReason)
+      FSelectionBeforeMenu = {CurrentSelection(),
+                              hasSelectedText() && cursorPosition() == selectionStart()};
+  } else {
+    DoExit();
+  }
   QLineEdit::focusOutEvent(event);
+}
+
+// While the menu bar, a popup or another window holds the focus, the field has not been left;
+// it is left when the focus goes on from there to another control of this window (a click or
+// Tab while the menu bar has the keys), and not when it comes back.
+void TSpinEditBase::WatchFocusAfterMenu() {
+  if (FFocusWatch) return;
+  FFocusWatch = connect(qApp, &QApplication::focusChanged, this,
+                        [this](QWidget*, QWidget* now) { FocusMoved(now); });
+}
+
+void TSpinEditBase::FocusMoved(QWidget* now) {
+  if (now == this) return;  // focusInEvent ends the watch
+  if (!now || now->window() != window() || qobject_cast<QMenuBar*>(now)) return;
+  QObject::disconnect(FFocusWatch);
+  FSelectionBeforeMenu.reset();
+  DoExit();
 }
 
 void TSpinEditBase::resizeEvent(QResizeEvent* event) {

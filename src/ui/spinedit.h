@@ -81,6 +81,8 @@ class TSpinEditBase : public QLineEdit {
   void TypeChar(QKeyEvent* event);
   void TypeText(QStringView text);
   std::optional<char32_t> Judge(char32_t ch);
+  void WatchFocusAfterMenu();
+  void FocusMoved(QWidget* now);
   TSpinSelection CurrentSelection() const;
   void ApplySelection(TSpinSelection selection, bool caretAtStart);
   void TextEdited();
@@ -90,6 +92,8 @@ class TSpinEditBase : public QLineEdit {
   bool FLoaded = false;
   int FWriting = 0;
   bool FMouseFocusPending = false;  // focus came with a press not yet seen by text or buttons
+  QMetaObject::Connection FFocusWatch;  // follows the focus while a menu or popup holds it
+  std::optional<std::pair<TSpinSelection, bool>> FSelectionBeforeMenu;  // and caret at start
   std::optional<TColor> FFontColor;
 };
 

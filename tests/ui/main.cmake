@@ -2,3 +2,7 @@
 zirv_add_test(NAME test_main_window
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
   LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)
+# Keyboard access to the File menu while an entry field is being typed in.
+zirv_add_test(NAME test_main_menukeys
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_menukeys_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
+  LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 120)
