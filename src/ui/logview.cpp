@@ -10,19 +10,24 @@ namespace {
 constexpr int kMargin = 2;  // pixels between the frame and the text
 constexpr size_t kMaxFormats = 65535;
 
-qreal LayoutHeight(const QTextLayout& layout) {
+}  // namespace
+
+qreal TLogView::LayoutHeight(const QTextLayout& layout) {
   if (layout.lineCount() == 0) return 0;
   const QTextLine last = layout.lineAt(layout.lineCount() - 1);
   return last.y() + last.height();
 }
 
-// The caret's line in a laid-out paragraph (the last line when pos is past its end).
-QTextLine LineOf(const QTextLayout& layout, int pos) {
+QTextLine TLogView::LineOf(const QTextLayout& layout, int pos) {
   const QTextLine line = layout.lineForTextPosition(pos);
   return line.isValid() ? line : layout.lineAt(layout.lineCount() - 1);
 }
 
-}  // namespace
+int TLogView::RowAt(const QTextLayout& layout, qreal offset) {
+  int row = 0;
+  while (row + 1 < layout.lineCount() && layout.lineAt(row + 1).y() <= offset) ++row;
+  return row;
+}
 
 TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   FFormats.push_back({});  // format 0: the view's own font and text colour, read when used
@@ -30,6 +35,8 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   verticalScrollBar()->setSingleStep(1);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TLogView::OnScrollAction);
+  verticalScrollBar()->installEventFilter(this);
 }
 
 uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
@@ -134,66 +141,6 @@ std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
   return layout;
 }
 
-void TLogView::AlignBottom(qsizetype paragraph, qreal bottom) {
-  // Walks back from the given point until the paragraphs above it fill the viewport.
-  qreal remaining = viewport()->height();
-  for (qsizetype i = paragraph;; --i) {
-    const qreal height = i == paragraph ? bottom : LayoutHeight(*LayoutParagraph(i));
-    if (height >= remaining || i == 0) {
-      FTop = i;
-      FTopOffset = std::max<qreal>(0, height - remaining);
-      return;
-    }
-    remaining -= height;
-  }
-}
-
-// Works out where the view stands when scrolled to the end; the scroll bar runs from the first
-// paragraph to that one, so its range needs only the last screenful to be laid out.
-void TLogView::UpdateScrollBar() {
-  const qsizetype top = FTop;
-  const qreal offset = FTopOffset;
-  const qsizetype last = FDoc.ParagraphCount() - 1;
-  AlignBottom(last, LayoutHeight(*LayoutParagraph(last)));
-  FEndTop = FTop;
-  FEndOffset = FTopOffset;
-  FRangeDirty = false;
-  if (top < FEndTop) {
-    FTop = top;
-    FTopOffset = offset;
-  }
-  FSettingScroll = true;
-  verticalScrollBar()->setRange(0, int(std::min<qsizetype>(FEndTop, INT_MAX)));
-  verticalScrollBar()->setPageStep(int(std::max<qsizetype>(1, last - FEndTop)));
-  FSettingScroll = false;
-  ShowTopOnScrollBar();
-}
-
-void TLogView::ShowTopOnScrollBar() {
-  FSettingScroll = true;
-  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
-  FSettingScroll = false;
-}
-
-// Carries out the deferred range update and scroll to the end. Appends only mark them, so a
-// burst of entries between two paints costs one layout of the last screenful.
-void TLogView::ResolveScroll() {
-  if (FRangeDirty) UpdateScrollBar();
-  if (!FScrollToEnd) return;
-  FScrollToEnd = false;
-  FTop = FEndTop;
-  FTopOffset = FEndOffset;
-  ShowTopOnScrollBar();
-}
-
-// Follows the user's scrolling; at the maximum the last line is aligned to the bottom.
-void TLogView::OnScrollBarMoved(int value) {
-  if (FSettingScroll) return;
-  FTop = std::min<qsizetype>(value, FDoc.ParagraphCount() - 1);
-  FTopOffset = FTop == FEndTop ? FEndOffset : 0;
-  viewport()->update();
-}
-
 QRect TLogView::CaretRect() {
   ResolveScroll();
   const qsizetype para = FDoc.ParagraphAt(FCaret);
@@ -208,23 +155,6 @@ QRect TLogView::CaretRect() {
   const QTextLine line = LineOf(*layout, pos);
   const qreal x = kMargin + line.cursorToX(pos);
   return QRectF(x, y + line.y(), 1, line.height()).toAlignedRect();
-}
-
-// Scrolls as little as needed to bring the caret's line on screen, after user edits and moves.
-void TLogView::EnsureCaretVisible() {
-  ResolveScroll();
-  const qsizetype para = FDoc.ParagraphAt(FCaret);
-  const auto layout = LayoutParagraph(para);
-  const QTextLine line = LineOf(*layout, int(FCaret - FDoc.ParagraphStart(para)));
-  if (para < FTop || (para == FTop && line.y() < FTopOffset)) {
-    FTop = para;
-    FTopOffset = line.y();
-  } else {
-    const QRect caret = CaretRect();
-    if (caret.isValid() && caret.bottom() < viewport()->height()) return;
-    AlignBottom(para, line.y() + line.height());
-  }
-  ShowTopOnScrollBar();
 }
 
 void TLogView::paintEvent(QPaintEvent*) {
@@ -257,7 +187,7 @@ void TLogView::paintEvent(QPaintEvent*) {
 void TLogView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   // A view showing the end keeps showing it when its size (and so its wrapping) changes.
-  if (FTop >= FEndTop) FScrollToEnd = true;
+  if (!BeforeEnd(FTop, FTopOffset)) FScrollToEnd = true;
   FRangeDirty = true;
 }
 

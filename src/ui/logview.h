@@ -16,9 +16,11 @@ QString ToViewLineBreaks(QString text);
 
 // An editable, word-wrapping rich-text view for a log that may grow to millions of lines.
 // The text is held compactly (TLogText); only the paragraphs on screen are laid out, so an
-// append or a repaint costs the same for a short and a very long log. The vertical scroll bar
-// counts paragraphs. The user can place the caret, select with mouse or keys, type, delete,
-// break lines, copy, cut and paste.
+// append or a repaint costs the same for a short and a very long log. The wheel, the scroll
+// bar's arrows and the page keys move the view by wrapped rows, so every row of a long
+// paragraph can be reached; the scroll bar's slider runs over positions that need no layout of
+// the paragraphs out of view (see SlotBase). The user can place the caret, select with mouse
+// or keys, type, delete, break lines, copy, cut and paste.
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -52,6 +54,9 @@ class TLogView : public QAbstractScrollArea {
   QFont FontAt(qsizetype pos) const;
   // Returns the caret's rectangle in viewport coordinates (after any pending scroll).
   QRect CaretRect();
+  // Returns the position of the first character of the row at the top of the viewport (after
+  // any pending scroll).
+  qsizetype TopPosition();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -61,6 +66,8 @@ class TLogView : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A character format of the view: index 0 is the view's own font and text colour.
@@ -68,6 +75,14 @@ class TLogView : public QAbstractScrollArea {
     QColor Colour;
     QFont Font;
   };
+
+  // Returns the height of a laid-out paragraph.
+  static qreal LayoutHeight(const QTextLayout& layout);
+  // Returns the line of a laid-out paragraph that holds pos (the last one past its end).
+  static QTextLine LineOf(const QTextLayout& layout, int pos);
+  // Returns the row of a laid-out paragraph at offset pixels below its top (the last row below
+  // its bottom).
+  static int RowAt(const QTextLayout& layout, qreal offset);
 
   uint16_t FormatIndex(TColor colour, const QFont& font);
   QTextCharFormat CharFormat(uint16_t index) const;
@@ -78,6 +93,14 @@ class TLogView : public QAbstractScrollArea {
   void AlignBottom(qsizetype paragraph, qreal bottom);
   void EnsureCaretVisible();
   void OnScrollBarMoved(int value);
+  void OnScrollAction(int action);
+  qint64 SlotBase(qsizetype paragraph) const;
+  qsizetype ParagraphOfSlot(qint64 slot) const;
+  qint64 SlotOf(qsizetype paragraph, qreal offset) const;
+  bool BeforeEnd(qsizetype paragraph, qreal offset) const;
+  void ScrollRows(int rows);
+  void ScrollPage(int direction);
+  void ClampToEnd();
   qsizetype HitTest(const QPoint& point) const;
   bool HandleEditKey(QKeyEvent* event);
   bool HandleMoveKey(QKeyEvent* event);
@@ -96,7 +119,10 @@ class TLogView : public QAbstractScrollArea {
   qreal FTopOffset = 0;      // pixels of that paragraph hidden above the viewport
   qsizetype FEndTop = 0;     // the first paragraph when scrolled to the end
   qreal FEndOffset = 0;      // and its hidden pixels then
+  qint64 FEndSlot = 0;       // and the scroll bar value that stands for it
   bool FScrollToEnd = false; // a scroll to the end waits for the next paint or query
   bool FRangeDirty = true;   // the scroll bar's range must be recomputed
   bool FSettingScroll = false;
+  qint64 FShownSlot = -1;    // the scroll bar value that stands for FTop and FTopOffset
+  int FWheelDelta = 0;       // wheel rotation not yet turned into rows (eighths of a degree)
 };
