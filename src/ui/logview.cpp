@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/logaccessible.h"
+
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
@@ -37,6 +39,7 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TLogView::OnScrollAction);
   verticalScrollBar()->installEventFilter(this);
+  InstallLogViewAccessibility();
 }
 
 uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
@@ -69,6 +72,7 @@ QString ToViewLineBreaks(QString text) {
 }
 
 void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
+  const qsizetype at = FDoc.Length();
   // A line break inside the text breaks the line on screen, as in any rich-text pane.
   if (text.contains(u'\r'))
     FDoc.Append(ToViewLineBreaks(text.toString()), FormatIndex(colour, font), newParagraph);
@@ -76,20 +80,36 @@ void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bo
     FDoc.Append(text, FormatIndex(colour, font), newParagraph);
   FRangeDirty = true;
   viewport()->update();
+  if (LogAccessibilityListens()) NotifyLogTextChanged(this, at, {}, FDoc.Text().mid(at));
 }
 
 void TLogView::Clear() {
+  const QString removed = FDoc.Text();  // shares the buffer, copies nothing
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FDoc.Clear();
   FCaret = FAnchor = 0;
   FTop = 0;
   FTopOffset = 0;
   FRangeDirty = true;
   viewport()->update();
+  NotifyLogTextChanged(this, 0, removed, {});
+  NotifyCaret(oldCaret, oldAnchor);
 }
 
 void TLogView::SetSelection(qsizetype anchor, qsizetype caret) {
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FAnchor = std::clamp<qsizetype>(anchor, 0, FDoc.Length());
-  MoveCaret(caret, true);
+  FCaret = std::clamp<qsizetype>(caret, 0, FDoc.Length());
+  ShowPosition(FCaret);
+  viewport()->update();
+  NotifyCaret(oldCaret, oldAnchor);
+}
+
+// Tells assistive technology where the caret went, and the selection when it changed.
+void TLogView::NotifyCaret(qsizetype oldCaret, qsizetype oldAnchor) {
+  const bool selectionChanged = (oldCaret != oldAnchor || FCaret != FAnchor) &&
+                                std::minmax(oldCaret, oldAnchor) != std::minmax(FCaret, FAnchor);
+  if (oldCaret != FCaret || selectionChanged) NotifyLogCaretMoved(this, selectionChanged);
 }
 
 QString TLogView::SelectedText() const {
@@ -98,9 +118,11 @@ QString TLogView::SelectedText() const {
 }
 
 void TLogView::MoveCaretToEndAndScroll() {
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FCaret = FAnchor = FDoc.Length();
   FScrollToEnd = true;
   viewport()->update();
+  NotifyCaret(oldCaret, oldAnchor);
 }
 
 QColor TLogView::ColourAt(qsizetype pos) const {
@@ -141,9 +163,18 @@ std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
   return layout;
 }
 
-QRect TLogView::CaretRect() {
+QRect TLogView::CaretRect() { return PositionRect(FCaret, false); }
+
+QRect TLogView::CharacterRect(qsizetype pos) {
+  if (pos < 0 || pos >= FDoc.Length()) return {};
+  return PositionRect(pos, true);
+}
+
+// Returns the rectangle of a caret at pos (1 pixel wide) or of the character there, in viewport
+// coordinates; an empty one when its paragraph does not start within the viewport's height.
+QRect TLogView::PositionRect(qsizetype pos, bool character) {
   ResolveScroll();
-  const qsizetype para = FDoc.ParagraphAt(FCaret);
+  const qsizetype para = FDoc.ParagraphAt(pos);
   if (para < FTop) return {};
   qreal y = -FTopOffset;
   for (qsizetype i = FTop; i < para && y < viewport()->height(); ++i) {
@@ -151,10 +182,15 @@ QRect TLogView::CaretRect() {
   }
   if (y >= viewport()->height()) return {};
   const auto layout = LayoutParagraph(para);
-  const int pos = int(FCaret - FDoc.ParagraphStart(para));
-  const QTextLine line = LineOf(*layout, pos);
-  const qreal x = kMargin + line.cursorToX(pos);
-  return QRectF(x, y + line.y(), 1, line.height()).toAlignedRect();
+  const int at = int(pos - FDoc.ParagraphStart(para));
+  const QTextLine line = LineOf(*layout, at);
+  const qreal x = line.cursorToX(at);
+  const qreal width = character ? line.cursorToX(at, QTextLine::Trailing) - x : 1;
+  return QRectF(kMargin + x, y + line.y(), width, line.height()).toAlignedRect();
+}
+
+qsizetype TLogView::PositionAt(const QPoint& point) const {
+  return viewport()->rect().contains(point) ? HitTest(point) : -1;
 }
 
 void TLogView::paintEvent(QPaintEvent*) {
@@ -227,22 +263,23 @@ qsizetype TLogView::VerticalNeighbour(qsizetype pos, int direction) const {
 }
 
 void TLogView::MoveCaret(qsizetype pos, bool keepAnchor) {
-  FCaret = std::clamp<qsizetype>(pos, 0, FDoc.Length());
-  if (!keepAnchor) FAnchor = FCaret;
-  EnsureCaretVisible();
-  viewport()->update();
+  SetSelection(keepAnchor ? FAnchor : pos, pos);
 }
 
 void TLogView::Changed() {
   FRangeDirty = true;
-  EnsureCaretVisible();
+  ShowPosition(FCaret);
   viewport()->update();
 }
 
 void TLogView::ReplaceSelection(QStringView text) {
-  const qsizetype from = std::min(FAnchor, FCaret);
-  FDoc.Remove(from, std::max(FAnchor, FCaret));
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
+  const qsizetype from = std::min(FAnchor, FCaret), to = std::max(FAnchor, FCaret);
+  const QString removed = LogAccessibilityListens() ? FDoc.Text().mid(from, to - from) : QString();
+  FDoc.Remove(from, to);
   FDoc.Insert(from, text);
   FCaret = FAnchor = from + text.size();
   Changed();
+  NotifyLogTextChanged(this, from, removed, text.toString());
+  NotifyCaret(oldCaret, oldAnchor);
 }

@@ -57,6 +57,20 @@ class TLogView : public QAbstractScrollArea {
   // Returns the position of the first character of the row at the top of the viewport (after
   // any pending scroll).
   qsizetype TopPosition();
+  // Returns the rectangle of the character at pos in viewport coordinates, or an empty one when
+  // it is not on screen.
+  QRect CharacterRect(qsizetype pos);
+  // Returns the text position under a viewport point, or -1 outside the viewport.
+  qsizetype PositionAt(const QPoint& point) const;
+  // Scrolls as little as needed to show the row that holds pos.
+  void ShowPosition(qsizetype pos);
+
+  // Returns the selection's other end (equal to the caret when nothing is selected).
+  qsizetype AnchorPosition() const { return FAnchor; }
+  // Returns the text with its paragraphs and format runs.
+  const TLogText& Document() const { return FDoc; }
+  // Returns the character format of a format index of the document.
+  QTextCharFormat CharFormat(uint16_t index) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -85,13 +99,12 @@ class TLogView : public QAbstractScrollArea {
   static int RowAt(const QTextLayout& layout, qreal offset);
 
   uint16_t FormatIndex(TColor colour, const QFont& font);
-  QTextCharFormat CharFormat(uint16_t index) const;
   std::unique_ptr<QTextLayout> LayoutParagraph(qsizetype i) const;
   int LineWidth() const;
   void ResolveScroll();
   void UpdateScrollBar();
   void AlignBottom(qsizetype paragraph, qreal bottom);
-  void EnsureCaretVisible();
+  QRect PositionRect(qsizetype pos, bool character);
   void OnScrollBarMoved(int value);
   void OnScrollAction(int action);
   qint64 SlotBase(qsizetype paragraph) const;
@@ -107,6 +120,7 @@ class TLogView : public QAbstractScrollArea {
   qsizetype VerticalNeighbour(qsizetype pos, int direction) const;
   void MoveCaret(qsizetype pos, bool keepAnchor);
   void ReplaceSelection(QStringView text);
+  void NotifyCaret(qsizetype oldCaret, qsizetype oldAnchor);
   void Changed();
   // Shows FTop on the scroll bar without taking it for a move of the user's.
   void ShowTopOnScrollBar();

@@ -189,21 +189,23 @@ void TLogView::ScrollPage(int direction) {
   ScrollRows(direction * rows);
 }
 
-// Scrolls as little as needed to bring the caret's line on screen, after user edits and moves.
-void TLogView::EnsureCaretVisible() {
+// Brings the row of pos on screen (the caret's, after user edits and moves).
+void TLogView::ShowPosition(qsizetype pos) {
   ResolveScroll();
-  const qsizetype para = FDoc.ParagraphAt(FCaret);
+  pos = std::clamp<qsizetype>(pos, 0, FDoc.Length());
+  const qsizetype para = FDoc.ParagraphAt(pos);
   const auto layout = LayoutParagraph(para);
-  const QTextLine line = LineOf(*layout, int(FCaret - FDoc.ParagraphStart(para)));
+  const QTextLine line = LineOf(*layout, int(pos - FDoc.ParagraphStart(para)));
   if (para < FTop || (para == FTop && line.y() < FTopOffset)) {
     FTop = para;
     FTopOffset = line.y();
   } else {
-    const QRect caret = CaretRect();
+    const QRect caret = PositionRect(pos, false);
     if (caret.isValid() && caret.bottom() < viewport()->height()) return;
     AlignBottom(para, line.y() + line.height());
   }
   ShowTopOnScrollBar();
+  viewport()->update();
 }
 
 qsizetype TLogView::TopPosition() {
