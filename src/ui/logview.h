@@ -20,7 +20,8 @@ QString ToViewLineBreaks(QString text);
 // bar's arrows and the page keys move the view by wrapped rows, so every row of a long
 // paragraph can be reached; the scroll bar's slider runs over positions that need no layout of
 // the paragraphs out of view (see SlotBase). The user can place the caret, select with mouse
-// or keys, type, delete, break lines, copy, cut and paste.
+// or keys, type, delete, break lines, copy, cut and paste. Screen readers read it through the
+// accessible text interface of logaccessible.h.
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 

@@ -1,5 +1,5 @@
 // The trend chart widget: labels of the empty and single-point chart, point numbering, zoom,
-// undo, scroll and Clear, and values of any magnitude.
+// undo, scroll and Clear, values of any magnitude, and its look in pixels.
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
