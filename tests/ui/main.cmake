@@ -5,3 +5,7 @@ zirv_add_test(NAME test_main_window
 zirv_add_test(NAME test_main_window_rules
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_rules_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
   LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300)
+# Keyboard access to the File menu while an entry field is being typed in.
+zirv_add_test(NAME test_main_menukeys
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_menukeys_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
+  LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 120)
