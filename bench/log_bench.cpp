@@ -1,12 +1,15 @@
-// Measures the cost of one log entry, repaint included, with a short and a very long log, and
-// the resident memory each entry takes. Prints one "<name> <value> <unit>" figure a line.
+// Measures the cost of one log entry, repaint included, with a short and a very long log, the
+// resident memory each entry takes, and what assistive technology's queries cost in the long
+// log. Prints one "<name> <value> <unit>" figure a line.
 
+#include <QAccessible>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
 #include <cstdio>
 #include <unistd.h>
 
+#include "benchutil.h"
 #include "ui/logpane.h"
 
 namespace {
@@ -56,6 +59,21 @@ double TimeWithRepaint(TLogRegion& region, int count) {
   return double(timer.nsecsElapsed()) / 1000.0 / count;
 }
 
+// Prints the microseconds that a screen reader's queries take at offsets around the middle of
+// the log: the attributes (colour) of a run and the text of a line.
+void TimeAccessibleQueries(TLogView* view) {
+  QAccessibleTextInterface* text = QAccessible::queryAccessibleInterface(view)->textInterface();
+  const int middle = text->characterCount() / 2;
+  int from = 0, to = 0;
+  const double attributes = NanosecondsPerCall(
+      1000, [&](int i) { text->attributes(middle + i * 37, &from, &to); });
+  const double line = NanosecondsPerCall(1000, [&](int i) {
+    text->textAtOffset(middle + i * 37, QAccessible::LineBoundary, &from, &to);
+  });
+  std::printf("log_a11y_attributes_us_1m %.2f us\n", attributes / 1000);
+  std::printf("log_a11y_line_us_1m %.2f us\n", line / 1000);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -78,6 +96,7 @@ int main(int argc, char* argv[]) {
   const long after = ResidentBytes();
   std::printf("logline_us_1m %.2f us\n", TimeWithRepaint(region, kTimed));
   std::printf("log_bytes_per_entry %.1f bytes\n", double(after - before) / (kLong - filled));
+  TimeAccessibleQueries(region.reLog);
   std::fflush(stdout);
   return 0;
 }

@@ -22,7 +22,7 @@ int main() {
   });
   const TSpinEditState state{QStringLiteral("0.1234567"), 9, 0};
   const double judge = NanosecondsPerCall(kCalls, [&](int i) {
-    sink = sink + int(AdvCharRule(QChar(u'0' + i % 10), sptFloat, 7, false, state, u',').Verdict);
+    sink = sink + int(AdvCharRule(char32_t(u'0' + i % 10), sptFloat, 7, false, state, u',').Verdict);
   });
   std::printf("spin_float_text_p7 %.1f ns\n", format);
   std::printf("spin_read_float %.1f ns\n", readFloat);

@@ -1,13 +1,71 @@
-// zirv7ctl ports: the serial ports present.
+// zirv7ctl ports: the serial ports present, what they are and what stands in the way.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "ctl/commands.h"
+#include "devices/serialdevices.h"
+
+namespace {
+
+QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
+
+QJsonObject JsonOf(const TSerialDevice& d) {
+  return {{QStringLiteral("device"), d.Device},         {QStringLiteral("by_id"), OrNull(d.ById)},
+          {QStringLiteral("description"), d.Description}, {QStringLiteral("vendor_id"), OrNull(d.VendorId)},
+          {QStringLiteral("product_id"), OrNull(d.ProductId)}, {QStringLiteral("serial"), OrNull(d.Serial)},
+          {QStringLiteral("com"), OrNull(d.Com)},       {QStringLiteral("problem"), OrNull(d.Problem)}};
+}
+
+QString Dash(const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; }
+
+// One row per device, columns as wide as their widest cell; the stable name goes last
+// because it is long.
+void PrintTable(const QList<TSerialDevice>& devices, QTextStream& out) {
+  QList<QStringList> rows = {{"DEVICE", "COM", "USB ID", "DESCRIPTION", "PROBLEM", "BY-ID"}};
+  for (const TSerialDevice& d : devices) {
+    const QString usbId = d.VendorId.isEmpty() ? QString() : d.VendorId + u':' + d.ProductId;
+    rows << QStringList{d.Device, Dash(d.Com), Dash(usbId), d.Description, Dash(d.Problem), Dash(d.ById)};
+  }
+  QList<qsizetype> widths(rows.first().size(), 0);
+  for (const QStringList& row : rows)
+    for (qsizetype c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  for (const QStringList& row : rows) {
+    QString line;
+    for (qsizetype c = 0; c + 1 < row.size(); ++c) line += row[c].leftJustified(widths[c] + 2);
+    out << line << row.last() << "\n";
+  }
+}
+
+}  // namespace
 
 int RunPorts(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print a JSON array.")});
+  parser.setApplicationDescription(QStringLiteral(
+      "Lists every serial device present: its device path, the COM name that leads to it, its\n"
+      "USB vendor and product IDs, a description, what keeps the tool from using it, and its\n"
+      "stable name under /dev/serial/by-id."));
+  const QCommandLineOption json(QStringLiteral("json"),
+                                QStringLiteral("Print a JSON array (null where a value is absent)."));
+  parser.addOption(json);
   int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, QStringLiteral("ports"), QStringLiteral("[--json]"), args, io,
-                        exitCode))
+  if (!ParseCommandLine(parser, QStringLiteral("ports"), QStringLiteral("[--json]"), args, io, exitCode))
     return exitCode;
-  io.Out << (parser.isSet(QStringLiteral("json")) ? "[]\n" : "");
+  if (!parser.positionalArguments().isEmpty()) {
+    PrintError(io, QStringLiteral("ports"), QStringLiteral("takes no arguments"));
+    return kExitUsage;
+  }
+  const QList<TSerialDevice> devices = ListSerialDevices();
+  if (parser.isSet(json)) {
+    QJsonArray array;
+    for (const TSerialDevice& d : devices) array.append(JsonOf(d));
+    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return kExitOk;
+  }
+  if (devices.isEmpty()) {
+    io.Err << "No serial device found. Plug in the adapter, then run 'zirv7ctl ports' again.\n";
+    return kExitOk;
+  }
+  PrintTable(devices, io.Out);
   return kExitOk;
 }

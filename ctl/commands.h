@@ -6,7 +6,21 @@
 #include "ctl/command.h"
 
 int RunPorts(const QStringList& args, TCtlIo& io);
+int RunLink(const QStringList& args, TCtlIo& io);
+int RunUnlink(const QStringList& args, TCtlIo& io);
+int RunStep(const QStringList& args, TCtlIo& io);
+int RunCompare(const QStringList& args, TCtlIo& io);
+int RunHistory(const QStringList& args, TCtlIo& io);
+int RunShow(const QStringList& args, TCtlIo& io);
+int RunSuggest(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
+    {"link", "make COMn lead to a serial device", RunLink},
+    {"unlink", "remove the link of COMn", RunUnlink},
+    {"step", "run step-response tests and print their figures", RunStep},
+    {"compare", "run a step test with each parameter file, side by side", RunCompare},
+    {"history", "list the stored step-response runs", RunHistory},
+    {"show", "show stored runs as figures, a picture or CSV", RunShow},
+    {"suggest", "fit the motor to a step test and suggest gains for it", RunSuggest},
 };

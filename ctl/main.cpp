@@ -1,12 +1,27 @@
 // zirv7ctl: the command-line companion of the ZIRV7 tuning tool.
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 #include <cstdio>
+#include <memory>
 
 #include "ctl/command.h"
+#include "ctl/steps.h"
+
+namespace {
+
+// Pictures need fonts, which only a QGuiApplication offers; it runs on the offscreen platform,
+// so that zirv7ctl never needs a display. Everything else gets by with the core.
+std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
+  if (!ArgumentsWantPicture(argc, argv)) return std::make_unique<QCoreApplication>(argc, argv);
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  return std::make_unique<QGuiApplication>(argc, argv);
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-  QCoreApplication app(argc, argv);
+  const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zirv7ctl"));
   QTextStream out(stdout);
   QTextStream err(stderr);

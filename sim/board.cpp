@@ -84,7 +84,7 @@ TBoardParams ClampParams(TBoardParams p) {
 
 bool IsParamLetter(char letter) { return FindSlot(letter) != nullptr; }
 
-TBoardModel::TBoardModel(uint64_t seed) : FSeed(seed), FMotor(seed) {}
+TBoardModel::TBoardModel(uint64_t seed, const TMotorConstants& motor) : FSeed(seed), FMotor(seed, motor) {}
 
 TBoardParams TBoardModel::Params() const {
   TBoardParams p = FParams;

@@ -73,8 +73,9 @@ constexpr int kStepSamples = 199;
 // "o" and "r" first re-enable a servo that a following error has switched off.
 class TBoardModel {
  public:
-  // Creates a board with default parameters; the seed fixes the motor's disturbance.
-  explicit TBoardModel(uint64_t seed = 1);
+  // Creates a board with default parameters driving a motor with the given constants; the
+  // seed fixes the motor's disturbance.
+  explicit TBoardModel(uint64_t seed = 1, const TMotorConstants& motor = {});
 
   // Answers one command line (without its line end) with the lines the board sends back.
   // Unknown or malformed commands are answered "?".
@@ -119,6 +120,7 @@ class TBoardModel {
 
   TBoardParams FParams;
   uint64_t FSeed;
+  TMotorConstants FMotorConstants;
   uint64_t FStepTests = 0;
   TMotorPlant FMotor;
   TServoLoop FLoop;

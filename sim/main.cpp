@@ -20,8 +20,11 @@ namespace {
 constexpr const char* kUsage =
     "usage: zirv7-sim [--link COMn] [--force] [--eeprom FILE] [--no-pacing] [--crlf]\n"
     "                 [--fault NAME[=N]] [--seed N] [--reply-delay MS] [--exit-on-stdin-eof]\n"
+    "                 [--motor gain=G,tau=T,friction=F[,noise=N]]\n"
     "faults: none no-answer cut-short missing-tag malformed-number extra-lines crlf garbage\n"
-    "        hang-up-after set-answers-different\n";
+    "        hang-up-after set-answers-different\n"
+    "motor:  gain in counts/s per % drive, tau in s, friction and noise in % drive;\n"
+    "        keys left out keep 2000, 0.015, 0.5 and 0.02\n";
 
 struct TCommandLine {
   zirvsim::TSimOptions Options;
@@ -41,6 +44,12 @@ bool ParseFault(const std::string& text, TCommandLine& line) {
   return true;
 }
 
+bool ParseMotor(const std::string& text, TCommandLine& line) {
+  const auto motor = zirvsim::ParseMotorConstants(text);
+  if (motor) line.Options.Motor = *motor;
+  return motor.has_value();
+}
+
 // Reads the arguments; returns false (after a message) on anything it does not understand.
 bool ParseArguments(int argc, char** argv, TCommandLine& line) {
   for (int i = 1; i < argc; ++i) {
@@ -55,6 +64,7 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
     else if (arg == "--seed" && hasValue) line.Options.Seed = std::strtoull(argv[++i], nullptr, 10);
     else if (arg == "--reply-delay" && hasValue) line.Options.ReplyDelayMs = std::atoi(argv[++i]);
     else if (arg == "--fault" && hasValue && ParseFault(argv[i + 1], line)) ++i;
+    else if (arg == "--motor" && hasValue && ParseMotor(argv[i + 1], line)) ++i;
     else {
       std::fprintf(stderr, "zirv7-sim: cannot use '%s'\n%s", arg.c_str(), kUsage);
       return false;

@@ -2,18 +2,43 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
+#include <sstream>
+
+#include "sim/numbers.h"
 
 namespace zirvsim {
 
-namespace {
+std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
+  struct TKey {
+    const char* Name;
+    double TMotorConstants::*Field;
+    bool Positive;  // must be above 0; otherwise it must not be below 0
+  };
+  static constexpr TKey kKeys[] = {{"gain", &TMotorConstants::CountsPerSecondPerPercent, true},
+                                   {"tau", &TMotorConstants::TimeConstant, true},
+                                   {"friction", &TMotorConstants::FrictionPercent, false},
+                                   {"noise", &TMotorConstants::NoisePercent, false}};
+  TMotorConstants motor;
+  bool seen[std::size(kKeys)] = {};
+  std::istringstream items(text + ",");  // the final comma makes an empty last item visible
+  std::string item;
+  while (std::getline(items, item, ',')) {
+    const size_t equals = item.find('=');
+    if (equals == std::string::npos) return std::nullopt;
+    const std::string name = item.substr(0, equals);
+    const auto key = std::find_if(std::begin(kKeys), std::end(kKeys), [&](const TKey& k) { return name == k.Name; });
+    const size_t index = static_cast<size_t>(key - std::begin(kKeys));
+    if (key == std::end(kKeys) || seen[index]) return std::nullopt;
+    const std::optional<double> value = ParseNumber(item.substr(equals + 1));
+    if (!value || (key->Positive ? *value <= 0 : *value < 0)) return std::nullopt;
+    motor.*key->Field = *value;
+    seen[index] = true;
+  }
+  return motor;
+}
 
-// Integration substeps per servo cycle: keeps the explicit integration well inside its
-// stability limit even at the shortest servo period.
-constexpr int kSubsteps = 8;
-
-}  // namespace
-
-TMotorPlant::TMotorPlant(uint64_t seed) { Reseed(seed); }
+TMotorPlant::TMotorPlant(uint64_t seed, const TMotorConstants& constants) : FConstants(constants) { Reseed(seed); }
 
 // xorshift needs a non-zero state.
 void TMotorPlant::Reseed(uint64_t seed) { FRandom = seed ? seed : 0x9E3779B97F4A7C15ull; }
@@ -29,22 +54,24 @@ double TMotorPlant::NextNoise() {
 
 void TMotorPlant::Step(double drivePercent, double dt) {
   const double disturbed = drivePercent + FConstants.NoisePercent * NextNoise();
-  for (int i = 0; i < kSubsteps; ++i) Substep(disturbed, dt / kSubsteps);
-}
-
-void TMotorPlant::Substep(double drivePercent, double dt) {
-  const double k = FConstants.CountsPerSecondPerPercent;
+  const double friction = FConstants.FrictionPercent;
   const double tau = FConstants.TimeConstant;
-  const double friction = k * FConstants.FrictionPercent / tau;  // as an acceleration
-  const double drive = (k * drivePercent - FVelocity) / tau;
-  // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
-  if (FVelocity == 0 && std::abs(drive) <= friction) return;
-  const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (drive > 0 ? 1.0 : -1.0);
-  const double newVelocity = FVelocity + (drive - friction * direction) * dt;
-  // Friction stops the motor rather than reversing it.
-  const bool crossedZero = FVelocity != 0 && (newVelocity > 0) != (FVelocity > 0);
-  FVelocity = crossedZero ? 0 : newVelocity;
-  FPosition += FVelocity * dt;
+  // At most two legs: slowing to a stop, then held by friction or starting the other way.
+  for (int leg = 0; leg < 2 && dt > 0; ++leg) {
+    // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
+    if (FVelocity == 0 && std::abs(disturbed) <= friction) return;
+    const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (disturbed > 0 ? 1.0 : -1.0);
+    // While the motor keeps its direction its speed approaches, exponentially with the time
+    // constant, the speed where back-EMF balances the drive less the friction.
+    const double target = FConstants.CountsPerSecondPerPercent * (disturbed - friction * direction);
+    // Friction stops the motor rather than reversing it: find when the speed reaches zero.
+    const double stop = target * direction < 0 ? tau * std::log((FVelocity - target) / -target) : INFINITY;
+    const double span = std::min(stop, dt);
+    const double decay = std::exp(-span / tau);
+    FPosition += target * span + (FVelocity - target) * tau * (1 - decay);
+    FVelocity = span < dt ? 0 : target + (FVelocity - target) * decay;
+    dt -= span;
+  }
 }
 
 int64_t TMotorPlant::EncoderCounts() const { return static_cast<int64_t>(std::floor(FPosition)); }

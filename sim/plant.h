@@ -1,6 +1,8 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
+#include <string>
 
 namespace zirvsim {
 
@@ -13,12 +15,17 @@ struct TMotorConstants {
   double NoisePercent = 0.02;               // peak of a small random load disturbance
 };
 
+// Reads "gain=G,tau=T,friction=F[,noise=N]": any of the keys, in any order, each at most once;
+// keys left out keep their defaults. Gain and time constant must be above 0, friction and
+// noise not below 0. Returns nothing on anything else.
+std::optional<TMotorConstants> ParseMotorConstants(const std::string& text);
+
 // A DC motor with inertia, back-EMF, Coulomb friction with stiction, a small seeded load
 // disturbance and a quadrature encoder that reports whole counts.
 class TMotorPlant {
  public:
   // Creates the motor at rest at position 0; the seed fixes the disturbance sequence.
-  explicit TMotorPlant(uint64_t seed = 1);
+  explicit TMotorPlant(uint64_t seed = 1, const TMotorConstants& constants = {});
 
   // Advances the motor by dt seconds with the given drive in % of full PWM.
   void Step(double drivePercent, double dt);
@@ -31,7 +38,6 @@ class TMotorPlant {
 
  private:
   double NextNoise();
-  void Substep(double drivePercent, double dt);
 
   TMotorConstants FConstants;
   double FPosition = 0;

@@ -34,7 +34,7 @@ constexpr int kHangUpGraceMs = 50;
 }  // namespace
 
 TBoardSimulator::TBoardSimulator(TSimOptions options)
-    : FOptions(std::move(options)), FBoard(FOptions.Seed), FGarbageRandom(FOptions.Seed) {
+    : FOptions(std::move(options)), FBoard(FOptions.Seed, FOptions.Motor), FGarbageRandom(FOptions.Seed) {
   if (FOptions.EepromFile.empty()) return;
   if (const auto stored = LoadParams(FOptions.EepromFile)) FBoard.SetParams(*stored);
 }

@@ -24,6 +24,7 @@ struct TSimOptions {
   uint64_t Seed = 1;       // fixes the motor's disturbance and the garbage bytes
   std::string EepromFile;  // where the parameters persist; empty = nowhere
   int ReplyDelayMs = 2;    // time from a command's line end to the first answer byte
+  TMotorConstants Motor = {};  // the motor the board drives
 };
 
 // The ZIRV7 board behind a pseudo-terminal: the tool opens DevicePath() as its serial port.

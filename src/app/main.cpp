@@ -5,9 +5,7 @@
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("zirv7tune"));
-  QApplication::setApplicationDisplayName(QStringLiteral("ZIRV7 Tuning Tool"));
-  QApplication::setDesktopFileName(QStringLiteral("zirv7tune"));
+  NameApplication();
   InstallErrorMessageBox();
   TfMain fMain;
   fMain.show();

@@ -11,6 +11,8 @@ class Exception : public std::exception {
   explicit Exception(QString message)
       : FMessage(std::move(message)), FWhat(FMessage.toLocal8Bit()) {}
   const QString& Message() const { return FMessage; }
+  // Returns what the error means and what cures it, for under the message; "" when nothing.
+  virtual QString Explanation() const { return QString(); }
   const char* what() const noexcept override { return FWhat.constData(); }
 
  private:

@@ -20,6 +20,15 @@ const QColor kGrey(128, 128, 128);
 // Returns an int pixel for painting, clamped far outside the widget.
 int ToInt(double pixel) { return int(std::clamp(pixel, -1e6, 1e6)); }
 
+// Returns whether a range can be fixed: a range of zero width would put every value on one
+// pixel, so later points would pile up there until the zoom is undone.
+bool HasWidth(const TAxisRange& r) { return r.Max > r.Min; }
+
+void FixAxis(TChartAxis& axis, const TAxisRange& range) {
+  axis.Fixed = range;
+  axis.Automatic = false;
+}
+
 }  // namespace
 
 TChart::TChart(QWidget* parent)
@@ -231,13 +240,17 @@ void TChart::SaveAutomaticState() {
   FSavedLeft = LeftAxis;
 }
 
+// Fixes each axis to the rectangle's edges. An axis whose range in view is zero (an empty chart,
+// a single point, equal values) has no width to zoom into and stays as it is; when neither axis
+// has one, the zoom is ignored.
 void TChart::ZoomTo(const QPoint& a, const QPoint& b) {
   const TLayout l = ComputeLayout();
+  const TAxisRange x{l.X.Value(std::min(a.x(), b.x())), l.X.Value(std::max(a.x(), b.x()))};
+  const TAxisRange y{l.Y.Value(std::max(a.y(), b.y())), l.Y.Value(std::min(a.y(), b.y()))};
+  if (!HasWidth(x) && !HasWidth(y)) return;
   SaveAutomaticState();
-  BottomAxis.Fixed = {l.X.Value(std::min(a.x(), b.x())), l.X.Value(std::max(a.x(), b.x()))};
-  LeftAxis.Fixed = {l.Y.Value(std::max(a.y(), b.y())), l.Y.Value(std::min(a.y(), b.y()))};
-  BottomAxis.Automatic = false;
-  LeftAxis.Automatic = false;
+  if (HasWidth(x)) FixAxis(BottomAxis, x);
+  if (HasWidth(y)) FixAxis(LeftAxis, y);
 }
 
 void TChart::UndoZoom() {
@@ -246,18 +259,21 @@ void TChart::UndoZoom() {
   LeftAxis = FSavedLeft;
 }
 
+// Moves both axes with the mouse. An axis with a zero range in view cannot move and is not
+// fixed by a scroll, for the same reason as with a zoom.
 void TChart::ScrollBy(const QPoint& from, const QPoint& to) {
   const TLayout l = ComputeLayout();
+  const bool moveX = HasWidth(l.X.View), moveY = HasWidth(l.Y.View);
+  if (!moveX && !moveY) return;
   SaveAutomaticState();
-  // An automatic axis becomes fixed at the range it showed, then both move with the mouse.
+  // An automatic axis becomes fixed at the range it showed, then moves with the mouse.
   auto shift = [](TChartAxis& axis, const TAxisRange& data, const TAxisMap& map, int p0, int p1) {
-    if (axis.Automatic) axis.Fixed = data;
-    axis.Automatic = false;
+    const TAxisRange start = axis.Automatic ? data : axis.Fixed;
     const double delta = map.Value(p1) - map.Value(p0);
-    axis.Fixed = {axis.Fixed.Min - delta, axis.Fixed.Max - delta};
+    FixAxis(axis, {start.Min - delta, start.Max - delta});
   };
-  shift(BottomAxis, DataRangeX(), l.X, from.x(), to.x());
-  shift(LeftAxis, DataRangeY(), l.Y, from.y(), to.y());
+  if (moveX) shift(BottomAxis, DataRangeX(), l.X, from.x(), to.x());
+  if (moveY) shift(LeftAxis, DataRangeY(), l.Y, from.y(), to.y());
 }
 
 void TChart::mousePressEvent(QMouseEvent* event) {

@@ -1,15 +1,14 @@
 #include "serial/comport.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
-#include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 
+#include "devices/explain.h"
+#include "devices/serialdevices.h"
 #include "globals/errorreport.h"
 #include "serial/comthread.h"
 #include "serial/termiosdevice.h"
@@ -164,7 +163,16 @@ QString EComPort::CodeText(int code) {
   return QString::fromLatin1(kCodeTexts[code - 1]);
 }
 
-void TCustomComPort::RaiseComError(int code, int winCode) { throw EComPort(code, winCode); }
+QString EComPort::Explanation() const {
+  if (PortName.isEmpty()) return QString();
+  return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode);
+}
+
+void TCustomComPort::RaiseComError(int code, int winCode) const {
+  EComPort error(code, winCode);
+  error.PortName = FPort;
+  throw error;
+}
 
 // ---- construction ----
 
@@ -225,15 +233,22 @@ void TCustomComPort::Open() {
 
 void TCustomComPort::Close() {
   // Writes complete before WriteStr returns, so no transfer is in flight to abort here.
+  FClosing = true;
   StopEventThread();
   CloseDevice();
   FConnected = false;
   FPending.clear();
+  FClosing = false;
 }
 
 void TCustomComPort::OpenDevice() {
-  const QByteArray path = QFile::encodeName(ResolvePortDevice(FPort));
-  const int err = TermiosDevice::Open(path.toStdString(), FHandle);
+  const TPortTarget target = ResolvePort(FPort);
+  int err = TermiosDevice::Open(QFile::encodeName(target.Host).toStdString(), FHandle);
+  // A legacy port with no UART behind it opens but never answers: refused like a missing one.
+  if (err == 0 && OpenedWithoutUart(target, FHandle)) {
+    CloseDevice();
+    err = ENXIO;
+  }
   if (err != 0) RaiseComError(CE_OpenFailed, err);
 }
 
@@ -384,15 +399,29 @@ void TCustomComPort::HandleRxEvent() {
   if (count > 0) DoRxChar(count);
 }
 
-// The device is gone: deliver what can still be read, then report the loss once. Errors
-// of the gone device itself are part of that one report.
+// The device is gone: deliver what can still be read, then raise the loss. Errors of the
+// gone device itself are part of that one report.
 void TCustomComPort::HandleLoss() {
-  FDeviceLost = true;
   try {
     HandleRxEvent();
   } catch (const EComPort&) {
   }
   RaiseComError(CE_ReadFailed, EIO);
+}
+
+// Handles one wake-up on the owning thread. The loss of the device, whether the event thread
+// saw it or a read met it, is told once: to OnDeviceLost, then by its error. It is not told
+// while the port is being closed: the port goes away anyway, and whoever closes it may be
+// dealing with the loss already.
+void TCustomComPort::HandleWakeUp(bool lost) {
+  try {
+    lost ? HandleLoss() : HandleRxEvent();
+  } catch (const EComPort& e) {
+    if (!IsDeviceLoss(e)) throw;
+    if (FClosing || std::exchange(FDeviceLost, true)) return;
+    DoDeviceLost();
+    throw;
+  }
 }
 
 bool TCustomComPort::event(QEvent* e) {
@@ -412,7 +441,7 @@ void TCustomComPort::RunHandoff(quint64 id) {
     lost = FLostPending;
   }
   const quint64 outer = std::exchange(FRunningHandoff, id);
-  Guarded([&] { lost ? HandleLoss() : HandleRxEvent(); });
+  Guarded([&] { HandleWakeUp(lost); });
   FRunningHandoff = outer;
   std::lock_guard lock(FHandoffMutex);
   FDone = std::max(FDone, id);
@@ -481,19 +510,14 @@ void TComPort::DoRxChar(int Count) {
   if (OnRxChar) OnRxChar(this, Count);
 }
 
+void TComPort::DoDeviceLost() {
+  if (OnDeviceLost) OnDeviceLost(this);
+}
+
+bool IsDeviceLoss(const EComPort& error) {
+  return error.WinCode == EIO || error.WinCode == ENXIO || error.WinCode == ENODEV;
+}
+
 // ---- port names ----
 
-QString ResolvePortDevice(const QString& portName) {
-  if (portName.startsWith(QLatin1Char('/'))) return portName;
-  static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,5})$"));
-  const QRegularExpressionMatch match = comName.match(portName);
-  if (!match.hasMatch()) return QString();
-  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (config.isEmpty()) config = QDir::homePath() + QStringLiteral("/.config");
-  const QString alias = config + QStringLiteral("/zirv7tune/ports/") + portName;
-  const QFileInfo info(alias);
-  // A dangling alias is still the user's choice: opening it fails instead of silently
-  // falling back to another device.
-  if (info.exists() || info.isSymLink()) return alias;
-  return QStringLiteral("/dev/ttyS%1").arg(match.captured(1).toInt() - 1);
-}
+QString ResolvePortDevice(const QString& portName) { return ResolvePort(portName).Host; }

@@ -42,9 +42,12 @@ class EComPort : public Exception {
   static EComPort CreateNoWinCode(int code) { return EComPort(code, -1); }
   // Returns the fixed text of a code, or an empty text for an unknown code.
   static QString CodeText(int code);
+  // Returns what the failure means for the port's device and its cure.
+  QString Explanation() const override;
 
   int Code;
   int WinCode;
+  QString PortName;  // the port that failed, "" when not known
 };
 
 class TComThread;
@@ -127,7 +130,8 @@ class TCustomComPort : public QObject {
   void BeginUpdate() { ++FUpdateCount; }
   // Ends a batch; ending the outermost one configures the device (when open) once.
   void EndUpdate();
-  // Returns whether the event thread saw the device go away (hang-up) since the last open.
+  // Returns whether the port has told of the loss of its device (hang-up, unplug) since the
+  // last open.
   bool DeviceLost() const { return FDeviceLost; }
 
   // Returns the number of received bytes not yet read.
@@ -162,6 +166,8 @@ class TCustomComPort : public QObject {
   virtual void HandleRxEvent();
   // Raises the receive notification; the base port has no handler.
   virtual void DoRxChar(int Count) { (void)Count; }
+  // Raises the notification of a lost device; the base port has no handler.
+  virtual void DoDeviceLost() {}
 
  private:
   friend class TComThread;
@@ -181,11 +187,12 @@ class TCustomComPort : public QObject {
   void ReadModemLines();
   void StopEventThread();
   void RunHandoff(quint64 id);
+  void HandleWakeUp(bool lost);
   void HandleLoss();
   quint64 RequestHandoff(bool lost);
   void WaitHandoffDone(quint64 id);
   void MarkThreadFinished();
-  [[noreturn]] static void RaiseComError(int code, int winCode);
+  [[noreturn]] void RaiseComError(int code, int winCode) const;
 
   QString FPort = QStringLiteral("COM1");
   TBaudRate FBaudRate = br9600;
@@ -206,6 +213,7 @@ class TCustomComPort : public QObject {
   int FHandle = -1;
   bool FConnected = false;
   bool FDeviceLost = false;
+  bool FClosing = false;  // Close is stopping the event thread and releasing the device
   // Received bytes decoded (marked errors, discarded NULs) but not yet handed out.
   TReceiveFilter FFilter;
   QByteArray FPending;
@@ -237,15 +245,24 @@ class TComPort : public TCustomComPort {
 
   // Raised on the owning thread when bytes have arrived; Count is the number waiting.
   std::function<void(TComPort* Sender, int Count)> OnRxChar;
+  // Raised on the owning thread, once, when the device has gone away (hang-up, unplug), just
+  // before the error that reports the loss. The handler may close the port.
+  std::function<void(TComPort* Sender)> OnDeviceLost;
 
  protected:
   void DoRxChar(int Count) override;
+  void DoDeviceLost() override;
 };
 
 // Returns the line settings a port hands to its device: what its settings mean in termios.
 TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port);
 
+// Returns whether an error of an open port means that its device has gone away: the platform
+// error numbers of a hung-up or unplugged device (EIO, ENXIO, ENODEV).
+bool IsDeviceLoss(const EComPort& error);
+
 // Returns the device path of a port name: "COMn" through the user's alias link
-// ~/.config/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>; a name starting
-// with "/" is used as it is; anything else gives an empty path, which fails to open.
+// ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>,
+// both under ZIRV7TUNE_DEVICE_ROOT when it is set; a name starting with "/" is used as it
+// is; anything else gives an empty path, which fails to open.
 QString ResolvePortDevice(const QString& portName);

@@ -5,24 +5,31 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/logaccessible.h"
+
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
 constexpr size_t kMaxFormats = 65535;
 
-qreal LayoutHeight(const QTextLayout& layout) {
+}  // namespace
+
+qreal TLogView::LayoutHeight(const QTextLayout& layout) {
   if (layout.lineCount() == 0) return 0;
   const QTextLine last = layout.lineAt(layout.lineCount() - 1);
   return last.y() + last.height();
 }
 
-// The caret's line in a laid-out paragraph (the last line when pos is past its end).
-QTextLine LineOf(const QTextLayout& layout, int pos) {
+QTextLine TLogView::LineOf(const QTextLayout& layout, int pos) {
   const QTextLine line = layout.lineForTextPosition(pos);
   return line.isValid() ? line : layout.lineAt(layout.lineCount() - 1);
 }
 
-}  // namespace
+int TLogView::RowAt(const QTextLayout& layout, qreal offset) {
+  int row = 0;
+  while (row + 1 < layout.lineCount() && layout.lineAt(row + 1).y() <= offset) ++row;
+  return row;
+}
 
 TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   FFormats.push_back({});  // format 0: the view's own font and text colour, read when used
@@ -30,6 +37,9 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   viewport()->setCursor(Qt::IBeamCursor);
   verticalScrollBar()->setSingleStep(1);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
+  connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TLogView::OnScrollAction);
+  verticalScrollBar()->installEventFilter(this);
+  InstallLogViewAccessibility();
 }
 
 uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
@@ -62,6 +72,7 @@ QString ToViewLineBreaks(QString text) {
 }
 
 void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
+  const qsizetype at = FDoc.Length();
   // A line break inside the text breaks the line on screen, as in any rich-text pane.
   if (text.contains(u'\r'))
     FDoc.Append(ToViewLineBreaks(text.toString()), FormatIndex(colour, font), newParagraph);
@@ -69,20 +80,36 @@ void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bo
     FDoc.Append(text, FormatIndex(colour, font), newParagraph);
   FRangeDirty = true;
   viewport()->update();
+  if (LogAccessibilityListens()) NotifyLogTextChanged(this, at, {}, FDoc.Text().mid(at));
 }
 
 void TLogView::Clear() {
+  const QString removed = FDoc.Text();  // shares the buffer, copies nothing
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FDoc.Clear();
   FCaret = FAnchor = 0;
   FTop = 0;
   FTopOffset = 0;
   FRangeDirty = true;
   viewport()->update();
+  NotifyLogTextChanged(this, 0, removed, {});
+  NotifyCaret(oldCaret, oldAnchor);
 }
 
 void TLogView::SetSelection(qsizetype anchor, qsizetype caret) {
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FAnchor = std::clamp<qsizetype>(anchor, 0, FDoc.Length());
-  MoveCaret(caret, true);
+  FCaret = std::clamp<qsizetype>(caret, 0, FDoc.Length());
+  ShowPosition(FCaret);
+  viewport()->update();
+  NotifyCaret(oldCaret, oldAnchor);
+}
+
+// Tells assistive technology where the caret went, and the selection when it changed.
+void TLogView::NotifyCaret(qsizetype oldCaret, qsizetype oldAnchor) {
+  const bool selectionChanged = (oldCaret != oldAnchor || FCaret != FAnchor) &&
+                                std::minmax(oldCaret, oldAnchor) != std::minmax(FCaret, FAnchor);
+  if (oldCaret != FCaret || selectionChanged) NotifyLogCaretMoved(this, selectionChanged);
 }
 
 QString TLogView::SelectedText() const {
@@ -91,9 +118,11 @@ QString TLogView::SelectedText() const {
 }
 
 void TLogView::MoveCaretToEndAndScroll() {
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FCaret = FAnchor = FDoc.Length();
   FScrollToEnd = true;
   viewport()->update();
+  NotifyCaret(oldCaret, oldAnchor);
 }
 
 QColor TLogView::ColourAt(qsizetype pos) const {
@@ -134,69 +163,18 @@ std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
   return layout;
 }
 
-void TLogView::AlignBottom(qsizetype paragraph, qreal bottom) {
-  // Walks back from the given point until the paragraphs above it fill the viewport.
-  qreal remaining = viewport()->height();
-  for (qsizetype i = paragraph;; --i) {
-    const qreal height = i == paragraph ? bottom : LayoutHeight(*LayoutParagraph(i));
-    if (height >= remaining || i == 0) {
-      FTop = i;
-      FTopOffset = std::max<qreal>(0, height - remaining);
-      return;
-    }
-    remaining -= height;
-  }
+QRect TLogView::CaretRect() { return PositionRect(FCaret, false); }
+
+QRect TLogView::CharacterRect(qsizetype pos) {
+  if (pos < 0 || pos >= FDoc.Length()) return {};
+  return PositionRect(pos, true);
 }
 
-// Works out where the view stands when scrolled to the end; the scroll bar runs from the first
-// paragraph to that one, so its range needs only the last screenful to be laid out.
-void TLogView::UpdateScrollBar() {
-  const qsizetype top = FTop;
-  const qreal offset = FTopOffset;
-  const qsizetype last = FDoc.ParagraphCount() - 1;
-  AlignBottom(last, LayoutHeight(*LayoutParagraph(last)));
-  FEndTop = FTop;
-  FEndOffset = FTopOffset;
-  FRangeDirty = false;
-  if (top < FEndTop) {
-    FTop = top;
-    FTopOffset = offset;
-  }
-  FSettingScroll = true;
-  verticalScrollBar()->setRange(0, int(std::min<qsizetype>(FEndTop, INT_MAX)));
-  verticalScrollBar()->setPageStep(int(std::max<qsizetype>(1, last - FEndTop)));
-  FSettingScroll = false;
-  ShowTopOnScrollBar();
-}
-
-void TLogView::ShowTopOnScrollBar() {
-  FSettingScroll = true;
-  verticalScrollBar()->setValue(int(std::min<qsizetype>(FTop, INT_MAX)));
-  FSettingScroll = false;
-}
-
-// Carries out the deferred range update and scroll to the end. Appends only mark them, so a
-// burst of entries between two paints costs one layout of the last screenful.
-void TLogView::ResolveScroll() {
-  if (FRangeDirty) UpdateScrollBar();
-  if (!FScrollToEnd) return;
-  FScrollToEnd = false;
-  FTop = FEndTop;
-  FTopOffset = FEndOffset;
-  ShowTopOnScrollBar();
-}
-
-// Follows the user's scrolling; at the maximum the last line is aligned to the bottom.
-void TLogView::OnScrollBarMoved(int value) {
-  if (FSettingScroll) return;
-  FTop = std::min<qsizetype>(value, FDoc.ParagraphCount() - 1);
-  FTopOffset = FTop == FEndTop ? FEndOffset : 0;
-  viewport()->update();
-}
-
-QRect TLogView::CaretRect() {
+// Returns the rectangle of a caret at pos (1 pixel wide) or of the character there, in viewport
+// coordinates; an empty one when its paragraph does not start within the viewport's height.
+QRect TLogView::PositionRect(qsizetype pos, bool character) {
   ResolveScroll();
-  const qsizetype para = FDoc.ParagraphAt(FCaret);
+  const qsizetype para = FDoc.ParagraphAt(pos);
   if (para < FTop) return {};
   qreal y = -FTopOffset;
   for (qsizetype i = FTop; i < para && y < viewport()->height(); ++i) {
@@ -204,27 +182,15 @@ QRect TLogView::CaretRect() {
   }
   if (y >= viewport()->height()) return {};
   const auto layout = LayoutParagraph(para);
-  const int pos = int(FCaret - FDoc.ParagraphStart(para));
-  const QTextLine line = LineOf(*layout, pos);
-  const qreal x = kMargin + line.cursorToX(pos);
-  return QRectF(x, y + line.y(), 1, line.height()).toAlignedRect();
+  const int at = int(pos - FDoc.ParagraphStart(para));
+  const QTextLine line = LineOf(*layout, at);
+  const qreal x = line.cursorToX(at);
+  const qreal width = character ? line.cursorToX(at, QTextLine::Trailing) - x : 1;
+  return QRectF(kMargin + x, y + line.y(), width, line.height()).toAlignedRect();
 }
 
-// Scrolls as little as needed to bring the caret's line on screen, after user edits and moves.
-void TLogView::EnsureCaretVisible() {
-  ResolveScroll();
-  const qsizetype para = FDoc.ParagraphAt(FCaret);
-  const auto layout = LayoutParagraph(para);
-  const QTextLine line = LineOf(*layout, int(FCaret - FDoc.ParagraphStart(para)));
-  if (para < FTop || (para == FTop && line.y() < FTopOffset)) {
-    FTop = para;
-    FTopOffset = line.y();
-  } else {
-    const QRect caret = CaretRect();
-    if (caret.isValid() && caret.bottom() < viewport()->height()) return;
-    AlignBottom(para, line.y() + line.height());
-  }
-  ShowTopOnScrollBar();
+qsizetype TLogView::PositionAt(const QPoint& point) const {
+  return viewport()->rect().contains(point) ? HitTest(point) : -1;
 }
 
 void TLogView::paintEvent(QPaintEvent*) {
@@ -257,7 +223,7 @@ void TLogView::paintEvent(QPaintEvent*) {
 void TLogView::resizeEvent(QResizeEvent* event) {
   QAbstractScrollArea::resizeEvent(event);
   // A view showing the end keeps showing it when its size (and so its wrapping) changes.
-  if (FTop >= FEndTop) FScrollToEnd = true;
+  if (!BeforeEnd(FTop, FTopOffset)) FScrollToEnd = true;
   FRangeDirty = true;
 }
 
@@ -297,22 +263,23 @@ qsizetype TLogView::VerticalNeighbour(qsizetype pos, int direction) const {
 }
 
 void TLogView::MoveCaret(qsizetype pos, bool keepAnchor) {
-  FCaret = std::clamp<qsizetype>(pos, 0, FDoc.Length());
-  if (!keepAnchor) FAnchor = FCaret;
-  EnsureCaretVisible();
-  viewport()->update();
+  SetSelection(keepAnchor ? FAnchor : pos, pos);
 }
 
 void TLogView::Changed() {
   FRangeDirty = true;
-  EnsureCaretVisible();
+  ShowPosition(FCaret);
   viewport()->update();
 }
 
 void TLogView::ReplaceSelection(QStringView text) {
-  const qsizetype from = std::min(FAnchor, FCaret);
-  FDoc.Remove(from, std::max(FAnchor, FCaret));
+  const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
+  const qsizetype from = std::min(FAnchor, FCaret), to = std::max(FAnchor, FCaret);
+  const QString removed = LogAccessibilityListens() ? FDoc.Text().mid(from, to - from) : QString();
+  FDoc.Remove(from, to);
   FDoc.Insert(from, text);
   FCaret = FAnchor = from + text.size();
   Changed();
+  NotifyLogTextChanged(this, from, removed, text.toString());
+  NotifyCaret(oldCaret, oldAnchor);
 }

@@ -16,9 +16,12 @@ QString ToViewLineBreaks(QString text);
 
 // An editable, word-wrapping rich-text view for a log that may grow to millions of lines.
 // The text is held compactly (TLogText); only the paragraphs on screen are laid out, so an
-// append or a repaint costs the same for a short and a very long log. The vertical scroll bar
-// counts paragraphs. The user can place the caret, select with mouse or keys, type, delete,
-// break lines, copy, cut and paste.
+// append or a repaint costs the same for a short and a very long log. The wheel, the scroll
+// bar's arrows and the page keys move the view by wrapped rows, so every row of a long
+// paragraph can be reached; the scroll bar's slider runs over positions that need no layout of
+// the paragraphs out of view (see SlotBase). The user can place the caret, select with mouse
+// or keys, type, delete, break lines, copy, cut and paste. Screen readers read it through the
+// accessible text interface of logaccessible.h.
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -52,6 +55,23 @@ class TLogView : public QAbstractScrollArea {
   QFont FontAt(qsizetype pos) const;
   // Returns the caret's rectangle in viewport coordinates (after any pending scroll).
   QRect CaretRect();
+  // Returns the position of the first character of the row at the top of the viewport (after
+  // any pending scroll).
+  qsizetype TopPosition();
+  // Returns the rectangle of the character at pos in viewport coordinates, or an empty one when
+  // it is not on screen.
+  QRect CharacterRect(qsizetype pos);
+  // Returns the text position under a viewport point, or -1 outside the viewport.
+  qsizetype PositionAt(const QPoint& point) const;
+  // Scrolls as little as needed to show the row that holds pos.
+  void ShowPosition(qsizetype pos);
+
+  // Returns the selection's other end (equal to the caret when nothing is selected).
+  qsizetype AnchorPosition() const { return FAnchor; }
+  // Returns the text with its paragraphs and format runs.
+  const TLogText& Document() const { return FDoc; }
+  // Returns the character format of a format index of the document.
+  QTextCharFormat CharFormat(uint16_t index) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -61,6 +81,8 @@ class TLogView : public QAbstractScrollArea {
   void mouseMoveEvent(QMouseEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // A character format of the view: index 0 is the view's own font and text colour.
@@ -69,21 +91,37 @@ class TLogView : public QAbstractScrollArea {
     QFont Font;
   };
 
+  // Returns the height of a laid-out paragraph.
+  static qreal LayoutHeight(const QTextLayout& layout);
+  // Returns the line of a laid-out paragraph that holds pos (the last one past its end).
+  static QTextLine LineOf(const QTextLayout& layout, int pos);
+  // Returns the row of a laid-out paragraph at offset pixels below its top (the last row below
+  // its bottom).
+  static int RowAt(const QTextLayout& layout, qreal offset);
+
   uint16_t FormatIndex(TColor colour, const QFont& font);
-  QTextCharFormat CharFormat(uint16_t index) const;
   std::unique_ptr<QTextLayout> LayoutParagraph(qsizetype i) const;
   int LineWidth() const;
   void ResolveScroll();
   void UpdateScrollBar();
   void AlignBottom(qsizetype paragraph, qreal bottom);
-  void EnsureCaretVisible();
+  QRect PositionRect(qsizetype pos, bool character);
   void OnScrollBarMoved(int value);
+  void OnScrollAction(int action);
+  qint64 SlotBase(qsizetype paragraph) const;
+  qsizetype ParagraphOfSlot(qint64 slot) const;
+  qint64 SlotOf(qsizetype paragraph, qreal offset) const;
+  bool BeforeEnd(qsizetype paragraph, qreal offset) const;
+  void ScrollRows(int rows);
+  void ScrollPage(int direction);
+  void ClampToEnd();
   qsizetype HitTest(const QPoint& point) const;
   bool HandleEditKey(QKeyEvent* event);
   bool HandleMoveKey(QKeyEvent* event);
   qsizetype VerticalNeighbour(qsizetype pos, int direction) const;
   void MoveCaret(qsizetype pos, bool keepAnchor);
   void ReplaceSelection(QStringView text);
+  void NotifyCaret(qsizetype oldCaret, qsizetype oldAnchor);
   void Changed();
   // Shows FTop on the scroll bar without taking it for a move of the user's.
   void ShowTopOnScrollBar();
@@ -96,7 +134,10 @@ class TLogView : public QAbstractScrollArea {
   qreal FTopOffset = 0;      // pixels of that paragraph hidden above the viewport
   qsizetype FEndTop = 0;     // the first paragraph when scrolled to the end
   qreal FEndOffset = 0;      // and its hidden pixels then
+  qint64 FEndSlot = 0;       // and the scroll bar value that stands for it
   bool FScrollToEnd = false; // a scroll to the end waits for the next paint or query
   bool FRangeDirty = true;   // the scroll bar's range must be recomputed
   bool FSettingScroll = false;
+  qint64 FShownSlot = -1;    // the scroll bar value that stands for FTop and FTopOffset
+  int FWheelDelta = 0;       // wheel rotation not yet turned into rows (eighths of a degree)
 };

@@ -25,6 +25,10 @@ class TLogRegion;
 class TSampleTimer;
 class TSpinEdit;
 
+// Gives the application its names: the program's name, the desktop file, and a display name
+// for the error box.
+void NameApplication();
+
 // The main window. It owns the serial port, the line channel, the board's parameter record,
 // the sampling timer, the chart, the log and every entry field, and every operation of the
 // tool is one of its methods. Handlers are thin: each runs its operation as one user action,
@@ -42,6 +46,7 @@ class TfMain : public QMainWindow {
   void btConnectClick();
   void btDisconnectClick();
   void ComPort1RxChar();
+  void ComPort1DeviceLost();
   void LogLine(const QString& text, TColor colour);
 
   // --- Parameters page and parameter files (main_parameters.cpp) ---
@@ -154,6 +159,13 @@ class TfMain : public QMainWindow {
   // Connects a control's signal to an operation, run as one guarded user action.
   template <class Sender, class Signal>
   void Wire(Sender* sender, Signal signal, void (TfMain::*operation)());
+  // Runs one user action and reports the error that ends it (main_serial.cpp).
+  void RunAction(void (TfMain::*operation)());
+  // Stops what would repeat a failure of the link with the board behind its report.
+  void BoardLinkFailed(bool deviceLost);
 
   bool FShown = false;
+  // Counts failures of the link with the board, so that an action can tell whether one of
+  // its steps failed and was reported already.
+  int FLinkFailures = 0;
 };

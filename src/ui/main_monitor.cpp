@@ -54,8 +54,8 @@ void TfMain::btSampleStatusClick() { SampleStatus(); }
 void TfMain::SampleTimerTimer() {
   if (!cbSampleAutomatic->isChecked()) return;
   // A closed port clears "Automatic"; the tick still samples, and that sample fails at the
-  // port with "Port Not Open". The timer is enabled again all the same, so ticking
-  // "Automatic" after reconnecting samples again.
+  // port with "Port Not Open". A failed tick leaves "Automatic" clear (RunAction), and the
+  // timer is enabled again all the same, so ticking "Automatic" again samples again.
   if (!ComPort1.Connected()) cbSampleAutomatic->setChecked(false);
   SampleTimer->SetInterval(seSampleInterval->Value());
   SampleTimer->SetEnabled(false);
@@ -92,7 +92,12 @@ void TfMain::btSetOscValClick() {
 }
 
 void TfMain::btStopClick() {
+  // With "Set when changing" ticked the change to 0 sends "o 0" first. When that send failed
+  // and was reported, or lost the device, Stop ends there: sending again would only raise the
+  // same failure a second time.
+  const int failures = FLinkFailures;
   seMovement->SetValue(0);
+  if (FLinkFailures != failures) return;
   btSetOscValClick();
 }
 

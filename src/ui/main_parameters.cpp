@@ -6,6 +6,7 @@
 #include "monitor/sampletimer.h"
 #include "parameters/paramfile.h"
 #include "parameters/paramtable.h"
+#include "protocol/paramwrite.h"
 #include "protocol/transactions.h"
 #include "ui/main.h"
 #include "ui/spinedit.h"
@@ -94,17 +95,13 @@ void TfMain::btWriteBoardParamsClick() {
 
 bool TfMain::WriteChangedParameters() {
   const auto& table = ParamTable();
-  for (size_t i = 0; i < table.size(); ++i) {
-    const TParamRow& row = table[i];
-    TAdvSpinEdit& field = *ParameterFields[i];
-    if (field.FontColor() != clRed) continue;
-    double echoed = 0;
-    const QString letter = QString(QLatin1Char(row.Letter));
-    if (!SetBoardValue(Channel, letter, QLatin1String(row.Tag), ValueToSend(field, row), echoed))
-      return false;
-    StoreAnswer(ActPIDParams, row, echoed);
-  }
-  return true;
+  // Only red fields are written, each with its value at the moment its turn comes.
+  auto valueToSend = [&](const TParamRow& row) -> std::optional<double> {
+    const TAdvSpinEdit& field = *ParameterFields[size_t(&row - table.data())];
+    if (field.FontColor() != clRed) return std::nullopt;
+    return ValueToSend(field, row);
+  };
+  return WriteParameterRows(Channel, ActPIDParams, valueToSend);
 }
 
 void TfMain::seParametersPChange() { MarkChangedParameters(); }

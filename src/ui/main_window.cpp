@@ -1,6 +1,7 @@
 // Building the main window: its regions, pages, groups and controls at their design places,
 // the menu and the dialogs, and the wiring of every control to its operation.
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,10 +21,12 @@
 #include "parameters/paramtable.h"
 #include "ui/logpane.h"
 #include "ui/main.h"
+#include "ui/porttips.h"
 #include "ui/spinedit.h"
 
 namespace {
 
+const QString kCaption = QStringLiteral("ZIRV7 Tuning Tool Version 0.1");
 constexpr int ClientWidth = 780;
 constexpr int TopBarHeight = 33;
 constexpr int PagesHeight = 472;
@@ -86,6 +89,15 @@ TSpinEdit* AddSpinEdit(QWidget* parent, int x, int y, int w, int increment, int 
 
 }  // namespace
 
+void NameApplication() {
+  QApplication::setApplicationName(QStringLiteral("zirv7tune"));
+  // The platform appends the display name to every window title that does not already end
+  // with it; as the caption itself, it leaves the caption exactly as it is and titles the
+  // error box with it.
+  QApplication::setApplicationDisplayName(kCaption);
+  QApplication::setDesktopFileName(QStringLiteral("zirv7tune"));
+}
+
 TfMain::TfMain(QWidget* parent)
     : QMainWindow(parent),
       Channel(ComPort1, [this](const QString& text, TColor colour) { LogLine(text, colour); }) {
@@ -115,7 +127,7 @@ void TfMain::showEvent(QShowEvent* event) {
 }
 
 void TfMain::BuildWindow() {
-  setWindowTitle(QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
+  setWindowTitle(kCaption);
   setFont(WindowFont());
   auto* central = new QWidget(this);
   auto* layout = new QVBoxLayout(central);
@@ -164,6 +176,7 @@ void TfMain::BuildTopBar() {
   cbPort->setGeometry(40, 6, 65, 21);
   cbPort->setCurrentIndex(0);
   Caption(lbPort, cbPort);
+  new TPortTips(cbPort);
   btConnect = AddButton(Panel1, QStringLiteral("Connect"), 112, 4, 75, 25);
   btDisconnect = AddButton(Panel1, QStringLiteral("Disconnect"), 192, 4, 75, 25);
 }
@@ -243,8 +256,9 @@ void TfMain::BuildMonitorPage() {
     QLabel* caption = AddLabel(GroupBox2, QLatin1String(captions[i]), 12, y);
     caption->setFont(bold);
     caption->adjustSize();
+    // A value label is named by the value it shows (a label's own text, kept in step with
+    // each sample) and labelled by its caption, so a screen reader reads "Error: -3.25".
     QLabel* value = AddLabel(GroupBox2, QStringLiteral("No data received yet"), 116, y);
-    value->setAccessibleName(caption->text());
     caption->setBuddy(value);
     *values[i] = value;
   }
@@ -332,7 +346,7 @@ void TfMain::FinishBuilding() {
 
 template <class Sender, class Signal>
 void TfMain::Wire(Sender* sender, Signal signal, void (TfMain::*operation)()) {
-  connect(sender, signal, this, [this, operation] { Guarded([this, operation] { (this->*operation)(); }); });
+  connect(sender, signal, this, [this, operation] { RunAction(operation); });
 }
 
 void TfMain::WireHandlers() {
@@ -340,6 +354,7 @@ void TfMain::WireHandlers() {
   Wire(btDisconnect, &QPushButton::clicked, &TfMain::btDisconnectClick);
   ComPort1.SetEvents({evRxChar});  // the port's other settings keep their initial values
   ComPort1.OnRxChar = [this](TComPort*, int) { ComPort1RxChar(); };
+  ComPort1.OnDeviceLost = [this](TComPort*) { ComPort1DeviceLost(); };
   Wire(btReadBoardParams, &QPushButton::clicked, &TfMain::btReadBoardParamsClick);
   Wire(btWriteBoardParams, &QPushButton::clicked, &TfMain::btWriteBoardParamsClick);
   for (TAdvSpinEdit* field : ParameterFields)

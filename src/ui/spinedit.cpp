@@ -1,9 +1,12 @@
 #include "ui/spinedit.h"
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMenuBar>
 #include <QStyle>
 #include <limits>
+#include <utility>
 
 #include "globals/numtext.h"
 
@@ -148,19 +151,20 @@ void TSpinEditBase::keyPressEvent(QKeyEvent* event) {
     event->accept();
     return;
   }
-  if (IsEditingKey(event->key()) || (event->text().size() != 1 && !IsReturnKey(event->key()))) {
+  const bool typesText = !event->text().isEmpty() || IsReturnKey(event->key());
+  if (IsEditingKey(event->key()) || !typesText) {
     QLineEdit::keyPressEvent(event);
+    return;
+  }
+  if (event->text().size() > 1 && !IsReturnKey(event->key())) {
+    event->accept();
+    TypeText(event->text());
     return;
   }
   TypeChar(event);
 }
 
-void TSpinEditBase::TypeChar(QKeyEvent* event) {
-  QChar ch = event->text().isEmpty() ? QChar() : event->text().at(0);
-  // Return comes as CR; with Ctrl held it is a line feed, an ordinary control character.
-  if (IsReturnKey(event->key()))
-    ch = event->modifiers() & Qt::ControlModifier ? QChar(u'\n') : QChar(u'\r');
-  event->accept();
+std::optional<char32_t> TSpinEditBase::Judge(char32_t ch) {
   const TCharResult result = CheckChar(ch);
   if (result.ToggleSign) {
     const TSpinEditState toggled = ToggleSign(EditState());
@@ -169,27 +173,83 @@ void TSpinEditBase::TypeChar(QKeyEvent* event) {
   switch (result.Verdict) {
     case TCharVerdict::Refuse:
       Alert();
-      return;
+      return std::nullopt;
     case TCharVerdict::Ignore:
-      return;
+      return std::nullopt;
     case TCharVerdict::Accept:
       break;
   }
-  if (result.Char == ch) {
+  return result.Char;
+}
+
+void TSpinEditBase::TypeChar(QKeyEvent* event) {
+  char32_t ch = event->text().isEmpty() ? 0 : event->text().at(0).unicode();
+  // Return comes as CR; with Ctrl held it is a line feed, an ordinary control character.
+  if (IsReturnKey(event->key()))
+    ch = event->modifiers() & Qt::ControlModifier ? U'\n' : U'\r';
+  event->accept();
+  const std::optional<char32_t> accepted = Judge(ch);
+  if (!accepted) return;
+  // The line edit types the key itself, and acts on control keys (the clipboard shortcuts).
+  if (*accepted == ch) {
     QLineEdit::keyPressEvent(event);
     return;
   }
-  insert(QString(result.Char));  // the thousands separator typed as "."
+  insert(QString::fromUcs4(&*accepted, 1));  // the thousands separator typed as "."
 }
 
+// Types text that came as one piece (a key giving several characters, an input-method commit)
+// one character at a time, each judged as a typed key is and each accepted one a change of its
+// own. Control characters are judged but, as with keys, never inserted.
+void TSpinEditBase::TypeText(QStringView text) {
+  for (const char32_t ch : text.toUcs4()) {
+    const std::optional<char32_t> accepted = Judge(ch);
+    if (accepted && QChar::isPrint(*accepted)) insert(QString::fromUcs4(&*accepted, 1));
+  }
+}
+
+void TSpinEditBase::inputMethodEvent(QInputMethodEvent* event) {
+  if (event->commitString().isEmpty()) {
+    QLineEdit::inputMethodEvent(event);
+    return;
+  }
+  // The line edit takes the range the input method replaces and the text still being composed;
+  // the committed text in between is typed.
+  if (event->replacementLength() != 0) {
+    QInputMethodEvent replacement;
+    replacement.setCommitString(QString(), event->replacementStart(), event->replacementLength());
+    QLineEdit::inputMethodEvent(&replacement);
+  }
+  TypeText(event->commitString());
+  QInputMethodEvent composing(event->preeditString(), event->attributes());
+  QLineEdit::inputMethodEvent(&composing);
+  event->accept();
+}
+
+namespace {
+
+// Focus changes that do not move the focus between controls of the window: another application
+// came forward, a popup opened, or the keyboard went to the menu bar (Alt, Alt+F).
+bool IsAwayToMenuOrElsewhere(Qt::FocusReason reason) {
+  return reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason ||
+         reason == Qt::MenuBarFocusReason;
+}
+
+}  // namespace
+
 void TSpinEditBase::focusInEvent(QFocusEvent* event) {
+  QObject::disconnect(FFocusWatch);
+  const auto selection = std::exchange(FSelectionBeforeMenu, std::nullopt);
   QLineEdit::focusInEvent(event);
   // A click into the text places the caret; entering any other way selects everything.
-  // Coming back from another application or a menu is not entering.
+  // Coming back from another application or a menu is not entering: caret and selection stay.
   switch (event->reason()) {
     case Qt::MouseFocusReason:
       // Qt gives the focus before the press reaches the arrow buttons; they decide.
       FMouseFocusPending = true;
+      return;
+    case Qt::MenuBarFocusReason:
+      if (selection) ApplySelection(selection->first, selection->second);
       return;
     case Qt::ActiveWindowFocusReason:
     case Qt::PopupFocusReason:
@@ -213,9 +273,34 @@ void TSpinEditBase::ButtonPressed() {
 void TSpinEditBase::focusOutEvent(QFocusEvent* event) {
   FMouseFocusPending = false;
   // Only a move of the focus to another control of the window is leaving the field.
-  const auto reason = event->reason();
-  if (reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason) DoExit();
+  const Qt::FocusReason reason = event->reason();
+  if (IsAwayToMenuOrElsewhere(reason)) {
+    WatchFocusAfterMenu();
+    // The line edit drops the selection when the menu bar takes the keys; it comes back with them.
+    if (reason == Qt::MenuBarFocusReason)
+      FSelectionBeforeMenu = {CurrentSelection(),
+                              hasSelectedText() && cursorPosition() == selectionStart()};
+  } else {
+    DoExit();
+  }
   QLineEdit::focusOutEvent(event);
+}
+
+// While the menu bar, a popup or another window holds the focus, the field has not been left;
+// it is left when the focus goes on from there to another control of this window (a click or
+// Tab while the menu bar has the keys), and not when it comes back.
+void TSpinEditBase::WatchFocusAfterMenu() {
+  if (FFocusWatch) return;
+  FFocusWatch = connect(qApp, &QApplication::focusChanged, this,
+                        [this](QWidget*, QWidget* now) { FocusMoved(now); });
+}
+
+void TSpinEditBase::FocusMoved(QWidget* now) {
+  if (now == this) return;  // focusInEvent ends the watch
+  if (!now || now->window() != window() || qobject_cast<QMenuBar*>(now)) return;
+  QObject::disconnect(FFocusWatch);
+  FSelectionBeforeMenu.reset();
+  DoExit();
 }
 
 void TSpinEditBase::resizeEvent(QResizeEvent* event) {
@@ -278,7 +363,7 @@ std::optional<TSpinEditBase::TStep> TAdvSpinEdit::StepOfKey(const QKeyEvent* eve
   return TSpinEditBase::StepOfKey(event);
 }
 
-TCharResult TAdvSpinEdit::CheckChar(QChar ch) const {
+TCharResult TAdvSpinEdit::CheckChar(char32_t ch) const {
   return AdvCharRule(ch, FSpinType, FPrecision, FSigned, EditState(), UserThousandsSeparator());
 }
 
@@ -320,7 +405,7 @@ std::optional<QString> TSpinEdit::SteppedText(TStep step) {
   return SpinIntText(ClampSpinInt(value, FMinValue, FMaxValue));
 }
 
-TCharResult TSpinEdit::CheckChar(QChar ch) const { return SpinCharRule(ch); }
+TCharResult TSpinEdit::CheckChar(char32_t ch) const { return SpinCharRule(ch); }
 
 void TSpinEdit::DoExit() {
   const int value = Value();

@@ -57,8 +57,8 @@ class TSpinEditBase : public QLineEdit {
   virtual std::optional<QString> SteppedText(TStep step) = 0;
   // Returns the step a key asks for, if any (Up and Down here).
   virtual std::optional<TStep> StepOfKey(const QKeyEvent* event) const;
-  // Judges one typed character.
-  virtual TCharResult CheckChar(QChar ch) const = 0;
+  // Judges one typed character (a Unicode code point).
+  virtual TCharResult CheckChar(char32_t ch) const = 0;
   // Rewrites the text as leaving the field requires.
   virtual void DoExit() = 0;
   // Returns the character-rule view of the current text and selection.
@@ -71,6 +71,7 @@ class TSpinEditBase : public QLineEdit {
   void keyPressEvent(QKeyEvent* event) override;
   void focusInEvent(QFocusEvent* event) override;
   void focusOutEvent(QFocusEvent* event) override;
+  void inputMethodEvent(QInputMethodEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
@@ -78,6 +79,10 @@ class TSpinEditBase : public QLineEdit {
  private:
   void Step(TStep step, bool byButton);
   void TypeChar(QKeyEvent* event);
+  void TypeText(QStringView text);
+  std::optional<char32_t> Judge(char32_t ch);
+  void WatchFocusAfterMenu();
+  void FocusMoved(QWidget* now);
   TSpinSelection CurrentSelection() const;
   void ApplySelection(TSpinSelection selection, bool caretAtStart);
   void TextEdited();
@@ -87,6 +92,8 @@ class TSpinEditBase : public QLineEdit {
   bool FLoaded = false;
   int FWriting = 0;
   bool FMouseFocusPending = false;  // focus came with a press not yet seen by text or buttons
+  QMetaObject::Connection FFocusWatch;  // follows the focus while a menu or popup holds it
+  std::optional<std::pair<TSpinSelection, bool>> FSelectionBeforeMenu;  // and caret at start
   std::optional<TColor> FFontColor;
 };
 
@@ -142,7 +149,7 @@ class TAdvSpinEdit : public TSpinEditBase {
  protected:
   std::optional<QString> SteppedText(TStep step) override;
   std::optional<TStep> StepOfKey(const QKeyEvent* event) const override;
-  TCharResult CheckChar(QChar ch) const override;
+  TCharResult CheckChar(char32_t ch) const override;
   void DoExit() override;
 
  private:
@@ -184,7 +191,7 @@ class TSpinEdit : public TSpinEditBase {
 
  protected:
   std::optional<QString> SteppedText(TStep step) override;
-  TCharResult CheckChar(QChar ch) const override;
+  TCharResult CheckChar(char32_t ch) const override;
   void DoExit() override;
 
  private:

@@ -1,5 +1,6 @@
 #include "ui/spineditbuttons.h"
 
+#include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -36,15 +37,26 @@ void TTimerSpeedButton::mouseMoveEvent(QMouseEvent* event) {
 
 void TTimerSpeedButton::mouseReleaseEvent(QMouseEvent* event) {
   if (event->button() != Qt::LeftButton || !FHeld) return;
-  FHeld = false;
-  FRepeat.stop();
   const bool over = rect().contains(event->position().toPoint());
-  FOver = false;
-  update();
+  LetGo();
   if (over) emit Fired();
 }
 
+void TTimerSpeedButton::LetGo() {
+  FHeld = false;
+  FOver = false;
+  FRepeat.stop();
+  update();
+}
+
 void TTimerSpeedButton::RepeatTick() {
+  // A disabled button, or one whose window a modal box (an error report) now blocks, never
+  // gets its release: without letting go it would step on behind the box and after it.
+  const QWidget* modal = QApplication::activeModalWidget();
+  if (!isEnabled() || (modal && modal != window())) {
+    LetGo();
+    return;
+  }
   // After the first delay the timer runs on at the repeat interval until the release.
   if (FRepeat.interval() != kRepeatInterval) FRepeat.setInterval(kRepeatInterval);
   if (FHeld && FOver) emit Fired();

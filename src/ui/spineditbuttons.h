@@ -35,6 +35,8 @@ class TTimerSpeedButton : public QWidget {
 
  private:
   void RepeatTick();
+  // Ends a hold: no more repeat ticks, the button drawn raised.
+  void LetGo();
 
   TDirection FDirection;
   QTimer FRepeat;

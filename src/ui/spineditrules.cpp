@@ -13,7 +13,7 @@ namespace {
 constexpr int32_t kIntMin = std::numeric_limits<int32_t>::min();
 constexpr int32_t kIntMax = std::numeric_limits<int32_t>::max();
 
-bool IsAsciiDigit(QChar c) { return c >= u'0' && c <= u'9'; }
+bool IsAsciiDigit(char32_t c) { return c >= u'0' && c <= u'9'; }
 
 // Adds one to a string of decimal digits, growing it on a carry out of the first digit.
 void IncrementDigits(std::string& digits) {
@@ -100,7 +100,7 @@ bool TryReadSpinFloat(QStringView text, double& value) {
     ++i;
     if (i < end && (text[i] == u'+' || text[i] == u'-')) ++i;
     const qsizetype expStart = i;
-    while (i < end && IsAsciiDigit(text[i])) ++i;
+    while (i < end && IsAsciiDigit(text[i].unicode())) ++i;
     if (i == expStart) return false;
   }
   if (i != end) return false;
@@ -163,12 +163,12 @@ int32_t AddIntStep(int32_t value, int64_t step) {
 
 namespace {
 
-bool IsReturn(QChar ch) { return ch == u'\r' || ch == u'\n'; }
+bool IsReturn(char32_t ch) { return ch == u'\r' || ch == u'\n'; }
 
-bool IsAcceptedControl(QChar ch) { return ch.unicode() < 32 && ch != u'\r'; }
+bool IsAcceptedControl(char32_t ch) { return ch < 32 && ch != u'\r'; }
 
 // The floating-point checks, in their order; ch is already mapped from the thousands separator.
-bool FloatCharAllowed(QChar ch, int precision, const TSpinEditState& s) {
+bool FloatCharAllowed(char32_t ch, int precision, const TSpinEditState& s) {
   const qsizetype dotPos = s.Text.indexOf(u'.');
   if (ch == u'.') {
     const bool allSelected = s.SelLength > 0 && s.SelLength >= s.Text.size();
@@ -178,32 +178,32 @@ bool FloatCharAllowed(QChar ch, int precision, const TSpinEditState& s) {
   if (precision > 0 && dotPos >= 0 && s.Caret > dotPos && s.SelLength == 0 &&
       s.Text.size() - dotPos - 1 >= precision)
     return false;
-  return ch.isNumber() || ch == u'.' || ch == u'-' || IsAcceptedControl(ch);
+  return QChar::isNumber(ch) || ch == u'.' || ch == u'-' || IsAcceptedControl(ch);
 }
 
 }  // namespace
 
-TCharResult AdvCharRule(QChar ch, TSpinType mode, int precision, bool isSigned,
+TCharResult AdvCharRule(char32_t ch, TSpinType mode, int precision, bool isSigned,
                         const TSpinEditState& state, QChar thousandsSep) {
   if (ch == u'+' || ch == u'\r') return {TCharVerdict::Ignore, ch, false};
   const bool minus = ch == u'-';
   bool allowed = false;
   if (mode == sptFloat) {
-    const bool exempt = ch == QChar(27) || ch == QChar(8);
-    const QChar mapped = (!thousandsSep.isNull() && ch == thousandsSep) ? QChar(u'.') : ch;
+    const bool exempt = ch == 27 || ch == 8;
+    const char32_t mapped = (!thousandsSep.isNull() && ch == thousandsSep.unicode()) ? U'.' : ch;
     allowed = exempt || FloatCharAllowed(mapped, precision, state);
     ch = mapped;
   } else {
     // "-" passes the integer checks: it never inserts and only toggles the sign.
-    allowed = minus || ch.isNumber() || IsAcceptedControl(ch);
+    allowed = minus || QChar::isNumber(ch) || IsAcceptedControl(ch);
   }
   if (minus) return {allowed ? TCharVerdict::Ignore : TCharVerdict::Refuse, ch, isSigned};
   return {allowed ? TCharVerdict::Accept : TCharVerdict::Refuse, ch, false};
 }
 
-TCharResult SpinCharRule(QChar ch) {
+TCharResult SpinCharRule(char32_t ch) {
   const bool allowed = IsAsciiDigit(ch) || ch == u'+' || ch == u'-' || ch == u'.' ||
-                       (ch.unicode() < 32 && !IsReturn(ch));
+                       (ch < 32 && !IsReturn(ch));
   return {allowed ? TCharVerdict::Accept : TCharVerdict::Refuse, ch, false};
 }
 

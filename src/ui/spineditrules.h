@@ -25,10 +25,11 @@ enum class TCharVerdict {
   Refuse,  // swallowed with the alert sound
 };
 
-// The verdict on one typed character, the character to insert and whether it toggles the sign.
+// The verdict on one typed character (a Unicode code point), the character to insert and
+// whether it toggles the sign.
 struct TCharResult {
   TCharVerdict Verdict = TCharVerdict::Accept;
-  QChar Char;
+  char32_t Char = 0;
   bool ToggleSign = false;
 };
 
@@ -84,11 +85,11 @@ bool OutsideIntLimits(int32_t value, int32_t minValue, int32_t maxValue, bool ze
 int32_t AddIntStep(int32_t value, int64_t step);
 
 // Judges a character typed into a TAdvSpinEdit; thousandsSep is the user's locale separator.
-TCharResult AdvCharRule(QChar ch, TSpinType mode, int precision, bool isSigned,
+TCharResult AdvCharRule(char32_t ch, TSpinType mode, int precision, bool isSigned,
                         const TSpinEditState& state, QChar thousandsSep);
 
 // Judges a character typed into a TSpinEdit.
-TCharResult SpinCharRule(QChar ch);
+TCharResult SpinCharRule(char32_t ch);
 
 // Toggles a leading "-" and moves the caret with it; the selection keeps its length.
 TSpinEditState ToggleSign(const TSpinEditState& state);

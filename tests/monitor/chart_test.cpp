@@ -1,5 +1,5 @@
 // The trend chart widget: labels of the empty and single-point chart, point numbering, zoom,
-// undo, scroll and Clear, and values of any magnitude.
+// undo, scroll and Clear, values of any magnitude, and its look in pixels.
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
@@ -16,6 +16,30 @@ void Drag(TChart& chart, Qt::MouseButton button, QPoint from, QPoint to) {
 
 void AddRamp(TChart& chart, int n) {
   for (int i = 0; i < n; ++i) chart.AddChartPoint(2.0 * i, i % 7 - 3.0);
+}
+
+const QColor kErrorColour(0x44, 0x66, 0xA3);
+const QColor kOutputColour(0xF3, 0x9C, 0x35);
+
+QImage Grab(TChart& chart) {
+  return chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Returns the rows of column x whose pixel has the colour.
+std::vector<int> RowsOf(const QImage& image, int x, const QColor& colour) {
+  std::vector<int> rows;
+  for (int y = 0; y < image.height(); ++y)
+    if (image.pixelColor(x, y) == colour) rows.push_back(y);
+  return rows;
+}
+
+// Returns the bounding box of the pixels in which two images of one size differ.
+QRect Difference(const QImage& a, const QImage& b) {
+  QRect box;
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) box |= QRect(x, y, 1, 1);
+  return box;
 }
 
 }  // namespace
@@ -83,6 +107,34 @@ class TChartTest : public QObject {
     QCOMPARE(undone.View.Max, ViewRange(1, 500, undone.P1 - undone.P0).Max);
   }
 
+  // A drag over an axis whose range in view is zero (no point, one point, equal values) cannot
+  // fix that axis: it would hold every later point on one pixel until undone.
+  void ZoomAndScrollLeaveAZeroRangeAxisFollowingTheData_data() {
+    QTest::addColumn<int>("points");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("bottomFixed");
+    QTest::newRow("zoom on an empty chart") << 0 << int(Qt::LeftButton) << false;
+    QTest::newRow("zoom on one point") << 1 << int(Qt::LeftButton) << false;
+    QTest::newRow("zoom on equal values fixes time only") << 20 << int(Qt::LeftButton) << true;
+    QTest::newRow("scroll on an empty chart") << 0 << int(Qt::RightButton) << false;
+    QTest::newRow("scroll on equal values moves time only") << 20 << int(Qt::RightButton) << true;
+  }
+
+  void ZoomAndScrollLeaveAZeroRangeAxisFollowingTheData() {
+    QFETCH(int, points);
+    QFETCH(int, button);
+    QFETCH(bool, bottomFixed);
+    for (int i = 0; i < points; ++i) FChart->AddChartPoint(5, 5);
+    const QPoint start = FChart->PlotRect().center() - QPoint(40, 30);
+    Drag(*FChart, Qt::MouseButton(button), start, start + QPoint(80, 60));
+    QCOMPARE(!FChart->BottomAxis.Automatic, bottomFixed);
+    QVERIFY(FChart->LeftAxis.Automatic);
+    AddRamp(*FChart, 30);  // later samples spread over the left axis
+    const TChart::TLayout l = FChart->ComputeLayout();
+    QVERIFY(l.Y.View.Max - l.Y.View.Min > 50);
+    if (!bottomFixed) QVERIFY(l.X.View.Max >= points + 30);
+  }
+
   void RightDragScrollsWithTheMouse() {
     AddRamp(*FChart, 100);
     const TChart::TLayout l = FChart->ComputeLayout();
@@ -92,6 +144,53 @@ class TChartTest : public QObject {
     const double shift = 50 * (l.X.View.Max - l.X.View.Min) / (l.X.P1 - l.X.P0);
     QVERIFY(qAbs(FChart->BottomAxis.Fixed.Min - (1 - shift)) < 1e-9);
     QVERIFY(qAbs(FChart->BottomAxis.Fixed.Max - (100 - shift)) < 1e-9);
+  }
+
+  // What a person sees: each trace a 2 px line in its colour, "Output" over "Error" where they
+  // cross, black axis lines of 2 px, both axis titles, the legend and "Clear" at the top left.
+  void LooksAsDesigned() {
+    // Error flat at 0; Output climbs from -10 to 10, crossing it at point 11.
+    for (int i = 0; i < 21; ++i) FChart->AddChartPoint(i - 10.0, 0);
+    const QImage image = Grab(*FChart);
+    const TChart::TLayout l = FChart->ComputeLayout();
+    const int zeroY = int(l.Y.Pixel(0));
+    const std::vector<int> errorRows = RowsOf(image, int(l.X.Pixel(4)), kErrorColour);
+    QCOMPARE(errorRows.size(), size_t(2));
+    QVERIFY(errorRows[1] == errorRows[0] + 1 && std::abs(errorRows[0] - zeroY) <= 1);
+    QCOMPARE(image.pixelColor(int(l.X.Pixel(11)), zeroY), kOutputColour);
+    const int midY = l.Plot.center().y(), midX = l.Plot.center().x();
+    for (int d : {1, 2}) {
+      QCOMPARE(image.pixelColor(l.Plot.left() - d, midY), QColor(Qt::black));
+      QCOMPARE(image.pixelColor(midX, l.Plot.bottom() + d), QColor(Qt::black));
+    }
+
+    // The legend: a short line in each trace's colour, "Error" above "Output", text beside.
+    int errorRow = -1, outputRow = -1;
+    for (int y = l.Legend.top(); y <= l.Legend.bottom(); ++y) {
+      const QColor c = image.pixelColor(l.Legend.left() + 12, y);
+      if (c == kErrorColour && errorRow < 0) errorRow = y;
+      if (c == kOutputColour && outputRow < 0) outputRow = y;
+    }
+    QVERIFY(errorRow > 0 && outputRow > errorRow);
+    QCOMPARE(image.pixelColor(l.Legend.left() + 12, errorRow + 1), kErrorColour);
+    QCOMPARE(image.pixelColor(l.Legend.left() + 12, errorRow + 2), QColor(Qt::white));
+
+    // Each axis title: where the image changes when the title is taken away.
+    FChart->BottomAxis.Title.clear();
+    const QImage noBottomTitle = Grab(*FChart);
+    const QRect bottomTitle = Difference(image, noBottomTitle);
+    QVERIFY(bottomTitle.top() > l.Plot.bottom() + 8 && bottomTitle.width() > bottomTitle.height());
+    QVERIFY(std::abs(bottomTitle.center().x() - midX) <= 2);
+    FChart->LeftAxis.Title.clear();
+    const QRect leftTitle = Difference(noBottomTitle, Grab(*FChart));  // turned 90 degrees
+    QVERIFY(leftTitle.height() > leftTitle.width() && leftTitle.right() < l.Plot.left() - 10);
+    QVERIFY(std::abs(leftTitle.center().y() - midY) <= 2);
+
+    QCOMPARE(FChart->btClear->geometry(), QRect(0, 6, 37, 19));
+    QCOMPARE(FChart->btClear->text(), QStringLiteral("Clear"));
+    const QImage button = FChart->btClear->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // The button is painted over the chart there (its rounded corners show the chart's white).
+    QCOMPARE(image.copy(2, 8, 33, 15), button.copy(2, 2, 33, 15));
   }
 
   void ValuesOfAnyMagnitudePaintAndEnd() {

@@ -83,4 +83,63 @@ TEST(BoardModelTest, OscillatorRateAndFollowingErrorTrip) {
   EXPECT_EQ(tripped.Answer("s")[7], "servo enabled: 1");
 }
 
+struct TMotorTextCase {
+  const char* Name;
+  const char* Text;
+  bool Valid;
+  TMotorConstants Expected;
+};
+
+TEST(MotorConstantsTest, ParsesEachKeyOnceAndRefusesTheRest) {
+  const TMotorConstants d;
+  const TMotorTextCase cases[] = {
+      {"all_four", "gain=600,tau=0.05,friction=1,noise=0", true, {600, 0.05, 1, 0}},
+      {"order_free_noise_kept", "friction=0.2,tau=0.005,gain=6000", true, {6000, 0.005, 0.2, d.NoisePercent}},
+      {"one_key_keeps_the_others", "tau=0.1", true, {d.CountsPerSecondPerPercent, 0.1, d.FrictionPercent, d.NoisePercent}},
+      {"zero_friction_allowed", "friction=0", true, {d.CountsPerSecondPerPercent, d.TimeConstant, 0, d.NoisePercent}},
+      {"empty", "", false, {}},
+      {"zero_gain", "gain=0", false, {}},
+      {"negative_tau", "tau=-0.01", false, {}},
+      {"negative_friction", "friction=-1", false, {}},
+      {"unknown_key", "gain=1,mass=2", false, {}},
+      {"key_twice", "gain=1,gain=2", false, {}},
+      {"trailing_comma", "gain=1,", false, {}},
+      {"no_value", "gain=", false, {}},
+      {"no_equals", "gain", false, {}},
+      {"not_a_number", "tau=fast", false, {}},
+      {"prefix_of_a_key", "gai=1", false, {}},
+  };
+  for (const TMotorTextCase& c : cases) {
+    const auto motor = ParseMotorConstants(c.Text);
+    ASSERT_EQ(motor.has_value(), c.Valid) << c.Name;
+    if (!motor) continue;
+    EXPECT_EQ(motor->CountsPerSecondPerPercent, c.Expected.CountsPerSecondPerPercent) << c.Name;
+    EXPECT_EQ(motor->TimeConstant, c.Expected.TimeConstant) << c.Name;
+    EXPECT_EQ(motor->FrictionPercent, c.Expected.FrictionPercent) << c.Name;
+    EXPECT_EQ(motor->NoisePercent, c.Expected.NoisePercent) << c.Name;
+  }
+}
+
+// The board drives the motor it was given: with the output held at 10 % for 0.2 s (many time
+// constants), the speed is gain x (10 - friction) counts per second. A time constant far below
+// the servo period must not make the motion blow up.
+TEST(MotorConstantsTest, BoardDrivesTheGivenMotor) {
+  const std::pair<TMotorConstants, int> cases[] = {
+      {{}, 4}, {{6000, 0.005, 1, 0}, 4}, {{600, 0.045, 0, 0}, 4}, {{2000, 0.0005, 0.5, 0}, 100}};
+  for (const auto& [motor, ticks] : cases) {
+    TBoardModel board(1, motor);
+    for (const char* command : {"p 0", "i 0", "d 0", "f 0", "0 0.0001"})  // FF0 only: a steady drive
+      board.Answer(command);
+    board.Answer("t " + std::to_string(ticks));
+    board.Answer("r0c100000ok1");  // command 100,000: FF0 x command = 10 %
+    board.RunFor(0.2);
+    const double start = static_cast<double>(board.State().Feedback);
+    board.RunFor(0.1);
+    const double speed = (static_cast<double>(board.State().Feedback) - start) / 0.1;
+    EXPECT_NEAR(speed, motor.CountsPerSecondPerPercent * (10 - motor.FrictionPercent),
+                0.02 * motor.CountsPerSecondPerPercent * 10)
+        << motor.TimeConstant;
+  }
+}
+
 }  // namespace

@@ -77,6 +77,7 @@ TEST_F(SimProgramTest, RefusesBadArgumentsAndForeignAliases) {
   EXPECT_EQ(fs::read_symlink(FAlias), "/dev/null");
   EXPECT_EQ(TSimProcess("--fault sometimes").Wait(), 2);
   EXPECT_EQ(TSimProcess("--link ../COM3").Wait(), 2);
+  EXPECT_EQ(TSimProcess("--motor gain=0").Wait(), 2);
 }
 
 }  // namespace

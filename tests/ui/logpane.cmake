@@ -6,3 +6,5 @@ zirv_add_test(NAME test_logtext
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/logtext_test.cpp LIBS zirv_ui GTest::gtest_main)
 zirv_add_test(NAME test_logpane
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/logpane_test.cpp LIBS zirv_ui Qt6::Test TIMEOUT 120)
+zirv_add_test(NAME test_logaccessible
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/logaccessible_test.cpp LIBS zirv_ui Qt6::Test)

@@ -3,6 +3,9 @@
 #include <QClipboard>
 #include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
+#include <functional>
+#include <set>
 
 #include "ui/logpane.h"
 #include "ui/logview.h"
@@ -11,6 +14,38 @@ class TLogPaneTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TLogRegion> r;
+
+  // Logs what a board sending garbage without CR gives: one entry of 3000 characters that wraps
+  // over dozens of rows, between short ones. Returns where the long entry starts and ends.
+  std::pair<qsizetype, qsizetype> LogLongEntryBetweenShortOnes() {
+    for (int i = 0; i < 10; ++i) r->LogLine(QStringLiteral("answer %1").arg(i), clBlue);
+    QString garbage;
+    uint32_t seed = 7;
+    for (int i = 0; i < 3000; ++i) {
+      seed = seed * 1103515245 + 12345;
+      garbage += QChar(u' ' + 1 + (seed >> 16) % 94);
+      if (i % 37 == 36) garbage += u' ';
+    }
+    const qsizetype start = r->PlainText().size() + 1;
+    r->LogLine(garbage, clBlue);
+    const qsizetype end = r->PlainText().size();
+    for (int i = 0; i < 10; ++i) r->LogLine(QStringLiteral("answer %1").arg(i), clBlue);
+    QTest::qWait(1);
+    return {start, end};
+  }
+
+  // Returns the positions at the top of the view from the top of the log to its end, one after
+  // each move.
+  std::vector<qsizetype> Walk(const std::function<void()>& move) {
+    QScrollBar* bar = r->reLog->verticalScrollBar();
+    bar->setValue(0);
+    std::vector<qsizetype> tops{r->reLog->TopPosition()};
+    for (int i = 0; i < 5000 && bar->value() < bar->maximum(); ++i) {
+      move();
+      tops.push_back(r->reLog->TopPosition());
+    }
+    return tops;
+  }
 
   // Returns the colours of the first and last character of paragraph line.
   std::pair<QColor, QColor> LineColours(int line) const {
@@ -56,6 +91,44 @@ class TLogPaneTest : public QObject {
     QCOMPARE(r->reLog->CaretPosition(), r->PlainText().size());
     QVERIFY(r->reLog->viewport()->rect().contains(r->reLog->CaretRect()));
     QCOMPARE(r->reLog->verticalScrollBar()->value(), r->reLog->verticalScrollBar()->maximum());
+  }
+
+  // Every row of a long entry comes to the top of the view by the scroll bar's arrows, by
+  // dragging its slider and by the wheel, not just the entry's first row.
+  void EveryRowIsReachedByTheScrollBarAndTheWheel() {
+    const auto [start, end] = LogLongEntryBetweenShortOnes();
+    QScrollBar* bar = r->reLog->verticalScrollBar();
+    const std::vector<qsizetype> rows =
+        Walk([bar] { bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); });
+    QCOMPARE(bar->value(), bar->maximum());
+    std::vector<qsizetype> inEntry;
+    for (qsizetype top : rows)
+      if (top >= start && top < end) inEntry.push_back(top);
+    QVERIFY2(inEntry.size() > 20, qPrintable(QString::number(inEntry.size())));
+    QCOMPARE(inEntry.front(), start);
+    QVERIFY(end - inEntry.back() < 150);  // the last row, which holds at most a row's characters
+    for (size_t i = 1; i < inEntry.size(); ++i)  // one row a step
+      QVERIFY(inEntry[i] - inEntry[i - 1] > 20 && inEntry[i] - inEntry[i - 1] < 150);
+
+    std::set<qsizetype> dragged;
+    for (int value = bar->minimum(); value <= bar->maximum(); ++value) {
+      bar->setValue(value);
+      dragged.insert(r->reLog->TopPosition());
+    }
+    QCOMPARE(dragged, std::set<qsizetype>(rows.begin(), rows.end()));
+
+    QWheelEvent notch(QPointF(5, 5), r->reLog->mapToGlobal(QPointF(5, 5)), QPoint(), QPoint(0, -120),
+                      Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    const std::vector<qsizetype> wheeled =
+        Walk([&] { QApplication::sendEvent(r->reLog->viewport(), &notch); });
+    const int lines = QApplication::wheelScrollLines();
+    for (size_t i = 0; i + 1 < wheeled.size(); ++i) QCOMPARE(wheeled[i], rows[i * lines]);
+    QCOMPARE(wheeled.back(), rows.back());
+    bar->setValue(0);
+    QWheelEvent part(QPointF(5, 5), r->reLog->mapToGlobal(QPointF(5, 5)), QPoint(),
+                     QPoint(0, -120 / lines), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(bar, &part);  // over the scroll bar too, a notch's part a row
+    QCOMPARE(r->reLog->TopPosition(), rows[1]);
   }
 
   void UserTypesEditsAndCopies() {

@@ -24,15 +24,6 @@ namespace {
 using zirvsim::TBoardParams;
 using zirvsim::TFault;
 
-// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
-void TypeInto(QWidget* field, const QString& text) {
-  field->window()->activateWindow();
-  QVERIFY(QTest::qWaitForWindowActive(field->window()));
-  field->setFocus(Qt::TabFocusReason);
-  QTest::keyClicks(field, text);
-  QTest::keyClick(field, Qt::Key_Tab);
-}
-
 void WriteFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
   QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
@@ -78,26 +69,16 @@ int OpenDescriptorOf(const std::string& path) {
 
 }  // namespace
 
-class TMainWindowTest : public QObject {
+class TMainWindowTest : public TMainWindowSuite {
   Q_OBJECT
 
-  std::unique_ptr<TMainFixture> F;
-  TfMain* w = nullptr;
-
  private slots:
-  void init() {
-    F = std::make_unique<TMainFixture>();
-    w = F->Window.get();
-  }
-  // No test may leave an error report it did not take.
-  void cleanup() {
-    const QStringList errors = std::exchange(F->Errors, {});
-    F.reset();
-    QCOMPARE(errors, QStringList());
-  }
-
   void StartsDisconnectedAndExits() {
     QCOMPARE(w->windowTitle(), QStringLiteral("ZIRV7 Tuning Tool Version 0.1"));
+    // The platform appends the application's display name to a caption that does not end with
+    // it ("... Version 0.1 \u2014 ZIRV7 Tuning Tool"); the caption must reach it unchanged.
+    const QString displayName = QApplication::applicationDisplayName();
+    QVERIFY2(w->windowTitle().endsWith(displayName), qPrintable(displayName));
     QVERIFY(w->btConnect->isEnabled() && w->cbPort->isEnabled() && !w->btDisconnect->isEnabled());
     QVERIFY(!w->tsParameters->isEnabled() && !w->tsRTMonitor->isEnabled());
     QCOMPARE(w->cbPort->currentText(), QStringLiteral("COM1"));
@@ -206,7 +187,7 @@ class TMainWindowTest : public QObject {
   }
 
   // Assistive technology reads each control's name, or the caption of the label it is labelled
-  // by (the buddy), as the port selector, every entry field and every status value are.
+  // by (the buddy), as the port selector and every entry field are.
   void ControlsCarryTheNamesPeopleRead() {
     QCOMPARE(w->lbPort->buddy(), w->cbPort);
     const auto name = [](QWidget* widget) {
@@ -215,11 +196,36 @@ class TMainWindowTest : public QObject {
     const std::pair<QWidget*, const char*> names[] = {
         {w->btReadBoardParams, "Read ZIRV parameters"},
         {w->cbLiveSet, "Set when changing"}, {w->seParametersSVMCycle, "SVM Cycle time (c):"},
-        {w->lbStatusError, "Error:"}, {w->Panel2->reLog, "RS232 logging:"},
+        {w->Panel2->reLog, "RS232 logging:"},
     };
     for (const auto& [widget, caption] : names) QCOMPARE(name(widget), QLatin1String(caption));
     for (auto* field : w->findChildren<TSpinEditBase*>())
       QVERIFY2(!name(field).isEmpty(), qPrintable(field->objectName()));
+  }
+
+  // A screen reader reads a status value as its caption and the value ("Error: -3.25"): the
+  // value label is named by the text it shows, in step with each sample, and labelled by its
+  // caption. A label named by its caption was read as "Error: Error:".
+  void StatusValuesAreReadWithTheirCaptions() {
+    F->ConnectToMonitor();
+    zirvsim::TStatusOverride status;
+    status.Error = -3.25;
+    status.Output = 41.5;
+    F->Sim.SetStatusOverride(status);
+    Click(w->btSampleStatus);
+    const std::pair<QLabel*, const char*> rows[] = {
+        {w->lbStatusError, "Error:"}, {w->lbStatusOutput, "Output:"},
+        {w->lbStatusTestOsc, "Test Osc:"}};
+    for (const auto& [label, caption] : rows) {
+      QAccessibleInterface* value = QAccessible::queryAccessibleInterface(label);
+      QCOMPARE(value->text(QAccessible::Name), label->text());
+      // The caption comes first; the group box ("Status") labels it as well.
+      const auto labelledBy = value->relations(QAccessible::Label);
+      QVERIFY(!labelledBy.isEmpty());
+      QCOMPARE(labelledBy[0].first->text(QAccessible::Name), QLatin1String(caption));
+    }
+    QCOMPARE(QAccessible::queryAccessibleInterface(w->lbStatusError)->text(QAccessible::Name),
+             QStringLiteral("-3.25"));
   }
 
   void ReadShowsAndMarksWhatFieldsCanHold() {
@@ -548,18 +554,8 @@ class TMainWindowTest : public QObject {
   }
 };
 
-// The design size needs a screen taller than the offscreen platform's default 800 x 600.
 int main(int argc, char* argv[]) {
-  QTemporaryDir dir;
-  QFile config(dir.filePath(QStringLiteral("screens.json")));
-  if (config.open(QIODevice::WriteOnly))
-    config.write(R"({"screens": [{"name": "design", "x": 0, "y": 0, "width": 1280,
-                    "height": 1024, "logicalDpiX": 96, "logicalDpiY": 96}]})");
-  config.close();
-  if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
-    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
-  QApplication app(argc, argv);
   TMainWindowTest test;
-  return QTest::qExec(&test, argc, argv);
+  return ExecOnDesignScreen(test, argc, argv);
 }
 #include "main_window_test.moc"

@@ -1,14 +1,17 @@
 #pragma once
 
 // A main window talking to a simulated board on COM1, for runs that drive the whole tool.
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QObject>
 #include <QTest>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "globals/errorreport.h"
@@ -28,6 +31,31 @@ inline zirvsim::TSimOptions FastBoard() {
 }
 
 inline void Click(QPushButton* button) { QTest::mouseClick(button, Qt::LeftButton); }
+
+// Enters a field as Tab would (all selected), types text key by key and leaves it with Tab.
+inline void TypeInto(QWidget* field, const QString& text) {
+  field->window()->activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(field->window()));
+  field->setFocus(Qt::TabFocusReason);
+  QTest::keyClicks(field, text);
+  QTest::keyClick(field, Qt::Key_Tab);
+}
+
+// Runs a window test suite on a screen large enough for the design size: the offscreen
+// platform's default is 800 x 600.
+inline int ExecOnDesignScreen(QObject& test, int argc, char* argv[]) {
+  QTemporaryDir dir;
+  QFile config(dir.filePath(QStringLiteral("screens.json")));
+  if (config.open(QIODevice::WriteOnly))
+    config.write(R"({"screens": [{"name": "design", "x": 0, "y": 0, "width": 1280,
+                    "height": 1024, "logicalDpiX": 96, "logicalDpiY": 96}]})");
+  config.close();
+  if (qgetenv("QT_QPA_PLATFORM") == "offscreen")
+    qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
+  QApplication app(argc, argv);
+  NameApplication();
+  return QTest::qExec(&test, argc, argv);
+}
 
 // The port alias lives in a private configuration folder, so that runs never touch the user's;
 // error reports are collected, not shown.
@@ -89,5 +117,26 @@ struct TMainFixture {
     QStringList texts;
     for (const TAdvSpinEdit* field : Window->ParameterFields) texts << field->Text();
     return texts;
+  }
+};
+
+// A test suite of its own window against its own board for each test function. No test may
+// leave an error report it did not take.
+class TMainWindowSuite : public QObject {
+  Q_OBJECT
+
+ protected:
+  std::unique_ptr<TMainFixture> F;
+  TfMain* w = nullptr;
+
+ private slots:
+  void init() {
+    F = std::make_unique<TMainFixture>();
+    w = F->Window.get();
+  }
+  void cleanup() {
+    const QStringList errors = std::exchange(F->Errors, {});
+    F.reset();
+    QCOMPARE(errors, QStringList());
   }
 };

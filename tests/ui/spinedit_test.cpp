@@ -2,6 +2,7 @@
 // notifications and colour, under the C, German ("," decimals) and English locales.
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QPushButton>
 #include <QTest>
 #include <QVBoxLayout>
@@ -83,6 +84,35 @@ const struct TKeyRow {
      "1;1.;1.5;1;15;150;200;", 1},
 };
 
+// Text that reaches a field in one piece: a key giving several characters, or an input-method
+// commit (with text still being composed after it). "S" stands for the user's thousands
+// separator, "E" before the text puts the caret at the end first.
+const struct TPieceRow {
+  const char* Name;
+  int Field;            // P, SVMCycle, Interval
+  const char* Initial;  // text written before entering, or nullptr
+  bool InputMethod;     // a commit instead of a key event
+  const char16_t* Text;
+  const char* Composing;  // the input method's text still being composed
+  const char16_t* After;
+  const char16_t* Changes;
+  int Alerts;
+} kPieceRows[] = {
+    {"key of several characters, separator typed as point", 0, nullptr, false, u"xSy z", "",
+     u".", u".;", 4},
+    {"key of several characters, digits one change each", 0, nullptr, false, u"x1y2", "", u"12",
+     u"1;12;", 2},
+    {"commit into full decimals refused", 0, "0.1234567", true, u"E89", "", u"0.1234567", u"", 2},
+    {"commit of a number, one change per character", 0, nullptr, true, u"0.5", "", u"0.5",
+     u"0;0.;0.5;", 0},
+    {"commit with text still composing", 0, nullptr, true, u"7", "8", u"7", u"7;", 0},
+    {"commit of Unicode digits into an integer field", 1, nullptr, true, u"\u06634", "",
+     u"\u06634", u"\u0663;\u06634;", 0},
+    {"digit beyond the basic plane is one character", 1, nullptr, false, u"\U0001D7D9a", "",
+     u"\U0001D7D9", u"\U0001D7D9;", 1},
+    {"spin edit takes signs, refuses letters", 2, nullptr, true, u"1a+", "", u"1+", u"1;1+;", 1},
+};
+
 // Presses the key a row's capital stands for; returns false for a character to be typed.
 bool PressNamedKey(QWidget* field, char letter) {
   static const std::map<char, QKeyCombination> keys = {
@@ -136,6 +166,36 @@ class TSpinEditTest : public QObject {
     QCOMPARE(w.Changes, QLatin1String(r.Changes));
     QCOMPARE(gAlerts, r.Alerts);
     QCOMPARE(field->palette().color(QPalette::Text), ToQColor(clRed));  // kept through it all
+  }
+
+  // Typed text is filtered character by character however it arrives; paste stays unfiltered.
+  void TextInOnePieceIsFilteredLikeKeys_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < int(std::size(kPieceRows)); ++i) QTest::newRow(kPieceRows[i].Name) << i;
+  }
+
+  void TextInOnePieceIsFilteredLikeKeys() {
+    QFETCH(int, row);
+    const TPieceRow& r = kPieceRows[row];
+    TWindow w;
+    TSpinEditBase* field = std::array<TSpinEditBase*, 3>{w.P, w.SVMCycle, w.Interval}[r.Field];
+    if (r.Initial) field->SetText(QLatin1String(r.Initial));
+    w.Changes.clear();
+    w.Enter(field);
+    QString text = QString::fromUtf16(r.Text);
+    text.replace(u'S', TAdvSpinEdit::UserThousandsSeparator());
+    if (text.startsWith(u'E')) field->end(false), text.remove(0, 1);
+    if (r.InputMethod) {
+      QInputMethodEvent commit(QLatin1String(r.Composing), {});
+      commit.setCommitString(text);
+      QApplication::sendEvent(field, &commit);
+    } else {
+      QKeyEvent key(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, text);
+      QApplication::sendEvent(field, &key);
+    }
+    QCOMPARE(field->Text(), QString::fromUtf16(r.After));
+    QCOMPARE(w.Changes, QString::fromUtf16(r.Changes));
+    QCOMPARE(gAlerts, r.Alerts);
   }
 
   // Only a left press released over an arrow steps; a press there focuses the field with all

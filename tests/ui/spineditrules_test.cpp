@@ -95,10 +95,13 @@ TEST(CharRule, JudgesEachTypedCharacter) {
     int Precision;
     const char16_t* Text;
     int Caret, SelLength;
-    char16_t Ch, Thousands;
+    char32_t Ch;
+    char16_t Thousands;
     TCharVerdict Verdict;
   } rows[] = {
       {"IntUnicodeDigit", false, sptNormal, 7, u"12", 2, 0, u'\u0663', u',', A},
+      {"IntDigitBeyondTheBasicPlane", false, sptNormal, 7, u"12", 2, 0, U'\U0001D7D9', u',', A},
+      {"FloatLetterBeyondTheBasicPlane", false, sptFloat, 7, u"1", 1, 0, U'\U0001D400', u',', R},
       {"IntPoint", false, sptNormal, 7, u"12", 2, 0, u'.', u',', R},
       {"IntMinusSilent", false, sptNormal, 7, u"12", 2, 0, u'-', u',', I},
       {"FloatFullDecimalsPaste", false, sptFloat, 7, u"0.1234567", 9, 0, 0x16, u',', R},
@@ -115,12 +118,12 @@ TEST(CharRule, JudgesEachTypedCharacter) {
   for (const auto& r : rows) {
     const TSpinEditState state{QString::fromUtf16(r.Text), r.Caret, r.SelLength};
     const TCharResult result =
-        r.SpinEdit ? SpinCharRule(QChar(r.Ch))
-                   : AdvCharRule(QChar(r.Ch), r.Mode, r.Precision, false, state,
+        r.SpinEdit ? SpinCharRule(r.Ch)
+                   : AdvCharRule(r.Ch, r.Mode, r.Precision, false, state,
                                  r.Thousands ? QChar(r.Thousands) : QChar());
     EXPECT_EQ(int(result.Verdict), int(r.Verdict)) << r.Name;
     if (r.Verdict == A) {
-      EXPECT_EQ(result.Char, QChar(r.Ch)) << r.Name;
+      EXPECT_EQ(result.Char, r.Ch) << r.Name;
     }
     EXPECT_FALSE(result.ToggleSign) << r.Name;
   }

@@ -1,0 +1,168 @@
+// How good zirv7ctl suggest is: for three motors and three starting tunings each, suggest
+// --apply (up to twice) on the simulated board without pacing, then a step test measures the
+// result, against the best settling a brute-force grid over P, I and D finds on the same
+// board with the overshoot within the target. Also how long fitting and choosing take.
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "benchutil.h"
+#include "ctl/command.h"
+#include "sim/simulator.h"
+#include "tests/tuning/boardrun.h"
+#include "tuning/identify.h"
+#include "tuning/suggest.h"
+
+namespace {
+
+constexpr double kTargetOvershootPct = 5;
+
+struct TStart {
+  const char* Name;
+  double P, I, D;
+};
+
+// A motor with the step test it is tuned for (the step scaled with its speed, the prediv
+// with its time constant) and its three starting tunings.
+struct TMotorCase {
+  const char* Name;
+  zirvsim::TMotorConstants Motor;
+  int Step;
+  int Prediv;
+  TStart Starts[3];
+};
+
+// The default motor, one three times as fast in both gain and time constant, and one more than
+// three times as slow in both.
+const TMotorCase kMotors[] = {
+    {"default", {2000, 0.015, 0.5, 0.02}, 200, 0,
+     {{"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}, {"saturating", 2, 0, 0.003}}},
+    {"fast", {6000, 0.005, 0.3, 0.02}, 600, 0,
+     {{"sluggish", 0.01, 0, 0.0001}, {"oscillating", 0.5, 0, 0.00005}, {"saturating", 1, 0, 0.0005}}},
+    {"slow", {600, 0.05, 1.0, 0.02}, 200, 1,
+     {{"sluggish", 0.05, 0, 0.002}, {"oscillating", 0.6, 0, 0.001}, {"saturating", 3, 0, 0.01}}},
+};
+
+// The settling (samples, empty when it never settles) and overshoot of one step test.
+struct TResult {
+  std::optional<int> Settling;
+  double OvershootPct = 0;
+};
+
+TResult FiguresOf(const TStepRecord& r) {
+  const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
+  return {f.SettlingSamples, f.OvershootPct};
+}
+
+// The best settling over a grid of P, I and D, each test on a board started afresh, at the
+// motor's natural scales: P from 0.1 to 300 times 1 / (gain x time constant), D from 0.01 to
+// 100 times 1 / gain, in steps of 25 %, and I 0 or 1/64 to 4 times P-scale x period / tau.
+int GridBest(const TMotorCase& m) {
+  const double p0 = 1 / (m.Motor.CountsPerSecondPerPercent * m.Motor.TimeConstant);
+  const double d0 = 1 / m.Motor.CountsPerSecondPerPercent;
+  const double i0 = p0 * 4e-4 / m.Motor.TimeConstant;
+  int best = INT32_MAX;
+  for (double p = 0.1; p <= 300; p *= 1.25)
+    for (double d = 0.01; d <= 100; d *= 1.25)
+      for (double i : {0.0, 1.0 / 64, 1.0 / 16, 0.25, 1.0, 4.0}) {
+        zirvsim::TBoardModel board(1, m.Motor);
+        SetGains(board, p * p0, i * i0, d * d0);
+        const TResult r = FiguresOf(RunOnBoard(board, m.Step, m.Prediv));
+        if (r.Settling && r.OvershootPct <= kTargetOvershootPct) best = std::min(best, *r.Settling);
+      }
+  return best;
+}
+
+QJsonObject RunJson(const QStringList& args) {
+  QString out, err, in;
+  QTextStream o(&out), e(&err), i(&in);
+  TCtlIo io{o, e, i};
+  RunCtl(QStringList{QStringLiteral("zirv7ctl")} + args, io);
+  o.flush();
+  return QJsonDocument::fromJson(out.toUtf8()).object();
+}
+
+QStringList TestArgs(const QString& port, const TMotorCase& m) {
+  return {QStringLiteral("--port"), port, QStringLiteral("--step"), QString::number(m.Step), QStringLiteral("--prediv"),
+          QString::number(m.Prediv)};
+}
+
+bool VerifiedWithinGoal(const QJsonObject& suggest) {
+  const QJsonObject measured = suggest[QStringLiteral("verification")][QStringLiteral("measured")].toObject();
+  return !measured.isEmpty() && !measured[QStringLiteral("settling_samples")].isNull() &&
+         measured[QStringLiteral("overshoot_pct")].toDouble() <= kTargetOvershootPct;
+}
+
+// suggest --apply, again when the first verification misses the goal, then a step test.
+TResult Tune(const TMotorCase& m, const TStart& start) {
+  zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0, .Motor = m.Motor});
+  zirvsim::TBoardParams params;
+  params.P = start.P, params.I = start.I, params.D = start.D;
+  sim.SetParams(params);
+  sim.Start();
+  const QStringList test = TestArgs(QString::fromStdString(sim.DevicePath()), m);
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const QJsonObject suggest = RunJson(QStringList{QStringLiteral("suggest"), QStringLiteral("--apply"),
+                                                    QStringLiteral("--yes"), QStringLiteral("--json")} + test);
+    if (VerifiedWithinGoal(suggest)) break;
+  }
+  const QJsonObject run = RunJson(QStringList{QStringLiteral("step"), QStringLiteral("--json")} + test)
+                              [QStringLiteral("runs")].toArray().first().toObject();
+  const QJsonValue settling = run[QStringLiteral("settling_samples")];
+  return {settling.isNull() ? std::nullopt : std::optional<int>(settling.toInt()),
+          run[QStringLiteral("overshoot_pct")].toDouble()};
+}
+
+double Milliseconds(std::chrono::steady_clock::duration d) {
+  return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// The time to fit and to choose for a case's first run, as suggest does them.
+std::pair<double, double> FitAndChooseMs(const TMotorCase& m, const TStart& start) {
+  zirvsim::TBoardModel board(1, m.Motor);
+  SetGains(board, start.P, start.I, start.D);
+  const TStepRecord record = RunOnBoard(board, m.Step, m.Prediv);
+  const auto t0 = std::chrono::steady_clock::now();
+  const TIdentification id = IdentifyMotor(record);
+  const auto t1 = std::chrono::steady_clock::now();
+  SuggestGains(id.Motor, record.Setup, {});
+  const auto t2 = std::chrono::steady_clock::now();
+  return {Milliseconds(t1 - t0), Milliseconds(t2 - t1)};
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  QTemporaryDir history;  // the runs suggest and step store
+  qputenv("XDG_DATA_HOME", history.path().toUtf8());
+  double worstRatio = 0, worstOvershoot = 0, identifyMs = 0, suggestMs = 0;
+  for (const TMotorCase& m : kMotors) {
+    const int best = GridBest(m);
+    std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best);
+    for (const TStart& start : m.Starts) {
+      const TResult r = Tune(m, start);
+      const double ratio = r.Settling ? double(*r.Settling) / best : INFINITY;
+      std::printf("suggest_settling_ratio_%s_%s %.2f ratio\n", m.Name, start.Name, ratio);
+      std::printf("suggest_overshoot_pct_%s_%s %.1f %%\n", m.Name, start.Name, r.OvershootPct);
+      worstRatio = std::max(worstRatio, ratio);
+      worstOvershoot = std::max(worstOvershoot, r.OvershootPct);
+      const auto [fit, choose] = FitAndChooseMs(m, start);
+      identifyMs = std::max(identifyMs, fit);
+      suggestMs = std::max(suggestMs, choose);
+    }
+  }
+  std::printf("suggest_settling_ratio_worst %.2f ratio\n", worstRatio);
+  std::printf("suggest_overshoot_pct_worst %.1f %%\n", worstOvershoot);
+  std::printf("identify_ms %.0f ms\n", identifyMs);
+  std::printf("suggest_ms %.0f ms\n", suggestMs);
+  return 0;
+}

@@ -1,0 +1,291 @@
+// zirv7ctl compare: one step test per parameter file, side by side; the board gets its own
+// values back at the end, also after Ctrl+C or a failed run.
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <cmath>
+#include <limits>
+
+#include "ctl/commands.h"
+#include "ctl/steps.h"
+#include "globals/numtext.h"
+#include "parameters/paramtable.h"
+#include "steptest/boardlink.h"
+#include "steptest/interrupt.h"
+#include "steptest/paramswap.h"
+#include "steptest/steptest.h"
+
+namespace {
+
+const QString kName = QStringLiteral("compare");
+
+// One parameter file to try: its name as given, its caption and the values it puts on the board.
+struct TCandidate {
+  QString File;
+  QString Caption;
+  TParamValues Values;
+};
+
+struct TCompareOptions {
+  QString Port;
+  int Step = 0;
+  int Prediv = 0;
+  std::vector<TCandidate> Files;
+};
+
+bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& o) {
+  o.Port = parser.value(QStringLiteral("port"));
+  if (o.Port.isEmpty() || !parser.isSet(QStringLiteral("step")) ||
+      parser.positionalArguments().isEmpty()) {
+    PrintError(io, kName, QStringLiteral("--port, --step and at least one parameter file are required"));
+    return false;
+  }
+  if (!IntOption(io, parser, kName, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
+      !IntOption(io, parser, kName, QStringLiteral("prediv"), 0, 50, o.Prediv))
+    return false;
+  if (o.Step == 0) {
+    PrintError(io, kName, QStringLiteral("--step must not be 0"));
+    return false;
+  }
+  return true;
+}
+
+// Reads the parameter files. The tool loads a missing file as all defaults without a word;
+// here a missing or unreadable file is far more likely a typing error, so it is refused.
+bool ReadFiles(TCtlIo& io, const QStringList& names, std::vector<TCandidate>& files) {
+  for (const QString& name : names) {
+    const QFileInfo info(name);
+    if (!info.isFile() || !info.isReadable()) {
+      PrintError(io, name, QStringLiteral("no such readable parameter file"));
+      return false;
+    }
+    files.push_back({name, info.fileName(), ParamValuesFromFile(ReadParamFile(name))});
+  }
+  return true;
+}
+
+// The writes the whole comparison makes, in order, assuming the board takes every value.
+struct TPlan {
+  std::vector<std::vector<TPlannedWrite>> PerFile;
+  std::vector<TPlannedWrite> Restore;
+  size_t Total() const {
+    size_t n = Restore.size();
+    for (const auto& w : PerFile) n += w.size();
+    return n;
+  }
+};
+
+TPlan MakePlan(const TPIDParams& original, const std::vector<TCandidate>& files) {
+  TPlan plan;
+  TPIDParams board = original;
+  for (const TCandidate& file : files) {
+    plan.PerFile.push_back(PlanWrites(board, file.Values));
+    for (const TPlannedWrite& w : plan.PerFile.back()) StoreAnswer(board, *w.Row, w.To);
+  }
+  plan.Restore = PlanWrites(board, ParamValuesOf(original));
+  return plan;
+}
+
+QString WritesText(const std::vector<TPlannedWrite>& writes) {
+  if (writes.empty()) return QStringLiteral("nothing");
+  QStringList parts;
+  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w));
+  return parts.join(QStringLiteral(", "));
+}
+
+// Says what will be written and asks, unless --yes. Nothing to write needs no question.
+bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool yes) {
+  io.Err << QStringLiteral("compare will make %1 EEPROM write%2 on %3:\n")
+                .arg(plan.Total())
+                .arg(plan.Total() == 1 ? "" : "s")
+                .arg(o.Port);
+  for (size_t i = 0; i < o.Files.size(); ++i)
+    io.Err << "  " << o.Files[i].Caption << ": " << WritesText(plan.PerFile[i]) << "\n";
+  io.Err << "  back to the board's values: " << WritesText(plan.Restore) << "\n";
+  io.Err.flush();
+  if (yes || plan.Total() == 0) return true;
+  if (Confirm(io, QStringLiteral("Write to the board's EEPROM?"))) return true;
+  PrintError(io, kName, QStringLiteral("nothing was written"));
+  return false;
+}
+
+// Puts one file's values on the board; tells of every value the board holds otherwise.
+bool WriteFile(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TCandidate& file,
+               const QString& port, QString& failure) {
+  auto onWritten = [&](const TParamWrite& w) {
+    if (!RowDiffers(*w.Row, w.Sent, board)) return;
+    PrintError(io, port, QStringLiteral("the board holds %1 %2 where %3 has %4")
+                             .arg(QLatin1String(w.Row->FileKey), FormatNumber(w.Echoed),
+                                  file.Caption, FormatNumber(w.Sent)));
+  };
+  try {
+    if (WriteParamValues(link.Channel(), board, file.Values, onWritten)) return true;
+    failure = QStringLiteral("Error writing params");
+  } catch (const Exception& e) {
+    failure = e.Message();
+  }
+  return false;
+}
+
+// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came.
+bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
+              const TCompareOptions& o, std::vector<TStepRun>& runs) {
+  for (const TCandidate& file : o.Files) {
+    if (TInterruptGuard::Interrupted()) return false;
+    QString failure;
+    io.Err << o.Port << ": " << file.Caption << ", step " << o.Step << "\n" << Qt::flush;
+    if (!WriteFile(io, link, board, file, o.Port, failure)) {
+      PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
+      return false;
+    }
+    if (TInterruptGuard::Interrupted()) return false;
+    std::optional<TStepRun> run = RunStepTest(link, board, o.Step, o.Prediv, failure);
+    if (!run) {
+      PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
+      return false;
+    }
+    run->Label = file.Caption;
+    if (!StoreRun(io, store, *run)) return false;
+    runs.push_back(std::move(*run));
+  }
+  return !TInterruptGuard::Interrupted();
+}
+
+bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original,
+             const QString& port) {
+  io.Err << port << ": putting the board's values back\n" << Qt::flush;
+  QString failure;
+  if (RestoreParameters(link, board, original, failure)) return true;
+  QStringList values;
+  for (const TParamRow& row : ParamTable())
+    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey),
+                                              FormatNumber(RecordValue(original, row))));
+  PrintError(io, port, QStringLiteral("the board's values could not be put back (%1); they were: %2")
+                           .arg(failure, values.join(QLatin1Char(' '))));
+  return false;
+}
+
+// ---- the table, one column per file ----
+
+// A figure row of the table: its caption, its text and the key by which lower is better
+// (infinity for a figure that does not exist).
+struct TFigureRow {
+  const char* Caption;
+  QString (*Text)(const TStepRun&);
+  double (*Key)(const TStepRun&);
+};
+
+constexpr double kNone = std::numeric_limits<double>::infinity();
+
+std::optional<double> Settling(const TStepRun& r) {
+  if (!r.Figures.SettlingSamples) return std::nullopt;
+  return double(*r.Figures.SettlingSamples);
+}
+
+const TFigureRow kFigureRows[] = {
+    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return r.Figures.RiseSamples.value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
+    {"overshoot", [](const TStepRun& r) { return QString::number(r.Figures.OvershootPct, 'f', 1) + " %"; },
+     [](const TStepRun& r) { return r.Figures.OvershootPct; }},
+    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return r.Figures.PeakSample * SamplePeriodMs(r).value_or(1); }},
+    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return Settling(r).value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
+    {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
+     [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
+    {"iae", [](const TStepRun& r) { return QString::number(r.Figures.Iae, 'f', 0); },
+     [](const TStepRun& r) { return r.Figures.Iae; }},
+    {"peak out", [](const TStepRun& r) { return QString::number(r.Figures.PeakOutput, 'f', 1) + " %"; },
+     [](const TStepRun& r) { return r.Figures.PeakOutput; }},
+    {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
+     [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
+};
+
+// Marks the best cells of a row with "*": those with the lowest key, unless every run ties.
+QStringList FigureCells(const TFigureRow& row, const std::vector<TStepRun>& runs) {
+  double best = kNone, worst = -kNone;
+  for (const TStepRun& run : runs) {
+    best = std::min(best, row.Key(run));
+    worst = std::max(worst, row.Key(run));
+  }
+  QStringList cells{QString::fromLatin1(row.Caption)};
+  for (const TStepRun& run : runs) {
+    const bool marked = best < worst && row.Key(run) == best;
+    cells.append(row.Text(run) + (marked ? QStringLiteral(" *") : QStringLiteral("  ")));
+  }
+  return cells;
+}
+
+void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
+  QStringList header{QString()};
+  QStringList ids{QStringLiteral("run")};
+  for (const TStepRun& run : runs) {
+    header.append(run.Label + QStringLiteral("  "));
+    ids.append(QStringLiteral("#%1  ").arg(run.Id));
+  }
+  std::vector<QStringList> rows = {header, ids};
+  for (const TFigureRow& row : kFigureRows) rows.push_back(FigureCells(row, runs));
+  PrintTable(io, rows, 1);
+  io.Out << "(* best of the row)\n";
+}
+
+}  // namespace
+
+int RunCompare(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "For each parameter file: writes to the board the values that differ from what it\n"
+      "holds, runs a step test and stores it. At the end the board's own values are written\n"
+      "back and checked with a read, also after Ctrl+C or a failed run. Prints one column per\n"
+      "file, the best figure of each row marked with *."));
+  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."), QStringLiteral("NAME")});
+  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."), QStringLiteral("N")});
+  parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+  AddOutputOptions(parser, false);
+  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
+                               QStringLiteral("A.pset B.pset ..."));
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(parser, kName,
+                        QStringLiteral("--port NAME --step N A.pset B.pset ... [--prediv N] "
+                                       "[--json] [--png FILE] [--svg FILE] [--yes]"),
+                        args, io, exitCode))
+    return exitCode;
+  TCompareOptions o;
+  if (!ReadOptions(io, parser, o)) return kExitUsage;
+  if (!ReadFiles(io, parser.positionalArguments(), o.Files)) return kExitFailed;
+
+  TRunStore store;
+  if (!OpenRunHistory(io, store)) return kExitFailed;
+  TBoardLink link;
+  TPIDParams original;
+  if (!OpenBoard(io, link, o.Port, original)) return kExitFailed;
+  if (!ConfirmPlan(io, o, MakePlan(original, o.Files), parser.isSet(QStringLiteral("yes"))))
+    return kExitFailed;
+
+  std::vector<TStepRun> runs;
+  TPIDParams board = original;
+  bool ok = false;
+  {
+    // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
+    TInterruptGuard guard;
+    ok = RunFiles(io, link, store, board, o, runs);
+    if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
+    ok &= Restore(io, link, board, original, o.Port);
+  }
+  if (!runs.empty()) {
+    if (parser.isSet(QStringLiteral("json")))
+      PrintRunsJson(io, runs);
+    else
+      PrintCompareTable(io, runs);
+    QStringList captions;
+    for (const TStepRun& run : runs) captions.append(run.Label);
+    ok &= WriteRunFiles(io, parser, runs,
+                        QStringLiteral("Step response on %1, step %2: %3")
+                            .arg(o.Port)
+                            .arg(o.Step)
+                            .arg(captions.join(QStringLiteral(", "))));
+  }
+  return ok ? kExitOk : kExitFailed;
+}

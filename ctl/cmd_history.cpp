@@ -1,0 +1,66 @@
+// zirv7ctl history: the step-response runs stored so far.
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "ctl/commands.h"
+#include "ctl/steps.h"
+#include "globals/numtext.h"
+
+namespace {
+
+const QString kName = QStringLiteral("history");
+
+void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings) {
+  std::vector<QStringList> rows = {{"id", "time", "port", "label", "step", "prediv", "P", "I",
+                                    "D", "rise", "overshoot", "settling", "iae", "saturated"}};
+  for (const TRunListing& l : listings) {
+    const TStepRun& run = l.Run;
+    const TStepFigures& f = run.Figures;
+    const std::optional<double> period = SamplePeriodMs(run);
+    const std::optional<double> settling =
+        f.SettlingSamples ? std::optional<double>(*f.SettlingSamples) : std::nullopt;
+    rows.push_back({QString::number(run.Id),
+                    run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), run.Port,
+                    run.Label.isEmpty() ? QStringLiteral("-") : run.Label,
+                    QString::number(run.Step), QString::number(run.Prediv),
+                    FormatNumber(run.Params.P), FormatNumber(run.Params.I),
+                    FormatNumber(run.Params.D), TimeText(f.RiseSamples, period),
+                    QString::number(f.OvershootPct, 'f', 1) + QStringLiteral(" %"),
+                    TimeText(settling, period), QString::number(f.Iae, 'f', 0),
+                    f.Saturated ? QStringLiteral("yes") : QStringLiteral("no")});
+  }
+  PrintTable(io, rows, 4);
+}
+
+}  // namespace
+
+int RunHistory(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Lists the stored step-response runs, oldest first, with the time each was made.\n"
+      "The history is ${XDG_DATA_HOME:-~/.local/share}/zirv7tune/runs.sqlite."));
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON (without samples).")});
+  parser.addOption({QStringLiteral("last"), QStringLiteral("Only the last N runs."), QStringLiteral("N")});
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(parser, kName, QStringLiteral("[--json] [--last N]"), args, io, exitCode))
+    return exitCode;
+  int last = 0;
+  if (!IntOption(io, parser, kName, QStringLiteral("last"), 1, 1000000000, last)) return kExitUsage;
+
+  TRunStore store;
+  if (!OpenRunHistory(io, store)) return kExitFailed;
+  std::vector<TRunListing> listings;
+  QString error;
+  if (!store.List(last, listings, error)) {
+    PrintError(io, TRunStore::DefaultPath(), error);
+    return kExitFailed;
+  }
+  if (!parser.isSet(QStringLiteral("json"))) {
+    PrintHistoryTable(io, listings);
+    return kExitOk;
+  }
+  QJsonArray array;
+  for (const TRunListing& l : listings) array.append(RunJson(l.Run, l.SampleCount));
+  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), array}}).toJson(QJsonDocument::Indented);
+  return kExitOk;
+}

@@ -1,0 +1,24 @@
+// zirv7ctl unlink COMn: removes the link that makes a port name lead to a device.
+#include "ctl/commands.h"
+#include "ctl/comarg.h"
+#include "devices/comnames.h"
+
+int RunUnlink(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Removes the link made by 'zirv7ctl link'; COMn then leads to /dev/ttyS<n-1> again."));
+  parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("The port name to unlink."));
+  int exitCode = kExitOk;
+  QString com;
+  if (!ParseCommandLine(parser, QStringLiteral("unlink"), QStringLiteral("COMn"), args, io, exitCode) ||
+      !TakeComArgument(parser, QStringLiteral("unlink"), 1, io, com, exitCode))
+    return exitCode;
+  QString previous;
+  const QString refusal = UnlinkComName(com, previous);
+  if (!refusal.isEmpty()) {
+    PrintError(io, com, refusal);
+    return kExitFailed;
+  }
+  io.Out << com << " unlinked (was " << previous << ")\n";
+  return kExitOk;
+}

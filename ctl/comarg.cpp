@@ -1,0 +1,22 @@
+#include "ctl/comarg.h"
+
+#include "devices/comnames.h"
+
+bool TakeComArgument(const QCommandLineParser& parser, const QString& command, int count,
+                     TCtlIo& io, QString& com, int& exitCode) {
+  const QStringList args = parser.positionalArguments();
+  exitCode = kExitUsage;
+  if (args.size() != count) {
+    PrintError(io, command, QStringLiteral("expects %1; see 'zirv7ctl %2 --help'")
+                                .arg(count == 1 ? QStringLiteral("COMn") : QStringLiteral("COMn DEVICE"), command));
+    return false;
+  }
+  com = args.first().toUpper();
+  const int number = ComNumber(com);
+  if (number < kFirstCom || number > kLastCom) {
+    PrintError(io, args.first(), QStringLiteral("not a port name of the tool (COM1 to COM32)"));
+    return false;
+  }
+  exitCode = kExitOk;
+  return true;
+}

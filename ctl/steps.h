@@ -1,0 +1,59 @@
+#pragma once
+
+// What the step-response commands (step, compare, show, history) share: opening the history
+// and the board, tables, JSON, pictures and CSV of runs.
+
+#include <QCommandLineParser>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "ctl/command.h"
+#include "runstore/runstore.h"
+#include "steprun/steprun.h"
+
+class TBoardLink;
+
+// Opens the run history at its default place; on failure prints "zirv7ctl: <file>: <why>".
+bool OpenRunHistory(TCtlIo& io, TRunStore& store);
+
+// Opens the named port and reads the board's parameters; on failure prints
+// "zirv7ctl: <port>: <why>" (the port's own message when it cannot be opened).
+bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& params);
+
+// Stores the run; on failure prints why. Returns whether it was stored.
+bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);
+
+// Reads an integer option; prints a usage error and returns false when it is not an integer
+// in [lo, hi]. An option that is not given keeps value.
+bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
+               const QString& name, int lo, int hi, int& value);
+
+// Reads run numbers ("12" or "#12"); prints a usage error naming the command and returns false
+// at the first text that is not one.
+bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts, std::vector<qint64>& ids);
+
+// The options --png FILE, --svg FILE and --csv FILE, added to a parser.
+void AddOutputOptions(QCommandLineParser& parser, bool csv);
+
+// Writes the pictures and CSV file the options ask for. Returns false (after a message) when a
+// file could not be written.
+bool WriteRunFiles(TCtlIo& io, const QCommandLineParser& parser, const std::vector<TStepRun>& runs,
+                   const QString& title);
+
+// Prints one row per run: id, time, step, prediv and the figures.
+void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs);
+
+// Prints {"runs": [...]} with each run's RunJson (samples as arrays).
+void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs);
+
+// Formats a figure in ms when the period is known, else in samples; "-" when it is empty.
+QString TimeText(std::optional<double> samples, std::optional<double> periodMs);
+
+// Pads the cells of a table to their column's width (text columns left, the rest right) and
+// prints it; the first row is the header.
+void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns);
+
+// Returns whether the arguments ask for a picture (--png or --svg), which needs a
+// QGuiApplication for its fonts.
+bool ArgumentsWantPicture(int argc, char** argv);

@@ -1,0 +1,200 @@
+// zirv7ctl suggest: what it prints, as tables or as JSON.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "ctl/steps.h"
+#include "ctl/suggest.h"
+#include "globals/numtext.h"
+#include "parameters/paramtable.h"
+
+namespace {
+
+std::optional<double> Samples(std::optional<int> samples) {
+  if (!samples) return std::nullopt;
+  return double(*samples);
+}
+
+QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
+
+QString Mismatch(const TTuningGoal& goal) {
+  return QStringLiteral("\u00B1%1 %").arg(QString::number(goal.Mismatch * 100, 'f', 0));
+}
+
+std::optional<double> PeriodMs(const TSuggestReport& r) {
+  return r.Runs.empty() ? std::nullopt : SamplePeriodMs(r.Present, r.Setup.Prediv);
+}
+
+// One column of figures: measured ones have no worst case.
+struct TFigureColumn {
+  QString Header;
+  const TStepFigures* Figures;
+  const TPrediction* Prediction;  // null for a measured run
+};
+
+std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<TFigureColumn>& columns) {
+  const std::optional<double> period = PeriodMs(r);
+  std::vector<QStringList> rows = {{QStringLiteral("figure")}, {QStringLiteral("settling")}, {QStringLiteral("overshoot")},
+                                   {QStringLiteral("rise")}, {QStringLiteral("peak output")},
+                                   {QStringLiteral("settling, worst of ") + Mismatch(r.Goal)},
+                                   {QStringLiteral("overshoot, worst of ") + Mismatch(r.Goal)}};
+  for (const TFigureColumn& c : columns) {
+    const TStepFigures& f = *c.Figures;
+    rows[0].append(c.Header);
+    rows[1].append(TimeText(Samples(f.SettlingSamples), period));
+    rows[2].append(Percent(f.OvershootPct));
+    rows[3].append(TimeText(f.RiseSamples, period));
+    rows[4].append(Percent(f.PeakOutput));
+    rows[5].append(c.Prediction ? TimeText(Samples(c.Prediction->WorstSettlingSamples), period) : QString());
+    rows[6].append(c.Prediction ? Percent(c.Prediction->WorstOvershootPct) : QString());
+  }
+  return rows;
+}
+
+QJsonValue OptionalJson(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
+
+QJsonObject GainsJson(const TGains& g) {
+  return {{QStringLiteral("P"), g.P}, {QStringLiteral("I"), g.I}, {QStringLiteral("D"), g.D},
+          {QStringLiteral("FF0"), g.FF0}, {QStringLiteral("FF1"), g.FF1}};
+}
+
+QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
+  QJsonObject o = FiguresJson(p.Figures, period);
+  o.insert(QStringLiteral("worst_settling_samples"), OptionalJson(Samples(p.WorstSettlingSamples)));
+  o.insert(QStringLiteral("worst_overshoot_pct"), p.WorstOvershootPct);
+  return o;
+}
+
+QJsonObject MotorJson(const TIdentification& id) {
+  QJsonObject o{{QStringLiteral("usable"), id.Usable},
+                {QStringLiteral("gain"), id.Motor.Gain},
+                {QStringLiteral("time_constant_ms"), id.Motor.TimeConstant * 1000},
+                {QStringLiteral("friction_pct"), id.Motor.Friction},
+                {QStringLiteral("fit_rms"), id.FitRms},
+                {QStringLiteral("fit_rms_pct"), id.FitRmsPct}};
+  if (!id.Usable) {
+    o.insert(QStringLiteral("problem"), QString::fromStdString(id.Problem));
+    o.insert(QStringLiteral("advice"), QString::fromStdString(id.Advice));
+  }
+  return o;
+}
+
+QJsonArray WritesJson(const std::vector<TPlannedWrite>& writes) {
+  QJsonArray array;
+  for (const TPlannedWrite& w : writes)
+    array.append(QJsonObject{{QStringLiteral("key"), QLatin1String(w.Row->FileKey)},
+                             {QStringLiteral("from"), w.From},
+                             {QStringLiteral("to"), w.To}});
+  return array;
+}
+
+QJsonObject SuggestedJson(const TSuggestReport& r) {
+  const TSuggestion& s = r.Suggestion;
+  QJsonObject o{{QStringLiteral("found"), s.Found}};
+  if (!s.Found) {
+    o.insert(QStringLiteral("problem"), QString::fromStdString(s.Problem));
+    o.insert(QStringLiteral("advice"), QString::fromStdString(s.Advice));
+    return o;
+  }
+  o.insert(QStringLiteral("unchanged"), s.Unchanged);
+  o.insert(QStringLiteral("gains"), GainsJson(s.Gains));
+  o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
+  return o;
+}
+
+QJsonObject VerificationJson(const TSuggestReport& r) {
+  if (!r.After) return {};
+  return {{QStringLiteral("run"), r.After->Id},
+          {QStringLiteral("predicted"), PredictionJson(r.AfterPredicted, PeriodMs(r))},
+          {QStringLiteral("measured"), FiguresJson(r.After->Figures, SamplePeriodMs(*r.After))},
+          {QStringLiteral("kept"), r.Kept}};
+}
+
+}  // namespace
+
+TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
+  TStepRecord record;
+  record.Setup.Loop = LoopSettings(run.Params);
+  record.Setup.Step = StepAmplitude(run.Step, run.Params);
+  record.Setup.Prediv = run.Prediv;
+  record.Setup.Samples = int(run.Errors.size());
+  record.Setup.Start = start;
+  record.Errors = run.Errors;
+  record.Outputs = run.Outputs;
+  return record;
+}
+
+TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
+                      const QString& label) {
+  TStepRun run;
+  run.Time = like.Time;
+  run.Port = like.Port;
+  run.Label = label;
+  run.Step = like.Step;
+  run.Prediv = like.Prediv;
+  run.Params = params;
+  run.Errors = prediction.Samples.Errors;
+  run.Outputs = prediction.Samples.Outputs;
+  UpdateFigures(run);
+  return run;
+}
+
+bool MeetsGoal(const TStepFigures& figures, const TTuningGoal& goal) {
+  return figures.SettlingSamples && figures.OvershootPct <= goal.TargetOvershootPct;
+}
+
+void PrintFit(TCtlIo& io, const TSuggestReport& r) {
+  const TIdentification& id = r.Identification;
+  if (!(id.Motor.Gain > 0)) return;  // refused before any fit
+  QStringList ids;
+  for (const TStepRun& run : r.Runs) ids.append(QStringLiteral("#%1").arg(run.Id));
+  io.Out << QStringLiteral("motor (fitted to run %1): gain %2 counts/s per %, time constant %3 ms, friction %4 %\n")
+                .arg(ids.join(QStringLiteral(", ")), QString::number(id.Motor.Gain, 'f', 0),
+                     QString::number(id.Motor.TimeConstant * 1000, 'f', 2), QString::number(id.Motor.Friction, 'f', 2));
+  io.Out << QStringLiteral("fit_rms %1 counts (%2 % of the step)\n")
+                .arg(QString::number(id.FitRms, 'f', 2), QString::number(id.FitRmsPct, 'f', 2));
+}
+
+void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
+  const TGains present = GainsOf(r.Setup.Loop), suggested = r.Suggestion.Gains;
+  io.Out << "\n";
+  std::vector<QStringList> gains = {{QStringLiteral("gain"), QStringLiteral("present"), QStringLiteral("suggested")}};
+  for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},
+                                    {"FF0", &TGains::FF0}, {"FF1", &TGains::FF1}})
+    gains.push_back({QLatin1String(name), FormatNumber(present.*field), FormatNumber(suggested.*field)});
+  PrintTable(io, gains, 1);
+  io.Out << "\n";
+  PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
+                                {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
+                                {QStringLiteral("suggested, predicted"), &r.Suggestion.Predicted.Figures, &r.Suggestion.Predicted}}),
+             1);
+  if (r.Suggestion.Unchanged)
+    io.Out << "\nThe present gains settle as soon as anything found: nothing to change.\n";
+}
+
+void PrintVerification(TCtlIo& io, const TSuggestReport& r) {
+  if (!r.After) return;
+  io.Out << QStringLiteral("\nverification (run #%1):\n").arg(r.After->Id);
+  PrintTable(io, FigureRows(r, {{QStringLiteral("predicted"), &r.AfterPredicted.Figures, &r.AfterPredicted},
+                                {QStringLiteral("measured"), &r.After->Figures, nullptr}}),
+             1);
+}
+
+void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
+  QJsonArray runs;
+  for (const TStepRun& run : r.Runs) runs.append(run.Id);
+  QJsonObject o{{QStringLiteral("goal"), QJsonObject{{QStringLiteral("target_overshoot_pct"), r.Goal.TargetOvershootPct},
+                                                     {QStringLiteral("mismatch_pct"), r.Goal.Mismatch * 100}}},
+                {QStringLiteral("runs"), runs},
+                {QStringLiteral("motor"), MotorJson(r.Identification)}};
+  if (r.Identification.Usable) {
+    o.insert(QStringLiteral("present"),
+             QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop))},
+                         {QStringLiteral("measured"), FiguresJson(r.Runs.back().Figures, PeriodMs(r))},
+                         {QStringLiteral("predicted"), PredictionJson(r.PresentPredicted, PeriodMs(r))}});
+    o.insert(QStringLiteral("suggested"), SuggestedJson(r));
+  }
+  o.insert(QStringLiteral("writes"), WritesJson(r.Writes));
+  if (r.After) o.insert(QStringLiteral("verification"), VerificationJson(r));
+  io.Out << QJsonDocument(o).toJson(QJsonDocument::Indented);
+}

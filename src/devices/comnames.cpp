@@ -1,0 +1,109 @@
+#include "devices/comnames.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <filesystem>
+
+#include "devices/deviceroot.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+fs::path FsPath(const QString& path) { return fs::path(QFile::encodeName(path).toStdString()); }
+
+QString QtPath(const fs::path& path) { return QFile::decodeName(QByteArray::fromStdString(path.string())); }
+
+bool IsLink(const QString& path) {
+  std::error_code error;
+  return fs::is_symlink(fs::symlink_status(FsPath(path), error));
+}
+
+bool Exists(const QString& path) {
+  std::error_code error;
+  return fs::symlink_status(FsPath(path), error).type() != fs::file_type::not_found;
+}
+
+// Returns the target of the alias link, "" when it is no link.
+QString LinkTarget(const QString& path) {
+  std::error_code error;
+  const fs::path target = fs::read_symlink(FsPath(path), error);
+  return error ? QString() : QtPath(target);
+}
+
+}  // namespace
+
+int ComNumber(const QString& name) {
+  static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,5})$"));
+  const QRegularExpressionMatch match = comName.match(name);
+  return match.hasMatch() ? match.captured(1).toInt() : 0;
+}
+
+QString AliasFolder() {
+  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (config.isEmpty()) config = QDir::homePath() + QStringLiteral("/.config");
+  return config + QStringLiteral("/zirv7tune/ports");
+}
+
+QString AliasPath(const QString& com) { return AliasFolder() + u'/' + com; }
+
+TPortTarget ResolvePort(const QString& name) {
+  TPortTarget target;
+  target.Name = name;
+  if (name.startsWith(u'/')) {
+    target.Device = target.Host = name;
+    return target;
+  }
+  const int number = ComNumber(name);
+  if (number == 0) return target;
+  const QString alias = AliasPath(name);
+  if (!Exists(alias)) {
+    target.Device = QStringLiteral("/dev/ttyS%1").arg(number - 1);
+    target.Host = HostPath(target.Device);
+    return target;
+  }
+  target.Alias = alias;
+  const QString link = IsLink(alias) ? LinkTarget(alias) : QString();
+  if (link.isEmpty()) {
+    target.Device = target.Host = alias;  // a device node placed there itself
+  } else if (QDir::isAbsolutePath(link)) {
+    target.Device = QDir::cleanPath(link);
+    target.Host = HostPath(target.Device);
+  } else {
+    target.Device = target.Host = QDir::cleanPath(AliasFolder() + u'/' + link);
+  }
+  return target;
+}
+
+// The new link is made beside the alias and renamed over it, so the alias is never missing.
+QString LinkComName(const QString& com, const QString& target, QString& previous) {
+  const QString alias = AliasPath(com);
+  previous.clear();
+  if (Exists(alias)) {
+    if (!IsLink(alias)) return alias + QStringLiteral(" exists and is not a link; remove it first");
+    previous = LinkTarget(alias);
+  }
+  std::error_code error;
+  fs::create_directories(FsPath(AliasFolder()), error);
+  if (error) return QStringLiteral("cannot create %1: %2").arg(AliasFolder(), QString::fromStdString(error.message()));
+  const QString temporary = alias + QStringLiteral(".new");
+  fs::remove(FsPath(temporary), error);
+  fs::create_symlink(FsPath(target), FsPath(temporary), error);
+  if (!error) fs::rename(FsPath(temporary), FsPath(alias), error);
+  if (!error) return QString();
+  fs::remove(FsPath(temporary), error);
+  return QStringLiteral("cannot write %1: %2").arg(alias, QString::fromStdString(error.message()));
+}
+
+QString UnlinkComName(const QString& com, QString& previous) {
+  const QString alias = AliasPath(com);
+  previous.clear();
+  if (!Exists(alias)) return QStringLiteral("not linked");
+  if (!IsLink(alias)) return alias + QStringLiteral(" is not a link; left as it is");
+  previous = LinkTarget(alias);
+  std::error_code error;
+  fs::remove(FsPath(alias), error);
+  if (error) return QStringLiteral("cannot remove %1: %2").arg(alias, QString::fromStdString(error.message()));
+  return QString();
+}

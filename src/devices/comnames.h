@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QString>
+
+// Port names "COMn" and the aliases that make them lead to a device: symbolic links in
+// ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn. A name without an alias leads to the
+// legacy port /dev/ttyS<n-1>.
+
+// The port names the tool offers: COM1 to COM32.
+inline constexpr int kFirstCom = 1;
+inline constexpr int kLastCom = 32;
+
+// Returns n for a port name "COMn" (n from 1, at most six digits), else 0.
+int ComNumber(const QString& name);
+
+// Returns the folder of the aliases.
+QString AliasFolder();
+
+// Returns the alias path of a port name "COMn".
+QString AliasPath(const QString& com);
+
+// Where a port name leads.
+struct TPortTarget {
+  QString Name;    // as given: "COM3", or a device path starting with "/"
+  QString Alias;   // the alias link it goes through, "" when none
+  QString Device;  // where it leads as the user knows it: a path inside the device root
+  QString Host;    // the path to open on this machine; "" for a name that leads nowhere
+};
+
+// Resolves a port name. An alias's absolute target is a path inside the device root; a
+// dangling alias still counts (opening it fails rather than falling back to another
+// device). A name starting with "/" is a path on this machine, used as it is.
+TPortTarget ResolvePort(const QString& name);
+
+// Makes com an alias of target (a path inside the device root), replacing the alias it had
+// in one step. Returns "" on success, else why it could not; previous receives the old
+// target ("" when there was none).
+QString LinkComName(const QString& com, const QString& target, QString& previous);
+
+// Removes the alias of com. Returns "" on success, else why not; previous receives the
+// target it had.
+QString UnlinkComName(const QString& com, QString& previous);

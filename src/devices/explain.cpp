@@ -1,0 +1,153 @@
+#include "devices/explain.h"
+
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+
+#include "devices/deviceroot.h"
+#include "devices/holders.h"
+
+namespace {
+
+constexpr int kAdaptersShown = 4;
+
+// Everything an explanation says about where the name leads.
+struct TPlace {
+  TPortTarget Target;
+  QString Tty;   // the kernel name it leads to, "" when none
+  QString Node;  // the device node as the user knows it ("/dev/ttyUSB0"), else Target.Device
+  bool IsCom = false;
+};
+
+TPlace PlaceOf(const QString& portName) {
+  TPlace place;
+  place.Target = ResolvePort(portName);
+  place.Tty = TtyNameOf(place.Target);
+  place.Node = place.Tty.isEmpty() ? place.Target.Device : QStringLiteral("/dev/") + place.Tty;
+  place.IsCom = ComNumber(portName) > 0;
+  return place;
+}
+
+// "/dev/ttyUSB0 (COM3)", or the path alone when the name is the path.
+QString Where(const TPlace& place) {
+  if (!place.IsCom) return place.Node;
+  return QStringLiteral("%1 (%2)").arg(place.Node, place.Target.Name);
+}
+
+// The adapters present other than the one the name leads to, and how to make one of them
+// this name.
+QString OtherAdapters(const TPlace& place, const TScanContext& context) {
+  QList<TSerialDevice> others;
+  for (const TSerialDevice& d : ListSerialDevices(context))
+    if (d.Name != place.Tty && !d.Problem.startsWith(QLatin1String("no UART"))) others << d;
+  if (others.isEmpty())
+    return QStringLiteral("\nNo serial adapter is present: plug one in (zirv7ctl ports lists what is found).");
+  QString text = QStringLiteral("\nPresent now:");
+  for (int i = 0; i < others.size() && i < kAdaptersShown; ++i)
+    text += QStringLiteral("\n  %1 — %2").arg(others[i].Device, others[i].Description);
+  if (place.IsCom)
+    text += QStringLiteral("\nTo use %1 as %2:\n  zirv7ctl link %2 %1")
+                .arg(others.first().Device, place.Target.Name);
+  return text;
+}
+
+QString Missing(const TPlace& place, const TScanContext& context) {
+  QString text;
+  if (place.Target.Device.isEmpty())
+    text = QStringLiteral("%1 names no port: the tool's ports are COM1 to COM32.").arg(place.Target.Name);
+  else if (!place.Target.Alias.isEmpty())
+    text = QStringLiteral("%1 is linked to %2, and nothing is there now: the adapter is unplugged "
+                          "or was renamed.").arg(place.Target.Name, place.Target.Device);
+  else if (place.IsCom)
+    text = QStringLiteral("Nothing is at %1, where %2 leads.").arg(place.Target.Device, place.Target.Name);
+  else
+    text = QStringLiteral("Nothing is at %1.").arg(place.Target.Device);
+  return text + OtherAdapters(place, context);
+}
+
+QString NoUart(const TPlace& place, const TScanContext& context) {
+  return QStringLiteral("%1 is a legacy serial port with no UART behind it: nothing can answer "
+                        "there.").arg(Where(place)) + OtherAdapters(place, context);
+}
+
+QString NoDevice(const TPlace& place, const TScanContext& context) {
+  return QStringLiteral("No device answers at %1: it was unplugged or powered off.").arg(Where(place)) +
+         OtherAdapters(place, context);
+}
+
+QString Permission(const TPlace& place, const TScanContext& context) {
+  const TNodeAccess access = CheckAccess(place.Target.Host, context.Who);
+  const QString head = QStringLiteral("You may not open %1").arg(Where(place));
+  switch (access.Verdict) {
+    case TAccess::JoinGroup:
+      return head + QStringLiteral(": it belongs to group %1, and you are not in that group. "
+                                   "Join it, then log out and back in:\n  sudo usermod -aG %1 $USER")
+                        .arg(access.Group);
+    case TAccess::NewLogin:
+      return head + QStringLiteral(": it belongs to group %1. You were added to %1 after this "
+                                   "session began: log out and back in (or restart) to use it.")
+                        .arg(access.Group);
+    case TAccess::GroupLacks:
+      return head + QStringLiteral(": its permissions (%1, group %2) let only its owner use it. "
+                                   "Serial devices are usually rw-rw---- for group dialout.")
+                        .arg(access.Mode, access.Group);
+    default:
+      return head + QStringLiteral(" (group %1): access is refused although the permissions allow "
+                                   "it; an access list or security policy may deny it.").arg(access.Group);
+  }
+}
+
+QString InUse(const TPlace& place, const TScanContext& context) {
+  QList<THolder> holders = LockHolders(place.Target.Host, place.Tty, context);
+  if (holders.isEmpty()) holders = OpenHolders(place.Target.Host, context);
+  if (holders.isEmpty())
+    return QStringLiteral("%1 is in use by another program. Close it there, then press "
+                          "Connect again.").arg(Where(place));
+  return QStringLiteral("%1 is in use by %2. Close it there, then press Connect again.")
+      .arg(Where(place), HoldersText(holders));
+}
+
+QString OpenFailure(const TPlace& place, int errorNumber, const TScanContext& context) {
+  switch (errorNumber) {
+    case EACCES:
+    case EPERM: return Permission(place, context);
+    case ENOENT: return Missing(place, context);
+    case ENXIO:
+    case ENODEV: return HasNoUart(place.Tty) ? NoUart(place, context) : NoDevice(place, context);
+    case EAGAIN:
+    case EBUSY: return InUse(place, context);
+    case ENOTTY: return QStringLiteral("%1 is not a serial device.").arg(Where(place));
+    default: break;
+  }
+  return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
+}
+
+}  // namespace
+
+QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber,
+                           const TScanContext& context) {
+  if (errorNumber <= 0) return QString();
+  const TPlace place = PlaceOf(portName);
+  if (atOpen) return OpenFailure(place, errorNumber, context);
+  if (errorNumber == EIO || errorNumber == ENXIO || errorNumber == ENODEV)
+    return QStringLiteral("%1 went away while in use: it was unplugged or powered off. Press "
+                          "Disconnect, plug it back in, then Connect.").arg(Where(place));
+  return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
+}
+
+QString DescribeComName(const QString& com, const QList<TSerialDevice>& present) {
+  const TPlace place = PlaceOf(com);
+  for (const TSerialDevice& d : present) {
+    if (d.Name != place.Tty) continue;
+    const QString problem = d.Problem.startsWith(QLatin1String("in use")) ? QString() : d.Problem;
+    if (problem == QLatin1String("no UART behind it"))
+      return QStringLiteral("%1: no UART behind it — %2").arg(com, d.Device);
+    QString text = QStringLiteral("%1: %2 — %3").arg(com, d.Description, d.Device);
+    return problem.isEmpty() ? text : QStringLiteral("%1; %2").arg(text, problem);
+  }
+  if (HasNoUart(place.Tty)) return QStringLiteral("%1: no UART behind it — %2").arg(com, place.Node);
+  if (place.Target.Host.isEmpty() || !QFileInfo::exists(place.Target.Host))
+    return QStringLiteral("%1: nothing is there — %2").arg(com, place.Target.Device);
+  const bool pty = place.Node.startsWith(QLatin1String("/dev/pts/"));
+  return QStringLiteral("%1: %2 — %3").arg(com, pty ? QStringLiteral("pseudo-terminal") : QStringLiteral("terminal device"), place.Node);
+}

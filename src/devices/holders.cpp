@@ -1,0 +1,103 @@
+#include "devices/holders.h"
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <cstring>
+
+#include "devices/deviceroot.h"
+
+namespace {
+
+QString ProgramOf(qint64 pid, const TScanContext& context) {
+  return ReadAttribute(QStringLiteral("%1/%2/comm").arg(context.ProcDir).arg(pid));
+}
+
+bool IsAlive(qint64 pid, const TScanContext& context) {
+  return pid > 0 && QFileInfo::exists(QStringLiteral("%1/%2").arg(context.ProcDir).arg(pid));
+}
+
+void AddHolder(QList<THolder>& holders, qint64 pid, const TScanContext& context) {
+  for (const THolder& h : holders)
+    if (h.Pid == pid) return;
+  holders << THolder{pid, ProgramOf(pid, context)};
+}
+
+// The lock table names a file by its file system's device (hex major:minor) and inode.
+QList<qint64> LockTablePids(const QString& hostPath, const TScanContext& context) {
+  struct stat node {};
+  if (::stat(QFile::encodeName(hostPath).constData(), &node) != 0) return {};
+  const QString key = QStringLiteral("%1:%2:%3")
+                          .arg(major(node.st_dev), 2, 16, QLatin1Char('0'))
+                          .arg(minor(node.st_dev), 2, 16, QLatin1Char('0'))
+                          .arg(quint64(node.st_ino));
+  QFile table(context.ProcDir + QStringLiteral("/locks"));
+  if (!table.open(QIODevice::ReadOnly)) return {};
+  QList<qint64> pids;
+  for (const QByteArray& line : table.readAll().split('\n')) {
+    const QList<QByteArray> fields = line.simplified().split(' ');
+    // "1: FLOCK ADVISORY WRITE 4242 00:1a:5 0 EOF"; waiting requests carry "->" and hold nothing.
+    if (fields.size() < 6 || fields[1] == "->") continue;
+    if (QString::fromLatin1(fields[5]) == key) pids << fields[4].toLongLong();
+  }
+  return pids;
+}
+
+// A lock file holds the PID as ten ASCII digits (HDB style) or as a binary int.
+qint64 LockFilePid(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return 0;
+  const QByteArray bytes = file.read(64);
+  bool ascii = false;
+  const qint64 pid = bytes.trimmed().toLongLong(&ascii);
+  if (ascii) return pid;
+  if (bytes.size() != sizeof(int)) return 0;
+  int binary = 0;
+  std::memcpy(&binary, bytes.constData(), sizeof binary);
+  return binary;
+}
+
+}  // namespace
+
+QList<THolder> LockHolders(const QString& hostPath, const QString& ttyName, const TScanContext& context) {
+  QList<THolder> holders;
+  for (qint64 pid : LockTablePids(hostPath, context))
+    if (IsAlive(pid, context)) AddHolder(holders, pid, context);
+  if (ttyName.isEmpty()) return holders;
+  for (const QString& dir : context.LockDirs) {
+    const qint64 pid = LockFilePid(dir + QStringLiteral("/LCK..") + ttyName);
+    if (IsAlive(pid, context)) AddHolder(holders, pid, context);
+  }
+  return holders;
+}
+
+QList<THolder> OpenHolders(const QString& hostPath, const TScanContext& context) {
+  const QString device = QFileInfo(hostPath).canonicalFilePath();
+  if (device.isEmpty()) return {};
+  QList<THolder> holders;
+  const QDir proc(context.ProcDir);
+  for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool isPid = false;
+    const qint64 pid = entry.toLongLong(&isPid);
+    if (!isPid) continue;
+    const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
+    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+      if (QFile::symLinkTarget(fds.filePath(fd)) != device) continue;
+      AddHolder(holders, pid, context);
+      break;
+    }
+  }
+  return holders;
+}
+
+QString HoldersText(const QList<THolder>& holders) {
+  QStringList parts;
+  for (const THolder& h : holders) {
+    const QString program = h.Program.isEmpty() ? QStringLiteral("a program") : h.Program;
+    parts << QStringLiteral("%1 (PID %2)").arg(program).arg(h.Pid);
+  }
+  return parts.join(QStringLiteral(", "));
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include "devices/access.h"
+
+// Which programs hold a serial device.
+
+struct THolder {
+  qint64 Pid = 0;
+  QString Program;  // the process's name, "" when it cannot be read
+  bool operator==(const THolder&) const = default;
+};
+
+// Returns the programs that hold the device exclusively: a lock on it in the kernel's lock
+// table (flock, as this tool takes) or a UUCP lock file LCK..<ttyName> naming a live process.
+QList<THolder> LockHolders(const QString& hostPath, const QString& ttyName, const TScanContext& context);
+
+// Returns the programs that have the device open, from their open file descriptors.
+QList<THolder> OpenHolders(const QString& hostPath, const TScanContext& context);
+
+// Returns "minicom (PID 4242)", several joined by ", ".
+QString HoldersText(const QList<THolder>& holders);

@@ -1,0 +1,359 @@
+#include "runstore/runstore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <QtEndian>
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "parameters/paramtable.h"
+
+namespace {
+
+// SQLite's primary result codes that the messages tell apart.
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteNotADatabase = 26;
+
+const std::vector<std::vector<const char*>> kMigrations = {
+    // Version 1: one row per run with its figures in columns and its fourteen parameters
+    // packed into a blob (little-endian doubles in the parameter table's order), so that
+    // listing the history reads a compact table with few columns; the samples, packed the
+    // same way, in a table of their own.
+    {"CREATE TABLE runs ("
+     " id INTEGER PRIMARY KEY,"
+     " time TEXT NOT NULL,"
+     " port TEXT NOT NULL,"
+     " label TEXT NOT NULL,"
+     " step INTEGER NOT NULL,"
+     " prediv INTEGER NOT NULL,"
+     " sample_count INTEGER NOT NULL,"
+     " rise_samples REAL,"
+     " overshoot_pct REAL NOT NULL,"
+     " peak_sample INTEGER NOT NULL,"
+     " settling_samples INTEGER,"
+     " steady_state_error REAL NOT NULL,"
+     " iae REAL NOT NULL,"
+     " peak_output REAL NOT NULL,"
+     " saturated INTEGER NOT NULL,"
+     " params BLOB NOT NULL)",
+     "CREATE TABLE run_samples ("
+     " run_id INTEGER PRIMARY KEY REFERENCES runs(id),"
+     " samples BLOB NOT NULL)"},
+    // Version 2: the time as UTC milliseconds, so that the history keeps the order in which
+    // runs were made across changes of the UTC offset (daylight saving), which the local time
+    // text does not.
+    {"ALTER TABLE runs ADD COLUMN time_ms INTEGER",
+     "UPDATE runs SET time_ms ="
+     " CAST(round((julianday(time) - 2440587.5) * 86400000.0) AS INTEGER)",
+     "CREATE INDEX runs_by_time ON runs(time_ms, id)"},
+};
+
+QByteArray PackParams(const TPIDParams& params) {
+  QByteArray blob(qsizetype(ParamTable().size() * sizeof(double)), Qt::Uninitialized);
+  char* out = blob.data();
+  for (const TParamRow& row : ParamTable()) {
+    qToLittleEndian(RecordValue(params, row), out);
+    out += sizeof(double);
+  }
+  return blob;
+}
+
+// A blob shorter than fourteen values leaves the missing ones at zero.
+TPIDParams UnpackParams(const QByteArray& blob) {
+  TPIDParams params;
+  const char* in = blob.constData();
+  const qsizetype count = blob.size() / qsizetype(sizeof(double));
+  qsizetype k = 0;
+  for (const TParamRow& row : ParamTable())
+    if (k < count) StoreAnswer(params, row, qFromLittleEndian<double>(in + sizeof(double) * k++));
+  params.Valid = true;
+  return params;
+}
+
+QByteArray PackSamples(const TStepRun& run) {
+  QByteArray blob(qsizetype(run.Errors.size() * 2 * sizeof(double)), Qt::Uninitialized);
+  char* out = blob.data();
+  for (size_t k = 0; k < run.Errors.size(); ++k) {
+    qToLittleEndian(run.Errors[k], out);
+    qToLittleEndian(run.Outputs[k], out + sizeof(double));
+    out += 2 * sizeof(double);
+  }
+  return blob;
+}
+
+void UnpackSamples(const QByteArray& blob, TStepRun& run) {
+  const qsizetype n = blob.size() / qsizetype(2 * sizeof(double));
+  const char* in = blob.constData();
+  for (qsizetype k = 0; k < n; ++k, in += 2 * sizeof(double)) {
+    run.Errors.push_back(qFromLittleEndian<double>(in));
+    run.Outputs.push_back(qFromLittleEndian<double>(in + sizeof(double)));
+  }
+}
+
+// An empty text goes in as '' rather than NULL (Qt binds a null QString as NULL).
+QVariant Text(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
+
+QVariant Nullable(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
+QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVariant(); }
+
+QString Columns() {
+  return QStringLiteral("id, time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
+                        " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae,"
+                        " peak_output, saturated, params");
+}
+// The column after those of Columns() when the samples are read too.
+constexpr int kSamplesColumn = 17;
+
+// Returns the stored time: the UTC instant with the offset its text was written with, so that
+// it shows the clock time of the place and day it was made. Faster than reading the text.
+QDateTime StoredTime(const QString& text, qint64 utcMs) {
+  int offset = 0;
+  const qsizetype n = text.size();
+  if (n > 6 && (text[n - 6] == u'+' || text[n - 6] == u'-') && text[n - 3] == u':') {
+    offset = text.mid(n - 5, 2).toInt() * 3600 + text.mid(n - 2, 2).toInt() * 60;
+    if (text[n - 6] == u'-') offset = -offset;
+  }
+  return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset);
+}
+
+// Reads the columns of Columns() (in that order) into a run.
+TRunListing ReadRow(const QSqlQuery& q) {
+  TRunListing r;
+  TStepRun& run = r.Run;
+  run.Id = q.value(0).toLongLong();
+  run.Time = StoredTime(q.value(1).toString(), q.value(2).toLongLong());
+  run.Port = q.value(3).toString();
+  run.Label = q.value(4).toString();
+  run.Step = q.value(5).toInt();
+  run.Prediv = q.value(6).toInt();
+  r.SampleCount = q.value(7).toInt();
+  TStepFigures& f = run.Figures;
+  const QVariant rise = q.value(8), settling = q.value(11);
+  if (!rise.isNull()) f.RiseSamples = rise.toDouble();
+  f.OvershootPct = q.value(9).toDouble();
+  f.PeakSample = q.value(10).toInt();
+  if (!settling.isNull()) f.SettlingSamples = settling.toInt();
+  f.SteadyStateError = q.value(12).toDouble();
+  f.Iae = q.value(13).toDouble();
+  f.PeakOutput = q.value(14).toDouble();
+  f.Saturated = q.value(15).toBool();
+  run.Params = UnpackParams(q.value(16).toByteArray());
+  return r;
+}
+
+QString NewerFileMessage(int version) {
+  return QStringLiteral("the run history was written by a newer zirv7ctl (schema version %1; "
+                        "this one knows up to %2); it is left as it is")
+      .arg(version)
+      .arg(TRunStore::kSchemaVersion);
+}
+
+QString NewConnectionName() {
+  static std::atomic<int> counter{0};
+  return QStringLiteral("zirv_runstore_%1").arg(++counter);
+}
+
+}  // namespace
+
+const std::vector<std::vector<const char*>>& RunStoreMigrations() { return kMigrations; }
+
+QString TRunStore::DefaultPath() {
+  QString data = qEnvironmentVariable("XDG_DATA_HOME");
+  if (data.isEmpty()) data = QDir::homePath() + QStringLiteral("/.local/share");
+  return data + QStringLiteral("/zirv7tune/runs.sqlite");
+}
+
+TRunStore::TRunStore() : FConnection(NewConnectionName()) {}
+
+TRunStore::~TRunStore() {
+  if (!FDb.isValid()) return;
+  FDb.close();
+  FDb = QSqlDatabase();
+  QSqlDatabase::removeDatabase(FConnection);
+}
+
+QString TRunStore::Describe(const QSqlError& e, const QString& what) const {
+  const int code = e.nativeErrorCode().toInt();
+  const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+  if (code == kSqliteBusy || code == kSqliteLocked)
+    return QStringLiteral("the run history is in use by another program (%1); %2").arg(text, what);
+  if (code == kSqliteCorrupt || code == kSqliteNotADatabase)
+    return QStringLiteral("the run history is damaged (%1); it is left as it is: move it aside "
+                          "to start a new one")
+        .arg(text);
+  return QStringLiteral("the run history cannot be used (%1); %2").arg(text, what);
+}
+
+// Looks at an existing file without the right to change it: a damaged file or one from a
+// newer program is refused before anything could write to it.
+bool TRunStore::Probe(const QString& path, QString& error) {
+  const QString name = FConnection + QStringLiteral("_probe");
+  bool ok = true;
+  {
+    QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    probe.setDatabaseName(path);
+    probe.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
+    QSqlQuery q(probe);
+    if (!probe.open() || !q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
+      error = Describe(probe.isOpenError() ? probe.lastError() : q.lastError(),
+                       QStringLiteral("nothing was changed"));
+      ok = false;
+    } else if (q.value(0).toInt() > kSchemaVersion) {
+      error = NewerFileMessage(q.value(0).toInt());
+      ok = false;
+    }
+    q.finish();
+    probe.close();
+  }
+  QSqlDatabase::removeDatabase(name);
+  return ok;
+}
+
+bool TRunStore::Open(const QString& path, QString& error, int busyTimeoutMs) {
+  QDir().mkpath(QFileInfo(path).absolutePath());
+  if (QFileInfo(path).size() > 0 && !Probe(path, error)) return false;
+  FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
+  FDb.setDatabaseName(path);
+  FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+  if (!FDb.open()) {
+    error = Describe(FDb.lastError(), QStringLiteral("nothing was changed"));
+    return false;
+  }
+  QSqlQuery q(FDb);
+  if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+    error = Describe(q.lastError(), QStringLiteral("nothing was changed"));
+    return false;
+  }
+  q.finish();
+  return Migrate(error);
+}
+
+int TRunStore::SchemaVersion() {
+  QSqlQuery q(FDb);
+  if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) return -1;
+  const int version = q.value(0).toInt();
+  q.finish();  // a statement left open would keep a transaction from committing
+  return version;
+}
+
+// Runs each missing step in a transaction of its own, which also sets the new version, so
+// that a failed step leaves the file at the version before it.
+bool TRunStore::Migrate(QString& error) {
+  // An up-to-date file needs no write lock, so that listing works while another program
+  // stores a run.
+  if (SchemaVersion() == kSchemaVersion) return true;
+  QSqlQuery q(FDb);
+  const QString unchanged = QStringLiteral("the history was left at its version");
+  if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
+    error = Describe(q.lastError(), QStringLiteral("nothing was changed"));
+    return false;
+  }
+  // Read under the write lock: another program may have moved the file on meanwhile.
+  const int version = SchemaVersion();
+  if (version > kSchemaVersion) {
+    q.exec(QStringLiteral("ROLLBACK"));
+    error = NewerFileMessage(version);
+    return false;
+  }
+  for (int v = version; v < kSchemaVersion; ++v) {
+    for (const char* statement : kMigrations[size_t(v)]) {
+      if (q.exec(QString::fromLatin1(statement))) continue;
+      error = Describe(q.lastError(), unchanged);
+      q.exec(QStringLiteral("ROLLBACK"));
+      return false;
+    }
+    q.exec(QStringLiteral("PRAGMA user_version = %1").arg(v + 1));
+  }
+  if (!q.exec(QStringLiteral("COMMIT"))) {
+    error = Describe(q.lastError(), unchanged);
+    q.exec(QStringLiteral("ROLLBACK"));
+    return false;
+  }
+  return true;
+}
+
+bool TRunStore::Insert(TStepRun& run, QString& error) {
+  const QString notStored = QStringLiteral("the run was not stored");
+  if (!FDb.transaction()) {
+    error = Describe(FDb.lastError(), notStored);
+    return false;
+  }
+  QSqlQuery q(FDb);
+  q.prepare(QStringLiteral("INSERT INTO runs (time, time_ms, port, label, step, prediv, "
+                           "sample_count, rise_samples, overshoot_pct, peak_sample, "
+                           "settling_samples, steady_state_error, iae, peak_output, saturated, "
+                           "params) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+  const TStepFigures& f = run.Figures;
+  const QVariant values[] = {
+      IsoTime(run.Time), run.Time.toMSecsSinceEpoch(), Text(run.Port), Text(run.Label), run.Step,
+      run.Prediv, int(run.Errors.size()), Nullable(f.RiseSamples), f.OvershootPct, f.PeakSample,
+      Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput, int(f.Saturated),
+      PackParams(run.Params)};
+  for (const QVariant& v : values) q.addBindValue(v);
+  QSqlQuery samples(FDb);
+  samples.prepare(QStringLiteral("INSERT INTO run_samples (run_id, samples) VALUES (?, ?)"));
+  const bool inserted = q.exec();
+  if (inserted) {
+    samples.addBindValue(q.lastInsertId());
+    samples.addBindValue(PackSamples(run));
+  }
+  if (!inserted || !samples.exec() || !FDb.commit()) {
+    const QSqlError e = !inserted ? q.lastError()
+                        : samples.lastError().isValid() ? samples.lastError()
+                                                        : FDb.lastError();
+    error = Describe(e, notStored);
+    FDb.rollback();
+    return false;
+  }
+  run.Id = q.lastInsertId().toLongLong();
+  return true;
+}
+
+bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
+  QSqlQuery q(FDb);
+  q.setForwardOnly(true);
+  // The newest `last` runs, read newest first along the time index (no sort, no temporary
+  // file), then handed out oldest first.
+  const QString sql =
+      QStringLiteral("SELECT %1 FROM runs ORDER BY time_ms DESC, id DESC LIMIT %2")
+          .arg(Columns())
+          .arg(last > 0 ? last : -1);
+  if (!q.exec(sql)) {
+    error = Describe(q.lastError(), QStringLiteral("nothing was listed"));
+    return false;
+  }
+  runs.clear();
+  while (q.next()) runs.push_back(ReadRow(q));
+  std::reverse(runs.begin(), runs.end());
+  return true;
+}
+
+bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs,
+                     QString& error) {
+  QSqlQuery q(FDb);
+  q.prepare(QStringLiteral("SELECT %1, samples FROM runs JOIN run_samples ON run_id = id"
+                           " WHERE id = ?")
+                .arg(Columns()));
+  runs.clear();
+  for (qint64 id : ids) {
+    q.addBindValue(id);
+    if (!q.exec()) {
+      error = Describe(q.lastError(), QStringLiteral("nothing was shown"));
+      return false;
+    }
+    if (!q.next()) {
+      error = QStringLiteral("there is no run %1 in the history").arg(id);
+      return false;
+    }
+    TStepRun run = ReadRow(q).Run;
+    UnpackSamples(q.value(kSamplesColumn).toByteArray(), run);
+    runs.push_back(std::move(run));
+  }
+  return true;
+}

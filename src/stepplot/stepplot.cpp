@@ -1,0 +1,374 @@
+#include "stepplot/stepplot.h"
+
+#include <QBuffer>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSaveFile>
+#include <QSvgGenerator>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+
+#include "monitor/chartaxis.h"
+
+namespace {
+
+// Colours that stay apart from each other in print and for most colour-blind readers.
+const QColor kPalette[] = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
+                           QColor(214, 39, 40),  QColor(148, 103, 189), QColor(140, 86, 75),
+                           QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34),
+                           QColor(23, 190, 207)};
+const QColor kGrid(226, 226, 226);
+const QColor kFrame(160, 160, 160);
+const QColor kText(40, 40, 40);
+const QColor kBand(46, 160, 67, 40);
+const QColor kReference(110, 110, 110);
+const QColor kLimit(200, 40, 40);
+
+const QString kBandKey = QStringLiteral("settled: within 2 % of the step");
+
+constexpr double kMargin = 16;
+constexpr double kPanelGap = 18;
+constexpr double kTickLength = 4;
+constexpr int kLabelsPerPanel = 6;
+
+// A linear map from values to device coordinates.
+struct TScale {
+  TAxisRange View;
+  double P0;
+  double P1;
+  double operator()(double v) const {
+    return P0 + (v - View.Min) / (View.Max - View.Min) * (P1 - P0);
+  }
+};
+
+// Returns lo..hi widened by a fraction of its span on both sides (a flat range by 1).
+TAxisRange Padded(double lo, double hi, double fraction) {
+  const double pad = hi > lo ? (hi - lo) * fraction : 1;
+  return {lo - pad, hi + pad};
+}
+
+// The time axis shared by both panels: where sample k of a run lies.
+struct TTimeAxis {
+  bool Seconds = false;  // every run's period is known
+  QString Title;
+  TAxisRange View;
+
+  double At(const TStepRun& run, size_t k) const {
+    return Seconds ? double(k) * *SamplePeriodMs(run) / 1000.0 : double(k);
+  }
+};
+
+TTimeAxis MakeTimeAxis(const std::vector<TStepRun>& runs) {
+  TTimeAxis axis;
+  axis.Seconds = std::all_of(runs.begin(), runs.end(),
+                             [](const TStepRun& r) { return SamplePeriodMs(r).has_value(); });
+  axis.Title = axis.Seconds ? QStringLiteral("Time after the step (s)")
+                            : QStringLiteral("Samples after the step");
+  double end = 0;
+  for (const TStepRun& run : runs)
+    if (!run.Errors.empty()) end = std::max(end, axis.At(run, run.Errors.size() - 1));
+  if (!(end > 0)) end = 1;
+  // A little room before the step, so that the step itself can be seen.
+  axis.View = {-end * 0.04, end};
+  return axis;
+}
+
+// One panel: its rectangle, the value range it shows and its title.
+struct TPanel {
+  QRectF Rect;
+  TAxisRange Y;
+  QString Title;
+  TScale X(const TTimeAxis& t) const { return {t.View, Rect.left(), Rect.right()}; }
+  TScale Ys() const { return {Y, Rect.bottom(), Rect.top()}; }
+};
+
+TAxisRange ErrorRange(const std::vector<TStepRun>& runs) {
+  double lo = 0, hi = 0;
+  for (const TStepRun& run : runs) {
+    const double amplitude = StepAmplitude(run.Step, run.Params);
+    lo = std::min(lo, amplitude);
+    hi = std::max(hi, amplitude);
+    for (double e : run.Errors) {
+      lo = std::min(lo, e);
+      hi = std::max(hi, e);
+    }
+  }
+  return Padded(lo, hi, 0.06);
+}
+
+// The output limit is shown when some run comes within a fifth of it.
+bool ShowLimit(const std::vector<TStepRun>& runs) {
+  return std::any_of(runs.begin(), runs.end(), [](const TStepRun& r) {
+    return r.Params.MaxOutput > 0 && r.Figures.PeakOutput >= 0.8 * r.Params.MaxOutput;
+  });
+}
+
+TAxisRange OutputRange(const std::vector<TStepRun>& runs) {
+  double lo = 0, hi = 0;
+  for (const TStepRun& run : runs) {
+    for (double o : run.Outputs) {
+      lo = std::min(lo, o);
+      hi = std::max(hi, o);
+    }
+    if (ShowLimit(runs) && run.Params.MaxOutput > 0) {
+      if (hi > 0) hi = std::max(hi, run.Params.MaxOutput);
+      if (lo < 0) lo = std::min(lo, -run.Params.MaxOutput);
+    }
+  }
+  return Padded(lo, hi, 0.06);
+}
+
+// Returns the labels of an axis and the step between them.
+std::vector<double> Ticks(const TAxisRange& view, int count) {
+  return AxisLabelValues(view, NiceStep(view.Max - view.Min, count));
+}
+
+void DrawYAxis(QPainter& p, const TPanel& panel) {
+  const QFontMetricsF metrics(p.font());
+  const TScale y = panel.Ys();
+  for (double v : Ticks(panel.Y, kLabelsPerPanel)) {
+    const double py = y(v);
+    p.setPen(QPen(kGrid, 1));
+    p.drawLine(QPointF(panel.Rect.left(), py), QPointF(panel.Rect.right(), py));
+    p.setPen(kText);
+    const QString text = FormatAxisLabel(v, QStringLiteral(","));
+    const QRectF box(panel.Rect.left() - 60 - kTickLength, py - 10, 60, 20);
+    p.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
+  }
+  // The panel's title, turned to read upwards along its left edge.
+  p.save();
+  p.translate(kMargin + metrics.height() / 2, panel.Rect.center().y());
+  p.rotate(-90);
+  p.drawText(QRectF(-panel.Rect.height() / 2, -metrics.height() / 2, panel.Rect.height(),
+                    metrics.height()),
+             Qt::AlignCenter, panel.Title);
+  p.restore();
+}
+
+void DrawXGrid(QPainter& p, const TPanel& panel, const TTimeAxis& time, bool labels) {
+  const TScale x = panel.X(time);
+  for (double v : Ticks(time.View, 10)) {
+    if (v < time.View.Min) continue;
+    const double px = x(v);
+    p.setPen(QPen(kGrid, 1));
+    p.drawLine(QPointF(px, panel.Rect.top()), QPointF(px, panel.Rect.bottom()));
+    if (!labels) continue;
+    p.setPen(kText);
+    p.drawText(QRectF(px - 50, panel.Rect.bottom() + kTickLength, 100, 20),
+               Qt::AlignHCenter | Qt::AlignTop, FormatAxisLabel(v, QStringLiteral(",")));
+  }
+  if (!labels) return;
+  p.drawText(QRectF(panel.Rect.left(), panel.Rect.bottom() + 24, panel.Rect.width(), 22),
+             Qt::AlignHCenter | Qt::AlignTop, time.Title);
+}
+
+QPainterPath TracePath(const TStepRun& run, const std::vector<double>& values,
+                       const TTimeAxis& time, const TScale& x, const TScale& y) {
+  QPainterPath path;
+  for (size_t k = 0; k < values.size(); ++k) {
+    const QPointF point(x(time.At(run, k)), y(values[k]));
+    if (k == 0) path.moveTo(point);
+    else path.lineTo(point);
+  }
+  return path;
+}
+
+// The 2 % band around zero error and, dashed, the step: the error a motor that did not move
+// would show, zero before the step and the step's size after it.
+void DrawErrorReferences(QPainter& p, const TPanel& panel, const TTimeAxis& time,
+                         const std::vector<TStepRun>& runs) {
+  const TScale x = panel.X(time), y = panel.Ys();
+  std::vector<double> amplitudes;
+  for (const TStepRun& run : runs) {
+    const double a = StepAmplitude(run.Step, run.Params);
+    if (std::find(amplitudes.begin(), amplitudes.end(), a) == amplitudes.end())
+      amplitudes.push_back(a);
+  }
+  for (double a : amplitudes) {
+    const double band = kSettlingBand * std::fabs(a);
+    p.fillRect(QRectF(QPointF(panel.Rect.left(), y(band)), QPointF(panel.Rect.right(), y(-band))),
+               kBand);
+  }
+  p.setPen(QPen(kReference, 1.2, Qt::DashLine));
+  for (double a : amplitudes) {
+    const QPointF points[] = {{x(time.View.Min), y(0)}, {x(0), y(0)}, {x(0), y(a)},
+                              {x(time.View.Max), y(a)}};
+    p.drawPolyline(points, 4);
+    p.drawText(QPointF(x(time.View.Max) - 120, y(a) + (a > 0 ? 16 : -6)),
+               QStringLiteral("step %1").arg(a));
+  }
+  p.setPen(QPen(kFrame, 1));
+  p.drawLine(QPointF(panel.Rect.left(), y(0)), QPointF(panel.Rect.right(), y(0)));
+}
+
+void DrawOutputReferences(QPainter& p, const TPanel& panel, const std::vector<TStepRun>& runs) {
+  const TScale y = panel.Ys();
+  p.setPen(QPen(kFrame, 1));
+  p.drawLine(QPointF(panel.Rect.left(), y(0)), QPointF(panel.Rect.right(), y(0)));
+  if (!ShowLimit(runs)) return;
+  p.setPen(QPen(kLimit, 1.2, Qt::DotLine));
+  const double limit = runs.back().Params.MaxOutput;
+  for (double v : {limit, -limit}) {
+    if (v < panel.Y.Min || v > panel.Y.Max) continue;
+    p.drawLine(QPointF(panel.Rect.left(), y(v)), QPointF(panel.Rect.right(), y(v)));
+    p.drawText(QPointF(panel.Rect.left() + 6, y(v) + (v > 0 ? 14 : -5)),
+               QStringLiteral("%1 %").arg(v));
+  }
+}
+
+// Draws each run's trace of one panel, oldest first so that the newest lies on top.
+void DrawTraces(QPainter& p, const TPanel& panel, const TTimeAxis& time,
+                const std::vector<TStepRun>& runs, bool errors) {
+  p.save();
+  p.setClipRect(panel.Rect);
+  for (size_t i = 0; i < runs.size(); ++i) {
+    const TStepRun& run = runs[i];
+    p.setPen(QPen(kPalette[i % std::size(kPalette)], 2, Qt::SolidLine, Qt::RoundCap,
+                  Qt::RoundJoin));
+    p.drawPath(TracePath(run, errors ? run.Errors : run.Outputs, time, panel.X(time),
+                         panel.Ys()));
+  }
+  p.restore();
+}
+
+void DrawFrame(QPainter& p, const TPanel& panel) {
+  p.setPen(QPen(kFrame, 1));
+  p.setBrush(Qt::NoBrush);
+  p.drawRect(panel.Rect);
+}
+
+// The legend, right of the panels: one line per run with its colour, newest first as drawn.
+void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& runs) {
+  const QFontMetricsF metrics(p.font());
+  double y = area.top();
+  for (size_t i = runs.size(); i-- > 0;) {
+    const QColor colour = kPalette[i % std::size(kPalette)];
+    p.setPen(QPen(colour, 3));
+    p.drawLine(QPointF(area.left(), y + metrics.height() / 2),
+               QPointF(area.left() + 24, y + metrics.height() / 2));
+    p.setPen(kText);
+    const QString text =
+        metrics.elidedText(RunCaption(runs[i]), Qt::ElideRight, area.width() - 32);
+    p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, text);
+    y += metrics.height() * 1.5;
+  }
+  // What the reference marks mean.
+  y += metrics.height() * 0.5;
+  const double mid = metrics.height() / 2;
+  auto key = [&](const QString& text, const std::function<void(const QRectF&)>& mark) {
+    mark(QRectF(area.left(), y, 24, metrics.height()));
+    p.setPen(kText);
+    p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
+               Qt::AlignLeft | Qt::AlignVCenter, text);
+    y += metrics.height() * 1.5;
+  };
+  key(QStringLiteral("step"), [&](const QRectF& r) {
+    p.setPen(QPen(kReference, 1.2, Qt::DashLine));
+    p.drawLine(QPointF(r.left(), r.top() + mid), QPointF(r.right(), r.top() + mid));
+  });
+  key(kBandKey,
+      [&](const QRectF& r) { p.fillRect(r.adjusted(0, 3, 0, -3), kBand); });
+  if (!ShowLimit(runs)) return;
+  key(QStringLiteral("output limit"), [&](const QRectF& r) {
+    p.setPen(QPen(kLimit, 1.2, Qt::DotLine));
+    p.drawLine(QPointF(r.left(), r.top() + mid), QPointF(r.right(), r.top() + mid));
+  });
+}
+
+double LegendWidth(const QFontMetricsF& metrics, const std::vector<TStepRun>& runs) {
+  double widest = metrics.horizontalAdvance(kBandKey);
+  for (const TStepRun& run : runs) widest = std::max(widest, metrics.horizontalAdvance(RunCaption(run)));
+  return std::min(widest + 40, 380.0);
+}
+
+}  // namespace
+
+void DrawStepPlot(QPainter& p, const QSize& size, const std::vector<TStepRun>& runs,
+                  const QString& title) {
+  p.setRenderHint(QPainter::Antialiasing);
+  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
+  QFont font(QStringLiteral("DejaVu Sans"));
+  font.setPixelSize(13);
+  QFont heading = font;
+  heading.setPixelSize(18);
+  heading.setBold(true);
+  p.setFont(heading);
+  p.setPen(kText);
+  p.drawText(QRectF(kMargin, kMargin, size.width() - 2 * kMargin, 26), Qt::AlignLeft, title);
+  p.setFont(font);
+  if (runs.empty()) return;
+
+  const double legend = LegendWidth(QFontMetricsF(font), runs);
+  const QRectF plot(QPointF(96, 56),
+                    QPointF(size.width() - kMargin - legend - 12, size.height() - 56));
+  const double errorHeight = (plot.height() - kPanelGap) * 0.6;
+  const TPanel error{QRectF(plot.left(), plot.top(), plot.width(), errorHeight), ErrorRange(runs),
+                     QStringLiteral("Error (counts)")};
+  const TPanel output{QRectF(QPointF(plot.left(), error.Rect.bottom() + kPanelGap),
+                             plot.bottomRight()),
+                      OutputRange(runs), QStringLiteral("Output (%)")};
+  const TTimeAxis time = MakeTimeAxis(runs);
+
+  DrawYAxis(p, error);
+  DrawYAxis(p, output);
+  DrawXGrid(p, error, time, false);
+  DrawXGrid(p, output, time, true);
+  DrawErrorReferences(p, error, time, runs);
+  DrawOutputReferences(p, output, runs);
+  DrawTraces(p, error, time, runs, true);
+  DrawTraces(p, output, time, runs, false);
+  DrawFrame(p, error);
+  DrawFrame(p, output);
+  DrawLegend(p, QRectF(plot.right() + 20, plot.top(), legend, plot.height()), runs);
+}
+
+namespace {
+
+QByteArray RenderPng(const std::vector<TStepRun>& runs, const QString& title) {
+  QImage image(kStepPlotSize, QImage::Format_ARGB32_Premultiplied);
+  {
+    QPainter painter(&image);
+    DrawStepPlot(painter, kStepPlotSize, runs, title);
+  }
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return bytes;
+}
+
+QByteArray RenderSvg(const std::vector<TStepRun>& runs, const QString& title) {
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  QSvgGenerator svg;
+  svg.setOutputDevice(&buffer);
+  svg.setSize(kStepPlotSize);
+  svg.setViewBox(QRect(QPoint(0, 0), kStepPlotSize));
+  svg.setTitle(title);
+  svg.setResolution(96);
+  {
+    QPainter painter(&svg);
+    DrawStepPlot(painter, kStepPlotSize, runs, title);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
+                  const QString& title, QString& error) {
+  const QByteArray bytes =
+      format == TPlotFormat::Svg ? RenderSvg(runs, title) : RenderPng(runs, title);
+  // Written whole or not at all: a failed write leaves an existing file as it was.
+  QSaveFile file(fileName);
+  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
+    error = file.errorString();
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QSize>
+#include <QString>
+#include <vector>
+
+#include "steprun/steprun.h"
+
+class QPainter;
+
+// The size of a picture in pixels (SVG: in its view box).
+inline constexpr QSize kStepPlotSize{1200, 800};
+
+// Draws the runs overlaid and aligned at the step, in two panels sharing the time axis: the
+// error above with the 2 % settling band and the step, the output below with the output limit
+// when the runs come near it. Each run has its own colour and a legend entry with its caption;
+// later runs are drawn over earlier ones. The time axis is in seconds when every run's sample
+// period is known, in samples otherwise. Needs a QGuiApplication (for the fonts).
+void DrawStepPlot(QPainter& painter, const QSize& size, const std::vector<TStepRun>& runs,
+                  const QString& title);
+
+enum class TPlotFormat { Png, Svg };
+
+// Writes the picture to a file in the given format. Returns false with a message in error when
+// the file cannot be written; an existing file is then left as it was.
+bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
+                  const QString& title, QString& error);

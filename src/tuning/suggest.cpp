@@ -1,0 +1,284 @@
+#include "tuning/suggest.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// A settling index no run reaches: the run never settled, or it was given up.
+constexpr int kNever = INT_MAX;
+
+// The motors the gains must suit: the fitted one first, then gain and time constant each off
+// by the mismatch, both ways.
+std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
+  std::vector<TMotorModel> motors = {m};
+  for (double gain : {1 - mismatch, 1 + mismatch})
+    for (double tau : {1 - mismatch, 1 + mismatch})
+      motors.push_back({m.Gain * gain, m.TimeConstant * tau, m.Friction});
+  return motors;
+}
+
+TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
+  setup.Loop = WithGains(setup.Loop, gains);
+  return setup;
+}
+
+// How good one run is for the goal.
+struct TScore {
+  int Settling = kNever;  // the first sample from which the run stays in the 2 % band
+  double Iae = 0;
+};
+
+// Runs the step test and scores it. Gives up (settling kNever) as soon as the overshoot
+// passes the limit, or the response is outside the band at sample settleLimit or later: it
+// cannot then settle by settleLimit.
+TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit) {
+  const double target = std::abs(setup.Step);
+  const double sign = setup.Step < 0 ? -1 : 1;
+  const double band = kSettlingBand * target;
+  const double ceiling = target * (1 + maxOvershootPct / 100);
+  TStepSimulation simulation(motor, setup);
+  TScore score;
+  int lastOutside = -1;
+  double error = 0, output = 0;
+  for (int k = 0; simulation.Next(error, output); ++k) {
+    const double y = target - sign * error;
+    if (y > ceiling) return {};
+    score.Iae += std::abs(error);
+    if (std::abs(y - target) <= band) continue;
+    if (k >= settleLimit) return {};
+    lastOutside = k;
+  }
+  score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
+  return score;
+}
+
+// The rank of gains that meet the goal on every motor: lower is better.
+struct TRank {
+  int Settling = kNever;       // on the fitted motor
+  int WorstSettling = kNever;  // over the mismatched ones
+  double Iae = INFINITY;       // on the fitted motor
+
+  bool operator<(const TRank& o) const {
+    if (Settling != o.Settling) return Settling < o.Settling;
+    if (WorstSettling != o.WorstSettling) return WorstSettling < o.WorstSettling;
+    return Iae < o.Iae;
+  }
+};
+
+struct TCandidate {
+  TGains Gains;
+  TRank Rank;
+};
+
+// The search: the motors, the test and the best gains found so far.
+class TSearch {
+ public:
+  TSearch(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal)
+      : FMotors(Motors(motor, goal.Mismatch)), FSetup(setup), FGoal(goal) {}
+
+  // Ranks the gains; returns whether they meet the goal and beat the best so far (which
+  // they then become).
+  bool Try(const TGains& gains) {
+    if (!(gains.P >= 0 && gains.I >= 0 && gains.D >= 0)) return false;
+    const TStepTestSetup setup = WithGainsOf(FSetup, gains);
+    const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, FBest.Rank.Settling);
+    if (nominal.Settling == kNever) return false;
+    TRank rank{nominal.Settling, 0, nominal.Iae};
+    for (size_t i = 1; i < FMotors.size(); ++i) {
+      const TScore corner = ScoreRun(FMotors[i], setup, FGoal.TargetOvershootPct, FSetup.Samples);
+      if (corner.Settling == kNever) return false;
+      rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
+    }
+    if (!(rank < FBest.Rank)) return false;
+    FBest = {gains, rank};
+    return true;
+  }
+
+  bool Found() const { return FBest.Rank.Settling != kNever; }
+  const TCandidate& Best() const { return FBest; }
+
+ private:
+  std::vector<TMotorModel> FMotors;
+  TStepTestSetup FSetup;
+  TTuningGoal FGoal;
+  TCandidate FBest;
+};
+
+// The natural sizes of the gains for a motor: P that makes the loop's crossover about one
+// over the time constant, D that damps at that speed, I that integrates over a time constant.
+struct TScales {
+  double P, D, I;
+};
+
+TScales ScalesFor(const TMotorModel& motor, double period) {
+  const double p = 1 / (motor.Gain * motor.TimeConstant);
+  return {p, p * motor.TimeConstant, p * period / motor.TimeConstant};
+}
+
+// A coarse grid over P, D and I, in steps of a factor sqrt(2) for P and D and 4 for I.
+void SearchGrid(TSearch& search, const TScales& s) {
+  for (int a = -6; a <= 14; ++a)
+    for (int b = -11; b <= 8; ++b)
+      for (int c = -4; c <= 2; ++c) {
+        const double p = s.P * std::exp2(a / 2.0);
+        const double d = b < -10 ? 0 : s.D * std::exp2(b / 2.0);
+        const double i = c < -3 ? 0 : s.I * std::exp2(2.0 * c);
+        search.Try({p, i, d, 0, 0});
+      }
+}
+
+// Moves each gain that is not 0 up and down by a factor, narrowing the factor whenever no
+// move helps: a pattern search around the best of the grid.
+void SearchAround(TSearch& search) {
+  for (double step = std::sqrt(2.0); step > 1.01;) {
+    bool moved = false;
+    for (double TGains::*gain : {&TGains::P, &TGains::D, &TGains::I, &TGains::FF1})
+      for (double factor : {step, 1 / step}) {
+        TGains g = search.Best().Gains;
+        if (g.*gain == 0) continue;
+        g.*gain *= factor;
+        moved |= search.Try(g);
+      }
+    if (!moved) step = std::sqrt(step);
+  }
+}
+
+// Feed-forward of the command velocity kicks the first cycle of a step, as D does; tries
+// kicks of a quarter to the whole output limit on top of the best gains.
+void SearchKick(TSearch& search, const TStepTestSetup& setup) {
+  const TGains best = search.Best().Gains;
+  const double full = setup.Loop.MaxOutput * setup.Loop.Period / std::abs(setup.Step);
+  bool kicked = false;
+  for (double share : {0.25, 0.5, 1.0}) {
+    TGains g = best;
+    g.FF1 = share * full;
+    kicked |= search.Try(g);
+  }
+  if (kicked) SearchAround(search);
+}
+
+double RoundToDigits(double value, int digits) {
+  if (value == 0) return 0;
+  const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::abs(value))));
+  return std::round(value * scale) / scale;
+}
+
+// Gains with few digits read and type better: keeps the best at three significant digits
+// (four if three lose the goal), else as found.
+TGains Rounded(const TGains& best, const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
+  for (int digits : {3, 4}) {
+    const TGains r{RoundToDigits(best.P, digits), RoundToDigits(best.I, digits), RoundToDigits(best.D, digits), 0,
+                   RoundToDigits(best.FF1, digits)};
+    TSearch check(motor, setup, goal);
+    if (check.Try(r)) return r;
+  }
+  return best;
+}
+
+std::optional<TGains> Search(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal, bool refine) {
+  TSearch search(motor, setup, goal);
+  SearchGrid(search, ScalesFor(motor, setup.Loop.Period));
+  if (!search.Found()) return std::nullopt;
+  if (!refine) return search.Best().Gains;
+  SearchAround(search);
+  SearchKick(search, setup);
+  return Rounded(search.Best().Gains, motor, setup, goal);
+}
+
+// A prediv whose run lasts twice as long as the fastest move the motor can make: full drive
+// to its top speed over the step, a time constant to get going and one to stop. Returns it
+// when some gains meet the goal there (trying twice as long once more), else nothing.
+std::optional<int> PredivThatSettles(const TMotorModel& motor, TStepTestSetup setup, const TTuningGoal& goal) {
+  constexpr int kMaxPrediv = 50;
+  const double topSpeed = motor.Gain * std::max(setup.Loop.MaxOutput - motor.Friction, 1e-9);
+  const double fastest = std::abs(setup.Step) / topSpeed + 2 * motor.TimeConstant;
+  const double cycles = 2 * fastest / (setup.Samples * setup.Loop.Period);
+  int prediv = std::clamp(static_cast<int>(std::ceil(cycles)) - 1, setup.Prediv + 1, kMaxPrediv);
+  for (int attempt = 0; attempt < 2; ++attempt, prediv = std::min(2 * prediv + 1, kMaxPrediv)) {
+    setup.Prediv = prediv;
+    if (Search(motor, setup, goal, false)) return prediv;
+  }
+  return std::nullopt;
+}
+
+std::string Number(double value, int decimals) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", decimals, value);
+  return text;
+}
+
+}  // namespace
+
+TGains GainsOf(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.FF0, loop.FF1}; }
+
+namespace {
+
+// Both records name their gains alike.
+template <class T>
+T Replaced(T record, const TGains& gains) {
+  record.P = gains.P;
+  record.I = gains.I;
+  record.D = gains.D;
+  record.FF0 = gains.FF0;
+  record.FF1 = gains.FF1;
+  return record;
+}
+
+}  // namespace
+
+TLoopSettings WithGains(TLoopSettings loop, const TGains& gains) { return Replaced(loop, gains); }
+
+TPIDParams WithGains(TPIDParams params, const TGains& gains) { return Replaced(params, gains); }
+
+TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
+  TPrediction p;
+  const std::vector<TMotorModel> motors = Motors(motor, goal.Mismatch);
+  for (size_t i = 0; i < motors.size(); ++i) {
+    TStepSamples samples = SimulateStepTest(motors[i], setup);
+    const TStepFigures figures = ComputeStepFigures(samples.Errors, samples.Outputs, setup.Step, setup.Loop.MaxOutput);
+    if (i == 0) {
+      p.Samples = std::move(samples);
+      p.Figures = figures;
+      p.WorstSettlingSamples = figures.SettlingSamples;
+    }
+    p.WorstOvershootPct = std::max(p.WorstOvershootPct, figures.OvershootPct);
+    if (!figures.SettlingSamples || !p.WorstSettlingSamples) p.WorstSettlingSamples.reset();
+    else p.WorstSettlingSamples = std::max(*p.WorstSettlingSamples, *figures.SettlingSamples);
+  }
+  return p;
+}
+
+TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
+  TSuggestion s;
+  const std::optional<TGains> gains = Search(motor, setup, goal, true);
+  const TScore present = ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples);
+  const TScore found = gains ? ScoreRun(motor, WithGainsOf(setup, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
+  if (present.Settling != kNever && present.Settling <= found.Settling) {
+    s.Found = s.Unchanged = true;
+    s.Gains = GainsOf(setup.Loop);
+    s.Predicted = PredictStepTest(motor, setup, goal);
+    return s;
+  }
+  if (gains) {
+    s.Found = true;
+    s.Gains = *gains;
+    s.Predicted = PredictStepTest(motor, WithGainsOf(setup, *gains), goal);
+    return s;
+  }
+  if (setup.Loop.FaultError > 0 && std::abs(setup.Step) > setup.Loop.FaultError) {
+    s.Problem = "the step is larger than \"Fault Error (f):\" (" + Number(setup.Loop.FaultError, 0) + "): the servo would switch off";
+    s.Advice = "try a smaller step, or a larger fault error";
+    return s;
+  }
+  const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));
+  s.Problem = "no gains settle within the run with at most " + Number(goal.TargetOvershootPct, 1) +
+              " % overshoot, also with gain and time constant " + std::to_string(mismatch) + " % off";
+  const std::optional<int> prediv = PredivThatSettles(motor, setup, goal);
+  s.Advice = prediv ? "try a prediv that covers the settling: --prediv " + std::to_string(*prediv)
+                    : "try a smaller step, or a larger --target-overshoot";
+  return s;
+}

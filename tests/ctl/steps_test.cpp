@@ -1,0 +1,225 @@
+// zirv7ctl step, compare, history and show against the simulated board.
+#include <gtest/gtest.h>
+
+#include <QGuiApplication>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <memory>
+
+#include "parameters/paramfile.h"
+#include "sim/simulator.h"
+#include "steptest/boardlink.h"
+#include "tests/ctl/ctlrun.h"
+
+namespace {
+
+using TStrings = std::vector<std::string>;
+
+class StepCommandsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FData.isValid());
+    qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
+    FSim = std::make_unique<zirvsim::TBoardSimulator>(
+        zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0});
+    FSim->Start();
+    FOriginal = FSim->Params();
+  }
+
+  QString Port() const { return QString::fromStdString(FSim->DevicePath()); }
+  QString File(const QString& name) const { return FData.filePath(name); }
+
+  // Writes a parameter file with the board's defaults and the given gains and output limit.
+  QString ParamFile(const QString& name, double p, double d, int maxOutput = 95) const {
+    TParamFileValues v = DefaultParamFileValues();
+    v[0].Float = p;
+    v[1].Float = 0.0005;
+    v[2].Float = d;
+    v[4].Int = maxOutput;
+    WriteParamFile(File(name), v);
+    return File(name);
+  }
+
+  // Returns the set commands and step tests the board received, without the reads ("l").
+  TStrings Writes() const {
+    TStrings writes;
+    for (const std::string& c : FSim->ReceivedCommands())
+      if (c != "l") writes.push_back(c);
+    return writes;
+  }
+
+  int StepTests() const {
+    int n = 0;
+    for (const std::string& c : FSim->ReceivedCommands()) n += c.rfind("r", 0) == 0;
+    return n;
+  }
+
+  QJsonArray HistoryRuns() {
+    const TCtlResult r = RunCtlCaptured({"history", "--json"});
+    EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+    return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
+  }
+
+  QTemporaryDir FData;
+  std::unique_ptr<zirvsim::TBoardSimulator> FSim;
+  zirvsim::TBoardParams FOriginal;
+};
+
+TEST_F(StepCommandsTest, StepRunsForwardAndReverseAndStoresEveryRun) {
+  const TCtlResult r =
+      RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--runs", "2", "--fwd-rev",
+                      "--json", "--png", File("steps.png"), "--csv", File("steps.csv")});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_EQ(FSim->ReceivedCommands(), (TStrings{"l", "r0c100ok1", "r0c-100ok1"}));
+  const QJsonArray runs = QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
+  ASSERT_EQ(runs.size(), 2);
+  EXPECT_EQ(runs[0].toObject().value("step").toInt(), 100);
+  EXPECT_EQ(runs[1].toObject().value("step").toInt(), -100);
+  for (const QJsonValue& run : runs) {
+    const QJsonObject o = run.toObject();
+    EXPECT_EQ(o.value("samples").toArray().size(), 199);
+    // The simulated board's servo period is 4 x 100 us, one sample per cycle at prediv 0.
+    EXPECT_DOUBLE_EQ(o.value("sample_period_ms").toDouble(), 0.4);
+    EXPECT_EQ(o.value("params").toObject().value("P").toDouble(), FOriginal.P);
+    EXPECT_GT(o.value("rise_samples").toDouble(), 0);
+  }
+  EXPECT_EQ(QImage(File("steps.png")).size(), QSize(1200, 800));
+  QFile csv(File("steps.csv"));
+  ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+  EXPECT_EQ(csv.readAll().count('\n'), 1 + 2 * 199);
+
+  const QJsonArray stored = HistoryRuns();
+  ASSERT_EQ(stored.size(), 2);
+  EXPECT_EQ(stored[1].toObject().value("samples").toInt(), 199);
+  const TCtlResult shown = RunCtlCaptured(
+      {"show", QString::number(stored[0].toObject().value("id").toInt()), "--json"});
+  ASSERT_EQ(shown.Status, kExitOk) << shown.Err.toStdString();
+  EXPECT_EQ(QJsonDocument::fromJson(shown.Out.toUtf8()).object().value("runs").toArray()[0],
+            runs[0]);
+}
+
+TEST_F(StepCommandsTest, AnswerThatBreaksOffFailsAndIsNotStored) {
+  FSim->SetFault(zirvsim::TFault::MissingTag, 100);  // answer line 100 loses "error"
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("run 1: the step test's answer broke off after 48 of 199 samples"))
+      << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.isEmpty());
+  EXPECT_TRUE(HistoryRuns().isEmpty());
+}
+
+TEST_F(StepCommandsTest, PortHeldElsewhereIsRefusedWithThePortsMessage) {
+  TBoardLink holder;
+  holder.Open(Port());
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.startsWith("zirv7ctl: " + Port() + ": Unable to open com port"))
+      << r.Err.toStdString();
+}
+
+TEST_F(StepCommandsTest, BadOptionsAreUsageErrors) {
+  for (const QStringList& args : {QStringList{"step", "--port", Port()},
+                                  QStringList{"step", "--port", Port(), "--step", "0"},
+                                  QStringList{"step", "--port", Port(), "--step", "x"},
+                                  QStringList{"step", "--port", Port(), "--step", "5", "--prediv", "51"},
+                                  QStringList{"compare", "--port", Port(), "--step", "5"},
+                                  QStringList{"show", "abc"}}) {
+    const TCtlResult r = RunCtlCaptured(args);
+    EXPECT_EQ(r.Status, kExitUsage) << args.join(' ').toStdString();
+  }
+  EXPECT_TRUE(FSim->ReceivedCommands().empty());
+}
+
+TEST_F(StepCommandsTest, CompareWritesOnlyDifferencesAndPutsTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const QString b = ParamFile("b.pset", 0.25, 0.002);
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("compare will make 5 EEPROM writes")) << r.Err.toStdString();
+  EXPECT_EQ(Writes(), (TStrings{"p 0.3", "r0c100ok1", "p 0.25", "d 0.002", "r0c100ok1", "p 0.2",
+                                "d 0.0015"}));
+  EXPECT_EQ(FSim->ReceivedCommands().back(), "l");  // the check after putting values back
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_TRUE(r.Out.contains("a.pset")) << r.Out.toStdString();
+  EXPECT_TRUE(r.Out.contains(" *")) << r.Out.toStdString();
+  const QJsonArray stored = HistoryRuns();
+  ASSERT_EQ(stored.size(), 2);
+  EXPECT_EQ(stored[0].toObject().value("label").toString(), "a.pset");
+  EXPECT_EQ(stored[1].toObject().value("params").toObject().value("D").toDouble(), 0.002);
+}
+
+TEST_F(StepCommandsTest, CompareAsksFirstAndADeclineWritesNothing) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a}, "n\n");
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("a.pset: P 0.2 -> 0.3")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("Write to the board's EEPROM? [y/N]"));
+  EXPECT_TRUE(Writes().empty());
+}
+
+TEST_F(StepCommandsTest, CompareRefusesAMissingFileBeforeTouchingTheBoard) {
+  const TCtlResult r = RunCtlCaptured(
+      {"compare", "--port", Port(), "--step", "100", File("missing.pset"), "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(FSim->ReceivedCommands().empty());
+}
+
+// Ctrl+C once the first test has been sent: no further test runs and the board's values are
+// put back before the command ends.
+TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const QString b = ParamFile("b.pset", 0.25, 0.002);
+  QTimer watcher;
+  bool raised = false;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (raised || StepTests() == 0) return;
+    raised = true;
+    std::raise(SIGINT);
+  });
+  watcher.start(1);
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  watcher.stop();
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("interrupted")) << r.Err.toStdString();
+  EXPECT_EQ(StepTests(), 1);
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
+}
+
+TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
+  const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", c, "--yes"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("the board holds MaxOutput 100 where c.pset has 150"))
+      << r.Err.toStdString();
+  const QJsonArray stored = HistoryRuns();
+  ASSERT_EQ(stored.size(), 1);
+  // The run records what the board held, not what the file asked for.
+  EXPECT_EQ(stored[0].toObject().value("params").toObject().value("MaxOutput").toDouble(), 100);
+  EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
+TEST_F(StepCommandsTest, CompareWithAFailedRunPutsTheBoardBack) {
+  FSim->SetFault(zirvsim::TFault::MissingTag, 100);
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("a.pset: the step test's answer broke off")) << r.Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Pictures need fonts, hence a QGuiApplication; no display is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

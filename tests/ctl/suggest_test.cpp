@@ -1,0 +1,240 @@
+// zirv7ctl suggest against the simulated board: what it writes, when it writes nothing, and
+// that the board gets its values back when the verification is interrupted or goes wrong.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "sim/simulator.h"
+#include "tests/ctl/ctlrun.h"
+
+namespace {
+
+using TCommands = std::vector<std::string>;
+
+// The board's oscillating start: much P, little D.
+zirvsim::TBoardParams Oscillating() {
+  zirvsim::TBoardParams p;
+  p.P = 0.6;
+  p.I = 0;
+  p.D = 0.0003;
+  return p;
+}
+
+int Count(const TCommands& commands, const std::string& prefix) {
+  return int(std::count_if(commands.begin(), commands.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
+}
+
+// The step-test answer lines of a response that no motor gives for these outputs.
+std::vector<std::string> ImpossibleAnswer(double amplitude) {
+  std::vector<std::string> lines = {"step response", "prediv: 0", "step: 200", "samples: 199"};
+  for (int k = 0; k < 199; ++k) {
+    lines.push_back("error: " + std::to_string(int(std::lround(amplitude * std::cos(k * 0.3)))));
+    lines.push_back("output: 10");
+  }
+  lines.push_back("end of step response");
+  lines.push_back("cycles: 199");
+  return lines;
+}
+
+class SuggestTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(FData.isValid());
+    qputenv("XDG_DATA_HOME", FData.path().toUtf8());  // the run history goes here
+    FSim.SetParams(Oscillating());
+    FSim.Start();
+    FPort = QString::fromStdString(FSim.DevicePath());
+  }
+  void TearDown() override {
+    FStop = true;
+    if (FWatcher.joinable()) FWatcher.join();
+    FSim.Stop();
+  }
+
+  TCtlResult Suggest(QStringList args, QString input = {}) {
+    return RunCtlCaptured(QStringList{"suggest", "--port", FPort, "--step", "200"} + args, input);
+  }
+
+  // Calls action once, from another thread, as soon as the board has received commands that
+  // satisfy when.
+  void OnceReceived(std::function<bool(const TCommands&)> when, std::function<void()> action) {
+    FWatcher = std::thread([this, when, action] {
+      while (!FStop) {
+        if (when(FSim.ReceivedCommands())) return action();
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      }
+    });
+  }
+
+  QTemporaryDir FData;
+  zirvsim::TBoardSimulator FSim{{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0}};
+  QString FPort;
+  std::thread FWatcher;
+  std::atomic<bool> FStop = false;
+};
+
+// Without --apply the board is only asked; its parameters stay as they were.
+TEST_F(SuggestTest, PrintsTheSuggestionAndWritesNothing) {
+  const TCtlResult r = Suggest({});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.contains("suggested, predicted")) << r.Out.toStdString();
+  EXPECT_TRUE(r.Out.contains("fit_rms")) << r.Out.toStdString();
+  EXPECT_EQ(FSim.Params(), Oscillating());
+  EXPECT_EQ(Count(FSim.ReceivedCommands(), "p "), 0);
+}
+
+// --apply --yes from oscillating gains: the suggestion is written and verified within the goal.
+TEST_F(SuggestTest, ApplyWritesVerifiesAndKeeps) {
+  const TCtlResult r = Suggest({"--apply", "--yes", "--json"});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  const QJsonObject o = QJsonDocument::fromJson(r.Out.toUtf8()).object();
+  const QJsonObject gains = o["suggested"]["gains"].toObject();
+  EXPECT_EQ(FSim.Params().P, gains["P"].toDouble());
+  EXPECT_EQ(FSim.Params().D, gains["D"].toDouble());
+  const QJsonObject measured = o["verification"]["measured"].toObject();
+  EXPECT_LE(measured["overshoot_pct"].toDouble(), 5);
+  EXPECT_FALSE(measured["settling_samples"].isNull());
+  EXPECT_TRUE(o["verification"]["kept"].toBool());
+  EXPECT_TRUE(r.Err.contains("suggest will make 2 EEPROM writes")) << r.Err.toStdString();
+}
+
+// Before any write it asks; anything but yes writes nothing.
+TEST_F(SuggestTest, AsksBeforeWriting) {
+  const TCtlResult no = Suggest({"--apply"}, "n\n");
+  EXPECT_EQ(no.Status, kExitFailed);
+  EXPECT_TRUE(no.Err.contains("Write to the board's EEPROM? [y/N]")) << no.Err.toStdString();
+  EXPECT_EQ(FSim.Params(), Oscillating());
+  const TCtlResult yes = Suggest({"--apply"}, "y\n");
+  EXPECT_EQ(yes.Status, kExitOk) << yes.Err.toStdString();
+  EXPECT_NE(FSim.Params().P, Oscillating().P);
+}
+
+struct TPoorFitCase {
+  const char* Name;
+  std::vector<std::string> Answer;  // the step test's answer; empty: the board's own
+  QStringList Args;
+  const char* Says;
+};
+
+void PrintTo(const TPoorFitCase& c, std::ostream* out) { *out << c.Name; }
+
+class SuggestPoorFitTest : public SuggestTest, public testing::WithParamInterface<TPoorFitCase> {};
+
+// A run the motor model cannot replay, or one that hardly moved the motor, writes nothing and
+// says what to try.
+TEST_P(SuggestPoorFitTest, WritesNothingAndSaysWhy) {
+  const TPoorFitCase& c = GetParam();
+  if (!c.Answer.empty()) FSim.ScriptAnswer("r", c.Answer);
+  const TCtlResult r = RunCtlCaptured(QStringList{"suggest", "--port", FPort, "--apply", "--yes"} + c.Args);
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("the fit is poor")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains(c.Says)) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("nothing was written")) << r.Err.toStdString();
+  EXPECT_EQ(FSim.Params(), Oscillating());
+  EXPECT_EQ(Count(FSim.ReceivedCommands(), "p "), 0);
+  EXPECT_EQ(Count(FSim.ReceivedCommands(), "d "), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, SuggestPoorFitTest,
+    testing::Values(TPoorFitCase{"response_no_motor_gives", ImpossibleAnswer(200), {"--step", "200"},
+                                 "the model replays the run only within"},
+                    TPoorFitCase{"step_too_small", {}, {"--step", "5"}, "try a larger step"}),
+    [](const testing::TestParamInfo<TPoorFitCase>& info) { return std::string(info.param.Name); });
+
+struct TSpoilCase {
+  const char* Name;
+  bool Interrupt;  // Ctrl+C while the verification runs; otherwise its answer is spoilt
+  std::vector<std::string> Answer;
+  const char* Says;
+};
+
+void PrintTo(const TSpoilCase& c, std::ostream* out) { *out << c.Name; }
+
+class SuggestVerificationTest : public SuggestTest, public testing::WithParamInterface<TSpoilCase> {};
+
+// Whatever goes wrong with the verification, the board ends with its own values.
+TEST_P(SuggestVerificationTest, LeavesTheBoardAsBefore) {
+  const TSpoilCase& c = GetParam();
+  if (c.Interrupt) {
+    OnceReceived([](const TCommands& cs) { return Count(cs, "r") == 2; }, [] { kill(getpid(), SIGINT); });
+  } else {
+    // The first write comes after the first test's answer: the next test gets the spoilt one.
+    const std::vector<std::string> answer = c.Answer;
+    OnceReceived([](const TCommands& cs) { return Count(cs, "p ") == 1; },
+                 [this, answer] { FSim.ScriptAnswer("r", answer); });
+  }
+  const TCtlResult r = Suggest({"--apply", "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains(c.Says)) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("putting the board's values back")) << r.Err.toStdString();
+  EXPECT_EQ(FSim.Params(), Oscillating());
+  EXPECT_GE(Count(FSim.ReceivedCommands(), "p "), 2);  // written, then written back
+}
+
+// A complete answer whose line 100 is not an error line: the samples break off there.
+std::vector<std::string> BrokenOff() {
+  std::vector<std::string> lines = ImpossibleAnswer(0);
+  lines[100] = "?";
+  return lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, SuggestVerificationTest,
+    testing::Values(TSpoilCase{"interrupted", true, {}, "interrupted"},
+                    TSpoilCase{"answer_broken_off", false, BrokenOff(), "broke off"},
+                    TSpoilCase{"worse_than_before", false, ImpossibleAnswer(300),
+                               "did worse on the board than the gains before it"}),
+    [](const testing::TestParamInfo<TSpoilCase>& info) { return std::string(info.param.Name); });
+
+// Stored runs are fitted without a board; --png draws them with the suggestion.
+TEST_F(SuggestTest, FitsStoredRunsAndDrawsThem) {
+  ASSERT_EQ(Suggest({}).Status, kExitOk);
+  const QString png = FData.filePath("suggest.png");
+  const TCtlResult r = RunCtlCaptured({"suggest", "--from-history", "1", "--png", png});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.contains("fitted to run #1")) << r.Out.toStdString();
+  QFile file(png);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(file.read(8).startsWith("\x89PNG"));
+}
+
+struct TUsageCase {
+  const char* Name;
+  QStringList Args;
+  const char* Says;
+};
+
+TEST(SuggestUsageTest, RefusesWhatItCannotDo) {
+  const TUsageCase cases[] = {
+      {"no_step", {"--port", "COM9"}, "--port and --step are required"},
+      {"zero_step", {"--port", "COM9", "--step", "0"}, "--step must not be 0"},
+      {"apply_without_port", {"--from-history", "1", "--apply"}, "--apply needs --port"},
+      {"overshoot_out_of_range", {"--port", "COM9", "--step", "10", "--target-overshoot", "-1"}, "--target-overshoot must be"},
+      {"bad_run_number", {"--from-history", "x"}, "'x' is not a run number"},
+      {"stray_argument", {"--port", "COM9", "--step", "10", "extra"}, "unexpected argument 'extra'"},
+  };
+  for (const TUsageCase& c : cases) {
+    const TCtlResult r = RunCtlCaptured(QStringList{"suggest"} + c.Args);
+    EXPECT_EQ(r.Status, kExitUsage) << c.Name;
+    EXPECT_TRUE(r.Err.contains(c.Says)) << c.Name << ": " << r.Err.toStdString();
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QGuiApplication app(argc, argv);  // pictures need fonts
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

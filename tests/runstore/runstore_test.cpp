@@ -1,0 +1,253 @@
+// The run history: storing and reading runs, migrations, and files it must refuse untouched.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "runstore/runstore.h"
+
+namespace {
+
+TStepRun MakeRun(const QString& time, const QString& label, int step) {
+  TStepRun run;
+  run.Time = QDateTime::fromString(time, Qt::ISODateWithMs);
+  run.Port = QStringLiteral("COM1");
+  run.Label = label;
+  run.Step = step;
+  run.Prediv = 1;
+  run.Params.P = 0.125;
+  run.Params.MaxOutput = 95;
+  run.Params.Multiplier = 1;
+  run.Params.TicksPerServo = 4;
+  for (int k = 0; k < 199; ++k) {
+    run.Errors.push_back(step * std::exp(-k / 17.0) + 1e-7 * k);
+    run.Outputs.push_back(-3.25 + k * 0.5);
+  }
+  UpdateFigures(run);
+  return run;
+}
+
+QByteArray FileHash(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+// A connection of another program to the same file.
+class TOtherProgram {
+ public:
+  explicit TOtherProgram(const QString& path) {
+    FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("other"));
+    FDb.setDatabaseName(path);
+    FDb.open();
+  }
+  ~TOtherProgram() {
+    FDb.close();
+    FDb = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("other"));
+  }
+  bool Exec(const QString& sql) { return QSqlQuery(FDb).exec(sql); }
+
+ private:
+  QSqlDatabase FDb;
+};
+
+class RunStoreTest : public testing::Test {
+ protected:
+  QTemporaryDir FDir;
+  QString Path() const { return FDir.filePath(QStringLiteral("zirv7tune/runs.sqlite")); }
+};
+
+TEST_F(RunStoreTest, StoredRunsComeBackWhole) {
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
+  EXPECT_EQ(store.SchemaVersion(), TRunStore::kSchemaVersion);
+  TStepRun first = MakeRun(QStringLiteral("2024-05-02T09:15:00.125+02:00"), {}, 100);
+  TStepRun second = MakeRun(QStringLiteral("2024-05-03T18:00:00.000-05:00"), "a.pset", -40);
+  ASSERT_TRUE(store.Insert(first, error)) << error.toStdString();
+  ASSERT_TRUE(store.Insert(second, error)) << error.toStdString();
+  EXPECT_GT(second.Id, first.Id);
+
+  std::vector<TStepRun> loaded;
+  ASSERT_TRUE(store.Load({second.Id, first.Id}, loaded, error)) << error.toStdString();
+  ASSERT_EQ(loaded.size(), 2u);
+  const TStepRun& back = loaded[0];
+  // The time keeps its own day, clock time and offset, whatever the zone of the reader.
+  EXPECT_EQ(IsoTime(back.Time), QStringLiteral("2024-05-03T18:00:00.000-05:00"));
+  EXPECT_EQ(back.Label, QStringLiteral("a.pset"));
+  EXPECT_EQ(back.Errors, second.Errors);
+  EXPECT_EQ(back.Outputs, second.Outputs);
+  EXPECT_EQ(back.Params.P, 0.125);
+  EXPECT_EQ(RunJson(back), RunJson(second));
+  EXPECT_EQ(loaded[1].Label, QString());
+
+  std::vector<TRunListing> list;
+  ASSERT_TRUE(store.List(1, list, error));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Run.Id, second.Id);
+  EXPECT_EQ(list[0].SampleCount, 199);
+  EXPECT_EQ(RunJson(list[0].Run, 199), RunJson(second, 199));
+  EXPECT_FALSE(store.Load({second.Id + 100}, loaded, error));
+  EXPECT_TRUE(error.contains(QStringLiteral("no run"))) << error.toStdString();
+}
+
+// Text order of local times with offsets is not the order of events: 02:30+02:00 (00:30 UTC)
+// came before 02:10+01:00 (01:10 UTC), the night the clocks went back.
+TEST_F(RunStoreTest, HistoryFollowsUtcTimeAcrossOffsetChanges) {
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error));
+  TStepRun later = MakeRun(QStringLiteral("2024-10-27T02:10:00.000+01:00"), "later", 100);
+  TStepRun earlier = MakeRun(QStringLiteral("2024-10-27T02:30:00.000+02:00"), "earlier", 100);
+  ASSERT_TRUE(store.Insert(later, error));
+  ASSERT_TRUE(store.Insert(earlier, error));
+  std::vector<TRunListing> list;
+  ASSERT_TRUE(store.List(0, list, error));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Run.Label, QStringLiteral("earlier"));
+  EXPECT_EQ(list[1].Run.Label, QStringLiteral("later"));
+}
+
+// A file made by the first schema version, with a run in it, is brought up to date in order
+// and keeps its run.
+TEST_F(RunStoreTest, OlderFileIsMigratedAndKeepsItsRuns) {
+  QDir().mkpath(QFileInfo(Path()).absolutePath());
+  {
+    TOtherProgram v1(Path());
+    for (const char* statement : RunStoreMigrations()[0]) ASSERT_TRUE(v1.Exec(statement));
+    // Fourteen little-endian doubles, P = 0.5 first.
+    const QString params = QStringLiteral("000000000000E03F") + QString(13 * 16, u'0');
+    ASSERT_TRUE(v1.Exec(QStringLiteral(
+        "INSERT INTO runs (time, port, label, step, prediv, sample_count, overshoot_pct,"
+        " peak_sample, steady_state_error, iae, peak_output, saturated, params) VALUES"
+        " ('2024-03-30T23:30:00.500+01:00', 'COM2', 'old', 50, 0, 0, 0, 0, 0, 0, 0, 0, x'%1')")
+                            .arg(params)));
+    ASSERT_TRUE(v1.Exec(QStringLiteral("PRAGMA user_version = 1")));
+  }
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
+  EXPECT_EQ(store.SchemaVersion(), 2);
+  std::vector<TRunListing> list;
+  ASSERT_TRUE(store.List(0, list, error)) << error.toStdString();
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Run.Label, QStringLiteral("old"));
+  EXPECT_EQ(list[0].Run.Params.P, 0.5);
+  EXPECT_EQ(IsoTime(list[0].Run.Time), QStringLiteral("2024-03-30T23:30:00.500+01:00"));
+  // The new run sorts after the old one by the UTC time the migration worked out.
+  TStepRun run = MakeRun(QStringLiteral("2024-03-30T23:00:00.000Z"), "new", 100);
+  ASSERT_TRUE(store.Insert(run, error));
+  ASSERT_TRUE(store.List(0, list, error));
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].Run.Label, QStringLiteral("old"));
+}
+
+struct TRefusedCase {
+  const char* Name;
+  void (*Make)(const QString& path);
+  const char* Message;
+};
+
+const TRefusedCase kRefused[] = {
+    {"newer_schema",
+     [](const QString& path) {
+       TOtherProgram newer(path);
+       newer.Exec(QStringLiteral("CREATE TABLE runs (id INTEGER PRIMARY KEY, future TEXT)"));
+       newer.Exec(QStringLiteral("PRAGMA user_version = 3"));
+     },
+     "newer zirv7ctl (schema version 3; this one knows up to 2)"},
+    {"not_a_database",
+     [](const QString& path) {
+       QFile file(path);
+       file.open(QIODevice::WriteOnly);
+       QByteArray noise(8192, '\0');
+       for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251);
+       file.write(noise);
+     },
+     "damaged"},
+};
+
+class RefusedFileTest : public RunStoreTest, public testing::WithParamInterface<TRefusedCase> {};
+
+TEST_P(RefusedFileTest, IsRefusedAndLeftAsItWas) {
+  QDir().mkpath(QFileInfo(Path()).absolutePath());
+  GetParam().Make(Path());
+  const QByteArray before = FileHash(Path());
+  ASSERT_FALSE(before.isEmpty());
+  TRunStore store;
+  QString error;
+  EXPECT_FALSE(store.Open(Path(), error));
+  EXPECT_TRUE(error.contains(QLatin1String(GetParam().Message))) << error.toStdString();
+  EXPECT_EQ(FileHash(Path()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(RunStore, RefusedFileTest, testing::ValuesIn(kRefused),
+                         [](const auto& info) { return std::string(info.param.Name); });
+
+// Another program holding the write lock: the run is refused with a clear message after the
+// busy wait, the runs stored before are all still there, and storing works once it lets go.
+TEST_F(RunStoreTest, LockedFileRefusesTheRunAndLosesNothing) {
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error, 50));
+  TStepRun kept = MakeRun(QStringLiteral("2024-05-02T09:15:00.000+02:00"), "kept", 100);
+  ASSERT_TRUE(store.Insert(kept, error));
+  {
+    TOtherProgram other(Path());
+    ASSERT_TRUE(other.Exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    TStepRun refused = MakeRun(QStringLiteral("2024-05-02T09:16:00.000+02:00"), "new", 100);
+    EXPECT_FALSE(store.Insert(refused, error));
+    EXPECT_TRUE(error.contains(QStringLiteral("in use by another program"))) << error.toStdString();
+    EXPECT_TRUE(error.contains(QStringLiteral("the run was not stored")));
+    other.Exec(QStringLiteral("ROLLBACK"));
+  }
+  std::vector<TRunListing> list;
+  ASSERT_TRUE(store.List(0, list, error));
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].Run.Label, QStringLiteral("kept"));
+  TStepRun after = MakeRun(QStringLiteral("2024-05-02T09:17:00.000+02:00"), "after", 100);
+  EXPECT_TRUE(store.Insert(after, error)) << error.toStdString();
+}
+
+// ---- the run record ----
+
+TEST(StepRun, StepMultiplierAndPeriodComeFromTheParameters) {
+  TPIDParams params;
+  params.Multiplier = 3;
+  params.TicksPerServo = 4;
+  EXPECT_EQ(StepAmplitude(-20, params), -60);
+  EXPECT_DOUBLE_EQ(*SamplePeriodMs(params, 1), 0.8);
+  params.Multiplier = 0;  // a board that answers nonsense still steps once
+  params.TicksPerServo = 0;
+  EXPECT_EQ(StepAmplitude(-20, params), -20);
+  EXPECT_FALSE(SamplePeriodMs(params, 1).has_value());
+}
+
+TEST(StepRun, JsonHasTheStableKeys) {
+  const TStepRun run = MakeRun(QStringLiteral("2024-05-02T09:15:00.000+02:00"), {}, 100);
+  QStringList keys = RunJson(run).keys();
+  keys.sort();
+  EXPECT_EQ(keys.join(' ').toStdString(),
+            "iae id overshoot_pct params peak_ms peak_output peak_sample prediv rise_ms "
+            "rise_samples sample_period_ms samples saturated settling_ms settling_samples "
+            "steady_state_error step time");
+  EXPECT_EQ(ParamsJson(run.Params).size(), 14);
+  EXPECT_EQ(RunJson(run).value("samples").toArray().size(), 199);
+  EXPECT_DOUBLE_EQ(RunJson(run).value("sample_period_ms").toDouble(), 0.8);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}

@@ -1,0 +1,105 @@
+// Identification of the motor from one step test on the simulated board.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/tuning/boardrun.h"
+#include "tuning/identify.h"
+
+namespace {
+
+struct TIdentifyCase {
+  const char* Name;
+  zirvsim::TMotorConstants Motor;
+  double P, I, D;
+  int Step;
+  int Prediv;
+  double FrictionTolerance = 0.1;  // of the friction; 0: within 1 % of drive
+};
+
+void PrintTo(const TIdentifyCase& c, std::ostream* out) { *out << c.Name; }
+
+TStepRecord RunCase(const TIdentifyCase& c, double maxOutput = 95) {
+  zirvsim::TBoardModel board(5, c.Motor);
+  zirvsim::TBoardParams params = board.Params();
+  params.MaxOutput = maxOutput;
+  board.SetParams(params);
+  SetGains(board, c.P, c.I, c.D);
+  board.RunFor(0.05);
+  return RunOnBoard(board, c.Step, c.Prediv);
+}
+
+// Clean steps recover all three constants within 10 %. Runs that saturate or never settle
+// still show the motor; friction counts for little beside a drive held at the limit, so there
+// it is only asked to be within 1 % of drive.
+const TIdentifyCase kRecoverCases[] = {
+    {"default_motor_default_gains", {2000, 0.015, 0.5, 0}, 0.2, 0.0005, 0.0015, 200, 0},
+    {"fast_motor", {6000, 0.005, 0.3, 0}, 0.15, 0, 0.0004, 200, 0},
+    {"slow_motor_every_third_cycle", {600, 0.05, 1.0, 0}, 0.2, 0.0001, 0.004, 200, 2},
+    {"sluggish", {2000, 0.015, 0.5, 0}, 0.03, 0, 0.0005, 200, 1},
+    {"with_board_noise", {2000, 0.015, 0.5, 0.02}, 0.2, 0.0005, 0.0015, 200, 0},
+    {"negative_step", {6000, 0.005, 0.3, 0.02}, 0.15, 0, 0.0004, -300, 0},
+    {"oscillating_never_settles", {2000, 0.015, 0.5, 0}, 0.6, 0, 0.0003, 200, 0, 0},
+    {"saturated_large_step", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 0, 0},
+    {"saturated_every_other_cycle", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 1, 0},
+    {"fast_motor_saturated_oscillating", {6000, 0.005, 0.3, 0.02}, 1.0, 0, 0, 600, 0, 0},
+};
+
+class IdentifyRecoverTest : public testing::TestWithParam<TIdentifyCase> {};
+
+TEST_P(IdentifyRecoverTest, ConstantsWithinTenPercent) {
+  const TIdentifyCase& c = GetParam();
+  const TIdentification id = IdentifyMotor(RunCase(c));
+  EXPECT_TRUE(id.Usable) << id.Problem;
+  EXPECT_NEAR(id.Motor.Gain, c.Motor.CountsPerSecondPerPercent, 0.1 * c.Motor.CountsPerSecondPerPercent);
+  EXPECT_NEAR(id.Motor.TimeConstant, c.Motor.TimeConstant, 0.1 * c.Motor.TimeConstant);
+  const double frictionTolerance = c.FrictionTolerance > 0 ? c.FrictionTolerance * c.Motor.FrictionPercent : 1;
+  EXPECT_NEAR(id.Motor.Friction, c.Motor.FrictionPercent, frictionTolerance);
+  EXPECT_LT(id.FitRms, 1.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyRecoverTest, testing::ValuesIn(kRecoverCases),
+                         [](const testing::TestParamInfo<TIdentifyCase>& info) { return std::string(info.param.Name); });
+
+struct TRefuseCase {
+  const char* Name;
+  TIdentifyCase Run;
+  double MaxOutput;
+  const char* Problem;  // the start of the reason given
+  const char* Advice;   // the start of the advice given
+};
+
+void PrintTo(const TRefuseCase& c, std::ostream* out) { *out << c.Name; }
+
+const TRefuseCase kRefuseCases[] = {
+    {"step_too_small", {"", {}, 0.2, 0.0005, 0.0015, 8, 0}, 95, "the motor moved only", "try a larger step"},
+    {"servo_tripped", {"", {}, 0.2, 0.0005, 0.0015, 1200, 0}, 95, "the servo switched off", "try a smaller step"},
+    {"run_too_short_for_the_motor", {"", {600, 0.8, 0.5, 0}, 0.3, 0, 0, 200, 0}, 95,
+     "the run is too short", "try --prediv"},
+    {"no_drive_at_all", {"", {}, 0.2, 0.0005, 0.0015, 200, 0}, 0, "the motor moved only", "try a larger step"},
+};
+
+class IdentifyRefuseTest : public testing::TestWithParam<TRefuseCase> {};
+
+TEST_P(IdentifyRefuseTest, SaysWhyAndWhatToTry) {
+  const TRefuseCase& c = GetParam();
+  const TIdentification id = IdentifyMotor(RunCase(c.Run, c.MaxOutput));
+  EXPECT_FALSE(id.Usable);
+  EXPECT_EQ(id.Problem.rfind(c.Problem, 0), 0u) << id.Problem;
+  EXPECT_EQ(id.Advice.rfind(c.Advice, 0), 0u) << id.Advice;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyRefuseTest, testing::ValuesIn(kRefuseCases),
+                         [](const testing::TestParamInfo<TRefuseCase>& info) { return std::string(info.param.Name); });
+
+// A response that no motor driven by these outputs could give: the model cannot replay it.
+TEST(IdentifyTest, RefusesARunTheModelCannotReplay) {
+  TStepRecord record = RunCase(kRecoverCases[0]);
+  for (size_t k = 0; k < record.Errors.size(); ++k) record.Errors[k] = std::round(200 * std::cos(k * 0.3));
+  const TIdentification id = IdentifyMotor(record);
+  EXPECT_FALSE(id.Usable);
+  EXPECT_EQ(id.Problem.rfind("the model replays the run only within", 0), 0u) << id.Problem;
+  EXPECT_GT(id.FitRmsPct, 2.5);
+}
+
+}  // namespace
