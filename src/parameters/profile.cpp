@@ -2,10 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 
 #include "globals/errors.h"
 #include "globals/numtext.h"
+#include "parameters/filesave.h"
 
 namespace {
 
@@ -156,30 +156,8 @@ QByteArray TProfileFile::Content() {
   return bytes;
 }
 
-namespace {
-
-// The file that really gets written: a symbolic link is followed to its target so that the
-// link itself survives the rename.
-QString WriteTarget(const QString& fileName) {
-  const QFileInfo info(fileName);
-  if (!info.isSymLink()) return fileName;
-  const QString canonical = info.canonicalFilePath();
-  return canonical.isEmpty() ? info.symLinkTarget() : canonical;
-}
-
-}  // namespace
-
 void TProfileFile::UpdateFile() {
   if (!FChanged) return;
-  const QString target = WriteTarget(FFileName);
-  const QFileInfo info(target);
-  // A rename would replace a read-only file in a writable folder; refuse as a write would.
-  if (info.exists() && (!info.isFile() || !info.isWritable())) RaiseWriteError();
-  QSaveFile file(target);
-  if (!file.open(QIODevice::WriteOnly)) RaiseWriteError();
-  if (info.exists()) file.setPermissions(info.permissions());
-  const QByteArray bytes = Content();
-  if (file.write(bytes) != bytes.size()) RaiseWriteError();
-  if (!file.commit()) RaiseWriteError();  // QSaveFile flushes to disk before renaming
+  if (!SaveFileContent(FFileName, Content())) RaiseWriteError();
   FChanged = false;
 }

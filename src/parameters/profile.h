@@ -24,10 +24,9 @@ class TProfileFile {
   // Raises Exception "Unable to write to <file>" when an existing file cannot be read.
   void WriteString(const QString& section, const QString& key, const QString& value);
 
-  // Writes the content to the file atomically: a temporary file in the same folder, flushed
-  // to disk and renamed over the original, keeping its permissions; a symbolic link keeps
-  // pointing to its target, which gets the new content. Does nothing when nothing changed.
-  // Raises Exception "Unable to write to <file>" on failure; the old file is then untouched.
+  // Writes the content to the file as a whole (SaveFileContent). Does nothing when nothing
+  // changed. Raises Exception "Unable to write to <file>" on failure; the old file is then
+  // left as it was.
   void UpdateFile();
 
   // Returns the file's bytes as they would be written now.
