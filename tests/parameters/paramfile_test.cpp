@@ -1,10 +1,11 @@
-// Parameter files: the exact bytes written, every other line of a file kept, tolerant reading,
-// and a save that replaces the whole file at once (in place where it must) or leaves the old
-// one exactly as it was.
+// Parameter files: the exact bytes written, every other line of a file kept in its encoding,
+// tolerant reading, and a save that replaces the whole file at once (in place where it must)
+// or leaves the old one exactly as it was.
 #include <QDir>
 #include <QDirIterator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
 #include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -45,6 +46,17 @@ const QByteArray kSampleKeys =
     "P=0.5\r\nI=1E-5\r\nD=0.333333333333333\r\nDeadband=12\r\nMaxOutput=95\r\n"
     "FF0=-1.2345E-5\r\nFF1=1E15\r\nFaultError=-2147483648\r\nStepMultiplier=2147483647\r\n"
     "TPSC=4\r\nHallTimeout=50\r\nChargeElcos=1\r\nPhaseAdvance=1023\r\nSVMCycle=3\r\n";
+
+// The UTF-8 text as UTF-16 with its byte order mark, in the given byte order.
+QByteArray Utf16(const QByteArray& utf8, bool littleEndian) {
+  const QString text = QString::fromUtf8(utf8);
+  QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+  if (littleEndian)
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  else
+    qToBigEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  return (littleEndian ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF")) + bytes;
+}
 
 // Returns the error text of saving values into name, or an empty text when it saved.
 QString SaveError(const QString& name) {
@@ -126,17 +138,60 @@ class ParamFileTest : public QObject {
     QCOMPARE(ReadBytes(Path("again.pset")), ReadBytes(Path("new.pset")));
   }
 
+  // A file as hands and other programs leave it, in each encoding the reader knows: present
+  // keys are replaced in place, missing ones added at the end of their section, and a missing
+  // section at the end of the file; every other byte stays.
+  void SaveKeepsEverythingElse_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::newRow("UTF-8 with its byte order mark") << 0;
+    QTest::newRow("UTF-16 little-endian kept as such") << 1;
+    QTest::newRow("UTF-16 big-endian kept as such") << 2;
+  }
   void SaveKeepsEverythingElse() {
+    QFETCH(int, encoding);
+    const auto encode = [encoding](const QByteArray& utf8) {
+      return encoding == 0 ? "\xEF\xBB\xBF" + utf8 : Utf16(utf8, encoding == 1);
+    };
     const QString name = Path("mixed.pset");
-    const QByteArray before =
-        "\xEF\xBB\xBF; made by hand\r\n[Other]\r\nP=keep\r\n\r\n  [ zirvparam ]  \n";
+    const QByteArray before = "; made by hand\r\n[Other]\r\nP=keep\r\n\r\n  [ zirvparam ]  \n";
     const QByteArray after = "; about Last\r\n\r\n[Last]\r\nx=1";
-    WriteBytes(name, before + "  p = 1 \nExtra=stay\r\nmaxoutput=7\r\n" + after);
+    WriteBytes(name, encode(before + "  p = 1 \nExtra=stay\r\nmaxoutput=7\r\n" + after));
     WriteParamFile(name, SampleValues());
-    // Present keys are replaced in place, missing ones added at the end of their section.
     const QByteArray missing =
         kSampleKeys.mid(kSampleKeys.indexOf("I=")).replace("MaxOutput=95\r\n", "");
-    QCOMPARE(ReadBytes(name), before + "P=0.5\r\nExtra=stay\r\nMaxOutput=95\r\n" + missing + after);
+    QCOMPARE(ReadBytes(name),
+             encode(before + "P=0.5\r\nExtra=stay\r\nMaxOutput=95\r\n" + missing + after));
+
+    WriteBytes(name, encode("[Other]\r\nx=1"));  // the last line without its line end
+    WriteParamFile(name, SampleValues());
+    QCOMPARE(ReadBytes(name), encode("[Other]\r\nx=1\r\n\r\n[ZIRVParam]\r\n" + kSampleKeys));
+    QCOMPARE(ReadParamFile(name)[0].Float, 0.5);
+  }
+
+  // Value texts as a hand-edited or foreign file holds them (within the section "ZIRVParam").
+  void LoadReadsValueTexts_data() {
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("double quotes are removed") << QByteArray("D=\"0.75\"") << 0 << 2 << 0.75;
+    QTest::newRow("single quotes are removed") << QByteArray("D = ' 0.75 ' ") << 0 << 2 << 0.75;
+    QTest::newRow("quotes around hex") << QByteArray("MaxOutput=\"0x1F\"") << 0 << 4 << 31.0;
+    QTest::newRow("unmatched quotes: default") << QByteArray("MaxOutput=\"90'") << 0 << 4 << 95.0;
+    QTest::newRow("a lone quote: default") << QByteArray("MaxOutput=\"") << 0 << 4 << 95.0;
+    QTest::newRow("empty quotes: default") << QByteArray("MaxOutput=''") << 0 << 4 << 95.0;
+    QTest::newRow("comma decimal: default") << QByteArray("P=1,5") << 0 << 0 << 0.0;
+    QTest::newRow("UTF-16 little-endian") << QByteArray("x=1\r\nI=2.5\r\n") << 1 << 1 << 2.5;
+    QTest::newRow("UTF-16 big-endian") << QByteArray("maxoutput=\"7\"") << 2 << 4 << 7.0;
+  }
+  void LoadReadsValueTexts() {
+    QFETCH(QByteArray, lines);
+    QFETCH(int, encoding);
+    QFETCH(int, index);
+    const QByteArray text = "[Other]\r\nD=9\r\n[ZIRVParam]\r\n" + lines + "\r\n[Next]\r\nD=8\r\n";
+    WriteBytes(Path("value.pset"), encoding == 0 ? text : Utf16(text, encoding == 1));
+    const TParamFileValue v = ReadParamFile(Path("value.pset"))[size_t(index)];
+    QTEST(index == 4 ? double(v.Int) : v.Float, "expected");
   }
 
   void LoadToleratesWhatHandsAndAccidentsLeave() {
