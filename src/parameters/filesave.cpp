@@ -67,8 +67,8 @@ TOutcome SaveByRename(const QByteArray& path, const QByteArray& bytes, const str
   if (fd.Get() < 0) return TOutcome::NoTemporary;
   // Only root may give a file away; anyone else keeps being its owner, which is no error.
   if (old != nullptr) IgnoreResult(::fchown(fd.Get(), old->st_uid, old->st_gid));
-  const bool saved = ::fchmod(fd.Get(), old != nullptr ? old->st_mode & 07777 : NewFileMode()) == 0 &&
-                     FinishWrite(fd, bytes, bytes.size()) &&
+  const mode_t mode = old != nullptr ? old->st_mode & 07777 : NewFileMode();
+  const bool saved = ::fchmod(fd.Get(), mode) == 0 && FinishWrite(fd, bytes, bytes.size()) &&
                      ::rename(temporary.constData(), path.constData()) == 0;
   if (!saved) ::unlink(temporary.constData());
   return saved ? TOutcome::Saved : TOutcome::Failed;

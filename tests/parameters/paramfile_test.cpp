@@ -85,12 +85,13 @@ bool SetImmutable(const QString& path, bool on) {
 // root the immutable flag does it, where the file system and the process's rights allow.
 class TUnwritable {
  public:
-  explicit TUnwritable(QString path) : FPath(std::move(path)), FPermissions(QFile::permissions(FPath)) {
+  explicit TUnwritable(QString path)
+      : FPath(std::move(path)), FPermissions(QFile::permissions(FPath)) {
     if (FPath.isEmpty()) return;
+    const auto writeBits = QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup |
+                           QFile::WriteOther;
     FActive = geteuid() == 0 ? SetImmutable(FPath, true)
-                             : QFile::setPermissions(FPath, FPermissions & ~QFile::Permissions(
-                                                                QFile::WriteOwner | QFile::WriteUser |
-                                                                QFile::WriteGroup | QFile::WriteOther));
+                             : QFile::setPermissions(FPath, FPermissions & ~writeBits);
   }
   ~TUnwritable() {
     if (!FActive) return;
