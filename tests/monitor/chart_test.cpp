@@ -1,5 +1,5 @@
-// The trend chart widget: labels of the empty and single-point chart, point numbering, zoom,
-// undo, scroll and Clear, and values of any magnitude.
+// The trend chart widget: labels of the empty and single-point chart, point numbering and
+// order, zoom, undo, scroll and Clear, and values of any magnitude.
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
@@ -39,6 +39,44 @@ class TChartTest : public QObject {
       QCOMPARE(l.YLabels, std::vector<double>{label});
       QCOMPARE(l.Y.Pixel(label), double((l.Y.P0 + l.Y.P1) / 2));
       if (points < 2) QCOMPARE(l.XLabels, std::vector<double>{double(points)});
+    }
+  }
+
+  // After Clear the chart is empty again: the single label 0 at the middle of each axis. The
+  // button is "Clear" at its place in the chart's corner.
+  void ClearEmptiesTheChartFromItsCorner() {
+    QCOMPARE(FChart->btClear->text(), QStringLiteral("Clear"));
+    QCOMPARE(FChart->btClear->geometry(), QRect(0, 6, 37, 19));
+    AddRamp(*FChart, 5);
+    FChart->btClear->click();
+    QCOMPARE(FChart->Series1.Count() + FChart->Series2.Count(), 0);
+    const TChart::TLayout l = FChart->ComputeLayout();
+    QCOMPARE(l.XLabels, std::vector<double>{0});
+    QCOMPARE(l.YLabels, std::vector<double>{0});
+    QCOMPARE(l.X.Pixel(0), double((l.X.P0 + l.X.P1) / 2));
+    QCOMPARE(l.Y.Pixel(0), double((l.Y.P0 + l.Y.P1) / 2));
+  }
+
+  // A trace keeps its points in ascending x: a smaller x is inserted before, an equal one after
+  // those already there; AddXY returns where the point went.
+  void TracePointsStayInAscendingX() {
+    const struct {
+      const char* Name;
+      std::vector<double> Xs;
+      std::vector<int> Indices;
+      std::vector<double> Order;  // the y values (the order of arrival) as stored
+    } rows[] = {
+        {"ascending x is appended", {1, 2, 3}, {0, 1, 2}, {0, 1, 2}},
+        {"smaller x inserted before", {5, 1}, {0, 0}, {1, 0}},
+        {"equal x keeps the order of arrival", {1, 3, 1}, {0, 1, 1}, {0, 2, 1}},
+        {"insert in the middle", {1, 4, 2, 3}, {0, 1, 1, 2}, {0, 2, 3, 1}},
+    };
+    for (const auto& r : rows) {
+      TLineSeries trace(QStringLiteral("t"), Qt::black, 2);
+      for (size_t i = 0; i < r.Xs.size(); ++i)
+        QVERIFY2(trace.AddXY(r.Xs[i], double(i)) == r.Indices[i], r.Name);
+      QVERIFY2(trace.YValues() == r.Order, r.Name);
+      QVERIFY2(trace.MinY() == 0 && trace.MaxY() == double(r.Xs.size() - 1), r.Name);
     }
   }
 
@@ -92,6 +130,17 @@ class TChartTest : public QObject {
     const double shift = 50 * (l.X.View.Max - l.X.View.Min) / (l.X.P1 - l.X.P0);
     QVERIFY(qAbs(FChart->BottomAxis.Fixed.Min - (1 - shift)) < 1e-9);
     QVERIFY(qAbs(FChart->BottomAxis.Fixed.Max - (100 - shift)) < 1e-9);
+  }
+
+  // A right drag scrolls only while the mouse stays over the plot: leaving it ends the drag.
+  void ScrollEndsWhenLeavingThePlot() {
+    AddRamp(*FChart, 100);
+    const QRect plot = FChart->PlotRect();
+    QTest::mousePress(FChart.get(), Qt::RightButton, {}, plot.center());
+    QTest::mouseMove(FChart.get(), QPoint(plot.right() + 5, plot.center().y()));
+    QTest::mouseMove(FChart.get(), plot.center() + QPoint(30, 0));
+    QVERIFY(!FChart->IsZoomed());
+    QTest::mouseRelease(FChart.get(), Qt::RightButton, {}, plot.center() + QPoint(30, 0));
   }
 
   void ValuesOfAnyMagnitudePaintAndEnd() {
