@@ -11,8 +11,9 @@
 // of matching double or single quotes around a value, takes the first of duplicate sections
 // and keys and tolerates CR LF or LF line ends, a UTF-8 byte order mark and binary garbage.
 // A file that starts with a UTF-16 byte order mark (either byte order) is read as UTF-16 and
-// written back in it, so that its other lines keep their bytes. The file is read once and
-// indexed as it is first needed, so each lookup costs the same whatever the file's size.
+// written back in it, so that its other lines keep their bytes. The file is read and scanned
+// once, a section's keys indexed when first asked for, so a load or save of many keys costs
+// about one pass over the file.
 // Writing changes values in memory; UpdateFile then replaces the whole file at once, so a
 // failure never leaves a half-written file. Lines the writes do not touch keep their bytes.
 class TProfileFile {
