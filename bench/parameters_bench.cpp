@@ -1,6 +1,8 @@
 // Prints the cost of the number text, the answer-line parser and a parameter-file save and
 // load, one figure a line: "<name> <value> <unit>".
+#include <QFile>
 #include <QTemporaryDir>
+#include <chrono>
 #include <cstdio>
 #include <functional>
 #include <random>
@@ -17,6 +19,44 @@ namespace {
 void Measure(const char* name, int count, double unitNs, const char* unit,
              const std::function<void(int)>& body) {
   std::printf("%s %.3f %s\n", name, NanosecondsPerCall(count, body) / unitNs, unit);
+}
+
+// A parameter file of about 10 MB as a shared settings file might grow: many other sections
+// and keys, and the parameter section in the middle holding half of its keys.
+QByteArray LargeFile() {
+  QByteArray bytes;
+  bytes.reserve(11 << 20);
+  int section = 0;
+  const auto addSections = [&](qsizetype upTo) {
+    while (bytes.size() < upTo) {
+      bytes += "[Section" + QByteArray::number(section++) + "]\r\n";
+      for (int key = 0; key < 10; ++key)
+        bytes += "Key" + QByteArray::number(key) + "=some value text " +
+                 QByteArray::number(section * 10 + key) + "\r\n";
+    }
+  };
+  addSections(5 << 20);
+  bytes += "[ZIRVParam]\r\nP=0.5\r\nD=0.25\r\nMaxOutput=90\r\nFaultError=900\r\n"
+           "TPSC=5\r\nChargeElcos=1\r\nSVMCycle=2\r\n";
+  addSections(10 << 20);
+  return bytes;
+}
+
+// Writes the large file afresh before each run and prints the median time of one run in ms.
+void MeasureLargeFile(const char* name, const QString& fileName, int runs,
+                      const std::function<void()>& body) {
+  static const QByteArray content = LargeFile();
+  std::vector<double> times;
+  for (int k = 0; k < runs; ++k) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return;
+    file.close();
+    const auto start = std::chrono::steady_clock::now();
+    body();
+    times.push_back(std::chrono::duration<double, std::milli>(
+                        std::chrono::steady_clock::now() - start).count());
+  }
+  std::printf("%s %.1f ms\n", name, Median(times));
 }
 
 }  // namespace
@@ -51,5 +91,10 @@ int main() {
   const TParamFileValues values = DefaultParamFileValues();
   Measure("param_file_save", 200, 1000, "us", [&](int) { WriteParamFile(name, values); });
   Measure("param_file_load", 2000, 1000, "us", [&](int) { sink = ReadParamFile(name)[0].Float; });
+
+  const QString large = dir.filePath("large.pset");
+  MeasureLargeFile("param_file_load_10mb_ms", large, 3,
+                   [&] { sink = ReadParamFile(large)[0].Float; });
+  MeasureLargeFile("param_file_save_10mb_ms", large, 3, [&] { WriteParamFile(large, values); });
   return 0;
 }

@@ -1,5 +1,7 @@
 #include "parameters/paramfile.h"
 
+#include <QFile>
+
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "parameters/profile.h"
@@ -28,6 +30,13 @@ void WriteParamFile(const QString& fileName, const TParamFileValues& values) {
     file.WriteString(section, QString::fromLatin1(row.FileKey), text);
   }
   file.UpdateFile();
+}
+
+void CreateParamFile(const QString& fileName) {
+  QFile file(fileName);
+  if (file.exists()) return;
+  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+    RaiseWriteError(fileName);
 }
 
 TParamFileValues ReadParamFile(const QString& fileName) {

@@ -21,10 +21,14 @@ using TParamFileValues = std::array<TParamFileValue, 14>;
 TParamFileValues DefaultParamFileValues();
 
 // Writes the fourteen keys into the section "ZIRVParam" of fileName, keeping every other
-// line of an existing file. Each key's kind follows the parameter table. The new file
-// replaces the old one as a whole; raises Exception "Unable to write to <file>" on failure,
-// leaving the old file as it was.
+// line of an existing file. Each key's kind follows the parameter table. The new content
+// replaces the old as a whole (SaveFileContent); raises Exception "Unable to write to <file>"
+// on failure, leaving the old file as it was.
 void WriteParamFile(const QString& fileName, const TParamFileValues& values);
+
+// Creates fileName as an empty file unless something of that name exists; raises Exception
+// "Unable to write to <file>" when it cannot be created.
+void CreateParamFile(const QString& fileName);
 
 // Reads the fourteen keys of fileName; a missing file, section or key and a malformed value
 // each give that key's default. Never raises for the file's content.

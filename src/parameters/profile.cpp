@@ -2,26 +2,33 @@
 
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
+#include <QtEndian>
+#include <utility>
 
 #include "globals/errors.h"
 #include "globals/numtext.h"
+#include "parameters/filesave.h"
 
 namespace {
 
-const QByteArray kLineEnd = "\r\n";
-const QByteArray kByteOrderMark = "\xEF\xBB\xBF";
+constexpr QStringView kLineEnd(u"\r\n");
+constexpr QByteArrayView kUtf8Mark("\xEF\xBB\xBF");
+constexpr QByteArrayView kUtf16LEMark("\xFF\xFE");
+constexpr QByteArrayView kUtf16BEMark("\xFE\xFF");
 
-// The text of one raw line as the reader sees it: UTF-8 (invalid bytes replaced), without a
-// leading byte order mark and without blanks or control characters at either end.
-QString LineText(const QByteArray& raw) {
-  const QByteArray body = raw.startsWith(kByteOrderMark) ? raw.mid(kByteOrderMark.size()) : raw;
-  return TrimControls(QString::fromUtf8(body)).toString();
+// A value in matching double or single quotes is read without them, as Windows' profile
+// functions read it.
+QString Unquoted(const QString& value) {
+  const bool quoted = value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
+                      value.back() == value.front();
+  return quoted ? value.mid(1, value.size() - 2) : value;
 }
 
-bool EndsLine(const QByteArray& raw) { return raw.endsWith('\n'); }
-
 }  // namespace
+
+void RaiseWriteError(const QString& fileName) {
+  throw Exception(QStringLiteral("Unable to write to %1").arg(fileName));
+}
 
 bool ProfileSection(QStringView line, QString& name) {
   const QStringView text = TrimControls(line);
@@ -49,137 +56,215 @@ TProfileFile::TProfileFile(QString fileName) : FFileName(std::move(fileName)) {}
 void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
   FLoaded = true;
+  FSections.emplace_back();  // the lines before the first header
   QFile file(FFileName);
   if (!file.exists()) return;
   // Only regular files are read: a device or pipe could block or never end. An existing file
   // that cannot be read reads as empty, but must not be replaced by one holding only our keys.
   const bool readable = QFileInfo(FFileName).isFile() && file.open(QIODevice::ReadOnly);
   if (!readable) {
-    if (forWriting) RaiseWriteError();
+    if (forWriting) RaiseWriteError(FFileName);
     return;
   }
-  SplitLines(file.readAll());
+  FBytes = TakeByteOrderMark(file.readAll());
+  SplitSections();
 }
 
-void TProfileFile::SplitLines(const QByteArray& bytes) {
-  qsizetype start = 0;
-  while (start < bytes.size()) {
-    qsizetype end = bytes.indexOf('\n', start);
-    end = end < 0 ? bytes.size() : end + 1;
-    FLines.push_back({bytes.mid(start, end - start)});
+QByteArray TProfileFile::TakeByteOrderMark(const QByteArray& bytes) {
+  const std::pair<QByteArrayView, TEncoding> marks[] = {
+      {kUtf16LEMark, TEncoding::Utf16LE}, {kUtf16BEMark, TEncoding::Utf16BE},
+      {kUtf8Mark, TEncoding::Utf8}};
+  for (const auto& [mark, encoding] : marks) {
+    if (!bytes.startsWith(mark)) continue;
+    FEncoding = encoding;
+    FByteOrderMark = mark.toByteArray();
+    return bytes.sliced(mark.size());
+  }
+  return bytes;
+}
+
+void TProfileFile::SplitSections() {
+  for (qsizetype start = 0; start < FBytes.size();) {
+    const qsizetype end = NextLineStart(FBytes, start);
+    const QByteArrayView line = QByteArrayView(FBytes).sliced(start, end - start);
+    QString name;
+    if (MayBeHeader(line) && ProfileSection(Decode(line), name)) {
+      FSections.back().End = start;
+      FSections.emplace_back();
+      FSections.back().Begin = start;
+      const QString folded = name.toCaseFolded();
+      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(folded, FSections.size() - 1);
+    }
     start = end;
   }
+  FSections.back().End = FBytes.size();
 }
 
-void TProfileFile::RaiseWriteError() const {
-  throw Exception(QStringLiteral("Unable to write to %1").arg(FFileName));
-}
-
-qsizetype TProfileFile::FindSection(const QString& section) const {
-  for (size_t k = 0; k < FLines.size(); ++k) {
-    QString name;
-    if (!ProfileSection(LineText(FLines[k].Raw), name)) continue;
-    if (name.compare(section, Qt::CaseInsensitive) == 0) return qsizetype(k);
+std::vector<QByteArray>& TProfileFile::LinesOf(TSection& section) const {
+  if (section.Split) return section.Lines;
+  section.Split = true;
+  for (qsizetype start = section.Begin; start < section.End;) {
+    const qsizetype end = NextLineStart(FBytes, start);
+    section.Lines.push_back(FBytes.sliced(start, end - start));
+    start = end;
   }
-  return -1;
+  return section.Lines;
 }
 
-qsizetype TProfileFile::FindKey(qsizetype sectionLine, const QString& key) const {
+void TProfileFile::AppendBytes(const TSection& section, QByteArray& bytes) const {
+  if (!section.Split) {
+    bytes += QByteArrayView(FBytes).sliced(section.Begin, section.End - section.Begin);
+    return;
+  }
+  for (const QByteArray& line : section.Lines) bytes += line;
+}
+
+qsizetype TProfileFile::NextLineStart(const QByteArray& bytes, qsizetype start) const {
+  if (FEncoding == TEncoding::Utf8) {
+    const qsizetype end = bytes.indexOf('\n', start);
+    return end < 0 ? bytes.size() : end + 1;
+  }
+  // Line feeds are whole 16-bit units: the byte 10 with a zero byte on the right side of it.
+  const qsizetype low = FEncoding == TEncoding::Utf16LE ? 0 : 1;
+  for (qsizetype k = start; k + 1 < bytes.size(); k += 2) {
+    if (bytes[k + low] == '\n' && bytes[k + 1 - low] == '\0') return k + 2;
+  }
+  return bytes.size();
+}
+
+bool TProfileFile::MayBeHeader(QByteArrayView raw) const {
+  // Blanks and controls are single bytes in UTF-8, so most lines of a large file are passed
+  // over without decoding them.
+  if (FEncoding != TEncoding::Utf8) return true;
+  qsizetype k = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
+  while (k < raw.size() && uchar(raw[k]) <= 32) ++k;
+  return k < raw.size() && raw[k] == '[';
+}
+
+QString TProfileFile::Decode(QByteArrayView raw) const {
+  if (FEncoding == TEncoding::Utf8) {
+    // Invalid bytes become replacement characters; a byte order mark may start any line of
+    // files joined together.
+    const bool mark = raw.startsWith(kUtf8Mark);
+    return QString::fromUtf8(raw.sliced(mark ? kUtf8Mark.size() : 0));
+  }
+  QString text(raw.size() / 2, Qt::Uninitialized);
+  if (FEncoding == TEncoding::Utf16LE)
+    qFromLittleEndian<char16_t>(raw.constData(), text.size(), text.data());
+  else
+    qFromBigEndian<char16_t>(raw.constData(), text.size(), text.data());
+  return text;
+}
+
+QByteArray TProfileFile::Encode(QStringView text) const {
+  if (FEncoding == TEncoding::Utf8) return text.toUtf8();
+  QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+  if (FEncoding == TEncoding::Utf16LE)
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  else
+    qToBigEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  return bytes;
+}
+
+void TProfileFile::CloseLine(QByteArray& raw) const {
+  if (FEncoding == TEncoding::Utf8) {
+    if (!raw.endsWith('\n')) raw += Encode(kLineEnd);
+    return;
+  }
+  if (raw.size() % 2 == 0 && raw.endsWith(Encode(u"\n"))) return;
+  if (raw.size() % 2 != 0) raw += '\0';  // a stray odd byte becomes a whole unit
+  raw += Encode(kLineEnd);
+}
+
+TProfileFile::TSection* TProfileFile::FindSection(const QString& section) {
+  const auto found = FSectionIndex.constFind(section.toCaseFolded());
+  return found == FSectionIndex.cend() ? nullptr : &FSections[found.value()];
+}
+
+TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
+  // A new section goes to the end, set off from earlier content by a blank line.
+  for (auto it = FSections.rbegin(); it != FSections.rend(); ++it) {
+    std::vector<QByteArray>& lines = LinesOf(*it);
+    if (lines.empty()) continue;
+    CloseLine(lines.back());
+    if (!TrimControls(Decode(lines.back())).isEmpty()) lines.push_back(Encode(kLineEnd));
+    break;
+  }
+  FSections.emplace_back();
+  FSections.back().Split = true;
+  FSections.back().Lines.push_back(Encode(u'[' + section + u']') + Encode(kLineEnd));
+  FSections.back().Indexed = true;
+  FSectionIndex.insert(section.toCaseFolded(), FSections.size() - 1);
+  FChanged = true;
+  return FSections.back();
+}
+
+void TProfileFile::IndexKeys(TSection& section) const {
+  if (section.Indexed) return;
+  section.Indexed = true;
+  const std::vector<QByteArray>& lines = LinesOf(section);
   QString name, value;
-  for (size_t k = size_t(sectionLine) + 1; k < FLines.size(); ++k) {
-    const QString text = LineText(FLines[k].Raw);
-    if (ProfileSection(text, name)) return -1;  // the next section begins
-    if (!ProfileKeyValue(text, name, value)) continue;
-    if (name.compare(key, Qt::CaseInsensitive) == 0) return qsizetype(k);
+  for (size_t k = 1; k < lines.size(); ++k) {
+    if (!ProfileKeyValue(Decode(lines[k]), name, value)) continue;
+    const QString folded = name.toCaseFolded();
+    if (!section.Keys.contains(folded)) section.Keys.insert(folded, qsizetype(k));
+    section.LastKey = qsizetype(k);
   }
-  return -1;
 }
 
-qsizetype TProfileFile::LastKeyOfSection(qsizetype sectionLine) const {
-  qsizetype last = sectionLine;
-  QString name, value;
-  for (size_t k = size_t(sectionLine) + 1; k < FLines.size(); ++k) {
-    const QString text = LineText(FLines[k].Raw);
-    if (ProfileSection(text, name)) break;
-    if (ProfileKeyValue(text, name, value)) last = qsizetype(k);
-  }
-  return last;
-}
-
-void TProfileFile::InsertLine(qsizetype index, const QByteArray& text) {
-  // The line before the new one may be the file's last, written without a line end.
-  if (index > 0 && !EndsLine(FLines[size_t(index - 1)].Raw))
-    FLines[size_t(index - 1)].Raw += kLineEnd;
-  FLines.insert(FLines.begin() + index, TLine{text + kLineEnd});
+void TProfileFile::InsertKey(TSection& section, const QString& key, const QByteArray& line) {
+  // The new key follows the section's last one, so no indexed key moves. The line before it
+  // may be the file's last, written without a line end.
+  const qsizetype at = section.LastKey + 1;
+  CloseLine(section.Lines[size_t(at - 1)]);
+  section.Lines.insert(section.Lines.begin() + at, line);
+  section.Keys.insert(key.toCaseFolded(), at);
+  section.LastKey = at;
   FChanged = true;
 }
 
 QString TProfileFile::ReadString(const QString& section, const QString& key,
                                  const QString& defaultValue) {
   Load(false);
-  const qsizetype sectionLine = FindSection(section);
-  if (sectionLine < 0) return defaultValue;
-  const qsizetype keyLine = FindKey(sectionLine, key);
+  TSection* found = FindSection(section);
+  if (found == nullptr) return defaultValue;
+  IndexKeys(*found);
+  const qsizetype keyLine = found->Keys.value(key.toCaseFolded(), -1);
   if (keyLine < 0) return defaultValue;
   QString name, value;
-  ProfileKeyValue(LineText(FLines[size_t(keyLine)].Raw), name, value);
-  return value;
+  ProfileKeyValue(Decode(found->Lines[size_t(keyLine)]), name, value);
+  return Unquoted(value);
 }
 
 void TProfileFile::WriteString(const QString& section, const QString& key,
                                const QString& value) {
   Load(true);
-  const QByteArray line = (key + u'=' + value).toUtf8();
-  qsizetype sectionLine = FindSection(section);
-  if (sectionLine < 0) {
-    // A new section goes to the end, set off from earlier content by a blank line.
-    const qsizetype end = qsizetype(FLines.size());
-    if (end > 0 && !LineText(FLines.back().Raw).isEmpty()) InsertLine(end, QByteArray());
-    sectionLine = qsizetype(FLines.size());
-    InsertLine(sectionLine, '[' + section.toUtf8() + ']');
-  }
-  const qsizetype keyLine = FindKey(sectionLine, key);
+  TSection* found = FindSection(section);
+  TSection& target = found != nullptr ? *found : AppendSection(section);
+  IndexKeys(target);
+  const QByteArray line = Encode(key + u'=' + value) + Encode(kLineEnd);
+  const qsizetype keyLine = target.Keys.value(key.toCaseFolded(), -1);
   if (keyLine < 0) {
-    InsertLine(LastKeyOfSection(sectionLine) + 1, line);
+    InsertKey(target, key, line);
     return;
   }
-  TLine& existing = FLines[size_t(keyLine)];
-  if (existing.Raw == line + kLineEnd) return;
-  existing.Raw = line + kLineEnd;
+  QByteArray& existing = target.Lines[size_t(keyLine)];
+  if (existing == line) return;
+  existing = line;
   FChanged = true;
 }
 
 QByteArray TProfileFile::Content() {
   Load(false);
   QByteArray bytes;
-  for (const TLine& line : FLines) bytes += line.Raw;
+  bytes.reserve(FByteOrderMark.size() + FBytes.size() + 4096);  // room for the changed lines
+  bytes += FByteOrderMark;
+  for (const TSection& section : FSections) AppendBytes(section, bytes);
   return bytes;
 }
 
-namespace {
-
-// The file that really gets written: a symbolic link is followed to its target so that the
-// link itself survives the rename.
-QString WriteTarget(const QString& fileName) {
-  const QFileInfo info(fileName);
-  if (!info.isSymLink()) return fileName;
-  const QString canonical = info.canonicalFilePath();
-  return canonical.isEmpty() ? info.symLinkTarget() : canonical;
-}
-
-}  // namespace
-
 void TProfileFile::UpdateFile() {
   if (!FChanged) return;
-  const QString target = WriteTarget(FFileName);
-  const QFileInfo info(target);
-  // A rename would replace a read-only file in a writable folder; refuse as a write would.
-  if (info.exists() && (!info.isFile() || !info.isWritable())) RaiseWriteError();
-  QSaveFile file(target);
-  if (!file.open(QIODevice::WriteOnly)) RaiseWriteError();
-  if (info.exists()) file.setPermissions(info.permissions());
-  const QByteArray bytes = Content();
-  if (file.write(bytes) != bytes.size()) RaiseWriteError();
-  if (!file.commit()) RaiseWriteError();  // QSaveFile flushes to disk before renaming
+  if (!SaveFileContent(FFileName, Content())) RaiseWriteError(FFileName);
   FChanged = false;
 }

@@ -110,6 +110,9 @@ void TfMain::Open1Click() {
   if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
   const QString fileName = OpenDialog1->selectedFiles().constFirst();
   SaveDialog1->selectFile(fileName);
+  // A name that does not exist was confirmed for creating in the dialog: it is created empty,
+  // so that loading it gives every field its default.
+  CreateParamFile(fileName);
   LoadParameterFile(fileName);
 }
 

@@ -21,6 +21,7 @@
 #include "parameters/paramtable.h"
 #include "ui/logpane.h"
 #include "ui/main.h"
+#include "ui/opendialog.h"
 #include "ui/porttips.h"
 #include "ui/spinedit.h"
 
@@ -298,12 +299,9 @@ void TfMain::BuildMenu() {
 void TfMain::BuildDialogs() {
   // Qt's own dialogs behave the same on every desktop and can be driven by tests.
   const QString filter = QStringLiteral("Parameter files (*.pset)");
-  OpenDialog1 = new QFileDialog(this);
-  OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
+  OpenDialog1 = new TOpenDialog(this);  // asks to create a name that does not exist
   OpenDialog1->setNameFilter(filter);
   OpenDialog1->setDefaultSuffix(QStringLiteral("pset"));
-  OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
-  OpenDialog1->setFileMode(QFileDialog::ExistingFile);
 
   SaveDialog1 = new QFileDialog(this);
   SaveDialog1->setOption(QFileDialog::DontUseNativeDialog);

@@ -1,5 +1,5 @@
-// The trend chart widget: labels of the empty and single-point chart, point numbering, zoom,
-// undo, scroll and Clear, values of any magnitude, and its look in pixels.
+// The trend chart widget: labels of the empty and single-point chart, point numbering and
+// order, zoom, undo, scroll and Clear, values of any magnitude, and its look in pixels.
 #include <QImage>
 #include <QPushButton>
 #include <QTest>
@@ -63,6 +63,44 @@ class TChartTest : public QObject {
       QCOMPARE(l.YLabels, std::vector<double>{label});
       QCOMPARE(l.Y.Pixel(label), double((l.Y.P0 + l.Y.P1) / 2));
       if (points < 2) QCOMPARE(l.XLabels, std::vector<double>{double(points)});
+    }
+  }
+
+  // After Clear the chart is empty again: the single label 0 at the middle of each axis. The
+  // button is "Clear" at its place in the chart's corner.
+  void ClearEmptiesTheChartFromItsCorner() {
+    QCOMPARE(FChart->btClear->text(), QStringLiteral("Clear"));
+    QCOMPARE(FChart->btClear->geometry(), QRect(0, 6, 37, 19));
+    AddRamp(*FChart, 5);
+    FChart->btClear->click();
+    QCOMPARE(FChart->Series1.Count() + FChart->Series2.Count(), 0);
+    const TChart::TLayout l = FChart->ComputeLayout();
+    QCOMPARE(l.XLabels, std::vector<double>{0});
+    QCOMPARE(l.YLabels, std::vector<double>{0});
+    QCOMPARE(l.X.Pixel(0), double((l.X.P0 + l.X.P1) / 2));
+    QCOMPARE(l.Y.Pixel(0), double((l.Y.P0 + l.Y.P1) / 2));
+  }
+
+  // A trace keeps its points in ascending x: a smaller x is inserted before, an equal one after
+  // those already there; AddXY returns where the point went.
+  void TracePointsStayInAscendingX() {
+    const struct {
+      const char* Name;
+      std::vector<double> Xs;
+      std::vector<int> Indices;
+      std::vector<double> Order;  // the y values (the order of arrival) as stored
+    } rows[] = {
+        {"ascending x is appended", {1, 2, 3}, {0, 1, 2}, {0, 1, 2}},
+        {"smaller x inserted before", {5, 1}, {0, 0}, {1, 0}},
+        {"equal x keeps the order of arrival", {1, 3, 1}, {0, 1, 1}, {0, 2, 1}},
+        {"insert in the middle", {1, 4, 2, 3}, {0, 1, 1, 2}, {0, 2, 3, 1}},
+    };
+    for (const auto& r : rows) {
+      TLineSeries trace(QStringLiteral("t"), Qt::black, 2);
+      for (size_t i = 0; i < r.Xs.size(); ++i)
+        QVERIFY2(trace.AddXY(r.Xs[i], double(i)) == r.Indices[i], r.Name);
+      QVERIFY2(trace.YValues() == r.Order, r.Name);
+      QVERIFY2(trace.MinY() == 0 && trace.MaxY() == double(r.Xs.size() - 1), r.Name);
     }
   }
 
@@ -191,6 +229,17 @@ class TChartTest : public QObject {
     const QImage button = FChart->btClear->grab().toImage().convertToFormat(QImage::Format_RGB32);
     // The button is painted over the chart there (its rounded corners show the chart's white).
     QCOMPARE(image.copy(2, 8, 33, 15), button.copy(2, 2, 33, 15));
+  }
+
+  // A right drag scrolls only while the mouse stays over the plot: leaving it ends the drag.
+  void ScrollEndsWhenLeavingThePlot() {
+    AddRamp(*FChart, 100);
+    const QRect plot = FChart->PlotRect();
+    QTest::mousePress(FChart.get(), Qt::RightButton, {}, plot.center());
+    QTest::mouseMove(FChart.get(), QPoint(plot.right() + 5, plot.center().y()));
+    QTest::mouseMove(FChart.get(), plot.center() + QPoint(30, 0));
+    QVERIFY(!FChart->IsZoomed());
+    QTest::mouseRelease(FChart.get(), Qt::RightButton, {}, plot.center() + QPoint(30, 0));
   }
 
   void ValuesOfAnyMagnitudePaintAndEnd() {

@@ -22,6 +22,16 @@ TEST(ChartAxisTest, NiceStepIsTheSmallestThatFits) {
   for (const auto& [range, n, step] : cases) EXPECT_DOUBLE_EQ(NiceStep(range, n), step) << range;
 }
 
+// Each label gets a gap of a tenth of its size, rounded half to even.
+TEST(ChartAxisTest, LabelCountAddsATenthOfTheSizeAsGap) {
+  const std::tuple<int, int, int> cases[] = {
+      {99, 10, 9}, {100, 15, 6},  // gaps of 1 and of 1.5 rounded to 2
+      {100, 0, 100},              // a zero size does not divide by zero
+      {5, 20, 0},                 // too short for one label
+  };
+  for (const auto& [length, size, count] : cases) EXPECT_EQ(LabelCount(length, size), count);
+}
+
 TEST(ChartAxisTest, LabelStepFollowsLabelSizeAndPointCount) {
   const std::pair<TStepInput, double> cases[] = {
       {{{0, 3.7}, 99, false, 0}, 0.5},
@@ -30,6 +40,7 @@ TEST(ChartAxisTest, LabelStepFollowsLabelSizeAndPointCount) {
       {{{0.5, 3.5}, 990, true, 1000}, 0.1},
       {{{-0.123, 99.6}, 440, true, 1000}, 10},  // measured again on the whole labels
       {{{0, 0}, 500, true, 0}, 1},  // the empty chart
+      {{{0, 10}, 5, false, 0}, 1e-12},  // no room for a label
   };
   for (const auto& [in, step] : cases)
     EXPECT_DOUBLE_EQ(AxisLabelStep(in, in.Horizontal ? TextWidth : LineHeight), step) << in.Length;
@@ -71,6 +82,23 @@ TEST(ChartAxisTest, LabelTextGroupsThousandsAndKeepsThreeDecimals) {
   SetAxisGroupSeparator(QString());
 }
 
+// Any finite data gives a bounded list of finite labels on both axes: no endless loop.
+TEST(ChartAxisTest, ExtremeRangesGiveFewFiniteLabels) {
+  const TAxisRange ranges[] = {{-1e300, 1e300}, {1e-300, 2e-300}, {-1e-300, 1e300},
+                               {1, 1 + 1e-15}, {1e300, 1e300}, {-1.7e308, 1.7e308},
+                               {0, 1e-11}, {1e15, 1e15 + 2}};
+  for (const auto& data : ranges) {
+    for (bool horizontal : {false, true}) {
+      const TAxisRange view = ViewRange(data.Min, data.Max, 400);
+      const double step =
+          AxisLabelStep({view, 400, horizontal, 5}, horizontal ? TextWidth : LineHeight);
+      const std::vector<double> labels = AxisLabelValues(view, step);
+      EXPECT_LE(labels.size(), 100u) << data.Min << " " << data.Max;
+      for (double v : labels) EXPECT_TRUE(std::isfinite(v)) << data.Min << " " << data.Max;
+    }
+  }
+}
+
 TEST(ChartAxisTest, ViewRangePlacesTheDataTenPixelsInsideAndStaysFinite) {
   const TAxisMap up{ViewRange(0, 100, 120), 120, 0};
   EXPECT_DOUBLE_EQ(up.View.Min, -10);
@@ -78,6 +106,10 @@ TEST(ChartAxisTest, ViewRangePlacesTheDataTenPixelsInsideAndStaysFinite) {
   EXPECT_EQ(up.Pixel(0), 110);
   EXPECT_TRUE(std::isfinite(ViewRange(-1.7e308, 1.7e308, 220).Max));
   EXPECT_EQ((TAxisMap{{0, 1}, 0, 100}.Pixel(1e300)), 1e12);  // clamped, not overflowing
+  // A zero range stays zero and maps every value to the middle.
+  const TAxisRange zero = ViewRange(5, 5, 300);
+  EXPECT_TRUE(zero.Min == 5 && zero.Max == 5);
+  EXPECT_EQ((TAxisMap{zero, 0, 101}.Pixel(1e300)), 50);
 }
 
 }  // namespace

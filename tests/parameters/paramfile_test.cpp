@@ -1,9 +1,17 @@
-// Parameter files: the exact bytes written, every other line of a file kept, tolerant reading,
-// and a save that replaces the whole file at once or leaves the old one exactly as it was.
+// Parameter files: the exact bytes written, every other line of a file kept in its encoding,
+// tolerant reading, and a save that replaces the whole file at once (in place where it must)
+// or leaves the old one exactly as it was.
 #include <QDir>
+#include <QDirIterator>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QtEndian>
+#include <csignal>
+#include <fcntl.h>
+#include <linux/fs.h>
 #include <random>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "globals/errors.h"
@@ -39,6 +47,85 @@ const QByteArray kSampleKeys =
     "FF0=-1.2345E-5\r\nFF1=1E15\r\nFaultError=-2147483648\r\nStepMultiplier=2147483647\r\n"
     "TPSC=4\r\nHallTimeout=50\r\nChargeElcos=1\r\nPhaseAdvance=1023\r\nSVMCycle=3\r\n";
 
+// The UTF-8 text as UTF-16 with its byte order mark, in the given byte order.
+QByteArray Utf16(const QByteArray& utf8, bool littleEndian) {
+  const QString text = QString::fromUtf8(utf8);
+  QByteArray bytes(text.size() * 2, Qt::Uninitialized);
+  if (littleEndian)
+    qToLittleEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  else
+    qToBigEndian<char16_t>(text.utf16(), text.size(), bytes.data());
+  return (littleEndian ? QByteArray("\xFF\xFE") : QByteArray("\xFE\xFF")) + bytes;
+}
+
+// Returns the error text of saving values into name, or an empty text when it saved.
+QString SaveError(const QString& name) {
+  try {
+    WriteParamFile(name, SampleValues());
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return {};
+}
+
+// Sets or clears a file's or folder's immutable flag, which stops even root from changing it
+// (or, on a folder, from adding or removing names in it).
+bool SetImmutable(const QString& path, bool on) {
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+  done = done && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return done;
+}
+
+// Makes a file or folder unwritable while it lives. Permission bits stop anyone but root; for
+// root the immutable flag does it, where the file system and the process's rights allow.
+class TUnwritable {
+ public:
+  explicit TUnwritable(QString path)
+      : FPath(std::move(path)), FPermissions(QFile::permissions(FPath)) {
+    if (FPath.isEmpty()) return;
+    const auto writeBits = QFile::WriteOwner | QFile::WriteUser | QFile::WriteGroup |
+                           QFile::WriteOther;
+    FActive = geteuid() == 0 ? SetImmutable(FPath, true)
+                             : QFile::setPermissions(FPath, FPermissions & ~writeBits);
+  }
+  ~TUnwritable() {
+    if (!FActive) return;
+    if (geteuid() == 0) SetImmutable(FPath, false);
+    QFile::setPermissions(FPath, FPermissions);
+  }
+  bool Active() const { return FActive; }
+
+ private:
+  QString FPath;
+  QFile::Permissions FPermissions;
+  bool FActive = false;
+};
+
+// Limits the size of files this process writes while it lives, as a full disk or a quota
+// would: a write beyond the limit fails (the signal it would raise is ignored meanwhile).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(rlim_t bytes) {
+    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::getrlimit(RLIMIT_FSIZE, &FOld);
+    const rlimit limit{bytes, FOld.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~TFileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &FOld);
+    std::signal(SIGXFSZ, FOldHandler);
+  }
+
+ private:
+  rlimit FOld{};
+  void (*FOldHandler)(int) = nullptr;
+};
+
 }  // namespace
 
 class ParamFileTest : public QObject {
@@ -52,28 +139,74 @@ class ParamFileTest : public QObject {
     QCOMPARE(ReadBytes(Path("again.pset")), ReadBytes(Path("new.pset")));
   }
 
+  // A file as hands and other programs leave it, in each encoding the reader knows: present
+  // keys are replaced in place, missing ones added at the end of their section, and a missing
+  // section at the end of the file; every other byte stays.
+  void SaveKeepsEverythingElse_data() {
+    QTest::addColumn<int>("encoding");
+    QTest::newRow("UTF-8 with its byte order mark") << 0;
+    QTest::newRow("UTF-16 little-endian kept as such") << 1;
+    QTest::newRow("UTF-16 big-endian kept as such") << 2;
+  }
   void SaveKeepsEverythingElse() {
+    QFETCH(int, encoding);
+    const auto encode = [encoding](const QByteArray& utf8) {
+      return encoding == 0 ? "\xEF\xBB\xBF" + utf8 : Utf16(utf8, encoding == 1);
+    };
     const QString name = Path("mixed.pset");
-    const QByteArray before =
-        "\xEF\xBB\xBF; made by hand\r\n[Other]\r\nP=keep\r\n\r\n  [ zirvparam ]  \n";
+    const QByteArray before = "; made by hand\r\n[Other]\r\nP=keep\r\n\r\n  [ zirvparam ]  \n";
     const QByteArray after = "; about Last\r\n\r\n[Last]\r\nx=1";
-    WriteBytes(name, before + "  p = 1 \nExtra=stay\r\nmaxoutput=7\r\n" + after);
+    WriteBytes(name, encode(before + "  p = 1 \nExtra=stay\r\nmaxoutput=7\r\n" + after));
     WriteParamFile(name, SampleValues());
-    // Present keys are replaced in place, missing ones added at the end of their section.
     const QByteArray missing =
         kSampleKeys.mid(kSampleKeys.indexOf("I=")).replace("MaxOutput=95\r\n", "");
-    QCOMPARE(ReadBytes(name), before + "P=0.5\r\nExtra=stay\r\nMaxOutput=95\r\n" + missing + after);
+    QCOMPARE(ReadBytes(name),
+             encode(before + "P=0.5\r\nExtra=stay\r\nMaxOutput=95\r\n" + missing + after));
+
+    WriteBytes(name, encode("[Other]\r\nx=1"));  // the last line without its line end
+    WriteParamFile(name, SampleValues());
+    QCOMPARE(ReadBytes(name), encode("[Other]\r\nx=1\r\n\r\n[ZIRVParam]\r\n" + kSampleKeys));
+    QCOMPARE(ReadParamFile(name)[0].Float, 0.5);
+  }
+
+  // Value texts as a hand-edited or foreign file holds them (within the section "ZIRVParam").
+  void LoadReadsValueTexts_data() {
+    QTest::addColumn<QByteArray>("lines");
+    QTest::addColumn<int>("encoding");
+    QTest::addColumn<int>("index");
+    QTest::addColumn<double>("expected");
+    QTest::newRow("double quotes are removed") << QByteArray("D=\"0.75\"") << 0 << 2 << 0.75;
+    QTest::newRow("single quotes are removed") << QByteArray("D = ' 0.75 ' ") << 0 << 2 << 0.75;
+    QTest::newRow("quotes around hex") << QByteArray("MaxOutput=\"0x1F\"") << 0 << 4 << 31.0;
+    QTest::newRow("unmatched quotes: default") << QByteArray("MaxOutput=\"90'") << 0 << 4 << 95.0;
+    QTest::newRow("a lone quote: default") << QByteArray("MaxOutput=\"") << 0 << 4 << 95.0;
+    QTest::newRow("empty quotes: default") << QByteArray("MaxOutput=''") << 0 << 4 << 95.0;
+    QTest::newRow("comma decimal: default") << QByteArray("P=1,5") << 0 << 0 << 0.0;
+    QTest::newRow("UTF-16 little-endian") << QByteArray("x=1\r\nI=2.5\r\n") << 1 << 1 << 2.5;
+    QTest::newRow("UTF-16 big-endian") << QByteArray("maxoutput=\"7\"") << 2 << 4 << 7.0;
+  }
+  void LoadReadsValueTexts() {
+    QFETCH(QByteArray, lines);
+    QFETCH(int, encoding);
+    QFETCH(int, index);
+    const QByteArray text = "[Other]\r\nD=9\r\n[ZIRVParam]\r\n" + lines + "\r\n[Next]\r\nD=8\r\n";
+    WriteBytes(Path("value.pset"), encoding == 0 ? text : Utf16(text, encoding == 1));
+    const TParamFileValue v = ReadParamFile(Path("value.pset"))[size_t(index)];
+    QTEST(index == 4 ? double(v.Int) : v.Float, "expected");
   }
 
   void LoadToleratesWhatHandsAndAccidentsLeave() {
-    // Without the section, and from garbage or a missing file, every key has its default.
+    // Without the section, and from garbage, a folder or a missing file, every key has its
+    // default.
+    const char binary[] = "\x00\xff[\x01=\x02\n\r\r=\n]]\xfe";
     const QByteArray noSection[] = {"[Other]\r\nMaxOutput=7\r\n", "MaxOutput=7\r\n[ZIRVParam]\n",
-                                    QByteArray("\x00\xff[\x01=\x02\n\r\r=\n]]\xfe", 16), {}};
+                                    QByteArray(binary, sizeof binary - 1), {}};
     for (const QByteArray& content : noSection) {
       const QString name = Path("plain.pset") + QString::number(content.size());
       if (!content.isEmpty()) WriteBytes(name, content);
       QCOMPARE(ReadParamFile(name)[4].Int, 95);
     }
+    QCOMPARE(ReadParamFile(FDir.path())[4].Int, 95);
     std::mt19937 rng(11);
     QByteArray garbage(100000, '\0');
     for (char& c : garbage) c = char(rng());
@@ -111,27 +244,81 @@ class ParamFileTest : public QObject {
     }
   }
 
+  // Each row works in a folder of its own: name is saved there after the file existing (if
+  // any) got the old content and locked (if any) was made unwritable.
+  void FailedSaveKeepsTheOldFile_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("existing");
+    QTest::addColumn<QString>("locked");
+    QTest::newRow("missing folder") << "no/such/x.pset" << "" << "";
+    QTest::newRow("folder path is a file") << "plain/x.pset" << "plain" << "";
+    QTest::newRow("name is a folder") << "" << "" << "";
+    QTest::newRow("read-only file") << "ro.pset" << "ro.pset" << "ro.pset";
+    QTest::newRow("new file in a read-only folder") << "ro/x.pset" << "ro/y.pset" << "ro";
+  }
   void FailedSaveKeepsTheOldFile() {
+    QFETCH(QString, name);
+    QFETCH(QString, existing);
+    QFETCH(QString, locked);
+    const QDir dir = RowFolder();
     const QByteArray old = "[ZIRVParam]\r\nP=7\r\n";
-    QVERIFY(QDir(FDir.path()).mkdir("ro"));
-    for (const char* name : {"plain", "ro.pset", "ro/x.pset"}) WriteBytes(Path(name), old);
-    QFile::setPermissions(Path("ro.pset"), QFile::ReadOwner);
-    QFile::setPermissions(Path("ro"), QFile::ReadOwner | QFile::ExeOwner);
-    // As root, permission bits stop no write; /proc refuses new files even to root.
-    const QString proc = geteuid() == 0 ? QStringLiteral("/proc/zirv-test.pset") : QString();
-    for (const QString& name : {Path("no/such/x.pset"), Path("plain/x.pset"), FDir.path(),
-                                proc.isEmpty() ? Path("ro.pset") : proc,
-                                proc.isEmpty() ? Path("ro/x.pset") : proc}) {
-      try {
-        WriteParamFile(name, SampleValues());
-        QFAIL(qPrintable("saved " + name));
-      } catch (const Exception& e) {
-        QCOMPARE(e.Message(), "Unable to write to " + name);
-      }
-      if (QFileInfo(name).isFile()) QCOMPARE(ReadBytes(name), old);
+    if (!existing.isEmpty()) {
+      QVERIFY(dir.mkpath(QFileInfo(existing).path()));
+      WriteBytes(dir.filePath(existing), old);
     }
-    QCOMPARE(QDir(Path("ro")).entryList(QDir::Files | QDir::Hidden).size(), 1);  // no temporary
-    QFile::setPermissions(Path("ro"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const TUnwritable lock(locked.isEmpty() ? QString() : dir.filePath(locked));
+    if (!locked.isEmpty() && !lock.Active()) QSKIP("cannot make a file unwritable here");
+    const QString path = name.isEmpty() ? dir.path() : dir.filePath(name);
+    QCOMPARE(SaveError(path), "Unable to write to " + path);
+    if (!existing.isEmpty()) QCOMPARE(ReadBytes(dir.filePath(existing)), old);
+    QCOMPARE(Entries(dir), existing.isEmpty() ? QStringList() : QStringList(existing));
+  }
+
+  // Where no temporary file can be made beside it, a writable file is written in place.
+  void SaveInPlaceInAReadOnlyFolder_data() {
+    QTest::addColumn<QByteArray>("old");
+    QTest::newRow("the file grows") << QByteArray("[ZIRVParam]\r\nP=7\r\n");
+    QTest::newRow("the file shrinks") << "[ZIRVParam]\r\nP=" + QByteArray(1000, '7') + "\r\n";
+  }
+  void SaveInPlaceInAReadOnlyFolder() {
+    QFETCH(QByteArray, old);
+    const QDir dir = RowFolder();
+    const QString name = dir.filePath("x.pset");
+    WriteBytes(name, old);
+    const auto perms = QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther;
+    QVERIFY(QFile::setPermissions(name, perms));
+    const TUnwritable lock(dir.path());
+    if (!lock.Active()) QSKIP("cannot make a folder unwritable here");
+    QCOMPARE(SaveError(name), QString());
+    QCOMPARE(ReadBytes(name), "[ZIRVParam]\r\n" + kSampleKeys);
+    QCOMPARE(QFile::permissions(name) & 0x7077, perms);
+    QCOMPARE(Entries(dir), QStringList(QStringLiteral("x.pset")));
+  }
+
+  // A full disk or a quota, here a limit on the size of files written: the save fails with
+  // its error and leaves the old file byte for byte, or no file where there was none.
+  void SaveOverASizeLimitKeepsTheOldFile_data() {
+    QTest::addColumn<bool>("exists");
+    QTest::addColumn<bool>("readOnlyFolder");
+    QTest::newRow("new file") << false << false;
+    QTest::newRow("existing file") << true << false;
+    QTest::newRow("existing file written in place") << true << true;
+  }
+  void SaveOverASizeLimitKeepsTheOldFile() {
+    QFETCH(bool, exists);
+    QFETCH(bool, readOnlyFolder);
+    const QDir dir = RowFolder();
+    const QString name = dir.filePath("x.pset");
+    const QByteArray old = "[ZIRVParam]\r\nP=7\r\n; some words about this set\r\n";
+    if (exists) WriteBytes(name, old);
+    const TUnwritable lock(readOnlyFolder ? dir.path() : QString());
+    if (readOnlyFolder && !lock.Active()) QSKIP("cannot make a folder unwritable here");
+    {
+      const TFileSizeLimit limit(100);  // the old file fits, the new one does not
+      QCOMPARE(SaveError(name), "Unable to write to " + name);
+    }
+    QCOMPARE(ReadBytes(name), exists ? old : QByteArray());
+    QCOMPARE(Entries(dir), exists ? QStringList(QStringLiteral("x.pset")) : QStringList());
   }
 
   void SaveKeepsPermissionsAndLinks() {
@@ -149,6 +336,21 @@ class ParamFileTest : public QObject {
 
  private:
   QString Path(const char* name) const { return FDir.filePath(QString::fromLatin1(name)); }
+  // A new folder for the running data row.
+  QDir RowFolder() const {
+    const QString name = QString::fromLatin1(QTest::currentTestFunction()) + u'-' +
+                         QString::fromLatin1(QTest::currentDataTag()).replace(u' ', u'-');
+    QDir(FDir.path()).mkpath(name);
+    return QDir(FDir.filePath(name));
+  }
+  // Every file below dir, hidden ones too (a temporary file left behind shows here).
+  static QStringList Entries(const QDir& dir) {
+    QStringList names;
+    QDirIterator it(dir.path(), QDir::Files | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) names << dir.relativeFilePath(it.next());
+    return names;
+  }
   QTemporaryDir FDir;
 };
 

@@ -1,6 +1,7 @@
 // The board's command transactions against the simulated board and its fault modes.
 
 #include <QTest>
+#include <QThread>
 
 #include "globals/errors.h"
 #include "portchannel.h"
@@ -147,6 +148,22 @@ class TTransactionsTest : public QObject {
     for (int k = 0; k < got.size(); ++k) QVERIFY(got[k].Error == k && got[k].Output == -k);
     QCOMPARE(FSim->ReceivedCommands(), TStrings{"r1c50ok1"});
     QVERIFY(!FChannel->FWaitRS232);
+  }
+
+  // An answer left unread in the port, and lines left in the list, before a transaction are
+  // thrown away, not counted as its answer: here 17 "l" lines would pass for the 9 of "s".
+  void staleAnswerDiscarded() {
+    FLink->Port.WriteStr(QStringLiteral("l\r\n"));
+    // The answer reaches the port while no events are processed, so it waits there unread.
+    for (int i = 0; i < 5000 && FSim->BytesSent() == 0; ++i) QThread::msleep(1);
+    QThread::msleep(30);
+    QVERIFY(FSim->BytesSent() > 0);
+    FChannel->LineBuf->append(QStringLiteral("stale line\r"));
+    FSim->SetStatusOverride({1, 2, 3, 4, 5, 6, 7, 1, 0});
+    TPIDStatus s;
+    ReadStatus(*FChannel, s);
+    QVERIFY(s.Valid);
+    QCOMPARE(s.Error, 3.0);
   }
 
   // Every transaction, run twice in a row under a fault mode that leaves the answer usable:

@@ -121,6 +121,118 @@ class TSerialTest : public QObject {
     QCOMPARE(tio.c_oflag & OPOST, tcflag_t(0));
   }
 
+  // Calls on a closed port raise their own errors, an empty write or read does nothing, and an
+  // error without a platform number is the code's text alone.
+  void closedPortCallsAndErrorTexts() {
+    TComPort closed;
+    const std::tuple<const char*, std::function<void()>, int, int> rows[] = {
+        {"write", [&] { closed.WriteStr(QStringLiteral("l")); }, CEPortNotOpen, -1},
+        {"read", [&] { QString s; closed.ReadStr(s, 4); }, CEPortNotOpen, -1},
+        {"input count", [&] { closed.InputCount(); }, CE_ClearComFailed, EBADF},
+        {"purge", [&] { closed.ClearBuffer(true, true); }, CE_PurgeFailed, EBADF},
+    };
+    for (const auto& [name, call, code, winCode] : rows) {
+      try {
+        call();
+        QFAIL(name);
+      } catch (const EComPort& e) {
+        QVERIFY2(e.Code == code && e.WinCode == winCode, name);
+      }
+    }
+    QCOMPARE(ErrorOf([&] { closed.WriteStr(QStringLiteral("x")); }),
+             QStringLiteral("Port Not Open"));
+    QCOMPARE(closed.WriteStr(QString()), 0);
+    QString text = QStringLiteral("stale");
+    QCOMPARE(closed.ReadStr(text, 0), 0);
+    QVERIFY(text.isEmpty());
+    QCOMPARE(EComPort(CE_SetStateFailed, 22).Message(),
+             QStringLiteral("SetCommState function failed (Error: 22)"));
+    QCOMPARE(EComPort(CE_WriteFailed, 0).Message(), QStringLiteral("WriteFile function failed"));
+    QCOMPARE(EComPort(CE_WriteFailed, 0).WinCode, -1);
+    QCOMPARE(EComPort::CodeText(CE_RegFailed), QStringLiteral("Link (un)registration failed"));
+    QCOMPARE(EComPort::CodeText(CEPortNotOpen + 1), QString());
+  }
+
+  // Connected := True on an open port and Port := its own name change nothing (here the
+  // peer's speed, set behind the port's back, stays); another name reopens the port there
+  // with every setting applied.
+  void settingsReopenOnlyWhenTheNameChanges() {
+    FPort->SetBaudRate(br57600);
+    termios tio{};
+    tcgetattr(FPeer->Master(), &tio);
+    cfsetospeed(&tio, B1200);
+    tcsetattr(FPeer->Master(), TCSANOW, &tio);
+    FPort->SetConnected(true);
+    FPort->SetPort(FPeer->SlavePath());
+    tcgetattr(FPeer->Master(), &tio);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B1200));
+    TPtyPeer other;
+    FPort->SetPort(other.SlavePath());
+    QVERIFY(FPort->Connected());
+    QCOMPARE(FPort->WriteStr(QStringLiteral("hi")), 2);
+    QCOMPARE(other.Read(2), QByteArray("hi"));
+    tcgetattr(other.Master(), &tio);
+    QCOMPARE(cfgetospeed(&tio), speed_t(B57600));
+    FPort->SetConnected(false);  // before other goes away
+  }
+
+  // With a handler that reads nothing: ReadStr takes what has come without waiting for more,
+  // ClearBuffer empties the input, and unread bytes do not survive a reopen. A character
+  // outside Latin-1 is sent as "?", one byte.
+  void readPurgeAndReopen() {
+    FPort->OnRxChar = [](TComPort*, int) {};
+    FPeer->Write("abc");
+    QVERIFY(PumpUntil([&] { return FPort->InputCount() == 3; }));
+    QString text;
+    QCOMPARE(FPort->ReadStr(text, 100), 3);
+    QCOMPARE(text, QStringLiteral("abc"));
+    FPeer->Write("def");
+    QVERIFY(PumpUntil([&] { return FPort->InputCount() == 3; }));
+    FPort->ClearBuffer(true, true);
+    QCOMPARE(FPort->InputCount(), 0);
+    FPeer->Write("unread");
+    QVERIFY(PumpUntil([&] { return FPort->InputCount() == 6; }));
+    FPort->SetConnected(false);
+    FPort->SetConnected(true);
+    QCOMPARE(FPort->InputCount(), 0);
+    QCOMPARE(FPort->WriteStr(QString(QChar(0x20AC))), 1);
+    QCOMPARE(FPeer->Read(1), QByteArray("?"));
+  }
+
+  // Each notification carries the count waiting then; a piece that comes before the handler
+  // runs is read with the one before, and the next wake-up announces nothing.
+  void notificationsCarryTheCountWaiting() {
+    QList<int> counts;
+    FPort->OnRxChar = [&](TComPort* p, int count) {
+      counts << count;
+      QString text;
+      p->ReadStr(text, p->InputCount());
+    };
+    FPeer->Write("ab");
+    QVERIFY(PumpUntil([&] { return counts.size() == 1; }));
+    FPeer->Write("cde");
+    QVERIFY(PumpUntil([&] { return counts.size() == 2; }));
+    QCOMPARE(counts, (QList<int>{2, 3}));
+    counts.clear();
+    FPeer->Write("fg");
+    std::this_thread::sleep_for(50ms);
+    FPeer->Write("hij");
+    std::this_thread::sleep_for(50ms);
+    PumpFor(200);
+    QCOMPARE(counts, QList<int>{5});
+  }
+
+  // Destroying an open port closes it: another port can then open the device.
+  void destroyingAnOpenPortReleasesIt() {
+    FLink.reset();
+    FPort = nullptr;
+    FChannel = nullptr;
+    TComPort second;
+    second.SetPort(FPeer->SlavePath());
+    second.SetConnected(true);
+    QVERIFY(second.Connected());
+  }
+
   void allByteValuesPassUnchanged() {
     QByteArray all;
     for (int b = 0; b < 256; ++b) all.append(char(b));
@@ -291,6 +403,21 @@ class TSerialTest : public QObject {
     writer.join();
     QVERIFY2(all, qPrintable(QString::number(FChannel->RS232Buf.size())));
     QVERIFY(FChannel->LineBuf->isEmpty());
+  }
+
+  // The idle wait returns at once when no transaction runs, and as soon as the running one
+  // ends, long before its limit of 1001 polls.
+  void waitUntilIdleEndsWithTheTransaction() {
+    quint64 before = TLineChannel::PollCount();
+    FChannel->WaitUntilIdle();
+    QCOMPARE(TLineChannel::PollCount() - before, quint64(0));
+    FChannel->FWaitRS232 = true;
+    QTimer::singleShot(30, [this] { FChannel->FWaitRS232 = false; });
+    before = TLineChannel::PollCount();
+    FChannel->WaitUntilIdle();
+    const quint64 polls = TLineChannel::PollCount() - before;
+    QVERIFY2(polls >= 1 && polls < 1001, qPrintable(QString::number(polls)));
+    QVERIFY(!FChannel->FWaitRS232);
   }
 
   // Discards what waits in the port and the stored lines, but keeps the unfinished rest.

@@ -4,7 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <optional>
+#include <random>
+
 #include "sim/numbers.h"
+#include "sim/plant.h"
 
 using namespace zirvsim;
 
@@ -42,6 +47,55 @@ TEST(BoardModelTest, StepFromRestDependsOnTheSeedOnly) {
   EXPECT_NE(first, other.Answer("r0c100ok1"));  // the seed does drive the disturbance
 }
 
+// A step test runs 199 samples of (prediv + 1) servo cycles of "t" x 100 us each: its answer
+// takes that long on the board before it is sent.
+TEST(BoardModelTest, StepTestTakesItsServoTime) {
+  TBoardModel board;
+  board.Answer("t 8");
+  EXPECT_EQ(board.Answer("r3c100ok1").size(), 404u);
+  EXPECT_DOUBLE_EQ(board.LastAnswerDuration(), 199 * 4 * 0.0008);
+}
+
+// A damaged EEPROM file keeps the defaults of what it cannot read and clamps what it can.
+TEST(BoardModelTest, DamagedEepromFileKeepsDefaultsAndClamps) {
+  const std::string path = testing::TempDir() + "/board_eeprom_damaged.txt";
+  std::FILE* file = std::fopen(path.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("P zero\nSVMCycle 9\nnonsense\nD 0.5\n", file);
+  std::fclose(file);
+  const std::optional<TBoardParams> params = LoadParams(path);
+  std::remove(path.c_str());
+  ASSERT_TRUE(params.has_value());
+  EXPECT_EQ(params->P, TBoardParams{}.P);
+  EXPECT_EQ(params->SVMCycle, 4);
+  EXPECT_EQ(params->D, 0.5);
+}
+
+// Random command lines of the protocol's own characters always get an answer of whole lines
+// whose numbers are plain decimal, never in exponent form, as the board prints them.
+TEST(BoardModelTest, RandomCommandsGetWellFormedAnswers) {
+  const std::string alphabet = "slrcok0123456789pidbmfxthga .-+eE";
+  const std::string digits = "0123456789.-+eE";
+  std::mt19937_64 random(12345);
+  TBoardModel board;
+  for (int n = 0; n < 20000; ++n) {
+    // Every other line is a set command with a random number text.
+    const bool setLine = n % 2 == 0;
+    const std::string& chars = setLine ? digits : alphabet;
+    std::string command = setLine ? std::string(1, "pidbmfxthga01o"[random() % 14]) + " " : "";
+    for (size_t k = random() % 16 + 1; k > 0; --k)
+      command.push_back(chars[random() % chars.size()]);
+    const TLines lines = board.Answer(command);
+    ASSERT_FALSE(lines.empty()) << command;
+    for (const std::string& line : lines) {
+      ASSERT_EQ(line.find_first_of("\r\n"), std::string::npos) << command;
+      const std::string number = line.substr(line.rfind(' ') + 1);
+      if (number.find_first_of("-0123456789") != 0) continue;  // a line without a number
+      ASSERT_EQ(number.find_first_of("eE"), std::string::npos) << command << " -> " << line;
+    }
+  }
+}
+
 // The overshoot of a 100-count step test with the given gains, and its last error.
 std::pair<double, double> Step(double p, double d) {
   TBoardModel board;
@@ -63,6 +117,58 @@ TEST(ServoPhysicsTest, DefaultsReachTheStepAndHigherPOvershootsMoreAndDDampsIt) 
   EXPECT_LE(std::abs(error), 5);
   EXPECT_GT(Step(defaults.P * 5, defaults.D).first, 2 * overshoot);
   EXPECT_GT(Step(defaults.P, 0).first, overshoot + 20);
+}
+
+// Coulomb friction with stiction, seen through the encoder: a drive below the friction holds
+// the shaft, one above it moves it; full drive runs at the no-load speed less the friction; a
+// coasting motor stops and does not run back.
+TEST(ServoPhysicsTest, FrictionHoldsStopsAndEatsItsShareOfTheDrive) {
+  constexpr double kTick = 0.0004;
+  TMotorPlant held;
+  for (int n = 0; n < 1000; ++n) held.Step(0.4, kTick);
+  EXPECT_EQ(held.EncoderCounts(), 0);
+  for (int n = 0; n < 1000; ++n) held.Step(0.6, kTick);
+  EXPECT_GT(held.EncoderCounts(), 0);
+
+  TMotorPlant full;
+  for (int n = 0; n < 2500; ++n) full.Step(100, kTick);  // 1 s: many time constants
+  const int64_t start = full.EncoderCounts();
+  for (int n = 0; n < 250; ++n) full.Step(100, kTick);  // 0.1 s at 2000 counts/s per % of 99.5 %
+  EXPECT_NEAR(static_cast<double>(full.EncoderCounts() - start), 19900, 10);
+
+  TMotorPlant coasting;
+  for (int n = 0; n < 250; ++n) coasting.Step(50, kTick);
+  int64_t last = coasting.EncoderCounts();
+  for (int n = 0; n < 2500; ++n) {
+    coasting.Step(0, kTick);
+    ASSERT_GE(coasting.EncoderCounts(), last) << n;  // never back
+    last = coasting.EncoderCounts();
+  }
+  for (int n = 0; n < 500; ++n) coasting.Step(0, kTick);
+  EXPECT_EQ(coasting.EncoderCounts(), last);  // stopped
+}
+
+// One cycle of the loop from rest: the output held at its limit and reported as limiting
+// without winding up the integral, errors within the deadband ignored, and the velocity
+// feed-forward following the command's speed.
+TEST(ServoPhysicsTest, LoopLimitsDeadbandAndFeedForward) {
+  TServoGains limited;
+  limited.P = 10;
+  limited.MaxOutput = 40;
+  TServoLoop loop;
+  EXPECT_EQ(loop.Cycle(limited, -100, 0, 0.0004), -40);
+  EXPECT_EQ(loop.State().LimitState, 1);
+  EXPECT_EQ(loop.State().ErrorI, 0);
+  TServoGains deadband;
+  deadband.P = 1;
+  deadband.Deadband = 3;
+  EXPECT_EQ(TServoLoop().Cycle(deadband, 3, 0, 0.0004), 0);
+  EXPECT_EQ(TServoLoop().Cycle(deadband, 4, 0, 0.0004), 4);
+  TServoGains feedForward;
+  feedForward.FeedForward1 = 0.001;
+  TServoLoop following;
+  following.Cycle(feedForward, 0, 0, 0.001);
+  EXPECT_DOUBLE_EQ(following.Cycle(feedForward, 10, 10, 0.001), 10.0);  // 10,000 counts/s
 }
 
 // The oscillator drives the command at its clock rate; a following error beyond FaultError

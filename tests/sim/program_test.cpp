@@ -4,10 +4,12 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <utility>
 
+#include "sim/portalias.h"
 #include "wire_helpers.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +80,28 @@ TEST_F(SimProgramTest, RefusesBadArgumentsAndForeignAliases) {
   EXPECT_EQ(TSimProcess("--fault sometimes").Wait(), 2);
   EXPECT_EQ(TSimProcess("--link ../COM3").Wait(), 2);
   EXPECT_EQ(TSimProcess("--motor gain=0").Wait(), 2);
+}
+
+// The alias functions alone: a live link elsewhere and a plain file are kept unless forced,
+// and a simulator removes only a link that still points to its own device. Only "COM" and a
+// number may become an alias.
+TEST_F(SimProgramTest, AliasIsTakenOverOnlyByForceAndRemovedOnlyByItsOwner) {
+  using namespace zirvsim;
+  fs::create_symlink("/dev/null", FAlias);
+  EXPECT_NE(CreatePortAlias(FAlias, "/dev/zero", false), "");
+  EXPECT_EQ(fs::read_symlink(FAlias), "/dev/null");
+  EXPECT_EQ(CreatePortAlias(FAlias, "/dev/zero", true), "");
+  EXPECT_EQ(fs::read_symlink(FAlias), "/dev/zero");
+  RemovePortAlias(FAlias, "/dev/null");  // not its link: stays
+  EXPECT_TRUE(fs::is_symlink(FAlias));
+  RemovePortAlias(FAlias, "/dev/zero");
+  EXPECT_FALSE(fs::exists(fs::symlink_status(FAlias)));
+  std::fclose(std::fopen(FAlias.c_str(), "w"));
+  EXPECT_NE(CreatePortAlias(FAlias, "/dev/null", false), "");
+  EXPECT_TRUE(fs::is_regular_file(FAlias));
+  EXPECT_TRUE(IsValidPortName("COM1") && IsValidPortName("COM32"));
+  for (const char* bad : {"COM", "com1", "COM1/../x", "../COM1", "COMx", ""})
+    EXPECT_FALSE(IsValidPortName(bad)) << bad;
 }
 
 }  // namespace

@@ -85,6 +85,22 @@ TEST(WireTest, HangUpAfterOneCommandClosesThePty) {
   EXPECT_TRUE(fd.revents & (POLLHUP | POLLERR));
 }
 
+// With pacing on, an answer never reaches the tool faster than the serial line carries it
+// (5760 bytes per second); how close the rate comes is printed by bench_sim.
+TEST(WireTest, PacedAnswerTakesAtLeastItsWireTime) {
+  TBoardSimulator sim(TSimOptions{.Pacing = true, .EepromFile = {}, .ReplyDelayMs = 0});
+  sim.Start();
+  TTestPort port(sim.DevicePath());
+  port.Send("l");
+  const std::string first = port.ReadRaw(1);
+  const auto start = std::chrono::steady_clock::now();
+  const std::string rest = port.ReadRaw(16);
+  const std::chrono::duration<double> spent = std::chrono::steady_clock::now() - start;
+  ASSERT_EQ(TTestPort::CountCr(first + rest), 17u);
+  // A byte or two after the first line may already be on their way when the clock starts.
+  EXPECT_GE(spent.count(), (static_cast<double>(rest.size()) - 2) / kWireBytesPerSecond);
+}
+
 // Parameters set on the line or by a test are in the EEPROM file that the next run loads.
 TEST(WireTest, ParametersSurviveARestart) {
   TSimOptions options = kFast;

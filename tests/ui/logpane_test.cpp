@@ -1,6 +1,7 @@
 // The log pane: stamped, coloured entries added and shown at the end of a pane users may edit.
 #include <QApplication>
 #include <QClipboard>
+#include <QLabel>
 #include <QScrollBar>
 #include <QTest>
 #include <QWheelEvent>
@@ -75,6 +76,58 @@ class TLogPaneTest : public QObject {
     for (TColor c : colours) r->LogLine(QStringLiteral("b"), c);
     for (int i = 0; i < 6; ++i)
       QCOMPARE(LineColours(i), std::pair(ToQColor(colours[i]), ToQColor(colours[i])));
+  }
+
+  // An entry's own text: blanks and controls (up to character 32) trimmed at both ends only;
+  // an empty entry still has its stamp and two spaces.
+  void EntryTextsAreTrimmedAtTheEnds() {
+    const std::pair<QString, QString> rows[] = {
+        {QStringLiteral("  s \r\n"), QStringLiteral("s")},
+        {QStringLiteral("\nError: 5\r"), QStringLiteral("Error: 5")},
+        {QString(), QString()},
+        {QStringLiteral(" \t\r\n\x01\x1f "), QString()},
+        {QStringLiteral("!x!"), QStringLiteral("!x!")},  // character 33 is no blank
+    };
+    for (const auto& [text, entry] : rows) {
+      r->btClearLog->click();
+      r->LogLine(text, clGreen);
+      QCOMPARE(r->PlainText(), QStringLiteral("09:05:07  ") + entry);
+    }
+  }
+
+  // Entries are written in 8 pt "MS Sans Serif" (the desktop's substitute where it is absent);
+  // the region shows its caption, the colour legend and "Clear" at their design sizes.
+  void FontLegendAndClearButton() {
+    r->LogLine(QStringLiteral("s"), clGreen);
+    const QFont font = r->reLog->FontAt(r->PlainText().size() - 1);
+    QCOMPARE(font.family(), QStringLiteral("MS Sans Serif"));
+    QCOMPARE(font.pointSize(), 8);
+    QCOMPARE(r->btClearLog->text(), QStringLiteral("Clear"));
+    QCOMPARE(r->btClearLog->size(), QSize(37, 19));
+    QCOMPARE(r->reLog->width(), 616);
+    QStringList captions;
+    for (QLabel* label : r->findChildren<QLabel*>()) captions << label->text();
+    for (const char* caption : {"RS232 logging:", "= from ZIRV", "= from PC", "= from Software"})
+      QVERIFY2(captions.contains(QLatin1String(caption)), caption);
+    const auto squares = r->findChildren<QWidget*>(QStringLiteral("legendSquare"));
+    QCOMPARE(squares.size(), 3);
+    const TColor order[] = {clBlue, clGreen, clRed};
+    for (int i = 0; i < 3; ++i) {
+      QCOMPARE(squares[i]->size(), QSize(17, 17));
+      QCOMPARE(squares[i]->palette().color(QPalette::Window), ToQColor(order[i]));
+    }
+  }
+
+  // The system announcing new regional settings makes the stamps follow its time format again.
+  void LocaleChangeRereadsTheTimeFormat() {
+    TLongTimeFormat odd;
+    odd.Separator = QStringLiteral("#");
+    r->SetTimeFormat(odd);
+    QEvent change(QEvent::LocaleChange);
+    QApplication::sendEvent(r.get(), &change);
+    const TLongTimeFormat system = LongTimeFormatOf(QLocale::system());
+    QCOMPARE(r->TimeFormat().Separator, system.Separator);
+    QCOMPARE(r->TimeFormat().TwelveHour, system.TwelveHour);
   }
 
   // Wherever the user left the caret, selection and view, a new entry goes to the end and the

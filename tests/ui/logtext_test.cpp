@@ -76,4 +76,23 @@ TEST(LogText, RandomEditsMatchModel) {
   }
 }
 
+// Clear leaves one empty paragraph, and what is appended next keeps its own format; a
+// paragraph's separator belongs to the paragraph before it.
+TEST(LogText, ClearAndParagraphPositions) {
+  TLogText doc;
+  doc.Append(u"abc", 2, true);
+  doc.Clear();
+  EXPECT_EQ(doc.Length(), 0);
+  EXPECT_EQ(doc.ParagraphCount(), 1);
+  doc.Append(u"ab", 1, false);
+  doc.Append(u"cd", 1, true);  // "ab\ncd"
+  EXPECT_EQ(doc.Text(), QStringLiteral("ab\ncd"));
+  EXPECT_EQ(doc.FormatAt(0), 1);
+  const std::pair<qsizetype, qsizetype> paragraphOf[] = {{0, 0}, {2, 0}, {3, 1}, {5, 1}};
+  for (const auto& [pos, paragraph] : paragraphOf)
+    EXPECT_EQ(doc.ParagraphAt(pos), paragraph) << pos;
+  EXPECT_EQ(doc.ParagraphEnd(0), 2);
+  EXPECT_EQ(doc.ParagraphEnd(1), 5);
+}
+
 }  // namespace
