@@ -7,7 +7,7 @@
 // choose among the same gains. The grid's best is also given for gains that keep the overshoot
 // within the target with gain and time constant 20 % off, as the suggestion must: the ratio to
 // it shows what the search loses, apart from what robustness costs. Also how long fitting and
-// choosing take.
+// choosing take, and the largest count jump a tuning left on a board.
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -61,10 +61,12 @@ const TMotorCase kMotors[] = {
     {"fast_step600", kFastMotor, 600, 0, {kFastStarts[0], kFastStarts[1], kFastStarts[2]}},
 };
 
-// The settling (samples, empty when it never settles) and overshoot of one step test.
+// The settling (samples, empty when it never settles) and overshoot of one step test, and
+// after a tuning the count jump of the gains left on the board.
 struct TResult {
   std::optional<int> Settling;
   double OvershootPct = 0;
+  double CountJumpPct = 0;
 };
 
 TResult FiguresOf(const TStepRecord& r) {
@@ -159,7 +161,7 @@ TResult Tune(const TMotorCase& m, const TStart& start) {
                               [QStringLiteral("runs")].toArray().first().toObject();
   const QJsonValue settling = run[QStringLiteral("settling_samples")];
   return {settling.isNull() ? std::nullopt : std::optional<int>(settling.toInt()),
-          run[QStringLiteral("overshoot_pct")].toDouble()};
+          run[QStringLiteral("overshoot_pct")].toDouble(), CountJumpPct(LoopSettings(ToRecord(sim.Params())))};
 }
 
 double Milliseconds(std::chrono::steady_clock::duration d) {
@@ -187,7 +189,7 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QTemporaryDir history;  // the runs suggest and step store
   qputenv("XDG_DATA_HOME", history.path().toUtf8());
-  double worstRatio = 0, worstRobustRatio = 0, worstOvershoot = 0, identifyMs = 0, suggestMs = 0;
+  double worstRatio = 0, worstRobustRatio = 0, worstOvershoot = 0, worstCountJump = 0, identifyMs = 0, suggestMs = 0;
   for (const TMotorCase& m : kMotors) {
     const TGridBest best = GridBest(m);
     std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best.Settling);
@@ -199,6 +201,7 @@ int main(int argc, char** argv) {
       worstRatio = std::max(worstRatio, Ratio(r, best.Settling));
       worstRobustRatio = std::max(worstRobustRatio, Ratio(r, best.RobustSettling));
       worstOvershoot = std::max(worstOvershoot, r.OvershootPct);
+      worstCountJump = std::max(worstCountJump, r.CountJumpPct);
       const auto [fit, choose] = FitAndChooseMs(m, start);
       identifyMs = std::max(identifyMs, fit);
       suggestMs = std::max(suggestMs, choose);
@@ -209,6 +212,7 @@ int main(int argc, char** argv) {
   std::printf("suggest_overshoot_pct_worst %.1f %%\n", worstOvershoot);
   std::printf("identify_ms %.0f ms\n", identifyMs);
   std::printf("suggest_ms %.0f ms\n", suggestMs);
+  std::printf("suggest_count_jump_pct_worst %.1f %%\n", worstCountJump);
   std::printf("count_jump_pct_max %.0f %%\n", kGoal.MaxCountJumpPct);
   return 0;
 }
