@@ -11,7 +11,7 @@
 
 include(CheckLinkerFlag)
 
-option(ZIRV_PRECOMPILED_HEADERS "Share precompiled Qt and GoogleTest headers between targets" ON)
+option(ZIRV_PRECOMPILED_HEADERS "Share one precompiled Qt header between targets" ON)
 option(ZIRV_UNITY_BUILD "Compile the files of each library in unity batches" ON)
 set(ZIRV_UNITY_BATCH_SIZE 8 CACHE STRING "Files per unity batch of a library")
 option(ZIRV_GOLD_LINKER "Link with gold when the compiler can" ON)

@@ -11,18 +11,21 @@
 # In the NAME section, the first " - " becomes the roff dash that separates name and summary.
 
 # Escapes roff's own characters in plain text; in literal text a hyphen is the minus sign that
-# a command line needs.
+# a command line needs. Dashes arrive as the stand-ins that inline() made of them.
 function escape(text, literal) {
   gsub(/\\/, "\\e", text)
   if (literal) gsub(/-/, "\\-", text)
-  gsub(/\342\200\224/, "\\(em", text)
-  gsub(/\342\200\223/, "\\(en", text)
-  gsub(/\342\200\231/, "'", text)
+  gsub(/\001/, "\\(em", text)
+  gsub(/\002/, "\\(en", text)
   return text
 }
 
-# Converts the inline markup of one line.
+# Converts the inline markup of one line. UTF-8 dashes and apostrophes become roff's own
+# characters, which render in any locale.
 function inline(text,    out, piece, c, n, i, j, bold, italic) {
+  gsub(/\342\200\224/, "\001", text)
+  gsub(/\342\200\223/, "\002", text)
+  gsub(/\342\200\231/, "'", text)
   out = ""
   n = length(text)
   for (i = 1; i <= n; i++) {

@@ -21,6 +21,7 @@ help_md() { printf '%b' "$2" | awk -v part="$1" -v section="${3:-}" -f "$tools/h
 expect leading_dot_stays_text "$(roff '.profile is read\n')" '\&.profile is read'
 expect leading_quote_stays_text "$(roff "'quoted' first\n")" "\\&'quoted' first"
 expect backslash_stays_text "$(roff 'a\\\\b\n')" 'a\eb'
+expect utf8_dashes_render_anywhere "$(roff 'a \342\200\224 b \342\200\223 c\n')" 'a \(em b \(en c'
 expect escaped_star_is_no_italic "$(roff '\\*.pset files\n')" '*.pset files'
 # Options must be minus signs (copy-paste works) and a command must not break across lines.
 expect code_hyphens_are_minus "$(roff 'Run `--help` now\n')" 'Run \fB\-\-help\fR now'
