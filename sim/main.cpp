@@ -14,23 +14,52 @@
 #include "sim/faults.h"
 #include "sim/portalias.h"
 #include "sim/simulator.h"
+#include "version.h"
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: zirv7-sim [--link COMn] [--force] [--eeprom FILE] [--no-pacing] [--crlf]\n"
-    "                 [--fault NAME[=N]] [--seed N] [--reply-delay MS] [--exit-on-stdin-eof]\n"
-    "                 [--motor gain=G,tau=T,friction=F[,noise=N]]\n"
-    "faults: none no-answer cut-short missing-tag malformed-number extra-lines crlf garbage\n"
-    "        hang-up-after set-answers-different\n"
-    "motor:  gain in counts/s per % drive, tau in s, friction and noise in % drive;\n"
-    "        keys left out keep 2000, 0.015, 0.5 and 0.02\n";
+// The program's help: the manual page's synopsis, options and faults are made from it.
+constexpr const char* kHelp =
+    "Usage: zirv7-sim [options]\n"
+    "A simulated ZIRV7 board on a pseudo-terminal. It prints the path of its device\n"
+    "as the first line of its output.\n"
+    "\n"
+    "Options:\n"
+    "  --link COMn            Make the board reachable as port COMn of the tool.\n"
+    "  --force                Take COMn's alias even from another device.\n"
+    "  --eeprom FILE          Keep the board's parameters in FILE between runs.\n"
+    "  --no-pacing            Answer at once instead of at the serial line's pace.\n"
+    "  --crlf                 End answer lines with CR LF instead of CR.\n"
+    "  --fault NAME[=N]       Misbehave in the named way (see Faults).\n"
+    "  --seed N               Seed the motor's disturbance and noise (default 1).\n"
+    "  --reply-delay MS       Wait MS milliseconds before each answer (default 2).\n"
+    "  --exit-on-stdin-eof    End when standard input ends.\n"
+    "  --motor gain=G,tau=T,friction=F[,noise=N]\n"
+    "                         Set the motor: gain in counts/s per % drive, tau (its\n"
+    "                         mechanical time constant) in s, friction and noise in\n"
+    "                         % drive. Keys left out keep 2000, 0.015, 0.5, 0.02.\n"
+    "  -h, --help             Show this help and exit.\n"
+    "  --version              Show the version and exit.\n"
+    "\n"
+    "Faults (--fault NAME=N):\n"
+    "  none                   Answer every command correctly.\n"
+    "  no-answer              Take commands but never answer.\n"
+    "  cut-short              Drop the last N lines of every answer (at least 1).\n"
+    "  missing-tag            Leave out the tag of line N of every answer.\n"
+    "  malformed-number       Send \"1.2.3\" as the number of line N of every answer.\n"
+    "  extra-lines            Add N lines \"extra: 0\" to every answer (at least 1).\n"
+    "  crlf                   End answer lines with CR LF instead of CR.\n"
+    "  garbage                Send N noise bytes after every answer (8 when N < 1).\n"
+    "  hang-up-after          Answer N more commands, then hang up as if unplugged.\n"
+    "  set-answers-different  Store and echo a set value plus N (1 when N is 0).\n";
 
 struct TCommandLine {
   zirvsim::TSimOptions Options;
   std::string Link;
   bool Force = false;
   bool ExitOnStdinEof = false;
+  bool Help = false;
+  bool Version = false;
   zirvsim::TFault Fault = zirvsim::TFault::None;
   int FaultParam = 0;
 };
@@ -55,7 +84,9 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool hasValue = i + 1 < argc;
-    if (arg == "--no-pacing") line.Options.Pacing = false;
+    if (arg == "--help" || arg == "-h") line.Help = true;
+    else if (arg == "--version") line.Version = true;
+    else if (arg == "--no-pacing") line.Options.Pacing = false;
     else if (arg == "--crlf") line.Options.CrLf = true;
     else if (arg == "--force") line.Force = true;
     else if (arg == "--exit-on-stdin-eof") line.ExitOnStdinEof = true;
@@ -66,10 +97,11 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
     else if (arg == "--fault" && hasValue && ParseFault(argv[i + 1], line)) ++i;
     else if (arg == "--motor" && hasValue && ParseMotor(argv[i + 1], line)) ++i;
     else {
-      std::fprintf(stderr, "zirv7-sim: cannot use '%s'\n%s", arg.c_str(), kUsage);
+      std::fprintf(stderr, "zirv7-sim: cannot use '%s'; see 'zirv7-sim --help'\n", arg.c_str());
       return false;
     }
   }
+  if (line.Help || line.Version) return true;
   if (!line.Link.empty() && !zirvsim::IsValidPortName(line.Link)) {
     std::fprintf(stderr, "zirv7-sim: port name must be COM and a number, not '%s'\n", line.Link.c_str());
     return false;
@@ -108,6 +140,10 @@ void WaitForEnd(const zirvsim::TBoardSimulator& sim, int signals, bool watchStdi
 int main(int argc, char** argv) {
   TCommandLine line;
   if (!ParseArguments(argc, argv, line)) return 2;
+  if (line.Help || line.Version) {
+    std::fputs(line.Help ? kHelp : "zirv7-sim " ZIRV_VERSION "\n", stdout);
+    return 0;
+  }
   const int signals = SignalDescriptor();
   try {
     zirvsim::TBoardSimulator sim(line.Options);

@@ -24,6 +24,7 @@
 #include "ui/opendialog.h"
 #include "ui/porttips.h"
 #include "ui/spinedit.h"
+#include "version.h"
 
 namespace {
 
@@ -96,7 +97,7 @@ void NameApplication() {
   // with it; as the caption itself, it leaves the caption exactly as it is and titles the
   // error box with it.
   QApplication::setApplicationDisplayName(kCaption);
-  QApplication::setDesktopFileName(QStringLiteral("zirv7tune"));
+  QApplication::setDesktopFileName(QStringLiteral(ZIRV_APP_ID));
 }
 
 TfMain::TfMain(QWidget* parent)

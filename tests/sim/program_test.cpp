@@ -7,9 +7,13 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <utility>
 
 #include "sim/portalias.h"
+#include "sim/faults.h"
+#include "version.h"
 #include "wire_helpers.h"
 
 namespace fs = std::filesystem;
@@ -102,6 +106,72 @@ TEST_F(SimProgramTest, AliasIsTakenOverOnlyByForceAndRemovedOnlyByItsOwner) {
   EXPECT_TRUE(IsValidPortName("COM1") && IsValidPortName("COM32"));
   for (const char* bad : {"COM", "com1", "COM1/../x", "../COM1", "COMx", ""})
     EXPECT_FALSE(IsValidPortName(bad)) << bad;
+}
+
+// The program run to its end with standard input closed: its exit status and both outputs.
+struct TSimRun {
+  int Status = -1;
+  std::string Out;
+  std::string Err;
+};
+
+TSimRun RunSimToEnd(const std::string& args) {
+  const std::string errFile = testing::TempDir() + "/sim_program_stderr";
+  const std::string command = "'" ZIRV_SIM_PROGRAM "' " + args + " </dev/null 2>" + errFile;
+  TSimRun run;
+  FILE* out = popen(command.c_str(), "r");
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) run.Out.append(buffer, n);
+  const int status = pclose(out);
+  run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  std::ostringstream err;
+  err << std::ifstream(errFile).rdbuf();
+  run.Err = err.str();
+  return run;
+}
+
+struct TUsageCase {
+  const char* Name;
+  const char* Args;
+  int Status;
+  const char* OutHas;  // a text stdout must contain ("" = must be empty)
+  const char* ErrHas;  // a text stderr must contain ("" = must be empty)
+};
+
+class SimUsageTest : public testing::TestWithParam<TUsageCase> {};
+
+// Help and version answer on stdout and succeed without starting a board; bad usage says so
+// on stderr alone and exits 2.
+TEST_P(SimUsageTest, StatusAndStreams) {
+  const TUsageCase& c = GetParam();
+  const TSimRun run = RunSimToEnd(c.Args);
+  EXPECT_EQ(run.Status, c.Status);
+  if (*c.OutHas) EXPECT_NE(run.Out.find(c.OutHas), std::string::npos) << run.Out;
+  else EXPECT_EQ(run.Out, "");
+  if (*c.ErrHas) EXPECT_NE(run.Err.find(c.ErrHas), std::string::npos) << run.Err;
+  else EXPECT_EQ(run.Err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Program, SimUsageTest,
+    testing::Values(
+        TUsageCase{"help_goes_to_stdout", "--help", 0, "Usage: zirv7-sim [options]", ""},
+        TUsageCase{"short_help", "-h", 0, "Options:\n  --link COMn", ""},
+        TUsageCase{"help_wins_over_a_board", "--no-pacing --link COM3 --help", 0, "Faults", ""},
+        TUsageCase{"help_wins_over_a_bad_port_name", "--link ../COM3 --help", 0, "Usage:", ""},
+        TUsageCase{"version", "--version", 0, "zirv7-sim " ZIRV_VERSION "\n", ""},
+        TUsageCase{"unknown_option_points_to_help", "--frob", 2, "",
+                   "zirv7-sim: cannot use '--frob'; see 'zirv7-sim --help'"},
+        TUsageCase{"option_without_its_value", "--eeprom", 2, "", "cannot use '--eeprom'"}),
+    [](const testing::TestParamInfo<TUsageCase>& info) { return std::string(info.param.Name); });
+
+// Every fault the board knows is offered in the help, from which the manual page is made.
+TEST(SimHelp, NamesEveryFault) {
+  const std::string help = RunSimToEnd("--help").Out;
+  for (int f = 0; f == 0 || zirvsim::FaultName(zirvsim::TFault(f)) != "none"; ++f) {
+    const std::string entry = "\n  " + zirvsim::FaultName(zirvsim::TFault(f)) + " ";
+    EXPECT_NE(help.find(entry), std::string::npos) << entry;
+  }
 }
 
 }  // namespace
