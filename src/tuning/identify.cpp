@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <numeric>
 
+#include "tuning/fixedtext.h"
 #include "tuning/neldermead.h"
 
 namespace {
@@ -235,12 +236,6 @@ TIdentification Refused(TIdentification result, std::string problem, std::string
   return result;
 }
 
-std::string Number(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 // Returns whether a run cannot show the motor, with the refusal, before any fitting.
 bool RunUnfit(const TStepRecord& record, const TVector& travel, TIdentification& refusal) {
   const TLoopSettings& loop = record.Setup.Loop;
@@ -251,14 +246,14 @@ bool RunUnfit(const TStepRecord& record, const TVector& travel, TIdentification&
   }
   const auto tripped = [&](double e) { return loop.FaultError > 0 && std::abs(e) > loop.FaultError; };
   if (std::any_of(record.Errors.begin(), record.Errors.end(), tripped)) {
-    refusal = Refused({}, "the servo switched off: the error passed \"Fault Error (f):\" (" + Number(loop.FaultError, 0) + ")",
+    refusal = Refused({}, "the servo switched off: the error passed \"Fault Error (f):\" (" + FixedText(loop.FaultError, 0) + ")",
                       "try a smaller step, or a larger fault error");
     return true;
   }
   double moved = 0;
   for (double t : travel) moved = std::max(moved, std::abs(t));
   if (moved < kMinTravel) {
-    refusal = Refused({}, "the motor moved only " + Number(moved, 0) + " counts", "try a larger step");
+    refusal = Refused({}, "the motor moved only " + FixedText(moved, 0) + " counts", "try a larger step");
     return true;
   }
   return false;
@@ -300,8 +295,8 @@ void SetFitRms(TIdentification& result, const TFitData& data) {
 // Refuses a fit that replays poorly or leaves the constants uncertain, saying what to try.
 TIdentification Judged(TIdentification result, const TStepRecord& first) {
   if (result.FitRmsPct > kMaxFitPct)
-    return Refused(result, "the model replays the run only within " + Number(result.FitRms, 1) + " counts (" +
-                               Number(result.FitRmsPct, 1) + " % of the step)",
+    return Refused(result, "the model replays the run only within " + FixedText(result.FitRms, 1) + " counts (" +
+                               FixedText(result.FitRmsPct, 1) + " % of the step)",
                    "try a larger step, or a prediv that covers the settling");
   const double tau = result.Motor.TimeConstant;
   const double runTime = static_cast<double>(first.Errors.size()) * SamplePeriod(first.Setup);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "tuning/fixedtext.h"
+
 namespace {
 
 // A settling index no run reaches: the run never settled, or it was given up.
@@ -249,12 +251,6 @@ std::optional<int> PredivThatSettles(const TMotorModel& motor, TStepTestSetup se
   return std::nullopt;
 }
 
-std::string Number(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.*f", decimals, value);
-  return text;
-}
-
 // A number with the digits it needs: 20, 12.5.
 std::string Plain(double value) {
   char text[64];
@@ -327,12 +323,12 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     return s;
   }
   if (setup.Loop.FaultError > 0 && std::abs(setup.Step) > setup.Loop.FaultError) {
-    s.Problem = "the step is larger than \"Fault Error (f):\" (" + Number(setup.Loop.FaultError, 0) + "): the servo would switch off";
+    s.Problem = "the step is larger than \"Fault Error (f):\" (" + FixedText(setup.Loop.FaultError, 0) + "): the servo would switch off";
     s.Advice = "try a smaller step, or a larger fault error";
     return s;
   }
   const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));
-  s.Problem = "no gains settle within the run with at most " + Number(goal.TargetOvershootPct, 1) +
+  s.Problem = "no gains settle within the run with at most " + FixedText(goal.TargetOvershootPct, 1) +
               " % overshoot, also with gain and time constant " + std::to_string(mismatch) +
               " % off, and one count moving the output by at most " + Plain(goal.MaxCountJumpPct) +
               " % of \"Max Output (m):\"";
