@@ -121,6 +121,16 @@ TEST_F(DevicesTest, AliasesMadeAndRemovedChangeTheComColumn) {
   EXPECT_EQ(UnlinkComName("COM3", previous), "not linked");
 }
 
+// A link the system refuses (its target is longer than a path may be) is reported with the
+// system's own reason, and leaves neither the alias nor the half-made link behind.
+TEST_F(DevicesTest, RefusedLinkSaysWhyAndLeavesNothing) {
+  QString previous;
+  const QString refusal = LinkComName("COM3", "/dev/" + QString(5000, u'x'), previous);
+  EXPECT_TRUE(refusal.contains("File name too long")) << refusal.toStdString();
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM3")).isSymLink());
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM3.new")).isSymLink());
+}
+
 TEST_F(DevicesTest, PortWithoutUartIsListedOnlyWhenAnAliasLeadsThere) {
   QString previous;
   ASSERT_EQ(LinkComName("COM7", "/dev/ttyS1", previous), QString());
