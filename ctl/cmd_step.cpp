@@ -1,7 +1,4 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
-#include <QFile>
-#include <unistd.h>
-
 #include "ctl/commands.h"
 #include "ctl/steps.h"
 #include "steptest/boardlink.h"
@@ -11,13 +8,8 @@ namespace {
 
 const QString kName = QStringLiteral("step");
 
-// Returns whether the stream writes to a terminal, where progress can be redrawn in place.
-bool IsTerminal(QTextStream& stream) {
-  const auto* file = qobject_cast<QFile*>(stream.device());
-  return file && isatty(file->handle());
-}
-
-// Tells the user on stderr how far a run has come while its answer arrives.
+// Tells the user on stderr how far a run has come while its answer arrives; only on a
+// terminal, where the line can be redrawn in place.
 TStepProgress ProgressPrinter(TCtlIo& io, const QString& what) {
   if (!IsTerminal(io.Err)) return {};
   return [&io, what](int lines, int of) {

@@ -1,6 +1,8 @@
 #include "ctl/command.h"
 
+#include <QFile>
 #include <iterator>
+#include <unistd.h>
 
 #include "ctl/commands.h"
 #include "version.h"
@@ -86,5 +88,13 @@ bool Confirm(TCtlIo& io, const QString& question) {
   io.Err << question << " [y/N] ";
   io.Err.flush();
   const QString answer = io.In.readLine().trimmed().toLower();
+  // A terminal echoes the answer and its line end; an answer from a pipe or file leaves the
+  // question's line open.
+  if (!IsTerminal(io.In)) io.Err << "\n" << Qt::flush;
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+bool IsTerminal(QTextStream& stream) {
+  const auto* file = qobject_cast<QFile*>(stream.device());
+  return file && ::isatty(file->handle());
 }

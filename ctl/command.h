@@ -39,3 +39,6 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines.
 bool Confirm(TCtlIo& io, const QString& question);
+
+// Returns whether the stream reads or writes a terminal.
+bool IsTerminal(QTextStream& stream);
