@@ -127,7 +127,8 @@ bool WriteFile(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TCandidate
   return false;
 }
 
-// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came.
+// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came. A
+// run the history refuses is kept for the table all the same.
 bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
               const TCompareOptions& o, std::vector<TStepRun>& runs) {
   for (const TCandidate& file : o.Files) {
@@ -145,8 +146,9 @@ bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
       return false;
     }
     run->Label = file.Caption;
-    if (!StoreRun(io, store, *run)) return false;
+    const bool stored = StoreRun(io, store, *run);
     runs.push_back(std::move(*run));
+    if (!stored) return false;
   }
   return !TInterruptGuard::Interrupted();
 }
@@ -221,7 +223,7 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   QStringList ids{QStringLiteral("run")};
   for (const TStepRun& run : runs) {
     header.append(run.Label + QStringLiteral("  "));
-    ids.append(QStringLiteral("#%1  ").arg(run.Id));
+    ids.append((run.Id > 0 ? QStringLiteral("#%1").arg(run.Id) : QStringLiteral("-")) + QStringLiteral("  "));
   }
   std::vector<QStringList> rows = {header, ids};
   for (const TFigureRow& row : kFigureRows) rows.push_back(FigureCells(row, runs));

@@ -44,7 +44,8 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TStepOptions& o, 
   return true;
 }
 
-// Runs the tests one after another, storing each; stops at the first that fails.
+// Runs the tests one after another, storing each; stops at the first that fails. A run the
+// history refuses is kept all the same, so that its figures are still printed.
 bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
               const TStepOptions& o, std::vector<TStepRun>& runs) {
   int step = o.Step;
@@ -59,8 +60,9 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
       PrintError(io, o.Port, QStringLiteral("run %1: %2").arg(i).arg(failure));
       return false;
     }
-    if (!StoreRun(io, store, *run)) return false;
+    const bool stored = StoreRun(io, store, *run);
     runs.push_back(std::move(*run));
+    if (!stored) return false;
     if (o.FwdRev) step = -step;
   }
   return true;

@@ -147,7 +147,7 @@ void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   for (const TStepRun& run : runs) {
     const TStepFigures& f = run.Figures;
     const std::optional<double> period = SamplePeriodMs(run);
-    rows.push_back({QString::number(run.Id), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+    rows.push_back({run.Id > 0 ? QString::number(run.Id) : QStringLiteral("-"), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                     QString::number(run.Step), QString::number(run.Prediv),
                     TimeText(f.RiseSamples, period),
                     QString::number(f.OvershootPct, 'f', 1) + QStringLiteral(" %"),

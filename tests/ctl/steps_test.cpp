@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
@@ -65,6 +67,20 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
+  // Makes the history (created by listing it) refuse every run stored from now on.
+  void RefuseNewRuns() {
+    HistoryRuns();
+    const QString name = QStringLiteral("refuse");
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(FData.filePath("zirv7tune/runs.sqlite"));
+      ASSERT_TRUE(db.open());
+      ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+          "CREATE TRIGGER refuse BEFORE INSERT ON runs BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
+
   QTemporaryDir FData;
   std::unique_ptr<zirvsim::TBoardSimulator> FSim;
   zirvsim::TBoardParams FOriginal;
@@ -111,6 +127,24 @@ TEST_F(StepCommandsTest, AnswerThatBreaksOffFailsAndIsNotStored) {
       << r.Err.toStdString();
   EXPECT_TRUE(r.Out.isEmpty());
   EXPECT_TRUE(HistoryRuns().isEmpty());
+}
+
+// A history that refuses the run (here a trigger stands in for a full disk or a lock held too
+// long): the command fails, and the figures measured are still printed rather than lost.
+TEST_F(StepCommandsTest, RunTheHistoryRefusesIsStillPrinted) {
+  RefuseNewRuns();
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--json"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("the run was not stored")) << r.Err.toStdString();
+  const QJsonArray runs = QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
+  ASSERT_EQ(runs.size(), 1) << r.Out.toStdString();
+  EXPECT_EQ(runs[0].toObject().value("samples").toArray().size(), 199);
+
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const TCtlResult c = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(c.Status, kExitFailed);
+  EXPECT_TRUE(c.Out.contains("a.pset")) << c.Out.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
 }
 
 TEST_F(StepCommandsTest, PortHeldElsewhereIsRefusedWithThePortsMessage) {
