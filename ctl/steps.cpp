@@ -121,26 +121,6 @@ QString TimeText(std::optional<double> samples, std::optional<double> periodMs) 
   return QString::number(*samples, 'f', 1) + QStringLiteral(" smp");
 }
 
-void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns) {
-  std::vector<qsizetype> widths;
-  for (const QStringList& row : rows)
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      if (size_t(c) >= widths.size()) widths.push_back(0);
-      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
-    }
-  for (const QStringList& row : rows) {
-    QStringList cells;
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      const int w = int(widths[size_t(c)]);
-      cells.append(c < leftColumns ? row[c].leftJustified(w) : row[c].rightJustified(w));
-    }
-    QString line = cells.join(QStringLiteral("  "));
-    // Trailing blanks only: a blank first cell keeps the columns in place.
-    while (line.endsWith(QLatin1Char(' '))) line.chop(1);
-    io.Out << line << "\n";
-  }
-}
-
 void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   std::vector<QStringList> rows = {{"id", "time", "step", "prediv", "rise", "overshoot", "peak",
                                     "settling", "ss error", "iae", "peak out", "saturated"}};

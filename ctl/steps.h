@@ -50,10 +50,6 @@ void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs);
 // Formats a figure in ms when the period is known, else in samples; "-" when it is empty.
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs);
 
-// Pads the cells of a table to their column's width (text columns left, the rest right) and
-// prints it; the first row is the header.
-void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns);
-
 // Returns whether the arguments ask for a picture (--png or --svg), which needs a
 // QGuiApplication for its fonts.
 bool ArgumentsWantPicture(int argc, char** argv);
