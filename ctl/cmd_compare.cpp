@@ -1,9 +1,6 @@
 // zirv7ctl compare: one step test per parameter file, side by side; the board gets its own
 // values back at the end, also after Ctrl+C or a failed run.
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <cmath>
 #include <limits>
 
 #include "ctl/commands.h"
@@ -169,51 +166,17 @@ bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& 
 
 // ---- the table, one column per file ----
 
-// A figure row of the table: its caption, its text and the key by which lower is better
-// (infinity for a figure that does not exist).
-struct TFigureRow {
-  const char* Caption;
-  QString (*Text)(const TStepRun&);
-  double (*Key)(const TStepRun&);
-};
-
-constexpr double kNone = std::numeric_limits<double>::infinity();
-
-std::optional<double> Settling(const TStepRun& r) {
-  if (!r.Figures.SettlingSamples) return std::nullopt;
-  return double(*r.Figures.SettlingSamples);
-}
-
-const TFigureRow kFigureRows[] = {
-    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return r.Figures.RiseSamples.value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
-    {"overshoot", [](const TStepRun& r) { return QString::number(r.Figures.OvershootPct, 'f', 1) + " %"; },
-     [](const TStepRun& r) { return r.Figures.OvershootPct; }},
-    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return r.Figures.PeakSample * SamplePeriodMs(r).value_or(1); }},
-    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return Settling(r).value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
-    {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
-     [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
-    {"iae", [](const TStepRun& r) { return QString::number(r.Figures.Iae, 'f', 0); },
-     [](const TStepRun& r) { return r.Figures.Iae; }},
-    {"peak out", [](const TStepRun& r) { return QString::number(r.Figures.PeakOutput, 'f', 1) + " %"; },
-     [](const TStepRun& r) { return r.Figures.PeakOutput; }},
-    {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
-     [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
-};
-
 // Marks the best cells of a row with "*": those with the lowest key, unless every run ties.
-QStringList FigureCells(const TFigureRow& row, const std::vector<TStepRun>& runs) {
-  double best = kNone, worst = -kNone;
+QStringList FigureCells(TFigure figure, const std::vector<TStepRun>& runs) {
+  double best = std::numeric_limits<double>::infinity(), worst = -best;
   for (const TStepRun& run : runs) {
-    best = std::min(best, row.Key(run));
-    worst = std::max(worst, row.Key(run));
+    best = std::min(best, FigureKey(run, figure));
+    worst = std::max(worst, FigureKey(run, figure));
   }
-  QStringList cells{QString::fromLatin1(row.Caption)};
+  QStringList cells{FigureCaption(figure)};
   for (const TStepRun& run : runs) {
-    const bool marked = best < worst && row.Key(run) == best;
-    cells.append(row.Text(run) + (marked ? QStringLiteral(" *") : QStringLiteral("  ")));
+    const bool marked = best < worst && FigureKey(run, figure) == best;
+    cells.append(FigureText(run, figure) + (marked ? QStringLiteral(" *") : QStringLiteral("  ")));
   }
   return cells;
 }
@@ -223,10 +186,10 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   QStringList ids{QStringLiteral("run")};
   for (const TStepRun& run : runs) {
     header.append(run.Label + QStringLiteral("  "));
-    ids.append((run.Id > 0 ? QStringLiteral("#%1").arg(run.Id) : QStringLiteral("-")) + QStringLiteral("  "));
+    ids.append((run.Id > 0 ? QStringLiteral("#") : QString()) + RunNumberText(run) + QStringLiteral("  "));
   }
   std::vector<QStringList> rows = {header, ids};
-  for (const TFigureRow& row : kFigureRows) rows.push_back(FigureCells(row, runs));
+  for (TFigure figure : kAllFigures) rows.push_back(FigureCells(figure, runs));
   PrintTable(io, rows, 1);
   io.Out << "(* best of the row)\n";
 }

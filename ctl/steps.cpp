@@ -5,7 +5,9 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "globals/numtext.h"
 #include "stepplot/stepplot.h"
@@ -121,23 +123,73 @@ QString TimeText(std::optional<double> samples, std::optional<double> periodMs) 
   return QString::number(*samples, 'f', 1) + QStringLiteral(" smp");
 }
 
+namespace {
+
+// How a table shows a figure and ranks it.
+struct TFigureForm {
+  const char* Caption;
+  QString (*Text)(const TStepRun&);
+  double (*Key)(const TStepRun&);
+};
+
+constexpr double kNoFigure = std::numeric_limits<double>::infinity();
+
+std::optional<double> Settling(const TStepRun& r) {
+  if (!r.Figures.SettlingSamples) return std::nullopt;
+  return double(*r.Figures.SettlingSamples);
+}
+
+// Times rank in ms where the sample period is known, so that runs of other prediv compare.
+double TimeKey(std::optional<double> samples, const TStepRun& r) {
+  return samples.value_or(kNoFigure) * SamplePeriodMs(r).value_or(1);
+}
+
+QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
+
+// Indexed by TFigure.
+const TFigureForm kFigureForms[] = {
+    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(r.Figures.RiseSamples, r); }},
+    {"overshoot", [](const TStepRun& r) { return Percent(r.Figures.OvershootPct); },
+     [](const TStepRun& r) { return r.Figures.OvershootPct; }},
+    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(double(r.Figures.PeakSample), r); }},
+    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(Settling(r), r); }},
+    {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
+     [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
+    {"iae", [](const TStepRun& r) { return QString::number(r.Figures.Iae, 'f', 0); },
+     [](const TStepRun& r) { return r.Figures.Iae; }},
+    {"peak out", [](const TStepRun& r) { return Percent(r.Figures.PeakOutput); },
+     [](const TStepRun& r) { return r.Figures.PeakOutput; }},
+    {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
+     [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
+};
+static_assert(std::size(kFigureForms) == std::size(kAllFigures));
+
+const TFigureForm& FormOf(TFigure figure) { return kFigureForms[size_t(figure)]; }
+
+}  // namespace
+
+QString FigureCaption(TFigure figure) { return QLatin1String(FormOf(figure).Caption); }
+
+QString FigureText(const TStepRun& run, TFigure figure) { return FormOf(figure).Text(run); }
+
+double FigureKey(const TStepRun& run, TFigure figure) { return FormOf(figure).Key(run); }
+
+QString RunNumberText(const TStepRun& run) {
+  return run.Id > 0 ? QString::number(run.Id) : QStringLiteral("-");
+}
+
 void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
-  std::vector<QStringList> rows = {{"id", "time", "step", "prediv", "rise", "overshoot", "peak",
-                                    "settling", "ss error", "iae", "peak out", "saturated"}};
+  QStringList header = {"id", "time", "step", "prediv"};
+  for (TFigure figure : kAllFigures) header.append(FigureCaption(figure));
+  std::vector<QStringList> rows = {header};
   for (const TStepRun& run : runs) {
-    const TStepFigures& f = run.Figures;
-    const std::optional<double> period = SamplePeriodMs(run);
-    rows.push_back({run.Id > 0 ? QString::number(run.Id) : QStringLiteral("-"), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                    QString::number(run.Step), QString::number(run.Prediv),
-                    TimeText(f.RiseSamples, period),
-                    QString::number(f.OvershootPct, 'f', 1) + QStringLiteral(" %"),
-                    TimeText(double(f.PeakSample), period),
-                    TimeText(f.SettlingSamples ? std::optional<double>(*f.SettlingSamples)
-                                               : std::nullopt,
-                             period),
-                    QString::number(f.SteadyStateError, 'f', 2), QString::number(f.Iae, 'f', 0),
-                    QString::number(f.PeakOutput, 'f', 1) + QStringLiteral(" %"),
-                    f.Saturated ? QStringLiteral("yes") : QStringLiteral("no")});
+    QStringList row = {RunNumberText(run), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                       QString::number(run.Step), QString::number(run.Prediv)};
+    for (TFigure figure : kAllFigures) row.append(FigureText(run, figure));
+    rows.push_back(row);
   }
   PrintTable(io, rows, 2);
 }
