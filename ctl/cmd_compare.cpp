@@ -23,28 +23,30 @@ struct TCandidate {
   TParamValues Values;
 };
 
-struct TCompareOptions {
-  QString Port;
-  int Step = 0;
-  int Prediv = 0;
+struct TCompareOptions : TStepTestOptions {
   std::vector<TCandidate> Files;
 };
 
+void AddOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral(
+      "For each parameter file: writes to the board the values that differ from what it\n"
+      "holds, runs a step test and stores it. At the end the board's own values are written\n"
+      "back and checked with a read, also after Ctrl+C or a failed run. Prints one column per\n"
+      "file, the best figure of each row marked with *."));
+  AddStepTestOptions(parser);
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+  AddOutputOptions(parser, false);
+  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
+                               QStringLiteral("A.pset B.pset ..."));
+}
+
 bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& o) {
-  o.Port = parser.value(QStringLiteral("port"));
-  if (o.Port.isEmpty() || !parser.isSet(QStringLiteral("step")) ||
-      parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("--port, --step and at least one parameter file are required"));
+  if (parser.positionalArguments().isEmpty()) {
+    PrintError(io, kName, QStringLiteral("name at least one parameter file"));
     return false;
   }
-  if (!IntOption(io, parser, kName, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
-      !IntOption(io, parser, kName, QStringLiteral("prediv"), 0, 50, o.Prediv))
-    return false;
-  if (o.Step == 0) {
-    PrintError(io, kName, QStringLiteral("--step must not be 0"));
-    return false;
-  }
-  return true;
+  return ReadStepTestOptions(io, parser, kName, o);
 }
 
 // Reads the parameter files. The tool loads a missing file as all defaults without a word;
@@ -164,6 +166,19 @@ bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& 
   return false;
 }
 
+// Runs each file's test with Ctrl+C caught, then puts the board's values back, whatever
+// happened. Returns whether every run was made and stored and the values went back.
+bool CompareAndRestore(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& original,
+                       const TCompareOptions& o, std::vector<TStepRun>& runs) {
+  // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
+  TInterruptGuard guard;
+  TPIDParams board = original;
+  const bool ran = RunFiles(io, link, store, board, o, runs);
+  if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
+  const bool restored = Restore(io, link, board, original, o.Port);
+  return ran && restored;
+}
+
 // ---- the table, one column per file ----
 
 // Marks the best cells of a row with "*": those with the lowest key, unless every run ties.
@@ -194,23 +209,25 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   io.Out << "(* best of the row)\n";
 }
 
+// Prints the runs and writes the pictures asked for. Returns whether every file was written.
+bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TCompareOptions& o,
+               const std::vector<TStepRun>& runs) {
+  if (parser.isSet(QStringLiteral("json")))
+    PrintRunsJson(io, runs);
+  else
+    PrintCompareTable(io, runs);
+  QStringList captions;
+  for (const TStepRun& run : runs) captions.append(run.Label);
+  const QString title = QStringLiteral("Step response on %1, step %2: %3")
+                            .arg(o.Port, QString::number(o.Step), captions.join(QStringLiteral(", ")));
+  return WriteRunFiles(io, parser, runs, title);
+}
+
 }  // namespace
 
 int RunCompare(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "For each parameter file: writes to the board the values that differ from what it\n"
-      "holds, runs a step test and stores it. At the end the board's own values are written\n"
-      "back and checked with a read, also after Ctrl+C or a failed run. Prints one column per\n"
-      "file, the best figure of each row marked with *."));
-  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."), QStringLiteral("NAME")});
-  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
-  AddOutputOptions(parser, false);
-  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
-                               QStringLiteral("A.pset B.pset ..."));
+  AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
                         QStringLiteral("--port NAME --step N A.pset B.pset ... [--prediv N] "
@@ -228,29 +245,8 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   if (!OpenBoard(io, link, o.Port, original)) return kExitFailed;
   if (!ConfirmPlan(io, o, MakePlan(original, o.Files), parser.isSet(QStringLiteral("yes"))))
     return kExitFailed;
-
   std::vector<TStepRun> runs;
-  TPIDParams board = original;
-  bool ok = false;
-  {
-    // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
-    TInterruptGuard guard;
-    ok = RunFiles(io, link, store, board, o, runs);
-    if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
-    ok &= Restore(io, link, board, original, o.Port);
-  }
-  if (!runs.empty()) {
-    if (parser.isSet(QStringLiteral("json")))
-      PrintRunsJson(io, runs);
-    else
-      PrintCompareTable(io, runs);
-    QStringList captions;
-    for (const TStepRun& run : runs) captions.append(run.Label);
-    ok &= WriteRunFiles(io, parser, runs,
-                        QStringLiteral("Step response on %1, step %2: %3")
-                            .arg(o.Port)
-                            .arg(o.Step)
-                            .arg(captions.join(QStringLiteral(", "))));
-  }
+  bool ok = CompareAndRestore(io, link, store, original, o, runs);
+  if (!runs.empty()) ok &= PrintRuns(io, parser, o, runs);
   return ok ? kExitOk : kExitFailed;
 }

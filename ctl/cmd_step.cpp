@@ -17,29 +17,29 @@ TStepProgress ProgressPrinter(TCtlIo& io, const QString& what) {
   };
 }
 
-struct TStepOptions {
-  QString Port;
-  int Step = 0;
-  int Prediv = 0;
+struct TStepOptions : TStepTestOptions {
   int Runs = 1;
   bool FwdRev = false;
 };
 
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TStepOptions& o, int& exitCode) {
-  exitCode = kExitUsage;
-  o.Port = parser.value(QStringLiteral("port"));
-  if (o.Port.isEmpty() || !parser.isSet(QStringLiteral("step"))) {
-    PrintError(io, kName, QStringLiteral("--port and --step are required"));
-    return false;
-  }
-  if (!IntOption(io, parser, kName, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
-      !IntOption(io, parser, kName, QStringLiteral("prediv"), 0, 50, o.Prediv) ||
+void AddOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral(
+      "Runs step-response tests (\"r<prediv>c<step>ok1\") and prints the figures of each run:\n"
+      "rise (10 % to 90 %), overshoot, peak, settling (2 %), steady-state error (mean of the\n"
+      "last 10 %), IAE, peak output and whether the output reached its limit. Times are in\n"
+      "ms (from the board's ticks per servo cycle and the prediv). Every run is stored in the\n"
+      "history; --json adds the samples as [error, output] pairs."));
+  AddStepTestOptions(parser);
+  parser.addOption({QStringLiteral("runs"), QStringLiteral("How many tests to run (default 1)."), QStringLiteral("K")});
+  parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Flip the step's sign after each run.")});
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
+  AddOutputOptions(parser, true);
+}
+
+bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TStepOptions& o) {
+  if (!ReadStepTestOptions(io, parser, kName, o) ||
       !IntOption(io, parser, kName, QStringLiteral("runs"), 1, 1000, o.Runs))
     return false;
-  if (o.Step == 0) {
-    PrintError(io, kName, QStringLiteral("--step must not be 0"));
-    return false;
-  }
   o.FwdRev = parser.isSet(QStringLiteral("fwd-rev"));
   return true;
 }
@@ -68,23 +68,24 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
   return true;
 }
 
+// Prints the runs and writes the files asked for. Returns whether every file was written.
+bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TStepOptions& o,
+               const std::vector<TStepRun>& runs) {
+  if (parser.isSet(QStringLiteral("json")))
+    PrintRunsJson(io, runs);
+  else
+    PrintRunTable(io, runs);
+  const QString step = o.FwdRev ? QStringLiteral("\u00B1%1").arg(qAbs(o.Step)) : QString::number(o.Step);
+  const QString title =
+      QStringLiteral("Step response on %1, step %2, prediv %3").arg(o.Port, step).arg(o.Prediv);
+  return WriteRunFiles(io, parser, runs, title);
+}
+
 }  // namespace
 
 int RunStep(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Runs step-response tests (\"r<prediv>c<step>ok1\") and prints the figures of each run:\n"
-      "rise (10 % to 90 %), overshoot, peak, settling (2 %), steady-state error (mean of the\n"
-      "last 10 %), IAE, peak output and whether the output reached its limit. Times are in\n"
-      "ms (from the board's ticks per servo cycle and the prediv). Every run is stored in the\n"
-      "history; --json adds the samples as [error, output] pairs."));
-  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."), QStringLiteral("NAME")});
-  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("runs"), QStringLiteral("How many tests to run (default 1)."), QStringLiteral("K")});
-  parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Flip the step's sign after each run.")});
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  AddOutputOptions(parser, true);
+  AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
                         QStringLiteral("--port NAME --step N [--prediv N] [--runs K] [--fwd-rev] "
@@ -92,7 +93,7 @@ int RunStep(const QStringList& args, TCtlIo& io) {
                         args, io, exitCode))
     return exitCode;
   TStepOptions o;
-  if (!ReadOptions(io, parser, o, exitCode)) return exitCode;
+  if (!ReadOptions(io, parser, o)) return kExitUsage;
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
@@ -102,15 +103,6 @@ int RunStep(const QStringList& args, TCtlIo& io) {
   std::vector<TStepRun> runs;
   const bool ran = RunTests(io, link, store, params, o, runs);
   if (runs.empty()) return kExitFailed;
-  if (parser.isSet(QStringLiteral("json")))
-    PrintRunsJson(io, runs);
-  else
-    PrintRunTable(io, runs);
-  const QString title = QStringLiteral("Step response on %1, step %2, prediv %3")
-                            .arg(o.Port)
-                            .arg(o.FwdRev ? QStringLiteral("\u00B1%1").arg(qAbs(o.Step))
-                                          : QString::number(o.Step))
-                            .arg(o.Prediv);
-  const bool written = WriteRunFiles(io, parser, runs, title);
+  const bool written = PrintRuns(io, parser, o, runs);
   return ran && written ? kExitOk : kExitFailed;
 }

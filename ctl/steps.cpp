@@ -14,6 +14,31 @@
 #include "steptest/boardlink.h"
 #include "steptest/steptest.h"
 
+void AddStepTestOptions(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."),
+                    QStringLiteral("NAME")});
+  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."),
+                    QStringLiteral("N")});
+  parser.addOption({QStringLiteral("prediv"),
+                    QStringLiteral("Servo cycles between samples, less one (0 to 50)."),
+                    QStringLiteral("N")});
+}
+
+bool ReadStepTestOptions(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
+                         TStepTestOptions& options) {
+  options.Port = parser.value(QStringLiteral("port"));
+  if (options.Port.isEmpty() || !parser.isSet(QStringLiteral("step"))) {
+    PrintError(io, command, QStringLiteral("--port and --step are required"));
+    return false;
+  }
+  if (!IntOption(io, parser, command, QStringLiteral("step"), -1000000000, 1000000000, options.Step) ||
+      !IntOption(io, parser, command, QStringLiteral("prediv"), 0, 50, options.Prediv))
+    return false;
+  if (options.Step != 0) return true;
+  PrintError(io, command, QStringLiteral("--step must not be 0"));
+  return false;
+}
+
 bool OpenRunHistory(TCtlIo& io, TRunStore& store) {
   const QString path = TRunStore::DefaultPath();
   QString error;

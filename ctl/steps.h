@@ -14,6 +14,21 @@
 
 class TBoardLink;
 
+// What a step test on the board is given: --port NAME, --step N and --prediv N.
+struct TStepTestOptions {
+  QString Port;
+  int Step = 0;
+  int Prediv = 0;
+};
+
+// Adds --port, --step and --prediv to a parser.
+void AddStepTestOptions(QCommandLineParser& parser);
+
+// Reads --port, --step and --prediv; port and step are required, and the step is not 0.
+// Prints a usage error naming the command and returns false when one is missing or wrong.
+bool ReadStepTestOptions(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
+                         TStepTestOptions& options);
+
 // Opens the run history at its default place; on failure prints "zirv7ctl: <file>: <why>".
 bool OpenRunHistory(TCtlIo& io, TRunStore& store);
 
