@@ -1,7 +1,4 @@
 // zirv7ctl history: the step-response runs stored so far.
-#include <QJsonArray>
-#include <QJsonDocument>
-
 #include "ctl/commands.h"
 #include "ctl/steps.h"
 #include "globals/numtext.h"
@@ -46,19 +43,11 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
   if (!IntOption(io, parser, kName, QStringLiteral("last"), 1, 1000000000, last)) return kExitUsage;
 
   TRunStore store;
-  if (!OpenRunHistory(io, store)) return kExitFailed;
   std::vector<TRunListing> listings;
-  QString error;
-  if (!store.List(last, listings, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
-    return kExitFailed;
-  }
-  if (!parser.isSet(QStringLiteral("json"))) {
+  if (!OpenRunHistory(io, store) || !ListRuns(io, store, last, listings)) return kExitFailed;
+  if (parser.isSet(QStringLiteral("json")))
+    PrintRunsJson(io, listings);
+  else
     PrintHistoryTable(io, listings);
-    return kExitOk;
-  }
-  QJsonArray array;
-  for (const TRunListing& l : listings) array.append(RunJson(l.Run, l.SampleCount));
-  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), array}}).toJson(QJsonDocument::Indented);
   return kExitOk;
 }

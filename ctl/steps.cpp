@@ -67,6 +67,20 @@ bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run) {
   return false;
 }
 
+bool ListRuns(TCtlIo& io, TRunStore& store, int last, std::vector<TRunListing>& listings) {
+  QString error;
+  if (store.List(last, listings, error)) return true;
+  PrintError(io, TRunStore::DefaultPath(), error);
+  return false;
+}
+
+bool LoadRuns(TCtlIo& io, TRunStore& store, const std::vector<qint64>& ids, std::vector<TStepRun>& runs) {
+  QString error;
+  if (store.Load(ids, runs, error)) return true;
+  PrintError(io, TRunStore::DefaultPath(), error);
+  return false;
+}
+
 bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
                const QString& name, int lo, int hi, int& value) {
   if (!parser.isSet(name)) return true;
@@ -219,10 +233,24 @@ void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   PrintTable(io, rows, 2);
 }
 
+namespace {
+
+void PrintRunsObject(TCtlIo& io, const QJsonArray& runs) {
+  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), runs}}).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace
+
 void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs) {
   QJsonArray array;
   for (const TStepRun& run : runs) array.append(RunJson(run));
-  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), array}}).toJson(QJsonDocument::Indented);
+  PrintRunsObject(io, array);
+}
+
+void PrintRunsJson(TCtlIo& io, const std::vector<TRunListing>& listings) {
+  QJsonArray array;
+  for (const TRunListing& l : listings) array.append(RunJson(l.Run, l.SampleCount));
+  PrintRunsObject(io, array);
 }
 
 bool ArgumentsWantPicture(int argc, char** argv) {

@@ -39,6 +39,12 @@ bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& pa
 // Stores the run; on failure prints why. Returns whether it was stored.
 bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);
 
+// Lists the last stored runs (TRunStore::List); on failure prints why.
+bool ListRuns(TCtlIo& io, TRunStore& store, int last, std::vector<TRunListing>& listings);
+
+// Loads stored runs with their samples (TRunStore::Load); on failure prints why.
+bool LoadRuns(TCtlIo& io, TRunStore& store, const std::vector<qint64>& ids, std::vector<TStepRun>& runs);
+
 // Reads an integer option; prints a usage error and returns false when it is not an integer
 // in [lo, hi]. An option that is not given keeps value.
 bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
@@ -81,6 +87,9 @@ void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs);
 
 // Prints {"runs": [...]} with each run's RunJson (samples as arrays).
 void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs);
+
+// Prints {"runs": [...]} with each listed run's RunJson (samples as their count).
+void PrintRunsJson(TCtlIo& io, const std::vector<TRunListing>& listings);
 
 // Formats a figure in ms when the period is known, else in samples; "-" when it is empty.
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs);
