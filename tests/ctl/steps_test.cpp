@@ -81,6 +81,8 @@ class StepCommandsTest : public testing::Test {
     QSqlDatabase::removeDatabase(name);
   }
 
+  void CompareInterruptedBy(int signal);
+
   QTemporaryDir FData;
   std::unique_ptr<zirvsim::TBoardSimulator> FSim;
   zirvsim::TBoardParams FOriginal;
@@ -203,9 +205,9 @@ TEST_F(StepCommandsTest, CompareRefusesAMissingFileBeforeTouchingTheBoard) {
   EXPECT_TRUE(FSim->ReceivedCommands().empty());
 }
 
-// Ctrl+C once the first test has been sent: no further test runs and the board's values are
-// put back before the command ends.
-TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
+// Ctrl+C (or a kill, or a closed terminal) once the first test has been sent: no further test
+// runs and the board's values are put back before the command ends.
+void StepCommandsTest::CompareInterruptedBy(int signal) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   const QString b = ParamFile("b.pset", 0.25, 0.002);
   QTimer watcher;
@@ -213,7 +215,7 @@ TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
-    std::raise(SIGINT);
+    std::raise(signal);
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
@@ -225,6 +227,12 @@ TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
+
+TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) { CompareInterruptedBy(SIGINT); }
+
+TEST_F(StepCommandsTest, CompareKilledPutsTheBoardBack) { CompareInterruptedBy(SIGTERM); }
+
+TEST_F(StepCommandsTest, CompareWhoseTerminalClosedPutsTheBoardBack) { CompareInterruptedBy(SIGHUP); }
 
 TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
   const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
