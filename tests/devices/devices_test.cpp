@@ -30,9 +30,7 @@ class DevicesTest : public testing::Test {
  protected:
   void SetUp() override {
     Fake.PlugUsb({}, Fake.NodeFile("ttyUSB0"));
-    Fake.PlugUsb({.Tty = "ttyUSB1", .Port = "1-3", .VendorId = "1a86", .ProductId = "7523",
-                  .Manufacturer = "", .Product = "", .Serial = "", .ById = ""},
-                 Fake.NodeFile("ttyUSB1"));
+    Fake.PlugUsb(TFakeUsbAdapter::BareCh340(), Fake.NodeFile("ttyUSB1"));
     Fake.PlugUsb({.Tty = "ttyACM0", .Port = "1-4", .VendorId = "2341", .ProductId = "0043",
                   .Manufacturer = "Arduino", .Product = "Uno", .Serial = "7583",
                   .ById = "usb-Arduino_Uno_7583-if00"},
