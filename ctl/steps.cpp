@@ -98,7 +98,7 @@ bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& comm
 bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts, std::vector<qint64>& ids) {
   for (const QString& text : texts) {
     bool ok = false;
-    const qint64 id = QString(text).remove(QLatin1Char('#')).toLongLong(&ok);
+    const qint64 id = (text.startsWith(u'#') ? text.mid(1) : text).toLongLong(&ok);
     if (!ok || id <= 0) {
       PrintError(io, command, QStringLiteral("'%1' is not a run number").arg(text));
       return false;

@@ -164,7 +164,8 @@ TEST_F(StepCommandsTest, BadOptionsAreUsageErrors) {
                                   QStringList{"step", "--port", Port(), "--step", "x"},
                                   QStringList{"step", "--port", Port(), "--step", "5", "--prediv", "51"},
                                   QStringList{"compare", "--port", Port(), "--step", "5"},
-                                  QStringList{"show", "abc"}}) {
+                                  QStringList{"show", "abc"},
+                                  QStringList{"show", "1#2"}}) {
     const TCtlResult r = RunCtlCaptured(args);
     EXPECT_EQ(r.Status, kExitUsage) << args.join(' ').toStdString();
   }
