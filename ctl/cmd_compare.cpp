@@ -152,20 +152,6 @@ bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
   return !TInterruptGuard::Interrupted();
 }
 
-bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original,
-             const QString& port) {
-  io.Err << port << ": putting the board's values back\n" << Qt::flush;
-  QString failure;
-  if (RestoreParameters(link, board, original, failure)) return true;
-  QStringList values;
-  for (const TParamRow& row : ParamTable())
-    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey),
-                                              FormatNumber(RecordValue(original, row))));
-  PrintError(io, port, QStringLiteral("the board's values could not be put back (%1); they were: %2")
-                           .arg(failure, values.join(QLatin1Char(' '))));
-  return false;
-}
-
 // Runs each file's test with Ctrl+C caught, then puts the board's values back, whatever
 // happened. Returns whether every run was made and stored and the values went back.
 bool CompareAndRestore(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& original,
@@ -175,7 +161,7 @@ bool CompareAndRestore(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPI
   TPIDParams board = original;
   const bool ran = RunFiles(io, link, store, board, o, runs);
   if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
-  const bool restored = Restore(io, link, board, original, o.Port);
+  const bool restored = PutBoardBack(io, link, board, original);
   return ran && restored;
 }
 

@@ -10,8 +10,10 @@
 #include <limits>
 
 #include "globals/numtext.h"
+#include "parameters/paramtable.h"
 #include "stepplot/stepplot.h"
 #include "steptest/boardlink.h"
+#include "steptest/paramswap.h"
 #include "steptest/steptest.h"
 
 void AddStepTestOptions(QCommandLineParser& parser) {
@@ -57,6 +59,21 @@ bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& pa
   QString failure;
   if (ReadBoardParameters(link, params, failure)) return true;
   PrintError(io, port, failure);
+  return false;
+}
+
+bool PutBoardBack(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original) {
+  io.Err << link.PortName() << ": putting the board's values back\n" << Qt::flush;
+  QString failure;
+  if (RestoreParameters(link, board, original, failure)) return true;
+  // Every value, so that the user can put them back by hand.
+  QStringList values;
+  for (const TParamRow& row : ParamTable())
+    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey),
+                                              FormatNumber(RecordValue(original, row))));
+  PrintError(io, link.PortName(),
+             QStringLiteral("the board's values could not be put back (%1); they were: %2")
+                 .arg(failure, values.join(QLatin1Char(' '))));
   return false;
 }
 

@@ -36,6 +36,10 @@ bool OpenRunHistory(TCtlIo& io, TRunStore& store);
 // "zirv7ctl: <port>: <why>" (the port's own message when it cannot be opened).
 bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& params);
 
+// Puts the board's original values back and checks them with a read (RestoreParameters);
+// board is the board's values as last known. On failure prints why and every original value.
+bool PutBoardBack(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original);
+
 // Stores the run; on failure prints why. Returns whether it was stored.
 bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);
 

@@ -257,6 +257,18 @@ TEST_F(StepCommandsTest, CompareWithAFailedRunPutsTheBoardBack) {
   EXPECT_EQ(FSim->Params(), FOriginal);
 }
 
+// A board that goes away before its values are back: the user is told every value it had, so
+// that they can be put back by hand.
+TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  FSim->SetFault(zirvsim::TFault::HangUpAfter, 3);  // answers "l", "p 0.3" and the test
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains(": the board's values could not be put back (")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("they were: P=0.2 I=0.0005 D=0.0015 ")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.contains("a.pset")) << r.Out.toStdString();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
