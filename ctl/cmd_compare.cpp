@@ -1,9 +1,6 @@
 // zirv7ctl compare: one step test per parameter file, side by side; the board gets its own
 // values back at the end, also after Ctrl+C or a failed run.
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <cmath>
 #include <limits>
 
 #include "ctl/commands.h"
@@ -26,28 +23,30 @@ struct TCandidate {
   TParamValues Values;
 };
 
-struct TCompareOptions {
-  QString Port;
-  int Step = 0;
-  int Prediv = 0;
+struct TCompareOptions : TStepTestOptions {
   std::vector<TCandidate> Files;
 };
 
+void AddOptions(QCommandLineParser& parser) {
+  parser.setApplicationDescription(QStringLiteral(
+      "For each parameter file: writes to the board the values that differ from what it\n"
+      "holds, runs a step test and stores it. At the end the board's own values are written\n"
+      "back and checked with a read, also after Ctrl+C or a failed run. Prints one column per\n"
+      "file, the best figure of each row marked with *."));
+  AddStepTestOptions(parser);
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+  AddOutputOptions(parser, false);
+  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
+                               QStringLiteral("A.pset B.pset ..."));
+}
+
 bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& o) {
-  o.Port = parser.value(QStringLiteral("port"));
-  if (o.Port.isEmpty() || !parser.isSet(QStringLiteral("step")) ||
-      parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("--port, --step and at least one parameter file are required"));
+  if (parser.positionalArguments().isEmpty()) {
+    PrintError(io, kName, QStringLiteral("name at least one parameter file"));
     return false;
   }
-  if (!IntOption(io, parser, kName, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
-      !IntOption(io, parser, kName, QStringLiteral("prediv"), 0, 50, o.Prediv))
-    return false;
-  if (o.Step == 0) {
-    PrintError(io, kName, QStringLiteral("--step must not be 0"));
-    return false;
-  }
-  return true;
+  return ReadStepTestOptions(io, parser, kName, o);
 }
 
 // Reads the parameter files. The tool loads a missing file as all defaults without a word;
@@ -127,7 +126,8 @@ bool WriteFile(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TCandidate
   return false;
 }
 
-// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came.
+// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came. A
+// run the history refuses is kept for the table all the same.
 bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
               const TCompareOptions& o, std::vector<TStepRun>& runs) {
   for (const TCandidate& file : o.Files) {
@@ -145,73 +145,39 @@ bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
       return false;
     }
     run->Label = file.Caption;
-    if (!StoreRun(io, store, *run)) return false;
+    const bool stored = StoreRun(io, store, *run);
     runs.push_back(std::move(*run));
+    if (!stored) return false;
   }
   return !TInterruptGuard::Interrupted();
 }
 
-bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original,
-             const QString& port) {
-  io.Err << port << ": putting the board's values back\n" << Qt::flush;
-  QString failure;
-  if (RestoreParameters(link, board, original, failure)) return true;
-  QStringList values;
-  for (const TParamRow& row : ParamTable())
-    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey),
-                                              FormatNumber(RecordValue(original, row))));
-  PrintError(io, port, QStringLiteral("the board's values could not be put back (%1); they were: %2")
-                           .arg(failure, values.join(QLatin1Char(' '))));
-  return false;
+// Runs each file's test with Ctrl+C caught, then puts the board's values back, whatever
+// happened. Returns whether every run was made and stored and the values went back.
+bool CompareAndRestore(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& original,
+                       const TCompareOptions& o, std::vector<TStepRun>& runs) {
+  // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
+  TInterruptGuard guard;
+  TPIDParams board = original;
+  const bool ran = RunFiles(io, link, store, board, o, runs);
+  if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
+  const bool restored = PutBoardBack(io, link, board, original);
+  return ran && restored;
 }
 
 // ---- the table, one column per file ----
 
-// A figure row of the table: its caption, its text and the key by which lower is better
-// (infinity for a figure that does not exist).
-struct TFigureRow {
-  const char* Caption;
-  QString (*Text)(const TStepRun&);
-  double (*Key)(const TStepRun&);
-};
-
-constexpr double kNone = std::numeric_limits<double>::infinity();
-
-std::optional<double> Settling(const TStepRun& r) {
-  if (!r.Figures.SettlingSamples) return std::nullopt;
-  return double(*r.Figures.SettlingSamples);
-}
-
-const TFigureRow kFigureRows[] = {
-    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return r.Figures.RiseSamples.value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
-    {"overshoot", [](const TStepRun& r) { return QString::number(r.Figures.OvershootPct, 'f', 1) + " %"; },
-     [](const TStepRun& r) { return r.Figures.OvershootPct; }},
-    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return r.Figures.PeakSample * SamplePeriodMs(r).value_or(1); }},
-    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
-     [](const TStepRun& r) { return Settling(r).value_or(kNone) * SamplePeriodMs(r).value_or(1); }},
-    {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
-     [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
-    {"iae", [](const TStepRun& r) { return QString::number(r.Figures.Iae, 'f', 0); },
-     [](const TStepRun& r) { return r.Figures.Iae; }},
-    {"peak out", [](const TStepRun& r) { return QString::number(r.Figures.PeakOutput, 'f', 1) + " %"; },
-     [](const TStepRun& r) { return r.Figures.PeakOutput; }},
-    {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
-     [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
-};
-
 // Marks the best cells of a row with "*": those with the lowest key, unless every run ties.
-QStringList FigureCells(const TFigureRow& row, const std::vector<TStepRun>& runs) {
-  double best = kNone, worst = -kNone;
+QStringList FigureCells(TFigure figure, const std::vector<TStepRun>& runs) {
+  double best = std::numeric_limits<double>::infinity(), worst = -best;
   for (const TStepRun& run : runs) {
-    best = std::min(best, row.Key(run));
-    worst = std::max(worst, row.Key(run));
+    best = std::min(best, FigureKey(run, figure));
+    worst = std::max(worst, FigureKey(run, figure));
   }
-  QStringList cells{QString::fromLatin1(row.Caption)};
+  QStringList cells{FigureCaption(figure)};
   for (const TStepRun& run : runs) {
-    const bool marked = best < worst && row.Key(run) == best;
-    cells.append(row.Text(run) + (marked ? QStringLiteral(" *") : QStringLiteral("  ")));
+    const bool marked = best < worst && FigureKey(run, figure) == best;
+    cells.append(FigureText(run, figure) + (marked ? QStringLiteral(" *") : QStringLiteral("  ")));
   }
   return cells;
 }
@@ -221,31 +187,33 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
   QStringList ids{QStringLiteral("run")};
   for (const TStepRun& run : runs) {
     header.append(run.Label + QStringLiteral("  "));
-    ids.append(QStringLiteral("#%1  ").arg(run.Id));
+    ids.append((run.Id > 0 ? QStringLiteral("#") : QString()) + RunNumberText(run) + QStringLiteral("  "));
   }
   std::vector<QStringList> rows = {header, ids};
-  for (const TFigureRow& row : kFigureRows) rows.push_back(FigureCells(row, runs));
+  for (TFigure figure : kAllFigures) rows.push_back(FigureCells(figure, runs));
   PrintTable(io, rows, 1);
   io.Out << "(* best of the row)\n";
+}
+
+// Prints the runs and writes the pictures asked for. Returns whether every file was written.
+bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TCompareOptions& o,
+               const std::vector<TStepRun>& runs) {
+  if (parser.isSet(QStringLiteral("json")))
+    PrintRunsJson(io, runs);
+  else
+    PrintCompareTable(io, runs);
+  QStringList captions;
+  for (const TStepRun& run : runs) captions.append(run.Label);
+  const QString title = QStringLiteral("Step response on %1, step %2: %3")
+                            .arg(o.Port, QString::number(o.Step), captions.join(QStringLiteral(", ")));
+  return WriteRunFiles(io, parser, runs, title);
 }
 
 }  // namespace
 
 int RunCompare(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "For each parameter file: writes to the board the values that differ from what it\n"
-      "holds, runs a step test and stores it. At the end the board's own values are written\n"
-      "back and checked with a read, also after Ctrl+C or a failed run. Prints one column per\n"
-      "file, the best figure of each row marked with *."));
-  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."), QStringLiteral("NAME")});
-  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
-  AddOutputOptions(parser, false);
-  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
-                               QStringLiteral("A.pset B.pset ..."));
+  AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
                         QStringLiteral("--port NAME --step N A.pset B.pset ... [--prediv N] "
@@ -263,29 +231,8 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   if (!OpenBoard(io, link, o.Port, original)) return kExitFailed;
   if (!ConfirmPlan(io, o, MakePlan(original, o.Files), parser.isSet(QStringLiteral("yes"))))
     return kExitFailed;
-
   std::vector<TStepRun> runs;
-  TPIDParams board = original;
-  bool ok = false;
-  {
-    // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
-    TInterruptGuard guard;
-    ok = RunFiles(io, link, store, board, o, runs);
-    if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
-    ok &= Restore(io, link, board, original, o.Port);
-  }
-  if (!runs.empty()) {
-    if (parser.isSet(QStringLiteral("json")))
-      PrintRunsJson(io, runs);
-    else
-      PrintCompareTable(io, runs);
-    QStringList captions;
-    for (const TStepRun& run : runs) captions.append(run.Label);
-    ok &= WriteRunFiles(io, parser, runs,
-                        QStringLiteral("Step response on %1, step %2: %3")
-                            .arg(o.Port)
-                            .arg(o.Step)
-                            .arg(captions.join(QStringLiteral(", "))));
-  }
+  bool ok = CompareAndRestore(io, link, store, original, o, runs);
+  if (!runs.empty()) ok &= PrintRuns(io, parser, o, runs);
   return ok ? kExitOk : kExitFailed;
 }

@@ -1,7 +1,4 @@
 // zirv7ctl history: the step-response runs stored so far.
-#include <QJsonArray>
-#include <QJsonDocument>
-
 #include "ctl/commands.h"
 #include "ctl/steps.h"
 #include "globals/numtext.h"
@@ -10,24 +7,22 @@ namespace {
 
 const QString kName = QStringLiteral("history");
 
+// The figures a history row has room for.
+constexpr TFigure kHistoryFigures[] = {TFigure::Rise, TFigure::Overshoot, TFigure::Settling,
+                                       TFigure::Iae, TFigure::Saturated};
+
 void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings) {
-  std::vector<QStringList> rows = {{"id", "time", "port", "label", "step", "prediv", "P", "I",
-                                    "D", "rise", "overshoot", "settling", "iae", "saturated"}};
+  QStringList header = {"id", "time", "port", "label", "step", "prediv", "P", "I", "D"};
+  for (TFigure figure : kHistoryFigures) header.append(FigureCaption(figure));
+  std::vector<QStringList> rows = {header};
   for (const TRunListing& l : listings) {
     const TStepRun& run = l.Run;
-    const TStepFigures& f = run.Figures;
-    const std::optional<double> period = SamplePeriodMs(run);
-    const std::optional<double> settling =
-        f.SettlingSamples ? std::optional<double>(*f.SettlingSamples) : std::nullopt;
-    rows.push_back({QString::number(run.Id),
-                    run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), run.Port,
-                    run.Label.isEmpty() ? QStringLiteral("-") : run.Label,
-                    QString::number(run.Step), QString::number(run.Prediv),
-                    FormatNumber(run.Params.P), FormatNumber(run.Params.I),
-                    FormatNumber(run.Params.D), TimeText(f.RiseSamples, period),
-                    QString::number(f.OvershootPct, 'f', 1) + QStringLiteral(" %"),
-                    TimeText(settling, period), QString::number(f.Iae, 'f', 0),
-                    f.Saturated ? QStringLiteral("yes") : QStringLiteral("no")});
+    QStringList row = {QString::number(run.Id), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                       run.Port, run.Label.isEmpty() ? QStringLiteral("-") : run.Label,
+                       QString::number(run.Step), QString::number(run.Prediv),
+                       FormatNumber(run.Params.P), FormatNumber(run.Params.I), FormatNumber(run.Params.D)};
+    for (TFigure figure : kHistoryFigures) row.append(FigureText(run, figure));
+    rows.push_back(row);
   }
   PrintTable(io, rows, 4);
 }
@@ -48,19 +43,11 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
   if (!IntOption(io, parser, kName, QStringLiteral("last"), 1, 1000000000, last)) return kExitUsage;
 
   TRunStore store;
-  if (!OpenRunHistory(io, store)) return kExitFailed;
   std::vector<TRunListing> listings;
-  QString error;
-  if (!store.List(last, listings, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
-    return kExitFailed;
-  }
-  if (!parser.isSet(QStringLiteral("json"))) {
+  if (!OpenRunHistory(io, store) || !ListRuns(io, store, last, listings)) return kExitFailed;
+  if (parser.isSet(QStringLiteral("json")))
+    PrintRunsJson(io, listings);
+  else
     PrintHistoryTable(io, listings);
-    return kExitOk;
-  }
-  QJsonArray array;
-  for (const TRunListing& l : listings) array.append(RunJson(l.Run, l.SampleCount));
-  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), array}}).toJson(QJsonDocument::Indented);
   return kExitOk;
 }

@@ -13,14 +13,6 @@ QString DevicePathOf(const QString& argument) {
   return argument.startsWith(u'/') ? argument : QStringLiteral("/dev/") + argument;
 }
 
-// The by-id name of a tty survives re-plugging and reboots; the kernel's name may not.
-QString StableName(const QString& device) {
-  const QString tty = TtyNameOf(device);
-  for (const TSerialDevice& d : ListSerialDevices())
-    if (d.Name == tty && !d.ById.isEmpty()) return d.ById;
-  return device;
-}
-
 }  // namespace
 
 int RunLink(const QStringList& args, TCtlIo& io) {
@@ -45,7 +37,7 @@ int RunLink(const QStringList& args, TCtlIo& io) {
     PrintError(io, device, QStringLiteral("no UART behind it; nothing can answer there"));
     return kExitFailed;
   }
-  const QString target = StableName(device);
+  const QString target = StableDevicePath(device);
   QString previous;
   const QString refusal = LinkComName(com, target, previous);
   if (!refusal.isEmpty()) {
@@ -53,7 +45,7 @@ int RunLink(const QStringList& args, TCtlIo& io) {
     return kExitFailed;
   }
   if (!previous.isEmpty() && previous != target)
-    io.Err << "zirv7ctl: " << com << ": was linked to " << previous << "\n";
+    PrintError(io, com, QStringLiteral("was linked to ") + previous);
   io.Out << com << " -> " << target << "\n";
   return kExitOk;
 }

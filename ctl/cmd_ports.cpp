@@ -19,22 +19,14 @@ QJsonObject JsonOf(const TSerialDevice& d) {
 
 QString Dash(const QString& text) { return text.isEmpty() ? QStringLiteral("-") : text; }
 
-// One row per device, columns as wide as their widest cell; the stable name goes last
-// because it is long.
-void PrintTable(const QList<TSerialDevice>& devices, QTextStream& out) {
-  QList<QStringList> rows = {{"DEVICE", "COM", "USB ID", "DESCRIPTION", "PROBLEM", "BY-ID"}};
+// One row per device; the stable name goes last because it is long.
+void PrintDeviceTable(TCtlIo& io, const QList<TSerialDevice>& devices) {
+  std::vector<QStringList> rows = {{"DEVICE", "COM", "USB ID", "DESCRIPTION", "PROBLEM", "BY-ID"}};
   for (const TSerialDevice& d : devices) {
     const QString usbId = d.VendorId.isEmpty() ? QString() : d.VendorId + u':' + d.ProductId;
-    rows << QStringList{d.Device, Dash(d.Com), Dash(usbId), d.Description, Dash(d.Problem), Dash(d.ById)};
+    rows.push_back({d.Device, Dash(d.Com), Dash(usbId), d.Description, Dash(d.Problem), Dash(d.ById)});
   }
-  QList<qsizetype> widths(rows.first().size(), 0);
-  for (const QStringList& row : rows)
-    for (qsizetype c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
-  for (const QStringList& row : rows) {
-    QString line;
-    for (qsizetype c = 0; c + 1 < row.size(); ++c) line += row[c].leftJustified(widths[c] + 2);
-    out << line << row.last() << "\n";
-  }
+  PrintTable(io, rows, int(rows.front().size()));
 }
 
 }  // namespace
@@ -66,6 +58,6 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
     io.Err << "No serial device found. Plug in the adapter, then run 'zirv7ctl ports' again.\n";
     return kExitOk;
   }
-  PrintTable(devices, io.Out);
+  PrintDeviceTable(io, devices);
   return kExitOk;
 }

@@ -29,13 +29,8 @@ int RunShow(const QStringList& args, TCtlIo& io) {
   if (!ReadRunIds(io, kName, parser.positionalArguments(), ids)) return kExitUsage;
 
   TRunStore store;
-  if (!OpenRunHistory(io, store)) return kExitFailed;
   std::vector<TStepRun> runs;
-  QString error;
-  if (!store.Load(ids, runs, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
-    return kExitFailed;
-  }
+  if (!OpenRunHistory(io, store) || !LoadRuns(io, store, ids, runs)) return kExitFailed;
   if (parser.isSet(QStringLiteral("json")))
     PrintRunsJson(io, runs);
   else

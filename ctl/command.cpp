@@ -1,6 +1,8 @@
 #include "ctl/command.h"
 
+#include <QFile>
 #include <iterator>
+#include <unistd.h>
 
 #include "ctl/commands.h"
 #include "version.h"
@@ -86,5 +88,33 @@ bool Confirm(TCtlIo& io, const QString& question) {
   io.Err << question << " [y/N] ";
   io.Err.flush();
   const QString answer = io.In.readLine().trimmed().toLower();
+  // A terminal echoes the answer and its line end; an answer from a pipe or file leaves the
+  // question's line open.
+  if (!IsTerminal(io.In)) io.Err << "\n" << Qt::flush;
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+bool IsTerminal(QTextStream& stream) {
+  const auto* file = qobject_cast<QFile*>(stream.device());
+  return file && ::isatty(file->handle());
+}
+
+void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns) {
+  std::vector<qsizetype> widths;
+  for (const QStringList& row : rows)
+    for (qsizetype c = 0; c < row.size(); ++c) {
+      if (size_t(c) >= widths.size()) widths.push_back(0);
+      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
+    }
+  for (const QStringList& row : rows) {
+    QStringList cells;
+    for (qsizetype c = 0; c < row.size(); ++c) {
+      const int w = int(widths[size_t(c)]);
+      cells.append(c < leftColumns ? row[c].leftJustified(w) : row[c].rightJustified(w));
+    }
+    QString line = cells.join(QStringLiteral("  "));
+    // Trailing blanks only: a blank first cell keeps the columns in place.
+    while (line.endsWith(QLatin1Char(' '))) line.chop(1);
+    io.Out << line << "\n";
+  }
 }

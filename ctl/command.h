@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+#include <vector>
 
 // Exit status of zirv7ctl, as grep and git use it.
 enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
@@ -39,3 +40,10 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines.
 bool Confirm(TCtlIo& io, const QString& question);
+
+// Returns whether the stream reads or writes a terminal.
+bool IsTerminal(QTextStream& stream);
+
+// Pads the cells of a table to their column's width (the first leftColumns columns to the
+// left, the rest to the right) and prints it on Out; the first row is the header.
+void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns);

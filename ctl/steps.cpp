@@ -5,12 +5,41 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <cmath>
 #include <cstring>
+#include <limits>
 
 #include "globals/numtext.h"
+#include "parameters/paramtable.h"
 #include "stepplot/stepplot.h"
 #include "steptest/boardlink.h"
+#include "steptest/paramswap.h"
 #include "steptest/steptest.h"
+
+void AddStepTestOptions(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."),
+                    QStringLiteral("NAME")});
+  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."),
+                    QStringLiteral("N")});
+  parser.addOption({QStringLiteral("prediv"),
+                    QStringLiteral("Servo cycles between samples, less one (0 to 50)."),
+                    QStringLiteral("N")});
+}
+
+bool ReadStepTestOptions(TCtlIo& io, const QCommandLineParser& parser, const QString& command,
+                         TStepTestOptions& options) {
+  options.Port = parser.value(QStringLiteral("port"));
+  if (options.Port.isEmpty() || !parser.isSet(QStringLiteral("step"))) {
+    PrintError(io, command, QStringLiteral("--port and --step are required"));
+    return false;
+  }
+  if (!IntOption(io, parser, command, QStringLiteral("step"), -1000000000, 1000000000, options.Step) ||
+      !IntOption(io, parser, command, QStringLiteral("prediv"), 0, 50, options.Prediv))
+    return false;
+  if (options.Step != 0) return true;
+  PrintError(io, command, QStringLiteral("--step must not be 0"));
+  return false;
+}
 
 bool OpenRunHistory(TCtlIo& io, TRunStore& store) {
   const QString path = TRunStore::DefaultPath();
@@ -33,9 +62,38 @@ bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& pa
   return false;
 }
 
+bool PutBoardBack(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original) {
+  io.Err << link.PortName() << ": putting the board's values back\n" << Qt::flush;
+  QString failure;
+  if (RestoreParameters(link, board, original, failure)) return true;
+  // Every value, so that the user can put them back by hand.
+  QStringList values;
+  for (const TParamRow& row : ParamTable())
+    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey),
+                                              FormatNumber(RecordValue(original, row))));
+  PrintError(io, link.PortName(),
+             QStringLiteral("the board's values could not be put back (%1); they were: %2")
+                 .arg(failure, values.join(QLatin1Char(' '))));
+  return false;
+}
+
 bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run) {
   QString error;
   if (store.Insert(run, error)) return true;
+  PrintError(io, TRunStore::DefaultPath(), error);
+  return false;
+}
+
+bool ListRuns(TCtlIo& io, TRunStore& store, int last, std::vector<TRunListing>& listings) {
+  QString error;
+  if (store.List(last, listings, error)) return true;
+  PrintError(io, TRunStore::DefaultPath(), error);
+  return false;
+}
+
+bool LoadRuns(TCtlIo& io, TRunStore& store, const std::vector<qint64>& ids, std::vector<TStepRun>& runs) {
+  QString error;
+  if (store.Load(ids, runs, error)) return true;
   PrintError(io, TRunStore::DefaultPath(), error);
   return false;
 }
@@ -57,7 +115,7 @@ bool IntOption(TCtlIo& io, const QCommandLineParser& parser, const QString& comm
 bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts, std::vector<qint64>& ids) {
   for (const QString& text : texts) {
     bool ok = false;
-    const qint64 id = QString(text).remove(QLatin1Char('#')).toLongLong(&ok);
+    const qint64 id = (text.startsWith(u'#') ? text.mid(1) : text).toLongLong(&ok);
     if (!ok || id <= 0) {
       PrintError(io, command, QStringLiteral("'%1' is not a run number").arg(text));
       return false;
@@ -110,8 +168,9 @@ bool WriteRunFiles(TCtlIo& io, const QCommandLineParser& parser, const std::vect
                 csv = QStringLiteral("csv");
   if (parser.isSet(png)) ok &= WritePicture(io, parser.value(png), TPlotFormat::Png, runs, title);
   if (parser.isSet(svg)) ok &= WritePicture(io, parser.value(svg), TPlotFormat::Svg, runs, title);
-  if (parser.optionNames().contains(csv) && parser.isSet(csv))
-    ok &= WriteCsv(io, parser.value(csv), runs);
+  // optionNames() holds the options given: compare and suggest have no --csv, and isSet()
+  // would warn of an option never added.
+  if (parser.optionNames().contains(csv)) ok &= WriteCsv(io, parser.value(csv), runs);
   return ok;
 }
 
@@ -121,51 +180,95 @@ QString TimeText(std::optional<double> samples, std::optional<double> periodMs) 
   return QString::number(*samples, 'f', 1) + QStringLiteral(" smp");
 }
 
-void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns) {
-  std::vector<qsizetype> widths;
-  for (const QStringList& row : rows)
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      if (size_t(c) >= widths.size()) widths.push_back(0);
-      widths[size_t(c)] = std::max(widths[size_t(c)], row[c].size());
-    }
-  for (const QStringList& row : rows) {
-    QStringList cells;
-    for (qsizetype c = 0; c < row.size(); ++c) {
-      const int w = int(widths[size_t(c)]);
-      cells.append(c < leftColumns ? row[c].leftJustified(w) : row[c].rightJustified(w));
-    }
-    QString line = cells.join(QStringLiteral("  "));
-    // Trailing blanks only: a blank first cell keeps the columns in place.
-    while (line.endsWith(QLatin1Char(' '))) line.chop(1);
-    io.Out << line << "\n";
-  }
+namespace {
+
+// How a table shows a figure and ranks it.
+struct TFigureForm {
+  const char* Caption;
+  QString (*Text)(const TStepRun&);
+  double (*Key)(const TStepRun&);
+};
+
+constexpr double kNoFigure = std::numeric_limits<double>::infinity();
+
+std::optional<double> Settling(const TStepRun& r) {
+  if (!r.Figures.SettlingSamples) return std::nullopt;
+  return double(*r.Figures.SettlingSamples);
+}
+
+// Times rank in ms where the sample period is known, so that runs of other prediv compare.
+double TimeKey(std::optional<double> samples, const TStepRun& r) {
+  return samples.value_or(kNoFigure) * SamplePeriodMs(r).value_or(1);
+}
+
+QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
+
+// Indexed by TFigure.
+const TFigureForm kFigureForms[] = {
+    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(r.Figures.RiseSamples, r); }},
+    {"overshoot", [](const TStepRun& r) { return Percent(r.Figures.OvershootPct); },
+     [](const TStepRun& r) { return r.Figures.OvershootPct; }},
+    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(double(r.Figures.PeakSample), r); }},
+    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
+     [](const TStepRun& r) { return TimeKey(Settling(r), r); }},
+    {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
+     [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
+    {"iae", [](const TStepRun& r) { return QString::number(r.Figures.Iae, 'f', 0); },
+     [](const TStepRun& r) { return r.Figures.Iae; }},
+    {"peak out", [](const TStepRun& r) { return Percent(r.Figures.PeakOutput); },
+     [](const TStepRun& r) { return r.Figures.PeakOutput; }},
+    {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
+     [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
+};
+static_assert(std::size(kFigureForms) == std::size(kAllFigures));
+
+const TFigureForm& FormOf(TFigure figure) { return kFigureForms[size_t(figure)]; }
+
+}  // namespace
+
+QString FigureCaption(TFigure figure) { return QLatin1String(FormOf(figure).Caption); }
+
+QString FigureText(const TStepRun& run, TFigure figure) { return FormOf(figure).Text(run); }
+
+double FigureKey(const TStepRun& run, TFigure figure) { return FormOf(figure).Key(run); }
+
+QString RunNumberText(const TStepRun& run) {
+  return run.Id > 0 ? QString::number(run.Id) : QStringLiteral("-");
 }
 
 void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
-  std::vector<QStringList> rows = {{"id", "time", "step", "prediv", "rise", "overshoot", "peak",
-                                    "settling", "ss error", "iae", "peak out", "saturated"}};
+  QStringList header = {"id", "time", "step", "prediv"};
+  for (TFigure figure : kAllFigures) header.append(FigureCaption(figure));
+  std::vector<QStringList> rows = {header};
   for (const TStepRun& run : runs) {
-    const TStepFigures& f = run.Figures;
-    const std::optional<double> period = SamplePeriodMs(run);
-    rows.push_back({QString::number(run.Id), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                    QString::number(run.Step), QString::number(run.Prediv),
-                    TimeText(f.RiseSamples, period),
-                    QString::number(f.OvershootPct, 'f', 1) + QStringLiteral(" %"),
-                    TimeText(double(f.PeakSample), period),
-                    TimeText(f.SettlingSamples ? std::optional<double>(*f.SettlingSamples)
-                                               : std::nullopt,
-                             period),
-                    QString::number(f.SteadyStateError, 'f', 2), QString::number(f.Iae, 'f', 0),
-                    QString::number(f.PeakOutput, 'f', 1) + QStringLiteral(" %"),
-                    f.Saturated ? QStringLiteral("yes") : QStringLiteral("no")});
+    QStringList row = {RunNumberText(run), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                       QString::number(run.Step), QString::number(run.Prediv)};
+    for (TFigure figure : kAllFigures) row.append(FigureText(run, figure));
+    rows.push_back(row);
   }
   PrintTable(io, rows, 2);
 }
 
+namespace {
+
+void PrintRunsObject(TCtlIo& io, const QJsonArray& runs) {
+  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), runs}}).toJson(QJsonDocument::Indented);
+}
+
+}  // namespace
+
 void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs) {
   QJsonArray array;
   for (const TStepRun& run : runs) array.append(RunJson(run));
-  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), array}}).toJson(QJsonDocument::Indented);
+  PrintRunsObject(io, array);
+}
+
+void PrintRunsJson(TCtlIo& io, const std::vector<TRunListing>& listings) {
+  QJsonArray array;
+  for (const TRunListing& l : listings) array.append(RunJson(l.Run, l.SampleCount));
+  PrintRunsObject(io, array);
 }
 
 bool ArgumentsWantPicture(int argc, char** argv) {

@@ -92,7 +92,9 @@ QString LinkComName(const QString& com, const QString& target, QString& previous
   fs::create_symlink(FsPath(target), FsPath(temporary), error);
   if (!error) fs::rename(FsPath(temporary), FsPath(alias), error);
   if (!error) return QString();
-  fs::remove(FsPath(temporary), error);
+  // A code of its own for the clean-up, so that the message keeps the reason of the failure.
+  std::error_code cleanup;
+  fs::remove(FsPath(temporary), cleanup);
   return QStringLiteral("cannot write %1: %2").arg(alias, QString::fromStdString(error.message()));
 }
 

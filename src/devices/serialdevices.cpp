@@ -146,6 +146,11 @@ QString TtyNameOf(const QString& insidePath) {
   return QString();
 }
 
+QString StableDevicePath(const QString& insidePath) {
+  const QString byId = ByIdNames().value(TtyNameOf(insidePath));
+  return byId.isEmpty() ? insidePath : byId;
+}
+
 QString TtyNameOf(const TPortTarget& target) {
   if (target.Device.isEmpty()) return QString();
   // A path given as it is lies on this machine, outside any device root.

@@ -34,6 +34,10 @@ QList<TSerialDevice> ListSerialDevices(const TScanContext& context = {});
 // (by-id names, aliases) as long as they stay inside the root; "" when it leads to none.
 QString TtyNameOf(const QString& insidePath);
 
+// Returns the stable name under /dev/serial/by-id of the tty a path inside the root leads
+// to, which survives re-plugging and reboots; the path itself when it has none.
+QString StableDevicePath(const QString& insidePath);
+
 // Returns the tty name a port target leads to ("" when none).
 QString TtyNameOf(const TPortTarget& target);
 

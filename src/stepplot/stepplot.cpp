@@ -121,7 +121,7 @@ TAxisRange OutputRange(const std::vector<TStepRun>& runs) {
   return Padded(lo, hi, 0.06);
 }
 
-// Returns the labels of an axis and the step between them.
+// Returns where an axis with about count labels has them: at multiples of a round step.
 std::vector<double> Ticks(const TAxisRange& view, int count) {
   return AxisLabelValues(view, NiceStep(view.Max - view.Min, count));
 }
@@ -240,43 +240,41 @@ void DrawFrame(QPainter& p, const TPanel& panel) {
   p.drawRect(panel.Rect);
 }
 
-// The legend, right of the panels: one line per run with its colour, newest first as drawn.
-void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& runs) {
+// One line of the legend: its mark, drawn by mark in a box left of the text, and its text.
+// Returns the top of the next line.
+double DrawLegendLine(QPainter& p, const QRectF& area, double y, const QString& text,
+                      const std::function<void(const QRectF&)>& mark) {
   const QFontMetricsF metrics(p.font());
-  double y = area.top();
-  for (size_t i = runs.size(); i-- > 0;) {
-    const QColor colour = kPalette[i % std::size(kPalette)];
-    p.setPen(QPen(colour, 3));
-    p.drawLine(QPointF(area.left(), y + metrics.height() / 2),
-               QPointF(area.left() + 24, y + metrics.height() / 2));
-    p.setPen(kText);
-    const QString text =
-        metrics.elidedText(RunCaption(runs[i]), Qt::ElideRight, area.width() - 32);
-    p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, text);
-    y += metrics.height() * 1.5;
-  }
-  // What the reference marks mean.
-  y += metrics.height() * 0.5;
-  const double mid = metrics.height() / 2;
-  auto key = [&](const QString& text, const std::function<void(const QRectF&)>& mark) {
-    mark(QRectF(area.left(), y, 24, metrics.height()));
-    p.setPen(kText);
-    p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
-               Qt::AlignLeft | Qt::AlignVCenter, text);
-    y += metrics.height() * 1.5;
+  mark(QRectF(area.left(), y, 24, metrics.height()));
+  p.setPen(kText);
+  p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
+             Qt::AlignLeft | Qt::AlignVCenter,
+             metrics.elidedText(text, Qt::ElideRight, area.width() - 32));
+  return y + metrics.height() * 1.5;
+}
+
+// A horizontal line through the middle of a legend mark's box.
+std::function<void(const QRectF&)> LineMark(QPainter& p, const QPen& pen) {
+  return [&p, pen](const QRectF& r) {
+    p.setPen(pen);
+    p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
   };
-  key(QStringLiteral("step"), [&](const QRectF& r) {
-    p.setPen(QPen(kReference, 1.2, Qt::DashLine));
-    p.drawLine(QPointF(r.left(), r.top() + mid), QPointF(r.right(), r.top() + mid));
-  });
-  key(kBandKey,
-      [&](const QRectF& r) { p.fillRect(r.adjusted(0, 3, 0, -3), kBand); });
-  if (!ShowLimit(runs)) return;
-  key(QStringLiteral("output limit"), [&](const QRectF& r) {
-    p.setPen(QPen(kLimit, 1.2, Qt::DotLine));
-    p.drawLine(QPointF(r.left(), r.top() + mid), QPointF(r.right(), r.top() + mid));
-  });
+}
+
+// The legend, right of the panels: one line per run with its colour, newest first as drawn,
+// then what the reference marks mean.
+void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& runs) {
+  double y = area.top();
+  for (size_t i = runs.size(); i-- > 0;)
+    y = DrawLegendLine(p, area, y, RunCaption(runs[i]),
+                       LineMark(p, QPen(kPalette[i % std::size(kPalette)], 3)));
+  y += QFontMetricsF(p.font()).height() * 0.5;
+  y = DrawLegendLine(p, area, y, QStringLiteral("step"),
+                     LineMark(p, QPen(kReference, 1.2, Qt::DashLine)));
+  y = DrawLegendLine(p, area, y, kBandKey,
+                     [&](const QRectF& r) { p.fillRect(r.adjusted(0, 3, 0, -3), kBand); });
+  if (ShowLimit(runs))
+    DrawLegendLine(p, area, y, QStringLiteral("output limit"), LineMark(p, QPen(kLimit, 1.2, Qt::DotLine)));
 }
 
 double LegendWidth(const QFontMetricsF& metrics, const std::vector<TStepRun>& runs) {

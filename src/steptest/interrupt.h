@@ -1,8 +1,9 @@
 #pragma once
 
-// Catches SIGINT (Ctrl+C) while it exists, so that an operation that changed the board can
-// put it back before the program ends. The handler only sets a flag; the operation asks for
-// it between its steps. The previous handling comes back when the guard goes.
+// Catches SIGINT (Ctrl+C), SIGTERM and SIGHUP (the terminal closed) while it exists, so that
+// an operation that changed the board can put it back before the program ends. The handler
+// only sets a flag; the operation asks for it between its steps. The previous handling comes
+// back when the guard goes.
 class TInterruptGuard {
  public:
   TInterruptGuard();
@@ -10,6 +11,6 @@ class TInterruptGuard {
   TInterruptGuard(const TInterruptGuard&) = delete;
   TInterruptGuard& operator=(const TInterruptGuard&) = delete;
 
-  // Returns whether SIGINT arrived since the guard was made.
+  // Returns whether one of the signals arrived since the guard was made.
   static bool Interrupted();
 };

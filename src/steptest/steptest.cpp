@@ -24,6 +24,30 @@ bool Attempt(TBoardLink& link, QString& failure, F&& action) {
 
 constexpr int kProgressIntervalMs = 250;
 
+// A run without samples yet, stamped with the present time.
+TStepRun NewRun(const TBoardLink& link, const TPIDParams& params, int step, int prediv) {
+  TStepRun run;
+  run.Time = QDateTime::currentDateTime();
+  run.Port = link.PortName();
+  run.Step = step;
+  run.Prediv = prediv;
+  run.Params = params;
+  return run;
+}
+
+// Returns why the samples kept are not a whole answer; "" when they are.
+QString IncompleteAnswer(TBoardLink& link, const TStepRun& run) {
+  if (run.Errors.empty())
+    return QStringLiteral("no complete answer to the step test (%1 of %2 lines)")
+        .arg(link.Channel().LineBuf->size())
+        .arg(StepLineCount);
+  if (int(run.Errors.size()) < kStepTestSamples)
+    return QStringLiteral("the step test's answer broke off after %1 of %2 samples")
+        .arg(run.Errors.size())
+        .arg(kStepTestSamples);
+  return QString();
+}
+
 }  // namespace
 
 bool ReadBoardParameters(TBoardLink& link, TPIDParams& params, QString& failure) {
@@ -39,12 +63,7 @@ bool ReadBoardParameters(TBoardLink& link, TPIDParams& params, QString& failure)
 
 std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, int step,
                                     int prediv, QString& failure, const TStepProgress& progress) {
-  TStepRun run;
-  run.Time = QDateTime::currentDateTime();
-  run.Port = link.PortName();
-  run.Step = step;
-  run.Prediv = prediv;
-  run.Params = params;
+  TStepRun run = NewRun(link, params, step, prediv);
   // The exchange polls the event loop, so a timer can report how far the answer has come.
   QTimer ticker;
   if (progress) {
@@ -61,18 +80,8 @@ std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, 
   });
   ticker.stop();
   if (!ran) return std::nullopt;
-  if (run.Errors.empty()) {
-    failure = QStringLiteral("no complete answer to the step test (%1 of %2 lines)")
-                  .arg(link.Channel().LineBuf->size())
-                  .arg(StepLineCount);
-    return std::nullopt;
-  }
-  if (int(run.Errors.size()) < kStepTestSamples) {
-    failure = QStringLiteral("the step test's answer broke off after %1 of %2 samples")
-                  .arg(run.Errors.size())
-                  .arg(kStepTestSamples);
-    return std::nullopt;
-  }
+  failure = IncompleteAnswer(link, run);
+  if (!failure.isEmpty()) return std::nullopt;
   UpdateFigures(run);
   return run;
 }

@@ -57,6 +57,10 @@ TEST(CtlConfirm, OnlyYesAgrees) {
     QTextStream o(&out), e(&err), i(&input);
     TCtlIo io{o, e, i};
     EXPECT_EQ(Confirm(io, QStringLiteral("Write?")), agrees) << answer.toStdString();
+    // No terminal echoed the answer: the question's line is ended, so that what follows
+    // (an error line above all) starts a line of its own.
+    e.flush();
+    EXPECT_EQ(err.toStdString(), "Write? [y/N] \n") << answer.toStdString();
   }
 }
 

@@ -21,9 +21,7 @@ class CtlPortsTest : public testing::Test {
  protected:
   void SetUp() override {
     Fake.PlugUsb({}, Fake.NodeFile("ttyUSB0"));
-    Fake.PlugUsb({.Tty = "ttyUSB1", .Port = "1-3", .VendorId = "1a86", .ProductId = "7523",
-                  .Manufacturer = "", .Product = "", .Serial = "", .ById = ""},
-                 Fake.NodeFile("ttyUSB1"));
+    Fake.PlugUsb(TFakeUsbAdapter::BareCh340(), Fake.NodeFile("ttyUSB1"));
     Fake.AddLegacyPort("ttyS3", 0, Fake.NodeFile("ttyS3"));
   }
   // The alias's target as written.

@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <csignal>
@@ -65,6 +67,22 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
+  // Makes the history (created by listing it) refuse every run stored from now on.
+  void RefuseNewRuns() {
+    HistoryRuns();
+    const QString name = QStringLiteral("refuse");
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(FData.filePath("zirv7tune/runs.sqlite"));
+      ASSERT_TRUE(db.open());
+      ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+          "CREATE TRIGGER refuse BEFORE INSERT ON runs BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+    }
+    QSqlDatabase::removeDatabase(name);
+  }
+
+  void CompareInterruptedBy(int signal);
+
   QTemporaryDir FData;
   std::unique_ptr<zirvsim::TBoardSimulator> FSim;
   zirvsim::TBoardParams FOriginal;
@@ -113,6 +131,24 @@ TEST_F(StepCommandsTest, AnswerThatBreaksOffFailsAndIsNotStored) {
   EXPECT_TRUE(HistoryRuns().isEmpty());
 }
 
+// A history that refuses the run (here a trigger stands in for a full disk or a lock held too
+// long): the command fails, and the figures measured are still printed rather than lost.
+TEST_F(StepCommandsTest, RunTheHistoryRefusesIsStillPrinted) {
+  RefuseNewRuns();
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--json"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("the run was not stored")) << r.Err.toStdString();
+  const QJsonArray runs = QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
+  ASSERT_EQ(runs.size(), 1) << r.Out.toStdString();
+  EXPECT_EQ(runs[0].toObject().value("samples").toArray().size(), 199);
+
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const TCtlResult c = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(c.Status, kExitFailed);
+  EXPECT_TRUE(c.Out.contains("a.pset")) << c.Out.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
 TEST_F(StepCommandsTest, PortHeldElsewhereIsRefusedWithThePortsMessage) {
   TBoardLink holder;
   holder.Open(Port());
@@ -128,7 +164,8 @@ TEST_F(StepCommandsTest, BadOptionsAreUsageErrors) {
                                   QStringList{"step", "--port", Port(), "--step", "x"},
                                   QStringList{"step", "--port", Port(), "--step", "5", "--prediv", "51"},
                                   QStringList{"compare", "--port", Port(), "--step", "5"},
-                                  QStringList{"show", "abc"}}) {
+                                  QStringList{"show", "abc"},
+                                  QStringList{"show", "1#2"}}) {
     const TCtlResult r = RunCtlCaptured(args);
     EXPECT_EQ(r.Status, kExitUsage) << args.join(' ').toStdString();
   }
@@ -169,9 +206,9 @@ TEST_F(StepCommandsTest, CompareRefusesAMissingFileBeforeTouchingTheBoard) {
   EXPECT_TRUE(FSim->ReceivedCommands().empty());
 }
 
-// Ctrl+C once the first test has been sent: no further test runs and the board's values are
-// put back before the command ends.
-TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
+// Ctrl+C (or a kill, or a closed terminal) once the first test has been sent: no further test
+// runs and the board's values are put back before the command ends.
+void StepCommandsTest::CompareInterruptedBy(int signal) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   const QString b = ParamFile("b.pset", 0.25, 0.002);
   QTimer watcher;
@@ -179,7 +216,7 @@ TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
-    std::raise(SIGINT);
+    std::raise(signal);
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
@@ -191,6 +228,12 @@ TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) {
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
+
+TEST_F(StepCommandsTest, CompareInterruptedPutsTheBoardBack) { CompareInterruptedBy(SIGINT); }
+
+TEST_F(StepCommandsTest, CompareKilledPutsTheBoardBack) { CompareInterruptedBy(SIGTERM); }
+
+TEST_F(StepCommandsTest, CompareWhoseTerminalClosedPutsTheBoardBack) { CompareInterruptedBy(SIGHUP); }
 
 TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
   const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
@@ -212,6 +255,18 @@ TEST_F(StepCommandsTest, CompareWithAFailedRunPutsTheBoardBack) {
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("a.pset: the step test's answer broke off")) << r.Err.toStdString();
   EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
+// A board that goes away before its values are back: the user is told every value it had, so
+// that they can be put back by hand.
+TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  FSim->SetFault(zirvsim::TFault::HangUpAfter, 3);  // answers "l", "p 0.3" and the test
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains(": the board's values could not be put back (")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("they were: P=0.2 I=0.0005 D=0.0015 ")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.contains("a.pset")) << r.Out.toStdString();
 }
 
 }  // namespace

@@ -30,9 +30,7 @@ class DevicesTest : public testing::Test {
  protected:
   void SetUp() override {
     Fake.PlugUsb({}, Fake.NodeFile("ttyUSB0"));
-    Fake.PlugUsb({.Tty = "ttyUSB1", .Port = "1-3", .VendorId = "1a86", .ProductId = "7523",
-                  .Manufacturer = "", .Product = "", .Serial = "", .ById = ""},
-                 Fake.NodeFile("ttyUSB1"));
+    Fake.PlugUsb(TFakeUsbAdapter::BareCh340(), Fake.NodeFile("ttyUSB1"));
     Fake.PlugUsb({.Tty = "ttyACM0", .Port = "1-4", .VendorId = "2341", .ProductId = "0043",
                   .Manufacturer = "Arduino", .Product = "Uno", .Serial = "7583",
                   .ById = "usb-Arduino_Uno_7583-if00"},
@@ -119,6 +117,16 @@ TEST_F(DevicesTest, AliasesMadeAndRemovedChangeTheComColumn) {
   EXPECT_EQ(previous, "/dev/ttyUSB1");
   EXPECT_EQ(Find(ListSerialDevices(), "ttyUSB1")->Com, "");
   EXPECT_EQ(UnlinkComName("COM3", previous), "not linked");
+}
+
+// A link the system refuses (its target is longer than a path may be) is reported with the
+// system's own reason, and leaves neither the alias nor the half-made link behind.
+TEST_F(DevicesTest, RefusedLinkSaysWhyAndLeavesNothing) {
+  QString previous;
+  const QString refusal = LinkComName("COM3", "/dev/" + QString(5000, u'x'), previous);
+  EXPECT_TRUE(refusal.contains("File name too long")) << refusal.toStdString();
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM3")).isSymLink());
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM3.new")).isSymLink());
 }
 
 TEST_F(DevicesTest, PortWithoutUartIsListedOnlyWhenAnAliasLeadsThere) {

@@ -20,6 +20,13 @@ struct TFakeUsbAdapter {
   QString Product = QStringLiteral("FT232R USB UART");
   QString Serial = QStringLiteral("A50285BI");
   QString ById = QStringLiteral("usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");  // "" = none
+
+  // A CH340 adapter at ttyUSB1 that tells nothing of itself but its IDs: no names, no serial
+  // number and so no by-id link.
+  static TFakeUsbAdapter BareCh340() {
+    return {.Tty = QStringLiteral("ttyUSB1"), .Port = QStringLiteral("1-3"), .VendorId = QStringLiteral("1a86"),
+            .ProductId = QStringLiteral("7523"), .Manufacturer = {}, .Product = {}, .Serial = {}, .ById = {}};
+  }
 };
 
 class TFakeDeviceRoot {
