@@ -585,6 +585,6 @@ class TMainWindowTest : public TMainWindowSuite {
 
 int main(int argc, char* argv[]) {
   TMainWindowTest test;
-  return ExecOnDesignScreen(test, argc, argv);
+  return ExecOnDesignScreen({&test}, argc, argv);
 }
 #include "main_window_test.moc"
