@@ -176,6 +176,19 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     w->cbSampleAutomatic->setChecked(false);
   }
 
+  // A sample that fails without an error ("Could not retreive status", here an answer cut
+  // short) has nothing to report: "Automatic" stays ticked and the next tick tries again.
+  void FailedSampleWithoutAnErrorKeepsSampling() {
+    F->ConnectToMonitor();
+    F->Sim.SetFault(TFault::CutShort, 1);
+    SampleEvery(kPeriodMs);
+    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 2; }, 10000));
+    QVERIFY(w->cbSampleAutomatic->isChecked());
+    w->cbSampleAutomatic->setChecked(false);
+    QVERIFY(F->LogTexts().count(QStringLiteral("Could not retreive status")) >= 2);
+    QCOMPARE(w->Chart1->Series1.Count(), 0);
+  }
+
   void LossShowsTheDisconnectedState_data() {
     QTest::addColumn<QString>("how");
     QTest::addColumn<QString>("report");  // empty: whichever transfer meets the loss first
