@@ -3,6 +3,7 @@
 //   receive_lines_per_s       lines cut and logged per second, idle event loop
 //   receive_lines_per_s_polled  the same while a wait polls (events, then 1 ms sleep)
 //   receive_1mib_no_cr_ms     time to take in a 1 MiB burst without CR
+//   receive_unread_wakeups_per_s  event thread wake-ups while received bytes stay unread
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 #include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
+#include "threadstats.h"
 
 namespace {
 
@@ -56,6 +58,25 @@ double BurstMs() {
   return ms;
 }
 
+// Leaves a line unread for a second while the event loop runs; returns how often the event
+// thread woke meanwhile (waiting for the next event: none; polling: one per poll period).
+double UnreadWakeupsPerSecond() {
+  TPtyPeer peer;
+  TComPort port;
+  int notifications = 0;
+  port.OnRxChar = [&](TComPort*, int) { ++notifications; };
+  port.SetPort(peer.SlavePath());
+  port.SetConnected(true);
+  peer.Write("s 1.25\r");
+  PumpUntil([&] { return notifications == 1; });
+  PumpFor(50);  // the hand-off has ended
+  const QList<int> threads = EventThreads();
+  if (threads.size() != 1) return -1;
+  const qint64 before = Sleeps(threads[0]);
+  PumpFor(1000);
+  return double(Sleeps(threads[0]) - before);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -67,5 +88,6 @@ int main(int argc, char** argv) {
   const double polled = LinesPerSecond(50000, [] { TLineChannel::Poll(); });
   std::printf("receive_lines_per_s_polled %.0f lines/s\n", polled);
   std::printf("receive_1mib_no_cr_ms %.1f ms\n", BurstMs());
+  std::printf("receive_unread_wakeups_per_s %.0f wake-ups/s\n", UnreadWakeupsPerSecond());
   return 0;
 }

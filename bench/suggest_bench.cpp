@@ -1,7 +1,13 @@
 // How good zirv7ctl suggest is: for three motors and three starting tunings each, suggest
 // --apply (up to twice) on the simulated board without pacing, then a step test measures the
 // result, against the best settling a brute-force grid over P, I and D finds on the same
-// board with the overshoot within the target. Also how long fitting and choosing take.
+// board with the overshoot within the target. Every motor takes the same step, 200 counts;
+// the fast motor takes a step of 600 as well. The grid keeps to the count jump the suggestion
+// keeps to (one count of error moves the output by at most 20 % of its limit), so that both
+// choose among the same gains. The grid's best is also given for gains that keep the overshoot
+// within the target with gain and time constant 20 % off, as the suggestion must: the ratio to
+// it shows what the search loses, apart from what robustness costs. Also how long fitting and
+// choosing take, and the largest count jump a tuning left on a board.
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -23,15 +29,15 @@
 
 namespace {
 
-constexpr double kTargetOvershootPct = 5;
+const TTuningGoal kGoal;  // suggest's defaults: 5 % overshoot, 20 % mismatch, 20 % count jump
 
 struct TStart {
   const char* Name;
   double P, I, D;
 };
 
-// A motor with the step test it is tuned for (the step scaled with its speed, the prediv
-// with its time constant) and its three starting tunings.
+// A motor with the step test it is tuned for (the prediv scaled with its time constant) and
+// its three starting tunings.
 struct TMotorCase {
   const char* Name;
   zirvsim::TMotorConstants Motor;
@@ -40,21 +46,27 @@ struct TMotorCase {
   TStart Starts[3];
 };
 
+constexpr zirvsim::TMotorConstants kFastMotor{6000, 0.005, 0.3, 0.02};
+constexpr TStart kFastStarts[3] = {
+    {"sluggish", 0.01, 0, 0.0001}, {"oscillating", 0.5, 0, 0.00005}, {"saturating", 1, 0, 0.0005}};
+
 // The default motor, one three times as fast in both gain and time constant, and one more than
 // three times as slow in both.
 const TMotorCase kMotors[] = {
     {"default", {2000, 0.015, 0.5, 0.02}, 200, 0,
      {{"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}, {"saturating", 2, 0, 0.003}}},
-    {"fast", {6000, 0.005, 0.3, 0.02}, 600, 0,
-     {{"sluggish", 0.01, 0, 0.0001}, {"oscillating", 0.5, 0, 0.00005}, {"saturating", 1, 0, 0.0005}}},
+    {"fast", kFastMotor, 200, 0, {kFastStarts[0], kFastStarts[1], kFastStarts[2]}},
     {"slow", {600, 0.05, 1.0, 0.02}, 200, 1,
      {{"sluggish", 0.05, 0, 0.002}, {"oscillating", 0.6, 0, 0.001}, {"saturating", 3, 0, 0.01}}},
+    {"fast_step600", kFastMotor, 600, 0, {kFastStarts[0], kFastStarts[1], kFastStarts[2]}},
 };
 
-// The settling (samples, empty when it never settles) and overshoot of one step test.
+// The settling (samples, empty when it never settles) and overshoot of one step test, and
+// after a tuning the count jump of the gains left on the board.
 struct TResult {
   std::optional<int> Settling;
   double OvershootPct = 0;
+  double CountJumpPct = 0;
 };
 
 TResult FiguresOf(const TStepRecord& r) {
@@ -62,21 +74,52 @@ TResult FiguresOf(const TStepRecord& r) {
   return {f.SettlingSamples, f.OvershootPct};
 }
 
-// The best settling over a grid of P, I and D, each test on a board started afresh, at the
-// motor's natural scales: P from 0.1 to 300 times 1 / (gain x time constant), D from 0.01 to
-// 100 times 1 / gain, in steps of 25 %, and I 0 or 1/64 to 4 times P-scale x period / tau.
-int GridBest(const TMotorCase& m) {
+// A step test with the gains on a board started afresh with the motor.
+TResult RunGains(const zirvsim::TMotorConstants& motor, const TMotorCase& m, double p, double i, double d) {
+  zirvsim::TBoardModel board(1, motor);
+  SetGains(board, p, i, d);
+  return FiguresOf(RunOnBoard(board, m.Step, m.Prediv));
+}
+
+bool WithinTarget(const TResult& r) { return r.Settling && r.OvershootPct <= kGoal.TargetOvershootPct; }
+
+// Whether the gains keep the overshoot within the target and settle on the boards whose
+// motor has gain and time constant off by the mismatch, both ways.
+bool Robust(const TMotorCase& m, double p, double i, double d) {
+  for (double gain : {1 - kGoal.Mismatch, 1 + kGoal.Mismatch})
+    for (double tau : {1 - kGoal.Mismatch, 1 + kGoal.Mismatch}) {
+      zirvsim::TMotorConstants motor = m.Motor;
+      motor.CountsPerSecondPerPercent *= gain;
+      motor.TimeConstant *= tau;
+      if (!WithinTarget(RunGains(motor, m, p, i, d))) return false;
+    }
+  return true;
+}
+
+// The best settling over the grid, and over the gains of the grid that are robust.
+struct TGridBest {
+  int Settling = INT32_MAX;
+  int RobustSettling = INT32_MAX;
+};
+
+// The best settling over a grid of P, I and D within the count jump, each test on a board
+// started afresh, at the motor's natural scales: P from 0.1 to 300 times 1 / (gain x time
+// constant), D from 0.01 to 100 times 1 / gain, in steps of 25 %, and I 0 or 1/64 to 4 times
+// P-scale x period / tau.
+TGridBest GridBest(const TMotorCase& m) {
   const double p0 = 1 / (m.Motor.CountsPerSecondPerPercent * m.Motor.TimeConstant);
   const double d0 = 1 / m.Motor.CountsPerSecondPerPercent;
   const double i0 = p0 * 4e-4 / m.Motor.TimeConstant;
-  int best = INT32_MAX;
+  const TLoopSettings loop = LoopSettings(ToRecord(zirvsim::TBoardParams{}));
+  TGridBest best;
   for (double p = 0.1; p <= 300; p *= 1.25)
     for (double d = 0.01; d <= 100; d *= 1.25)
       for (double i : {0.0, 1.0 / 64, 1.0 / 16, 0.25, 1.0, 4.0}) {
-        zirvsim::TBoardModel board(1, m.Motor);
-        SetGains(board, p * p0, i * i0, d * d0);
-        const TResult r = FiguresOf(RunOnBoard(board, m.Step, m.Prediv));
-        if (r.Settling && r.OvershootPct <= kTargetOvershootPct) best = std::min(best, *r.Settling);
+        if (CountJumpPct(WithGains(loop, {p * p0, i * i0, d * d0, 0, 0})) > kGoal.MaxCountJumpPct) continue;
+        const TResult r = RunGains(m.Motor, m, p * p0, i * i0, d * d0);
+        if (!WithinTarget(r) || *r.Settling >= best.RobustSettling) continue;
+        best.Settling = std::min(best.Settling, *r.Settling);
+        if (Robust(m, p * p0, i * i0, d * d0)) best.RobustSettling = *r.Settling;
       }
   return best;
 }
@@ -98,7 +141,7 @@ QStringList TestArgs(const QString& port, const TMotorCase& m) {
 bool VerifiedWithinGoal(const QJsonObject& suggest) {
   const QJsonObject measured = suggest[QStringLiteral("verification")][QStringLiteral("measured")].toObject();
   return !measured.isEmpty() && !measured[QStringLiteral("settling_samples")].isNull() &&
-         measured[QStringLiteral("overshoot_pct")].toDouble() <= kTargetOvershootPct;
+         measured[QStringLiteral("overshoot_pct")].toDouble() <= kGoal.TargetOvershootPct;
 }
 
 // suggest --apply, again when the first verification misses the goal, then a step test.
@@ -118,7 +161,7 @@ TResult Tune(const TMotorCase& m, const TStart& start) {
                               [QStringLiteral("runs")].toArray().first().toObject();
   const QJsonValue settling = run[QStringLiteral("settling_samples")];
   return {settling.isNull() ? std::nullopt : std::optional<int>(settling.toInt()),
-          run[QStringLiteral("overshoot_pct")].toDouble()};
+          run[QStringLiteral("overshoot_pct")].toDouble(), CountJumpPct(LoopSettings(ToRecord(sim.Params())))};
 }
 
 double Milliseconds(std::chrono::steady_clock::duration d) {
@@ -138,31 +181,38 @@ std::pair<double, double> FitAndChooseMs(const TMotorCase& m, const TStart& star
   return {Milliseconds(t1 - t0), Milliseconds(t2 - t1)};
 }
 
+double Ratio(const TResult& r, int best) { return r.Settling ? double(*r.Settling) / best : INFINITY; }
+
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QTemporaryDir history;  // the runs suggest and step store
   qputenv("XDG_DATA_HOME", history.path().toUtf8());
-  double worstRatio = 0, worstOvershoot = 0, identifyMs = 0, suggestMs = 0;
+  double worstRatio = 0, worstRobustRatio = 0, worstOvershoot = 0, worstCountJump = 0, identifyMs = 0, suggestMs = 0;
   for (const TMotorCase& m : kMotors) {
-    const int best = GridBest(m);
-    std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best);
+    const TGridBest best = GridBest(m);
+    std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best.Settling);
+    std::printf("grid_best_robust_settling_samples_%s %d samples\n", m.Name, best.RobustSettling);
     for (const TStart& start : m.Starts) {
       const TResult r = Tune(m, start);
-      const double ratio = r.Settling ? double(*r.Settling) / best : INFINITY;
-      std::printf("suggest_settling_ratio_%s_%s %.2f ratio\n", m.Name, start.Name, ratio);
+      std::printf("suggest_settling_ratio_%s_%s %.2f ratio\n", m.Name, start.Name, Ratio(r, best.Settling));
       std::printf("suggest_overshoot_pct_%s_%s %.1f %%\n", m.Name, start.Name, r.OvershootPct);
-      worstRatio = std::max(worstRatio, ratio);
+      worstRatio = std::max(worstRatio, Ratio(r, best.Settling));
+      worstRobustRatio = std::max(worstRobustRatio, Ratio(r, best.RobustSettling));
       worstOvershoot = std::max(worstOvershoot, r.OvershootPct);
+      worstCountJump = std::max(worstCountJump, r.CountJumpPct);
       const auto [fit, choose] = FitAndChooseMs(m, start);
       identifyMs = std::max(identifyMs, fit);
       suggestMs = std::max(suggestMs, choose);
     }
   }
   std::printf("suggest_settling_ratio_worst %.2f ratio\n", worstRatio);
+  std::printf("suggest_settling_ratio_robust_worst %.2f ratio\n", worstRobustRatio);
   std::printf("suggest_overshoot_pct_worst %.1f %%\n", worstOvershoot);
   std::printf("identify_ms %.0f ms\n", identifyMs);
   std::printf("suggest_ms %.0f ms\n", suggestMs);
+  std::printf("suggest_count_jump_pct_worst %.1f %%\n", worstCountJump);
+  std::printf("count_jump_pct_max %.0f %%\n", kGoal.MaxCountJumpPct);
   return 0;
 }

@@ -69,7 +69,8 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& 
       !OptionalInt(io, parser, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
       !OptionalInt(io, parser, QStringLiteral("prediv"), 0, 50, o.Prediv) ||
       !DoubleOption(io, parser, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
-      !DoubleOption(io, parser, QStringLiteral("mismatch"), 0, 90, mismatchPct))
+      !DoubleOption(io, parser, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
+      !DoubleOption(io, parser, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
     return false;
   o.Goal.Mismatch = mismatchPct / 100;
   const bool live = o.History.empty();
@@ -282,6 +283,9 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
   parser.addOption({QStringLiteral("target-overshoot"), QStringLiteral("The most overshoot allowed, % (default 5)."), QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("mismatch"), QStringLiteral("How far off gain and time constant may be, % (default 20)."), QStringLiteral("PCT")});
+  parser.addOption({QStringLiteral("count-jump"),
+                    QStringLiteral("The most one count of error may move the output, % of \"Max Output (m):\" (default 20)."),
+                    QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("apply"), QStringLiteral("Write the suggestion and verify it with a step test.")});
   parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
   parser.addOption({QStringLiteral("json"), QStringLiteral("Print the result as JSON.")});
@@ -302,12 +306,20 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
       "gains with predicted figures for both. --apply writes the changed values, asking first\n"
       "unless --yes, and verifies them with a step test; the board gets its values back when\n"
       "the verification is interrupted, fails or does worse. Nothing is written when the fit\n"
-      "is poor. --png/--svg draw before and after."));
+      "is poor. --png/--svg draw before and after.\n"
+      "\n"
+      "The count jump: the encoder reports whole counts, and one count of error moves the\n"
+      "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
+      "error's change per second). The suggestion keeps that within 20 % of \"Max Output (m):\"\n"
+      "(--count-jump): a count that flickers while the motor stands still then swings the drive\n"
+      "by at most a fifth of its range, instead of buzzing and heating the motor, and the loop\n"
+      "keeps a linear range of five counts or more. Gains that settle sooner with a larger jump\n"
+      "are left out; present gains beyond it are never kept."));
   AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N [--prediv N] [--target-overshoot PCT] [--apply] "
-                                       "[--yes] [--json] [--png FILE] [--from-history RUN...]"),
+                        QStringLiteral("--port NAME --step N [--prediv N] [--target-overshoot PCT] [--mismatch PCT] "
+                                       "[--count-jump PCT] [--apply] [--yes] [--json] [--png FILE] [--from-history RUN...]"),
                         args, io, exitCode))
     return exitCode;
   TSuggestOptions o;

@@ -17,6 +17,18 @@ std::optional<double> Samples(std::optional<int> samples) {
 
 QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
 
+// Says what the count jump is and the cap the suggestion keeps to, and when the present gains
+// pass it.
+QString CountJumpNote(const TSuggestReport& r) {
+  QString note = QStringLiteral("count jump: how far one count of error moves the output (P + I + D / servo period), "
+                                "%1 % of \"Max Output (m):\" at most\n")
+                     .arg(FormatNumber(r.Goal.MaxCountJumpPct));
+  if (CountJumpPct(r.Setup.Loop) > r.Goal.MaxCountJumpPct)
+    note += QStringLiteral("the present gains pass it: a count that flickers swings the drive by %1 of its limit\n")
+                .arg(Percent(CountJumpPct(r.Setup.Loop)));
+  return note;
+}
+
 QString Mismatch(const TTuningGoal& goal) {
   return QStringLiteral("\u00B1%1 %").arg(QString::number(goal.Mismatch * 100, 'f', 0));
 }
@@ -53,9 +65,11 @@ std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<T
 
 QJsonValue OptionalJson(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
 
-QJsonObject GainsJson(const TGains& g) {
+// The gains with the count jump they make in the loop.
+QJsonObject GainsJson(const TGains& g, const TLoopSettings& loop) {
   return {{QStringLiteral("P"), g.P}, {QStringLiteral("I"), g.I}, {QStringLiteral("D"), g.D},
-          {QStringLiteral("FF0"), g.FF0}, {QStringLiteral("FF1"), g.FF1}};
+          {QStringLiteral("FF0"), g.FF0}, {QStringLiteral("FF1"), g.FF1},
+          {QStringLiteral("count_jump_pct"), CountJumpPct(WithGains(loop, g))}};
 }
 
 QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
@@ -97,7 +111,7 @@ QJsonObject SuggestedJson(const TSuggestReport& r) {
     return o;
   }
   o.insert(QStringLiteral("unchanged"), s.Unchanged);
-  o.insert(QStringLiteral("gains"), GainsJson(s.Gains));
+  o.insert(QStringLiteral("gains"), GainsJson(s.Gains, r.Setup.Loop));
   o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
   return o;
 }
@@ -162,7 +176,10 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},
                                     {"FF0", &TGains::FF0}, {"FF1", &TGains::FF1}})
     gains.push_back({QLatin1String(name), FormatNumber(present.*field), FormatNumber(suggested.*field)});
+  gains.push_back({QStringLiteral("count jump"), Percent(CountJumpPct(r.Setup.Loop)),
+                   Percent(CountJumpPct(WithGains(r.Setup.Loop, suggested)))});
   PrintTable(io, gains, 1);
+  io.Out << CountJumpNote(r);
   io.Out << "\n";
   PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
@@ -184,12 +201,13 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   QJsonArray runs;
   for (const TStepRun& run : r.Runs) runs.append(run.Id);
   QJsonObject o{{QStringLiteral("goal"), QJsonObject{{QStringLiteral("target_overshoot_pct"), r.Goal.TargetOvershootPct},
-                                                     {QStringLiteral("mismatch_pct"), r.Goal.Mismatch * 100}}},
+                                                     {QStringLiteral("mismatch_pct"), r.Goal.Mismatch * 100},
+                                                     {QStringLiteral("max_count_jump_pct"), r.Goal.MaxCountJumpPct}}},
                 {QStringLiteral("runs"), runs},
                 {QStringLiteral("motor"), MotorJson(r.Identification)}};
   if (r.Identification.Usable) {
     o.insert(QStringLiteral("present"),
-             QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop))},
+             QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop), r.Setup.Loop)},
                          {QStringLiteral("measured"), FiguresJson(r.Runs.back().Figures, PeriodMs(r))},
                          {QStringLiteral("predicted"), PredictionJson(r.PresentPredicted, PeriodMs(r))}});
     o.insert(QStringLiteral("suggested"), SuggestedJson(r));

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdint>
 
 #include "devices/explain.h"
 #include "devices/serialdevices.h"
@@ -60,12 +62,95 @@ QString ComposeMessage(int code, int winCode) {
   return text;
 }
 
+// Linux has no DTR/DSR handshake: with dtrHandshake DTR is simply held active, as it is
+// whenever the port could take input.
+bool DtrActive(const TComFlowControl& flow) { return flow.ControlDTR() != dtrDisable; }
+
+// With rtsHandshake the driver raises RTS itself; rtsToggle (RTS active only while sending)
+// has no general termios equivalent, so RTS then stays inactive between transmissions.
+bool RtsActive(const TComFlowControl& flow) {
+  return flow.ControlRTS() == rtsEnable || flow.ControlRTS() == rtsHandshake;
+}
+
+// A time-out value as the 32-bit unsigned number it stands for (-1 is all bits set).
+int64_t Unsigned(int value) { return static_cast<uint32_t>(value); }
+
+constexpr int64_t kForever = -1;
+constexpr uint32_t kAllBits = 0xffffffffu;
+
+int64_t NowMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The limits of one read of Count bytes, from the read time-outs.
+struct TReadLimits {
+  bool Immediate = false;  // return at once with what has arrived
+  bool FirstByte = false;  // return as soon as one byte is there
+  int64_t Total = kForever;     // ms from the start of the read
+  int64_t Interval = kForever;  // ms from the last byte, once one has come
+
+  TReadLimits(const TComTimeouts& t, int count) {
+    const int64_t interval = Unsigned(t.ReadInterval());
+    const int64_t multiplier = Unsigned(t.ReadTotalMultiplier());
+    const int64_t constant = Unsigned(t.ReadTotalConstant());
+    Immediate = interval == kAllBits && multiplier == 0 && constant == 0;
+    FirstByte = interval == kAllBits && multiplier == kAllBits && constant > 0 &&
+                constant < kAllBits;
+    if (FirstByte) {
+      Total = constant;
+    } else {
+      if (multiplier != 0 || constant != 0) Total = multiplier * count + constant;
+      if (interval != 0) Interval = interval;
+    }
+  }
+
+  // Returns how long to wait for more, given the bytes got so far and the time since the
+  // start and since the last byte: 0 to end the read, kForever for no limit.
+  int64_t WaitMs(qsizetype got, int count, int64_t sinceStart, int64_t sinceLast) const {
+    if (got >= count || Immediate || (FirstByte && got > 0)) return 0;
+    int64_t wait = Total == kForever ? kForever : std::max<int64_t>(0, Total - sinceStart);
+    if (got > 0 && Interval != kForever) {
+      const int64_t left = std::max<int64_t>(0, Interval - sinceLast);
+      wait = wait == kForever ? left : std::min(wait, left);
+    }
+    return wait;
+  }
+};
+
+// Returns the time a write of size bytes may take, or kForever when both values are 0.
+int64_t WriteLimitMs(const TComTimeouts& t, qsizetype size) {
+  const int64_t multiplier = Unsigned(t.WriteTotalMultiplier());
+  const int64_t constant = Unsigned(t.WriteTotalConstant());
+  if (multiplier == 0 && constant == 0) return kForever;
+  // Capped far beyond any real wait, so that adding it to the clock cannot overflow.
+  return std::min<int64_t>(multiplier * size + constant, int64_t(1) << 50);
+}
+
 }  // namespace
 
 int BaudRateValue(TBaudRate rate) {
   const int index = static_cast<int>(rate);
   if (index < 0 || index >= static_cast<int>(std::size(kRates))) return 0;
   return kRates[index];
+}
+
+TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port) {
+  const TComFlowControl& flow = port.FlowControl();
+  TermiosDevice::TLineSettings s;
+  s.Rate = port.BaudRate() == brCustom ? port.CustomBaudRate() : BaudRateValue(port.BaudRate());
+  s.DataBits = port.DataBits();
+  s.StopBits = port.StopBits();
+  s.Parity = port.Parity().Bits();
+  s.ParityCheck = port.Parity().Check();
+  // Linux ties both directions of the RTS/CTS handshake to one flag: either setting switches
+  // on the driver's handshake, which then also drives RTS.
+  s.HardwareFlow = flow.OutCTSFlow() || flow.ControlRTS() == rtsHandshake;
+  s.XonXoffOut = flow.XonXoffOut();
+  s.XonXoffIn = flow.XonXoffIn();
+  s.XonChar = flow.XonChar();
+  s.XoffChar = flow.XoffChar();
+  return s;
 }
 
 // ---- EComPort ----
@@ -89,9 +174,14 @@ void TCustomComPort::RaiseComError(int code, int winCode) const {
   throw error;
 }
 
-// ---- settings ----
+// ---- construction ----
 
-TCustomComPort::TCustomComPort(QObject* parent) : QObject(parent) {}
+TCustomComPort::TCustomComPort(QObject* parent)
+    : QObject(parent),
+      FParity(*this, &TCustomComPort::ApplyLineSettings),
+      FFlowControl(*this, &TCustomComPort::ApplyLineSettings),
+      FTimeouts(*this, &TCustomComPort::ApplyTimeoutSettings),
+      FBuffer(*this, &TCustomComPort::ApplyQueueSizes) {}
 
 TCustomComPort::~TCustomComPort() {
   // Derived ports close in their own destructor; this catches a bare TCustomComPort.
@@ -115,30 +205,24 @@ void TCustomComPort::SetPort(const QString& name) {
   Open();
 }
 
-void TCustomComPort::SetBaudRate(TBaudRate rate) {
-  if (rate == FBaudRate) return;
-  FBaudRate = rate;
-  ApplyLineSettings();
-}
-
-void TCustomComPort::SetCustomBaudRate(int rate) {
-  if (rate == FCustomBaudRate) return;
-  FCustomBaudRate = rate;
-  if (FBaudRate == brCustom) ApplyLineSettings();
-}
-
 // ---- open and close ----
 
 void TCustomComPort::Open() {
   OpenDevice();
   FConnected = true;
   FDeviceLost = false;
-  // The kernel raises DTR and RTS when a port opens; drop them before anything else.
-  TermiosDevice::ClearDtrRts(FHandle);
+  FPending.clear();
+  FFilter.Reset();
+  // The kernel raises DTR and RTS when a port opens; set them as configured before anything
+  // else (a failure here shows again, as error 7, when the line settings are applied).
+  TermiosDevice::SetModemLines(FHandle, DtrActive(FFlowControl), RtsActive(FFlowControl));
   try {
     ConfigureDevice();
     TermiosDevice::RequestLowLatency(FHandle);
-    FEventThread = std::make_unique<TComThread>(*this, FHandle);
+    if (!FEvents.IsEmpty()) {
+      FEventThread = std::make_unique<TComThread>(*this, FHandle, FEvents.Contains(evRxChar),
+                                                  FEventThreadPriority);
+    }
   } catch (...) {
     CloseDevice();
     FConnected = false;
@@ -153,6 +237,7 @@ void TCustomComPort::Close() {
   StopEventThread();
   CloseDevice();
   FConnected = false;
+  FPending.clear();
   FClosing = false;
 }
 
@@ -172,17 +257,27 @@ void TCustomComPort::CloseDevice() {
   FHandle = -1;
 }
 
+// Open runs this whatever the batch state, so that an open device is never left in the
+// kernel's default (echoing, line-editing) mode; EndUpdate runs it again at a batch's end.
 void TCustomComPort::ConfigureDevice() {
+  if (!FConnected) return;
   ApplyQueueSizes();
   ApplyLineSettings();
   ApplyTimeoutSettings();
 }
 
+// DSR flow control and sensitivity, TxContinueOnXoff, the XON/XOFF thresholds and
+// EventChar have no termios equivalent; they are kept as values only.
 void TCustomComPort::ApplyLineSettings() {
   if (!FConnected) return;
-  const int rate = FBaudRate == brCustom ? FCustomBaudRate : BaudRateValue(FBaudRate);
-  int err = TermiosDevice::ApplyRaw8N1(FHandle, rate);
-  if (err == 0) err = TermiosDevice::ClearDtrRts(FHandle);
+  // The decoding follows the settings also when the device refuses some of them: a refusal
+  // of the framing still leaves the new input flags (error marking among them) in place.
+  const bool check = FParity.Check();
+  FFilter.Configure(check, check && FParity.Replace(), FParity.ReplaceChar(), FDiscardNull);
+  int err = TermiosDevice::ApplyLineSettings(FHandle, LineSettingsOf(*this));
+  if (err == 0) {
+    err = TermiosDevice::SetModemLines(FHandle, DtrActive(FFlowControl), RtsActive(FFlowControl));
+  }
   if (err != 0) RaiseComError(CE_SetStateFailed, err);
 }
 
@@ -196,48 +291,110 @@ void TCustomComPort::ReadModemLines() {
 
 // ---- transfers ----
 
+// Through the filter, everything waiting is decoded into FPending and counted there, so the
+// count never includes a marking byte or a discarded NUL.
 int TCustomComPort::InputCount() {
   int count = 0;
-  const int err = TermiosDevice::InputCount(FHandle, count);
+  int err = TermiosDevice::InputCount(FHandle, count);
+  if (err == 0 && count > 0 && FFilter.Active()) {
+    err = DrainDevice();
+    count = 0;
+  }
   if (err != 0) RaiseComError(CE_ClearComFailed, err);
-  return count;
+  return int(FPending.size()) + count;
 }
 
 int TCustomComPort::ReadStr(QString& Str, int Count) {
   Str.clear();
   if (Count <= 0) return 0;
   if (!FConnected) throw EComPort::CreateNoWinCode(CEPortNotOpen);
-  QByteArray buffer(Count, Qt::Uninitialized);
-  int read = 0;
-  const int err = TermiosDevice::ReadNow(FHandle, buffer.data(), Count, read);
+  QByteArray bytes;
+  const int err = ReadWithin(bytes, Count);
   if (err != 0) RaiseComError(CE_ReadFailed, err);
-  if (read > 0) ++FTakeCount;
-  Str = QString::fromLatin1(buffer.constData(), read);
-  return read;
+  Str = QString::fromLatin1(bytes);
+  return int(bytes.size());
+}
+
+// Reads into out until count bytes have come or the read time-outs end the read.
+int TCustomComPort::ReadWithin(QByteArray& out, int count) {
+  const TReadLimits limits(FTimeouts, count);
+  const int64_t start = NowMs();
+  int64_t last = start;
+  for (;;) {
+    const qsizetype before = out.size();
+    if (const int err = TakeAvailable(out, count)) return err;
+    const int64_t now = NowMs();
+    if (out.size() > before) last = now;
+    const int64_t wait = limits.WaitMs(out.size(), count, now - start, now - last);
+    if (wait == 0) return 0;
+    if (const int err = TermiosDevice::WaitReadable(FHandle, wait)) return err;
+  }
+}
+
+// Adds to out, up to want bytes in all, what has arrived, without waiting.
+int TCustomComPort::TakeAvailable(QByteArray& out, int want) {
+  TakePending(out, want);
+  if (out.size() >= want) return 0;
+  if (!FFilter.Active()) return ReadDevice(out, want);
+  const int err = DrainDevice();
+  TakePending(out, want);
+  return err;
+}
+
+void TCustomComPort::TakePending(QByteArray& out, int want) {
+  const qsizetype n = std::min(want - out.size(), FPending.size());
+  if (n <= 0) return;
+  out.append(FPending.constData(), n);
+  FPending.remove(0, n);
+}
+
+int TCustomComPort::ReadDevice(QByteArray& out, int want) {
+  ++FTakeCount;
+  const qsizetype have = out.size();
+  out.resize(want);
+  int read = 0;
+  const int err = TermiosDevice::ReadNow(FHandle, out.data() + have, int(want - have), read);
+  out.resize(have + read);
+  return err;
+}
+
+// Decodes everything waiting in the device into FPending.
+int TCustomComPort::DrainDevice() {
+  ++FTakeCount;
+  char chunk[4096];
+  for (;;) {
+    int read = 0;
+    const int err = TermiosDevice::ReadNow(FHandle, chunk, int(sizeof chunk), read);
+    if (err != 0) return err;
+    FFilter.Feed(chunk, read, FPending);
+    if (read < int(sizeof chunk)) return 0;
+  }
 }
 
 int TCustomComPort::WriteStr(const QString& Str) {
   if (Str.isEmpty()) return 0;
   if (!FConnected) throw EComPort::CreateNoWinCode(CEPortNotOpen);
   const QByteArray bytes = Str.toLatin1();
-  const int64_t timeout = int64_t(FTimeouts.WriteTotalMultiplier) * bytes.size() +
-                          FTimeouts.WriteTotalConstant;
   int sent = 0;
   const int err = TermiosDevice::Write(FHandle, bytes.constData(), int(bytes.size()),
-                                       timeout, sent);
+                                       WriteLimitMs(FTimeouts, bytes.size()), sent);
   if (err != 0) RaiseComError(CE_WriteFailed, err);
   return sent;
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
+  if (Input) ++FTakeCount;
   const int err = TermiosDevice::Flush(FHandle, Input, Output);
   if (err != 0) RaiseComError(CE_PurgeFailed, err);
-  if (Input) ++FTakeCount;
+  if (!Input) return;
+  FPending.clear();
+  FFilter.Reset();
 }
 
 // ---- receive notifications ----
 
 void TCustomComPort::HandleRxEvent() {
+  if (!FTriggersOnRxChar) return;
   const int count = InputCount();
   if (count > 0) DoRxChar(count);
 }

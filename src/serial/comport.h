@@ -10,6 +10,9 @@
 #include <mutex>
 
 #include "globals/errors.h"
+#include "serial/comsettings.h"
+#include "serial/receivefilter.h"
+#include "serial/termiosdevice.h"
 
 // Line speeds the port offers; each named member is the rate in its name in bit/s.
 enum TBaudRate {
@@ -49,21 +52,19 @@ class EComPort : public Exception {
 
 class TComThread;
 
-// The write time-outs: a write of n bytes ends after at most
-// WriteTotalMultiplier * n + WriteTotalConstant ms with what was sent so far.
-struct TComTimeouts {
-  int WriteTotalMultiplier = 100;
-  int WriteTotalConstant = 1000;
-};
-
-// The serial port: opens a terminal device exclusively as raw 8N1 without flow control,
-// holds DTR and RTS inactive, and delivers received-character notifications on the thread
-// that owns the object through OnRxChar. Every failure is raised as an EComPort.
+// The serial port: opens a terminal device exclusively as a raw line with its settings
+// (after construction 9600 8N1, no flow control, DTR and RTS held inactive), and delivers
+// received-character notifications on the thread that owns the object through OnRxChar.
+// Every failure is raised as an EComPort.
+//
+// A setting changed while the port is open is applied at once (its group: line settings,
+// time-outs or queue sizes), unless a batch is open (BeginUpdate); while closed it is only
+// stored and applies at the next open. A failed re-apply raises and keeps the new value.
 class TCustomComPort : public QObject {
   Q_OBJECT
 
  public:
-  // Creates a closed port named "COM1" at 9600 bit/s.
+  // Creates a closed port named "COM1" with every setting at its value after construction.
   explicit TCustomComPort(QObject* parent = nullptr);
   // Closes the port when it is open.
   ~TCustomComPort() override;
@@ -84,17 +85,59 @@ class TCustomComPort : public QObject {
   int CustomBaudRate() const { return FCustomBaudRate; }
   // Stores the rate used for brCustom; applied at once when open with brCustom.
   void SetCustomBaudRate(int rate);
-  // Returns the write time-outs.
+  // Returns the number of data bits.
+  TDataBits DataBits() const { return FDataBits; }
+  void SetDataBits(TDataBits value);
+  // Returns the number of stop bits.
+  TStopBits StopBits() const { return FStopBits; }
+  void SetStopBits(TStopBits value);
+  // Returns whether received NUL bytes are dropped. Linux has no such flag: the port drops
+  // them itself, so InputCount and ReadStr never count nor hand out a NUL.
+  bool DiscardNull() const { return FDiscardNull; }
+  void SetDiscardNull(bool value);
+  // Returns the character that would raise evRxFlag. That event has no Linux equivalent and
+  // is never watched, so the value is kept only.
+  char EventChar() const { return FEventChar; }
+  void SetEventChar(char value);
+  // The settings groups; each re-applies its own group when one of its values changes.
+  TComParity& Parity() { return FParity; }
+  const TComParity& Parity() const { return FParity; }
+  TComFlowControl& FlowControl() { return FFlowControl; }
+  const TComFlowControl& FlowControl() const { return FFlowControl; }
+  TComTimeouts& Timeouts() { return FTimeouts; }
   const TComTimeouts& Timeouts() const { return FTimeouts; }
-  // Stores new write time-outs; they apply from the next write on.
-  void SetTimeouts(const TComTimeouts& timeouts) { FTimeouts = timeouts; }
+  TComBuffer& Buffer() { return FBuffer; }
+  const TComBuffer& Buffer() const { return FBuffer; }
+  // Returns the events the event thread watches; empty means no event thread. On Linux only
+  // evRxChar can be watched (the others are kept only). Applies from the next open on.
+  TComEvents Events() const { return FEvents; }
+  void SetEvents(TComEvents value) { FEvents = value; }
+  // Returns how notifications reach the owning thread. This port always hands them over as
+  // smThreadSync does (the event thread waits until they have run), since only that keeps
+  // them from running beside other logic; the other methods are kept as values only.
+  TSyncMethod SyncMethod() const { return FSyncMethod; }
+  void SetSyncMethod(TSyncMethod value) { FSyncMethod = value; }
+  // Returns whether an arrival raises OnRxChar; when false the bytes wait unannounced.
+  bool TriggersOnRxChar() const { return FTriggersOnRxChar; }
+  void SetTriggersOnRxChar(bool value) { FTriggersOnRxChar = value; }
+  // Returns the event thread's priority relative to the thread that opens the port, applied
+  // when the event thread starts (at open). Raising it needs the privilege to do so; without,
+  // the thread runs at normal.
+  TThreadPriority EventThreadPriority() const { return FEventThreadPriority; }
+  void SetEventThreadPriority(TThreadPriority value) { FEventThreadPriority = value; }
+
+  // Opens a batch of setting changes: nothing is re-applied until the outermost batch ends.
+  void BeginUpdate() { ++FUpdateCount; }
+  // Ends a batch; ending the outermost one configures the device (when open) once.
+  void EndUpdate();
   // Returns whether the port has told of the loss of its device (hang-up, unplug) since the
   // last open.
   bool DeviceLost() const { return FDeviceLost; }
 
   // Returns the number of received bytes not yet read.
   int InputCount();
-  // Reads up to Count bytes that have already arrived, one character per byte; never waits.
+  // Reads up to Count received bytes, one character per byte. With the read time-outs after
+  // construction it takes only what has arrived and never waits; others may make it wait.
   int ReadStr(QString& Str, int Count);
   // Writes Str, one Latin-1 byte per character ('?' above 255); returns the bytes sent,
   // fewer when the write time-out passes first.
@@ -109,13 +152,15 @@ class TCustomComPort : public QObject {
   virtual void OpenDevice();
   // Releases the device.
   virtual void CloseDevice();
-  // Applies queue sizes, line settings and time-outs, in that order.
+  // Applies queue sizes, line settings and time-outs, in that order; nothing while closed.
   virtual void ConfigureDevice();
-  // Driver queue sizes: Linux has no recommendation, so this does nothing.
+  // Driver queue sizes: Linux drivers take no recommendation, so this does nothing.
   virtual void ApplyQueueSizes() {}
-  // Applies rate, raw 8N1, no flow control, DTR and RTS inactive.
+  // Applies rate, framing, parity, flow control and the DTR and RTS lines in one step;
+  // nothing while closed. Failure: error 7.
   virtual void ApplyLineSettings();
-  // Time-outs are kept by WriteStr itself; nothing is handed to the device.
+  // Linux has no device time-outs: ReadStr and WriteStr keep them themselves, reading the
+  // values at each call, so nothing is handed to the device and nothing can fail.
   virtual void ApplyTimeoutSettings() {}
   // Handles one received-character wake-up: raises OnRxChar when bytes are waiting.
   virtual void HandleRxEvent();
@@ -126,6 +171,17 @@ class TCustomComPort : public QObject {
 
  private:
   friend class TComThread;
+  friend class TComSettingsGroup;
+  // Runs one re-apply step unless the port is closed or a batch is open.
+  void Reapply(TComSettingsGroup::TStep step);
+  // Stores a line setting and re-applies the line settings when it changed.
+  template <class T>
+  void ChangeLineSetting(T& field, T value);
+  int TakeAvailable(QByteArray& out, int want);
+  int ReadDevice(QByteArray& out, int want);
+  int DrainDevice();
+  void TakePending(QByteArray& out, int want);
+  int ReadWithin(QByteArray& out, int count);
   void Open();
   void Close();
   void ReadModemLines();
@@ -141,13 +197,28 @@ class TCustomComPort : public QObject {
   QString FPort = QStringLiteral("COM1");
   TBaudRate FBaudRate = br9600;
   int FCustomBaudRate = 9600;
+  TDataBits FDataBits = dbEight;
+  TStopBits FStopBits = sbOneStopBit;
+  bool FDiscardNull = false;
+  char FEventChar = 0;
+  TComParity FParity;
+  TComFlowControl FFlowControl;
   TComTimeouts FTimeouts;
+  TComBuffer FBuffer;
+  TComEvents FEvents = TComEvents::All();
+  TSyncMethod FSyncMethod = smThreadSync;
+  bool FTriggersOnRxChar = true;
+  TThreadPriority FEventThreadPriority = tpNormal;
+  int FUpdateCount = 0;
   int FHandle = -1;
   bool FConnected = false;
   bool FDeviceLost = false;
   bool FClosing = false;  // Close is stopping the event thread and releasing the device
-  // Counts reads and input purges, so the event thread can tell whether bytes still
-  // waiting after a hand-off were left unread or arrived afterwards.
+  // Received bytes decoded (marked errors, discarded NULs) but not yet handed out.
+  TReceiveFilter FFilter;
+  QByteArray FPending;
+  // Counts reads and input purges (raised before each), so the event thread can tell
+  // whether bytes waiting at a wake-up were left unread or may be new.
   std::atomic<quint64> FTakeCount{0};
   std::unique_ptr<TComThread> FEventThread;
 
@@ -182,6 +253,9 @@ class TComPort : public TCustomComPort {
   void DoRxChar(int Count) override;
   void DoDeviceLost() override;
 };
+
+// Returns the line settings a port hands to its device: what its settings mean in termios.
+TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port);
 
 // Returns whether an error of an open port means that its device has gone away: the platform
 // error numbers of a hung-up or unplugged device (EIO, ENXIO, ENODEV).

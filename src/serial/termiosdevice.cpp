@@ -1,5 +1,7 @@
 #include "serial/termiosdevice.h"
 
+#include "serial/termiosflags.h"
+
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
@@ -38,12 +40,62 @@ speed_t RateConstant(int rate) {
 // Devices without modem lines (pseudo-terminals) refuse modem requests with these.
 bool NoModemLines(int err) { return err == ENOTTY || err == EINVAL; }
 
+tcflag_t SizeFlag(TDataBits bits) {
+  switch (bits) {
+    case dbFive: return CS5;
+    case dbSix: return CS6;
+    case dbSeven: return CS7;
+    case dbEight: break;
+  }
+  return CS8;
+}
+
+// Mark and space parity are the "stick" parity of CMSPAR: PARODD selects mark.
+tcflag_t ParityFlags(TParityBits parity) {
+  switch (parity) {
+    case prNone: break;
+    case prOdd: return PARENB | PARODD;
+    case prEven: return PARENB;
+    case prMark: return PARENB | PARODD | CMSPAR;
+    case prSpace: return PARENB | CMSPAR;
+  }
+  return 0;
+}
+
+}  // namespace
+
+// Linux offers no 1.5 stop bits: sbOne5StopBits sets CSTOPB like two stop bits (a 16550-type
+// UART sends 1.5 stop bits with CSTOPB at 5 data bits, 2 otherwise).
+int SetLineFlags(termios& tio, const TLineSettings& s) {
+  if (s.Rate <= 0) return EINVAL;
+  ::cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  tio.c_cflag |= CLOCAL | CREAD | SizeFlag(s.DataBits) | ParityFlags(s.Parity);
+  if (s.StopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
+  if (s.HardwareFlow) tio.c_cflag |= CRTSCTS;
+  // Without INPCK the driver passes bytes with parity or framing errors unchanged. With it,
+  // PARMRK marks them instead of turning them into NUL, so the port can decode them.
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
+  if (s.ParityCheck) tio.c_iflag |= INPCK | PARMRK;
+  if (s.XonXoffOut) tio.c_iflag |= IXON;
+  if (s.XonXoffIn) tio.c_iflag |= IXOFF;
+  tio.c_cc[VSTART] = static_cast<cc_t>(s.XonChar);
+  tio.c_cc[VSTOP] = static_cast<cc_t>(s.XoffChar);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  // A rate without a constant is set through termios2 once these flags are in place.
+  const speed_t constant = RateConstant(s.Rate);
+  const speed_t placeholder = constant != B0 ? constant : B38400;
+  if (::cfsetispeed(&tio, placeholder) != 0 || ::cfsetospeed(&tio, placeholder) != 0) {
+    return errno;
+  }
+  return 0;
+}
+
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
-
-}  // namespace
 
 int Open(const std::string& path, int& fd) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
@@ -71,29 +123,29 @@ void Close(int fd) {
   ::close(fd);
 }
 
-int ClearDtrRts(int fd) {
-  int bits = TIOCM_DTR | TIOCM_RTS;
-  if (::ioctl(fd, TIOCMBIC, &bits) == 0) return 0;
-  return NoModemLines(errno) ? 0 : errno;
-}
-
-int ApplyRaw8N1(int fd, int rate) {
-  if (rate <= 0) return EINVAL;
-  termios tio{};
-  if (::tcgetattr(fd, &tio) != 0) return errno;
-  ::cfmakeraw(&tio);
-  tio.c_cflag |= CLOCAL | CREAD | CS8;
-  tio.c_cflag &= ~(CRTSCTS | CSTOPB | PARENB | PARODD);
-  tio.c_iflag &= ~(IXON | IXOFF | IXANY | INPCK | IGNPAR | PARMRK);
-  tio.c_cc[VMIN] = 0;
-  tio.c_cc[VTIME] = 0;
-  const speed_t constant = RateConstant(rate);
-  const speed_t placeholder = constant != B0 ? constant : B38400;
-  if (::cfsetispeed(&tio, placeholder) != 0 || ::cfsetospeed(&tio, placeholder) != 0) {
+int SetModemLines(int fd, bool dtr, bool rts) {
+  const int active = (dtr ? TIOCM_DTR : 0) | (rts ? TIOCM_RTS : 0);
+  const int inactive = (TIOCM_DTR | TIOCM_RTS) & ~active;
+  if (active != 0 && ::ioctl(fd, TIOCMBIS, &active) != 0 && !NoModemLines(errno)) return errno;
+  if (inactive != 0 && ::ioctl(fd, TIOCMBIC, &inactive) != 0 && !NoModemLines(errno)) {
     return errno;
   }
+  return 0;
+}
+
+// Drivers adjust what they cannot do without an error (a pseudo-terminal keeps 8 data bits
+// and no parity, some USB adapters drop mark and space parity); the C library notices only
+// some of it. Reading the framing back makes every such refusal an error.
+int ApplyLineSettings(int fd, const TLineSettings& settings) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return errno;
+  if (const int err = SetLineFlags(tio, settings)) return err;
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
-  return constant != B0 ? 0 : SetCustomRate(fd, rate);
+  termios taken{};
+  if (::tcgetattr(fd, &taken) != 0) return errno;
+  constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  if ((taken.c_cflag & kFraming) != (tio.c_cflag & kFraming)) return EINVAL;
+  return RateConstant(settings.Rate) != B0 ? 0 : SetCustomRate(fd, settings.Rate);
 }
 
 void RequestLowLatency(int fd) {
@@ -128,9 +180,17 @@ int ReadNow(int fd, char* data, int size, int& read) {
   }
 }
 
+int WaitReadable(int fd, int64_t timeoutMs) {
+  pollfd p{fd, POLLIN, 0};
+  const int ms = timeoutMs < 0 ? -1 : static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
+  const int n = ::poll(&p, 1, ms);
+  if (n < 0) return errno == EINTR ? 0 : errno;
+  return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? EIO : 0;
+}
+
 int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent) {
   sent = 0;
-  const int64_t deadline = NowMs() + timeoutMs;
+  const int64_t deadline = timeoutMs < 0 ? INT64_MAX : NowMs() + timeoutMs;
   while (sent < size) {
     const ssize_t n = ::write(fd, data + sent, static_cast<size_t>(size - sent));
     if (n > 0) {

@@ -4,9 +4,25 @@
 #include <cstdint>
 #include <string>
 
+#include "serial/comsettings.h"
+
 // A thin layer over POSIX termios for one serial device. Every function returns 0 on
 // success or the errno of the failure, so the port decides which error to raise.
 namespace TermiosDevice {
+
+// The line settings handed to the device in one step.
+struct TLineSettings {
+  int Rate = 9600;  // bit/s
+  TDataBits DataBits = dbEight;
+  TStopBits StopBits = sbOneStopBit;
+  TParityBits Parity = prNone;
+  bool ParityCheck = false;   // check received parity and mark bytes with errors
+  bool HardwareFlow = false;  // RTS/CTS handshake
+  bool XonXoffOut = false;
+  bool XonXoffIn = false;
+  char XonChar = 17;
+  char XoffChar = 19;
+};
 
 // Opens path read-write, non-blocking, without becoming the controlling terminal, and
 // takes it exclusively (TIOCEXCL and a non-blocking flock). Non-terminals are refused
@@ -16,11 +32,12 @@ int Open(const std::string& path, int& fd);
 // Releases exclusivity and closes the descriptor.
 void Close(int fd);
 
-// Clears DTR and RTS; a device without modem lines is not a failure.
-int ClearDtrRts(int fd);
+// Sets DTR and RTS active or inactive; a device without modem lines is not a failure.
+int SetModemLines(int fd, bool dtr, bool rts);
 
-// Applies raw 8N1 at the given rate in bit/s with no flow control; reads never wait.
-int ApplyRaw8N1(int fd, int rate);
+// Applies the settings to a raw line (bytes pass unchanged, no echo, no end-of-file
+// character); reads never wait.
+int ApplyLineSettings(int fd, const TLineSettings& settings);
 
 // Asks the driver for low latency; devices that refuse are left as they are.
 void RequestLowLatency(int fd);
@@ -34,8 +51,12 @@ int InputCount(int fd, int& count);
 // Reads up to size bytes that have already arrived; read holds how many.
 int ReadNow(int fd, char* data, int size, int& read);
 
-// Writes data, waiting for room until timeoutMs (monotonic clock) has passed; sent holds
-// the bytes accepted by the driver, also when the time-out ends the write.
+// Waits until bytes can be read or timeoutMs has passed (forever when negative); a device
+// that went away is reported as EIO.
+int WaitReadable(int fd, int64_t timeoutMs);
+
+// Writes data, waiting for room until timeoutMs (monotonic clock, forever when negative) has
+// passed; sent holds the bytes accepted by the driver, also when the time-out ends the write.
 int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent);
 
 // Discards unread input and/or unsent output.

@@ -32,13 +32,20 @@ struct TScore {
   double Iae = 0;
 };
 
+// The band a run must settle into to count as settled: the 2 % band less a count, when that
+// leaves a count or more.
+double ScoringBand(double target) {
+  const double band = kSettlingBand * target;
+  return band >= 2 ? band - 1 : band;
+}
+
 // Runs the step test and scores it. Gives up (settling kNever) as soon as the overshoot
 // passes the limit, or the response is outside the band at sample settleLimit or later: it
 // cannot then settle by settleLimit.
 TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit) {
   const double target = std::abs(setup.Step);
   const double sign = setup.Step < 0 ? -1 : 1;
-  const double band = kSettlingBand * target;
+  const double band = ScoringBand(target);
   const double ceiling = target * (1 + maxOvershootPct / 100);
   TStepSimulation simulation(motor, setup);
   TScore score;
@@ -74,16 +81,29 @@ struct TCandidate {
   TRank Rank;
 };
 
+// Returns the gains with D lowered as far as needed for the count jump to keep within maxPct;
+// nothing when P and I alone pass it. Gains on the limit stay a hair inside it.
+std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, double maxPct) {
+  if (CountJumpPct(WithGains(loop, gains)) <= maxPct) return gains;
+  const double room = maxPct / 100 * loop.MaxOutput - gains.P - gains.I;
+  if (!(room > 0)) return std::nullopt;
+  gains.D = std::min(gains.D, room * loop.Period * (1 - 1e-9));
+  return gains;
+}
+
 // The search: the motors, the test and the best gains found so far.
 class TSearch {
  public:
   TSearch(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal)
       : FMotors(Motors(motor, goal.Mismatch)), FSetup(setup), FGoal(goal) {}
 
-  // Ranks the gains; returns whether they meet the goal and beat the best so far (which
-  // they then become).
-  bool Try(const TGains& gains) {
-    if (!(gains.P >= 0 && gains.I >= 0 && gains.D >= 0)) return false;
+  // Ranks the gains, their D lowered where the count jump asks for it; returns whether they
+  // meet the goal and beat the best so far (which they then become).
+  bool Try(const TGains& wanted) {
+    if (!(wanted.P >= 0 && wanted.I >= 0 && wanted.D >= 0)) return false;
+    const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
+    if (!within) return false;
+    const TGains& gains = *within;
     const TStepTestSetup setup = WithGainsOf(FSetup, gains);
     const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, FBest.Rank.Settling);
     if (nominal.Settling == kNever) return false;
@@ -119,30 +139,51 @@ TScales ScalesFor(const TMotorModel& motor, double period) {
   return {p, p * motor.TimeConstant, p * period / motor.TimeConstant};
 }
 
-// A coarse grid over P, D and I, in steps of a factor sqrt(2) for P and D and 4 for I.
-void SearchGrid(TSearch& search, const TScales& s) {
+// A coarse grid over P, D and I, in steps of a factor sqrt(2) for P and D and 4 for I; D beyond
+// the count jump's limit is tried once, on the limit.
+void SearchGrid(TSearch& search, const TScales& s, const TLoopSettings& loop, double maxCountJumpPct) {
   for (int a = -6; a <= 14; ++a)
-    for (int b = -11; b <= 8; ++b)
-      for (int c = -4; c <= 2; ++c) {
+    for (int c = -4; c <= 2; ++c)
+      for (int b = -11; b <= 8; ++b) {
         const double p = s.P * std::exp2(a / 2.0);
         const double d = b < -10 ? 0 : s.D * std::exp2(b / 2.0);
         const double i = c < -3 ? 0 : s.I * std::exp2(2.0 * c);
         search.Try({p, i, d, 0, 0});
+        // Every larger D is lowered to the same one, at the count jump's limit.
+        if (CountJumpPct(WithGains(loop, {p, i, d, 0, 0})) > maxCountJumpPct) break;
       }
 }
 
-// Moves each gain that is not 0 up and down by a factor, narrowing the factor whenever no
-// move helps: a pattern search around the best of the grid.
+// The gains a pattern search moves.
+constexpr double TGains::*kSearched[] = {&TGains::P, &TGains::D, &TGains::I, &TGains::FF1};
+constexpr int kSearchedCount = 4;
+
+// Returns the gains with gain a scaled by step^ea and gain b by step^eb; false when that moves
+// nothing, or moves a gain that is 0.
+bool Moved(TGains& g, int a, int ea, int b, int eb, double step) {
+  if (ea == 0 && eb == 0) return false;
+  for (auto [gain, e] : {std::pair{kSearched[a], ea}, {kSearched[b], eb}}) {
+    if (e == 0) continue;
+    if (g.*gain == 0) return false;
+    g.*gain *= std::pow(step, e);
+  }
+  return true;
+}
+
+// Moves each gain that is not 0 up and down by a factor, and each pair of them together, both
+// the same way and against each other, narrowing the factor whenever no move helps: a pattern
+// search around the best of the grid. The moves of a pair follow a ridge, such as the count
+// jump's limit, along which P and D must trade.
 void SearchAround(TSearch& search) {
   for (double step = std::sqrt(2.0); step > 1.01;) {
     bool moved = false;
-    for (double TGains::*gain : {&TGains::P, &TGains::D, &TGains::I, &TGains::FF1})
-      for (double factor : {step, 1 / step}) {
-        TGains g = search.Best().Gains;
-        if (g.*gain == 0) continue;
-        g.*gain *= factor;
-        moved |= search.Try(g);
-      }
+    for (int a = 0; a < kSearchedCount; ++a)
+      for (int b = a; b < kSearchedCount; ++b)
+        for (int ea = -1; ea <= 1; ++ea)
+          for (int eb = (a == b ? 0 : -1); eb <= (a == b ? 0 : 1); ++eb) {
+            TGains g = search.Best().Gains;
+            if (Moved(g, a, ea, b, eb, step)) moved |= search.Try(g);
+          }
     if (!moved) step = std::sqrt(step);
   }
 }
@@ -161,27 +202,30 @@ void SearchKick(TSearch& search, const TStepTestSetup& setup) {
   if (kicked) SearchAround(search);
 }
 
-double RoundToDigits(double value, int digits) {
+double RoundToDigits(double value, int digits, bool towardsZero) {
   if (value == 0) return 0;
   const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::abs(value))));
-  return std::round(value * scale) / scale;
+  return (towardsZero ? std::trunc(value * scale) : std::round(value * scale)) / scale;
 }
 
 // Gains with few digits read and type better: keeps the best at three significant digits
-// (four if three lose the goal), else as found.
+// (four if three lose the goal), rounded to the nearest or, where that passes the count
+// jump's limit, towards 0; else as found.
 TGains Rounded(const TGains& best, const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
-  for (int digits : {3, 4}) {
-    const TGains r{RoundToDigits(best.P, digits), RoundToDigits(best.I, digits), RoundToDigits(best.D, digits), 0,
-                   RoundToDigits(best.FF1, digits)};
-    TSearch check(motor, setup, goal);
-    if (check.Try(r)) return r;
-  }
+  for (int digits : {3, 4})
+    for (bool towardsZero : {false, true}) {
+      const auto round = [&](double v) { return RoundToDigits(v, digits, towardsZero); };
+      const TGains r{round(best.P), round(best.I), round(best.D), 0, round(best.FF1)};
+      if (CountJumpPct(WithGains(setup.Loop, r)) > goal.MaxCountJumpPct) continue;
+      TSearch check(motor, setup, goal);
+      if (check.Try(r)) return r;
+    }
   return best;
 }
 
 std::optional<TGains> Search(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal, bool refine) {
   TSearch search(motor, setup, goal);
-  SearchGrid(search, ScalesFor(motor, setup.Loop.Period));
+  SearchGrid(search, ScalesFor(motor, setup.Loop.Period), setup.Loop, goal.MaxCountJumpPct);
   if (!search.Found()) return std::nullopt;
   if (!refine) return search.Best().Gains;
   SearchAround(search);
@@ -211,9 +255,21 @@ std::string Number(double value, int decimals) {
   return text;
 }
 
+// A number with the digits it needs: 20, 12.5.
+std::string Plain(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
 }  // namespace
 
 TGains GainsOf(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.FF0, loop.FF1}; }
+
+double CountJumpPct(const TLoopSettings& loop) {
+  if (!(loop.MaxOutput > 0)) return 0;
+  return 100 * (std::abs(loop.P) + std::abs(loop.I) + std::abs(loop.D) / loop.Period) / loop.MaxOutput;
+}
 
 namespace {
 
@@ -255,7 +311,8 @@ TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setu
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
   TSuggestion s;
   const std::optional<TGains> gains = Search(motor, setup, goal, true);
-  const TScore present = ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples);
+  const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
+  const TScore present = presentWithinJump ? ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples) : TScore{};
   const TScore found = gains ? ScoreRun(motor, WithGainsOf(setup, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
   if (present.Settling != kNever && present.Settling <= found.Settling) {
     s.Found = s.Unchanged = true;
@@ -276,9 +333,11 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   }
   const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));
   s.Problem = "no gains settle within the run with at most " + Number(goal.TargetOvershootPct, 1) +
-              " % overshoot, also with gain and time constant " + std::to_string(mismatch) + " % off";
+              " % overshoot, also with gain and time constant " + std::to_string(mismatch) +
+              " % off, and one count moving the output by at most " + Plain(goal.MaxCountJumpPct) +
+              " % of \"Max Output (m):\"";
   const std::optional<int> prediv = PredivThatSettles(motor, setup, goal);
   s.Advice = prediv ? "try a prediv that covers the settling: --prediv " + std::to_string(*prediv)
-                    : "try a smaller step, or a larger --target-overshoot";
+                    : "try a smaller step, a larger --target-overshoot or a larger --count-jump";
   return s;
 }

@@ -9,10 +9,21 @@
 
 // What the gains are chosen for: the shortest 2 % settling of the step test with overshoot at
 // most TargetOvershootPct, also when gain and time constant of the motor are off by Mismatch
-// (0.2: +/-20 %) either way.
+// (0.2: +/-20 %) either way, with one count of error moving the output by at most
+// MaxCountJumpPct of the output limit.
+//
+// Why a cap on the count jump: the encoder reports whole counts, so a motor at rest on the edge
+// of a count sees its error flicker by one, and every flicker swings the drive by P + I + D per
+// servo period. A loop fast on paper with a large D turns that into a buzz and into heat in a
+// motor standing still; the losses go with the square of the swing, so 65 % of the limit per
+// count heats a flickering motor about ten times as much as 20 %. A fifth of the limit per
+// count also leaves the loop a linear range of five counts or more, so friction and play, which
+// the model does not hold, end in a small dither rather than a limit cycle between the output
+// limits.
 struct TTuningGoal {
   double TargetOvershootPct = 5;
   double Mismatch = 0.2;
+  double MaxCountJumpPct = 20;
 };
 
 // The gains the suggestion chooses.
@@ -28,6 +39,11 @@ struct TGains {
 
 // Returns the gains a loop runs with.
 TGains GainsOf(const TLoopSettings& loop);
+
+// Returns how far one more count of error moves the loop's output in the cycle it appears, as
+// the board computes it (P + I + D / servo period), in % of the output limit; 0 when the limit
+// is 0 and nothing moves.
+double CountJumpPct(const TLoopSettings& loop);
 
 // Returns the loop, or the board's parameters, with the given gains, the rest kept.
 TLoopSettings WithGains(TLoopSettings loop, const TGains& gains);
@@ -58,10 +74,14 @@ struct TSuggestion {
 
 // Chooses P, I, D and FF1 (FF0, the feed-forward of the absolute command position, only ever
 // adds a constant drive to a step and is set to 0) for the step test of setup on the motor:
-// the shortest settling on the fitted motor among the gains that keep the overshoot within the
-// target and settle within the run on every mismatched motor; ties go to the shorter worst
-// settling. The output is limited by the loop's "Max Output (m):" as on the board. Gains are
+// the shortest settling on the fitted motor among the gains within the goal's count jump that
+// keep the overshoot within the target and settle within the run on every mismatched motor;
+// ties go to the shorter worst settling. Settling is judged a count inside the 2 % band (when
+// the band spans two counts or more): the model cannot tell on which side of a count's edge the
+// real motor comes to rest, and a response resting on the band's edge would settle or not by
+// that count. The output is limited by the loop's "Max Output (m):" as on the board. Gains are
 // rounded to three significant digits. The present gains (those of setup) are kept when they
-// meet the goal on the fitted motor and nothing found settles sooner there: a fit is least
-// sure of a motor that a well-tuned loop barely lets move, and must not talk it out of them.
+// are within the count jump, meet the goal on the fitted motor and nothing found settles sooner
+// there: a fit is least sure of a motor that a well-tuned loop barely lets move, and must not
+// talk it out of them.
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal);

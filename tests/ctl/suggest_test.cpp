@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -105,8 +106,48 @@ TEST_F(SuggestTest, ApplyWritesVerifiesAndKeeps) {
   EXPECT_LE(measured["overshoot_pct"].toDouble(), 5);
   EXPECT_FALSE(measured["settling_samples"].isNull());
   EXPECT_TRUE(o["verification"]["kept"].toBool());
-  EXPECT_TRUE(r.Err.contains("suggest will make 2 EEPROM writes")) << r.Err.toStdString();
+  const qsizetype writes = o["writes"].toArray().size();
+  EXPECT_GE(writes, 2);  // P and D at least
+  EXPECT_TRUE(r.Err.contains(QStringLiteral("suggest will make %1 EEPROM writes").arg(writes))) << r.Err.toStdString();
 }
+
+struct TCountJumpCase {
+  const char* Name;
+  double P, D;  // the board's present gains
+  QStringList Args;
+  double MaxPct;
+  bool PresentBeyond;  // the present gains pass the count jump
+};
+
+void PrintTo(const TCountJumpCase& c, std::ostream* out) { *out << c.Name; }
+
+class SuggestCountJumpTest : public SuggestTest, public testing::WithParamInterface<TCountJumpCase> {};
+
+// The suggestion keeps to the count jump, the default or the one asked for; both outputs state
+// it, and the text says when the present gains pass it.
+TEST_P(SuggestCountJumpTest, KeepsToItAndSaysSo) {
+  const TCountJumpCase& c = GetParam();
+  zirvsim::TBoardParams present = Oscillating();
+  present.P = c.P, present.D = c.D;
+  FSim.SetParams(present);
+  const TCtlResult json = Suggest(c.Args + QStringList{"--json"});
+  ASSERT_EQ(json.Status, kExitOk) << json.Err.toStdString();
+  const QJsonObject o = QJsonDocument::fromJson(json.Out.toUtf8()).object();
+  EXPECT_EQ(o["goal"]["max_count_jump_pct"].toDouble(), c.MaxPct);
+  EXPECT_LE(o["suggested"]["gains"]["count_jump_pct"].toDouble(), c.MaxPct);
+  EXPECT_EQ(o["present"]["gains"]["count_jump_pct"].toDouble() > c.MaxPct, c.PresentBeyond);
+  const TCtlResult text = Suggest(c.Args);
+  const QString cap = QStringLiteral("%1 % of \"Max Output (m):\" at most").arg(c.MaxPct);
+  EXPECT_TRUE(text.Out.contains(cap)) << text.Out.toStdString();
+  EXPECT_EQ(text.Out.contains("the present gains pass it"), c.PresentBeyond) << text.Out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, SuggestCountJumpTest,
+    testing::Values(TCountJumpCase{"default_cap", 0.6, 0.0003, {}, 20, false},
+                    TCountJumpCase{"cap_asked_for", 0.6, 0.0003, {"--count-jump", "8"}, 8, false},
+                    TCountJumpCase{"present_gains_beyond_it", 3, 0.01, {}, 20, true}),
+    [](const testing::TestParamInfo<TCountJumpCase>& info) { return std::string(info.param.Name); });
 
 // Before any write it asks; anything but yes writes nothing.
 TEST_F(SuggestTest, AsksBeforeWriting) {
@@ -221,6 +262,7 @@ TEST(SuggestUsageTest, RefusesWhatItCannotDo) {
       {"zero_step", {"--port", "COM9", "--step", "0"}, "--step must not be 0"},
       {"apply_without_port", {"--from-history", "1", "--apply"}, "--apply needs --port"},
       {"overshoot_out_of_range", {"--port", "COM9", "--step", "10", "--target-overshoot", "-1"}, "--target-overshoot must be"},
+      {"count_jump_zero", {"--port", "COM9", "--step", "10", "--count-jump", "0"}, "--count-jump must be"},
       {"bad_run_number", {"--from-history", "x"}, "'x' is not a run number"},
       {"stray_argument", {"--port", "COM9", "--step", "10", "extra"}, "unexpected argument 'extra'"},
   };

@@ -1,5 +1,6 @@
 // The serial port and the line channel against a pseudo-terminal whose master plays the board.
 
+#include <sys/resource.h>
 #include <termios.h>
 
 #include <QFile>
@@ -9,10 +10,12 @@
 #include <ctime>
 #include <filesystem>
 
+#include "errorof.h"
 #include "globals/errorreport.h"
 #include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
+#include "threadstats.h"
 
 using namespace std::chrono_literals;
 using TLogEntry = QPair<QString, TColor>;
@@ -25,14 +28,10 @@ double CpuMsOf(const std::function<void()>& call) {
   return double(std::clock() - start) * 1000 / CLOCKS_PER_SEC;
 }
 
-// Returns the text of the EComPort that call raised, or "" when it raised none.
-QString ErrorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const EComPort& e) {
-    return e.Message();
-  }
-  return QString();
+// Returns a thread's nice value (field 19 of its stat line; the name before may hold spaces).
+int NiceOf(int tid) {
+  const QByteArray stat = ThreadFile(tid, "stat");
+  return stat.mid(stat.lastIndexOf(')') + 2).split(' ').value(16).toInt();
 }
 
 }  // namespace
@@ -60,12 +59,14 @@ class TSerialTest : public QObject {
 
   // Fills the buffer towards the peer, which does not read; returns the bytes reported sent.
   qint64 FillTowardsPeer() {
-    FPort->SetTimeouts({0, 200});
+    FPort->Timeouts().SetWriteTotalMultiplier(0);
+    FPort->Timeouts().SetWriteTotalConstant(200);
     const QString chunk(65536, QLatin1Char('x'));
     qint64 total = 0;
     for (int sent = int(chunk.size()); sent == chunk.size(); total += sent)
       sent = FPort->WriteStr(chunk);
-    FPort->SetTimeouts({});
+    FPort->Timeouts().SetWriteTotalMultiplier(100);
+    FPort->Timeouts().SetWriteTotalConstant(1000);
     return total;
   }
 
@@ -241,14 +242,24 @@ class TSerialTest : public QObject {
     QCOMPARE(FPeer->Read(256), all);
   }
 
-  // Bytes left unread are announced once, without keeping the thread busy. Close runs a queued
-  // hand-off (so it cannot deadlock waiting for the thread), whose posted event is then stale.
+  // Bytes left unread are announced once and cost the event thread no wake-up until more
+  // come, also when a re-apply of the line settings (which wakes every reader) intervenes.
+  // Close runs a queued hand-off (so it cannot deadlock waiting for the thread), whose posted
+  // event is then stale.
   void notificationsOfUnreadBytesAndClose() {
     QList<bool> connectedDuringCall;
     FPort->OnRxChar = [&](TComPort* p, int) { connectedDuringCall << p->Connected(); };
     FPeer->Write("xyz");
     QVERIFY(PumpUntil([&] { return connectedDuringCall.size() == 1; }));
+    const QList<int> threads = EventThreads();
+    QCOMPARE(threads.size(), 1);
+    const qint64 sleeps = Sleeps(threads[0]);
+    FPort->SetBaudRate(br115200);
     QVERIFY2(CpuMsOf([] { PumpFor(500); }) < 250, "event thread busy on unread bytes");
+    // At most the end of the hand-off and the one wake-up of the re-apply; polling would be
+    // one every few milliseconds.
+    QVERIFY2(Sleeps(threads[0]) - sleeps <= 3,
+             qPrintable(QString::number(Sleeps(threads[0]) - sleeps)));
     QCOMPARE(connectedDuringCall.size(), 1);
     FPeer->Write("late");
     std::this_thread::sleep_for(100ms);
@@ -325,6 +336,26 @@ class TSerialTest : public QObject {
     QVERIFY(PumpUntil([&] { return !FPort->Connected(); }));
     QCOMPARE(FReports, QStringList{"handler failed"});
     FPort->SetConnected(true);  // the device is free again
+  }
+
+  // The event thread runs at the priority set before the open, relative to the process's
+  // (lowering needs no privilege); with no events to watch there is none.
+  void eventThreadPriorityAndEvents() {
+    errno = 0;
+    const int base = getpriority(PRIO_PROCESS, 0);
+    QCOMPARE(errno, 0);
+    const std::pair<TThreadPriority, int> rows[] = {{tpLowest, 10}, {tpLower, 5}, {tpNormal, 0}};
+    for (const auto& [priority, offset] : rows) {
+      FPort->SetConnected(false);
+      FPort->SetEventThreadPriority(priority);
+      FPort->SetConnected(true);
+      QVERIFY(PumpUntil([] { return EventThreads().size() == 1; }));
+      QCOMPARE(NiceOf(EventThreads()[0]), std::min(base + offset, 19));
+    }
+    FPort->SetConnected(false);
+    FPort->SetEvents({});
+    FPort->SetConnected(true);
+    QVERIFY(EventThreads().isEmpty());
   }
 
   void openCloseCyclesLeakNoDescriptor() {

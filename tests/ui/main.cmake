@@ -2,6 +2,7 @@
 # CTest starts these long tests first.
 zirv_add_test(NAME test_main_window
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_window_test.cpp ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h
+    ${CMAKE_CURRENT_LIST_DIR}/linestate.cpp ${CMAKE_CURRENT_LIST_DIR}/linestate.h
   LIBS zirv_ui zirv_sim Qt6::Test TIMEOUT 300 COST 17)
 # One program, two suites run side by side: the failure rules wait out error boxes, the others
 # wait out the board's time-outs.

@@ -2,6 +2,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QCheckBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QImage>
 #include <QLabel>
@@ -12,6 +13,7 @@
 #include <tuple>
 #include <utility>
 
+#include "linestate.h"
 #include "mainfixture.h"
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
@@ -53,6 +55,16 @@ double StepOvershoot(double p) {
   const std::vector<double> errors = f.Window->Chart1->Series1.YValues();
   if (errors.size() != 199) return -1;
   return std::max(0.0, -*std::min_element(errors.begin(), errors.end()));
+}
+
+// Returns a descriptor of this process open on the device at path (the simulator keeps one),
+// or -1.
+int OpenDescriptorOf(const std::string& path) {
+  const QDir fds(QStringLiteral("/proc/self/fd"));
+  for (const QString& fd : fds.entryList(QDir::System | QDir::NoDotAndDotDot)) {
+    if (QFile::symLinkTarget(fds.filePath(fd)) == QString::fromStdString(path)) return fd.toInt();
+  }
+  return -1;
 }
 
 }  // namespace
@@ -97,6 +109,17 @@ class TMainWindowTest : public TMainWindowSuite {
       QVERIFY(!w->ComPort1.Connected() && w->btConnect->isEnabled());
       QVERIFY(!w->tsParameters->isEnabled() && w->Channel.RS232Buf.isEmpty());
     }
+  }
+
+  // Whatever state the device was left in, the window's port makes it the board's line: 57600
+  // bit/s, 8N1, raw, no flow control, and watches arrivals only.
+  void ConnectSetsUpTheBoardLine() {
+    const int fd = OpenDescriptorOf(F->Sim.DevicePath());
+    QVERIFY(ScrambleLine(fd));
+    F->Connect();
+    QVERIFY(w->ComPort1.Connected() && w->ComPort1.Events() == TComEvents{evRxChar});
+    QCOMPARE(DescribeLine(fd),
+             QStringLiteral("57600 bit/s, 8 bits, parity off, 1 stop bit, raw, flow control: none"));
   }
 
   void FailedConnectLeavesControlsDisconnected() {
