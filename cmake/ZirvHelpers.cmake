@@ -4,22 +4,38 @@ set(ZIRV_BIN_DIR   ${CMAKE_BINARY_DIR}/bin)
 set(ZIRV_TEST_DIR  ${CMAKE_BINARY_DIR}/tests)
 set(ZIRV_BENCH_DIR ${CMAKE_BINARY_DIR}/bench)
 
-# zirv_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [TIMEOUT <s>] [LABELS <l...>])
+# zirv_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [ARGS <args...>] [TIMEOUT <s>]
+#               [COST <c>] [LABELS <l...>])
 # Builds a test executable (Qt Test or GoogleTest, whatever its sources use) and registers it
-# with CTest. Widget tests run on the offscreen platform so they need no display.
+# with CTest, run with ARGS. Widget tests run on the offscreen platform so they need no display.
+# COST is the test's expected run time: CTest starts costly tests first when it has not timed
+# them yet, so that a long test does not start last and keep the whole run waiting.
 function(zirv_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
   target_compile_options(${T_NAME} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_TEST_DIR})
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME})
+  zirv_add_test_run(NAME ${T_NAME} PROGRAM ${T_NAME} ARGS ${T_ARGS} TIMEOUT ${T_TIMEOUT}
+    COST ${T_COST} LABELS ${T_LABELS})
+endfunction()
+
+# zirv_add_test_run(NAME <test> PROGRAM <test executable> [ARGS <args...>] [TIMEOUT <s>]
+#                   [COST <c>] [LABELS <l...>])
+# Registers one more CTest test of an executable built by zirv_add_test, run with ARGS: for
+# example one suite of a program that holds several, so that they run side by side.
+function(zirv_add_test_run)
+  cmake_parse_arguments(T "" "NAME;PROGRAM;TIMEOUT;COST" "ARGS;LABELS" ${ARGN})
+  add_test(NAME ${T_NAME} COMMAND ${T_PROGRAM} ${T_ARGS})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 300)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES
     TIMEOUT ${T_TIMEOUT}
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen;QT_LOGGING_RULES=qt.qpa.*=false")
+  if(T_COST)
+    set_tests_properties(${T_NAME} PROPERTIES COST ${T_COST})
+  endif()
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()

@@ -3,7 +3,7 @@ zirv_add_test(NAME test_serial
     ${CMAKE_CURRENT_LIST_DIR}/threadstats.h ${CMAKE_CURRENT_LIST_DIR}/errorof.h
     ${CMAKE_CURRENT_LIST_DIR}/portchannel.h
   LIBS zirv_serial Qt6::Test
-  TIMEOUT 120)
+  TIMEOUT 120 COST 8)
 zirv_add_test(NAME test_comsettings
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/comsettings_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ptypeer.h
     ${CMAKE_CURRENT_LIST_DIR}/errorof.h

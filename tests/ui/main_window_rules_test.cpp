@@ -1,5 +1,6 @@
 // The main window's rules for failures, lost devices, the sampling timer and typed fields,
-// driven through its controls against the simulated board.
+// driven through its controls against the simulated board. Two suites of one program: CTest
+// runs them side by side, as the failure rules spend most of their time waiting.
 #include <QApplication>
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -19,13 +20,17 @@ namespace {
 
 using zirvsim::TFault;
 
+// The sampling period of the failure tests: several ticks fall behind each error box.
+constexpr int kPeriodMs = 100;
+
 // Shows each report in the application's own error box, left up for a while as if the user
 // were reading it, and records the reports. A failure that repeats behind the box opens a box
 // inside it: these tests count such boxes. Past a few reports no more boxes open, so a test of
 // that fault ends instead of nesting boxes for ever.
 class TErrorBoxes {
  public:
-  static constexpr int kBoxMs = 700;
+  // Up for seven sampling periods, and well past the first repeat of a held arrow button.
+  static constexpr int kBoxMs = TTimerSpeedButton::kFirstDelay + 3 * kPeriodMs;
   QStringList Shown;
 
   TErrorBoxes() : FPrevious(SetErrorReporter({})) {
@@ -88,15 +93,21 @@ enum class TAction { Tick, SampleStatus, LaunchTest, Set, Stop, Read, Write, Hel
 
 Q_DECLARE_METATYPE(TAction)
 
-class TMainWindowRulesTest : public TMainWindowSuite {
-  Q_OBJECT
-
-  // Ticks "Automatic" at 200 ms and waits for a sample, so failures have ticks behind them.
-  void SampleEvery200ms() {
-    w->seSampleInterval->SetText(QStringLiteral("200"));
+// A window suite whose tests let the sampling timer tick.
+class TSamplingSuite : public TMainWindowSuite {
+ protected:
+  // Ticks "Automatic" with the given period and waits for a sample.
+  void SampleEvery(int ms) {
+    w->seSampleInterval->SetText(QString::number(ms));
     w->cbSampleAutomatic->setChecked(true);
     QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 1; }));
   }
+};
+
+// Failures of the board's link: each is reported once, whatever would repeat it behind its
+// report, and a lost device leaves the window disconnected.
+class TMainWindowFailuresTest : public TSamplingSuite {
+  Q_OBJECT
 
   void Perform(TAction action) {
     switch (action) {
@@ -111,10 +122,12 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     }
   }
 
-  // Waits until the failures have had time to repeat behind a box, then lets go of the mouse.
+  // Waits for the first report: its box is up while the report runs, so failures repeated
+  // behind it are reported by then. Then gives them three periods more to repeat after the box,
+  // and lets go of the mouse.
   void WaitOutTheBoxes(TAction action, const TErrorBoxes& boxes) {
     QVERIFY(QTest::qWaitFor([&] { return !boxes.Shown.isEmpty(); }, 5000));
-    QTest::qWait(TErrorBoxes::kBoxMs + 600);
+    QTest::qWait(3 * kPeriodMs);
     QVERIFY(QTest::qWaitFor([] { return !TErrorBoxes::BoxUp(); }, 10000));
     if (action == TAction::HeldSpinButton)
       QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton);
@@ -144,7 +157,9 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     w->seMovement->SetValue(100);
     w->seParametersP->SetFloatValue(0.5);  // a changed field for Write to send
     w->cbLiveSet->setChecked(true);
-    SampleEvery200ms();
+    // Sample status alone leaves the timer running: a longer period keeps the next tick clear
+    // of the click's own exchange, where it would be a failure of its own.
+    SampleEvery(action == TAction::SampleStatus ? 2 * kPeriodMs : kPeriodMs);
     TErrorBoxes boxes;
     F->Sim.SetFault(TFault::MalformedNumber, badLine);
     Perform(action);
@@ -154,10 +169,24 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     QVERIFY(w->ComPort1.Connected());
 
     F->Sim.SetFault(TFault::None);
+    w->Channel.FWaitRS232 = false;  // the idle wait the failure left behind is not at stake here
     const int samples = F->Samples();
     w->cbSampleAutomatic->setChecked(true);
     QVERIFY(QTest::qWaitFor([&] { return F->Samples() > samples; }, 5000));
     w->cbSampleAutomatic->setChecked(false);
+  }
+
+  // A sample that fails without an error ("Could not retreive status", here an answer cut
+  // short) has nothing to report: "Automatic" stays ticked and the next tick tries again.
+  void FailedSampleWithoutAnErrorKeepsSampling() {
+    F->ConnectToMonitor();
+    F->Sim.SetFault(TFault::CutShort, 1);
+    SampleEvery(kPeriodMs);
+    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 2; }, 10000));
+    QVERIFY(w->cbSampleAutomatic->isChecked());
+    w->cbSampleAutomatic->setChecked(false);
+    QVERIFY(F->LogTexts().count(QStringLiteral("Could not retreive status")) >= 2);
+    QCOMPARE(w->Chart1->Series1.Count(), 0);
   }
 
   void LossShowsTheDisconnectedState_data() {
@@ -177,7 +206,7 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     F->ConnectToMonitor();
     TErrorBoxes boxes;
     if (how == QLatin1String("sampling")) {
-      SampleEvery200ms();
+      SampleEvery(kPeriodMs);
       F->Sim.SetFault(TFault::HangUpAfter, 2);
     } else {
       // Waits without handling events, so the tool has not yet run the news of the hang-up.
@@ -208,7 +237,13 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     QCOMPARE(boxes.Shown.size(), 1);
     QVERIFY(w->lbStatusError->text() != QStringLiteral("No data received yet"));
   }
+};
 
+// The sampling timer around the exchanges, typed fields, and exchanges cut off or cut short.
+class TMainWindowRulesTest : public TSamplingSuite {
+  Q_OBJECT
+
+ private slots:
   // Each keystroke in "Interval:" applies the partial number at once; an empty text reads 200,
   // 0 stops the ticks, and leaving the field applies its limits.
   void IntervalAppliesEachKeystroke() {
@@ -242,7 +277,7 @@ class TMainWindowRulesTest : public TMainWindowSuite {
   // Typing 0 stops automatic sampling; typing 1000 again starts it with a full period.
   void IntervalZeroStopsTicksAndThousandRestartsThem() {
     F->ConnectToMonitor();
-    SampleEvery200ms();
+    SampleEvery(200);
     w->seSampleInterval->SetText(QStringLiteral("0"));
     QTest::qWait(300);  // a sample under way when the period changed may still end
     const int samples = F->Samples();
@@ -259,22 +294,26 @@ class TMainWindowRulesTest : public TMainWindowSuite {
     QTest::addColumn<QString>("button");
     QTest::addColumn<bool>("automatic");
     QTest::addColumn<bool>("onDuring");
-    QTest::newRow("Launch Test, Automatic ticked") << "btLaunchSITest" << true << false;
-    QTest::newRow("Launch Test, Automatic clear") << "btLaunchSITest" << false << true;
-    QTest::newRow("Set") << "btSetOscVal" << true << false;
-    QTest::newRow("Stop") << "btStop" << false << false;
+    QTest::addColumn<bool>("silent");  // else the board answers at the serial line's pace
+    QTest::newRow("Launch Test, Automatic ticked") << "btLaunchSITest" << true << false << false;
+    QTest::newRow("Launch Test, Automatic clear") << "btLaunchSITest" << false << true << false;
+    QTest::newRow("Set") << "btSetOscVal" << true << false << true;
+    QTest::newRow("Stop") << "btStop" << false << false << true;
   }
 
   // Launch Test switches the timer off while it waits when "Automatic" is ticked, Set and Stop
-  // always; all three leave it on.
+  // always; all three leave it on. Each waits long, polled many times: the step answer's 404
+  // lines take about a second on the line, a set command waits out its time-out.
   void TimerOffDuringLaunchTestAndSet() {
     QFETCH(QString, button);
     QFETCH(bool, automatic);
     QFETCH(bool, onDuring);
+    QFETCH(bool, silent);
+    if (!silent) UseBoard(zirvsim::TSimOptions());
     F->ConnectToMonitor();
-    if (automatic) SampleEvery200ms();
+    if (automatic) SampleEvery(200);
     F->TakeWire();
-    F->Sim.SetFault(TFault::NoAnswer);  // a long wait, polled many times
+    if (silent) F->Sim.SetFault(TFault::NoAnswer);
     QList<bool> seen;
     QTimer probe;
     connect(&probe, &QTimer::timeout, [&] { seen << w->SampleTimer->Enabled(); });
@@ -403,7 +442,8 @@ class TMainWindowRulesTest : public TMainWindowSuite {
 };
 
 int main(int argc, char* argv[]) {
-  TMainWindowRulesTest test;
-  return ExecOnDesignScreen(test, argc, argv);
+  TMainWindowFailuresTest failures;
+  TMainWindowRulesTest rules;
+  return ExecOnDesignScreen({&failures, &rules}, argc, argv);
 }
 #include "main_window_rules_test.moc"

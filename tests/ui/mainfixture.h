@@ -9,6 +9,8 @@
 #include <QTemporaryDir>
 #include <QObject>
 #include <QTest>
+#include <algorithm>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <utility>
@@ -41,9 +43,18 @@ inline void TypeInto(QWidget* field, const QString& text) {
   QTest::keyClick(field, Qt::Key_Tab);
 }
 
-// Runs a window test suite on a screen large enough for the design size: the offscreen
-// platform's default is 800 x 600.
-inline int ExecOnDesignScreen(QObject& test, int argc, char* argv[]) {
+// Runs window test suites on a screen large enough for the design size: the offscreen
+// platform's default is 800 x 600. A first argument naming one suite's class runs that suite
+// alone, so that CTest can run the suites of one program side by side; without it all run.
+inline int ExecOnDesignScreen(std::initializer_list<QObject*> suites, int argc, char* argv[]) {
+  std::vector<QObject*> run(suites);
+  for (QObject* suite : suites) {
+    if (argc < 2 || qstrcmp(argv[1], suite->metaObject()->className()) != 0) continue;
+    run = {suite};
+    argv[1] = argv[0];  // Qt Test reads the arguments after the program's name
+    --argc, ++argv;
+    break;
+  }
   QTemporaryDir dir;
   QFile config(dir.filePath(QStringLiteral("screens.json")));
   if (config.open(QIODevice::WriteOnly))
@@ -54,7 +65,9 @@ inline int ExecOnDesignScreen(QObject& test, int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen:configfile=" + config.fileName().toLocal8Bit());
   QApplication app(argc, argv);
   NameApplication();
-  return QTest::qExec(&test, argc, argv);
+  int failed = 0;
+  for (QObject* suite : run) failed = std::min(failed + QTest::qExec(suite, argc, argv), 127);
+  return failed;
 }
 
 // The port alias lives in a private configuration folder, so that runs never touch the user's;
@@ -128,6 +141,14 @@ class TMainWindowSuite : public QObject {
  protected:
   std::unique_ptr<TMainFixture> F;
   TfMain* w = nullptr;
+
+  // Gives the test a new window against a board with these options.
+  void UseBoard(const zirvsim::TSimOptions& options) {
+    QCOMPARE(std::exchange(F->Errors, {}), QStringList());
+    F.reset();  // first: the new fixture takes the error reports over from the one before
+    F = std::make_unique<TMainFixture>(options);
+    w = F->Window.get();
+  }
 
  private slots:
   void init() {
