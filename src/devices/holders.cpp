@@ -46,18 +46,22 @@ QList<qint64> LockTablePids(const QString& hostPath, const TScanContext& context
   return pids;
 }
 
-// A lock file holds the PID as ten ASCII digits (HDB style) or as a binary int.
+// A lock file holds the PID as ASCII digits (HDB style) or as a binary int. A binary PID always
+// has a NUL byte (PIDs stay below 2^22), and text never does: a binary PID such as 2617, whose
+// bytes read "9\n\0\0", must not pass for the digits before its NULs.
 qint64 LockFilePid(const QString& path) {
   QFile file(path);
   if (!file.open(QIODevice::ReadOnly)) return 0;
   const QByteArray bytes = file.read(64);
+  if (bytes.contains('\0')) {
+    if (bytes.size() != sizeof(int)) return 0;
+    int binary = 0;
+    std::memcpy(&binary, bytes.constData(), sizeof binary);
+    return binary;
+  }
   bool ascii = false;
   const qint64 pid = bytes.trimmed().toLongLong(&ascii);
-  if (ascii) return pid;
-  if (bytes.size() != sizeof(int)) return 0;
-  int binary = 0;
-  std::memcpy(&binary, bytes.constData(), sizeof binary);
-  return binary;
+  return ascii ? pid : 0;
 }
 
 }  // namespace

@@ -307,6 +307,31 @@ INSTANTIATE_TEST_SUITE_P(
                     THoldCase{"flock_in_the_kernels_lock_table", THoldCase::Flock, true}),
     [](const auto& info) { return std::string(info.param.Name); });
 
+// A binary lock file's PID whose bytes begin with digits (2617 is "9\n\0\0") is read as the
+// binary number, not as the digits before its NULs; a text lock file is read as its digits.
+TEST_F(DevicesTest, LockFileReadsAsTheFormItWasWrittenIn) {
+  QTemporaryDir proc, locks;
+  TScanContext context;
+  context.ProcDir = proc.path();
+  context.LockDirs = {locks.path()};
+  for (const char* pid : {"9", "2617"}) {
+    QDir(proc.path()).mkpath(pid);
+    QFile comm(proc.filePath(QStringLiteral("%1/comm").arg(pid)));
+    ASSERT_TRUE(comm.open(QIODevice::WriteOnly));
+    comm.write(QByteArray(pid) == "9" ? "kworker\n" : "minicom\n");
+  }
+  const int binary = 2617;
+  for (const QByteArray& content :
+       {QByteArray(reinterpret_cast<const char*>(&binary), sizeof binary), QByteArray("      2617\n")}) {
+    QFile lock(locks.filePath("LCK..ttyUSB0"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    lock.write(content);
+    lock.close();
+    EXPECT_EQ(Find(ListSerialDevices(context), "ttyUSB0")->Problem,
+              QStringLiteral("in use by minicom (PID 2617)")) << content.toHex().constData();
+  }
+}
+
 TEST_F(DevicesTest, InUseWithoutLockNamesWhoHasItOpen) {
   LinkCom3();
   QFile open(Fake.Host("/dev/ttyUSB0"));
