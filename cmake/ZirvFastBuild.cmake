@@ -17,9 +17,10 @@ option(ZIRV_UNITY_BUILD "Compile the files of each library in unity batches" ON)
 set(ZIRV_UNITY_BATCH_SIZE 8 CACHE STRING "Files per unity batch of a library")
 option(ZIRV_GOLD_LINKER "Link with gold when the compiler can" ON)
 # The tests' own files need neither full optimisation nor full debug information: line tables
-# keep their backtraces readable, and they compile in two thirds of the time. The libraries
-# they test keep the build type's flags. Empty to build tests like everything else.
-set(ZIRV_TEST_COMPILE_OPTIONS "-O1;-g1" CACHE STRING "Extra compile options of the test programs")
+# keep their backtraces readable, and -Og -g1 compiles them in about half the time of the
+# build type's flags (-Og, unlike -O0, still reads the optimised precompiled header). The
+# libraries they test keep the build type's flags. Empty to build tests like everything else.
+set(ZIRV_TEST_COMPILE_OPTIONS "-Og;-g1" CACHE STRING "Extra compile options of the test programs")
 
 if(ZIRV_GOLD_LINKER)
   check_linker_flag(CXX -fuse-ld=gold ZIRV_HAVE_GOLD)
