@@ -70,6 +70,7 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& 
       !OptionalInt(io, parser, QStringLiteral("prediv"), 0, 50, o.Prediv) ||
       !DoubleOption(io, parser, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
       !DoubleOption(io, parser, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
+      !DoubleOption(io, parser, QStringLiteral("corner-allowance"), 0, 100, o.Goal.CornerAllowancePct) ||
       !DoubleOption(io, parser, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
     return false;
   o.Goal.Mismatch = mismatchPct / 100;
@@ -283,6 +284,9 @@ void AddOptions(QCommandLineParser& parser) {
   parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
   parser.addOption({QStringLiteral("target-overshoot"), QStringLiteral("The most overshoot allowed, % (default 5)."), QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("mismatch"), QStringLiteral("How far off gain and time constant may be, % (default 20)."), QStringLiteral("PCT")});
+  parser.addOption({QStringLiteral("corner-allowance"),
+                    QStringLiteral("Points of overshoot beyond the target allowed with the mismatch (default 3)."),
+                    QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("count-jump"),
                     QStringLiteral("The most one count of error may move the output, % of \"Max Output (m):\" (default 20)."),
                     QStringLiteral("PCT")});
@@ -301,9 +305,13 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   parser.setApplicationDescription(QStringLiteral(
       "Runs a step test with the board's present gains (or takes stored runs), fits the motor\n"
       "to it (gain, time constant, Coulomb friction) and chooses P, I, D and FF1 for the\n"
-      "shortest 2 % settling with at most the target overshoot, on the fitted motor and with\n"
-      "gain and time constant off by the mismatch. Prints the suggestion beside the present\n"
-      "gains with predicted figures for both. --apply writes the changed values, asking first\n"
+      "shortest 2 % settling with at most the target overshoot on the fitted motor. With gain\n"
+      "and time constant off by the mismatch (each way, all four corners) the test must still\n"
+      "settle, with at most the target overshoot plus the corner allowance (3 points by\n"
+      "default, --corner-allowance): the corners are the edges of what the fit may be off by,\n"
+      "and a board's measured overshoot is allowed as much beyond the target, as no model\n"
+      "matches a board exactly. Prints the suggestion beside the present gains with predicted\n"
+      "figures for both. --apply writes the changed values, asking first\n"
       "unless --yes, and verifies them with a step test; the board gets its values back when\n"
       "the verification is interrupted, fails or does worse. Nothing is written when the fit\n"
       "is poor. --png/--svg draw before and after.\n"
@@ -319,7 +327,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
                         QStringLiteral("--port NAME --step N [--prediv N] [--target-overshoot PCT] [--mismatch PCT] "
-                                       "[--count-jump PCT] [--apply] [--yes] [--json] [--png FILE] [--from-history RUN...]"),
+                                       "[--corner-allowance PCT] [--count-jump PCT] [--apply] [--yes] [--json] [--png FILE] [--from-history RUN...]"),
                         args, io, exitCode))
     return exitCode;
   TSuggestOptions o;

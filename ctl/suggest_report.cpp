@@ -29,6 +29,14 @@ QString CountJumpNote(const TSuggestReport& r) {
   return note;
 }
 
+// Says what the gains must do when gain and time constant are off by the mismatch.
+QString MismatchNote(const TTuningGoal& goal) {
+  return QStringLiteral("mismatch: gain and time constant \u00B1%1 % off must settle too, with overshoot at most %2 "
+                        "(the target %3 + the corner allowance of %4 points)\n")
+      .arg(QString::number(goal.Mismatch * 100, 'f', 0), Percent(CornerOvershootLimitPct(goal)),
+           Percent(goal.TargetOvershootPct), FormatNumber(goal.CornerAllowancePct));
+}
+
 QString Mismatch(const TTuningGoal& goal) {
   return QStringLiteral("\u00B1%1 %").arg(QString::number(goal.Mismatch * 100, 'f', 0));
 }
@@ -180,6 +188,7 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
                    Percent(CountJumpPct(WithGains(r.Setup.Loop, suggested)))});
   PrintTable(io, gains, 1);
   io.Out << CountJumpNote(r);
+  io.Out << MismatchNote(r.Goal);
   io.Out << "\n";
   PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
@@ -202,6 +211,7 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   for (const TStepRun& run : r.Runs) runs.append(run.Id);
   QJsonObject o{{QStringLiteral("goal"), QJsonObject{{QStringLiteral("target_overshoot_pct"), r.Goal.TargetOvershootPct},
                                                      {QStringLiteral("mismatch_pct"), r.Goal.Mismatch * 100},
+                                                     {QStringLiteral("corner_allowance_pct"), r.Goal.CornerAllowancePct},
                                                      {QStringLiteral("max_count_jump_pct"), r.Goal.MaxCountJumpPct}}},
                 {QStringLiteral("runs"), runs},
                 {QStringLiteral("motor"), MotorJson(r.Identification)}};

@@ -93,41 +93,54 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
   return gains;
 }
 
-// The search: the motors, the test and the best gains found so far.
+// The search: the motors, the test and the best few gains found so far, best first.
 class TSearch {
  public:
-  TSearch(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal)
-      : FMotors(Motors(motor, goal.Mismatch)), FSetup(setup), FGoal(goal) {}
+  TSearch(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal, size_t keep = 1)
+      : FMotors(Motors(motor, goal.Mismatch)), FSetup(setup), FGoal(goal), FKeep(keep) {}
 
   // Ranks the gains, their D lowered where the count jump asks for it; returns whether they
-  // meet the goal and beat the best so far (which they then become).
+  // meet the goal and are among the best kept so far (the best when one is kept).
   bool Try(const TGains& wanted) {
     if (!(wanted.P >= 0 && wanted.I >= 0 && wanted.D >= 0)) return false;
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
     const TStepTestSetup setup = WithGainsOf(FSetup, gains);
-    const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, FBest.Rank.Settling);
+    const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling);
     if (nominal.Settling == kNever) return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
-      const TScore corner = ScoreRun(FMotors[i], setup, FGoal.TargetOvershootPct, FSetup.Samples);
+      const TScore corner = ScoreRun(FMotors[i], setup, CornerOvershootLimitPct(FGoal), FSetup.Samples);
       if (corner.Settling == kNever) return false;
       rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
     }
-    if (!(rank < FBest.Rank)) return false;
-    FBest = {gains, rank};
+    if (!(rank < Last())) return false;
+    const auto at = std::upper_bound(FTop.begin(), FTop.end(), rank, [](const TRank& r, const TCandidate& c) { return r < c.Rank; });
+    FTop.insert(at, {gains, rank});
+    if (FTop.size() > FKeep) FTop.pop_back();
     return true;
   }
 
-  bool Found() const { return FBest.Rank.Settling != kNever; }
-  const TCandidate& Best() const { return FBest; }
+  bool Found() const { return !FTop.empty(); }
+  const TCandidate& Best() const { return FTop.front(); }
+  const std::vector<TCandidate>& Top() const { return FTop; }
+
+  // Keeps only the candidate, and from now on only the best.
+  void StartFrom(const TCandidate& start) {
+    FTop = {start};
+    FKeep = 1;
+  }
 
  private:
+  // The rank to beat: the last kept one's, once as many as kept are found.
+  TRank Last() const { return FTop.size() < FKeep ? TRank{} : FTop.back().Rank; }
+
   std::vector<TMotorModel> FMotors;
   TStepTestSetup FSetup;
   TTuningGoal FGoal;
-  TCandidate FBest;
+  size_t FKeep;
+  std::vector<TCandidate> FTop;
 };
 
 // The natural sizes of the gains for a motor: P that makes the loop's crossover about one
@@ -141,14 +154,16 @@ TScales ScalesFor(const TMotorModel& motor, double period) {
   return {p, p * motor.TimeConstant, p * period / motor.TimeConstant};
 }
 
-// A coarse grid over P, D and I, in steps of a factor sqrt(2) for P and D and 4 for I; D beyond
-// the count jump's limit is tried once, on the limit.
+// A grid over P, D and I, in steps of a factor 2^(1/4) for P and D and 4 for I; D beyond the
+// count jump's limit is tried once, on the limit. Settling counts whole samples, so it is
+// flat over most of the gains with narrow dips between: a grid in steps of sqrt(2) missed the
+// dip of 8 samples of a fast motor, and the search around its best could not reach it.
 void SearchGrid(TSearch& search, const TScales& s, const TLoopSettings& loop, double maxCountJumpPct) {
-  for (int a = -6; a <= 14; ++a)
+  for (int a = -12; a <= 28; ++a)
     for (int c = -4; c <= 2; ++c)
-      for (int b = -11; b <= 8; ++b) {
-        const double p = s.P * std::exp2(a / 2.0);
-        const double d = b < -10 ? 0 : s.D * std::exp2(b / 2.0);
+      for (int b = -22; b <= 16; ++b) {
+        const double p = s.P * std::exp2(a / 4.0);
+        const double d = b < -21 ? 0 : s.D * std::exp2(b / 4.0);
         const double i = c < -3 ? 0 : s.I * std::exp2(2.0 * c);
         search.Try({p, i, d, 0, 0});
         // Every larger D is lowered to the same one, at the count jump's limit.
@@ -225,14 +240,23 @@ TGains Rounded(const TGains& best, const TMotorModel& motor, const TStepTestSetu
   return best;
 }
 
+// The best few gains of the grid each start a pattern search: the best of them may lie on a
+// plateau of settling that a search around it cannot leave while the next best leads lower.
 std::optional<TGains> Search(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal, bool refine) {
-  TSearch search(motor, setup, goal);
-  SearchGrid(search, ScalesFor(motor, setup.Loop.Period), setup.Loop, goal.MaxCountJumpPct);
-  if (!search.Found()) return std::nullopt;
-  if (!refine) return search.Best().Gains;
-  SearchAround(search);
-  SearchKick(search, setup);
-  return Rounded(search.Best().Gains, motor, setup, goal);
+  constexpr size_t kStarts = 4;
+  TSearch grid(motor, setup, goal, refine ? kStarts : 1);
+  SearchGrid(grid, ScalesFor(motor, setup.Loop.Period), setup.Loop, goal.MaxCountJumpPct);
+  if (!grid.Found()) return std::nullopt;
+  if (!refine) return grid.Best().Gains;
+  std::optional<TCandidate> best;
+  for (const TCandidate& start : grid.Top()) {
+    TSearch search = grid;
+    search.StartFrom(start);
+    SearchAround(search);
+    SearchKick(search, setup);
+    if (!best || search.Best().Rank < best->Rank) best = search.Best();
+  }
+  return Rounded(best->Gains, motor, setup, goal);
 }
 
 // A prediv whose run lasts twice as long as the fastest move the motor can make: full drive
@@ -259,6 +283,8 @@ std::string Plain(double value) {
 }
 
 }  // namespace
+
+double CornerOvershootLimitPct(const TTuningGoal& goal) { return goal.TargetOvershootPct + goal.CornerAllowancePct; }
 
 TGains GainsOf(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.FF0, loop.FF1}; }
 
@@ -330,7 +356,8 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));
   s.Problem = "no gains settle within the run with at most " + FixedText(goal.TargetOvershootPct, 1) +
               " % overshoot, also with gain and time constant " + std::to_string(mismatch) +
-              " % off, and one count moving the output by at most " + Plain(goal.MaxCountJumpPct) +
+              " % off (there with at most " + FixedText(CornerOvershootLimitPct(goal), 1) +
+              " %), and one count moving the output by at most " + Plain(goal.MaxCountJumpPct) +
               " % of \"Max Output (m):\"";
   const std::optional<int> prediv = PredivThatSettles(motor, setup, goal);
   s.Advice = prediv ? "try a prediv that covers the settling: --prediv " + std::to_string(*prediv)

@@ -149,6 +149,39 @@ INSTANTIATE_TEST_SUITE_P(
                     TCountJumpCase{"present_gains_beyond_it", 3, 0.01, {}, 20, true}),
     [](const testing::TestParamInfo<TCountJumpCase>& info) { return std::string(info.param.Name); });
 
+struct TCornerCase {
+  const char* Name;
+  QStringList Args;
+  double AllowancePct;
+  const char* Says;  // the line that states the rule at the mismatch
+};
+
+void PrintTo(const TCornerCase& c, std::ostream* out) { *out << c.Name; }
+
+class SuggestCornerTest : public SuggestTest, public testing::WithParamInterface<TCornerCase> {};
+
+// The mismatched motors may overshoot by the corner allowance, the default or the one asked
+// for, and no more; both outputs state it.
+TEST_P(SuggestCornerTest, KeepsTheMismatchWithinTheAllowanceAndSaysSo) {
+  const TCornerCase& c = GetParam();
+  const TCtlResult json = Suggest(c.Args + QStringList{"--json"});
+  ASSERT_EQ(json.Status, kExitOk) << json.Err.toStdString();
+  const QJsonObject o = QJsonDocument::fromJson(json.Out.toUtf8()).object();
+  EXPECT_EQ(o["goal"]["corner_allowance_pct"].toDouble(), c.AllowancePct);
+  const QJsonObject predicted = o["suggested"]["predicted"].toObject();
+  EXPECT_LE(predicted["overshoot_pct"].toDouble(), 5);
+  EXPECT_LE(predicted["worst_overshoot_pct"].toDouble(), 5 + c.AllowancePct);
+  const TCtlResult text = Suggest(c.Args);
+  EXPECT_TRUE(text.Out.contains(c.Says)) << text.Out.toStdString();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, SuggestCornerTest,
+    testing::Values(TCornerCase{"default_allowance", {}, 3, "overshoot at most 8.0 % (the target 5.0 % + the corner allowance of 3 points)"},
+                    TCornerCase{"no_allowance", {"--corner-allowance", "0"}, 0,
+                                "overshoot at most 5.0 % (the target 5.0 % + the corner allowance of 0 points)"}),
+    [](const testing::TestParamInfo<TCornerCase>& info) { return std::string(info.param.Name); });
+
 // Before any write it asks; anything but yes writes nothing.
 TEST_F(SuggestTest, AsksBeforeWriting) {
   const TCtlResult no = Suggest({"--apply"}, "n\n");
@@ -262,6 +295,7 @@ TEST(SuggestUsageTest, RefusesWhatItCannotDo) {
       {"zero_step", {"--port", "COM9", "--step", "0"}, "--step must not be 0"},
       {"apply_without_port", {"--from-history", "1", "--apply"}, "--apply needs --port"},
       {"overshoot_out_of_range", {"--port", "COM9", "--step", "10", "--target-overshoot", "-1"}, "--target-overshoot must be"},
+      {"corner_allowance_negative", {"--port", "COM9", "--step", "10", "--corner-allowance", "-1"}, "--corner-allowance must be"},
       {"count_jump_zero", {"--port", "COM9", "--step", "10", "--count-jump", "0"}, "--count-jump must be"},
       {"bad_run_number", {"--from-history", "x"}, "'x' is not a run number"},
       {"stray_argument", {"--port", "COM9", "--step", "10", "extra"}, "unexpected argument 'extra'"},

@@ -18,6 +18,7 @@ struct TSuggestCase {
   int Prediv;
   double TargetOvershootPct;
   double MaxCountJumpPct = 20;
+  double CornerAllowancePct = 3;
 };
 
 void PrintTo(const TSuggestCase& c, std::ostream* out) { *out << c.Name; }
@@ -46,12 +47,14 @@ const TSuggestCase kGoalCases[] = {
     {"slow_motor_every_other_cycle", {600, 0.05, 1.0, 0.02}, -200, 1, 5},
     {"slow_motor_tight_count_jump", {600, 0.05, 1.0, 0.02}, 200, 7, 5, 10},
     {"overshoot_allowed", {2000, 0.015, 0.5, 0.02}, 300, 0, 20},
+    {"fast_motor_corners_held_to_target", {6000, 0.005, 0.3, 0.02}, 200, 0, 5, 20, 0},
 };
 
 TTuningGoal GoalOf(const TSuggestCase& c) {
   TTuningGoal goal;
   goal.TargetOvershootPct = c.TargetOvershootPct;
   goal.MaxCountJumpPct = c.MaxCountJumpPct;
+  goal.CornerAllowancePct = c.CornerAllowancePct;
   return goal;
 }
 
@@ -63,8 +66,9 @@ bool EndsInsideTheBand(const TStepSamples& samples, double step) {
 
 class SuggestGoalTest : public testing::TestWithParam<TSuggestCase> {};
 
-// The suggestion meets the goal on every mismatched model within the count jump, settles a
-// count inside the band, and the simulated board (the same motor, with its disturbance)
+// The suggestion meets the goal within the count jump: the target overshoot on the fitted
+// model, the target and the corner allowance on every mismatched one; it settles a count
+// inside the band, and the simulated board (the same motor, with its disturbance)
 // confirms it.
 TEST_P(SuggestGoalTest, MeetsTheGoalOnTheModelAndOnTheBoard) {
   const TSuggestCase& c = GetParam();
@@ -74,7 +78,7 @@ TEST_P(SuggestGoalTest, MeetsTheGoalOnTheModelAndOnTheBoard) {
   ASSERT_TRUE(s.Found) << s.Problem;
   EXPECT_FALSE(s.Unchanged);
   EXPECT_LE(s.Predicted.Figures.OvershootPct, c.TargetOvershootPct);
-  EXPECT_LE(s.Predicted.WorstOvershootPct, c.TargetOvershootPct);
+  EXPECT_LE(s.Predicted.WorstOvershootPct, c.TargetOvershootPct + c.CornerAllowancePct);
   ASSERT_TRUE(s.Predicted.WorstSettlingSamples.has_value());
   EXPECT_LE(*s.Predicted.Figures.SettlingSamples, *s.Predicted.WorstSettlingSamples);
   EXPECT_EQ(s.Gains.FF0, 0);
@@ -93,6 +97,30 @@ TEST_P(SuggestGoalTest, MeetsTheGoalOnTheModelAndOnTheBoard) {
 
 INSTANTIATE_TEST_SUITE_P(Tuning, SuggestGoalTest, testing::ValuesIn(kGoalCases),
                          [](const testing::TestParamInfo<TSuggestCase>& info) { return std::string(info.param.Name); });
+
+struct TCornerCase {
+  const char* Name;
+  TSuggestCase Case;
+  int MaxSettlingSamples;  // on the fitted model
+};
+
+// The mismatched motors are the edges of what a fit may be off by: they may overshoot by the
+// corner allowance. Held to the target itself, the fast motor settles in 11 samples instead
+// of 8; let past the allowance, its gains overshoot 9 % or more there.
+TEST(SuggestTest, UsesTheCornerAllowanceAndNoMore) {
+  const TCornerCase cases[] = {
+      {"fast_motor_small_step", {"", {6000, 0.005, 0.3, 0.02}, 200, 0, 5}, 8},
+      {"fast_motor_small_step_wider_target", {"", {6000, 0.005, 0.3, 0.02}, 200, 0, 4, 20, 4}, 8},
+  };
+  for (const TCornerCase& c : cases) {
+    const TSuggestion s = SuggestGains(ModelOf(c.Case.Motor), SetupFor(c.Case, ToRecord(zirvsim::TBoardParams{})), GoalOf(c.Case));
+    ASSERT_TRUE(s.Found) << c.Name << ": " << s.Problem;
+    EXPECT_LE(*s.Predicted.Figures.SettlingSamples, c.MaxSettlingSamples) << c.Name;
+    EXPECT_LE(s.Predicted.Figures.OvershootPct, c.Case.TargetOvershootPct) << c.Name;
+    EXPECT_GT(s.Predicted.WorstOvershootPct, c.Case.TargetOvershootPct) << c.Name;
+    EXPECT_LE(s.Predicted.WorstOvershootPct, c.Case.TargetOvershootPct + c.Case.CornerAllowancePct) << c.Name;
+  }
+}
 
 // Suggested again for its own gains, the suggestion keeps them.
 TEST(SuggestTest, KeepsPresentGainsWhenNothingSettlesSooner) {
