@@ -5,8 +5,9 @@
 // the fast motor takes a step of 600 as well. The grid keeps to the count jump the suggestion
 // keeps to (one count of error moves the output by at most 20 % of its limit), so that both
 // choose among the same gains. The grid's best is also given for gains that keep the overshoot
-// within the target with gain and time constant 20 % off, as the suggestion must: the ratio to
-// it shows what the search loses, apart from what robustness costs. Also how long fitting and
+// within the target with gain and time constant 20 % off (stricter than the suggestion, whose
+// mismatched motors may overshoot by its corner allowance more): the ratio to it shows what the
+// search loses, apart from what robustness costs. Also how long fitting and
 // choosing take, and the largest count jump a tuning left on a board.
 #include <QCoreApplication>
 #include <QJsonArray>
