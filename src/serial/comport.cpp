@@ -78,6 +78,24 @@ int64_t Unsigned(int value) { return static_cast<uint32_t>(value); }
 constexpr int64_t kForever = -1;
 constexpr uint32_t kAllBits = 0xffffffffu;
 
+// Raises a port's take count as a read or purge begins and again once it has ended, so that
+// the event thread, counting waiting bytes meanwhile, sees the take whichever side of its
+// count the device's queue changed on.
+class TTakeScope {
+ public:
+  explicit TTakeScope(std::atomic<quint64>& count, bool takes = true)
+      : FCount(count), FStep(takes ? 1 : 0) {
+    FCount += FStep;
+  }
+  ~TTakeScope() { FCount += FStep; }
+  TTakeScope(const TTakeScope&) = delete;
+  TTakeScope& operator=(const TTakeScope&) = delete;
+
+ private:
+  std::atomic<quint64>& FCount;
+  const quint64 FStep;
+};
+
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -349,7 +367,7 @@ void TCustomComPort::TakePending(QByteArray& out, int want) {
 }
 
 int TCustomComPort::ReadDevice(QByteArray& out, int want) {
-  ++FTakeCount;
+  const TTakeScope take(FTakeCount);
   const qsizetype have = out.size();
   out.resize(want);
   int read = 0;
@@ -360,7 +378,7 @@ int TCustomComPort::ReadDevice(QByteArray& out, int want) {
 
 // Decodes everything waiting in the device into FPending.
 int TCustomComPort::DrainDevice() {
-  ++FTakeCount;
+  const TTakeScope take(FTakeCount);
   char chunk[4096];
   for (;;) {
     int read = 0;
@@ -383,7 +401,7 @@ int TCustomComPort::WriteStr(const QString& Str) {
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
-  if (Input) ++FTakeCount;
+  const TTakeScope take(FTakeCount, Input);  // only discarding input takes bytes away
   const int err = TermiosDevice::Flush(FHandle, Input, Output);
   if (err != 0) RaiseComError(CE_PurgeFailed, err);
   if (!Input) return;

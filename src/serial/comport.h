@@ -217,8 +217,8 @@ class TCustomComPort : public QObject {
   // Received bytes decoded (marked errors, discarded NULs) but not yet handed out.
   TReceiveFilter FFilter;
   QByteArray FPending;
-  // Counts reads and input purges (raised before each), so the event thread can tell
-  // whether bytes waiting at a wake-up were left unread or may be new.
+  // Counts reads and input purges (raised as each begins and again as it ends), so the event
+  // thread can tell whether bytes waiting at a wake-up were left unread or may be new.
   std::atomic<quint64> FTakeCount{0};
   std::unique_ptr<TComThread> FEventThread;
 

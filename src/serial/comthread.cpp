@@ -123,8 +123,9 @@ TComThread::TWake TComThread::WaitForArrival() {
 // since the last hand-over, only more bytes than were waiting then are new. Bytes that come
 // during this check wake the thread again, so none is missed.
 bool TComThread::IsNewArrival(bool& lost) {
-  // The take count is raised before each read, so reading it before the byte count means a
-  // read that changed the count is always seen.
+  // The take count is raised as each read or purge begins and as it ends: one that emptied
+  // the queue before the byte count was taken has raised it before the second load below, and
+  // one still running or yet to come raises it after the first, so the next check sees it.
   const quint64 before = FComPort.FTakeCount.load();
   int count = 0;
   if (TermiosDevice::InputCount(FHandle, count) != 0) {

@@ -447,6 +447,29 @@ class TSerialTest : public QObject {
     FPort->SetConnected(false);
   }
 
+  // A purge that meets the event thread counting the bytes it discards must not hide the next
+  // arrival: after it, fewer bytes than were counted are still new. The purge waits for the
+  // kernel to finish passing the bytes on, which is when the event thread wakes and counts.
+  void arrivalAfterARacingPurge() {
+    int announced = 0;
+    FPort->OnRxChar = [&](TComPort* p, int n) {
+      QString s;
+      p->ReadStr(s, n);
+      announced += int(s.size());
+    };
+    for (int i = 0; i < 400; ++i) {
+      FPeer->Write("12345678");
+      const auto spin = std::chrono::steady_clock::now() + std::chrono::microseconds(i % 80);
+      while (std::chrono::steady_clock::now() < spin) {
+      }
+      FPort->ClearBuffer(true, false);
+      PumpFor(1);
+      announced = 0;
+      FPeer->Write("a");
+      QVERIFY2(PumpUntil([&] { return announced > 0; }, 500), qPrintable(QString::number(i)));
+    }
+  }
+
   // A line must not be lost when it arrives before the list is made.
   void linesArriveBeforeTheListIsMade() {
     FChannel->LineBuf.reset();
