@@ -31,6 +31,8 @@ struct TRunData {
   const TStepRecord* Record;
   TVector Travel;
   std::vector<bool> Use;  // a sample inside the deadband reports 0 and tells no position
+  // The used samples in stretches that read the same count: [begin, end) each.
+  std::vector<std::pair<size_t, size_t>> Stretches;
   bool OpenLoop;          // every cycle was sampled: drive the model with the measured outputs
 };
 
@@ -62,18 +64,44 @@ TVector ModelTravel(const TMotorModel& motor, const TRunData& run, double fracti
   return travel;
 }
 
-// Model minus measured travel at the samples used, less their mean (where within its count
-// the motor started is not known), the mean held within half a count.
+// Model minus measured travel at the samples used, split by stretch of samples that read
+// the same count: the encoder's rounding is one error shared by the whole stretch, so its
+// mean residual counts once, as one reading, while how the model moves within the stretch
+// counts at every sample. A motor at rest for most of a run would otherwise be counted as
+// many readings of where it stopped, and the fit would bend friction to that one count. The
+// stretches' means are less their mean (where within its count the motor started is not
+// known), held within half a count.
 TVector RunResiduals(const TMotorModel& motor, const TRunData& run, double fraction) {
   const TVector model = ModelTravel(motor, run, fraction);
-  TVector residuals;
-  for (size_t k = 0; k < model.size(); ++k)
-    if (run.Use[k]) residuals.push_back(model[k] - run.Travel[k]);
-  if (residuals.empty()) return residuals;
-  const double mean = std::accumulate(residuals.begin(), residuals.end(), 0.0) / static_cast<double>(residuals.size());
-  const double offset = std::clamp(mean, -0.5, 0.5);
-  for (double& r : residuals) r -= offset;
+  TVector residuals, means;
+  for (const auto& [begin, end] : run.Stretches) {
+    double sum = 0;
+    for (size_t k = begin; k < end; ++k) sum += model[k] - run.Travel[k];
+    const double mean = sum / static_cast<double>(end - begin);
+    for (size_t k = begin + 1; k < end; ++k) residuals.push_back(model[k] - run.Travel[k] - mean);
+    means.push_back(mean);
+  }
+  if (means.empty()) return residuals;
+  const double offset = std::clamp(std::accumulate(means.begin(), means.end(), 0.0) / static_cast<double>(means.size()), -0.5, 0.5);
+  for (double mean : means) residuals.push_back(mean - offset);
   return residuals;
+}
+
+// The runs of consecutive used samples that read the same travel, where the model is driven
+// by the measured outputs; else every used sample on its own: a model that runs its own loop
+// gets a drive that depends on where it stands at each sample, and tried on a slow motor
+// sampled every other cycle, one count's weight per stretch let a model with three times the
+// friction and a fifth more gain replay the run better than the motor itself.
+std::vector<std::pair<size_t, size_t>> SameCountStretches(const TVector& travel, const std::vector<bool>& use,
+                                                          bool openLoop) {
+  std::vector<std::pair<size_t, size_t>> stretches;
+  for (size_t k = 0; k < travel.size();) {
+    size_t end = k + 1;
+    while (openLoop && end < travel.size() && use[k] == use[end] && travel[end] == travel[k]) ++end;
+    if (use[k]) stretches.emplace_back(k, end);
+    k = end;
+  }
+  return stretches;
 }
 
 // The residuals of all runs, one after the other.
@@ -329,9 +357,10 @@ TIdentification IdentifyMotor(const std::vector<TStepRecord>& records) {
   if (records.empty()) return Refused(result, "there is no run", "run a step test");
   TFitData data;
   for (const TStepRecord& record : records) {
-    TRunData run{&record, MeasuredTravel(record), std::vector<bool>(record.Errors.size()), record.Setup.Prediv == 0};
+    TRunData run{&record, MeasuredTravel(record), std::vector<bool>(record.Errors.size()), {}, record.Setup.Prediv == 0};
     if (RunUnfit(record, run.Travel, result)) return result;
     for (size_t k = 0; k < run.Use.size(); ++k) run.Use[k] = record.Setup.Loop.Deadband <= 0 || record.Errors[k] != 0;
+    run.Stretches = SameCountStretches(run.Travel, run.Use, run.OpenLoop);
     data.Runs.push_back(std::move(run));
   }
   const TMinimum best = BestFit(data);

@@ -43,6 +43,10 @@ const TIdentifyCase kRecoverCases[] = {
     {"saturated_large_step", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 0, 0},
     {"saturated_every_other_cycle", {2000, 0.015, 0.5, 0}, 0.5, 0, 0.002, 900, 1, 0},
     {"fast_motor_saturated_oscillating", {6000, 0.005, 0.3, 0.02}, 1.0, 0, 0, 600, 0, 0},
+    // Saturates, then rests for most of the run: the count it rests on is one reading, and
+    // counted at every sample it bent friction 38 % high.
+    {"fast_motor_saturated_then_at_rest", {6000, 0.005, 0.3, 0.02}, 1, 0, 0.0005, 200, 0, 0.25},
+    {"slow_motor_saturated_then_at_rest_every_other_cycle", {600, 0.05, 1.0, 0.02}, 3, 0, 0.01, 200, 1, 0},
 };
 
 class IdentifyRecoverTest : public testing::TestWithParam<TIdentifyCase> {};
