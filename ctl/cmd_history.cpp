@@ -34,7 +34,7 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
   parser.setApplicationDescription(QStringLiteral(
       "Lists the stored step-response runs, oldest first, with the time each was made.\n"
       "The history is ${XDG_DATA_HOME:-~/.local/share}/zirv7tune/runs.sqlite."));
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON (without samples).")});
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON (with sample_count, without the samples).")});
   parser.addOption({QStringLiteral("last"), QStringLiteral("Only the last N runs."), QStringLiteral("N")});
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QStringLiteral("[--json] [--last N]"), args, io, exitCode))

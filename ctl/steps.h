@@ -92,7 +92,7 @@ void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs);
 // Prints {"runs": [...]} with each run's RunJson (samples as arrays).
 void PrintRunsJson(TCtlIo& io, const std::vector<TStepRun>& runs);
 
-// Prints {"runs": [...]} with each listed run's RunJson (samples as their count).
+// Prints {"runs": [...]} with each listed run's RunJson (sample_count, no samples).
 void PrintRunsJson(TCtlIo& io, const std::vector<TRunListing>& listings);
 
 // Formats a figure in ms when the period is known, else in samples; "-" when it is empty.

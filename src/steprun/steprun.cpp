@@ -80,11 +80,11 @@ QJsonObject FiguresJson(const TStepFigures& f, std::optional<double> periodMs) {
 QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount) {
   QJsonObject o = FiguresJson(run.Figures, SamplePeriodMs(run));
   o.insert(QStringLiteral("id"), run.Id);
+  o.insert(QStringLiteral("port"), run.Port);
   o.insert(QStringLiteral("step"), run.Step);
   o.insert(QStringLiteral("prediv"), run.Prediv);
-  if (sampleCount) {
-    o.insert(QStringLiteral("samples"), *sampleCount);
-  } else {
+  o.insert(QStringLiteral("sample_count"), sampleCount.value_or(int(run.Errors.size())));
+  if (!sampleCount) {
     QJsonArray samples;
     for (size_t k = 0; k < run.Errors.size(); ++k)
       samples.append(QJsonArray{run.Errors[k], run.Outputs[k]});

@@ -52,9 +52,10 @@ TPIDParams ParamsFromJson(const QJsonObject& object);
 // peak_ms, settling_ms; a figure or time that does not exist is null.
 QJsonObject FiguresJson(const TStepFigures& figures, std::optional<double> samplePeriodMs);
 
-// Returns the run as JSON: its figures (FiguresJson) plus id, step, prediv, samples (an array
-// of [error, output] pairs, or sampleCount when that is given instead), params (ParamsJson)
-// and time (ISO 8601 with the UTC offset); label when it has one.
+// Returns the run as JSON: its figures (FiguresJson) plus id, port, step, prediv, sample_count,
+// samples (an array of [error, output] pairs; left out when sampleCount is given, as for a
+// listing read without its samples), params (ParamsJson) and time (ISO 8601 with the UTC
+// offset); label when it has one.
 QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount = std::nullopt);
 
 // Returns the time as ISO 8601 with its UTC offset and milliseconds.

@@ -113,7 +113,9 @@ TEST_F(StepCommandsTest, StepRunsForwardAndReverseAndStoresEveryRun) {
 
   const QJsonArray stored = HistoryRuns();
   ASSERT_EQ(stored.size(), 2);
-  EXPECT_EQ(stored[1].toObject().value("samples").toInt(), 199);
+  EXPECT_EQ(stored[1].toObject().value("sample_count").toInt(), 199);
+  EXPECT_FALSE(stored[1].toObject().contains("samples"));
+  EXPECT_EQ(stored[1].toObject().value("port").toString(), Port());
   const TCtlResult shown = RunCtlCaptured(
       {"show", QString::number(stored[0].toObject().value("id").toInt()), "--json"});
   ASSERT_EQ(shown.Status, kExitOk) << shown.Err.toStdString();

@@ -236,9 +236,9 @@ TEST(StepRun, JsonHasTheStableKeys) {
   QStringList keys = RunJson(run).keys();
   keys.sort();
   EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id overshoot_pct params peak_ms peak_output peak_sample prediv rise_ms "
-            "rise_samples sample_period_ms samples saturated settling_ms settling_samples "
-            "steady_state_error step time");
+            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rise_ms "
+            "rise_samples sample_count sample_period_ms samples saturated settling_ms "
+            "settling_samples steady_state_error step time");
   EXPECT_EQ(ParamsJson(run.Params).size(), 14);
   EXPECT_EQ(RunJson(run).value("samples").toArray().size(), 199);
   EXPECT_DOUBLE_EQ(RunJson(run).value("sample_period_ms").toDouble(), 0.8);
