@@ -78,8 +78,11 @@ bool WriteParamValues(TLineChannel& channel, TPIDParams& board, const TParamValu
   return WriteParameterRows(channel, board, valueToSend, onWritten);
 }
 
-bool RestoreParameters(TBoardLink& link, TPIDParams& board, const TPIDParams& original,
-                       QString& failure) {
+namespace {
+
+// One attempt of RestoreParameters.
+bool RestoreOnce(TBoardLink& link, TPIDParams& board, const TPIDParams& original,
+                 QString& failure) {
   bool written = false;
   try {
     written = WriteParamValues(link.Channel(), board, ParamValuesOf(original));
@@ -96,6 +99,24 @@ bool RestoreParameters(TBoardLink& link, TPIDParams& board, const TPIDParams& or
   board = check;
   failure = MismatchText(board, original);
   return failure.isEmpty();
+}
+
+constexpr int kRestoreAttempts = 3;
+
+}  // namespace
+
+bool RestoreParameters(TBoardLink& link, TPIDParams& board, const TPIDParams& original,
+                       QString& failure) {
+  // A lost or garbled answer leaves the board's values unknown, and a line that drops one
+  // answer usually carries the next: read what the board holds and write what still differs.
+  // A device that is gone is not asked again.
+  for (int attempt = 1;; ++attempt) {
+    if (RestoreOnce(link, board, original, failure)) return true;
+    if (attempt == kRestoreAttempts || link.Port().DeviceLost()) return false;
+    TPIDParams now;
+    QString readFailure;
+    if (ReadBoardParameters(link, now, readFailure)) board = now;
+  }
 }
 
 QString DescribeWrite(const TPlannedWrite& write) {

@@ -46,9 +46,11 @@ bool WriteParamValues(TLineChannel& channel, TPIDParams& board, const TParamValu
                       const std::function<void(const TParamWrite&)>& onWritten = {});
 
 // Puts original back on the board: writes every row where board (the board's values as last
-// known) differs from it, then reads the parameters again and checks each row. Returns false
-// with the reason in failure when a write fails, the read fails or a row does not match.
-// board ends as the board's values last read or written.
+// known) differs from it, then reads the parameters again and checks each row. A failed
+// attempt is tried again, up to three in all, after reading what the board holds, unless the
+// device is gone. Returns false with the last reason in failure when every attempt failed (a
+// write, the read or a row that does not match). board ends as the board's values last read
+// or written.
 bool RestoreParameters(TBoardLink& link, TPIDParams& board, const TPIDParams& original,
                        QString& failure);
 

@@ -259,6 +259,18 @@ TEST_F(StepCommandsTest, CompareWithAFailedRunPutsTheBoardBack) {
   EXPECT_EQ(FSim->Params(), FOriginal);
 }
 
+// One garbled answer while putting the board back: the restore reads what the board holds and
+// writes again.
+TEST_F(StepCommandsTest, CompareTriesAgainWhenAnAnswerIsGarbledWhilePuttingTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  FSim->ScriptAnswer("p 0.2", {"noise"});
+  const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(FSim->ReceivedCommands(),
+            (TStrings{"l", "p 0.3", "r0c100ok1", "p 0.2", "l", "p 0.2", "l"}));
+}
+
 // A board that goes away before its values are back: the user is told every value it had, so
 // that they can be put back by hand.
 TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
