@@ -106,6 +106,16 @@ bool ShowLimit(const std::vector<TStepRun>& runs) {
   });
 }
 
+// The runs' output limits, each once: runs made with other gains files may have others.
+std::vector<double> OutputLimits(const std::vector<TStepRun>& runs) {
+  std::vector<double> limits;
+  for (const TStepRun& r : runs)
+    if (r.Params.MaxOutput > 0) limits.push_back(r.Params.MaxOutput);
+  std::sort(limits.begin(), limits.end());
+  limits.erase(std::unique(limits.begin(), limits.end()), limits.end());
+  return limits;
+}
+
 TAxisRange OutputRange(const std::vector<TStepRun>& runs) {
   double lo = 0, hi = 0;
   for (const TStepRun& run : runs) {
@@ -210,12 +220,13 @@ void DrawOutputReferences(QPainter& p, const TPanel& panel, const std::vector<TS
   p.drawLine(QPointF(panel.Rect.left(), y(0)), QPointF(panel.Rect.right(), y(0)));
   if (!ShowLimit(runs)) return;
   p.setPen(QPen(kLimit, 1.2, Qt::DotLine));
-  const double limit = runs.back().Params.MaxOutput;
-  for (double v : {limit, -limit}) {
-    if (v < panel.Y.Min || v > panel.Y.Max) continue;
-    p.drawLine(QPointF(panel.Rect.left(), y(v)), QPointF(panel.Rect.right(), y(v)));
-    p.drawText(QPointF(panel.Rect.left() + 6, y(v) + (v > 0 ? 14 : -5)),
-               QStringLiteral("%1 %").arg(v));
+  for (double limit : OutputLimits(runs)) {
+    for (double v : {limit, -limit}) {
+      if (v < panel.Y.Min || v > panel.Y.Max) continue;
+      p.drawLine(QPointF(panel.Rect.left(), y(v)), QPointF(panel.Rect.right(), y(v)));
+      p.drawText(QPointF(panel.Rect.left() + 6, y(v) + (v > 0 ? 14 : -5)),
+                 QStringLiteral("%1 %").arg(v));
+    }
   }
 }
 

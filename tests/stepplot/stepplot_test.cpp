@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <algorithm>
+#include <cmath>
+#include <set>
+
+#include "stepplot/stepplot.h"
+
+namespace {
+
+// A run that drives the output up to its limit (down to minus it for a negative step) and
+// settles.
+TStepRun SaturatingRun(double maxOutput, int step = 100) {
+  TStepRun run;
+  run.Step = step;
+  run.Prediv = 0;
+  run.Params.P = 0.5;
+  run.Params.MaxOutput = maxOutput;
+  run.Params.Multiplier = 1;
+  run.Params.TicksPerServo = 4;
+  for (int k = 0; k < 199; ++k) {
+    run.Errors.push_back(step * std::exp(-k / 20.0));
+    run.Outputs.push_back(std::clamp(2 * run.Errors.back(), -maxOutput, maxOutput));
+  }
+  UpdateFigures(run);
+  return run;
+}
+
+// The heights of the long horizontal lines drawn in the colour of the output limit.
+std::set<int> LimitLineHeights(const QString& svgFile) {
+  QFile file(svgFile);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QXmlStreamReader xml(&file);
+  std::vector<bool> limitColour{false};
+  std::set<int> heights;
+  while (!xml.atEnd()) {
+    xml.readNext();
+    if (xml.isEndElement() && xml.name() == QLatin1String("g")) limitColour.pop_back();
+    if (!xml.isStartElement()) continue;
+    if (xml.name() == QLatin1String("g")) {
+      const auto stroke = xml.attributes().value(QLatin1String("stroke"));
+      limitColour.push_back(stroke.isEmpty() ? limitColour.back()
+                                             : stroke == QLatin1String("#c82828"));
+    } else if (xml.name() == QLatin1String("polyline") && limitColour.back()) {
+      const QStringList points =
+          xml.attributes().value(QLatin1String("points")).toString().split(' ', Qt::SkipEmptyParts);
+      if (points.size() != 2) continue;
+      const QStringList a = points[0].split(','), b = points[1].split(',');
+      if (a[1] == b[1] && std::fabs(b[0].toDouble() - a[0].toDouble()) > 400)
+        heights.insert(int(std::lround(a[1].toDouble())));
+    }
+  }
+  return heights;
+}
+
+class StepPlotTest : public testing::Test {
+ protected:
+  QString File(const QString& name) const { return FDir.filePath(name); }
+  QTemporaryDir FDir;
+};
+
+// Runs made with other gains files can have other limits: each is drawn on the sides of zero
+// the outputs go to.
+TEST_F(StepPlotTest, EveryRunsOutputLimitIsDrawn) {
+  struct TCase {
+    std::vector<double> Limits;
+    int Step;  // of the last run; the others step by 100
+    size_t Lines;
+  };
+  for (const TCase& c : {TCase{{100}, 100, 1}, TCase{{60, 100}, 100, 2},
+                         TCase{{100, 60, 100}, 100, 2}, TCase{{60, 100}, -100, 4}}) {
+    std::vector<TStepRun> runs;
+    for (double limit : c.Limits) runs.push_back(SaturatingRun(limit));
+    runs.back() = SaturatingRun(c.Limits.back(), c.Step);
+    QString error;
+    ASSERT_TRUE(SaveStepPlot(File("limits.svg"), TPlotFormat::Svg, runs, "limits", error))
+        << error.toStdString();
+    EXPECT_EQ(LimitLineHeights(File("limits.svg")).size(), c.Lines) << c.Limits.size() << " runs";
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Pictures need fonts, hence a QGuiApplication; no display is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QGuiApplication app(argc, argv);
+  testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
