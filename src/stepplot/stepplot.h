@@ -13,9 +13,9 @@ inline constexpr QSize kStepPlotSize{1200, 800};
 
 // Draws the runs overlaid and aligned at the step, in two panels sharing the time axis: the
 // error above with the 2 % settling band and the step, the output below with each run's output
-// limit when the runs come near one. Each run has its own colour and a legend entry with its caption;
-// later runs are drawn over earlier ones. The time axis is in seconds when every run's sample
-// period is known, in samples otherwise. Needs a QGuiApplication (for the fonts).
+// limit when the runs come near one. Each run has its own colour and a legend entry with its
+// caption; later runs are drawn over earlier ones. The time axis is in seconds when every run's
+// sample period is known, in samples otherwise. Needs a QGuiApplication (for the fonts).
 void DrawStepPlot(QPainter& painter, const QSize& size, const std::vector<TStepRun>& runs,
                   const QString& title);
 
