@@ -1,7 +1,6 @@
 // zirv7ctl step, compare, history and show against the simulated board.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -284,11 +283,3 @@ TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Pictures need fonts, hence a QGuiApplication; no display is needed.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -6,7 +6,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -308,9 +307,3 @@ TEST(SuggestUsageTest, RefusesWhatItCannotDo) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  QGuiApplication app(argc, argv);  // pictures need fonts
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

@@ -1,2 +1,2 @@
 zirv_add_test(NAME test_stepplot SOURCES ${CMAKE_CURRENT_LIST_DIR}/stepplot_test.cpp
-  LIBS zirv_stepplot GTest::gtest TIMEOUT 60)
+  LIBS zirv_stepplot zirv_test_guimain TIMEOUT 60)

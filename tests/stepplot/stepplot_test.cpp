@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
-#include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <algorithm>
@@ -84,11 +83,3 @@ TEST_F(StepPlotTest, EveryRunsOutputLimitIsDrawn) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  // Pictures need fonts, hence a QGuiApplication; no display is needed.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  QGuiApplication app(argc, argv);
-  testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
