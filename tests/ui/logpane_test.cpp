@@ -31,7 +31,6 @@ class TLogPaneTest : public QObject {
     r->LogLine(garbage, clBlue);
     const qsizetype end = r->PlainText().size();
     for (int i = 0; i < 10; ++i) r->LogLine(QStringLiteral("answer %1").arg(i), clBlue);
-    QTest::qWait(1);
     return {start, end};
   }
 
@@ -64,6 +63,7 @@ class TLogPaneTest : public QObject {
     r->SetClock([] { return QTime(9, 5, 7); });
     r->resize(780, 100);
     r->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.get()));
   }
 
   // Blanks and controls at both ends of an entry are trimmed, not those inside.
@@ -151,6 +151,8 @@ class TLogPaneTest : public QObject {
   void EveryRowIsReachedByTheScrollBarAndTheWheel() {
     const auto [start, end] = LogLongEntryBetweenShortOnes();
     QScrollBar* bar = r->reLog->verticalScrollBar();
+    // The scroll bar's range follows the text at the next paint, which a busy machine delays.
+    QTRY_VERIFY(bar->maximum() > 0);
     const std::vector<qsizetype> rows =
         Walk([bar] { bar->triggerAction(QAbstractSlider::SliderSingleStepAdd); });
     QCOMPARE(bar->value(), bar->maximum());
