@@ -4,12 +4,13 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <cmath>
 #include <cstring>
 #include <limits>
 
+#include "ctl/porterrors.h"
 #include "globals/numtext.h"
+#include "outputfile/outputfile.h"
 #include "parameters/paramtable.h"
 #include "stepplot/stepplot.h"
 #include "steptest/boardlink.h"
@@ -53,12 +54,15 @@ bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& pa
   try {
     link.Open(port);
   } catch (const Exception& e) {
-    PrintError(io, port, e.Message());
+    PrintPortError(io, port, e);
     return false;
   }
   QString failure;
   if (ReadBoardParameters(link, params, failure)) return true;
-  PrintError(io, port, failure);
+  if (link.Port().DeviceLost())
+    PrintError(io, port, failure);
+  else
+    PrintSilentBoard(io, port, failure, QStringLiteral("l"));
   return false;
 }
 
@@ -151,11 +155,14 @@ bool WritePicture(TCtlIo& io, const QString& file, TPlotFormat format,
 }
 
 bool WriteCsv(TCtlIo& io, const QString& file, const std::vector<TStepRun>& runs) {
-  QSaveFile out(file);
-  const QByteArray bytes = RunsCsv(runs).toUtf8();
-  if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+  const QString text = RunsCsv(runs);
+  if (file == QLatin1String(kStandardOutput)) {
+    io.Out << text << Qt::flush;
     return true;
-  PrintError(io, file, out.errorString());
+  }
+  QString error;
+  if (WriteOutputFile(file, text.toUtf8(), error)) return true;
+  PrintError(io, file, error);
   return false;
 }
 
