@@ -62,6 +62,16 @@ tcflag_t ParityFlags(TParityBits parity) {
   return 0;
 }
 
+// Makes the line raw at its present rate and framing, so that a device just opened never
+// echoes nor edits what arrives before the port's own settings reach it.
+void MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(fd, TCSANOW, &tio);
+}
+
 }  // namespace
 
 // Linux offers no 1.5 stop bits: sbOne5StopBits sets CSTOPB like two stop bits (a 16550-type
@@ -109,6 +119,8 @@ int Open(const std::string& path, int& fd) {
     err = errno;
   } else if (::ioctl(fd, TIOCEXCL) != 0) {
     err = errno;
+  } else {
+    MakeRaw(fd);
   }
   if (err == 0) return 0;
   ::close(fd);

@@ -52,6 +52,13 @@ class TCountingPort : public TComPort {
 
 enum TGroup { Line, Timeouts, Queues };
 
+// A port whose configuration steps anyone may call.
+class TOpenStepsPort : public TComPort {
+ public:
+  using TComPort::ApplyLineSettings;
+  using TComPort::ConfigureDevice;
+};
+
 // One setting changed from its value after construction: the step that must re-apply it,
 // what the device's termios must show afterwards compared with the defaults, and whether a
 // pseudo-terminal refuses it (it keeps 8 data bits and no parity whatever it is given).
@@ -320,6 +327,36 @@ class TComSettingsTest : public QObject {
     closed.SetDataBits(dbSix);
     closed.EndUpdate();
     QCOMPARE(StepCounts(closed), QStringLiteral("configure 1, line 0, time-outs 0, queues 0"));
+  }
+
+  // A configuration step called directly, not through a setting, also waits for the batch.
+  // Opened inside a batch, the device is a raw line at once and gets its settings at the end.
+  void stepsCalledDirectlyWaitForTheBatch() {
+    TPtyPeer peer;
+    TOpenStepsPort port;
+    OpenOn(port, peer);
+    const QString before = DeviceState(peer);
+    port.BeginUpdate();
+    port.SetStopBits(sbTwoStopBits);
+    port.ApplyLineSettings();
+    port.ConfigureDevice();
+    COMPARE_STATE("inside a batch", DeviceState(peer), before);
+    port.EndUpdate();
+    QVERIFY(DeviceState(peer) != before);
+
+    TPtyPeer scrambled;
+    Scramble(scrambled);
+    TOpenStepsPort late;
+    late.BeginUpdate();
+    late.SetBaudRate(br57600);
+    OpenOn(late, scrambled);
+    termios t{};
+    tcgetattr(scrambled.Master(), &t);
+    QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    QCOMPARE(cfgetospeed(&t), speed_t(B1200));
+    late.EndUpdate();
+    tcgetattr(scrambled.Master(), &t);
+    QCOMPARE(cfgetospeed(&t), speed_t(B57600));
   }
 
   // A refused re-apply raises error 7 and leaves the port open with the new value; refused
