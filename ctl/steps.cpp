@@ -8,6 +8,7 @@
 #include <cstring>
 #include <limits>
 
+#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "outputfile/outputfile.h"
 #include "parameters/paramtable.h"
@@ -53,12 +54,15 @@ bool OpenBoard(TCtlIo& io, TBoardLink& link, const QString& port, TPIDParams& pa
   try {
     link.Open(port);
   } catch (const Exception& e) {
-    PrintError(io, port, e.Message());
+    PrintPortError(io, port, e);
     return false;
   }
   QString failure;
   if (ReadBoardParameters(link, params, failure)) return true;
-  PrintError(io, port, failure);
+  if (link.Port().DeviceLost())
+    PrintError(io, port, failure);
+  else
+    PrintSilentBoard(io, port, failure, QStringLiteral("l"));
   return false;
 }
 
