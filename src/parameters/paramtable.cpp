@@ -1,5 +1,7 @@
 #include "parameters/paramtable.h"
 
+#include <cmath>
+
 #include "globals/numtext.h"
 
 namespace {
@@ -74,4 +76,11 @@ void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer) {
     return;
   }
   params.*row.IntField = RoundToInt32(answer);
+}
+
+double FieldShownValue(const TParamRow& row, double value) {
+  const bool throughFloat = row.FloatMode || (row.Class == TRowClass::Float && row.Precision > 0);
+  if (!throughFloat) return double(RoundToInt32(value));
+  if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
+  return ReadNumber(FieldFixedText(value, row.Precision));
 }

@@ -51,3 +51,9 @@ double RecordValue(const TPIDParams& params, const TParamRow& row);
 // Stores a board answer in the record: double fields take it as parsed, integer fields take
 // it rounded half-even and clamped to the 32-bit range.
 void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer);
+
+// Returns the value the row's entry field holds after showing value: a float field (and
+// "Deadband (b):", shown through its float value) the value of its text of Precision decimals,
+// an integer field the value rounded half-even. A value the companion writes is one of these,
+// so that a Read in the window finds every field equal to the board's value.
+double FieldShownValue(const TParamRow& row, double value);
