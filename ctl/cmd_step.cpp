@@ -1,6 +1,7 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
 #include "ctl/steps.h"
+#include "globals/numtext.h"
 #include "steptest/boardlink.h"
 #include "steptest/steptest.h"
 
@@ -100,6 +101,14 @@ int RunStep(const QStringList& args, TCtlIo& io) {
   TBoardLink link;
   TPIDParams params;
   if (!OpenBoard(io, link, o.Port, params)) return kExitFailed;
+  if (StepTripsServo(o.Step, params)) {
+    PrintError(io, o.Port,
+               QStringLiteral("a step of %1 counts lies beyond \"Fault Error (f):\" %2: the servo "
+                              "switches off at once and the test would measure nothing. Use a "
+                              "smaller --step, or raise \"Fault Error (f):\".")
+                   .arg(FormatNumber(StepAmplitude(o.Step, params)), FormatNumber(params.FaultError)));
+    return kExitFailed;
+  }
   std::vector<TStepRun> runs;
   const bool ran = RunTests(io, link, store, params, o, runs);
   if (runs.empty()) return kExitFailed;
