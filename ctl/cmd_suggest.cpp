@@ -151,8 +151,10 @@ std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& 
   forward = MeasuredRun(io, link, store, params, step, prediv, label, runs.ForwardStart);
   if (forward && !TInterruptGuard::Interrupted())
     reverse = MeasuredRun(io, link, store, params, -step, prediv, label + QStringLiteral(", back"), runs.ReverseStart);
-  if (reverse && !TInterruptGuard::Interrupted())
+  if (reverse && !TInterruptGuard::Interrupted()) {
+    WaitForRest(link, params);  // a slow loop may still be moving when the step's record ends
     rest = MeasuredRun(io, link, store, params, 0, 0, label + QStringLiteral(", at rest"), restStart);
+  }
   if (!rest || TInterruptGuard::Interrupted()) return std::nullopt;
   runs.Forward = std::move(*forward);
   runs.Reverse = std::move(*reverse);

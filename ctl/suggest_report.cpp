@@ -138,6 +138,7 @@ QJsonObject SuggestedJson(const TSuggestReport& r) {
   o.insert(QStringLiteral("unchanged"), s.Unchanged);
   o.insert(QStringLiteral("gains"), GainsJson(s.Gains, r.Setup.Loop));
   o.insert(QStringLiteral("deadband"), r.Deadband);
+  if (!s.Note.empty()) o.insert(QStringLiteral("note"), QString::fromStdString(s.Note));
   o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
   return o;
 }
@@ -263,6 +264,7 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
                                 {QStringLiteral("suggested, predicted"), &r.Suggestion.Predicted.Figures, &r.Suggestion.Predicted}}),
              1);
+  if (!r.Suggestion.Note.empty()) io.Out << "note: " << QString::fromStdString(r.Suggestion.Note) << "\n";
   if (r.Suggestion.Unchanged)
     io.Out << "\nThe present gains settle as soon as anything found: nothing to change.\n";
 }
