@@ -75,3 +75,16 @@ void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer) {
   }
   params.*row.IntField = RoundToInt32(answer);
 }
+
+bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board) {
+  const double held = RecordValue(board, row);
+  switch (row.Class) {
+    case TRowClass::Float:
+    case TRowClass::MaxOutput:
+      return value != held;
+    case TRowClass::FaultError:
+    case TRowClass::Integer:
+      return RoundToInt32(value) != RoundToInt32(held);
+  }
+  return false;
+}
