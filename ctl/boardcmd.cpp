@@ -1,13 +1,23 @@
 #include "ctl/boardcmd.h"
 
+#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "protocol/paramwrite.h"
 
 bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
+  try {
+    session.Link().Open(port);
+  } catch (const Exception& e) {
+    PrintPortError(io, port, e);
+    return false;
+  }
   QString failure;
-  if (session.Open(port, failure)) return true;
-  PrintError(io, port, failure);
+  if (session.ReadOriginals(failure)) return true;
+  if (session.Link().Port().DeviceLost())
+    PrintError(io, port, failure);
+  else
+    PrintSilentBoard(io, port, failure, QStringLiteral("l"));
   return false;
 }
 

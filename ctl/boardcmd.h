@@ -9,7 +9,7 @@
 #include "ctl/command.h"
 
 // Opens the named port and reads the board's values; on failure prints why (the port's own
-// message when it cannot be opened).
+// message and what it means when it cannot be opened, what to check when the board is silent).
 bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port);
 
 // Writes target's values that differ from the board, checking every answer (TBoardSession::

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include "ctl/commands.h"
+#include "ctl/outputoptions.h"
 #include "version.h"
 
 namespace {
@@ -92,6 +93,12 @@ bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QSt
     text.replace(0, firstLineEnd, QStringLiteral("Usage: zirv7ctl %1 %2").arg(name, Synopsis(parser, required)));
     io.Out << text;
     exitCode = kExitOk;
+    return false;
+  }
+  // Output paths are checked before the command touches the board: a missing folder must
+  // not cost EEPROM writes and a test.
+  if (!CheckOutputOptions(parser, io)) {
+    exitCode = kExitFailed;
     return false;
   }
   return true;

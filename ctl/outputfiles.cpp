@@ -1,8 +1,8 @@
 #include "ctl/outputfiles.h"
 
 #include <QGuiApplication>
-#include <QSaveFile>
 
+#include "outputfile/outputfile.h"
 #include "stepplot/stepplot.h"
 
 namespace {
@@ -20,11 +20,14 @@ bool WritePicture(TCtlIo& io, const QString& file, TPlotFormat format,
 }
 
 bool WriteCsv(TCtlIo& io, const QString& file, const std::vector<TStepRun>& runs) {
-  QSaveFile out(file);
-  const QByteArray bytes = RunsCsv(runs).toUtf8();
-  if (out.open(QIODevice::WriteOnly) && out.write(bytes) == bytes.size() && out.commit())
+  const QString text = RunsCsv(runs);
+  if (file == QLatin1String(kStandardOutput)) {
+    io.Out << text << Qt::flush;
     return true;
-  PrintError(io, file, out.errorString());
+  }
+  QString error;
+  if (WriteOutputFile(file, text.toUtf8(), error)) return true;
+  PrintError(io, file, error);
   return false;
 }
 

@@ -32,6 +32,10 @@ bool TBoardSession::Open(const QString& port, QString& failure) {
     failure = e.Message();
     return false;
   }
+  return ReadOriginals(failure);
+}
+
+bool TBoardSession::ReadOriginals(QString& failure) {
   if (!ReadBoardParameters(FLink, FBoard, failure)) return false;
   FOriginal = FBoard;
   FUnanswered.reset();

@@ -42,6 +42,10 @@ class TBoardSession {
   // false with the reason in failure: the port's own message when it cannot be opened.
   bool Open(const QString& port, QString& failure);
 
+  // Reads the board's values on a link opened already; they become the originals. Returns
+  // false with the reason in failure when the read fails.
+  bool ReadOriginals(QString& failure);
+
   TBoardLink& Link() { return FLink; }
   const QString& PortName() const { return FLink.PortName(); }
   // Returns the board's values as read when the session began (or as last kept).

@@ -5,13 +5,13 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "monitor/chartaxis.h"
+#include "outputfile/outputfile.h"
 
 namespace {
 
@@ -373,11 +373,5 @@ bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector
                   const QString& title, QString& error) {
   const QByteArray bytes =
       format == TPlotFormat::Svg ? RenderSvg(runs, title) : RenderPng(runs, title);
-  // Written whole or not at all: a failed write leaves an existing file as it was.
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return WriteOutputFile(fileName, bytes, error);
 }

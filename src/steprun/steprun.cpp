@@ -68,6 +68,8 @@ QJsonObject FiguresJson(const TStepFigures& f, std::optional<double> periodMs) {
   o.insert(QStringLiteral("iae"), f.Iae);
   o.insert(QStringLiteral("peak_output"), f.PeakOutput);
   o.insert(QStringLiteral("saturated"), f.Saturated);
+  o.insert(QStringLiteral("rest_output_pp_pct"), OptionalJson(f.RestOutputPpPct));
+  o.insert(QStringLiteral("rest_error_pp"), OptionalJson(f.RestErrorPp));
   o.insert(QStringLiteral("sample_period_ms"), OptionalJson(periodMs));
   const std::optional<TStepTimes> t =
       periodMs ? std::optional(StepTimes(f, *periodMs)) : std::nullopt;

@@ -48,7 +48,8 @@ QJsonObject ParamsJson(const TPIDParams& params);
 TPIDParams ParamsFromJson(const QJsonObject& object);
 
 // Returns the figures as JSON: rise_samples, overshoot_pct, peak_sample, settling_samples,
-// steady_state_error, iae, peak_output, saturated, sample_period_ms and the times rise_ms,
+// steady_state_error, iae, peak_output, saturated, rest_output_pp_pct, rest_error_pp,
+// sample_period_ms and the times rise_ms,
 // peak_ms, settling_ms; a figure or time that does not exist is null.
 QJsonObject FiguresJson(const TStepFigures& figures, std::optional<double> samplePeriodMs);
 
