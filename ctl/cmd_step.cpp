@@ -3,6 +3,7 @@
 #include "ctl/steps.h"
 #include "boardsession/session.h"
 #include "boardsession/steptest.h"
+#include "globals/numtext.h"
 
 namespace {
 
@@ -98,6 +99,15 @@ int RunStep(const QStringList& args, TCtlIo& io) {
   if (!OpenRunHistory(io, store)) return kExitFailed;
   TBoardSession session;
   if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+  const TPIDParams& params = session.Board();
+  if (StepTripsServo(o.Step, params)) {
+    PrintError(io, o.Port,
+               QStringLiteral("a step of %1 counts lies beyond \"Fault Error (f):\" %2: the servo "
+                              "switches off at once and the test would measure nothing. Use a "
+                              "smaller --step, or raise \"Fault Error (f):\".")
+                   .arg(FormatNumber(StepAmplitude(o.Step, params)), FormatNumber(params.FaultError)));
+    return kExitFailed;
+  }
   std::vector<TStepRun> runs;
   const bool ran = RunTests(io, session.Link(), store, session.Board(), o, runs);
   if (runs.empty()) return kExitFailed;

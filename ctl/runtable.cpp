@@ -25,6 +25,11 @@ std::optional<double> Settling(const TStepRun& r) {
   return double(*r.Figures.SettlingSamples);
 }
 
+// A time figure of a run whose response lies within one sample is left empty.
+std::optional<double> Measurable(const TStepRun& r, std::optional<double> samples) {
+  return CoarseSamplingNote(r).isEmpty() ? samples : std::nullopt;
+}
+
 // Times rank in ms where the sample period is known, so that runs of other prediv compare.
 double TimeKey(std::optional<double> samples, const TStepRun& r) {
   return samples.value_or(kNoFigure) * SamplePeriodMs(r).value_or(1);
@@ -34,13 +39,13 @@ QString Percent(double value) { return QString::number(value, 'f', 1) + QStringL
 
 // Indexed by TFigure.
 const TFigureForm kFigureForms[] = {
-    {"rise", [](const TStepRun& r) { return TimeText(r.Figures.RiseSamples, SamplePeriodMs(r)); },
+    {"rise", [](const TStepRun& r) { return TimeText(Measurable(r, r.Figures.RiseSamples), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(r.Figures.RiseSamples, r); }},
     {"overshoot", [](const TStepRun& r) { return Percent(r.Figures.OvershootPct); },
      [](const TStepRun& r) { return r.Figures.OvershootPct; }},
-    {"peak", [](const TStepRun& r) { return TimeText(double(r.Figures.PeakSample), SamplePeriodMs(r)); },
+    {"peak", [](const TStepRun& r) { return TimeText(Measurable(r, double(r.Figures.PeakSample)), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(double(r.Figures.PeakSample), r); }},
-    {"settling", [](const TStepRun& r) { return TimeText(Settling(r), SamplePeriodMs(r)); },
+    {"settling", [](const TStepRun& r) { return TimeText(Measurable(r, Settling(r)), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(Settling(r), r); }},
     {"ss error", [](const TStepRun& r) { return QString::number(r.Figures.SteadyStateError, 'f', 2); },
      [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
@@ -78,5 +83,9 @@ void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
     rows.push_back(row);
   }
   PrintTable(io, rows, 2);
+  for (const TStepRun& run : runs) {
+    const QString note = CoarseSamplingNote(run);
+    if (!note.isEmpty()) io.Err << "run " << RunNumberText(run) << ": " << note << "\n" << Qt::flush;
+  }
 }
 

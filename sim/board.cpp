@@ -99,7 +99,7 @@ void TBoardModel::SetParams(const TBoardParams& params) {
 
 TServoGains TBoardModel::Gains() const {
   return {FParams.P, FParams.I, FParams.D, FParams.Deadband, FParams.MaxOutput, FParams.FeedForward0, FParams.FeedForward1,
-          FParams.FaultError};
+          FParams.FaultError, FIntegralPerSecond};
 }
 
 void TBoardModel::RestartServo() {

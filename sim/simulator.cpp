@@ -94,6 +94,7 @@ void TBoardSimulator::SetFault(TFault fault, int param) {
   std::lock_guard lock(FMutex);
   FFault = fault;
   FFaultParam = param;
+  FBoard.SetIntegralPerSecond(fault == TFault::IntegralPerSecond);
   FCommandsSinceFault = 0;
   if (fault == TFault::HangUpAfter && param <= 0) FHangUpPending = true;
 }

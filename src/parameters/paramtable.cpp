@@ -1,5 +1,7 @@
 #include "parameters/paramtable.h"
 
+#include <cmath>
+
 #include "globals/numtext.h"
 
 namespace {
@@ -87,4 +89,11 @@ bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board) {
       return RoundToInt32(value) != RoundToInt32(held);
   }
   return false;
+}
+
+double FieldShownValue(const TParamRow& row, double value) {
+  const bool throughFloat = row.FloatMode || (row.Class == TRowClass::Float && row.Precision > 0);
+  if (!throughFloat) return double(RoundToInt32(value));
+  if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
+  return ReadNumber(FieldFixedText(value, row.Precision));
 }
