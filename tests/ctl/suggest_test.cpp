@@ -114,7 +114,9 @@ TEST_F(SuggestTest, ApplyWritesVerifiesAndKeeps) {
   for (const auto& [key, value] : {std::pair{"P", board.P}, {"I", board.I}, {"D", board.D}, {"FF1", board.FeedForward1},
                                    {"Deadband", board.Deadband}})
     for (const TParamRow& row : ParamTable())
-      if (std::string(row.FileKey) == key) EXPECT_EQ(FieldShownValue(row, value), value) << key;
+      if (std::string(row.FileKey) == key) {
+        EXPECT_EQ(FieldShownValue(row, value), value) << key;
+      }
 }
 
 struct TCountJumpCase {
@@ -197,6 +199,24 @@ TEST_F(SuggestTest, AsksBeforeWriting) {
   const TCtlResult yes = Suggest({"--apply"}, "y\n");
   EXPECT_EQ(yes.Status, kExitOk) << yes.Err.toStdString();
   EXPECT_NE(FSim.Params().P, Oscillating().P);
+}
+
+// A board that goes away while the suggestion is written: the report names every value that
+// may differ from what the board held, the feed-forward terms as well as the gains.
+TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
+  zirvsim::TBoardParams present = Oscillating();
+  present.FeedForward0 = 0.3;
+  present.FeedForward1 = 0.7;
+  FSim.SetParams(present);
+  // The board goes once the writing has begun: it answers P, I, D and FF0 and goes at FF1.
+  OnceReceived([](const TCommands& cs) { return Count(cs, "p ") == 1; },
+               [this] { FSim.SetFault(zirvsim::TFault::HangUpAfter, 3); });
+  const TCtlResult r = Suggest({"--apply", "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("FF1=0.7")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("P=0.6")) << r.Err.toStdString();
 }
 
 struct TPoorFitCase {
