@@ -213,7 +213,8 @@ bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSugge
 }
 
 // Says what --apply will write and asks, unless --yes; then writes and verifies.
-bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r) {
+bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
+           const QString& commandLine) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
   r.Writes = PlanWrites(board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)));
@@ -231,6 +232,7 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
     r.Writes.clear();
     return false;
   }
+  JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
   return WriteAndVerify(io, session, store, r);
 }
 
@@ -318,7 +320,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
   bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
-    ok = Apply(io, session, store, o, r);
+    ok = Apply(io, session, store, o, r, CommandLine(kName, args));
     if (!json) PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);
