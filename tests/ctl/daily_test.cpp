@@ -201,6 +201,7 @@ TEST_F(DailySlowBoardTest, InterruptedWritePutsTheBoardBack) {
     EXPECT_TRUE(raised);
     EXPECT_EQ(r.Status, kExitFailed);
     EXPECT_TRUE(r.Err.contains("interrupted; the board's values go back")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("the board holds its values from before again; backup ")) << r.Err.toStdString();
     EXPECT_EQ(Sim().Params(), original) << signal;
     EXPECT_LT(Sets().size(), 6u) << "every value was written, then put back";
   }
