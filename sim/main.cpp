@@ -118,7 +118,7 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
   }
   if (line.Help || line.Version) return true;
   if (!line.Link.empty() && !zirvsim::IsValidPortName(line.Link)) {
-    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number, not '%s'\n", line.Link.c_str());
+    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number from 1 without leading zeros, not '%s'\n", line.Link.c_str());
     return false;
   }
   return true;
