@@ -264,10 +264,10 @@ bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSugge
   return false;
 }
 
-// Says what --apply will write and asks, unless --yes; then writes and verifies. The gains
-// before are measured first where the history gave them.
+// Says what --apply will write and asks, unless --yes; then journals the board's values,
+// writes and verifies. The gains before are measured first where the history gave them.
 bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
-           bool json) {
+           const QString& commandLine, bool json) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
   r.Writes = PlanWrites(board, ParamValuesOf(SuggestedParams(r)));
@@ -296,6 +296,7 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
                             QStringLiteral("before"));
     if (!r.Before) return false;
   }
+  JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
   return WriteAndVerify(io, session, store, r);
 }
 
@@ -386,7 +387,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
   bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
-    ok = Apply(io, session, store, o, r, json);
+    ok = Apply(io, session, store, o, r, CommandLine(kName, args), json);
     if (!json) PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);
