@@ -72,9 +72,13 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
-  // Makes the history (created by listing it) refuse every run stored from now on.
+  // Makes the history refuse every run stored from now on.
   void RefuseNewRuns() {
-    HistoryRuns();
+    {
+      TRunStore store;
+      QString error;
+      ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+    }
     const QString name = QStringLiteral("refuse");
     {
       QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
