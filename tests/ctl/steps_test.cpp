@@ -246,6 +246,8 @@ TEST_F(StepCommandsTest, CompareKilledPutsTheBoardBack) { CompareInterruptedBy(S
 
 TEST_F(StepCommandsTest, CompareWhoseTerminalClosedPutsTheBoardBack) { CompareInterruptedBy(SIGHUP); }
 
+TEST_F(StepCommandsTest, CompareQuitWithCtrlBackslashPutsTheBoardBack) { CompareInterruptedBy(SIGQUIT); }
+
 TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
   const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", c, "--yes"});
@@ -398,6 +400,26 @@ TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
   const TCtlResult r = RunCtlCaptured({"history"});
   EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
   EXPECT_FALSE(QFileInfo::exists(TRunStore::DefaultPath()));
+}
+
+// The output of a comparison piped into a program that stops reading ("| head -n 5", a pager
+// that quits) once the first trial value is on the board: the program is not ended by the
+// closed pipe, puts the board back, and fails for its output.
+TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const QString b = ParamFile("b.pset", 0.25, 0.002);
+  // "zirv7ctl compare ... 2>&1 | sed": sed stops reading as the first file's turn comes.
+  QProcess pipeline;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", FData.path());
+  pipeline.setProcessEnvironment(env);
+  pipeline.start("bash", {"-c", "\"$0\" \"$@\" 2>&1 | sed -n '/a.pset, step 100/q'; exit ${PIPESTATUS[0]}",
+                          ZIRV_CTL_PROGRAM, "compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  ASSERT_TRUE(pipeline.waitForFinished(30000));
+  EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
+  EXPECT_EQ(StepTests(), 1);
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
 
 }  // namespace
