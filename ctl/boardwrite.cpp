@@ -4,6 +4,7 @@
 
 #include "boardsession/interrupt.h"
 #include "ctl/boardcmd.h"
+#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -84,12 +85,16 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
 
   TAnswers answers;
   QString failure;
+  const TPlannedWrite* failed = nullptr;
   for (const TPlannedWrite& w : plan) {
     if (TInterruptGuard::Interrupted()) {
       failure = QStringLiteral("interrupted");
       break;
     }
-    if (!WriteRow(session, w, answers, failure)) break;
+    if (!WriteRow(session, w, answers, failure)) {
+      failed = &w;
+      break;
+    }
   }
   const bool asSent = PrintWritten(io, plan, answers);
   const qint64 backup = session.JournalId();
@@ -99,7 +104,15 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     PrintError(io, port, QStringLiteral("the board limited a value; it does not hold all of %1").arg(r.Source));
     return kExitFailed;
   }
-  PrintError(io, port, QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure));
+  const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
+  if (!failed || session.Link().Port().DeviceLost()) {
+    PrintError(io, port, what);
+    PrintDeviceLost(io, port, session.Link().Port().DeviceLost());
+  } else {
+    // The set command as the board received it (SetBoardValue sends the number text).
+    PrintSilentBoard(io, port, what,
+                     QStringLiteral("%1 %2").arg(QLatin1Char(failed->Row->Letter)).arg(FormatNumber(failed->To)));
+  }
   // PutBoardBack names the backup when the values stay changed; put back, it is said here.
   if (PutBoardBack(io, session) && backup != 0)
     io.Err << port << ": the board holds its values from before again; backup " << backup

@@ -45,7 +45,7 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
 
   TRunStore store;
   std::vector<TRunListing> listings;
-  if (!OpenRunHistory(io, store) || !ListRuns(io, store, last, listings)) return kExitFailed;
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly) || !ListRuns(io, store, last, listings)) return kExitFailed;
   if (parser.isSet(QStringLiteral("json")))
     PrintRunsJson(io, listings);
   else
