@@ -30,8 +30,9 @@ int RunCtl(const QStringList& args, TCtlIo& io);
 
 // Parses a subcommand's arguments with the parser's options. Handles --help (usage on Out,
 // kExitOk) and bad usage (one line on Err, kExitUsage); on either, returns false with
-// exitCode set. The usage line is "zirv7ctl <name> <synopsis>".
-bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& synopsis,
+// exitCode set. The usage line is "zirv7ctl <name> <required>" followed by every option of the
+// parser that required does not name, as "[--name VALUE]".
+bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& required,
                       const QStringList& args, TCtlIo& io, int& exitCode);
 
 // Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.
@@ -40,6 +41,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines.
 bool Confirm(TCtlIo& io, const QString& question);
+
+// Returns whether a write to Out or Err failed (a closed pipe, a pager that quit, a full
+// disk): nobody sees the results any more, so a command stops its work, puts the board back
+// and fails.
+bool OutputFailed(const TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);

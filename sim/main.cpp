@@ -61,7 +61,9 @@ constexpr const char* kHelp =
     "  crlf                   End answer lines with CR LF instead of CR.\n"
     "  garbage                Send N noise bytes after every answer (8 when N < 1).\n"
     "  hang-up-after          Answer N more commands, then hang up as if unplugged.\n"
-    "  set-answers-different  Store and echo a set value plus N (1 when N is 0).\n";
+    "  set-answers-different  Store and echo a set value plus N (1 when N is 0).\n"
+    "  integral-per-second    Run a loop whose integral sums error x servo period\n"
+    "                         (I per second) instead of error per cycle.\n";
 
 struct TCommandLine {
   zirvsim::TSimOptions Options;
@@ -116,7 +118,7 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
   }
   if (line.Help || line.Version) return true;
   if (!line.Link.empty() && !zirvsim::IsValidPortName(line.Link)) {
-    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number, not '%s'\n", line.Link.c_str());
+    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number from 1 without leading zeros, not '%s'\n", line.Link.c_str());
     return false;
   }
   return true;

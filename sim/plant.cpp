@@ -281,7 +281,7 @@ double TServoLoop::Cycle(const TServoGains& gains, int64_t command, int64_t feed
   const double limit = std::clamp(gains.MaxOutput, 0.0, 100.0);
   const double withoutI = gains.P * s.Error + gains.D * s.ErrorD + gains.FeedForward0 * static_cast<double>(command) +
                           gains.FeedForward1 * commandVelocity;
-  const double integrated = s.ErrorI + s.Error;
+  const double integrated = s.ErrorI + s.Error * (gains.IntegralPerSecond ? period : 1.0);
   const double raw = withoutI + gains.I * integrated;
   s.Output = std::clamp(raw, -limit, limit);
   s.LimitState = raw != s.Output ? 1 : 0;

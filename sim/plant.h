@@ -92,6 +92,7 @@ struct TServoGains {
   double FeedForward0 = 0;          // feed-forward of the command position
   double FeedForward1 = 0;          // feed-forward of the command velocity (counts per second)
   double FaultError = 0;   // a following error beyond this disables the servo; 0 = no check
+  bool IntegralPerSecond = false;  // another firmware's law: the integral sums error x period
 };
 
 // One servo cycle's internal values, reported by the "s" command.

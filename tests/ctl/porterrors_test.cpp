@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "sim/simulator.h"
-#include "steptest/boardlink.h"
+#include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"
 

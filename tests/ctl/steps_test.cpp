@@ -9,12 +9,18 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QThread>
+#include <signal.h>
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include "parameters/paramfile.h"
+#include "runstore/runstore.h"
 #include "sim/simulator.h"
-#include "steptest/boardlink.h"
+#include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 
 namespace {
@@ -66,9 +72,13 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
-  // Makes the history (created by listing it) refuse every run stored from now on.
+  // Makes the history refuse every run stored from now on.
   void RefuseNewRuns() {
-    HistoryRuns();
+    {
+      TRunStore store;
+      QString error;
+      ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+    }
     const QString name = QStringLiteral("refuse");
     {
       QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -236,6 +246,8 @@ TEST_F(StepCommandsTest, CompareKilledPutsTheBoardBack) { CompareInterruptedBy(S
 
 TEST_F(StepCommandsTest, CompareWhoseTerminalClosedPutsTheBoardBack) { CompareInterruptedBy(SIGHUP); }
 
+TEST_F(StepCommandsTest, CompareQuitWithCtrlBackslashPutsTheBoardBack) { CompareInterruptedBy(SIGQUIT); }
+
 TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
   const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", c, "--yes"});
@@ -270,16 +282,144 @@ TEST_F(StepCommandsTest, CompareTriesAgainWhenAnAnswerIsGarbledWhilePuttingTheBo
             (TStrings{"l", "p 0.3", "r0c100ok1", "p 0.2", "l", "p 0.2", "l"}));
 }
 
-// A board that goes away before its values are back: the user is told every value it had, so
-// that they can be put back by hand.
+// A board that goes away before its values are back: the user is told every value that may
+// differ from what it had, so that they can be put back by hand.
 TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   FSim->SetFault(zirvsim::TFault::HangUpAfter, 3);  // answers "l", "p 0.3" and the test
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains(": the board's values could not be put back (")) << r.Err.toStdString();
-  EXPECT_TRUE(r.Err.contains("they were: P=0.2 I=0.0005 D=0.0015 ")) << r.Err.toStdString();
+  // "p 0.2" went out and its answer never came: what P holds is not known.
+  EXPECT_TRUE(r.Err.contains("it may still hold P unknown (was 0.2); they were: P=0.2; "
+                             "`zirv7ctl restore --port " + Port() + " 1` puts them back\n"))
+      << r.Err.toStdString();
   EXPECT_TRUE(r.Out.contains("a.pset")) << r.Out.toStdString();
+}
+
+// A compare killed outright (SIGKILL, or the power gone) after its first EEPROM write: the
+// board keeps the trial value, and the next command on the port says so before anything else,
+// with the command that puts the board's own values back.
+TEST_F(StepCommandsTest, KilledCompareIsToldByTheNextCommand) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  QProcess compare;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", FData.path());
+  compare.setProcessEnvironment(env);
+  compare.start(ZIRV_CTL_PROGRAM, {"compare", "--port", Port(), "--step", "100", a, "--yes"});
+  ASSERT_TRUE(compare.waitForStarted());
+  QElapsedTimer clock;
+  clock.start();
+  auto written = [&] {
+    const TStrings c = FSim->ReceivedCommands();
+    return std::find(c.begin(), c.end(), "p 0.3") != c.end();
+  };
+  while (!written() && clock.elapsed() < 10000) QThread::msleep(1);
+  ASSERT_TRUE(written()) << compare.readAllStandardError().toStdString();
+  ::kill(pid_t(compare.processId()), SIGKILL);
+  compare.waitForFinished();
+  EXPECT_EQ(FSim->Params().P, 0.3);  // the trial value stayed on the board
+
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
+  const QString first = r.Err.section(u'\n', 0, 0);
+  EXPECT_TRUE(first.startsWith("zirv7ctl: " + Port() + ": an earlier compare on " + Port() +
+                               " did not finish"))
+      << r.Err.toStdString();
+  EXPECT_TRUE(first.contains("a.pset: P 0.2 -> 0.3")) << first.toStdString();
+  EXPECT_TRUE(first.contains("`zirv7ctl restore --port " + Port() + " 1` puts back P=0.2 I=0.0005 "))
+      << first.toStdString();
+}
+
+// Nothing written, nothing journalled: a declined compare and a plain step leave no entry.
+TEST_F(StepCommandsTest, CommandsThatWriteNothingKeepNoJournal) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a}, "n\n");
+  RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
+  const QString same = ParamFile("same.pset", FOriginal.P, FOriginal.D);
+  RunCtlCaptured({"compare", "--port", Port(), "--step", "100", same, "--yes"});
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+  std::vector<TJournalEntry> entries;
+  ASSERT_TRUE(store.ListJournal(entries, error));
+  EXPECT_TRUE(entries.empty());
+}
+
+// A compare that puts the board back finishes its entry; the next command says nothing of it.
+TEST_F(StepCommandsTest, FinishedCompareLeavesAFinishedEntry) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  ASSERT_EQ(RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"}).Status, kExitOk);
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+  std::vector<TJournalEntry> entries;
+  ASSERT_TRUE(store.ListJournal(entries, error));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_TRUE(entries[0].Finished);
+  EXPECT_EQ(entries[0].Outcome, "put back");
+  EXPECT_EQ(entries[0].Board.P, FOriginal.P);
+  EXPECT_TRUE(entries[0].Command.startsWith("compare --port")) << entries[0].Command.toStdString();
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
+  EXPECT_FALSE(r.Err.contains("did not finish")) << r.Err.toStdString();
+}
+
+// Runs zirv7ctl with the history's folder mounted read-only (a mount namespace of its own);
+// returns nothing when this machine allows no such mount.
+std::optional<TCtlResult> RunOnReadOnlyDisk(const QString& data, const QStringList& args) {
+  const QString folder = data + "/zirv7tune";
+  QStringList quoted;
+  for (const QString& a : QStringList{ZIRV_CTL_PROGRAM} + args) quoted << "'" + a + "'";
+  const QString script = QStringLiteral(
+      "mount --bind '%1' '%1' && mount -o remount,ro,bind '%1' || exit 99; "
+      "touch '%1/probe' 2>/dev/null && exit 99; exec %2").arg(folder, quoted.join(' '));
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", data);
+  p.setProcessEnvironment(env);
+  p.start("unshare", {"-m", "sh", "-c", script});
+  if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() == 99)
+    return std::nullopt;
+  return TCtlResult{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                    QString::fromUtf8(p.readAllStandardError())};
+}
+
+// history and show only read: they work where the history cannot be written.
+TEST_F(StepCommandsTest, HistoryAndShowWorkOnAReadOnlyDisk) {
+  ASSERT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "100"}).Status, kExitOk);
+  for (const QStringList& args : {QStringList{"history", "--json"}, QStringList{"show", "1", "--json"}}) {
+    const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), args);
+    if (!r) GTEST_SKIP() << "no read-only mount possible here";
+    EXPECT_EQ(r->Status, kExitOk) << args.join(' ').toStdString() << ": " << r->Err.toStdString();
+    const QJsonArray runs = QJsonDocument::fromJson(r->Out.toUtf8()).object().value("runs").toArray();
+    EXPECT_EQ(runs.size(), 1) << r->Out.toStdString();
+  }
+}
+
+// With no history yet, listing it creates nothing.
+TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
+  const TCtlResult r = RunCtlCaptured({"history"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(TRunStore::DefaultPath()));
+}
+
+// The output of a comparison piped into a program that stops reading ("| head -n 5", a pager
+// that quits) once the first trial value is on the board: the program is not ended by the
+// closed pipe, puts the board back, and fails for its output.
+TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const QString b = ParamFile("b.pset", 0.25, 0.002);
+  // "zirv7ctl compare ... 2>&1 | sed": sed stops reading as the first file's turn comes.
+  QProcess pipeline;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", FData.path());
+  pipeline.setProcessEnvironment(env);
+  pipeline.start("bash", {"-c", "\"$0\" \"$@\" 2>&1 | sed -n '/a.pset, step 100/q'; exit ${PIPESTATUS[0]}",
+                          ZIRV_CTL_PROGRAM, "compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  ASSERT_TRUE(pipeline.waitForFinished(30000));
+  EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
+  EXPECT_EQ(StepTests(), 1);
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
 
 }  // namespace

@@ -4,10 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
+#include <thread>
+#include <vector>
 
+#include "sim/eepromwriter.h"
 #include "sim/numbers.h"
 #include "sim/plant.h"
 
@@ -69,6 +76,60 @@ TEST(BoardModelTest, DamagedEepromFileKeepsDefaultsAndClamps) {
   EXPECT_EQ(params->P, TBoardParams{}.P);
   EXPECT_EQ(params->SVMCycle, 4);
   EXPECT_EQ(params->D, 0.5);
+}
+
+// Saving the EEPROM writes only a file of its own: a link planted where a fixed temporary name
+// would be receives nothing, and nothing is left beside the file.
+TEST(BoardModelTest, EepromSaveNeverWritesThroughAPlantedLink) {
+  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "eeprom_links";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path victim = dir / "victim";
+  const std::filesystem::path eeprom = dir / "eeprom";
+  std::ofstream(victim) << "keep\n";
+  for (const char* planted : {"eeprom.tmp", "eeprom.new", "eeprom~"})
+    std::filesystem::create_symlink(victim, dir / planted);
+  TBoardParams params;
+  params.P = 2.5;
+  ASSERT_TRUE(SaveParams(eeprom.string(), params));
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(eeprom));
+  EXPECT_EQ(LoadParams(eeprom.string())->P, 2.5);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // nothing left
+  // A link at the file's own name is replaced, not followed.
+  std::filesystem::remove(eeprom);
+  std::filesystem::create_symlink(victim, eeprom);
+  ASSERT_TRUE(SaveParams(eeprom.string(), params));
+  EXPECT_FALSE(std::filesystem::is_symlink(eeprom));
+  std::ifstream again(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep\n");
+  std::filesystem::remove_all(dir);
+}
+
+// Values saved while a write runs are written after it, only the newest; Flush waits for it.
+TEST(EepromWriterTest, WritesOnlyTheNewestAfterTheRunningWrite) {
+  std::vector<double> written;
+  {
+    TEepromWriter writer("unused", [&](const std::string&, const TBoardParams& params) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(written.empty() ? 100 : 0));
+      written.push_back(params.P);
+      return true;
+    });
+    TBoardParams params;
+    params.P = 1;
+    writer.Save(params);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    params.P = 2;
+    writer.Save(params);
+    params.P = 3;
+    writer.Save(params);
+    writer.Flush();
+    EXPECT_EQ(written, (std::vector<double>{1, 3}));
+    params.P = 4;
+    writer.Save(params);
+  }
+  EXPECT_EQ(written.back(), 4);  // the end writes what is pending
 }
 
 // Random command lines of the protocol's own characters always get an answer of whole lines

@@ -1,4 +1,4 @@
-#include "steptest/boardlink.h"
+#include "boardsession/boardlink.h"
 
 #include <utility>
 
