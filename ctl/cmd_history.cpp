@@ -9,7 +9,8 @@ const QString kName = QStringLiteral("history");
 
 // The figures a history row has room for.
 constexpr TFigure kHistoryFigures[] = {TFigure::Rise, TFigure::Overshoot, TFigure::Settling,
-                                       TFigure::Iae, TFigure::Saturated};
+                                       TFigure::Iae, TFigure::Saturated,
+                                       TFigure::RestOutputPp};
 
 void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings) {
   QStringList header = {"id", "time", "port", "label", "step", "prediv", "P", "I", "D"};
