@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <tuple>
 
 #include "ctl/commands.h"
 #include "ctl/steps.h"
@@ -252,6 +253,16 @@ bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSugge
   setup.Start = r.After->ForwardStart;
   r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
   r.Failures = JudgeVerification(FiguresOf(*r.Before), FiguresOf(*r.After), r.Goal, board.Deadband);
+  // New gains exercise what the old ones may not have (an I where there was none): the law is
+  // checked again on what they did.
+  for (const auto& [name, run, start] : {std::tuple{"forward", &r.After->Forward, &r.After->ForwardStart},
+                                         std::tuple{"reverse", &r.After->Reverse, &r.After->ReverseStart}}) {
+    const TLoopLawCheck law = CheckLoopLaw(RecordOf(*run, *start));
+    if (law.Verdict == TLawVerdict::Differs)
+      r.Failures.push_back({name, "loop law",
+                            std::string("the ") + name + " step with the new gains does not follow the loop law the model "
+                            "assumes (sample " + std::to_string(law.WorstSample) + "): this board's loop is another one"});
+  }
   r.Kept = r.Failures.empty();
   if (r.Kept) {
     session.Keep();
