@@ -404,8 +404,14 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
     r.Present = session.Board();
   }
   std::vector<TStepRecord> records;
-  if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
-  bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
+  const bool gathered = GatherRuns(io, link, store, o, r, records);
+  if (TInterruptGuard::Interrupted()) {
+    PrintError(io, o.Port.isEmpty() ? kName : o.Port,
+               QStringLiteral("interrupted during the step test; nothing was written"));
+    return kExitFailed;
+  }
+  if (!gathered) return kExitFailed;
+  bool ok = Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
     ok = Apply(io, session, store, o, r, CommandLine(kName, args), json);
     if (!json) PrintVerification(io, r);
