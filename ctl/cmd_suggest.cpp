@@ -210,6 +210,7 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   const TStepRun& newest = r.Runs.back();
   const int step = o.Step.value_or(newest.Step);
   r.Deadband = std::max(r.Present.Deadband, DeadbandAgainstFlicker(r.Extras));
+  r.Goal = GoalAgainstFlicker(r.Goal, r.Extras);
   r.Setup.Loop = LoopSettings(r.Present);
   r.Setup.Loop.Deadband = r.Deadband;
   r.Setup.Step = StepAmplitude(step, r.Present);
