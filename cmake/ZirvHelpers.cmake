@@ -91,13 +91,13 @@ function(zirv_add_bench)
   set_target_properties(bench_${B_AREA} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BENCH_DIR})
 endfunction()
 
-# zirv_subsystem_library(<target> DEPS <targets...>)
+# zirv_subsystem_library(<target> DEPS <targets...> [WITHOUT_QT])
 # One static library per subsystem folder, made of every .cpp/.h in that folder but main.cpp,
 # compiled in unity batches (a file can opt out with the source property
 # SKIP_UNITY_BUILD_INCLUSION). Code includes headers by folder ("serial/comport.h"), so src/ is
-# the include root of every library.
+# the include root of every library. WITHOUT_QT: a library of plain C++ that links no Qt.
 function(zirv_subsystem_library target)
-  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(L "WITHOUT_QT" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
@@ -108,7 +108,11 @@ function(zirv_subsystem_library target)
   string(REPLACE ";" "\n" listing "${sources}")
   file(CONFIGURE OUTPUT ${list_file} CONTENT "${listing}\n")
   set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${list_file})
-  zirv_use_precompiled_header(${target})
+  if(L_WITHOUT_QT)
+    set_target_properties(${target} PROPERTIES AUTOMOC OFF)
+  else()
+    zirv_use_precompiled_header(${target})
+  endif()
   if(ZIRV_UNITY_BUILD)
     set_target_properties(${target} PROPERTIES UNITY_BUILD ON
       UNITY_BUILD_BATCH_SIZE ${ZIRV_UNITY_BATCH_SIZE})

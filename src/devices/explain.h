@@ -9,10 +9,21 @@
 // Words for the user about ports: what a port failure means and what cures it, and what a
 // port name reaches now.
 
+// Who reads an explanation: the window's error box speaks of its buttons, the command line
+// of running the command again.
+enum class TAudience { Window, CommandLine };
+
 // Returns the explanation of a failure of the port named portName ("COM3", or a path) with
 // the system's error number: naming the device path and the cure. atOpen tells an open
-// that failed from a device failing while in use. "" when there is nothing to add.
+// that failed from a device failing while in use. "" when there is nothing to add. A COM
+// name beyond COM32 is said to lie outside the tool's names first.
 QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber,
+                           const TScanContext& context = {}, TAudience audience = TAudience::Window);
+
+// Returns what to check when a board on the port named portName did not answer the command
+// sent ("l"): power and cable, or, when the other end is the simulated board zirv7-sim, the
+// fault modes it was started with.
+QString ExplainSilentBoard(const QString& portName, const QString& sent,
                            const TScanContext& context = {});
 
 // Returns what a COM name reaches now, for the port selector: "COM3: FT232R USB UART (FTDI,

@@ -52,6 +52,10 @@ const std::vector<std::vector<const char*>> kMigrations = {
      "UPDATE runs SET time_ms ="
      " CAST(round((julianday(time) - 2440587.5) * 86400000.0) AS INTEGER)",
      "CREATE INDEX runs_by_time ON runs(time_ms, id)"},
+    // Version 3: how quietly the loop rests after each run (peak-to-peak of output and error
+    // over the settled tail); empty for older runs until they are read with their samples.
+    {"ALTER TABLE runs ADD COLUMN rest_output_pp_pct REAL",
+     "ALTER TABLE runs ADD COLUMN rest_error_pp REAL"},
 };
 
 QByteArray PackParams(const TPIDParams& params) {
@@ -105,10 +109,10 @@ QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVari
 QString Columns() {
   return QStringLiteral("id, time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
                         " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae,"
-                        " peak_output, saturated, params");
+                        " peak_output, saturated, params, rest_output_pp_pct, rest_error_pp");
 }
 // The column after those of Columns() when the samples are read too.
-constexpr int kSamplesColumn = 17;
+constexpr int kSamplesColumn = 19;
 
 // Returns the stored time: the UTC instant with the offset its text was written with, so that
 // it shows the clock time of the place and day it was made. Faster than reading the text.
@@ -144,6 +148,9 @@ TRunListing ReadRow(const QSqlQuery& q) {
   f.PeakOutput = q.value(14).toDouble();
   f.Saturated = q.value(15).toBool();
   run.Params = UnpackParams(q.value(16).toByteArray());
+  const QVariant restOutput = q.value(17), restError = q.value(18);
+  if (!restOutput.isNull()) f.RestOutputPpPct = restOutput.toDouble();
+  if (!restError.isNull()) f.RestErrorPp = restError.toDouble();
   return r;
 }
 
@@ -288,13 +295,14 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
   q.prepare(QStringLiteral("INSERT INTO runs (time, time_ms, port, label, step, prediv, "
                            "sample_count, rise_samples, overshoot_pct, peak_sample, "
                            "settling_samples, steady_state_error, iae, peak_output, saturated, "
-                           "params) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                           "params, rest_output_pp_pct, rest_error_pp) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
   const TStepFigures& f = run.Figures;
   const QVariant values[] = {
       IsoTime(run.Time), run.Time.toMSecsSinceEpoch(), Text(run.Port), Text(run.Label), run.Step,
       run.Prediv, int(run.Errors.size()), Nullable(f.RiseSamples), f.OvershootPct, f.PeakSample,
       Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput, int(f.Saturated),
-      PackParams(run.Params)};
+      PackParams(run.Params), Nullable(f.RestOutputPpPct), Nullable(f.RestErrorPp)};
   for (const QVariant& v : values) q.addBindValue(v);
   QSqlQuery samples(FDb);
   samples.prepare(QStringLiteral("INSERT INTO run_samples (run_id, samples) VALUES (?, ?)"));
@@ -353,6 +361,13 @@ bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs
     }
     TStepRun run = ReadRow(q).Run;
     UnpackSamples(q.value(kSamplesColumn).toByteArray(), run);
+    // Runs stored before the rest figures existed get them from their samples.
+    if (!run.Figures.RestOutputPpPct) {
+      const TStepFigures figures = ComputeStepFigures(run.Errors, run.Outputs, StepAmplitude(run.Step, run.Params),
+                                                      run.Params.MaxOutput);
+      run.Figures.RestOutputPpPct = figures.RestOutputPpPct;
+      run.Figures.RestErrorPp = figures.RestErrorPp;
+    }
     runs.push_back(std::move(run));
   }
   return true;

@@ -20,7 +20,7 @@ struct TRunListing {
 class TRunStore {
  public:
   // The schema version this program writes.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
 
   // Returns ${XDG_DATA_HOME:-~/.local/share}/zirv7tune/runs.sqlite.
   static QString DefaultPath();

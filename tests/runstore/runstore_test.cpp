@@ -135,7 +135,7 @@ TEST_F(RunStoreTest, OlderFileIsMigratedAndKeepsItsRuns) {
   TRunStore store;
   QString error;
   ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), TRunStore::kSchemaVersion);
   std::vector<TRunListing> list;
   ASSERT_TRUE(store.List(0, list, error)) << error.toStdString();
   ASSERT_EQ(list.size(), 1u);
@@ -161,9 +161,9 @@ const TRefusedCase kRefused[] = {
      [](const QString& path) {
        TOtherProgram newer(path);
        newer.Exec(QStringLiteral("CREATE TABLE runs (id INTEGER PRIMARY KEY, future TEXT)"));
-       newer.Exec(QStringLiteral("PRAGMA user_version = 3"));
+       newer.Exec(QStringLiteral("PRAGMA user_version = 4"));
      },
-     "newer zirv7ctl (schema version 3; this one knows up to 2)"},
+     "newer zirv7ctl (schema version 4; this one knows up to 3)"},
     {"not_a_database",
      [](const QString& path) {
        QFile file(path);
@@ -236,7 +236,8 @@ TEST(StepRun, JsonHasTheStableKeys) {
   QStringList keys = RunJson(run).keys();
   keys.sort();
   EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rise_ms "
+            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
+            "rest_output_pp_pct rise_ms "
             "rise_samples sample_count sample_period_ms samples saturated settling_ms "
             "settling_samples steady_state_error step time");
   EXPECT_EQ(ParamsJson(run.Params).size(), 14);

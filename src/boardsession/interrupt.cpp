@@ -1,4 +1,4 @@
-#include "steptest/interrupt.h"
+#include "boardsession/interrupt.h"
 
 #include <csignal>
 #include <iterator>

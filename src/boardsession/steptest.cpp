@@ -1,9 +1,9 @@
-#include "steptest/steptest.h"
+#include "boardsession/steptest.h"
 
 #include <QTimer>
 
 #include "protocol/transactions.h"
-#include "steptest/boardlink.h"
+#include "boardsession/boardlink.h"
 
 namespace {
 

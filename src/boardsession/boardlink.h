@@ -4,11 +4,10 @@
 #include <QStringList>
 
 #include "globals/errorreport.h"
-#include "serial/comport.h"
-#include "serial/linechannel.h"
+#include "serial/portlink.h"
 
 // The board on a serial port for a program without a window: the port at 57600 bit/s and the
-// line channel over it, wired as the main window wires them. Needs a QCoreApplication (the
+// line channel over it, the same link the main window uses. Needs a QCoreApplication (the
 // transactions turn its event loop while they wait). Errors the port raises while receiving
 // are collected instead of reaching the standard error report.
 class TBoardLink {
@@ -24,8 +23,8 @@ class TBoardLink {
   // the port's own message when it cannot.
   void Open(const QString& portName);
 
-  TLineChannel& Channel() { return FChannel; }
-  TComPort& Port() { return FPort; }
+  TLineChannel& Channel() { return FLink.Channel; }
+  TComPort& Port() { return FLink.Port; }
   // Returns the name the port was opened under.
   const QString& PortName() const { return FPortName; }
 
@@ -33,8 +32,7 @@ class TBoardLink {
   QStringList TakeReceiveErrors();
 
  private:
-  TComPort FPort;
-  TLineChannel FChannel;  // reads FPort, so it is built after it
+  TPortLink FLink;
   QString FPortName;
   QStringList FReceiveErrors;
   TErrorReporter FPreviousReporter;
