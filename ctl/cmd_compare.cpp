@@ -92,6 +92,15 @@ QString WritesText(const std::vector<TPlannedWrite>& writes) {
   return parts.join(QStringLiteral(", "));
 }
 
+// Returns the plan on one line, as the journal keeps it.
+QString PlanText(const TCompareOptions& o, const TPlan& plan) {
+  QStringList parts;
+  for (size_t i = 0; i < o.Files.size(); ++i)
+    parts.append(QStringLiteral("%1: %2").arg(o.Files[i].Caption, WritesText(plan.PerFile[i])));
+  parts.append(QStringLiteral("back: %1").arg(WritesText(plan.Restore)));
+  return parts.join(QStringLiteral("; "));
+}
+
 // Says what will be written and asks, unless --yes. Nothing to write needs no question.
 bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool yes) {
   io.Err << QStringLiteral("compare will make %1 EEPROM write%2 on %3:\n")
@@ -207,8 +216,9 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   if (!OpenRunHistory(io, store)) return kExitFailed;
   TBoardSession session;
   if (!OpenBoard(io, session, o.Port)) return kExitFailed;
-  if (!ConfirmPlan(io, o, MakePlan(session.Original(), o.Files), parser.isSet(QStringLiteral("yes"))))
-    return kExitFailed;
+  const TPlan plan = MakePlan(session.Original(), o.Files);
+  if (!ConfirmPlan(io, o, plan, parser.isSet(QStringLiteral("yes")))) return kExitFailed;
+  JournalWrites(io, session, store, CommandLine(kName, args), PlanText(o, plan));
   std::vector<TStepRun> runs;
   bool ok = CompareAndRestore(io, session, store, o, runs);
   if (!runs.empty()) ok &= PrintRuns(io, parser, o, runs);

@@ -10,9 +10,10 @@
 #include "ctl/suggest.h"
 #include "globals/numtext.h"
 #include "protocol/transactions.h"
-#include "boardsession/session.h"
 #include "boardsession/interrupt.h"
+#include "boardsession/session.h"
 #include "boardsession/steptest.h"
+#include "tuning/verdict.h"
 
 namespace {
 
@@ -102,7 +103,10 @@ QString GainsCaption(const TPIDParams& p) {
 // Runs a step test with the board's present parameters and stores it.
 std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
                                     int step, int prediv, const QString& label, TStepStart& start) {
-  io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
+  if (step == 0)
+    io.Err << link.PortName() << ": rest record, " << GainsCaption(params) << "\n" << Qt::flush;
+  else
+    io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
   start = ReadStart(link);
   QString failure;
   std::optional<TStepRun> run = RunStepTest(link, params, step, prediv, failure);
@@ -113,6 +117,28 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
   run->Label = QStringLiteral("%1: %2").arg(label, GainsCaption(params));
   if (!StoreRun(io, store, *run)) return std::nullopt;
   return run;
+}
+
+// Measures the board with its present parameters: the step, the step back (so that the motor
+// ends where it began) and a rest record of every cycle with the command left alone. Nothing
+// when a run fails or the user interrupts.
+std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
+                                       int step, int prediv, const QString& label) {
+  TBoardRuns runs;
+  TStepStart restStart;
+  std::optional<TStepRun> forward, reverse, rest;
+  forward = MeasuredRun(io, link, store, params, step, prediv, label, runs.ForwardStart);
+  if (forward && !TInterruptGuard::Interrupted())
+    reverse = MeasuredRun(io, link, store, params, -step, prediv, label + QStringLiteral(", back"), runs.ReverseStart);
+  if (reverse && !TInterruptGuard::Interrupted()) {
+    WaitForRest(link, params);  // a slow loop may still be moving when the step's record ends
+    rest = MeasuredRun(io, link, store, params, 0, 0, label + QStringLiteral(", at rest"), restStart);
+  }
+  if (!rest || TInterruptGuard::Interrupted()) return std::nullopt;
+  runs.Forward = std::move(*forward);
+  runs.Reverse = std::move(*reverse);
+  runs.Rest = std::move(*rest);
+  return runs;
 }
 
 // Fills the report's runs and the records to fit, from a new test or from the history.
@@ -128,39 +154,74 @@ bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOp
     if (o.Port.isEmpty()) r.Present = r.Runs.back().Params;
     return true;
   }
-  TStepStart start;
-  std::optional<TStepRun> run = MeasuredRun(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0),
-                                            QStringLiteral("before"), start);
-  if (!run) return false;
-  records.push_back(RecordOf(*run, start));
-  r.Runs.push_back(std::move(*run));
+  r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
+  if (!r.Before) return false;
+  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
+  records.push_back(RecordOf(r.Before->Forward, r.Before->ForwardStart));
+  r.Runs = {r.Before->Reverse, r.Before->Forward};
+  return true;
+}
+
+// Says why nothing is suggested and that nothing was written.
+bool Refuse(TCtlIo& io, TSuggestReport& r, const QString& problem, const QString& advice) {
+  r.Refusal = problem;
+  PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(problem));
+  if (!advice.isEmpty()) io.Err << "  " << advice << "\n";
+  return false;
+}
+
+// Checks the board's loop law on every fitted run: a board whose loop differs from the model's
+// gets no suggestion.
+bool LoopLawHolds(TCtlIo& io, const std::vector<TStepRecord>& records, TSuggestReport& r) {
+  for (const TStepRecord& record : records) {
+    r.Law.push_back(CheckLoopLaw(record));
+    const TLoopLawCheck& law = r.Law.back();
+    if (law.Verdict != TLawVerdict::Differs) continue;
+    return Refuse(io, r,
+                  QStringLiteral("the board's outputs do not follow the loop law the model assumes (sample %1 is off by "
+                                 "%2 % of full drive): this board's loop is another one, and a suggestion cannot be "
+                                 "trusted on it")
+                      .arg(law.WorstSample)
+                      .arg(QString::number(law.WorstDeviation, 'g', 3)),
+                  QString());
+  }
   return true;
 }
 
 // Fits the motor and chooses gains; prints what it found. Returns false when there is
-// nothing to suggest (a poor fit, or no gains that meet the goal).
+// nothing to suggest (a board whose loop differs, a poor fit, what the model cannot handle, or
+// no gains that meet the goal).
 bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>& records, TSuggestReport& r,
             bool json) {
+  if (!LoopLawHolds(io, records, r)) return false;
   r.Identification = IdentifyMotor(records);
-  if (!json) PrintFit(io, r);
-  if (!r.Identification.Usable) {
-    PrintError(io, kName, QStringLiteral("the fit is poor: %1; nothing was written").arg(QString::fromStdString(r.Identification.Problem)));
-    io.Err << "  " << QString::fromStdString(r.Identification.Advice) << "\n";
-    return false;
+  if (r.Identification.Usable) {
+    const std::optional<TStepRecord> rest =
+        r.Before ? std::optional(RecordOf(r.Before->Rest, {})) : std::nullopt;
+    r.Extras = EstimateExtras(records, rest, r.Identification.Motor);
   }
+  if (!json) PrintFit(io, r);
+  if (!r.Identification.Usable)
+    return Refuse(io, r, QStringLiteral("the fit is poor: %1").arg(QString::fromStdString(r.Identification.Problem)),
+                  QString::fromStdString(r.Identification.Advice));
+  if (const std::string refusal = ExtrasRefusal(r.Extras); !refusal.empty())
+    return Refuse(io, r, QString::fromStdString(refusal), QStringLiteral("try a smaller step or a larger prediv"));
   const TStepRun& newest = r.Runs.back();
   const int step = o.Step.value_or(newest.Step);
+  r.Deadband = std::max(r.Present.Deadband, DeadbandAgainstFlicker(r.Extras));
   r.Setup.Loop = LoopSettings(r.Present);
+  r.Setup.Loop.Deadband = r.Deadband;
   r.Setup.Step = StepAmplitude(step, r.Present);
   r.Setup.Prediv = o.Prediv.value_or(newest.Prediv);
-  r.Setup.Start.Command = records.back().Setup.Start.Command;
-  r.PresentPredicted = PredictStepTest(r.Identification.Motor, r.Setup, r.Goal);
+  r.Setup.Start.Command = r.Before ? r.Before->ForwardStart.Command : records.back().Setup.Start.Command;
+  TStepTestSetup present = r.Setup;
+  present.Loop.Deadband = r.Present.Deadband;
+  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, r.Goal);
   r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, r.Goal);
-  if (!r.Suggestion.Found) {
-    PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(QString::fromStdString(r.Suggestion.Problem)));
-    io.Err << "  " << QString::fromStdString(r.Suggestion.Advice) << "\n";
-    return false;
-  }
+  // Kept gains with a new deadband are a change to write all the same.
+  if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
+  if (!r.Suggestion.Found)
+    return Refuse(io, r, QString::fromStdString(r.Suggestion.Problem), QString::fromStdString(r.Suggestion.Advice));
   if (!json) PrintSuggestion(io, r);
   return true;
 }
@@ -171,55 +232,54 @@ QString WritesText(const std::vector<TPlannedWrite>& writes) {
   return parts.join(QStringLiteral(", "));
 }
 
-// Returns whether a is worse for the goal than b: more overshoot beyond the target, or as
-// much and a later settling (never counts as latest).
-bool Worse(const TStepFigures& a, const TStepFigures& b, const TTuningGoal& goal) {
-  const double excessA = std::max(0.0, a.OvershootPct - goal.TargetOvershootPct);
-  const double excessB = std::max(0.0, b.OvershootPct - goal.TargetOvershootPct);
-  if (excessA != excessB) return excessA > excessB;
-  return a.SettlingSamples.value_or(INT_MAX) > b.SettlingSamples.value_or(INT_MAX);
-}
-
-// Writes the suggestion, runs the verification and keeps the suggestion unless the run was
-// interrupted, failed or did worse than the gains before it.
+// Writes the suggestion, verifies it with a step each way and a rest record, and keeps it only
+// when every figure is within the goal and none is worse than with the gains before it;
+// otherwise, and when the verification is interrupted or fails, puts the board back.
 bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSuggestReport& r) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
   // A value the board stores otherwise than sent would be verified in the suggestion's name.
-  const TParamValues target = ParamValuesOf(WithGains(board, r.Suggestion.Gains));
-  if (!WriteToBoard(io, session, target, TEchoRule::Stop, QStringLiteral("the suggestion")))
+  if (!WriteToBoard(io, session, ParamValuesOf(SuggestedParams(r)), TEchoRule::Stop, QStringLiteral("the suggestion")))
     return PutBoardBack(io, session) && false;
   WaitForRest(link, board);
-  TStepStart start;
-  std::optional<TStepRun> after;
+  const int step = int(r.Setup.Step / std::max(1, board.Multiplier));
   if (!TInterruptGuard::Interrupted())
-    after = MeasuredRun(io, link, store, board, int(r.Setup.Step / std::max(1, board.Multiplier)), r.Setup.Prediv,
-                        QStringLiteral("after"), start);
+    r.After = MeasureBoard(io, link, store, board, step, r.Setup.Prediv, QStringLiteral("after"));
   if (TInterruptGuard::Interrupted()) PrintError(io, link.PortName(), QStringLiteral("interrupted"));
-  if (!after || TInterruptGuard::Interrupted()) return PutBoardBack(io, session) && false;
-  r.After = std::move(after);
+  if (!r.After || TInterruptGuard::Interrupted()) return PutBoardBack(io, session) && false;
   TStepTestSetup setup = r.Setup;
   setup.Loop = LoopSettings(board);
-  setup.Start = start;
+  setup.Start = r.After->ForwardStart;
   r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
-  r.Kept = MeetsGoal(r.After->Figures, r.Goal) || !Worse(r.After->Figures, r.Runs.back().Figures, r.Goal);
+  r.Failures = JudgeVerification(FiguresOf(*r.Before), FiguresOf(*r.After), r.Goal, board.Deadband);
+  r.Kept = r.Failures.empty();
   if (r.Kept) {
     session.Keep();
     return true;
   }
-  PrintError(io, link.PortName(), QStringLiteral("the suggestion did worse on the board than the gains before it"));
+  QStringList why;
+  for (const TFigureFailure& f : r.Failures) why.append(QString::fromStdString(f.Text));
+  PrintError(io, link.PortName(), QStringLiteral("the suggestion is put back: %1").arg(why.join(QStringLiteral("; "))));
   PutBoardBack(io, session);
   return false;
 }
 
-// Says what --apply will write and asks, unless --yes; then writes and verifies.
-bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r) {
+// Says what --apply will write and asks, unless --yes; then journals the board's values,
+// writes and verifies. The gains before are measured first where the history gave them.
+bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
+           const QString& commandLine, bool json) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
-  r.Writes = PlanWrites(board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)));
+  r.Writes = PlanWrites(board, ParamValuesOf(SuggestedParams(r)));
   if (r.Writes.empty()) {
     io.Err << link.PortName() << ": the board holds the suggested gains already: nothing to write\n";
     return true;
+  }
+  if (json && !o.Yes) {
+    // The table goes where the question goes, so that standard output stays JSON.
+    TCtlIo shown{io.Err, io.Err, io.In};
+    PrintFit(shown, r);
+    PrintSuggestion(shown, r);
   }
   io.Err << QStringLiteral("suggest will make %1 EEPROM write%2 on %3: %4\n")
                 .arg(r.Writes.size())
@@ -231,16 +291,25 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
     r.Writes.clear();
     return false;
   }
+  if (!r.Before) {
+    r.Before = MeasureBoard(io, link, store, board, int(r.Setup.Step / std::max(1, board.Multiplier)), r.Setup.Prediv,
+                            QStringLiteral("before"));
+    if (!r.Before) return false;
+  }
+  JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
   return WriteAndVerify(io, session, store, r);
 }
 
 bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
-  std::vector<TStepRun> runs = {r.Runs.back()};
-  const TPIDParams suggested = WithGains(r.Present, r.Suggestion.Gains);
-  runs.push_back(PredictedRun(r.Runs.back(), suggested, r.Suggestion.Predicted,
+  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
+  std::vector<TStepRun> runs = {before};
+  const TPIDParams suggested = SuggestedParams(r);
+  runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
                               QStringLiteral("suggested, predicted: %1").arg(GainsCaption(suggested))));
-  if (r.After) runs.push_back(*r.After);
+  if (r.After) runs.push_back(r.After->Forward);
+  if (r.Before) runs.push_back(r.Before->Rest);
+  if (r.After) runs.push_back(r.After->Rest);
   const QString title = QStringLiteral("Suggested gains%1, step %2, prediv %3")
                             .arg(where.isEmpty() ? QString() : QStringLiteral(" on ") + where)
                             .arg(runs.front().Step)
@@ -318,7 +387,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
   bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
-    ok = Apply(io, session, store, o, r);
+    ok = Apply(io, session, store, o, r, CommandLine(kName, args), json);
     if (!json) PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);

@@ -50,11 +50,16 @@ bool TBoardSession::Write(const TParamValues& target, TEchoRule rule, QString& f
 bool TBoardSession::WriteValues(const TParamValues& target, TEchoRule rule, QString& failure,
                                 const std::function<void(const TParamWrite&)>& onDiffering) {
   bool stopped = false;
+  bool refused = false;
   // Decided row by row against the board's answers so far. A row is marked unanswered as it
   // is sent, and the mark goes when its answer is stored.
   auto valueToSend = [&](const TParamRow& row) -> std::optional<double> {
     const double to = target[RowIndex(row)];
-    if (stopped || !ValueDiffers(row, to, FBoard)) return std::nullopt;
+    if (stopped || refused || !ValueDiffers(row, to, FBoard)) return std::nullopt;
+    if (!Journaled(failure)) {
+      refused = true;
+      return std::nullopt;
+    }
     FUnanswered.set(RowIndex(row));
     return to;
   };
@@ -79,8 +84,23 @@ bool TBoardSession::WriteValues(const TParamValues& target, TEchoRule rule, QStr
     failure = errors.constLast();
     return false;
   }
+  if (refused) return false;
   if (!written) failure = QStringLiteral("Error writing params");
   return written && !stopped;
+}
+
+bool TBoardSession::Journaled(QString& failure) {
+  if (FJournalId != 0 || !FJournal.Begin) return true;
+  const std::optional<qint64> id = FJournal.Begin(FOriginal, failure);
+  if (!id) return false;
+  FJournalId = *id;
+  return true;
+}
+
+void TBoardSession::Settled(const QString& outcome) {
+  if (FJournalId == 0) return;
+  if (FJournal.Finish) FJournal.Finish(FJournalId, outcome);
+  FJournalId = 0;
 }
 
 bool TBoardSession::Read(QString& failure) {
@@ -107,7 +127,10 @@ bool TBoardSession::PutBack(QString& failure) {
   // answer usually carries the next: read what the board holds and write what still differs.
   // A device that is gone is not asked again.
   for (int attempt = 1;; ++attempt) {
-    if (PutBackOnce(failure)) return true;
+    if (PutBackOnce(failure)) {
+      Settled(QStringLiteral("put back"));
+      return true;
+    }
     if (attempt == kPutBackAttempts || FLink.Port().DeviceLost()) return false;
     QString readFailure;
     Read(readFailure);
@@ -129,6 +152,7 @@ std::vector<TValueDifference> TBoardSession::Differences() const {
 void TBoardSession::Keep() {
   FOriginal = FBoard;
   FUnanswered.reset();
+  Settled(QStringLiteral("kept"));
 }
 
 QString DifferencesText(const std::vector<TValueDifference>& differences) {

@@ -84,15 +84,32 @@ class TBoardSession {
   // Takes the board's present values as the originals: a change that is meant to stay.
   void Keep();
 
+  // Keeps a durable record of the originals. Begin runs once before the first value is sent
+  // (and again before the first one after the board was put back or a change kept); it
+  // returns the record's number, or nothing with the reason in failure, and then nothing is
+  // written. Finish is told how the record ended: "put back" or "kept".
+  struct TJournal {
+    std::function<std::optional<qint64>(const TPIDParams& originals, QString& failure)> Begin;
+    std::function<void(qint64 id, const QString& outcome)> Finish;
+  };
+  void SetJournal(TJournal journal) { FJournal = std::move(journal); }
+
+  // Returns the number of the record of the present changes, 0 when none was needed.
+  qint64 JournalId() const { return FJournalId; }
+
  private:
   bool WriteValues(const TParamValues& target, TEchoRule rule, QString& failure,
                    const std::function<void(const TParamWrite&)>& onDiffering);
   bool PutBackOnce(QString& failure);
+  bool Journaled(QString& failure);
+  void Settled(const QString& outcome);
 
   TBoardLink FLink;
   TPIDParams FOriginal;
   TPIDParams FBoard;
   std::bitset<14> FUnanswered;  // rows sent whose answer never came
+  TJournal FJournal;
+  qint64 FJournalId = 0;
 };
 
 // Returns the differences as "P 0.3 (was 0.2), I ? (was 0)": the value the board may hold,
