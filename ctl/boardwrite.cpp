@@ -104,6 +104,12 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     PrintError(io, port, QStringLiteral("the board limited a value; it does not hold all of %1").arg(r.Source));
     return kExitFailed;
   }
+  // Stopped before the first value was sent (Ctrl+C, or the journal could not keep the board's
+  // values): there is nothing to put back.
+  if (!session.Changed()) {
+    PrintError(io, port, QStringLiteral("%1: %2").arg(r.Source, failure));
+    return kExitFailed;
+  }
   const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
   if (!failed || session.Link().Port().DeviceLost()) {
     PrintError(io, port, what);

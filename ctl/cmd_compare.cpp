@@ -117,14 +117,14 @@ bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool y
   return false;
 }
 
-// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came. A
-// run the history refuses is kept for the table all the same.
+// Writes each file's values and runs its test, until all ran, one failed, Ctrl+C came or the
+// output was closed. A run the history refuses is kept for the table all the same.
 bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompareOptions& o,
               std::vector<TStepRun>& runs) {
   for (const TCandidate& file : o.Files) {
-    if (TInterruptGuard::Interrupted()) return false;
     QString failure;
     io.Err << o.Port << ": " << file.Caption << ", step " << o.Step << "\n" << Qt::flush;
+    if (TInterruptGuard::Interrupted() || OutputFailed(io)) return false;
     // A value the board limits is told, and the test runs with what the board holds.
     if (!WriteToBoard(io, session, file.Values, TEchoRule::Report, file.Caption)) return false;
     if (TInterruptGuard::Interrupted()) return false;
@@ -150,6 +150,7 @@ bool CompareAndRestore(TCtlIo& io, TBoardSession& session, TRunStore& store,
   TInterruptGuard guard;
   const bool ran = RunFiles(io, session, store, o, runs);
   if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
+  if (OutputFailed(io)) PrintError(io, o.Port, QStringLiteral("the output was closed; stopped"));
   const bool restored = PutBoardBack(io, session);
   return ran && restored;
 }

@@ -121,6 +121,10 @@ bool Confirm(TCtlIo& io, const QString& question) {
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
+bool OutputFailed(const TCtlIo& io) {
+  return io.Out.status() == QTextStream::WriteFailed || io.Err.status() == QTextStream::WriteFailed;
+}
+
 bool IsTerminal(QTextStream& stream) {
   const auto* file = qobject_cast<QFile*>(stream.device());
   return file && ::isatty(file->handle());

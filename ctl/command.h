@@ -42,6 +42,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 // agree. An empty or closed input declines.
 bool Confirm(TCtlIo& io, const QString& question);
 
+// Returns whether a write to Out or Err failed (a closed pipe, a pager that quit, a full
+// disk): nobody sees the results any more, so a command stops its work, puts the board back
+// and fails.
+bool OutputFailed(const TCtlIo& io);
+
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);
 

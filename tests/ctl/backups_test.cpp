@@ -6,6 +6,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTimer>
 #include <csignal>
 
@@ -104,6 +106,28 @@ TEST_F(BackupsTest, UnfinishedBackupIsMarkedAndRestoreSettlesIt) {
   ASSERT_EQ(backups.size(), 2);
   EXPECT_EQ(backups[0].toObject()["outcome"].toString(), "restored");
   EXPECT_TRUE(backups[0].toObject()["finished"].toBool());
+}
+
+// A history that cannot keep the board's values (a trigger stands in for a full disk): nothing
+// is written.
+TEST_F(BackupsTest, NoBackupNoWrite) {
+  const QString file = ChangedFile();
+  ASSERT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "100"}).Status, kExitOk);  // makes the history
+  const QString name = QStringLiteral("refuse");
+  {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    db.setDatabaseName(File("data/zirv7tune/runs.sqlite"));
+    ASSERT_TRUE(db.open());
+    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
+        "CREATE TRIGGER refuse BEFORE INSERT ON journal BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+  }
+  QSqlDatabase::removeDatabase(name);
+  Sim().ClearReceived();
+  const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("could not be kept in the journal before writing")) << r.Err.toStdString();
+  EXPECT_FALSE(r.Err.contains("putting the board's values back")) << r.Err.toStdString();
+  EXPECT_EQ(Sets(), std::vector<std::string>{});
 }
 
 TEST_F(BackupsTest, RestoreOfABackupThatIsNotThereWritesNothing) {
