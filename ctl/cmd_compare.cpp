@@ -146,8 +146,6 @@ bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompa
 // happened. Returns whether every run was made and stored and the values went back.
 bool CompareAndRestore(TCtlIo& io, TBoardSession& session, TRunStore& store,
                        const TCompareOptions& o, std::vector<TStepRun>& runs) {
-  // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
-  TInterruptGuard guard;
   const bool ran = RunFiles(io, session, store, o, runs);
   if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
   if (OutputFailed(io)) PrintError(io, o.Port, QStringLiteral("the output was closed; stopped"));
@@ -217,6 +215,9 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   if (!OpenRunHistory(io, store)) return kExitFailed;
   TBoardSession session;
   if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+  // Ctrl+C only raises a flag: it ends the question with nothing written, and the runs stop
+  // between steps and the values still go back.
+  TInterruptGuard guard;
   const TPlan plan = MakePlan(session.Original(), o.Files);
   if (!ConfirmPlan(io, o, plan, parser.isSet(QStringLiteral("yes")))) return kExitFailed;
   JournalWrites(io, session, store, CommandLine(kName, args), PlanText(o, plan));

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <tuple>
 
 #include "ctl/commands.h"
 #include "ctl/steps.h"
@@ -252,6 +253,16 @@ bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSugge
   setup.Start = r.After->ForwardStart;
   r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
   r.Failures = JudgeVerification(FiguresOf(*r.Before), FiguresOf(*r.After), r.Goal, board.Deadband);
+  // New gains exercise what the old ones may not have (an I where there was none): the law is
+  // checked again on what they did.
+  for (const auto& [name, run, start] : {std::tuple{"forward", &r.After->Forward, &r.After->ForwardStart},
+                                         std::tuple{"reverse", &r.After->Reverse, &r.After->ReverseStart}}) {
+    const TLoopLawCheck law = CheckLoopLaw(RecordOf(*run, *start));
+    if (law.Verdict == TLawVerdict::Differs)
+      r.Failures.push_back({name, "loop law",
+                            std::string("the ") + name + " step with the new gains does not follow the loop law the model "
+                            "assumes (sample " + std::to_string(law.WorstSample) + "): this board's loop is another one"});
+  }
   r.Kept = r.Failures.empty();
   if (r.Kept) {
     session.Keep();
@@ -340,18 +351,27 @@ void AddOptions(QCommandLineParser& parser) {
 int RunSuggest(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
-      "Runs a step test with the board's present gains (or takes stored runs), fits the motor\n"
-      "to it (gain, time constant, Coulomb friction) and chooses P, I, D and FF1 for the\n"
+      "Measures the board with its present gains: the step, the step back and a rest record\n"
+      "(199 cycles, the command left alone); or takes stored runs. Checks that the board's\n"
+      "outputs follow the loop law the model assumes (a board whose loop differs gets\n"
+      "nothing), fits the motor (gain, time constant, Coulomb friction), says what the records\n"
+      "show beyond it (a flickering count, hunting at rest, ringing; ringing refuses), and\n"
+      "chooses P, I, D and FF1 for the\n"
       "shortest 2 % settling with at most the target overshoot on the fitted motor. With gain\n"
       "and time constant off by the mismatch (each way, all four corners) the test must still\n"
       "settle, with at most the target overshoot plus the corner allowance (3 points by\n"
       "default, --corner-allowance): the corners are the edges of what the fit may be off by,\n"
       "and a board's measured overshoot is allowed as much beyond the target, as no model\n"
       "matches a board exactly. Prints the suggestion beside the present gains with predicted\n"
-      "figures for both. --apply writes the changed values, asking first\n"
-      "unless --yes, and verifies them with a step test; the board gets its values back when\n"
-      "the verification is interrupted, fails or does worse. Nothing is written when the fit\n"
-      "is poor. --png/--svg draw before and after.\n"
+      "figures for both, then asks. I is kept large enough to pull the motor onto target\n"
+      "against its friction where gains allow; where the count flickers, \"Deadband (b):\" is\n"
+      "set to the flicker. Values are those the window's fields show exactly. --apply writes\n"
+      "the changed values, asking first unless --yes, and measures again (step, step back,\n"
+      "rest): the suggestion stays only when settling, overshoot, steady-state error (a count,\n"
+      "or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output (m):\")\n"
+      "are within the goal and none is worse than before; otherwise the board gets its values\n"
+      "back, the failing figure is named and the exit status is 1. Nothing is written when the\n"
+      "fit is poor. --png/--svg draw before, predicted and after, with the rest records.\n"
       "\n"
       "The count jump: the encoder reports whole counts, and one count of error moves the\n"
       "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
@@ -384,8 +404,14 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
     r.Present = session.Board();
   }
   std::vector<TStepRecord> records;
-  if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
-  bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
+  const bool gathered = GatherRuns(io, link, store, o, r, records);
+  if (TInterruptGuard::Interrupted()) {
+    PrintError(io, o.Port.isEmpty() ? kName : o.Port,
+               QStringLiteral("interrupted during the step test; nothing was written"));
+    return kExitFailed;
+  }
+  if (!gathered) return kExitFailed;
+  bool ok = Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
     ok = Apply(io, session, store, o, r, CommandLine(kName, args), json);
     if (!json) PrintVerification(io, r);

@@ -422,4 +422,58 @@ TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
   EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
 
+// Ctrl+C at the "[y/N]" question of a command that writes the board: the question ends at
+// once and nothing is written, with no answer ever given.
+TEST_F(StepCommandsTest, CtrlCAtTheQuestionEndsWithNothingWritten) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  for (const QStringList& args :
+       {QStringList{"compare", "--port", Port(), "--step", "100", a},
+        QStringList{"suggest", "--port", Port(), "--step", "200", "--apply"}}) {
+    SCOPED_TRACE(args.first().toStdString());
+    FSim->ClearReceived();
+    QProcess command;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", FData.path());
+    command.setProcessEnvironment(env);
+    command.start(ZIRV_CTL_PROGRAM, args);  // its input stays open and silent
+    ASSERT_TRUE(command.waitForStarted());
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains("[y/N]") && clock.elapsed() < 30000) {
+      command.waitForReadyRead(100);
+      err += command.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("[y/N]")) << err.toStdString();
+    ::kill(pid_t(command.processId()), SIGINT);
+    const bool finished = command.waitForFinished(5000);
+    if (!finished) command.kill();
+    ASSERT_TRUE(finished) << "still waiting for an answer";
+    err += command.readAllStandardError();
+    EXPECT_NE(command.exitCode(), kExitOk);
+    EXPECT_TRUE(err.contains("nothing was written")) << err.toStdString();
+    for (const std::string& c : FSim->ReceivedCommands()) EXPECT_FALSE(c[0] == 'p' || c[0] == 'd') << c;
+    EXPECT_EQ(FSim->Params(), FOriginal);
+  }
+}
+
+// Ctrl+C while suggest's first step test runs: the command says what happened and writes
+// nothing.
+TEST_F(StepCommandsTest, CtrlCDuringSuggestsFirstTestSaysSo) {
+  QTimer watcher;
+  bool raised = false;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (raised || StepTests() == 0) return;
+    raised = true;
+    std::raise(SIGINT);
+  });
+  watcher.start(1);
+  const TCtlResult r = RunCtlCaptured({"suggest", "--port", Port(), "--step", "200", "--apply", "--yes"});
+  watcher.stop();
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("interrupted during the step test; nothing was written")) << r.Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <functional>
@@ -217,6 +218,38 @@ TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
   EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("FF1=0.7")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("P=0.6")) << r.Err.toStdString();
+}
+
+// A board that stores a suggested value otherwise than sent: the command stops before the
+// verification, puts the board back and fails, whether the board misstores one value once or
+// shifts every value it is sent (then it cannot be put back either, and says so).
+TEST_F(SuggestTest, ValueStoredOtherwiseStopsAndPutsTheBoardBack) {
+  struct TCase {
+    const char* Name;
+    bool Persistent;
+  };
+  for (const TCase c : {TCase{"answers_once_otherwise", false}, TCase{"shifts_every_value", true}}) {
+    SCOPED_TRACE(c.Name);
+    FSim.SetParams(Oscillating());
+    FSim.ClearReceived();
+    if (c.Persistent)
+      FSim.SetFault(zirvsim::TFault::SetAnswersDifferent, 1);
+    else
+      FSim.ScriptAnswer("p", {"(p) 9.99"});
+    const TCtlResult r = Suggest({"--apply", "--yes"});
+    FSim.SetFault(zirvsim::TFault::None);
+    EXPECT_EQ(r.Status, kExitFailed);
+    EXPECT_TRUE(r.Err.contains(QRegularExpression("the suggestion: the board holds P \\S+ where \\S+ was sent")))
+        << r.Err.toStdString();
+    // No verification of values never planned: no step test after the first write.
+    const TCommands sent = FSim.ReceivedCommands();
+    const auto firstWrite = std::find_if(sent.begin(), sent.end(), [](const std::string& x) { return x.rfind("p ", 0) == 0; });
+    ASSERT_NE(firstWrite, sent.end());
+    EXPECT_EQ(std::count_if(firstWrite, sent.end(), [](const std::string& x) { return x[0] == 'r'; }), 0);
+    EXPECT_TRUE(r.Err.contains("putting the board's values back")) << r.Err.toStdString();
+    if (!c.Persistent) EXPECT_EQ(FSim.Params(), Oscillating());
+    if (c.Persistent) EXPECT_TRUE(r.Err.contains("could not be put back")) << r.Err.toStdString();
+  }
 }
 
 struct TPoorFitCase {
