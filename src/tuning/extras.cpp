@@ -94,7 +94,9 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
   return x;
 }
 
-double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
+double DeadbandAgainstFlicker(const TPlantExtras& extras) {
+  return extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+}
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;

@@ -34,8 +34,14 @@ inline constexpr double kRingingMinCounts = 2;
 TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
                             const TMotorModel& motor);
 
-// Returns the deadband the choice uses against a flicker: the flicker's size, so that a count
-// that comes and goes leaves the output alone; 0 when the records show none.
+// A count that flickers this often in the records is noise, not a motor resting on the edge
+// of a count now and then.
+inline constexpr int kNoisyFlickers = 10;
+
+// Returns the deadband the choice uses against a noisy flicker: the flicker's size, so that a
+// count that comes and goes leaves the output alone; 0 when the records show no noise. (A
+// deadband against a rare flicker does harm: the error then jumps from 0 past the band, and
+// the D term kicks twice as hard.)
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
