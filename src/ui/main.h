@@ -165,6 +165,8 @@ class TfMain : public QMainWindow {
   void BoardLinkFailed(bool deviceLost);
 
   bool FShown = false;
+  // A step test is waiting for its answer.
+  bool FStepTestRunning = false;
   // Counts failures of the link with the board, so that an action can tell whether one of
   // its steps failed and was reported already.
   int FLinkFailures = 0;

@@ -563,6 +563,45 @@ class TMainWindowTest : public TMainWindowSuite {
     QVERIFY(w->SampleTimer->Enabled());
   }
 
+  // A step answer takes the board about a second to send. Further clicks of "Launch Test"
+  // meanwhile start nothing (nor flip the step); another exchange that empties the received
+  // lines breaks the answer, and then nothing of it is plotted: the lines left are not its own.
+  void StepTestWhileOneWaitsPlotsOnlyWhatTheBoardSent_data() {
+    QTest::addColumn<QString>("interrupt");
+    QTest::addColumn<QList<int>>("clicksAtMs");
+    QTest::addColumn<TWire>("wire");
+    QTest::addColumn<int>("points");
+    QTest::newRow("double click") << QStringLiteral("btLaunchSITest") << QList<int>{100}
+                                  << TWire{"r0c100ok1"} << 199;
+    QTest::newRow("triple click") << QStringLiteral("btLaunchSITest") << QList<int>{100, 200}
+                                  << TWire{"r0c100ok1"} << 199;
+    QTest::newRow("Sample status") << QStringLiteral("btSampleStatus") << QList<int>{100}
+                                   << TWire{"r0c100ok1", "s"} << 0;
+  }
+  void StepTestWhileOneWaitsPlotsOnlyWhatTheBoardSent() {
+    QFETCH(QString, interrupt);
+    QFETCH(QList<int>, clicksAtMs);
+    QFETCH(TWire, wire);
+    QFETCH(int, points);
+    UseBoard({});  // paced as the serial line would be
+    F->ConnectToMonitor();
+    w->SampleTimer->SetEnabled(false);
+    w->seSICommandStep->SetValue(100);
+    w->cbSIAutoFwdRev->setChecked(true);
+    auto* button = w->findChild<QPushButton*>(interrupt);
+    for (int ms : clicksAtMs) QTimer::singleShot(ms, button, [button] { Click(button); });
+    Click(w->btLaunchSITest);
+    QCOMPARE(F->TakeWire(), wire);
+    QCOMPARE(w->Chart1->Series1.Count(), points);
+    if (points > 0) {  // the answer itself: the full step, then the motor following it
+      QCOMPARE(w->Chart1->Series1.YValues().front(), 100.0);
+      QVERIFY(w->Chart1->Series1.YValues()[10] < 100);
+    }
+    QCOMPARE(w->seSICommandStep->Value(), -100);  // flipped once, by the test that ran
+    if (interrupt == QStringLiteral("btSampleStatus"))
+      QVERIFY(F->LogTexts().contains(QStringLiteral("Could not retreive status")));
+  }
+
   // Set sends 2,940,000 / speed rounded half to even, and "o 0" for 0 (no division). Stop sends
   // "o 0"; with "Set when changing" ticked the change to 0 sends it once more.
   void OscillatorCommandsOfSetAndStop() {
