@@ -106,19 +106,32 @@ bool TfMain::WriteChangedParameters() {
 
 void TfMain::seParametersPChange() { MarkChangedParameters(); }
 
+namespace {
+
+// Runs the dialog; returns the chosen name, or an empty one when the user cancelled. The dialog
+// keeps the name as chosen, with the extension it added to a name typed without one, and
+// proposes that the next time.
+QString ChooseFile(QFileDialog& dialog) {
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  const QString fileName = dialog.selectedFiles().constFirst();
+  dialog.selectFile(fileName);
+  return fileName;
+}
+
+}  // namespace
+
 void TfMain::Open1Click() {
-  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
-  const QString fileName = OpenDialog1->selectedFiles().constFirst();
+  const QString fileName = ChooseFile(*OpenDialog1);
+  if (fileName.isEmpty()) return;
   SaveDialog1->selectFile(fileName);
-  // A name that does not exist was confirmed for creating in the dialog: it is created empty,
-  // so that loading it gives every field its default.
-  CreateParamFile(fileName);
+  // A name confirmed for creating in the dialog is only taken: loading the missing file gives
+  // every field its default, and the next Save, which proposes the name, writes it.
   LoadParameterFile(fileName);
 }
 
 void TfMain::SaveParameters1Click() {
-  if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
-  SaveParameterFile(SaveDialog1->selectedFiles().constFirst());
+  const QString fileName = ChooseFile(*SaveDialog1);
+  if (!fileName.isEmpty()) SaveParameterFile(fileName);
 }
 
 void TfMain::SaveParameterFile(const QString& fileName) {
