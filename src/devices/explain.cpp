@@ -129,10 +129,19 @@ QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber
   if (errorNumber <= 0) return QString();
   const TPlace place = PlaceOf(portName);
   if (atOpen) return OpenFailure(place, errorNumber, context);
+  return ExplainFailureInUse(Where(place), errorNumber);
+}
+
+QString PortWhere(const QString& portName) { return Where(PlaceOf(portName)); }
+
+QString ExplainFailureInUse(const QString& where, int errorNumber) {
+  if (errorNumber <= 0) return QString();
+  // The window has closed the port by the time this is shown (a lost device cannot be used
+  // again as it is), so Connect is what is left to press.
   if (errorNumber == EIO || errorNumber == ENXIO || errorNumber == ENODEV)
-    return QStringLiteral("%1 went away while in use: it was unplugged or powered off. Press "
-                          "Disconnect, plug it back in, then Connect.").arg(Where(place));
-  return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
+    return QStringLiteral("%1 went away while in use: it was unplugged or powered off. Plug it "
+                          "back in, then press Connect.").arg(where);
+  return QStringLiteral("%1: %2.").arg(where, QString::fromLocal8Bit(std::strerror(errorNumber)));
 }
 
 QString DescribeComName(const QString& com, const QList<TSerialDevice>& present) {

@@ -183,12 +183,14 @@ QString EComPort::CodeText(int code) {
 
 QString EComPort::Explanation() const {
   if (PortName.isEmpty()) return QString();
+  if (Code != CE_OpenFailed && !OpenedAt.isEmpty()) return ExplainFailureInUse(OpenedAt, WinCode);
   return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode);
 }
 
 void TCustomComPort::RaiseComError(int code, int winCode) const {
   EComPort error(code, winCode);
   error.PortName = FPort;
+  if (FConnected) error.OpenedAt = FOpenedAt;
   throw error;
 }
 
@@ -268,6 +270,7 @@ void TCustomComPort::OpenDevice() {
     err = ENXIO;
   }
   if (err != 0) RaiseComError(CE_OpenFailed, err);
+  FOpenedAt = PortWhere(FPort);
 }
 
 void TCustomComPort::CloseDevice() {

@@ -48,6 +48,9 @@ class EComPort : public Exception {
   int Code;
   int WinCode;
   QString PortName;  // the port that failed, "" when not known
+  // Where the port led when it was opened ("/dev/ttyUSB0 (COM3)"), "" when it was not open:
+  // a failure in use is explained with the device that was open, wherever the name leads now.
+  QString OpenedAt;
 };
 
 class TComThread;
@@ -195,6 +198,7 @@ class TCustomComPort : public QObject {
   [[noreturn]] void RaiseComError(int code, int winCode) const;
 
   QString FPort = QStringLiteral("COM1");
+  QString FOpenedAt;  // where FPort led at the open
   TBaudRate FBaudRate = br9600;
   int FCustomBaudRate = 9600;
   TDataBits FDataBits = dbEight;
