@@ -10,9 +10,9 @@
 #include <cstdio>
 #include <thread>
 
-#include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
+#include "serial/portlink.h"
 #include "threadstats.h"
 
 namespace {
@@ -20,13 +20,12 @@ namespace {
 struct TRig {
   TPtyPeer Peer;
   qint64 Lines = 0;
-  TPortChannel Link{[this](const QString&, TColor) { ++Lines; },
+  TPortLink Link{[this](const QString&, TColor) { ++Lines; },
                     // a transaction would consume the lines; keep memory flat
                     [this] { Link.Channel.LineBuf->clear(); }};
 
   TRig() {
-    Link.Port.SetBaudRate(br57600);
-    Link.Open(Peer.SlavePath());
+    Link.Connect(Peer.SlavePath());
   }
 };
 

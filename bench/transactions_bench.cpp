@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "benchutil.h"
-#include "portchannel.h"
 #include "protocol/transactions.h"
 #include "serial/comport.h"
 #include "serial/linechannel.h"
+#include "serial/portlink.h"
 #include "sim/board.h"
 #include "sim/simulator.h"
 
@@ -32,12 +32,11 @@ constexpr int kStepSize = 100;
 // The simulated board, the port on its pty and the channel over it, with a silent log.
 struct TRig {
   zirvsim::TBoardSimulator Sim;
-  TPortChannel Link{[](const QString&, TColor) {}};
+  TPortLink Link{[](const QString&, TColor) {}};
 
   TRig() {
     Sim.Start();
-    Link.Port.SetBaudRate(br57600);
-    Link.Open(QString::fromStdString(Sim.DevicePath()));
+    Link.Connect(QString::fromStdString(Sim.DevicePath()));
   }
 };
 

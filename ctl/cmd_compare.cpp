@@ -7,10 +7,10 @@
 #include "ctl/steps.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
-#include "steptest/boardlink.h"
-#include "steptest/interrupt.h"
-#include "steptest/paramswap.h"
-#include "steptest/steptest.h"
+#include "boardsession/session.h"
+#include "boardsession/interrupt.h"
+#include "boardsession/paramswap.h"
+#include "boardsession/steptest.h"
 
 namespace {
 
@@ -92,6 +92,15 @@ QString WritesText(const std::vector<TPlannedWrite>& writes) {
   return parts.join(QStringLiteral(", "));
 }
 
+// Returns the plan on one line, as the journal keeps it.
+QString PlanText(const TCompareOptions& o, const TPlan& plan) {
+  QStringList parts;
+  for (size_t i = 0; i < o.Files.size(); ++i)
+    parts.append(QStringLiteral("%1: %2").arg(o.Files[i].Caption, WritesText(plan.PerFile[i])));
+  parts.append(QStringLiteral("back: %1").arg(WritesText(plan.Restore)));
+  return parts.join(QStringLiteral("; "));
+}
+
 // Says what will be written and asks, unless --yes. Nothing to write needs no question.
 bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool yes) {
   io.Err << QStringLiteral("compare will make %1 EEPROM write%2 on %3:\n")
@@ -108,38 +117,19 @@ bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool y
   return false;
 }
 
-// Puts one file's values on the board; tells of every value the board holds otherwise.
-bool WriteFile(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TCandidate& file,
-               const QString& port, QString& failure) {
-  auto onWritten = [&](const TParamWrite& w) {
-    if (!RowDiffers(*w.Row, w.Sent, board)) return;
-    PrintError(io, port, QStringLiteral("the board holds %1 %2 where %3 has %4")
-                             .arg(QLatin1String(w.Row->FileKey), FormatNumber(w.Echoed),
-                                  file.Caption, FormatNumber(w.Sent)));
-  };
-  try {
-    if (WriteParamValues(link.Channel(), board, file.Values, onWritten)) return true;
-    failure = QStringLiteral("Error writing params");
-  } catch (const Exception& e) {
-    failure = e.Message();
-  }
-  return false;
-}
-
 // Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came. A
 // run the history refuses is kept for the table all the same.
-bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
-              const TCompareOptions& o, std::vector<TStepRun>& runs) {
+bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompareOptions& o,
+              std::vector<TStepRun>& runs) {
   for (const TCandidate& file : o.Files) {
     if (TInterruptGuard::Interrupted()) return false;
     QString failure;
     io.Err << o.Port << ": " << file.Caption << ", step " << o.Step << "\n" << Qt::flush;
-    if (!WriteFile(io, link, board, file, o.Port, failure)) {
-      PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
-      return false;
-    }
+    // A value the board limits is told, and the test runs with what the board holds.
+    if (!WriteToBoard(io, session, file.Values, TEchoRule::Report, file.Caption)) return false;
     if (TInterruptGuard::Interrupted()) return false;
-    std::optional<TStepRun> run = RunStepTest(link, board, o.Step, o.Prediv, failure);
+    std::optional<TStepRun> run =
+        RunStepTest(session.Link(), session.Board(), o.Step, o.Prediv, failure);
     if (!run) {
       PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
       return false;
@@ -154,14 +144,13 @@ bool RunFiles(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board,
 
 // Runs each file's test with Ctrl+C caught, then puts the board's values back, whatever
 // happened. Returns whether every run was made and stored and the values went back.
-bool CompareAndRestore(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& original,
+bool CompareAndRestore(TCtlIo& io, TBoardSession& session, TRunStore& store,
                        const TCompareOptions& o, std::vector<TStepRun>& runs) {
   // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
   TInterruptGuard guard;
-  TPIDParams board = original;
-  const bool ran = RunFiles(io, link, store, board, o, runs);
+  const bool ran = RunFiles(io, session, store, o, runs);
   if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
-  const bool restored = PutBoardBack(io, link, board, original);
+  const bool restored = PutBoardBack(io, session);
   return ran && restored;
 }
 
@@ -216,8 +205,7 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N A.pset B.pset ... [--prediv N] "
-                                       "[--json] [--png FILE] [--svg FILE] [--yes]"),
+                        QStringLiteral("--port NAME --step N A.pset B.pset ..."),
                         args, io, exitCode))
     return exitCode;
   TCompareOptions o;
@@ -226,13 +214,13 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
-  TBoardLink link;
-  TPIDParams original;
-  if (!OpenBoard(io, link, o.Port, original)) return kExitFailed;
-  if (!ConfirmPlan(io, o, MakePlan(original, o.Files), parser.isSet(QStringLiteral("yes"))))
-    return kExitFailed;
+  TBoardSession session;
+  if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+  const TPlan plan = MakePlan(session.Original(), o.Files);
+  if (!ConfirmPlan(io, o, plan, parser.isSet(QStringLiteral("yes")))) return kExitFailed;
+  JournalWrites(io, session, store, CommandLine(kName, args), PlanText(o, plan));
   std::vector<TStepRun> runs;
-  bool ok = CompareAndRestore(io, link, store, original, o, runs);
+  bool ok = CompareAndRestore(io, session, store, o, runs);
   if (!runs.empty()) ok &= PrintRuns(io, parser, o, runs);
   return ok ? kExitOk : kExitFailed;
 }

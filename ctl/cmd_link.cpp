@@ -1,16 +1,32 @@
 // zirv7ctl link COMn DEVICE: makes a port name of the tool lead to a device.
-#include <QFileInfo>
+#include <QDir>
 
-#include "ctl/commands.h"
 #include "ctl/comarg.h"
+#include "ctl/commands.h"
+#include "devices/comtargets.h"
 #include "devices/deviceroot.h"
 #include "devices/serialdevices.h"
 
 namespace {
 
+const QString kName = QStringLiteral("link");
+
 // "ttyUSB0" means /dev/ttyUSB0; paths are taken as they are.
 QString DevicePathOf(const QString& argument) {
-  return argument.startsWith(u'/') ? argument : QStringLiteral("/dev/") + argument;
+  return QDir::cleanPath(argument.startsWith(u'/') ? argument : QStringLiteral("/dev/") + argument);
+}
+
+// Returns why com may not be re-pointed to target without --force: its alias leads to a
+// device some program holds now (the simulated board, a terminal program, the tool), which
+// would lose its port from under it. "" when nothing is in the way.
+QString ReplaceProblem(const QString& com, const QString& target) {
+  const TPortTarget current = ResolvePort(com);
+  if (current.Alias.isEmpty() || current.Device == target) return QString();
+  const QList<THolder> holders = TargetHolders(current);
+  if (holders.isEmpty()) return QString();
+  return QStringLiteral("leads to %1, which %2 holds now; re-pointing %3 would take the port from "
+                        "under it. Close it there first, or use --force.")
+      .arg(current.Device, HoldersText(holders), com);
 }
 
 }  // namespace
@@ -20,24 +36,36 @@ int RunLink(const QStringList& args, TCtlIo& io) {
   parser.setApplicationDescription(QStringLiteral(
       "Makes COMn (COM1 to COM32) lead to DEVICE (for example /dev/ttyUSB0), through its\n"
       "stable name under /dev/serial/by-id when it has one, so that the link survives\n"
-      "re-plugging and reboots. The link is ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn."));
+      "re-plugging and reboots. The link is ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn.\n"
+      "DEVICE must be a serial port or another terminal device under /dev. A link that leads\n"
+      "to a device some program holds now is not re-pointed unless --force."));
   parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("The port name to link."));
   parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("The device it leads to."));
+  const QCommandLineOption force(QStringLiteral("force"),
+                                 QStringLiteral("Re-point the link even when its device is in use."));
+  parser.addOption(force);
   int exitCode = kExitOk;
   QString com;
-  if (!ParseCommandLine(parser, QStringLiteral("link"), QStringLiteral("COMn DEVICE"), args, io, exitCode) ||
-      !TakeComArgument(parser, QStringLiteral("link"), 2, io, com, exitCode))
+  if (!ParseCommandLine(parser, kName, QStringLiteral("COMn DEVICE [--force]"), args, io, exitCode) ||
+      !TakeComArgument(parser, kName, 2, io, com, exitCode))
     return exitCode;
-  const QString device = DevicePathOf(parser.positionalArguments().at(1));
-  if (!QFileInfo::exists(HostPath(device))) {
-    PrintError(io, device, QStringLiteral("no such device (see 'zirv7ctl ports')"));
+  const QString argument = parser.positionalArguments().at(1);
+  const QString problem = LinkTargetProblem(argument);
+  if (!problem.isEmpty()) {
+    PrintError(io, argument.isEmpty() ? QStringLiteral("''") : argument, problem);
     return kExitFailed;
   }
+  const QString device = DevicePathOf(argument);
   if (HasNoUart(TtyNameOf(device))) {
     PrintError(io, device, QStringLiteral("no UART behind it; nothing can answer there"));
     return kExitFailed;
   }
   const QString target = StableDevicePath(device);
+  const QString inUse = parser.isSet(force) ? QString() : ReplaceProblem(com, target);
+  if (!inUse.isEmpty()) {
+    PrintError(io, com, inUse);
+    return kExitFailed;
+  }
   QString previous;
   const QString refusal = LinkComName(com, target, previous);
   if (!refusal.isEmpty()) {

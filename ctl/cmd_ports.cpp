@@ -4,6 +4,7 @@
 #include <QJsonObject>
 
 #include "ctl/commands.h"
+#include "devices/comtargets.h"
 #include "devices/serialdevices.h"
 
 namespace {
@@ -36,7 +37,8 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
   parser.setApplicationDescription(QStringLiteral(
       "Lists every serial device present: its device path, the COM name that leads to it, its\n"
       "USB vendor and product IDs, a description, what keeps the tool from using it, and its\n"
-      "stable name under /dev/serial/by-id."));
+      "stable name under /dev/serial/by-id. COM names that lead elsewhere (a pseudo-terminal\n"
+      "of the simulated board, another terminal, nothing) follow with what is there."));
   const QCommandLineOption json(QStringLiteral("json"),
                                 QStringLiteral("Print a JSON array (null where a value is absent)."));
   parser.addOption(json);
@@ -47,7 +49,8 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
     PrintError(io, QStringLiteral("ports"), QStringLiteral("takes no arguments"));
     return kExitUsage;
   }
-  const QList<TSerialDevice> devices = ListSerialDevices();
+  QList<TSerialDevice> devices = ListSerialDevices();
+  devices += OtherComTargets(devices);
   if (parser.isSet(json)) {
     QJsonArray array;
     for (const TSerialDevice& d : devices) array.append(JsonOf(d));

@@ -1,8 +1,9 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
 #include "ctl/steps.h"
-#include "steptest/boardlink.h"
-#include "steptest/steptest.h"
+#include "boardsession/session.h"
+#include "boardsession/steptest.h"
+#include "globals/numtext.h"
 
 namespace {
 
@@ -88,8 +89,7 @@ int RunStep(const QStringList& args, TCtlIo& io) {
   AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N [--prediv N] [--runs K] [--fwd-rev] "
-                                       "[--json] [--png FILE] [--svg FILE] [--csv FILE]"),
+                        QStringLiteral("--port NAME --step N"),
                         args, io, exitCode))
     return exitCode;
   TStepOptions o;
@@ -97,11 +97,19 @@ int RunStep(const QStringList& args, TCtlIo& io) {
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
-  TBoardLink link;
-  TPIDParams params;
-  if (!OpenBoard(io, link, o.Port, params)) return kExitFailed;
+  TBoardSession session;
+  if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+  const TPIDParams& params = session.Board();
+  if (StepTripsServo(o.Step, params)) {
+    PrintError(io, o.Port,
+               QStringLiteral("a step of %1 counts lies beyond \"Fault Error (f):\" %2: the servo "
+                              "switches off at once and the test would measure nothing. Use a "
+                              "smaller --step, or raise \"Fault Error (f):\".")
+                   .arg(FormatNumber(StepAmplitude(o.Step, params)), FormatNumber(params.FaultError)));
+    return kExitFailed;
+  }
   std::vector<TStepRun> runs;
-  const bool ran = RunTests(io, link, store, params, o, runs);
+  const bool ran = RunTests(io, session.Link(), store, session.Board(), o, runs);
   if (runs.empty()) return kExitFailed;
   const bool written = PrintRuns(io, parser, o, runs);
   return ran && written ? kExitOk : kExitFailed;

@@ -10,9 +10,9 @@
 #include "ctl/suggest.h"
 #include "globals/numtext.h"
 #include "protocol/transactions.h"
-#include "steptest/boardlink.h"
-#include "steptest/interrupt.h"
-#include "steptest/steptest.h"
+#include "boardsession/session.h"
+#include "boardsession/interrupt.h"
+#include "boardsession/steptest.h"
 
 namespace {
 
@@ -27,27 +27,6 @@ struct TSuggestOptions {
   bool Yes = false;
   std::vector<qint64> History;  // stored runs to fit instead of a new test
 };
-
-bool DoubleOption(TCtlIo& io, const QCommandLineParser& parser, const QString& name, double lo, double hi,
-                  double& value) {
-  if (!parser.isSet(name)) return true;
-  double v = 0;
-  if (TryReadNumber(parser.value(name), v) && v >= lo && v <= hi) {
-    value = v;
-    return true;
-  }
-  PrintError(io, kName, QStringLiteral("--%1 must be a number from %2 to %3").arg(name).arg(lo).arg(hi));
-  return false;
-}
-
-bool OptionalInt(TCtlIo& io, const QCommandLineParser& parser, const QString& name, int lo, int hi,
-                 std::optional<int>& value) {
-  if (!parser.isSet(name)) return true;
-  int v = 0;
-  if (!IntOption(io, parser, kName, name, lo, hi, v)) return false;
-  value = v;
-  return true;
-}
 
 // Run numbers: the values of --from-history and, after it, the arguments that follow.
 bool ReadHistory(TCtlIo& io, const QCommandLineParser& parser, std::vector<qint64>& ids) {
@@ -66,12 +45,12 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& 
   o.Yes = parser.isSet(QStringLiteral("yes"));
   double mismatchPct = o.Goal.Mismatch * 100;
   if (!ReadHistory(io, parser, o.History) ||
-      !OptionalInt(io, parser, QStringLiteral("step"), -1000000000, 1000000000, o.Step) ||
-      !OptionalInt(io, parser, QStringLiteral("prediv"), 0, 50, o.Prediv) ||
-      !DoubleOption(io, parser, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
-      !DoubleOption(io, parser, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
-      !DoubleOption(io, parser, QStringLiteral("corner-allowance"), 0, 100, o.Goal.CornerAllowancePct) ||
-      !DoubleOption(io, parser, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
+      !IntOption(io, parser, kName, kStepOption, o.Step) ||
+      !IntOption(io, parser, kName, kPredivOption, o.Prediv) ||
+      !NumberOption(io, parser, kName, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
+      !NumberOption(io, parser, kName, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
+      !NumberOption(io, parser, kName, QStringLiteral("corner-allowance"), 0, 100, o.Goal.CornerAllowancePct) ||
+      !NumberOption(io, parser, kName, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
     return false;
   o.Goal.Mismatch = mismatchPct / 100;
   const bool live = o.History.empty();
@@ -192,15 +171,6 @@ QString WritesText(const std::vector<TPlannedWrite>& writes) {
   return parts.join(QStringLiteral(", "));
 }
 
-bool Restore(TCtlIo& io, TBoardLink& link, TPIDParams& board, const TPIDParams& original) {
-  io.Err << link.PortName() << ": putting the board's values back\n" << Qt::flush;
-  QString failure;
-  if (RestoreParameters(link, board, original, failure)) return true;
-  PrintError(io, link.PortName(), QStringLiteral("the board's values could not be put back (%1); they were: %2")
-                                      .arg(failure, GainsCaption(original)));
-  return false;
-}
-
 // Returns whether a is worse for the goal than b: more overshoot beyond the target, or as
 // much and a later settling (never counts as latest).
 bool Worse(const TStepFigures& a, const TStepFigures& b, const TTuningGoal& goal) {
@@ -212,17 +182,13 @@ bool Worse(const TStepFigures& a, const TStepFigures& b, const TTuningGoal& goal
 
 // Writes the suggestion, runs the verification and keeps the suggestion unless the run was
 // interrupted, failed or did worse than the gains before it.
-bool WriteAndVerify(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& board, TSuggestReport& r) {
-  const TPIDParams original = board;
-  try {
-    if (!WriteParamValues(link.Channel(), board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)))) {
-      PrintError(io, link.PortName(), QStringLiteral("Error writing params"));
-      return Restore(io, link, board, original) && false;
-    }
-  } catch (const Exception& e) {
-    PrintError(io, link.PortName(), e.Message());
-    return Restore(io, link, board, original) && false;
-  }
+bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSuggestReport& r) {
+  TBoardLink& link = session.Link();
+  const TPIDParams& board = session.Board();
+  // A value the board stores otherwise than sent would be verified in the suggestion's name.
+  const TParamValues target = ParamValuesOf(WithGains(board, r.Suggestion.Gains));
+  if (!WriteToBoard(io, session, target, TEchoRule::Stop, QStringLiteral("the suggestion")))
+    return PutBoardBack(io, session) && false;
   WaitForRest(link, board);
   TStepStart start;
   std::optional<TStepRun> after;
@@ -230,22 +196,27 @@ bool WriteAndVerify(TCtlIo& io, TBoardLink& link, TRunStore& store, TPIDParams& 
     after = MeasuredRun(io, link, store, board, int(r.Setup.Step / std::max(1, board.Multiplier)), r.Setup.Prediv,
                         QStringLiteral("after"), start);
   if (TInterruptGuard::Interrupted()) PrintError(io, link.PortName(), QStringLiteral("interrupted"));
-  if (!after || TInterruptGuard::Interrupted()) return Restore(io, link, board, original) && false;
+  if (!after || TInterruptGuard::Interrupted()) return PutBoardBack(io, session) && false;
   r.After = std::move(after);
   TStepTestSetup setup = r.Setup;
   setup.Loop = LoopSettings(board);
   setup.Start = start;
   r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
   r.Kept = MeetsGoal(r.After->Figures, r.Goal) || !Worse(r.After->Figures, r.Runs.back().Figures, r.Goal);
-  if (r.Kept) return true;
+  if (r.Kept) {
+    session.Keep();
+    return true;
+  }
   PrintError(io, link.PortName(), QStringLiteral("the suggestion did worse on the board than the gains before it"));
-  Restore(io, link, board, original);
+  PutBoardBack(io, session);
   return false;
 }
 
 // Says what --apply will write and asks, unless --yes; then writes and verifies.
-bool Apply(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions& o, TPIDParams& board,
-           TSuggestReport& r) {
+bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
+           const QString& commandLine) {
+  TBoardLink& link = session.Link();
+  const TPIDParams& board = session.Board();
   r.Writes = PlanWrites(board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)));
   if (r.Writes.empty()) {
     io.Err << link.PortName() << ": the board holds the suggested gains already: nothing to write\n";
@@ -261,7 +232,8 @@ bool Apply(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions
     r.Writes.clear();
     return false;
   }
-  return WriteAndVerify(io, link, store, board, r);
+  JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
+  return WriteAndVerify(io, session, store, r);
 }
 
 bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
@@ -279,9 +251,7 @@ bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestR
 }
 
 void AddOptions(QCommandLineParser& parser) {
-  parser.addOption({QStringLiteral("port"), QStringLiteral("The board's port (COM1, or a device path)."), QStringLiteral("NAME")});
-  parser.addOption({QStringLiteral("step"), QStringLiteral("The command step in counts (not 0)."), QStringLiteral("N")});
-  parser.addOption({QStringLiteral("prediv"), QStringLiteral("Servo cycles between samples, less one (0 to 50)."), QStringLiteral("N")});
+  AddStepTestOptions(parser);
   parser.addOption({QStringLiteral("target-overshoot"), QStringLiteral("The most overshoot allowed, % (default 5)."), QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("mismatch"), QStringLiteral("How far off gain and time constant may be, % (default 20)."), QStringLiteral("PCT")});
   parser.addOption({QStringLiteral("corner-allowance"),
@@ -326,8 +296,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   AddOptions(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N [--prediv N] [--target-overshoot PCT] [--mismatch PCT] "
-                                       "[--corner-allowance PCT] [--count-jump PCT] [--apply] [--yes] [--json] [--png FILE] [--from-history RUN...]"),
+                        QStringLiteral("--port NAME --step N"),
                         args, io, exitCode))
     return exitCode;
   TSuggestOptions o;
@@ -339,16 +308,19 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   TInterruptGuard guard;
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
-  TBoardLink link;
+  TBoardSession session;
+  TBoardLink& link = session.Link();
   TSuggestReport r;
   r.Goal = o.Goal;
-  if (!o.Port.isEmpty() && !OpenBoard(io, link, o.Port, r.Present)) return kExitFailed;
+  if (!o.Port.isEmpty()) {
+    if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+    r.Present = session.Board();
+  }
   std::vector<TStepRecord> records;
   if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
   bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
-    TPIDParams board = r.Present;
-    ok = Apply(io, link, store, o, board, r);
+    ok = Apply(io, session, store, o, r, CommandLine(kName, args));
     if (!json) PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);

@@ -11,10 +11,13 @@ bool TakeComArgument(const QCommandLineParser& parser, const QString& command, i
                                 .arg(count == 1 ? QStringLiteral("COMn") : QStringLiteral("COMn DEVICE"), command));
     return false;
   }
-  com = args.first().toUpper();
+  // Only the one form the tool reads: "com4" would make an alias that --port com4 and the
+  // window never find.
+  com = args.first();
   const int number = ComNumber(com);
   if (number < kFirstCom || number > kLastCom) {
-    PrintError(io, args.first(), QStringLiteral("not a port name of the tool (COM1 to COM32)"));
+    PrintError(io, com.isEmpty() ? QStringLiteral("''") : com,
+               QStringLiteral("not a port name of the tool (COM1 to COM32)"));
     return false;
   }
   exitCode = kExitOk;

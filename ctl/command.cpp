@@ -1,10 +1,12 @@
 #include "ctl/command.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <iterator>
 #include <unistd.h>
 
 #include "ctl/commands.h"
+#include "ctl/outputoptions.h"
 #include "version.h"
 
 namespace {
@@ -21,6 +23,25 @@ QString ProgramHelp() {
                 .arg(QString::fromUtf8(command.Summary));
   text += QStringLiteral("\nRun 'zirv7ctl <command> --help' for a command's options.\n");
   return text;
+}
+
+// Returns the usage line's arguments: the required ones as given, then "[--name VALUE]" for
+// every option of the parser that they do not name, in the order the options were added.
+// Qt keeps the options to itself; its help text lists them, one per line, in that order.
+QString Synopsis(const QCommandLineParser& parser, const QString& required) {
+  static const QRegularExpression optionLine(QStringLiteral("^\\s+(?:-\\w+, )?--([\\w-]+)(?: <([^>]+)>)?"));
+  QStringList parts;
+  if (!required.isEmpty()) parts.append(required);
+  const QStringList words = required.split(QRegularExpression(QStringLiteral("[\\s\\[\\]]+")));
+  for (const QString& line : parser.helpText().split(u'\n')) {
+    const QRegularExpressionMatch match = optionLine.match(line);
+    if (!match.hasMatch()) continue;
+    const QString name = match.captured(1);
+    if (name == QLatin1String("help") || words.contains(QStringLiteral("--") + name)) continue;
+    const QString value = match.captured(2);
+    parts.append(QStringLiteral("[--%1%2]").arg(name, value.isEmpty() ? QString() : u' ' + value));
+  }
+  return parts.join(u' ');
 }
 
 const TCommand* FindCommand(const QString& name) {
@@ -53,7 +74,7 @@ int RunCtl(const QStringList& args, TCtlIo& io) {
   return command->Run(args.mid(2), io);
 }
 
-bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& synopsis,
+bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& required,
                       const QStringList& args, TCtlIo& io, int& exitCode) {
   const QCommandLineOption help({QStringLiteral("h"), QStringLiteral("help")},
                                 QStringLiteral("Show this help and exit."));
@@ -69,9 +90,15 @@ bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QSt
     QString text = parser.helpText();
     // Qt's first line names the program only; the subcommand and its synopsis go in its place.
     const qsizetype firstLineEnd = text.indexOf(QLatin1Char('\n'));
-    text.replace(0, firstLineEnd, QStringLiteral("Usage: zirv7ctl %1 %2").arg(name, synopsis));
+    text.replace(0, firstLineEnd, QStringLiteral("Usage: zirv7ctl %1 %2").arg(name, Synopsis(parser, required)));
     io.Out << text;
     exitCode = kExitOk;
+    return false;
+  }
+  // Output paths are checked before the command touches the board: a missing folder must
+  // not cost EEPROM writes and a test.
+  if (!CheckOutputOptions(parser, io)) {
+    exitCode = kExitFailed;
     return false;
   }
   return true;

@@ -30,8 +30,9 @@ int RunCtl(const QStringList& args, TCtlIo& io);
 
 // Parses a subcommand's arguments with the parser's options. Handles --help (usage on Out,
 // kExitOk) and bad usage (one line on Err, kExitUsage); on either, returns false with
-// exitCode set. The usage line is "zirv7ctl <name> <synopsis>".
-bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& synopsis,
+// exitCode set. The usage line is "zirv7ctl <name> <required>" followed by every option of the
+// parser that required does not name, as "[--name VALUE]".
+bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& required,
                       const QStringList& args, TCtlIo& io, int& exitCode);
 
 // Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.

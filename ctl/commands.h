@@ -13,6 +13,10 @@ int RunCompare(const QStringList& args, TCtlIo& io);
 int RunHistory(const QStringList& args, TCtlIo& io);
 int RunShow(const QStringList& args, TCtlIo& io);
 int RunSuggest(const QStringList& args, TCtlIo& io);
+int RunParams(const QStringList& args, TCtlIo& io);
+int RunSave(const QStringList& args, TCtlIo& io);
+int RunWrite(const QStringList& args, TCtlIo& io);
+int RunDiff(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
@@ -23,4 +27,8 @@ inline constexpr TCommand kCommands[] = {
     {"history", "list the stored step-response runs", RunHistory},
     {"show", "show stored runs as figures, a picture or CSV", RunShow},
     {"suggest", "fit the motor to a step test and suggest gains for it", RunSuggest},
+    {"params", "print the board's fourteen parameters", RunParams},
+    {"save", "save the board's parameters into a parameter file", RunSave},
+    {"write", "write a parameter file's differing values to the board", RunWrite},
+    {"diff", "show the values that differ between files, stored runs and boards", RunDiff},
 };

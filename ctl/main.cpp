@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "ctl/command.h"
-#include "ctl/steps.h"
+#include "ctl/argscan.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 
 #include "ctl/command.h"
 #include "steprun/steprun.h"
-#include "steptest/paramswap.h"
+#include "boardsession/paramswap.h"
 #include "tuning/identify.h"
 #include "tuning/suggest.h"
 

@@ -1,8 +1,13 @@
 #include "sim/board.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -99,7 +104,7 @@ void TBoardModel::SetParams(const TBoardParams& params) {
 
 TServoGains TBoardModel::Gains() const {
   return {FParams.P, FParams.I, FParams.D, FParams.Deadband, FParams.MaxOutput, FParams.FeedForward0, FParams.FeedForward1,
-          FParams.FaultError};
+          FParams.FaultError, FIntegralPerSecond};
 }
 
 void TBoardModel::RestartServo() {
@@ -231,15 +236,23 @@ std::vector<std::string> TBoardModel::StepAnswer(const std::string& command) {
   return lines;
 }
 
+// The temporary file is made new by mkstemp (O_EXCL), so nothing planted beside the file, a
+// link least of all, receives the data; the rename then replaces the name itself.
 bool SaveParams(const std::string& path, const TBoardParams& params) {
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    for (const TParamSlot& slot : kSlots) out << slot.Key << ' ' << FormatPlain(GetSlot(params, slot)) << '\n';
-    out.flush();
-    if (!out) return false;
-  }
-  return std::rename(temporary.c_str(), path.c_str()) == 0;
+  std::ostringstream text;
+  for (const TParamSlot& slot : kSlots) text << slot.Key << ' ' << FormatPlain(GetSlot(params, slot)) << '\n';
+  const std::string bytes = text.str();
+  std::string temporary = path + ".XXXXXX";
+  const int fd = mkstemp(temporary.data());
+  if (fd < 0) return false;
+  struct stat old {};
+  const mode_t mode = lstat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode) ? old.st_mode & 0777 : 0644;
+  bool ok = fchmod(fd, mode) == 0 && write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+  ok = fsync(fd) == 0 && ok;
+  ok = close(fd) == 0 && ok;
+  if (ok && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  unlink(temporary.c_str());
+  return false;
 }
 
 std::optional<TBoardParams> LoadParams(const std::string& path) {

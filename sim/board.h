@@ -97,6 +97,10 @@ class TBoardModel {
   // Replaces the stored parameters (clamped as the board would).
   void SetParams(const TBoardParams& params);
 
+  // Makes the loop integrate error x servo period (another firmware's law) instead of the
+  // error per cycle.
+  void SetIntegralPerSecond(bool perSecond) { FIntegralPerSecond = perSecond; }
+
   // Makes the next "s" answer carry the given values.
   void SetStatusOverride(const TStatusOverride& status) { FOverride = status; }
 
@@ -130,6 +134,7 @@ class TBoardModel {
   int FOscillator = 0;
   std::optional<TStatusOverride> FOverride;
   bool FParamsChanged = false;
+  bool FIntegralPerSecond = false;
   double FLastAnswerDuration = 0;
 };
 

@@ -23,6 +23,7 @@ constexpr TFaultNameRow kNames[] = {
     {TFault::Garbage, "garbage"},
     {TFault::HangUpAfter, "hang-up-after"},
     {TFault::SetAnswersDifferent, "set-answers-different"},
+    {TFault::IntegralPerSecond, "integral-per-second"},
 };
 
 // The trailing number of an answer line starts after its last space (or at its start).

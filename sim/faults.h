@@ -19,6 +19,7 @@ enum class TFault {
   Garbage,              ///< Sends N bytes of noise with NUL bytes (N < 1 counts as 8) after each answer, no line end.
   HangUpAfter,          ///< Answers N more commands, then closes the pty as an unplugged board would.
   SetAnswersDifferent,  ///< Stores and echoes a set value shifted by N (0 counts as 1): "p 0.5" gives "(p) 1.5".
+  IntegralPerSecond,    ///< A firmware whose loop integrates error x servo period (I per second), not error per cycle.
 };
 
 // Returns the mode's command-line name ("no-answer", "cut-short", ...).

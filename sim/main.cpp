@@ -34,10 +34,20 @@ constexpr const char* kHelp =
     "  --seed N               Seed the motor's disturbance and noise (default 1).\n"
     "  --reply-delay MS       Wait MS milliseconds before each answer (default 2).\n"
     "  --exit-on-stdin-eof    End when standard input ends.\n"
-    "  --motor gain=G,tau=T,friction=F[,noise=N]\n"
+    "  --motor KEY=VALUE[,KEY=VALUE...]\n"
     "                         Set the motor: gain in counts/s per % drive, tau (its\n"
     "                         mechanical time constant) in s, friction and noise in\n"
     "                         % drive. Keys left out keep 2000, 0.015, 0.5, 0.02.\n"
+    "                         What real machines add (absent unless given): lag (s)\n"
+    "                         before the motor, delay (whole servo cycles), play\n"
+    "                         (counts between motor and encoder), encnoise (counts the\n"
+    "                         reading flickers by), breakaway (% drive to start from\n"
+    "                         rest, at least the friction) with stribeck (counts/s\n"
+    "                         over which it falls to the friction; 0: at rest only),\n"
+    "                         and a second mass on a spring: resonance (Hz), damping\n"
+    "                         (ratio) and ratio (its inertia over the motor's, 1).\n"
+    "                         Values beyond what a motor can be are refused (gain up\n"
+    "                         to 1E7, tau 1E-5 to 100, % values up to 100).\n"
     "  -h, --help             Show this help and exit.\n"
     "  --version              Show the version and exit.\n"
     "\n"
@@ -51,7 +61,9 @@ constexpr const char* kHelp =
     "  crlf                   End answer lines with CR LF instead of CR.\n"
     "  garbage                Send N noise bytes after every answer (8 when N < 1).\n"
     "  hang-up-after          Answer N more commands, then hang up as if unplugged.\n"
-    "  set-answers-different  Store and echo a set value plus N (1 when N is 0).\n";
+    "  set-answers-different  Store and echo a set value plus N (1 when N is 0).\n"
+    "  integral-per-second    Run a loop whose integral sums error x servo period\n"
+    "                         (I per second) instead of error per cycle.\n";
 
 struct TCommandLine {
   zirvsim::TSimOptions Options;
@@ -76,6 +88,9 @@ bool ParseFault(const std::string& text, TCommandLine& line) {
 bool ParseMotor(const std::string& text, TCommandLine& line) {
   const auto motor = zirvsim::ParseMotorConstants(text);
   if (motor) line.Options.Motor = *motor;
+  else
+    std::fprintf(stderr, "zirv7-sim: --motor '%s': an unknown or repeated key, or a value beyond what a motor can be\n",
+                 text.c_str());
   return motor.has_value();
 }
 
@@ -103,7 +118,7 @@ bool ParseArguments(int argc, char** argv, TCommandLine& line) {
   }
   if (line.Help || line.Version) return true;
   if (!line.Link.empty() && !zirvsim::IsValidPortName(line.Link)) {
-    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number, not '%s'\n", line.Link.c_str());
+    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number from 1 without leading zeros, not '%s'\n", line.Link.c_str());
     return false;
   }
   return true;

@@ -9,57 +9,125 @@
 
 namespace zirvsim {
 
+namespace {
+
+// One key of the motor text: its field (or the delay, a whole number), and the values a motor
+// can have. Beyond them the motion leaves the range of the encoder's counter or the model.
+struct TMotorKey {
+  const char* Name;
+  double TMotorConstants::*Field;  // null: DelayCycles
+  double Min;
+  double Max;
+  bool AboveMin;  // the value must be above Min, not equal to it
+};
+
+constexpr TMotorKey kMotorKeys[] = {
+    {"gain", &TMotorConstants::CountsPerSecondPerPercent, 0, 1e7, true},
+    {"tau", &TMotorConstants::TimeConstant, 1e-5, 100, false},
+    {"friction", &TMotorConstants::FrictionPercent, 0, 100, false},
+    {"noise", &TMotorConstants::NoisePercent, 0, 100, false},
+    {"lag", &TMotorConstants::DriveLag, 0, 10, false},
+    {"delay", nullptr, 0, 1000, false},
+    {"play", &TMotorConstants::PlayCounts, 0, 1e6, false},
+    {"encnoise", &TMotorConstants::EncoderNoiseCounts, 0, 1e6, false},
+    {"breakaway", &TMotorConstants::BreakawayPercent, 0, 100, false},
+    {"stribeck", &TMotorConstants::StribeckSpeed, 0, 1e9, false},
+    {"resonance", &TMotorConstants::ResonanceHz, 0, 2000, false},
+    {"damping", &TMotorConstants::ResonanceDamping, 0, 10, false},
+    {"ratio", &TMotorConstants::InertiaRatio, 0, 1000, true},
+};
+
+bool InRange(const TMotorKey& key, double value) {
+  return (key.AboveMin ? value > key.Min : value >= key.Min) && value <= key.Max;
+}
+
+// Readings beyond this many counts would leave the 64-bit counter; no motor within the limits
+// of its constants gets near in any run.
+constexpr double kCounterLimit = 9e15;
+
+}  // namespace
+
 std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
-  struct TKey {
-    const char* Name;
-    double TMotorConstants::*Field;
-    bool Positive;  // must be above 0; otherwise it must not be below 0
-  };
-  static constexpr TKey kKeys[] = {{"gain", &TMotorConstants::CountsPerSecondPerPercent, true},
-                                   {"tau", &TMotorConstants::TimeConstant, true},
-                                   {"friction", &TMotorConstants::FrictionPercent, false},
-                                   {"noise", &TMotorConstants::NoisePercent, false}};
   TMotorConstants motor;
-  bool seen[std::size(kKeys)] = {};
+  bool seen[std::size(kMotorKeys)] = {};
   std::istringstream items(text + ",");  // the final comma makes an empty last item visible
   std::string item;
   while (std::getline(items, item, ',')) {
     const size_t equals = item.find('=');
     if (equals == std::string::npos) return std::nullopt;
     const std::string name = item.substr(0, equals);
-    const auto key = std::find_if(std::begin(kKeys), std::end(kKeys), [&](const TKey& k) { return name == k.Name; });
-    const size_t index = static_cast<size_t>(key - std::begin(kKeys));
-    if (key == std::end(kKeys) || seen[index]) return std::nullopt;
+    const auto key = std::find_if(std::begin(kMotorKeys), std::end(kMotorKeys),
+                                  [&](const TMotorKey& k) { return name == k.Name; });
+    const size_t index = static_cast<size_t>(key - std::begin(kMotorKeys));
+    if (key == std::end(kMotorKeys) || seen[index]) return std::nullopt;
     const std::optional<double> value = ParseNumber(item.substr(equals + 1));
-    if (!value || (key->Positive ? *value <= 0 : *value < 0)) return std::nullopt;
-    motor.*key->Field = *value;
+    if (!value || !InRange(*key, *value)) return std::nullopt;
+    if (key->Field) {
+      motor.*key->Field = *value;
+    } else {
+      if (*value != std::floor(*value)) return std::nullopt;
+      motor.DelayCycles = static_cast<int>(*value);
+    }
     seen[index] = true;
   }
+  if (motor.BreakawayPercent > 0 && motor.BreakawayPercent < motor.FrictionPercent) return std::nullopt;
   return motor;
 }
 
-TMotorPlant::TMotorPlant(uint64_t seed, const TMotorConstants& constants) : FConstants(constants) { Reseed(seed); }
+TMotorPlant::TMotorPlant(uint64_t seed, const TMotorConstants& constants)
+    : FConstants(constants),
+      FNumeric(constants.DriveLag > 0 || constants.StribeckSpeed > 0 || constants.ResonanceHz > 0),
+      FDelayed(static_cast<size_t>(std::max(constants.DelayCycles, 0)), 0.0) {
+  Reseed(seed);
+}
 
-// xorshift needs a non-zero state.
-void TMotorPlant::Reseed(uint64_t seed) { FRandom = seed ? seed : 0x9E3779B97F4A7C15ull; }
+// xorshift needs a non-zero state; the encoder's noise has a sequence of its own, so that
+// switching it on leaves the load disturbance as it was.
+void TMotorPlant::Reseed(uint64_t seed) {
+  FRandom = seed ? seed : 0x9E3779B97F4A7C15ull;
+  FEncoderRandom = FRandom ^ 0xD1B54A32D192ED03ull;
+  if (!FEncoderRandom) FEncoderRandom = 0x9E3779B97F4A7C15ull;
+}
 
-double TMotorPlant::NextNoise() {
-  // xorshift64*: cheap, and identical on every platform for a given seed.
-  FRandom ^= FRandom >> 12;
-  FRandom ^= FRandom << 25;
-  FRandom ^= FRandom >> 27;
-  const uint64_t bits = (FRandom * 0x2545F4914F6CDD1Dull) >> 11;
+namespace {
+
+// xorshift64*: cheap, and identical on every platform for a given seed. Returns -1 to 1.
+double NextUniform(uint64_t& state) {
+  state ^= state >> 12;
+  state ^= state << 25;
+  state ^= state >> 27;
+  const uint64_t bits = (state * 0x2545F4914F6CDD1Dull) >> 11;
   return (static_cast<double>(bits) / static_cast<double>(1ull << 53)) * 2 - 1;
 }
 
+}  // namespace
+
+double TMotorPlant::NextNoise() { return NextUniform(FRandom); }
+
+double TMotorPlant::NextEncoderNoise() { return NextUniform(FEncoderRandom); }
+
 void TMotorPlant::Step(double drivePercent, double dt) {
+  if (!FDelayed.empty()) {
+    FDelayed.push_back(drivePercent);
+    drivePercent = FDelayed.front();
+    FDelayed.pop_front();
+  }
+  if (FNumeric) StepNumeric(drivePercent, dt);
+  else StepExact(drivePercent, dt);
+  FollowEncoder();
+  if (FConstants.EncoderNoiseCounts > 0)
+    FEncoderOffset = std::llround(FConstants.EncoderNoiseCounts * NextEncoderNoise());
+}
+
+void TMotorPlant::StepExact(double drivePercent, double dt) {
   const double disturbed = drivePercent + FConstants.NoisePercent * NextNoise();
   const double friction = FConstants.FrictionPercent;
+  const double breakaway = std::max(friction, FConstants.BreakawayPercent);
   const double tau = FConstants.TimeConstant;
   // At most two legs: slowing to a stop, then held by friction or starting the other way.
   for (int leg = 0; leg < 2 && dt > 0; ++leg) {
     // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
-    if (FVelocity == 0 && std::abs(disturbed) <= friction) return;
+    if (FVelocity == 0 && std::abs(disturbed) <= breakaway) return;
     const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (disturbed > 0 ? 1.0 : -1.0);
     // While the motor keeps its direction its speed approaches, exponentially with the time
     // constant, the speed where back-EMF balances the drive less the friction.
@@ -74,7 +142,113 @@ void TMotorPlant::Step(double drivePercent, double dt) {
   }
 }
 
-int64_t TMotorPlant::EncoderCounts() const { return static_cast<int64_t>(std::floor(FPosition)); }
+namespace {
+
+// The motion's state in the numeric model, and its rate of change.
+struct TMotion {
+  double Position, Velocity, LoadVelocity, Twist, LaggedDrive;
+};
+
+TMotion operator+(const TMotion& a, const TMotion& b) {
+  return {a.Position + b.Position, a.Velocity + b.Velocity, a.LoadVelocity + b.LoadVelocity, a.Twist + b.Twist,
+          a.LaggedDrive + b.LaggedDrive};
+}
+
+TMotion operator*(double k, const TMotion& a) {
+  return {k * a.Position, k * a.Velocity, k * a.LoadVelocity, k * a.Twist, k * a.LaggedDrive};
+}
+
+// The motor with a lag on its drive and a second mass on a spring. The time constant is that
+// of the whole machine, motor and second mass together, so that the slow response is the one
+// the plain model gives; the motor alone is (1 + ratio) times quicker. The spring is scaled so
+// that the two masses swing against each other at the resonance frequency.
+struct TNumericModel {
+  double Gain, MotorTau, Lag, Ratio, Spring, Damping;
+  double Drive;     // the drive (disturbed) the lag approaches
+  double Friction;  // signed, % of drive, held over one small step
+  bool Stuck;       // the motor is held by stiction for this small step
+
+  // The spring's pull on the motor, as acceleration.
+  double SpringPull(const TMotion& m) const { return Spring * m.Twist + Damping * (m.Velocity - m.LoadVelocity); }
+
+  TMotion Rate(const TMotion& m) const {
+    const double pull = SpringPull(m);
+    TMotion d{};
+    d.Position = m.Velocity;
+    d.Velocity = Stuck ? 0 : (Gain * (m.LaggedDrive - Friction) - m.Velocity) / MotorTau - pull;
+    d.LoadVelocity = Ratio > 0 ? pull / Ratio : 0;
+    d.Twist = m.Velocity - m.LoadVelocity;
+    d.LaggedDrive = Lag > 0 ? (Drive - m.LaggedDrive) / Lag : 0;
+    return d;
+  }
+};
+
+}  // namespace
+
+// Runge-Kutta steps small against the motor's time constant, the lag and the resonance, with
+// the friction held over each: Coulomb friction (Stribeck: rising towards the breakaway as the
+// motor slows) against the motion, stiction at rest, and a motor that friction slows past zero
+// stopped there.
+void TMotorPlant::StepNumeric(double drivePercent, double dt) {
+  const TMotorConstants& c = FConstants;
+  const double ratio = c.ResonanceHz > 0 ? c.InertiaRatio : 0;
+  const double omega = 2 * M_PI * c.ResonanceHz;
+  const double share = ratio / (1 + ratio);
+  TNumericModel model{c.CountsPerSecondPerPercent, c.TimeConstant / (1 + ratio), c.DriveLag, ratio,
+                      omega * omega * share, 2 * c.ResonanceDamping * omega * share, 0, 0, false};
+  model.Drive = drivePercent + c.NoisePercent * NextNoise();
+  double h = std::min(dt, model.MotorTau / 10);
+  if (c.DriveLag > 0) h = std::min(h, c.DriveLag / 10);
+  if (omega > 0) h = std::min(h, 1 / (20 * omega));
+  const int steps = std::clamp(static_cast<int>(std::ceil(dt / h - 1e-9)), 1, 4000);
+  h = dt / steps;
+  const double breakaway = std::max(c.FrictionPercent, c.BreakawayPercent);
+  TMotion m{FPosition, FVelocity, FLoadVelocity, FTwist, c.DriveLag > 0 ? FLaggedDrive : model.Drive};
+  for (int n = 0; n < steps; ++n) {
+    double direction = m.Velocity > 0 ? 1.0 : (m.Velocity < 0 ? -1.0 : 0.0);
+    model.Stuck = false;
+    if (direction == 0) {
+      // The drive the motor feels at rest: its own less what the spring pulls back.
+      const double felt = m.LaggedDrive - model.SpringPull(m) * model.MotorTau / model.Gain;
+      model.Stuck = breakaway > 0 && std::abs(felt) <= breakaway;
+      direction = felt >= 0 ? 1.0 : -1.0;
+    }
+    double friction = c.FrictionPercent;
+    if (c.StribeckSpeed > 0 && breakaway > friction)
+      friction += (breakaway - friction) * std::exp(-std::abs(m.Velocity) / c.StribeckSpeed);
+    else if (m.Velocity == 0)
+      friction = breakaway;
+    model.Friction = direction * friction;
+    const TMotion k1 = model.Rate(m);
+    const TMotion k2 = model.Rate(m + (h / 2) * k1);
+    const TMotion k3 = model.Rate(m + (h / 2) * k2);
+    const TMotion k4 = model.Rate(m + h * k3);
+    m = m + (h / 6) * (k1 + 2 * k2 + 2 * k3 + k4);
+    if (!model.Stuck && friction > 0 && m.Velocity * direction < 0) m.Velocity = 0;
+  }
+  FPosition = m.Position;
+  FVelocity = m.Velocity;
+  FLoadVelocity = m.LoadVelocity;
+  FTwist = m.Twist;
+  FLaggedDrive = m.LaggedDrive;
+}
+
+// The encoder's side of the play stays where it is until the motor has crossed the play; then
+// the motor drags it along at the play's edge.
+void TMotorPlant::FollowEncoder() {
+  const double half = FConstants.PlayCounts / 2;
+  if (half <= 0) {
+    FEncoderSide = FPosition;
+    return;
+  }
+  if (FPosition - FEncoderSide > half) FEncoderSide = FPosition - half;
+  else if (FEncoderSide - FPosition > half) FEncoderSide = FPosition + half;
+}
+
+int64_t TMotorPlant::EncoderCounts() const {
+  if (!std::isfinite(FEncoderSide)) return 0;
+  return static_cast<int64_t>(std::floor(std::clamp(FEncoderSide, -kCounterLimit, kCounterLimit))) + FEncoderOffset;
+}
 
 void TServoLoop::Enable() {
   FState.Enabled = true;
@@ -107,7 +281,7 @@ double TServoLoop::Cycle(const TServoGains& gains, int64_t command, int64_t feed
   const double limit = std::clamp(gains.MaxOutput, 0.0, 100.0);
   const double withoutI = gains.P * s.Error + gains.D * s.ErrorD + gains.FeedForward0 * static_cast<double>(command) +
                           gains.FeedForward1 * commandVelocity;
-  const double integrated = s.ErrorI + s.Error;
+  const double integrated = s.ErrorI + s.Error * (gains.IntegralPerSecond ? period : 1.0);
   const double raw = withoutI + gains.I * integrated;
   s.Output = std::clamp(raw, -limit, limit);
   s.LimitState = raw != s.Output ? 1 : 0;

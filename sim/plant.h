@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -13,36 +14,72 @@ struct TMotorConstants {
   double TimeConstant = 0.015;              // mechanical time constant (inertia against back-EMF), s
   double FrictionPercent = 0.5;             // Coulomb friction, expressed as the drive % it eats
   double NoisePercent = 0.02;               // peak of a small random load disturbance
+  // What real machines add; each is absent at 0, and a motor without any of them moves
+  // exactly as the plain model above.
+  double DriveLag = 0;          // the drive reaches the motor through a first-order lag of this many s
+  int DelayCycles = 0;          // the drive of a cycle reaches the motor this many servo cycles later
+  double PlayCounts = 0;        // play between motor and encoder: the motor moves this far, end to
+                                // end, without the encoder following
+  double EncoderNoiseCounts = 0;  // the reading is off by a random whole number of counts up to this
+  double BreakawayPercent = 0;  // Stribeck friction: the drive it takes to start a motor at rest
+                                // (above FrictionPercent; 0: the Coulomb friction)
+  double StribeckSpeed = 0;     // counts/s over which the breakaway friction falls to the Coulomb
+                                // one while moving (0: the breakaway holds at rest only)
+  double ResonanceHz = 0;       // a second mass on a spring: the frequency of their relative motion
+  double ResonanceDamping = 0;  // its damping ratio
+  double InertiaRatio = 1;      // the second mass's inertia over the motor's
 };
 
-// Reads "gain=G,tau=T,friction=F[,noise=N]": any of the keys, in any order, each at most once;
-// keys left out keep their defaults. Gain and time constant must be above 0, friction and
-// noise not below 0. Returns nothing on anything else.
+// Reads "gain=G,tau=T,friction=F,noise=N" and the keys of what real machines add ("lag=S,
+// delay=CYCLES,play=COUNTS,encnoise=COUNTS,breakaway=PCT,stribeck=SPEED,resonance=HZ,
+// damping=Z,ratio=R"): any of them, in any order, each at most once; keys left out keep their
+// defaults. Each value must lie within what a motor can be (gain above 0 up to 10,000,000
+// counts/s per %, tau from 10 us to 100 s, friction, noise and breakaway up to 100 %, delay a
+// whole number up to 1000 cycles, ...), and breakaway, when given, at least the friction.
+// Returns nothing on anything else.
 std::optional<TMotorConstants> ParseMotorConstants(const std::string& text);
 
 // A DC motor with inertia, back-EMF, Coulomb friction with stiction, a small seeded load
-// disturbance and a quadrature encoder that reports whole counts.
+// disturbance and a quadrature encoder that reports whole counts; optionally with a drive lag,
+// a delay of whole servo cycles, play before the encoder, encoder noise, Stribeck friction and
+// a second mass on a spring.
 class TMotorPlant {
  public:
   // Creates the motor at rest at position 0; the seed fixes the disturbance sequence.
   explicit TMotorPlant(uint64_t seed = 1, const TMotorConstants& constants = {});
 
-  // Advances the motor by dt seconds with the given drive in % of full PWM.
+  // Advances the motor by dt seconds, one servo cycle, with the given drive in % of full PWM.
   void Step(double drivePercent, double dt);
 
-  // Restarts the disturbance sequence from the given seed.
+  // Restarts the disturbance and encoder noise sequences from the given seed.
   void Reseed(uint64_t seed);
 
   // Returns the encoder reading: whole counts, as the board's counter sees them.
   int64_t EncoderCounts() const;
 
+  // Returns the motor's position in counts, not rounded, and its speed in counts per second.
+  double Position() const { return FPosition; }
+  double Velocity() const { return FVelocity; }
+
  private:
   double NextNoise();
+  double NextEncoderNoise();
+  void StepExact(double drivePercent, double dt);
+  void StepNumeric(double drivePercent, double dt);
+  void FollowEncoder();
 
   TMotorConstants FConstants;
+  bool FNumeric = false;  // a lag, a Stribeck speed or a second mass: integrated in small steps
   double FPosition = 0;
   double FVelocity = 0;
+  double FLaggedDrive = 0;    // the drive after the lag
+  double FLoadVelocity = 0;   // the second mass's speed
+  double FTwist = 0;          // the spring's twist: motor position less the second mass's
+  double FEncoderSide = 0;    // where the encoder's side of the play stands
+  int64_t FEncoderOffset = 0; // the present reading's noise
+  std::deque<double> FDelayed;  // drives on their way to the motor
   uint64_t FRandom;
+  uint64_t FEncoderRandom;
 };
 
 // The servo loop's settings as the board applies them each cycle.
@@ -55,6 +92,7 @@ struct TServoGains {
   double FeedForward0 = 0;          // feed-forward of the command position
   double FeedForward1 = 0;          // feed-forward of the command velocity (counts per second)
   double FaultError = 0;   // a following error beyond this disables the servo; 0 = no check
+  bool IntegralPerSecond = false;  // another firmware's law: the integral sums error x period
 };
 
 // One servo cycle's internal values, reported by the "s" command.

@@ -4,16 +4,13 @@
 #include <filesystem>
 #include <system_error>
 
+#include "portname/portname.h"
+
 namespace zirvsim {
 
 namespace fs = std::filesystem;
 
-bool IsValidPortName(const std::string& name) {
-  if (name.size() < 4 || name.size() > 8 || name.compare(0, 3, "COM") != 0) return false;
-  for (size_t i = 3; i < name.size(); ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
-  return true;
-}
+bool IsValidPortName(const std::string& name) { return ComNameNumber(name) != 0; }
 
 std::string PortAliasPath(const std::string& name) {
   const char* xdg = std::getenv("XDG_CONFIG_HOME");

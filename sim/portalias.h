@@ -4,8 +4,8 @@
 
 namespace zirvsim {
 
-// Returns whether a port name may become an alias: "COM" and a number, so that a name can
-// never lead outside the alias folder.
+// Returns whether a port name may become an alias: a name of the form the tool reads, "COMn"
+// (ComNameNumber), so that the alias can be used and can never lead outside the alias folder.
 bool IsValidPortName(const std::string& name);
 
 // Returns where the tool looks for the named port's alias:

@@ -2,6 +2,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -60,6 +63,9 @@ void TBoardSimulator::Start() {
   }
   cfmakeraw(&settings);
   tcsetattr(FSlave, TCSANOW, &settings);
+  // Tells of every close of the device by a client (the simulator's own side stays open).
+  FCloses = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (FCloses >= 0) inotify_add_watch(FCloses, name, IN_CLOSE_WRITE | IN_CLOSE_NOWRITE);
   FInput.clear();
   FOutput.clear();
   FLastAdvance = FWireFreeAt = TClock::now();
@@ -77,7 +83,7 @@ void TBoardSimulator::Stop() {
 }
 
 void TBoardSimulator::CloseFds() {
-  for (int* fd : {&FMaster, &FSlave, &FWake[0], &FWake[1]}) {
+  for (int* fd : {&FMaster, &FSlave, &FWake[0], &FWake[1], &FCloses}) {
     if (*fd >= 0) close(*fd);
     *fd = -1;
   }
@@ -94,6 +100,7 @@ void TBoardSimulator::SetFault(TFault fault, int param) {
   std::lock_guard lock(FMutex);
   FFault = fault;
   FFaultParam = param;
+  FBoard.SetIntegralPerSecond(fault == TFault::IntegralPerSecond);
   FCommandsSinceFault = 0;
   if (fault == TFault::HangUpAfter && param <= 0) FHangUpPending = true;
 }
@@ -150,13 +157,29 @@ void TBoardSimulator::Run() {
       std::this_thread::sleep_for(std::chrono::milliseconds(kHangUpGraceMs));
       return HangUp();
     }
-    pollfd fds[2] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}};
-    if (poll(fds, 2, waitMs) < 0 && errno != EINTR) break;
+    pollfd fds[3] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}, {FCloses, POLLIN, 0}};
+    if (poll(fds, 3, waitMs) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
     if (fds[1].revents & POLLIN) ReadInput();
+    if (fds[2].revents & POLLIN) ClientClosed();
   }
   std::lock_guard lock(FMutex);
   FRunning = false;
+}
+
+// A client that took the device exclusively (TIOCEXCL, after a flock, as the tool does) and
+// was killed never gave the flag back; the device, kept open by the simulator, would refuse
+// every later open until a restart. When a client closes and no lock is held any more, the
+// client that set the flag is gone: the flag goes too.
+void TBoardSimulator::ClientClosed() {
+  char events[4096];
+  while (read(FCloses, events, sizeof events) > 0) {
+  }
+  int exclusive = 0;
+  if (ioctl(FSlave, TIOCGEXCL, &exclusive) != 0 || exclusive == 0) return;
+  if (flock(FSlave, LOCK_EX | LOCK_NB) != 0) return;  // its owner still holds the device
+  ioctl(FSlave, TIOCNXCL);
+  flock(FSlave, LOCK_UN);
 }
 
 void TBoardSimulator::HangUp() {

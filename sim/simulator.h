@@ -97,6 +97,7 @@ class TBoardSimulator {
   void Queue(std::string bytes, double extraDelaySeconds);
   int WriteDueOutput();
   void HangUp();
+  void ClientClosed();
   void CloseFds();
   void AdvanceBoard();
   bool TakeScripted(const std::string& command, std::vector<std::string>& lines);
@@ -117,6 +118,7 @@ class TBoardSimulator {
   int FMaster = -1;
   int FSlave = -1;  // kept open so the master never sees a hang-up while the tool is away
   int FWake[2] = {-1, -1};
+  int FCloses = -1;  // inotify instance reporting the clients' closes of the device
   std::string FDevicePath;
   std::string FInput;
   std::deque<TOutput> FOutput;

@@ -2,10 +2,10 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRegularExpression>
 #include <filesystem>
 
 #include "devices/deviceroot.h"
+#include "portname/portname.h"
 
 namespace fs = std::filesystem;
 
@@ -35,9 +35,10 @@ QString LinkTarget(const QString& path) {
 }  // namespace
 
 int ComNumber(const QString& name) {
-  static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,5})$"));
-  const QRegularExpressionMatch match = comName.match(name);
-  return match.hasMatch() ? match.captured(1).toInt() : 0;
+  // Only ASCII text can have the form; anything else must not pass through a lossy conversion.
+  for (const QChar c : name)
+    if (c.unicode() > 0x7f) return 0;
+  return ComNameNumber(name.toLatin1().toStdString());
 }
 
 QString AliasFolder() {

@@ -10,7 +10,8 @@
 inline constexpr int kFirstCom = 1;
 inline constexpr int kLastCom = 32;
 
-// Returns n for a port name "COMn" (n from 1, at most six digits), else 0.
+// Returns n for a port name "COMn" (ComNameNumber: n from 1, no leading zeros, at most six
+// digits), else 0.
 int ComNumber(const QString& name);
 
 // Returns the folder of the aliases.

@@ -1,5 +1,6 @@
 #include "devices/explain.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstring>
@@ -17,7 +18,14 @@ struct TPlace {
   QString Tty;   // the kernel name it leads to, "" when none
   QString Node;  // the device node as the user knows it ("/dev/ttyUSB0"), else Target.Device
   bool IsCom = false;
+  TAudience Audience = TAudience::Window;
 };
+
+// How the reader tries again once the cause is cured.
+QString TryAgain(const TPlace& place) {
+  return place.Audience == TAudience::Window ? QStringLiteral("press Connect again")
+                                             : QStringLiteral("run the command again");
+}
 
 TPlace PlaceOf(const QString& portName) {
   TPlace place;
@@ -101,10 +109,10 @@ QString InUse(const TPlace& place, const TScanContext& context) {
   QList<THolder> holders = LockHolders(place.Target.Host, place.Tty, context);
   if (holders.isEmpty()) holders = OpenHolders(place.Target.Host, context);
   if (holders.isEmpty())
-    return QStringLiteral("%1 is in use by another program. Close it there, then press "
-                          "Connect again.").arg(Where(place));
-  return QStringLiteral("%1 is in use by %2. Close it there, then press Connect again.")
-      .arg(Where(place), HoldersText(holders));
+    return QStringLiteral("%1 is in use by another program. Close it there, then %2.")
+        .arg(Where(place), TryAgain(place));
+  return QStringLiteral("%1 is in use by %2. Close it there, then %3.")
+      .arg(Where(place), HoldersText(holders), TryAgain(place));
 }
 
 QString OpenFailure(const TPlace& place, int errorNumber, const TScanContext& context) {
@@ -122,26 +130,81 @@ QString OpenFailure(const TPlace& place, int errorNumber, const TScanContext& co
   return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
 }
 
+// The failure of a port that was open at where.
+QString LaterFailure(const QString& where, int errorNumber, TAudience audience) {
+  if (errorNumber != EIO && errorNumber != ENXIO && errorNumber != ENODEV)
+    return QStringLiteral("%1: %2.").arg(where, QString::fromLocal8Bit(std::strerror(errorNumber)));
+  // The window has closed the port by the time its box shows (a device that went away cannot
+  // be used again as it is), so Connect is what is left to press.
+  const QString cure = audience == TAudience::Window
+                           ? QStringLiteral("Plug it back in, then press Connect.")
+                           : QStringLiteral("Plug it back in, then run the command again.");
+  return QStringLiteral("%1 went away while in use: it was unplugged or powered off. %2")
+      .arg(where, cure);
+}
+
+// A COM name the tool's port selector does not offer.
+QString OutsideNames(const QString& portName) {
+  if (ComNumber(portName) <= kLastCom) return QString();
+  return QStringLiteral("%1 is not one of the tool's port names (COM%2 to COM%3).\n")
+      .arg(portName)
+      .arg(kFirstCom)
+      .arg(kLastCom);
+}
+
+// The simulated board holding the device, with the options it was started with: "" when the
+// device is not held by zirv7-sim.
+QString SimulatorAt(const TPlace& place, const TScanContext& context) {
+  for (const THolder& holder : OpenHolders(place.Target.Host, context)) {
+    if (holder.Program != QLatin1String("zirv7-sim")) continue;
+    QFile file(QStringLiteral("%1/%2/cmdline").arg(context.ProcDir).arg(holder.Pid));
+    QStringList args;
+    if (file.open(QIODevice::ReadOnly))
+      for (const QByteArray& arg : file.read(4096).split('\0')) args << QString::fromLocal8Bit(arg);
+    const qsizetype fault = args.indexOf(QStringLiteral("--fault"));
+    const QString mode = fault >= 0 ? args.value(fault + 1) : QString();
+    const QString head = QStringLiteral("%1 is the simulated board zirv7-sim (PID %2)")
+                             .arg(Where(place)).arg(holder.Pid);
+    if (!mode.isEmpty())
+      return head + QStringLiteral(", started with --fault %1: that fault mode keeps answers "
+                                   "from arriving whole. Start it again without it "
+                                   "(zirv7-sim --help lists the fault modes).").arg(mode);
+    return head + QStringLiteral(": it answers unless it is stopped (Ctrl+Z in its terminal) or "
+                                 "was started with a fault mode (zirv7-sim --help lists them).");
+  }
+  return QString();
+}
+
 }  // namespace
 
 QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber,
-                           const TScanContext& context) {
+                           const TScanContext& context, TAudience audience) {
   if (errorNumber <= 0) return QString();
-  const TPlace place = PlaceOf(portName);
-  if (atOpen) return OpenFailure(place, errorNumber, context);
-  return ExplainFailureInUse(Where(place), errorNumber);
+  TPlace place = PlaceOf(portName);
+  place.Audience = audience;
+  return OutsideNames(portName) +
+         (atOpen ? OpenFailure(place, errorNumber, context)
+                 : LaterFailure(Where(place), errorNumber, audience));
 }
 
 QString PortWhere(const QString& portName) { return Where(PlaceOf(portName)); }
 
-QString ExplainFailureInUse(const QString& where, int errorNumber) {
+QString ExplainFailureInUse(const QString& where, int errorNumber, TAudience audience) {
   if (errorNumber <= 0) return QString();
-  // The window has closed the port by the time this is shown (a lost device cannot be used
-  // again as it is), so Connect is what is left to press.
-  if (errorNumber == EIO || errorNumber == ENXIO || errorNumber == ENODEV)
-    return QStringLiteral("%1 went away while in use: it was unplugged or powered off. Plug it "
-                          "back in, then press Connect.").arg(where);
-  return QStringLiteral("%1: %2.").arg(where, QString::fromLocal8Bit(std::strerror(errorNumber)));
+  return LaterFailure(where, errorNumber, audience);
+}
+
+QString ExplainSilentBoard(const QString& portName, const QString& sent, const TScanContext& context) {
+  const TPlace place = PlaceOf(portName);
+  const QString head = QStringLiteral("\"%1\" was sent to %2 and no whole answer came back.\n")
+                           .arg(sent, Where(place));
+  const QString simulator = SimulatorAt(place, context);
+  if (!simulator.isEmpty()) return head + simulator;
+  const QString adapter = place.IsCom ? QStringLiteral("%1 leads to").arg(place.Target.Name)
+                                      : QStringLiteral("%1 is").arg(place.Node);
+  return head + QStringLiteral("Check that the board is powered, that the cable is plugged in "
+                               "at both ends (at the board's RS232 port), and that %1 the "
+                               "adapter the board is on (zirv7ctl ports).").arg(adapter);
 }
 
 QString DescribeComName(const QString& com, const QList<TSerialDevice>& present) {

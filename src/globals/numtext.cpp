@@ -181,3 +181,54 @@ QStringView TrimControls(QStringView text) {
   while (e > b && text[e - 1].unicode() <= 32) --e;
   return text.mid(b, e - b);
 }
+
+namespace {
+
+// Adds one to a string of decimal digits, growing it on a carry out of the first digit.
+void IncrementDigits(std::string& digits) {
+  for (auto it = digits.rbegin(); it != digits.rend(); ++it) {
+    if (*it != '9') {
+      ++*it;
+      return;
+    }
+    *it = '0';
+  }
+  digits.insert(digits.begin(), '1');
+}
+
+}  // namespace
+
+// The value is first written with 18 significant digits and the rounding decision is taken on
+// that decimal form: a first dropped digit of 5 or more rounds the magnitude up (0.125 with 2
+// decimals is 0.13; 1.005, held as 1.00499999999999989, is 1.00).
+QString FieldFixedText(double value, int precision) {
+  char buf[48];
+  auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                           std::chars_format::scientific, 17);
+  const std::string sci(buf, res.ptr);
+  std::string digits = sci.substr(0, 1) + sci.substr(2, 17);
+  const int e = std::stoi(sci.substr(sci.find('e') + 1)) + 1;  // value = 0.digits x 10^e
+
+  // Digits kept: those down to the last decimal, but never more than 15 significant ones.
+  const int kept = std::min(15, e + precision);
+  std::string k;
+  if (kept < 0) {
+    k = "0";
+  } else {
+    k = kept == 0 ? "0" : digits.substr(0, size_t(kept));
+    if (digits[size_t(kept)] >= '5') IncrementDigits(k);
+  }
+  // The result is k x 10^(e - kept); shift it to an integer count of 10^-precision units.
+  std::string units = k;
+  if (k.find_first_not_of('0') == std::string::npos) {
+    units = "0";
+  } else {
+    units.append(size_t(e - kept + precision), '0');
+  }
+  const bool isZero = units == "0";
+  if (units.size() < size_t(precision) + 1)
+    units.insert(0, size_t(precision) + 1 - units.size(), '0');
+  units.insert(units.size() - size_t(precision), 1, '.');
+  if (std::signbit(value) && !isZero) units.insert(0, 1, '-');
+  return QString::fromLatin1(units.data(), qsizetype(units.size()));
+}

@@ -38,3 +38,9 @@ int32_t RoundToInt32(double value);
 
 // Removes leading and trailing characters with codes 0 to 32.
 QStringView TrimControls(QStringView text);
+
+// Writes a double in fixed notation with the given decimals (1 or more), as a numeric entry
+// field shows it: rounded half away from zero on its 18-digit decimal form and to at most 15
+// significant digits, "." always, "-" only before a value that does not round to zero. For
+// magnitudes below 1E15.
+QString FieldFixedText(double value, int precision);

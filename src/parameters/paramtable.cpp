@@ -1,5 +1,7 @@
 #include "parameters/paramtable.h"
 
+#include <cmath>
+
 #include "globals/numtext.h"
 
 namespace {
@@ -74,4 +76,24 @@ void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer) {
     return;
   }
   params.*row.IntField = RoundToInt32(answer);
+}
+
+bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board) {
+  const double held = RecordValue(board, row);
+  switch (row.Class) {
+    case TRowClass::Float:
+    case TRowClass::MaxOutput:
+      return value != held;
+    case TRowClass::FaultError:
+    case TRowClass::Integer:
+      return RoundToInt32(value) != RoundToInt32(held);
+  }
+  return false;
+}
+
+double FieldShownValue(const TParamRow& row, double value) {
+  const bool throughFloat = row.FloatMode || (row.Class == TRowClass::Float && row.Precision > 0);
+  if (!throughFloat) return double(RoundToInt32(value));
+  if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
+  return ReadNumber(FieldFixedText(value, row.Precision));
 }

@@ -45,9 +45,24 @@ struct TParamRow {
 // Returns the fourteen parameters in their fixed order (writing, saving, loading).
 const std::array<TParamRow, 14>& ParamTable();
 
+// Returns the row's place in ParamTable(), counting from 0.
+inline size_t RowIndex(const TParamRow& row) { return size_t(&row - ParamTable().data()); }
+
 // Returns the record's value for row as a double (an integer field converted exactly).
 double RecordValue(const TPIDParams& params, const TParamRow& row);
 
 // Stores a board answer in the record: double fields take it as parsed, integer fields take
 // it rounded half-even and clamped to the 32-bit range.
 void StoreAnswer(TPIDParams& params, const TParamRow& row, double answer);
+
+// Returns whether value differs from the board's value of row, as the "Parameters" page marks
+// a field changed: the float rows and "Max Output (m):" exactly, the other integer rows and
+// "Fault Error (f):" after rounding both to the nearest integer. value is what the row sends
+// to the board (a field's FloatValue for the float rows, its Value for the integer rows).
+bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board);
+
+// Returns the value the row's entry field holds after showing value: a float field (and
+// "Deadband (b):", shown through its float value) the value of its text of Precision decimals,
+// an integer field the value rounded half-even. A value the companion writes is one of these,
+// so that a Read in the window finds every field equal to the board's value.
+double FieldShownValue(const TParamRow& row, double value);

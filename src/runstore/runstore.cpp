@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QUrl>
 #include <QVariant>
 #include <QtEndian>
 #include <algorithm>
@@ -18,6 +19,7 @@ namespace {
 constexpr int kSqliteBusy = 5;
 constexpr int kSqliteLocked = 6;
 constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteCantOpen = 14;
 constexpr int kSqliteNotADatabase = 26;
 
 const std::vector<std::vector<const char*>> kMigrations = {
@@ -52,6 +54,24 @@ const std::vector<std::vector<const char*>> kMigrations = {
      "UPDATE runs SET time_ms ="
      " CAST(round((julianday(time) - 2440587.5) * 86400000.0) AS INTEGER)",
      "CREATE INDEX runs_by_time ON runs(time_ms, id)"},
+    // Version 3: how quietly the loop rests after each run (peak-to-peak of output and error
+    // over the settled tail); empty for older runs until they are read with their samples.
+    {"ALTER TABLE runs ADD COLUMN rest_output_pp_pct REAL",
+     "ALTER TABLE runs ADD COLUMN rest_error_pp REAL"},
+    // Version 4: the journal of what a board held before each EEPROM write of the companion,
+    // packed as the runs' parameters are; finished_ms stays empty until the board was put back
+    // or the change was meant to stay, and the unfinished entries of a port are found by index.
+    {"CREATE TABLE journal ("
+     " id INTEGER PRIMARY KEY,"
+     " time TEXT NOT NULL,"
+     " time_ms INTEGER NOT NULL,"
+     " port TEXT NOT NULL,"
+     " command TEXT NOT NULL,"
+     " board BLOB NOT NULL,"
+     " planned TEXT NOT NULL,"
+     " finished_ms INTEGER,"
+     " outcome TEXT)",
+     "CREATE INDEX journal_unfinished ON journal(port) WHERE finished_ms IS NULL"},
 };
 
 QByteArray PackParams(const TPIDParams& params) {
@@ -105,10 +125,10 @@ QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVari
 QString Columns() {
   return QStringLiteral("id, time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
                         " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae,"
-                        " peak_output, saturated, params");
+                        " peak_output, saturated, params, rest_output_pp_pct, rest_error_pp");
 }
 // The column after those of Columns() when the samples are read too.
-constexpr int kSamplesColumn = 17;
+constexpr int kSamplesColumn = 19;
 
 // Returns the stored time: the UTC instant with the offset its text was written with, so that
 // it shows the clock time of the place and day it was made. Faster than reading the text.
@@ -144,14 +164,25 @@ TRunListing ReadRow(const QSqlQuery& q) {
   f.PeakOutput = q.value(14).toDouble();
   f.Saturated = q.value(15).toBool();
   run.Params = UnpackParams(q.value(16).toByteArray());
+  const QVariant restOutput = q.value(17), restError = q.value(18);
+  if (!restOutput.isNull()) f.RestOutputPpPct = restOutput.toDouble();
+  if (!restError.isNull()) f.RestErrorPp = restError.toDouble();
   return r;
 }
 
-QString NewerFileMessage(int version) {
-  return QStringLiteral("the run history was written by a newer zirv7ctl (schema version %1; "
-                        "this one knows up to %2); it is left as it is")
-      .arg(version)
-      .arg(TRunStore::kSchemaVersion);
+// Returns why a file of the schema version cannot be used, "" when it can: a version from a
+// newer program, or one no program writes (below 0), which would index outside the steps.
+QString UnknownVersionMessage(int version) {
+  if (version > TRunStore::kSchemaVersion)
+    return QStringLiteral("the run history was written by a newer zirv7ctl (schema version %1; "
+                          "this one knows up to %2); it is left as it is")
+        .arg(version)
+        .arg(TRunStore::kSchemaVersion);
+  if (version < 0)
+    return QStringLiteral("the run history has a schema version no zirv7ctl writes (%1); it is "
+                          "left as it is: move it aside to start a new one")
+        .arg(version);
+  return QString();
 }
 
 QString NewConnectionName() {
@@ -204,8 +235,8 @@ bool TRunStore::Probe(const QString& path, QString& error) {
       error = Describe(probe.isOpenError() ? probe.lastError() : q.lastError(),
                        QStringLiteral("nothing was changed"));
       ok = false;
-    } else if (q.value(0).toInt() > kSchemaVersion) {
-      error = NewerFileMessage(q.value(0).toInt());
+    } else if (const QString unknown = UnknownVersionMessage(q.value(0).toInt()); !unknown.isEmpty()) {
+      error = unknown;
       ok = false;
     }
     q.finish();
@@ -215,7 +246,8 @@ bool TRunStore::Probe(const QString& path, QString& error) {
   return ok;
 }
 
-bool TRunStore::Open(const QString& path, QString& error, int busyTimeoutMs) {
+bool TRunStore::Open(const QString& path, QString& error, int busyTimeoutMs, TStoreAccess access) {
+  if (access == TStoreAccess::ReadOnly) return OpenReadOnly(path, error, busyTimeoutMs);
   QDir().mkpath(QFileInfo(path).absolutePath());
   if (QFileInfo(path).size() > 0 && !Probe(path, error)) return false;
   FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
@@ -226,12 +258,60 @@ bool TRunStore::Open(const QString& path, QString& error, int busyTimeoutMs) {
     return false;
   }
   QSqlQuery q(FDb);
-  if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL"))) {
+  // Every commit reaches the disk before it returns: a journal entry must outlast a power
+  // loss right after it, when the board's EEPROM is being written.
+  if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
+      !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
     error = Describe(q.lastError(), QStringLiteral("nothing was changed"));
     return false;
   }
   q.finish();
   return Migrate(error);
+}
+
+// A read-only disk has no room for SQLite's shared-memory file of a WAL database: when the
+// plain read-only open cannot read for that, the file is opened as immutable, which needs none
+// (nobody can change a file on such a disk). An absent or empty file reads as an empty history.
+bool TRunStore::OpenReadOnly(const QString& path, QString& error, int busyTimeoutMs) {
+  if (QFileInfo(path).size() <= 0) return true;
+  const QString unchanged = QStringLiteral("nothing was read");
+  for (const bool immutable : {false, true}) {
+    FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
+    if (immutable) {
+      FDb.setDatabaseName(QStringLiteral("file:%1?immutable=1")
+                              .arg(QString::fromUtf8(QUrl::toPercentEncoding(path, "/"))));
+      FDb.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    } else {
+      FDb.setDatabaseName(path);
+      FDb.setConnectOptions(
+          QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
+    }
+    if (!FDb.open()) {
+      error = Describe(FDb.lastError(), unchanged);
+      return false;
+    }
+    QSqlQuery q(FDb);
+    if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next()) {
+      error = UnknownVersionMessage(q.value(0).toInt());
+      return error.isEmpty();
+    }
+    const QSqlError e = q.lastError();
+    q.finish();
+    FDb.close();
+    FDb = QSqlDatabase();
+    QSqlDatabase::removeDatabase(FConnection);
+    error = Describe(e, unchanged);
+    if (e.nativeErrorCode().toInt() != kSqliteCantOpen) return false;
+  }
+  return false;
+}
+
+bool TRunStore::HasTable(const char* table) {
+  if (!FDb.isOpen()) return false;
+  QSqlQuery q(FDb);
+  q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"));
+  q.addBindValue(QString::fromLatin1(table));
+  return q.exec() && q.next();
 }
 
 int TRunStore::SchemaVersion() {
@@ -256,9 +336,9 @@ bool TRunStore::Migrate(QString& error) {
   }
   // Read under the write lock: another program may have moved the file on meanwhile.
   const int version = SchemaVersion();
-  if (version > kSchemaVersion) {
+  if (const QString unknown = UnknownVersionMessage(version); !unknown.isEmpty()) {
     q.exec(QStringLiteral("ROLLBACK"));
-    error = NewerFileMessage(version);
+    error = unknown;
     return false;
   }
   for (int v = version; v < kSchemaVersion; ++v) {
@@ -288,13 +368,14 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
   q.prepare(QStringLiteral("INSERT INTO runs (time, time_ms, port, label, step, prediv, "
                            "sample_count, rise_samples, overshoot_pct, peak_sample, "
                            "settling_samples, steady_state_error, iae, peak_output, saturated, "
-                           "params) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+                           "params, rest_output_pp_pct, rest_error_pp) "
+                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
   const TStepFigures& f = run.Figures;
   const QVariant values[] = {
       IsoTime(run.Time), run.Time.toMSecsSinceEpoch(), Text(run.Port), Text(run.Label), run.Step,
       run.Prediv, int(run.Errors.size()), Nullable(f.RiseSamples), f.OvershootPct, f.PeakSample,
       Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput, int(f.Saturated),
-      PackParams(run.Params)};
+      PackParams(run.Params), Nullable(f.RestOutputPpPct), Nullable(f.RestErrorPp)};
   for (const QVariant& v : values) q.addBindValue(v);
   QSqlQuery samples(FDb);
   samples.prepare(QStringLiteral("INSERT INTO run_samples (run_id, samples) VALUES (?, ?)"));
@@ -316,6 +397,8 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
 }
 
 bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
+  runs.clear();
+  if (!FDb.isOpen()) return true;  // an absent file, read only
   QSqlQuery q(FDb);
   q.setForwardOnly(true);
   // The newest `last` runs, read newest first along the time index (no sort, no temporary
@@ -336,6 +419,11 @@ bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
 
 bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs,
                      QString& error) {
+  runs.clear();
+  if (!FDb.isOpen() && !ids.empty()) {
+    error = QStringLiteral("there is no run %1 in the history").arg(ids.front());
+    return false;
+  }
   QSqlQuery q(FDb);
   q.prepare(QStringLiteral("SELECT %1, samples FROM runs JOIN run_samples ON run_id = id"
                            " WHERE id = ?")
@@ -353,7 +441,117 @@ bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs
     }
     TStepRun run = ReadRow(q).Run;
     UnpackSamples(q.value(kSamplesColumn).toByteArray(), run);
+    // Runs stored before the rest figures existed get them from their samples.
+    if (!run.Figures.RestOutputPpPct) {
+      const TStepFigures figures = ComputeStepFigures(run.Errors, run.Outputs, StepAmplitude(run.Step, run.Params),
+                                                      run.Params.MaxOutput);
+      run.Figures.RestOutputPpPct = figures.RestOutputPpPct;
+      run.Figures.RestErrorPp = figures.RestErrorPp;
+    }
     runs.push_back(std::move(run));
   }
   return true;
+}
+
+namespace {
+
+QString JournalColumns() {
+  return QStringLiteral("id, time, time_ms, port, command, board, planned, finished_ms, outcome");
+}
+
+TJournalEntry ReadJournalRow(const QSqlQuery& q) {
+  TJournalEntry e;
+  e.Id = q.value(0).toLongLong();
+  e.Time = StoredTime(q.value(1).toString(), q.value(2).toLongLong());
+  e.Port = q.value(3).toString();
+  e.Command = q.value(4).toString();
+  e.Board = UnpackParams(q.value(5).toByteArray());
+  e.Planned = q.value(6).toString();
+  e.Finished = !q.value(7).isNull();
+  e.Outcome = q.value(8).toString();
+  return e;
+}
+
+}  // namespace
+
+bool TRunStore::BeginJournal(TJournalEntry& entry, QString& error) {
+  const QString notStored = QStringLiteral("the board's values were not stored");
+  if (!FDb.isOpen()) {
+    error = QStringLiteral("the run history is not open for writing; %1").arg(notStored);
+    return false;
+  }
+  entry.Time = QDateTime::currentDateTime();
+  QSqlQuery q(FDb);
+  q.prepare(QStringLiteral("INSERT INTO journal (time, time_ms, port, command, board, planned)"
+                           " VALUES (?, ?, ?, ?, ?, ?)"));
+  for (const QVariant& v : {QVariant(IsoTime(entry.Time)), QVariant(entry.Time.toMSecsSinceEpoch()),
+                            Text(entry.Port), Text(entry.Command), QVariant(PackParams(entry.Board)),
+                            Text(entry.Planned)})
+    q.addBindValue(v);
+  // One statement outside an explicit transaction is a transaction of its own.
+  if (!q.exec()) {
+    error = Describe(q.lastError(), notStored);
+    return false;
+  }
+  entry.Id = q.lastInsertId().toLongLong();
+  entry.Finished = false;
+  entry.Outcome.clear();
+  return true;
+}
+
+bool TRunStore::FinishJournal(qint64 id, const QString& outcome, QString& error) {
+  QSqlQuery q(FDb);
+  q.prepare(QStringLiteral("UPDATE journal SET finished_ms = ?, outcome = ? WHERE id = ?"));
+  q.addBindValue(QDateTime::currentMSecsSinceEpoch());
+  q.addBindValue(Text(outcome));
+  q.addBindValue(id);
+  if (q.exec() && q.numRowsAffected() == 1) return true;
+  error = q.lastError().isValid() ? Describe(q.lastError(), QStringLiteral("it stays unfinished"))
+                                  : QStringLiteral("there is no backup %1").arg(id);
+  return false;
+}
+
+bool TRunStore::ListJournal(std::vector<TJournalEntry>& entries, QString& error) {
+  return ReadJournal(nullptr, entries, error);
+}
+
+bool TRunStore::UnfinishedJournal(const QString& port, std::vector<TJournalEntry>& entries,
+                                  QString& error) {
+  return ReadJournal(&port, entries, error);
+}
+
+// Reads the whole journal, or the unfinished entries of *port.
+bool TRunStore::ReadJournal(const QString* port, std::vector<TJournalEntry>& entries, QString& error) {
+  entries.clear();
+  if (!HasTable("journal")) return true;  // an absent file, or an older one read only
+  QSqlQuery q(FDb);
+  q.setForwardOnly(true);
+  QString sql = QStringLiteral("SELECT %1 FROM journal").arg(JournalColumns());
+  if (port) sql += QStringLiteral(" WHERE finished_ms IS NULL AND port = ?");
+  q.prepare(sql + QStringLiteral(" ORDER BY id"));
+  if (port) q.addBindValue(Text(*port));
+  if (!q.exec()) {
+    error = Describe(q.lastError(), QStringLiteral("nothing was listed"));
+    return false;
+  }
+  while (q.next()) entries.push_back(ReadJournalRow(q));
+  return true;
+}
+
+bool TRunStore::LoadJournal(qint64 id, TJournalEntry& entry, QString& error) {
+  if (HasTable("journal")) {
+    QSqlQuery q(FDb);
+    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(JournalColumns()));
+    q.addBindValue(id);
+    if (!q.exec()) {
+      error = Describe(q.lastError(), QStringLiteral("nothing was read"));
+      return false;
+    }
+    if (q.next()) {
+      entry = ReadJournalRow(q);
+      return true;
+    }
+  }
+  error = QStringLiteral("there is no backup %1").arg(id);
+  return false;
 }

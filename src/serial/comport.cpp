@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <iterator>
 
 #include "devices/explain.h"
 #include "devices/serialdevices.h"
 #include "globals/errorreport.h"
 #include "serial/comthread.h"
+#include "serial/comtimeouts.h"
 #include "serial/termiosdevice.h"
 
 namespace {
@@ -29,38 +31,6 @@ class THandoffEvent : public QEvent {
 constexpr int kRates[] = {0,     110,   300,   600,   1200,  2400,   4800,   9600,
                           14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-const char* const kCodeTexts[] = {
-    "Unable to open com port",
-    "WriteFile function failed",
-    "ReadFile function failed",
-    "Invalid Async parameter",
-    "PurgeComm function failed",
-    "Unable to get async status",
-    "SetCommState function failed",
-    "SetCommTimeouts failed",
-    "SetupComm function failed",
-    "ClearCommError function failed",
-    "GetCommModemStatus function failed",
-    "EscapeCommFunction function failed",
-    "TransmitCommChar function failed",
-    "Cannot set property while connected",
-    "EnumPorts function failed",
-    "Failed to store settings",
-    "Failed to load settings",
-    "Link (un)registration failed",
-    "Cannot change led state if ComPort is selected",
-    "Cannot wait for event if event thread is created",
-    "WaitForEvent method failed",
-    "A component is linked to OnRxBuf event",
-    "Registry error",
-    "Port Not Open",
-};
-
-QString ComposeMessage(int code, int winCode) {
-  QString text = EComPort::CodeText(code);
-  if (winCode > 0) text += QStringLiteral(" (Error: %1)").arg(winCode);
-  return text;
-}
 
 // Linux has no DTR/DSR handshake: with dtrHandshake DTR is simply held active, as it is
 // whenever the port could take input.
@@ -72,77 +42,9 @@ bool RtsActive(const TComFlowControl& flow) {
   return flow.ControlRTS() == rtsEnable || flow.ControlRTS() == rtsHandshake;
 }
 
-// A time-out value as the 32-bit unsigned number it stands for (-1 is all bits set).
-int64_t Unsigned(int value) { return static_cast<uint32_t>(value); }
-
-constexpr int64_t kForever = -1;
-constexpr uint32_t kAllBits = 0xffffffffu;
-
-// Raises a port's take count as a read or purge begins and again once it has ended, so that
-// the event thread, counting waiting bytes meanwhile, sees the take whichever side of its
-// count the device's queue changed on.
-class TTakeScope {
- public:
-  explicit TTakeScope(std::atomic<quint64>& count, bool takes = true)
-      : FCount(count), FStep(takes ? 1 : 0) {
-    FCount += FStep;
-  }
-  ~TTakeScope() { FCount += FStep; }
-  TTakeScope(const TTakeScope&) = delete;
-  TTakeScope& operator=(const TTakeScope&) = delete;
-
- private:
-  std::atomic<quint64>& FCount;
-  const quint64 FStep;
-};
-
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-// The limits of one read of Count bytes, from the read time-outs.
-struct TReadLimits {
-  bool Immediate = false;  // return at once with what has arrived
-  bool FirstByte = false;  // return as soon as one byte is there
-  int64_t Total = kForever;     // ms from the start of the read
-  int64_t Interval = kForever;  // ms from the last byte, once one has come
-
-  TReadLimits(const TComTimeouts& t, int count) {
-    const int64_t interval = Unsigned(t.ReadInterval());
-    const int64_t multiplier = Unsigned(t.ReadTotalMultiplier());
-    const int64_t constant = Unsigned(t.ReadTotalConstant());
-    Immediate = interval == kAllBits && multiplier == 0 && constant == 0;
-    FirstByte = interval == kAllBits && multiplier == kAllBits && constant > 0 &&
-                constant < kAllBits;
-    if (FirstByte) {
-      Total = constant;
-    } else {
-      if (multiplier != 0 || constant != 0) Total = multiplier * count + constant;
-      if (interval != 0) Interval = interval;
-    }
-  }
-
-  // Returns how long to wait for more, given the bytes got so far and the time since the
-  // start and since the last byte: 0 to end the read, kForever for no limit.
-  int64_t WaitMs(qsizetype got, int count, int64_t sinceStart, int64_t sinceLast) const {
-    if (got >= count || Immediate || (FirstByte && got > 0)) return 0;
-    int64_t wait = Total == kForever ? kForever : std::max<int64_t>(0, Total - sinceStart);
-    if (got > 0 && Interval != kForever) {
-      const int64_t left = std::max<int64_t>(0, Interval - sinceLast);
-      wait = wait == kForever ? left : std::min(wait, left);
-    }
-    return wait;
-  }
-};
-
-// Returns the time a write of size bytes may take, or kForever when both values are 0.
-int64_t WriteLimitMs(const TComTimeouts& t, qsizetype size) {
-  const int64_t multiplier = Unsigned(t.WriteTotalMultiplier());
-  const int64_t constant = Unsigned(t.WriteTotalConstant());
-  if (multiplier == 0 && constant == 0) return kForever;
-  // Capped far beyond any real wait, so that adding it to the clock cannot overflow.
-  return std::min<int64_t>(multiplier * size + constant, int64_t(1) << 50);
 }
 
 }  // namespace
@@ -171,22 +73,6 @@ TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port) {
   return s;
 }
 
-// ---- EComPort ----
-
-EComPort::EComPort(int code, int winCode)
-    : Exception(ComposeMessage(code, winCode)), Code(code), WinCode(winCode > 0 ? winCode : -1) {}
-
-QString EComPort::CodeText(int code) {
-  if (code < 1 || code > static_cast<int>(std::size(kCodeTexts))) return QString();
-  return QString::fromLatin1(kCodeTexts[code - 1]);
-}
-
-QString EComPort::Explanation() const {
-  if (PortName.isEmpty()) return QString();
-  if (Code != CE_OpenFailed && !OpenedAt.isEmpty()) return ExplainFailureInUse(OpenedAt, WinCode);
-  return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode);
-}
-
 void TCustomComPort::RaiseComError(int code, int winCode) const {
   EComPort error(code, winCode);
   error.PortName = FPort;
@@ -198,10 +84,15 @@ void TCustomComPort::RaiseComError(int code, int winCode) const {
 
 TCustomComPort::TCustomComPort(QObject* parent)
     : QObject(parent),
-      FParity(*this, &TCustomComPort::ApplyLineSettings),
-      FFlowControl(*this, &TCustomComPort::ApplyLineSettings),
-      FTimeouts(*this, &TCustomComPort::ApplyTimeoutSettings),
-      FBuffer(*this, &TCustomComPort::ApplyQueueSizes) {}
+      FParity([this] { ReapplyLineSettings(); }),
+      FFlowControl([this] { ReapplyLineSettings(); }),
+      FTimeouts([this] {
+        if (CanApplySettings()) ApplyTimeoutSettings();
+      }),
+      FBuffer([this] {
+        if (CanApplySettings()) ApplyQueueSizes();
+      }),
+      FHandoff([this](quint64 id) { QCoreApplication::postEvent(this, new THandoffEvent(id)); }) {}
 
 TCustomComPort::~TCustomComPort() {
   // Derived ports close in their own destructor; this catches a bare TCustomComPort.
@@ -225,6 +116,40 @@ void TCustomComPort::SetPort(const QString& name) {
   Open();
 }
 
+// ---- settings ----
+
+void TCustomComPort::ReapplyLineSettings() {
+  if (CanApplySettings()) ApplyLineSettings();
+}
+
+template <class T>
+void TCustomComPort::ChangeLineSetting(T& field, T value) {
+  if (field == value) return;
+  field = value;
+  ReapplyLineSettings();
+}
+
+void TCustomComPort::SetBaudRate(TBaudRate rate) { ChangeLineSetting(FBaudRate, rate); }
+
+void TCustomComPort::SetCustomBaudRate(int rate) {
+  if (rate == FCustomBaudRate) return;
+  FCustomBaudRate = rate;
+  if (FBaudRate == brCustom) ReapplyLineSettings();
+}
+
+void TCustomComPort::SetDataBits(TDataBits value) { ChangeLineSetting(FDataBits, value); }
+
+void TCustomComPort::SetStopBits(TStopBits value) { ChangeLineSetting(FStopBits, value); }
+
+void TCustomComPort::SetDiscardNull(bool value) { ChangeLineSetting(FDiscardNull, value); }
+
+void TCustomComPort::SetEventChar(char value) { ChangeLineSetting(FEventChar, value); }
+
+void TCustomComPort::EndUpdate() {
+  if (FUpdateCount == 0) return;
+  if (--FUpdateCount == 0) ConfigureDevice();
+}
+
 // ---- open and close ----
 
 void TCustomComPort::Open() {
@@ -240,7 +165,7 @@ void TCustomComPort::Open() {
     ConfigureDevice();
     TermiosDevice::RequestLowLatency(FHandle);
     if (!FEvents.IsEmpty()) {
-      FEventThread = std::make_unique<TComThread>(*this, FHandle, FEvents.Contains(evRxChar),
+      FEventThread = std::make_unique<TComThread>(FHandoff, FHandle, FEvents.Contains(evRxChar),
                                                   FEventThreadPriority);
     }
   } catch (...) {
@@ -278,8 +203,8 @@ void TCustomComPort::CloseDevice() {
   FHandle = -1;
 }
 
-// Open runs this whatever the batch state, so that an open device is never left in the
-// kernel's default (echoing, line-editing) mode; EndUpdate runs it again at a batch's end.
+// Inside a batch its steps do nothing (the device, raw since it was opened, waits for the
+// batch's end, where EndUpdate runs this again).
 void TCustomComPort::ConfigureDevice() {
   if (!FConnected) return;
   ApplyQueueSizes();
@@ -290,7 +215,7 @@ void TCustomComPort::ConfigureDevice() {
 // DSR flow control and sensitivity, TxContinueOnXoff, the XON/XOFF thresholds and
 // EventChar have no termios equivalent; they are kept as values only.
 void TCustomComPort::ApplyLineSettings() {
-  if (!FConnected) return;
+  if (!CanApplySettings()) return;
   // The decoding follows the settings also when the device refuses some of them: a refusal
   // of the framing still leaves the new input flags (error marking among them) in place.
   const bool check = FParity.Check();
@@ -338,7 +263,9 @@ int TCustomComPort::ReadStr(QString& Str, int Count) {
 
 // Reads into out until count bytes have come or the read time-outs end the read.
 int TCustomComPort::ReadWithin(QByteArray& out, int count) {
-  const TReadLimits limits(FTimeouts, count);
+  const TReadLimits limits = ReadLimitsOf(FTimeouts.ReadInterval(),
+                                         FTimeouts.ReadTotalMultiplier(),
+                                         FTimeouts.ReadTotalConstant(), count);
   const int64_t start = NowMs();
   int64_t last = start;
   for (;;) {
@@ -346,7 +273,7 @@ int TCustomComPort::ReadWithin(QByteArray& out, int count) {
     if (const int err = TakeAvailable(out, count)) return err;
     const int64_t now = NowMs();
     if (out.size() > before) last = now;
-    const int64_t wait = limits.WaitMs(out.size(), count, now - start, now - last);
+    const int64_t wait = ReadWaitMs(limits, out.size(), count, now - start, now - last);
     if (wait == 0) return 0;
     if (const int err = TermiosDevice::WaitReadable(FHandle, wait)) return err;
   }
@@ -370,7 +297,7 @@ void TCustomComPort::TakePending(QByteArray& out, int want) {
 }
 
 int TCustomComPort::ReadDevice(QByteArray& out, int want) {
-  const TTakeScope take(FTakeCount);
+  const TRxHandoff::TTakeScope take(FHandoff);
   const qsizetype have = out.size();
   out.resize(want);
   int read = 0;
@@ -381,7 +308,7 @@ int TCustomComPort::ReadDevice(QByteArray& out, int want) {
 
 // Decodes everything waiting in the device into FPending.
 int TCustomComPort::DrainDevice() {
-  const TTakeScope take(FTakeCount);
+  const TRxHandoff::TTakeScope take(FHandoff);
   char chunk[4096];
   for (;;) {
     int read = 0;
@@ -397,14 +324,16 @@ int TCustomComPort::WriteStr(const QString& Str) {
   if (!FConnected) throw EComPort::CreateNoWinCode(CEPortNotOpen);
   const QByteArray bytes = Str.toLatin1();
   int sent = 0;
-  const int err = TermiosDevice::Write(FHandle, bytes.constData(), int(bytes.size()),
-                                       WriteLimitMs(FTimeouts, bytes.size()), sent);
+  const int64_t limit = WriteLimitMs(FTimeouts.WriteTotalMultiplier(),
+                                     FTimeouts.WriteTotalConstant(), bytes.size());
+  const int err =
+      TermiosDevice::Write(FHandle, bytes.constData(), int(bytes.size()), limit, sent);
   if (err != 0) RaiseComError(CE_WriteFailed, err);
   return sent;
 }
 
 void TCustomComPort::ClearBuffer(bool Input, bool Output) {
-  const TTakeScope take(FTakeCount, Input);  // only discarding input takes bytes away
+  const TRxHandoff::TTakeScope take(FHandoff, Input);  // only discarding input takes bytes away
   const int err = TermiosDevice::Flush(FHandle, Input, Output);
   if (err != 0) RaiseComError(CE_PurgeFailed, err);
   if (!Input) return;
@@ -455,42 +384,7 @@ bool TCustomComPort::event(QEvent* e) {
 // hand-offs itself). An error of the handling goes to the standard error report and
 // reception goes on.
 void TCustomComPort::RunHandoff(quint64 id) {
-  bool lost = false;
-  {
-    std::lock_guard lock(FHandoffMutex);
-    if (id <= FDone) return;
-    lost = FLostPending;
-  }
-  const quint64 outer = std::exchange(FRunningHandoff, id);
-  Guarded([&] { HandleWakeUp(lost); });
-  FRunningHandoff = outer;
-  std::lock_guard lock(FHandoffMutex);
-  FDone = std::max(FDone, id);
-  FHandoffCond.notify_all();
-}
-
-quint64 TCustomComPort::RequestHandoff(bool lost) {
-  quint64 id = 0;
-  {
-    std::lock_guard lock(FHandoffMutex);
-    id = ++FRequested;
-    FLostPending = lost;
-  }
-  // A Close in progress waits for this too: it runs the hand-off itself.
-  FHandoffCond.notify_all();
-  QCoreApplication::postEvent(this, new THandoffEvent(id));
-  return id;
-}
-
-void TCustomComPort::WaitHandoffDone(quint64 id) {
-  std::unique_lock lock(FHandoffMutex);
-  FHandoffCond.wait(lock, [&] { return FDone >= id; });
-}
-
-void TCustomComPort::MarkThreadFinished() {
-  std::lock_guard lock(FHandoffMutex);
-  FThreadFinished = true;
-  FHandoffCond.notify_all();
+  FHandoff.Run(id, [this](bool lost) { Guarded([&] { HandleWakeUp(lost); }); });
 }
 
 // Stops the event thread and waits for it, running every hand-off it queues meanwhile so
@@ -499,21 +393,8 @@ void TCustomComPort::MarkThreadFinished() {
 void TCustomComPort::StopEventThread() {
   if (!FEventThread) return;
   FEventThread->Stop();
-  std::unique_lock lock(FHandoffMutex);
-  if (FRunningHandoff != 0) {
-    FDone = std::max(FDone, FRunningHandoff);
-    FHandoffCond.notify_all();
-  }
-  for (;;) {
-    FHandoffCond.wait(lock, [&] { return FThreadFinished || FRequested > FDone; });
-    if (FThreadFinished) break;
-    const quint64 id = FRequested;
-    lock.unlock();
-    RunHandoff(id);
-    lock.lock();
-  }
-  FThreadFinished = false;
-  lock.unlock();
+  FHandoff.RunUntilThreadFinished(
+      [this](bool lost) { Guarded([&] { HandleWakeUp(lost); }); });
   FEventThread->Join();
   FEventThread.reset();
 }
@@ -533,10 +414,6 @@ void TComPort::DoRxChar(int Count) {
 
 void TComPort::DoDeviceLost() {
   if (OnDeviceLost) OnDeviceLost(this);
-}
-
-bool IsDeviceLoss(const EComPort& error) {
-  return error.WinCode == EIO || error.WinCode == ENXIO || error.WinCode == ENODEV;
 }
 
 // ---- port names ----

@@ -3,15 +3,13 @@
 #include <QEvent>
 #include <QObject>
 #include <QString>
-#include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 
-#include "globals/errors.h"
+#include "serial/comerrors.h"
 #include "serial/comsettings.h"
 #include "serial/receivefilter.h"
+#include "serial/rxhandoff.h"
 #include "serial/termiosdevice.h"
 
 // Line speeds the port offers; each named member is the rate in its name in bit/s.
@@ -23,36 +21,6 @@ enum TBaudRate {
 // Returns the rate of a named member in bit/s, or 0 for brCustom.
 int BaudRateValue(TBaudRate rate);
 
-// Error codes of EComPort; the numbering is whole so that codes match their texts.
-enum TComErrorCode {
-  CE_OpenFailed = 1, CE_WriteFailed, CE_ReadFailed, CE_InvalidAsync, CE_PurgeFailed,
-  CE_AsyncCheck, CE_SetStateFailed, CE_TimeoutsFailed, CE_SetupComFailed, CE_ClearComFailed,
-  CE_ModemStatFailed, CE_EscapeComFailed, CE_TransmitFailed, CE_ConnChangeProp,
-  CE_EnumPortsFailed, CE_StoreFailed, CE_LoadFailed, CE_RegFailed, CE_LedStateFailed,
-  CE_ThreadCreated, CE_WaitFailed, CE_HasLink, CE_RegError, CEPortNotOpen
-};
-
-// An error of the serial port: a fixed text per code, followed by " (Error: n)" when the
-// platform error number n (errno here) is above 0.
-class EComPort : public Exception {
- public:
-  // Builds the error of a code with the platform error number; numbers <= 0 are left out.
-  EComPort(int code, int winCode);
-  // Builds the error of a code without a platform error number (WinCode is -1).
-  static EComPort CreateNoWinCode(int code) { return EComPort(code, -1); }
-  // Returns the fixed text of a code, or an empty text for an unknown code.
-  static QString CodeText(int code);
-  // Returns what the failure means for the port's device and its cure.
-  QString Explanation() const override;
-
-  int Code;
-  int WinCode;
-  QString PortName;  // the port that failed, "" when not known
-  // Where the port led when it was opened ("/dev/ttyUSB0 (COM3)"), "" when it was not open:
-  // a failure in use is explained with the device that was open, wherever the name leads now.
-  QString OpenedAt;
-};
-
 class TComThread;
 
 // The serial port: opens a terminal device exclusively as a raw line with its settings
@@ -62,7 +30,9 @@ class TComThread;
 //
 // A setting changed while the port is open is applied at once (its group: line settings,
 // time-outs or queue sizes), unless a batch is open (BeginUpdate); while closed it is only
-// stored and applies at the next open. A failed re-apply raises and keeps the new value.
+// stored and applies at the next open. A failed re-apply raises and keeps the new value. The
+// three steps of ConfigureDevice do nothing while the port is closed or a batch is open,
+// whoever calls them; an override keeps that by calling CanApplySettings first.
 class TCustomComPort : public QObject {
   Q_OBJECT
 
@@ -157,10 +127,13 @@ class TCustomComPort : public QObject {
   virtual void CloseDevice();
   // Applies queue sizes, line settings and time-outs, in that order; nothing while closed.
   virtual void ConfigureDevice();
+  // Returns whether the steps of ConfigureDevice may reach the device now: the port is open
+  // and no batch is.
+  bool CanApplySettings() const { return FConnected && FUpdateCount == 0; }
   // Driver queue sizes: Linux drivers take no recommendation, so this does nothing.
   virtual void ApplyQueueSizes() {}
   // Applies rate, framing, parity, flow control and the DTR and RTS lines in one step;
-  // nothing while closed. Failure: error 7.
+  // nothing while closed or in a batch. Failure: error 7.
   virtual void ApplyLineSettings();
   // Linux has no device time-outs: ReadStr and WriteStr keep them themselves, reading the
   // values at each call, so nothing is handed to the device and nothing can fail.
@@ -173,10 +146,8 @@ class TCustomComPort : public QObject {
   virtual void DoDeviceLost() {}
 
  private:
-  friend class TComThread;
-  friend class TComSettingsGroup;
-  // Runs one re-apply step unless the port is closed or a batch is open.
-  void Reapply(TComSettingsGroup::TStep step);
+  // Re-applies the line settings unless the port is closed or a batch is open.
+  void ReapplyLineSettings();
   // Stores a line setting and re-applies the line settings when it changed.
   template <class T>
   void ChangeLineSetting(T& field, T value);
@@ -192,9 +163,6 @@ class TCustomComPort : public QObject {
   void RunHandoff(quint64 id);
   void HandleWakeUp(bool lost);
   void HandleLoss();
-  quint64 RequestHandoff(bool lost);
-  void WaitHandoffDone(quint64 id);
-  void MarkThreadFinished();
   [[noreturn]] void RaiseComError(int code, int winCode) const;
 
   QString FPort = QStringLiteral("COM1");
@@ -221,20 +189,10 @@ class TCustomComPort : public QObject {
   // Received bytes decoded (marked errors, discarded NULs) but not yet handed out.
   TReceiveFilter FFilter;
   QByteArray FPending;
-  // Counts reads and input purges (raised as each begins and again as it ends), so the event
-  // thread can tell whether bytes waiting at a wake-up were left unread or may be new.
-  std::atomic<quint64> FTakeCount{0};
+  // Meets the event thread: its wake-ups, and the count of reads and input purges that lets
+  // it tell bytes left unread from new ones. Declared before the thread, which holds it.
+  TRxHandoff FHandoff;
   std::unique_ptr<TComThread> FEventThread;
-
-  // Hand-off between the event thread and the owning thread. Ids only grow, so a posted
-  // hand-off that Close has already run is recognised as stale when its event arrives.
-  std::mutex FHandoffMutex;
-  std::condition_variable FHandoffCond;
-  quint64 FRequested = 0;
-  quint64 FDone = 0;
-  bool FLostPending = false;
-  bool FThreadFinished = false;
-  quint64 FRunningHandoff = 0;  // the hand-off now running on the owning thread, 0 if none
 };
 
 // The port object of the main window.
@@ -260,10 +218,6 @@ class TComPort : public TCustomComPort {
 
 // Returns the line settings a port hands to its device: what its settings mean in termios.
 TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port);
-
-// Returns whether an error of an open port means that its device has gone away: the platform
-// error numbers of a hung-up or unplugged device (EIO, ENXIO, ENODEV).
-bool IsDeviceLoss(const EComPort& error);
 
 // Returns the device path of a port name: "COMn" through the user's alias link
 // ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn when it exists, else /dev/ttyS<n-1>,

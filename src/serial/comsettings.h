@@ -3,7 +3,9 @@
 // The settings of a serial port: their enumerations and the four groups a port owns.
 
 #include <QtGlobal>
+#include <functional>
 #include <initializer_list>
+#include <utility>
 
 // Number of data bits per character: 5 to 8.
 enum TDataBits { dbFive, dbSix, dbSeven, dbEight };
@@ -50,15 +52,13 @@ class TComEvents {
   quint16 FBits = 0;
 };
 
-class TCustomComPort;
-
 // A group of settings that belongs to one port and asks it to re-apply the group whenever
 // one of its values changes (the port does nothing while closed or inside a batch).
 class TComSettingsGroup {
  public:
-  // The port's step that re-applies the group.
-  using TStep = void (TCustomComPort::*)();
-  TComSettingsGroup(TCustomComPort& port, TStep reapply) : FComPort(port), FReapply(reapply) {}
+  // What re-applies the group; the port gives each group its own step.
+  using TReapply = std::function<void()>;
+  explicit TComSettingsGroup(TReapply reapply) : FReapply(std::move(reapply)) {}
   TComSettingsGroup(const TComSettingsGroup&) = delete;
   TComSettingsGroup& operator=(const TComSettingsGroup&) = delete;
 
@@ -70,14 +70,11 @@ class TComSettingsGroup {
   void Change(T& field, T value) {
     if (field == value) return;
     field = value;
-    Reapply();
+    if (FReapply) FReapply();
   }
 
  private:
-  void Reapply();
-
-  TCustomComPort& FComPort;
-  TStep FReapply;
+  TReapply FReapply;
 };
 
 // Parity: the bit sent with each character, whether received characters are checked, and

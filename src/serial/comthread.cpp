@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <iterator>
 
-#include "serial/comport.h"
+#include "serial/comerrors.h"
 #include "serial/termiosdevice.h"
 
 namespace {
@@ -38,8 +38,8 @@ void ApplyPriority(TThreadPriority priority) {
 
 }  // namespace
 
-TComThread::TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriority priority)
-    : FComPort(port), FHandle(fd), FPriority(priority) {
+TComThread::TComThread(TRxHandoff& handoff, int fd, bool watchRx, TThreadPriority priority)
+    : FHandoff(handoff), FHandle(fd), FPriority(priority) {
   FStopEvent = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   FPoll = ::epoll_create1(EPOLL_CLOEXEC);
   epoll_event device{};
@@ -55,7 +55,7 @@ TComThread::TComThread(TCustomComPort& port, int fd, bool watchRx, TThreadPriori
     if (FStopEvent >= 0) ::close(FStopEvent);
     throw EComPort(CE_OpenFailed, err);
   }
-  FTaken = FComPort.FTakeCount.load();
+  FTaken = FHandoff.TakeCount();
   FThread = std::thread([this] { Execute(); });
 }
 
@@ -84,13 +84,13 @@ void TComThread::Execute() {
   for (;;) {
     const TWake wake = WaitForArrival();
     if (wake == TWake::Stop) break;
-    const quint64 id = FComPort.RequestHandoff(wake == TWake::Lost);
-    FComPort.WaitHandoffDone(id);
+    const quint64 id = FHandoff.Request(wake == TWake::Lost);
+    FHandoff.WaitDone(id);
     if (wake == TWake::Lost) break;  // a hung-up device stays hung up
   }
   // On the way out: discard what is still queued (fails harmlessly on a lost device).
   TermiosDevice::Flush(FHandle, true, true);
-  FComPort.MarkThreadFinished();
+  FHandoff.MarkThreadFinished();
 }
 
 // Waits for new received bytes, the stop signal (which wins) or the loss of the device.
@@ -126,13 +126,13 @@ bool TComThread::IsNewArrival(bool& lost) {
   // The take count is raised as each read or purge begins and as it ends: one that emptied
   // the queue before the byte count was taken has raised it before the second load below, and
   // one still running or yet to come raises it after the first, so the next check sees it.
-  const quint64 before = FComPort.FTakeCount.load();
+  const quint64 before = FHandoff.TakeCount();
   int count = 0;
   if (TermiosDevice::InputCount(FHandle, count) != 0) {
     lost = true;
     return false;
   }
-  const bool taken = FComPort.FTakeCount.load() != FTaken;
+  const bool taken = FHandoff.TakeCount() != FTaken;
   if (count == 0 || (!taken && count <= FAnnounced)) return false;
   FAnnounced = count;
   FTaken = before;

@@ -4,10 +4,21 @@
 #include <asm/ioctls.h>
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstdlib>
 
 #include "serial/termiosdevice.h"
 
 extern "C" int ioctl(int fd, unsigned long request, ...);
+
+namespace {
+
+// Returns whether a rate the driver reports is the one asked for, within the 2 % by which the
+// kernel itself matches rates (a UART's divisor rarely gives a rate exactly).
+bool NearRate(speed_t taken, int rate) {
+  return std::abs(static_cast<long long>(taken) - rate) * 50 <= rate;
+}
+
+}  // namespace
 
 int TermiosDevice::SetCustomRate(int fd, int rate) {
   struct termios2 tio {};
@@ -19,5 +30,9 @@ int TermiosDevice::SetCustomRate(int fd, int rate) {
   tio.c_ispeed = static_cast<speed_t>(rate);
   tio.c_ospeed = static_cast<speed_t>(rate);
   if (ioctl(fd, TCSETS2, &tio) != 0) return errno;
+  // A driver that cannot run the rate sets another one without an error.
+  struct termios2 taken {};
+  if (ioctl(fd, TCGETS2, &taken) != 0) return errno;
+  if (!NearRate(taken.c_ospeed, rate) || !NearRate(taken.c_ispeed, rate)) return EINVAL;
   return 0;
 }

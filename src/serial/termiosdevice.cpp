@@ -62,6 +62,16 @@ tcflag_t ParityFlags(TParityBits parity) {
   return 0;
 }
 
+// Makes the line raw at its present rate and framing, so that a device just opened never
+// echoes nor edits what arrives before the port's own settings reach it.
+void MakeRaw(int fd) {
+  termios tio{};
+  if (::tcgetattr(fd, &tio) != 0) return;
+  ::cfmakeraw(&tio);
+  tio.c_cflag |= CLOCAL | CREAD;
+  ::tcsetattr(fd, TCSANOW, &tio);
+}
+
 }  // namespace
 
 // Linux offers no 1.5 stop bits: sbOne5StopBits sets CSTOPB like two stop bits (a 16550-type
@@ -69,7 +79,9 @@ tcflag_t ParityFlags(TParityBits parity) {
 int SetLineFlags(termios& tio, const TLineSettings& s) {
   if (s.Rate <= 0) return EINVAL;
   ::cfmakeraw(&tio);
-  tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS);
+  // CIBAUD clear makes the input run at the output rate: a split input rate left by another
+  // program, or by the termios2 form of a custom rate, would otherwise stay.
+  tio.c_cflag &= ~(CSIZE | CSTOPB | PARENB | PARODD | CMSPAR | CRTSCTS | CIBAUD);
   tio.c_cflag |= CLOCAL | CREAD | SizeFlag(s.DataBits) | ParityFlags(s.Parity);
   if (s.StopBits != sbOneStopBit) tio.c_cflag |= CSTOPB;
   if (s.HardwareFlow) tio.c_cflag |= CRTSCTS;
@@ -92,6 +104,14 @@ int SetLineFlags(termios& tio, const TLineSettings& s) {
   return 0;
 }
 
+bool TakenAsAsked(const termios& asked, const termios& taken) {
+  constexpr tcflag_t kControl =
+      CBAUD | CIBAUD | CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
+  constexpr tcflag_t kInput = IXON | IXOFF | INPCK | PARMRK;
+  return (taken.c_cflag & kControl) == (asked.c_cflag & kControl) &&
+         (taken.c_iflag & kInput) == (asked.c_iflag & kInput);
+}
+
 int64_t NowMs() {
   using namespace std::chrono;
   return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
@@ -109,6 +129,8 @@ int Open(const std::string& path, int& fd) {
     err = errno;
   } else if (::ioctl(fd, TIOCEXCL) != 0) {
     err = errno;
+  } else {
+    MakeRaw(fd);
   }
   if (err == 0) return 0;
   ::close(fd);
@@ -134,8 +156,9 @@ int SetModemLines(int fd, bool dtr, bool rts) {
 }
 
 // Drivers adjust what they cannot do without an error (a pseudo-terminal keeps 8 data bits
-// and no parity, some USB adapters drop mark and space parity); the C library notices only
-// some of it. Reading the framing back makes every such refusal an error.
+// and no parity, some USB adapters drop mark and space parity, a UART limits its rate); the C
+// library notices only some of it. Reading the rate, the framing and the input flags back
+// makes every such refusal an error.
 int ApplyLineSettings(int fd, const TLineSettings& settings) {
   termios tio{};
   if (::tcgetattr(fd, &tio) != 0) return errno;
@@ -143,8 +166,7 @@ int ApplyLineSettings(int fd, const TLineSettings& settings) {
   if (::tcsetattr(fd, TCSANOW, &tio) != 0) return errno;
   termios taken{};
   if (::tcgetattr(fd, &taken) != 0) return errno;
-  constexpr tcflag_t kFraming = CSIZE | PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS;
-  if ((taken.c_cflag & kFraming) != (tio.c_cflag & kFraming)) return EINVAL;
+  if (!TakenAsAsked(tio, taken)) return EINVAL;
   return RateConstant(settings.Rate) != B0 ? 0 : SetCustomRate(fd, settings.Rate);
 }
 

@@ -25,8 +25,9 @@ struct TLineSettings {
 };
 
 // Opens path read-write, non-blocking, without becoming the controlling terminal, and
-// takes it exclusively (TIOCEXCL and a non-blocking flock). Non-terminals are refused
-// with ENOTTY. On success fd holds the descriptor.
+// takes it exclusively (TIOCEXCL and a non-blocking flock), and leaves the line raw at its
+// present rate and framing. Non-terminals are refused with ENOTTY. On success fd holds the
+// descriptor.
 int Open(const std::string& path, int& fd);
 
 // Releases exclusivity and closes the descriptor.

@@ -15,4 +15,8 @@ namespace TermiosDevice {
 // Returns 0, or EINVAL for a rate that is not above 0.
 int SetLineFlags(termios& tio, const TLineSettings& settings);
 
+// Returns whether the device took what it was asked: the same rates, framing, hardware flow
+// control and input flags (XON/XOFF, parity checking and marking). Other bits may differ.
+bool TakenAsAsked(const termios& asked, const termios& taken);
+
 }  // namespace TermiosDevice

@@ -52,12 +52,49 @@ double SteadyStateError(const TMirrored& r) {
   return sum / double(tail);
 }
 
+// The peak-to-peak of values[from, end).
+double PeakToPeak(std::span<const double> values, size_t from) {
+  const auto [low, high] = std::minmax_element(values.begin() + std::ptrdiff_t(from), values.end());
+  return *high - *low;
+}
+
+// Fills the rest figures from the tail that starts at from.
+void RestFigures(TStepFigures& f, std::span<const double> errors, std::span<const double> outputs, size_t from,
+                 std::optional<double> maxOutput) {
+  const size_t n = std::min(errors.size(), outputs.size());
+  if (from >= n || n - from < size_t(kMinRestSamples)) return;
+  const double limit = maxOutput && *maxOutput > 0 ? *maxOutput : 100.0;
+  f.RestOutputPpPct = PeakToPeak(outputs.first(n), from) / limit * 100.0;
+  f.RestErrorPp = PeakToPeak(errors.first(n), from);
+}
+
+// Where a step response's settled tail starts: the last quarter, or from settling on when the
+// run settled later; the end when it never settled.
+size_t RestTailStart(const TStepFigures& f, size_t size) {
+  if (!f.SettlingSamples) return size;
+  return std::max(size - size / 4, size_t(*f.SettlingSamples));
+}
+
+// The figures of a rest record: the loop left where it stood.
+TStepFigures RestRecordFigures(std::span<const double> errors, std::span<const double> outputs,
+                               std::optional<double> maxOutput) {
+  TStepFigures f;
+  const TMirrored r{errors, 1.0, 0.0};
+  f.SteadyStateError = SteadyStateError(r);
+  for (double e : errors) f.Iae += std::fabs(e);
+  for (double out : outputs) f.PeakOutput = std::max(f.PeakOutput, std::fabs(out));
+  f.Saturated = maxOutput && !outputs.empty() && f.PeakOutput >= *maxOutput;
+  RestFigures(f, errors, outputs, 0, maxOutput);
+  return f;
+}
+
 }  // namespace
 
 TStepFigures ComputeStepFigures(std::span<const double> errors, std::span<const double> outputs,
                                 double step, std::optional<double> maxOutput) {
   TStepFigures f;
-  if (errors.empty() || step == 0) return f;
+  if (errors.empty()) return f;
+  if (step == 0) return RestRecordFigures(errors, outputs, maxOutput);
   const TMirrored r{errors, step < 0 ? -1.0 : 1.0, std::fabs(step)};
   f.RiseSamples = RiseSamples(r);
   double peak = r.Y(0);
@@ -73,6 +110,7 @@ TStepFigures ComputeStepFigures(std::span<const double> errors, std::span<const 
   f.SteadyStateError = SteadyStateError(r);
   for (double out : outputs) f.PeakOutput = std::max(f.PeakOutput, std::fabs(out));
   f.Saturated = maxOutput && !outputs.empty() && f.PeakOutput >= *maxOutput;
+  RestFigures(f, errors, outputs, RestTailStart(f, errors.size()), maxOutput);
   return f;
 }
 

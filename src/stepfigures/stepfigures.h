@@ -25,14 +25,26 @@ struct TStepFigures {
   double PeakOutput = 0;
   // Whether some output reached the output limit ("Max Output (m):").
   bool Saturated = false;
+  // How quietly the loop rests: the peak-to-peak of the output over the run's settled tail, in
+  // % of the output limit (of 100 % when it is not known), and of the error, in counts. The
+  // tail is the last quarter of the run when the run settled before it, else the samples from
+  // settling on when there are at least kMinRestSamples; a run with a step of 0 (a rest
+  // record) is all tail. Empty when there is no such tail: then a rest record has to tell.
+  std::optional<double> RestOutputPpPct;
+  std::optional<double> RestErrorPp;
 };
+
+// The fewest samples a settled tail needs to judge how the loop rests.
+inline constexpr int kMinRestSamples = 20;
 
 // The settling band: a fraction of |step|.
 inline constexpr double kSettlingBand = 0.02;
 
-// Returns the figures of a run whose command moved by step (not 0) counts. errors and outputs
-// are index-parallel; maxOutput is the board's output limit in %, when known. A run without
-// samples gives the default figures.
+// Returns the figures of a run whose command moved by step counts. errors and outputs are
+// index-parallel; maxOutput is the board's output limit in %, when known. A run without
+// samples gives the default figures. A run with a step of 0 is a rest record: it has the rest
+// figures, IAE, peak output, saturation and steady-state error (the mean error of its last
+// tenth), and none of the figures of a response.
 TStepFigures ComputeStepFigures(std::span<const double> errors, std::span<const double> outputs,
                                 double step, std::optional<double> maxOutput);
 

@@ -5,13 +5,13 @@
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSaveFile>
 #include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "monitor/chartaxis.h"
+#include "outputfile/outputfile.h"
 
 namespace {
 
@@ -251,17 +251,26 @@ void DrawFrame(QPainter& p, const TPanel& panel) {
   p.drawRect(panel.Rect);
 }
 
-// One line of the legend: its mark, drawn by mark in a box left of the text, and its text.
-// Returns the top of the next line.
+// How a legend entry wraps: at blanks, or anywhere when one word (a long file name) is wider
+// than the legend. An entry is never cut.
+int LegendTextFlags(const QFontMetricsF& metrics, const QString& text, double width) {
+  for (const QString& word : text.split(u' '))
+    if (metrics.horizontalAdvance(word) > width) return Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+  return Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
+}
+
+// One entry of the legend: its mark, drawn by mark in a box left of the first line, and its
+// text over as many lines as it needs. Returns the top of the next entry.
 double DrawLegendLine(QPainter& p, const QRectF& area, double y, const QString& text,
                       const std::function<void(const QRectF&)>& mark) {
   const QFontMetricsF metrics(p.font());
   mark(QRectF(area.left(), y, 24, metrics.height()));
   p.setPen(kText);
-  p.drawText(QRectF(area.left() + 32, y, area.width() - 32, metrics.height()),
-             Qt::AlignLeft | Qt::AlignVCenter,
-             metrics.elidedText(text, Qt::ElideRight, area.width() - 32));
-  return y + metrics.height() * 1.5;
+  const QRectF box(area.left() + 32, y, area.width() - 32, std::max(area.bottom() - y, metrics.height()));
+  const int flags = LegendTextFlags(metrics, text, box.width());
+  const QRectF used = metrics.boundingRect(box, flags, text);
+  p.drawText(box, flags, text);
+  return y + std::max(used.height(), metrics.height()) + metrics.height() * 0.5;
 }
 
 // A horizontal line through the middle of a legend mark's box.
@@ -272,11 +281,11 @@ std::function<void(const QRectF&)> LineMark(QPainter& p, const QPen& pen) {
   };
 }
 
-// The legend, right of the panels: one line per run with its colour, newest first as drawn,
-// then what the reference marks mean.
+// The legend, right of the panels: one entry per run with its colour, in the order of the
+// runs (the order of the tables), then what the reference marks mean.
 void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& runs) {
   double y = area.top();
-  for (size_t i = runs.size(); i-- > 0;)
+  for (size_t i = 0; i < runs.size(); ++i)
     y = DrawLegendLine(p, area, y, RunCaption(runs[i]),
                        LineMark(p, QPen(kPalette[i % std::size(kPalette)], 3)));
   y += QFontMetricsF(p.font()).height() * 0.5;
@@ -373,11 +382,5 @@ bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector
                   const QString& title, QString& error) {
   const QByteArray bytes =
       format == TPlotFormat::Svg ? RenderSvg(runs, title) : RenderPng(runs, title);
-  // Written whole or not at all: a failed write leaves an existing file as it was.
-  QSaveFile file(fileName);
-  if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-    error = file.errorString();
-    return false;
-  }
-  return true;
+  return WriteOutputFile(fileName, bytes, error);
 }

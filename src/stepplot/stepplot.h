@@ -21,7 +21,8 @@ void DrawStepPlot(QPainter& painter, const QSize& size, const std::vector<TStepR
 
 enum class TPlotFormat { Png, Svg };
 
-// Writes the picture to a file in the given format. Returns false with a message in error when
-// the file cannot be written; an existing file is then left as it was.
+// Writes the picture to a file in the given format (WriteOutputFile: regular files only).
+// Returns false with a message in error when the file cannot be written; an existing file is
+// then left as it was.
 bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
                   const QString& title, QString& error);

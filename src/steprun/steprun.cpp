@@ -1,14 +1,22 @@
 #include "steprun/steprun.h"
 
 #include <QJsonArray>
+#include <cmath>
 
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
 namespace {
 
+// A measured or derived number as the tool writes numbers: 15 significant digits, so that
+// the last bits of a product of decimal values do not pass for precision.
+QJsonValue Measured(double value) {
+  if (!std::isfinite(value)) return QJsonValue(value);
+  return QJsonValue(FormatNumber(value).toDouble());
+}
+
 QJsonValue OptionalJson(const std::optional<double>& value) {
-  return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+  return value ? Measured(*value) : QJsonValue(QJsonValue::Null);
 }
 
 QJsonValue OptionalJson(const std::optional<int>& value) {
@@ -31,9 +39,29 @@ double StepAmplitude(int step, const TPIDParams& params) {
   return double(step) * double(params.Multiplier < 1 ? 1 : params.Multiplier);
 }
 
+bool StepTripsServo(int step, const TPIDParams& params) {
+  return params.FaultError > 0 && std::fabs(StepAmplitude(step, params)) > params.FaultError;
+}
+
 std::optional<double> SamplePeriodMs(const TPIDParams& params, int prediv) {
   if (params.TicksPerServo <= 0) return std::nullopt;
-  return params.TicksPerServo * 0.1 * (prediv + 1);
+  // Divided last: 3 ticks are 0.3 ms, where 3 x 0.1 would be 0.30000000000000004.
+  return double(params.TicksPerServo) * double(prediv + 1) / 10.0;
+}
+
+bool WithinOneSample(std::optional<double> samples) { return samples && *samples <= 1.0; }
+
+QString CoarseSamplingNote(const TStepRun& run) {
+  const TStepFigures& f = run.Figures;
+  const std::optional<double> settling =
+      f.SettlingSamples ? std::optional<double>(*f.SettlingSamples) : std::nullopt;
+  if (!WithinOneSample(f.RiseSamples) && !WithinOneSample(settling)) return QString();
+  const std::optional<double> period = SamplePeriodMs(run);
+  const QString sample = period ? QStringLiteral("one sample (%1 ms)").arg(FormatNumber(*period))
+                                : QStringLiteral("one sample");
+  return QStringLiteral("the response lies within %1: rise, peak and settling are shorter than "
+                        "the sampling shows and are left empty; a smaller prediv measures them")
+      .arg(sample);
 }
 
 void UpdateFigures(TStepRun& run) {
@@ -61,18 +89,20 @@ TPIDParams ParamsFromJson(const QJsonObject& object) {
 QJsonObject FiguresJson(const TStepFigures& f, std::optional<double> periodMs) {
   QJsonObject o;
   o.insert(QStringLiteral("rise_samples"), OptionalJson(f.RiseSamples));
-  o.insert(QStringLiteral("overshoot_pct"), f.OvershootPct);
+  o.insert(QStringLiteral("overshoot_pct"), Measured(f.OvershootPct));
   o.insert(QStringLiteral("peak_sample"), f.PeakSample);
   o.insert(QStringLiteral("settling_samples"), OptionalJson(f.SettlingSamples));
-  o.insert(QStringLiteral("steady_state_error"), f.SteadyStateError);
-  o.insert(QStringLiteral("iae"), f.Iae);
-  o.insert(QStringLiteral("peak_output"), f.PeakOutput);
+  o.insert(QStringLiteral("steady_state_error"), Measured(f.SteadyStateError));
+  o.insert(QStringLiteral("iae"), Measured(f.Iae));
+  o.insert(QStringLiteral("peak_output"), Measured(f.PeakOutput));
   o.insert(QStringLiteral("saturated"), f.Saturated);
+  o.insert(QStringLiteral("rest_output_pp_pct"), OptionalJson(f.RestOutputPpPct));
+  o.insert(QStringLiteral("rest_error_pp"), OptionalJson(f.RestErrorPp));
   o.insert(QStringLiteral("sample_period_ms"), OptionalJson(periodMs));
   const std::optional<TStepTimes> t =
       periodMs ? std::optional(StepTimes(f, *periodMs)) : std::nullopt;
   o.insert(QStringLiteral("rise_ms"), t ? OptionalJson(t->RiseMs) : QJsonValue());
-  o.insert(QStringLiteral("peak_ms"), t ? QJsonValue(t->PeakMs) : QJsonValue());
+  o.insert(QStringLiteral("peak_ms"), t ? Measured(t->PeakMs) : QJsonValue());
   o.insert(QStringLiteral("settling_ms"), t ? OptionalJson(t->SettlingMs) : QJsonValue());
   return o;
 }
@@ -93,6 +123,12 @@ QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount) {
   o.insert(QStringLiteral("params"), ParamsJson(run.Params));
   o.insert(QStringLiteral("time"), IsoTime(run.Time));
   if (!run.Label.isEmpty()) o.insert(QStringLiteral("label"), run.Label);
+  const QString note = CoarseSamplingNote(run);
+  if (!note.isEmpty()) {
+    for (const char* key : {"rise_samples", "rise_ms", "peak_sample", "peak_ms", "settling_samples", "settling_ms"})
+      o.insert(QLatin1String(key), QJsonValue());
+    o.insert(QStringLiteral("note"), note);
+  }
   return o;
 }
 

@@ -29,6 +29,10 @@ struct TStepRun {
 // the board applies to every step input (a multiplier below 1 counts as 1).
 double StepAmplitude(int step, const TPIDParams& params);
 
+// Returns whether the step trips the board's servo at once: its amplitude lies beyond
+// "Fault Error (f):", which switches the servo off (a fault error of 0 trips nothing).
+bool StepTripsServo(int step, const TPIDParams& params);
+
 // Returns the time between two samples in milliseconds: prediv + 1 servo cycles of
 // "Ticks per servo cycle (t):" x 100 us each; empty when the ticks are not positive.
 std::optional<double> SamplePeriodMs(const TPIDParams& params, int prediv);
@@ -37,6 +41,14 @@ std::optional<double> SamplePeriodMs(const TPIDParams& params, int prediv);
 inline std::optional<double> SamplePeriodMs(const TStepRun& run) {
   return SamplePeriodMs(run.Params, run.Prediv);
 }
+
+// Returns whether a time figure in samples lies within one sample of the step: the sampling
+// (a coarse prediv) is too slow to measure it, and it is shown empty rather than as a time.
+bool WithinOneSample(std::optional<double> samples);
+
+// Returns the note a run's table or JSON carries when its rise, peak or settling lies within
+// one sample ("the response lies within one sample (20.4 ms): ..."); "" otherwise.
+QString CoarseSamplingNote(const TStepRun& run);
 
 // Computes run.Figures from its samples, step and parameters.
 void UpdateFigures(TStepRun& run);
@@ -48,14 +60,18 @@ QJsonObject ParamsJson(const TPIDParams& params);
 TPIDParams ParamsFromJson(const QJsonObject& object);
 
 // Returns the figures as JSON: rise_samples, overshoot_pct, peak_sample, settling_samples,
-// steady_state_error, iae, peak_output, saturated, sample_period_ms and the times rise_ms,
-// peak_ms, settling_ms; a figure or time that does not exist is null.
+// steady_state_error, iae, peak_output, saturated, rest_output_pp_pct, rest_error_pp,
+// sample_period_ms and the times rise_ms,
+// peak_ms, settling_ms; a figure or time that does not exist is null. Numbers are written to
+// the 15 significant digits the tool's number text keeps (0.4 x 58 as 23.2, not as the
+// double's 23.200000000000003).
 QJsonObject FiguresJson(const TStepFigures& figures, std::optional<double> samplePeriodMs);
 
 // Returns the run as JSON: its figures (FiguresJson) plus id, port, step, prediv, sample_count,
 // samples (an array of [error, output] pairs; left out when sampleCount is given, as for a
 // listing read without its samples), params (ParamsJson) and time (ISO 8601 with the UTC
-// offset); label when it has one.
+// offset); label when it has one. Figures that lie within one sample are null, and note
+// says why (CoarseSamplingNote).
 QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount = std::nullopt);
 
 // Returns the time as ISO 8601 with its UTC offset and milliseconds.

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "parameters/paramtable.h"
 #include "tuning/fixedtext.h"
 
 namespace {
@@ -62,6 +63,14 @@ TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double ma
     lastOutside = k;
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
+  // Settled is not enough: a motor that friction holds more than a count (or the deadband) off
+  // target at the end must have an integral that pulls it on within another run's length.
+  if (std::abs(error) > std::max(1.0, setup.Loop.Deadband)) {
+    const double need = motor.Friction - std::abs(output);
+    const double perCycle = setup.Loop.I * std::abs(error);
+    const double cycles = double(setup.Samples) * (setup.Prediv + 1);
+    if (need > 0 && !(perCycle > 0 && need / perCycle <= cycles)) score.Settling = kNever;
+  }
   return score;
 }
 
@@ -219,6 +228,16 @@ void SearchKick(TSearch& search, const TStepTestSetup& setup) {
   if (kicked) SearchAround(search);
 }
 
+// The parameter table's row of a gain.
+const TParamRow& RowOf(const char* fileKey) {
+  for (const TParamRow& row : ParamTable())
+    if (std::string(row.FileKey) == fileKey) return row;
+  return ParamTable().front();
+}
+
+constexpr std::pair<const char*, double TGains::*> kGainRows[] = {
+    {"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D}, {"FF0", &TGains::FF0}, {"FF1", &TGains::FF1}};
+
 double RoundToDigits(double value, int digits, bool towardsZero) {
   if (value == 0) return 0;
   const double scale = std::pow(10.0, digits - 1 - std::floor(std::log10(std::abs(value))));
@@ -227,17 +246,18 @@ double RoundToDigits(double value, int digits, bool towardsZero) {
 
 // Gains with few digits read and type better: keeps the best at three significant digits
 // (four if three lose the goal), rounded to the nearest or, where that passes the count
-// jump's limit, towards 0; else as found.
+// jump's limit, towards 0; else as found. Each is then made a value the window's field shows
+// exactly, so that what is predicted is what the board will run.
 TGains Rounded(const TGains& best, const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
   for (int digits : {3, 4})
     for (bool towardsZero : {false, true}) {
       const auto round = [&](double v) { return RoundToDigits(v, digits, towardsZero); };
-      const TGains r{round(best.P), round(best.I), round(best.D), 0, round(best.FF1)};
+      const TGains r = FieldGains({round(best.P), round(best.I), round(best.D), 0, round(best.FF1)}, towardsZero);
       if (CountJumpPct(WithGains(setup.Loop, r)) > goal.MaxCountJumpPct) continue;
       TSearch check(motor, setup, goal);
       if (check.Try(r)) return r;
     }
-  return best;
+  return FieldGains(best, true);
 }
 
 // The best few gains of the grid each start a pattern search: the best of them may lie on a
@@ -283,6 +303,20 @@ std::string Plain(double value) {
 }
 
 }  // namespace
+
+TGains FieldGains(const TGains& gains, bool towardsZero) {
+  TGains shown = gains;
+  for (const auto& [key, field] : kGainRows) {
+    const TParamRow& row = RowOf(key);
+    double value = FieldShownValue(row, gains.*field);
+    if (towardsZero && std::abs(value) > std::abs(gains.*field)) {
+      const double unit = std::pow(10.0, -row.Precision);
+      value = FieldShownValue(row, std::trunc(gains.*field / unit) * unit);
+    }
+    shown.*field = value;
+  }
+  return shown;
+}
 
 double CornerOvershootLimitPct(const TTuningGoal& goal) { return goal.TargetOvershootPct + goal.CornerAllowancePct; }
 

@@ -48,6 +48,11 @@ struct TGains {
   bool operator==(const TGains&) const = default;
 };
 
+// Returns the gains as the window's fields show them (the parameter table's decimals), rounded
+// to the nearest or, with towardsZero, towards 0: the values the companion may write, so that
+// a Read in the window finds every field equal to the board's value.
+TGains FieldGains(const TGains& gains, bool towardsZero = false);
+
 // Returns the gains a loop runs with.
 TGains GainsOf(const TLoopSettings& loop);
 

@@ -202,20 +202,54 @@ void Send(QAccessibleEvent* event) {
   QAccessible::updateAccessibility(event);
 }
 
-}  // namespace
-
-void SetLogAccessibilityListener(std::function<void(QAccessibleEvent*)> listener) {
-  Listener() = std::move(listener);
+// Tells assistive technology, when any is listening, that the text from pos changed: removed
+// was taken out and then inserted characters put in (either may be none).
+void NotifyTextChanged(TLogView* view, qsizetype pos, const QString& removed, qsizetype count) {
+  if (!AnyoneListens() || (removed.isEmpty() && count == 0)) return;
+  const QString inserted = view->Text().mid(pos, count);
+  if (removed.isEmpty()) {
+    QAccessibleTextInsertEvent event(view, int(pos), inserted);
+    Send(&event);
+  } else if (inserted.isEmpty()) {
+    QAccessibleTextRemoveEvent event(view, int(pos), removed);
+    Send(&event);
+  } else {
+    QAccessibleTextUpdateEvent event(view, int(pos), removed, inserted);
+    Send(&event);
+  }
 }
 
-bool LogAccessibilityListens() { return AnyoneListens(); }
+// Tells assistive technology, when any is listening, that the caret moved, and the selection
+// with it when selectionChanged is set.
+void NotifyCaretMoved(TLogView* view, bool selectionChanged) {
+  if (!AnyoneListens()) return;
+  QAccessibleTextCursorEvent caret(view, int(view->CaretPosition()));
+  Send(&caret);
+  if (!selectionChanged) return;
+  const qsizetype from = std::min(view->AnchorPosition(), view->CaretPosition());
+  const qsizetype to = std::max(view->AnchorPosition(), view->CaretPosition());
+  QAccessibleTextSelectionEvent selection(view, int(from), int(to));
+  Send(&selection);
+}
 
-void InstallLogViewAccessibility() {
+}  // namespace
+
+void MakeLogViewAccessible(TLogView* view) {
   static const bool installed = [] {
     QAccessible::installFactory(LogViewFactory);
     return true;
   }();
   Q_UNUSED(installed);
+  QObject::connect(view, &TLogView::TextChanged, view,
+                   [view](qsizetype pos, const QString& removed, qsizetype inserted) {
+                     NotifyTextChanged(view, pos, removed, inserted);
+                   });
+  QObject::connect(view, &TLogView::CaretMoved, view,
+                   [view](bool selectionChanged) { NotifyCaretMoved(view, selectionChanged); });
+}
+
+void SetLogAccessibilityListener(std::function<void(QAccessibleEvent*)> listener) {
+  Listener() = std::move(listener);
 }
 
 QString LogTextAttributes(const QTextCharFormat& format) {
@@ -243,30 +277,4 @@ QString LogTextAttributes(const QTextCharFormat& format) {
   }
   add("text-align", QStringLiteral("left"));  // every line of the pane starts at its left edge
   return attrs;
-}
-
-void NotifyLogTextChanged(TLogView* view, qsizetype pos, const QString& removed,
-                          const QString& inserted) {
-  if (!AnyoneListens() || (removed.isEmpty() && inserted.isEmpty())) return;
-  if (removed.isEmpty()) {
-    QAccessibleTextInsertEvent event(view, int(pos), inserted);
-    Send(&event);
-  } else if (inserted.isEmpty()) {
-    QAccessibleTextRemoveEvent event(view, int(pos), removed);
-    Send(&event);
-  } else {
-    QAccessibleTextUpdateEvent event(view, int(pos), removed, inserted);
-    Send(&event);
-  }
-}
-
-void NotifyLogCaretMoved(TLogView* view, bool selectionChanged) {
-  if (!AnyoneListens()) return;
-  QAccessibleTextCursorEvent caret(view, int(view->CaretPosition()));
-  Send(&caret);
-  if (!selectionChanged) return;
-  const qsizetype from = std::min(view->AnchorPosition(), view->CaretPosition());
-  const qsizetype to = std::max(view->AnchorPosition(), view->CaretPosition());
-  QAccessibleTextSelectionEvent selection(view, int(from), int(to));
-  Send(&selection);
 }

@@ -12,25 +12,15 @@
 class QAccessibleEvent;
 class TLogView;
 
-// Makes the log view known to Qt's accessibility; later calls do nothing.
-void InstallLogViewAccessibility();
+// Makes a log view known to Qt's accessibility and passes on each change of its text and caret
+// it announces to assistive technology. Called as soon as the view is made: Qt keeps the first
+// interface it hands out for a widget, a generic one when this was not called yet.
+void MakeLogViewAccessible(TLogView* view);
 
 // Returns the text attributes of a character format as Qt's text edits report them
 // ("font-family:...;font-size:8pt;...;color:rgb(0,0,255);"), which the platform bridge
 // passes on (AT-SPI: family-name, size, fg-color, ...).
 QString LogTextAttributes(const QTextCharFormat& format);
-
-// Returns whether anyone listens to the log's accessibility events (worth building them).
-bool LogAccessibilityListens();
-
-// Tells assistive technology, when any is listening, that the text from pos changed: removed
-// was taken out and inserted put in (either may be empty).
-void NotifyLogTextChanged(TLogView* view, qsizetype pos, const QString& removed,
-                          const QString& inserted);
-
-// Tells assistive technology, when any is listening, that the caret moved, and the selection
-// with it when selectionChanged is set.
-void NotifyLogCaretMoved(TLogView* view, bool selectionChanged);
 
 // Hands every accessibility event of the log views to listener as well, also while no assistive
 // technology listens (tests watch them); an empty function ends it.

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include "globals/numtext.h"
+#include "ui/logaccessible.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ TLogRegion::TLogRegion(QWidget* parent)
 
 void TLogRegion::CreatePane() {
   reLog = new TLogView(this);
+  MakeLogViewAccessible(reLog);
   reLog->setObjectName(QStringLiteral("reLog"));
   reLog->setFixedWidth(kPaneWidth);
   reLog->setFont(PaneFont());

@@ -5,8 +5,6 @@
 #include <QScrollBar>
 #include <algorithm>
 
-#include "ui/logaccessible.h"
-
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
@@ -39,7 +37,6 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TLogView::OnScrollAction);
   verticalScrollBar()->installEventFilter(this);
-  InstallLogViewAccessibility();
 }
 
 uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
@@ -80,7 +77,7 @@ void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bo
     FDoc.Append(text, FormatIndex(colour, font), newParagraph);
   FRangeDirty = true;
   viewport()->update();
-  if (LogAccessibilityListens()) NotifyLogTextChanged(this, at, {}, FDoc.Text().mid(at));
+  emit TextChanged(at, {}, FDoc.Length() - at);
 }
 
 void TLogView::Clear() {
@@ -92,7 +89,7 @@ void TLogView::Clear() {
   FTopOffset = 0;
   FRangeDirty = true;
   viewport()->update();
-  NotifyLogTextChanged(this, 0, removed, {});
+  emit TextChanged(0, removed, 0);
   NotifyCaret(oldCaret, oldAnchor);
 }
 
@@ -105,11 +102,11 @@ void TLogView::SetSelection(qsizetype anchor, qsizetype caret) {
   NotifyCaret(oldCaret, oldAnchor);
 }
 
-// Tells assistive technology where the caret went, and the selection when it changed.
+// Announces that the caret moved, and whether the selection changed with it.
 void TLogView::NotifyCaret(qsizetype oldCaret, qsizetype oldAnchor) {
   const bool selectionChanged = (oldCaret != oldAnchor || FCaret != FAnchor) &&
                                 std::minmax(oldCaret, oldAnchor) != std::minmax(FCaret, FAnchor);
-  if (oldCaret != FCaret || selectionChanged) NotifyLogCaretMoved(this, selectionChanged);
+  if (oldCaret != FCaret || selectionChanged) emit CaretMoved(selectionChanged);
 }
 
 QString TLogView::SelectedText() const {
@@ -275,11 +272,11 @@ void TLogView::Changed() {
 void TLogView::ReplaceSelection(QStringView text) {
   const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   const qsizetype from = std::min(FAnchor, FCaret), to = std::max(FAnchor, FCaret);
-  const QString removed = LogAccessibilityListens() ? FDoc.Text().mid(from, to - from) : QString();
+  const QString removed = FDoc.Text().mid(from, to - from);
   FDoc.Remove(from, to);
   FDoc.Insert(from, text);
   FCaret = FAnchor = from + text.size();
   Changed();
-  NotifyLogTextChanged(this, from, removed, text.toString());
+  emit TextChanged(from, removed, text.size());
   NotifyCaret(oldCaret, oldAnchor);
 }

@@ -20,8 +20,8 @@ QString ToViewLineBreaks(QString text);
 // bar's arrows and the page keys move the view by wrapped rows, so every row of a long
 // paragraph can be reached; the scroll bar's slider runs over positions that need no layout of
 // the paragraphs out of view (see SlotBase). The user can place the caret, select with mouse
-// or keys, type, delete, break lines, copy, cut and paste. Screen readers read it through the
-// accessible text interface of logaccessible.h.
+// or keys, type, delete, break lines, copy, cut and paste. It announces every change of its
+// text and caret by signal, which is how assistive technology hears of them (logaccessible.h).
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -72,6 +72,13 @@ class TLogView : public QAbstractScrollArea {
   const TLogText& Document() const { return FDoc; }
   // Returns the character format of a format index of the document.
   QTextCharFormat CharFormat(uint16_t index) const;
+
+ signals:
+  // The text changed at position: the text removed was taken out and then inserted characters
+  // were put in there (either may be none); the inserted ones are in Text() by now.
+  void TextChanged(qsizetype position, const QString& removed, qsizetype inserted);
+  // The caret moved, and the selection with it when selectionChanged is set.
+  void CaretMoved(bool selectionChanged);
 
  protected:
   void paintEvent(QPaintEvent* event) override;

@@ -121,9 +121,13 @@ void TLogView::ResolveScroll() {
 }
 
 // Follows the slider: a slot stands for a paragraph and one of its rows; the maximum is the end.
+// The move is the newest word on where the view stands, so a scroll to the end that an entry or a
+// resize left for the next paint is dropped; slots depend on the text alone, so a range not yet
+// brought up to date still names the right place.
 void TLogView::OnScrollBarMoved(int value) {
   if (FSettingScroll || value == FShownSlot) return;
   FShownSlot = value;
+  FScrollToEnd = false;
   if (value >= verticalScrollBar()->maximum()) {
     FTop = FEndTop;
     FTopOffset = FEndOffset;

@@ -8,6 +8,7 @@
 #include "globals/records.h"
 #include "serial/comport.h"
 #include "serial/linechannel.h"
+#include "serial/portlink.h"
 
 class QAction;
 class QCheckBox;
@@ -45,7 +46,6 @@ class TfMain : public QMainWindow {
   void UpdateConnectionControls();
   void btConnectClick();
   void btDisconnectClick();
-  void ComPort1RxChar();
   void ComPort1DeviceLost();
   void LogLine(const QString& text, TColor colour);
 
@@ -73,8 +73,9 @@ class TfMain : public QMainWindow {
   void seMovementChange();
 
   // --- State ---
-  TComPort ComPort1;
-  TLineChannel Channel;  // RS232Buf, LineBuf, Timeout, FWaitRS232 and the waits
+  TPortLink Link;  // the port and the line channel, wired
+  TComPort& ComPort1 = Link.Port;
+  TLineChannel& Channel = Link.Channel;  // RS232Buf, LineBuf, Timeout, FWaitRS232 and the waits
   TPIDParams ActPIDParams;
   TSampleTimer* SampleTimer;
 

@@ -29,16 +29,8 @@ class TTimerPause {
 
 // Returns whether the field differs from the board's value, compared as the row's class says.
 bool FieldDiffers(const TAdvSpinEdit& field, const TParamRow& row, const TPIDParams& board) {
-  const double boardValue = RecordValue(board, row);
-  switch (row.Class) {
-    case TRowClass::Float:
-    case TRowClass::MaxOutput:
-      return field.FloatValue() != boardValue;
-    case TRowClass::FaultError:
-    case TRowClass::Integer:
-      return field.Value() != RoundToInt32(boardValue);
-  }
-  return false;
+  const bool floatCompare = row.Class == TRowClass::Float || row.Class == TRowClass::MaxOutput;
+  return ValueDiffers(row, floatCompare ? field.FloatValue() : double(field.Value()), board);
 }
 
 // Returns the field's value as the row sends it to the board.

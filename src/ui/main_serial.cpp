@@ -1,4 +1,4 @@
-// The connection control, the line channel's receive notification and the log.
+// The connection control, the loss of the port's device and the log.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QPushButton>
@@ -26,20 +26,14 @@ void TfMain::UpdateConnectionControls() {
 }
 
 void TfMain::btConnectClick() {
-  ComPort1.SetConnected(false);
-  ComPort1.SetBaudRate(br57600);
-  ComPort1.SetPort(cbPort->currentText());
-  ComPort1.SetConnected(true);
+  Link.Connect(cbPort->currentText());
   UpdateConnectionControls();
-  Channel.FWaitRS232 = false;
 }
 
 void TfMain::btDisconnectClick() {
   ComPort1.SetConnected(false);
   UpdateConnectionControls();
 }
-
-void TfMain::ComPort1RxChar() { Channel.ComPort1RxChar(); }
 
 // The board has gone away (hang-up, unplug): nothing more can pass the port. The window closes
 // it and shows the disconnected state, as Disconnect would, and sampling stops; the loss itself

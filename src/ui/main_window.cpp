@@ -102,7 +102,7 @@ void NameApplication() {
 
 TfMain::TfMain(QWidget* parent)
     : QMainWindow(parent),
-      Channel(ComPort1, [this](const QString& text, TColor colour) { LogLine(text, colour); }) {
+      Link([this](const QString& text, TColor colour) { LogLine(text, colour); }) {
   setObjectName(QStringLiteral("fMain"));
   BuildWindow();
   BuildMenu();
@@ -352,8 +352,6 @@ void TfMain::Wire(Sender* sender, Signal signal, void (TfMain::*operation)()) {
 void TfMain::WireHandlers() {
   Wire(btConnect, &QPushButton::clicked, &TfMain::btConnectClick);
   Wire(btDisconnect, &QPushButton::clicked, &TfMain::btDisconnectClick);
-  ComPort1.SetEvents({evRxChar});  // the port's other settings keep their initial values
-  ComPort1.OnRxChar = [this](TComPort*, int) { ComPort1RxChar(); };
   ComPort1.OnDeviceLost = [this](TComPort*) { ComPort1DeviceLost(); };
   Wire(btReadBoardParams, &QPushButton::clicked, &TfMain::btReadBoardParamsClick);
   Wire(btWriteBoardParams, &QPushButton::clicked, &TfMain::btWriteBoardParamsClick);

@@ -66,7 +66,7 @@ TEST_F(CtlPortsTest, LinkGoesThroughTheStableNameAndUnlinkRemovesIt) {
   ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
   EXPECT_EQ(r.Out, QStringLiteral("COM3 -> ") + kFtdiById + "\n");
   EXPECT_EQ(RawAlias("COM3"), kFtdiById);
-  r = RunCtlCaptured({"link", "com3", "ttyUSB1"});  // no stable name: the kernel's; any case
+  r = RunCtlCaptured({"link", "COM3", "ttyUSB1"});  // no stable name: the kernel's
   ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
   EXPECT_EQ(RawAlias("COM3"), "/dev/ttyUSB1");
   EXPECT_EQ(r.Err, QStringLiteral("zirv7ctl: COM3: was linked to ") + kFtdiById + "\n");
@@ -102,6 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
                      "zirv7ctl: /dev/ttyS3: no UART behind it; nothing can answer there"},
         TRefusalCase{"com_beyond_the_selector", {"link", "COM33", "/dev/ttyUSB0"}, kExitUsage,
                      "zirv7ctl: COM33: not a port name of the tool (COM1 to COM32)"},
+        TRefusalCase{"com_name_not_as_the_tool_writes_it", {"link", "com3", "/dev/ttyUSB0"}, kExitUsage,
+                     "zirv7ctl: com3: not a port name of the tool (COM1 to COM32)"},
+        TRefusalCase{"empty_device", {"link", "COM3", ""}, kExitFailed, "zirv7ctl: '': an empty name is no device"},
+        TRefusalCase{"file_outside_dev", {"link", "COM3", "/etc/passwd"}, kExitFailed,
+                     "zirv7ctl: /etc/passwd: not a device: a COM name leads only to a terminal device under /dev"},
+        TRefusalCase{"path_climbing_out_of_dev", {"link", "COM3", "../etc/passwd"}, kExitFailed,
+                     "zirv7ctl: ../etc/passwd: not a device: a COM name leads only to a terminal device under /dev"},
+        TRefusalCase{"the_root_folder", {"link", "COM3", "/"}, kExitFailed,
+                     "zirv7ctl: /: not a device: a COM name leads only to a terminal device under /dev"},
+        TRefusalCase{"process_file", {"link", "COM3", "/proc/self/fd/0"}, kExitFailed,
+                     "zirv7ctl: /proc/self/fd/0: not a device: a COM name leads only to a terminal device under /dev"},
         TRefusalCase{"not_a_com_name", {"unlink", "ttyUSB0"}, kExitUsage,
                      "zirv7ctl: ttyUSB0: not a port name of the tool (COM1 to COM32)"},
         TRefusalCase{"link_needs_two_arguments", {"link", "COM3"}, kExitUsage,

@@ -194,6 +194,22 @@ TEST_F(SuggestTest, AsksBeforeWriting) {
   EXPECT_NE(FSim.Params().P, Oscillating().P);
 }
 
+// A board that goes away while the suggestion is written: the report names every value that
+// may differ from what the board held, the feed-forward terms as well as the gains.
+TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
+  zirvsim::TBoardParams present = Oscillating();
+  present.FeedForward0 = 0.3;
+  present.FeedForward1 = 0.7;
+  FSim.SetParams(present);
+  FSim.SetFault(zirvsim::TFault::HangUpAfter, 8);
+  const TCtlResult r = Suggest({"--apply", "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("FF1=0.7")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("P=0.6")) << r.Err.toStdString();
+}
+
 struct TPoorFitCase {
   const char* Name;
   std::vector<std::string> Answer;  // the step test's answer; empty: the board's own

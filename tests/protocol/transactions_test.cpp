@@ -5,9 +5,9 @@
 #include <QTimer>
 
 #include "globals/errors.h"
-#include "portchannel.h"
 #include "protocol/transactions.h"
 #include "serial/linechannel.h"
+#include "serial/portlink.h"
 #include "sim/simulator.h"
 
 using zirvsim::TFault;
@@ -22,7 +22,7 @@ class TTransactionsTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<zirvsim::TBoardSimulator> FSim;
-  std::unique_ptr<TPortChannel> FLink;
+  std::unique_ptr<TPortLink> FLink;
   TLineChannel* FChannel = nullptr;  // FLink's channel, valid from init to cleanup
   QList<QPair<QString, TColor>> FLog;
 
@@ -43,10 +43,10 @@ class TTransactionsTest : public QObject {
     const zirvsim::TSimOptions unpaced{.Pacing = false, .EepromFile = {}};
     FSim = std::make_unique<zirvsim::TBoardSimulator>(unpaced);
     FSim->Start();
-    FLink = std::make_unique<TPortChannel>(
+    FLink = std::make_unique<TPortLink>(
         [this](const QString& text, TColor c) { FLog.append({text, c}); });
     FChannel = &FLink->Channel;
-    FLink->Open(QString::fromStdString(FSim->DevicePath()));
+    FLink->Connect(QString::fromStdString(FSim->DevicePath()));
   }
   void cleanup() {
     FLink.reset();  // before the simulator's side goes away

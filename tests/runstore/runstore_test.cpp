@@ -135,7 +135,7 @@ TEST_F(RunStoreTest, OlderFileIsMigratedAndKeepsItsRuns) {
   TRunStore store;
   QString error;
   ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
-  EXPECT_EQ(store.SchemaVersion(), 2);
+  EXPECT_EQ(store.SchemaVersion(), TRunStore::kSchemaVersion);
   std::vector<TRunListing> list;
   ASSERT_TRUE(store.List(0, list, error)) << error.toStdString();
   ASSERT_EQ(list.size(), 1u);
@@ -161,9 +161,24 @@ const TRefusedCase kRefused[] = {
      [](const QString& path) {
        TOtherProgram newer(path);
        newer.Exec(QStringLiteral("CREATE TABLE runs (id INTEGER PRIMARY KEY, future TEXT)"));
-       newer.Exec(QStringLiteral("PRAGMA user_version = 3"));
+       newer.Exec(QStringLiteral("PRAGMA user_version = %1").arg(TRunStore::kSchemaVersion + 1));
      },
-     "newer zirv7ctl (schema version 3; this one knows up to 2)"},
+     "newer zirv7ctl (schema version"},
+    // A version below the first would index before the first migration step.
+    {"negative_schema",
+     [](const QString& path) {
+       TOtherProgram odd(path);
+       odd.Exec(QStringLiteral("CREATE TABLE runs (id INTEGER PRIMARY KEY)"));
+       odd.Exec(QStringLiteral("PRAGMA user_version = -1"));
+     },
+     "schema version no zirv7ctl writes (-1)"},
+    {"most_negative_schema",
+     [](const QString& path) {
+       TOtherProgram odd(path);
+       odd.Exec(QStringLiteral("CREATE TABLE runs (id INTEGER PRIMARY KEY)"));
+       odd.Exec(QStringLiteral("PRAGMA user_version = -2147483648"));
+     },
+     "schema version no zirv7ctl writes (-2147483648)"},
     {"not_a_database",
      [](const QString& path) {
        QFile file(path);
@@ -182,11 +197,13 @@ TEST_P(RefusedFileTest, IsRefusedAndLeftAsItWas) {
   GetParam().Make(Path());
   const QByteArray before = FileHash(Path());
   ASSERT_FALSE(before.isEmpty());
-  TRunStore store;
-  QString error;
-  EXPECT_FALSE(store.Open(Path(), error));
-  EXPECT_TRUE(error.contains(QLatin1String(GetParam().Message))) << error.toStdString();
-  EXPECT_EQ(FileHash(Path()), before);
+  for (const TStoreAccess access : {TStoreAccess::ReadWrite, TStoreAccess::ReadOnly}) {
+    TRunStore store;
+    QString error;
+    EXPECT_FALSE(store.Open(Path(), error, 3000, access));
+    EXPECT_TRUE(error.contains(QLatin1String(GetParam().Message))) << error.toStdString();
+    EXPECT_EQ(FileHash(Path()), before);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(RunStore, RefusedFileTest, testing::ValuesIn(kRefused),
@@ -219,6 +236,85 @@ TEST_F(RunStoreTest, LockedFileRefusesTheRunAndLosesNothing) {
 
 // ---- the run record ----
 
+TJournalEntry MakeEntry(const QString& port) {
+  TJournalEntry e;
+  e.Port = port;
+  e.Command = QStringLiteral("compare --port %1 --step 100 a.pset").arg(port);
+  e.Board.P = 0.12345678901234567;
+  e.Board.FF1 = 0.7;
+  e.Board.SVMCycle = 3;
+  e.Planned = QStringLiteral("P 0.123456789012346 -> 0.3");
+  return e;
+}
+
+// The journal keeps the board's values to the last bit; finished entries no longer count as
+// unfinished, and each port's unfinished entries are its own.
+TEST_F(RunStoreTest, JournalEntriesComeBackWholeAndFinish) {
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
+  TJournalEntry a = MakeEntry("COM5"), b = MakeEntry("COM6"), c = MakeEntry("COM5");
+  for (TJournalEntry* e : {&a, &b, &c}) ASSERT_TRUE(store.BeginJournal(*e, error)) << error.toStdString();
+  ASSERT_TRUE(store.FinishJournal(a.Id, "put back", error)) << error.toStdString();
+  EXPECT_FALSE(store.FinishJournal(c.Id + 10, "put back", error));
+
+  std::vector<TJournalEntry> unfinished;
+  ASSERT_TRUE(store.UnfinishedJournal("COM5", unfinished, error));
+  ASSERT_EQ(unfinished.size(), 1u);
+  EXPECT_EQ(unfinished[0].Id, c.Id);
+  std::vector<TJournalEntry> all;
+  ASSERT_TRUE(store.ListJournal(all, error));
+  ASSERT_EQ(all.size(), 3u);
+  EXPECT_TRUE(all[0].Finished);
+  EXPECT_EQ(all[0].Outcome, "put back");
+  EXPECT_FALSE(all[1].Finished);
+
+  TJournalEntry back;
+  ASSERT_TRUE(store.LoadJournal(b.Id, back, error));
+  EXPECT_EQ(back.Port, "COM6");
+  EXPECT_EQ(back.Command, b.Command);
+  EXPECT_EQ(back.Planned, b.Planned);
+  EXPECT_EQ(back.Board.P, 0.12345678901234567);
+  EXPECT_EQ(back.Board.FF1, 0.7);
+  EXPECT_EQ(back.Board.SVMCycle, 3);
+  EXPECT_EQ(back.Time.toMSecsSinceEpoch(), b.Time.toMSecsSinceEpoch());
+  EXPECT_FALSE(store.LoadJournal(c.Id + 10, back, error));
+  EXPECT_TRUE(error.contains("no backup")) << error.toStdString();
+}
+
+// Reading only creates nothing: an absent history reads as empty and stays absent, and an
+// existing one is read without a change to its bytes.
+TEST_F(RunStoreTest, ReadOnlyOpenChangesNothing) {
+  {
+    TRunStore store;
+    QString error;
+    ASSERT_TRUE(store.Open(Path(), error, 3000, TStoreAccess::ReadOnly)) << error.toStdString();
+    std::vector<TRunListing> list;
+    std::vector<TJournalEntry> journal;
+    EXPECT_TRUE(store.List(0, list, error));
+    EXPECT_TRUE(store.ListJournal(journal, error));
+    EXPECT_TRUE(list.empty() && journal.empty());
+    EXPECT_FALSE(QFileInfo::exists(QFileInfo(Path()).absolutePath()));
+  }
+  {
+    TRunStore store;
+    QString error;
+    ASSERT_TRUE(store.Open(Path(), error));
+    TStepRun run = MakeRun(QStringLiteral("2024-05-02T09:15:00.125+02:00"), {}, 100);
+    ASSERT_TRUE(store.Insert(run, error));
+  }
+  const QByteArray before = FileHash(Path());
+  TRunStore store;
+  QString error;
+  ASSERT_TRUE(store.Open(Path(), error, 3000, TStoreAccess::ReadOnly)) << error.toStdString();
+  std::vector<TRunListing> list;
+  ASSERT_TRUE(store.List(0, list, error));
+  EXPECT_EQ(list.size(), 1u);
+  TStepRun spare = MakeRun(QStringLiteral("2024-05-02T09:15:00.125+02:00"), {}, 100);
+  EXPECT_FALSE(store.Insert(spare, error));
+  EXPECT_EQ(FileHash(Path()), before);
+}
+
 TEST(StepRun, StepMultiplierAndPeriodComeFromTheParameters) {
   TPIDParams params;
   params.Multiplier = 3;
@@ -236,7 +332,8 @@ TEST(StepRun, JsonHasTheStableKeys) {
   QStringList keys = RunJson(run).keys();
   keys.sort();
   EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rise_ms "
+            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
+            "rest_output_pp_pct rise_ms "
             "rise_samples sample_count sample_period_ms samples saturated settling_ms "
             "settling_samples steady_state_error step time");
   EXPECT_EQ(ParamsJson(run.Params).size(), 14);

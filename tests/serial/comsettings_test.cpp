@@ -52,6 +52,13 @@ class TCountingPort : public TComPort {
 
 enum TGroup { Line, Timeouts, Queues };
 
+// A port whose configuration steps anyone may call.
+class TOpenStepsPort : public TComPort {
+ public:
+  using TComPort::ApplyLineSettings;
+  using TComPort::ConfigureDevice;
+};
+
 // One setting changed from its value after construction: the step that must re-apply it,
 // what the device's termios must show afterwards compared with the defaults, and whether a
 // pseudo-terminal refuses it (it keeps 8 data bits and no parity whatever it is given).
@@ -204,6 +211,23 @@ void Scramble(const TPtyPeer& peer) {
   tcsetattr(peer.Master(), TCSANOW, &t);
 }
 
+// Returns the input rate the kernel keeps apart from the output rate (B0: none, the input
+// runs at the output rate).
+speed_t SplitInputRate(const TPtyPeer& peer) {
+  constexpr int kInputRateShift = 16;
+  termios t{};
+  tcgetattr(peer.Master(), &t);
+  return speed_t((t.c_cflag & CIBAUD) >> kInputRateShift);
+}
+
+// Leaves the device with an input rate of its own, as another program may.
+void SplitTheInputRate(const TPtyPeer& peer, speed_t input) {
+  termios t{};
+  tcgetattr(peer.Master(), &t);
+  t.c_cflag = (t.c_cflag & ~CIBAUD) | tcflag_t(input) << 16;
+  tcsetattr(peer.Master(), TCSANOW, &t);
+}
+
 // Compares a device state with the expected one, naming the case and both states on failure.
 #define COMPARE_STATE(name, actual, expected)                                              \
   do {                                                                                     \
@@ -322,6 +346,36 @@ class TComSettingsTest : public QObject {
     QCOMPARE(StepCounts(closed), QStringLiteral("configure 1, line 0, time-outs 0, queues 0"));
   }
 
+  // A configuration step called directly, not through a setting, also waits for the batch.
+  // Opened inside a batch, the device is a raw line at once and gets its settings at the end.
+  void stepsCalledDirectlyWaitForTheBatch() {
+    TPtyPeer peer;
+    TOpenStepsPort port;
+    OpenOn(port, peer);
+    const QString before = DeviceState(peer);
+    port.BeginUpdate();
+    port.SetStopBits(sbTwoStopBits);
+    port.ApplyLineSettings();
+    port.ConfigureDevice();
+    COMPARE_STATE("inside a batch", DeviceState(peer), before);
+    port.EndUpdate();
+    QVERIFY(DeviceState(peer) != before);
+
+    TPtyPeer scrambled;
+    Scramble(scrambled);
+    TOpenStepsPort late;
+    late.BeginUpdate();
+    late.SetBaudRate(br57600);
+    OpenOn(late, scrambled);
+    termios t{};
+    tcgetattr(scrambled.Master(), &t);
+    QCOMPARE(t.c_lflag & (ICANON | ECHO), tcflag_t(0));
+    QCOMPARE(cfgetospeed(&t), speed_t(B1200));
+    late.EndUpdate();
+    tcgetattr(scrambled.Master(), &t);
+    QCOMPARE(cfgetospeed(&t), speed_t(B57600));
+  }
+
   // A refused re-apply raises error 7 and leaves the port open with the new value; refused
   // at open, the port stays closed and the device is free again.
   void refusedLineSettings() {
@@ -354,6 +408,57 @@ class TComSettingsTest : public QObject {
     tcgetattr(peer.Master(), &t);
     QCOMPARE(cfgetospeed(&t), speed_t(B57600));
     QCOMPARE(cfgetispeed(&t), speed_t(B57600));
+  }
+
+  // Input and output run at the port's rate, whatever split rate the device had before:
+  // one left by another program, or the termios2 form of a custom rate.
+  void inputRateFollowsTheRate() {
+    TPtyPeer peer;
+    SplitTheInputRate(peer, B1200);
+    QCOMPARE(SplitInputRate(peer), speed_t(B1200));
+    TComPort port;
+    port.SetBaudRate(br57600);
+    OpenOn(port, peer);
+    const auto sameRates = [&] {
+      const speed_t input = SplitInputRate(peer);
+      return input == B0 || input == B57600;
+    };
+    QVERIFY2(sameRates(), "left by another program");
+    port.SetBaudRate(br14400);
+    port.SetBaudRate(br57600);
+    QVERIFY2(sameRates(), "after a custom rate");
+  }
+
+  // The read-back after applying: what a driver may drop or change without an error, and
+  // what it may change freely.
+  void readBackFindsWhatTheDriverDropped() {
+    termios asked{};
+    TermiosDevice::TLineSettings settings;
+    settings.Rate = 57600;
+    settings.ParityCheck = true;
+    settings.XonXoffOut = settings.XonXoffIn = true;
+    QCOMPARE(TermiosDevice::SetLineFlags(asked, settings), 0);
+    const std::pair<const char*, std::function<void(termios&)>> dropped[] = {
+        {"rate", [](termios& t) { cfsetospeed(&t, B38400); }},
+        {"split input rate", [](termios& t) { t.c_cflag |= tcflag_t(B1200) << 16; }},
+        {"data bits", [](termios& t) { Flags(t.c_cflag, CSIZE, CS7); }},
+        {"stop bits", [](termios& t) { t.c_cflag |= CSTOPB; }},
+        {"hardware flow", [](termios& t) { t.c_cflag |= CRTSCTS; }},
+        {"XON/XOFF of output", [](termios& t) { t.c_iflag &= ~IXON; }},
+        {"XON/XOFF of input", [](termios& t) { t.c_iflag &= ~IXOFF; }},
+        {"parity check", [](termios& t) { t.c_iflag &= ~INPCK; }},
+        {"error marking", [](termios& t) { t.c_iflag &= ~PARMRK; }},
+    };
+    for (const auto& [name, drop] : dropped) {
+      termios taken = asked;
+      drop(taken);
+      QVERIFY2(!TermiosDevice::TakenAsAsked(asked, taken), name);
+    }
+    termios free = asked;
+    free.c_iflag |= IXANY;
+    free.c_lflag |= ECHO;
+    free.c_cc[VSTART] = 'Q';
+    QVERIFY(TermiosDevice::TakenAsAsked(asked, free));
   }
 
   // Marked errors and NUL bytes, each input fed whole and cut at every position.

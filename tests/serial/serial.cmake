@@ -1,7 +1,6 @@
 zirv_add_test(NAME test_serial
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/serial_test.cpp ${CMAKE_CURRENT_LIST_DIR}/ptypeer.h
     ${CMAKE_CURRENT_LIST_DIR}/threadstats.h ${CMAKE_CURRENT_LIST_DIR}/errorof.h
-    ${CMAKE_CURRENT_LIST_DIR}/portchannel.h
   LIBS zirv_serial Qt6::Test
   TIMEOUT 120 COST 8)
 zirv_add_test(NAME test_comsettings
@@ -9,3 +8,5 @@ zirv_add_test(NAME test_comsettings
     ${CMAKE_CURRENT_LIST_DIR}/errorof.h
   LIBS zirv_serial Qt6::Test
   TIMEOUT 120)
+zirv_add_test(NAME test_comrules SOURCES ${CMAKE_CURRENT_LIST_DIR}/comrules_test.cpp
+  LIBS zirv_serial GTest::gtest_main TIMEOUT 60)

@@ -12,9 +12,9 @@
 
 #include "errorof.h"
 #include "globals/errorreport.h"
-#include "portchannel.h"
 #include "ptypeer.h"
 #include "serial/linechannel.h"
+#include "serial/portlink.h"
 #include "threadstats.h"
 
 using namespace std::chrono_literals;
@@ -41,7 +41,7 @@ class TSerialTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<TPtyPeer> FPeer;
-  std::unique_ptr<TPortChannel> FLink;
+  std::unique_ptr<TPortLink> FLink;
   TComPort* FPort = nullptr;  // FLink's parts, valid from init to cleanup
   TLineChannel* FChannel = nullptr;
   QList<TLogEntry> FLog;
@@ -76,11 +76,12 @@ class TSerialTest : public QObject {
     FReports.clear();
     SetErrorReporter([this](const QString& m) { FReports << m; });
     FPeer = std::make_unique<TPtyPeer>();
-    FLink = std::make_unique<TPortChannel>(
+    FLink = std::make_unique<TPortLink>(
         [this](const QString& text, TColor c) { FLog << TLogEntry(text, c); });
     FPort = &FLink->Port;
     FChannel = &FLink->Channel;
-    FLink->Open(FPeer->SlavePath());
+    FPort->SetPort(FPeer->SlavePath());  // at 9600 bit/s: tests change the rate in place
+    FPort->SetConnected(true);
   }
   void cleanup() {
     FLink.reset();  // before its peer goes away

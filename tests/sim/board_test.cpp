@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <random>
 
@@ -69,6 +72,35 @@ TEST(BoardModelTest, DamagedEepromFileKeepsDefaultsAndClamps) {
   EXPECT_EQ(params->P, TBoardParams{}.P);
   EXPECT_EQ(params->SVMCycle, 4);
   EXPECT_EQ(params->D, 0.5);
+}
+
+// Saving the EEPROM writes only a file of its own: a link planted where a fixed temporary name
+// would be receives nothing, and nothing is left beside the file.
+TEST(BoardModelTest, EepromSaveNeverWritesThroughAPlantedLink) {
+  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "eeprom_links";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  const std::filesystem::path victim = dir / "victim";
+  const std::filesystem::path eeprom = dir / "eeprom";
+  std::ofstream(victim) << "keep\n";
+  for (const char* planted : {"eeprom.tmp", "eeprom.new", "eeprom~"})
+    std::filesystem::create_symlink(victim, dir / planted);
+  TBoardParams params;
+  params.P = 2.5;
+  ASSERT_TRUE(SaveParams(eeprom.string(), params));
+  std::ifstream in(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep\n");
+  EXPECT_FALSE(std::filesystem::is_symlink(eeprom));
+  EXPECT_EQ(LoadParams(eeprom.string())->P, 2.5);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 5);  // nothing left
+  // A link at the file's own name is replaced, not followed.
+  std::filesystem::remove(eeprom);
+  std::filesystem::create_symlink(victim, eeprom);
+  ASSERT_TRUE(SaveParams(eeprom.string(), params));
+  EXPECT_FALSE(std::filesystem::is_symlink(eeprom));
+  std::ifstream again(victim);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep\n");
+  std::filesystem::remove_all(dir);
 }
 
 // Random command lines of the protocol's own characters always get an answer of whole lines

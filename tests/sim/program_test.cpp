@@ -162,7 +162,9 @@ INSTANTIATE_TEST_SUITE_P(
         TUsageCase{"version", "--version", 0, "zirv7-sim " ZIRV_VERSION "\n", ""},
         TUsageCase{"unknown_option_points_to_help", "--frob", 2, "",
                    "zirv7-sim: cannot use '--frob'; see 'zirv7-sim --help'"},
-        TUsageCase{"option_without_its_value", "--eeprom", 2, "", "cannot use '--eeprom'"}),
+        TUsageCase{"option_without_its_value", "--eeprom", 2, "", "cannot use '--eeprom'"},
+        TUsageCase{"motor_gain_that_would_overflow", "--motor gain=1e308", 2, "", "beyond what a motor can be"},
+        TUsageCase{"motor_noise_that_would_overflow", "--motor noise=1e308", 2, "", "beyond what a motor can be"}),
     [](const testing::TestParamInfo<TUsageCase>& info) { return std::string(info.param.Name); });
 
 // Every fault the board knows is offered in the help, from which the manual page is made.

@@ -2,7 +2,11 @@
 // mode breaking them in exactly its own way.
 #include <gtest/gtest.h>
 
+#include <sys/file.h>
+#include <sys/ioctl.h>
+
 #include <filesystem>
+#include <thread>
 
 #include "wire_helpers.h"
 
@@ -102,6 +106,53 @@ TEST(WireTest, PacedAnswerTakesAtLeastItsWireTime) {
 }
 
 // Parameters set on the line or by a test are in the EEPROM file that the next run loads.
+// Opens the device as the tool does: exclusively, behind a lock. Returns the descriptor.
+int OpenExclusively(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return fd;
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || ioctl(fd, TIOCEXCL) != 0) {
+    close(fd);
+    return -1;
+  }
+  return fd;
+}
+
+// Returns whether the device's exclusive flag is set; false when it cannot be opened to ask
+// (a process without the privilege to pass the flag gets EBUSY).
+bool ExclusiveFlag(const std::string& path, bool& opened) {
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+  opened = fd >= 0;
+  if (!opened) return false;
+  int exclusive = 1;
+  ioctl(fd, TIOCGEXCL, &exclusive);
+  close(fd);
+  return exclusive != 0;
+}
+
+// A client that held the device exclusively and ended without giving it back (killed, so its
+// descriptor closed without TIOCNXCL) leaves it free for the next client; a client still
+// holding it keeps it while others come and go.
+TEST(WireTest, ExclusiveFlagGoesWithTheClientThatSetIt) {
+  TBoardSimulator sim(kFast);
+  sim.Start();
+  const int holder = OpenExclusively(sim.DevicePath());
+  ASSERT_GE(holder, 0);
+  bool opened = false;
+  const bool heldFlag = ExclusiveFlag(sim.DevicePath(), opened);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  if (opened) EXPECT_TRUE(heldFlag && ExclusiveFlag(sim.DevicePath(), opened));
+  close(holder);
+  bool free = false;
+  for (int i = 0; i < 200 && !free; ++i) {
+    free = !ExclusiveFlag(sim.DevicePath(), opened) && opened;
+    if (!free) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(free);
+  const int next = OpenExclusively(sim.DevicePath());
+  EXPECT_GE(next, 0);
+  if (next >= 0) close(next);
+}
+
 TEST(WireTest, ParametersSurviveARestart) {
   TSimOptions options = kFast;
   options.EepromFile = testing::TempDir() + "/sim_eeprom_restart.txt";

@@ -142,12 +142,69 @@ TEST(StepFigures, SteadyStateErrorTakesTheLastTenthOnly) {
   EXPECT_DOUBLE_EQ(ComputeStepFigures(errors, {}, 100, 95).SteadyStateError, 1.0);
 }
 
-TEST(StepFigures, EmptyRunOrZeroStepGivesDefaults) {
+TEST(StepFigures, EmptyRunGivesDefaults) {
   const TStepFigures none = ComputeStepFigures({}, {}, 100, 95);
   EXPECT_FALSE(none.RiseSamples.has_value());
   EXPECT_FALSE(none.Saturated);
-  const std::vector<double> errors(10, 1.0);
-  EXPECT_EQ(ComputeStepFigures(errors, errors, 0, 95).Iae, 0);
+  EXPECT_FALSE(none.RestOutputPpPct.has_value());
+}
+
+// A record with a step of 0 is the loop at rest: no response figures, and the whole record is
+// the tail its rest figures are taken from.
+TEST(StepFigures, ZeroStepIsARestRecord) {
+  std::vector<double> errors(kSamples, 0.0), outputs(kSamples, 0.0);
+  errors[3] = 1, errors[7] = -1;       // one count each way: 2 counts peak-to-peak
+  outputs[3] = 19, outputs[7] = -19;   // 38 % of 95 % is 40 % of the limit
+  const TStepFigures f = ComputeStepFigures(errors, outputs, 0, 95);
+  EXPECT_FALSE(f.RiseSamples.has_value());
+  EXPECT_FALSE(f.SettlingSamples.has_value());
+  EXPECT_EQ(f.OvershootPct, 0);
+  EXPECT_DOUBLE_EQ(f.Iae, 2);
+  EXPECT_DOUBLE_EQ(f.PeakOutput, 19);
+  EXPECT_DOUBLE_EQ(*f.RestOutputPpPct, 40);
+  EXPECT_DOUBLE_EQ(*f.RestErrorPp, 2);
+}
+
+struct TRestCase {
+  const char* Name;
+  int SettleAt;        // the response jumps onto the target here
+  int FlickerFrom;     // from here on the error flickers 0/1 and the output +-Swing
+  double Swing;
+  double MaxOutput;
+  double OutputPpPct;  // kNull: no tail to judge by
+  double ErrorPp;
+};
+
+// The rest figures come from the settled tail only: the last quarter (50 of 199 samples) when
+// the run settled before it, from settling on when later, nothing when that leaves fewer than
+// 20 samples or the run never settles. A flicker before the tail does not count.
+TEST(StepFigures, RestFiguresTakeTheSettledTail) {
+  const TRestCase cases[] = {
+      {"quiet_tail", 20, kSamples, 0, 95, 0, 0},
+      {"flicker_in_the_tail_in_pct_of_the_limit", 20, 160, 9.5, 95, 20, 1},
+      {"flicker_only_before_the_tail", 20, 100, 9.5, 95, 0, 0},
+      {"late_settling_tail_from_settling_on", 170, 170, 5, 100, 10, 1},
+      {"too_late_to_judge", 185, 185, 5, 100, kNull, kNull},
+      {"limit_unknown_counts_as_100", 20, 160, 10, 0, 20, 1},
+  };
+  for (const TRestCase& c : cases) {
+    std::vector<double> errors(kSamples), outputs(kSamples);
+    for (int k = 0; k < kSamples; ++k) {
+      const bool flicker = k >= c.FlickerFrom && k < (c.FlickerFrom == 100 ? 140 : kSamples);
+      errors[k] = k < c.SettleAt ? 100 : (flicker && k % 2 ? 1 : 0);
+      outputs[k] = k < c.SettleAt ? 50 : (flicker ? (k % 2 ? c.Swing : -c.Swing) : 0);
+    }
+    const std::optional<double> limit = c.MaxOutput > 0 ? std::optional(c.MaxOutput) : std::nullopt;
+    const TStepFigures f = ComputeStepFigures(errors, outputs, 100, limit);
+    if (c.OutputPpPct == kNull) {
+      EXPECT_FALSE(f.RestOutputPpPct.has_value()) << c.Name;
+      EXPECT_FALSE(f.RestErrorPp.has_value()) << c.Name;
+      continue;
+    }
+    ASSERT_TRUE(f.RestOutputPpPct.has_value()) << c.Name;
+    EXPECT_NEAR(*f.RestOutputPpPct, c.OutputPpPct, 1e-9) << c.Name;
+    EXPECT_DOUBLE_EQ(*f.RestErrorPp, c.ErrorPp) << c.Name;
+  }
 }
 
 TEST(StepFigures, TimesAreSamplesTimesThePeriod) {

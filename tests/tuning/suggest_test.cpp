@@ -84,6 +84,7 @@ TEST_P(SuggestGoalTest, MeetsTheGoalOnTheModelAndOnTheBoard) {
   EXPECT_EQ(s.Gains.FF0, 0);
   EXPECT_LE(CountJumpPct(WithGains(setup.Loop, s.Gains)), c.MaxCountJumpPct);
   EXPECT_TRUE(EndsInsideTheBand(s.Predicted.Samples, c.Step));
+  EXPECT_EQ(FieldGains(s.Gains), s.Gains);  // values the window's fields show exactly
 
   SetGains(board, s.Gains.P, s.Gains.I, s.Gains.D);
   zirvsim::TBoardParams params = board.Params();
@@ -107,6 +108,19 @@ struct TCornerCase {
 // The mismatched motors are the edges of what a fit may be off by: they may overshoot by the
 // corner allowance. Held to the target itself, the fast motor settles in 11 samples instead
 // of 8; let past the allowance, its gains overshoot 9 % or more there.
+// Gains become what the window's fields show: 7 decimals. An I of 9.371E-5 shows as 0.0000937;
+// written as it was, the field would read red after a Read, and a Write would change the board.
+TEST(SuggestTest, GainsAreValuesTheFieldsShow) {
+  const TGains shown = FieldGains({0.123456789, 9.371e-5, 0.00150004, 0, -2.5e-8});
+  EXPECT_EQ(shown.P, 0.1234568);
+  EXPECT_EQ(shown.I, 0.0000937);
+  EXPECT_EQ(shown.D, 0.0015);
+  EXPECT_EQ(shown.FF1, 0);
+  const TGains down = FieldGains({0.12345678, 0.00000019, 1, 0, 0}, true);
+  EXPECT_EQ(down.P, 0.1234567);
+  EXPECT_EQ(down.I, 0.0000001);
+}
+
 TEST(SuggestTest, UsesTheCornerAllowanceAndNoMore) {
   const TCornerCase cases[] = {
       {"fast_motor_small_step", {"", {6000, 0.005, 0.3, 0.02}, 200, 0, 5}, 8},

@@ -186,6 +186,27 @@ class TLogPaneTest : public QObject {
     QCOMPARE(r->reLog->TopPosition(), rows[1]);
   }
 
+  // A move of the slider counts from the moment it is made: neither an entry logged nor a resize
+  // of the pane just before it (both scroll to the end at the next paint) takes it back.
+  void SliderMoveOutlastsAScrollToTheEndNotYetPainted() {
+    LogLongEntryBetweenShortOnes();
+    QScrollBar* bar = r->reLog->verticalScrollBar();
+    QTRY_VERIFY(bar->isVisible() && bar->maximum() > 0);
+    const std::function<void()> beforeTheMove[] = {
+        [this] { r->LogLine(QStringLiteral("answer"), clBlue); },
+        [this] { r->reLog->resize(r->reLog->width(), r->reLog->height() - 10); },
+    };
+    for (const auto& scrollToTheEnd : beforeTheMove) {
+      QTRY_COMPARE(bar->value(), bar->maximum());
+      scrollToTheEnd();
+      bar->setValue(0);
+      QCOMPARE(r->reLog->TopPosition(), 0);
+      r->reLog->viewport()->repaint();
+      QCOMPARE(r->reLog->TopPosition(), 0);
+      r->reLog->MoveCaretToEndAndScroll();
+    }
+  }
+
   void UserTypesEditsAndCopies() {
     r->LogLine(QStringLiteral("s"), clGreen);
     r->reLog->setFocus();

@@ -1,0 +1,76 @@
+// zirv7ctl diff A B: the values that differ between two parameter sets, side by side.
+#include "ctl/boardcmd.h"
+#include "ctl/commands.h"
+#include "ctl/history.h"
+#include "ctl/options.h"
+#include "ctl/paramsets.h"
+#include "parameters/paramtable.h"
+
+namespace {
+
+const QString kName = QStringLiteral("diff");
+
+// diff's own exit status for trouble, as diff(1) has it: 0 and 1 say equal and different.
+constexpr int kExitTrouble = 2;
+
+constexpr QLatin1String kBoardPrefix("board:");
+
+bool ReadRun(TCtlIo& io, const QString& text, TParamValues& values) {
+  std::vector<qint64> ids;
+  if (!ReadRunIds(io, kName, {text}, ids)) return false;
+  TRunStore store;
+  std::vector<TStepRun> runs;
+  if (!OpenRunHistory(io, store) || !LoadRuns(io, store, ids, runs)) return false;
+  values = ParamValuesOf(runs.front().Params);
+  return true;
+}
+
+bool ReadBoard(TCtlIo& io, const QString& port, TParamValues& values) {
+  TBoardSession session;
+  if (!OpenBoard(io, session, port)) return false;
+  values = ParamValuesOf(session.Board());
+  return true;
+}
+
+// Reads one side: a stored run "#12", "board:NAME", or a parameter file as the window's
+// fields show it.
+bool ReadSide(TCtlIo& io, const QString& text, TParamValues& values) {
+  if (text.startsWith(u'#')) return ReadRun(io, text, values);
+  if (text.startsWith(kBoardPrefix)) {
+    const QString port = text.mid(kBoardPrefix.size());
+    if (!port.isEmpty()) return ReadBoard(io, port, values);
+    PrintError(io, kName, QStringLiteral("'board:' needs a port name, as board:COM1"));
+    return false;
+  }
+  return ReadParameterFile(io, text, values);
+}
+
+}  // namespace
+
+int RunDiff(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Prints the parameters whose values differ between A and B, side by side. Each is a\n"
+      "parameter file, a stored run (#12, its board's values) or board:NAME (the values the\n"
+      "board on that port holds now). Values compare as the window marks a field changed.\n"
+      "Exit status: 0 when nothing differs, 1 when something does, 2 on trouble, as diff's."));
+  parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("FILE, #RUN or board:NAME."));
+  parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("FILE, #RUN or board:NAME."));
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(parser, kName, QStringLiteral("A B"), args, io, exitCode)) return exitCode;
+  const QStringList sides = parser.positionalArguments();
+  if (sides.size() != 2) {
+    PrintError(io, kName, QStringLiteral("expects A B; see 'zirv7ctl diff --help'"));
+    return kExitUsage;
+  }
+  TParamValues a{}, b{};
+  if (!ReadSide(io, sides[0], a) || !ReadSide(io, sides[1], b)) return kExitTrouble;
+  const TPIDParams bRecord = RecordOf(b);
+  std::vector<QStringList> rows = {{"KEY", sides[0], sides[1]}};
+  for (const TParamRow& row : ParamTable())
+    if (ValueDiffers(row, a[RowIndex(row)], bRecord))
+      rows.push_back({QLatin1String(row.FileKey), ValueText(a[RowIndex(row)]), ValueText(b[RowIndex(row)])});
+  if (rows.size() == 1) return kExitOk;
+  PrintTable(io, rows, 1);
+  return kExitFailed;
+}

@@ -1,0 +1,50 @@
+// zirv7ctl write: a parameter file's differing values to the board, as the window writes them.
+#include "boardsession/interrupt.h"
+#include "ctl/boardcmd.h"
+#include "ctl/boardwrite.h"
+#include "ctl/commands.h"
+#include "ctl/options.h"
+#include "ctl/paramsets.h"
+
+namespace {
+
+const QString kName = QStringLiteral("write");
+
+}  // namespace
+
+int RunWrite(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Writes the values of FILE that differ from the board's, as the window's \"Write to ZIRV\n"
+      "EE-Prom\" writes them after \"Open Parameters\": each value as its entry field shows it,\n"
+      "one set command per differing value in the order of the \"Parameters\" page, every\n"
+      "answer checked. Shows the differences and asks first, unless --yes; --dry-run only\n"
+      "shows them. A value the board limits is reported as limited, and the command fails.\n"
+      "Ctrl+C or a failed write puts the board's values back."));
+  AddPortOption(parser);
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+  parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Show the differences; write nothing.")});
+  parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The parameter file (.pset) to write."));
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME FILE"), args, io, exitCode)) return exitCode;
+  const QString port = parser.value(QStringLiteral("port"));
+  const QStringList files = parser.positionalArguments();
+  if (port.isEmpty() || files.size() != 1) {
+    PrintError(io, kName, QStringLiteral("expects --port NAME FILE; see 'zirv7ctl write --help'"));
+    return kExitUsage;
+  }
+  TParamValues target{};
+  if (!ReadParameterFile(io, files.first(), target)) return kExitFailed;
+
+  // Ctrl+C only raises a flag from here on: a write under way ends between two values and the
+  // board gets its values back.
+  TInterruptGuard guard;
+  TBoardSession session;
+  if (!OpenBoard(io, session, port)) return kExitFailed;
+  TWriteRequest request;
+  request.Command = kName;
+  request.Source = files.first();
+  request.Yes = parser.isSet(QStringLiteral("yes"));
+  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  return WriteParameterSet(io, session, target, request);
+}

@@ -1,0 +1,20 @@
+#pragma once
+
+// The run history as the commands use it: each failure printed as "zirv7ctl: <file>: <why>".
+
+#include <vector>
+
+#include "ctl/command.h"
+#include "runstore/runstore.h"
+
+// Opens the run history at its default place; on failure prints why.
+bool OpenRunHistory(TCtlIo& io, TRunStore& store);
+
+// Stores the run; on failure prints why. Returns whether it was stored.
+bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);
+
+// Lists the last stored runs (TRunStore::List); on failure prints why.
+bool ListRuns(TCtlIo& io, TRunStore& store, int last, std::vector<TRunListing>& listings);
+
+// Loads stored runs with their samples (TRunStore::Load); on failure prints why.
+bool LoadRuns(TCtlIo& io, TRunStore& store, const std::vector<qint64>& ids, std::vector<TStepRun>& runs);

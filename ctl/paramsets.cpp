@@ -1,0 +1,43 @@
+#include "ctl/paramsets.h"
+
+#include "globals/numtext.h"
+#include "parameters/paramfilecheck.h"
+#include "parameters/paramtable.h"
+
+TParamValues ShownValues(const TParamValues& values) {
+  TParamValues shown{};
+  for (const TParamRow& row : ParamTable()) shown[RowIndex(row)] = FieldShownValue(row, values[RowIndex(row)]);
+  return shown;
+}
+
+bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values) {
+  const QString problem = ParamFileProblem(file);
+  if (!problem.isEmpty()) {
+    PrintError(io, file, problem);
+    return false;
+  }
+  values = ShownValues(ParamValuesFromFile(ReadParamFile(file)));
+  return true;
+}
+
+TParamFileValues FileValuesOf(const TParamValues& values) {
+  TParamFileValues file = DefaultParamFileValues();
+  for (const TParamRow& row : ParamTable()) {
+    const double value = values[RowIndex(row)];
+    TParamFileValue& v = file[RowIndex(row)];
+    if (row.FileFloat)
+      v.Float = value;
+    else
+      v.Int = RoundToInt32(value);
+  }
+  return file;
+}
+
+TPIDParams RecordOf(const TParamValues& values) {
+  TPIDParams record;
+  for (const TParamRow& row : ParamTable()) StoreAnswer(record, row, values[RowIndex(row)]);
+  record.Valid = true;
+  return record;
+}
+
+QString ValueText(double value) { return FormatNumber(value); }

@@ -1,0 +1,29 @@
+#pragma once
+
+// Parameter sets as the daily commands (params, save, write, diff, restore) read, print and
+// write them: the fourteen values of the parameter table, as the window's entry fields hold
+// them.
+
+#include <QString>
+
+#include "boardsession/paramswap.h"
+#include "ctl/command.h"
+#include "parameters/paramfile.h"
+
+// Returns the values as the window's entry fields show them (FieldShownValue): what its Save
+// writes after a Read, and what its Write sends after an Open.
+TParamValues ShownValues(const TParamValues& values);
+
+// Reads a parameter file as the window's Open fills its fields (ShownValues of the file's
+// values). Prints "zirv7ctl: <file>: <why>" and returns false for a file that is not a
+// parameter file (ParamFileProblem).
+bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values);
+
+// Returns the file values the window's Save writes for fields showing values.
+TParamFileValues FileValuesOf(const TParamValues& values);
+
+// Returns the record a board holding values keeps (integer rows rounded).
+TPIDParams RecordOf(const TParamValues& values);
+
+// Returns the value as a cell: the number text of the tool.
+QString ValueText(double value);

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QString>
+#include <array>
+#include <vector>
+
+#include "globals/records.h"
+#include "parameters/paramfile.h"
+
+struct TParamRow;
+
+// A parameter set to put on the board: one value per row of the parameter table, as the set
+// command sends it.
+using TParamValues = std::array<double, 14>;
+
+// Returns the values a parameter file puts on the board: float keys as read, integer keys as
+// integers, limited as the tool's entry fields limit them when the file is loaded.
+TParamValues ParamValuesFromFile(const TParamFileValues& file);
+
+// Returns the record's values (to put a record back on the board exactly).
+TParamValues ParamValuesOf(const TPIDParams& params);
+
+// One write a parameter set needs: the row, the board's value and the value to send.
+struct TPlannedWrite {
+  const TParamRow* Row;
+  double From;
+  double To;
+};
+
+// Returns the writes that would put target on a board holding board, in table order.
+std::vector<TPlannedWrite> PlanWrites(const TPIDParams& board, const TParamValues& target);
+
+// Returns "P 0.2 -> 0.3" style text of a write: the row's file key, from, to.
+QString DescribeWrite(const TPlannedWrite& write);

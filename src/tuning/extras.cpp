@@ -1,0 +1,96 @@
+#include "tuning/extras.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "stepfigures/stepfigures.h"
+#include "tuning/fixedtext.h"
+
+namespace {
+
+// One-sample excursions of the count: e[k] differs from e[k-1] and e[k+1] is back at e[k-1].
+void CountFlicker(const std::vector<double>& errors, size_t from, TPlantExtras& x) {
+  for (size_t k = std::max<size_t>(from, 1); k + 1 < errors.size(); ++k) {
+    if (errors[k] == errors[k - 1] || errors[k + 1] != errors[k - 1]) continue;
+    ++x.FlickerEvents;
+    x.FlickerCounts = std::max(x.FlickerCounts, int(std::lround(std::abs(errors[k] - errors[k - 1]))));
+  }
+}
+
+// The residual's swings: turns of direction by at least the least swing (a zigzag with that
+// hysteresis, and more than a flicker of the count can make). Fills the ringing when there
+// are enough of them.
+void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
+  const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
+  std::vector<size_t> turns;
+  size_t high = 0, low = 0;
+  int direction = 0;
+  for (size_t k = 1; k < r.size(); ++k) {
+    if (r[k] > r[high]) high = k;
+    if (r[k] < r[low]) low = k;
+    if (direction >= 0 && r[k] <= r[high] - least) {
+      turns.push_back(high);
+      direction = -1;
+      low = k;
+    } else if (direction <= 0 && r[k] >= r[low] + least) {
+      turns.push_back(low);
+      direction = 1;
+      high = k;
+    }
+  }
+  if (int(turns.size()) < kRingingSwings) return;
+  std::vector<double> swings;
+  for (size_t i = 1; i < turns.size(); ++i) swings.push_back(std::abs(r[turns[i]] - r[turns[i - 1]]));
+  std::sort(swings.begin(), swings.end());
+  const double typical = swings[swings.size() / 2];
+  const double span = double(turns.back() - turns.front()) * samplePeriod;
+  if (span <= 0 || typical <= x.RingingCounts) return;
+  x.RingingHz = (double(turns.size()) - 1) / 2 / span;
+  x.RingingCounts = typical;
+}
+
+}  // namespace
+
+TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
+                            const TMotorModel& motor) {
+  TPlantExtras x;
+  for (const TStepRecord& r : steps) {
+    const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
+    if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), x);
+  }
+  if (rest) CountFlicker(rest->Errors, 0, x);
+  for (const TStepRecord& r : steps) {
+    const TStepSamples model = SimulateStepTest(motor, r.Setup);
+    std::vector<double> residual(std::min(model.Errors.size(), r.Errors.size()));
+    for (size_t k = 0; k < residual.size(); ++k) residual[k] = r.Errors[k] - model.Errors[k];
+    FindRinging(residual, SamplePeriod(r.Setup), x);
+  }
+  if (rest) {
+    const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
+    x.RestOutputPpPct = f.RestOutputPpPct.value_or(0);
+    x.RestErrorPp = f.RestErrorPp.value_or(0);
+    // A flicker drives its own buzz; a swing with few flickers is the loop hunting.
+    x.HuntsAtRest = x.RestOutputPpPct > 10 && x.FlickerEvents * 10 < int(rest->Errors.size());
+  }
+  if (x.FlickerEvents > 0)
+    x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
+                         std::to_string(x.FlickerEvents) + " times): encoder noise, or a motor on the edge of a count");
+  if (x.HuntsAtRest)
+    x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
+                         " % of its limit over " + FixedText(x.RestErrorPp, 0) +
+                         " counts: play or friction the model does not hold");
+  if (x.RingingHz > 0)
+    x.Findings.push_back("the response rings at about " + FixedText(x.RingingHz, 0) + " Hz by " +
+                         FixedText(x.RingingCounts, 0) + " counts, which a motor of one time constant cannot do: "
+                         "a resonance, play or a delay");
+  return x;
+}
+
+double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
+
+std::string ExtrasRefusal(const TPlantExtras& extras) {
+  if (extras.RingingHz > 0)
+    return "the step response rings at about " + FixedText(extras.RingingHz, 0) +
+           " Hz, which the model of the motor cannot produce: gains chosen on it cannot be trusted";
+  return {};
+}

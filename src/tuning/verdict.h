@@ -1,0 +1,41 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "stepfigures/stepfigures.h"
+#include "tuning/suggest.h"
+
+// What a user feels of a loop, measured on the board: a step forward, the step back, and a rest
+// record (a step of 0), each with its figures.
+struct TBoardFigures {
+  TStepFigures Forward;
+  TStepFigures Reverse;
+  std::optional<TStepFigures> Rest;
+};
+
+// The most the output may move at rest, peak-to-peak, in % of "Max Output (m):".
+inline constexpr double kRestLimitPct = 10;
+
+// Returns the rest figure of the loop: the largest output peak-to-peak of the rest record and
+// the steps' settled tails (those that have one); empty when none has.
+std::optional<double> RestOutputPpPct(const TBoardFigures& figures);
+
+// One figure that keeps new gains from staying on the board: which, of which run, before and
+// after, and why ("beyond the goal", "worse than before").
+struct TFigureFailure {
+  std::string Run;     // "forward", "reverse", "rest"
+  std::string Figure;  // "settling", "overshoot", "steady-state error", "IAE", "rest peak-to-peak"
+  std::string Text;    // the whole sentence
+};
+
+// Judges a verification: new gains stay only when every figure of the forward and reverse
+// steps (settling, overshoot within the target and the corner allowance, steady-state error of
+// at most one count or the deadband) and the rest (output peak-to-peak within kRestLimitPct)
+// is within the goal, and none is worse than the same figure with the old gains: a later
+// settling (by more than a sample), a larger IAE (by more than 5 % and a count), or a larger
+// overshoot, steady-state error or rest figure where the goal is missed. Returns the failures,
+// none when the gains may stay.
+std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
+                                              const TTuningGoal& goal, double deadband);

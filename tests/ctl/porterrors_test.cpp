@@ -1,0 +1,147 @@
+// Every port failure the window's error box explains is explained the same way on the command
+// line, beneath the port's own text; a board that does not answer says what to check.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <grp.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "sim/simulator.h"
+#include "boardsession/boardlink.h"
+#include "tests/ctl/ctlrun.h"
+#include "tests/devices/fakeroot.h"
+
+namespace {
+
+class PortErrorsTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    qputenv("XDG_DATA_HOME", (Fake.Config() + "/data").toLocal8Bit());
+    FSim = std::make_unique<zirvsim::TBoardSimulator>(
+        zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0});
+    FSim->Start();
+    FLegacy.Start();
+    Fake.PlugUsb(TFakeUsbAdapter::BareCh340(), Pty());
+    Fake.AddLegacyPort("ttyS3", 0, QString::fromStdString(FLegacy.DevicePath()));
+  }
+  QString Pty() const { return QString::fromStdString(FSim->DevicePath()); }
+  // Makes com an alias of a path inside the root, as 'zirv7ctl link' would.
+  void Alias(const QString& com, const QString& inside) {
+    QDir().mkpath(QFileInfo(Fake.AliasFile(com)).path());
+    ASSERT_TRUE(QFile::link(inside, Fake.AliasFile(com)));
+  }
+  static TCtlResult Params(const QString& port) {
+    return RunCtlCaptured({"step", "--port", port, "--step", "100"});
+  }
+
+  TFakeDeviceRoot Fake;
+  std::unique_ptr<zirvsim::TBoardSimulator> FSim;
+  zirvsim::TBoardSimulator FLegacy;  // the pty behind the legacy port
+};
+
+TEST_F(PortErrorsTest, EachFailureIsExplainedBeneathThePortsOwnText) {
+  Alias("COM3", "/dev/ttyUSB0");  // unplugged: no node
+  Alias("COM5", "/dev/ttyUSB1");
+  TBoardLink holder;
+  holder.Open("COM5");
+  const QString self = QStringLiteral("(PID %1)").arg(::getpid());
+  struct TCase {
+    const char* Name;
+    QString Port;
+    QStringList Said;
+  } cases[] = {
+      {"missing, with the adapter present and the link command", "COM3",
+       {"zirv7ctl: COM3: Unable to open com port (Error: 2)\n",
+        "COM3 is linked to /dev/ttyUSB0, and nothing is there now",
+        "zirv7ctl link COM3 /dev/ttyUSB1"}},
+      {"in use, with program and PID", "COM5",
+       {"zirv7ctl: COM5: Unable to open com port", "/dev/ttyUSB1 (COM5) is in use by", self,
+        "run the command again"}},
+      {"no UART", "COM4",
+       {"zirv7ctl: COM4: Unable to open com port", "/dev/ttyS3 (COM4) is a legacy serial port with no UART"}},
+      {"outside COM1 to COM32", "COM40", {"COM40 is not one of the tool's port names (COM1 to COM32)"}},
+      {"not in the tool's one form", "com4", {"com4 names no port: the tool's ports are COM1 to COM32"}},
+  };
+  for (const TCase& c : cases) {
+    const TCtlResult r = Params(c.Port);
+    EXPECT_EQ(r.Status, kExitFailed) << c.Name;
+    EXPECT_TRUE(r.Out.isEmpty()) << c.Name;
+    for (const QString& said : c.Said)
+      EXPECT_TRUE(r.Err.contains(said)) << c.Name << ": expected '" << said.toStdString() << "' in\n"
+                                        << r.Err.toStdString();
+  }
+  EXPECT_TRUE(FSim->ReceivedCommands().empty());
+}
+
+// The kernel's own refusal, met by an unprivileged process: the group and its cure.
+TEST_F(PortErrorsTest, NoPermissionNamesTheGroup) {
+  const group* dialout = ::getgrnam("dialout");
+  if (!dialout || ::geteuid() != 0) GTEST_SKIP() << "needs root (to become nobody) and a dialout group";
+  const QString node = Fake.NodeFile("ttyUSB0");
+  ASSERT_EQ(::chown(QFile::encodeName(node).constData(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(node).constData(), 0660), 0);
+  Fake.PlugUsb({}, node);
+  Alias("COM3", "/dev/ttyUSB0");
+  for (QString dir = QFileInfo(node).path(); dir.startsWith(QStringLiteral("/tmp/")); dir = QFileInfo(dir).path())
+    ::chmod(QFile::encodeName(dir).constData(), 0755);
+  ::chmod(QFile::encodeName(Fake.Config()).constData(), 0755);
+  // nobody keeps its run history in a folder of its own.
+  const QString data = Fake.Config() + "/nobody";
+  QDir().mkpath(data);
+  ::chmod(QFile::encodeName(data).constData(), 0777);
+  qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  int pipe[2];
+  ASSERT_EQ(::pipe(pipe), 0);
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe[0]);
+    const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    const QByteArray text = dropped ? Params("COM3").Err.toUtf8() : "could not drop root";
+    (void)!::write(pipe[1], text.constData(), text.size());
+    ::_exit(0);
+  }
+  ::close(pipe[1]);
+  QByteArray text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(pipe[0]);
+  ::waitpid(child, nullptr, 0);
+  EXPECT_TRUE(text.contains("zirv7ctl: COM3: Unable to open com port (Error: 13)\n")) << text.constData();
+  EXPECT_TRUE(text.contains("You may not open /dev/ttyUSB0 (COM3): it belongs to group dialout")) << text.constData();
+  EXPECT_TRUE(text.contains("sudo usermod -aG dialout $USER")) << text.constData();
+}
+
+TEST_F(PortErrorsTest, SilentBoardSaysWhatWasSentAndWhatToCheck) {
+  FSim->SetFault(zirvsim::TFault::NoAnswer);
+  Alias("COM5", "/dev/ttyUSB1");
+  const TCtlResult r = Params("COM5");
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("zirv7ctl: COM5: Error reading params\n")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("\"l\" was sent to /dev/ttyUSB1 (COM5) and no whole answer came back"))
+      << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("Check that the board is powered")) << r.Err.toStdString();
+}
+
+// The simulated board as a program of its own, started with a fault mode: the explanation
+// names the mode.
+TEST_F(PortErrorsTest, SilentSimulatorNamesItsFaultMode) {
+  QProcess sim;
+  sim.start(QStringLiteral(ZIRV_SIM_PROGRAM), {"--no-pacing", "--fault", "no-answer"});
+  ASSERT_TRUE(sim.waitForStarted());
+  ASSERT_TRUE(sim.waitForReadyRead(10000));
+  const QString device = QString::fromUtf8(sim.readLine()).trimmed();
+  ASSERT_TRUE(device.startsWith("/dev/")) << device.toStdString();
+  const TCtlResult r = Params(device);
+  sim.terminate();
+  sim.waitForFinished();
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains(device + " is the simulated board zirv7-sim (PID")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("started with --fault no-answer")) << r.Err.toStdString();
+}
+
+}  // namespace

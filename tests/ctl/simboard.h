@@ -1,0 +1,46 @@
+#pragma once
+
+// A simulated board for the companion's tests, with private history and alias folders.
+
+#include <QTemporaryDir>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/simulator.h"
+
+class TSimBoardFixture {
+ public:
+  // replyDelayMs: the board's time before each answer (0: at once).
+  explicit TSimBoardFixture(int replyDelayMs = 0) {
+    qputenv("XDG_DATA_HOME", (FHome.path() + QStringLiteral("/data")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", (FHome.path() + QStringLiteral("/config")).toLocal8Bit());
+    FSim = std::make_unique<zirvsim::TBoardSimulator>(
+        zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = replyDelayMs});
+    FSim->Start();
+  }
+
+  zirvsim::TBoardSimulator& Sim() { return *FSim; }
+  QString Port() const { return QString::fromStdString(FSim->DevicePath()); }
+  QString File(const QString& name) const { return FHome.filePath(name); }
+
+  // Returns the set commands the board received ("p 0.3"), without reads and tests.
+  std::vector<std::string> Sets() const {
+    std::vector<std::string> sets;
+    for (const std::string& c : FSim->ReceivedCommands())
+      if (c.size() > 2 && c[1] == ' ') sets.push_back(c);
+    return sets;
+  }
+
+  // Returns the commands the board received other than reads ("l").
+  std::vector<std::string> Writes() const {
+    std::vector<std::string> writes;
+    for (const std::string& c : FSim->ReceivedCommands())
+      if (c != "l") writes.push_back(c);
+    return writes;
+  }
+
+ private:
+  QTemporaryDir FHome;
+  std::unique_ptr<zirvsim::TBoardSimulator> FSim;
+};

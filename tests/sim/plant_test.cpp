@@ -1,0 +1,203 @@
+// The motor model's options for what real machines have, each against a response worked out
+// by hand, and today's motors unchanged by them.
+#include "sim/plant.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "sim/board.h"
+
+using namespace zirvsim;
+
+namespace {
+
+constexpr double kPeriod = 4e-4;  // the default servo cycle
+
+// A motor without friction and disturbance, with the given extras.
+TMotorConstants Clean(TMotorConstants c = {}) {
+  c.FrictionPercent = 0;
+  c.NoisePercent = 0;
+  return c;
+}
+
+uint64_t Fnv(const std::string& text) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) h = (h ^ c) * 1099511628211ull;
+  return h;
+}
+
+// The answers of today's motors, recorded before the options existed: a step each way and the
+// status after it. Any change to how a motor without the options moves shows here.
+TEST(PlantOptionsTest, MotorsWithoutTheOptionsAnswerAsBefore) {
+  const TMotorConstants motors[] = {{}, {500, 0.05, 2, 0.5}, {6000, 0.005, 0.3, 0.02}};
+  const uint64_t expected[] = {0xdd84567e7e297a39ull, 0xc2369ed7920d5a76ull, 0xb9740dd074b38461ull,
+                               0xcdd94f7734e3e269ull, 0x7e3c5c5772ea0e9cull, 0x02f2e319b80fd9e4ull};
+  int n = 0;
+  for (const TMotorConstants& motor : motors)
+    for (const char* command : {"r0c200ok1", "r3c-150ok1"}) {
+      TBoardModel board(3, motor);
+      std::string all;
+      for (const std::string& line : board.Answer(command)) all += line + "|";
+      for (const std::string& line : board.Answer("s")) all += line + "|";
+      EXPECT_EQ(Fnv(all), expected[n++]) << command;
+    }
+}
+
+struct TOptionText {
+  const char* Text;
+  bool Valid;
+};
+
+// Every option within what a motor can be is taken; values beyond it (which overflowed the
+// encoder's counter) and contradictions are refused.
+TEST(PlantOptionsTest, ParsesTheOptionsWithinWhatAMotorCanBe) {
+  const TOptionText cases[] = {
+      {"lag=0.002,delay=2,play=3,encnoise=1,breakaway=2,stribeck=50,resonance=80,damping=0.05,ratio=0.5", true},
+      {"delay=0", true}, {"gain=10000000", true}, {"noise=100", true},
+      {"gain=1e308", false}, {"noise=1e308", false}, {"friction=1e308", false}, {"tau=1e-300", false},
+      {"gain=10000001", false}, {"delay=1.5", false}, {"delay=-1", false}, {"delay=1001", false},
+      {"friction=1,breakaway=0.5", false}, {"ratio=0", false}, {"resonance=1e9", false},
+      {"play=-1", false}, {"lag=inf", false},
+  };
+  for (const TOptionText& c : cases) EXPECT_EQ(ParseMotorConstants(c.Text).has_value(), c.Valid) << c.Text;
+  const auto all = ParseMotorConstants("delay=2,play=3,encnoise=1,breakaway=2,ratio=0.5");
+  ASSERT_TRUE(all);
+  EXPECT_EQ(all->DelayCycles, 2);
+  EXPECT_EQ(all->PlayCounts, 3);
+  EXPECT_EQ(all->EncoderNoiseCounts, 1);
+  EXPECT_EQ(all->BreakawayPercent, 2);
+  EXPECT_EQ(all->InertiaRatio, 0.5);
+}
+
+// A delay of N cycles moves the motor as the plain one, N cycles later.
+TEST(PlantOptionsTest, DelayShiftsTheDriveByWholeCycles) {
+  TMotorConstants delayed = Clean();
+  delayed.DelayCycles = 3;
+  TMotorPlant plain(1, Clean()), late(1, delayed);
+  std::vector<double> positions;
+  for (int n = 0; n < 40; ++n) {
+    const double drive = n < 20 ? 10 : -5;
+    plain.Step(drive, kPeriod);
+    late.Step(drive, kPeriod);
+    positions.push_back(plain.Position());
+    if (n < 3) EXPECT_EQ(late.Position(), 0) << n;
+    else EXPECT_DOUBLE_EQ(late.Position(), positions[n - 3]) << n;
+  }
+}
+
+// With 3 counts of play the encoder stays until the motor has moved 1.5 counts, then follows
+// 1.5 behind; turning back, the motor crosses the whole play before the encoder moves again.
+TEST(PlantOptionsTest, PlayHoldsTheEncoderUntilTheMotorCrossesIt) {
+  TMotorConstants c = Clean();
+  c.PlayCounts = 3;
+  TMotorPlant plant(1, c);
+  double turn = 0;
+  int64_t atTurn = 0;
+  for (int n = 0; n < 400; ++n) {
+    const double drive = n < 200 ? 0.5 : -0.5;
+    plant.Step(drive, kPeriod);
+    const double x = plant.Position();
+    if (x >= turn) {  // still on the way out, the motor's inertia carrying it past the reversal
+      const int64_t expected = x <= 1.5 ? 0 : static_cast<int64_t>(std::floor(x - 1.5));
+      ASSERT_EQ(plant.EncoderCounts(), expected) << n << " at " << x;
+      turn = x;
+      atTurn = plant.EncoderCounts();
+    } else if (x > turn - 3) {
+      ASSERT_EQ(plant.EncoderCounts(), atTurn) << n << " at " << x;
+    } else {
+      ASSERT_EQ(plant.EncoderCounts(), static_cast<int64_t>(std::floor(x + 1.5))) << n << " at " << x;
+    }
+  }
+  EXPECT_LT(plant.Position(), turn - 10);  // the test did cross the play on the way back
+}
+
+// Encoder noise of 1 count: a motor at rest reads -1, 0 and +1, about a quarter, a half and a
+// quarter of the time, while the motor itself stays where it is.
+TEST(PlantOptionsTest, EncoderNoiseFlickersTheReadingNotTheMotor) {
+  TMotorConstants c = Clean();
+  c.EncoderNoiseCounts = 1;
+  TMotorPlant plant(5, c);
+  int counts[3] = {};
+  for (int n = 0; n < 4000; ++n) {
+    plant.Step(0, kPeriod);
+    const int64_t reading = plant.EncoderCounts();
+    ASSERT_GE(reading, -1);
+    ASSERT_LE(reading, 1);
+    ++counts[reading + 1];
+  }
+  EXPECT_EQ(plant.Position(), 0);
+  EXPECT_NEAR(counts[0], 1000, 150);
+  EXPECT_NEAR(counts[1], 2000, 150);
+  EXPECT_NEAR(counts[2], 1000, 150);
+}
+
+// Stribeck friction: a motor at rest needs the breakaway drive to start, and once moving only
+// the Coulomb friction; with a Stribeck speed its steady speed v solves
+// v = gain x (drive - friction - (breakaway - friction) x exp(-v / speed)).
+TEST(PlantOptionsTest, BreakawayHoldsAtRestAndStribeckFallsWithSpeed) {
+  TMotorConstants c{1000, 0.01, 0.5, 0};
+  c.BreakawayPercent = 2;
+  for (double drive : {1.9, -1.9}) {
+    TMotorPlant held(1, c);
+    for (int n = 0; n < 100; ++n) held.Step(drive, kPeriod);
+    EXPECT_EQ(held.Position(), 0) << drive;
+  }
+  TMotorPlant going(1, c);
+  for (int n = 0; n < 100; ++n) going.Step(2.1, kPeriod);
+  for (int n = 0; n < 500; ++n) going.Step(1.0, kPeriod);  // above Coulomb, below breakaway
+  EXPECT_NEAR(going.Velocity(), 1000 * (1.0 - 0.5), 1);
+
+  c.StribeckSpeed = 100;
+  TMotorPlant stribeck(1, c);
+  for (int n = 0; n < 2000; ++n) stribeck.Step(3, kPeriod);
+  double v = 1000 * 2.5;  // the fixed point, by iteration
+  for (int i = 0; i < 200; ++i) v = 1000 * (3 - 0.5 - 1.5 * std::exp(-v / 100));
+  EXPECT_NEAR(stribeck.Velocity(), v, 0.5);
+}
+
+// A drive lag L before a motor of time constant T: from rest, with drive u, the position is
+// gain u (t - (T^2 (1 - e^(-t/T)) - L^2 (1 - e^(-t/L))) / (T - L)).
+TEST(PlantOptionsTest, DriveLagFollowsTheTwoTimeConstants) {
+  TMotorConstants c = Clean({1000, 0.01, 0, 0});
+  c.DriveLag = 0.004;
+  TMotorPlant plant(1, c);
+  const double T = 0.01, L = 0.004, u = 10;
+  for (int n = 1; n <= 100; ++n) {
+    plant.Step(u, kPeriod);
+    const double t = n * kPeriod;
+    const double x = 1000 * u * (t - (T * T * (1 - std::exp(-t / T)) - L * L * (1 - std::exp(-t / L))) / (T - L));
+    ASSERT_NEAR(plant.Position(), x, 1e-6 * 1000 * u * t + 1e-9) << t;
+  }
+}
+
+// A second mass of the motor's inertia on an undamped spring at 50 Hz, on a motor whose time
+// constant is long enough not to damp: after a kick the motor's speed swings between the kick's
+// speed and 0 (the masses trade it) at 50 Hz, around half the kick (the common speed).
+TEST(PlantOptionsTest, SecondMassSwingsAtTheResonance) {
+  TMotorConstants c = Clean({1000, 100, 0, 0});
+  c.ResonanceHz = 50;
+  c.InertiaRatio = 1;
+  TMotorPlant plant(1, c);
+  plant.Step(100, kPeriod);
+  const double kick = plant.Velocity();
+  std::vector<double> v;
+  for (int n = 0; n < 1000; ++n) {
+    plant.Step(0, kPeriod);
+    v.push_back(plant.Velocity());
+  }
+  std::vector<int> peaks;
+  for (size_t k = 1; k + 1 < v.size(); ++k)
+    if (v[k] > v[k - 1] && v[k] >= v[k + 1]) peaks.push_back(static_cast<int>(k));
+  ASSERT_GE(peaks.size(), 10u);
+  const double period = (peaks.back() - peaks.front()) * kPeriod / (peaks.size() - 1);
+  EXPECT_NEAR(1 / period, 50, 0.5);
+  const auto [low, high] = std::minmax_element(v.begin(), v.end());
+  EXPECT_NEAR(*low, 0, 0.03 * kick);
+  EXPECT_NEAR(*high, kick, 0.03 * kick);
+}
+
+}  // namespace

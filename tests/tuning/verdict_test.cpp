@@ -1,0 +1,99 @@
+// The verification's judgement of every figure, and what the records show beyond the model.
+#include "tuning/verdict.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "tests/tuning/boardrun.h"
+#include "tuning/extras.h"
+
+namespace {
+
+TStepFigures Good() {
+  TStepFigures f;
+  f.SettlingSamples = 20;
+  f.OvershootPct = 2;
+  f.SteadyStateError = 0.5;
+  f.Iae = 3000;
+  f.RestOutputPpPct = 2;
+  return f;
+}
+
+TBoardFigures Board(TStepFigures forward, TStepFigures reverse, std::optional<double> restPp) {
+  TStepFigures rest;
+  rest.RestOutputPpPct = restPp;
+  return {forward, reverse, rest};
+}
+
+struct TJudgeCase {
+  const char* Name;
+  TBoardFigures After;
+  const char* FailingFigure;  // nullptr: the gains stay
+};
+
+// Before: settles at 30, IAE 4000, quiet at rest. Each case spoils one figure of the new gains.
+TEST(VerdictTest, EveryFigureCanPutTheBoardBack) {
+  TStepFigures before = Good();
+  before.SettlingSamples = 30;
+  before.Iae = 4000;
+  const TBoardFigures old = Board(before, before, 3);
+  const auto with = [](auto change) {
+    TStepFigures f = Good();
+    change(f);
+    return f;
+  };
+  const TJudgeCase cases[] = {
+      {"all_within_and_better", Board(Good(), Good(), 4), nullptr},
+      {"only_the_rest_figure_fails", Board(Good(), Good(), 36), "rest peak-to-peak"},
+      {"the_rest_of_a_tail_fails", Board(with([](TStepFigures& f) { f.RestOutputPpPct = 20; }), Good(), 4),
+       "rest peak-to-peak"},
+      {"reverse_never_settles", Board(Good(), with([](TStepFigures& f) { f.SettlingSamples.reset(); }), 4), "settling"},
+      {"settles_later", Board(with([](TStepFigures& f) { f.SettlingSamples = 32; }), Good(), 4), "settling"},
+      {"overshoot_beyond_the_corner_allowance", Board(with([](TStepFigures& f) { f.OvershootPct = 8.5; }), Good(), 4),
+       "overshoot"},
+      {"friction_holds_it_off_target", Board(Good(), with([](TStepFigures& f) { f.SteadyStateError = -4; }), 4),
+       "steady-state error"},
+      {"iae_worse", Board(with([](TStepFigures& f) { f.Iae = 43263; }), Good(), 4), "IAE"},
+  };
+  for (const TJudgeCase& c : cases) {
+    const std::vector<TFigureFailure> failures = JudgeVerification(old, c.After, {}, 0);
+    if (!c.FailingFigure) {
+      EXPECT_TRUE(failures.empty()) << c.Name << ": " << failures.front().Text;
+      continue;
+    }
+    ASSERT_EQ(failures.size(), 1u) << c.Name;
+    EXPECT_EQ(failures[0].Figure, c.FailingFigure) << c.Name;
+  }
+  // A deadband of 4 counts allows the steady-state error it makes.
+  EXPECT_TRUE(JudgeVerification(old, cases[6].After, {}, 4).empty());
+}
+
+// The simulator's encoder noise shows as a flicker of the count at rest; a motor without it
+// shows no ringing; a residual that swings beyond the model is ringing, with its frequency.
+TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
+  for (const char* motorText : {"encnoise=1", "noise=0.02"}) {
+    zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(motorText));
+    board.RunCycles(500);
+    const TStepRecord step = RunOnBoard(board, 200, 0);
+    board.RunCycles(500);
+    const TStepRecord rest = RunOnBoard(board, 0, 0);
+    const TPlantExtras x = EstimateExtras({step}, rest, {2000, 0.015, 0.5});
+    const bool noisy = std::string(motorText) == "encnoise=1";
+    EXPECT_EQ(x.FlickerEvents > 10, noisy) << motorText << " " << x.FlickerEvents;
+    EXPECT_EQ(DeadbandAgainstFlicker(x) > 0, noisy) << motorText;
+    EXPECT_EQ(x.RingingHz, 0) << motorText;
+  }
+  // A record whose error swings +-3 counts at 100 Hz about what the model gives (sampled at
+  // 2.5 kHz: 25 samples a period).
+  zirvsim::TBoardModel board(1, {2000, 0.015, 0.5, 0});
+  TStepRecord ringing = RunOnBoard(board, 200, 0);
+  const TStepSamples model = SimulateStepTest({2000, 0.015, 0.5}, ringing.Setup);
+  for (size_t k = 0; k < ringing.Errors.size(); ++k)
+    ringing.Errors[k] = model.Errors[k] + std::round(3 * std::sin(2 * M_PI * 100 * k * 4e-4));
+  const TPlantExtras x = EstimateExtras({ringing}, std::nullopt, {2000, 0.015, 0.5});
+  EXPECT_NEAR(x.RingingHz, 100, 5);
+  EXPECT_FALSE(ExtrasRefusal(x).empty());
+}
+
+}  // namespace
