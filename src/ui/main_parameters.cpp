@@ -33,6 +33,13 @@ bool FieldDiffers(const TAdvSpinEdit& field, const TParamRow& row, const TPIDPar
   return ValueDiffers(row, floatCompare ? field.FloatValue() : double(field.Value()), board);
 }
 
+// Returns the tooltip of a field that differs from the board: "Board: 0.2", the board's value
+// in number text, or that the board has not been read when nothing is known of it yet.
+QString BoardValueTip(const TParamRow& row, const TPIDParams& board, bool read) {
+  if (!read) return QStringLiteral("Board: not read yet");
+  return QStringLiteral("Board: ") + FormatNumber(RecordValue(board, row));
+}
+
 // Returns the field's value as the row sends it to the board.
 double ValueToSend(const TAdvSpinEdit& field, const TParamRow& row) {
   return row.Class == TRowClass::Float ? field.FloatValue() : double(field.Value());
@@ -46,6 +53,7 @@ void TfMain::btReadBoardParamsClick() {
   TPIDParams params = ActPIDParams;
   ReadParameters(Channel, params);
   ActPIDParams = params;
+  FBoardParamsRead = FBoardParamsRead || ActPIDParams.Valid;
   if (ActPIDParams.Valid) {
     ShowParameters();
     MarkChangedParameters();
@@ -71,6 +79,11 @@ void TfMain::MarkChangedParameters() {
   for (size_t i = 0; i < table.size(); ++i) {
     const bool differs = FieldDiffers(*ParameterFields[i], table[i], ActPIDParams);
     ParameterFields[i]->SetFontColor(differs ? clRed : clGreen);
+    // A red field tells what the board holds (the colour alone does not reach a screen reader).
+    const QString tip =
+        differs ? BoardValueTip(table[i], ActPIDParams, FBoardParamsRead) : QString();
+    ParameterFields[i]->setToolTip(tip);
+    ParameterFields[i]->setAccessibleDescription(tip);
   }
 }
 

@@ -235,6 +235,35 @@ class TMainWindowTest : public TMainWindowSuite {
              QStringLiteral("-3.25"));
   }
 
+  // A red field's tooltip and accessible description tell what the board holds, a green one
+  // has none; before any read nothing is known of the board, and the tip says so. The chart
+  // tells its mouse gestures, which nothing else in the window shows.
+  void TooltipsTellWhatTheWindowDoesNotShow() {
+    auto description = [](QWidget* widget) {
+      return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.pset"));
+    WriteFile(path, "[ZIRVParam]\r\nP=0.5\r\n");
+    w->LoadParameterFile(path);
+    QCOMPARE(w->seParametersP->toolTip(), QStringLiteral("Board: not read yet"));
+    F->ConnectAndRead();
+    QCOMPARE(w->seParametersP->toolTip(), QString());
+    TypeInto(w->seParametersP, QStringLiteral("0.5"));
+    TypeInto(w->seParametersMaxOutput, QStringLiteral("50"));
+    const std::pair<QWidget*, const char*> rows[] = {
+        {w->seParametersP, "Board: 0.2"}, {w->seParametersMaxOutput, "Board: 95"},
+        {w->seParametersI, ""}};
+    for (const auto& [field, tip] : rows) {
+      QCOMPARE(field->toolTip(), QString::fromLatin1(tip));
+      QCOMPARE(description(field), QString::fromLatin1(tip));
+    }
+    const QString gestures = w->Chart1->toolTip();
+    for (const char* part : {"drag to the right", "drag to the left", "right mouse button"})
+      QVERIFY2(gestures.contains(QLatin1String(part)), part);
+    QCOMPARE(description(w->Chart1), gestures);
+  }
+
   void ReadShowsAndMarksWhatFieldsCanHold() {
     const struct {
       int Row;
