@@ -158,9 +158,9 @@ class TTransactionsTest : public QObject {
     FLink.reset();
     FSim = std::make_unique<zirvsim::TBoardSimulator>();  // paced: the answer takes a while
     FSim->Start();
-    FLink = std::make_unique<TPortChannel>([](const QString&, TColor) {});
+    FLink = std::make_unique<TPortLink>([](const QString&, TColor) {});
     FChannel = &FLink->Channel;
-    FLink->Open(QString::fromStdString(FSim->DevicePath()));
+    FLink->Connect(QString::fromStdString(FSim->DevicePath()));
     TStrings lines;
     for (int k = 0; k < 450; ++k) lines.push_back("error output: " + std::to_string(k));
     FSim->ScriptAnswer("r", lines);
