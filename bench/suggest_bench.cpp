@@ -9,6 +9,14 @@
 // mismatched motors may overshoot by its corner allowance more): the ratio to it shows what the
 // search loses, apart from what robustness costs. Also how long fitting and
 // choosing take, and the largest count jump a tuning left on a board.
+//
+// Then plants with what real machines have (play, encoder noise, a resonance, a delay, a drive
+// lag, Stribeck friction, a high-friction motor, and a board whose loop integrates per second),
+// each from three starts: suggest --apply once, and the board's final gains against its
+// starting ones on a fresh board with the same motor (a step, the step back, a rest record):
+// how often the board ends worse on any figure, the worst rest peak-to-peak and steady-state
+// error of the gains that stayed, and how often suggest wrote nothing or put the board back
+// (with the reasons on standard error).
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -27,6 +35,7 @@
 #include "tests/tuning/boardrun.h"
 #include "tuning/identify.h"
 #include "tuning/suggest.h"
+#include "tuning/verdict.h"
 
 namespace {
 
@@ -184,6 +193,93 @@ std::pair<double, double> FitAndChooseMs(const TMotorCase& m, const TStart& star
 
 double Ratio(const TResult& r, int best) { return r.Settling ? double(*r.Settling) / best : INFINITY; }
 
+// A plant with what real machines have, and the step test it is tuned with.
+struct TPlantCase {
+  const char* Name;
+  const char* Motor;  // --motor text
+  bool IntegralPerSecond;
+  int Prediv;
+};
+
+const TPlantCase kPlants[] = {
+    {"play3", "play=3", false, 0},
+    {"encnoise1", "encnoise=1", false, 0},
+    {"resonance80", "resonance=80,damping=0.05,ratio=0.5", false, 0},
+    {"delay2", "delay=2", false, 0},
+    {"lag3ms", "lag=0.003", false, 0},
+    {"stribeck", "breakaway=2,stribeck=100", false, 0},
+    {"high_friction", "gain=500,tau=0.05,friction=2,noise=0.5", false, 3},
+    {"integral_per_second", "noise=0.02", true, 0},
+};
+
+constexpr TStart kPlantStarts[] = {{"default", 0.2, 0.0005, 0.0015}, {"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}};
+
+// A step, the step back and a rest record with the parameters, on a fresh board with the motor.
+TBoardFigures MeasureFresh(const TPlantCase& c, const zirvsim::TBoardParams& params) {
+  zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+  board.SetIntegralPerSecond(c.IntegralPerSecond);
+  board.SetParams(params);
+  board.RunCycles(2500);
+  const auto figures = [](const TStepRecord& r) {
+    return ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
+  };
+  TBoardFigures f;
+  f.Forward = figures(RunOnBoard(board, 200, c.Prediv));
+  board.RunCycles(2500);
+  f.Reverse = figures(RunOnBoard(board, -200, c.Prediv));
+  board.RunCycles(2500);
+  f.Rest = figures(RunOnBoard(board, 0, 0));
+  return f;
+}
+
+struct TPlantTally {
+  int Cases = 0;
+  int Worse = 0;
+  int Refused = 0;
+  int Kept = 0;
+  double RestPpWorst = 0;
+  double SteadyWorst = 0;
+};
+
+// suggest --apply --yes once from the start; the board's end against its start.
+void TunePlant(const TPlantCase& c, const TStart& start, TPlantTally& tally) {
+  zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0,
+                                .Motor = *zirvsim::ParseMotorConstants(c.Motor)});
+  if (c.IntegralPerSecond) sim.SetFault(zirvsim::TFault::IntegralPerSecond);
+  zirvsim::TBoardParams params;
+  params.P = start.P, params.I = start.I, params.D = start.D;
+  sim.SetParams(params);
+  sim.Start();
+  const QJsonObject o = RunJson({QStringLiteral("suggest"), QStringLiteral("--apply"), QStringLiteral("--yes"),
+                                 QStringLiteral("--json"), QStringLiteral("--port"), QString::fromStdString(sim.DevicePath()),
+                                 QStringLiteral("--step"), QStringLiteral("200"), QStringLiteral("--prediv"),
+                                 QString::number(c.Prediv)});
+  const zirvsim::TBoardParams final = sim.Params();
+  sim.Stop();
+  ++tally.Cases;
+  const QJsonObject verification = o[QStringLiteral("verification")].toObject();
+  const bool kept = verification[QStringLiteral("kept")].toBool();
+  if (!kept) {
+    ++tally.Refused;
+    QString why = o[QStringLiteral("refused")].toString();
+    for (const QJsonValue f : verification[QStringLiteral("failures")].toArray())
+      why += f.toObject()[QStringLiteral("text")].toString() + QStringLiteral("; ");
+    std::fprintf(stderr, "refused %s from %s: %s\n", c.Name, start.Name, qPrintable(why));
+  }
+  const TBoardFigures before = MeasureFresh(c, params);
+  const TBoardFigures after = MeasureFresh(c, final);
+  const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
+  if (!worse.empty()) {
+    ++tally.Worse;
+    for (const TFigureFailure& f : worse) std::fprintf(stderr, "worse %s from %s: %s\n", c.Name, start.Name, f.Text.c_str());
+  }
+  if (!kept) return;
+  ++tally.Kept;
+  tally.RestPpWorst = std::max(tally.RestPpWorst, RestOutputPpPct(after).value_or(INFINITY));
+  for (const TStepFigures& f : {after.Forward, after.Reverse})
+    tally.SteadyWorst = std::max(tally.SteadyWorst, std::abs(f.SteadyStateError) - std::max(0.0, final.Deadband - 1));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,7 +287,10 @@ int main(int argc, char** argv) {
   QTemporaryDir history;  // the runs suggest and step store
   qputenv("XDG_DATA_HOME", history.path().toUtf8());
   double worstRatio = 0, worstRobustRatio = 0, worstOvershoot = 0, worstCountJump = 0, identifyMs = 0, suggestMs = 0;
+  // "--plants" runs the plants alone, the quicker half.
+  const bool plantsOnly = argc > 1 && std::string(argv[1]) == "--plants";
   for (const TMotorCase& m : kMotors) {
+    if (plantsOnly) break;
     const TGridBest best = GridBest(m);
     std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best.Settling);
     std::printf("grid_best_robust_settling_samples_%s %d samples\n", m.Name, best.RobustSettling);
@@ -208,6 +307,7 @@ int main(int argc, char** argv) {
       suggestMs = std::max(suggestMs, choose);
     }
   }
+  if (!plantsOnly) {
   std::printf("suggest_settling_ratio_worst %.2f ratio\n", worstRatio);
   std::printf("suggest_settling_ratio_robust_worst %.2f ratio\n", worstRobustRatio);
   std::printf("suggest_overshoot_pct_worst %.1f %%\n", worstOvershoot);
@@ -215,5 +315,15 @@ int main(int argc, char** argv) {
   std::printf("suggest_ms %.0f ms\n", suggestMs);
   std::printf("suggest_count_jump_pct_worst %.1f %%\n", worstCountJump);
   std::printf("count_jump_pct_max %.0f %%\n", kGoal.MaxCountJumpPct);
+  }
+  TPlantTally tally;
+  for (const TPlantCase& c : kPlants)
+    for (const TStart& start : kPlantStarts) TunePlant(c, start, tally);
+  std::printf("suggest_plant_cases %d cases\n", tally.Cases);
+  std::printf("suggest_worse_than_before %d cases\n", tally.Worse);
+  std::printf("suggest_rest_pp_pct_worst %.1f %%\n", tally.RestPpWorst);
+  std::printf("suggest_ss_error_counts_worst %.2f counts\n", tally.SteadyWorst);
+  std::printf("suggest_refused %d cases\n", tally.Refused);
+  std::printf("suggest_kept %d cases\n", tally.Kept);
   return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "boardsession/interrupt.h"
 #include "ctl/boardcmd.h"
+#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -18,6 +19,13 @@ void PrintPlan(QTextStream& out, const TWriteRequest& r, const QString& port,
              .arg(port, r.Source);
   for (const TPlannedWrite& w : plan) out << "  " << DescribeWrite(w) << "\n";
   out.flush();
+}
+
+// Returns the plan on one line, as the journal keeps it: "P 0.2 -> 0.3, D 0.0015 -> 0.002".
+QString PlanText(const std::vector<TPlannedWrite>& plan) {
+  QStringList parts;
+  for (const TPlannedWrite& w : plan) parts.append(DescribeWrite(w));
+  return parts.join(QStringLiteral(", "));
 }
 
 // The rows written so far and the value the board answered it holds for each.
@@ -73,29 +81,47 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     PrintError(io, r.Command, QStringLiteral("interrupted; nothing was written"));
     return kExitFailed;
   }
-  if (r.BeforeFirstWrite && !r.BeforeFirstWrite(plan)) return kExitFailed;
+  if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, PlanText(plan));
 
   TAnswers answers;
   QString failure;
+  const TPlannedWrite* failed = nullptr;
   for (const TPlannedWrite& w : plan) {
     if (TInterruptGuard::Interrupted()) {
       failure = QStringLiteral("interrupted");
       break;
     }
-    if (!WriteRow(session, w, answers, failure)) break;
+    if (!WriteRow(session, w, answers, failure)) {
+      failed = &w;
+      break;
+    }
   }
   const bool asSent = PrintWritten(io, plan, answers);
+  const qint64 backup = session.JournalId();
   if (failure.isEmpty()) {
     session.Keep();
-    if (r.AfterWrite) r.AfterWrite(true);
     if (asSent) return kExitOk;
     PrintError(io, port, QStringLiteral("the board limited a value; it does not hold all of %1").arg(r.Source));
     return kExitFailed;
   }
-  PrintError(io, port, QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure));
-  const bool back = PutBoardBack(io, session);
-  if (r.AfterWrite) r.AfterWrite(back);
-  const QString hint = r.RestoreHint ? r.RestoreHint() : QString();
-  if (!back && !hint.isEmpty()) io.Err << "To put back the values the board held before: " << hint << "\n" << Qt::flush;
+  // Stopped before the first value was sent (Ctrl+C, or the journal could not keep the board's
+  // values): there is nothing to put back.
+  if (!session.Changed()) {
+    PrintError(io, port, QStringLiteral("%1: %2").arg(r.Source, failure));
+    return kExitFailed;
+  }
+  const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
+  if (!failed || session.Link().Port().DeviceLost()) {
+    PrintError(io, port, what);
+    PrintDeviceLost(io, port, session.Link().Port().DeviceLost());
+  } else {
+    // The set command as the board received it (SetBoardValue sends the number text).
+    PrintSilentBoard(io, port, what,
+                     QStringLiteral("%1 %2").arg(QLatin1Char(failed->Row->Letter)).arg(FormatNumber(failed->To)));
+  }
+  // PutBoardBack names the backup when the values stay changed; put back, it is said here.
+  if (PutBoardBack(io, session) && backup != 0)
+    io.Err << port << ": the board holds its values from before again; backup " << backup
+           << " keeps them (" << RestoreCommand(port, backup) << ")\n" << Qt::flush;
   return kExitFailed;
 }

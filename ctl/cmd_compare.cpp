@@ -117,14 +117,14 @@ bool ConfirmPlan(TCtlIo& io, const TCompareOptions& o, const TPlan& plan, bool y
   return false;
 }
 
-// Writes each file's values and runs its test, until all ran, one failed or Ctrl+C came. A
-// run the history refuses is kept for the table all the same.
+// Writes each file's values and runs its test, until all ran, one failed, Ctrl+C came or the
+// output was closed. A run the history refuses is kept for the table all the same.
 bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompareOptions& o,
               std::vector<TStepRun>& runs) {
   for (const TCandidate& file : o.Files) {
-    if (TInterruptGuard::Interrupted()) return false;
     QString failure;
     io.Err << o.Port << ": " << file.Caption << ", step " << o.Step << "\n" << Qt::flush;
+    if (TInterruptGuard::Interrupted() || OutputFailed(io)) return false;
     // A value the board limits is told, and the test runs with what the board holds.
     if (!WriteToBoard(io, session, file.Values, TEchoRule::Report, file.Caption)) return false;
     if (TInterruptGuard::Interrupted()) return false;
@@ -146,10 +146,9 @@ bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompa
 // happened. Returns whether every run was made and stored and the values went back.
 bool CompareAndRestore(TCtlIo& io, TBoardSession& session, TRunStore& store,
                        const TCompareOptions& o, std::vector<TStepRun>& runs) {
-  // Ctrl+C only raises a flag: the runs stop between steps and the values still go back.
-  TInterruptGuard guard;
   const bool ran = RunFiles(io, session, store, o, runs);
   if (TInterruptGuard::Interrupted()) PrintError(io, o.Port, QStringLiteral("interrupted"));
+  if (OutputFailed(io)) PrintError(io, o.Port, QStringLiteral("the output was closed; stopped"));
   const bool restored = PutBoardBack(io, session);
   return ran && restored;
 }
@@ -216,6 +215,9 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   if (!OpenRunHistory(io, store)) return kExitFailed;
   TBoardSession session;
   if (!OpenBoard(io, session, o.Port)) return kExitFailed;
+  // Ctrl+C only raises a flag: it ends the question with nothing written, and the runs stop
+  // between steps and the values still go back.
+  TInterruptGuard guard;
   const TPlan plan = MakePlan(session.Original(), o.Files);
   if (!ConfirmPlan(io, o, plan, parser.isSet(QStringLiteral("yes")))) return kExitFailed;
   JournalWrites(io, session, store, CommandLine(kName, args), PlanText(o, plan));

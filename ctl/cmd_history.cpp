@@ -9,7 +9,8 @@ const QString kName = QStringLiteral("history");
 
 // The figures a history row has room for.
 constexpr TFigure kHistoryFigures[] = {TFigure::Rise, TFigure::Overshoot, TFigure::Settling,
-                                       TFigure::Iae, TFigure::Saturated};
+                                       TFigure::Iae, TFigure::Saturated,
+                                       TFigure::RestOutputPp};
 
 void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings) {
   QStringList header = {"id", "time", "port", "label", "step", "prediv", "P", "I", "D"};
@@ -44,7 +45,7 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
 
   TRunStore store;
   std::vector<TRunListing> listings;
-  if (!OpenRunHistory(io, store) || !ListRuns(io, store, last, listings)) return kExitFailed;
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly) || !ListRuns(io, store, last, listings)) return kExitFailed;
   if (parser.isSet(QStringLiteral("json")))
     PrintRunsJson(io, listings);
   else

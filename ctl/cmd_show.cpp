@@ -30,7 +30,7 @@ int RunShow(const QStringList& args, TCtlIo& io) {
 
   TRunStore store;
   std::vector<TStepRun> runs;
-  if (!OpenRunHistory(io, store) || !LoadRuns(io, store, ids, runs)) return kExitFailed;
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly) || !LoadRuns(io, store, ids, runs)) return kExitFailed;
   if (parser.isSet(QStringLiteral("json")))
     PrintRunsJson(io, runs);
   else

@@ -4,15 +4,17 @@
 #include <QElapsedTimer>
 #include <QThread>
 #include <algorithm>
+#include <tuple>
 
 #include "ctl/commands.h"
 #include "ctl/steps.h"
 #include "ctl/suggest.h"
 #include "globals/numtext.h"
 #include "protocol/transactions.h"
-#include "boardsession/session.h"
 #include "boardsession/interrupt.h"
+#include "boardsession/session.h"
 #include "boardsession/steptest.h"
+#include "tuning/verdict.h"
 
 namespace {
 
@@ -102,7 +104,10 @@ QString GainsCaption(const TPIDParams& p) {
 // Runs a step test with the board's present parameters and stores it.
 std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
                                     int step, int prediv, const QString& label, TStepStart& start) {
-  io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
+  if (step == 0)
+    io.Err << link.PortName() << ": rest record, " << GainsCaption(params) << "\n" << Qt::flush;
+  else
+    io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
   start = ReadStart(link);
   QString failure;
   std::optional<TStepRun> run = RunStepTest(link, params, step, prediv, failure);
@@ -113,6 +118,28 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
   run->Label = QStringLiteral("%1: %2").arg(label, GainsCaption(params));
   if (!StoreRun(io, store, *run)) return std::nullopt;
   return run;
+}
+
+// Measures the board with its present parameters: the step, the step back (so that the motor
+// ends where it began) and a rest record of every cycle with the command left alone. Nothing
+// when a run fails or the user interrupts.
+std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
+                                       int step, int prediv, const QString& label) {
+  TBoardRuns runs;
+  TStepStart restStart;
+  std::optional<TStepRun> forward, reverse, rest;
+  forward = MeasuredRun(io, link, store, params, step, prediv, label, runs.ForwardStart);
+  if (forward && !TInterruptGuard::Interrupted())
+    reverse = MeasuredRun(io, link, store, params, -step, prediv, label + QStringLiteral(", back"), runs.ReverseStart);
+  if (reverse && !TInterruptGuard::Interrupted()) {
+    WaitForRest(link, params);  // a slow loop may still be moving when the step's record ends
+    rest = MeasuredRun(io, link, store, params, 0, 0, label + QStringLiteral(", at rest"), restStart);
+  }
+  if (!rest || TInterruptGuard::Interrupted()) return std::nullopt;
+  runs.Forward = std::move(*forward);
+  runs.Reverse = std::move(*reverse);
+  runs.Rest = std::move(*rest);
+  return runs;
 }
 
 // Fills the report's runs and the records to fit, from a new test or from the history.
@@ -128,39 +155,74 @@ bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOp
     if (o.Port.isEmpty()) r.Present = r.Runs.back().Params;
     return true;
   }
-  TStepStart start;
-  std::optional<TStepRun> run = MeasuredRun(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0),
-                                            QStringLiteral("before"), start);
-  if (!run) return false;
-  records.push_back(RecordOf(*run, start));
-  r.Runs.push_back(std::move(*run));
+  r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
+  if (!r.Before) return false;
+  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
+  records.push_back(RecordOf(r.Before->Forward, r.Before->ForwardStart));
+  r.Runs = {r.Before->Reverse, r.Before->Forward};
+  return true;
+}
+
+// Says why nothing is suggested and that nothing was written.
+bool Refuse(TCtlIo& io, TSuggestReport& r, const QString& problem, const QString& advice) {
+  r.Refusal = problem;
+  PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(problem));
+  if (!advice.isEmpty()) io.Err << "  " << advice << "\n";
+  return false;
+}
+
+// Checks the board's loop law on every fitted run: a board whose loop differs from the model's
+// gets no suggestion.
+bool LoopLawHolds(TCtlIo& io, const std::vector<TStepRecord>& records, TSuggestReport& r) {
+  for (const TStepRecord& record : records) {
+    r.Law.push_back(CheckLoopLaw(record));
+    const TLoopLawCheck& law = r.Law.back();
+    if (law.Verdict != TLawVerdict::Differs) continue;
+    return Refuse(io, r,
+                  QStringLiteral("the board's outputs do not follow the loop law the model assumes (sample %1 is off by "
+                                 "%2 % of full drive): this board's loop is another one, and a suggestion cannot be "
+                                 "trusted on it")
+                      .arg(law.WorstSample)
+                      .arg(QString::number(law.WorstDeviation, 'g', 3)),
+                  QString());
+  }
   return true;
 }
 
 // Fits the motor and chooses gains; prints what it found. Returns false when there is
-// nothing to suggest (a poor fit, or no gains that meet the goal).
+// nothing to suggest (a board whose loop differs, a poor fit, what the model cannot handle, or
+// no gains that meet the goal).
 bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>& records, TSuggestReport& r,
             bool json) {
+  if (!LoopLawHolds(io, records, r)) return false;
   r.Identification = IdentifyMotor(records);
-  if (!json) PrintFit(io, r);
-  if (!r.Identification.Usable) {
-    PrintError(io, kName, QStringLiteral("the fit is poor: %1; nothing was written").arg(QString::fromStdString(r.Identification.Problem)));
-    io.Err << "  " << QString::fromStdString(r.Identification.Advice) << "\n";
-    return false;
+  if (r.Identification.Usable) {
+    const std::optional<TStepRecord> rest =
+        r.Before ? std::optional(RecordOf(r.Before->Rest, {})) : std::nullopt;
+    r.Extras = EstimateExtras(records, rest, r.Identification.Motor);
   }
+  if (!json) PrintFit(io, r);
+  if (!r.Identification.Usable)
+    return Refuse(io, r, QStringLiteral("the fit is poor: %1").arg(QString::fromStdString(r.Identification.Problem)),
+                  QString::fromStdString(r.Identification.Advice));
+  if (const std::string refusal = ExtrasRefusal(r.Extras); !refusal.empty())
+    return Refuse(io, r, QString::fromStdString(refusal), QStringLiteral("try a smaller step or a larger prediv"));
   const TStepRun& newest = r.Runs.back();
   const int step = o.Step.value_or(newest.Step);
+  r.Deadband = std::max(r.Present.Deadband, DeadbandAgainstFlicker(r.Extras));
   r.Setup.Loop = LoopSettings(r.Present);
+  r.Setup.Loop.Deadband = r.Deadband;
   r.Setup.Step = StepAmplitude(step, r.Present);
   r.Setup.Prediv = o.Prediv.value_or(newest.Prediv);
-  r.Setup.Start.Command = records.back().Setup.Start.Command;
-  r.PresentPredicted = PredictStepTest(r.Identification.Motor, r.Setup, r.Goal);
+  r.Setup.Start.Command = r.Before ? r.Before->ForwardStart.Command : records.back().Setup.Start.Command;
+  TStepTestSetup present = r.Setup;
+  present.Loop.Deadband = r.Present.Deadband;
+  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, r.Goal);
   r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, r.Goal);
-  if (!r.Suggestion.Found) {
-    PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(QString::fromStdString(r.Suggestion.Problem)));
-    io.Err << "  " << QString::fromStdString(r.Suggestion.Advice) << "\n";
-    return false;
-  }
+  // Kept gains with a new deadband are a change to write all the same.
+  if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
+  if (!r.Suggestion.Found)
+    return Refuse(io, r, QString::fromStdString(r.Suggestion.Problem), QString::fromStdString(r.Suggestion.Advice));
   if (!json) PrintSuggestion(io, r);
   return true;
 }
@@ -171,56 +233,64 @@ QString WritesText(const std::vector<TPlannedWrite>& writes) {
   return parts.join(QStringLiteral(", "));
 }
 
-// Returns whether a is worse for the goal than b: more overshoot beyond the target, or as
-// much and a later settling (never counts as latest).
-bool Worse(const TStepFigures& a, const TStepFigures& b, const TTuningGoal& goal) {
-  const double excessA = std::max(0.0, a.OvershootPct - goal.TargetOvershootPct);
-  const double excessB = std::max(0.0, b.OvershootPct - goal.TargetOvershootPct);
-  if (excessA != excessB) return excessA > excessB;
-  return a.SettlingSamples.value_or(INT_MAX) > b.SettlingSamples.value_or(INT_MAX);
-}
-
-// Writes the suggestion, runs the verification and keeps the suggestion unless the run was
-// interrupted, failed or did worse than the gains before it.
+// Writes the suggestion, verifies it with a step each way and a rest record, and keeps it only
+// when every figure is within the goal and none is worse than with the gains before it;
+// otherwise, and when the verification is interrupted or fails, puts the board back.
 bool WriteAndVerify(TCtlIo& io, TBoardSession& session, TRunStore& store, TSuggestReport& r) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
   // A value the board stores otherwise than sent would be verified in the suggestion's name.
-  const TParamValues target = ParamValuesOf(WithGains(board, r.Suggestion.Gains));
-  if (!WriteToBoard(io, session, target, TEchoRule::Stop, QStringLiteral("the suggestion")))
+  if (!WriteToBoard(io, session, ParamValuesOf(SuggestedParams(r)), TEchoRule::Stop, QStringLiteral("the suggestion")))
     return PutBoardBack(io, session) && false;
   WaitForRest(link, board);
-  TStepStart start;
-  std::optional<TStepRun> after;
+  const int step = int(r.Setup.Step / std::max(1, board.Multiplier));
   if (!TInterruptGuard::Interrupted())
-    after = MeasuredRun(io, link, store, board, int(r.Setup.Step / std::max(1, board.Multiplier)), r.Setup.Prediv,
-                        QStringLiteral("after"), start);
+    r.After = MeasureBoard(io, link, store, board, step, r.Setup.Prediv, QStringLiteral("after"));
   if (TInterruptGuard::Interrupted()) PrintError(io, link.PortName(), QStringLiteral("interrupted"));
-  if (!after || TInterruptGuard::Interrupted()) return PutBoardBack(io, session) && false;
-  r.After = std::move(after);
+  if (!r.After || TInterruptGuard::Interrupted()) return PutBoardBack(io, session) && false;
   TStepTestSetup setup = r.Setup;
   setup.Loop = LoopSettings(board);
-  setup.Start = start;
+  setup.Start = r.After->ForwardStart;
   r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
-  r.Kept = MeetsGoal(r.After->Figures, r.Goal) || !Worse(r.After->Figures, r.Runs.back().Figures, r.Goal);
+  r.Failures = JudgeVerification(FiguresOf(*r.Before), FiguresOf(*r.After), r.Goal, board.Deadband);
+  // New gains exercise what the old ones may not have (an I where there was none): the law is
+  // checked again on what they did.
+  for (const auto& [name, run, start] : {std::tuple{"forward", &r.After->Forward, &r.After->ForwardStart},
+                                         std::tuple{"reverse", &r.After->Reverse, &r.After->ReverseStart}}) {
+    const TLoopLawCheck law = CheckLoopLaw(RecordOf(*run, *start));
+    if (law.Verdict == TLawVerdict::Differs)
+      r.Failures.push_back({name, "loop law",
+                            std::string("the ") + name + " step with the new gains does not follow the loop law the model "
+                            "assumes (sample " + std::to_string(law.WorstSample) + "): this board's loop is another one"});
+  }
+  r.Kept = r.Failures.empty();
   if (r.Kept) {
     session.Keep();
     return true;
   }
-  PrintError(io, link.PortName(), QStringLiteral("the suggestion did worse on the board than the gains before it"));
+  QStringList why;
+  for (const TFigureFailure& f : r.Failures) why.append(QString::fromStdString(f.Text));
+  PrintError(io, link.PortName(), QStringLiteral("the suggestion is put back: %1").arg(why.join(QStringLiteral("; "))));
   PutBoardBack(io, session);
   return false;
 }
 
-// Says what --apply will write and asks, unless --yes; then writes and verifies.
+// Says what --apply will write and asks, unless --yes; then journals the board's values,
+// writes and verifies. The gains before are measured first where the history gave them.
 bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
-           const QString& commandLine) {
+           const QString& commandLine, bool json) {
   TBoardLink& link = session.Link();
   const TPIDParams& board = session.Board();
-  r.Writes = PlanWrites(board, ParamValuesOf(WithGains(board, r.Suggestion.Gains)));
+  r.Writes = PlanWrites(board, ParamValuesOf(SuggestedParams(r)));
   if (r.Writes.empty()) {
     io.Err << link.PortName() << ": the board holds the suggested gains already: nothing to write\n";
     return true;
+  }
+  if (json && !o.Yes) {
+    // The table goes where the question goes, so that standard output stays JSON.
+    TCtlIo shown{io.Err, io.Err, io.In};
+    PrintFit(shown, r);
+    PrintSuggestion(shown, r);
   }
   io.Err << QStringLiteral("suggest will make %1 EEPROM write%2 on %3: %4\n")
                 .arg(r.Writes.size())
@@ -232,17 +302,25 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
     r.Writes.clear();
     return false;
   }
+  if (!r.Before) {
+    r.Before = MeasureBoard(io, link, store, board, int(r.Setup.Step / std::max(1, board.Multiplier)), r.Setup.Prediv,
+                            QStringLiteral("before"));
+    if (!r.Before) return false;
+  }
   JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
   return WriteAndVerify(io, session, store, r);
 }
 
 bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
-  std::vector<TStepRun> runs = {r.Runs.back()};
-  const TPIDParams suggested = WithGains(r.Present, r.Suggestion.Gains);
-  runs.push_back(PredictedRun(r.Runs.back(), suggested, r.Suggestion.Predicted,
+  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
+  std::vector<TStepRun> runs = {before};
+  const TPIDParams suggested = SuggestedParams(r);
+  runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
                               QStringLiteral("suggested, predicted: %1").arg(GainsCaption(suggested))));
-  if (r.After) runs.push_back(*r.After);
+  if (r.After) runs.push_back(r.After->Forward);
+  if (r.Before) runs.push_back(r.Before->Rest);
+  if (r.After) runs.push_back(r.After->Rest);
   const QString title = QStringLiteral("Suggested gains%1, step %2, prediv %3")
                             .arg(where.isEmpty() ? QString() : QStringLiteral(" on ") + where)
                             .arg(runs.front().Step)
@@ -273,18 +351,27 @@ void AddOptions(QCommandLineParser& parser) {
 int RunSuggest(const QStringList& args, TCtlIo& io) {
   QCommandLineParser parser;
   parser.setApplicationDescription(QStringLiteral(
-      "Runs a step test with the board's present gains (or takes stored runs), fits the motor\n"
-      "to it (gain, time constant, Coulomb friction) and chooses P, I, D and FF1 for the\n"
+      "Measures the board with its present gains: the step, the step back and a rest record\n"
+      "(199 cycles, the command left alone); or takes stored runs. Checks that the board's\n"
+      "outputs follow the loop law the model assumes (a board whose loop differs gets\n"
+      "nothing), fits the motor (gain, time constant, Coulomb friction), says what the records\n"
+      "show beyond it (a flickering count, hunting at rest, ringing; ringing refuses), and\n"
+      "chooses P, I, D and FF1 for the\n"
       "shortest 2 % settling with at most the target overshoot on the fitted motor. With gain\n"
       "and time constant off by the mismatch (each way, all four corners) the test must still\n"
       "settle, with at most the target overshoot plus the corner allowance (3 points by\n"
       "default, --corner-allowance): the corners are the edges of what the fit may be off by,\n"
       "and a board's measured overshoot is allowed as much beyond the target, as no model\n"
       "matches a board exactly. Prints the suggestion beside the present gains with predicted\n"
-      "figures for both. --apply writes the changed values, asking first\n"
-      "unless --yes, and verifies them with a step test; the board gets its values back when\n"
-      "the verification is interrupted, fails or does worse. Nothing is written when the fit\n"
-      "is poor. --png/--svg draw before and after.\n"
+      "figures for both, then asks. I is kept large enough to pull the motor onto target\n"
+      "against its friction where gains allow; where the count flickers, \"Deadband (b):\" is\n"
+      "set to the flicker. Values are those the window's fields show exactly. --apply writes\n"
+      "the changed values, asking first unless --yes, and measures again (step, step back,\n"
+      "rest): the suggestion stays only when settling, overshoot, steady-state error (a count,\n"
+      "or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output (m):\")\n"
+      "are within the goal and none is worse than before; otherwise the board gets its values\n"
+      "back, the failing figure is named and the exit status is 1. Nothing is written when the\n"
+      "fit is poor. --png/--svg draw before, predicted and after, with the rest records.\n"
       "\n"
       "The count jump: the encoder reports whole counts, and one count of error moves the\n"
       "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
@@ -317,10 +404,16 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
     r.Present = session.Board();
   }
   std::vector<TStepRecord> records;
-  if (!GatherRuns(io, link, store, o, r, records)) return kExitFailed;
-  bool ok = !TInterruptGuard::Interrupted() && Choose(io, o, records, r, json);
+  const bool gathered = GatherRuns(io, link, store, o, r, records);
+  if (TInterruptGuard::Interrupted()) {
+    PrintError(io, o.Port.isEmpty() ? kName : o.Port,
+               QStringLiteral("interrupted during the step test; nothing was written"));
+    return kExitFailed;
+  }
+  if (!gathered) return kExitFailed;
+  bool ok = Choose(io, o, records, r, json);
   if (ok && o.Apply && !r.Suggestion.Unchanged) {
-    ok = Apply(io, session, store, o, r, CommandLine(kName, args));
+    ok = Apply(io, session, store, o, r, CommandLine(kName, args), json);
     if (!json) PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);

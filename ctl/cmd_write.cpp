@@ -3,6 +3,7 @@
 #include "ctl/boardcmd.h"
 #include "ctl/boardwrite.h"
 #include "ctl/commands.h"
+#include "ctl/history.h"
 #include "ctl/options.h"
 #include "ctl/paramsets.h"
 
@@ -39,12 +40,20 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   // Ctrl+C only raises a flag from here on: a write under way ends between two values and the
   // board gets its values back.
   TInterruptGuard guard;
-  TBoardSession session;
-  if (!OpenBoard(io, session, port)) return kExitFailed;
   TWriteRequest request;
   request.Command = kName;
+  request.CommandLine = CommandLine(kName, args);
   request.Source = files.first();
   request.Yes = parser.isSet(QStringLiteral("yes"));
   request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  // The history keeps the board's values before the first write; without it nothing is
+  // written. A dry run writes nothing and needs none.
+  TRunStore store;
+  if (!request.DryRun) {
+    if (!OpenRunHistory(io, store)) return kExitFailed;
+    request.Journal = &store;
+  }
+  TBoardSession session;
+  if (!OpenBoard(io, session, port)) return kExitFailed;
   return WriteParameterSet(io, session, target, request);
 }

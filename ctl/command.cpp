@@ -3,8 +3,12 @@
 #include <QFile>
 #include <QRegularExpression>
 #include <iterator>
+#include <poll.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "boardsession/interrupt.h"
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
 #include "version.h"
@@ -111,14 +115,41 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message) {
   io.Err.flush();
 }
 
+namespace {
+
+// Waits until the input has an answer to read; returns false when Ctrl+C (or another signal
+// the interrupt guard catches) came first. Input that is no file descriptor is always ready.
+bool WaitForAnswer(QTextStream& in) {
+  const auto* file = qobject_cast<QFile*>(in.device());
+  if (!file || file->handle() < 0) return !TInterruptGuard::Interrupted();
+  pollfd input{file->handle(), POLLIN, 0};
+  // The guard's handler restarts the read, so the wait must look for the flag itself.
+  while (!TInterruptGuard::Interrupted()) {
+    const int ready = ::poll(&input, 1, 50);
+    if (ready > 0 || (ready < 0 && errno != EINTR)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool Confirm(TCtlIo& io, const QString& question) {
   io.Err << question << " [y/N] ";
   io.Err.flush();
+  if (!WaitForAnswer(io.In)) {
+    io.Err << "\n";
+    PrintError(io, {}, QStringLiteral("interrupted at the question"));
+    return false;
+  }
   const QString answer = io.In.readLine().trimmed().toLower();
   // A terminal echoes the answer and its line end; an answer from a pipe or file leaves the
   // question's line open.
   if (!IsTerminal(io.In)) io.Err << "\n" << Qt::flush;
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
+}
+
+bool OutputFailed(const TCtlIo& io) {
+  return io.Out.status() == QTextStream::WriteFailed || io.Err.status() == QTextStream::WriteFailed;
 }
 
 bool IsTerminal(QTextStream& stream) {

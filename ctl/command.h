@@ -39,8 +39,14 @@ bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QSt
 void PrintError(TCtlIo& io, const QString& what, const QString& message);
 
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
-// agree. An empty or closed input declines.
+// agree. An empty or closed input declines, and so does Ctrl+C while an interrupt guard is
+// active (the question ends at once).
 bool Confirm(TCtlIo& io, const QString& question);
+
+// Returns whether a write to Out or Err failed (a closed pipe, a pager that quit, a full
+// disk): nobody sees the results any more, so a command stops its work, puts the board back
+// and fails.
+bool OutputFailed(const TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);

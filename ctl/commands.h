@@ -17,6 +17,8 @@ int RunParams(const QStringList& args, TCtlIo& io);
 int RunSave(const QStringList& args, TCtlIo& io);
 int RunWrite(const QStringList& args, TCtlIo& io);
 int RunDiff(const QStringList& args, TCtlIo& io);
+int RunBackups(const QStringList& args, TCtlIo& io);
+int RunRestore(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
@@ -31,4 +33,6 @@ inline constexpr TCommand kCommands[] = {
     {"save", "save the board's parameters into a parameter file", RunSave},
     {"write", "write a parameter file's differing values to the board", RunWrite},
     {"diff", "show the values that differ between files, stored runs and boards", RunDiff},
+    {"backups", "list the board's values kept before each EEPROM write", RunBackups},
+    {"restore", "write a backup's values back to the board", RunRestore},
 };

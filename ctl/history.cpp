@@ -1,9 +1,9 @@
 #include "ctl/history.h"
 
-bool OpenRunHistory(TCtlIo& io, TRunStore& store) {
+bool OpenRunHistory(TCtlIo& io, TRunStore& store, TStoreAccess access) {
   const QString path = TRunStore::DefaultPath();
   QString error;
-  if (store.Open(path, error)) return true;
+  if (store.Open(path, error, 3000, access)) return true;
   PrintError(io, path, error);
   return false;
 }

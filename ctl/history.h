@@ -7,8 +7,9 @@
 #include "ctl/command.h"
 #include "runstore/runstore.h"
 
-// Opens the run history at its default place; on failure prints why.
-bool OpenRunHistory(TCtlIo& io, TRunStore& store);
+// Opens the run history at its default place; on failure prints why. A command that only
+// reads opens it with TStoreAccess::ReadOnly, which works on a read-only or full disk.
+bool OpenRunHistory(TCtlIo& io, TRunStore& store, TStoreAccess access = TStoreAccess::ReadWrite);
 
 // Stores the run; on failure prints why. Returns whether it was stored.
 bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run);

@@ -2,6 +2,7 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTextStream>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
@@ -21,14 +22,22 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  // A closed pipe or pager must not end the program while the board holds values it has to
+  // get back: a write to it fails with EPIPE instead, and the output counts as failed.
+  std::signal(SIGPIPE, SIG_IGN);
   const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zirv7ctl"));
   QTextStream out(stdout);
   QTextStream err(stderr);
   QTextStream in(stdin);
   TCtlIo io{out, err, in};
-  const int status = RunCtl(QCoreApplication::arguments(), io);
+  int status = RunCtl(QCoreApplication::arguments(), io);
   out.flush();
+  std::fflush(stdout);
+  if (status == kExitOk && (out.status() != QTextStream::Ok || std::ferror(stdout))) {
+    err << "zirv7ctl: standard output: the results could not be written\n";
+    status = kExitFailed;
+  }
   err.flush();
   return status;
 }

@@ -1,5 +1,7 @@
 #include "ctl/porterrors.h"
 
+#include <cerrno>
+
 #include "devices/explain.h"
 #include "serial/comport.h"
 
@@ -26,4 +28,8 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error) {
 void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent) {
   PrintError(io, port, failure);
   PrintExplanation(io, ExplainSilentBoard(port, sent));
+}
+
+void PrintDeviceLost(TCtlIo& io, const QString& port, bool lost) {
+  if (lost) PrintExplanation(io, ExplainPortFailure(port, false, EIO, {}, TAudience::CommandLine));
 }

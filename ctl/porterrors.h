@@ -12,3 +12,7 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error);
 // Prints "zirv7ctl: <port>: <failure>" for a board that did not answer sent, and beneath it
 // what was sent and what to check (ExplainSilentBoard).
 void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent);
+
+// Prints what it means that the port's device went away while in use (unplugged, powered
+// off), as the window explains it, when the port says its device is lost; else nothing.
+void PrintDeviceLost(TCtlIo& io, const QString& port, bool lost);

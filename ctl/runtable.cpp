@@ -37,6 +37,12 @@ double TimeKey(std::optional<double> samples, const TStepRun& r) {
 
 QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
 
+// A figure that may not exist: "-" when it does not.
+template <class F>
+QString OptionalText(std::optional<double> value, F text) {
+  return value ? text(*value) : QStringLiteral("-");
+}
+
 // Indexed by TFigure.
 const TFigureForm kFigureForms[] = {
     {"rise", [](const TStepRun& r) { return TimeText(Measurable(r, r.Figures.RiseSamples), SamplePeriodMs(r)); },
@@ -55,6 +61,10 @@ const TFigureForm kFigureForms[] = {
      [](const TStepRun& r) { return r.Figures.PeakOutput; }},
     {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
      [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
+    {"rest out p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestOutputPpPct, Percent); },
+     [](const TStepRun& r) { return r.Figures.RestOutputPpPct.value_or(kNoFigure); }},
+    {"rest err p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestErrorPp, [](double v) { return QString::number(v, 'f', 0); }); },
+     [](const TStepRun& r) { return r.Figures.RestErrorPp.value_or(kNoFigure); }},
 };
 static_assert(std::size(kFigureForms) == std::size(kAllFigures));
 

@@ -10,11 +10,14 @@
 #include "steprun/steprun.h"
 
 // The figures of a run as the tables show them, in the order of kAllFigures.
-enum class TFigure { Rise, Overshoot, Peak, Settling, SteadyStateError, Iae, PeakOutput, Saturated };
+enum class TFigure {
+  Rise, Overshoot, Peak, Settling, SteadyStateError, Iae, PeakOutput, Saturated, RestOutputPp, RestErrorPp
+};
 inline constexpr TFigure kAllFigures[] = {TFigure::Rise,     TFigure::Overshoot,
                                           TFigure::Peak,     TFigure::Settling,
                                           TFigure::SteadyStateError, TFigure::Iae,
-                                          TFigure::PeakOutput, TFigure::Saturated};
+                                          TFigure::PeakOutput, TFigure::Saturated,
+                                          TFigure::RestOutputPp, TFigure::RestErrorPp};
 
 // Returns the figure's column caption ("rise", "overshoot", ...).
 QString FigureCaption(TFigure figure);

@@ -10,12 +10,23 @@
 
 namespace {
 
+const TStepFigures kNoFigures;
+
 std::optional<double> Samples(std::optional<int> samples) {
   if (!samples) return std::nullopt;
   return double(*samples);
 }
 
 QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
+
+QString LawVerdictText(TLawVerdict verdict) {
+  switch (verdict) {
+    case TLawVerdict::Matches: return QStringLiteral("the board's outputs follow the model's law");
+    case TLawVerdict::Differs: return QStringLiteral("the board's outputs do not follow the model's law");
+    case TLawVerdict::Undecided: break;
+  }
+  return QStringLiteral("the record tells too little to check the law");
+}
 
 // Says what the count jump is and the cap the suggestion keeps to, and when the present gains
 // pass it.
@@ -56,6 +67,8 @@ std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<T
   const std::optional<double> period = PeriodMs(r);
   std::vector<QStringList> rows = {{QStringLiteral("figure")}, {QStringLiteral("settling")}, {QStringLiteral("overshoot")},
                                    {QStringLiteral("rise")}, {QStringLiteral("peak output")},
+                                   {QStringLiteral("ss error")}, {QStringLiteral("iae")},
+                                   {QStringLiteral("rest output p-p")}, {QStringLiteral("rest error p-p")},
                                    {QStringLiteral("settling, worst of ") + Mismatch(r.Goal)},
                                    {QStringLiteral("overshoot, worst of ") + Mismatch(r.Goal)}};
   for (const TFigureColumn& c : columns) {
@@ -65,8 +78,12 @@ std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<T
     rows[2].append(Percent(f.OvershootPct));
     rows[3].append(TimeText(f.RiseSamples, period));
     rows[4].append(Percent(f.PeakOutput));
-    rows[5].append(c.Prediction ? TimeText(Samples(c.Prediction->WorstSettlingSamples), period) : QString());
-    rows[6].append(c.Prediction ? Percent(c.Prediction->WorstOvershootPct) : QString());
+    rows[5].append(QString::number(f.SteadyStateError, 'f', 2));
+    rows[6].append(QString::number(f.Iae, 'f', 0));
+    rows[7].append(f.RestOutputPpPct ? Percent(*f.RestOutputPpPct) : QStringLiteral("-"));
+    rows[8].append(f.RestErrorPp ? QString::number(*f.RestErrorPp, 'f', 0) : QStringLiteral("-"));
+    rows[9].append(c.Prediction ? TimeText(Samples(c.Prediction->WorstSettlingSamples), period) : QString());
+    rows[10].append(c.Prediction ? Percent(c.Prediction->WorstOvershootPct) : QString());
   }
   return rows;
 }
@@ -120,16 +137,55 @@ QJsonObject SuggestedJson(const TSuggestReport& r) {
   }
   o.insert(QStringLiteral("unchanged"), s.Unchanged);
   o.insert(QStringLiteral("gains"), GainsJson(s.Gains, r.Setup.Loop));
+  o.insert(QStringLiteral("deadband"), r.Deadband);
+  if (!s.Note.empty()) o.insert(QStringLiteral("note"), QString::fromStdString(s.Note));
   o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
   return o;
 }
 
+QJsonObject BoardRunsJson(const TBoardRuns& runs) {
+  return {{QStringLiteral("runs"), QJsonArray{runs.Forward.Id, runs.Reverse.Id, runs.Rest.Id}},
+          {QStringLiteral("forward"), FiguresJson(runs.Forward.Figures, SamplePeriodMs(runs.Forward))},
+          {QStringLiteral("reverse"), FiguresJson(runs.Reverse.Figures, SamplePeriodMs(runs.Reverse))},
+          {QStringLiteral("rest"), FiguresJson(runs.Rest.Figures, SamplePeriodMs(runs.Rest))}};
+}
+
 QJsonObject VerificationJson(const TSuggestReport& r) {
   if (!r.After) return {};
-  return {{QStringLiteral("run"), r.After->Id},
-          {QStringLiteral("predicted"), PredictionJson(r.AfterPredicted, PeriodMs(r))},
-          {QStringLiteral("measured"), FiguresJson(r.After->Figures, SamplePeriodMs(*r.After))},
-          {QStringLiteral("kept"), r.Kept}};
+  QJsonArray failures;
+  for (const TFigureFailure& f : r.Failures)
+    failures.append(QJsonObject{{QStringLiteral("run"), QString::fromStdString(f.Run)},
+                                {QStringLiteral("figure"), QString::fromStdString(f.Figure)},
+                                {QStringLiteral("text"), QString::fromStdString(f.Text)}});
+  QJsonObject o = BoardRunsJson(*r.After);
+  o.insert(QStringLiteral("run"), r.After->Forward.Id);
+  o.insert(QStringLiteral("predicted"), PredictionJson(r.AfterPredicted, PeriodMs(r)));
+  o.insert(QStringLiteral("measured"), FiguresJson(r.After->Forward.Figures, SamplePeriodMs(r.After->Forward)));
+  o.insert(QStringLiteral("failures"), failures);
+  o.insert(QStringLiteral("kept"), r.Kept);
+  return o;
+}
+
+QJsonArray LawJson(const std::vector<TLoopLawCheck>& checks) {
+  QJsonArray array;
+  for (const TLoopLawCheck& c : checks)
+    array.append(QJsonObject{{QStringLiteral("verdict"), c.Verdict == TLawVerdict::Matches   ? QStringLiteral("matches")
+                                                         : c.Verdict == TLawVerdict::Differs ? QStringLiteral("differs")
+                                                                                             : QStringLiteral("undecided")},
+                             {QStringLiteral("checked"), c.Checked},
+                             {QStringLiteral("worst_deviation_pct"), c.WorstDeviation},
+                             {QStringLiteral("how"), QString::fromStdString(c.How)}});
+  return array;
+}
+
+QJsonObject ExtrasJson(const TPlantExtras& x) {
+  QJsonArray findings;
+  for (const std::string& f : x.Findings) findings.append(QString::fromStdString(f));
+  return {{QStringLiteral("flicker_counts"), x.FlickerCounts},
+          {QStringLiteral("flicker_events"), x.FlickerEvents},
+          {QStringLiteral("hunts_at_rest"), x.HuntsAtRest},
+          {QStringLiteral("ringing_hz"), x.RingingHz},
+          {QStringLiteral("findings"), findings}};
 }
 
 }  // namespace
@@ -161,8 +217,12 @@ TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPre
   return run;
 }
 
-bool MeetsGoal(const TStepFigures& figures, const TTuningGoal& goal) {
-  return figures.SettlingSamples && figures.OvershootPct <= goal.TargetOvershootPct;
+TBoardFigures FiguresOf(const TBoardRuns& runs) { return {runs.Forward.Figures, runs.Reverse.Figures, runs.Rest.Figures}; }
+
+TPIDParams SuggestedParams(const TSuggestReport& r) {
+  TPIDParams params = WithGains(r.Present, r.Suggestion.Gains);
+  params.Deadband = r.Deadband;
+  return params;
 }
 
 void PrintFit(TCtlIo& io, const TSuggestReport& r) {
@@ -175,6 +235,14 @@ void PrintFit(TCtlIo& io, const TSuggestReport& r) {
                      QString::number(id.Motor.TimeConstant * 1000, 'f', 2), QString::number(id.Motor.Friction, 'f', 2));
   io.Out << QStringLiteral("fit_rms %1 counts (%2 % of the step)\n")
                 .arg(QString::number(id.FitRms, 'f', 2), QString::number(id.FitRmsPct, 'f', 2));
+  for (const TLoopLawCheck& law : r.Law)
+    io.Out << QStringLiteral("loop law: %1, %2 samples compared (worst %3 % of full drive); %4\n")
+                  .arg(LawVerdictText(law.Verdict))
+                  .arg(law.Checked)
+                  .arg(QString::number(law.WorstDeviation, 'g', 2), QString::fromStdString(law.How));
+  for (const std::string& finding : r.Extras.Findings) io.Out << "the records show: " << QString::fromStdString(finding) << "\n";
+  if (r.Deadband != r.Present.Deadband)
+    io.Out << QStringLiteral("against the flicker the suggestion sets \"Deadband (b):\" to %1 counts\n").arg(FormatNumber(r.Deadband));
 }
 
 void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
@@ -184,6 +252,7 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},
                                     {"FF0", &TGains::FF0}, {"FF1", &TGains::FF1}})
     gains.push_back({QLatin1String(name), FormatNumber(present.*field), FormatNumber(suggested.*field)});
+  gains.push_back({QStringLiteral("Deadband"), FormatNumber(r.Present.Deadband), FormatNumber(r.Deadband)});
   gains.push_back({QStringLiteral("count jump"), Percent(CountJumpPct(r.Setup.Loop)),
                    Percent(CountJumpPct(WithGains(r.Setup.Loop, suggested)))});
   PrintTable(io, gains, 1);
@@ -191,19 +260,28 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   io.Out << MismatchNote(r.Goal);
   io.Out << "\n";
   PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
+                                {QStringLiteral("present, at rest"), r.Before ? &r.Before->Rest.Figures : &kNoFigures, nullptr},
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
                                 {QStringLiteral("suggested, predicted"), &r.Suggestion.Predicted.Figures, &r.Suggestion.Predicted}}),
              1);
+  if (!r.Suggestion.Note.empty()) io.Out << "note: " << QString::fromStdString(r.Suggestion.Note) << "\n";
   if (r.Suggestion.Unchanged)
     io.Out << "\nThe present gains settle as soon as anything found: nothing to change.\n";
 }
 
 void PrintVerification(TCtlIo& io, const TSuggestReport& r) {
-  if (!r.After) return;
-  io.Out << QStringLiteral("\nverification (run #%1):\n").arg(r.After->Id);
+  if (!r.After || !r.Before) return;
+  io.Out << QStringLiteral("\nverification (runs #%1, #%2, #%3):\n").arg(r.After->Forward.Id).arg(r.After->Reverse.Id).arg(r.After->Rest.Id);
   PrintTable(io, FigureRows(r, {{QStringLiteral("predicted"), &r.AfterPredicted.Figures, &r.AfterPredicted},
-                                {QStringLiteral("measured"), &r.After->Figures, nullptr}}),
+                                {QStringLiteral("before"), &r.Before->Forward.Figures, nullptr},
+                                {QStringLiteral("after"), &r.After->Forward.Figures, nullptr},
+                                {QStringLiteral("before, back"), &r.Before->Reverse.Figures, nullptr},
+                                {QStringLiteral("after, back"), &r.After->Reverse.Figures, nullptr},
+                                {QStringLiteral("before, at rest"), &r.Before->Rest.Figures, nullptr},
+                                {QStringLiteral("after, at rest"), &r.After->Rest.Figures, nullptr}}),
              1);
+  if (r.Kept) io.Out << "\nEvery figure is within the goal and none is worse: the suggestion stays.\n";
+  for (const TFigureFailure& f : r.Failures) io.Out << "failed: " << QString::fromStdString(f.Text) << "\n";
 }
 
 void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
@@ -214,7 +292,11 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
                                                      {QStringLiteral("corner_allowance_pct"), r.Goal.CornerAllowancePct},
                                                      {QStringLiteral("max_count_jump_pct"), r.Goal.MaxCountJumpPct}}},
                 {QStringLiteral("runs"), runs},
-                {QStringLiteral("motor"), MotorJson(r.Identification)}};
+                {QStringLiteral("motor"), MotorJson(r.Identification)},
+                {QStringLiteral("loop_law"), LawJson(r.Law)},
+                {QStringLiteral("extras"), ExtrasJson(r.Extras)}};
+  if (!r.Refusal.isEmpty()) o.insert(QStringLiteral("refused"), r.Refusal);
+  if (r.Before) o.insert(QStringLiteral("before"), BoardRunsJson(*r.Before));
   if (r.Identification.Usable) {
     o.insert(QStringLiteral("present"),
              QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop), r.Setup.Loop)},

@@ -40,6 +40,7 @@ TBoardSimulator::TBoardSimulator(TSimOptions options)
     : FOptions(std::move(options)), FBoard(FOptions.Seed, FOptions.Motor), FGarbageRandom(FOptions.Seed) {
   if (FOptions.EepromFile.empty()) return;
   if (const auto stored = LoadParams(FOptions.EepromFile)) FBoard.SetParams(*stored);
+  FEeprom = std::make_unique<TEepromWriter>(FOptions.EepromFile, FOptions.SaveEeprom);
 }
 
 TBoardSimulator::~TBoardSimulator() { Stop(); }
@@ -76,10 +77,12 @@ void TBoardSimulator::Start() {
 }
 
 void TBoardSimulator::Stop() {
-  if (!FThread.joinable()) return;
-  if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
-  FThread.join();
-  CloseFds();
+  if (FThread.joinable()) {
+    if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
+    FThread.join();
+    CloseFds();
+  }
+  if (FEeprom) FEeprom->Flush();
 }
 
 void TBoardSimulator::CloseFds() {
@@ -123,7 +126,7 @@ TBoardParams TBoardSimulator::Params() const {
 void TBoardSimulator::SetParams(const TBoardParams& params) {
   std::lock_guard lock(FMutex);
   FBoard.SetParams(params);
-  if (!FOptions.EepromFile.empty()) SaveParams(FOptions.EepromFile, FBoard.Params());
+  if (FEeprom) FEeprom->Save(FBoard.Params());
 }
 
 void TBoardSimulator::SetStatusOverride(const TStatusOverride& status) {
@@ -252,7 +255,7 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
       effective = command.substr(0, 2) + FormatPlain(*value + (FFaultParam ? FFaultParam : 1));
   }
   lines = FBoard.Answer(effective);
-  if (FBoard.ParamsChanged() && !FOptions.EepromFile.empty()) SaveParams(FOptions.EepromFile, FBoard.Params());
+  if (FBoard.ParamsChanged() && FEeprom) FEeprom->Save(FBoard.Params());
   return ApplyLineFault(std::move(lines), FFault, FFaultParam);
 }
 

@@ -4,12 +4,14 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "sim/board.h"
+#include "sim/eepromwriter.h"
 #include "sim/faults.h"
 
 namespace zirvsim {
@@ -25,6 +27,7 @@ struct TSimOptions {
   std::string EepromFile;  // where the parameters persist; empty = nowhere
   int ReplyDelayMs = 2;    // time from a command's line end to the first answer byte
   TMotorConstants Motor = {};  // the motor the board drives
+  TEepromWriter::TSave SaveEeprom = SaveParams;  // writes EepromFile
 };
 
 // The ZIRV7 board behind a pseudo-terminal: the tool opens DevicePath() as its serial port.
@@ -42,7 +45,8 @@ class TBoardSimulator {
   // std::runtime_error when the pty cannot be made.
   void Start();
 
-  // Stops the board thread and closes the pty. Does nothing when not running.
+  // Stops the board thread and closes the pty (when running), and waits until the EEPROM
+  // file holds the last parameters.
   void Stop();
 
   // Returns whether the board thread runs (false after Stop and after a HangUpAfter fault).
@@ -66,7 +70,8 @@ class TBoardSimulator {
   // Returns the stored parameters.
   TBoardParams Params() const;
 
-  // Replaces the stored parameters (clamped as the board would) and persists them.
+  // Replaces the stored parameters (clamped as the board would) and persists them. The file
+  // is written behind the answers, never before them (see TEepromWriter).
   void SetParams(const TBoardParams& params);
 
   // Makes the next "s" answer carry the given values instead of the servo's.
@@ -113,6 +118,7 @@ class TBoardSimulator {
   uint64_t FBytesSent = 0;
   uint64_t FGarbageRandom;
   bool FRunning = false;
+  std::unique_ptr<TEepromWriter> FEeprom;  // none without an EEPROM file
 
   // Owned by the board thread while it runs.
   int FMaster = -1;

@@ -6,8 +6,8 @@
 namespace {
 
 // Each ends the program by default, and each leaves time to put the board back: a kill
-// from another program, or a closed terminal window, as well as Ctrl+C.
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+// from another program, or a closed terminal window, as well as Ctrl+C and Ctrl+\.
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 volatile std::sig_atomic_t gInterrupted = 0;
 struct sigaction gPrevious[std::size(kSignals)] {};

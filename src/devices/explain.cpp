@@ -53,7 +53,8 @@ QString OtherAdapters(const TPlace& place, const TScanContext& context) {
   QString text = QStringLiteral("\nPresent now:");
   for (int i = 0; i < others.size() && i < kAdaptersShown; ++i)
     text += QStringLiteral("\n  %1 — %2").arg(others[i].Device, others[i].Description);
-  if (place.IsCom)
+  // Only a name of the tool's own can be linked.
+  if (place.IsCom && ComNumber(place.Target.Name) <= kLastCom)
     text += QStringLiteral("\nTo use %1 as %2:\n  zirv7ctl link %2 %1")
                 .arg(others.first().Device, place.Target.Name);
   return text;

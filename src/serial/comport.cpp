@@ -384,7 +384,11 @@ bool TCustomComPort::event(QEvent* e) {
 // hand-offs itself). An error of the handling goes to the standard error report and
 // reception goes on.
 void TCustomComPort::RunHandoff(quint64 id) {
-  FHandoff.Run(id, [this](bool lost) { Guarded([&] { HandleWakeUp(lost); }); });
+  FHandoff.Run(id, [this](bool lost) { ReportedWakeUp(lost); });
+}
+
+void TCustomComPort::ReportedWakeUp(bool lost) {
+  Guarded([&] { HandleWakeUp(lost); });
 }
 
 // Stops the event thread and waits for it, running every hand-off it queues meanwhile so
@@ -393,8 +397,7 @@ void TCustomComPort::RunHandoff(quint64 id) {
 void TCustomComPort::StopEventThread() {
   if (!FEventThread) return;
   FEventThread->Stop();
-  FHandoff.RunUntilThreadFinished(
-      [this](bool lost) { Guarded([&] { HandleWakeUp(lost); }); });
+  FHandoff.RunUntilThreadFinished([this](bool lost) { ReportedWakeUp(lost); });
   FEventThread->Join();
   FEventThread.reset();
 }

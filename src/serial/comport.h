@@ -162,6 +162,8 @@ class TCustomComPort : public QObject {
   void StopEventThread();
   void RunHandoff(quint64 id);
   void HandleWakeUp(bool lost);
+  // Handles one wake-up; an error goes to the standard error report.
+  void ReportedWakeUp(bool lost);
   void HandleLoss();
   [[noreturn]] void RaiseComError(int code, int winCode) const;
 

@@ -49,6 +49,17 @@ void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras
   x.RingingCounts = typical;
 }
 
+// The measured error less the model's, the model driven by the outputs the board applied (every
+// cycle sampled): what the motor did that the model cannot, whatever the loop made of it.
+std::vector<double> OpenLoopResidual(const TStepRecord& r, const TMotorModel& motor) {
+  TStepSimulation model(motor, r.Setup);
+  std::vector<double> residual;
+  double error = 0, output = 0;
+  for (size_t k = 0; k < r.Outputs.size() && k < r.Errors.size() && model.NextDrivenBy(r.Outputs[k], error, output); ++k)
+    residual.push_back(r.Errors[k] - error);
+  return residual;
+}
+
 }  // namespace
 
 TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
@@ -59,12 +70,8 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
     if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), x);
   }
   if (rest) CountFlicker(rest->Errors, 0, x);
-  for (const TStepRecord& r : steps) {
-    const TStepSamples model = SimulateStepTest(motor, r.Setup);
-    std::vector<double> residual(std::min(model.Errors.size(), r.Errors.size()));
-    for (size_t k = 0; k < residual.size(); ++k) residual[k] = r.Errors[k] - model.Errors[k];
-    FindRinging(residual, SamplePeriod(r.Setup), x);
-  }
+  for (const TStepRecord& r : steps)
+    if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
   if (rest) {
     const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
     x.RestOutputPpPct = f.RestOutputPpPct.value_or(0);

@@ -28,8 +28,8 @@ inline constexpr double kRingingMinCounts = 2;
 
 // Reads the extras from the step records (at their prediv) and a rest record (every cycle, the
 // command not moved), when there is one: flicker in the rest record and the steps' settled
-// tails, hunting in the rest record, and ringing in the residual of each step record against
-// the model's own replay of it with the fitted motor.
+// tails, hunting in the rest record, and ringing in the residual of each step record sampled
+// every cycle against the fitted motor driven by the outputs the board applied.
 TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
                             const TMotorModel& motor);
 

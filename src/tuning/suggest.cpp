@@ -102,6 +102,17 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
   return gains;
 }
 
+// The least I that pulls a motor that friction holds at the edge of the settling band onto
+// target within one run's length: P alone moves it when P x the band overcomes the friction;
+// otherwise the integral must make up the rest. A loop with less sits off target on a board
+// with a little more friction than the fit found, however well it settles on the model.
+double LeastIntegral(const TMotorModel& motor, const TStepTestSetup& setup, double p) {
+  const double held = std::max(1.0, ScoringBand(std::abs(setup.Step)));
+  const double need = motor.Friction - p * held;
+  if (need <= 0) return 0;
+  return need / (held * double(setup.Samples) * (setup.Prediv + 1));
+}
+
 // The search: the motors, the test and the best few gains found so far, best first.
 class TSearch {
  public:
@@ -115,6 +126,7 @@ class TSearch {
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
+    if (FGoal.PullAgainstFriction && gains.I < LeastIntegral(FMotors[0], FSetup, gains.P)) return false;
     const TStepTestSetup setup = WithGainsOf(FSetup, gains);
     const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling);
     if (nominal.Settling == kNever) return false;
@@ -366,7 +378,15 @@ TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setu
 
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
   TSuggestion s;
-  const std::optional<TGains> gains = Search(motor, setup, goal, true);
+  std::optional<TGains> gains = Search(motor, setup, goal, true);
+  if (!gains && goal.PullAgainstFriction && LeastIntegral(motor, setup, 0) > 0) {
+    TTuningGoal relaxed = goal;
+    relaxed.PullAgainstFriction = false;
+    gains = Search(motor, setup, relaxed, true);
+    if (gains)
+      s.Note = "no gains that meet the goal have I enough to pull the motor onto target against its friction of " +
+               FixedText(motor.Friction, 2) + " % within a run: the motor may rest off target";
+  }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
   const TScore present = presentWithinJump ? ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples) : TScore{};
   const TScore found = gains ? ScoreRun(motor, WithGainsOf(setup, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};

@@ -32,6 +32,9 @@ struct TTuningGoal {
   double Mismatch = 0.2;
   double CornerAllowancePct = 3;  // points of overshoot beyond the target at the mismatched motors
   double MaxCountJumpPct = 20;
+  // Whether I must pull a motor that friction holds at the edge of the settling band onto
+  // target within a run; the choice falls back to gains without it when none have it.
+  bool PullAgainstFriction = true;
 };
 
 // Returns the most overshoot the goal allows the mismatched motors, in %.
@@ -86,6 +89,7 @@ struct TSuggestion {
   TPrediction Predicted;
   std::string Problem;  // when nothing meets the goal
   std::string Advice;
+  std::string Note;     // a weakness of the gains found, for the report
 };
 
 // Chooses P, I, D and FF1 (FF0, the feed-forward of the absolute command position, only ever

@@ -20,25 +20,49 @@ void Fail(std::vector<TFigureFailure>& out, const char* run, const char* figure,
   out.push_back({run, figure, std::string(figure) + " of the " + run + " step: " + why});
 }
 
-void JudgeStep(std::vector<TFigureFailure>& out, const TRunPair& p, const TTuningGoal& goal, double deadband) {
+// Adds the failures of one step: beyond the goal (withinGoal) or worse than before.
+void JudgeStep(std::vector<TFigureFailure>& out, const TRunPair& p, const TTuningGoal& goal, double deadband,
+               bool withinGoal) {
   const TStepFigures &b = p.Before, &a = p.After;
-  if (!a.SettlingSamples) Fail(out, p.Name, "settling", "the run never settled");
-  else if (a.SettlingSamples.value_or(INT_MAX) > b.SettlingSamples.value_or(INT_MAX - 1) + 1)
+  const bool settledBefore = b.SettlingSamples.has_value();
+  if (!a.SettlingSamples && (withinGoal || settledBefore)) {
+    Fail(out, p.Name, "settling", "the run never settled");
+  } else if (a.SettlingSamples && settledBefore && *a.SettlingSamples > *b.SettlingSamples + 1) {
     Fail(out, p.Name, "settling",
          "later than before (sample " + std::to_string(*a.SettlingSamples) + " against " +
-             (b.SettlingSamples ? std::to_string(*b.SettlingSamples) : std::string("never")) + ")");
+             std::to_string(*b.SettlingSamples) + ")");
+  }
   const double overshootLimit = CornerOvershootLimitPct(goal);
-  if (a.OvershootPct > overshootLimit)
+  if (a.OvershootPct > overshootLimit && (withinGoal || a.OvershootPct > b.OvershootPct))
     Fail(out, p.Name, "overshoot",
          FixedText(a.OvershootPct, 1) + " %, beyond the goal of " + FixedText(overshootLimit, 1) + " %" +
              (a.OvershootPct > b.OvershootPct ? " and more than before (" + FixedText(b.OvershootPct, 1) + " %)" : ""));
   const double bound = SteadyBound(deadband);
-  if (std::abs(a.SteadyStateError) > bound)
+  const double steady = std::abs(a.SteadyStateError), steadyBefore = std::abs(b.SteadyStateError);
+  if (steady > bound && (withinGoal || steady > steadyBefore))
     Fail(out, p.Name, "steady-state error",
-         FixedText(std::abs(a.SteadyStateError), 2) + " counts, beyond " + FixedText(bound, 0) + " (before " +
-             FixedText(std::abs(b.SteadyStateError), 2) + ")");
+         FixedText(steady, 2) + " counts, beyond " + FixedText(bound, 0) + " (before " + FixedText(steadyBefore, 2) + ")");
   if (a.Iae > b.Iae * 1.05 + 1)
     Fail(out, p.Name, "IAE", FixedText(a.Iae, 0) + ", worse than before (" + FixedText(b.Iae, 0) + ")");
+}
+
+std::vector<TFigureFailure> Judge(const TBoardFigures& before, const TBoardFigures& after, const TTuningGoal& goal,
+                                  double deadband, bool withinGoal) {
+  std::vector<TFigureFailure> failures;
+  JudgeStep(failures, {"forward", before.Forward, after.Forward}, goal, deadband, withinGoal);
+  JudgeStep(failures, {"reverse", before.Reverse, after.Reverse}, goal, deadband, withinGoal);
+  const std::optional<double> rest = RestOutputPpPct(after);
+  const std::optional<double> restBefore = RestOutputPpPct(before);
+  if (!rest) {
+    if (withinGoal)
+      failures.push_back({"rest", "rest peak-to-peak", "rest peak-to-peak could not be measured: no settled tail and no rest record"});
+  } else if (*rest > kRestLimitPct && (withinGoal || *rest > restBefore.value_or(0))) {
+    failures.push_back({"rest", "rest peak-to-peak",
+                        "rest peak-to-peak of the output is " + FixedText(*rest, 1) + " % of \"Max Output (m):\", beyond " +
+                            FixedText(kRestLimitPct, 0) + " %" +
+                            (restBefore ? " (before " + FixedText(*restBefore, 1) + " %)" : std::string())});
+  }
+  return failures;
 }
 
 }  // namespace
@@ -51,19 +75,12 @@ std::optional<double> RestOutputPpPct(const TBoardFigures& f) {
   return worst;
 }
 
+std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoardFigures& after,
+                                         const TTuningGoal& goal, double deadband) {
+  return Judge(before, after, goal, deadband, false);
+}
+
 std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
                                               const TTuningGoal& goal, double deadband) {
-  std::vector<TFigureFailure> failures;
-  JudgeStep(failures, {"forward", before.Forward, after.Forward}, goal, deadband);
-  JudgeStep(failures, {"reverse", before.Reverse, after.Reverse}, goal, deadband);
-  const std::optional<double> rest = RestOutputPpPct(after);
-  const std::optional<double> restBefore = RestOutputPpPct(before);
-  if (!rest)
-    failures.push_back({"rest", "rest peak-to-peak", "rest peak-to-peak could not be measured: no settled tail and no rest record"});
-  else if (*rest > kRestLimitPct)
-    failures.push_back({"rest", "rest peak-to-peak",
-                        "rest peak-to-peak of the output is " + FixedText(*rest, 1) + " % of \"Max Output (m):\", beyond " +
-                            FixedText(kRestLimitPct, 0) + " %" +
-                            (restBefore ? " (before " + FixedText(*restBefore, 1) + " %)" : std::string())});
-  return failures;
+  return Judge(before, after, goal, deadband, true);
 }

@@ -30,6 +30,12 @@ struct TFigureFailure {
   std::string Text;    // the whole sentence
 };
 
+// Returns the figures of after that are worse than the same of before: a later settling (by
+// more than a sample, or none where before settled), a larger IAE (by more than 5 % and a
+// count), or a larger overshoot, steady-state error or rest figure where the goal is missed.
+std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoardFigures& after,
+                                         const TTuningGoal& goal, double deadband);
+
 // Judges a verification: new gains stay only when every figure of the forward and reverse
 // steps (settling, overshoot within the target and the corner allowance, steady-state error of
 // at most one count or the deadband) and the rest (output peak-to-peak within kRestLimitPct)

@@ -127,6 +127,9 @@ class TLogViewAccessible : public QAccessibleWidget, public QAccessibleTextInter
 
   template <class Query>
   QString InWindow(int offset, int* start, int* end, const Query& query) const;
+  QString AttributesOf(uint16_t format) const;
+
+  mutable QList<QString> FAttributes;  // attribute texts by format, empty until asked for
 };
 
 // Answers a boundary query on the paragraph that holds offset and its two neighbours, enough
@@ -164,9 +167,19 @@ QString TLogViewAccessible::attributes(int offset, int* start, int* end) const {
     if (offset >= from + span.Start + span.Length) continue;
     *start = int(from + span.Start);
     *end = int(from + span.Start + span.Length);
-    return LogTextAttributes(View()->CharFormat(span.Format));
+    return AttributesOf(span.Format);
   }
   return {};
+}
+
+// The view's formats other than its own (0) never change once made, so their attribute texts
+// are written once; format 0 follows the view's font and colours.
+QString TLogViewAccessible::AttributesOf(uint16_t format) const {
+  if (format == 0) return LogTextAttributes(View()->CharFormat(0));
+  if (format >= FAttributes.size()) FAttributes.resize(format + 1);
+  QString& text = FAttributes[format];
+  if (text.isEmpty()) text = LogTextAttributes(View()->CharFormat(format));
+  return text;
 }
 
 QAccessibleInterface* LogViewFactory(const QString& className, QObject* object) {

@@ -9,6 +9,7 @@ namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
 constexpr size_t kMaxFormats = 65535;
+constexpr int kMinRowHeight = 8;  // pixels; rows of the log's fonts are taller
 
 }  // namespace
 
@@ -33,6 +34,7 @@ TLogView::TLogView(QWidget* parent) : QAbstractScrollArea(parent) {
   FFormats.push_back({});  // format 0: the view's own font and text colour, read when used
   setFocusPolicy(Qt::StrongFocus);
   viewport()->setCursor(Qt::IBeamCursor);
+  InstallScrollBar();
   verticalScrollBar()->setSingleStep(1);
   connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &TLogView::OnScrollBarMoved);
   connect(verticalScrollBar(), &QScrollBar::actionTriggered, this, &TLogView::OnScrollAction);
@@ -47,20 +49,34 @@ uint16_t TLogView::FormatIndex(TColor colour, const QFont& font) {
   // The log uses three colours; should a caller ever pass more than the table holds, the
   // newest format is reused instead of overflowing the 16-bit index.
   if (FFormats.size() >= kMaxFormats) return uint16_t(FFormats.size() - 1);
-  FFormats.push_back({qcolour, font});
+  QTextCharFormat format;
+  format.setFont(font);
+  format.setForeground(qcolour);
+  FFormats.push_back({qcolour, font, format});
   return uint16_t(FFormats.size() - 1);
 }
 
-QTextCharFormat TLogView::CharFormat(uint16_t index) const {
-  QTextCharFormat format;
-  if (index == 0 || index >= FFormats.size()) {
-    format.setFont(font());
-    format.setForeground(palette().color(QPalette::Text));
-    return format;
+const QTextCharFormat& TLogView::CharFormat(uint16_t index) const {
+  if (index > 0 && index < FFormats.size()) return FFormats[index].Char;
+  if (FOwnFormatStale) {
+    FOwnFormat = QTextCharFormat();
+    FOwnFormat.setFont(font());
+    FOwnFormat.setForeground(palette().color(QPalette::Text));
+    FOwnFormatStale = false;
   }
-  format.setFont(FFormats[index].Font);
-  format.setForeground(FFormats[index].Colour);
-  return format;
+  return FOwnFormat;
+}
+
+// The view's own font and colours make format 0 and the wrapping of every line.
+void TLogView::changeEvent(QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type == QEvent::FontChange || type == QEvent::PaletteChange || type == QEvent::StyleChange) {
+    FOwnFormatStale = true;
+    FLayouts.Clear();
+    FRangeDirty = true;
+    viewport()->update();
+  }
+  QAbstractScrollArea::changeEvent(event);
 }
 
 QString ToViewLineBreaks(QString text) {
@@ -70,6 +86,8 @@ QString ToViewLineBreaks(QString text) {
 
 void TLogView::AppendText(QStringView text, TColor colour, const QFont& font, bool newParagraph) {
   const qsizetype at = FDoc.Length();
+  const qsizetype last = FDoc.ParagraphCount() - 1;
+  if (!newParagraph) TextChangedFrom(last);
   // A line break inside the text breaks the line on screen, as in any rich-text pane.
   if (text.contains(u'\r'))
     FDoc.Append(ToViewLineBreaks(text.toString()), FormatIndex(colour, font), newParagraph);
@@ -84,6 +102,7 @@ void TLogView::Clear() {
   const QString removed = FDoc.Text();  // shares the buffer, copies nothing
   const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   FDoc.Clear();
+  TextChangedFrom(0);
   FCaret = FAnchor = 0;
   FTop = 0;
   FTopOffset = 0;
@@ -135,14 +154,28 @@ int TLogView::LineWidth() const {
   return std::max(1, viewport()->width() - 2 * kMargin);
 }
 
-// Lays out one paragraph with its colours and fonts. Layouts are built afresh for the few
-// paragraphs on screen rather than kept, so memory does not grow with the log.
-std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
+// Forgets the layouts of a paragraph whose text changed and of all after it.
+void TLogView::TextChangedFrom(qsizetype paragraph) {
+  FLayouts.DropFrom(paragraph);
+}
+
+// Returns the layout of one paragraph with its colours and fonts, the one kept from an earlier
+// call while the paragraph and the line width are the same.
+TLogLayouts::TLayout TLogView::LayoutParagraph(qsizetype i) const {
+  if (LineWidth() != FLayoutWidth) {
+    FLayouts.Clear();
+    FLayoutWidth = LineWidth();
+  }
+  // Enough for the paragraphs on screen and the last screenful, each a row high at the least.
+  FLayouts.SetCapacity(size_t(2 * (viewport()->height() / kMinRowHeight + 2) + 8));
+  if (auto kept = FLayouts.Find(i)) return kept;
   const qsizetype start = FDoc.ParagraphStart(i);
-  auto layout = std::make_unique<QTextLayout>(FDoc.ParagraphText(i).toString(), font());
+  auto layout = std::make_shared<QTextLayout>(FDoc.ParagraphText(i).toString(), font());
   QTextOption option;
   option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
   layout->setTextOption(option);
+  // The layout is kept to be painted again, so its glyphs are kept too (Qt frees them otherwise).
+  layout->setCacheEnabled(true);
   QList<QTextLayout::FormatRange> ranges;
   for (const TFormatSpan& span : FDoc.Spans(start, FDoc.ParagraphEnd(i))) {
     ranges.append({int(span.Start), int(span.Length), CharFormat(span.Format)});
@@ -157,6 +190,7 @@ std::unique_ptr<QTextLayout> TLogView::LayoutParagraph(qsizetype i) const {
     y += line.height();
   }
   layout->endLayout();
+  FLayouts.Put(i, layout);
   return layout;
 }
 
@@ -273,6 +307,7 @@ void TLogView::ReplaceSelection(QStringView text) {
   const qsizetype oldCaret = FCaret, oldAnchor = FAnchor;
   const qsizetype from = std::min(FAnchor, FCaret), to = std::max(FAnchor, FCaret);
   const QString removed = FDoc.Text().mid(from, to - from);
+  TextChangedFrom(FDoc.ParagraphAt(from));
   FDoc.Remove(from, to);
   FDoc.Insert(from, text);
   FCaret = FAnchor = from + text.size();

@@ -8,20 +8,24 @@
 #include <vector>
 
 #include "globals/colors.h"
+#include "ui/loglayouts.h"
 #include "ui/logtext.h"
+
+class TLogScrollBar;
 
 // Turns CR LF and a lone CR into the view's single '\n' between paragraphs, so that
 // positions in the view match the plain text.
 QString ToViewLineBreaks(QString text);
 
 // An editable, word-wrapping rich-text view for a log that may grow to millions of lines.
-// The text is held compactly (TLogText); only the paragraphs on screen are laid out, so an
-// append or a repaint costs the same for a short and a very long log. The wheel, the scroll
-// bar's arrows and the page keys move the view by wrapped rows, so every row of a long
-// paragraph can be reached; the scroll bar's slider runs over positions that need no layout of
-// the paragraphs out of view (see SlotBase). The user can place the caret, select with mouse
-// or keys, type, delete, break lines, copy, cut and paste. It announces every change of its
-// text and caret by signal, which is how assistive technology hears of them (logaccessible.h).
+// The text is held compactly (TLogText); only the paragraphs on screen and the last screenful
+// are laid out, and their layouts are kept for the next paint (TLogLayouts), so an append with
+// its repaint costs the same for a short and a very long log. The wheel, the scroll bar's arrows
+// and the page keys move the view by wrapped rows, so every row of a long paragraph can be
+// reached; the scroll bar's slider runs over positions that need no layout of the paragraphs
+// out of view (see SlotBase). The user can place the caret, select with mouse or keys, type,
+// delete, break lines, copy, cut and paste. It announces every change of its text and caret by
+// signal, which is how assistive technology hears of them (logaccessible.h).
 class TLogView : public QAbstractScrollArea {
   Q_OBJECT
 
@@ -71,7 +75,7 @@ class TLogView : public QAbstractScrollArea {
   // Returns the text with its paragraphs and format runs.
   const TLogText& Document() const { return FDoc; }
   // Returns the character format of a format index of the document.
-  QTextCharFormat CharFormat(uint16_t index) const;
+  const QTextCharFormat& CharFormat(uint16_t index) const;
 
  signals:
   // The text changed at position: the text removed was taken out and then inserted characters
@@ -90,12 +94,14 @@ class TLogView : public QAbstractScrollArea {
   void focusOutEvent(QFocusEvent* event) override;
   void wheelEvent(QWheelEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  void changeEvent(QEvent* event) override;
 
  private:
   // A character format of the view: index 0 is the view's own font and text colour.
   struct TFormat {
     QColor Colour;
     QFont Font;
+    QTextCharFormat Char;  // the two as the layouts take them
   };
 
   // Returns the height of a laid-out paragraph.
@@ -107,12 +113,14 @@ class TLogView : public QAbstractScrollArea {
   static int RowAt(const QTextLayout& layout, qreal offset);
 
   uint16_t FormatIndex(TColor colour, const QFont& font);
-  std::unique_ptr<QTextLayout> LayoutParagraph(qsizetype i) const;
+  TLogLayouts::TLayout LayoutParagraph(qsizetype i) const;
+  void TextChangedFrom(qsizetype paragraph);
   int LineWidth() const;
   void ResolveScroll();
   void UpdateScrollBar();
   void AlignBottom(qsizetype paragraph, qreal bottom);
   QRect PositionRect(qsizetype pos, bool character);
+  void InstallScrollBar();
   void OnScrollBarMoved(int value);
   void OnScrollAction(int action);
   qint64 SlotBase(qsizetype paragraph) const;
@@ -134,7 +142,12 @@ class TLogView : public QAbstractScrollArea {
   void ShowTopOnScrollBar();
 
   TLogText FDoc;
+  TLogScrollBar* FScrollBar = nullptr;
   std::vector<TFormat> FFormats;
+  mutable QTextCharFormat FOwnFormat;  // format 0, made from font() and palette() when needed
+  mutable bool FOwnFormatStale = true;
+  mutable TLogLayouts FLayouts;
+  mutable int FLayoutWidth = 0;        // the line width the kept layouts were made for
   qsizetype FCaret = 0;
   qsizetype FAnchor = 0;
   qsizetype FTop = 0;        // first paragraph on screen

@@ -10,6 +10,8 @@
 
 #include <QApplication>
 #include <QScrollBar>
+#include <QStyle>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 #include <algorithm>
 #include <climits>
@@ -22,6 +24,59 @@ constexpr qsizetype kCharsPerSlot = 16;
 constexpr int kWheelNotch = 120;  // eighths of a degree in one notch of a common wheel
 
 }  // namespace
+
+// The view's scroll bar. Every entry moves its maximum and its value by a few slots, which in a
+// long log leaves the picture as it was (the slider stays at the bottom, a few pixels long), so
+// it is repainted only when what it shows changes: where the slider stands, and whether it is at
+// either end.
+class TLogScrollBar : public QScrollBar {
+ public:
+  TLogScrollBar() : QScrollBar(Qt::Vertical) {}
+
+  // Makes several changes as one: the states between them are never painted.
+  template <class F>
+  void Change(const F& change) {
+    FChanging = true;
+    change();
+    FChanging = false;
+    if (Picture() != FPainted) update();
+  }
+
+ protected:
+  void sliderChange(SliderChange change) override {
+    if (change == SliderOrientationChange) return QScrollBar::sliderChange(change);
+    if (!FChanging && Picture() != FPainted) QScrollBar::sliderChange(change);
+  }
+
+  void paintEvent(QPaintEvent* event) override {
+    FPainted = Picture();
+    QScrollBar::paintEvent(event);
+  }
+
+ private:
+  struct TPicture {
+    QRect Slider;
+    bool AtMinimum = false, AtMaximum = false;
+    bool operator==(const TPicture&) const = default;
+  };
+
+  TPicture Picture() const {
+    QStyleOptionSlider option;
+    initStyleOption(&option);
+    const QRect slider =
+        style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this);
+    return {slider, value() == minimum(), value() == maximum()};
+  }
+
+  bool FChanging = false;
+  TPicture FPainted;
+};
+
+// Puts in the scroll bar that repaints only when its picture changes.
+void TLogView::InstallScrollBar() {
+  FScrollBar = new TLogScrollBar;
+  setVerticalScrollBar(FScrollBar);
+}
 
 // Returns the first slot of a paragraph; the slot just past the last paragraph for the count.
 // Monotonic in the paragraph, and computed from the paragraph's start offset alone.
@@ -95,9 +150,8 @@ void TLogView::UpdateScrollBar() {
   }
   FEndSlot = SlotOf(FEndTop, FEndOffset);
   FSettingScroll = true;
-  verticalScrollBar()->setRange(0, int(std::min<qint64>(FEndSlot, INT_MAX)));
-  verticalScrollBar()->setPageStep(
-      int(std::clamp<qint64>(SlotBase(last + 1) - FEndSlot, 1, INT_MAX)));
+  FScrollBar->setRange(0, int(std::min<qint64>(FEndSlot, INT_MAX)));
+  FScrollBar->setPageStep(int(std::clamp<qint64>(SlotBase(last + 1) - FEndSlot, 1, INT_MAX)));
   FSettingScroll = false;
   ShowTopOnScrollBar();
 }
@@ -110,14 +164,18 @@ void TLogView::ShowTopOnScrollBar() {
 }
 
 // Carries out the deferred range update and scroll to the end. Appends only mark them, so a
-// burst of entries between two paints costs one layout of the last screenful.
+// burst of entries between two paints costs one walk over the last screenful; the scroll bar
+// takes the new range and value as one change.
 void TLogView::ResolveScroll() {
-  if (FRangeDirty) UpdateScrollBar();
-  if (!FScrollToEnd) return;
-  FScrollToEnd = false;
-  FTop = FEndTop;
-  FTopOffset = FEndOffset;
-  ShowTopOnScrollBar();
+  if (!FRangeDirty && !FScrollToEnd) return;
+  FScrollBar->Change([this] {
+    if (FRangeDirty) UpdateScrollBar();
+    if (!FScrollToEnd) return;
+    FScrollToEnd = false;
+    FTop = FEndTop;
+    FTopOffset = FEndOffset;
+    ShowTopOnScrollBar();
+  });
 }
 
 // Follows the slider: a slot stands for a paragraph and one of its rows; the maximum is the end.

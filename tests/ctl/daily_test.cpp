@@ -122,6 +122,8 @@ TEST_F(DailyTest, BoardThatStopsAnsweringMidWriteIsReportedWithWhatItHolds) {
   // P was written, then sent again to put it back, and that answer never came: unknown, as D,
   // whose answer never came either.
   EXPECT_TRUE(r.Err.contains("it may still hold P unknown (was 0.2), D unknown (was 0.0015)")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains(Port() + " went away while in use: it was unplugged or powered off. Plug it back "
+                             "in, then run the command again.")) << r.Err.toStdString();
   EXPECT_EQ(r.Out.split(u'\n').value(1).simplified(), "P 0.2 0.3 0.3") << r.Out.toStdString();
 }
 
@@ -201,9 +203,33 @@ TEST_F(DailySlowBoardTest, InterruptedWritePutsTheBoardBack) {
     EXPECT_TRUE(raised);
     EXPECT_EQ(r.Status, kExitFailed);
     EXPECT_TRUE(r.Err.contains("interrupted; the board's values go back")) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("the board holds its values from before again; backup ")) << r.Err.toStdString();
     EXPECT_EQ(Sim().Params(), original) << signal;
     EXPECT_LT(Sets().size(), 6u) << "every value was written, then put back";
   }
+}
+
+// The board stops answering in the middle of the write: the command says what it sent and
+// what to check, and what the board may hold.
+TEST_F(DailySlowBoardTest, BoardThatFallsSilentMidWriteSaysWhatWasSent) {
+  const QString file = File("new.pset");
+  ASSERT_EQ(RunCtlCaptured({"save", "--port", Port(), file}).Status, kExitOk);
+  QByteArray bytes = Contents(file);
+  bytes.replace("\nP=0.2", "\nP=0.3").replace("\nD=0.0015", "\nD=0.002");
+  Write(file, bytes);
+  Sim().ClearReceived();
+  QTimer watcher;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (!Sets().empty()) Sim().SetFault(zirvsim::TFault::NoAnswer);
+  });
+  watcher.start(1);
+  const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
+  watcher.stop();
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("was sent to " + Port() + " and no whole answer came back")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("Check that the board is powered")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("`zirv7ctl restore --port " + Port() + " 1` puts them back")) << r.Err.toStdString();
 }
 
 }  // namespace

@@ -54,6 +54,7 @@ TEST_F(PortErrorsTest, EachFailureIsExplainedBeneathThePortsOwnText) {
     const char* Name;
     QString Port;
     QStringList Said;
+    const char* NotSaid = nullptr;  // advice that would not work
   } cases[] = {
       {"missing, with the adapter present and the link command", "COM3",
        {"zirv7ctl: COM3: Unable to open com port (Error: 2)\n",
@@ -64,7 +65,7 @@ TEST_F(PortErrorsTest, EachFailureIsExplainedBeneathThePortsOwnText) {
         "run the command again"}},
       {"no UART", "COM4",
        {"zirv7ctl: COM4: Unable to open com port", "/dev/ttyS3 (COM4) is a legacy serial port with no UART"}},
-      {"outside COM1 to COM32", "COM40", {"COM40 is not one of the tool's port names (COM1 to COM32)"}},
+      {"outside COM1 to COM32", "COM40", {"COM40 is not one of the tool's port names (COM1 to COM32)"}, "zirv7ctl link COM40"},
       {"not in the tool's one form", "com4", {"com4 names no port: the tool's ports are COM1 to COM32"}},
   };
   for (const TCase& c : cases) {
@@ -74,6 +75,9 @@ TEST_F(PortErrorsTest, EachFailureIsExplainedBeneathThePortsOwnText) {
     for (const QString& said : c.Said)
       EXPECT_TRUE(r.Err.contains(said)) << c.Name << ": expected '" << said.toStdString() << "' in\n"
                                         << r.Err.toStdString();
+    if (c.NotSaid) {
+      EXPECT_FALSE(r.Err.contains(QLatin1String(c.NotSaid))) << c.Name << ":\n" << r.Err.toStdString();
+    }
   }
   EXPECT_TRUE(FSim->ReceivedCommands().empty());
 }

@@ -15,6 +15,7 @@
 #include <signal.h>
 #include <csignal>
 #include <memory>
+#include <optional>
 
 #include "parameters/paramfile.h"
 #include "runstore/runstore.h"
@@ -73,9 +74,13 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
-  // Makes the history (created by listing it) refuse every run stored from now on.
+  // Makes the history refuse every run stored from now on.
   void RefuseNewRuns() {
-    HistoryRuns();
+    {
+      TRunStore store;
+      QString error;
+      ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+    }
     const QString name = QStringLiteral("refuse");
     {
       QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
@@ -243,6 +248,8 @@ TEST_F(StepCommandsTest, CompareKilledPutsTheBoardBack) { CompareInterruptedBy(S
 
 TEST_F(StepCommandsTest, CompareWhoseTerminalClosedPutsTheBoardBack) { CompareInterruptedBy(SIGHUP); }
 
+TEST_F(StepCommandsTest, CompareQuitWithCtrlBackslashPutsTheBoardBack) { CompareInterruptedBy(SIGQUIT); }
+
 TEST_F(StepCommandsTest, CompareTellsOfAClampedValueAndPutsTheBoardBack) {
   const QString c = ParamFile("c.pset", FOriginal.P, FOriginal.D, 150);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", c, "--yes"});
@@ -356,6 +363,119 @@ TEST_F(StepCommandsTest, FinishedCompareLeavesAFinishedEntry) {
   EXPECT_TRUE(entries[0].Command.startsWith("compare --port")) << entries[0].Command.toStdString();
   const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
   EXPECT_FALSE(r.Err.contains("did not finish")) << r.Err.toStdString();
+}
+
+// Runs zirv7ctl with the history's folder mounted read-only (a mount namespace of its own);
+// returns nothing when this machine allows no such mount.
+std::optional<TCtlResult> RunOnReadOnlyDisk(const QString& data, const QStringList& args) {
+  const QString folder = data + "/zirv7tune";
+  QStringList quoted;
+  for (const QString& a : QStringList{ZIRV_CTL_PROGRAM} + args) quoted << "'" + a + "'";
+  const QString script = QStringLiteral(
+      "mount --bind '%1' '%1' && mount -o remount,ro,bind '%1' || exit 99; "
+      "touch '%1/probe' 2>/dev/null && exit 99; exec %2").arg(folder, quoted.join(' '));
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", data);
+  p.setProcessEnvironment(env);
+  p.start("unshare", {"-m", "sh", "-c", script});
+  if (!p.waitForFinished(30000) || p.exitStatus() != QProcess::NormalExit || p.exitCode() == 99)
+    return std::nullopt;
+  return TCtlResult{p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()),
+                    QString::fromUtf8(p.readAllStandardError())};
+}
+
+// history and show only read: they work where the history cannot be written.
+TEST_F(StepCommandsTest, HistoryAndShowWorkOnAReadOnlyDisk) {
+  ASSERT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "100"}).Status, kExitOk);
+  for (const QStringList& args : {QStringList{"history", "--json"}, QStringList{"show", "1", "--json"}}) {
+    const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), args);
+    if (!r) GTEST_SKIP() << "no read-only mount possible here";
+    EXPECT_EQ(r->Status, kExitOk) << args.join(' ').toStdString() << ": " << r->Err.toStdString();
+    const QJsonArray runs = QJsonDocument::fromJson(r->Out.toUtf8()).object().value("runs").toArray();
+    EXPECT_EQ(runs.size(), 1) << r->Out.toStdString();
+  }
+}
+
+// With no history yet, listing it creates nothing.
+TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
+  const TCtlResult r = RunCtlCaptured({"history"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_FALSE(QFileInfo::exists(TRunStore::DefaultPath()));
+}
+
+// The output of a comparison piped into a program that stops reading ("| head -n 5", a pager
+// that quits) once the first trial value is on the board: the program is not ended by the
+// closed pipe, puts the board back, and fails for its output.
+TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  const QString b = ParamFile("b.pset", 0.25, 0.002);
+  // "zirv7ctl compare ... 2>&1 | sed": sed stops reading as the first file's turn comes.
+  QProcess pipeline;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("XDG_DATA_HOME", FData.path());
+  pipeline.setProcessEnvironment(env);
+  pipeline.start("bash", {"-c", "\"$0\" \"$@\" 2>&1 | sed -n '/a.pset, step 100/q'; exit ${PIPESTATUS[0]}",
+                          ZIRV_CTL_PROGRAM, "compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  ASSERT_TRUE(pipeline.waitForFinished(30000));
+  EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
+  EXPECT_EQ(StepTests(), 1);
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
+}
+
+// Ctrl+C at the "[y/N]" question of a command that writes the board: the question ends at
+// once and nothing is written, with no answer ever given.
+TEST_F(StepCommandsTest, CtrlCAtTheQuestionEndsWithNothingWritten) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  for (const QStringList& args :
+       {QStringList{"compare", "--port", Port(), "--step", "100", a},
+        QStringList{"suggest", "--port", Port(), "--step", "200", "--apply"}}) {
+    SCOPED_TRACE(args.first().toStdString());
+    FSim->ClearReceived();
+    QProcess command;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", FData.path());
+    command.setProcessEnvironment(env);
+    command.start(ZIRV_CTL_PROGRAM, args);  // its input stays open and silent
+    ASSERT_TRUE(command.waitForStarted());
+    QByteArray err;
+    QElapsedTimer clock;
+    clock.start();
+    while (!err.contains("[y/N]") && clock.elapsed() < 30000) {
+      command.waitForReadyRead(100);
+      err += command.readAllStandardError();
+    }
+    ASSERT_TRUE(err.contains("[y/N]")) << err.toStdString();
+    ::kill(pid_t(command.processId()), SIGINT);
+    const bool finished = command.waitForFinished(5000);
+    if (!finished) command.kill();
+    ASSERT_TRUE(finished) << "still waiting for an answer";
+    err += command.readAllStandardError();
+    EXPECT_NE(command.exitCode(), kExitOk);
+    EXPECT_TRUE(err.contains("nothing was written")) << err.toStdString();
+    for (const std::string& c : FSim->ReceivedCommands()) EXPECT_FALSE(c[0] == 'p' || c[0] == 'd') << c;
+    EXPECT_EQ(FSim->Params(), FOriginal);
+  }
+}
+
+// Ctrl+C while suggest's first step test runs: the command says what happened and writes
+// nothing.
+TEST_F(StepCommandsTest, CtrlCDuringSuggestsFirstTestSaysSo) {
+  QTimer watcher;
+  bool raised = false;
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (raised || StepTests() == 0) return;
+    raised = true;
+    std::raise(SIGINT);
+  });
+  watcher.start(1);
+  const TCtlResult r = RunCtlCaptured({"suggest", "--port", Port(), "--step", "200", "--apply", "--yes"});
+  watcher.stop();
+  EXPECT_TRUE(raised);
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("interrupted during the step test; nothing was written")) << r.Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
 }
 
 }  // namespace

@@ -9,11 +9,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <atomic>
 #include <functional>
 #include <thread>
 
+#include "parameters/paramtable.h"
 #include "sim/simulator.h"
 #include "tests/ctl/ctlrun.h"
 
@@ -110,6 +112,14 @@ TEST_F(SuggestTest, ApplyWritesVerifiesAndKeeps) {
   const qsizetype writes = o["writes"].toArray().size();
   EXPECT_GE(writes, 2);  // P and D at least
   EXPECT_TRUE(r.Err.contains(QStringLiteral("suggest will make %1 EEPROM writes").arg(writes))) << r.Err.toStdString();
+  // Every value is one the window's field shows exactly: a Read there finds them all equal.
+  const zirvsim::TBoardParams board = FSim.Params();
+  for (const auto& [key, value] : {std::pair{"P", board.P}, {"I", board.I}, {"D", board.D}, {"FF1", board.FeedForward1},
+                                   {"Deadband", board.Deadband}})
+    for (const TParamRow& row : ParamTable())
+      if (std::string(row.FileKey) == key) {
+        EXPECT_EQ(FieldShownValue(row, value), value) << key;
+      }
 }
 
 struct TCountJumpCase {
@@ -201,13 +211,47 @@ TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
   present.FeedForward0 = 0.3;
   present.FeedForward1 = 0.7;
   FSim.SetParams(present);
-  FSim.SetFault(zirvsim::TFault::HangUpAfter, 8);
+  // The board goes once the writing has begun: it answers P, I, D and FF0 and goes at FF1.
+  OnceReceived([](const TCommands& cs) { return Count(cs, "p ") == 1; },
+               [this] { FSim.SetFault(zirvsim::TFault::HangUpAfter, 3); });
   const TCtlResult r = Suggest({"--apply", "--yes"});
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("FF1=0.7")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("P=0.6")) << r.Err.toStdString();
+}
+
+// A board that stores a suggested value otherwise than sent: the command stops before the
+// verification, puts the board back and fails, whether the board misstores one value once or
+// shifts every value it is sent (then it cannot be put back either, and says so).
+TEST_F(SuggestTest, ValueStoredOtherwiseStopsAndPutsTheBoardBack) {
+  struct TCase {
+    const char* Name;
+    bool Persistent;
+  };
+  for (const TCase c : {TCase{"answers_once_otherwise", false}, TCase{"shifts_every_value", true}}) {
+    SCOPED_TRACE(c.Name);
+    FSim.SetParams(Oscillating());
+    FSim.ClearReceived();
+    if (c.Persistent)
+      FSim.SetFault(zirvsim::TFault::SetAnswersDifferent, 1);
+    else
+      FSim.ScriptAnswer("p", {"(p) 9.99"});
+    const TCtlResult r = Suggest({"--apply", "--yes"});
+    FSim.SetFault(zirvsim::TFault::None);
+    EXPECT_EQ(r.Status, kExitFailed);
+    EXPECT_TRUE(r.Err.contains(QRegularExpression("the suggestion: the board holds P \\S+ where \\S+ was sent")))
+        << r.Err.toStdString();
+    // No verification of values never planned: no step test after the first write.
+    const TCommands sent = FSim.ReceivedCommands();
+    const auto firstWrite = std::find_if(sent.begin(), sent.end(), [](const std::string& x) { return x.rfind("p ", 0) == 0; });
+    ASSERT_NE(firstWrite, sent.end());
+    EXPECT_EQ(std::count_if(firstWrite, sent.end(), [](const std::string& x) { return x[0] == 'r'; }), 0);
+    EXPECT_TRUE(r.Err.contains("putting the board's values back")) << r.Err.toStdString();
+    if (!c.Persistent) EXPECT_EQ(FSim.Params(), Oscillating());
+    if (c.Persistent) EXPECT_TRUE(r.Err.contains("could not be put back")) << r.Err.toStdString();
+  }
 }
 
 struct TPoorFitCase {
@@ -228,7 +272,6 @@ TEST_P(SuggestPoorFitTest, WritesNothingAndSaysWhy) {
   if (!c.Answer.empty()) FSim.ScriptAnswer("r", c.Answer);
   const TCtlResult r = RunCtlCaptured(QStringList{"suggest", "--port", FPort, "--apply", "--yes"} + c.Args);
   EXPECT_EQ(r.Status, kExitFailed);
-  EXPECT_TRUE(r.Err.contains("the fit is poor")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains(c.Says)) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("nothing was written")) << r.Err.toStdString();
   EXPECT_EQ(FSim.Params(), Oscillating());
@@ -238,9 +281,9 @@ TEST_P(SuggestPoorFitTest, WritesNothingAndSaysWhy) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ctl, SuggestPoorFitTest,
-    testing::Values(TPoorFitCase{"response_no_motor_gives", ImpossibleAnswer(200), {"--step", "200"},
-                                 "the model replays the run only within"},
-                    TPoorFitCase{"step_too_small", {}, {"--step", "5"}, "try a larger step"}),
+    testing::Values(TPoorFitCase{"outputs_no_loop_gives", ImpossibleAnswer(200), {"--step", "200"},
+                                 "do not follow the loop law the model assumes"},
+                    TPoorFitCase{"step_too_small", {}, {"--step", "5"}, "the fit is poor"}),
     [](const testing::TestParamInfo<TPoorFitCase>& info) { return std::string(info.param.Name); });
 
 struct TSpoilCase {
@@ -258,7 +301,9 @@ class SuggestVerificationTest : public SuggestTest, public testing::WithParamInt
 TEST_P(SuggestVerificationTest, LeavesTheBoardAsBefore) {
   const TSpoilCase& c = GetParam();
   if (c.Interrupt) {
-    OnceReceived([](const TCommands& cs) { return Count(cs, "r") == 2; }, [] { kill(getpid(), SIGINT); });
+    // The board is measured three times before the write (step, step back, rest): the fourth
+    // test is the first of the verification.
+    OnceReceived([](const TCommands& cs) { return Count(cs, "r") == 4; }, [] { kill(getpid(), SIGINT); });
   } else {
     // The first write comes after the first test's answer: the next test gets the spoilt one.
     const std::vector<std::string> answer = c.Answer;
@@ -285,8 +330,62 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TSpoilCase{"interrupted", true, {}, "interrupted"},
                     TSpoilCase{"answer_broken_off", false, BrokenOff(), "broke off"},
                     TSpoilCase{"worse_than_before", false, ImpossibleAnswer(300),
-                               "did worse on the board than the gains before it"}),
+                               "the suggestion is put back: settling of the forward step"}),
     [](const testing::TestParamInfo<TSpoilCase>& info) { return std::string(info.param.Name); });
+
+// A rest record whose output buzzes while both steps of the verification are fine: the rest
+// figure alone puts the board back, and the message names it.
+TEST_F(SuggestTest, PutsTheBoardBackWhenOnlyTheRestFigureFails) {
+  std::vector<std::string> buzz = {"step response", "prediv: 0", "step: 0", "samples: 199"};
+  for (int k = 0; k < 199; ++k) {
+    buzz.push_back(k % 2 ? "error: 1" : "error: 0");
+    buzz.push_back(k % 2 ? "output: 19" : "output: -19");
+  }
+  buzz.push_back("end of step response");
+  buzz.push_back("cycles: 199");
+  // Three tests before the write, then the verification's step and step back: the sixth is its
+  // rest record.
+  OnceReceived([](const TCommands& cs) { return Count(cs, "r") >= 5; }, [this, buzz] { FSim.ScriptAnswer("r", buzz); });
+  const TCtlResult r = Suggest({"--apply", "--yes", "--json"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  const QJsonArray failures = QJsonDocument::fromJson(r.Out.toUtf8()).object()[QStringLiteral("verification")].toObject()[QStringLiteral("failures")].toArray();
+  ASSERT_EQ(failures.size(), 1) << r.Out.toStdString();
+  EXPECT_EQ(failures[0].toObject()[QStringLiteral("figure")].toString(), QStringLiteral("rest peak-to-peak"));
+  EXPECT_TRUE(r.Err.contains("rest peak-to-peak of the output is 40.0 %")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("putting the board's values back")) << r.Err.toStdString();
+  EXPECT_EQ(FSim.Params(), Oscillating());
+}
+
+// A board whose loop integrates per second, not per cycle, gets nothing written: the model's
+// gains mean something else there.
+TEST_F(SuggestTest, WritesNothingOnABoardWhoseLoopLawDiffers) {
+  FSim.SetFault(zirvsim::TFault::IntegralPerSecond);
+  zirvsim::TBoardParams withI = Oscillating();
+  withI.I = 0.0005;
+  FSim.SetParams(withI);
+  const TCtlResult r = Suggest({"--apply", "--yes"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("this board's loop is another one")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("nothing was written")) << r.Err.toStdString();
+  EXPECT_EQ(Count(FSim.ReceivedCommands(), "p "), 0);
+  EXPECT_EQ(FSim.Params(), withI);
+}
+
+// With --json the table cannot go to standard output before the question: it goes where the
+// question goes, before it; after "no" nothing has changed.
+TEST_F(SuggestTest, ShowsTheSuggestionBeforeTheQuestion) {
+  const TCtlResult r = Suggest({"--apply", "--json"}, "n\n");
+  EXPECT_EQ(r.Status, kExitFailed);
+  const qsizetype table = r.Err.indexOf("suggested, predicted");
+  const qsizetype motor = r.Err.indexOf("motor (fitted to run");
+  const qsizetype question = r.Err.indexOf("Write to the board's EEPROM?");
+  ASSERT_GE(table, 0) << r.Err.toStdString();
+  ASSERT_GE(motor, 0);
+  EXPECT_LT(motor, question);
+  EXPECT_LT(table, question);
+  EXPECT_EQ(FSim.Params(), Oscillating());
+  EXPECT_EQ(Count(FSim.ReceivedCommands(), "p "), 0);
+}
 
 // Stored runs are fitted without a board; --png draws them with the suggestion.
 TEST_F(SuggestTest, FitsStoredRunsAndDrawsThem) {

@@ -519,19 +519,19 @@ class TComSettingsTest : public QObject {
   void readTimeouts_data() {
     QTest::addColumn<QList<int>>("timeouts");  // interval, multiplier, constant
     QTest::addColumn<QByteArray>("before");     // waiting when the read starts
-    QTest::addColumn<QByteArray>("later");      // sent 60 ms after the start
+    QTest::addColumn<QByteArray>("later");      // sent 250 ms after the start
     QTest::addColumn<int>("count");
     QTest::addColumn<QByteArray>("got");
     QTest::addColumn<int>("minMs");
     QTest::newRow("immediate: what has arrived") << QList<int>{-1, 0, 0} << QByteArray("ab")
                                                  << QByteArray("c") << 5 << QByteArray("ab") << 0;
     QTest::newRow("first byte: waits for it") << QList<int>{-1, -1, 2000} << QByteArray()
-                                              << QByteArray("c") << 5 << QByteArray("c") << 50;
+                                              << QByteArray("c") << 5 << QByteArray("c") << 240;
     QTest::newRow("first byte: none within the constant")
         << QList<int>{-1, -1, 20} << QByteArray() << QByteArray("c") << 5 << QByteArray() << 20;
     QTest::newRow("total: multiplier times count plus constant")
-        << QList<int>{0, 30, 0} << QByteArray("ab") << QByteArray("c") << 3 << QByteArray("abc")
-        << 50;
+        << QList<int>{0, 200, 0} << QByteArray("ab") << QByteArray("c") << 3 << QByteArray("abc")
+        << 240;
     QTest::newRow("total: ends at count") << QList<int>{0, 0, 3000} << QByteArray("ab")
                                           << QByteArray() << 2 << QByteArray("ab") << 0;
     QTest::newRow("interval: a pause after bytes ends it")
@@ -555,7 +555,7 @@ class TComSettingsTest : public QObject {
     peer.Write(before);
     QVERIFY(PumpUntil([&] { return port.InputCount() == before.size(); }));
     std::thread writer([&] {
-      std::this_thread::sleep_for(60ms);
+      std::this_thread::sleep_for(250ms);  // far beyond the short limits, also on a busy machine
       peer.Write(later);
     });
     QElapsedTimer clock;

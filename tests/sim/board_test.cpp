@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <random>
+#include <thread>
+#include <vector>
 
+#include "sim/eepromwriter.h"
 #include "sim/numbers.h"
 #include "sim/plant.h"
 
@@ -101,6 +105,31 @@ TEST(BoardModelTest, EepromSaveNeverWritesThroughAPlantedLink) {
   std::ifstream again(victim);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep\n");
   std::filesystem::remove_all(dir);
+}
+
+// Values saved while a write runs are written after it, only the newest; Flush waits for it.
+TEST(EepromWriterTest, WritesOnlyTheNewestAfterTheRunningWrite) {
+  std::vector<double> written;
+  {
+    TEepromWriter writer("unused", [&](const std::string&, const TBoardParams& params) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(written.empty() ? 100 : 0));
+      written.push_back(params.P);
+      return true;
+    });
+    TBoardParams params;
+    params.P = 1;
+    writer.Save(params);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    params.P = 2;
+    writer.Save(params);
+    params.P = 3;
+    writer.Save(params);
+    writer.Flush();
+    EXPECT_EQ(written, (std::vector<double>{1, 3}));
+    params.P = 4;
+    writer.Save(params);
+  }
+  EXPECT_EQ(written.back(), 4);  // the end writes what is pending
 }
 
 // Random command lines of the protocol's own characters always get an answer of whole lines

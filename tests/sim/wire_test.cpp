@@ -153,6 +153,31 @@ TEST(WireTest, ExclusiveFlagGoesWithTheClientThatSetIt) {
   if (next >= 0) close(next);
 }
 
+// A set command is answered at the board's pace even when the host's disk takes long to take
+// the EEPROM file; the file still gets the value, at the latest when the simulator stops.
+TEST(WireTest, SlowDiskDoesNotDelayTheAnswer) {
+  TSimOptions options = kFast;
+  options.EepromFile = testing::TempDir() + "/sim_eeprom_slow.txt";
+  std::filesystem::remove(options.EepromFile);
+  options.SaveEeprom = [](const std::string& path, const TBoardParams& params) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    return SaveParams(path, params);
+  };
+  {
+    TBoardSimulator sim(options);
+    sim.Start();
+    TTestPort port(sim.DevicePath());
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(port.Ask("p 0.25", 1), TLines{"(p) 0.25"});
+    EXPECT_EQ(port.Ask("i 0.5", 1), TLines{"(i) 0.5"});
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+  }
+  const TBoardParams stored = TBoardSimulator(options).Params();
+  EXPECT_EQ(stored.P, 0.25);
+  EXPECT_EQ(stored.I, 0.5);
+  std::filesystem::remove(options.EepromFile);
+}
+
 TEST(WireTest, ParametersSurviveARestart) {
   TSimOptions options = kFast;
   options.EepromFile = testing::TempDir() + "/sim_eeprom_restart.txt";

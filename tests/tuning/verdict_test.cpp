@@ -69,6 +69,24 @@ TEST(VerdictTest, EveryFigureCanPutTheBoardBack) {
   EXPECT_TRUE(JudgeVerification(old, cases[6].After, {}, 4).empty());
 }
 
+// Worse is judged against before alone: a figure beyond the goal that was as far beyond it
+// before is not worse; one that got worse is.
+TEST(VerdictTest, WorseFiguresCompareWithBefore) {
+  TStepFigures before = Good();
+  before.SteadyStateError = -4;
+  before.SettlingSamples.reset();
+  TStepFigures after = Good();
+  after.SteadyStateError = 3;
+  after.SettlingSamples.reset();
+  EXPECT_TRUE(WorseFigures(Board(before, before, 30), Board(after, after, 25), {}, 0).empty());
+  EXPECT_FALSE(JudgeVerification(Board(before, before, 30), Board(after, after, 25), {}, 0).empty());
+  after.SteadyStateError = 5;
+  const std::vector<TFigureFailure> worse = WorseFigures(Board(before, before, 30), Board(after, Good(), 31), {}, 0);
+  ASSERT_EQ(worse.size(), 2u);
+  EXPECT_EQ(worse[0].Figure, "steady-state error");
+  EXPECT_EQ(worse[1].Figure, "rest peak-to-peak");
+}
+
 // The simulator's encoder noise shows as a flicker of the count at rest; a motor without it
 // shows no ringing; a residual that swings beyond the model is ringing, with its frequency.
 TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {

@@ -1,0 +1,77 @@
+// zirv7ctl backups: what boards held before each EEPROM write of the companion.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "ctl/commands.h"
+#include "runstore/runstore.h"
+#include "steprun/steprun.h"
+
+namespace {
+
+const QString kName = QStringLiteral("backups");
+
+QString StateText(const TJournalEntry& e) {
+  return e.Finished ? e.Outcome : QStringLiteral("UNFINISHED");
+}
+
+QJsonObject JsonOf(const TJournalEntry& e) {
+  return {{QStringLiteral("id"), e.Id},
+          {QStringLiteral("time"), IsoTime(e.Time)},
+          {QStringLiteral("port"), e.Port},
+          {QStringLiteral("command"), e.Command},
+          {QStringLiteral("planned"), e.Planned},
+          {QStringLiteral("finished"), e.Finished},
+          {QStringLiteral("outcome"), e.Finished ? QJsonValue(e.Outcome) : QJsonValue()},
+          {QStringLiteral("params"), ParamsJson(e.Board)}};
+}
+
+void PrintBackupTable(TCtlIo& io, const std::vector<TJournalEntry>& entries) {
+  std::vector<QStringList> rows = {{"ID", "TIME", "PORT", "STATE", "COMMAND", "IT WROTE"}};
+  for (const TJournalEntry& e : entries)
+    rows.push_back({QString::number(e.Id), e.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")), e.Port,
+                    StateText(e), e.Command, e.Planned});
+  PrintTable(io, rows, int(rows.front().size()));
+}
+
+}  // namespace
+
+int RunBackups(const QStringList& args, TCtlIo& io) {
+  QCommandLineParser parser;
+  parser.setApplicationDescription(QStringLiteral(
+      "Lists the backups in the run history: before its first EEPROM write, every command of\n"
+      "the companion that writes a board (write, restore, compare, suggest --apply) keeps what\n"
+      "the board held, with the port, the time, the command line and what it was about to\n"
+      "write. The state says how the command ended: \"kept\" (the change was meant to stay),\n"
+      "\"put back\", or UNFINISHED when it never could say (killed, unplugged, power lost): the\n"
+      "board may then still hold what it was writing. 'zirv7ctl restore --port NAME ID' writes\n"
+      "a backup's values back. --json adds each backup's fourteen values."));
+  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the backups as a JSON array.")});
+  int exitCode = kExitOk;
+  if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
+  if (!parser.positionalArguments().isEmpty()) {
+    PrintError(io, kName, QStringLiteral("takes no arguments"));
+    return kExitUsage;
+  }
+  // Only read: a history on a read-only disk is listed all the same.
+  TRunStore store;
+  std::vector<TJournalEntry> entries;
+  QString error;
+  if (!store.Open(TRunStore::DefaultPath(), error, 3000, TStoreAccess::ReadOnly) ||
+      !store.ListJournal(entries, error)) {
+    PrintError(io, TRunStore::DefaultPath(), error);
+    return kExitFailed;
+  }
+  if (parser.isSet(QStringLiteral("json"))) {
+    QJsonArray array;
+    for (const TJournalEntry& e : entries) array.append(JsonOf(e));
+    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    return kExitOk;
+  }
+  if (entries.empty()) {
+    io.Err << "No backup yet: one is kept before every EEPROM write of the companion.\n";
+    return kExitOk;
+  }
+  PrintBackupTable(io, entries);
+  return kExitOk;
+}
