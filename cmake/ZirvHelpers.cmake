@@ -1,20 +1,58 @@
-# Helpers shared by every folder: where outputs go and how tests are registered.
+# Helpers shared by every folder: how libraries, programs, tests and benchmarks are made, where
+# their outputs go, and which of the speed-ups of ZirvFastBuild.cmake each takes.
 
 set(ZIRV_BIN_DIR   ${CMAKE_BINARY_DIR}/bin)
 set(ZIRV_TEST_DIR  ${CMAKE_BINARY_DIR}/tests)
 set(ZIRV_BENCH_DIR ${CMAKE_BINARY_DIR}/bench)
 
+# zirv_use_precompiled_header(<target>)
+# Lets <target> reuse the project's precompiled header instead of parsing the common headers in
+# every file. For targets made without the helpers below, such as a library of several folders.
+function(zirv_use_precompiled_header target)
+  if(ZIRV_PRECOMPILED_HEADERS)
+    target_precompile_headers(${target} REUSE_FROM zirv_pch)
+  endif()
+endfunction()
+
+# zirv_test_compile(<target>)
+# Compiles <target> as a test program's own code: with ZIRV_TEST_COMPILE_OPTIONS and the
+# precompiled header made with them. For libraries that only tests link (a shared fixture).
+function(zirv_test_compile target)
+  target_compile_options(${target} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
+  if(ZIRV_PRECOMPILED_HEADERS)
+    target_precompile_headers(${target} REUSE_FROM ${ZIRV_TEST_PCH})
+  endif()
+endfunction()
+
+# zirv_add_program(<target> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])
+# Builds bin/<target> and installs it. WITHOUT_QT: a program of plain C++ that links no Qt
+# and so takes no precompiled header of Qt's.
+function(zirv_add_program target)
+  cmake_parse_arguments(P "WITHOUT_QT" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${target} ${P_SOURCES})
+  target_link_libraries(${target} PRIVATE ${P_LIBS})
+  if(NOT P_WITHOUT_QT)
+    zirv_use_precompiled_header(${target})
+  endif()
+  set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BIN_DIR})
+  install(TARGETS ${target} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()
+
 # zirv_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [ARGS <args...>] [TIMEOUT <s>]
-#               [COST <c>] [LABELS <l...>])
+#               [COST <c>] [LABELS <l...>] [WITHOUT_QT])
 # Builds a test executable (Qt Test or GoogleTest, whatever its sources use) and registers it
-# with CTest, run with ARGS. Widget tests run on the offscreen platform so they need no display.
+# with CTest, run with ARGS. WITHOUT_QT: a test of plain C++ code that links no Qt. Widget tests run on the offscreen platform so they need no display.
 # COST is the test's expected run time: CTest starts costly tests first when it has not timed
 # them yet, so that a long test does not start last and keep the whole run waiting.
 function(zirv_add_test)
-  cmake_parse_arguments(T "" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
+  cmake_parse_arguments(T "WITHOUT_QT" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
-  target_compile_options(${T_NAME} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
+  if(T_WITHOUT_QT)
+    target_compile_options(${T_NAME} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
+  else()
+    zirv_test_compile(${T_NAME})
+  endif()
   set_target_properties(${T_NAME} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_TEST_DIR})
   zirv_add_test_run(NAME ${T_NAME} PROGRAM ${T_NAME} ARGS ${T_ARGS} TIMEOUT ${T_TIMEOUT}
     COST ${T_COST} LABELS ${T_LABELS})
@@ -41,34 +79,43 @@ function(zirv_add_test_run)
   endif()
 endfunction()
 
-# zirv_add_bench(AREA <area> SOURCES <files...> LIBS <targets...>)
+# zirv_add_bench(AREA <area> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])
 # Builds bench/bench_<area>; the default build makes it, CTest does not run it.
 function(zirv_add_bench)
-  cmake_parse_arguments(B "" "AREA" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(B "WITHOUT_QT" "AREA" "SOURCES;LIBS" ${ARGN})
   add_executable(bench_${B_AREA} ${B_SOURCES})
   target_link_libraries(bench_${B_AREA} PRIVATE ${B_LIBS})
+  if(NOT B_WITHOUT_QT)
+    zirv_use_precompiled_header(bench_${B_AREA})
+  endif()
   set_target_properties(bench_${B_AREA} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BENCH_DIR})
 endfunction()
 
-# zirv_subsystem_library(<target> DEPS <targets...>)
-# One static library per subsystem folder, made of every .cpp/.h in that folder. Code includes
-# headers by folder ("serial/comport.h"), so src/ is the include root of every library.
+# zirv_subsystem_library(<target> DEPS <targets...> [WITHOUT_QT])
+# One static library per subsystem folder, made of every .cpp/.h in that folder but main.cpp,
+# compiled in unity batches (a file can opt out with the source property
+# SKIP_UNITY_BUILD_INCLUSION). Code includes headers by folder ("serial/comport.h"), so src/ is
+# the include root of every library. WITHOUT_QT: a library of plain C++ that links no Qt.
 function(zirv_subsystem_library target)
-  cmake_parse_arguments(L "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(L "WITHOUT_QT" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS
     ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
   list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   add_library(${target} STATIC ${sources})
-  # When a file joins or leaves the folder, moc must run again: by itself it would not notice
-  # a new Q_OBJECT header in an existing build. Removing its time stamp makes the build redo it.
+  # AUTOMOC reruns when a file it read changes, but would not notice a header that joins the
+  # folder later. The list of the folder's files, rewritten only when it changes, tells it.
   set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)
-  set(previous "")
-  if(EXISTS ${list_file})
-    file(READ ${list_file} previous)
+  string(REPLACE ";" "\n" listing "${sources}")
+  file(CONFIGURE OUTPUT ${list_file} CONTENT "${listing}\n")
+  set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${list_file})
+  if(L_WITHOUT_QT)
+    set_target_properties(${target} PROPERTIES AUTOMOC OFF)
+  else()
+    zirv_use_precompiled_header(${target})
   endif()
-  if(NOT previous STREQUAL "${sources}")
-    file(WRITE ${list_file} "${sources}")
-    file(REMOVE ${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/timestamp)
+  if(ZIRV_UNITY_BUILD)
+    set_target_properties(${target} PROPERTIES UNITY_BUILD ON
+      UNITY_BUILD_BATCH_SIZE ${ZIRV_UNITY_BATCH_SIZE})
   endif()
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${L_DEPS})
@@ -83,3 +130,15 @@ macro(zirv_include_fragments)
     include(${_f})
   endforeach()
 endmacro()
+
+# zirv_add_fuzz(<name> LIBS <targets...>)
+# Builds fuzz/<name> from fuzz/<name>.cpp, a libFuzzer target, when ZIRV_FUZZ is on; the target
+# "fuzz" builds them all. tools/fuzz runs each with the seeds of fuzz/seeds-<name>.
+function(zirv_add_fuzz name)
+  cmake_parse_arguments(F "" "" "LIBS" ${ARGN})
+  add_executable(${name} ${CMAKE_CURRENT_SOURCE_DIR}/${name}.cpp)
+  target_link_libraries(${name} PRIVATE ${F_LIBS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/fuzz)
+  add_dependencies(fuzz ${name})
+endfunction()

@@ -5,6 +5,7 @@
 #include "boardsession/interrupt.h"
 #include "ctl/boardcmd.h"
 #include "ctl/porterrors.h"
+#include "devices/comnames.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -82,6 +83,8 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     return kExitFailed;
   }
   if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, PlanText(plan));
+  // Where the port leads now, while its device is there: an alias may go with the device.
+  const QString device = ResolvePort(port).Device;
 
   TAnswers answers;
   QString failure;
@@ -113,7 +116,7 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
   const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
   if (!failed || session.Link().Port().DeviceLost()) {
     PrintError(io, port, what);
-    PrintDeviceLost(io, port, session.Link().Port().DeviceLost());
+    if (session.Link().Port().DeviceLost()) PrintDeviceLost(io, port, device);
   } else {
     // The set command as the board received it (SetBoardValue sends the number text).
     PrintSilentBoard(io, port, what,

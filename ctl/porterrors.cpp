@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "devices/comnames.h"
 #include "devices/explain.h"
 #include "serial/comport.h"
 
@@ -30,6 +31,8 @@ void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, c
   PrintExplanation(io, ExplainSilentBoard(port, sent));
 }
 
-void PrintDeviceLost(TCtlIo& io, const QString& port, bool lost) {
-  if (lost) PrintExplanation(io, ExplainPortFailure(port, false, EIO, {}, TAudience::CommandLine));
+void PrintDeviceLost(TCtlIo& io, const QString& port, const QString& deviceAtOpen) {
+  const bool stillThere = ResolvePort(port).Device == deviceAtOpen;
+  PrintExplanation(io, ExplainPortFailure(stillThere ? port : deviceAtOpen, false, EIO, {},
+                                          TAudience::CommandLine));
 }

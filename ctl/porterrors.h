@@ -14,5 +14,6 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error);
 void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent);
 
 // Prints what it means that the port's device went away while in use (unplugged, powered
-// off), as the window explains it, when the port says its device is lost; else nothing.
-void PrintDeviceLost(TCtlIo& io, const QString& port, bool lost);
+// off), as the window explains it. deviceAtOpen is where the port led when it was opened: an
+// alias that went with the device (the simulated board removes its own) no longer says.
+void PrintDeviceLost(TCtlIo& io, const QString& port, const QString& deviceAtOpen);

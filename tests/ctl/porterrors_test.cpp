@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "ctl/porterrors.h"
 #include "sim/simulator.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
@@ -146,6 +147,23 @@ TEST_F(PortErrorsTest, SilentSimulatorNamesItsFaultMode) {
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains(device + " is the simulated board zirv7-sim (PID")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("started with --fault no-answer")) << r.Err.toStdString();
+}
+
+// A device that went away mid-command, whose alias went with it (the simulated board removes
+// its own): the explanation names the device the port led to, not where the name leads now.
+TEST_F(PortErrorsTest, LostDeviceIsNamedAsItWasAtOpen) {
+  Alias("COM5", "/dev/ttyUSB1");
+  QString text;
+  QTextStream out(&text), err(&text), in(&text);
+  TCtlIo io{out, err, in};
+  PrintDeviceLost(io, "COM5", "/dev/ttyUSB1");
+  err.flush();
+  EXPECT_TRUE(text.startsWith("/dev/ttyUSB1 (COM5) went away while in use")) << text.toStdString();
+  QFile::remove(Fake.AliasFile("COM5"));
+  text.clear();
+  PrintDeviceLost(io, "COM5", "/dev/ttyUSB1");
+  err.flush();
+  EXPECT_TRUE(text.startsWith("/dev/ttyUSB1 went away while in use")) << text.toStdString();
 }
 
 }  // namespace

@@ -9,4 +9,5 @@ zirv_add_test(NAME test_comsettings
   LIBS zirv_serial Qt6::Test
   TIMEOUT 120)
 zirv_add_test(NAME test_comrules SOURCES ${CMAKE_CURRENT_LIST_DIR}/comrules_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/rxhandoff_test.cpp
   LIBS zirv_serial GTest::gtest_main TIMEOUT 60)

@@ -4,7 +4,7 @@ add_library(zirv_test_mainfixture STATIC ${CMAKE_CURRENT_LIST_DIR}/mainfixture.c
   ${CMAKE_CURRENT_LIST_DIR}/mainfixture.h)
 target_link_libraries(zirv_test_mainfixture PUBLIC zirv_ui zirv_sim Qt6::Test)
 target_include_directories(zirv_test_mainfixture PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_compile_options(zirv_test_mainfixture PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
+zirv_test_compile(zirv_test_mainfixture)
 
 # The main window as a whole against the simulated board. COST: the seconds each takes, so that
 # CTest starts these long tests first.
