@@ -57,8 +57,13 @@ const TParamRow& RowOfListLine(int line) {
 
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed) {
+  return SetBoardValueText(channel, letter, tag, FormatNumber(value), echoed);
+}
+
+bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
+                       const QString& valueText, double& echoed) {
   BeginTransaction(channel);
-  channel.SendLine(letter + QLatin1Char(' ') + FormatNumber(value));
+  channel.SendLine(letter + QLatin1Char(' ') + valueText);
   bool result = false;
   // A nested command may have taken the answer and emptied the list meanwhile: then there is
   // no line to parse and the set counts as failed.

@@ -24,6 +24,10 @@ struct TStepSample {
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed);
 
+// As SetBoardValue, with the value's text as it is to be sent ("<letter> <valueText>").
+bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
+                       const QString& valueText, double& echoed);
+
 // Sends "s" and fills status from the nine answer lines. Success is status.Valid; on failure
 // FWaitRS232 stays set, so the next transaction first waits out its idle wait.
 void ReadStatus(TLineChannel& channel, TPIDStatus& status);
