@@ -122,8 +122,12 @@ QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int s
 void StepResponseExchange(TLineChannel& channel, int prediv, int step,
                           const std::function<void(const TStepSample&)>& onSample) {
   channel.FlushReceive();
+  const quint64 flushes = channel.FlushCount();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
   if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return;
+  // Another exchange run during the wait (a click, a tick) emptied the list: the lines there
+  // now are not this answer's own, and its lines before the break are gone.
+  if (channel.FlushCount() != flushes) return;
 
   for (int j = 4; j <= 400; j += 2) {
     TStepSample s;

@@ -32,6 +32,8 @@ class StepCommandsTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(FData.isValid());
     qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
+    // An error's explanation looks at the port aliases: never the user's.
+    qputenv("XDG_CONFIG_HOME", FData.filePath(QStringLiteral("config")).toLocal8Bit());
     FSim = std::make_unique<zirvsim::TBoardSimulator>(
         zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0});
     FSim->Start();
