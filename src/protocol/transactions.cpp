@@ -119,11 +119,15 @@ void StepResponseExchange(TLineChannel& channel, int prediv, int step,
   channel.FlushReceive();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
   if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return;
+  ParseStepAnswer(*channel.LineBuf, onSample);
+}
 
-  for (int j = 4; j <= 400; j += 2) {
+void ParseStepAnswer(const QStringList& lines,
+                     const std::function<void(const TStepSample&)>& onSample) {
+  for (qsizetype j = 4; j <= 400 && j + 1 < lines.size(); j += 2) {
     TStepSample s;
-    if (!ParseTaggedValue(channel.LineBuf->at(j), QStringLiteral("error"), s.Error)) break;
-    if (!ParseTaggedValue(channel.LineBuf->at(j + 1), QStringLiteral("output"), s.Output)) break;
+    if (!ParseTaggedValue(lines.at(j), QStringLiteral("error"), s.Error)) break;
+    if (!ParseTaggedValue(lines.at(j + 1), QStringLiteral("output"), s.Output)) break;
     onSample(s);
   }
 }
