@@ -11,7 +11,7 @@ namespace {
 QString AllValuesText(const TPIDParams& params) {
   QStringList values;
   for (const TParamRow& row : ParamTable())
-    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey), FormatNumber(RecordValue(params, row))));
+    values.append(QStringLiteral("%1=%2").arg(QLatin1String(row.FileKey), ExactNumberText(RecordValue(params, row))));
   return values.join(QLatin1Char(' '));
 }
 
@@ -109,7 +109,7 @@ namespace {
 QString OriginalValuesText(const std::vector<TValueDifference>& differences) {
   QStringList values;
   for (const TValueDifference& d : differences)
-    values.append(QStringLiteral("%1=%2").arg(QLatin1String(d.Row->FileKey), FormatNumber(d.Original)));
+    values.append(QStringLiteral("%1=%2").arg(QLatin1String(d.Row->FileKey), ExactNumberText(d.Original)));
   return values.join(QLatin1Char(' '));
 }
 

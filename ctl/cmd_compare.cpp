@@ -6,6 +6,7 @@
 #include "ctl/commands.h"
 #include "ctl/steps.h"
 #include "globals/numtext.h"
+#include "parameters/paramfilecheck.h"
 #include "parameters/paramtable.h"
 #include "boardsession/session.h"
 #include "boardsession/interrupt.h"
@@ -50,15 +51,17 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& 
 }
 
 // Reads the parameter files. The tool loads a missing file as all defaults without a word;
-// here a missing or unreadable file is far more likely a typing error, so it is refused.
+// here a missing file is far more likely a typing error, and a file that is no parameter file
+// (random bytes, a picture, /proc/self/environ) would put fourteen defaults on the board, so
+// both are refused, before the board is touched. Files are read in bounded memory.
 bool ReadFiles(TCtlIo& io, const QStringList& names, std::vector<TCandidate>& files) {
   for (const QString& name : names) {
-    const QFileInfo info(name);
-    if (!info.isFile() || !info.isReadable()) {
-      PrintError(io, name, QStringLiteral("no such readable parameter file"));
+    const QString problem = ParamFileProblem(name);
+    if (!problem.isEmpty()) {
+      PrintError(io, name, problem);
       return false;
     }
-    files.push_back({name, info.fileName(), ParamValuesFromFile(ReadParamFile(name))});
+    files.push_back({name, QFileInfo(name).fileName(), ParamValuesFromFile(ReadParamFile(name))});
   }
   return true;
 }

@@ -210,6 +210,8 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   const TStepRun& newest = r.Runs.back();
   const int step = o.Step.value_or(newest.Step);
   r.Deadband = std::max(r.Present.Deadband, DeadbandAgainstFlicker(r.Extras));
+  const TTuningGoal goal = GoalAgainstFlicker(r.Goal, r.Extras);
+  r.CountJumpInForcePct = goal.MaxCountJumpPct;
   r.Setup.Loop = LoopSettings(r.Present);
   r.Setup.Loop.Deadband = r.Deadband;
   r.Setup.Step = StepAmplitude(step, r.Present);
@@ -217,8 +219,8 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   r.Setup.Start.Command = r.Before ? r.Before->ForwardStart.Command : records.back().Setup.Start.Command;
   TStepTestSetup present = r.Setup;
   present.Loop.Deadband = r.Present.Deadband;
-  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, r.Goal);
-  r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, r.Goal);
+  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, goal);
+  r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, goal);
   // Kept gains with a new deadband are a change to write all the same.
   if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
   if (!r.Suggestion.Found)

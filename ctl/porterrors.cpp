@@ -23,8 +23,7 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error) {
     PrintExplanation(io, error.Explanation());
     return;
   }
-  PrintExplanation(io, ExplainPortFailure(comError->PortName, comError->Code == CE_OpenFailed,
-                                          comError->WinCode, {}, TAudience::CommandLine));
+  PrintExplanation(io, comError->ExplanationFor(TAudience::CommandLine));
 }
 
 void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent) {

@@ -37,6 +37,7 @@ struct TSuggestReport {
   std::vector<TLoopLawCheck> Law;  // the loop law checked on each fitted run
   TPlantExtras Extras;         // what the records show beyond the model
   double Deadband = 0;         // the deadband the suggestion is chosen with and writes
+  double CountJumpInForcePct = 0;  // the count jump the choice kept to (less than asked where the count flickers)
   TPrediction PresentPredicted;
   TSuggestion Suggestion;
   QString Refusal;             // why nothing is suggested, when nothing is

@@ -138,6 +138,7 @@ QJsonObject SuggestedJson(const TSuggestReport& r) {
   o.insert(QStringLiteral("unchanged"), s.Unchanged);
   o.insert(QStringLiteral("gains"), GainsJson(s.Gains, r.Setup.Loop));
   o.insert(QStringLiteral("deadband"), r.Deadband);
+  o.insert(QStringLiteral("count_jump_pct_in_force"), r.CountJumpInForcePct);
   if (!s.Note.empty()) o.insert(QStringLiteral("note"), QString::fromStdString(s.Note));
   o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
   return o;
@@ -241,6 +242,9 @@ void PrintFit(TCtlIo& io, const TSuggestReport& r) {
                   .arg(law.Checked)
                   .arg(QString::number(law.WorstDeviation, 'g', 2), QString::fromStdString(law.How));
   for (const std::string& finding : r.Extras.Findings) io.Out << "the records show: " << QString::fromStdString(finding) << "\n";
+  if (r.CountJumpInForcePct > 0 && r.CountJumpInForcePct < r.Goal.MaxCountJumpPct)
+    io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
+                  .arg(FormatNumber(r.CountJumpInForcePct));
   if (r.Deadband != r.Present.Deadband)
     io.Out << QStringLiteral("against the flicker the suggestion sets \"Deadband (b):\" to %1 counts\n").arg(FormatNumber(r.Deadband));
 }

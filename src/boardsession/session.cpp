@@ -13,8 +13,8 @@ QString MismatchText(const TPIDParams& board, const TPIDParams& expected) {
   for (const TParamRow& row : ParamTable()) {
     if (!ValueDiffers(row, RecordValue(expected, row), board)) continue;
     rows.append(QStringLiteral("%1 holds %2, was %3")
-                    .arg(QLatin1String(row.FileKey), FormatNumber(RecordValue(board, row)),
-                         FormatNumber(RecordValue(expected, row))));
+                    .arg(QLatin1String(row.FileKey), ExactNumberText(RecordValue(board, row)),
+                         ExactNumberText(RecordValue(expected, row))));
   }
   return rows.join(QStringLiteral(", "));
 }
@@ -48,7 +48,8 @@ bool TBoardSession::Write(const TParamValues& target, TEchoRule rule, QString& f
 }
 
 bool TBoardSession::WriteValues(const TParamValues& target, TEchoRule rule, QString& failure,
-                                const std::function<void(const TParamWrite&)>& onDiffering) {
+                                const std::function<void(const TParamWrite&)>& onDiffering,
+                                QString (*textOf)(double)) {
   bool stopped = false;
   bool refused = false;
   // Decided row by row against the board's answers so far. A row is marked unanswered as it
@@ -74,7 +75,7 @@ bool TBoardSession::WriteValues(const TParamValues& target, TEchoRule rule, QStr
   };
   bool written = false;
   try {
-    written = WriteParameterRows(FLink.Channel(), FBoard, valueToSend, onWritten);
+    written = WriteParameterRows(FLink.Channel(), FBoard, valueToSend, onWritten, textOf);
   } catch (const Exception& e) {
     failure = e.Message();
     return false;
@@ -118,7 +119,9 @@ bool TBoardSession::Verify(const TPIDParams& expected, QString& failure) {
 }
 
 bool TBoardSession::PutBackOnce(QString& failure) {
-  if (!WriteValues(ParamValuesOf(FOriginal), TEchoRule::Report, failure, {})) return false;
+  // The tool's 15 digits would put back 0.12345678901234567 as 0.123456789012346.
+  if (!WriteValues(ParamValuesOf(FOriginal), TEchoRule::Report, failure, {}, ExactNumberText))
+    return false;
   return Verify(FOriginal, failure);
 }
 
@@ -160,7 +163,7 @@ QString DifferencesText(const std::vector<TValueDifference>& differences) {
   for (const TValueDifference& d : differences)
     parts.append(QStringLiteral("%1 %2 (was %3)")
                      .arg(QLatin1String(d.Row->FileKey),
-                          d.Held ? FormatNumber(*d.Held) : QStringLiteral("unknown"),
-                          FormatNumber(d.Original)));
+                          d.Held ? ExactNumberText(*d.Held) : QStringLiteral("unknown"),
+                          ExactNumberText(d.Original)));
   return parts.join(QStringLiteral(", "));
 }

@@ -73,6 +73,7 @@ class TBoardSession {
   bool Changed() const { return !Differences().empty(); }
 
   // Puts all fourteen original values back: writes every row that differs from the board,
+  // each exactly as the board gave it (the fewest digits that read back as the same double),
   // then reads and checks every row. A failed attempt is tried again, up to three in all,
   // after reading what the board holds, unless the device is gone. Returns false with the
   // last reason in failure when every attempt failed; Differences() then says what is left.
@@ -99,7 +100,8 @@ class TBoardSession {
 
  private:
   bool WriteValues(const TParamValues& target, TEchoRule rule, QString& failure,
-                   const std::function<void(const TParamWrite&)>& onDiffering);
+                   const std::function<void(const TParamWrite&)>& onDiffering,
+                   QString (*textOf)(double) = nullptr);
   bool PutBackOnce(QString& failure);
   bool Journaled(QString& failure);
   void Settled(const QString& outcome);

@@ -131,15 +131,17 @@ QString OpenFailure(const TPlace& place, int errorNumber, const TScanContext& co
   return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
 }
 
-// The failure of a port that was open.
-QString LaterFailure(const TPlace& place, int errorNumber) {
+// The failure of a port that was open at where.
+QString LaterFailure(const QString& where, int errorNumber, TAudience audience) {
   if (errorNumber != EIO && errorNumber != ENXIO && errorNumber != ENODEV)
-    return QStringLiteral("%1: %2.").arg(Where(place), QString::fromLocal8Bit(std::strerror(errorNumber)));
-  const QString cure = place.Audience == TAudience::Window
-                           ? QStringLiteral("Press Disconnect, plug it back in, then Connect.")
+    return QStringLiteral("%1: %2.").arg(where, QString::fromLocal8Bit(std::strerror(errorNumber)));
+  // The window has closed the port by the time its box shows (a device that went away cannot
+  // be used again as it is), so Connect is what is left to press.
+  const QString cure = audience == TAudience::Window
+                           ? QStringLiteral("Plug it back in, then press Connect.")
                            : QStringLiteral("Plug it back in, then run the command again.");
   return QStringLiteral("%1 went away while in use: it was unplugged or powered off. %2")
-      .arg(Where(place), cure);
+      .arg(where, cure);
 }
 
 // A COM name the tool's port selector does not offer.
@@ -182,7 +184,15 @@ QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber
   TPlace place = PlaceOf(portName);
   place.Audience = audience;
   return OutsideNames(portName) +
-         (atOpen ? OpenFailure(place, errorNumber, context) : LaterFailure(place, errorNumber));
+         (atOpen ? OpenFailure(place, errorNumber, context)
+                 : LaterFailure(Where(place), errorNumber, audience));
+}
+
+QString PortWhere(const QString& portName) { return Where(PlaceOf(portName)); }
+
+QString ExplainFailureInUse(const QString& where, int errorNumber, TAudience audience) {
+  if (errorNumber <= 0) return QString();
+  return LaterFailure(where, errorNumber, audience);
 }
 
 QString ExplainSilentBoard(const QString& portName, const QString& sent, const TScanContext& context) {

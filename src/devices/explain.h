@@ -26,6 +26,15 @@ QString ExplainPortFailure(const QString& portName, bool atOpen, int errorNumber
 QString ExplainSilentBoard(const QString& portName, const QString& sent,
                            const TScanContext& context = {});
 
+// Returns where portName leads now, as the explanations name it: "/dev/ttyUSB0 (COM3)", or the
+// path alone when the name is a path. A port remembers this when it opens.
+QString PortWhere(const QString& portName);
+
+// Returns the explanation of a failure of a port that was open at where (as PortWhere gave it
+// at the open) with the system's error number, for audience; "" when there is nothing to add.
+QString ExplainFailureInUse(const QString& where, int errorNumber,
+                            TAudience audience = TAudience::Window);
+
 // Returns what a COM name reaches now, for the port selector: "COM3: FT232R USB UART (FTDI,
 // A50285BI) — /dev/ttyUSB0", or that nothing is there. present is ListSerialDevices().
 QString DescribeComName(const QString& com, const QList<TSerialDevice>& present);

@@ -8,16 +8,11 @@
 
 #include "globals/errors.h"
 
-QString FormatNumber(double value) {
-  if (value == 0) return QStringLiteral("0");
-  if (std::isnan(value)) return QStringLiteral("NAN");
-  if (std::isinf(value)) return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+namespace {
 
-  // d.dddddddddddddde[+-]xx: 15 significant digits, correctly rounded.
-  char buf[64];
-  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
-  std::string sci(buf, res.ptr);
-
+// Lays out "d.ddde[+-]xx" (std::to_chars' scientific form) as number text: fixed notation for
+// magnitudes 1E-4 up to below 1E15, else "d.dddE-x"; no trailing zeros.
+QString LayoutScientific(const std::string& sci) {
   bool negative = sci[0] == '-';
   size_t pos = negative ? 1 : 0;
   std::string digits;
@@ -43,6 +38,32 @@ QString FormatNumber(double value) {
     out += "E" + std::to_string(e - 1);
   }
   return QString::fromLatin1(out.data(), qsizetype(out.size()));
+}
+
+// Returns the text of a value that is no finite, non-zero number, "" for one that is.
+QString SpecialText(double value) {
+  if (value == 0) return QStringLiteral("0");
+  if (std::isnan(value)) return QStringLiteral("NAN");
+  if (std::isinf(value)) return value < 0 ? QStringLiteral("-INF") : QStringLiteral("INF");
+  return QString();
+}
+
+}  // namespace
+
+QString FormatNumber(double value) {
+  if (const QString special = SpecialText(value); !special.isEmpty()) return special;
+  // d.dddddddddddddde[+-]xx: 15 significant digits, correctly rounded.
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
+  return LayoutScientific(std::string(buf, res.ptr));
+}
+
+QString ExactNumberText(double value) {
+  if (const QString special = SpecialText(value); !special.isEmpty()) return special;
+  // Without a precision to_chars gives the fewest digits that read back to the same double.
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
+  return LayoutScientific(std::string(buf, res.ptr));
 }
 
 namespace {

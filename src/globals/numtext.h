@@ -11,6 +11,10 @@
 // Zero is "0"; an integer value has no point ("95").
 QString FormatNumber(double value);
 
+// As FormatNumber, but with as many significant digits as the value needs to read back as the
+// same double (at most 17): the text that puts a value read from the board back exactly.
+QString ExactNumberText(double value);
+
 // Number text as the tool reads it: optional spaces, optional sign, digits with an optional
 // "." and fraction, optional exponent, optional spaces, nothing else. ".5" and "5." are read;
 // "inf", "nan", hex floats and separators are not. A value beyond the range of a double is not

@@ -41,6 +41,14 @@ TChart::TChart(QWidget* parent)
   btClear->setGeometry(0, 6, 37, 19);
   connect(btClear, &QPushButton::clicked, this, [this] { btClearClick(); });
   setAttribute(Qt::WA_OpaquePaintEvent);
+  // The mouse gestures are found nowhere else in the window: the tooltip and the description
+  // that assistive technology reads say them.
+  const QString gestures = QStringLiteral(
+      "Zoom in: drag to the right over the part to see, with the left mouse button.\n"
+      "Undo the zoom: drag to the left.\n"
+      "Scroll: drag with the right mouse button.");
+  setToolTip(gestures);
+  setAccessibleDescription(gestures);
 }
 
 void TChart::AddChartPoint(double output, double error) {

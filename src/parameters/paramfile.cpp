@@ -1,7 +1,5 @@
 #include "parameters/paramfile.h"
 
-#include <QFile>
-
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "parameters/profile.h"
@@ -30,13 +28,6 @@ void WriteParamFile(const QString& fileName, const TParamFileValues& values) {
     file.WriteString(section, QString::fromLatin1(row.FileKey), text);
   }
   file.UpdateFile();
-}
-
-void CreateParamFile(const QString& fileName) {
-  QFile file(fileName);
-  if (file.exists()) return;
-  if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
-    RaiseWriteError(fileName);
 }
 
 TParamFileValues ReadParamFile(const QString& fileName) {

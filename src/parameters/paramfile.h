@@ -26,10 +26,6 @@ TParamFileValues DefaultParamFileValues();
 // on failure, leaving the old file as it was.
 void WriteParamFile(const QString& fileName, const TParamFileValues& values);
 
-// Creates fileName as an empty file unless something of that name exists; raises Exception
-// "Unable to write to <file>" when it cannot be created.
-void CreateParamFile(const QString& fileName);
-
 // Reads the fourteen keys of fileName; a missing file, section or key and a malformed value
 // each give that key's default. Never raises for the file's content.
 TParamFileValues ReadParamFile(const QString& fileName);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QString>
 #include <functional>
 #include <optional>
 
@@ -20,6 +21,8 @@ struct TParamWrite {
 // answer goes into board (doubles as parsed, integers rounded), and onWritten, when given, is
 // told. Stops at the first write that fails and returns false: the rows before it stay written
 // and stored. Returns true when every write succeeded (also when there was nothing to write).
+// Values are sent as FormatNumber writes them, or as textOf does when it is given.
 bool WriteParameterRows(TLineChannel& channel, TPIDParams& board,
                         const std::function<std::optional<double>(const TParamRow&)>& valueToSend,
-                        const std::function<void(const TParamWrite&)>& onWritten = {});
+                        const std::function<void(const TParamWrite&)>& onWritten = {},
+                        QString (*textOf)(double) = nullptr);

@@ -57,8 +57,13 @@ const TParamRow& RowOfListLine(int line) {
 
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed) {
+  return SetBoardValueText(channel, letter, tag, FormatNumber(value), echoed);
+}
+
+bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
+                       const QString& valueText, double& echoed) {
   BeginTransaction(channel);
-  channel.SendLine(letter + QLatin1Char(' ') + FormatNumber(value));
+  channel.SendLine(letter + QLatin1Char(' ') + valueText);
   bool result = false;
   // A nested command may have taken the answer and emptied the list meanwhile: then there is
   // no line to parse and the set counts as failed.
@@ -117,8 +122,12 @@ QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int s
 void StepResponseExchange(TLineChannel& channel, int prediv, int step,
                           const std::function<void(const TStepSample&)>& onSample) {
   channel.FlushReceive();
+  const quint64 flushes = channel.FlushCount();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
   if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return;
+  // Another exchange run during the wait (a click, a tick) emptied the list: the lines there
+  // now are not this answer's own, and its lines before the break are gone.
+  if (channel.FlushCount() != flushes) return;
   ParseStepAnswer(*channel.LineBuf, onSample);
 }
 

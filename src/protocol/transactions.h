@@ -24,6 +24,10 @@ struct TStepSample {
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed);
 
+// As SetBoardValue, with the value's text as it is to be sent ("<letter> <valueText>").
+bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
+                       const QString& valueText, double& echoed);
+
 // Sends "s" and fills status from the nine answer lines. Success is status.Valid; on failure
 // FWaitRS232 stays set, so the next transaction first waits out its idle wait.
 void ReadStatus(TLineChannel& channel, TPIDStatus& status);
@@ -34,7 +38,8 @@ void ReadStatus(TLineChannel& channel, TPIDStatus& status);
 void ReadParameters(TLineChannel& channel, TPIDParams& params);
 
 // Sends "r<prediv>c<step>ok1" and returns the (error, output) pairs of answer lines 4 to 401,
-// stopping at the first line that does not parse. Neither waits for nor marks a transaction.
+// stopping at the first line that does not parse, and none when another exchange emptied the
+// received lines during the wait. Neither waits for nor marks a transaction.
 QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step);
 
 // Runs the same exchange and hands each pair to onSample as soon as it is parsed, so that a

@@ -50,9 +50,13 @@ QString ComErrorMessage(int code, int winCode) {
 EComPort::EComPort(int code, int winCode)
     : Exception(ComErrorMessage(code, winCode)), Code(code), WinCode(winCode > 0 ? winCode : -1) {}
 
-QString EComPort::Explanation() const {
+QString EComPort::Explanation() const { return ExplanationFor(TAudience::Window); }
+
+QString EComPort::ExplanationFor(TAudience audience) const {
   if (PortName.isEmpty()) return QString();
-  return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode);
+  if (Code != CE_OpenFailed && !OpenedAt.isEmpty())
+    return ExplainFailureInUse(OpenedAt, WinCode, audience);
+  return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode, {}, audience);
 }
 
 bool IsDeviceLoss(const EComPort& error) {

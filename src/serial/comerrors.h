@@ -6,6 +6,8 @@
 
 #include "globals/errors.h"
 
+enum class TAudience;  // devices/explain.h
+
 // Error codes of EComPort; the numbering is whole so that codes match their texts.
 enum TComErrorCode {
   CE_OpenFailed = 1, CE_WriteFailed, CE_ReadFailed, CE_InvalidAsync, CE_PurgeFailed,
@@ -32,12 +34,17 @@ class EComPort : public Exception {
   static EComPort CreateNoWinCode(int code) { return EComPort(code, -1); }
   // Returns the fixed text of a code, or an empty text for an unknown code.
   static QString CodeText(int code) { return ComErrorText(code); }
-  // Returns what the failure means for the port's device and its cure.
+  // Returns what the failure means for the port's device and its cure, as the window says it.
   QString Explanation() const override;
+  // Returns the same for audience (the window, or the command line).
+  QString ExplanationFor(TAudience audience) const;
 
   int Code;
   int WinCode;
   QString PortName;  // the port that failed, "" when not known
+  // Where the port led when it was opened ("/dev/ttyUSB0 (COM3)"), "" when it was not open:
+  // a failure in use is explained with the device that was open, wherever the name leads now.
+  QString OpenedAt;
 };
 
 // Returns whether an error of an open port means that its device has gone away: the platform

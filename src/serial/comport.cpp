@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <iterator>
 
+#include "devices/explain.h"
 #include "devices/serialdevices.h"
 #include "globals/errorreport.h"
 #include "serial/comthread.h"
@@ -75,6 +76,7 @@ TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port) {
 void TCustomComPort::RaiseComError(int code, int winCode) const {
   EComPort error(code, winCode);
   error.PortName = FPort;
+  if (FConnected) error.OpenedAt = FOpenedAt;
   throw error;
 }
 
@@ -193,6 +195,7 @@ void TCustomComPort::OpenDevice() {
     err = ENXIO;
   }
   if (err != 0) RaiseComError(CE_OpenFailed, err);
+  FOpenedAt = PortWhere(FPort);
 }
 
 void TCustomComPort::CloseDevice() {

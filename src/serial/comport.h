@@ -168,6 +168,7 @@ class TCustomComPort : public QObject {
   [[noreturn]] void RaiseComError(int code, int winCode) const;
 
   QString FPort = QStringLiteral("COM1");
+  QString FOpenedAt;  // where FPort led at the open
   TBaudRate FBaudRate = br9600;
   int FCustomBaudRate = 9600;
   TDataBits FDataBits = dbEight;

@@ -65,6 +65,7 @@ void TLineChannel::FlushReceive() {
   if (FPort.Connected()) FPort.ClearBuffer(true, true);
   CreateLineBuf();
   LineBuf->clear();
+  ++FFlushCount;
 }
 
 void TLineChannel::WaitUntilIdle() {

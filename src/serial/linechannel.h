@@ -39,6 +39,9 @@ class TLineChannel {
   bool WaitForReply();
   // Discards what the port holds (when connected) and empties LineBuf.
   void FlushReceive();
+  // Returns how often FlushReceive has run, so that an exchange can tell whether another one
+  // emptied the received lines while it waited.
+  quint64 FlushCount() const { return FFlushCount; }
   // Polls until FWaitRS232 is clear, at most 1001 polls, then clears it.
   void WaitUntilIdle();
 
@@ -50,4 +53,5 @@ class TLineChannel {
  private:
   TComPort& FPort;
   TLogLine FLogLine;
+  quint64 FFlushCount = 0;
 };

@@ -5,6 +5,7 @@
 
 #include "stepfigures/stepfigures.h"
 #include "tuning/fixedtext.h"
+#include "tuning/verdict.h"
 
 namespace {
 
@@ -94,6 +95,12 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
 }
 
 double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
+
+TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
+  TTuningGoal flicker = goal;
+  if (extras.FlickerEvents > 0) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  return flicker;
+}
 
 std::string ExtrasRefusal(const TPlantExtras& extras) {
   if (extras.RingingHz > 0)

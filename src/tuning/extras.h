@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tuning/identify.h"
+#include "tuning/suggest.h"
 
 // What the records show of the machine beyond the model of one mass with Coulomb friction:
 // a count that flickers (encoder noise, or a motor on the edge of a count), a loop that hunts
@@ -36,6 +37,11 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
 // Returns the deadband the choice uses against a flicker: the flicker's size, so that a count
 // that comes and goes leaves the output alone; 0 when the records show none.
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
+
+// Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
+// flickers: a flicker that still passes the deadband then moves the output no more than a
+// rest may.
+TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot
 // produce); empty when the choice can handle them.

@@ -166,6 +166,10 @@ class TfMain : public QMainWindow {
   void BoardLinkFailed(bool deviceLost);
 
   bool FShown = false;
+  // A step test is waiting for its answer.
+  bool FStepTestRunning = false;
+  // The board's parameters have been read once: ActPIDParams holds values the board sent.
+  bool FBoardParamsRead = false;
   // Counts failures of the link with the board, so that an action can tell whether one of
   // its steps failed and was reported already.
   int FLinkFailures = 0;

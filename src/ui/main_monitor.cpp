@@ -1,6 +1,7 @@
 // The "RT Monitor" page: status sampling, the step-response test and the movement oscillator.
 #include <QCheckBox>
 #include <QLabel>
+#include <QScopedValueRollback>
 
 #include "globals/numtext.h"
 #include "monitor/chart.h"
@@ -73,6 +74,11 @@ void TfMain::RunStepResponse(int step, int prediv) {
 }
 
 void TfMain::btLaunchSITestClick() {
+  // The board takes about a second to answer a step test, and the wait handles clicks. A
+  // further Launch meanwhile would send its command into the middle of that answer: it is
+  // dropped, and so is its flip of the step.
+  if (FStepTestRunning) return;
+  const QScopedValueRollback running(FStepTestRunning, true);
   if (cbSampleAutomatic->isChecked()) SampleTimer->SetEnabled(false);
   {
     TTimerEnableOnExit enable(*SampleTimer);

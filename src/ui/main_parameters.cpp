@@ -33,6 +33,13 @@ bool FieldDiffers(const TAdvSpinEdit& field, const TParamRow& row, const TPIDPar
   return ValueDiffers(row, floatCompare ? field.FloatValue() : double(field.Value()), board);
 }
 
+// Returns the tooltip of a field that differs from the board: "Board: 0.2", the board's value
+// in number text, or that the board has not been read when nothing is known of it yet.
+QString BoardValueTip(const TParamRow& row, const TPIDParams& board, bool read) {
+  if (!read) return QStringLiteral("Board: not read yet");
+  return QStringLiteral("Board: ") + FormatNumber(RecordValue(board, row));
+}
+
 // Returns the field's value as the row sends it to the board.
 double ValueToSend(const TAdvSpinEdit& field, const TParamRow& row) {
   return row.Class == TRowClass::Float ? field.FloatValue() : double(field.Value());
@@ -46,6 +53,7 @@ void TfMain::btReadBoardParamsClick() {
   TPIDParams params = ActPIDParams;
   ReadParameters(Channel, params);
   ActPIDParams = params;
+  FBoardParamsRead = FBoardParamsRead || ActPIDParams.Valid;
   if (ActPIDParams.Valid) {
     ShowParameters();
     MarkChangedParameters();
@@ -71,6 +79,11 @@ void TfMain::MarkChangedParameters() {
   for (size_t i = 0; i < table.size(); ++i) {
     const bool differs = FieldDiffers(*ParameterFields[i], table[i], ActPIDParams);
     ParameterFields[i]->SetFontColor(differs ? clRed : clGreen);
+    // A red field tells what the board holds (the colour alone does not reach a screen reader).
+    const QString tip =
+        differs ? BoardValueTip(table[i], ActPIDParams, FBoardParamsRead) : QString();
+    ParameterFields[i]->setToolTip(tip);
+    ParameterFields[i]->setAccessibleDescription(tip);
   }
 }
 
@@ -98,19 +111,32 @@ bool TfMain::WriteChangedParameters() {
 
 void TfMain::seParametersPChange() { MarkChangedParameters(); }
 
+namespace {
+
+// Runs the dialog; returns the chosen name, or an empty one when the user cancelled. The dialog
+// keeps the name as chosen, with the extension it added to a name typed without one, and
+// proposes that the next time.
+QString ChooseFile(QFileDialog& dialog) {
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return {};
+  const QString fileName = dialog.selectedFiles().constFirst();
+  dialog.selectFile(fileName);
+  return fileName;
+}
+
+}  // namespace
+
 void TfMain::Open1Click() {
-  if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return;
-  const QString fileName = OpenDialog1->selectedFiles().constFirst();
+  const QString fileName = ChooseFile(*OpenDialog1);
+  if (fileName.isEmpty()) return;
   SaveDialog1->selectFile(fileName);
-  // A name that does not exist was confirmed for creating in the dialog: it is created empty,
-  // so that loading it gives every field its default.
-  CreateParamFile(fileName);
+  // A name confirmed for creating in the dialog is only taken: loading the missing file gives
+  // every field its default, and the next Save, which proposes the name, writes it.
   LoadParameterFile(fileName);
 }
 
 void TfMain::SaveParameters1Click() {
-  if (SaveDialog1->exec() != QDialog::Accepted || SaveDialog1->selectedFiles().isEmpty()) return;
-  SaveParameterFile(SaveDialog1->selectedFiles().constFirst());
+  const QString fileName = ChooseFile(*SaveDialog1);
+  if (!fileName.isEmpty()) SaveParameterFile(fileName);
 }
 
 void TfMain::SaveParameterFile(const QString& fileName) {

@@ -299,6 +299,7 @@ void TfMain::BuildMenu() {
 
 void TfMain::BuildDialogs() {
   // Qt's own dialogs behave the same on every desktop and can be driven by tests.
+  KeepFileDialogsFromSettingsFiles();
   const QString filter = QStringLiteral("Parameter files (*.pset)");
   OpenDialog1 = new TOpenDialog(this);  // asks to create a name that does not exist
   OpenDialog1->setNameFilter(filter);

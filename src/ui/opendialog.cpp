@@ -2,8 +2,20 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QSettings>
+
+void KeepFileDialogsFromSettingsFiles() {
+  // Qt's dialogs keep their state through QSettings in its native format, in the user's (and
+  // the system's) configuration folder. Pointed into the program's resources, which hold no
+  // such file and cannot be written, the dialogs find nothing there and their writes fail
+  // without a trace. The tool itself uses no QSettings.
+  const QString nowhere = QStringLiteral(":/no-settings");
+  for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope})
+    QSettings::setPath(QSettings::NativeFormat, scope, nowhere);
+}
 
 TOpenDialog::TOpenDialog(QWidget* parent) : QFileDialog(parent) {
+  KeepFileDialogsFromSettingsFiles();
   setOption(QFileDialog::DontUseNativeDialog);
   setAcceptMode(QFileDialog::AcceptOpen);
   // In its mode for existing files Qt's dialog refuses other names with "File not found";

@@ -120,6 +120,25 @@ TEST_F(BoardSessionTest, BoardGoneLeavesTheRowUnknown) {
             "P unknown (was 0.2), I unknown (was 0.0005)");
 }
 
+// A board value with more digits than the tool's 15 goes back as the board held it.
+TEST_F(BoardSessionTest, PutBackKeepsEveryDigit) {
+  zirvsim::TBoardParams fine = FOriginal;
+  fine.P = 0.12345678901234567;
+  fine.FeedForward1 = 1.0 / 3;
+  FSim.SetParams(fine);
+  TBoardSession& session = FSession;
+  QString failure;
+  ASSERT_TRUE(session.ReadOriginals(failure)) << failure.toStdString();
+  TParamValues target = ParamValuesOf(session.Original());
+  target[0] = 0.3;
+  target[6] = 0.7;
+  ASSERT_TRUE(session.Write(target, TEchoRule::Stop, failure)) << failure.toStdString();
+  EXPECT_EQ(DifferencesText(session.Differences()).toStdString(),
+            "P 0.3 (was 0.12345678901234566), FF1 0.7 (was 0.3333333333333333)");
+  ASSERT_TRUE(session.PutBack(failure)) << failure.toStdString();
+  EXPECT_EQ(FSim.Params(), fine);
+}
+
 TEST_F(BoardSessionTest, KeptValuesAreTheNewOriginals) {
   QString failure;
   TParamValues target = ParamValuesOf(FSession.Original());

@@ -1,6 +1,8 @@
 // The subcommand table: help, version, usage errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <QRegularExpression>
+
 #include "ctl/commands.h"
 #include "tests/ctl/ctlrun.h"
 #include "version.h"
@@ -47,6 +49,24 @@ TEST(CtlTable, EveryCommandAnswersHelp) {
     EXPECT_EQ(r.Status, kExitOk) << command.Name;
     EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: zirv7ctl ") + command.Name)) << command.Name;
   }
+}
+
+// The usage line names every option the command takes: it is made from the parser's own
+// options, so that none can be left out (suggest's once lacked --svg).
+TEST(CtlTable, EveryUsageLineNamesEveryOption) {
+  const QRegularExpression option(QStringLiteral("^\\s+(?:-\\w, )?(--[\\w-]+)"));
+  for (const TCommand& command : kCommands) {
+    const TCtlResult r = RunCtlCaptured({QString::fromLatin1(command.Name), "--help"});
+    const QString usage = r.Out.section(u'\n', 0, 0);
+    for (const QString& line : r.Out.split(u'\n')) {
+      const QRegularExpressionMatch m = option.match(line);
+      if (!m.hasMatch() || m.captured(1) == "--help") continue;
+      EXPECT_TRUE(usage.contains(m.captured(1))) << command.Name << ": " << usage.toStdString()
+                                                 << " lacks " << m.captured(1).toStdString();
+    }
+  }
+  const QString suggest = RunCtlCaptured({"suggest", "--help"}).Out.section(u'\n', 0, 0);
+  EXPECT_TRUE(suggest.contains("[--svg FILE]")) << suggest.toStdString();
 }
 
 TEST(CtlConfirm, OnlyYesAgrees) {

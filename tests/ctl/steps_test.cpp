@@ -32,6 +32,8 @@ class StepCommandsTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(FData.isValid());
     qputenv("XDG_DATA_HOME", FData.path().toLocal8Bit());
+    // An error's explanation looks at the port aliases: never the user's.
+    qputenv("XDG_CONFIG_HOME", FData.filePath(QStringLiteral("config")).toLocal8Bit());
     FSim = std::make_unique<zirvsim::TBoardSimulator>(
         zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0});
     FSim->Start();
@@ -473,6 +475,45 @@ TEST_F(StepCommandsTest, CtrlCDuringSuggestsFirstTestSaysSo) {
   EXPECT_TRUE(raised);
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("interrupted during the step test; nothing was written")) << r.Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
+// Files that are no parameter files are refused, saying why, before the board is touched;
+// none is read whole (a file beyond the bound is refused by its first bytes).
+TEST_F(StepCommandsTest, CompareRefusesWhatIsNoParameterFile) {
+  struct TCase {
+    const char* Name;
+    QByteArray Content;  // written to the file; empty: Path is used as it is
+    QString Path;
+    const char* Says;
+  };
+  QByteArray noise(4096, '\0');
+  for (int i = 0; i < noise.size(); ++i) noise[i] = char((i * 7919) % 251);
+  QByteArray huge = "[ZIRVParam]\r\nP=0.3\r\n";
+  huge += QByteArray(2 << 20, ' ');
+  const TCase cases[] = {
+      {"random_bytes", noise, {}, "not a parameter file"},
+      {"section_without_keys", "[ZIRVParam]\r\nColour=red\r\n", {}, "not a parameter file"},
+      {"keys_without_section", "P=0.3\r\nD=0.002\r\n", {}, "not a parameter file"},
+      {"keys_in_another_section", "[Other]\r\nP=0.3\r\n", {}, "not a parameter file"},
+      {"beyond_the_bound", huge, {}, "larger than a parameter file can be"},
+      {"process_environment", {}, "/proc/self/environ", "not a parameter file"},
+      {"a_folder", {}, "/tmp", "not a regular file"},
+      {"missing", {}, File("missing.pset"), "no such file"},
+  };
+  for (const TCase& c : cases) {
+    QString path = c.Path;
+    if (path.isEmpty()) {
+      path = File(QString::fromLatin1(c.Name) + ".pset");
+      QFile f(path);
+      ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+      f.write(c.Content);
+    }
+    const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", path, "--yes"});
+    EXPECT_EQ(r.Status, kExitFailed) << c.Name;
+    EXPECT_TRUE(r.Err.startsWith("zirv7ctl: " + path + ": " + c.Says)) << c.Name << ": " << r.Err.toStdString();
+  }
+  EXPECT_TRUE(FSim->ReceivedCommands().empty());
   EXPECT_EQ(FSim->Params(), FOriginal);
 }
 

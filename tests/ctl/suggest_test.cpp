@@ -53,6 +53,8 @@ class SuggestTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(FData.isValid());
     qputenv("XDG_DATA_HOME", FData.path().toUtf8());  // the run history goes here
+    // An error's explanation looks at the port aliases: never the user's.
+    qputenv("XDG_CONFIG_HOME", FData.filePath(QStringLiteral("config")).toUtf8());
     FSim.SetParams(Oscillating());
     FSim.Start();
     FPort = QString::fromStdString(FSim.DevicePath());

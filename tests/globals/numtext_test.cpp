@@ -101,6 +101,34 @@ TEST(NumberText, MillionRandomDoublesRoundTrip) {
   });
 }
 
+// The exact text reads back as the very same double, in the tool's number form, with no more
+// digits than needed: a board's value put back this way is the value it held.
+TEST(NumberText, ExactTextReadsBackTheSameDouble) {
+  const QRegularExpression form(
+      R"(^-?(0|[1-9]\d*(\.\d*[1-9])?|0\.\d*[1-9]|[1-9](\.\d*[1-9])?E-?[1-9]\d*)$)");
+  struct TCase {
+    double Value;
+    const char* Text;
+  };
+  for (const TCase& c : {TCase{0.5, "0.5"}, TCase{0.1, "0.1"}, TCase{1e-5, "1E-5"}, TCase{95, "95"},
+                         TCase{1.0 / 3, "0.3333333333333333"},
+                         TCase{0.12345678901234567, "0.12345678901234566"}, TCase{-2.5e20, "-2.5E20"}})
+    EXPECT_EQ(ExactNumberText(c.Value).toStdString(), c.Text);
+  InBothLocales([&form] {
+    std::mt19937_64 rng(20261209);
+    int failures = 0;
+    for (int k = 0; k < 200000 && failures < 10; ++k) {
+      double v, back = 0;
+      const uint64_t bits = rng();
+      std::memcpy(&v, &bits, sizeof v);
+      if (!std::isfinite(v)) continue;
+      const QString text = ExactNumberText(v);
+      if (!TryReadNumber(text, back) || back != v || !form.match(text).hasMatch())
+        ADD_FAILURE() << ++failures << ": " << text.toStdString();
+    }
+  });
+}
+
 TEST(NumberText, RoundsHalfEvenClampsAndTrims) {
   const std::pair<double, int32_t> rows[] = {
       {2.5, 2}, {3.5, 4}, {-2.5, -2}, {-3.5, -4}, {0.4999999999999999, 0}, {1e300, INT32_MAX},

@@ -2,6 +2,7 @@
 
 #include <QTest>
 #include <QThread>
+#include <QTimer>
 
 #include "globals/errors.h"
 #include "protocol/transactions.h"
@@ -148,6 +149,30 @@ class TTransactionsTest : public QObject {
     for (int k = 0; k < got.size(); ++k) QVERIFY(got[k].Error == k && got[k].Output == -k);
     QCOMPARE(FSim->ReceivedCommands(), TStrings{"r1c50ok1"});
     QVERIFY(!FChannel->FWaitRS232);
+  }
+
+  // Another exchange that empties the received lines while the step test waits breaks its
+  // answer: the lines that follow would parse (every line here carries both tags), but they
+  // would be plotted as the answer's first samples, which the board never sent as such.
+  void stepAnswerBrokenByAFlushGivesNoSamples() {
+    FLink.reset();
+    FSim = std::make_unique<zirvsim::TBoardSimulator>();  // paced: the answer takes a while
+    FSim->Start();
+    FLink = std::make_unique<TPortLink>([](const QString&, TColor) {});
+    FChannel = &FLink->Channel;
+    FLink->Connect(QString::fromStdString(FSim->DevicePath()));
+    TStrings lines;
+    for (int k = 0; k < 450; ++k) lines.push_back("error output: " + std::to_string(k));
+    FSim->ScriptAnswer("r", lines);
+    QTimer breaker;
+    connect(&breaker, &QTimer::timeout, [&] {
+      if (FChannel->LineBuf->size() < 20) return;
+      breaker.stop();
+      FChannel->FlushReceive();
+    });
+    breaker.start(1);
+    QCOMPARE(StepResponseExchange(*FChannel, 0, 100).size(), 0);
+    QVERIFY(!breaker.isActive());
   }
 
   // An answer left unread in the port, and lines left in the list, before a transaction are

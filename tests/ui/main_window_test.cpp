@@ -235,6 +235,35 @@ class TMainWindowTest : public TMainWindowSuite {
              QStringLiteral("-3.25"));
   }
 
+  // A red field's tooltip and accessible description tell what the board holds, a green one
+  // has none; before any read nothing is known of the board, and the tip says so. The chart
+  // tells its mouse gestures, which nothing else in the window shows.
+  void TooltipsTellWhatTheWindowDoesNotShow() {
+    auto description = [](QWidget* widget) {
+      return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Description);
+    };
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("p.pset"));
+    WriteFile(path, "[ZIRVParam]\r\nP=0.5\r\n");
+    w->LoadParameterFile(path);
+    QCOMPARE(w->seParametersP->toolTip(), QStringLiteral("Board: not read yet"));
+    F->ConnectAndRead();
+    QCOMPARE(w->seParametersP->toolTip(), QString());
+    TypeInto(w->seParametersP, QStringLiteral("0.5"));
+    TypeInto(w->seParametersMaxOutput, QStringLiteral("50"));
+    const std::pair<QWidget*, const char*> rows[] = {
+        {w->seParametersP, "Board: 0.2"}, {w->seParametersMaxOutput, "Board: 95"},
+        {w->seParametersI, ""}};
+    for (const auto& [field, tip] : rows) {
+      QCOMPARE(field->toolTip(), QString::fromLatin1(tip));
+      QCOMPARE(description(field), QString::fromLatin1(tip));
+    }
+    const QString gestures = w->Chart1->toolTip();
+    for (const char* part : {"drag to the right", "drag to the left", "right mouse button"})
+      QVERIFY2(gestures.contains(QLatin1String(part)), part);
+    QCOMPARE(description(w->Chart1), gestures);
+  }
+
   void ReadShowsAndMarksWhatFieldsCanHold() {
     const struct {
       int Row;
@@ -561,6 +590,45 @@ class TMainWindowTest : public TMainWindowSuite {
     QCOMPARE(std::exchange(F->Errors, {}),
              QStringList{QStringLiteral("'1.2.3' is not a valid floating point value")});
     QVERIFY(w->SampleTimer->Enabled());
+  }
+
+  // A step answer takes the board about a second to send. Further clicks of "Launch Test"
+  // meanwhile start nothing (nor flip the step); another exchange that empties the received
+  // lines breaks the answer, and then nothing of it is plotted: the lines left are not its own.
+  void StepTestWhileOneWaitsPlotsOnlyWhatTheBoardSent_data() {
+    QTest::addColumn<QString>("interrupt");
+    QTest::addColumn<QList<int>>("clicksAtMs");
+    QTest::addColumn<TWire>("wire");
+    QTest::addColumn<int>("points");
+    QTest::newRow("double click") << QStringLiteral("btLaunchSITest") << QList<int>{100}
+                                  << TWire{"r0c100ok1"} << 199;
+    QTest::newRow("triple click") << QStringLiteral("btLaunchSITest") << QList<int>{100, 200}
+                                  << TWire{"r0c100ok1"} << 199;
+    QTest::newRow("Sample status") << QStringLiteral("btSampleStatus") << QList<int>{100}
+                                   << TWire{"r0c100ok1", "s"} << 0;
+  }
+  void StepTestWhileOneWaitsPlotsOnlyWhatTheBoardSent() {
+    QFETCH(QString, interrupt);
+    QFETCH(QList<int>, clicksAtMs);
+    QFETCH(TWire, wire);
+    QFETCH(int, points);
+    UseBoard({});  // paced as the serial line would be
+    F->ConnectToMonitor();
+    w->SampleTimer->SetEnabled(false);
+    w->seSICommandStep->SetValue(100);
+    w->cbSIAutoFwdRev->setChecked(true);
+    auto* button = w->findChild<QPushButton*>(interrupt);
+    for (int ms : clicksAtMs) QTimer::singleShot(ms, button, [button] { Click(button); });
+    Click(w->btLaunchSITest);
+    QCOMPARE(F->TakeWire(), wire);
+    QCOMPARE(w->Chart1->Series1.Count(), points);
+    if (points > 0) {  // the answer itself: the full step, then the motor following it
+      QCOMPARE(w->Chart1->Series1.YValues().front(), 100.0);
+      QVERIFY(w->Chart1->Series1.YValues()[10] < 100);
+    }
+    QCOMPARE(w->seSICommandStep->Value(), -100);  // flipped once, by the test that ran
+    if (interrupt == QStringLiteral("btSampleStatus"))
+      QVERIFY(F->LogTexts().contains(QStringLiteral("Could not retreive status")));
   }
 
   // Set sends 2,940,000 / speed rounded half to even, and "o 0" for 0 (no division). Stop sends

@@ -1,8 +1,10 @@
-// The open dialog for parameter files: an existing file opens at once; a name that does not
-// exist asks to be created, "Yes" opens it as a new empty file, "No" keeps the dialog open.
+// The file dialogs for parameter files. The open dialog: an existing file opens at once; a name
+// that does not exist asks to be created, "Yes" takes the name (creating nothing), "No" keeps
+// the dialog open. Both dialogs remember their names for the run only: no settings file.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -51,6 +53,34 @@ class TOpenDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // Using the dialogs and ending the window leaves the configuration folder as it was, and
+  // the history another program's dialogs left there is not read. First of the suite: Qt takes
+  // its settings folder once per process, so only the first user of it sees this test's.
+  void DialogsKeepNoSettingsFile() {
+    const QByteArray existing = "[FileDialog]\nhistory=file:///planted\nlastVisited=file:///planted\n";
+    const QString conf = FConfig->filePath(QStringLiteral("QtProject.conf"));
+    {
+      QFile file(conf);
+      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(existing) == existing.size());
+    }
+    QTemporaryDir dir;
+    auto window = std::make_unique<TfMain>();
+    QTimer::singleShot(0, window->OpenDialog1, [&] { window->OpenDialog1->reject(); });
+    window->Open1->trigger();
+    QVERIFY(!window->OpenDialog1->history().contains(QStringLiteral("/planted")));
+    window->SaveDialog1->setDirectory(dir.path());
+    QTimer::singleShot(0, window->SaveDialog1,
+                       [&] { TypeName(*window->SaveDialog1, "kept", QMessageBox::Yes); });
+    window->SaveParameters1->trigger();
+    QVERIFY(QFileInfo::exists(dir.filePath(QStringLiteral("kept.pset"))));
+    window.reset();
+    const QStringList left = QDir(FConfig->path()).entryList(QDir::AllEntries | QDir::Hidden |
+                                                             QDir::NoDotAndDotDot);
+    QCOMPARE(left, QStringList("QtProject.conf"));
+    QFile file(conf);
+    QCOMPARE(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray(), existing);
+  }
+
   void TypedNames_data() {
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("answer");
@@ -84,18 +114,18 @@ class TOpenDialogTest : public QObject {
     QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("new.pset"))));  // the dialog creates none
   }
 
-  // Behind "&Open Parameters": a confirmed new name is created empty and loaded, so every field
-  // gets its default and "&Save Parameters" proposes it; where it cannot be created, the
-  // standard error report says so and the fields stay.
-  void OpenCreatesAConfirmedNewFile_data() {
+  // Behind "&Open Parameters": a confirmed new name is only taken. The missing file loads as
+  // every field's default, silently, and nothing is created, also where nothing could be; the
+  // next "&Save Parameters" proposes the name and writes it (or reports why it cannot).
+  void OpenTakesAConfirmedNewNameOnly_data() {
     QTest::addColumn<QString>("name");
-    QTest::addColumn<bool>("created");
+    QTest::addColumn<bool>("saves");
     QTest::newRow("in an existing folder") << "new.pset" << true;
     QTest::newRow("in a missing folder") << "missing/new.pset" << false;
   }
-  void OpenCreatesAConfirmedNewFile() {
+  void OpenTakesAConfirmedNewNameOnly() {
     QFETCH(QString, name);
-    QFETCH(bool, created);
+    QFETCH(bool, saves);
     QTemporaryDir dir;
     QStringList errors;
     const TErrorReporter previous = SetErrorReporter([&](const QString& m) { errors << m; });
@@ -107,16 +137,59 @@ class TOpenDialogTest : public QObject {
       window->OpenDialog1->selectFile(path);
       AnswerQuestion(QMessageBox::Yes, question);
       static_cast<QDialog*>(window->OpenDialog1)->accept();  // checks the name first
-      if (window->OpenDialog1->isVisible()) window->OpenDialog1->reject();  // refused
     });
     window->Open1->trigger();
-    SetErrorReporter(previous);
     QCOMPARE(question, QStringLiteral("new.pset does not exist.\nDo you want to create it?"));
-    QCOMPARE(errors, created ? QStringList() : QStringList("Unable to write to " + path));
-    QCOMPARE(QFileInfo(path).isFile() && QFileInfo(path).size() == 0, created);
-    QCOMPARE(window->seParametersMaxOutput->Value(), created ? 95 : 7);
-    QCOMPARE(window->seParametersSVMCycle->Value(), created ? 3 : 1);
+    QCOMPARE(errors, QStringList());
+    QVERIFY(!QFileInfo::exists(path));
+    QCOMPARE(window->seParametersMaxOutput->Value(), 95);
+    QCOMPARE(window->seParametersSVMCycle->Value(), 3);
     QCOMPARE(window->SaveDialog1->selectedFiles(), QStringList(path));
+
+    QTimer::singleShot(0, window->SaveDialog1,
+                       [&] { static_cast<QDialog*>(window->SaveDialog1)->accept(); });
+    window->SaveParameters1->trigger();
+    SetErrorReporter(previous);
+    QCOMPARE(QFileInfo(path).size() > 0, saves);
+    QCOMPARE(errors, saves ? QStringList() : QStringList("Unable to write to " + path));
+  }
+
+  // The next save proposes the name as saved, extension included, whether it was typed with
+  // one or not; so does the next open.
+  void DialogsProposeTheNameWithItsExtension() {
+    QTemporaryDir dir;
+    auto window = std::make_unique<TfMain>();
+    for (QFileDialog* dialog : {window->SaveDialog1, window->OpenDialog1}) {
+      QAction* action = dialog == window->SaveDialog1 ? window->SaveParameters1 : window->Open1;
+      dialog->setDirectory(dir.path());
+      QTimer::singleShot(0, dialog, [dialog] { TypeName(*dialog, "old", QMessageBox::Yes); });
+      action->trigger();
+      QString proposed;
+      QTimer::singleShot(0, dialog, [dialog, &proposed] {
+        proposed = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text();
+        dialog->reject();
+      });
+      action->trigger();
+      QCOMPARE(proposed, QStringLiteral("old.pset"));
+    }
+  }
+
+ private:
+  std::unique_ptr<QTemporaryDir> FConfig;  // this test's configuration folder
+  QByteArray FSavedConfig;
+
+ private slots:
+  void init() {
+    FConfig = std::make_unique<QTemporaryDir>();
+    FSavedConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", FConfig->path().toLocal8Bit());
+  }
+  void cleanup() {
+    if (FSavedConfig.isNull())
+      qunsetenv("XDG_CONFIG_HOME");
+    else
+      qputenv("XDG_CONFIG_HOME", FSavedConfig);
+    FConfig.reset();
   }
 };
 

@@ -89,7 +89,9 @@ class TPortsUiTest : public QObject {
 
   void failuresAreExplained_data() {
     QTest::addColumn<QString>("port");
-    QTest::addColumn<int>("setup");  // 0 none, 1 another port holds it, 2 unplugged while in use
+    // 0 none, 1 another port holds it, 2 unplugged while in use, 3 the same after its link
+    // was removed (as a simulated board removes its own when it ends)
+    QTest::addColumn<int>("setup");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("explanation");
     QTest::newRow("missing device lists the adapters and the link")
@@ -104,9 +106,14 @@ class TPortsUiTest : public QObject {
         << "COM3" << 1 << "Unable to open com port (Error: 11)"
         << QStringList{QStringLiteral("/dev/ttyUSB0 (COM3) is in use by test_ui_ports (PID %1)")
                            .arg(QCoreApplication::applicationPid())};
+    // Named as it was opened, whatever the name leads to now; the window is disconnected by
+    // then, so Connect is the way back.
+    const QStringList gone{"/dev/ttyUSB0 (COM3) went away while in use: it was unplugged or "
+                           "powered off. Plug it back in, then press Connect."};
     QTest::newRow("device gone while in use")
-        << "COM3" << 2 << "ReadFile function failed (Error: 5)"
-        << QStringList{kFtdiById + " (COM3) went away while in use: it was unplugged or powered off."};
+        << "COM3" << 2 << "ReadFile function failed (Error: 5)" << gone;
+    QTest::newRow("device gone, its link removed")
+        << "COM3" << 3 << "ReadFile function failed (Error: 5)" << gone;
   }
   void failuresAreExplained() {
     QFETCH(QString, port);
@@ -120,8 +127,9 @@ class TPortsUiTest : public QObject {
       holder.SetConnected(true);
     }
     Connect(port);
-    if (setup == 2) {
+    if (setup >= 2) {
       QVERIFY(Window->ComPort1.Connected());
+      if (setup == 3) QCOMPARE(RunCtlCaptured({"unlink", "COM3"}).Status, kExitOk);
       Fake->Unplug("ttyUSB0");
       Sim->Stop();
       QTRY_VERIFY(!Errors.isEmpty());
@@ -129,6 +137,7 @@ class TPortsUiTest : public QObject {
     QCOMPARE(Errors, QStringList{message});  // the port's own text, unchanged
     for (const QString& part : explanation)
       QVERIFY2(Explanations.value(0).contains(part), qPrintable(Explanations.value(0)));
+    if (setup >= 2) QVERIFY(!Window->ComPort1.Connected() && Window->btConnect->isEnabled());
   }
 
   // Entries stay "COM1" to "COM32"; each one's tooltip and accessible description follow
