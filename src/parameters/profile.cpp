@@ -39,15 +39,26 @@ bool ProfileSection(QStringView line, QString& name) {
   return true;
 }
 
-bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
+namespace {
+
+// Splits a key line as ProfileKeyValue does, into views of line.
+bool SplitKeyValue(QStringView line, QStringView& key, QStringView& value) {
   const QStringView text = TrimControls(line);
   if (text.isEmpty() || text.startsWith(u';') || text.startsWith(u'[')) return false;
   const qsizetype eq = text.indexOf(u'=');
   if (eq <= 0) return false;
-  const QStringView name = TrimControls(text.left(eq));
-  if (name.isEmpty()) return false;
-  key = name.toString();
-  value = TrimControls(text.mid(eq + 1)).toString();
+  key = TrimControls(text.left(eq));
+  value = TrimControls(text.mid(eq + 1));
+  return !key.isEmpty();
+}
+
+}  // namespace
+
+bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
+  QStringView keyView, valueView;
+  if (!SplitKeyValue(line, keyView, valueView)) return false;
+  key = keyView.toString();
+  value = valueView.toString();
   return true;
 }
 
@@ -226,14 +237,15 @@ void TProfileFile::IndexKeys(TSection& section) const {
   if (section.Indexed) return;
   section.Indexed = true;
   const size_t count = LineCount(section);
-  QString name, value;
   for (size_t k = 1; k < count; ++k) {
     const QByteArrayView line = LineAt(section, k);
     // A key line has an "=", a single byte in UTF-8: lines without one are passed over
     // without decoding them.
     if (FEncoding == TEncoding::Utf8 && !line.contains('=')) continue;
-    if (!ProfileKeyValue(Decode(line), name, value)) continue;
-    const QString folded = name.toCaseFolded();
+    const QString text = Decode(line);
+    QStringView name, value;
+    if (!SplitKeyValue(text, name, value)) continue;
+    const QString folded = name.toString().toCaseFolded();
     if (!section.Keys.contains(folded)) section.Keys.insert(folded, qsizetype(k));
     section.LastKey = qsizetype(k);
   }
