@@ -209,7 +209,7 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
     return Refuse(io, r, QString::fromStdString(refusal), QStringLiteral("try a smaller step or a larger prediv"));
   const TStepRun& newest = r.Runs.back();
   const int step = o.Step.value_or(newest.Step);
-  r.Deadband = std::max(r.Present.Deadband, DeadbandAgainstFlicker(r.Extras));
+  r.Deadband = std::max({r.Present.Deadband, DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras)});
   const TTuningGoal goal = GoalAgainstFlicker(r.Goal, r.Extras);
   r.CountJumpInForcePct = goal.MaxCountJumpPct;
   r.Setup.Loop = LoopSettings(r.Present);

@@ -186,6 +186,7 @@ QJsonObject ExtrasJson(const TPlantExtras& x) {
           {QStringLiteral("flicker_events"), x.FlickerEvents},
           {QStringLiteral("hunts_at_rest"), x.HuntsAtRest},
           {QStringLiteral("ringing_hz"), x.RingingHz},
+          {QStringLiteral("play_counts"), x.PlayCounts},
           {QStringLiteral("findings"), findings}};
 }
 

@@ -19,6 +19,7 @@ struct TPlantExtras {
   double RestErrorPp = 0;          // counts
   double RingingHz = 0;            // 0: no ringing beyond the model
   double RingingCounts = 0;        // its typical swing, peak-to-peak
+  double PlayCounts = 0;           // play between motor and encoder; 0: none seen
   std::vector<std::string> Findings;  // what the records show, one sentence each
 };
 
@@ -34,8 +35,28 @@ inline constexpr double kRingingMinCounts = 2;
 TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
                             const TMotorModel& motor);
 
-// Returns the deadband the choice uses against a flicker: the flicker's size, so that a count
-// that comes and goes leaves the output alone; 0 when the records show none.
+// Returns the play between motor and encoder the step records sampled every cycle show, in
+// counts (0 when they show none): the width of the dead zone that, put between the fitted motor
+// and its encoder, best explains the recorded errors from the recorded outputs. The motor moves
+// while its encoder stays until the play is crossed, most clearly where the motion reverses.
+double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& motor);
+
+// Returns the deadband the choice uses against play: one count where the records show play, 0
+// where they do not. A loop that keeps correcting the last count of a motor in play pushes it
+// across the play and back, the count coming and going: it hunts at rest with the output
+// swinging by the count jump. With the last count let be, the motor rests against one side of
+// the play. (A model of one mass with Coulomb friction and play holds still there, so the hunt
+// cannot be predicted from the fit; the deadband is what keeps it away.)
+double DeadbandAgainstPlay(const TPlantExtras& extras);
+
+// A count that flickers this often in the records is noise, not a motor resting on the edge
+// of a count now and then.
+inline constexpr int kNoisyFlickers = 10;
+
+// Returns the deadband the choice uses against a noisy flicker: the flicker's size, so that a
+// count that comes and goes leaves the output alone; 0 when the records show no noise. (A
+// deadband against a rare flicker does harm: the error then jumps from 0 past the band, and
+// the D term kicks twice as hard.)
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count

@@ -60,6 +60,15 @@ TLoopLawCheck ReplayEveryCycle(const TStepRecord& r, double tolerance) {
   return replay.Finish(tolerance);
 }
 
+// Returns whether a deviation is what a count that came and went between two samples makes:
+// whole D kicks of one count (D / period each), give or take the integral of a few counts.
+bool FlickeredUnseen(double deviation, const TLoopSettings& loop, double cycles, double tolerance) {
+  if (loop.D == 0) return false;
+  const double kick = loop.D / loop.Period;
+  const double kicks = std::round(deviation / kick);
+  return kicks != 0 && std::abs(deviation - kicks * kick) <= tolerance + 2 * std::abs(loop.I) * cycles;
+}
+
 // Samples prediv + 1 cycles apart: only where the error held still over three samples.
 TLoopLawCheck ReplayStillStretches(const TStepRecord& r, double tolerance) {
   const TLoopSettings& loop = r.Setup.Loop;
@@ -75,7 +84,9 @@ TLoopLawCheck ReplayStillStretches(const TStepRecord& r, double tolerance) {
     const bool still = e == r.Errors[k - 1] && e == r.Errors[k - 2];
     const bool offLimit = std::abs(r.Outputs[k]) < limit - tolerance && std::abs(r.Outputs[k - 1]) < limit - tolerance;
     if (!still || !offLimit) continue;
-    replay.Compare(int(k), r.Outputs[k - 1] + loop.I * cycles * e, r.Outputs[k], e != 0 && loop.I != 0);
+    const double replayed = r.Outputs[k - 1] + loop.I * cycles * e;
+    if (FlickeredUnseen(r.Outputs[k] - replayed, loop, cycles, tolerance)) continue;
+    replay.Compare(int(k), replayed, r.Outputs[k], e != 0 && loop.I != 0);
   }
   return replay.Finish(tolerance);
 }

@@ -36,5 +36,6 @@ inline constexpr double kLawTolerance = 0.002;
 // error of the cycle before the record) is not compared. At a larger prediv the cycles
 // between two samples are not recorded: the law is replayed only where the error held still
 // over three samples, where D adds nothing and each sample's output must exceed the one
-// before by I x (prediv + 1) x error.
+// before by I x (prediv + 1) x error; a sample off by whole D kicks of a count is left out,
+// as a count may have come and gone between the samples unseen.
 TLoopLawCheck CheckLoopLaw(const TStepRecord& record, double tolerance = kLawTolerance);

@@ -63,14 +63,6 @@ TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double ma
     lastOutside = k;
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
-  // Settled is not enough: a motor that friction holds more than a count (or the deadband) off
-  // target at the end must have an integral that pulls it on within another run's length.
-  if (std::abs(error) > std::max(1.0, setup.Loop.Deadband)) {
-    const double need = motor.Friction - std::abs(output);
-    const double perCycle = setup.Loop.I * std::abs(error);
-    const double cycles = double(setup.Samples) * (setup.Prediv + 1);
-    if (need > 0 && !(perCycle > 0 && need / perCycle <= cycles)) score.Settling = kNever;
-  }
   return score;
 }
 

@@ -167,9 +167,11 @@ TEST_F(DailyTest, DiffExitsAsDiffDoes) {
   for (const TCase& c : cases) {
     const TCtlResult r = RunCtlCaptured(QStringList{"diff"} + c.Sides);
     EXPECT_EQ(r.Status, c.Status) << c.Sides.join(' ').toStdString() << "\n" << r.Err.toStdString();
-    if (c.Out) EXPECT_TRUE(r.Out.split(u'\n').value(1).simplified() == QString(c.Out).simplified() ||
-                           (*c.Out == '\0' && r.Out.isEmpty()))
-                   << r.Out.toStdString();
+    if (c.Out) {
+      EXPECT_TRUE(r.Out.split(u'\n').value(1).simplified() == QString(c.Out).simplified() ||
+                  (*c.Out == '\0' && r.Out.isEmpty()))
+          << r.Out.toStdString();
+    }
   }
   EXPECT_EQ(RunCtlCaptured({"diff", good}).Status, kExitUsage);
 }

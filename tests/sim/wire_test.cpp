@@ -140,7 +140,9 @@ TEST(WireTest, ExclusiveFlagGoesWithTheClientThatSetIt) {
   bool opened = false;
   const bool heldFlag = ExclusiveFlag(sim.DevicePath(), opened);
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  if (opened) EXPECT_TRUE(heldFlag && ExclusiveFlag(sim.DevicePath(), opened));
+  if (opened) {
+    EXPECT_TRUE(heldFlag && ExclusiveFlag(sim.DevicePath(), opened));
+  }
   close(holder);
   bool free = false;
   for (int i = 0; i < 200 && !free; ++i) {

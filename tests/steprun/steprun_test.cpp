@@ -27,7 +27,9 @@ TEST(StepRunTest, AmplitudeAndSamplePeriodFollowTheBoardsSettings) {
     EXPECT_EQ(StepAmplitude(c.Step, p), c.Amplitude) << c.Name;
     const std::optional<double> period = SamplePeriodMs(p, c.Prediv);
     ASSERT_EQ(period.has_value(), c.PeriodMs.has_value()) << c.Name;
-    if (period) EXPECT_NEAR(*period, *c.PeriodMs, 1e-12) << c.Name;
+    if (period) {
+      EXPECT_NEAR(*period, *c.PeriodMs, 1e-12) << c.Name;
+    }
   }
 }
 

@@ -53,4 +53,19 @@ TEST(LoopLawTest, ARecordWithoutErrorsDecidesNothing) {
   EXPECT_EQ(CheckLoopLaw(rest).Verdict, TLawVerdict::Differs);
 }
 
+// At prediv 1 a count may come and go in the cycle between two samples: the output is then off
+// by a D kick of one count, which is no other law.
+TEST(LoopLawTest, AnUnseenFlickerBetweenSamplesIsNoOtherLaw) {
+  TStepRecord r;
+  r.Setup.Prediv = 1;
+  r.Setup.Loop.P = 0.4;
+  r.Setup.Loop.D = 0.0075;  // a kick of 18.75 % per count
+  r.Errors.assign(199, 3.0);
+  r.Outputs.assign(199, 1.2);
+  r.Outputs[100] = 1.2 - 18.75;
+  EXPECT_NE(CheckLoopLaw(r).Verdict, TLawVerdict::Differs);
+  r.Outputs[100] = 1.2 - 9;  // half a kick: no count explains it
+  EXPECT_EQ(CheckLoopLaw(r).Verdict, TLawVerdict::Differs);
+}
+
 }  // namespace
