@@ -1,6 +1,7 @@
 #include "ctl/argscan.h"
 
 #include <cstring>
+#include <initializer_list>
 
 bool ArgumentsWantPicture(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {

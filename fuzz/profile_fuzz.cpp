@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QString name = ScratchFile();
   {
     QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) return 0;
     file.write(bytes);
   }
   ReadParamFile(name);
@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // What was written must read back, whatever surrounded it.
   {
     QFile file(name);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return 0;
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) return 0;
     file.write(profile.Content());
   }
   TProfileFile reread(name);

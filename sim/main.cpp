@@ -11,7 +11,7 @@
 #include <exception>
 #include <string>
 
-#include "sim/faults.h"
+#include "sim/commandline.h"
 #include "sim/portalias.h"
 #include "sim/simulator.h"
 #include "version.h"
@@ -65,65 +65,6 @@ constexpr const char* kHelp =
     "  integral-per-second    Run a loop whose integral sums error x servo period\n"
     "                         (I per second) instead of error per cycle.\n";
 
-struct TCommandLine {
-  zirvsim::TSimOptions Options;
-  std::string Link;
-  bool Force = false;
-  bool ExitOnStdinEof = false;
-  bool Help = false;
-  bool Version = false;
-  zirvsim::TFault Fault = zirvsim::TFault::None;
-  int FaultParam = 0;
-};
-
-bool ParseFault(const std::string& text, TCommandLine& line) {
-  const size_t equals = text.find('=');
-  const auto fault = zirvsim::FaultFromName(text.substr(0, equals));
-  if (!fault) return false;
-  line.Fault = *fault;
-  if (equals != std::string::npos) line.FaultParam = std::atoi(text.c_str() + equals + 1);
-  return true;
-}
-
-bool ParseMotor(const std::string& text, TCommandLine& line) {
-  const auto motor = zirvsim::ParseMotorConstants(text);
-  if (motor) line.Options.Motor = *motor;
-  else
-    std::fprintf(stderr, "zirv7-sim: --motor '%s': an unknown or repeated key, or a value beyond what a motor can be\n",
-                 text.c_str());
-  return motor.has_value();
-}
-
-// Reads the arguments; returns false (after a message) on anything it does not understand.
-bool ParseArguments(int argc, char** argv, TCommandLine& line) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    const bool hasValue = i + 1 < argc;
-    if (arg == "--help" || arg == "-h") line.Help = true;
-    else if (arg == "--version") line.Version = true;
-    else if (arg == "--no-pacing") line.Options.Pacing = false;
-    else if (arg == "--crlf") line.Options.CrLf = true;
-    else if (arg == "--force") line.Force = true;
-    else if (arg == "--exit-on-stdin-eof") line.ExitOnStdinEof = true;
-    else if (arg == "--link" && hasValue) line.Link = argv[++i];
-    else if (arg == "--eeprom" && hasValue) line.Options.EepromFile = argv[++i];
-    else if (arg == "--seed" && hasValue) line.Options.Seed = std::strtoull(argv[++i], nullptr, 10);
-    else if (arg == "--reply-delay" && hasValue) line.Options.ReplyDelayMs = std::atoi(argv[++i]);
-    else if (arg == "--fault" && hasValue && ParseFault(argv[i + 1], line)) ++i;
-    else if (arg == "--motor" && hasValue && ParseMotor(argv[i + 1], line)) ++i;
-    else {
-      std::fprintf(stderr, "zirv7-sim: cannot use '%s'; see 'zirv7-sim --help'\n", arg.c_str());
-      return false;
-    }
-  }
-  if (line.Help || line.Version) return true;
-  if (!line.Link.empty() && !zirvsim::IsValidPortName(line.Link)) {
-    std::fprintf(stderr, "zirv7-sim: port name must be COM and a number from 1 without leading zeros, not '%s'\n", line.Link.c_str());
-    return false;
-  }
-  return true;
-}
-
 // Blocks the ending signals in every thread and returns a descriptor that reports them.
 int SignalDescriptor() {
   sigset_t signals;
@@ -153,8 +94,8 @@ void WaitForEnd(const zirvsim::TBoardSimulator& sim, int signals, bool watchStdi
 }  // namespace
 
 int main(int argc, char** argv) {
-  TCommandLine line;
-  if (!ParseArguments(argc, argv, line)) return 2;
+  zirvsim::TCommandLine line;
+  if (!zirvsim::ParseArguments(argc, argv, line)) return 2;
   if (line.Help || line.Version) {
     std::fputs(line.Help ? kHelp : "zirv7-sim " ZIRV_VERSION "\n", stdout);
     return 0;

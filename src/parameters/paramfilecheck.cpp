@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 
 #include "parameters/paramfile.h"
 #include "parameters/paramtable.h"
@@ -38,8 +39,10 @@ QString ParamFileProblem(const QString& fileName) {
   if (!info.exists()) return QStringLiteral("no such file");
   if (!info.isFile()) return QStringLiteral("not a regular file");
   QFile file(fileName);
-  if (!file.open(QIODevice::ReadOnly)) return file.errorString();
-  const QByteArray bytes = file.read(kMaxParamFileBytes + 1);
+  if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) return file.errorString();
+  // What the file holds, up to one byte over the largest size so that a larger file shows as
+  // larger: a read of the largest size itself would make room for a megabyte on every check.
+  const QByteArray bytes = file.read(std::min(info.size(), kMaxParamFileBytes) + 1);
   if (bytes.size() > kMaxParamFileBytes)
     return QStringLiteral("larger than a parameter file can be (%1 bytes at most)").arg(kMaxParamFileBytes);
   if (!HasParameterKey(QString::fromUtf8(bytes)))

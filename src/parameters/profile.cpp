@@ -39,15 +39,26 @@ bool ProfileSection(QStringView line, QString& name) {
   return true;
 }
 
-bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
+namespace {
+
+// Splits a key line as ProfileKeyValue does, into views of line.
+bool SplitKeyValue(QStringView line, QStringView& key, QStringView& value) {
   const QStringView text = TrimControls(line);
   if (text.isEmpty() || text.startsWith(u';') || text.startsWith(u'[')) return false;
   const qsizetype eq = text.indexOf(u'=');
   if (eq <= 0) return false;
-  const QStringView name = TrimControls(text.left(eq));
-  if (name.isEmpty()) return false;
-  key = name.toString();
-  value = TrimControls(text.mid(eq + 1)).toString();
+  key = TrimControls(text.left(eq));
+  value = TrimControls(text.mid(eq + 1));
+  return !key.isEmpty();
+}
+
+}  // namespace
+
+bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
+  QStringView keyView, valueView;
+  if (!SplitKeyValue(line, keyView, valueView)) return false;
+  key = keyView.toString();
+  value = valueView.toString();
   return true;
 }
 
@@ -57,11 +68,13 @@ void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
   FLoaded = true;
   FSections.emplace_back();  // the lines before the first header
-  QFile file(FFileName);
-  if (!file.exists()) return;
+  const QFileInfo info(FFileName);
+  if (!info.exists()) return;
   // Only regular files are read: a device or pipe could block or never end. An existing file
   // that cannot be read reads as empty, but must not be replaced by one holding only our keys.
-  const bool readable = QFileInfo(FFileName).isFile() && file.open(QIODevice::ReadOnly);
+  // Unbuffered: the file is read whole, straight into its byte array.
+  QFile file(FFileName);
+  const bool readable = info.isFile() && file.open(QIODevice::ReadOnly | QIODevice::Unbuffered);
   if (!readable) {
     if (forWriting) RaiseWriteError(FFileName);
     return;
@@ -109,6 +122,20 @@ std::vector<QByteArray>& TProfileFile::LinesOf(TSection& section) const {
     start = end;
   }
   return section.Lines;
+}
+
+size_t TProfileFile::LineCount(TSection& section) const {
+  if (section.Split) return section.Lines.size();
+  if (section.Starts.empty())
+    for (qsizetype start = section.Begin; start < section.End; start = NextLineStart(FBytes, start))
+      section.Starts.push_back(start);
+  return section.Starts.size();
+}
+
+QByteArrayView TProfileFile::LineAt(const TSection& section, size_t k) const {
+  if (section.Split) return section.Lines[k];
+  const qsizetype end = k + 1 < section.Starts.size() ? section.Starts[k + 1] : section.End;
+  return QByteArrayView(FBytes).sliced(section.Starts[k], end - section.Starts[k]);
 }
 
 void TProfileFile::AppendBytes(const TSection& section, QByteArray& bytes) const {
@@ -177,8 +204,15 @@ void TProfileFile::CloseLine(QByteArray& raw) const {
 }
 
 TProfileFile::TSection* TProfileFile::FindSection(const QString& section) {
+  // Readers ask for the keys of one section in a row: the last section found is kept by its
+  // name as asked, so that the name is folded once, not once per key.
+  if (FLastFound && section == FLastSectionName) return &FSections[FLastSection];
   const auto found = FSectionIndex.constFind(section.toCaseFolded());
-  return found == FSectionIndex.cend() ? nullptr : &FSections[found.value()];
+  if (found == FSectionIndex.cend()) return nullptr;
+  FLastFound = true;
+  FLastSectionName = section;
+  FLastSection = found.value();
+  return &FSections[FLastSection];
 }
 
 TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
@@ -202,11 +236,16 @@ TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
 void TProfileFile::IndexKeys(TSection& section) const {
   if (section.Indexed) return;
   section.Indexed = true;
-  const std::vector<QByteArray>& lines = LinesOf(section);
-  QString name, value;
-  for (size_t k = 1; k < lines.size(); ++k) {
-    if (!ProfileKeyValue(Decode(lines[k]), name, value)) continue;
-    const QString folded = name.toCaseFolded();
+  const size_t count = LineCount(section);
+  for (size_t k = 1; k < count; ++k) {
+    const QByteArrayView line = LineAt(section, k);
+    // A key line has an "=", a single byte in UTF-8: lines without one are passed over
+    // without decoding them.
+    if (FEncoding == TEncoding::Utf8 && !line.contains('=')) continue;
+    const QString text = Decode(line);
+    QStringView name, value;
+    if (!SplitKeyValue(text, name, value)) continue;
+    const QString folded = name.toString().toCaseFolded();
     if (!section.Keys.contains(folded)) section.Keys.insert(folded, qsizetype(k));
     section.LastKey = qsizetype(k);
   }
@@ -232,7 +271,7 @@ QString TProfileFile::ReadString(const QString& section, const QString& key,
   const qsizetype keyLine = found->Keys.value(key.toCaseFolded(), -1);
   if (keyLine < 0) return defaultValue;
   QString name, value;
-  ProfileKeyValue(Decode(found->Lines[size_t(keyLine)]), name, value);
+  ProfileKeyValue(Decode(LineAt(*found, size_t(keyLine))), name, value);
   return Unquoted(value);
 }
 
@@ -242,6 +281,7 @@ void TProfileFile::WriteString(const QString& section, const QString& key,
   TSection* found = FindSection(section);
   TSection& target = found != nullptr ? *found : AppendSection(section);
   IndexKeys(target);
+  LinesOf(target);  // the lines the write changes, numbered as the index numbers them
   const QByteArray line = Encode(key + u'=' + value) + Encode(kLineEnd);
   const qsizetype keyLine = target.Keys.value(key.toCaseFolded(), -1);
   if (keyLine < 0) {

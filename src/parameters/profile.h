@@ -43,9 +43,10 @@ class TProfileFile {
   // A section: its header line, then every line up to the next header, each kept byte for byte
   // in the file's encoding with its own line end. The lines before the first header form a
   // section without a header that no lookup finds. A section stays a range of the file's
-  // bytes until a lookup or a write needs its lines.
+  // bytes, read through the starts of its lines, until a write needs lines of its own.
   struct TSection {
     qsizetype Begin = 0, End = 0;
+    std::vector<qsizetype> Starts;  // where each line starts in FBytes, while not Split
     bool Split = false;
     std::vector<QByteArray> Lines;
     QHash<QString, qsizetype> Keys;  // case-folded key name -> its first line; built on demand
@@ -59,6 +60,10 @@ class TProfileFile {
   void SplitSections();
   // Returns the section's lines, splitting its range of the file's bytes on first use.
   std::vector<QByteArray>& LinesOf(TSection& section) const;
+  // Returns the number of lines of the section, finding where they start on first use.
+  size_t LineCount(TSection& section) const;
+  // Returns line k of the section (k < LineCount) without copying it.
+  QByteArrayView LineAt(const TSection& section, size_t k) const;
   // Returns where the line starting at start ends, after its line feed.
   qsizetype NextLineStart(const QByteArray& bytes, qsizetype start) const;
   // Returns false for a raw line that cannot be a section header.
@@ -80,6 +85,9 @@ class TProfileFile {
   QByteArray FBytes;  // the file as read, without its byte order mark
   std::vector<TSection> FSections;
   QHash<QString, size_t> FSectionIndex;  // case-folded section name -> its first section
+  bool FLastFound = false;               // FindSection's last hit: the name as asked, and
+  QString FLastSectionName;              // the section it found
+  size_t FLastSection = 0;
   bool FLoaded = false;
   bool FChanged = false;
 };

@@ -128,11 +128,15 @@ void StepResponseExchange(TLineChannel& channel, int prediv, int step,
   // Another exchange run during the wait (a click, a tick) emptied the list: the lines there
   // now are not this answer's own, and its lines before the break are gone.
   if (channel.FlushCount() != flushes) return;
+  ParseStepAnswer(*channel.LineBuf, onSample);
+}
 
-  for (int j = 4; j <= 400; j += 2) {
+void ParseStepAnswer(const QStringList& lines,
+                     const std::function<void(const TStepSample&)>& onSample) {
+  for (qsizetype j = 4; j <= 400 && j + 1 < lines.size(); j += 2) {
     TStepSample s;
-    if (!ParseTaggedValue(channel.LineBuf->at(j), QStringLiteral("error"), s.Error)) break;
-    if (!ParseTaggedValue(channel.LineBuf->at(j + 1), QStringLiteral("output"), s.Output)) break;
+    if (!ParseTaggedValue(lines.at(j), QStringLiteral("error"), s.Error)) break;
+    if (!ParseTaggedValue(lines.at(j + 1), QStringLiteral("output"), s.Output)) break;
     onSample(s);
   }
 }

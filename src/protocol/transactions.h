@@ -47,6 +47,12 @@ QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int s
 void StepResponseExchange(TLineChannel& channel, int prediv, int step,
                           const std::function<void(const TStepSample&)>& onSample);
 
+// Parses the (error, output) pairs of a step-test answer, lines 4 to 401 of lines as the line
+// channel keeps them, handing each to onSample; stops at the first line that does not parse or
+// is missing. A malformed number raises EConvertError, the pairs before it already delivered.
+void ParseStepAnswer(const QStringList& lines,
+                     const std::function<void(const TStepSample&)>& onSample);
+
 // Poll limits of the transactions.
 inline constexpr int StatusPollLimit = 500;
 inline constexpr int ParametersPollLimit = 500;

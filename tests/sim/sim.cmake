@@ -8,3 +8,5 @@ target_compile_definitions(test_sim_program PRIVATE ZIRV_SIM_PROGRAM="$<TARGET_F
 add_dependencies(test_sim_program zirv7-sim)
 zirv_add_test(NAME test_sim_plant SOURCES ${CMAKE_CURRENT_LIST_DIR}/plant_test.cpp
   LIBS zirv_sim GTest::gtest_main TIMEOUT 60)
+zirv_add_test(NAME test_sim_commandline SOURCES ${CMAKE_CURRENT_LIST_DIR}/commandline_test.cpp
+  LIBS zirv_sim GTest::gtest_main WITHOUT_QT TIMEOUT 30)
