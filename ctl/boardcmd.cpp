@@ -83,7 +83,7 @@ bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
   QString failure;
   if (session.ReadOriginals(failure)) return true;
   if (session.Link().Port().DeviceLost())
-    PrintError(io, port, failure);
+    PrintFailureInUse(io, port, session.Link().Port(), failure);
   else
     PrintSilentBoard(io, port, failure, QStringLiteral("l"));
   return false;
@@ -99,7 +99,7 @@ bool WriteToBoard(TCtlIo& io, TBoardSession& session, const TParamValues& target
   };
   QString failure;
   if (session.Write(target, rule, failure, onDiffering)) return true;
-  PrintError(io, session.PortName(), QStringLiteral("%1: %2").arg(source, failure));
+  PrintFailureInUse(io, session.PortName(), session.Link().Port(), QStringLiteral("%1: %2").arg(source, failure));
   return false;
 }
 

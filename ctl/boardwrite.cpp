@@ -5,7 +5,6 @@
 #include "boardsession/interrupt.h"
 #include "ctl/boardcmd.h"
 #include "ctl/porterrors.h"
-#include "devices/comnames.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -61,6 +60,17 @@ bool PrintWritten(TCtlIo& io, const std::vector<TPlannedWrite>& plan, const TAns
 
 }  // namespace
 
+TWriteRequest WriteRequestOf(const QCommandLineParser& parser, const QString& command,
+                             const QStringList& args, const QString& source) {
+  TWriteRequest request;
+  request.Command = command;
+  request.CommandLine = CommandLine(command, args);
+  request.Source = source;
+  request.Yes = parser.isSet(QStringLiteral("yes"));
+  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  return request;
+}
+
 int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& target,
                       const TWriteRequest& r) {
   const QString port = session.PortName();
@@ -83,8 +93,6 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     return kExitFailed;
   }
   if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, PlanText(plan));
-  // Where the port leads now, while its device is there: an alias may go with the device.
-  const QString device = ResolvePort(port).Device;
 
   TAnswers answers;
   QString failure;
@@ -115,8 +123,7 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
   }
   const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
   if (!failed || session.Link().Port().DeviceLost()) {
-    PrintError(io, port, what);
-    if (session.Link().Port().DeviceLost()) PrintDeviceLost(io, port, device);
+    PrintFailureInUse(io, port, session.Link().Port(), what);
   } else {
     // The set command as the board received it (SetBoardValue sends the number text).
     PrintSilentBoard(io, port, what,

@@ -4,6 +4,8 @@
 // for write and restore: only the rows that differ, with the same set commands in table order,
 // every answer checked; the plan shown first and the question asked.
 
+#include <QCommandLineParser>
+
 #include "boardsession/session.h"
 #include "ctl/command.h"
 
@@ -19,6 +21,11 @@ struct TWriteRequest {
   // backup); it must be open. Nothing is journaled when nothing is written.
   TRunStore* Journal = nullptr;
 };
+
+// Returns the request of the command named command, run with args as parser read them (--yes,
+// --dry-run), to write the values of source.
+TWriteRequest WriteRequestOf(const QCommandLineParser& parser, const QString& command,
+                             const QStringList& args, const QString& source);
 
 // Writes target's differing values to the board of session (opened, its originals read):
 // prints the plan (on stdout for a dry run, which then ends), asks unless Yes, keeps the

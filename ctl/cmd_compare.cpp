@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "ctl/commands.h"
+#include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "globals/numtext.h"
 #include "parameters/paramfilecheck.h"
@@ -36,7 +37,7 @@ void AddOptions(QCommandLineParser& parser) {
       "file, the best figure of each row marked with *."));
   AddStepTestOptions(parser);
   parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+  AddYesOption(parser);
   AddOutputOptions(parser, false);
   parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
                                QStringLiteral("A.pset B.pset ..."));
@@ -134,7 +135,7 @@ bool RunFiles(TCtlIo& io, TBoardSession& session, TRunStore& store, const TCompa
     std::optional<TStepRun> run =
         RunStepTest(session.Link(), session.Board(), o.Step, o.Prediv, failure);
     if (!run) {
-      PrintError(io, o.Port, QStringLiteral("%1: %2").arg(file.Caption, failure));
+      PrintFailureInUse(io, o.Port, session.Link().Port(), QStringLiteral("%1: %2").arg(file.Caption, failure));
       return false;
     }
     run->Label = file.Caption;

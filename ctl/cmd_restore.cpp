@@ -31,8 +31,7 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
       "first unless --yes. The board's values before the restore are kept as a backup of their\n"
       "own. An unfinished backup is marked finished once its values are back."));
   AddPortOption(parser);
-  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
-  parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Show the differences; write nothing.")});
+  AddWriteOptions(parser);
   parser.addPositionalArgument(QStringLiteral("BACKUP"), QStringLiteral("The backup's number."));
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME BACKUP"), args, io, exitCode)) return exitCode;
@@ -57,12 +56,7 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
   if (entry.Port != port)
     io.Err << "backup " << id << " was kept on " << entry.Port << "; it goes to the board on " << port << "\n"
            << Qt::flush;
-  TWriteRequest request;
-  request.Command = kName;
-  request.CommandLine = CommandLine(kName, args);
-  request.Source = QStringLiteral("backup %1").arg(id);
-  request.Yes = parser.isSet(QStringLiteral("yes"));
-  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  TWriteRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
   if (!request.DryRun) request.Journal = &store;
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;

@@ -1,5 +1,6 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
+#include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "boardsession/session.h"
 #include "boardsession/steptest.h"
@@ -58,7 +59,7 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
         RunStepTest(link, params, step, o.Prediv, failure, ProgressPrinter(io, what));
     if (IsTerminal(io.Err)) io.Err << "\r\033[K" << Qt::flush;
     if (!run) {
-      PrintError(io, o.Port, QStringLiteral("run %1: %2").arg(i).arg(failure));
+      PrintFailureInUse(io, o.Port, link.Port(), QStringLiteral("run %1: %2").arg(i).arg(failure));
       return false;
     }
     const bool stored = StoreRun(io, store, *run);

@@ -23,8 +23,7 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
       "shows them. A value the board limits is reported as limited, and the command fails.\n"
       "Ctrl+C or a failed write puts the board's values back."));
   AddPortOption(parser);
-  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
-  parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Show the differences; write nothing.")});
+  AddWriteOptions(parser);
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The parameter file (.pset) to write."));
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME FILE"), args, io, exitCode)) return exitCode;
@@ -40,12 +39,7 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   // Ctrl+C only raises a flag from here on: a write under way ends between two values and the
   // board gets its values back.
   TInterruptGuard guard;
-  TWriteRequest request;
-  request.Command = kName;
-  request.CommandLine = CommandLine(kName, args);
-  request.Source = files.first();
-  request.Yes = parser.isSet(QStringLiteral("yes"));
-  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  TWriteRequest request = WriteRequestOf(parser, kName, args, files.first());
   // The history keeps the board's values before the first write; without it nothing is
   // written. A dry run writes nothing and needs none.
   TRunStore store;

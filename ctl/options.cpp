@@ -7,6 +7,15 @@ void AddPortOption(QCommandLineParser& parser) {
                     QStringLiteral("NAME")});
 }
 
+void AddYesOption(QCommandLineParser& parser) {
+  parser.addOption({QStringLiteral("yes"), QStringLiteral("Write without asking.")});
+}
+
+void AddWriteOptions(QCommandLineParser& parser) {
+  AddYesOption(parser);
+  parser.addOption({QStringLiteral("dry-run"), QStringLiteral("Show the differences; write nothing.")});
+}
+
 void AddStepOptions(QCommandLineParser& parser) {
   parser.addOption({QLatin1String(kStepOption.Name), QStringLiteral("The command step in counts (not 0)."),
                     QStringLiteral("N")});

@@ -22,6 +22,13 @@ inline constexpr TIntOption kPredivOption{"prediv", 0, 50};
 // Adds --port NAME.
 void AddPortOption(QCommandLineParser& parser);
 
+// Adds --yes: write the board's EEPROM without asking.
+void AddYesOption(QCommandLineParser& parser);
+
+// Adds --yes and --dry-run (show the differences, write nothing), for a command that writes a
+// parameter set to the board.
+void AddWriteOptions(QCommandLineParser& parser);
+
 // Adds --step N and --prediv N.
 void AddStepOptions(QCommandLineParser& parser);
 

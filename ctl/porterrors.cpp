@@ -2,7 +2,6 @@
 
 #include <cerrno>
 
-#include "devices/comnames.h"
 #include "devices/explain.h"
 #include "serial/comport.h"
 
@@ -31,8 +30,9 @@ void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, c
   PrintExplanation(io, ExplainSilentBoard(port, sent));
 }
 
-void PrintDeviceLost(TCtlIo& io, const QString& port, const QString& deviceAtOpen) {
-  const bool stillThere = ResolvePort(port).Device == deviceAtOpen;
-  PrintExplanation(io, ExplainPortFailure(stillThere ? port : deviceAtOpen, false, EIO, {},
-                                          TAudience::CommandLine));
+void PrintFailureInUse(TCtlIo& io, const QString& port, const TCustomComPort& comPort,
+                       const QString& failure) {
+  PrintError(io, port, failure);
+  if (comPort.DeviceLost())
+    PrintExplanation(io, ExplainFailureInUse(comPort.OpenedAt(), EIO, TAudience::CommandLine));
 }

@@ -5,6 +5,8 @@
 #include "ctl/command.h"
 #include "globals/errors.h"
 
+class TCustomComPort;
+
 // Prints "zirv7ctl: <port>: <the error's own text>" and beneath it what the failure means and
 // what cures it (ExplainPortFailure, worded for the command line).
 void PrintPortError(TCtlIo& io, const QString& port, const Exception& error);
@@ -13,7 +15,9 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error);
 // what was sent and what to check (ExplainSilentBoard).
 void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent);
 
-// Prints what it means that the port's device went away while in use (unplugged, powered
-// off), as the window explains it. deviceAtOpen is where the port led when it was opened: an
-// alias that went with the device (the simulated board removes its own) no longer says.
-void PrintDeviceLost(TCtlIo& io, const QString& port, const QString& deviceAtOpen);
+// Prints "zirv7ctl: <port>: <failure>" for a failure on the open port comPort, and beneath it,
+// when the port's device went away meanwhile (unplugged, powered off), what that means and what
+// cures it, as the window explains it: named as the port was opened, since an alias that went
+// with the device (the simulated board removes its own) no longer says.
+void PrintFailureInUse(TCtlIo& io, const QString& port, const TCustomComPort& comPort,
+                       const QString& failure);

@@ -106,6 +106,9 @@ class TCustomComPort : public QObject {
   // Returns whether the port has told of the loss of its device (hang-up, unplug) since the
   // last open.
   bool DeviceLost() const { return FDeviceLost; }
+  // Returns where the port led when it was last opened ("/dev/ttyUSB0 (COM3)"), "" before the
+  // first open: a failure in use is explained with that device, wherever the name leads now.
+  const QString& OpenedAt() const { return FOpenedAt; }
 
   // Returns the number of received bytes not yet read.
   int InputCount();

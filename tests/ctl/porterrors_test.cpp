@@ -149,21 +149,39 @@ TEST_F(PortErrorsTest, SilentSimulatorNamesItsFaultMode) {
   EXPECT_TRUE(r.Err.contains("started with --fault no-answer")) << r.Err.toStdString();
 }
 
-// A device that went away mid-command, whose alias went with it (the simulated board removes
-// its own): the explanation names the device the port led to, not where the name leads now.
-TEST_F(PortErrorsTest, LostDeviceIsNamedAsItWasAtOpen) {
+// A device that goes away in the middle of any command that has the port open is explained
+// as the window explains it, with the device the port led to when it was opened.
+TEST_F(PortErrorsTest, DeviceLostInUseIsExplainedByEveryCommand) {
   Alias("COM5", "/dev/ttyUSB1");
-  QString text;
-  QTextStream out(&text), err(&text), in(&text);
-  TCtlIo io{out, err, in};
-  PrintDeviceLost(io, "COM5", "/dev/ttyUSB1");
-  err.flush();
-  EXPECT_TRUE(text.startsWith("/dev/ttyUSB1 (COM5) went away while in use")) << text.toStdString();
-  QFile::remove(Fake.AliasFile("COM5"));
-  text.clear();
-  PrintDeviceLost(io, "COM5", "/dev/ttyUSB1");
-  err.flush();
-  EXPECT_TRUE(text.startsWith("/dev/ttyUSB1 went away while in use")) << text.toStdString();
+  const QString file = Fake.Config() + "/other.pset";
+  QFile out(file);
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write("[ZIRVParam]\r\nP=0.3\r\n");
+  out.close();
+  struct TCase {
+    const char* Name;
+    QStringList Args;
+    int AnswersBeforeHangUp;
+  } cases[] = {
+      {"step, during the test", {"step", "--port", "COM5", "--step", "100"}, 1},
+      {"compare, during the test", {"compare", "--port", "COM5", "--step", "100", file, "--yes"}, 2},
+      {"compare, during a write", {"compare", "--port", "COM5", "--step", "100", file, "--yes"}, 1},
+      {"write, during a write", {"write", "--port", "COM5", file, "--yes"}, 1},
+  };
+  for (const TCase& c : cases) {
+    FSim->SetFault(zirvsim::TFault::HangUpAfter, c.AnswersBeforeHangUp);
+    const TCtlResult r = RunCtlCaptured(c.Args);
+    EXPECT_EQ(r.Status, kExitFailed) << c.Name;
+    EXPECT_TRUE(r.Err.contains("/dev/ttyUSB1 (COM5) went away while in use: it was unplugged or powered "
+                               "off. Plug it back in, then run the command again."))
+        << c.Name << ":\n" << r.Err.toStdString();
+    // The next case needs a board that is there again.
+    FSim = std::make_unique<zirvsim::TBoardSimulator>(
+        zirvsim::TSimOptions{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0});
+    FSim->Start();
+    Fake.Unplug("ttyUSB1");
+    Fake.PlugUsb(TFakeUsbAdapter::BareCh340(), Pty());
+  }
 }
 
 }  // namespace
