@@ -221,6 +221,7 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   present.Loop.Deadband = r.Present.Deadband;
   r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, goal);
   r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, goal);
+  if (r.Suggestion.Found) r.Deadband = r.Setup.Loop.Deadband = r.Suggestion.Deadband;
   // Kept gains with a new deadband are a change to write all the same.
   if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
   if (!r.Suggestion.Found)

@@ -114,6 +114,7 @@ double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& mo
   const auto misfit = [&](double play) {
     double total = 0;
     for (const TStepRecord& r : steps) {
+      if (r.Setup.Prediv != 0) continue;
       double best = INFINITY;
       for (double side : {-1.0, -0.5, 0.0, 0.5, 1.0}) best = std::min(best, PlayMisfit(r, motor, play, side));
       total += best;

@@ -34,11 +34,11 @@ struct TRunData {
   // The used samples in stretches that read the same count: [begin, end) each.
   std::vector<std::pair<size_t, size_t>> Stretches;
   bool OpenLoop;          // every cycle was sampled: drive the model with the measured outputs
+  double Fraction = 0.5;  // where within its encoder count the motor started the run
 };
 
 struct TFitData {
   std::vector<TRunData> Runs;
-  double Fraction = 0.5;  // where within its encoder count the motor started each run
 };
 
 TMotorModel ModelAt(const TVector& x) { return {std::exp(x[0]), std::exp(x[1]), std::abs(x[2])}; }
@@ -108,7 +108,7 @@ std::vector<std::pair<size_t, size_t>> SameCountStretches(const TVector& travel,
 TVector Residuals(const TMotorModel& motor, const TFitData& data) {
   TVector all;
   for (const TRunData& run : data.Runs) {
-    const TVector r = RunResiduals(motor, run, data.Fraction);
+    const TVector r = RunResiduals(motor, run, run.Fraction);
     all.insert(all.end(), r.begin(), r.end());
   }
   return all;
@@ -288,32 +288,42 @@ bool RunUnfit(const TStepRecord& record, const TVector& travel, TIdentification&
 }
 
 // The best fit over the first guesses; the loop model reacts to whole counts, so where within
-// its count the motor started changes its replay: where any run is not sampled every cycle,
-// each guess is refined for a start on a count's edge and in its middle.
+// its count the motor started changes its replay: each run not sampled every cycle is tried
+// starting on a count's edge and in its middle, every run on its own (a step back starts where
+// the step left the motor, not where the step started it). A shared start bent a slow motor's
+// step and step back to three times the friction and a third more gain.
 TMinimum BestFit(TFitData& data) {
   const TStepRecord& first = *data.Runs.front().Record;
   const double runTime = static_cast<double>(first.Errors.size()) * SamplePeriod(first.Setup);
   std::vector<TGuess> guesses;
   for (double tau = first.Setup.Loop.Period / 2; tau < 2 * runTime; tau *= 1.6) guesses.push_back(GuessFor(tau, data));
   std::sort(guesses.begin(), guesses.end(), [](const TGuess& a, const TGuess& b) { return a.Cost < b.Cost; });
-  const bool openLoop = std::all_of(data.Runs.begin(), data.Runs.end(), [](const TRunData& r) { return r.OpenLoop; });
+  // The starts to try: bit i of a choice puts run i's motor on the edge of its count.
+  std::vector<size_t> closedLoop;
+  for (size_t i = 0; i < data.Runs.size(); ++i)
+    if (!data.Runs[i].OpenLoop) closedLoop.push_back(i);
+  const size_t choices = closedLoop.size() < 4 ? size_t(1) << closedLoop.size() : 2;
+  const auto place = [&](size_t choice) {
+    for (size_t j = 0; j < closedLoop.size(); ++j)
+      data.Runs[closedLoop[j]].Fraction = choices == 2 ? (choice ? 0.0 : 0.5) : ((choice >> j) & 1 ? 0.0 : 0.5);
+  };
   TMinimum best;
   best.Value = INFINITY;
-  double bestFraction = 0.5;
-  for (size_t g = 0; g < std::min<size_t>(3, guesses.size()) && std::isfinite(guesses[g].Cost); ++g)
-    for (double fraction : openLoop ? TVector{0.5} : TVector{0.0, 0.5}) {
-      data.Fraction = fraction;
+  size_t bestChoice = 0;
+  for (size_t g = 0; g < std::min<size_t>(6, guesses.size()) && std::isfinite(guesses[g].Cost); ++g)
+    for (size_t choice = 0; choice < choices; ++choice) {
+      place(choice);
       const TMinimum refined = Refine(guesses[g].Point, data);
-      if (refined.Value < best.Value) best = refined, bestFraction = fraction;
+      if (refined.Value < best.Value) best = refined, bestChoice = choice;
     }
-  data.Fraction = bestFraction;
+  place(bestChoice);
   return best;
 }
 
 // Sets the fit's replay error from the run it replays worst, relative to that run's step.
 void SetFitRms(TIdentification& result, const TFitData& data) {
   for (const TRunData& run : data.Runs) {
-    const TVector r = RunResiduals(result.Motor, run, data.Fraction);
+    const TVector r = RunResiduals(result.Motor, run, run.Fraction);
     const double rms = r.empty() ? 0 : std::sqrt(SumOfSquares(r) / static_cast<double>(r.size()));
     const double pct = 100 * rms / std::abs(run.Record->Setup.Step);
     if (pct >= result.FitRmsPct) result.FitRms = rms, result.FitRmsPct = pct;

@@ -86,6 +86,7 @@ struct TSuggestion {
   bool Found = false;
   bool Unchanged = false;  // the present gains are kept: nothing found settles sooner
   TGains Gains;
+  double Deadband = 0;  // the deadband the gains are chosen and predicted with
   TPrediction Predicted;
   std::string Problem;  // when nothing meets the goal
   std::string Advice;
@@ -104,5 +105,8 @@ struct TSuggestion {
 // rounded to three significant digits. The present gains (those of setup) are kept when they
 // are within the count jump, meet the goal on the fitted motor and nothing found settles sooner
 // there: a fit is least sure of a motor that a well-tuned loop barely lets move, and must not
-// talk it out of them.
+// talk it out of them. Gains need I enough to pull a motor that friction holds beyond the
+// steady-state goal onto it within a run; where none that meet the goal have it, the best
+// without it come with the deadband the friction makes of them, when the settling band holds
+// it, and otherwise there is no suggestion.
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal);
