@@ -21,13 +21,6 @@ void PrintPlan(QTextStream& out, const TWriteRequest& r, const QString& port,
   out.flush();
 }
 
-// Returns the plan on one line, as the journal keeps it: "P 0.2 -> 0.3, D 0.0015 -> 0.002".
-QString PlanText(const std::vector<TPlannedWrite>& plan) {
-  QStringList parts;
-  for (const TPlannedWrite& w : plan) parts.append(DescribeWrite(w));
-  return parts.join(QStringLiteral(", "));
-}
-
 // The rows written so far and the value the board answered it holds for each.
 using TAnswers = std::map<const TParamRow*, double>;
 
@@ -92,7 +85,7 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     PrintError(io, r.Command, QStringLiteral("interrupted; nothing was written"));
     return kExitFailed;
   }
-  if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, PlanText(plan));
+  if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, DescribeWrites(plan));
 
   TAnswers answers;
   QString failure;

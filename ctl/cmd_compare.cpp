@@ -90,10 +90,7 @@ TPlan MakePlan(const TPIDParams& original, const std::vector<TCandidate>& files)
 }
 
 QString WritesText(const std::vector<TPlannedWrite>& writes) {
-  if (writes.empty()) return QStringLiteral("nothing");
-  QStringList parts;
-  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w));
-  return parts.join(QStringLiteral(", "));
+  return writes.empty() ? QStringLiteral("nothing") : DescribeWrites(writes);
 }
 
 // Returns the plan on one line, as the journal keeps it.

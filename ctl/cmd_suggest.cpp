@@ -230,12 +230,6 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   return true;
 }
 
-QString WritesText(const std::vector<TPlannedWrite>& writes) {
-  QStringList parts;
-  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w));
-  return parts.join(QStringLiteral(", "));
-}
-
 // Writes the suggestion, verifies it with a step each way and a rest record, and keeps it only
 // when every figure is within the goal and none is worse than with the gains before it;
 // otherwise, and when the verification is interrupted or fails, puts the board back.
@@ -298,7 +292,7 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
   io.Err << QStringLiteral("suggest will make %1 EEPROM write%2 on %3: %4\n")
                 .arg(r.Writes.size())
                 .arg(r.Writes.size() == 1 ? "" : "s")
-                .arg(link.PortName(), WritesText(r.Writes))
+                .arg(link.PortName(), DescribeWrites(r.Writes))
          << Qt::flush;
   if (!o.Yes && !Confirm(io, QStringLiteral("Write to the board's EEPROM?"))) {
     PrintError(io, kName, QStringLiteral("nothing was written"));
@@ -310,7 +304,7 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
                             QStringLiteral("before"));
     if (!r.Before) return false;
   }
-  JournalWrites(io, session, store, commandLine, WritesText(r.Writes));
+  JournalWrites(io, session, store, commandLine, DescribeWrites(r.Writes));
   return WriteAndVerify(io, session, store, r);
 }
 

@@ -43,3 +43,9 @@ QString DescribeWrite(const TPlannedWrite& write) {
   return QStringLiteral("%1 %2 -> %3")
       .arg(QLatin1String(write.Row->FileKey), FormatNumber(write.From), FormatNumber(write.To));
 }
+
+QString DescribeWrites(const std::vector<TPlannedWrite>& writes) {
+  QStringList parts;
+  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w));
+  return parts.join(QStringLiteral(", "));
+}

@@ -32,3 +32,7 @@ std::vector<TPlannedWrite> PlanWrites(const TPIDParams& board, const TParamValue
 
 // Returns "P 0.2 -> 0.3" style text of a write: the row's file key, from, to.
 QString DescribeWrite(const TPlannedWrite& write);
+
+// Returns the writes on one line, as plans are shown and journaled: "P 0.2 -> 0.3, D 0.0015 ->
+// 0.002"; "" when there are none.
+QString DescribeWrites(const std::vector<TPlannedWrite>& writes);
