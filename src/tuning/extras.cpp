@@ -100,12 +100,13 @@ double PlayMisfit(const TStepRecord& r, const TMotorModel& motor, double play, d
 // The play the search tries, in counts; the share of the misfit without play that the play must
 // leave at most, and the least it must take away per sample, counts squared, to be seen. The
 // fit without play absorbs much of it (on the simulator's motor, 3 counts of play take a
-// quarter to a half of the misfit away, 0.04 to 0.4 per sample), while a motor without play
-// gains at most a few counts squared over a run from a play of a count, the encoder's rounding.
+// quarter to a half of the misfit away, 0.035 to 0.4 per sample), while a motor without play
+// gains at most about 8 counts squared over a step and a step back (0.02 per sample) from a
+// play of a count: the encoder's rounding.
 constexpr double kPlayStep = 0.5;
 constexpr double kMaxPlay = 12;
-constexpr double kPlayLeaves = 0.75;
-constexpr double kPlayExplainsPerSample = 0.04;
+constexpr double kPlayLeaves = 0.8;
+constexpr double kPlayExplainsPerSample = 0.025;
 
 }  // namespace
 

@@ -122,18 +122,19 @@ TEST(ExtrasTest, PlayFromTheStepRecords) {
     const char* Motor;
     bool Play;
   } cases[] = {{"play=3", true}, {"play=4", true}, {"noise=0.02", false}, {"encnoise=1", false}};
-  for (const auto& c : cases) {
-    zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
-    board.RunCycles(500);
-    const TStepRecord forward = RunOnBoard(board, 200, 0);
-    board.RunCycles(500);
-    const TStepRecord back = RunOnBoard(board, -200, 0);
-    const TIdentification id = IdentifyMotor({back, forward});
-    ASSERT_TRUE(id.Usable) << c.Motor;
-    const TPlantExtras x = EstimateExtras({back, forward}, std::nullopt, id.Motor);
-    EXPECT_EQ(x.PlayCounts > 0, c.Play) << c.Motor << " " << x.PlayCounts;
-    EXPECT_EQ(DeadbandAgainstPlay(x), c.Play ? 1 : 0) << c.Motor;
-  }
+  for (const auto& c : cases)
+    for (uint64_t seed = 1; seed <= 4; ++seed) {
+      zirvsim::TBoardModel board(seed, *zirvsim::ParseMotorConstants(c.Motor));
+      board.RunCycles(500);
+      const TStepRecord forward = RunOnBoard(board, 200, 0);
+      board.RunCycles(500);
+      const TStepRecord back = RunOnBoard(board, -200, 0);
+      const TIdentification id = IdentifyMotor({back, forward});
+      ASSERT_TRUE(id.Usable) << c.Motor;
+      const TPlantExtras x = EstimateExtras({back, forward}, std::nullopt, id.Motor);
+      EXPECT_EQ(x.PlayCounts > 0, c.Play) << c.Motor << " seed " << seed << ": " << x.PlayCounts;
+      EXPECT_EQ(DeadbandAgainstPlay(x), c.Play ? 1 : 0) << c.Motor;
+    }
 }
 
 }  // namespace
