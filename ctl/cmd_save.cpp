@@ -4,6 +4,7 @@
 #include "ctl/options.h"
 #include "ctl/outputoptions.h"
 #include "ctl/paramsets.h"
+#include "outputfile/outputfile.h"
 
 namespace {
 
@@ -26,6 +27,12 @@ int RunSave(const QStringList& args, TCtlIo& io) {
   const QStringList files = parser.positionalArguments();
   if (port.isEmpty() || files.size() != 1) {
     PrintError(io, kName, QStringLiteral("expects --port NAME FILE; see 'zirv7ctl save --help'"));
+    return kExitUsage;
+  }
+  // '-' stands for standard output elsewhere; a file of that name would only be a trap.
+  if (files.first() == QLatin1String(kStandardOutput)) {
+    PrintError(io, kName, QStringLiteral("'-' is no file name here: give the parameter file's name "
+                                         "('zirv7ctl params' prints the values)"));
     return kExitUsage;
   }
   // Checked before the board is asked, so that a wrong path costs nothing.

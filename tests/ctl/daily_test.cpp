@@ -1,6 +1,7 @@
 // zirv7ctl params, save, write and diff against the simulated board.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -144,6 +145,20 @@ TEST_F(DailyTest, SavePathIsCheckedBeforeTheBoardIsAsked) {
   const TCtlResult r = RunCtlCaptured({"save", "--port", Port(), File("missing/good.pset")});
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("does not exist")) << r.Err.toStdString();
+  EXPECT_TRUE(Sim().ReceivedCommands().empty());
+}
+
+// '-' means standard output to every other output of the companion: save makes no file of
+// that name in the working folder.
+TEST_F(DailyTest, SaveRefusesDashAsAFileName) {
+  const QString before = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(File("")));
+  const TCtlResult r = RunCtlCaptured({"save", "--port", Port(), "-"});
+  const bool made = QFile::exists(File("-"));
+  QDir::setCurrent(before);
+  EXPECT_EQ(r.Status, kExitUsage);
+  EXPECT_TRUE(r.Err.contains("'-' is no file name here")) << r.Err.toStdString();
+  EXPECT_FALSE(made);
   EXPECT_TRUE(Sim().ReceivedCommands().empty());
 }
 
