@@ -121,10 +121,14 @@ TEST(ExtrasTest, PlayFromTheStepRecords) {
   const struct {
     const char* Motor;
     bool Play;
-  } cases[] = {{"play=3", true}, {"play=4", true}, {"noise=0.02", false}, {"encnoise=1", false}};
+    double P, I, D;
+  } cases[] = {{"play=3", true, 0.2, 0.0005, 0.0015}, {"play=4", true, 0.2, 0.0005, 0.0015},
+               {"noise=0.02", false, 0.2, 0.0005, 0.0015},
+               {"encnoise=1", false, 0.2, 0.0005, 0.0015}};
   for (const auto& c : cases)
     for (uint64_t seed = 1; seed <= 4; ++seed) {
       zirvsim::TBoardModel board(seed, *zirvsim::ParseMotorConstants(c.Motor));
+      SetGains(board, c.P, c.I, c.D);
       board.RunCycles(500);
       const TStepRecord forward = RunOnBoard(board, 200, 0);
       board.RunCycles(500);
@@ -132,7 +136,7 @@ TEST(ExtrasTest, PlayFromTheStepRecords) {
       const TIdentification id = IdentifyMotor({back, forward});
       ASSERT_TRUE(id.Usable) << c.Motor;
       const TPlantExtras x = EstimateExtras({back, forward}, std::nullopt, id.Motor);
-      EXPECT_EQ(x.PlayCounts > 0, c.Play) << c.Motor << " seed " << seed << ": " << x.PlayCounts;
+      EXPECT_EQ(x.PlayCounts > 0, c.Play) << c.Motor << " P " << c.P << " seed " << seed << ": " << x.PlayCounts;
       EXPECT_EQ(DeadbandAgainstPlay(x), c.Play ? 1 : 0) << c.Motor;
     }
 }
