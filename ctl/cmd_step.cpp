@@ -1,5 +1,6 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
+#include "ctl/outputoptions.h"
 #include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "boardsession/session.h"
@@ -73,10 +74,12 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
 // Prints the runs and writes the files asked for. Returns whether every file was written.
 bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TStepOptions& o,
                const std::vector<TStepRun>& runs) {
+  // With --csv - the CSV alone goes to standard output and the table to standard error.
+  TCtlIo figures = FiguresIo(io, parser);
   if (parser.isSet(QStringLiteral("json")))
-    PrintRunsJson(io, runs);
+    PrintRunsJson(figures, runs);
   else
-    PrintRunTable(io, runs);
+    PrintRunTable(figures, runs);
   const QString step = o.FwdRev ? QStringLiteral("\u00B1%1").arg(qAbs(o.Step)) : QString::number(o.Step);
   const QString title =
       QStringLiteral("Step response on %1, step %2, prediv %3").arg(o.Port, step).arg(o.Prediv);

@@ -101,11 +101,8 @@ bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QSt
   }
   // Output paths are checked before the command touches the board: a missing folder must
   // not cost EEPROM writes and a test.
-  if (!CheckOutputOptions(parser, io)) {
-    exitCode = kExitFailed;
-    return false;
-  }
-  return true;
+  exitCode = CheckOutputOptions(parser, io);
+  return exitCode == kExitOk;
 }
 
 void PrintError(TCtlIo& io, const QString& what, const QString& message) {

@@ -105,6 +105,7 @@ void AddOutputOptions(QCommandLineParser& parser, bool csv) {
                     QStringLiteral("FILE")});
   if (csv)
     parser.addOption({QStringLiteral("csv"),
-                      QStringLiteral("Write the runs' samples to a CSV file."),
+                      QStringLiteral("Write the runs' samples to a CSV file; '-' writes them to standard\n"
+                                     "output alone and the table to standard error."),
                       QStringLiteral("FILE")});
 }

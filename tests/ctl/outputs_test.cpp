@@ -1,4 +1,4 @@
-// Output paths are checked before the board is touched; CSV can go to standard output.
+// Output paths are checked before the board is touched; CSV can have standard output to itself.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -40,14 +40,35 @@ TEST_F(OutputPathsTest, BadOutputPathFailsBeforeTheBoardIsTouched) {
   EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
-TEST_F(OutputPathsTest, CsvDashGoesToStandardOutput) {
-  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--json", "--csv", "-"});
-  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
-  // The JSON first, then the CSV: a header and one line per sample.
-  const qsizetype csv = r.Out.indexOf("run,");
-  ASSERT_GT(csv, 0) << r.Out.left(400).toStdString();
-  EXPECT_EQ(r.Out.mid(csv).count('\n'), 1 + 199);
+// `--csv - > runs.csv` must hold a CSV and nothing else; the table goes to standard error.
+TEST_F(OutputPathsTest, CsvDashTakesStandardOutputAlone) {
+  const TCtlResult step = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--csv", "-"});
+  ASSERT_EQ(step.Status, kExitOk) << step.Err.toStdString();
+  const TCtlResult show = RunCtlCaptured({"show", "1", "--csv", "-"});
+  ASSERT_EQ(show.Status, kExitOk) << show.Err.toStdString();
+  for (const TCtlResult* r : {&step, &show}) {
+    // A header and one line per sample, from the first byte on.
+    EXPECT_TRUE(r->Out.startsWith("run,")) << r->Out.left(400).toStdString();
+    EXPECT_EQ(r->Out.count('\n'), 1 + 199);
+    EXPECT_TRUE(r->Err.contains("settling")) << r->Err.toStdString();
+  }
   EXPECT_FALSE(QFile::exists("-"));
+}
+
+// --json and --csv - both want standard output: bad usage, refused before the board is touched.
+TEST_F(OutputPathsTest, JsonWithCsvDashIsBadUsage) {
+  const QStringList cases[] = {
+      {"step", "--port", Port(), "--step", "100", "--json", "--csv", "-"},
+      {"step", "--port", Port(), "--step", "100", "--csv", "-", "--json"},
+      {"show", "1", "--json", "--csv", "-"},
+  };
+  for (const QStringList& args : cases) {
+    const TCtlResult r = RunCtlCaptured(args);
+    EXPECT_EQ(r.Status, kExitUsage) << args.join(' ').toStdString();
+    EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
+    EXPECT_TRUE(r.Err.contains("both want standard output")) << r.Err.toStdString();
+  }
+  EXPECT_TRUE(Sim().ReceivedCommands().empty());
 }
 
 }  // namespace
