@@ -64,10 +64,18 @@ bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
 
 TProfileFile::TProfileFile(QString fileName) : FFileName(std::move(fileName)) {}
 
+TProfileFile::TProfileFile(QString fileName, QByteArray content)
+    : FFileName(std::move(fileName)), FGiven(true), FBytes(std::move(content)) {}
+
 void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
   FLoaded = true;
   FSections.emplace_back();  // the lines before the first header
+  if (FGiven) {
+    FBytes = TakeByteOrderMark(FBytes);
+    SplitSections();
+    return;
+  }
   const QFileInfo info(FFileName);
   if (!info.exists()) return;
   // Only regular files are read: a device or pipe could block or never end. An existing file
@@ -97,6 +105,9 @@ QByteArray TProfileFile::TakeByteOrderMark(const QByteArray& bytes) {
 }
 
 void TProfileFile::SplitSections() {
+  // Every header holds a "[": room for them all at once, so that sections are not moved as
+  // the vector grows.
+  FSections.reserve(size_t(FBytes.count('[')) + 1);
   for (qsizetype start = 0; start < FBytes.size();) {
     const qsizetype end = NextLineStart(FBytes, start);
     const QByteArrayView line = QByteArrayView(FBytes).sliced(start, end - start);
