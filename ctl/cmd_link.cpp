@@ -16,19 +16,6 @@ QString DevicePathOf(const QString& argument) {
   return QDir::cleanPath(argument.startsWith(u'/') ? argument : QStringLiteral("/dev/") + argument);
 }
 
-// Returns why com may not be re-pointed to target without --force: its alias leads to a
-// device some program holds now (the simulated board, a terminal program, the tool), which
-// would lose its port from under it. "" when nothing is in the way.
-QString ReplaceProblem(const QString& com, const QString& target) {
-  const TPortTarget current = ResolvePort(com);
-  if (current.Alias.isEmpty() || current.Device == target) return QString();
-  const QList<THolder> holders = TargetHolders(current);
-  if (holders.isEmpty()) return QString();
-  return QStringLiteral("leads to %1, which %2 holds now; re-pointing %3 would take the port from "
-                        "under it. Close it there first, or use --force.")
-      .arg(current.Device, HoldersText(holders), com);
-}
-
 }  // namespace
 
 int RunLink(const QStringList& args, TCtlIo& io) {
@@ -41,8 +28,7 @@ int RunLink(const QStringList& args, TCtlIo& io) {
       "to a device some program holds now is not re-pointed unless --force."));
   parser.addPositionalArgument(QStringLiteral("COMn"), QStringLiteral("The port name to link."));
   parser.addPositionalArgument(QStringLiteral("DEVICE"), QStringLiteral("The device it leads to."));
-  const QCommandLineOption force(QStringLiteral("force"),
-                                 QStringLiteral("Re-point the link even when its device is in use."));
+  const QCommandLineOption force = ForceOption(QStringLiteral("Re-point"));
   parser.addOption(force);
   int exitCode = kExitOk;
   QString com;
@@ -61,7 +47,7 @@ int RunLink(const QStringList& args, TCtlIo& io) {
     return kExitFailed;
   }
   const QString target = StableDevicePath(device);
-  const QString inUse = parser.isSet(force) ? QString() : ReplaceProblem(com, target);
+  const QString inUse = parser.isSet(force) ? QString() : AliasInUseProblem(com, QStringLiteral("re-pointing"), target);
   if (!inUse.isEmpty()) {
     PrintError(io, com, inUse);
     return kExitFailed;

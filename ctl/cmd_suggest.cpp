@@ -7,6 +7,7 @@
 #include <tuple>
 
 #include "ctl/commands.h"
+#include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "ctl/suggest.h"
 #include "globals/numtext.h"
@@ -67,18 +68,27 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& 
   return true;
 }
 
-// The loop's state before a test, as the status reports it; a status that cannot be read
-// leaves the start of a settled loop.
-TStepStart ReadStart(TBoardLink& link) {
-  TPIDStatus status;
-  try {
-    ReadStatus(link.Channel(), status);
-  } catch (const Exception&) {
-    return {};
+// How often the status is asked for before a test goes without it.
+constexpr int kStatusAttempts = 5;
+
+// The loop's state before a test, as the status reports it; nothing when no status could be
+// read. On a loaded machine an answer may come later than the read waits, or behind the tail
+// of the answer before it, so the read is tried again. A start made up instead (command 0)
+// would be taken for the truth: with a feed-forward of position the recorded outputs would
+// then look like another loop law's.
+std::optional<TStepStart> ReadStart(TBoardLink& link) {
+  for (int attempt = 0; attempt < kStatusAttempts && !TInterruptGuard::Interrupted(); ++attempt) {
+    TPIDStatus status;
+    try {
+      ReadStatus(link.Channel(), status);
+    } catch (const Exception&) {
+      continue;
+    }
+    link.TakeReceiveErrors();
+    if (status.Valid)
+      return TStepStart{double(status.Command), double(status.Command) - status.Feedback, status.ErrorI, 0.5};
   }
-  link.TakeReceiveErrors();
-  if (!status.Valid) return {};
-  return {double(status.Command), double(status.Command) - status.Feedback, status.ErrorI, 0.5};
+  return std::nullopt;
 }
 
 // The board keeps its integral when the gains change, and new gains may set the motor moving:
@@ -89,10 +99,10 @@ void WaitForRest(TBoardLink& link, const TPIDParams& params) {
   int still = 0;
   double last = 0;
   while (still < 3 && clock.elapsed() < 3000 && !TInterruptGuard::Interrupted()) {
-    const TStepStart now = ReadStart(link);
-    const bool near = std::abs(now.Error) <= std::max(1.0, params.Deadband);
-    still = near && std::abs(now.Command - now.Error - last) <= 1 ? still + 1 : 0;
-    last = now.Command - now.Error;
+    const std::optional<TStepStart> now = ReadStart(link);
+    const bool near = now && std::abs(now->Error) <= std::max(1.0, params.Deadband);
+    still = near && std::abs(now->Command - now->Error - last) <= 1 ? still + 1 : 0;
+    if (now) last = now->Command - now->Error;
     QThread::msleep(20);
   }
 }
@@ -108,7 +118,13 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
     io.Err << link.PortName() << ": rest record, " << GainsCaption(params) << "\n" << Qt::flush;
   else
     io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
-  start = ReadStart(link);
+  const std::optional<TStepStart> known = ReadStart(link);
+  if (!known) {
+    PrintSilentBoard(io, link.PortName(),
+                     QStringLiteral("no status before the test in %1 tries").arg(kStatusAttempts), QStringLiteral("s"));
+    return std::nullopt;
+  }
+  start = *known;
   QString failure;
   std::optional<TStepRun> run = RunStepTest(link, params, step, prediv, failure);
   if (!run) {
@@ -364,9 +380,10 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
       "of target against its friction (and half a percent more, as the fit may be off); where\n"
       "no gains that meet the goal have it, \"Deadband (b):\" is set to the counts the friction\n"
       "holds the motor off target, or, beyond the settling band, nothing is suggested. Where\n"
-      "the count flickers, the deadband is set to the flicker; where the records show play\n"
-      "between motor and encoder, to a count at least, so that the loop does not hunt across\n"
-      "the play. Values are those the window's fields show exactly. --apply writes\n"
+      "the count flickers, one count may move the output by at most 10 %, and where it\n"
+      "flickers often (noise), the deadband is set to the flicker; where the records show\n"
+      "play between motor and encoder, to a count at least, so that the loop does not hunt\n"
+      "across the play. Values are those the window's fields show exactly. --apply writes\n"
       "the changed values, asking first unless --yes, and measures again (step, step back,\n"
       "rest): the suggestion stays only when settling, overshoot, steady-state error (a count,\n"
       "or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output (m):\")\n"

@@ -1,6 +1,8 @@
 #include "ctl/comarg.h"
 
 #include "devices/comnames.h"
+#include "devices/comtargets.h"
+#include "devices/serialdevices.h"
 
 bool TakeComArgument(const QCommandLineParser& parser, const QString& command, int count,
                      TCtlIo& io, QString& com, int& exitCode) {
@@ -22,4 +24,19 @@ bool TakeComArgument(const QCommandLineParser& parser, const QString& command, i
   }
   exitCode = kExitOk;
   return true;
+}
+
+QString AliasInUseProblem(const QString& com, const QString& change, const QString& keptTarget) {
+  const TPortTarget current = ResolvePort(com);
+  if (current.Alias.isEmpty() || current.Device == keptTarget) return QString();
+  const QList<THolder> holders = TargetHolders(current);
+  if (holders.isEmpty()) return QString();
+  return QStringLiteral("leads to %1, which %2 holds now; %3 %4 would take the port from "
+                        "under it. Close it there first, or use --force.")
+      .arg(current.Device, HoldersText(holders), change, com);
+}
+
+QCommandLineOption ForceOption(const QString& change) {
+  return QCommandLineOption(QStringLiteral("force"),
+                            QStringLiteral("%1 the link even when its device is in use.").arg(change));
 }

@@ -9,3 +9,12 @@
 // sets exitCode to kExitUsage and returns false.
 bool TakeComArgument(const QCommandLineParser& parser, const QString& command, int count,
                      TCtlIo& io, QString& com, int& exitCode);
+
+// Returns why com's alias may not be changed without --force: it leads to a device some
+// program holds now (the simulated board, a terminal program, the tool), which would lose its
+// port from under it. change says what would be done ("re-pointing", "removing"); an alias
+// that already leads to keptTarget is not changed at all. "" when nothing is in the way.
+QString AliasInUseProblem(const QString& com, const QString& change, const QString& keptTarget = {});
+
+// The --force option of link and unlink, which changes an alias whose device is in use.
+QCommandLineOption ForceOption(const QString& change);

@@ -190,6 +190,14 @@ QJsonObject ExtrasJson(const TPlantExtras& x) {
           {QStringLiteral("findings"), findings}};
 }
 
+// Returns what the suggested deadband stands against: a noisy count, play, or else the
+// friction that holds the motor off target (the suggestion's note says how far).
+QString DeadbandCause(const TSuggestReport& r) {
+  if (r.Deadband == DeadbandAgainstFlicker(r.Extras)) return QStringLiteral("flicker");
+  if (r.Deadband == DeadbandAgainstPlay(r.Extras)) return QStringLiteral("play");
+  return QStringLiteral("friction");
+}
+
 }  // namespace
 
 TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
@@ -243,15 +251,17 @@ void PrintFit(TCtlIo& io, const TSuggestReport& r) {
                   .arg(law.Checked)
                   .arg(QString::number(law.WorstDeviation, 'g', 2), QString::fromStdString(law.How));
   for (const std::string& finding : r.Extras.Findings) io.Out << "the records show: " << QString::fromStdString(finding) << "\n";
-  if (r.CountJumpInForcePct > 0 && r.CountJumpInForcePct < r.Goal.MaxCountJumpPct)
-    io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
-                  .arg(FormatNumber(r.CountJumpInForcePct));
-  if (r.Deadband != r.Present.Deadband)
-    io.Out << QStringLiteral("against the flicker the suggestion sets \"Deadband (b):\" to %1 counts\n").arg(FormatNumber(r.Deadband));
 }
 
 void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   const TGains present = GainsOf(r.Setup.Loop), suggested = r.Suggestion.Gains;
+  // Known only once the gains are chosen, so here rather than with the fit.
+  if (r.CountJumpInForcePct > 0 && r.CountJumpInForcePct < r.Goal.MaxCountJumpPct)
+    io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
+                  .arg(FormatNumber(r.CountJumpInForcePct));
+  if (r.Deadband != r.Present.Deadband)
+    io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 counts\n")
+                  .arg(DeadbandCause(r), FormatNumber(r.Deadband));
   io.Out << "\n";
   std::vector<QStringList> gains = {{QStringLiteral("gain"), QStringLiteral("present"), QStringLiteral("suggested")}};
   for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},

@@ -56,6 +56,26 @@ TEST_F(CtlLinkTest, AliasOfADeviceInUseIsReplacedOnlyWithForce) {
   EXPECT_EQ(RunCtlCaptured({"link", "COM1", "/dev/ttyUSB1"}).Status, kExitOk);
 }
 
+// unlink follows the same rule: the alias of a device in use stays unless --force.
+TEST_F(CtlLinkTest, AliasOfADeviceInUseIsRemovedOnlyWithForce) {
+  ASSERT_EQ(RunCtlCaptured({"link", "COM1", "ttyUSB1"}).Status, kExitOk);
+  TCtlResult r = RunCtlCaptured({"unlink", "COM1"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.startsWith("zirv7ctl: COM1: leads to /dev/ttyUSB1, which ")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains(Self() + " holds now; removing COM1")) << r.Err.toStdString();
+  EXPECT_EQ(RawAlias(Fake.AliasFile("COM1")), "/dev/ttyUSB1");
+
+  r = RunCtlCaptured({"unlink", "COM1", "--force"});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM1")).isSymLink());
+
+  // An alias whose device nobody holds goes without force.
+  ASSERT_EQ(RunCtlCaptured({"link", "COM2", "/dev/ttyUSB0"}).Status, kExitOk);
+  r = RunCtlCaptured({"unlink", "COM2"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_FALSE(QFileInfo(Fake.AliasFile("COM2")).isSymLink());
+}
+
 TEST_F(CtlLinkTest, PortsListsAliasesThatLeadElsewhereWithWhatIsThere) {
   QDir().mkpath(Fake.Host("/dev/pts"));
   Fake.AddNode("/dev/pts/9", QString::fromStdString(FSim.DevicePath()));

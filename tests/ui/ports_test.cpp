@@ -129,7 +129,7 @@ class TPortsUiTest : public QObject {
     Connect(port);
     if (setup >= 2) {
       QVERIFY(Window->ComPort1.Connected());
-      if (setup == 3) QCOMPARE(RunCtlCaptured({"unlink", "COM3"}).Status, kExitOk);
+      if (setup == 3) QCOMPARE(RunCtlCaptured({"unlink", "COM3", "--force"}).Status, kExitOk);
       Fake->Unplug("ttyUSB0");
       Sim->Stop();
       QTRY_VERIFY(!Errors.isEmpty());
