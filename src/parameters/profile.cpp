@@ -116,8 +116,8 @@ void TProfileFile::SplitSections() {
       FSections.back().End = start;
       FSections.emplace_back();
       FSections.back().Begin = start;
-      const QString folded = name.toCaseFolded();
-      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(folded, FSections.size() - 1);
+      QString folded = std::move(name).toCaseFolded();  // folded in place
+      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(std::move(folded), FSections.size() - 1);
     }
     start = end;
   }
@@ -176,7 +176,8 @@ bool TProfileFile::MayBeHeader(QByteArrayView raw) const {
   if (FEncoding != TEncoding::Utf8) return true;
   qsizetype k = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
   while (k < raw.size() && uchar(raw[k]) <= 32) ++k;
-  return k < raw.size() && raw[k] == '[';
+  // A header closes its name with "]", a single byte too.
+  return k < raw.size() && raw[k] == '[' && raw.indexOf(']', k) >= 0;
 }
 
 QString TProfileFile::Decode(QByteArrayView raw) const {
@@ -256,8 +257,8 @@ void TProfileFile::IndexKeys(TSection& section) const {
     const QString text = Decode(line);
     QStringView name, value;
     if (!SplitKeyValue(text, name, value)) continue;
-    const QString folded = name.toString().toCaseFolded();
-    if (!section.Keys.contains(folded)) section.Keys.insert(folded, qsizetype(k));
+    QString folded = name.toString().toCaseFolded();
+    if (!section.Keys.contains(folded)) section.Keys.insert(std::move(folded), qsizetype(k));
     section.LastKey = qsizetype(k);
   }
 }
