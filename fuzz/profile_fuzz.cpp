@@ -19,11 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static const QString reread[] = {QStringLiteral("p"), QStringLiteral("MAXOUTPUT"),
                                    QStringLiteral("SVMCycle")};
   const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-  {
-    TProfileFile file(name, bytes);
-    ReadParamValues(file);
-  }
+  // Reading first, then writing into the same profile: the content is split once, as when a
+  // file is loaded and then saved over.
   TProfileFile profile(name, bytes);
+  ReadParamValues(profile);
   for (const QString& key : written) profile.WriteString(section, key, one);
   // What was written must read back, whatever surrounded it.
   TProfileFile again(name, profile.Content());
