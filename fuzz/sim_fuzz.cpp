@@ -34,16 +34,22 @@ void CommandLine(const std::string& text) {
 }
 
 // A step test runs 199 x (prediv + 1) servo cycles, as the board does: up to two million for
-// one line. That cost is the board's own, so the fuzz passes over step tests above this
-// prediv (their command still goes through the board's parser), leaving each input cheap.
-constexpr int kMaxFuzzPrediv = 9;
+// one line. That cost is the board's own, so the fuzz bounds the step tests' cycles per input
+// and passes over the step tests beyond it (their command still goes through the board's
+// parser), leaving each input cheap.
+constexpr long long kMaxFuzzStepCycles = 199 * 10 * 3;
 
 void SerialLines(const std::string& text) {
   zirvsim::TBoardModel board;
+  long long budget = kMaxFuzzStepCycles;
   for (const std::string& command : Split(text, '\n')) {
     int prediv = 0;
     long long step = 0;
-    if (zirvsim::ParseStepCommand(command, prediv, step) && prediv > kMaxFuzzPrediv) continue;
+    if (zirvsim::ParseStepCommand(command, prediv, step)) {
+      const long long cycles = 199LL * (prediv + 1);
+      if (cycles > budget) continue;
+      budget -= cycles;
+    }
     board.Answer(command);
   }
 }
