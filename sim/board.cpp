@@ -198,9 +198,6 @@ std::vector<std::string> TBoardModel::OscillatorAnswer(const std::string& argume
   return {"(o) " + std::to_string(FOscillator)};
 }
 
-namespace {
-
-// Reads "r<prediv>c<step>ok1"; prediv is 0..9999, step a signed count.
 bool ParseStepCommand(const std::string& command, int& prediv, long long& step) {
   char tail[8] = {0};
   int consumed = 0;
@@ -209,8 +206,6 @@ bool ParseStepCommand(const std::string& command, int& prediv, long long& step) 
   if (command[1] < '0' || command[1] > '9') return false;
   return prediv >= 0 && prediv <= 9999 && std::llabs(step) <= 1000000000;
 }
-
-}  // namespace
 
 std::vector<std::string> TBoardModel::StepAnswer(const std::string& command) {
   int prediv = 0;

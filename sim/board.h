@@ -146,4 +146,8 @@ bool SaveParams(const std::string& path, const TBoardParams& params);
 // unknown keys and unreadable values are ignored. Returns nothing when the file cannot be read.
 std::optional<TBoardParams> LoadParams(const std::string& path);
 
+// Reads a step test command "r<prediv>c<step>ok1"; prediv is 0..9999, step a signed count.
+// Returns false for any other line.
+bool ParseStepCommand(const std::string& command, int& prediv, long long& step);
+
 }  // namespace zirvsim

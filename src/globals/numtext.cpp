@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 #include <string>
+#include <string_view>
 
 #include "globals/errors.h"
 
@@ -12,32 +13,55 @@ namespace {
 
 // Lays out "d.ddde[+-]xx" (std::to_chars' scientific form) as number text: fixed notation for
 // magnitudes 1E-4 up to below 1E15, else "d.dddE-x"; no trailing zeros.
-QString LayoutScientific(const std::string& sci) {
-  bool negative = sci[0] == '-';
+// The text is laid out in a buffer on the stack: numbers are written by the thousand (a run's
+// samples), and one allocation per number, the result's, is what that costs.
+QString LayoutScientific(std::string_view sci) {
+  const bool negative = sci[0] == '-';
   size_t pos = negative ? 1 : 0;
-  std::string digits;
+  char digits[32];  // to_chars gives at most 17 significant digits of a double
+  int n = 0;
   for (; pos < sci.size() && sci[pos] != 'e'; ++pos)
-    if (sci[pos] != '.') digits += sci[pos];
-  int exp10 = std::stoi(sci.substr(pos + 1));  // value = d.ddd x 10^exp10
-  while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
+    if (sci[pos] != '.' && n < int(sizeof digits)) digits[n++] = sci[pos];
+  size_t expAt = pos + 1;  // value = d.ddd x 10^exp10
+  if (expAt < sci.size() && sci[expAt] == '+') ++expAt;
+  int exp10 = 0;
+  std::from_chars(sci.data() + std::min(expAt, sci.size()), sci.data() + sci.size(), exp10);
+  while (n > 1 && digits[n - 1] == '0') --n;
 
   const int e = exp10 + 1;  // value = 0.ddd x 10^e
-  const int n = int(digits.size());
-  std::string out = negative ? "-" : "";
+  char out[80];
+  int len = 0;
+  const auto put = [&](char c, int count = 1) {
+    for (int k = 0; k < count; ++k) out[len++] = c;
+  };
+  const auto putDigits = [&](int from, int to) {
+    for (int k = from; k < to; ++k) out[len++] = digits[k];
+  };
+  if (negative) put('-');
   if (e >= -3 && e <= 15) {
     if (e <= 0) {
-      out += "0." + std::string(size_t(-e), '0') + digits;
+      put('0');
+      put('.');
+      put('0', -e);
+      putDigits(0, n);
     } else if (n <= e) {
-      out += digits + std::string(size_t(e - n), '0');
+      putDigits(0, n);
+      put('0', e - n);
     } else {
-      out += digits.substr(0, size_t(e)) + "." + digits.substr(size_t(e));
+      putDigits(0, e);
+      put('.');
+      putDigits(e, n);
     }
   } else {
-    out += digits.substr(0, 1);
-    if (n > 1) out += "." + digits.substr(1);
-    out += "E" + std::to_string(e - 1);
+    putDigits(0, 1);
+    if (n > 1) {
+      put('.');
+      putDigits(1, n);
+    }
+    put('E');
+    len = int(std::to_chars(out + len, out + sizeof out, e - 1).ptr - out);
   }
-  return QString::fromLatin1(out.data(), qsizetype(out.size()));
+  return QString::fromLatin1(out, len);
 }
 
 // Returns the text of a value that is no finite, non-zero number, "" for one that is.
@@ -55,7 +79,7 @@ QString FormatNumber(double value) {
   // d.dddddddddddddde[+-]xx: 15 significant digits, correctly rounded.
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific, 14);
-  return LayoutScientific(std::string(buf, res.ptr));
+  return LayoutScientific(std::string_view(buf, size_t(res.ptr - buf)));
 }
 
 QString ExactNumberText(double value) {
@@ -63,7 +87,7 @@ QString ExactNumberText(double value) {
   // Without a precision to_chars gives the fewest digits that read back to the same double.
   char buf[64];
   auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific);
-  return LayoutScientific(std::string(buf, res.ptr));
+  return LayoutScientific(std::string_view(buf, size_t(res.ptr - buf)));
 }
 
 namespace {

@@ -31,8 +31,12 @@ void WriteParamFile(const QString& fileName, const TParamFileValues& values) {
 }
 
 TParamFileValues ReadParamFile(const QString& fileName) {
-  TParamFileValues values = DefaultParamFileValues();
   TProfileFile file(fileName);
+  return ReadParamValues(file);
+}
+
+TParamFileValues ReadParamValues(TProfileFile& file) {
+  TParamFileValues values = DefaultParamFileValues();
   const QString section = QString::fromLatin1(kParamSection);
   const auto& table = ParamTable();
   for (size_t k = 0; k < table.size(); ++k) {

@@ -30,6 +30,10 @@ void WriteParamFile(const QString& fileName, const TParamFileValues& values);
 // each give that key's default. Never raises for the file's content.
 TParamFileValues ReadParamFile(const QString& fileName);
 
+class TProfileFile;
+// Reads the fourteen keys of an open profile as ReadParamFile reads them from a file.
+TParamFileValues ReadParamValues(TProfileFile& file);
+
 // Reads an integer key's value text with the tool's 32-bit integer reader (TryReadInt32):
 // decimal in the signed range or hexadecimal after "$", "x", "X", "0x" or "0X" as a 32-bit
 // pattern. Returns false, leaving value untouched, for anything else.

@@ -64,10 +64,18 @@ bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
 
 TProfileFile::TProfileFile(QString fileName) : FFileName(std::move(fileName)) {}
 
+TProfileFile::TProfileFile(QString fileName, QByteArray content)
+    : FFileName(std::move(fileName)), FGiven(true), FBytes(std::move(content)) {}
+
 void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
   FLoaded = true;
   FSections.emplace_back();  // the lines before the first header
+  if (FGiven) {
+    FBytes = TakeByteOrderMark(FBytes);
+    SplitSections();
+    return;
+  }
   const QFileInfo info(FFileName);
   if (!info.exists()) return;
   // Only regular files are read: a device or pipe could block or never end. An existing file
@@ -97,6 +105,9 @@ QByteArray TProfileFile::TakeByteOrderMark(const QByteArray& bytes) {
 }
 
 void TProfileFile::SplitSections() {
+  // Every header holds a "[": room for them all at once, so that sections are not moved as
+  // the vector grows.
+  FSections.reserve(size_t(FBytes.count('[')) + 1);
   for (qsizetype start = 0; start < FBytes.size();) {
     const qsizetype end = NextLineStart(FBytes, start);
     const QByteArrayView line = QByteArrayView(FBytes).sliced(start, end - start);
@@ -105,8 +116,8 @@ void TProfileFile::SplitSections() {
       FSections.back().End = start;
       FSections.emplace_back();
       FSections.back().Begin = start;
-      const QString folded = name.toCaseFolded();
-      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(folded, FSections.size() - 1);
+      QString folded = std::move(name).toCaseFolded();  // folded in place
+      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(std::move(folded), FSections.size() - 1);
     }
     start = end;
   }
@@ -165,7 +176,8 @@ bool TProfileFile::MayBeHeader(QByteArrayView raw) const {
   if (FEncoding != TEncoding::Utf8) return true;
   qsizetype k = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
   while (k < raw.size() && uchar(raw[k]) <= 32) ++k;
-  return k < raw.size() && raw[k] == '[';
+  // A header closes its name with "]", a single byte too.
+  return k < raw.size() && raw[k] == '[' && raw.indexOf(']', k) >= 0;
 }
 
 QString TProfileFile::Decode(QByteArrayView raw) const {
@@ -245,8 +257,8 @@ void TProfileFile::IndexKeys(TSection& section) const {
     const QString text = Decode(line);
     QStringView name, value;
     if (!SplitKeyValue(text, name, value)) continue;
-    const QString folded = name.toString().toCaseFolded();
-    if (!section.Keys.contains(folded)) section.Keys.insert(folded, qsizetype(k));
+    QString folded = name.toString().toCaseFolded();
+    if (!section.Keys.contains(folded)) section.Keys.insert(std::move(folded), qsizetype(k));
     section.LastKey = qsizetype(k);
   }
 }

@@ -20,6 +20,9 @@ class TProfileFile {
  public:
   // Opens a profile object for fileName; the file is read on first use.
   explicit TProfileFile(QString fileName);
+  // Opens a profile object over content, read exactly as the file's bytes would be; fileName
+  // names it in errors and is where UpdateFile writes. The file itself is never read.
+  TProfileFile(QString fileName, QByteArray content);
 
   // Returns the value of key in section, or defaultValue when either is absent.
   QString ReadString(const QString& section, const QString& key, const QString& defaultValue);
@@ -80,6 +83,7 @@ class TProfileFile {
   void InsertKey(TSection& section, const QString& key, const QByteArray& line);
 
   QString FFileName;
+  bool FGiven = false;  // the content was given, not to be read from the file
   TEncoding FEncoding = TEncoding::Utf8;
   QByteArray FByteOrderMark;
   QByteArray FBytes;  // the file as read, without its byte order mark

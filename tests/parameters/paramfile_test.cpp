@@ -16,6 +16,7 @@
 
 #include "globals/errors.h"
 #include "parameters/paramfile.h"
+#include "parameters/profile.h"
 
 namespace {
 
@@ -225,6 +226,17 @@ class ParamFileTest : public QObject {
     QCOMPARE(v[10].Int, 9);     // after a very long line and random bytes
     QCOMPARE(v[12].Int, 0);     // in a later section
     QCOMPARE(v[13].Int, 2);     // the first of duplicate keys
+    // The same bytes handed over in memory read alike, in UTF-8 and in UTF-16.
+    for (const QByteArray& bytes : {ReadBytes(Path("odd.pset")), Utf16(odd, true), Utf16(odd, false)}) {
+      WriteBytes(Path("same.pset"), bytes);
+      TProfileFile given(Path("none.pset"), bytes);
+      const TParamFileValues fromBytes = ReadParamValues(given);
+      const TParamFileValues fromFile = ReadParamFile(Path("same.pset"));
+      for (size_t k = 0; k < fromFile.size(); ++k) {
+        QCOMPARE(fromBytes[k].Float, fromFile[k].Float);
+        QCOMPARE(fromBytes[k].Int, fromFile[k].Int);
+      }
+    }
   }
 
   void ReadIntKey() {
