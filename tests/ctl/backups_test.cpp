@@ -165,7 +165,8 @@ class BackupsSlowBoardTest : public BackupsTest {
 
 TEST_F(BackupsSlowBoardTest, InterruptedWriteAndRestorePutTheBoardBackAndSaySo) {
   const QString file = ChangedFile();
-  ASSERT_EQ(RunCtlCaptured({"write", "--port", Port(), file, "--yes"}).Status, kExitOk);
+  const TCtlResult first = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
+  ASSERT_EQ(first.Status, kExitOk) << first.Err.toStdString();
   const zirvsim::TBoardParams written = Sim().Params();
   ASSERT_EQ(written.P, 0.3);
   int backups = 1;
