@@ -37,7 +37,7 @@ void CommandLine(const std::string& text) {
 // one line. That cost is the board's own, so the fuzz bounds the step tests' cycles per input
 // and passes over the step tests beyond it (their command still goes through the board's
 // parser), leaving each input cheap.
-constexpr long long kMaxFuzzStepCycles = 199 * 10 * 3;
+constexpr long long kMaxFuzzStepCycles = 199 * 10;
 
 void SerialLines(const std::string& text) {
   zirvsim::TBoardModel board;
