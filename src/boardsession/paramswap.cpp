@@ -1,5 +1,6 @@
 #include "boardsession/paramswap.h"
 
+#include <QStringList>
 #include <algorithm>
 
 #include "globals/numtext.h"
