@@ -100,22 +100,7 @@ TEST_F(PortErrorsTest, NoPermissionNamesTheGroup) {
   QDir().mkpath(data);
   ::chmod(QFile::encodeName(data).constData(), 0777);
   qputenv("XDG_DATA_HOME", data.toLocal8Bit());
-  int pipe[2];
-  ASSERT_EQ(::pipe(pipe), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe[0]);
-    const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
-    const QByteArray text = dropped ? Params("COM3").Err.toUtf8() : "could not drop root";
-    (void)!::write(pipe[1], text.constData(), text.size());
-    ::_exit(0);
-  }
-  ::close(pipe[1]);
-  QByteArray text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  ::close(pipe[0]);
-  ::waitpid(child, nullptr, 0);
+  const QByteArray text = TextAsNobody([&] { return Params("COM3").Err.toUtf8(); });
   EXPECT_TRUE(text.contains("zirv7ctl: COM3: Unable to open com port (Error: 13)\n")) << text.constData();
   EXPECT_TRUE(text.contains("You may not open /dev/ttyUSB0 (COM3): it belongs to group dialout")) << text.constData();
   EXPECT_TRUE(text.contains("sudo usermod -aG dialout $USER")) << text.constData();

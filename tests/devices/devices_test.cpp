@@ -236,24 +236,11 @@ TEST_F(DevicesTest, UnprivilegedUserIsToldToJoinTheDevicesGroup) {
   for (QString dir = QFileInfo(nodeFile).path(); dir.startsWith(QStringLiteral("/tmp/")); dir = QFileInfo(dir).path())
     ::chmod(QFile::encodeName(dir).constData(), 0755);
   LinkCom3();
-  int pipe[2];
-  ASSERT_EQ(::pipe(pipe), 0);
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(pipe[0]);
-    const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+  const QByteArray text = TextAsNobody([&] {
     const int fd = ::open(QFile::encodeName(Fake.Host("/dev/ttyUSB0")).constData(), O_RDWR);
     const int error = fd < 0 ? errno : 0;
-    const QByteArray text = dropped ? ExplainPortFailure("COM3", true, error).toUtf8() : "could not drop root";
-    (void)!::write(pipe[1], text.constData(), text.size());
-    ::_exit(0);
-  }
-  ::close(pipe[1]);
-  QByteArray text;
-  char buffer[512];
-  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
-  ::close(pipe[0]);
-  ::waitpid(child, nullptr, 0);
+    return ExplainPortFailure("COM3", true, error).toUtf8();
+  });
   EXPECT_TRUE(text.contains("You may not open /dev/ttyUSB0 (COM3): it belongs to group dialout")) << text.constData();
   EXPECT_TRUE(text.contains("sudo usermod -aG dialout $USER")) << text.constData();
 }

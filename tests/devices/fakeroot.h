@@ -10,6 +10,11 @@
 #include <QFile>
 #include <QString>
 #include <QTemporaryDir>
+#include <functional>
+
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 struct TFakeUsbAdapter {
   QString Tty = QStringLiteral("ttyUSB0");
@@ -131,3 +136,25 @@ class TFakeDeviceRoot {
   QByteArray FSavedRoot;
   QByteArray FSavedConfig;
 };
+
+// Runs what in a child process that has dropped root for the user nobody and returns the text
+// it gave, or "could not drop root". Tests of what an unprivileged user is told use it as root.
+inline QByteArray TextAsNobody(const std::function<QByteArray()>& what) {
+  int pipe[2];
+  if (::pipe(pipe) != 0) return "could not make a pipe";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(pipe[0]);
+    const bool dropped = ::setgroups(0, nullptr) == 0 && ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    const QByteArray text = dropped ? what() : QByteArray("could not drop root");
+    (void)!::write(pipe[1], text.constData(), text.size());
+    ::_exit(0);
+  }
+  ::close(pipe[1]);
+  QByteArray text;
+  char buffer[512];
+  for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+  ::close(pipe[0]);
+  ::waitpid(child, nullptr, 0);
+  return text;
+}
