@@ -148,16 +148,8 @@ class BackupsSlowBoardTest : public BackupsTest {
 
   TCtlResult Interrupted(const QStringList& args, int signal) {
     Sim().ClearReceived();
-    QTimer watcher;
     bool raised = false;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-      if (raised || Sets().empty()) return;
-      raised = true;
-      std::raise(signal);
-    });
-    watcher.start(1);
-    const TCtlResult r = RunCtlCaptured(args);
-    watcher.stop();
+    const TCtlResult r = RunCtlInterrupted(args, signal, [&] { return !Sets().empty(); }, raised);
     EXPECT_TRUE(raised);
     return r;
   }

@@ -207,16 +207,9 @@ TEST_F(DailySlowBoardTest, InterruptedWritePutsTheBoardBack) {
   Write(file, bytes);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     Sim().ClearReceived();
-    QTimer watcher;
     bool raised = false;
-    QObject::connect(&watcher, &QTimer::timeout, [&] {
-      if (raised || Sets().empty()) return;
-      raised = true;
-      std::raise(signal);
-    });
-    watcher.start(1);
-    const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
-    watcher.stop();
+    const TCtlResult r = RunCtlInterrupted({"write", "--port", Port(), file, "--yes"}, signal,
+                                           [&] { return !Sets().empty(); }, raised);
     EXPECT_TRUE(raised);
     EXPECT_EQ(r.Status, kExitFailed);
     EXPECT_TRUE(r.Err.contains("interrupted; the board's values go back")) << r.Err.toStdString();
