@@ -4,6 +4,27 @@
 #include "parameters/paramtable.h"
 #include "parameters/profile.h"
 
+namespace {
+
+// The section's name and the table's key names as the profile is asked for them, made once:
+// a load asks for every key of every file.
+const QString& ParamSection() {
+  static const QString section = QString::fromLatin1(kParamSection);
+  return section;
+}
+
+const std::array<QString, 14>& FileKeys() {
+  static const std::array<QString, 14> keys = [] {
+    std::array<QString, 14> names;
+    for (size_t k = 0; k < names.size(); ++k)
+      names[k] = QString::fromLatin1(ParamTable()[k].FileKey);
+    return names;
+  }();
+  return keys;
+}
+
+}  // namespace
+
 bool ReadIntKey(QStringView text, int32_t& value) { return TryReadInt32(text, value); }
 
 TParamFileValues DefaultParamFileValues() {
@@ -18,14 +39,13 @@ TParamFileValues DefaultParamFileValues() {
 
 void WriteParamFile(const QString& fileName, const TParamFileValues& values) {
   TProfileFile file(fileName);
-  const QString section = QString::fromLatin1(kParamSection);
   const auto& table = ParamTable();
   for (size_t k = 0; k < table.size(); ++k) {
     const TParamRow& row = table[k];
     // Float keys hold the tool's number text, integer keys plain decimal ("-" when negative).
     const QString text = row.FileFloat ? FormatNumber(values[k].Float)
                                        : QString::number(values[k].Int);
-    file.WriteString(section, QString::fromLatin1(row.FileKey), text);
+    file.WriteString(ParamSection(), FileKeys()[k], text);
   }
   file.UpdateFile();
 }
@@ -37,10 +57,9 @@ TParamFileValues ReadParamFile(const QString& fileName) {
 
 TParamFileValues ReadParamValues(TProfileFile& file) {
   TParamFileValues values = DefaultParamFileValues();
-  const QString section = QString::fromLatin1(kParamSection);
   const auto& table = ParamTable();
   for (size_t k = 0; k < table.size(); ++k) {
-    const QString text = file.ReadString(section, QString::fromLatin1(table[k].FileKey), {});
+    const QString text = file.ReadString(ParamSection(), FileKeys()[k], {});
     // A failed read leaves the default in place.
     if (table[k].FileFloat)
       TryReadNumber(text, values[k].Float);

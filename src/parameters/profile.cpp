@@ -3,6 +3,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QtEndian>
+#include <algorithm>
+#include <cstring>
 #include <utility>
 
 #include "globals/errors.h"
@@ -18,7 +20,7 @@ constexpr QByteArrayView kUtf16BEMark("\xFE\xFF");
 
 // A value in matching double or single quotes is read without them, as Windows' profile
 // functions read it.
-QString Unquoted(const QString& value) {
+QStringView Unquoted(QStringView value) {
   const bool quoted = value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') &&
                       value.back() == value.front();
   return quoted ? value.mid(1, value.size() - 2) : value;
@@ -30,16 +32,17 @@ void RaiseWriteError(const QString& fileName) {
   throw Exception(QStringLiteral("Unable to write to %1").arg(fileName));
 }
 
-bool ProfileSection(QStringView line, QString& name) {
+namespace {
+
+// Finds a header's name as ProfileSection does, as a view of line.
+bool SplitSection(QStringView line, QStringView& name) {
   const QStringView text = TrimControls(line);
   if (!text.startsWith(u'[')) return false;
   const qsizetype close = text.indexOf(u']');
   if (close < 0) return false;
-  name = TrimControls(text.mid(1, close - 1)).toString();
+  name = TrimControls(text.mid(1, close - 1));
   return true;
 }
-
-namespace {
 
 // Splits a key line as ProfileKeyValue does, into views of line.
 bool SplitKeyValue(QStringView line, QStringView& key, QStringView& value) {
@@ -53,6 +56,13 @@ bool SplitKeyValue(QStringView line, QStringView& key, QStringView& value) {
 }
 
 }  // namespace
+
+bool ProfileSection(QStringView line, QString& name) {
+  QStringView view;
+  if (!SplitSection(line, view)) return false;
+  name = view.toString();
+  return true;
+}
 
 bool ProfileKeyValue(QStringView line, QString& key, QString& value) {
   QStringView keyView, valueView;
@@ -70,12 +80,12 @@ TProfileFile::TProfileFile(QString fileName, QByteArray content)
 void TProfileFile::Load(bool forWriting) {
   if (FLoaded) return;
   FLoaded = true;
-  FSections.emplace_back();  // the lines before the first header
   if (FGiven) {
     FBytes = TakeByteOrderMark(FBytes);
     SplitSections();
     return;
   }
+  FSections.emplace_back();  // the lines before the first header, even if the file is not read
   const QFileInfo info(FFileName);
   if (!info.exists()) return;
   // Only regular files are read: a device or pipe could block or never end. An existing file
@@ -98,28 +108,27 @@ QByteArray TProfileFile::TakeByteOrderMark(const QByteArray& bytes) {
   for (const auto& [mark, encoding] : marks) {
     if (!bytes.startsWith(mark)) continue;
     FEncoding = encoding;
-    FByteOrderMark = mark.toByteArray();
+    FByteOrderMark = QByteArray::fromRawData(mark.data(), mark.size());
     return bytes.sliced(mark.size());
   }
   return bytes;
 }
 
 void TProfileFile::SplitSections() {
-  // Every header holds a "[": room for them all at once, so that sections are not moved as
-  // the vector grows.
-  FSections.reserve(size_t(FBytes.count('[')) + 1);
+  // The headers are found first, so that the sections are made in room of the right size
+  // (with one more for a section a write appends) and never moved.
+  QVarLengthArray<qsizetype, 256> headers;
   for (qsizetype start = 0; start < FBytes.size();) {
     const qsizetype end = NextLineStart(FBytes, start);
-    const QByteArrayView line = QByteArrayView(FBytes).sliced(start, end - start);
-    QString name;
-    if (MayBeHeader(line) && ProfileSection(Decode(line), name)) {
-      FSections.back().End = start;
-      FSections.emplace_back();
-      FSections.back().Begin = start;
-      QString folded = std::move(name).toCaseFolded();  // folded in place
-      if (!FSectionIndex.contains(folded)) FSectionIndex.insert(std::move(folded), FSections.size() - 1);
-    }
+    if (IsHeader(QByteArrayView(FBytes).sliced(start, end - start))) headers.append(start);
     start = end;
+  }
+  FSections.reserve(size_t(headers.size()) + 2);
+  if (FSections.empty()) FSections.emplace_back();  // the lines before the first header
+  for (const qsizetype start : headers) {
+    FSections.back().End = start;
+    FSections.emplace_back();
+    FSections.back().Begin = start;
   }
   FSections.back().End = FBytes.size();
 }
@@ -127,31 +136,35 @@ void TProfileFile::SplitSections() {
 std::vector<QByteArray>& TProfileFile::LinesOf(TSection& section) const {
   if (section.Split) return section.Lines;
   section.Split = true;
+  // Each line ends with a byte 10 but the last (in UTF-16 too, where other units may hold one).
+  section.Lines.reserve(size_t(SectionBytes(section).count('\n')) + 1);
+  // The lines stay in the file's bytes, which are never changed, until a write replaces one.
   for (qsizetype start = section.Begin; start < section.End;) {
     const qsizetype end = NextLineStart(FBytes, start);
-    section.Lines.push_back(FBytes.sliced(start, end - start));
+    section.Lines.push_back(QByteArray::fromRawData(FBytes.constData() + start, end - start));
     start = end;
   }
   return section.Lines;
 }
 
-size_t TProfileFile::LineCount(TSection& section) const {
-  if (section.Split) return section.Lines.size();
-  if (section.Starts.empty())
-    for (qsizetype start = section.Begin; start < section.End; start = NextLineStart(FBytes, start))
-      section.Starts.push_back(start);
-  return section.Starts.size();
+QByteArrayView TProfileFile::SectionBytes(const TSection& section) const {
+  return QByteArrayView(FBytes).sliced(section.Begin, section.End - section.Begin);
 }
 
-QByteArrayView TProfileFile::LineAt(const TSection& section, size_t k) const {
-  if (section.Split) return section.Lines[k];
-  const qsizetype end = k + 1 < section.Starts.size() ? section.Starts[k + 1] : section.End;
-  return QByteArrayView(FBytes).sliced(section.Starts[k], end - section.Starts[k]);
+QByteArrayView TProfileFile::HeaderLine(const TSection& section) const {
+  if (section.Split) return section.Lines.front();
+  return QByteArrayView(FBytes).sliced(section.Begin,
+                                       NextLineStart(FBytes, section.Begin) - section.Begin);
+}
+
+QByteArrayView TProfileFile::KeyLine(const TSection& section, const TKey& key) const {
+  if (section.Split) return section.Lines[key.Line];
+  return QByteArrayView(FBytes).sliced(key.Start, NextLineStart(FBytes, key.Start) - key.Start);
 }
 
 void TProfileFile::AppendBytes(const TSection& section, QByteArray& bytes) const {
   if (!section.Split) {
-    bytes += QByteArrayView(FBytes).sliced(section.Begin, section.End - section.Begin);
+    bytes += SectionBytes(section);
     return;
   }
   for (const QByteArray& line : section.Lines) bytes += line;
@@ -170,14 +183,196 @@ qsizetype TProfileFile::NextLineStart(const QByteArray& bytes, qsizetype start) 
   return bytes.size();
 }
 
-bool TProfileFile::MayBeHeader(QByteArrayView raw) const {
-  // Blanks and controls are single bytes in UTF-8, so most lines of a large file are passed
-  // over without decoding them.
-  if (FEncoding != TEncoding::Utf8) return true;
-  qsizetype k = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
-  while (k < raw.size() && uchar(raw[k]) <= 32) ++k;
-  // A header closes its name with "]", a single byte too.
-  return k < raw.size() && raw[k] == '[' && raw.indexOf(']', k) >= 0;
+namespace {
+
+// The code units of a raw line, read without decoding it: the bytes of a UTF-8 line, the
+// 16-bit units of a UTF-16 line. A UTF-8 byte below 128 is the character it codes wherever it
+// stands (decoding takes nothing else into it), which is all that finding blanks, "[", "]",
+// ";" and "=" needs, and a name of such bytes folds without decoding. The encoding is a
+// template argument, so that it is looked at once per line rather than once per unit.
+template <int Width, bool LittleEndian>
+struct TUnits {
+  static constexpr qsizetype kWidth = Width;  // bytes per unit
+  const uchar* Data;
+  qsizetype Size;   // in units
+  qsizetype Begin;  // where the text starts: after a UTF-8 byte order mark, as Decode takes it off
+
+  char16_t operator[](qsizetype k) const {
+    if constexpr (Width == 1) return Data[k];
+    else if constexpr (LittleEndian) return char16_t(Data[2 * k] | Data[2 * k + 1] << 8);
+    else return char16_t(Data[2 * k] << 8 | Data[2 * k + 1]);
+  }
+  // Returns where the first unit c at or after from stands, or -1.
+  qsizetype IndexOf(char16_t c, qsizetype from) const {
+    if constexpr (Width == 1) {
+      if (from >= Size) return -1;
+      const void* hit = std::memchr(Data + from, c, size_t(Size - from));
+      return hit == nullptr ? -1 : static_cast<const uchar*>(hit) - Data;
+    } else {
+      for (; from < Size; ++from)
+        if ((*this)[from] == c) return from;
+      return -1;
+    }
+  }
+};
+
+qsizetype SkipBlanks(const auto& units, qsizetype k, qsizetype end) {
+  while (k < end && units[k] <= 32) ++k;
+  return k;
+}
+
+qsizetype TrimBlanks(const auto& units, qsizetype begin, qsizetype end) {
+  while (end > begin && units[end - 1] <= 32) --end;
+  return end;
+}
+
+// Returns where the "[" of a header line stands, or -1 for a line that is no header: as
+// ProfileSection reads the line's text.
+qsizetype HeaderOpen(const auto& units) {
+  const qsizetype open = SkipBlanks(units, units.Begin, units.Size);
+  if (open == units.Size || units[open] != u'[' || units.IndexOf(u']', open + 1) < 0) return -1;
+  return open;
+}
+
+constexpr uint32_t kHashStart = 2166136261u;
+
+// One step of the names' hash (FNV-1a over the folded units).
+uint32_t HashUnit(uint32_t hash, char16_t unit) { return (hash ^ unit) * 16777619u; }
+
+// Case folding maps ASCII letters as lower-casing does, and no other ASCII character.
+char16_t FoldAscii(char16_t unit) {
+  return unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit;
+}
+
+// Compares the name of a header line with a folded name: 1 when equal, 0 when not, -1 when
+// the name holds a unit that is not ASCII, which only its decoded text can tell; decodeEnd is
+// then the byte after its "]". An ASCII prefix folds alone, so a difference in it decides.
+int CompareHeaderName(const auto& units, QStringView folded, qsizetype& decodeEnd) {
+  const qsizetype open = HeaderOpen(units);
+  const qsizetype close = units.IndexOf(u']', open + 1);
+  const qsizetype begin = SkipBlanks(units, open + 1, close);
+  const qsizetype end = TrimBlanks(units, begin, close);
+  for (qsizetype k = begin; k < end; ++k) {
+    const char16_t unit = units[k];
+    if (unit >= 0x80) {
+      decodeEnd = (close + 1) * units.kWidth;
+      return -1;
+    }
+    if (k - begin >= folded.size() || FoldAscii(unit) != folded[k - begin]) return 0;
+  }
+  return end - begin == folded.size() ? 1 : 0;
+}
+
+// Reads the key name of a raw line as SplitKeyValue reads its text and folds it into name:
+// 1 for a key line, 0 for other lines, -1 when the name holds a unit that is not ASCII;
+// decodeEnd is then the byte after the line's first "=".
+int FoldKeyName(const auto& units, auto& name, qsizetype& decodeEnd) {
+  const qsizetype eq = units.IndexOf(u'=', units.Begin);
+  if (eq < 0) return 0;
+  const qsizetype begin = SkipBlanks(units, units.Begin, eq);
+  if (begin == eq || units[begin] == u';' || units[begin] == u'[') return 0;
+  const qsizetype end = TrimBlanks(units, begin, eq);
+  name.Units.resize(end - begin);
+  char16_t* to = name.Units.data();
+  uint32_t hash = kHashStart;
+  for (qsizetype k = begin; k < end; ++k) {
+    const char16_t unit = FoldAscii(units[k]);
+    if (unit >= 0x80) {
+      decodeEnd = (eq + 1) * units.kWidth;
+      return -1;
+    }
+    *to++ = unit;
+    hash = HashUnit(hash, unit);
+  }
+  name.Hash = hash;
+  return 1;
+}
+
+// Returns where part, a view of text, starts in it.
+qsizetype OffsetIn(QStringView part, const QString& text) {
+  return part.data() - QStringView(text).data();
+}
+
+}  // namespace
+
+template <typename TVisit>
+auto TProfileFile::WithUnits(QByteArrayView raw, TVisit&& visit) const {
+  const auto* data = reinterpret_cast<const uchar*>(raw.data());
+  switch (FEncoding) {
+    case TEncoding::Utf16LE: return visit(TUnits<2, true>{data, raw.size() / 2, 0});
+    case TEncoding::Utf16BE: return visit(TUnits<2, false>{data, raw.size() / 2, 0});
+    case TEncoding::Utf8: break;
+  }
+  const qsizetype begin = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
+  return visit(TUnits<1, false>{data, raw.size(), begin});
+}
+
+bool TProfileFile::IsHeader(QByteArrayView raw) const {
+  return WithUnits(raw, [](const auto& units) { return HeaderOpen(units) >= 0; });
+}
+
+bool TProfileFile::HeaderMatches(const TSection& section, const TFoldedName& name) const {
+  if (section.Added) return name.View() == section.AddedName;
+  const QByteArrayView raw = HeaderLine(section);
+  qsizetype decodeEnd = 0;
+  const int compared = WithUnits(raw, [&](const auto& units) {
+    return CompareHeaderName(units, name.View(), decodeEnd);
+  });
+  if (compared >= 0) return compared == 1;
+  // A name with other characters is read from the decoded text up to its "]": decoding starts
+  // afresh at every ASCII byte, so that part decodes as it does in the whole line.
+  QString text = Decode(raw.first(decodeEnd));
+  QStringView view;
+  SplitSection(text, view);
+  TFoldedName header;
+  FoldPart(std::move(text), view, header);
+  return header == name;
+}
+
+bool TProfileFile::KeyName(QByteArrayView raw, TFoldedName& name) const {
+  qsizetype decodeEnd = 0;
+  const int found =
+      WithUnits(raw, [&](const auto& units) { return FoldKeyName(units, name, decodeEnd); });
+  if (found >= 0) return found == 1;
+  // A name with other characters is read from the decoded text up to the first "=" (which
+  // decodes as in the whole line, see HeaderMatches).
+  QString text = Decode(raw.first(decodeEnd));
+  QStringView key, value;
+  if (!SplitKeyValue(text, key, value)) return false;
+  FoldPart(std::move(text), key, name);
+  return true;
+}
+
+void TProfileFile::FoldName(QStringView text, TFoldedName& name) {
+  name.Units.resize(text.size());
+  char16_t* to = name.Units.data();
+  uint32_t hash = kHashStart;
+  for (const QChar c : text) {
+    const char16_t unit = FoldAscii(c.unicode());
+    if (unit >= 0x80) {
+      QString copy = text.toString();
+      const QStringView whole(copy);
+      FoldPart(std::move(copy), whole, name);
+      return;
+    }
+    *to++ = unit;
+    hash = HashUnit(hash, unit);
+  }
+  name.Hash = hash;
+}
+
+void TProfileFile::FoldPart(QString text, QStringView part, TFoldedName& name) {
+  const qsizetype begin = OffsetIn(part, text);
+  text.truncate(begin + part.size());
+  text.remove(0, begin);
+  const QString folded = std::move(text).toCaseFolded();  // in place where text is not shared
+  name.Units.resize(folded.size());
+  uint32_t hash = kHashStart;
+  for (qsizetype k = 0; k < folded.size(); ++k) {
+    name.Units[k] = folded[k].unicode();
+    hash = HashUnit(hash, name.Units[k]);
+  }
+  name.Hash = hash;
 }
 
 QString TProfileFile::Decode(QByteArrayView raw) const {
@@ -216,15 +411,21 @@ void TProfileFile::CloseLine(QByteArray& raw) const {
 }
 
 TProfileFile::TSection* TProfileFile::FindSection(const QString& section) {
-  // Readers ask for the keys of one section in a row: the last section found is kept by its
-  // name as asked, so that the name is folded once, not once per key.
-  if (FLastFound && section == FLastSectionName) return &FSections[FLastSection];
-  const auto found = FSectionIndex.constFind(section.toCaseFolded());
-  if (found == FSectionIndex.cend()) return nullptr;
-  FLastFound = true;
-  FLastSectionName = section;
-  FLastSection = found.value();
-  return &FSections[FLastSection];
+  // Readers ask for the keys of one section in a row: the last lookup is kept by its name as
+  // asked, so that the headers are compared once, not once per key.
+  if (!FLastAsked || section != FLastSectionName) {
+    TFoldedName name;
+    FoldName(section, name);
+    FLastAsked = true;
+    FLastSectionName = section;
+    FLastSection = 0;
+    for (size_t k = 1; k < FSections.size(); ++k) {
+      if (!HeaderMatches(FSections[k], name)) continue;
+      FLastSection = k;  // the first of duplicate sections
+      break;
+    }
+  }
+  return FLastSection == 0 ? nullptr : &FSections[FLastSection];
 }
 
 TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
@@ -237,39 +438,65 @@ TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
     break;
   }
   FSections.emplace_back();
-  FSections.back().Split = true;
-  FSections.back().Lines.push_back(Encode(u'[' + section + u']') + Encode(kLineEnd));
-  FSections.back().Indexed = true;
-  FSectionIndex.insert(section.toCaseFolded(), FSections.size() - 1);
+  TSection& added = FSections.back();
+  added.Split = true;
+  added.Lines.push_back(Encode(u'[' + section + u']') + Encode(kLineEnd));
+  added.Indexed = true;
+  added.Added = true;
+  added.AddedName = section.toCaseFolded();
+  FLastAsked = true;
+  FLastSectionName = section;
+  FLastSection = FSections.size() - 1;
   FChanged = true;
-  return FSections.back();
+  return added;
 }
 
 void TProfileFile::IndexKeys(TSection& section) const {
   if (section.Indexed) return;
   section.Indexed = true;
-  const size_t count = LineCount(section);
-  for (size_t k = 1; k < count; ++k) {
-    const QByteArrayView line = LineAt(section, k);
-    // A key line has an "=", a single byte in UTF-8: lines without one are passed over
-    // without decoding them.
-    if (FEncoding == TEncoding::Utf8 && !line.contains('=')) continue;
-    const QString text = Decode(line);
-    QStringView name, value;
-    if (!SplitKeyValue(text, name, value)) continue;
-    QString folded = name.toString().toCaseFolded();
-    if (!section.Keys.contains(folded)) section.Keys.insert(std::move(folded), qsizetype(k));
-    section.LastKey = qsizetype(k);
+  // Each key line holds a byte "=" (in UTF-16 too, where other units may hold one).
+  section.Keys.reserve(section.Split ? section.Lines.size()
+                                     : size_t(SectionBytes(section).count('=')));
+  TFoldedName name;
+  const auto add = [&](size_t line, qsizetype start, QByteArrayView raw) {
+    if (line == 0 || !KeyName(raw, name)) return;  // line 0 is the header
+    section.Keys.push_back({name.Hash, -1, line, start});
+    section.LastKey = line;
+  };
+  if (section.Split) {
+    for (size_t k = 0; k < section.Lines.size(); ++k) add(k, 0, section.Lines[k]);
+    return;
+  }
+  size_t line = 0;
+  for (qsizetype start = section.Begin; start < section.End; ++line) {
+    const qsizetype end = NextLineStart(FBytes, start);
+    add(line, start, QByteArrayView(FBytes).sliced(start, end - start));
+    start = end;
   }
 }
 
-void TProfileFile::InsertKey(TSection& section, const QString& key, const QByteArray& line) {
-  // The new key follows the section's last one, so no indexed key moves. The line before it
+const TProfileFile::TKey* TProfileFile::FindKey(const TSection& section,
+                                                const TFoldedName& name) const {
+  TFoldedName found;
+  for (const TKey& key : section.Keys) {
+    if (key.Hash != name.Hash) continue;
+    if (key.Added >= 0 ? name.View() == section.AddedNames[size_t(key.Added)]
+                  : KeyName(KeyLine(section, key), found) && found == name)
+      return &key;
+  }
+  return nullptr;
+}
+
+void TProfileFile::InsertKey(TSection& section, const TFoldedName& name, const QByteArray& line) {
+  // The new key follows the section's last one, so no listed key moves. The line before it
   // may be the file's last, written without a line end.
-  const qsizetype at = section.LastKey + 1;
-  CloseLine(section.Lines[size_t(at - 1)]);
-  section.Lines.insert(section.Lines.begin() + at, line);
-  section.Keys.insert(key.toCaseFolded(), at);
+  const size_t at = section.LastKey + 1;
+  CloseLine(section.Lines[at - 1]);
+  section.Lines.insert(section.Lines.begin() + qsizetype(at), line);
+  TFoldedName written;
+  const bool readsBack = KeyName(line, written) && written == name;
+  section.Keys.push_back({name.Hash, readsBack ? -1 : int32_t(section.AddedNames.size()), at, 0});
+  if (!readsBack) section.AddedNames.push_back(name.View().toString());
   section.LastKey = at;
   FChanged = true;
 }
@@ -280,11 +507,19 @@ QString TProfileFile::ReadString(const QString& section, const QString& key,
   TSection* found = FindSection(section);
   if (found == nullptr) return defaultValue;
   IndexKeys(*found);
-  const qsizetype keyLine = found->Keys.value(key.toCaseFolded(), -1);
-  if (keyLine < 0) return defaultValue;
-  QString name, value;
-  ProfileKeyValue(Decode(LineAt(*found, size_t(keyLine))), name, value);
-  return Unquoted(value);
+  TFoldedName name;
+  FoldName(key, name);
+  const TKey* keyLine = FindKey(*found, name);
+  if (keyLine == nullptr) return defaultValue;
+  QString text = Decode(KeyLine(*found, *keyLine));
+  QStringView keyText, value;
+  SplitKeyValue(text, keyText, value);
+  // The value is cut out of the decoded line in place.
+  value = Unquoted(value);
+  const qsizetype begin = OffsetIn(value, text);
+  text.truncate(begin + value.size());
+  text.remove(0, begin);
+  return text;
 }
 
 void TProfileFile::WriteString(const QString& section, const QString& key,
@@ -293,14 +528,19 @@ void TProfileFile::WriteString(const QString& section, const QString& key,
   TSection* found = FindSection(section);
   TSection& target = found != nullptr ? *found : AppendSection(section);
   IndexKeys(target);
-  LinesOf(target);  // the lines the write changes, numbered as the index numbers them
-  const QByteArray line = Encode(key + u'=' + value) + Encode(kLineEnd);
-  const qsizetype keyLine = target.Keys.value(key.toCaseFolded(), -1);
-  if (keyLine < 0) {
-    InsertKey(target, key, line);
+  LinesOf(target);  // the lines the write changes, numbered as the keys' list numbers them
+  QString text;
+  text.reserve(key.size() + value.size() + kLineEnd.size() + 1);
+  text.append(key).append(u'=').append(value).append(kLineEnd);
+  const QByteArray line = Encode(text);
+  TFoldedName name;
+  FoldName(key, name);
+  const TKey* keyLine = FindKey(target, name);
+  if (keyLine == nullptr) {
+    InsertKey(target, name, line);
     return;
   }
-  QByteArray& existing = target.Lines[size_t(keyLine)];
+  QByteArray& existing = target.Lines[keyLine->Line];
   if (existing == line) return;
   existing = line;
   FChanged = true;
@@ -308,8 +548,13 @@ void TProfileFile::WriteString(const QString& section, const QString& key,
 
 QByteArray TProfileFile::Content() {
   Load(false);
+  qsizetype size = FByteOrderMark.size();
+  for (const TSection& section : FSections) {
+    if (!section.Split) size += section.End - section.Begin;
+    for (const QByteArray& line : section.Lines) size += line.size();
+  }
   QByteArray bytes;
-  bytes.reserve(FByteOrderMark.size() + FBytes.size() + 4096);  // room for the changed lines
+  bytes.reserve(size);
   bytes += FByteOrderMark;
   for (const TSection& section : FSections) AppendBytes(section, bytes);
   return bytes;

@@ -1,9 +1,10 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHash>
 #include <QString>
 #include <QStringView>
+#include <QVarLengthArray>
+#include <cstdint>
 #include <vector>
 
 // An INI profile file: "[section]" headers and "key=value" lines. Reading matches section
@@ -12,8 +13,8 @@
 // and keys and tolerates CR LF or LF line ends, a UTF-8 byte order mark and binary garbage.
 // A file that starts with a UTF-16 byte order mark (either byte order) is read as UTF-16 and
 // written back in it, so that its other lines keep their bytes. The file is read and scanned
-// once, a section's keys indexed when first asked for, so a load or save of many keys costs
-// about one pass over the file.
+// once, a section's keys listed (with a hash of each folded name) when first asked for, so a
+// load or save of many keys costs about one pass over the file.
 // Writing changes values in memory; UpdateFile then replaces the whole file at once, so a
 // failure never leaves a half-written file. Lines the writes do not touch keep their bytes.
 class TProfileFile {
@@ -43,18 +44,42 @@ class TProfileFile {
  private:
   enum class TEncoding { Utf8, Utf16LE, Utf16BE };
 
+  // A section or key name as lookups compare it: case-folded, with a hash of its units. An
+  // ASCII name is folded without allocating; others go through QString::toCaseFolded.
+  struct TFoldedName {
+    QVarLengthArray<char16_t, 64> Units;
+    uint32_t Hash = 0;
+    QStringView View() const { return QStringView(Units.data(), Units.size()); }
+    bool operator==(const TFoldedName& other) const {
+      return Hash == other.Hash && View() == other.View();
+    }
+  };
+
+  // A key line of an indexed section. A key that a write added keeps its name as asked
+  // (folded) when its line does not read back as it, as a name with blanks or "=" would not.
+  struct TKey {
+    uint32_t Hash = 0;    // of the folded name
+    int32_t Added = -1;   // the name's place in the section's AddedNames, if it is kept there
+    size_t Line = 0;      // among the section's lines
+    qsizetype Start = 0;  // where the line starts in FBytes, while the section is not Split
+  };
+
   // A section: its header line, then every line up to the next header, each kept byte for byte
   // in the file's encoding with its own line end. The lines before the first header form a
   // section without a header that no lookup finds. A section stays a range of the file's
-  // bytes, read through the starts of its lines, until a write needs lines of its own.
+  // bytes until a write needs lines of its own; even then its unchanged lines point into the
+  // file's bytes instead of copying them. A section's name is read from its header only when
+  // a lookup compares it.
   struct TSection {
     qsizetype Begin = 0, End = 0;
-    std::vector<qsizetype> Starts;  // where each line starts in FBytes, while not Split
     bool Split = false;
-    std::vector<QByteArray> Lines;
-    QHash<QString, qsizetype> Keys;  // case-folded key name -> its first line; built on demand
-    qsizetype LastKey = 0;           // the line of the section's last key, or its header
     bool Indexed = false;
+    bool Added = false;  // appended by a write: its name as asked (folded) is AddedName
+    std::vector<QByteArray> Lines;
+    QString AddedName;
+    std::vector<TKey> Keys;  // every key line in line order, listed on demand: the first wins
+    std::vector<QString> AddedNames;  // of keys written whose lines do not read back as asked
+    size_t LastKey = 0;               // the line of the section's last key, or its header
   };
 
   void Load(bool forWriting);
@@ -63,24 +88,39 @@ class TProfileFile {
   void SplitSections();
   // Returns the section's lines, splitting its range of the file's bytes on first use.
   std::vector<QByteArray>& LinesOf(TSection& section) const;
-  // Returns the number of lines of the section, finding where they start on first use.
-  size_t LineCount(TSection& section) const;
-  // Returns line k of the section (k < LineCount) without copying it.
-  QByteArrayView LineAt(const TSection& section, size_t k) const;
+  // Returns the section's range of the file's bytes (while it is not Split).
+  QByteArrayView SectionBytes(const TSection& section) const;
+  // Returns the line of the section's header, or of a key, without copying it.
+  QByteArrayView HeaderLine(const TSection& section) const;
+  QByteArrayView KeyLine(const TSection& section, const TKey& key) const;
   // Returns where the line starting at start ends, after its line feed.
   qsizetype NextLineStart(const QByteArray& bytes, qsizetype start) const;
-  // Returns false for a raw line that cannot be a section header.
-  bool MayBeHeader(QByteArrayView raw) const;
+  // Calls visit with the line's code units as the file's encoding makes them (TUnits).
+  template <typename TVisit>
+  auto WithUnits(QByteArrayView raw, TVisit&& visit) const;
+  // Returns whether a raw line is a "[name]" header, as ProfileSection reads its text.
+  bool IsHeader(QByteArrayView raw) const;
+  // Returns whether the section's name folds to name.
+  bool HeaderMatches(const TSection& section, const TFoldedName& name) const;
+  // Reads the folded key name of a raw line; returns false for a line that is no key line
+  // (as ProfileKeyValue decides).
+  bool KeyName(QByteArrayView raw, TFoldedName& name) const;
+  // Folds a name as QString::toCaseFolded does.
+  static void FoldName(QStringView text, TFoldedName& name);
+  // Folds part, a view of text, into name; text is used up.
+  static void FoldPart(QString text, QStringView part, TFoldedName& name);
   QString Decode(QByteArrayView raw) const;
   QByteArray Encode(QStringView text) const;
   // Ends a raw line with a line end unless it has one (the file's last line may lack it).
   void CloseLine(QByteArray& raw) const;
   TSection* FindSection(const QString& section);
   TSection& AppendSection(const QString& section);
-  // Fills the section's key index on its first use.
+  // Lists the section's key lines on its first use.
   void IndexKeys(TSection& section) const;
+  // Returns the section's first key of the name, or nullptr.
+  const TKey* FindKey(const TSection& section, const TFoldedName& name) const;
   void AppendBytes(const TSection& section, QByteArray& bytes) const;
-  void InsertKey(TSection& section, const QString& key, const QByteArray& line);
+  void InsertKey(TSection& section, const TFoldedName& name, const QByteArray& line);
 
   QString FFileName;
   bool FGiven = false;  // the content was given, not to be read from the file
@@ -88,9 +128,10 @@ class TProfileFile {
   QByteArray FByteOrderMark;
   QByteArray FBytes;  // the file as read, without its byte order mark
   std::vector<TSection> FSections;
-  QHash<QString, size_t> FSectionIndex;  // case-folded section name -> its first section
-  bool FLastFound = false;               // FindSection's last hit: the name as asked, and
-  QString FLastSectionName;              // the section it found
+  // FindSection's last lookup: the name as asked, and the section it found (0 for none, as
+  // the lines before the first header are no section a lookup finds).
+  bool FLastAsked = false;
+  QString FLastSectionName;
   size_t FLastSection = 0;
   bool FLoaded = false;
   bool FChanged = false;

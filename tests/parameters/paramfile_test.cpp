@@ -239,6 +239,85 @@ class ParamFileTest : public QObject {
     }
   }
 
+  // Name matching and line reading as the reader's rules say, in each encoding it knows: the
+  // ASCII names it reads from the bytes and the others it decodes must fold alike.
+  void ProfileLookups_data() {
+    QTest::addColumn<QString>("content");
+    QTest::addColumn<QString>("section");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("expected");  // "-" for the default
+    const auto row = [](const char* name, const char* content, const char* section,
+                        const char* key, const char* expected) {
+      QTest::newRow(name) << QString::fromUtf8(content) << QString::fromUtf8(section)
+                          << QString::fromUtf8(key) << QString::fromUtf8(expected);
+    };
+    row("key case differs in a non-ASCII letter", "[S]\n\u00C4=1\n\u00E4=2", "s", "\u00E4", "1");
+    row("Kelvin sign folds to k", "[S]\n\u212A=1\nk=2", "S", "K", "1");
+    row("long s folds to s", "[S]\n\u017F=1\ns=2", "S", "S", "1");
+    row("asked name with a Kelvin sign", "[S]\nk=1", "s", "\u212A", "1");
+    row("non-ASCII header in blanks", "  [ \u00C4rger ]  \nx=1", "\u00E4RGER", "X", "1");
+    row("non-ASCII header after an equal ASCII prefix", "[ab\u00C4]\nx=1\n[abc]\nx=2", "ABC",
+        "x", "2");
+    row("header name longer than asked", "[abcd\u00C4]\nx=1\n[abc]\nx=2", "abc", "x", "2");
+    row("first duplicate section wins", "[s]\nk=1\n[ S ]\nk=2", "S", "k", "1");
+    row("first duplicate key wins", "[s]\n K = 1 \nk=2", "s", "k", "1");
+    row("key with blanks inside", "[s]\na b = 1", "s", "A B", "1");
+    row("comment is no key", "[s]\n;k=1", "s", ";k", "-");
+    row("header-like line is no key", "[s]\n [k=1", "s", "[k", "-");
+    row("blank key is no key", "[s]\n \t=1", "s", "", "-");
+    row("only the first = splits", "[s]\nk==1=", "s", "k", "=1=");
+    row("quotes around a non-ASCII value", "[s]\nk= '\u00E4 ' ", "s", "k", "\u00E4 ");
+    row("byte order mark inside a key", "[s]\n k\uFEFF=1", "s", "k\uFEFF", "1");
+    row("control characters trimmed", "\x01[\x02s\x03]\x04\n\x05k\x06=\x07v\x08", "s", "k", "v");
+  }
+  void ProfileLookups() {
+    QFETCH(QString, content);
+    QFETCH(QString, section);
+    QFETCH(QString, key);
+    QFETCH(QString, expected);
+    const QByteArray utf8 = content.toUtf8();
+    for (const QByteArray& bytes : {utf8, Utf16(utf8, true), Utf16(utf8, false)}) {
+      TProfileFile profile(Path("none.pset"), bytes);
+      QCOMPARE(profile.ReadString(section, key, QStringLiteral("-")), expected);
+    }
+  }
+
+  // What only UTF-8 files hold: invalid bytes, read as they decode, and byte order marks
+  // where lines start (of files joined together), taken off.
+  void ProfileReadsUtf8Bytes() {
+    const QByteArray content = "[s]\nk\xFF=1\nk=2\n\xEF\xBB\xBFm=5\n\xEF\xBB\xBF\xEF\xBB\xBFn=6\n"
+                               "\xEF\xBB\xBF\xEF\xBB\xBF[t]\nk=3\n[\xC3\x84\xE2\x82]\nk=4\n";
+    TProfileFile profile(Path("none.pset"), content);
+    QCOMPARE(profile.ReadString("s", QString::fromUtf8("k\xFF"), "-"), "1");
+    QCOMPARE(profile.ReadString("s", "k", "-"), "2");
+    QCOMPARE(profile.ReadString("s", "M", "-"), "5");
+    QCOMPARE(profile.ReadString("s", "N", "-"), "6");  // decoding takes a second mark off
+    // Two marks before a "[": no header, the line belongs to the section before.
+    QCOMPARE(profile.ReadString("t", "k", "-"), "-");
+    QCOMPARE(profile.ReadString(QString::fromUtf8("\xC3\xA4\xE2\x82"), "k", "-"), "4");
+  }
+
+  // Writes keep the rules: a key written is found by its name as written, in any case, and a
+  // line the write replaced reads back.
+  void ProfileWritesReadBack() {
+    const QByteArray content = "[S]\r\n\xC3\x84=1\r\nx=1";
+    for (const QByteArray& bytes : {content, Utf16(content, true), Utf16(content, false)}) {
+      TProfileFile profile(Path("none.pset"), bytes);
+      profile.WriteString("s", QString::fromUtf8("\u00E4"), "2");
+      profile.WriteString("s", " odd ", "3");
+      profile.WriteString(QString::fromUtf8("N\u00C4"), "K", "4");
+      profile.WriteString(QString::fromUtf8("n\u00E4"), QString::fromUtf8("\u212A"), "5");
+      TProfileFile again(Path("none.pset"), profile.Content());
+      for (TProfileFile* p : {&profile, &again}) {
+        QCOMPARE(p->ReadString("S", QString::fromUtf8("\u00C4"), "-"), "2");
+        QCOMPARE(p->ReadString(QString::fromUtf8("N\u00C4"), "k", "-"), "5");
+      }
+      // As written, blanks and all; read from the file's text, by its trimmed name.
+      QCOMPARE(profile.ReadString("s", " ODD ", "-"), "3");
+      QCOMPARE(again.ReadString("s", "odd", "-"), "3");
+    }
+  }
+
   void ReadIntKey() {
     const std::tuple<QString, bool, int32_t> cases[] = {
         {"95", true, 95}, {"  +7", true, 7}, {"007", true, 7},
