@@ -49,7 +49,7 @@ void BindAnyValue(sqlite3_stmt* insert, int k, FuzzedDataProvider& input) {
 void InsertRow(sqlite3_stmt* insert, FuzzedDataProvider& input, int count) {
   sqlite3_bind_int64(insert, 1, input.ConsumeIntegralInRange<sqlite3_int64>(-2, 8));
   for (int k = 2; k <= count; ++k) BindAnyValue(insert, k, input);
-  sqlite3_step(insert);  // a value that breaks a NOT NULL rule leaves the row out
+  sqlite3_step(insert);
   sqlite3_reset(insert);
   sqlite3_clear_bindings(insert);
 }
@@ -60,9 +60,10 @@ sqlite3_stmt* Prepare(sqlite3* db, const std::string& sql) {
   return statement;
 }
 
-// The statement inserting (or replacing) a row of count values into table.
+// The statement inserting a row of count values into table; a row whose id is taken, or
+// whose value breaks a NOT NULL rule, is left out.
 sqlite3_stmt* PrepareInsert(sqlite3* db, const char* table, int count) {
-  std::string sql = std::string("INSERT OR REPLACE INTO ") + table + " VALUES (?";
+  std::string sql = std::string("INSERT OR IGNORE INTO ") + table + " VALUES (?";
   for (int k = 1; k < count; ++k) sql += ", ?";
   return Prepare(db, sql + ")");
 }
