@@ -1,32 +1,10 @@
 // zirv7ctl history: the step-response runs stored so far.
 #include "ctl/commands.h"
 #include "ctl/steps.h"
-#include "globals/numtext.h"
 
 namespace {
 
 const QString kName = QStringLiteral("history");
-
-// The figures a history row has room for.
-constexpr TFigure kHistoryFigures[] = {TFigure::Rise, TFigure::Overshoot, TFigure::Settling,
-                                       TFigure::Iae, TFigure::Saturated,
-                                       TFigure::RestOutputPp};
-
-void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings) {
-  QStringList header = {"id", "time", "port", "label", "step", "prediv", "P", "I", "D"};
-  for (TFigure figure : kHistoryFigures) header.append(FigureCaption(figure));
-  std::vector<QStringList> rows = {header};
-  for (const TRunListing& l : listings) {
-    const TStepRun& run = l.Run;
-    QStringList row = {QString::number(run.Id), run.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                       run.Port, run.Label.isEmpty() ? QStringLiteral("-") : run.Label,
-                       QString::number(run.Step), QString::number(run.Prediv),
-                       FormatNumber(run.Params.P), FormatNumber(run.Params.I), FormatNumber(run.Params.D)};
-    for (TFigure figure : kHistoryFigures) row.append(FigureText(run, figure));
-    rows.push_back(row);
-  }
-  PrintTable(io, rows, 4);
-}
 
 }  // namespace
 

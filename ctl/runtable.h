@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "ctl/command.h"
+#include "runstore/runstore.h"
 #include "steprun/steprun.h"
 
 // The figures of a run as the tables show them, in the order of kAllFigures.
@@ -34,6 +35,10 @@ QString RunNumberText(const TStepRun& run);
 
 // Prints one row per run: id, time, step, prediv and the figures.
 void PrintRunTable(TCtlIo& io, const std::vector<TStepRun>& runs);
+
+// Prints the history's row per stored run: id, time, port, label, step, prediv, P, I, D and
+// the figures a row has room for.
+void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings);
 
 // Formats a figure in ms when the period is known, else in samples; "-" when it is empty.
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs);

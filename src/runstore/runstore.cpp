@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <sqlite3.h>
 
 #include "parameters/paramtable.h"
 
@@ -122,12 +124,12 @@ QVariant Text(const QString& text) { return text.isNull() ? QStringLiteral("") :
 QVariant Nullable(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
 QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVariant(); }
 
-QString Columns() {
-  return QStringLiteral("id, time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
-                        " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae,"
-                        " peak_output, saturated, params, rest_output_pp_pct, rest_error_pp");
-}
-// The column after those of Columns() when the samples are read too.
+// The columns a run is read from, a literal so that the statements built of it are literals.
+#define ZIRV_RUN_COLUMNS                                                                      \
+  "id, time, time_ms, port, label, step, prediv, sample_count, rise_samples, overshoot_pct,"   \
+  " peak_sample, settling_samples, steady_state_error, iae, peak_output, saturated, params,"   \
+  " rest_output_pp_pct, rest_error_pp"
+// The column after those of ZIRV_RUN_COLUMNS when the samples are read too.
 constexpr int kSamplesColumn = 19;
 
 // Returns the stored time: the UTC instant with the offset its text was written with, so that
@@ -142,29 +144,79 @@ QDateTime StoredTime(const QString& text, qint64 utcMs) {
   return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset);
 }
 
-// Reads the columns of Columns() (in that order) into a run.
-TRunListing ReadRow(const QSqlQuery& q) {
+// The row a reading statement stands on. Its values are what Qt's SQLite layer would give,
+// so that a value of any type another program stored reads the same either way: an integer
+// as qint64, a real as double, a blob as bytes, NULL as null, anything else as text.
+class TRow {
+ public:
+  explicit TRow(sqlite3_stmt* statement) : FStatement(statement) {}
+
+  QVariant Value(int column) const {
+    switch (sqlite3_column_type(FStatement, column)) {
+      case SQLITE_INTEGER: return QVariant(qint64(sqlite3_column_int64(FStatement, column)));
+      case SQLITE_FLOAT: return QVariant(sqlite3_column_double(FStatement, column));
+      case SQLITE_NULL: return QVariant();
+      case SQLITE_BLOB:
+        return QByteArray(static_cast<const char*>(sqlite3_column_blob(FStatement, column)),
+                          sqlite3_column_bytes(FStatement, column));
+      default:
+        return QString(static_cast<const QChar*>(sqlite3_column_text16(FStatement, column)),
+                       sqlite3_column_bytes16(FStatement, column) / qsizetype(sizeof(QChar)));
+    }
+  }
+
+ private:
+  sqlite3_stmt* FStatement;
+};
+
+// The error of the connection's last call, as Qt's SQLite layer reports it.
+QSqlError ErrorOf(sqlite3* db) {
+  return QSqlError(QStringLiteral("Unable to read"),
+                   QString(static_cast<const QChar*>(sqlite3_errmsg16(db))),
+                   QSqlError::StatementError, QString::number(sqlite3_errcode(db)));
+}
+
+// Runs the statement and hands each row to read, then resets it so that it holds no read
+// transaction. Returns false (the statement reset too) when SQLite fails.
+template <class F>
+bool ReadRows(sqlite3_stmt* statement, F read) {
+  int code;
+  while ((code = sqlite3_step(statement)) == SQLITE_ROW) read(TRow(statement));
+  sqlite3_reset(statement);
+  return code == SQLITE_DONE;
+}
+
+// Binds text; an empty text as '' rather than NULL, as Text() does for Qt's statements.
+void BindText(sqlite3_stmt* statement, int index, const QString& text) {
+  static const char16_t empty[] = u"";
+  const void* chars = text.isEmpty() ? static_cast<const void*>(empty) : text.utf16();
+  sqlite3_bind_text16(statement, index, chars, int(text.size() * qsizetype(sizeof(QChar))),
+                      SQLITE_TRANSIENT);
+}
+
+// Reads the columns of ZIRV_RUN_COLUMNS (in that order) into a run.
+TRunListing ReadRow(const TRow& q) {
   TRunListing r;
   TStepRun& run = r.Run;
-  run.Id = q.value(0).toLongLong();
-  run.Time = StoredTime(q.value(1).toString(), q.value(2).toLongLong());
-  run.Port = q.value(3).toString();
-  run.Label = q.value(4).toString();
-  run.Step = q.value(5).toInt();
-  run.Prediv = q.value(6).toInt();
-  r.SampleCount = q.value(7).toInt();
+  run.Id = q.Value(0).toLongLong();
+  run.Time = StoredTime(q.Value(1).toString(), q.Value(2).toLongLong());
+  run.Port = q.Value(3).toString();
+  run.Label = q.Value(4).toString();
+  run.Step = q.Value(5).toInt();
+  run.Prediv = q.Value(6).toInt();
+  r.SampleCount = q.Value(7).toInt();
   TStepFigures& f = run.Figures;
-  const QVariant rise = q.value(8), settling = q.value(11);
+  const QVariant rise = q.Value(8), settling = q.Value(11);
   if (!rise.isNull()) f.RiseSamples = rise.toDouble();
-  f.OvershootPct = q.value(9).toDouble();
-  f.PeakSample = q.value(10).toInt();
+  f.OvershootPct = q.Value(9).toDouble();
+  f.PeakSample = q.Value(10).toInt();
   if (!settling.isNull()) f.SettlingSamples = settling.toInt();
-  f.SteadyStateError = q.value(12).toDouble();
-  f.Iae = q.value(13).toDouble();
-  f.PeakOutput = q.value(14).toDouble();
-  f.Saturated = q.value(15).toBool();
-  run.Params = UnpackParams(q.value(16).toByteArray());
-  const QVariant restOutput = q.value(17), restError = q.value(18);
+  f.SteadyStateError = q.Value(12).toDouble();
+  f.Iae = q.Value(13).toDouble();
+  f.PeakOutput = q.Value(14).toDouble();
+  f.Saturated = q.Value(15).toBool();
+  run.Params = UnpackParams(q.Value(16).toByteArray());
+  const QVariant restOutput = q.Value(17), restError = q.Value(18);
   if (!restOutput.isNull()) f.RestOutputPpPct = restOutput.toDouble();
   if (!restError.isNull()) f.RestErrorPp = restError.toDouble();
   return r;
@@ -204,6 +256,7 @@ TRunStore::TRunStore() : FConnection(NewConnectionName()) {}
 
 TRunStore::~TRunStore() {
   if (!FDb.isValid()) return;
+  FinalizeStatements();
   FDb.close();
   FDb = QSqlDatabase();
   QSqlDatabase::removeDatabase(FConnection);
@@ -219,6 +272,33 @@ QString TRunStore::Describe(const QSqlError& e, const QString& what) const {
                           "to start a new one")
         .arg(text);
   return QStringLiteral("the run history cannot be used (%1); %2").arg(text, what);
+}
+
+bool TRunStore::Prepare(TStatement& statement, const char* sql, QSqlError& e) {
+  if (statement.Handle) return true;
+  const QVariant handle = FDb.driver()->handle();
+  sqlite3* db = qstrcmp(handle.typeName(), "sqlite3*") == 0
+                    ? *static_cast<sqlite3* const*>(handle.constData())
+                    : nullptr;
+  if (!db) {
+    e = QSqlError(QStringLiteral("Unable to read"), QStringLiteral("the file is not open"));
+    return false;
+  }
+  if (sqlite3_prepare_v2(db, sql, -1, &statement.Handle, nullptr) == SQLITE_OK) return true;
+  e = ErrorOf(db);
+  sqlite3_finalize(statement.Handle);
+  statement.Handle = nullptr;
+  return false;
+}
+
+// Every statement of our own is finalized before Qt closes the connection, which SQLite
+// refuses to close while one is left.
+void TRunStore::FinalizeStatements() {
+  for (TStatement* statement :
+       {&FListRuns, &FLoadRun, &FFindTable, &FJournal, &FPortJournal, &FJournalEntry}) {
+    sqlite3_finalize(statement->Handle);
+    statement->Handle = nullptr;
+  }
 }
 
 // Looks at an existing file without the right to change it: a damaged file or one from a
@@ -307,11 +387,14 @@ bool TRunStore::OpenReadOnly(const QString& path, QString& error, int busyTimeou
 }
 
 bool TRunStore::HasTable(const char* table) {
-  if (!FDb.isOpen()) return false;
-  QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?"));
-  q.addBindValue(QString::fromLatin1(table));
-  return q.exec() && q.next();
+  QSqlError e;
+  if (!FDb.isOpen() ||
+      !Prepare(FFindTable, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", e))
+    return false;
+  sqlite3_bind_text(FFindTable.Handle, 1, table, -1, SQLITE_STATIC);
+  bool found = false;
+  ReadRows(FFindTable.Handle, [&](const TRow&) { found = true; });
+  return found;
 }
 
 int TRunStore::SchemaVersion() {
@@ -399,20 +482,20 @@ bool TRunStore::Insert(TStepRun& run, QString& error) {
 bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
   runs.clear();
   if (!FDb.isOpen()) return true;  // an absent file, read only
-  QSqlQuery q(FDb);
-  q.setForwardOnly(true);
   // The newest `last` runs, read newest first along the time index (no sort, no temporary
   // file), then handed out oldest first.
-  const QString sql =
-      QStringLiteral("SELECT %1 FROM runs ORDER BY time_ms DESC, id DESC LIMIT %2")
-          .arg(Columns())
-          .arg(last > 0 ? last : -1);
-  if (!q.exec(sql)) {
-    error = Describe(q.lastError(), QStringLiteral("nothing was listed"));
+  QSqlError e;
+  if (!Prepare(FListRuns, "SELECT " ZIRV_RUN_COLUMNS " FROM runs"
+                          " ORDER BY time_ms DESC, id DESC LIMIT ?", e)) {
+    error = Describe(e, QStringLiteral("nothing was listed"));
     return false;
   }
-  runs.clear();
-  while (q.next()) runs.push_back(ReadRow(q));
+  sqlite3_bind_int(FListRuns.Handle, 1, last > 0 ? last : -1);
+  if (!ReadRows(FListRuns.Handle, [&](const TRow& row) { runs.push_back(ReadRow(row)); })) {
+    runs.clear();
+    error = Describe(ErrorOf(sqlite3_db_handle(FListRuns.Handle)), QStringLiteral("nothing was listed"));
+    return false;
+  }
   std::reverse(runs.begin(), runs.end());
   return true;
 }
@@ -420,27 +503,37 @@ bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
 bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs,
                      QString& error) {
   runs.clear();
-  if (!FDb.isOpen() && !ids.empty()) {
+  if (ids.empty()) return true;
+  if (!FDb.isOpen()) {
     error = QStringLiteral("there is no run %1 in the history").arg(ids.front());
     return false;
   }
-  QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("SELECT %1, samples FROM runs JOIN run_samples ON run_id = id"
-                           " WHERE id = ?")
-                .arg(Columns()));
-  runs.clear();
+  const QString unshown = QStringLiteral("nothing was shown");
+  QSqlError e;
+  if (!Prepare(FLoadRun, "SELECT " ZIRV_RUN_COLUMNS ", samples FROM runs"
+                         " JOIN run_samples ON run_id = id WHERE id = ?", e)) {
+    error = Describe(e, unshown);
+    return false;
+  }
   for (qint64 id : ids) {
-    q.addBindValue(id);
-    if (!q.exec()) {
-      error = Describe(q.lastError(), QStringLiteral("nothing was shown"));
+    sqlite3_bind_int64(FLoadRun.Handle, 1, id);
+    std::optional<TStepRun> found;
+    const bool read = ReadRows(FLoadRun.Handle, [&](const TRow& row) {
+      if (found) return;
+      found = ReadRow(row).Run;
+      UnpackSamples(row.Value(kSamplesColumn).toByteArray(), *found);
+    });
+    if (!read) {
+      runs.clear();
+      error = Describe(ErrorOf(sqlite3_db_handle(FLoadRun.Handle)), unshown);
       return false;
     }
-    if (!q.next()) {
+    if (!found) {
+      runs.clear();
       error = QStringLiteral("there is no run %1 in the history").arg(id);
       return false;
     }
-    TStepRun run = ReadRow(q).Run;
-    UnpackSamples(q.value(kSamplesColumn).toByteArray(), run);
+    TStepRun& run = *found;
     // Runs stored before the rest figures existed get them from their samples.
     if (!run.Figures.RestOutputPpPct) {
       const TStepFigures figures = ComputeStepFigures(run.Errors, run.Outputs, StepAmplitude(run.Step, run.Params),
@@ -455,20 +548,20 @@ bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs
 
 namespace {
 
-QString JournalColumns() {
-  return QStringLiteral("id, time, time_ms, port, command, board, planned, finished_ms, outcome");
-}
+// The columns a journal entry is read from.
+#define ZIRV_JOURNAL_COLUMNS \
+  "id, time, time_ms, port, command, board, planned, finished_ms, outcome"
 
-TJournalEntry ReadJournalRow(const QSqlQuery& q) {
+TJournalEntry ReadJournalRow(const TRow& q) {
   TJournalEntry e;
-  e.Id = q.value(0).toLongLong();
-  e.Time = StoredTime(q.value(1).toString(), q.value(2).toLongLong());
-  e.Port = q.value(3).toString();
-  e.Command = q.value(4).toString();
-  e.Board = UnpackParams(q.value(5).toByteArray());
-  e.Planned = q.value(6).toString();
-  e.Finished = !q.value(7).isNull();
-  e.Outcome = q.value(8).toString();
+  e.Id = q.Value(0).toLongLong();
+  e.Time = StoredTime(q.Value(1).toString(), q.Value(2).toLongLong());
+  e.Port = q.Value(3).toString();
+  e.Command = q.Value(4).toString();
+  e.Board = UnpackParams(q.Value(5).toByteArray());
+  e.Planned = q.Value(6).toString();
+  e.Finished = !q.Value(7).isNull();
+  e.Outcome = q.Value(8).toString();
   return e;
 }
 
@@ -523,34 +616,47 @@ bool TRunStore::UnfinishedJournal(const QString& port, std::vector<TJournalEntry
 // Reads the whole journal, or the unfinished entries of *port.
 bool TRunStore::ReadJournal(const QString* port, std::vector<TJournalEntry>& entries, QString& error) {
   entries.clear();
-  if (!HasTable("journal")) return true;  // an absent file, or an older one read only
-  QSqlQuery q(FDb);
-  q.setForwardOnly(true);
-  QString sql = QStringLiteral("SELECT %1 FROM journal").arg(JournalColumns());
-  if (port) sql += QStringLiteral(" WHERE finished_ms IS NULL AND port = ?");
-  q.prepare(sql + QStringLiteral(" ORDER BY id"));
-  if (port) q.addBindValue(Text(*port));
-  if (!q.exec()) {
-    error = Describe(q.lastError(), QStringLiteral("nothing was listed"));
+  // An absent file, or an older one read only, has no journal; a journal once seen stays.
+  if (!FHasJournal && !(FHasJournal = HasTable("journal"))) return true;
+  const QString unlisted = QStringLiteral("nothing was listed");
+  TStatement& statement = port ? FPortJournal : FJournal;
+  QSqlError e;
+  const bool prepared =
+      port ? Prepare(statement, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal"
+                                " WHERE finished_ms IS NULL AND port = ? ORDER BY id", e)
+           : Prepare(statement, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal ORDER BY id", e);
+  if (!prepared) {
+    error = Describe(e, unlisted);
     return false;
   }
-  while (q.next()) entries.push_back(ReadJournalRow(q));
+  if (port) BindText(statement.Handle, 1, *port);
+  if (!ReadRows(statement.Handle, [&](const TRow& row) { entries.push_back(ReadJournalRow(row)); })) {
+    entries.clear();
+    error = Describe(ErrorOf(sqlite3_db_handle(statement.Handle)), unlisted);
+    return false;
+  }
   return true;
 }
 
 bool TRunStore::LoadJournal(qint64 id, TJournalEntry& entry, QString& error) {
-  if (HasTable("journal")) {
-    QSqlQuery q(FDb);
-    q.prepare(QStringLiteral("SELECT %1 FROM journal WHERE id = ?").arg(JournalColumns()));
-    q.addBindValue(id);
-    if (!q.exec()) {
-      error = Describe(q.lastError(), QStringLiteral("nothing was read"));
+  if (FHasJournal || (FHasJournal = HasTable("journal"))) {
+    const QString unread = QStringLiteral("nothing was read");
+    QSqlError e;
+    if (!Prepare(FJournalEntry, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal WHERE id = ?", e)) {
+      error = Describe(e, unread);
       return false;
     }
-    if (q.next()) {
-      entry = ReadJournalRow(q);
-      return true;
+    sqlite3_bind_int64(FJournalEntry.Handle, 1, id);
+    bool found = false;
+    const bool read = ReadRows(FJournalEntry.Handle, [&](const TRow& row) {
+      if (!found) entry = ReadJournalRow(row);
+      found = true;
+    });
+    if (!read) {
+      error = Describe(ErrorOf(sqlite3_db_handle(FJournalEntry.Handle)), unread);
+      return false;
     }
+    if (found) return true;
   }
   error = QStringLiteral("there is no backup %1").arg(id);
   return false;

@@ -7,6 +7,9 @@
 
 #include "steprun/steprun.h"
 
+class QSqlError;
+struct sqlite3_stmt;
+
 // One entry of the journal: what a board held before a command first wrote its EEPROM, so
 // that the values can be put back even when the command never could (killed, power lost).
 struct TJournalEntry {
@@ -98,9 +101,22 @@ class TRunStore {
   bool ReadJournal(const QString* port, std::vector<TJournalEntry>& entries, QString& error);
   bool Migrate(QString& error);
   QString Describe(const class QSqlError& e, const QString& what) const;
+  // A reading statement, compiled on its first use and kept for the store's life, and run by
+  // SQLite itself: listing and showing are called in loops, and both compiling and Qt's
+  // description of every column at each run cost more than reading the rows.
+  struct TStatement {
+    sqlite3_stmt* Handle = nullptr;
+  };
+  // Compiles the statement's sql unless it is already; false with the error in e when not.
+  bool Prepare(TStatement& statement, const char* sql, QSqlError& e);
+  void FinalizeStatements();
 
   QString FConnection;
   QSqlDatabase FDb;
+  // The reading statements, kept compiled. Each is reset after use, so that none holds a read
+  // transaction (and an old view of the file) open between calls.
+  TStatement FListRuns, FLoadRun, FFindTable, FJournal, FPortJournal, FJournalEntry;
+  bool FHasJournal = false;  // the journal table was seen; no program drops it
 };
 
 // The steps that bring a file from one version to the next: step i makes version i + 1.

@@ -155,11 +155,18 @@ QString RunsCsv(const std::vector<TStepRun>& runs) {
                              .arg(CsvField(run.Label))
                              .arg(run.Step)
                              .arg(run.Prediv);
+    // Appended piece by piece: a run has hundreds of rows, and a text built per row cost
+    // several allocations each.
     for (size_t k = 0; k < run.Errors.size(); ++k) {
-      const QString time = period ? FormatNumber(double(k) * *period) : QString();
-      csv += head + QStringLiteral("%1,%2,%3,%4\n")
-                        .arg(k)
-                        .arg(time, FormatNumber(run.Errors[k]), FormatNumber(run.Outputs[k]));
+      csv += head;
+      csv += QString::number(k);
+      csv += u',';
+      if (period) csv += FormatNumber(double(k) * *period);
+      csv += u',';
+      csv += FormatNumber(run.Errors[k]);
+      csv += u',';
+      csv += FormatNumber(run.Outputs[k]);
+      csv += u'\n';
     }
   }
   return csv;

@@ -4,12 +4,14 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <cmath>
+#include <functional>
 
 #include "runstore/runstore.h"
 
@@ -313,6 +315,82 @@ TEST_F(RunStoreTest, ReadOnlyOpenChangesNothing) {
   TStepRun spare = MakeRun(QStringLiteral("2024-05-02T09:15:00.125+02:00"), {}, 100);
   EXPECT_FALSE(store.Insert(spare, error));
   EXPECT_EQ(FileHash(Path()), before);
+}
+
+// The store keeps its reading statements compiled between calls. A statement left open would
+// keep the view of the file it first read, and would keep the connection from closing.
+TEST_F(RunStoreTest, KeptStatementsSeeOtherProgramsRunsAndLetTheFileClose) {
+  {
+    TRunStore store, other;
+    QString error;
+    ASSERT_TRUE(store.Open(Path(), error)) << error.toStdString();
+    ASSERT_TRUE(other.Open(Path(), error)) << error.toStdString();
+    std::vector<TRunListing> list;
+    std::vector<TStepRun> runs;
+    std::vector<TJournalEntry> journal;
+    for (int k = 1; k <= 3; ++k) {
+      TStepRun run = MakeRun(QStringLiteral("2024-05-02T09:1%1:00.000+02:00").arg(k), "r", 100 + k);
+      ASSERT_TRUE(other.Insert(run, error)) << error.toStdString();
+      TJournalEntry entry = MakeEntry("COM5");
+      ASSERT_TRUE(other.BeginJournal(entry, error)) << error.toStdString();
+      ASSERT_TRUE(store.List(0, list, error)) << error.toStdString();
+      ASSERT_EQ(list.size(), size_t(k));
+      ASSERT_TRUE(store.Load({list.back().Run.Id}, runs, error)) << error.toStdString();
+      EXPECT_EQ(runs[0].Step, 100 + k);
+      ASSERT_TRUE(store.UnfinishedJournal("COM5", journal, error));
+      EXPECT_EQ(journal.size(), size_t(k));
+    }
+    EXPECT_FALSE(store.Load({list.back().Run.Id + 7}, runs, error));
+    EXPECT_TRUE(error.contains("no run")) << error.toStdString();
+    EXPECT_TRUE(runs.empty());
+  }
+  // The last connection to close folds the write-ahead log into the file and removes it.
+  EXPECT_FALSE(QFileInfo::exists(Path() + QStringLiteral("-wal")));
+}
+
+// Another program may store anything in any column; each value reads as the column's kind
+// would read it from Qt's SQL layer.
+TEST_F(RunStoreTest, ValuesOfAnyTypeReadAsTheirColumnMeans) {
+  struct TCase {
+    const char* Column;
+    const char* Value;  // an SQL expression
+    std::function<void(const TStepRun&)> Check;
+  };
+  const TCase cases[] = {
+      {"step", "'37'", [](const TStepRun& r) { EXPECT_EQ(r.Step, 37); }},
+      {"step", "'abc'", [](const TStepRun& r) { EXPECT_EQ(r.Step, 0); }},
+      {"label", "x'61ff62'", [](const TStepRun& r) { EXPECT_EQ(r.Label, QStringLiteral("a\uFFFDb")); }},
+      {"label", "CAST(x'c3a9' AS TEXT)", [](const TStepRun& r) { EXPECT_EQ(r.Label, QStringLiteral("\u00e9")); }},
+      {"label", "12", [](const TStepRun& r) { EXPECT_EQ(r.Label, QStringLiteral("12")); }},
+      {"overshoot_pct", "5", [](const TStepRun& r) { EXPECT_EQ(r.Figures.OvershootPct, 5.0); }},
+      {"rise_samples", "NULL", [](const TStepRun& r) { EXPECT_FALSE(r.Figures.RiseSamples); }},
+      {"params", "x'000000000000f03f'", [](const TStepRun& r) {
+         EXPECT_EQ(r.Params.P, 1.0);
+         EXPECT_EQ(r.Params.MaxOutput, 0);
+       }},
+      {"time", "42", [](const TStepRun& r) { EXPECT_TRUE(r.Time.isValid()); }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.Column) + " = " + c.Value);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("runs.sqlite"));
+    TRunStore store;
+    QString error;
+    ASSERT_TRUE(store.Open(path, error)) << error.toStdString();
+    TStepRun run = MakeRun(QStringLiteral("2024-05-02T09:15:00.000+02:00"), "plain", 100);
+    ASSERT_TRUE(store.Insert(run, error)) << error.toStdString();
+    {
+      TOtherProgram other(path);
+      ASSERT_TRUE(other.Exec(QStringLiteral("UPDATE runs SET %1 = %2").arg(c.Column, c.Value)));
+    }
+    std::vector<TRunListing> list;
+    ASSERT_TRUE(store.List(0, list, error)) << error.toStdString();
+    ASSERT_EQ(list.size(), 1u);
+    c.Check(list[0].Run);
+    std::vector<TStepRun> runs;
+    ASSERT_TRUE(store.Load({run.Id}, runs, error)) << error.toStdString();
+    c.Check(runs[0]);
+  }
 }
 
 TEST(StepRun, StepMultiplierAndPeriodComeFromTheParameters) {
