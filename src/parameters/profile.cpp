@@ -117,18 +117,39 @@ QByteArray TProfileFile::TakeByteOrderMark(const QByteArray& bytes) {
 void TProfileFile::SplitSections() {
   // The headers are found first, so that the sections are made in room of the right size
   // (with one more for a section a write appends) and never moved.
-  QVarLengthArray<qsizetype, 256> headers;
-  for (qsizetype start = 0; start < FBytes.size();) {
-    const qsizetype end = NextLineStart(FBytes, start);
-    if (IsHeader(QByteArrayView(FBytes).sliced(start, end - start))) headers.append(start);
-    start = end;
+  struct THeader {
+    qsizetype Start, NameBegin, NameEnd;
+  };
+  QVarLengthArray<THeader, 256> headers;
+  const auto addHeader = [&](qsizetype start, qsizetype end) {
+    qsizetype nameBegin = 0, nameEnd = 0;
+    if (HeaderName(QByteArrayView(FBytes).sliced(start, end - start), nameBegin, nameEnd))
+      headers.append({start, start + nameBegin, start + nameEnd});
+  };
+  if (FEncoding == TEncoding::Utf8) {
+    // Only a line with a "[" can be a header: the lines between are passed over at once.
+    for (qsizetype start = 0; start < FBytes.size();) {
+      const qsizetype open = FBytes.indexOf('[', start);
+      if (open < 0) break;
+      const qsizetype lineStart = FBytes.lastIndexOf('\n', open) + 1;
+      start = NextLineStart(FBytes, open);
+      addHeader(lineStart, start);
+    }
+  } else {
+    for (qsizetype start = 0; start < FBytes.size();) {
+      const qsizetype end = NextLineStart(FBytes, start);
+      addHeader(start, end);
+      start = end;
+    }
   }
   FSections.reserve(size_t(headers.size()) + 2);
   if (FSections.empty()) FSections.emplace_back();  // the lines before the first header
-  for (const qsizetype start : headers) {
-    FSections.back().End = start;
+  for (const THeader& header : headers) {
+    FSections.back().End = header.Start;
     FSections.emplace_back();
-    FSections.back().Begin = start;
+    FSections.back().Begin = header.Start;
+    FSections.back().NameBegin = header.NameBegin;
+    FSections.back().NameEnd = header.NameEnd;
   }
   FSections.back().End = FBytes.size();
 }
@@ -226,12 +247,16 @@ qsizetype TrimBlanks(const auto& units, qsizetype begin, qsizetype end) {
   return end;
 }
 
-// Returns where the "[" of a header line stands, or -1 for a line that is no header: as
-// ProfileSection reads the line's text.
-qsizetype HeaderOpen(const auto& units) {
+// Finds the name of a header line as ProfileSection reads the line's text: returns false for
+// a line that is no header, else sets [begin, end) to the units of its name.
+bool FindHeaderName(const auto& units, qsizetype& begin, qsizetype& end) {
   const qsizetype open = SkipBlanks(units, units.Begin, units.Size);
-  if (open == units.Size || units[open] != u'[' || units.IndexOf(u']', open + 1) < 0) return -1;
-  return open;
+  if (open == units.Size || units[open] != u'[') return false;
+  const qsizetype close = units.IndexOf(u']', open + 1);
+  if (close < 0) return false;
+  begin = SkipBlanks(units, open + 1, close);
+  end = TrimBlanks(units, begin, close);
+  return true;
 }
 
 constexpr uint32_t kHashStart = 2166136261u;
@@ -244,44 +269,39 @@ char16_t FoldAscii(char16_t unit) {
   return unit >= u'A' && unit <= u'Z' ? unit + (u'a' - u'A') : unit;
 }
 
-// Compares the name of a header line with a folded name: 1 when equal, 0 when not, -1 when
-// the name holds a unit that is not ASCII, which only its decoded text can tell; decodeEnd is
-// then the byte after its "]". An ASCII prefix folds alone, so a difference in it decides.
-int CompareHeaderName(const auto& units, QStringView folded, qsizetype& decodeEnd) {
-  const qsizetype open = HeaderOpen(units);
-  const qsizetype close = units.IndexOf(u']', open + 1);
-  const qsizetype begin = SkipBlanks(units, open + 1, close);
-  const qsizetype end = TrimBlanks(units, begin, close);
-  for (qsizetype k = begin; k < end; ++k) {
+// Compares the units of a header's name with a folded name: 1 when equal, 0 when not, -1
+// when the name holds a unit that is not ASCII, which only its decoded text can tell. An
+// ASCII prefix folds alone, so a difference in it decides.
+int CompareHeaderName(const auto& units, QStringView folded) {
+  for (qsizetype k = 0; k < units.Size; ++k) {
     const char16_t unit = units[k];
-    if (unit >= 0x80) {
-      decodeEnd = (close + 1) * units.kWidth;
-      return -1;
-    }
-    if (k - begin >= folded.size() || FoldAscii(unit) != folded[k - begin]) return 0;
+    if (unit >= 0x80) return -1;
+    if (k >= folded.size() || FoldAscii(unit) != folded[k]) return 0;
   }
-  return end - begin == folded.size() ? 1 : 0;
+  return units.Size == folded.size() ? 1 : 0;
 }
 
-// Reads the key name of a raw line as SplitKeyValue reads its text and folds it into name:
-// 1 for a key line, 0 for other lines, -1 when the name holds a unit that is not ASCII;
-// decodeEnd is then the byte after the line's first "=".
-int FoldKeyName(const auto& units, auto& name, qsizetype& decodeEnd) {
+// Reads the key name of a raw line as SplitKeyValue reads its text and folds it into name
+// (only its hash when hashOnly): 1 for a key line, 0 for other lines, -1 when the name holds a
+// unit that is not ASCII; [nameBegin, nameEnd) are then its bytes.
+int FoldKeyName(const auto& units, auto& name, bool hashOnly, qsizetype& nameBegin,
+                qsizetype& nameEnd) {
   const qsizetype eq = units.IndexOf(u'=', units.Begin);
   if (eq < 0) return 0;
   const qsizetype begin = SkipBlanks(units, units.Begin, eq);
   if (begin == eq || units[begin] == u';' || units[begin] == u'[') return 0;
   const qsizetype end = TrimBlanks(units, begin, eq);
-  name.Units.resize(end - begin);
+  if (!hashOnly) name.Units.resize(end - begin);
   char16_t* to = name.Units.data();
   uint32_t hash = kHashStart;
   for (qsizetype k = begin; k < end; ++k) {
     const char16_t unit = FoldAscii(units[k]);
     if (unit >= 0x80) {
-      decodeEnd = (eq + 1) * units.kWidth;
+      nameBegin = begin * units.kWidth;
+      nameEnd = end * units.kWidth;
       return -1;
     }
-    *to++ = unit;
+    if (!hashOnly) *to++ = unit;
     hash = HashUnit(hash, unit);
   }
   name.Hash = hash;
@@ -296,50 +316,68 @@ qsizetype OffsetIn(QStringView part, const QString& text) {
 }  // namespace
 
 template <typename TVisit>
-auto TProfileFile::WithUnits(QByteArrayView raw, TVisit&& visit) const {
+auto TProfileFile::WithUnits(QByteArrayView raw, TVisit&& visit, bool line) const {
   const auto* data = reinterpret_cast<const uchar*>(raw.data());
   switch (FEncoding) {
     case TEncoding::Utf16LE: return visit(TUnits<2, true>{data, raw.size() / 2, 0});
     case TEncoding::Utf16BE: return visit(TUnits<2, false>{data, raw.size() / 2, 0});
     case TEncoding::Utf8: break;
   }
-  const qsizetype begin = raw.startsWith(kUtf8Mark) ? kUtf8Mark.size() : 0;
-  return visit(TUnits<1, false>{data, raw.size(), begin});
+  // Compared byte by byte: a memcmp call for every line costs more than the line's scan.
+  const bool mark =
+      line && raw.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF;
+  return visit(TUnits<1, false>{data, raw.size(), mark ? kUtf8Mark.size() : 0});
 }
 
-bool TProfileFile::IsHeader(QByteArrayView raw) const {
-  return WithUnits(raw, [](const auto& units) { return HeaderOpen(units) >= 0; });
+bool TProfileFile::HeaderName(QByteArrayView raw, qsizetype& begin, qsizetype& end) const {
+  return WithUnits(raw, [&](const auto& units) {
+    if (!FindHeaderName(units, begin, end)) return false;
+    begin *= units.kWidth;
+    end *= units.kWidth;
+    return true;
+  });
 }
 
 bool TProfileFile::HeaderMatches(const TSection& section, const TFoldedName& name) const {
   if (section.Added) return name.View() == section.AddedName;
-  const QByteArrayView raw = HeaderLine(section);
-  qsizetype decodeEnd = 0;
-  const int compared = WithUnits(raw, [&](const auto& units) {
-    return CompareHeaderName(units, name.View(), decodeEnd);
-  });
+  const QByteArrayView bytes =
+      QByteArrayView(FBytes).sliced(section.NameBegin, section.NameEnd - section.NameBegin);
+  const int compared = WithUnits(
+      bytes, [&](const auto& units) { return CompareHeaderName(units, name.View()); }, false);
   if (compared >= 0) return compared == 1;
-  // A name with other characters is read from the decoded text up to its "]": decoding starts
-  // afresh at every ASCII byte, so that part decodes as it does in the whole line.
-  QString text = Decode(raw.first(decodeEnd));
-  QStringView view;
-  SplitSection(text, view);
   TFoldedName header;
-  FoldPart(std::move(text), view, header);
+  if (!FoldDecodedName(FBytes, section.NameBegin, section.NameEnd, header)) {
+    QString text = Decode(HeaderLine(section));
+    QStringView view;
+    SplitSection(text, view);
+    FoldPart(std::move(text), view, header);
+  }
   return header == name;
 }
 
-bool TProfileFile::KeyName(QByteArrayView raw, TFoldedName& name) const {
-  qsizetype decodeEnd = 0;
-  const int found =
-      WithUnits(raw, [&](const auto& units) { return FoldKeyName(units, name, decodeEnd); });
+bool TProfileFile::KeyName(QByteArrayView raw, TFoldedName& name, bool hashOnly) const {
+  qsizetype nameBegin = 0, nameEnd = 0;
+  const int found = WithUnits(raw, [&](const auto& units) {
+    return FoldKeyName(units, name, hashOnly, nameBegin, nameEnd);
+  });
   if (found >= 0) return found == 1;
-  // A name with other characters is read from the decoded text up to the first "=" (which
-  // decodes as in the whole line, see HeaderMatches).
-  QString text = Decode(raw.first(decodeEnd));
+  if (FoldDecodedName(raw, nameBegin, nameEnd, name)) return true;
+  QString text = Decode(raw);
   QStringView key, value;
   if (!SplitKeyValue(text, key, value)) return false;
   FoldPart(std::move(text), key, name);
+  return true;
+}
+
+bool TProfileFile::FoldDecodedName(QByteArrayView raw, qsizetype begin, qsizetype end,
+                                   TFoldedName& name) const {
+  // Decoding starts afresh at every ASCII byte, and the name is set off by ASCII bytes, so
+  // its bytes alone decode as they do in the whole line; but a byte order mark that starts
+  // them is taken off when they are decoded alone, and only at the line's start in the whole
+  // (where it may also change what the line is). Such names are read from the whole line.
+  const QByteArrayView bytes = raw.sliced(begin, end - begin);
+  if (FEncoding == TEncoding::Utf8 && bytes.startsWith(kUtf8Mark)) return false;
+  FoldDecoded(Decode(bytes), name);
   return true;
 }
 
@@ -350,9 +388,7 @@ void TProfileFile::FoldName(QStringView text, TFoldedName& name) {
   for (const QChar c : text) {
     const char16_t unit = FoldAscii(c.unicode());
     if (unit >= 0x80) {
-      QString copy = text.toString();
-      const QStringView whole(copy);
-      FoldPart(std::move(copy), whole, name);
+      FoldDecoded(text.toString(), name);
       return;
     }
     *to++ = unit;
@@ -365,12 +401,18 @@ void TProfileFile::FoldPart(QString text, QStringView part, TFoldedName& name) {
   const qsizetype begin = OffsetIn(part, text);
   text.truncate(begin + part.size());
   text.remove(0, begin);
+  FoldDecoded(std::move(text), name);
+}
+
+void TProfileFile::FoldDecoded(QString text, TFoldedName& name) {
   const QString folded = std::move(text).toCaseFolded();  // in place where text is not shared
   name.Units.resize(folded.size());
+  const auto* from = reinterpret_cast<const char16_t*>(folded.constData());
+  char16_t* to = name.Units.data();
   uint32_t hash = kHashStart;
   for (qsizetype k = 0; k < folded.size(); ++k) {
-    name.Units[k] = folded[k].unicode();
-    hash = HashUnit(hash, name.Units[k]);
+    to[k] = from[k];
+    hash = HashUnit(hash, from[k]);
   }
   name.Hash = hash;
 }
@@ -459,7 +501,7 @@ void TProfileFile::IndexKeys(TSection& section) const {
                                      : size_t(SectionBytes(section).count('=')));
   TFoldedName name;
   const auto add = [&](size_t line, qsizetype start, QByteArrayView raw) {
-    if (line == 0 || !KeyName(raw, name)) return;  // line 0 is the header
+    if (line == 0 || !KeyName(raw, name, true)) return;  // line 0 is the header
     section.Keys.push_back({name.Hash, -1, line, start});
     section.LastKey = line;
   };

@@ -72,6 +72,7 @@ class TProfileFile {
   // a lookup compares it.
   struct TSection {
     qsizetype Begin = 0, End = 0;
+    qsizetype NameBegin = 0, NameEnd = 0;  // the header's name in FBytes
     bool Split = false;
     bool Indexed = false;
     bool Added = false;  // appended by a write: its name as asked (folded) is AddedName
@@ -95,20 +96,28 @@ class TProfileFile {
   QByteArrayView KeyLine(const TSection& section, const TKey& key) const;
   // Returns where the line starting at start ends, after its line feed.
   qsizetype NextLineStart(const QByteArray& bytes, qsizetype start) const;
-  // Calls visit with the line's code units as the file's encoding makes them (TUnits).
+  // Calls visit with the code units of a raw line (or of part of one, not line) as the file's
+  // encoding makes them (TUnits).
   template <typename TVisit>
-  auto WithUnits(QByteArrayView raw, TVisit&& visit) const;
-  // Returns whether a raw line is a "[name]" header, as ProfileSection reads its text.
-  bool IsHeader(QByteArrayView raw) const;
+  auto WithUnits(QByteArrayView raw, TVisit&& visit, bool line = true) const;
+  // Returns whether a raw line is a "[name]" header, as ProfileSection reads its text, and
+  // where the bytes of its name are in it.
+  bool HeaderName(QByteArrayView raw, qsizetype& begin, qsizetype& end) const;
   // Returns whether the section's name folds to name.
   bool HeaderMatches(const TSection& section, const TFoldedName& name) const;
   // Reads the folded key name of a raw line; returns false for a line that is no key line
   // (as ProfileKeyValue decides).
-  bool KeyName(QByteArrayView raw, TFoldedName& name) const;
+  bool KeyName(QByteArrayView raw, TFoldedName& name, bool hashOnly = false) const;
+  // Folds the name in raw's bytes [begin, end), set off by ASCII bytes, from their decoded text;
+  // returns false for a name that must be read from the decoded line.
+  bool FoldDecodedName(QByteArrayView raw, qsizetype begin, qsizetype end,
+                       TFoldedName& name) const;
   // Folds a name as QString::toCaseFolded does.
   static void FoldName(QStringView text, TFoldedName& name);
   // Folds part, a view of text, into name; text is used up.
   static void FoldPart(QString text, QStringView part, TFoldedName& name);
+  // Folds a decoded name into name; text is used up.
+  static void FoldDecoded(QString text, TFoldedName& name);
   QString Decode(QByteArrayView raw) const;
   QByteArray Encode(QStringView text) const;
   // Ends a raw line with a line end unless it has one (the file's last line may lack it).
