@@ -18,7 +18,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                     QStringLiteral("SVMCycle")};
   static const QString reread[] = {QStringLiteral("p"), QStringLiteral("MAXOUTPUT"),
                                    QStringLiteral("SVMCycle")};
-  const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
+  // The input is read in place: a copy would cost an allocation and its fill per input, for
+  // the reader works on the same bytes either way.
+  const QByteArray bytes =
+      QByteArray::fromRawData(reinterpret_cast<const char*>(data), qsizetype(size));
   // Reading first, then writing into the same profile: the content is split once, as when a
   // file is loaded and then saved over.
   TProfileFile profile(name, bytes);

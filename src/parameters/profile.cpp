@@ -193,8 +193,8 @@ void TProfileFile::AppendBytes(const TSection& section, QByteArray& bytes) const
 
 qsizetype TProfileFile::NextLineStart(const QByteArray& bytes, qsizetype start) const {
   if (FEncoding == TEncoding::Utf8) {
-    const qsizetype end = bytes.indexOf('\n', start);
-    return end < 0 ? bytes.size() : end + 1;
+    const void* end = std::memchr(bytes.constData() + start, '\n', size_t(bytes.size() - start));
+    return end == nullptr ? bytes.size() : static_cast<const char*>(end) - bytes.constData() + 1;
   }
   // Line feeds are whole 16-bit units: the byte 10 with a zero byte on the right side of it.
   const qsizetype low = FEncoding == TEncoding::Utf16LE ? 0 : 1;
