@@ -26,6 +26,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // file is loaded and then saved over.
   TProfileFile profile(name, bytes);
   ReadParamValues(profile);
+  // Writing and reading back parses the content a second time; every other input length does
+  // it, so that the reading, which meets every input, keeps most of the time. A mutation that
+  // adds or drops one byte moves an input between the two.
+  if (size % 2 == 0) return 0;
   for (const QString& key : written) profile.WriteString(section, key, one);
   // What was written must read back, whatever surrounded it.
   TProfileFile again(name, profile.Content());

@@ -23,21 +23,28 @@
 
 namespace {
 
+constexpr size_t kMaxText = 64;
+// The widest table, runs, has this many columns.
+constexpr int kMaxColumns = 19;
+constexpr size_t kMaxBlob = 512;
+
 // Binds one value as a program might have stored it at position k: NULL, an integer, a real,
-// text (any bytes, valid UTF-8 or not) or a blob.
-void BindAnyValue(sqlite3_stmt* insert, int k, FuzzedDataProvider& input) {
+// text (any bytes, valid UTF-8 or not) or a blob. Text and blob bytes are copied into room of
+// the value's own, which SQLite reads in place until the row is inserted: a string per value
+// and SQLite's copy of it were most of the allocations an input cost.
+void BindAnyValue(sqlite3_stmt* insert, int k, FuzzedDataProvider& input, char* room) {
   switch (input.ConsumeIntegralInRange(0, 4)) {
     case 0: sqlite3_bind_null(insert, k); break;
     case 1: sqlite3_bind_int64(insert, k, input.ConsumeIntegral<sqlite3_int64>()); break;
     case 2: sqlite3_bind_double(insert, k, input.ConsumeFloatingPoint<double>()); break;
     case 3: {
-      const std::string text = input.ConsumeRandomLengthString(64);
-      sqlite3_bind_text(insert, k, text.data(), int(text.size()), SQLITE_TRANSIENT);
+      const size_t size = input.ConsumeData(room, input.ConsumeIntegralInRange<size_t>(0, kMaxText));
+      sqlite3_bind_text(insert, k, room, int(size), SQLITE_STATIC);
       break;
     }
     default: {
-      const std::string bytes = input.ConsumeRandomLengthString(512);
-      sqlite3_bind_blob(insert, k, bytes.data(), int(bytes.size()), SQLITE_TRANSIENT);
+      const size_t size = input.ConsumeData(room, input.ConsumeIntegralInRange<size_t>(0, kMaxBlob));
+      sqlite3_bind_blob(insert, k, room, int(size), SQLITE_STATIC);
       break;
     }
   }
@@ -47,8 +54,9 @@ void BindAnyValue(sqlite3_stmt* insert, int k, FuzzedDataProvider& input) {
 // that rows meet each other. The rows go in through SQLite itself, as another program's would,
 // and cheaply: the binding layer above it cost more than the reading under test.
 void InsertRow(sqlite3_stmt* insert, FuzzedDataProvider& input, int count) {
+  static char rooms[kMaxColumns][kMaxBlob];
   sqlite3_bind_int64(insert, 1, input.ConsumeIntegralInRange<sqlite3_int64>(-2, 8));
-  for (int k = 2; k <= count; ++k) BindAnyValue(insert, k, input);
+  for (int k = 2; k <= count; ++k) BindAnyValue(insert, k, input, rooms[k - 1]);
   sqlite3_step(insert);
   sqlite3_reset(insert);
   sqlite3_clear_bindings(insert);
@@ -101,7 +109,7 @@ TFixture& Fixture() {
       if (qstrcmp(handle.typeName(), "sqlite3*") == 0) db = *static_cast<sqlite3* const*>(handle.data());
     }
     if (!db) std::abort();
-    f->Runs = PrepareInsert(db, "runs", 19);
+    f->Runs = PrepareInsert(db, "runs", kMaxColumns);
     f->Samples = PrepareInsert(db, "run_samples", 2);
     f->Journal = PrepareInsert(db, "journal", 9);
     f->Begin = Prepare(db, "BEGIN");
@@ -116,7 +124,14 @@ TFixture& Fixture() {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   TFixture& f = Fixture();
   FuzzedDataProvider input(data, size);
-  const int form = input.ConsumeIntegralInRange(0, 4);
+  // What a command reads and prints is the input's choice, as one command run reads: the
+  // history's listing (table or JSON), runs by id as show and the CSV export load them, or the
+  // journal as backups, restore and a board command's check read it. One read per input keeps
+  // each input cheap; every read still meets every kind of row.
+  const int form = input.ConsumeIntegralInRange(0, 5);
+  const int last = input.ConsumeIntegralInRange(0, kMaxRows);
+  std::vector<qint64> ids(input.ConsumeIntegralInRange(1, 3));
+  for (qint64& id : ids) id = input.ConsumeIntegralInRange<qint64>(-2, 8);
   // Each input's rows live in a transaction rolled back at the end, so every input starts from
   // empty tables.
   if (!Run(f.Begin)) std::abort();
@@ -125,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // their time there.
   for (int rows = 0; rows < kMaxRows && input.remaining_bytes() > 0; ++rows) {
     switch (input.ConsumeIntegralInRange(0, 2)) {
-      case 0: InsertRow(f.Runs, input, 19); break;
+      case 0: InsertRow(f.Runs, input, kMaxColumns); break;
       case 1: InsertRow(f.Samples, input, 2); break;
       default: InsertRow(f.Journal, input, 9); break;
     }
@@ -135,24 +150,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   QTextStream out(&text), err(&errors), in(&answers);
   TCtlIo io{out, err, in};
   QString error;
-  std::vector<TRunListing> listings;
-  const bool listed = f.Store.List(0, listings, error);
-  std::vector<qint64> ids;
-  for (const TRunListing& l : listings) ids.push_back(l.Run.Id);
-  std::vector<TStepRun> runs;
-  const bool loaded = f.Store.Load(ids, runs, error);
-  // The runs are printed in one of the forms the history and show commands print, as a
-  // command prints one: the choice is the input's.
-  switch (form) {
-    case 0: if (listed) PrintHistoryTable(io, listings); break;
-    case 1: if (listed) PrintRunsJson(io, listings); break;
-    case 2: if (loaded) PrintRunTable(io, runs); break;
-    case 3: if (loaded) PrintRunsJson(io, runs); break;
-    default: if (loaded) RunsCsv(runs); break;
+  if (form <= 1) {
+    std::vector<TRunListing> listings;
+    if (f.Store.List(last, listings, error)) {
+      if (form == 0) PrintHistoryTable(io, listings);
+      else PrintRunsJson(io, listings);
+    }
+  } else if (form <= 4) {
+    std::vector<TStepRun> runs;
+    if (f.Store.Load(ids, runs, error)) {
+      if (form == 2) PrintRunTable(io, runs);
+      else if (form == 3) PrintRunsJson(io, runs);
+      else RunsCsv(runs);
+    }
+  } else {
+    std::vector<TJournalEntry> entries;
+    f.Store.ListJournal(entries, error);
+    f.Store.UnfinishedJournal(QStringLiteral("COM1"), entries, error);
+    TJournalEntry entry;
+    f.Store.LoadJournal(ids.front(), entry, error);
   }
-  std::vector<TJournalEntry> entries;
-  f.Store.ListJournal(entries, error);
-  f.Store.UnfinishedJournal(QStringLiteral("COM1"), entries, error);
   if (!Run(f.Rollback)) std::abort();
   return 0;
 }
