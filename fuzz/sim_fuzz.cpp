@@ -45,9 +45,9 @@ constexpr int kMaxFuzzCommands = 32;
 void SerialLines(const std::string& text) {
   zirvsim::TBoardModel board;
   bool stepped = false;
-  int answered = 0;
+  int commands = 0;
   for (const std::string& command : Split(text, '\n')) {
-    if (++answered > kMaxFuzzCommands) break;
+    if (++commands > kMaxFuzzCommands) break;
     int prediv = 0;
     long long step = 0;
     if (zirvsim::ParseStepCommand(command, prediv, step)) {
