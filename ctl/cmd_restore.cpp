@@ -3,8 +3,8 @@
 #include "ctl/boardcmd.h"
 #include "ctl/boardwrite.h"
 #include "ctl/commands.h"
-#include "ctl/history.h"
 #include "ctl/options.h"
+#include "boardsession/journal.h"
 #include "runstore/runstore.h"
 
 namespace {
@@ -45,26 +45,33 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
   if (!ReadBackupId(io, positional.first(), id)) return kExitUsage;
 
   TInterruptGuard guard;
-  TRunStore store;
-  TJournalEntry entry;
-  QString error;
-  if (!OpenRunHistory(io, store)) return kExitFailed;
-  if (!store.LoadJournal(id, entry, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
+  // A history that can only be read still holds the backup: the restore then says that it
+  // cannot keep the board's present values, and asks.
+  std::unique_ptr<TRunStore> store;
+  const TResult<TStoreAccess> access = OpenHistoryToWrite(store, true);
+  if (!access) {
+    PrintError(io, TRunStore::DefaultPath(), access.Failure().Message);
     return kExitFailed;
   }
-  if (entry.Port != port)
-    io.Err << "backup " << id << " was kept on " << entry.Port << "; it goes to the board on " << port << "\n"
-           << Qt::flush;
-  TWriteRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
-  if (!request.DryRun) request.Journal = &store;
+  const TResult<TJournalEntry> entry = LoadBackup(*store, id);
+  if (!entry) {
+    PrintError(io, TRunStore::DefaultPath(), entry.Failure().Message);
+    return kExitFailed;
+  }
+  const TWriteSetRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  const int status = WriteParameterSet(io, session, ParamValuesOf(entry.Board), request);
-  // The values the backup kept are on the board: an earlier command that never finished is
-  // settled now.
-  if (status == kExitOk && !request.DryRun && !entry.Finished &&
-      !store.FinishJournal(id, QStringLiteral("restored"), error))
-    PrintError(io, TRunStore::DefaultPath(), error);
+  TRunStore* journal = *access == TStoreAccess::ReadWrite ? store.get() : nullptr;
+  const TRestoreResult result =
+      RestoreBackup(session, journal, *entry, request, BoardHooks(io, port, parser.isSet(QStringLiteral("yes"))));
+  int status = PrintWriteSet(io, result.Write, request.DryRun);
+  if (result.BackupFailure) {
+    PrintError(io, TRunStore::DefaultPath(),
+               QStringLiteral("backup %1 stays marked unfinished (%2), although its values are on the board now; "
+                              "`zirv7ctl backups --finish %1` marks it finished once the history can be written")
+                   .arg(id)
+                   .arg(result.BackupFailure->Message));
+    status = kExitFailed;
+  }
   return status;
 }

@@ -39,7 +39,8 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   // Ctrl+C only raises a flag from here on: a write under way ends between two values and the
   // board gets its values back.
   TInterruptGuard guard;
-  TWriteRequest request = WriteRequestOf(parser, kName, args, files.first());
+  TWriteSetRequest request = WriteRequestOf(parser, kName, args, files.first());
+  request.Target = target;
   // The history keeps the board's values before the first write; without it nothing is
   // written. A dry run writes nothing and needs none.
   TRunStore store;
@@ -49,5 +50,7 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   }
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  return WriteParameterSet(io, session, target, request);
+  const TWriteSetResult result =
+      WriteParameterSet(session, request, BoardHooks(io, port, parser.isSet(QStringLiteral("yes"))));
+  return PrintWriteSet(io, result, request.DryRun);
 }

@@ -43,10 +43,12 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 // active (the question ends at once).
 bool Confirm(TCtlIo& io, const QString& question);
 
-// Returns whether a write to Out or Err failed (a closed pipe, a pager that quit, a full
-// disk): nobody sees the results any more, so a command stops its work, puts the board back
-// and fails.
-bool OutputFailed(const TCtlIo& io);
+// Returns "standard output" or "standard error" when what is written there can no longer reach
+// anyone: a write to it failed (a closed pipe, a pager that quit, a full disk, a file-size
+// limit), it is a pipe nobody reads any more, or it was closed before the program began; ""
+// when both can be written. Flushes both first, so that a failure shows. A command that writes
+// the board treats such output as an interruption until its values are kept.
+QString ClosedOutput(TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);

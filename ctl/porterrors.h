@@ -1,23 +1,10 @@
 #pragma once
 
-// Port failures on the command line, explained as the window's error box explains them.
+// Failures on the command line, explained as the window's error box explains them.
 
 #include "ctl/command.h"
-#include "globals/errors.h"
+#include "globals/result.h"
 
-class TCustomComPort;
-
-// Prints "zirv7ctl: <port>: <the error's own text>" and beneath it what the failure means and
-// what cures it (ExplainPortFailure, worded for the command line).
-void PrintPortError(TCtlIo& io, const QString& port, const Exception& error);
-
-// Prints "zirv7ctl: <port>: <failure>" for a board that did not answer sent, and beneath it
-// what was sent and what to check (ExplainSilentBoard).
-void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent);
-
-// Prints "zirv7ctl: <port>: <failure>" for a failure on the open port comPort, and beneath it,
-// when the port's device went away meanwhile (unplugged, powered off), what that means and what
-// cures it, as the window explains it: named as the port was opened, since an alias that went
-// with the device (the simulated board removes its own) no longer says.
-void PrintFailureInUse(TCtlIo& io, const QString& port, const TCustomComPort& comPort,
-                       const QString& failure);
+// Prints "zirv7ctl: <what>: <the failure's message>" and beneath it the failure's explanation
+// (what it means and what cures it), when it has one.
+void PrintFailure(TCtlIo& io, const QString& what, const TFailure& failure);

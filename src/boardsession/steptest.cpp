@@ -2,33 +2,18 @@
 
 #include <QTimer>
 
+#include "boardsession/session.h"
 #include "protocol/transactions.h"
-#include "boardsession/boardlink.h"
 
 namespace {
-
-// Runs action; an error it raises, or one the port raised while receiving, becomes failure.
-template <class F>
-bool Attempt(TBoardLink& link, QString& failure, F&& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    failure = e.Message();
-    return false;
-  }
-  const QStringList errors = link.TakeReceiveErrors();
-  if (errors.isEmpty()) return true;
-  failure = errors.constLast();
-  return false;
-}
 
 constexpr int kProgressIntervalMs = 250;
 
 // A run without samples yet, stamped with the present time.
-TStepRun NewRun(const TBoardLink& link, const TPIDParams& params, int step, int prediv) {
+TStepRun NewRun(const TBoardSession& session, const TPIDParams& params, int step, int prediv) {
   TStepRun run;
   run.Time = QDateTime::currentDateTime();
-  run.Port = link.PortName();
+  run.Port = session.PortName();
   run.Step = step;
   run.Prediv = prediv;
   run.Params = params;
@@ -36,10 +21,10 @@ TStepRun NewRun(const TBoardLink& link, const TPIDParams& params, int step, int 
 }
 
 // Returns why the samples kept are not a whole answer; "" when they are.
-QString IncompleteAnswer(TBoardLink& link, const TStepRun& run) {
+QString IncompleteAnswer(TBoardSession& session, const TStepRun& run) {
   if (run.Errors.empty())
     return QStringLiteral("no complete answer to the step test (%1 of %2 lines)")
-        .arg(link.Channel().LineBuf->size())
+        .arg(session.Link().Channel().LineBuf->size())
         .arg(StepLineCount);
   if (int(run.Errors.size()) < kStepTestSamples)
     return QStringLiteral("the step test's answer broke off after %1 of %2 samples")
@@ -50,38 +35,27 @@ QString IncompleteAnswer(TBoardLink& link, const TStepRun& run) {
 
 }  // namespace
 
-bool ReadBoardParameters(TBoardLink& link, TPIDParams& params, QString& failure) {
-  TPIDParams read;
-  if (!Attempt(link, failure, [&] { ReadParameters(link.Channel(), read); })) return false;
-  if (!read.Valid) {
-    failure = QStringLiteral("Error reading params");
-    return false;
-  }
-  params = read;
-  return true;
-}
-
-std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, int step,
-                                    int prediv, QString& failure, const TStepProgress& progress) {
-  TStepRun run = NewRun(link, params, step, prediv);
+TResult<TStepRun> RunStepTest(TBoardSession& session, const TPIDParams& params, int step, int prediv,
+                              const TStepProgress& progress) {
+  TStepRun run = NewRun(session, params, step, prediv);
+  TLineChannel& channel = session.Link().Channel();
   // The exchange polls the event loop, so a timer can report how far the answer has come.
   QTimer ticker;
   if (progress) {
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { progress(int(link.Channel().LineBuf->size()), StepLineCount); });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { progress(int(channel.LineBuf->size()), StepLineCount); });
     ticker.start(kProgressIntervalMs);
   }
   auto keep = [&](const TStepSample& s) {
     run.Errors.push_back(s.Error);
     run.Outputs.push_back(s.Output);
   };
-  const bool ran = Attempt(link, failure, [&] {
-    StepResponseExchange(link.Channel(), prediv, step, keep);
-  });
+  // A silent board is not explained here: a step test that fails on a board that answered the
+  // read before it is rather a broken answer than a missing board.
+  const TResult<void> ran = session.Exchange({}, [&] { StepResponseExchange(channel, prediv, step, keep); });
   ticker.stop();
-  if (!ran) return std::nullopt;
-  failure = IncompleteAnswer(link, run);
-  if (!failure.isEmpty()) return std::nullopt;
+  if (!ran) return ran.Failure();
+  const QString incomplete = IncompleteAnswer(session, run);
+  if (!incomplete.isEmpty()) return session.Failure(incomplete);
   UpdateFigures(run);
   return run;
 }

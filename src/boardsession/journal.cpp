@@ -1,0 +1,137 @@
+#include "boardsession/journal.h"
+
+#include <QFileInfo>
+#include <QRegularExpression>
+
+#include "devices/comtargets.h"
+#include "globals/numtext.h"
+#include "parameters/paramtable.h"
+
+namespace {
+
+// How long a command waits for a history another command is writing.
+constexpr int kHistoryWaitMs = 3000;
+
+// The program whose running copy may hold a device while its journal entry is unfinished.
+const QString kCompanion = QStringLiteral("zirv7ctl");
+
+// Whether the holder is the command that made the entry: the companion, running since before
+// the entry was written (the clock of the process table counts whole seconds).
+bool MadeEntry(const THolder& holder, const TJournalEntry& entry) {
+  if (holder.Program != kCompanion) return false;
+  const std::optional<QDateTime> started = ProcessStartTime(holder.Pid);
+  return started && *started <= entry.Time.addSecs(1);
+}
+
+// Returns whether the history at path can be written: a read-only disk, file or folder tells
+// before SQLite has to.
+bool Writable(const QString& path) {
+  const QFileInfo file(path);
+  const QFileInfo folder(file.absolutePath());
+  return (!file.exists() || file.isWritable()) && (!folder.exists() || folder.isWritable());
+}
+
+// Returns the values an entry's planned writes ("P 0.2 -> 0.3, ...", for compare
+// "a.pset: P 0.2 -> 0.3; back: P 0.3 -> 0.2") put on row, as written.
+QStringList PlannedTexts(const QString& planned, const TParamRow& row) {
+  const QRegularExpression write(
+      QStringLiteral("(?:^|[ :,;])%1 \\S+ -> ([^,; ]+)").arg(QRegularExpression::escape(QLatin1String(row.FileKey))));
+  QStringList texts;
+  for (const QRegularExpressionMatch& m : write.globalMatch(planned)) texts.append(m.captured(1));
+  return texts;
+}
+
+bool HeldIsPlanned(const TParamRow& row, const QString& text, const TPIDParams& board) {
+  double planned = 0;
+  if (!TryReadNumber(text, planned)) return false;
+  const double held = RecordValue(board, row);
+  return !ValueDiffers(row, planned, board) || LimitedByBoard(row, planned, held);
+}
+
+}  // namespace
+
+TStoreJournal::TStoreJournal(TRunStore& store, QString port, QString commandLine, QString planned)
+    : FStore(store), FPort(std::move(port)), FCommandLine(std::move(commandLine)), FPlanned(std::move(planned)) {}
+
+TResult<qint64> TStoreJournal::Begin(const TPIDParams& originals) {
+  TJournalEntry entry;
+  entry.Port = FPort;
+  entry.Command = FCommandLine;
+  entry.Board = originals;
+  entry.Planned = FPlanned;
+  QString error;
+  if (FStore.BeginJournal(entry, error)) return entry.Id;
+  return TFailure{QStringLiteral("the board's values could not be kept in the journal before writing (%1)").arg(error),
+                  QStringLiteral("Every command that writes the board first keeps its values in the run "
+                                 "history (%1), so that they can be put back if the command never ends. "
+                                 "Make room on its disk or let the command that holds it finish, then run "
+                                 "the command again.")
+                      .arg(TRunStore::DefaultPath())};
+}
+
+TResult<void> TStoreJournal::Finish(qint64 id, const QString& outcome) { return FinishBackup(FStore, id, outcome); }
+
+TResult<TStoreAccess> OpenHistoryToWrite(std::unique_ptr<TRunStore>& store, bool readOnlyWillDo) {
+  const QString path = TRunStore::DefaultPath();
+  QString error;
+  if (!readOnlyWillDo || Writable(path)) {
+    store = std::make_unique<TRunStore>();
+    if (store->Open(path, error, kHistoryWaitMs)) return TStoreAccess::ReadWrite;
+    if (!readOnlyWillDo) return TFailure{error, {}};
+  }
+  // A fresh store: the failed open may have left its connection behind.
+  store = std::make_unique<TRunStore>();
+  QString readError;
+  if (store->Open(path, readError, kHistoryWaitMs, TStoreAccess::ReadOnly)) return TStoreAccess::ReadOnly;
+  return TFailure{error.isEmpty() ? readError : error, {}};
+}
+
+TResult<std::vector<TEarlierWrite>> EarlierWrites(const QString& port) {
+  TRunStore store;
+  std::vector<TJournalEntry> entries;
+  QString error;
+  if (!store.Open(TRunStore::DefaultPath(), error, kHistoryWaitMs, TStoreAccess::ReadOnly) ||
+      !store.ListJournal(entries, error))
+    return TFailure{QStringLiteral("%1; earlier commands that did not finish cannot be seen").arg(error), {}};
+  const QString device = StableDeviceName(port);
+  std::vector<TEarlierWrite> earlier;
+  QList<THolder> holders;
+  bool holdersRead = false;
+  for (const TJournalEntry& e : entries) {
+    if (e.Finished || StableDeviceName(e.Port) != device) continue;
+    if (!holdersRead) {
+      holders = TargetHolders(ResolvePort(port));
+      holdersRead = true;
+    }
+    TEarlierWrite write{e, {}};
+    for (const THolder& h : holders)
+      if (MadeEntry(h, e)) write.RunningIn.append(h);
+    earlier.push_back(std::move(write));
+  }
+  return earlier;
+}
+
+std::vector<const TParamRow*> RowsNotFromEntry(const TJournalEntry& entry, const TPIDParams& board) {
+  std::vector<const TParamRow*> rows;
+  for (const TParamRow& row : ParamTable()) {
+    if (!ValueDiffers(row, RecordValue(entry.Board, row), board)) continue;
+    const QStringList planned = PlannedTexts(entry.Planned, row);
+    if (std::none_of(planned.begin(), planned.end(),
+                     [&](const QString& text) { return HeldIsPlanned(row, text, board); }))
+      rows.push_back(&row);
+  }
+  return rows;
+}
+
+TResult<TJournalEntry> LoadBackup(TRunStore& store, qint64 id) {
+  TJournalEntry entry;
+  QString error;
+  if (!store.LoadJournal(id, entry, error)) return TFailure{error, {}};
+  return entry;
+}
+
+TResult<void> FinishBackup(TRunStore& store, qint64 id, const QString& outcome) {
+  QString error;
+  if (!store.FinishJournal(id, outcome, error)) return TFailure{error, {}};
+  return {};
+}
