@@ -3,16 +3,15 @@
 #include <algorithm>
 
 #include "ctl/boardcmd.h"
-#include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
 namespace {
 
-// Returns what the board holds of the row now, as far as is known.
-QString HoldsText(const TValueWrite& v, const TTransactionResult& t) {
+// Returns what the board holds of the row now, as far as is known, in the digits of text.
+QString HoldsText(const TValueWrite& v, const TTransactionResult& t, TValueText text) {
   for (const TValueDifference& d : t.Left)
-    if (d.Row == v.Row) return d.Held ? FormatNumber(*d.Held) : QStringLiteral("unknown");
-  return FormatNumber(RecordValue(t.Board, *v.Row));
+    if (d.Row == v.Row) return d.Held ? ValueTextOf(*d.Held, text) : QStringLiteral("unknown");
+  return ValueTextOf(RecordValue(t.Board, *v.Row), text);
 }
 
 // Returns what is to be said of a value beside what the board holds.
@@ -33,8 +32,8 @@ QString NoteText(const TValueWrite& v, const TTransactionResult& t) {
 void PrintWritten(TCtlIo& io, const TWriteSetResult& r) {
   std::vector<QStringList> rows = {{"KEY", "WAS", "SENT", "HOLDS", ""}};
   for (const TValueWrite& v : r.Values)
-    rows.push_back({QLatin1String(v.Row->FileKey), FormatNumber(v.From), ValueTextOf(v.Sent, r.Plan.Text),
-                    HoldsText(v, r.Transaction), NoteText(v, r.Transaction)});
+    rows.push_back({QLatin1String(v.Row->FileKey), ValueTextOf(v.From, r.Plan.Text), ValueTextOf(v.Sent, r.Plan.Text),
+                    HoldsText(v, r.Transaction, r.Plan.Text), NoteText(v, r.Transaction)});
   if (rows.size() > 1) PrintTable(io, rows, 1);
 }
 

@@ -11,15 +11,6 @@ namespace {
 
 const QString kName = QStringLiteral("restore");
 
-// Reads the backup's number: "3" or "#3".
-bool ReadBackupId(TCtlIo& io, const QString& text, qint64& id) {
-  bool ok = false;
-  id = (text.startsWith(u'#') ? text.mid(1) : text).toLongLong(&ok);
-  if (ok && id > 0) return true;
-  PrintError(io, kName, QStringLiteral("'%1' is not a backup number (see 'zirv7ctl backups')").arg(text));
-  return false;
-}
-
 }  // namespace
 
 int RunRestore(const QStringList& args, TCtlIo& io) {
@@ -42,7 +33,7 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
     PrintError(io, kName, QStringLiteral("expects --port NAME BACKUP; see 'zirv7ctl restore --help'"));
     return kExitUsage;
   }
-  if (!ReadBackupId(io, positional.first(), id)) return kExitUsage;
+  if (!ReadBackupId(io, kName, positional.first(), id)) return kExitUsage;
 
   TInterruptGuard guard;
   // A history that can only be read still holds the backup: the restore then says that it

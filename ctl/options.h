@@ -67,5 +67,9 @@ bool NumberOption(TCtlIo& io, const QCommandLineParser& parser, const QString& c
 bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts,
                 std::vector<qint64>& ids);
 
+// Reads a backup's number ("3" or "#3"); prints a usage error naming the command and returns
+// false when the text is not one.
+bool ReadBackupId(TCtlIo& io, const QString& command, const QString& text, qint64& id);
+
 // The options --png FILE, --svg FILE and, with csv, --csv FILE, added to a parser.
 void AddOutputOptions(QCommandLineParser& parser, bool csv);

@@ -15,12 +15,19 @@ constexpr int kHistoryWaitMs = 3000;
 // The program whose running copy may hold a device while its journal entry is unfinished.
 const QString kCompanion = QStringLiteral("zirv7ctl");
 
-// Whether the holder is the command that made the entry: the companion, running since before
-// the entry was written (the clock of the process table counts whole seconds).
-bool MadeEntry(const THolder& holder, const TJournalEntry& entry) {
-  if (holder.Program != kCompanion) return false;
+// Marks the entry a holder of the device made, when the holder is the companion: the newest
+// entry written since it started. The start read from the process table is never later than
+// the true one, as the boot time it counts from is whole seconds; a command that holds the
+// device writes one entry at a time, and no other command can write it meanwhile.
+void MarkRunning(const THolder& holder, std::vector<TEarlierWrite>& earlier) {
+  if (holder.Program != kCompanion) return;
   const std::optional<QDateTime> started = ProcessStartTime(holder.Pid);
-  return started && *started <= entry.Time.addSecs(1);
+  if (!started) return;
+  for (auto w = earlier.rbegin(); w != earlier.rend(); ++w)
+    if (*started <= w->Entry.Time) {
+      w->RunningIn.append(holder);
+      return;
+    }
 }
 
 // Returns whether the history at path can be written: a read-only disk, file or folder tells
@@ -95,19 +102,10 @@ TResult<std::vector<TEarlierWrite>> EarlierWrites(const QString& port) {
     return TFailure{QStringLiteral("%1; earlier commands that did not finish cannot be seen").arg(error), {}};
   const QString device = StableDeviceName(port);
   std::vector<TEarlierWrite> earlier;
-  QList<THolder> holders;
-  bool holdersRead = false;
-  for (const TJournalEntry& e : entries) {
-    if (e.Finished || StableDeviceName(e.Port) != device) continue;
-    if (!holdersRead) {
-      holders = TargetHolders(ResolvePort(port));
-      holdersRead = true;
-    }
-    TEarlierWrite write{e, {}};
-    for (const THolder& h : holders)
-      if (MadeEntry(h, e)) write.RunningIn.append(h);
-    earlier.push_back(std::move(write));
-  }
+  for (const TJournalEntry& e : entries)
+    if (!e.Finished && StableDeviceName(e.Port) == device) earlier.push_back({e, {}});
+  if (earlier.empty()) return earlier;
+  for (const THolder& h : TargetHolders(ResolvePort(port))) MarkRunning(h, earlier);
   return earlier;
 }
 

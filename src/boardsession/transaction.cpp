@@ -18,12 +18,17 @@ TEcho EchoOf(const TParamRow& row, double sent, double echoed) {
   return LimitedByBoard(row, sent, echoed) ? TEcho::Limited : TEcho::Otherwise;
 }
 
-TFailure StoredOtherwise(const TParamRow& row, double sent, double echoed, TValueText text) {
+// The failure of a value the board answered it holds otherwise than sent; puttingBack tells a
+// value of the put-back from one of a write.
+TFailure StoredOtherwise(const TParamRow& row, double sent, double echoed, TValueText text, bool puttingBack) {
+  const QString why = QStringLiteral("The board answered that it holds another value than the one sent, and no limit "
+                                     "of the board explains it: the line garbles what it carries, or the board "
+                                     "stores values otherwise. ");
   return {QStringLiteral("the board holds %1 %2 where %3 was sent")
               .arg(QLatin1String(row.FileKey), ValueTextOf(echoed, text), ValueTextOf(sent, text)),
-          QStringLiteral("The board answered that it holds another value than the one sent, and no limit of "
-                         "the board explains it: the line garbles what it carries, or the board stores "
-                         "values otherwise. Nothing more is sent, and what was written goes back.")};
+          why + (puttingBack ? QStringLiteral("Writing the values again cannot put them back: check the line and "
+                                              "the board first.")
+                             : QStringLiteral("Nothing more is sent, and what was written goes back."))};
 }
 
 // Returns "P reads back 0.5 where 0.3 was answered, ..." for every row of board that differs
@@ -82,7 +87,7 @@ TResult<void> TWriteTransaction::SendValue(const TParamRow& row, double value, T
   FLastWrite.push_back(write);
   FResult.Values.push_back(write);
   if (!echoed) return Stopped(echoed.Failure());
-  if (write.Echo == TEcho::Otherwise) return Stopped(StoredOtherwise(row, value, *echoed, text));
+  if (write.Echo == TEcho::Otherwise) return Stopped(StoredOtherwise(row, value, *echoed, text, false));
   return {};
 }
 
@@ -158,7 +163,7 @@ TResult<void> TWriteTransaction::PutBackOnce(bool& worthRetrying) {
     // writes.
     if (ValueDiffers(row, original, FSession.Board())) {
       worthRetrying = false;
-      return StoredOtherwise(row, original, *echoed, TValueText::Exact);
+      return StoredOtherwise(row, original, *echoed, TValueText::Exact, true);
     }
   }
   return Verify(FResult.Originals, true);
