@@ -19,8 +19,12 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
       "Writes the values of a backup (see 'zirv7ctl backups') back to the board, as 'write'\n"
       "writes a file: only the values that differ, one set command each in the order of the\n"
       "\"Parameters\" page, every answer checked, the differences shown and the question asked\n"
-      "first unless --yes. The board's values before the restore are kept as a backup of their\n"
-      "own. An unfinished backup is marked finished once its values are back."));
+      "first unless --yes. Values go back with every digit the board gave them. The board's\n"
+      "values before the restore are kept as a backup of their own; from a history that can\n"
+      "only be read, the restore says that it cannot keep them, and asks. An unfinished backup\n"
+      "is marked finished once its values are back. When the board holds values the backup's\n"
+      "command never wrote, it may be another board on the same adapter: the restore says so,\n"
+      "and then only a person's answer writes (--yes does not)."));
   AddPortOption(parser);
   AddWriteOptions(parser);
   parser.addPositionalArgument(QStringLiteral("BACKUP"), QStringLiteral("The backup's number."));

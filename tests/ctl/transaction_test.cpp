@@ -14,8 +14,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QThread>
 #include <atomic>
 #include <functional>
@@ -204,14 +202,8 @@ TEST_F(TransactionCommandsTest, BackupThatCannotBeMarkedFinishedIsSaidAndMarkedB
   const QString other = ChangedFile(QStringLiteral("other.pset"), "0.25");
   ASSERT_EQ(RunCtlCaptured({"backups"}).Status, kExitOk);
   ASSERT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "100"}).Status, kExitOk);  // makes the history
-  const QString name = QStringLiteral("refuse");
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(File("data/zirv7tune/runs.sqlite"));
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
-        "CREATE TRIGGER refuse BEFORE UPDATE ON journal BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END")));
-  }
+  ASSERT_TRUE(OnHistory(
+      "CREATE TRIGGER refuse BEFORE UPDATE ON journal BEGIN SELECT RAISE(ABORT, 'database or disk is full'); END"));
   struct TCase {
     const char* Name;
     QStringList Args;
@@ -234,11 +226,7 @@ TEST_F(TransactionCommandsTest, BackupThatCannotBeMarkedFinishedIsSaidAndMarkedB
         << r.Err.toStdString();
   }
   EXPECT_EQ(Sim().Params().P, 0.3);  // the write's values stayed; compare found them there
-  {
-    QSqlDatabase db = QSqlDatabase::database(name);
-    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TRIGGER refuse")));
-  }
-  QSqlDatabase::removeDatabase(name);
+  ASSERT_TRUE(OnHistory("DROP TRIGGER refuse"));
   Sim().ClearReceived();
   ASSERT_EQ(RunCtlCaptured({"backups", "--finish", "1"}).Status, kExitOk);
   EXPECT_EQ(Backups()[0].toObject()["outcome"].toString(), "marked finished");
