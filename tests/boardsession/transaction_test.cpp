@@ -213,15 +213,17 @@ TEST_F(TransactionTest, NothingIsSentUnjournaledOrAfterAStop) {
       (void)txn.Write(With({{0, 0.5}}), TValueText::Shown);
       if (c.Keep) (void)txn.Keep();
       result = txn.Result();
-      if (!c.Keep) EXPECT_TRUE(txn.IsOpen());
+      EXPECT_EQ(txn.IsOpen(), !c.Keep);
     }
-    if (c.Keep) EXPECT_EQ(result.End, c.End);
+    EXPECT_EQ(result.End, c.Keep ? c.End : TTransactionEnd::Open);
     EXPECT_EQ(result.JournalFailure.has_value(), c.JournalFailure);
     EXPECT_EQ(journal.Kept.size(), c.Sets == 0 ? 0u : 1u);
     size_t sets = 0;
     for (const std::string& cmd : FSim.ReceivedCommands()) sets += cmd.size() > 2 && cmd[1] == ' ';
     EXPECT_EQ(sets, c.Sets);
-    if (c.End != TTransactionEnd::Kept) EXPECT_EQ(FSim.Params(), FOriginal);
+    if (c.End != TTransactionEnd::Kept) {
+      EXPECT_EQ(FSim.Params(), FOriginal);
+    }
   }
 }
 
