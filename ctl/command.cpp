@@ -112,6 +112,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message) {
   io.Err.flush();
 }
 
+void PrintFailure(TCtlIo& io, const TFailure& failure) {
+  PrintError(io, {}, failure.Message);
+  if (!failure.Explanation.isEmpty()) io.Err << failure.Explanation << "\n" << Qt::flush;
+}
+
 namespace {
 
 // Waits until the input has an answer to read; returns false when Ctrl+C (or another signal

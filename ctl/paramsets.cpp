@@ -1,6 +1,7 @@
 #include "ctl/paramsets.h"
 
 #include "globals/numtext.h"
+#include "outputfile/outputfile.h"
 #include "parameters/paramfilecheck.h"
 #include "parameters/paramtable.h"
 
@@ -18,6 +19,13 @@ bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values) {
   }
   values = ShownValues(ParamValuesFromFile(ReadParamFile(file)));
   return true;
+}
+
+TResult<void> SaveParameterFile(const QString& file, const TParamValues& values) {
+  const TParamFileValues fileValues = FileValuesOf(values);
+  return UpdateOutputFile(file, [&](const QByteArray& old) -> TResult<QByteArray> {
+    return ParamFileContent(file, old, fileValues);
+  });
 }
 
 TParamFileValues FileValuesOf(const TParamValues& values) {

@@ -19,6 +19,10 @@ TParamValues ShownValues(const TParamValues& values);
 // parameter file (ParamFileProblem).
 bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values);
 
+// Writes values into a parameter file as the window's Save writes its fields, keeping every
+// other line of an existing file, through the output file writer (UpdateOutputFile).
+TResult<void> SaveParameterFile(const QString& file, const TParamValues& values);
+
 // Returns the file values the window's Save writes for fields showing values.
 TParamFileValues FileValuesOf(const TParamValues& values);
 

@@ -23,6 +23,17 @@ const std::array<QString, 14>& FileKeys() {
   return keys;
 }
 
+void WriteParamValues(TProfileFile& file, const TParamFileValues& values) {
+  const auto& table = ParamTable();
+  for (size_t k = 0; k < table.size(); ++k) {
+    const TParamRow& row = table[k];
+    // Float keys hold the tool's number text, integer keys plain decimal ("-" when negative).
+    const QString text = row.FileFloat ? FormatNumber(values[k].Float)
+                                       : QString::number(values[k].Int);
+    file.WriteString(ParamSection(), FileKeys()[k], text);
+  }
+}
+
 }  // namespace
 
 bool ReadIntKey(QStringView text, int32_t& value) { return TryReadInt32(text, value); }
@@ -39,15 +50,14 @@ TParamFileValues DefaultParamFileValues() {
 
 void WriteParamFile(const QString& fileName, const TParamFileValues& values) {
   TProfileFile file(fileName);
-  const auto& table = ParamTable();
-  for (size_t k = 0; k < table.size(); ++k) {
-    const TParamRow& row = table[k];
-    // Float keys hold the tool's number text, integer keys plain decimal ("-" when negative).
-    const QString text = row.FileFloat ? FormatNumber(values[k].Float)
-                                       : QString::number(values[k].Int);
-    file.WriteString(ParamSection(), FileKeys()[k], text);
-  }
+  WriteParamValues(file, values);
   file.UpdateFile();
+}
+
+QByteArray ParamFileContent(const QString& fileName, const QByteArray& old, const TParamFileValues& values) {
+  TProfileFile file(fileName, old);
+  WriteParamValues(file, values);
+  return file.Content();
 }
 
 TParamFileValues ReadParamFile(const QString& fileName) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QStringView>
 #include <array>
@@ -33,6 +34,10 @@ TParamFileValues ReadParamFile(const QString& fileName);
 class TProfileFile;
 // Reads the fourteen keys of an open profile as ReadParamFile reads them from a file.
 TParamFileValues ReadParamValues(TProfileFile& file);
+
+// Returns the bytes WriteParamFile would write into a file that holds old ("" for a new one):
+// old with the fourteen keys set, every other line kept.
+QByteArray ParamFileContent(const QString& fileName, const QByteArray& old, const TParamFileValues& values);
 
 // Reads an integer key's value text with the tool's 32-bit integer reader (TryReadInt32):
 // decimal in the signed range or hexadecimal after "$", "x", "X", "0x" or "0X" as a 32-bit

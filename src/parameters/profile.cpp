@@ -9,7 +9,7 @@
 
 #include "globals/errors.h"
 #include "globals/numtext.h"
-#include "parameters/filesave.h"
+#include "globals/filesave.h"
 
 namespace {
 

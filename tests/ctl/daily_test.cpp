@@ -16,17 +16,6 @@ namespace {
 
 using TStrings = std::vector<std::string>;
 
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
-
 class DailyTest : public testing::Test, public TSimBoardFixture {
  protected:
   DailyTest() : FOriginal(Sim().Params()) {}

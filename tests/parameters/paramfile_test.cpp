@@ -6,17 +6,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
-#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "globals/errors.h"
 #include "parameters/paramfile.h"
 #include "parameters/profile.h"
+#include "tests/filelimits.h"
 
 namespace {
 
@@ -105,26 +104,6 @@ class TUnwritable {
   QString FPath;
   QFile::Permissions FPermissions;
   bool FActive = false;
-};
-
-// Limits the size of files this process writes while it lives, as a full disk or a quota
-// would: a write beyond the limit fails (the signal it would raise is ignored meanwhile).
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    const rlimit limit{bytes, FOld.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
 };
 
 }  // namespace
