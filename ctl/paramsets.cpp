@@ -2,7 +2,6 @@
 
 #include "globals/numtext.h"
 #include "outputfile/outputfile.h"
-#include "parameters/paramfilecheck.h"
 #include "parameters/paramtable.h"
 
 TParamValues ShownValues(const TParamValues& values) {
@@ -12,12 +11,12 @@ TParamValues ShownValues(const TParamValues& values) {
 }
 
 bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values) {
-  const QString problem = ParamFileProblem(file);
-  if (!problem.isEmpty()) {
-    PrintError(io, file, problem);
+  const TResult<TParamFileValues> read = ReadParamFileStrictly(file);
+  if (!read) {
+    PrintFailure(io, read.Failure());
     return false;
   }
-  values = ShownValues(ParamValuesFromFile(ReadParamFile(file)));
+  values = ShownValues(ParamValuesFromFile(*read));
   return true;
 }
 
