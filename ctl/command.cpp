@@ -11,6 +11,7 @@
 #include "boardsession/interrupt.h"
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
+#include "globals/result.h"
 #include "version.h"
 
 namespace {

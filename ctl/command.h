@@ -6,7 +6,7 @@
 #include <QTextStream>
 #include <vector>
 
-#include "globals/result.h"
+struct TFailure;
 
 // Exit status of zirv7ctl, as grep and git use it.
 enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
