@@ -1,6 +1,5 @@
 #include "parameters/paramtable.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "globals/numtext.h"
@@ -94,9 +93,7 @@ bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board) {
 
 double FieldShownValue(const TParamRow& row, double value) {
   const bool throughFloat = row.FloatMode || (row.Class == TRowClass::Float && row.Precision > 0);
-  // An integer field keeps to its limits, unless both are 0, as it does when its value is set.
-  if (!throughFloat && row.MinValue == 0 && row.MaxValue == 0) return double(RoundToInt32(value));
-  if (!throughFloat) return double(std::clamp(RoundToInt32(value), row.MinValue, row.MaxValue));
+  if (!throughFloat) return double(RoundToInt32(value));
   if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
   return ReadNumber(FieldFixedText(value, row.Precision));
 }

@@ -64,6 +64,6 @@ bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board);
 
 // Returns the value the row's entry field holds after showing value: a float field (and
 // "Deadband (b):", shown through its float value) the value of its text of Precision decimals,
-// an integer field the value rounded half-even and kept to its limits (when it has any). A value the companion writes is one of these,
+// an integer field the value rounded half-even. A value the companion writes is one of these,
 // so that a Read in the window finds every field equal to the board's value.
 double FieldShownValue(const TParamRow& row, double value);
