@@ -2,7 +2,6 @@
 
 #include "boardsession/interrupt.h"
 #include "boardsession/journal.h"
-#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 

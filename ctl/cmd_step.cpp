@@ -1,7 +1,6 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
-#include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "boardsession/procedure.h"
 #include "boardsession/session.h"

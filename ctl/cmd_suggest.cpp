@@ -4,7 +4,6 @@
 #include "boardsession/interrupt.h"
 #include "boardtuning/suggestonboard.h"
 #include "ctl/commands.h"
-#include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "ctl/suggest.h"
 
