@@ -1,9 +1,9 @@
 // zirv7ctl backups: what boards held before each EEPROM write of the companion.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "ctl/commands.h"
+#include "globals/jsontext.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
 
@@ -65,7 +65,7 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   if (parser.isSet(QStringLiteral("json"))) {
     QJsonArray array;
     for (const TJournalEntry& e : entries) array.append(JsonOf(e));
-    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(array);
     return kExitOk;
   }
   if (entries.empty()) {

@@ -1,11 +1,11 @@
 // zirv7ctl ports: the serial ports present, what they are and what stands in the way.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "ctl/commands.h"
 #include "devices/comtargets.h"
 #include "devices/serialdevices.h"
+#include "globals/jsontext.h"
 
 namespace {
 
@@ -54,7 +54,7 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
   if (parser.isSet(json)) {
     QJsonArray array;
     for (const TSerialDevice& d : devices) array.append(JsonOf(d));
-    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(array);
     return kExitOk;
   }
   if (devices.isEmpty()) {
