@@ -49,10 +49,7 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   parser.addOption({QStringLiteral("json"), QStringLiteral("Print the backups as a JSON array.")});
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
-  if (!parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("takes no arguments"));
-    return kExitUsage;
-  }
+  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
   std::vector<TJournalEntry> entries;

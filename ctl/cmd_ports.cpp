@@ -45,10 +45,7 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, QStringLiteral("ports"), QStringLiteral("[--json]"), args, io, exitCode))
     return exitCode;
-  if (!parser.positionalArguments().isEmpty()) {
-    PrintError(io, QStringLiteral("ports"), QStringLiteral("takes no arguments"));
-    return kExitUsage;
-  }
+  if (!TakesNoArguments(parser, QStringLiteral("ports"), io)) return kExitUsage;
   QList<TSerialDevice> devices = ListSerialDevices();
   devices += OtherComTargets(devices);
   if (parser.isSet(json)) {

@@ -12,9 +12,9 @@ namespace {
 const QString kName = QStringLiteral("step");
 
 // Tells the user on stderr how far a run has come while its answer arrives; only on a
-// terminal, where the line can be redrawn in place.
+// terminal where the line can be redrawn in place.
 TStepProgress ProgressPrinter(TCtlIo& io, const QString& what) {
-  if (!IsTerminal(io.Err)) return {};
+  if (!CanRedrawLine(io.Err)) return {};
   return [&io, what](int lines, int of) {
     io.Err << "\r" << what << ": " << lines << " of " << of << " answer lines" << Qt::flush;
   };
@@ -58,7 +58,7 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
     QString failure;
     std::optional<TStepRun> run =
         RunStepTest(link, params, step, o.Prediv, failure, ProgressPrinter(io, what));
-    if (IsTerminal(io.Err)) io.Err << "\r\033[K" << Qt::flush;
+    if (CanRedrawLine(io.Err)) io.Err << "\r\033[K" << Qt::flush;
     if (!run) {
       PrintFailureInUse(io, o.Port, link.Port(), QStringLiteral("run %1: %2").arg(i).arg(failure));
       return false;

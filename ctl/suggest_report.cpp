@@ -258,8 +258,9 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
     io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
                   .arg(FormatNumber(r.CountJumpInForcePct));
   if (r.Deadband != r.Present.Deadband)
-    io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 counts\n")
-                  .arg(DeadbandCause(r), FormatNumber(r.Deadband));
+    io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 %3\n")
+                  .arg(DeadbandCause(r), FormatNumber(r.Deadband),
+                       r.Deadband == 1 ? QStringLiteral("count") : QStringLiteral("counts"));
   io.Out << "\n";
   std::vector<QStringList> gains = {{QStringLiteral("gain"), QStringLiteral("present"), QStringLiteral("suggested")}};
   for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},
