@@ -2,6 +2,7 @@
 
 // Runs zirv7ctl in-process with its output captured, as a test reads it.
 
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -16,6 +17,12 @@ struct TCtlResult {
   QString Out;
   QString Err;
 };
+
+// Writes bytes into a new file at path (a parameter file for a command); returns whether it did.
+inline bool WriteTestFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
 
 // Runs "zirv7ctl <args...>" with the given text as its standard input.
 inline TCtlResult RunCtlCaptured(const QStringList& args, QString input = {}) {

@@ -21,11 +21,7 @@ QByteArray Contents(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
+void Write(const QString& path, const QByteArray& bytes) { ASSERT_TRUE(WriteTestFile(path, bytes)); }
 
 class DailyTest : public testing::Test, public TSimBoardFixture {
  protected:

@@ -65,10 +65,7 @@ class JsonTest : public testing::Test, public TSimBoardFixture {};
 
 TEST_F(JsonTest, EveryCommandsNumbersFollowOneRule) {
   const QString pset = File("softer.pset");
-  QFile file(pset);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write("[ZIRVParam]\r\nP=0.15\r\nI=0.00001\r\n");
-  file.close();
+  ASSERT_TRUE(WriteTestFile(pset, "[ZIRVParam]\r\nP=0.15\r\nI=0.00001\r\n"));
   struct TCase {
     const char* Name;
     QStringList Args;

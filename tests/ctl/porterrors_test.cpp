@@ -177,10 +177,7 @@ TEST_F(PortErrorsTest, SilentSimulatorNamesItsFaultMode) {
 TEST_F(PortErrorsTest, DeviceLostInUseIsExplainedByEveryCommand) {
   Alias("COM5", "/dev/ttyUSB1");
   const QString file = Fake.Config() + "/other.pset";
-  QFile out(file);
-  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write("[ZIRVParam]\r\nP=0.3\r\n");
-  out.close();
+  ASSERT_TRUE(WriteTestFile(file, "[ZIRVParam]\r\nP=0.3\r\n"));
   struct TCase {
     const char* Name;
     QStringList Args;
