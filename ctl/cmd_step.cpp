@@ -31,7 +31,9 @@ void AddOptions(QCommandLineParser& parser) {
       "rise (10 % to 90 %), overshoot, peak, settling (2 %), steady-state error (mean of the\n"
       "last 10 %), IAE, peak output and whether the output reached its limit. Times are in\n"
       "ms (from the board's ticks per servo cycle and the prediv). Every run is stored in the\n"
-      "history; --json adds the samples as [error, output] pairs."));
+      "history; --json adds the samples as [error, output] pairs. A test waits as long as the\n"
+      "board needs at its ticks per servo cycle and the prediv; a board still answering when\n"
+      "that time is up is waited for before the next command."));
   AddStepTestOptions(parser);
   parser.addOption({QStringLiteral("runs"), QStringLiteral("How many tests to run (default 1)."), QStringLiteral("K")});
   parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Flip the step's sign after each run.")});
