@@ -2,6 +2,7 @@
 
 // Runs zirv7ctl in-process with its output captured, as a test reads it.
 
+#include <QByteArray>
 #include <QFile>
 #include <QString>
 #include <QStringList>
@@ -12,17 +13,23 @@
 
 #include "ctl/command.h"
 
+// Returns what a file the command wrote holds ("" when it cannot be read).
+inline QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Makes a file for a command to read or replace.
+inline void Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+}
+
 struct TCtlResult {
   int Status = -1;
   QString Out;
   QString Err;
 };
-
-// Writes bytes into a new file at path (a parameter file for a command); returns whether it did.
-inline bool WriteTestFile(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // Runs "zirv7ctl <args...>" with the given text as its standard input.
 inline TCtlResult RunCtlCaptured(const QStringList& args, QString input = {}) {

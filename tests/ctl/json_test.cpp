@@ -65,7 +65,9 @@ class JsonTest : public testing::Test, public TSimBoardFixture {};
 
 TEST_F(JsonTest, EveryCommandsNumbersFollowOneRule) {
   const QString pset = File("softer.pset");
-  ASSERT_TRUE(WriteTestFile(pset, "[ZIRVParam]\r\nP=0.15\r\nI=0.00001\r\n"));
+  Write(pset, "[ZIRVParam]\r\nP=0.15\r\nI=0.00001\r\nD=0.0015\r\nDeadband=0\r\nMaxOutput=95\r\nFF0=0\r\n"
+              "FF1=0\r\nFaultError=1000\r\nStepMultiplier=1\r\nTPSC=4\r\nHallTimeout=50\r\nChargeElcos=0\r\n"
+              "PhaseAdvance=0\r\nSVMCycle=3\r\n");
   struct TCase {
     const char* Name;
     QStringList Args;
