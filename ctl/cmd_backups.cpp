@@ -1,12 +1,12 @@
 // zirv7ctl backups: what boards held before each EEPROM write of the companion.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "boardsession/journal.h"
 #include "ctl/commands.h"
 #include "ctl/history.h"
 #include "ctl/options.h"
+#include "globals/jsontext.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
 
@@ -83,10 +83,7 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
                     QStringLiteral("Mark backup ID finished, leaving the board as it is."), QStringLiteral("ID")});
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
-  if (!parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("takes no arguments"));
-    return kExitUsage;
-  }
+  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
   if (parser.isSet(QStringLiteral("finish"))) return FinishBackupByHand(io, parser.value(QStringLiteral("finish")));
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
@@ -100,7 +97,7 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   if (parser.isSet(QStringLiteral("json"))) {
     QJsonArray array;
     for (const TJournalEntry& e : entries) array.append(JsonOf(e));
-    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(array);
     return kExitOk;
   }
   if (entries.empty()) {

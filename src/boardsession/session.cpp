@@ -71,9 +71,16 @@ bool TBoardSession::Unanswered(const TParamRow& row) const { return FUnanswered.
 bool TBoardSession::DeviceLost() const { return FLink.Port().DeviceLost(); }
 
 TFailure TBoardSession::Failure(const QString& message, const QString& sent) const {
-  if (DeviceLost()) return {message, ExplainFailureInUse(FLink.Port().OpenedAt(), EIO, TAudience::CommandLine)};
-  if (sent.isEmpty()) return {message, QString()};
-  return {message, ExplainSilentBoard(PortName(), sent)};
+  const TComPort& port = FLink.Port();
+  QStringList explanation;
+  if (DeviceLost())
+    explanation.append(ExplainFailureInUse(port.OpenedAt(), EIO, TAudience::CommandLine));
+  else if (!sent.isEmpty())
+    explanation.append(ExplainSilentBoard(PortName(), sent));
+  // Another program with the device open would take part of the answers.
+  explanation.append(UncheckedHoldersNote(port.OpenedAt(), port.UncheckedHolders()));
+  explanation.removeAll(QString());
+  return {message, explanation.join(u'\n')};
 }
 
 QString SetCommandOf(const TParamRow& row, double value, TValueText text) {

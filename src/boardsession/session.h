@@ -42,7 +42,8 @@ class TBoardSession {
   bool DeviceLost() const;
 
   // Returns the failure of an exchange that failed with message: explained as a device that
-  // went away when it did, else, when sent names the command, as a board that did not answer it.
+  // went away when it did, else, when sent names the command, as a board that did not answer it;
+  // and whether other programs that might take the answers could not be checked at the open.
   TFailure Failure(const QString& message, const QString& sent = {}) const;
 
   // Runs an exchange of the command sent with the board: an error it raises, or one the port
