@@ -37,7 +37,8 @@ class TransactionTest : public testing::Test {
   void SetUp() override {
     FSim.Start();
     FOriginal = FSim.Params();
-    ASSERT_TRUE(FSession.Open(QString::fromStdString(FSim.DevicePath())));
+    const TResult<void> opened = FSession.Open(QString::fromStdString(FSim.DevicePath()));
+    ASSERT_TRUE(opened) << opened.Failure().Message.toStdString() << "\n" << opened.Failure().Explanation.toStdString();
     FSim.ClearReceived();
   }
 
