@@ -59,15 +59,14 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   TRunStore store;
-  QString error;
-  if (!store.Open(dir.filePath(QStringLiteral("runs.sqlite")), error)) {
-    std::fprintf(stderr, "%s\n", qPrintable(error));
+  if (const TResult<void> opened = store.Open(dir.filePath(QStringLiteral("runs.sqlite"))); !opened) {
+    std::fprintf(stderr, "%s\n", qPrintable(opened.Failure().Message));
     return 1;
   }
   for (int n = 0; n < kStoredRuns; ++n) {
     TStepRun run = MakeRun(n);
-    if (!store.Insert(run, error)) {
-      std::fprintf(stderr, "%s\n", qPrintable(error));
+    if (const TResult<void> stored = store.Insert(run); !stored) {
+      std::fprintf(stderr, "%s\n", qPrintable(stored.Failure().Message));
       return 1;
     }
   }
@@ -76,16 +75,15 @@ int main(int argc, char** argv) {
     TStepRun run = MakeRun(kStoredRuns + rep);
     QElapsedTimer clock;
     clock.start();
-    store.Insert(run, error);
+    (void)store.Insert(run);
     inserts.push_back(clock.nsecsElapsed() / 1e6);
   }
   for (int rep = 0; rep < 7; ++rep) {
-    std::vector<TRunListing> runs;
     QElapsedTimer clock;
     clock.start();
-    store.List(kStoredRuns, runs, error);
+    const TResult<std::vector<TRunListing>> runs = store.List(kStoredRuns);
     queries.push_back(clock.nsecsElapsed() / 1e6);
-    if (runs.size() != size_t(kStoredRuns)) std::fprintf(stderr, "listed %zu runs\n", runs.size());
+    if (!runs || runs->size() != size_t(kStoredRuns)) std::fprintf(stderr, "listed no %d runs\n", kStoredRuns);
   }
   std::printf("history_insert_ms %.3f ms\n", Median(inserts));
   std::printf("history_query_ms_10k %.3f ms\n", Median(queries));
