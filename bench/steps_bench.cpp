@@ -2,6 +2,7 @@
 //   metrics_us_per_run      the figures of one 199-sample run (target: under 50 us)
 //   history_insert_ms       storing one run in a history of 10,000 (target: under 5 ms)
 //   history_query_ms_10k    listing 10,000 stored runs (target: under 50 ms)
+//   history_load_ms         loading one run with its samples from 10,000 (as show does)
 // Times are medians of several runs.
 
 #include <QCoreApplication>
@@ -85,7 +86,16 @@ int main(int argc, char** argv) {
     queries.push_back(clock.nsecsElapsed() / 1e6);
     if (!runs || runs->size() != size_t(kStoredRuns)) std::fprintf(stderr, "listed no %d runs\n", kStoredRuns);
   }
+  std::vector<double> loads;
+  for (int rep = 0; rep < 15; ++rep) {
+    QElapsedTimer clock;
+    clock.start();
+    const TResult<std::vector<TStepRun>> runs = store.Load({qint64(1 + rep * 613)});
+    loads.push_back(clock.nsecsElapsed() / 1e6);
+    if (!runs || runs->front().Errors.size() != size_t(kSamples)) std::fprintf(stderr, "loaded no run\n");
+  }
   std::printf("history_insert_ms %.3f ms\n", Median(inserts));
   std::printf("history_query_ms_10k %.3f ms\n", Median(queries));
+  std::printf("history_load_ms %.3f ms\n", Median(loads));
   return 0;
 }

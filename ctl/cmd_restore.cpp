@@ -54,13 +54,13 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
     return kExitFailed;
   }
   const TJournalEntry& entry = *loaded;
-  if (!store.Writable())
-    PrintHistoryFailure(io, {QStringLiteral("the run history can only be read: this restore is not kept "
-                                            "as a backup of its own, and backup %1 stays as it is").arg(id), {}});
   if (entry.Port != port)
     io.Err << "backup " << id << " was kept on " << entry.Port << "; it goes to the board on " << port << "\n"
            << Qt::flush;
   TWriteRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
+  if (!request.DryRun && !store.Writable())
+    PrintHistoryFailure(io, {QStringLiteral("the run history can only be read: this restore is not kept "
+                                            "as a backup of its own, and backup %1 stays as it is").arg(id), {}});
   if (!request.DryRun && store.Writable()) request.Journal = &store;
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;

@@ -398,6 +398,20 @@ TEST_F(StepCommandsTest, HistoryAndShowWorkOnAReadOnlyDisk) {
   }
 }
 
+// A backup is read from a history on a read-only disk, and written back to the board; the
+// restore says that it keeps no backup of its own.
+TEST_F(StepCommandsTest, RestoreWorksFromAHistoryOnAReadOnlyDisk) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  ASSERT_EQ(RunCtlCaptured({"write", "--port", Port(), a, "--yes"}).Status, kExitOk);
+  ASSERT_NE(FSim->Params(), FOriginal);
+  const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), {"restore", "--port", Port(), "1", "--yes"});
+  if (!r) GTEST_SKIP() << "no read-only mount possible here";
+  EXPECT_EQ(r->Status, kExitOk) << r->Err.toStdString();
+  EXPECT_TRUE(r->Err.contains("can only be read: this restore is not kept")) << r->Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(Journal().size(), 1u);
+}
+
 // With no history yet, listing it creates nothing.
 TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
   const TCtlResult r = RunCtlCaptured({"history"});
