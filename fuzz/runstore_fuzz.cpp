@@ -1,8 +1,8 @@
-// Fuzzes the run history's decoding of what a file holds: rows of runs, their samples and
-// journal entries and tuning trials of any type and content (SQLite stores whatever a program writes into any
-// column), read through the functions the companion's history, show and backups use, and
-// printed in one of the forms they print (tables, JSON, CSV). The store is an in-memory database the
-// target fills through SQLite itself.
+// Fuzzes the run history's decoding of what a file holds: rows of runs, their samples, journal
+// entries and tuning trials of any type and content (SQLite stores whatever a program writes
+// into any column), read through the functions the companion's history, show and backups use,
+// and printed in one of the forms they print (tables, JSON, CSV). The store is an in-memory
+// database the target fills through SQLite itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QCoreApplication>

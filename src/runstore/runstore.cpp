@@ -254,8 +254,8 @@ TResult<void> TRunStore::OpenReadOnly(const QString& path, int busyTimeoutMs) {
   return failure;
 }
 
-// Runs each missing step in a transaction of its own, which also sets the new version, so
-// that a failed step leaves the file at the version before it.
+// Runs the missing steps, and sets the new version, in one transaction: a step that fails
+// leaves the file as it was, at its version.
 TResult<void> TRunStore::Migrate() {
   // An up-to-date file needs no write lock, so that listing works while another program
   // stores a run.
@@ -346,20 +346,26 @@ TResult<void> TRunStore::Insert(TStepRun& run) {
   return {};
 }
 
+TParamLayout TRunStore::Layout() const {
+  return FVersion < 5 ? TParamLayout::Packed : TParamLayout::Columns;
+}
+
+TResult<sqlite3_stmt*> TRunStore::StatementFor(const char* packedSql, const char* sql, const QString& what) {
+  return Statement(Layout() == TParamLayout::Packed ? packedSql : sql, what);
+}
+
 TResult<std::vector<TRunListing>> TRunStore::List(int last) {
   if (FVersion == 0) return std::vector<TRunListing>();  // an absent file, read only
   const QString unlisted = QStringLiteral("nothing was listed");
   // The newest `last` runs, read newest first along the time index (no sort, no temporary
   // file), then handed out oldest first.
-  const bool packed = FVersion < 5;
-  TResult<sqlite3_stmt*> list =
-      packed ? Statement("SELECT " ZIRV_RUN_COLUMNS ", params FROM runs"
-                         " ORDER BY time_ms DESC, id DESC LIMIT ?", unlisted)
-             : Statement("SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs"
-                         " ORDER BY time_ms DESC, id DESC LIMIT ?", unlisted);
+  TResult<sqlite3_stmt*> list = StatementFor(
+      "SELECT " ZIRV_RUN_COLUMNS ", params FROM runs ORDER BY time_ms DESC, id DESC LIMIT ?",
+      "SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs ORDER BY time_ms DESC, id DESC LIMIT ?",
+      unlisted);
   if (!list) return list.Failure();
   sqlite3_bind_int(*list, 1, last > 0 ? last : -1);
-  const TParamLayout layout = packed ? TParamLayout::Packed : TParamLayout::Columns;
+  const TParamLayout layout = Layout();
   TResult<std::vector<TRunListing>> runs =
       ReadAll<TRunListing>(*list, unlisted, [&](const TRow& row) { return ReadRunRow(row, layout); });
   if (runs) std::reverse(runs->begin(), runs->end());
@@ -369,37 +375,37 @@ TResult<std::vector<TRunListing>> TRunStore::List(int last) {
 TResult<std::vector<TStepRun>> TRunStore::Load(const std::vector<qint64>& ids) {
   std::vector<TStepRun> runs;
   if (ids.empty()) return runs;
-  if (FVersion == 0) return TFailure{QStringLiteral("there is no run %1 in the history").arg(ids.front()), {}};
+  const auto absent = [](qint64 id) { return TFailure{QStringLiteral("there is no run %1 in the history").arg(id), {}}; };
+  if (FVersion == 0) return absent(ids.front());
   const QString unshown = QStringLiteral("nothing was shown");
-  const bool packed = FVersion < 5;
-  TResult<sqlite3_stmt*> load =
-      packed ? Statement("SELECT " ZIRV_RUN_COLUMNS ", params, samples FROM runs"
-                         " JOIN run_samples ON run_id = id WHERE id = ?", unshown)
-             : Statement("SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs WHERE id = ?", unshown);
+  // Version 5 keeps the samples as rows of their own, older versions packed beside the run.
+  const TParamLayout layout = Layout();
+  const bool packed = layout == TParamLayout::Packed;
+  TResult<sqlite3_stmt*> load = StatementFor(
+      "SELECT " ZIRV_RUN_COLUMNS ", params, samples FROM runs JOIN run_samples ON run_id = id WHERE id = ?",
+      "SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs WHERE id = ?", unshown);
   if (!load) return load.Failure();
-  TResult<sqlite3_stmt*> samples = packed ? TResult<sqlite3_stmt*>(nullptr)
-                                          : Statement("SELECT error, output FROM samples"
-                                                      " WHERE run_id = ? ORDER BY idx", unshown);
+  TResult<sqlite3_stmt*> samples =
+      packed ? TResult<sqlite3_stmt*>(nullptr)
+             : Statement("SELECT error, output FROM samples WHERE run_id = ? ORDER BY idx", unshown);
   if (!samples) return samples.Failure();
   for (qint64 id : ids) {
     sqlite3_bind_int64(*load, 1, id);
     std::optional<TStepRun> found;
     const bool read = ReadRows(*load, [&](const TRow& row) {
       if (found) return;
-      found = ReadRunRow(row, packed ? TParamLayout::Packed : TParamLayout::Columns).Run;
+      found = ReadRunRow(row, layout).Run;
       if (packed) UnpackSamples(row.Value(kRunParamsColumn + 1).toByteArray(), *found);
     });
     if (!read) return LastFailure(unshown);
-    if (!found) return TFailure{QStringLiteral("there is no run %1 in the history").arg(id), {}};
+    if (!found) return absent(id);
     TStepRun& run = *found;
-    if (!packed) {
-      sqlite3_bind_int64(*samples, 1, id);
-      if (!ReadRows(*samples, [&](const TRow& row) {
-            run.Errors.push_back(row.Number(0));
-            run.Outputs.push_back(row.Number(1));
-          }))
-        return LastFailure(unshown);
-    }
+    sqlite3_bind_int64(*samples, 1, id);
+    if (!packed && !ReadRows(*samples, [&](const TRow& row) {
+          run.Errors.push_back(row.Number(0));
+          run.Outputs.push_back(row.Number(1));
+        }))
+      return LastFailure(unshown);
     // Runs stored before the rest figures existed get them from their samples.
     FillRestFigures(run);
     runs.push_back(std::move(run));
@@ -448,54 +454,44 @@ TResult<void> TRunStore::FinishJournal(qint64 id, const QString& outcome) {
   return {};
 }
 
-TResult<std::vector<TJournalEntry>> TRunStore::ListJournal() {
+// The select lists of the journal's entries, in each layout.
+#define ZIRV_SELECT_V4_JOURNAL "SELECT " ZIRV_V4_JOURNAL_COLUMNS ", board FROM journal"
+#define ZIRV_SELECT_JOURNAL "SELECT " ZIRV_JOURNAL_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM journal"
+
+template <class Bind>
+TResult<std::vector<TJournalEntry>> TRunStore::ReadJournal(const char* packedSql, const char* sql, Bind bind) {
   // An absent file, or one older than the journal read only, has none.
   if (FVersion < 4) return std::vector<TJournalEntry>();
-  const QString unlisted = QStringLiteral("nothing was listed");
-  const bool packed = FVersion < 5;
-  TResult<sqlite3_stmt*> list =
-      packed ? Statement("SELECT " ZIRV_V4_JOURNAL_COLUMNS ", board FROM journal ORDER BY id", unlisted)
-             : Statement("SELECT " ZIRV_JOURNAL_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM journal ORDER BY id",
-                         unlisted);
-  if (!list) return list.Failure();
-  const TParamLayout layout = packed ? TParamLayout::Packed : TParamLayout::Columns;
-  return ReadAll<TJournalEntry>(*list, unlisted, [&](const TRow& row) { return ReadJournalRow(row, layout); });
+  const QString unread = QStringLiteral("nothing was read");
+  TResult<sqlite3_stmt*> statement = StatementFor(packedSql, sql, unread);
+  if (!statement) return statement.Failure();
+  bind(*statement);
+  const TParamLayout layout = Layout();
+  return ReadAll<TJournalEntry>(*statement, unread, [&](const TRow& row) { return ReadJournalRow(row, layout); });
+}
+
+TResult<std::vector<TJournalEntry>> TRunStore::ListJournal() {
+  return ReadJournal(ZIRV_SELECT_V4_JOURNAL " ORDER BY id", ZIRV_SELECT_JOURNAL " ORDER BY id", [](sqlite3_stmt*) {});
 }
 
 TResult<std::vector<TJournalEntry>> TRunStore::UnfinishedJournal(const QString& device, const QString& port) {
-  if (FVersion < 4) return std::vector<TJournalEntry>();
-  const QString unlisted = QStringLiteral("nothing was listed");
-  const bool packed = FVersion < 5;
-  TResult<sqlite3_stmt*> list =
-      packed ? Statement("SELECT " ZIRV_V4_JOURNAL_COLUMNS ", board FROM journal"
-                         " WHERE finished_ms IS NULL AND port = ?2 ORDER BY id", unlisted)
-             : Statement("SELECT " ZIRV_JOURNAL_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM journal"
-                         " WHERE finished_ms IS NULL"
-                         " AND (device = ?1 OR ((device IS NULL OR ?1 IS NULL) AND port = ?2))"
-                         " ORDER BY id", unlisted);
-  if (!list) return list.Failure();
-  if (!packed) BindTextOrNull(*list, 1, device);
-  BindText(*list, 2, port);
-  const TParamLayout layout = packed ? TParamLayout::Packed : TParamLayout::Columns;
-  return ReadAll<TJournalEntry>(*list, unlisted, [&](const TRow& row) { return ReadJournalRow(row, layout); });
+  // Version 4 knew no devices: its entries are all found by their port.
+  return ReadJournal(ZIRV_SELECT_V4_JOURNAL " WHERE finished_ms IS NULL AND port = ?2 ORDER BY id",
+                     ZIRV_SELECT_JOURNAL " WHERE finished_ms IS NULL"
+                                         " AND (device = ?1 OR ((device IS NULL OR ?1 IS NULL) AND port = ?2))"
+                                         " ORDER BY id",
+                     [&](sqlite3_stmt* statement) {
+                       BindTextOrNull(statement, 1, device);
+                       BindText(statement, 2, port);
+                     });
 }
 
 TResult<TJournalEntry> TRunStore::LoadJournal(qint64 id) {
-  const TFailure absent{QStringLiteral("there is no backup %1").arg(id), {}};
-  if (FVersion < 4) return absent;
-  const QString unread = QStringLiteral("nothing was read");
-  const bool packed = FVersion < 5;
-  TResult<sqlite3_stmt*> load =
-      packed ? Statement("SELECT " ZIRV_V4_JOURNAL_COLUMNS ", board FROM journal WHERE id = ?", unread)
-             : Statement("SELECT " ZIRV_JOURNAL_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM journal WHERE id = ?",
-                         unread);
-  if (!load) return load.Failure();
-  sqlite3_bind_int64(*load, 1, id);
-  const TParamLayout layout = packed ? TParamLayout::Packed : TParamLayout::Columns;
   TResult<std::vector<TJournalEntry>> entries =
-      ReadAll<TJournalEntry>(*load, unread, [&](const TRow& row) { return ReadJournalRow(row, layout); });
+      ReadJournal(ZIRV_SELECT_V4_JOURNAL " WHERE id = ?", ZIRV_SELECT_JOURNAL " WHERE id = ?",
+                  [&](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, id); });
   if (!entries) return entries.Failure();
-  if (entries->empty()) return absent;
+  if (entries->empty()) return TFailure{QStringLiteral("there is no backup %1").arg(id), {}};
   return std::move(entries->front());
 }
 

@@ -12,6 +12,7 @@
 
 struct sqlite3;
 struct sqlite3_stmt;
+enum class TParamLayout;
 
 // What the board's values were kept for.
 enum class TJournalKind {
@@ -158,6 +159,14 @@ class TRunStore {
   // Reads every row of a compiled statement with read into items.
   template <class T, class F>
   TResult<std::vector<T>> ReadAll(sqlite3_stmt* statement, const QString& what, F read);
+  // Where the open file keeps its fourteen values (see rows.h), and the statement of that
+  // layout: packedSql for versions 3 and 4, sql for version 5.
+  TParamLayout Layout() const;
+  TResult<sqlite3_stmt*> StatementFor(const char* packedSql, const char* sql, const QString& what);
+  // Reads journal entries with the statement of the file's layout, after bind gave it its
+  // values; none from a file older than the journal.
+  template <class Bind>
+  TResult<std::vector<TJournalEntry>> ReadJournal(const char* packedSql, const char* sql, Bind bind);
 
   QString FConnection;
   QSqlDatabase FDb;
