@@ -17,8 +17,7 @@ bool Take(TCtlIo& io, TResult<T>&& result, T& out) {
 
 void PrintHistoryFailure(TCtlIo& io, const TFailure& failure) {
   const TResult<QString> path = TRunStore::DefaultPath();
-  PrintError(io, path ? *path : QString(), failure.Message);
-  if (!failure.Explanation.isEmpty()) io.Err << failure.Explanation << "\n" << Qt::flush;
+  PrintFailure(io, {path ? *path + QStringLiteral(": ") + failure.Message : failure.Message, failure.Explanation});
 }
 
 bool OpenRunHistory(TCtlIo& io, TRunStore& store, TStoreAccess access) {

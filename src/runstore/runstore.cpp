@@ -391,15 +391,18 @@ TResult<std::vector<TStepRun>> TRunStore::Load(const std::vector<qint64>& ids) {
   if (!samples) return samples.Failure();
   for (qint64 id : ids) {
     sqlite3_bind_int64(*load, 1, id);
-    std::optional<TStepRun> found;
+    std::optional<TRunListing> found;
     const bool read = ReadRows(*load, [&](const TRow& row) {
       if (found) return;
-      found = ReadRunRow(row, layout).Run;
-      if (packed) UnpackSamples(row.Value(kRunParamsColumn + 1).toByteArray(), *found);
+      found = ReadRunRow(row, layout);
+      if (packed) UnpackSamples(row.Value(kRunParamsColumn + 1).toByteArray(), found->Run);
     });
     if (!read) return LastFailure(unshown);
     if (!found) return absent(id);
-    TStepRun& run = *found;
+    TStepRun& run = found->Run;
+    // Room for the samples the run says it has (a damaged count gets no more than a board sends).
+    run.Errors.reserve(size_t(std::clamp(found->SampleCount, 0, 4096)));
+    run.Outputs.reserve(run.Errors.capacity());
     sqlite3_bind_int64(*samples, 1, id);
     if (!packed && !ReadRows(*samples, [&](const TRow& row) {
           run.Errors.push_back(row.Number(0));

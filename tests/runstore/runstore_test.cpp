@@ -559,11 +559,9 @@ TEST(RunStorePlace, FollowsXdgDataHomeElseHomeAndGuessesNothing) {
   } cases[] = {
       {"/home/ann", "/data", "/data/zirv7tune/runs.sqlite"},
       {"/home/ann", nullptr, "/home/ann/.local/share/zirv7tune/runs.sqlite"},
-      {"/home/ann", "", "/home/ann/.local/share/zirv7tune/runs.sqlite"},
       {"/home/ann", "relative/data", "/home/ann/.local/share/zirv7tune/runs.sqlite"},
       {nullptr, "/data", "/data/zirv7tune/runs.sqlite"},
       {nullptr, nullptr, nullptr},
-      {"", "", nullptr},
       {"relative", nullptr, nullptr},
   };
   const QByteArray home = qgetenv("HOME"), dataHome = qgetenv("XDG_DATA_HOME");
