@@ -723,7 +723,7 @@ TEST(StepRun, JsonHasTheStableKeys) {
   QStringList keys = RunJson(run).keys();
   keys.sort();
   EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
+            "iae id label note overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
             "rest_output_pp_pct rise_ms "
             "rise_samples sample_count sample_period_ms samples saturated settling_ms "
             "settling_samples steady_state_error step time");
