@@ -3,6 +3,7 @@
 #include <QJsonObject>
 
 #include "ctl/commands.h"
+#include "ctl/history.h"
 #include "globals/jsontext.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
@@ -52,13 +53,13 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
-  std::vector<TJournalEntry> entries;
-  QString error;
-  if (!store.Open(TRunStore::DefaultPath(), error, 3000, TStoreAccess::ReadOnly) ||
-      !store.ListJournal(entries, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly)) return kExitFailed;
+  TResult<std::vector<TJournalEntry>> listed = store.ListJournal();
+  if (!listed) {
+    PrintHistoryFailure(io, listed.Failure());
     return kExitFailed;
   }
+  const std::vector<TJournalEntry>& entries = *listed;
   if (parser.isSet(QStringLiteral("json"))) {
     QJsonArray array;
     for (const TJournalEntry& e : entries) array.append(JsonOf(e));

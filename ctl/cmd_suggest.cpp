@@ -162,11 +162,7 @@ std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& 
 bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
                 std::vector<TStepRecord>& records) {
   if (!o.History.empty()) {
-    QString error;
-    if (!store.Load(o.History, r.Runs, error)) {
-      PrintError(io, TRunStore::DefaultPath(), error);
-      return false;
-    }
+    if (!LoadRuns(io, store, o.History, r.Runs)) return false;
     for (const TStepRun& run : r.Runs) records.push_back(RecordOf(run, {}));
     if (o.Port.isEmpty()) r.Present = r.Runs.back().Params;
     return true;
