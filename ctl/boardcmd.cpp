@@ -2,6 +2,7 @@
 
 #include "boardsession/interrupt.h"
 #include "boardsession/journal.h"
+#include "ctl/history.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -26,7 +27,7 @@ QString FinishCommand(qint64 journalId) { return QStringLiteral("zirv7ctl backup
 void WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
   const TResult<std::vector<TEarlierWrite>> earlier = EarlierWrites(port);
   if (!earlier) {
-    PrintError(io, TRunStore::DefaultPath(), earlier.Failure().Message);
+    PrintHistoryFailure(io, earlier.Failure());
     return;
   }
   for (const TEarlierWrite& w : *earlier) {
@@ -131,13 +132,13 @@ bool PrintTransactionEnd(TCtlIo& io, const QString& port, const TTransactionResu
   if (t.JournalFailure) {
     const QString state = t.End == TTransactionEnd::Kept ? QStringLiteral("the values written stay on the board")
                                                          : QStringLiteral("the board holds its values from before again");
-    PrintError(io, TRunStore::DefaultPath(),
-               QStringLiteral("%1, but backup %2 could not be marked finished (%3): later commands would take it "
-                              "for a write that never finished and offer to undo it. `%4` marks it finished "
-                              "without writing the board")
-                   .arg(state)
-                   .arg(backup)
-                   .arg(t.JournalFailure->Message, FinishCommand(backup)));
+    PrintHistoryFailure(io, {QStringLiteral("%1, but backup %2 could not be marked finished (%3): later commands "
+                                            "would take it for a write that never finished and offer to undo it. "
+                                            "`%4` marks it finished without writing the board")
+                                 .arg(state)
+                                 .arg(backup)
+                                 .arg(t.JournalFailure->Message, FinishCommand(backup)),
+                             t.JournalFailure->Explanation});
   }
   return t.End != TTransactionEnd::NotPutBack && !t.JournalFailure;
 }

@@ -2,7 +2,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
-#include "boardsession/journal.h"
 #include "ctl/commands.h"
 #include "ctl/history.h"
 #include "ctl/options.h"
@@ -44,18 +43,18 @@ int FinishBackupByHand(TCtlIo& io, const QString& text) {
   if (!ReadBackupId(io, kName, text, id)) return kExitUsage;
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
-  const TResult<TJournalEntry> entry = LoadBackup(store, id);
+  const TResult<TJournalEntry> entry = store.LoadJournal(id);
   if (!entry) {
-    PrintError(io, TRunStore::DefaultPath(), entry.Failure().Message);
+    PrintHistoryFailure(io, entry.Failure());
     return kExitFailed;
   }
   if (entry->Finished) {
     io.Err << "backup " << entry->Id << " is finished already (" << entry->Outcome << ")\n" << Qt::flush;
     return kExitOk;
   }
-  const TResult<void> finished = FinishBackup(store, entry->Id, QStringLiteral("marked finished"));
+  const TResult<void> finished = store.FinishJournal(entry->Id, QStringLiteral("marked finished"));
   if (!finished) {
-    PrintError(io, TRunStore::DefaultPath(), finished.Failure().Message);
+    PrintHistoryFailure(io, finished.Failure());
     return kExitFailed;
   }
   io.Err << "backup " << entry->Id << " is marked finished; the board was not written\n" << Qt::flush;
@@ -87,13 +86,13 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   if (parser.isSet(QStringLiteral("finish"))) return FinishBackupByHand(io, parser.value(QStringLiteral("finish")));
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
-  std::vector<TJournalEntry> entries;
-  QString error;
-  if (!store.Open(TRunStore::DefaultPath(), error, 3000, TStoreAccess::ReadOnly) ||
-      !store.ListJournal(entries, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly)) return kExitFailed;
+  TResult<std::vector<TJournalEntry>> listed = store.ListJournal();
+  if (!listed) {
+    PrintHistoryFailure(io, listed.Failure());
     return kExitFailed;
   }
+  const std::vector<TJournalEntry>& entries = *listed;
   if (parser.isSet(QStringLiteral("json"))) {
     QJsonArray array;
     for (const TJournalEntry& e : entries) array.append(JsonOf(e));

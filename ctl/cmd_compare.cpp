@@ -134,7 +134,7 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
       CompareParameterSets(session, store, request, BoardHooks(io, o.Port, parser.isSet(QStringLiteral("yes"))));
   if (r.Declined) return kExitFailed;
   PrintLimited(io, o.Port, r);
-  if (r.HistoryFailure) PrintError(io, TRunStore::DefaultPath(), r.HistoryFailure->Message);
+  if (r.HistoryFailure) PrintHistoryFailure(io, *r.HistoryFailure);
   bool ok = PrintTransactionEnd(io, o.Port, r.Transaction) && !r.Failure && !r.HistoryFailure;
   if (!r.Runs.empty()) ok &= PrintRuns(io, parser, o, r.Runs);
   return ok ? kExitOk : kExitFailed;

@@ -3,8 +3,8 @@
 #include "ctl/boardcmd.h"
 #include "ctl/boardwrite.h"
 #include "ctl/commands.h"
+#include "ctl/history.h"
 #include "ctl/options.h"
-#include "boardsession/journal.h"
 #include "runstore/runstore.h"
 
 namespace {
@@ -42,30 +42,26 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
   TInterruptGuard guard;
   // A history that can only be read still holds the backup: the restore then says that it
   // cannot keep the board's present values, and asks.
-  std::unique_ptr<TRunStore> store;
-  const TResult<TStoreAccess> access = OpenHistoryToWrite(store, true);
-  if (!access) {
-    PrintError(io, TRunStore::DefaultPath(), access.Failure().Message);
-    return kExitFailed;
-  }
-  const TResult<TJournalEntry> entry = LoadBackup(*store, id);
+  TRunStore store;
+  if (!OpenRunHistory(io, store, TStoreAccess::WriteWherePossible)) return kExitFailed;
+  const TResult<TJournalEntry> entry = store.LoadJournal(id);
   if (!entry) {
-    PrintError(io, TRunStore::DefaultPath(), entry.Failure().Message);
+    PrintHistoryFailure(io, entry.Failure());
     return kExitFailed;
   }
   const TWriteSetRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  TRunStore* journal = *access == TStoreAccess::ReadWrite ? store.get() : nullptr;
-  const TRestoreResult result =
-      RestoreBackup(session, journal, *entry, request, BoardHooks(io, port, parser.isSet(QStringLiteral("yes"))));
+  const TRestoreResult result = RestoreBackup(session, store.Writable() ? &store : nullptr, *entry, request,
+                                              BoardHooks(io, port, parser.isSet(QStringLiteral("yes"))));
   int status = PrintWriteSet(io, result.Write, request.DryRun);
   if (result.BackupFailure) {
-    PrintError(io, TRunStore::DefaultPath(),
-               QStringLiteral("backup %1 stays marked unfinished (%2), although its values are on the board now; "
-                              "`zirv7ctl backups --finish %1` marks it finished once the history can be written")
-                   .arg(id)
-                   .arg(result.BackupFailure->Message));
+    PrintHistoryFailure(io, {QStringLiteral("backup %1 stays marked unfinished (%2), although its values are on the "
+                                            "board now; `zirv7ctl backups --finish %1` marks it finished once the "
+                                            "history can be written")
+                                 .arg(id)
+                                 .arg(result.BackupFailure->Message),
+                             result.BackupFailure->Explanation});
     status = kExitFailed;
   }
   return status;

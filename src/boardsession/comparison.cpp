@@ -52,12 +52,11 @@ TCompareResult CompareParameterSets(TBoardSession& session, TRunStore& history, 
       break;
     }
     run->Label = set.Caption;
-    QString error;
-    const bool stored = history.Insert(*run, error);
+    const TResult<void> stored = history.Insert(*run);
     r.Runs.push_back(std::move(*run));
     r.Writes.push_back(written);
     if (!stored) {
-      r.HistoryFailure = TFailure{error, {}};
+      r.HistoryFailure = stored.Failure();
       break;
     }
   }

@@ -1,6 +1,5 @@
 #include "boardsession/journal.h"
 
-#include <QFileInfo>
 #include <QRegularExpression>
 
 #include "devices/comtargets.h"
@@ -8,9 +7,6 @@
 #include "parameters/paramtable.h"
 
 namespace {
-
-// How long a command waits for a history another command is writing.
-constexpr int kHistoryWaitMs = 3000;
 
 // The program whose running copy may hold a device while its journal entry is unfinished.
 const QString kCompanion = QStringLiteral("zirv7ctl");
@@ -28,14 +24,6 @@ void MarkRunning(const THolder& holder, std::vector<TEarlierWrite>& earlier) {
       w->RunningIn.append(holder);
       return;
     }
-}
-
-// Returns whether the history at path can be written: a read-only disk, file or folder tells
-// before SQLite has to.
-bool Writable(const QString& path) {
-  const QFileInfo file(path);
-  const QFileInfo folder(file.absolutePath());
-  return (!file.exists() || file.isWritable()) && (!folder.exists() || folder.isWritable());
 }
 
 // Returns the values an entry's planned writes ("P 0.2 -> 0.3, ...", for compare
@@ -63,47 +51,34 @@ TStoreJournal::TStoreJournal(TRunStore& store, QString port, QString commandLine
 TResult<qint64> TStoreJournal::Begin(const TPIDParams& originals) {
   TJournalEntry entry;
   entry.Port = FPort;
+  entry.Device = StableDeviceName(FPort);
   entry.Command = FCommandLine;
   entry.Board = originals;
   entry.Planned = FPlanned;
-  QString error;
-  if (FStore.BeginJournal(entry, error)) return entry.Id;
-  return TFailure{QStringLiteral("the board's values could not be kept in the journal before writing (%1)").arg(error),
+  const TResult<void> begun = FStore.BeginJournal(entry);
+  if (begun) return entry.Id;
+  return TFailure{QStringLiteral("the board's values could not be kept in the journal before writing (%1)")
+                      .arg(begun.Failure().Message),
                   QStringLiteral("Every command that writes the board first keeps its values in the run "
-                                 "history (%1), so that they can be put back if the command never ends. "
-                                 "Make room on its disk or let the command that holds it finish, then run "
-                                 "the command again.")
-                      .arg(TRunStore::DefaultPath())};
+                                 "history, so that they can be put back if the command never ends. Make room "
+                                 "on its disk or let the program that holds it finish, then run the command "
+                                 "again.")};
 }
 
-TResult<void> TStoreJournal::Finish(qint64 id, const QString& outcome) { return FinishBackup(FStore, id, outcome); }
-
-TResult<TStoreAccess> OpenHistoryToWrite(std::unique_ptr<TRunStore>& store, bool readOnlyWillDo) {
-  const QString path = TRunStore::DefaultPath();
-  QString error;
-  if (!readOnlyWillDo || Writable(path)) {
-    store = std::make_unique<TRunStore>();
-    if (store->Open(path, error, kHistoryWaitMs)) return TStoreAccess::ReadWrite;
-    if (!readOnlyWillDo) return TFailure{error, {}};
-  }
-  // A fresh store: the failed open may have left its connection behind.
-  store = std::make_unique<TRunStore>();
-  QString readError;
-  if (store->Open(path, readError, kHistoryWaitMs, TStoreAccess::ReadOnly)) return TStoreAccess::ReadOnly;
-  return TFailure{error.isEmpty() ? readError : error, {}};
-}
+TResult<void> TStoreJournal::Finish(qint64 id, const QString& outcome) { return FStore.FinishJournal(id, outcome); }
 
 TResult<std::vector<TEarlierWrite>> EarlierWrites(const QString& port) {
+  auto unseen = [](const TFailure& f) {
+    return TFailure{QStringLiteral("%1; earlier commands that did not finish cannot be seen").arg(f.Message), f.Explanation};
+  };
+  const TResult<QString> path = TRunStore::DefaultPath();
+  if (!path) return unseen(path.Failure());
   TRunStore store;
-  std::vector<TJournalEntry> entries;
-  QString error;
-  if (!store.Open(TRunStore::DefaultPath(), error, kHistoryWaitMs, TStoreAccess::ReadOnly) ||
-      !store.ListJournal(entries, error))
-    return TFailure{QStringLiteral("%1; earlier commands that did not finish cannot be seen").arg(error), {}};
-  const QString device = StableDeviceName(port);
+  if (const TResult<void> opened = store.Open(*path, TStoreAccess::ReadOnly); !opened) return unseen(opened.Failure());
+  const TResult<std::vector<TJournalEntry>> entries = store.UnfinishedJournal(StableDeviceName(port), port);
+  if (!entries) return unseen(entries.Failure());
   std::vector<TEarlierWrite> earlier;
-  for (const TJournalEntry& e : entries)
-    if (!e.Finished && StableDeviceName(e.Port) == device) earlier.push_back({e, {}});
+  for (const TJournalEntry& e : *entries) earlier.push_back({e, {}});
   if (earlier.empty()) return earlier;
   for (const THolder& h : TargetHolders(ResolvePort(port))) MarkRunning(h, earlier);
   return earlier;
@@ -119,17 +94,4 @@ std::vector<const TParamRow*> RowsNotFromEntry(const TJournalEntry& entry, const
       rows.push_back(&row);
   }
   return rows;
-}
-
-TResult<TJournalEntry> LoadBackup(TRunStore& store, qint64 id) {
-  TJournalEntry entry;
-  QString error;
-  if (!store.LoadJournal(id, entry, error)) return TFailure{error, {}};
-  return entry;
-}
-
-TResult<void> FinishBackup(TRunStore& store, qint64 id, const QString& outcome) {
-  QString error;
-  if (!store.FinishJournal(id, outcome, error)) return TFailure{error, {}};
-  return {};
 }

@@ -5,7 +5,6 @@
 
 #include <QList>
 #include <QString>
-#include <memory>
 #include <vector>
 
 #include "boardsession/transaction.h"
@@ -31,11 +30,6 @@ class TStoreJournal : public TBoardJournal {
   QString FPlanned;
 };
 
-// Opens the run history at its default place into store for a command that writes a board.
-// With readOnlyWillDo, a history that cannot be written (a read-only disk or file) is opened to
-// be read: the result then says TStoreAccess::ReadOnly, and nothing can be journaled in it.
-TResult<TStoreAccess> OpenHistoryToWrite(std::unique_ptr<TRunStore>& store, bool readOnlyWillDo = false);
-
 // An earlier command's journal entry on the device a command is about to open that is not
 // marked finished.
 struct TEarlierWrite {
@@ -46,9 +40,9 @@ struct TEarlierWrite {
 };
 
 // Returns the unfinished journal entries of the device the port leads to, however the earlier
-// commands named it ("COM3", its by-id name, /dev/ttyUSB0), oldest first, each with the
-// command that still runs it. Fails when the history cannot be read: then earlier writes that
-// never finished cannot be seen.
+// commands named it ("COM3", its by-id name, /dev/ttyUSB0; entries kept before the journal knew
+// devices by the port's name alone), oldest first, each with the command that still runs it.
+// Fails when the history cannot be read: then earlier writes that never finished cannot be seen.
 TResult<std::vector<TEarlierWrite>> EarlierWrites(const QString& port);
 
 // Returns the rows where board holds a value that entry neither found on the board nor was
@@ -57,8 +51,3 @@ TResult<std::vector<TEarlierWrite>> EarlierWrites(const QString& port);
 // counts as written.
 std::vector<const TParamRow*> RowsNotFromEntry(const TJournalEntry& entry, const TPIDParams& board);
 
-// Returns the journal entry of a backup from the open history.
-TResult<TJournalEntry> LoadBackup(TRunStore& store, qint64 id);
-
-// Marks a backup finished with the outcome, whatever the board holds.
-TResult<void> FinishBackup(TRunStore& store, qint64 id, const QString& outcome);

@@ -67,14 +67,12 @@ TRestoreResult RestoreBackup(TBoardSession& session, TRunStore* journal, const T
     }
   }
   if (!journal && !request.DryRun)
-    write.Warnings.append(QStringLiteral("the history %1 can only be read: this restore cannot keep the "
-                                         "board's present values as a backup of its own")
-                              .arg(TRunStore::DefaultPath()));
+    write.Warnings.append(QStringLiteral("the run history can only be read: this restore cannot keep the board's "
+                                         "present values as a backup of its own"));
   TRestoreResult r{WriteParameterSet(session, write, hooks), std::nullopt};
   if (request.DryRun || entry.Finished || !r.Write.Complete()) return r;
-  const TResult<void> finished =
-      journal ? FinishBackup(*journal, entry.Id, QStringLiteral("restored"))
-              : TResult<void>(TFailure{QStringLiteral("the history can only be read"), {}});
+  const TResult<void> finished = journal ? journal->FinishJournal(entry.Id, QStringLiteral("restored"))
+                                         : TResult<void>(TFailure{QStringLiteral("the history can only be read"), {}});
   if (!finished) r.BackupFailure = finished.Failure();
   return r;
 }

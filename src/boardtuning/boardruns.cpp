@@ -79,8 +79,8 @@ TResult<TStepRun> MeasuredRun(TBoardSession& session, TRunStore& history, const 
   TResult<TStepRun> run = RunStepTest(session, params, step, prediv);
   if (!run) return run.Failure();
   run->Label = QStringLiteral("%1: %2").arg(label, GainsCaption(params));
-  QString error;
-  if (!history.Insert(*run, error)) return TFailure{QStringLiteral("%1: %2").arg(TRunStore::DefaultPath(), error), {}};
+  if (const TResult<void> stored = history.Insert(*run); !stored) return TFailure{
+      QStringLiteral("the run history: %1").arg(stored.Failure().Message), stored.Failure().Explanation};
   return run;
 }
 

@@ -1,7 +1,5 @@
 #include "protocol/transactions.h"
 
-#include <QElapsedTimer>
-
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "protocol/taggedvalue.h"
@@ -16,18 +14,15 @@ void BeginTransaction(TLineChannel& channel) {
   channel.FWaitRS232 = true;
 }
 
-// Polls until LineBuf holds count lines or limit polls have run, and, with atLeastMs, also
-// that long. Returns false when the wait ran out, even if the last line came in its last poll.
-bool WaitForLines(TLineChannel& channel, int count, int limit, int atLeastMs = 0) {
-  QElapsedTimer clock;
-  clock.start();
-  auto waiting = [&](int r) { return r < limit || clock.elapsed() < atLeastMs; };
+// Polls until LineBuf holds count lines or limit polls have run. Returns false when the wait
+// ran out, even if the last line came in its last poll.
+bool WaitForLines(TLineChannel& channel, int count, int limit) {
   int r = 0;
-  while (channel.LineBuf->size() < count && waiting(r)) {
+  while (channel.LineBuf->size() < count && r < limit) {
     TLineChannel::Poll();
     ++r;
   }
-  return waiting(r);
+  return r < limit;
 }
 
 // The board's line in bytes per second: 57600 baud, 10 bits a byte with start and stop bit.
@@ -137,12 +132,18 @@ void StepResponseExchange(TLineChannel& channel, int prediv, int step, int ticks
   channel.FlushReceive();
   const quint64 flushes = channel.FlushCount();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
-  if (!WaitForLines(channel, StepLineCount, StepPollLimit, StepAnswerTimeMs(prediv, ticksPerServo)))
+  if (!WaitForLines(channel, StepLineCount, StepAnswerPolls(prediv, ticksPerServo)))
     return;
   // Another exchange run during the wait (a click, a tick) emptied the list: the lines there
   // now are not this answer's own, and its lines before the break are gone.
   if (channel.FlushCount() != flushes) return;
   ParseStepAnswer(*channel.LineBuf, onSample);
+}
+
+int StepAnswerPolls(int prediv, int ticksPerServo) {
+  // Every poll sleeps 1 ms, so counting one poll per millisecond waits at least that long
+  // however busy the machine is, and the count does not depend on the clock.
+  return qMax(StepPollLimit, StepAnswerTimeMs(prediv, ticksPerServo));
 }
 
 int StepAnswerTimeMs(int prediv, int ticksPerServo) {

@@ -240,6 +240,34 @@ class TTransactionsTest : public QObject {
     QCOMPARE(FLog.size(), 11);  // the three commands and eight lines; no "Timeout"
   }
 
+  // The step-test wait in polls: the specified 3000 where a board at 4 ticks per servo cycle
+  // answers within them, and beyond that as long as the board's cycles and the 404 lines at
+  // 57600 baud take, over the whole range of "Prediv:".
+  void stepWaitCoversTheBoard_data() {
+    QTest::addColumn<int>("prediv");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<int>("polls");
+    QTest::newRow("prediv 0, the usual ticks") << 0 << 4 << 3000;
+    QTest::newRow("prediv 2, the usual ticks") << 2 << 4 << 3000;
+    QTest::newRow("prediv 12, 10 ticks") << 12 << 10 << -1;
+    QTest::newRow("prediv 31") << 31 << 4 << -1;
+    QTest::newRow("prediv 50") << 50 << 4 << -1;
+    QTest::newRow("prediv 50, 100 ticks") << 50 << 100 << -1;
+  }
+  void stepWaitCoversTheBoard() {
+    QFETCH(int, prediv);
+    QFETCH(int, ticks);
+    QFETCH(int, polls);
+    const int waited = StepAnswerPolls(prediv, ticks);
+    if (polls > 0) {
+      QCOMPARE(waited, polls);
+      return;
+    }
+    // 199 samples of prediv + 1 cycles of ticks x 100 us, and 404 lines of up to 32 bytes.
+    const double boardMs = 199.0 * (prediv + 1) * ticks * 0.1 + 404 * 32 * 1000.0 / 5760;
+    QVERIFY2(waited >= boardMs, qPrintable(QStringLiteral("%1 polls for %2 ms").arg(waited).arg(boardMs)));
+  }
+
   // A malformed number on an examined line is a conversion error that ends the transaction,
   // still marked (the step exchange never marks); "l" lines 0 and 1 are not examined.
   void malformedNumber() {

@@ -68,16 +68,22 @@ class TLongStepsTest : public TMainWindowSuite {
     QCOMPARE(runs.first().toObject().value("samples").toArray().size(), 199);
   }
 
-  // A board slower than its parameters say (its "l" answer tells 4 ticks per servo cycle, it
+  // A board slower than its parameters say (its "l" answer tells 1 tick per servo cycle, it
   // runs at 10) is still answering when the wait ends: the rest of its answer is waited for
   // and that is said, so that the next command finds the board free.
   void companionWaitsForTheRestOfALateAnswer() {
     UseBoardWithTicks(10);
-    F->Sim.ScriptAnswer("l", zirvsim::TBoardModel().Answer("l"));
+    zirvsim::TBoardModel says;
+    zirvsim::TBoardParams one;
+    one.TicksPerServo = 1;
+    says.SetParams(one);
+    F->Sim.ScriptAnswer("l", says.Answer("l"));
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-    // The answer starts after 199 x 24 ms and takes 0.86 s; the wait ends at 5.16 s, between.
-    const TCtlResult late = RunCtlCaptured({"step", "--port", "COM1", "--step", "100", "--prediv", "23"});
+    // The wait counts 3083 polls; the answer starts after 199 x 17 ms (3.38 s) and takes 0.86 s,
+    // and a quiet line is waited for 0.5 s: a poll may last from 0.94 to 1.37 ms for the wait to
+    // end while the board is about to send or sending (a quiet machine's poll lasts about 1.06).
+    const TCtlResult late = RunCtlCaptured({"step", "--port", "COM1", "--step", "100", "--prediv", "16"});
     QCOMPARE(late.Status, kExitFailed);
     QVERIFY2(late.Err.contains("which was waited for before going on"), qPrintable(late.Err));
     const TCtlResult next = RunCtlCaptured({"params", "--port", "COM1"});
