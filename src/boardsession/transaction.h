@@ -28,7 +28,8 @@
 //   Print(txn.Result());                                 // says what the board holds
 //
 // Between trials only the rows that change are written: Write() compares with what the board
-// holds. Result() is the one account of the transaction that callers print: what was sent, what
+// holds. Result().JournalId is the journal entry the trials belong to (TTrial::JournalId of the
+// run history), once the first value has been sent. Result() is the one account of the transaction that callers print: what was sent, what
 // the board answered, how it ended, what the board may still hold when it could not be put
 // back, and the journal entry with any failure to mark it finished.
 

@@ -409,7 +409,7 @@ TEST_F(StepCommandsTest, RestoreWorksFromAHistoryOnAReadOnlyDisk) {
   const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), {"restore", "--port", Port(), "1", "--yes"});
   if (!r) GTEST_SKIP() << "no read-only mount possible here";
   EXPECT_EQ(r->Status, kExitOk) << r->Err.toStdString();
-  EXPECT_TRUE(r->Err.contains("can only be read: this restore is not kept")) << r->Err.toStdString();
+  EXPECT_TRUE(r->Err.contains("can only be read: this restore cannot keep the board's present values")) << r->Err.toStdString();
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(Journal().size(), 1u);
 }
