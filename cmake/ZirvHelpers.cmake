@@ -91,23 +91,14 @@ function(zirv_add_bench)
   set_target_properties(bench_${B_AREA} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BENCH_DIR})
 endfunction()
 
-# zirv_subsystem_library(<target> DEPS <targets...> [WITHOUT_QT])
-# One static library per subsystem folder, made of every .cpp/.h in that folder but main.cpp,
-# compiled in unity batches (a file can opt out with the source property
-# SKIP_UNITY_BUILD_INCLUSION). Code includes headers by folder ("serial/comport.h"), so src/ is
-# the include root of every library. WITHOUT_QT: a library of plain C++ that links no Qt.
+# zirv_subsystem_library(<target> SOURCES <files...> DEPS <targets...> [WITHOUT_QT])
+# One static library per subsystem folder, made of the files it lists, compiled in unity
+# batches (a file can opt out with the source property SKIP_UNITY_BUILD_INCLUSION). Code
+# includes headers by folder ("serial/comport.h"), so src/ is the include root of every
+# library. WITHOUT_QT: a library of plain C++ that links no Qt.
 function(zirv_subsystem_library target)
-  cmake_parse_arguments(L "WITHOUT_QT" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS
-    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  add_library(${target} STATIC ${sources})
-  # AUTOMOC reruns when a file it read changes, but would not notice a header that joins the
-  # folder later. The list of the folder's files, rewritten only when it changes, tells it.
-  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)
-  string(REPLACE ";" "\n" listing "${sources}")
-  file(CONFIGURE OUTPUT ${list_file} CONTENT "${listing}\n")
-  set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${list_file})
+  cmake_parse_arguments(L "WITHOUT_QT" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${target} STATIC ${L_SOURCES})
   if(L_WITHOUT_QT)
     set_target_properties(${target} PROPERTIES AUTOMOC OFF)
   else()
