@@ -112,16 +112,6 @@ function(zirv_subsystem_library target)
   target_link_libraries(${target} PUBLIC ${L_DEPS})
 endfunction()
 
-# Includes every *.cmake fragment of the current folder: each area's tests or benchmarks are
-# declared in a fragment of their own so that areas can grow side by side.
-macro(zirv_include_fragments)
-  file(GLOB _zirv_fragments CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
-  list(SORT _zirv_fragments)
-  foreach(_f IN LISTS _zirv_fragments)
-    include(${_f})
-  endforeach()
-endmacro()
-
 # zirv_add_fuzz(<name> LIBS <targets...>)
 # Builds fuzz/<name> from fuzz/<name>.cpp, a libFuzzer target, when ZIRV_FUZZ is on; the target
 # "fuzz" builds them all. tools/fuzz runs each with the seeds of fuzz/seeds-<name>.
