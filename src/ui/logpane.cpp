@@ -7,6 +7,7 @@
 
 #include "globals/numtext.h"
 #include "ui/logaccessible.h"
+#include "ui/qcolors.h"
 
 namespace {
 

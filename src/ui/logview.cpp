@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/qcolors.h"
+
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text

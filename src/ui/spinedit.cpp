@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "globals/numtext.h"
+#include "ui/qcolors.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 
 #include "ui/logpane.h"
 #include "ui/logview.h"
+#include "ui/qcolors.h"
 
 class TLogPaneTest : public QObject {
   Q_OBJECT

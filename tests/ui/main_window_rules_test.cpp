@@ -14,6 +14,7 @@
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "ui/errorbox.h"
+#include "ui/qcolors.h"
 #include "ui/spineditbuttons.h"
 
 namespace {

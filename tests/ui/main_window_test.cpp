@@ -18,6 +18,7 @@
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "parameters/paramtable.h"
+#include "ui/qcolors.h"
 
 namespace {
 
