@@ -13,9 +13,9 @@ const QString& ParamSection() {
   return section;
 }
 
-const std::array<QString, 14>& FileKeys() {
-  static const std::array<QString, 14> keys = [] {
-    std::array<QString, 14> names;
+const std::array<QString, kParamCount>& FileKeys() {
+  static const std::array<QString, kParamCount> keys = [] {
+    std::array<QString, kParamCount> names;
     for (size_t k = 0; k < names.size(); ++k)
       names[k] = QString::fromLatin1(ParamTable()[k].FileKey);
     return names;

@@ -31,7 +31,7 @@ constexpr TParamRow IntRow(const char* caption, const char* unit, const char* gr
           TRowClass::Integer};
 }
 
-const std::array<TParamRow, 14> kTable = {{
+const std::array<TParamRow, kParamCount> kTable = {{
     FloatRow("P:", "", "seParametersP", 'p', "(p)", 3, &TPIDParams::P, "P"),
     FloatRow("I:", "", "seParametersI", 'i', "(i)", 4, &TPIDParams::I, "I"),
     FloatRow("D:", "", "seParametersD", 'd', "(d)", 5, &TPIDParams::D, "D"),
@@ -63,7 +63,7 @@ const std::array<TParamRow, 14> kTable = {{
 
 }  // namespace
 
-const std::array<TParamRow, 14>& ParamTable() { return kTable; }
+const std::array<TParamRow, kParamCount>& ParamTable() { return kTable; }
 
 double RecordValue(const TPIDParams& params, const TParamRow& row) {
   if (row.DoubleField) return params.*row.DoubleField;

@@ -43,8 +43,11 @@ struct TParamRow {
   TRowClass Class;
 };
 
+// The number of the board's servo-loop parameters: the rows of ParamTable().
+inline constexpr size_t kParamCount = 14;
+
 // Returns the fourteen parameters in their fixed order (writing, saving, loading).
-const std::array<TParamRow, 14>& ParamTable();
+const std::array<TParamRow, kParamCount>& ParamTable();
 
 // Returns the row's place in ParamTable(), counting from 0.
 inline size_t RowIndex(const TParamRow& row) { return size_t(&row - ParamTable().data()); }

@@ -6,6 +6,7 @@
 
 #include "globals/colors.h"
 #include "globals/records.h"
+#include "parameters/paramtable.h"
 #include "serial/comport.h"
 #include "serial/linechannel.h"
 #include "serial/portlink.h"
@@ -93,7 +94,7 @@ class TfMain : public QMainWindow {
 
   QGroupBox* GroupBox5;  // "All Motor types"
   QGroupBox* GroupBox6;  // "BLDC specific"
-  std::array<TAdvSpinEdit*, 14> ParameterFields{};  // in parameter-table order
+  std::array<TAdvSpinEdit*, kParamCount> ParameterFields{};  // in parameter-table order
   TAdvSpinEdit* seParametersP;
   TAdvSpinEdit* seParametersI;
   TAdvSpinEdit* seParametersD;
