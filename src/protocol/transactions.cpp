@@ -1,5 +1,7 @@
 #include "protocol/transactions.h"
 
+#include <algorithm>
+
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "protocol/taggedvalue.h"
@@ -133,7 +135,8 @@ void StepResponseExchange(TLineChannel& channel, int prediv, int step,
 
 void ParseStepAnswer(const QStringList& lines,
                      const std::function<void(const TStepSample&)>& onSample) {
-  for (qsizetype j = 4; j <= 400 && j + 1 < lines.size(); j += 2) {
+  const qsizetype end = std::min<qsizetype>(StepFirstSampleLine + 2 * kStepTestSamples, lines.size());
+  for (qsizetype j = StepFirstSampleLine; j + 1 < end; j += 2) {
     TStepSample s;
     if (!ParseTaggedValue(lines.at(j), QStringLiteral("error"), s.Error)) break;
     if (!ParseTaggedValue(lines.at(j + 1), QStringLiteral("output"), s.Output)) break;

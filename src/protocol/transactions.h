@@ -53,10 +53,17 @@ void StepResponseExchange(TLineChannel& channel, int prediv, int step,
 void ParseStepAnswer(const QStringList& lines,
                      const std::function<void(const TStepSample&)>& onSample);
 
+// The predivs a step test may be given: the board samples every prediv + 1 servo cycles.
+inline constexpr int StepMinPrediv = 0;
+inline constexpr int StepMaxPrediv = 50;
+
 // Poll limits of the transactions.
 inline constexpr int StatusPollLimit = 500;
 inline constexpr int ParametersPollLimit = 500;
 inline constexpr int StepPollLimit = 3000;
 inline constexpr int StatusLineCount = 9;
 inline constexpr int ParametersLineCount = 17;
-inline constexpr int StepLineCount = 404;
+// A step-test answer: four header lines, an error and an output line per sample, two trailer
+// lines.
+inline constexpr int StepFirstSampleLine = 4;
+inline constexpr int StepLineCount = StepFirstSampleLine + 2 * kStepTestSamples + 2;

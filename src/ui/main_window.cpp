@@ -19,6 +19,7 @@
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "parameters/paramtable.h"
+#include "protocol/transactions.h"
 #include "ui/logpane.h"
 #include "ui/main.h"
 #include "ui/opendialog.h"
@@ -272,7 +273,7 @@ void TfMain::BuildMonitorPage() {
   Caption(stepLabel, seSICommandStep);
   cbSIAutoFwdRev = AddLeftCaptionCheckBox(GroupBox3, QStringLiteral("auto Fw/Rev:"), 8, 56, 93);
   auto* predivLabel = AddLabel(GroupBox3, QStringLiteral("Prediv:"), 8, 86);
-  seSIPrediv = AddSpinEdit(GroupBox3, 88, 82, 73, 1, 0, 50, 0);
+  seSIPrediv = AddSpinEdit(GroupBox3, 88, 82, 73, 1, StepMinPrediv, StepMaxPrediv, 0);
   Caption(predivLabel, seSIPrediv);
   btLaunchSITest = AddButton(GroupBox3, QStringLiteral("Launch Test"), 8, 140, 153, 25);
 
