@@ -14,10 +14,10 @@ inline constexpr int kLastCom = 32;
 // digits), else 0.
 int ComNumber(const QString& name);
 
-// Returns the folder of the aliases.
+// Returns the folder of the aliases (PortAliasFolder), "" when there is none.
 QString AliasFolder();
 
-// Returns the alias path of a port name "COMn".
+// Returns the alias path of a port name "COMn", "" when there is no alias folder.
 QString AliasPath(const QString& com);
 
 // Where a port name leads.
