@@ -17,7 +17,7 @@
 #include "tests/devices/fakeroot.h"
 #include "tests/serial/ptypeer.h"
 #include "ui/errorbox.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 
 namespace {
 

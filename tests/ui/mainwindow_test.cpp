@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "linestate.h"
-#include "mainfixture.h"
+#include "mainwindowfixture.h"
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "parameters/paramtable.h"
@@ -679,4 +679,4 @@ int main(int argc, char* argv[]) {
   TMainWindowTest test;
   return ExecOnDesignScreen({&test}, argc, argv);
 }
-#include "main_window_test.moc"
+#include "mainwindow_test.moc"

@@ -21,7 +21,7 @@
 #include "sim/simulator.h"
 #include "ui/logpane.h"
 #include "ui/logview.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 #include "ui/spinedit.h"
 
 using TWire = std::vector<std::string>;

@@ -8,7 +8,7 @@
 #include "parameters/paramtable.h"
 #include "protocol/paramwrite.h"
 #include "protocol/transactions.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 #include "ui/spinedit.h"
 
 namespace {

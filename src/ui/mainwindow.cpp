@@ -21,7 +21,7 @@
 #include "parameters/paramtable.h"
 #include "protocol/transactions.h"
 #include "ui/logpane.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 #include "ui/opendialog.h"
 #include "ui/porttips.h"
 #include "ui/spinedit.h"

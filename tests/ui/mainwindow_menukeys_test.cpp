@@ -7,7 +7,7 @@
 #include <QMenuBar>
 #include <QTimer>
 
-#include "mainfixture.h"
+#include "mainwindowfixture.h"
 
 namespace {
 
@@ -103,4 +103,4 @@ class TMainMenuKeysTest : public QObject {
 };
 
 QTEST_MAIN(TMainMenuKeysTest)
-#include "main_menukeys_test.moc"
+#include "mainwindow_menukeys_test.moc"

@@ -7,7 +7,7 @@
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "protocol/transactions.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 #include "ui/spinedit.h"
 
 namespace {

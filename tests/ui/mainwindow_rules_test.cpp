@@ -10,7 +10,7 @@
 #include <QTimer>
 #include <thread>
 
-#include "mainfixture.h"
+#include "mainwindowfixture.h"
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
 #include "ui/errorbox.h"
@@ -447,4 +447,4 @@ int main(int argc, char* argv[]) {
   TMainWindowRulesTest rules;
   return ExecOnDesignScreen({&failures, &rules}, argc, argv);
 }
-#include "main_window_rules_test.moc"
+#include "mainwindow_rules_test.moc"

@@ -6,7 +6,7 @@
 
 #include "globals/errorreport.h"
 #include "ui/logpane.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 
 void TfMain::FormShow() {
   // Numbers are written and read with "." everywhere already (the number text never consults

@@ -42,7 +42,7 @@ class TfMain : public QMainWindow {
   explicit TfMain(QWidget* parent = nullptr);
   ~TfMain() override;
 
-  // --- Serial link and log (main_serial.cpp) ---
+  // --- Serial link and log (mainwindow_serial.cpp) ---
   void FormShow();
   void UpdateConnectionControls();
   void btConnectClick();
@@ -50,7 +50,7 @@ class TfMain : public QMainWindow {
   void ComPort1DeviceLost();
   void LogLine(const QString& text, TColor colour);
 
-  // --- Parameters page and parameter files (main_parameters.cpp) ---
+  // --- Parameters page and parameter files (mainwindow_parameters.cpp) ---
   void btReadBoardParamsClick();
   void btWriteBoardParamsClick();
   void ShowParameters();
@@ -62,7 +62,7 @@ class TfMain : public QMainWindow {
   void SaveParameterFile(const QString& fileName);
   void LoadParameterFile(const QString& fileName);
 
-  // --- RT Monitor page (main_monitor.cpp) ---
+  // --- RT Monitor page (mainwindow_monitor.cpp) ---
   void SampleStatus();
   void btSampleStatusClick();
   void SampleTimerTimer();
@@ -149,7 +149,7 @@ class TfMain : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
-  // Layout (main_window.cpp).
+  // Layout (mainwindow.cpp).
   void BuildWindow();
   void BuildTopBar();
   void BuildParametersPage();
@@ -161,7 +161,7 @@ class TfMain : public QMainWindow {
   // Connects a control's signal to an operation, run as one guarded user action.
   template <class Sender, class Signal>
   void Wire(Sender* sender, Signal signal, void (TfMain::*operation)());
-  // Runs one user action and reports the error that ends it (main_serial.cpp).
+  // Runs one user action and reports the error that ends it (mainwindow_serial.cpp).
   void RunAction(void (TfMain::*operation)());
   // Stops what would repeat a failure of the link with the board behind its report.
   void BoardLinkFailed(bool deviceLost);
