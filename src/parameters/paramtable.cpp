@@ -73,6 +73,12 @@ const std::array<TParamRow, kParamCount> kTable = {{
 
 const std::array<TParamRow, kParamCount>& ParamTable() { return kTable; }
 
+size_t RowIndexOf(std::string_view fileKey) {
+  for (const TParamRow& row : kTable)
+    if (row.FileKey == fileKey) return RowIndex(row);
+  return kParamCount;
+}
+
 double RecordValue(const TPIDParams& params, const TParamRow& row) {
   if (row.DoubleField) return params.*row.DoubleField;
   return double(params.*row.IntField);

@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 #include "globals/records.h"
 
@@ -52,6 +53,10 @@ const std::array<TParamRow, kParamCount>& ParamTable();
 
 // Returns the row's place in ParamTable(), counting from 0.
 inline size_t RowIndex(const TParamRow& row) { return size_t(&row - ParamTable().data()); }
+
+// Returns the place in ParamTable() of the row with the file key ("FF0"), kParamCount when no
+// row has it.
+size_t RowIndexOf(std::string_view fileKey);
 
 // Returns the record's value for row as a double (an integer field converted exactly).
 double RecordValue(const TPIDParams& params, const TParamRow& row);

@@ -46,10 +46,10 @@ class StepCommandsTest : public testing::Test {
   // Writes a parameter file with the board's defaults and the given gains and output limit.
   QString ParamFile(const QString& name, double p, double d, int maxOutput = 95) const {
     TParamFileValues v = DefaultParamFileValues();
-    v[0].Float = p;
-    v[1].Float = 0.0005;
-    v[2].Float = d;
-    v[4].Int = maxOutput;
+    v.at(RowIndexOf("P")).Float = p;
+    v.at(RowIndexOf("I")).Float = 0.0005;
+    v.at(RowIndexOf("D")).Float = d;
+    v.at(RowIndexOf("MaxOutput")).Int = maxOutput;
     WriteParamFile(File(name), v);
     return File(name);
   }

@@ -267,7 +267,7 @@ class TMainWindowTest : public TMainWindowSuite {
 
   void ReadShowsAndMarksWhatFieldsCanHold() {
     const struct {
-      int Row;
+      const char* Key;  // the row's file key
       double TBoardParams::*Field;
       double Board;
       const char* Shown;
@@ -276,11 +276,11 @@ class TMainWindowTest : public TMainWindowSuite {
       double Stored;     // in ActPIDParams after that Write
     } rows[] = {
         // FaultError is compared after rounding; with nothing red, Write sends nothing.
-        {7, &TBoardParams::FaultError, 999.5, "1000", "GGGGGGGGGGGGGG", nullptr, 999.5},
+        {"FaultError", &TBoardParams::FaultError, 999.5, "1000", "GGGGGGGGGGGGGG", nullptr, 999.5},
         // P with more decimals than shown stays red.
-        {0, &TBoardParams::P, 0.000123456, "0.0001235", "RGGGGGGGGGGGGG", "p 0.0001235", 0.0001235},
+        {"P", &TBoardParams::P, 0.000123456, "0.0001235", "RGGGGGGGGGGGGG", "p 0.0001235", 0.0001235},
         // MaxOutput is shown rounded but compared unrounded.
-        {4, &TBoardParams::MaxOutput, 95.4, "95", "GGGGRGGGGGGGGG", "m 95", 95},
+        {"MaxOutput", &TBoardParams::MaxOutput, 95.4, "95", "GGGGRGGGGGGGGG", "m 95", 95},
     };
     F->Connect();
     // Never marked, nothing is red: Write sends nothing, then marks the fields against the
@@ -295,13 +295,13 @@ class TMainWindowTest : public TMainWindowSuite {
       params.*r.Field = r.Board;
       F->Sim.SetParams(params);
       Click(w->btReadBoardParams);
-      QCOMPARE(w->ParameterFields[r.Row]->Text(), QLatin1String(r.Shown));
+      QCOMPARE(w->ParameterFields.at(RowIndexOf(r.Key))->Text(), QLatin1String(r.Shown));
       QCOMPARE(F->Marks(), QLatin1String(r.Marks));
       QCOMPARE(F->TakeWire(), TWire{"l"});  // nothing stray from the write before
       Click(w->btWriteBoardParams);
       QCOMPARE(F->TakeWire(), r.Sent ? TWire{r.Sent} : TWire{});
       QCOMPARE(F->LogTexts().constLast(), QStringLiteral("OK writing params"));
-      QCOMPARE(w->ActPIDParams.*ParamTable()[r.Row].DoubleField, r.Stored);
+      QCOMPARE(w->ActPIDParams.*ParamTable().at(RowIndexOf(r.Key)).DoubleField, r.Stored);
       QCOMPARE(F->Marks(), QString(14, u'G'));
     }
     QCOMPARE(F->LogColour(QStringLiteral("OK writing params")), ToQColor(clRed));
