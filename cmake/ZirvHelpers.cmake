@@ -5,23 +5,36 @@ set(ZIRV_BIN_DIR   ${CMAKE_BINARY_DIR}/bin)
 set(ZIRV_TEST_DIR  ${CMAKE_BINARY_DIR}/tests)
 set(ZIRV_BENCH_DIR ${CMAKE_BINARY_DIR}/bench)
 
-# zirv_use_precompiled_header(<target>)
-# Lets <target> reuse the project's precompiled header instead of parsing the common headers in
-# every file. For targets made without the helpers below, such as a library of several folders.
+# zirv_use_precompiled_header(<target> [<owner>])
+# Lets <target> reuse the precompiled header of <owner> (the project's, zirv_pch, by default)
+# instead of parsing the common headers in every file. For targets made without the helpers
+# below, such as a library of several folders.
+# AUTOMOC's mocs_compilation.cpp is compiled without it: each file includes the moc code of
+# its own header ("moc_chart.cpp" in chart.cpp), so that file carries nothing but would still
+# pay for loading the header.
 function(zirv_use_precompiled_header target)
+  set(owner zirv_pch)
+  if(ARGC GREATER 1)
+    set(owner ${ARGV1})
+  endif()
   if(ZIRV_PRECOMPILED_HEADERS)
-    target_precompile_headers(${target} REUSE_FROM zirv_pch)
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+    target_include_directories(${target} SYSTEM PRIVATE ${ZIRV_PCH_INCLUDE_DIRS})
+    set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/mocs_compilation.cpp
+      PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   endif()
 endfunction()
 
 # zirv_test_compile(<target>)
 # Compiles <target> as a test program's own code: with ZIRV_TEST_COMPILE_OPTIONS and the
-# precompiled header made with them. For libraries that only tests link (a shared fixture).
+# precompiled header made with them, which holds GoogleTest's header. So every test program is
+# compiled as GoogleTest's users are (its macros, GTEST_HAS_PTHREAD, shape the header); a suite
+# of Qt Test takes nothing from GoogleTest's static library. For libraries that only tests link
+# (a shared fixture) too.
 function(zirv_test_compile target)
   target_compile_options(${target} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
-  if(ZIRV_PRECOMPILED_HEADERS)
-    target_precompile_headers(${target} REUSE_FROM ${ZIRV_TEST_PCH})
-  endif()
+  target_link_libraries(${target} PRIVATE GTest::gtest)
+  zirv_use_precompiled_header(${target} zirv_pch_test)
 endfunction()
 
 # zirv_add_program(<target> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])

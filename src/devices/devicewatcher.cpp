@@ -47,3 +47,5 @@ void TDeviceWatcher::OnFolderChanged() {
   Arm();
   FSettle.start();
 }
+
+#include "moc_devicewatcher.cpp"

@@ -128,3 +128,5 @@ void TLogRegion::changeEvent(QEvent* event) {
 void TLogRegion::RefreshTimeFormat() {
   FTimeFormat = LongTimeFormatOf(QLocale::system());
 }
+
+#include "moc_logpane.cpp"

@@ -317,3 +317,5 @@ void TLogView::ReplaceSelection(QStringView text) {
   emit TextChanged(from, removed, text.size());
   NotifyCaret(oldCaret, oldAnchor);
 }
+
+#include "moc_logview.cpp"

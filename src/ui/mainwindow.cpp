@@ -370,3 +370,5 @@ void TfMain::WireHandlers() {
   // "Exit" closes the window, which ends the program.
   connect(Exit1, &QAction::triggered, this, &QWidget::close);
 }
+
+#include "moc_mainwindow.cpp"

@@ -412,3 +412,5 @@ void TSpinEdit::DoExit() {
   const int value = Value();
   if (OutsideIntLimits(value, FMinValue, FMaxValue, false)) SetValue(value);
 }
+
+#include "moc_spinedit.cpp"
