@@ -517,4 +517,29 @@ TEST_F(StepCommandsTest, CompareRefusesWhatIsNoParameterFile) {
   EXPECT_EQ(FSim->Params(), FOriginal);
 }
 
+// A step that trips the servo is refused before the test; figures finer than the sampling
+// are left empty.
+TEST_F(StepCommandsTest, StepBeyondTheFaultErrorIsRefusedBeforeTheTest) {
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "-1001"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("a step of -1001 counts lies beyond \"Fault Error (f):\" 1000")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
+  EXPECT_EQ(FSim->ReceivedCommands(), std::vector<std::string>{"l"});
+  EXPECT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "1000"}).Status, kExitOk);
+}
+
+TEST_F(StepCommandsTest, ResponseWithinOneSampleShowsNoTimes) {
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--prediv", "50"});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("run 1: the response lies within one sample (20.4 ms)")) << r.Err.toStdString();
+  const QStringList row = r.Out.split(u'\n')[1].simplified().split(u' ');
+  ASSERT_GE(row.size(), 9) << r.Out.toStdString();
+  EXPECT_EQ(row[5], "-");  // rise
+  EXPECT_FALSE(r.Out.contains("0.00 ms")) << r.Out.toStdString();
+  const QJsonObject run = QJsonDocument::fromJson(RunCtlCaptured({"show", "1", "--json"}).Out.toUtf8())
+                              .object()["runs"].toArray()[0].toObject();
+  EXPECT_TRUE(run["settling_ms"].isNull());
+  EXPECT_TRUE(run["note"].toString().startsWith("the response lies within one sample"));
+}
+
 }  // namespace

@@ -143,57 +143,6 @@ class TMainWindowTest : public TMainWindowSuite {
     QCOMPARE(w->Panel2->height(), w->centralWidget()->height() - 33 - 472 - 3);
   }
 
-  // Groups, fields and buttons stand at their design places (within 3 px) and have their design
-  // sizes, and the grabbed window shows each button's face exactly where it stands.
-  void ControlsStandAtTheirDesignPlaces() {
-    F->Connect();  // enabled controls draw their normal look
-    const struct {
-      QWidget* Page;
-      const char* Name;
-      QRect Place;  // on its page; at 0, 0: the size alone; empty: the top left corner alone
-    } places[] = {
-        {w->tsParameters, "GroupBox5", {8, 3, 345, 310}},
-        {w->tsParameters, "GroupBox6", {368, 3, 346, 146}},
-        {w->tsParameters, "seParametersP", {152, 27, 133, 22}},
-        {w->tsParameters, "seParametersTPSC", {152, 279, 133, 22}},
-        {w->tsParameters, "seParametersSVMCycle", {512, 111, 133, 22}},
-        {w->tsParameters, "btReadBoardParams", {538, 165, 176, 25}},
-        {w->tsParameters, "btWriteBoardParams", {538, 196, 176, 25}},
-        {w->tsRTMonitor, "GroupBox1", {8, 8, 169, 175}},
-        {w->tsRTMonitor, "GroupBox2", {183, 8, 230, 175}},
-        {w->tsRTMonitor, "GroupBox3", {419, 8, 170, 175}},
-        {w->tsRTMonitor, "GroupBox4", {595, 8, 166, 175}},
-        {w->tsRTMonitor, "btSampleStatus", {0, 0, 152, 25}},
-        {w->tsRTMonitor, "btLaunchSITest", {0, 0, 153, 25}},
-        {w->tsRTMonitor, "btSetOscVal", {0, 0, 149, 25}},
-        {w->tsRTMonitor, "btStop", {0, 0, 149, 25}},
-        {w->tsRTMonitor, "Chart1", {0, 189, 0, 0}},  // below the strip of groups
-    };
-    for (const auto& [page, name, place] : places) {
-      w->PageControl1->setCurrentWidget(page);
-      auto* widget = page->findChild<QWidget*>(QLatin1String(name));
-      QVERIFY2(widget, name);
-      const QPoint at = widget->mapTo(page, QPoint(0, 0));
-      if (!place.topLeft().isNull())
-        QVERIFY2((at - place.topLeft()).manhattanLength() <= 3, name);
-      if (!place.isEmpty()) QVERIFY2(widget->size() == place.size(), name);
-    }
-    for (QWidget* page : {w->tsParameters, w->tsRTMonitor}) {
-      w->PageControl1->setCurrentWidget(page);
-      QCoreApplication::processEvents();
-      const QImage shot = w->grab().toImage();
-      for (auto* button : page->findChildren<QPushButton*>()) {
-        if (button == w->Chart1->btClear) continue;  // painted over by the chart's own face
-        // The face without the rounded corners, where the page's own colour shows.
-        const QRect face = QRect(QPoint(0, 0), button->size()).adjusted(3, 3, -3, -3);
-        const QImage expected =
-            button->grab().toImage().copy(face).convertToFormat(shot.format());
-        QVERIFY2(shot.copy(face.translated(button->mapTo(w, QPoint(0, 0)))) == expected,
-                 qPrintable(button->text()));
-      }
-    }
-  }
-
   // Assistive technology reads each control's name, or the caption of the label it is labelled
   // by (the buddy), as the port selector and every entry field are.
   void ControlsCarryTheNamesPeopleRead() {
