@@ -5,6 +5,8 @@
 
 #include "globals/numtext.h"
 
+QString PercentText(double value) { return FixedNumberText(value, 1) + QStringLiteral(" %"); }
+
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs) {
   if (!samples) return QStringLiteral("-");
   if (periodMs) return FixedNumberText(*samples * *periodMs, 2) + QStringLiteral(" ms");
@@ -37,8 +39,6 @@ double TimeKey(std::optional<double> samples, const TStepRun& r) {
   return samples.value_or(kNoFigure) * SamplePeriodMs(r).value_or(1);
 }
 
-QString Percent(double value) { return FixedNumberText(value, 1) + QStringLiteral(" %"); }
-
 // A figure that may not exist: "-" when it does not.
 template <class F>
 QString OptionalText(std::optional<double> value, F text) {
@@ -49,7 +49,7 @@ QString OptionalText(std::optional<double> value, F text) {
 const TFigureForm kFigureForms[] = {
     {"rise", [](const TStepRun& r) { return TimeText(Measurable(r, r.Figures.RiseSamples), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(r.Figures.RiseSamples, r); }},
-    {"overshoot", [](const TStepRun& r) { return Percent(r.Figures.OvershootPct); },
+    {"overshoot", [](const TStepRun& r) { return PercentText(r.Figures.OvershootPct); },
      [](const TStepRun& r) { return r.Figures.OvershootPct; }},
     {"peak", [](const TStepRun& r) { return TimeText(Measurable(r, double(r.Figures.PeakSample)), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(double(r.Figures.PeakSample), r); }},
@@ -59,11 +59,11 @@ const TFigureForm kFigureForms[] = {
      [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
     {"iae", [](const TStepRun& r) { return FixedNumberText(r.Figures.Iae, 0); },
      [](const TStepRun& r) { return r.Figures.Iae; }},
-    {"peak out", [](const TStepRun& r) { return Percent(r.Figures.PeakOutput); },
+    {"peak out", [](const TStepRun& r) { return PercentText(r.Figures.PeakOutput); },
      [](const TStepRun& r) { return r.Figures.PeakOutput; }},
     {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
      [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
-    {"rest out p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestOutputPpPct, Percent); },
+    {"rest out p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestOutputPpPct, PercentText); },
      [](const TStepRun& r) { return r.Figures.RestOutputPpPct.value_or(kNoFigure); }},
     {"rest err p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestErrorPp, [](double v) { return FixedNumberText(v, 0); }); },
      [](const TStepRun& r) { return r.Figures.RestErrorPp.value_or(kNoFigure); }},
