@@ -11,6 +11,7 @@
 #include "boardsession/interrupt.h"
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
+#include "globals/result.h"
 #include "version.h"
 
 namespace {
@@ -110,6 +111,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message) {
   if (!what.isEmpty()) io.Err << what << ": ";
   io.Err << message << "\n";
   io.Err.flush();
+}
+
+void PrintFailure(TCtlIo& io, const TFailure& failure) {
+  PrintError(io, {}, failure.Message);
+  if (!failure.Explanation.isEmpty()) io.Err << failure.Explanation << "\n" << Qt::flush;
 }
 
 namespace {

@@ -6,6 +6,8 @@
 #include <QTextStream>
 #include <vector>
 
+struct TFailure;
+
 // Exit status of zirv7ctl, as grep and git use it.
 enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
@@ -37,6 +39,9 @@ bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QSt
 
 // Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.
 void PrintError(TCtlIo& io, const QString& what, const QString& message);
+
+// Writes "zirv7ctl: <message>" to Err and the failure's explanation, if any, on the line after.
+void PrintFailure(TCtlIo& io, const TFailure& failure);
 
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines, and so does Ctrl+C while an interrupt guard is

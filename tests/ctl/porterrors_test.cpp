@@ -141,7 +141,10 @@ TEST_F(PortErrorsTest, DeviceLostInUseIsExplainedByEveryCommand) {
   const QString file = Fake.Config() + "/other.pset";
   QFile out(file);
   ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write("[ZIRVParam]\r\nP=0.3\r\n");
+  // The board's values but P, as the simulated board starts with them.
+  out.write("[ZIRVParam]\r\nP=0.3\r\nI=0.0005\r\nD=0.0015\r\nDeadband=0\r\nMaxOutput=95\r\nFF0=0\r\nFF1=0\r\n"
+            "FaultError=1000\r\nStepMultiplier=1\r\nTPSC=4\r\nHallTimeout=50\r\nChargeElcos=0\r\n"
+            "PhaseAdvance=0\r\nSVMCycle=3\r\n");
   out.close();
   struct TCase {
     const char* Name;

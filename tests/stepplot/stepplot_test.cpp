@@ -77,9 +77,8 @@ TEST_F(StepPlotTest, EveryRunsOutputLimitIsDrawn) {
     std::vector<TStepRun> runs;
     for (double limit : c.Limits) runs.push_back(SaturatingRun(limit));
     runs.back() = SaturatingRun(c.Limits.back(), c.Step);
-    QString error;
-    ASSERT_TRUE(SaveStepPlot(File("limits.svg"), TPlotFormat::Svg, runs, "limits", error))
-        << error.toStdString();
+    const TResult<void> saved = SaveStepPlot(File("limits.svg"), TPlotFormat::Svg, runs, "limits");
+    ASSERT_TRUE(saved) << saved.Failure().Message.toStdString();
     EXPECT_EQ(LimitLineHeights(File("limits.svg")).size(), c.Lines) << c.Limits.size() << " runs";
   }
 }
@@ -119,9 +118,8 @@ TEST(StepPlotLegend, RunsInTableOrderAndLongEntriesWhole) {
   const std::vector<TStepRun> runs = {LabelledRun("first.pset", 0.2), LabelledRun("second.pset", 0.3),
                                       LabelledRun(longLabel, 0.4)};
   QTemporaryDir dir;
-  QString error;
-  ASSERT_TRUE(SaveStepPlot(dir.filePath("plot.svg"), TPlotFormat::Svg, runs, "Legend", error))
-      << error.toStdString();
+  const TResult<void> saved = SaveStepPlot(dir.filePath("plot.svg"), TPlotFormat::Svg, runs, "Legend");
+  ASSERT_TRUE(saved) << saved.Failure().Message.toStdString();
   const QStringList texts = SvgTexts(dir.filePath("plot.svg"));
   const qsizetype first = texts.indexOf("first.pset"), second = texts.indexOf("second.pset");
   ASSERT_GE(first, 0);
