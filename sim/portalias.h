@@ -13,9 +13,9 @@ bool IsValidPortName(const std::string& name);
 std::string PortAliasPath(const std::string& name);
 
 // Makes aliasPath a symbolic link to device, creating the folders; refuses an empty aliasPath
-// (no alias folder). An existing link is
-// replaced when it already points to device or to nothing that exists; anything else is only
-// replaced with force. Returns an empty string on success, else the reason for refusing.
+// (no alias folder). An existing link is replaced when it already points to device or to
+// nothing that exists; anything else is only replaced with force. Returns an empty string on
+// success, else the reason for refusing.
 std::string CreatePortAlias(const std::string& aliasPath, const std::string& device, bool force);
 
 // Removes aliasPath if it is still a link to device (another simulator may have taken it over).

@@ -48,6 +48,12 @@ QString AliasPath(const QString& com) {
   return folder.isEmpty() ? QString() : folder + u'/' + com;
 }
 
+QStringList AliasFolderEntries() {
+  const QString folder = AliasFolder();
+  if (folder.isEmpty()) return {};
+  return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
+
 TPortTarget ResolvePort(const QString& name) {
   TPortTarget target;
   target.Name = name;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Port names "COMn" and the aliases that make them lead to a device: symbolic links in
 // ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn. A name without an alias leads to the
@@ -19,6 +20,9 @@ QString AliasFolder();
 
 // Returns the alias path of a port name "COMn", "" when there is no alias folder.
 QString AliasPath(const QString& com);
+
+// Returns the names in the alias folder, none when there is no alias folder.
+QStringList AliasFolderEntries();
 
 // Where a port name leads.
 struct TPortTarget {

@@ -172,9 +172,7 @@ bool OpenedWithoutUart(const TPortTarget& target, int fd) {
 QMap<QString, QStringList> ComNamesByTty() {
   QList<int> numbers;
   for (int n = kFirstCom; n <= kLastCom; ++n) numbers << n;
-  const QString aliases = AliasFolder();
-  const QStringList entries = aliases.isEmpty() ? QStringList() : QDir(aliases).entryList(QDir::AllEntries | QDir::System);
-  for (const QString& entry : entries) {
+  for (const QString& entry : AliasFolderEntries()) {
     const int n = ComNumber(entry);
     if (n > kLastCom) numbers << n;
   }
