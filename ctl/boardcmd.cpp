@@ -85,7 +85,7 @@ bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
   if (session.Link().Port().DeviceLost())
     PrintFailureInUse(io, port, session.Link().Port(), failure);
   else
-    PrintSilentBoard(io, port, failure, QStringLiteral("l"));
+    PrintSilentBoard(io, port, session.Link().Port(), failure, QStringLiteral("l"));
   return false;
 }
 

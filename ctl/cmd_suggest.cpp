@@ -120,7 +120,7 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
     io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
   const std::optional<TStepStart> known = ReadStart(link);
   if (!known) {
-    PrintSilentBoard(io, link.PortName(),
+    PrintSilentBoard(io, link.PortName(), link.Port(),
                      QStringLiteral("no status before the test in %1 tries").arg(kStatusAttempts), QStringLiteral("s"));
     return std::nullopt;
   }

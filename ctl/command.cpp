@@ -57,6 +57,12 @@ const TCommand* FindCommand(const QString& name) {
 
 }  // namespace
 
+bool TakesNoArguments(const QCommandLineParser& parser, const QString& name, TCtlIo& io) {
+  if (parser.positionalArguments().isEmpty()) return true;
+  PrintError(io, name, QStringLiteral("takes no arguments"));
+  return false;
+}
+
 int RunCtl(const QStringList& args, TCtlIo& io) {
   const QString first = args.value(1);
   if (first == QLatin1String("--help") || first == QLatin1String("-h")) {
@@ -158,6 +164,11 @@ bool OutputFailed(const TCtlIo& io) {
 bool IsTerminal(QTextStream& stream) {
   const auto* file = qobject_cast<QFile*>(stream.device());
   return file && ::isatty(file->handle());
+}
+
+bool CanRedrawLine(QTextStream& stream) {
+  const QByteArray term = qgetenv("TERM");
+  return IsTerminal(stream) && !term.isEmpty() && term != "dumb";
 }
 
 void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns) {

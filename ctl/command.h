@@ -37,6 +37,10 @@ int RunCtl(const QStringList& args, TCtlIo& io);
 bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& required,
                       const QStringList& args, TCtlIo& io, int& exitCode);
 
+// Returns whether the command was given no arguments besides its options; else says that
+// "<name>: takes no arguments" on Err (bad usage).
+bool TakesNoArguments(const QCommandLineParser& parser, const QString& name, TCtlIo& io);
+
 // Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.
 void PrintError(TCtlIo& io, const QString& what, const QString& message);
 
@@ -55,6 +59,11 @@ bool OutputFailed(const TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);
+
+// Returns whether the stream writes a terminal that can redraw a line in place (CR, then
+// ESC[K to clear it): not one whose TERM is unset or "dumb", as Emacs's shell and serial
+// consoles set it, where the control bytes would show as text.
+bool CanRedrawLine(QTextStream& stream);
 
 // Pads the cells of a table to their column's width (the first leftColumns columns to the
 // left, the rest to the right) and prints it on Out; the first row is the header.

@@ -399,8 +399,8 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
       if (chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step)) && check.Try(*loose)) {
         gains = loose;
         s.Deadband = chosen.Loop.Deadband;
-        s.Note = "friction holds the motor up to " + FixedText(chosen.Loop.Deadband, 0) +
-                 " counts off target with these gains, and no gains that meet the goal have I enough to pull it "
+        s.Note = "friction holds the motor up to " + CountText(chosen.Loop.Deadband, 0, "count", "counts") +
+                 " off target with these gains, and no gains that meet the goal have I enough to pull it "
                  "closer within a run: \"Deadband (b):\" is set to that";
       }
     }

@@ -15,6 +15,9 @@ using TStrings = std::vector<std::string>;
 
 enum class TKind { Status, Params, Step, Set };
 
+// The simulated board's ticks per servo cycle, which the step test's wait follows.
+constexpr int kBoardTicks = 4;
+
 Q_DECLARE_METATYPE(TFault)
 Q_DECLARE_METATYPE(TKind)
 
@@ -33,7 +36,7 @@ class TTransactionsTest : public QObject {
     double echoed = 0;
     if (kind == TKind::Status) return ReadStatus(*FChannel, s), s.Valid;
     if (kind == TKind::Params) return ReadParameters(*FChannel, p), p.Valid;
-    if (kind == TKind::Step) return StepResponseExchange(*FChannel, 0, 100).size() == 199;
+    if (kind == TKind::Step) return StepResponseExchange(*FChannel, 0, 100, kBoardTicks).size() == 199;
     return SetBoardValue(*FChannel, "p", "(p)", 0.5, echoed) && echoed == 0.5;
   }
 
@@ -144,7 +147,7 @@ class TTransactionsTest : public QObject {
     lines.insert(lines.end(), 2, "trailer +-");
     if (badLine >= 0) lines[badLine] = "7";
     FSim->ScriptAnswer("r", lines);
-    const QList<TStepSample> got = StepResponseExchange(*FChannel, 1, 50);
+    const QList<TStepSample> got = StepResponseExchange(*FChannel, 1, 50, kBoardTicks);
     QCOMPARE(got.size(), samples);
     for (int k = 0; k < got.size(); ++k) QVERIFY(got[k].Error == k && got[k].Output == -k);
     QCOMPARE(FSim->ReceivedCommands(), TStrings{"r1c50ok1"});
@@ -171,7 +174,7 @@ class TTransactionsTest : public QObject {
       FChannel->FlushReceive();
     });
     breaker.start(1);
-    QCOMPARE(StepResponseExchange(*FChannel, 0, 100).size(), 0);
+    QCOMPARE(StepResponseExchange(*FChannel, 0, 100, kBoardTicks).size(), 0);
     QVERIFY(!breaker.isActive());
   }
 

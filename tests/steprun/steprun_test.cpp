@@ -105,7 +105,7 @@ TEST(RunJson, HasTheStableKeys) {
   QStringList keys = RunJson(run).keys();
   keys.sort();
   EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
+            "iae id label note overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
             "rest_output_pp_pct rise_ms "
             "rise_samples sample_count sample_period_ms samples saturated settling_ms "
             "settling_samples steady_state_error step time");
@@ -123,7 +123,7 @@ TEST(RunJson, ResponseWithinOneSampleLeavesTimesEmptyWithANote) {
       << o.value("note").toString().toStdString();
 
   const QJsonObject slow = RunJson(ExpRun(20, 0));
-  EXPECT_FALSE(slow.contains("note"));
+  EXPECT_TRUE(slow.contains("note") && slow.value("note").isNull());  // on every run
   EXPECT_GT(slow.value("rise_ms").toDouble(), 0);
 }
 
