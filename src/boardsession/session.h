@@ -9,6 +9,7 @@
 #include "boardsession/boardlink.h"
 #include "boardsession/paramswap.h"
 #include "globals/records.h"
+#include "parameters/paramtable.h"
 #include "protocol/paramwrite.h"
 
 struct TParamRow;
@@ -109,7 +110,7 @@ class TBoardSession {
   TBoardLink FLink;
   TPIDParams FOriginal;
   TPIDParams FBoard;
-  std::bitset<14> FUnanswered;  // rows sent whose answer never came
+  std::bitset<kParamCount> FUnanswered;  // rows sent whose answer never came
   TJournal FJournal;
   qint64 FJournalId = 0;
 };

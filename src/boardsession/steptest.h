@@ -4,12 +4,10 @@
 #include <functional>
 #include <optional>
 
+#include "globals/records.h"
 #include "steprun/steprun.h"
 
 class TBoardLink;
-
-// The samples a complete step-test answer carries.
-inline constexpr int kStepTestSamples = 199;
 
 // Told while a step test waits for its answer: the answer lines received so far and the lines
 // a complete answer has.

@@ -56,8 +56,8 @@ TEST_F(BoardSessionTest, EchoesAreCheckedByTheRuleAskedFor) {
   for (const TEchoRule rule : {TEchoRule::Report, TEchoRule::Stop}) {
     FSim.SetFault(zirvsim::TFault::SetAnswersDifferent, 1);
     TParamValues target = ParamValuesOf(FSession.Original());
-    target[0] = 0.5;    // P
-    target[2] = 0.002;  // D
+    target.at(RowIndexOf("P")) = 0.5;
+    target.at(RowIndexOf("D")) = 0.002;
     std::vector<std::string> told;
     QString failure;
     const bool written = FSession.Write(target, rule, failure, [&](const TParamWrite& w) {
@@ -82,7 +82,7 @@ TEST_F(BoardSessionTest, EchoesAreCheckedByTheRuleAskedFor) {
 TEST_F(BoardSessionTest, PutBackTriesAgainAfterAGarbledAnswer) {
   QString failure;
   TParamValues target = ParamValuesOf(FSession.Original());
-  target[5] = 0.3;  // FF0
+  target.at(RowIndexOf("FF0")) = 0.3;
   ASSERT_TRUE(FSession.Write(target, TEchoRule::Stop, failure));
   FSim.ScriptAnswer("0 0", {"noise"});
   ASSERT_TRUE(FSession.PutBack(failure)) << failure.toStdString();
@@ -94,7 +94,7 @@ TEST_F(BoardSessionTest, PutBackTriesAgainAfterAGarbledAnswer) {
 TEST_F(BoardSessionTest, PutBackGivesUpAfterThreeAttempts) {
   QString failure;
   TParamValues target = ParamValuesOf(FSession.Original());
-  target[6] = 0.7;  // FF1
+  target.at(RowIndexOf("FF1")) = 0.7;
   ASSERT_TRUE(FSession.Write(target, TEchoRule::Stop, failure));
   for (int i = 0; i < 3; ++i) FSim.ScriptAnswer("1 0", {"noise"});
   EXPECT_FALSE(FSession.PutBack(failure));
@@ -111,8 +111,8 @@ TEST_F(BoardSessionTest, PutBackGivesUpAfterThreeAttempts) {
 TEST_F(BoardSessionTest, BoardGoneLeavesTheRowUnknown) {
   FSim.SetFault(zirvsim::TFault::HangUpAfter, 1);  // answers "p", then goes
   TParamValues target = ParamValuesOf(FSession.Original());
-  target[0] = 0.5;
-  target[1] = 0.001;
+  target.at(RowIndexOf("P")) = 0.5;
+  target.at(RowIndexOf("I")) = 0.001;
   QString failure;
   EXPECT_FALSE(FSession.Write(target, TEchoRule::Stop, failure));
   EXPECT_FALSE(FSession.PutBack(failure));
@@ -130,8 +130,8 @@ TEST_F(BoardSessionTest, PutBackKeepsEveryDigit) {
   QString failure;
   ASSERT_TRUE(session.ReadOriginals(failure)) << failure.toStdString();
   TParamValues target = ParamValuesOf(session.Original());
-  target[0] = 0.3;
-  target[6] = 0.7;
+  target.at(RowIndexOf("P")) = 0.3;
+  target.at(RowIndexOf("FF1")) = 0.7;
   ASSERT_TRUE(session.Write(target, TEchoRule::Stop, failure)) << failure.toStdString();
   EXPECT_EQ(DifferencesText(session.Differences()).toStdString(),
             "P 0.3 (was 0.12345678901234566), FF1 0.7 (was 0.3333333333333333)");
@@ -142,7 +142,7 @@ TEST_F(BoardSessionTest, PutBackKeepsEveryDigit) {
 TEST_F(BoardSessionTest, KeptValuesAreTheNewOriginals) {
   QString failure;
   TParamValues target = ParamValuesOf(FSession.Original());
-  target[0] = 0.5;
+  target.at(RowIndexOf("P")) = 0.5;
   ASSERT_TRUE(FSession.Write(target, TEchoRule::Stop, failure));
   FSession.Keep();
   EXPECT_FALSE(FSession.Changed());
