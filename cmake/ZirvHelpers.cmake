@@ -93,13 +93,10 @@ function(zirv_add_test_run)
 endfunction()
 
 # zirv_add_bench(AREA <area> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])
-# Builds bench/bench_<area> as part of the target "benchmarks" (bench/CMakeLists.txt), not of
-# the default build: a benchmark measures, so it is built where it is run (CI's Release build,
-# or by hand: tools/build benchmarks, tools/build bench_<area>). CTest does not run it.
+# Builds bench/bench_<area>; the default build makes it, CTest does not run it.
 function(zirv_add_bench)
   cmake_parse_arguments(B "WITHOUT_QT" "AREA" "SOURCES;LIBS" ${ARGN})
-  add_executable(bench_${B_AREA} EXCLUDE_FROM_ALL ${B_SOURCES})
-  add_dependencies(benchmarks bench_${B_AREA})
+  add_executable(bench_${B_AREA} ${B_SOURCES})
   target_link_libraries(bench_${B_AREA} PRIVATE ${B_LIBS})
   if(NOT B_WITHOUT_QT)
     zirv_use_precompiled_header(bench_${B_AREA})
