@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ctl/command.h"
+#include "protocol/transactions.h"
 
 // An integer option and the values it takes.
 struct TIntOption {
@@ -17,7 +18,7 @@ struct TIntOption {
 };
 
 inline constexpr TIntOption kStepOption{"step", -1000000000, 1000000000};
-inline constexpr TIntOption kPredivOption{"prediv", 0, 50};
+inline constexpr TIntOption kPredivOption{"prediv", StepMinPrediv, StepMaxPrediv};
 
 // Adds --port NAME.
 void AddPortOption(QCommandLineParser& parser);

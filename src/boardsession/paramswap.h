@@ -6,6 +6,7 @@
 
 #include "globals/records.h"
 #include "parameters/paramfile.h"
+#include "parameters/paramtable.h"
 
 struct TParamRow;
 
@@ -21,7 +22,7 @@ QString ValueTextOf(double value, TValueText text);
 
 // A parameter set to put on the board: one value per row of the parameter table, as the set
 // command sends it.
-using TParamValues = std::array<double, 14>;
+using TParamValues = std::array<double, kParamCount>;
 
 // Returns the values a parameter file puts on the board: float keys as read, integer keys as
 // integers, limited as the tool's entry fields limit them when the file is loaded.

@@ -8,6 +8,7 @@
 #include "boardsession/paramswap.h"
 #include "globals/records.h"
 #include "globals/result.h"
+#include "parameters/paramtable.h"
 
 struct TParamRow;
 
@@ -53,7 +54,7 @@ class TBoardSession {
  private:
   TBoardLink FLink;
   TPIDParams FBoard;
-  std::bitset<14> FUnanswered;
+  std::bitset<kParamCount> FUnanswered;  // rows sent whose answer never came
 };
 
 // Returns the text of the set command that sends value to row ("p 0.3").

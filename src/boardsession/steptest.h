@@ -2,13 +2,11 @@
 
 #include <functional>
 
+#include "globals/records.h"
 #include "globals/result.h"
 #include "steprun/steprun.h"
 
 class TBoardSession;
-
-// The samples a complete step-test answer carries.
-inline constexpr int kStepTestSamples = 199;
 
 // Told while a step test waits for its answer: the answer lines received so far and the lines
 // a complete answer has.

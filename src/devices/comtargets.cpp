@@ -85,7 +85,7 @@ QList<THolder> TargetHolders(const TPortTarget& target, const TScanContext& cont
 }
 
 QList<TSerialDevice> OtherComTargets(const QList<TSerialDevice>& present, const TScanContext& context) {
-  QStringList names = QDir(AliasFolder()).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+  QStringList names = AliasFolderEntries();
   names.removeIf([](const QString& name) { return ComNumber(name) == 0; });
   std::sort(names.begin(), names.end(),
             [](const QString& a, const QString& b) { return ComNumber(a) < ComNumber(b); });

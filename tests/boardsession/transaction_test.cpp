@@ -42,10 +42,10 @@ class TransactionTest : public testing::Test {
     FSim.ClearReceived();
   }
 
-  // The board's values with some rows changed (row index, value).
-  TParamValues With(std::initializer_list<std::pair<size_t, double>> changes) {
+  // The board's values with some rows changed (file key, value).
+  TParamValues With(std::initializer_list<std::pair<const char*, double>> changes) {
     TParamValues values = ParamValuesOf(FSession.Board());
-    for (const auto& [row, value] : changes) values[row] = value;
+    for (const auto& [key, value] : changes) values[RowIndexOf(key)] = value;
     return values;
   }
 
@@ -82,19 +82,19 @@ TEST_F(TransactionTest, EchoesDecideWhetherTheWriteGoesOn) {
     TTransactionEnd End;
     TStrings Sets;     // the set commands the board received
   } cases[] = {
-      {"as_sent", With({{0, 0.5}}), {}, TEcho::AsSent, true, TTransactionEnd::Open, {"p 0.5"}},
+      {"as_sent", With({{"P", 0.5}}), {}, TEcho::AsSent, true, TTransactionEnd::Open, {"p 0.5"}},
       // MaxOutput is a share of the drive: 100 is the board's known limit.
-      {"limited", With({{4, 150}}), {}, TEcho::Limited, true, TTransactionEnd::Open, {"m 150"}},
+      {"limited", With({{"MaxOutput", 150}}), {}, TEcho::Limited, true, TTransactionEnd::Open, {"m 150"}},
       // Stored otherwise once: the write stops at P and puts it back.
-      {"stored_otherwise_once", With({{0, 0.5}, {2, 0.002}}),
+      {"stored_otherwise_once", With({{"P", 0.5}, {"D", 0.002}}),
        [](auto& sim) { sim.ScriptAnswer("p", {"(p) 9.99"}); }, TEcho::Otherwise, false, TTransactionEnd::PutBack,
        {"p 0.5", "p 0.2"}},
       // A board that shifts every value: the put-back is stored otherwise too and not tried again.
-      {"stored_otherwise_always", With({{0, 0.5}, {2, 0.002}}),
+      {"stored_otherwise_always", With({{"P", 0.5}, {"D", 0.002}}),
        [](auto& sim) { sim.SetFault(zirvsim::TFault::SetAnswersDifferent, 3); }, TEcho::Otherwise, false,
        TTransactionEnd::NotPutBack, {"p 0.5", "p 0.2"}},
       // A value sent below its known limit and stored as that limit is limited, not otherwise.
-      {"deadband_below_zero", With({{3, -2}}), {}, TEcho::Limited, true, TTransactionEnd::Open, {"b -2"}},
+      {"deadband_below_zero", With({{"Deadband", -2}}), {}, TEcho::Limited, true, TTransactionEnd::Open, {"b -2"}},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
@@ -127,7 +127,7 @@ TEST_F(TransactionTest, PutBackTriesThreeTimesAfterGarbledAnswers) {
   for (int garbled : {1, 3}) {
     SCOPED_TRACE(garbled);
     TWriteTransaction txn(FSession, &FJournal);
-    ASSERT_TRUE(txn.Write(With({{6, 0.7}}), TValueText::Shown));
+    ASSERT_TRUE(txn.Write(With({{"FF1", 0.7}}), TValueText::Shown));
     FSim.ClearReceived();
     for (int i = 0; i < garbled; ++i) FSim.ScriptAnswer("1 0", {"noise"});
     EXPECT_EQ(txn.PutBack(), garbled < 3);
@@ -147,8 +147,8 @@ TEST_F(TransactionTest, PutBackTriesThreeTimesAfterGarbledAnswers) {
 TEST_F(TransactionTest, BoardGoneLeavesTheRowUnknown) {
   FSim.SetFault(zirvsim::TFault::HangUpAfter, 2);  // answers "p" and its check, then goes
   TWriteTransaction txn(FSession, &FJournal);
-  ASSERT_TRUE(txn.Write(With({{0, 0.5}}), TValueText::Shown));
-  EXPECT_FALSE(txn.Write(With({{0, 0.5}, {1, 0.001}}), TValueText::Shown));
+  ASSERT_TRUE(txn.Write(With({{"P", 0.5}}), TValueText::Shown));
+  EXPECT_FALSE(txn.Write(With({{"P", 0.5}, {"I", 0.001}}), TValueText::Shown));
   EXPECT_EQ(txn.Result().End, TTransactionEnd::NotPutBack);
   EXPECT_EQ(OriginalValuesText(txn.Result().Left).toStdString(), "P=0.2 I=0.0005");
   EXPECT_EQ(DifferencesText(txn.Result().Left).toStdString(), "P 0.5 (was 0.2), I unknown (was 0.0005)");
@@ -159,12 +159,12 @@ TEST_F(TransactionTest, BoardGoneLeavesTheRowUnknown) {
 // originals back and keeps the transaction open; the keep is journaled once.
 TEST_F(TransactionTest, TrialsShareOneJournalEntry) {
   TWriteTransaction txn(FSession, &FJournal);
-  ASSERT_TRUE(txn.Write(With({{0, 0.5}, {2, 0.002}}), TValueText::Shown));
-  ASSERT_TRUE(txn.Write(With({{0, 0.5}, {2, 0.003}}), TValueText::Shown));
+  ASSERT_TRUE(txn.Write(With({{"P", 0.5}, {"D", 0.002}}), TValueText::Shown));
+  ASSERT_TRUE(txn.Write(With({{"P", 0.5}, {"D", 0.003}}), TValueText::Shown));
   ASSERT_TRUE(txn.Undo());
   EXPECT_TRUE(txn.IsOpen());
   EXPECT_EQ(FSim.Params(), FOriginal);
-  ASSERT_TRUE(txn.Write(With({{0, 0.4}}), TValueText::Shown));
+  ASSERT_TRUE(txn.Write(With({{"P", 0.4}}), TValueText::Shown));
   ASSERT_TRUE(txn.Keep());
   TStrings sets;
   for (const std::string& c : FSim.ReceivedCommands())
@@ -211,7 +211,7 @@ TEST_F(TransactionTest, NothingIsSentUnjournaledOrAfterAStop) {
     TTransactionResult result;
     {
       TWriteTransaction txn(FSession, &journal, hooks);
-      (void)txn.Write(With({{0, 0.5}}), TValueText::Shown);
+      (void)txn.Write(With({{"P", 0.5}}), TValueText::Shown);
       if (c.Keep) (void)txn.Keep();
       result = txn.Result();
       EXPECT_EQ(txn.IsOpen(), !c.Keep);

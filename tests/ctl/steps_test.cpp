@@ -46,10 +46,10 @@ class StepCommandsTest : public testing::Test {
   // Writes a parameter file with the board's defaults and the given gains and output limit.
   QString ParamFile(const QString& name, double p, double d, int maxOutput = 95) const {
     TParamFileValues v = DefaultParamFileValues();
-    v[0].Float = p;
-    v[1].Float = 0.0005;
-    v[2].Float = d;
-    v[4].Int = maxOutput;
+    v.at(RowIndexOf("P")).Float = p;
+    v.at(RowIndexOf("I")).Float = 0.0005;
+    v.at(RowIndexOf("D")).Float = d;
+    v.at(RowIndexOf("MaxOutput")).Int = maxOutput;
     WriteParamFile(File(name), v);
     return File(name);
   }
@@ -533,6 +533,31 @@ TEST_F(StepCommandsTest, CompareRefusesWhatIsNoParameterFile) {
   }
   EXPECT_TRUE(FSim->ReceivedCommands().empty());
   EXPECT_EQ(FSim->Params(), FOriginal);
+}
+
+// A step that trips the servo is refused before the test; figures finer than the sampling
+// are left empty.
+TEST_F(StepCommandsTest, StepBeyondTheFaultErrorIsRefusedBeforeTheTest) {
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "-1001"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("a step of -1001 counts lies beyond \"Fault Error (f):\" 1000")) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
+  EXPECT_EQ(FSim->ReceivedCommands(), std::vector<std::string>{"l"});
+  EXPECT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "1000"}).Status, kExitOk);
+}
+
+TEST_F(StepCommandsTest, ResponseWithinOneSampleShowsNoTimes) {
+  const TCtlResult r = RunCtlCaptured({"step", "--port", Port(), "--step", "100", "--prediv", "50"});
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Err.contains("run 1: the response lies within one sample (20.4 ms)")) << r.Err.toStdString();
+  const QStringList row = r.Out.split(u'\n')[1].simplified().split(u' ');
+  ASSERT_GE(row.size(), 9) << r.Out.toStdString();
+  EXPECT_EQ(row[5], "-");  // rise
+  EXPECT_FALSE(r.Out.contains("0.00 ms")) << r.Out.toStdString();
+  const QJsonObject run = QJsonDocument::fromJson(RunCtlCaptured({"show", "1", "--json"}).Out.toUtf8())
+                              .object()["runs"].toArray()[0].toObject();
+  EXPECT_TRUE(run["settling_ms"].isNull());
+  EXPECT_TRUE(run["note"].toString().startsWith("the response lies within one sample"));
 }
 
 }  // namespace
