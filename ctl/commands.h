@@ -19,6 +19,9 @@ int RunWrite(const QStringList& args, TCtlIo& io);
 int RunDiff(const QStringList& args, TCtlIo& io);
 int RunBackups(const QStringList& args, TCtlIo& io);
 int RunRestore(const QStringList& args, TCtlIo& io);
+int RunWatch(const QStringList& args, TCtlIo& io);
+int RunTrack(const QStringList& args, TCtlIo& io);
+int RunStop(const QStringList& args, TCtlIo& io);
 
 inline constexpr TCommand kCommands[] = {
     {"ports", "list the serial ports present and what they are", RunPorts},
@@ -35,4 +38,7 @@ inline constexpr TCommand kCommands[] = {
     {"diff", "show the values that differ between files, stored runs and boards", RunDiff},
     {"backups", "list the board's values kept before each EEPROM write", RunBackups},
     {"restore", "write a backup's values back to the board", RunRestore},
+    {"watch", "stream the board's status to the terminal, a CSV file or JSON Lines", RunWatch},
+    {"track", "measure the following error and the output at a constant speed", RunTrack},
+    {"stop", "stop the board's test oscillator", RunStop},
 };

@@ -21,8 +21,9 @@ TFailure NotStopped(const TBoardSession& session, const TFailure& why) {
                   .arg(session.PortName())};
 }
 
-// Sends "o 0" until the board answers it, at most kStopAttempts times.
-TResult<void> SendStop(TBoardSession& session) {
+}  // namespace
+
+TResult<void> StopOscillator(TBoardSession& session) {
   TResult<void> last;
   for (int attempt = 0; attempt < kStopAttempts; ++attempt) {
     if (session.DeviceLost()) break;
@@ -32,8 +33,6 @@ TResult<void> SendStop(TBoardSession& session) {
   if (last) last = session.Failure(QStringLiteral("the port's device is gone"));
   return NotStopped(session, last.Failure());
 }
-
-}  // namespace
 
 TResult<void> SetOscillator(TBoardSession& session, double value) {
   const QString text = FormatNumber(value);
@@ -71,7 +70,7 @@ TResult<void> TMove::Start(double value) {
 
 TResult<void> TMove::Stop() {
   if (!FRunning) return {};
-  if (TResult<void> sent = SendStop(FSession); !sent) return sent;
+  if (TResult<void> sent = StopOscillator(FSession); !sent) return sent;
   FRunning = false;
   if (FJournal && FJournalId != 0) {
     const TResult<void> finished = FJournal->Finish(FJournalId, kStopped);
@@ -91,7 +90,7 @@ TResult<TLeftMovesStopped> StopLeftMoves(TBoardSession& session, const std::vect
                                          const QString& by) {
   TLeftMovesStopped stopped{moves, {}};
   if (moves.empty()) return stopped;
-  if (TResult<void> sent = SendStop(session); !sent) return sent.Failure();
+  if (TResult<void> sent = StopOscillator(session); !sent) return sent.Failure();
   const TResult<QString> path = TRunStore::DefaultPath();
   TRunStore store;
   TResult<void> opened = path ? store.Open(*path) : TResult<void>(path.Failure());

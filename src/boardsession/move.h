@@ -19,6 +19,10 @@ class TBoardSession;
 // "(o) <value>". Fails when it answers otherwise or not at all, or the port fails.
 TResult<void> SetOscillator(TBoardSession& session, double value);
 
+// Stops the oscillator ("o 0"), trying again when its answer is lost. Fails, saying how else
+// to stop it, when the board could not be told to stop.
+TResult<void> StopOscillator(TBoardSession& session);
+
 // The oscillator run for one command. Start() journals the move and starts it, Stop() stops it
 // and finishes the entry; the destructor stops a move still running, so every way out of the
 // command that unwinds stops the axis.

@@ -86,3 +86,16 @@ TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double start
   f.Command = command / double(f.SettledSamples);
   return f;
 }
+
+TRipple RippleOf(const TStepRun& record) {
+  TRipple r;
+  if (const std::optional<double> period = SamplePeriodMs(record)) r.Milliseconds = *period * double(record.Errors.size());
+  auto peakToPeak = [](const std::vector<double>& v) {
+    if (v.empty()) return 0.0;
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    return *hi - *lo;
+  };
+  r.ErrorPeakToPeak = peakToPeak(record.Errors);
+  r.OutputPeakToPeak = peakToPeak(record.Outputs);
+  return r;
+}

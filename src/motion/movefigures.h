@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "motion/statusstream.h"
+#include "steprun/steprun.h"
 #include "tuning/feedforward.h"
 
 // The band the error settles into: within 10 % of its mean at speed, and never narrower than a
@@ -49,3 +50,14 @@ struct TMoveFigures {
 // is seen. expectedSpeed is 29,400,000 / o.
 TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double startSeconds, double stopSeconds,
                          double expectedSpeed);
+
+// What a record of servo cycles in a row (a step test of step 0 during a move) shows of the
+// ripple at speed, faster than status samples can follow.
+struct TRipple {
+  std::optional<double> Milliseconds;  // the time the record spans
+  double ErrorPeakToPeak = 0;
+  double OutputPeakToPeak = 0;
+};
+
+// Returns the ripple of a record.
+TRipple RippleOf(const TStepRun& record);

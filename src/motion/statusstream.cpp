@@ -13,6 +13,7 @@
 #include "globals/jsontext.h"
 #include "globals/numtext.h"
 #include "protocol/transactions.h"
+#include "steprun/steprun.h"
 
 namespace {
 
@@ -59,10 +60,6 @@ const TColumn kColumns[] = {
 
 // The seconds stamp: milliseconds are as fine as the samples come.
 double StampSeconds(double seconds) { return std::round(seconds * 1000) / 1000; }
-
-QString IsoTime(const QDateTime& time) {
-  return time.toOffsetFromUtc(time.offsetFromUtc()).toString(Qt::ISODateWithMs);
-}
 
 QString RangeText(const char* name, const std::optional<TValueRange>& r) {
   if (!r) return QStringLiteral("%1 none").arg(QLatin1String(name));
@@ -166,7 +163,7 @@ QString SummaryText(const TStreamSummary& s) {
       .arg(RangeText("error", s.Error()), RangeText("output", s.Output()));
 }
 
-TWatchResult RunWatch(TBoardSession& session, const TWatchOptions& options, const TWatchHooks& hooks) {
+TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, const TWatchHooks& hooks) {
   TWatchResult result;
   QElapsedTimer clock;
   clock.start();

@@ -124,4 +124,4 @@ struct TWatchResult {
 
 // Streams the status of the board of session until its time is up or it is stopped. Sends
 // nothing but "s": the board's values are never written.
-TWatchResult RunWatch(TBoardSession& session, const TWatchOptions& options, const TWatchHooks& hooks);
+TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, const TWatchHooks& hooks);
