@@ -72,6 +72,7 @@ TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double start
   }
   f.Samples = int(moving.size());
   if (moving.empty()) return f;
+  f.SampleInterval = (stopSeconds - startSeconds) / double(moving.size());
   f.Speed = CommandSlope(moving);
   f.Travel = moving.back()->Status.Command - moving.front()->Status.Command;
   if (f.Tripped) return f;

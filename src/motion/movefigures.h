@@ -29,6 +29,7 @@ struct TMoveFigures {
   double ExpectedSpeed = 0;     // counts/s the oscillator value promises (29,400,000 / o)
   std::optional<double> Speed;  // counts/s, the slope of the command samples while moving
   int Samples = 0;              // samples taken while the oscillator ran
+  double SampleInterval = 0;    // their mean spacing, s
   // Seconds from the oscillator's start until the error stayed within the band; none when it
   // did not settle (or fewer than kFewestSettledSamples samples stayed).
   std::optional<double> SettleSeconds;
