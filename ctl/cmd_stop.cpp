@@ -16,7 +16,8 @@ int RunStop(const QStringList& args, TCtlIo& io) {
   parser.setApplicationDescription(QStringLiteral(
       "Stops the board's test oscillator (\"o 0\") at once, whoever started it: a track that was\n"
       "killed, the window's \"Set\", a terminal program. A move the history kept as running is\n"
-      "marked stopped. Nothing else is sent first, not even a read of the parameters."));
+      "marked stopped. Nothing else is sent first, not even a read of the parameters.\n\n"
+      "Example: zirv7ctl stop --port COM2"));
   AddPortOption(parser);
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME"), args, io, exitCode)) return exitCode;

@@ -28,7 +28,8 @@ void AddOptions(QCommandLineParser& parser) {
       "--apply writes that FF1, measures again and keeps it only when nothing is worse. The\n"
       "oscillator is stopped before anything else on every way out (Ctrl+C, a signal, a closed\n"
       "pipe, an error); a move is kept in the history until it is stopped, and the next command\n"
-      "on the port stops one that a kill left running."));
+      "on the port stops one that a kill left running.\n\n"
+      "Example: zirv7ctl track --port COM2 --speed 100 --fwd-rev --png track.png"));
   AddPortOption(parser);
   parser.addOption({QStringLiteral("speed"),
                     QStringLiteral("The speed in \"Pos X 10 per sec:\" units: V moves 10 x V counts a second; "

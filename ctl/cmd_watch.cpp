@@ -25,7 +25,8 @@ void AddOptions(QCommandLineParser& parser) {
       "the minimum, mean and maximum of error and output. A sample that fails is counted and\n"
       "told; five in a row end the stream (exit status 1). A CSV file is appended to in place,\n"
       "one sample a line, so that `tail -f` follows it; a write that fails (a full disk) keeps\n"
-      "what was written and ends with exit status 1. The board's values are never written."));
+      "what was written and ends with exit status 1. The board's values are never written.\n\n"
+      "Example: zirv7ctl watch --port COM2 --every 0 --for 10s --csv status.csv"));
   AddPortOption(parser);
   parser.addOption({QStringLiteral("every"),
                     QStringLiteral("Milliseconds from one sample's start to the next (default 1000); 0: as "
