@@ -1,5 +1,6 @@
 // zirv7ctl watch: the board's status as a stream, to a terminal, a CSV file or JSON Lines.
 #include <QFileInfo>
+#include <cstdio>
 #include <QRegularExpression>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -185,7 +186,12 @@ int RunWatch(const QStringList& args, TCtlIo& io) {
   if (CanRedrawLine(io.Err)) io.Err << "\r\033[K";
   io.Err << port << ": " << SummaryText(result.Summary) << "\n" << Qt::flush;
   bool ok = result.End == TWatchEnd::Time || result.End == TWatchEnd::Stopped;
-  if (result.End == TWatchEnd::Output && result.Failure->Message == kClosedPipe) ok = true;
+  if (result.End == TWatchEnd::Output && result.Failure->Message == kClosedPipe) {
+    // The reader has what it wanted: the failed write is no failure of the command.
+    io.Out.resetStatus();
+    std::clearerr(stdout);
+    ok = true;
+  }
   else if (result.Failure) PrintFailure(io, port, *result.Failure);
   if (sinks.File)
     if (TResult<void> closed = sinks.File->Close(); !closed && ok) {
