@@ -15,7 +15,7 @@ QString StateText(const TJournalEntry& e) {
   return e.Finished ? e.Outcome : QStringLiteral("UNFINISHED");
 }
 
-QJsonObject JsonOf(const TJournalEntry& e) {
+QJsonObject BackupJson(const TJournalEntry& e) {
   return {{QStringLiteral("id"), e.Id},
           {QStringLiteral("time"), IsoTime(e.Time)},
           {QStringLiteral("port"), e.Port},
@@ -72,7 +72,7 @@ int RunBackups(const TCommandArgs& args, TCtlIo& io) {
   const std::vector<TJournalEntry>& entries = *listed;
   if (args.Has("json")) {
     QJsonArray array;
-    for (const TJournalEntry& e : entries) array.append(JsonOf(e));
+    for (const TJournalEntry& e : entries) array.append(BackupJson(e));
     io.Out << JsonText(array);
     return kExitOk;
   }

@@ -71,7 +71,7 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
 }
 
 // Prints the runs and writes the pictures asked for. Returns whether every file was written.
-bool PrintRuns(TCtlIo& io, const TCommandArgs& args, const TCompareOptions& o,
+bool PrintComparison(TCtlIo& io, const TCommandArgs& args, const TCompareOptions& o,
                const std::vector<TStepRun>& runs) {
   if (args.Has("json"))
     PrintRunsJson(io, runs);
@@ -103,6 +103,6 @@ int RunCompare(const TCommandArgs& args, TCtlIo& io) {
   PrintLimited(io, o.Port, r);
   if (r.HistoryFailure) PrintHistoryFailure(io, *r.HistoryFailure);
   bool ok = PrintTransactionEnd(io, o.Port, r.Transaction) && !r.Failure && !r.HistoryFailure;
-  if (!r.Runs.empty()) ok &= PrintRuns(io, args, o, r.Runs);
+  if (!r.Runs.empty()) ok &= PrintComparison(io, args, o, r.Runs);
   return ok ? kExitOk : kExitFailed;
 }

@@ -8,7 +8,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("diff");
+const QString kDiff = QStringLiteral("diff");
 
 // diff's own exit status for trouble, as diff(1) has it: 0 and 1 say equal and different.
 constexpr int kExitTrouble = 2;
@@ -17,7 +17,7 @@ constexpr QLatin1String kBoardPrefix("board:");
 
 bool ReadRun(TCtlIo& io, const QString& text, TParamValues& values) {
   if (const QString problem = RunNumberProblem(text); !problem.isEmpty()) {
-    PrintError(io, kName, problem);
+    PrintError(io, kDiff, problem);
     return false;
   }
   TRunStore store;
@@ -41,7 +41,7 @@ bool ReadSide(TCtlIo& io, const QString& text, TParamValues& values) {
   if (text.startsWith(kBoardPrefix)) {
     const QString port = text.mid(kBoardPrefix.size());
     if (!port.isEmpty()) return ReadBoard(io, port, values);
-    PrintError(io, kName, QStringLiteral("'board:' needs a port name, as board:COM1"));
+    PrintError(io, kDiff, QStringLiteral("'board:' needs a port name, as board:COM1"));
     return false;
   }
   return ReadParameterFile(io, text, values);

@@ -11,7 +11,7 @@ namespace {
 
 QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 
-QJsonObject JsonOf(const TSerialDevice& d) {
+QJsonObject DeviceJson(const TSerialDevice& d) {
   return {{QStringLiteral("device"), d.Device},         {QStringLiteral("by_id"), OrNull(d.ById)},
           {QStringLiteral("description"), d.Description}, {QStringLiteral("vendor_id"), OrNull(d.VendorId)},
           {QStringLiteral("product_id"), OrNull(d.ProductId)}, {QStringLiteral("serial"), OrNull(d.Serial)},
@@ -37,7 +37,7 @@ int RunPorts(const TCommandArgs& args, TCtlIo& io) {
   devices += OtherComTargets(devices);
   if (args.Has("json")) {
     QJsonArray array;
-    for (const TSerialDevice& d : devices) array.append(JsonOf(d));
+    for (const TSerialDevice& d : devices) array.append(DeviceJson(d));
     io.Out << JsonText(array);
     return kExitOk;
   }

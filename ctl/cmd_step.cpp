@@ -46,7 +46,7 @@ bool RunTests(TCtlIo& io, TBoardSession& session, TRunStore& store, const TStepO
 }
 
 // Prints the runs and writes the files asked for. Returns whether every file was written.
-bool PrintRuns(TCtlIo& io, const TCommandArgs& args, const TStepOptions& o,
+bool PrintStepRuns(TCtlIo& io, const TCommandArgs& args, const TStepOptions& o,
                const std::vector<TStepRun>& runs) {
   // With --csv - the CSV alone goes to standard output and the table to standard error.
   TCtlIo figures = FiguresIo(io, args);
@@ -81,6 +81,6 @@ int RunStep(const TCommandArgs& args, TCtlIo& io) {
   std::vector<TStepRun> runs;
   const bool ran = RunTests(io, session, store, o, runs);
   if (runs.empty()) return kExitFailed;
-  const bool written = PrintRuns(io, args, o, runs);
+  const bool written = PrintStepRuns(io, args, o, runs);
   return ran && written ? kExitOk : kExitFailed;
 }

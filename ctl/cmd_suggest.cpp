@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("suggest");
+const QString kSuggest = QStringLiteral("suggest");
 
 struct TSuggestOptions {
   QString Port;
@@ -74,7 +74,7 @@ int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
   if (!o.History.empty() && !LoadRuns(io, store, o.History, request.History)) return kExitFailed;
   TBoardSession session;
   if (!o.Port.isEmpty() && !OpenBoard(io, session, o.Port)) return kExitFailed;
-  const QString where = o.Port.isEmpty() ? kName : o.Port;
+  const QString where = o.Port.isEmpty() ? kSuggest : o.Port;
   TSuggestHooks hooks;
   static_cast<TBoardHooks&>(hooks) = BoardHooks(io, where, o.Yes);
   bool shown = false;
@@ -96,7 +96,7 @@ int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
   bool ok = r.Succeeded(o.Apply);
   if (r.Failure) PrintFailure(io, where, *r.Failure);
   if (!r.Refusal.isEmpty()) {
-    PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(r.Refusal));
+    PrintError(io, kSuggest, QStringLiteral("%1; nothing was written").arg(r.Refusal));
     if (!r.RefusalAdvice.isEmpty()) io.Err << "  " << r.RefusalAdvice << "\n" << Qt::flush;
   }
   if (r.HeldAlready)
