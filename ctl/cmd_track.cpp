@@ -13,60 +13,17 @@
 
 namespace {
 
-const QString kName = QStringLiteral("track");
-
-void AddOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(QStringLiteral(
-      "Runs the board's test oscillator at a speed in the window's \"Pos X 10 per sec:\" units\n"
-      "(sent as the window sends it: \"o <round(2940000 / V)>\") and samples the status while the\n"
-      "axis moves, as fast as the line allows. The move ends at --for or --distance, whichever\n"
-      "comes first; --fwd-rev then moves back as far. Refuses to start while the servo is\n"
-      "disabled. Prints the speed measured from the command, the following error at speed (mean\n"
-      "and peak-to-peak over the samples after it settled within 10 % of its mean, or a count),\n"
-      "the output at speed, the time the error took to settle, whether the servo tripped, and\n"
-      "what FF1 (the feed-forward of the command's speed) would do by the board's loop law.\n"
-      "--apply writes that FF1, measures again and keeps it only when nothing is worse. The\n"
-      "oscillator is stopped before anything else on every way out (Ctrl+C, a signal, a closed\n"
-      "pipe, an error); a move is kept in the history until it is stopped, and the next command\n"
-      "on the port stops one that a kill left running.\n\n"
-      "Example: zirv7ctl track --port COM2 --speed 100 --fwd-rev --png track.png"));
-  AddPortOption(parser);
-  parser.addOption({QStringLiteral("speed"),
-                    QStringLiteral("The speed in \"Pos X 10 per sec:\" units: V moves 10 x V counts a second; "
-                                   "negative moves back."),
-                    QStringLiteral("V")});
-  parser.addOption({QStringLiteral("for"),
-                    QStringLiteral("The longest a move lasts, in seconds (default 2)."), QStringLiteral("SECONDS")});
-  parser.addOption({QStringLiteral("distance"),
-                    QStringLiteral("The farthest a move goes, in counts (default 4000)."), QStringLiteral("COUNTS")});
-  parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Move back as far, so that the axis ends where it "
-                                                              "started.")});
-  parser.addOption({QStringLiteral("ripple"),
-                    QStringLiteral("Record 199 servo cycles in a row during the move (a step test of step 0).")});
-  parser.addOption({QStringLiteral("apply"),
-                    QStringLiteral("Write the FF1 suggested, measure again, keep it only when nothing is worse.")});
-  AddYesOption(parser);
-  AddOutputOptions(parser, false);
-}
-
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TTrackRequest& r, QString& port) {
-  port = parser.value(QStringLiteral("port"));
-  if (port.isEmpty() || !parser.isSet(QStringLiteral("speed"))) {
-    PrintError(io, kName, QStringLiteral("--port and --speed are required"));
-    return false;
-  }
-  if (!IntOption(io, parser, kName, QStringLiteral("speed"), -2940000, 2940000, r.Speed) ||
-      !NumberOption(io, parser, kName, QStringLiteral("for"), 0.1, 600, r.ForSeconds) ||
-      !NumberOption(io, parser, kName, QStringLiteral("distance"), 1, 1e9, r.Distance))
-    return false;
-  if (r.Speed == 0) {
-    PrintError(io, kName, QStringLiteral("--speed must not be 0"));
-    return false;
-  }
-  r.FwdRev = parser.isSet(QStringLiteral("fwd-rev"));
-  r.Ripple = parser.isSet(QStringLiteral("ripple"));
-  r.Apply = parser.isSet(QStringLiteral("apply"));
-  return TakesNoArguments(parser, kName, io);
+// Returns the move that the command line asks for (its values checked by the table).
+TTrackRequest TrackRequestOf(const TCommandArgs& args) {
+  TTrackRequest r;
+  r.Speed = args.WholeNumber("speed", 0);
+  r.ForSeconds = args.Number("for", r.ForSeconds);
+  r.Distance = args.Number("distance", r.Distance);
+  r.FwdRev = args.Has("fwd-rev");
+  r.Ripple = args.Has("ripple");
+  r.Apply = args.Has("apply");
+  r.CommandLine = CommandLine(args);
+  return r;
 }
 
 QString Fixed(double v, int decimals) { return FixedNumberText(v, decimals); }
@@ -125,21 +82,20 @@ void PrintFeedForward(TCtlIo& io, const TTrackReport& r) {
          << " counts (predicted by the loop law)\n";
 }
 
-void PrintOutcome(TCtlIo& io, const QString& port, const TTrackReport& r) {
+void PrintOutcome(TCtlIo& io, const TTrackReport& r) {
   if (!r.After) return;
   io.Out << "\nwith FF1 " << FormatNumber(r.FeedForward->FF1) << ":\n";
   PrintRun(io, *r.After);
   if (r.Kept) io.Out << "FF1 " << FormatNumber(r.FeedForward->FF1) << " stays on the board: nothing is worse\n";
   else if (!r.Worse.isEmpty())
     io.Out << "FF1 went back to " << FormatNumber(r.Before->Params.FF1) << ": " << r.Worse.join(QStringLiteral(", ")) << "\n";
-  (void)port;
 }
 
-bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const QString& port, const TTrackReport& r) {
+bool WriteTrackPictures(TCtlIo& io, const TCommandArgs& args, const QString& port, const TTrackReport& r) {
   if (!r.Before) return true;
   bool ok = true;
   for (const auto& [option, format] : {std::pair{"png", TPlotFormat::Png}, std::pair{"svg", TPlotFormat::Svg}}) {
-    const QString path = parser.value(QLatin1String(option));
+    const QString path = args.Value(option);
     if (path.isEmpty()) continue;
     if (const TResult<void> saved = SaveTrackPlot(path, format, TrackPicture(r), TrackTitle(r, port)); !saved) {
       PrintFailure(io, path, saved.Failure());
@@ -149,7 +105,7 @@ bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const QString& 
   return ok;
 }
 
-TTrackHooks Hooks(TCtlIo& io, const QString& port, bool yes) {
+TTrackHooks TrackHooks(TCtlIo& io, const QString& port, bool yes) {
   TTrackHooks hooks;
   static_cast<TBoardHooks&>(hooks) = BoardHooks(io, port, yes);
   hooks.Measured = [&io](const TTrackReport& r) {
@@ -162,15 +118,9 @@ TTrackHooks Hooks(TCtlIo& io, const QString& port, bool yes) {
 
 }  // namespace
 
-int RunTrack(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME --speed V"), args, io, exitCode)) return exitCode;
-  TTrackRequest request;
-  QString port;
-  if (!ReadOptions(io, parser, request, port)) return kExitUsage;
-  request.CommandLine = CommandLine(kName, args);
+int RunTrack(const TCommandArgs& args, TCtlIo& io) {
+  const TTrackRequest request = TrackRequestOf(args);
+  const QString port = args.Value(kPortOption.Name);
   TInterruptGuard guard;
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
@@ -179,8 +129,8 @@ int RunTrack(const QStringList& args, TCtlIo& io) {
   io.Err << port << ": speed " << request.Speed << " (o " << FormatNumber(OscillatorValue(request.Speed)) << ", "
          << FormatNumber(std::round(OscillatorSpeed(OscillatorValue(request.Speed)))) << " counts/s) for "
          << Fixed(MoveSeconds(request), 2) << " s" << (request.FwdRev ? ", and back" : "") << "\n" << Qt::flush;
-  const TTrackReport report = RunTrack(session, store, request, Hooks(io, port, parser.isSet(QStringLiteral("yes"))));
-  PrintOutcome(io, port, report);
+  const TTrackReport report = RunTrack(session, store, request, TrackHooks(io, port, args.Has(kYesOption.Name)));
+  PrintOutcome(io, report);
   if (report.Failure) PrintFailure(io, port, *report.Failure);
   if (report.MoveJournalFailure)
     PrintHistoryFailure(io, {QStringLiteral("the oscillator is stopped, but the history could not mark the move "
@@ -189,7 +139,7 @@ int RunTrack(const QStringList& args, TCtlIo& io) {
                              report.MoveJournalFailure->Explanation});
   bool ended = true;
   if (report.Transaction) ended = PrintTransactionEnd(io, port, *report.Transaction);
-  const bool pictures = WritePictures(io, parser, port, report);
+  const bool pictures = WriteTrackPictures(io, args, port, report);
   int status = report.Succeeded() && ended && pictures ? kExitOk : kExitFailed;
   if (report.Transaction) status = OutputStatusAfter(io, *report.Transaction, status);
   return status;

@@ -1,7 +1,6 @@
 // zirv7ctl watch: the board's status as a stream, to a terminal, a CSV file or JSON Lines.
 #include <QFileInfo>
 #include <cstdio>
-#include <QRegularExpression>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,46 +14,6 @@
 #include "outputfile/streamwriter.h"
 
 namespace {
-
-const QString kName = QStringLiteral("watch");
-
-void AddOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(QStringLiteral(
-      "Streams the board's status (\"s\"): its nine values, each sample stamped with the seconds\n"
-      "since the start and the wall-clock time (ISO 8601). Runs until --for is up, Ctrl+C, or a\n"
-      "pipe that closes (| head), then prints a summary on standard error: samples, rate, and\n"
-      "the minimum, mean and maximum of error and output. A sample that fails is counted and\n"
-      "told; five in a row end the stream (exit status 1). A CSV file is appended to in place,\n"
-      "one sample a line, so that `tail -f` follows it; a write that fails (a full disk) keeps\n"
-      "what was written and ends with exit status 1. The board's values are never written.\n\n"
-      "Example: zirv7ctl watch --port COM2 --every 0 --for 10s --csv status.csv"));
-  AddPortOption(parser);
-  parser.addOption({QStringLiteral("every"),
-                    QStringLiteral("Milliseconds from one sample's start to the next (default 1000); 0: as "
-                                   "fast as the serial line allows."),
-                    QStringLiteral("MS")});
-  parser.addOption({QStringLiteral("for"),
-                    QStringLiteral("Stop after this long: seconds, or a number with ms, s, m or h (30s, 5m)."),
-                    QStringLiteral("DURATION")});
-  parser.addOption({QStringLiteral("csv"),
-                    QStringLiteral("Append the samples as CSV to FILE (a header first when it is empty); - "
-                                   "for standard output."),
-                    QStringLiteral("FILE")});
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print JSON Lines: one object a sample.")});
-}
-
-// Reads a duration ("90", "90s", "1500ms", "5m", "2h") into milliseconds.
-bool ReadDuration(const QString& text, int& ms) {
-  static const QRegularExpression form(QStringLiteral("^\\s*([0-9]+(?:\\.[0-9]+)?)\\s*(ms|s|m|h)?\\s*$"));
-  const QRegularExpressionMatch m = form.match(text);
-  if (!m.hasMatch()) return false;
-  const QString unit = m.captured(2);
-  const double scale = unit == "ms" ? 1 : unit == "m" ? 60000 : unit == "h" ? 3600000 : 1000;
-  const double value = m.captured(1).toDouble() * scale;
-  if (!(value > 0) || value > 1e9) return false;
-  ms = int(std::ceil(value));
-  return true;
-}
 
 // Returns whether standard output is a pipe or socket: a write that fails there means that the
 // reader has gone (| head), which ends the stream as Ctrl+C does.
@@ -115,14 +74,14 @@ struct TSinks {
   }
 };
 
-bool OpenSinks(TCtlIo& io, const QCommandLineParser& parser, TSinks& sinks) {
-  const bool json = parser.isSet(QStringLiteral("json"));
-  const QString csv = parser.value(QStringLiteral("csv"));
-  if (CsvToStandardOutput(parser)) sinks.Out = TSinks::TOut::Csv;
+bool OpenSinks(TCtlIo& io, const TCommandArgs& args, TSinks& sinks) {
+  const bool json = args.Has(kJsonOption.Name);
+  const QString csv = args.Value(kCsvOption.Name);
+  if (CsvToStandardOutput(args)) sinks.Out = TSinks::TOut::Csv;
   else if (json) sinks.Out = TSinks::TOut::Json;
   else if (!csv.isEmpty()) sinks.Out = TSinks::TOut::None;
   sinks.HeaderDue = sinks.Out == TSinks::TOut::Csv || sinks.Out == TSinks::TOut::Table;
-  if (csv.isEmpty() || CsvToStandardOutput(parser)) return true;
+  if (csv.isEmpty() || CsvToStandardOutput(args)) return true;
   const bool empty = !QFileInfo::exists(csv) || QFileInfo(csv).size() == 0;
   TResult<TStreamWriter> opened = TStreamWriter::Open(csv);
   if (!opened) {
@@ -139,7 +98,7 @@ bool OpenSinks(TCtlIo& io, const QCommandLineParser& parser, TSinks& sinks) {
   return true;
 }
 
-TWatchHooks Hooks(TCtlIo& io, const QString& port, TSinks& sinks) {
+TWatchHooks WatchHooks(TCtlIo& io, const QString& port, TSinks& sinks) {
   TWatchHooks hooks;
   hooks.Sample = [&io, &sinks](const TStatusSample& s) { return sinks.Write(io, s); };
   hooks.SampleFailed = [&io, port](const TFailure& why, int inARow) {
@@ -156,33 +115,17 @@ TWatchHooks Hooks(TCtlIo& io, const QString& port, TSinks& sinks) {
 
 }  // namespace
 
-int RunWatch(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME"), args, io, exitCode)) return exitCode;
-  const QString port = parser.value(QStringLiteral("port"));
-  if (port.isEmpty()) {
-    PrintError(io, kName, QStringLiteral("--port is required"));
-    return kExitUsage;
-  }
-  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
+int RunWatch(const TCommandArgs& args, TCtlIo& io) {
+  const QString port = args.Value(kPortOption.Name);
   TWatchOptions options;
-  if (!IntOption(io, parser, kName, QStringLiteral("every"), 0, 3600000, options.EveryMs)) return kExitUsage;
-  if (parser.isSet(QStringLiteral("for"))) {
-    int ms = 0;
-    if (!ReadDuration(parser.value(QStringLiteral("for")), ms)) {
-      PrintError(io, kName, QStringLiteral("--for takes a duration: seconds, or a number with ms, s, m or h"));
-      return kExitUsage;
-    }
-    options.ForMs = ms;
-  }
+  options.EveryMs = args.WholeNumber("every", options.EveryMs);
+  options.ForMs = args.DurationMs("for");
   TSinks sinks;
-  if (!OpenSinks(io, parser, sinks)) return kExitFailed;
+  if (!OpenSinks(io, args, sinks)) return kExitFailed;
   TInterruptGuard guard;
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  const TWatchResult result = WatchStatus(session, options, Hooks(io, port, sinks));
+  const TWatchResult result = WatchStatus(session, options, WatchHooks(io, port, sinks));
   if (CanRedrawLine(io.Err)) io.Err << "\r\033[K";
   io.Err << port << ": " << SummaryText(result.Summary) << "\n" << Qt::flush;
   bool ok = result.End == TWatchEnd::Time || result.End == TWatchEnd::Stopped;

@@ -101,3 +101,10 @@ TResult<TLeftMovesStopped> StopLeftMoves(TBoardSession& session, const std::vect
   if (!opened) stopped.JournalFailure = opened.Failure();
   return stopped;
 }
+
+TResult<TLeftMovesStopped> StopOscillatorNow(TBoardSession& session, const QString& by) {
+  if (TResult<void> sent = StopOscillator(session); !sent) return sent.Failure();
+  const TResult<std::vector<TEarlierWrite>> earlier = EarlierWrites(session.PortName());
+  if (!earlier) return TLeftMovesStopped{};
+  return StopLeftMoves(session, LeftMoves(*earlier), by);
+}

@@ -74,3 +74,10 @@ struct TLeftMovesStopped {
 // as "stopped by <by>". Fails, marking nothing, when the board could not be told to stop.
 TResult<TLeftMovesStopped> StopLeftMoves(TBoardSession& session, const std::vector<TJournalEntry>& moves,
                                          const QString& by);
+
+// Stops the oscillator of the board on the open port of session at once, whoever started it
+// ("o 0" before anything else, tried again when its answer is lost), then marks the moves that
+// the journal of its device keeps as running, and no running command holds, finished as
+// "stopped by <by>". A history that cannot be read leaves nothing to mark. Fails when the board
+// could not be told to stop.
+TResult<TLeftMovesStopped> StopOscillatorNow(TBoardSession& session, const QString& by);

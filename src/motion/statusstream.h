@@ -89,8 +89,8 @@ QString SummaryText(const TStreamSummary& summary);
 
 // What a watch is asked to do.
 struct TWatchOptions {
-  int EveryMs = 1000;          // from one sample's start to the next's; 0: one right after another
-  std::optional<int> ForMs;    // stop after this long; none: until stopped
+  int EveryMs = 1000;           // from one sample's start to the next's; 0: one right after another
+  std::optional<qint64> ForMs;  // stop after this long; none: until stopped
 };
 
 // How a watch ended.
