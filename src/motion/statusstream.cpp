@@ -39,6 +39,56 @@ bool WaitForLines(TLineChannel& channel, int count, int timeoutMs) {
   return true;
 }
 
+// Empties what the port holds and sends "s"; TakeStatusAnswer reads the answer.
+TResult<void> SendStatusRequest(TBoardSession& session) {
+  TLineChannel& channel = session.Link().Channel();
+  return session.Exchange(kStatusCommand, [&] {
+    channel.FlushReceive();
+    channel.SendLine(kStatusCommand);
+  });
+}
+
+// Waits for the answer to the "s" sent last and reads its nine values.
+TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs) {
+  TLineChannel& channel = session.Link().Channel();
+  bool complete = false;
+  const TResult<void> exchanged =
+      session.Exchange(kStatusCommand, [&] { complete = WaitForLines(channel, StatusLineCount, timeoutMs); });
+  if (!exchanged) return exchanged.Failure();
+  const QStringList lines = *channel.LineBuf;
+  if (!complete)
+    return session.Failure(QStringLiteral("no complete answer to \"s\" (%1 of %2 lines in %3 ms)")
+                               .arg(lines.size())
+                               .arg(StatusLineCount)
+                               .arg(timeoutMs),
+                           kStatusCommand);
+  TPIDStatus status;
+  const TResult<bool> parsed = Catching([&] { return ParseStatusAnswer(lines, status); });
+  if (!parsed || !*parsed)
+    return session.Failure(QStringLiteral("the answer to \"s\" does not read as the board's status (%1)")
+                               .arg(lines.mid(0, StatusLineCount).join(QStringLiteral(" | ")).simplified()));
+  return status;
+}
+
+// A status request on its way: when "s" went out on the stream's clock, and whether it could
+// be sent.
+struct TStatusRequest {
+  qint64 SentNs = 0;
+  TResult<void> Sent;
+};
+
+TStatusRequest RequestStatus(TBoardSession& session, const QElapsedTimer& clock) {
+  const qint64 sentNs = clock.nsecsElapsed();
+  return {sentNs, SendStatusRequest(session)};
+}
+
+// Returns whether the next sample is due now: its time has come, the stream's has not ended
+// and the stop check lets it go on.
+bool DueNow(const QElapsedTimer& clock, qint64 dueMs, qint64 endMs, const std::function<bool()>& stop) {
+  const qint64 now = clock.elapsed();
+  return now >= dueMs && now < endMs && !(stop && stop());
+}
+
 // The nine values in the order of the "s" answer, with their column names.
 struct TColumn {
   const char* Name;
@@ -82,27 +132,8 @@ bool SleepUntil(const QElapsedTimer& clock, qint64 dueMs, qint64 endMs, const st
 }  // namespace
 
 TResult<TPIDStatus> ReadStatusNow(TBoardSession& session, int timeoutMs) {
-  TLineChannel& channel = session.Link().Channel();
-  bool complete = false;
-  const TResult<void> exchanged = session.Exchange(kStatusCommand, [&] {
-    channel.FlushReceive();
-    channel.SendLine(kStatusCommand);
-    complete = WaitForLines(channel, StatusLineCount, timeoutMs);
-  });
-  if (!exchanged) return exchanged.Failure();
-  const QStringList lines = *channel.LineBuf;
-  if (!complete)
-    return session.Failure(QStringLiteral("no complete answer to \"s\" (%1 of %2 lines in %3 ms)")
-                               .arg(lines.size())
-                               .arg(StatusLineCount)
-                               .arg(timeoutMs),
-                           kStatusCommand);
-  TPIDStatus status;
-  const TResult<bool> parsed = Catching([&] { return ParseStatusAnswer(lines, status); });
-  if (!parsed || !*parsed)
-    return session.Failure(QStringLiteral("the answer to \"s\" does not read as the board's status (%1)")
-                               .arg(lines.mid(0, StatusLineCount).join(QStringLiteral(" | ")).simplified()));
-  return status;
+  if (const TResult<void> sent = SendStatusRequest(session); !sent) return sent.Failure();
+  return TakeStatusAnswer(session, timeoutMs);
 }
 
 QString StatusCsvHeader() {
@@ -172,23 +203,41 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
   qint64 dueMs = 0;
   qint64 toldMs = 0;
   int inARow = 0;
+  // A request sent as soon as the answer before it was in, before that sample was written.
+  std::optional<TStatusRequest> ahead;
   for (;;) {
-    if (!SleepUntil(clock, dueMs, endMs, hooks.Stop)) {
-      result.End = clock.elapsed() >= endMs ? TWatchEnd::Time : TWatchEnd::Stopped;
-      break;
+    TStatusRequest request;
+    if (ahead) {
+      request = std::move(*ahead);
+      ahead.reset();
+    } else {
+      if (!SleepUntil(clock, dueMs, endMs, hooks.Stop)) {
+        result.End = clock.elapsed() >= endMs ? TWatchEnd::Time : TWatchEnd::Stopped;
+        break;
+      }
+      request = RequestStatus(session, clock);
     }
-    TStatusSample sample;
-    const qint64 sentNs = clock.nsecsElapsed();
-    sample.Seconds = sentNs / 1e9;
-    sample.Time = start.addMSecs(sentNs / 1000000);
-    const TResult<TPIDStatus> status = ReadStatusNow(session);
+    const TResult<TPIDStatus> status =
+        request.Sent ? TakeStatusAnswer(session, kStatusTimeoutMs) : TResult<TPIDStatus>(request.Sent.Failure());
+    // The next sample is due a period after this one began; one that ran late is not made up.
+    dueMs += options.EveryMs;
+    if (dueMs < clock.elapsed()) dueMs = options.EveryMs > 0 ? clock.elapsed() : 0;
+    // A sample due at once is asked for before this one is written, so that the board answers
+    // while the sample is written and the line does not wait for the tool.
+    if (status && DueNow(clock, dueMs, endMs, hooks.Stop)) ahead = RequestStatus(session, clock);
     if (status) {
       inARow = 0;
+      TStatusSample sample;
+      sample.Seconds = request.SentNs / 1e9;
+      sample.Time = start.addMSecs(request.SentNs / 1000000);
       sample.Status = *status;
       result.Summary.Add(sample);
       if (TResult<void> written = hooks.Sample(sample); !written) {
         result.End = TWatchEnd::Output;
         result.Failure = written.Failure();
+        // The answer on its way is taken, so that whatever the session sends next is answered
+        // on a quiet line.
+        if (ahead && ahead->Sent) (void)TakeStatusAnswer(session, kStatusTimeoutMs);
         break;
       }
     } else {
@@ -200,9 +249,6 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
         break;
       }
     }
-    // The next sample is due a period after this one began; one that ran late is not made up.
-    dueMs += options.EveryMs;
-    if (dueMs < clock.elapsed()) dueMs = options.EveryMs > 0 ? clock.elapsed() : 0;
     result.Summary.SetSeconds(clock.nsecsElapsed() / 1e9);
     if (hooks.Progress && clock.elapsed() - toldMs >= kProgressMs) {
       toldMs = clock.elapsed();

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTemporaryDir>
 #include <memory>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
 
 #include "boardsession/session.h"
@@ -66,6 +69,76 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
     for (size_t k = 0; k < c.Samples.size(); ++k) summary.Add(Sample(double(k), c.Samples[k].first, c.Samples[k].second));
     for (int f = 0; f < c.Failures; ++f) summary.AddFailure();
     EXPECT_EQ(SummaryText(summary).toStdString(), c.Text);
+  }
+}
+
+// The stream against the paced board: every "s" that went out is answered and its sample
+// written, also the one asked for ahead while the sample before it was written; the stamps
+// follow one another; and whatever way the stream ends, the line is quiet after it, so that the
+// next exchange of the session reads its own answer.
+TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
+  struct TCase {
+    const char* Name;
+    int EveryMs;
+    qint64 ForMs;
+    int StopAfter;   // the stop check says stop once this many samples were written; 0: never
+    int FailWrite;   // the sample whose write fails; 0: none
+    TWatchEnd End;
+  } cases[] = {
+      {"as fast as the line, until the time is up", 0, 400, 0, 0, TWatchEnd::Time},
+      {"every 30 ms, until the time is up", 30, 400, 0, 0, TWatchEnd::Time},
+      {"as fast as the line, stopped", 0, 5000, 4, 0, TWatchEnd::Stopped},
+      {"as fast as the line, the third write fails", 0, 5000, 0, 3, TWatchEnd::Output},
+      {"the first write fails", 0, 5000, 0, 1, TWatchEnd::Output},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    zirvsim::TBoardSimulator sim;
+    sim.Start();
+    TBoardSession session;
+    ASSERT_TRUE(session.Open(QString::fromStdString(sim.DevicePath())));
+    sim.ClearReceived();
+    std::vector<double> stamps;
+    TWatchHooks hooks;
+    hooks.Sample = [&](const TStatusSample& sample) -> TResult<void> {
+      stamps.push_back(sample.Seconds);
+      if (int(stamps.size()) == c.FailWrite) return TFailure{QStringLiteral("disk full"), {}};
+      return {};
+    };
+    hooks.Stop = [&] { return c.StopAfter > 0 && int(stamps.size()) >= c.StopAfter; };
+    const TWatchResult r = WatchStatus(session, {.EveryMs = c.EveryMs, .ForMs = c.ForMs}, hooks);
+    EXPECT_EQ(r.End, c.End);
+    EXPECT_EQ(r.Summary.Failures(), 0);
+    // Every request the stream sent has reached the board: the one asked ahead of a sample whose
+    // write failed too, which is answered and not written.
+    const size_t sent = stamps.size() + (c.FailWrite ? 1 : 0);
+    QElapsedTimer waited;
+    waited.start();
+    while (sim.ReceivedCommands().size() < sent && waited.elapsed() < 2000) QThread::msleep(1);
+    const std::vector<std::string> asked = sim.ReceivedCommands();
+    EXPECT_EQ(asked, std::vector<std::string>(sent, "s"));
+    EXPECT_EQ(r.Summary.Samples(), int(stamps.size()));
+    if (c.FailWrite) {
+      EXPECT_EQ(int(stamps.size()), c.FailWrite);
+    }
+    if (c.StopAfter) {
+      EXPECT_LE(int(stamps.size()), c.StopAfter + 1);
+    }
+    EXPECT_FALSE(stamps.empty());
+    // No sample goes out before its time: a period after the one before began, or later.
+    for (size_t k = 1; k < stamps.size(); ++k) {
+      EXPECT_GT(stamps[k], stamps[k - 1]);
+      EXPECT_GE(stamps[k], double(k) * c.EveryMs / 1000.0);
+    }
+    // The next exchange reads its own answer, not one left on its way.
+    zirvsim::TStatusOverride mark;
+    mark.Command = 123456;
+    sim.SetStatusOverride(mark);
+    const TResult<TPIDStatus> next = ReadStatusNow(session);
+    ASSERT_TRUE(next) << next.Failure().Message.toStdString();
+    EXPECT_EQ(next->Command, 123456);
+    const TResult<void> read = session.Read();
+    EXPECT_TRUE(read) << read.Failure().Message.toStdString();
   }
 }
 
