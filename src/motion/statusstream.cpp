@@ -24,38 +24,83 @@ const QString kStatusCommand = QStringLiteral("s");
 constexpr int kProgressMs = 250;
 constexpr int kStopLookMs = 20;
 
-// Waits in the event loop until the channel holds count lines or the deadline has passed; the
-// port's receive notifications wake it as soon as bytes arrive. Returns whether they came.
-bool WaitForLines(TLineChannel& channel, int count, int timeoutMs) {
+// Waits in the event loop until done() holds or the deadline has passed; the port's receive
+// notifications wake it as soon as bytes arrive. Returns whether done() came to hold.
+bool WaitUntil(const std::function<bool()>& done, int timeoutMs) {
   const QDeadlineTimer deadline(timeoutMs);
-  // A board that stays silent sends no notification: the timer ends the wait instead.
+  // A board that stays silent sends no notification: the timer ends the wait instead. A timer
+  // may fire a little before the deadline; it is started again for what is left, or the wait
+  // would sleep for good.
   QTimer wake;
   wake.setSingleShot(true);
-  wake.start(timeoutMs);
-  while (channel.LineBuf->size() < count) {
+  wake.setTimerType(Qt::PreciseTimer);
+  while (!done()) {
     if (deadline.hasExpired()) return false;
+    if (!wake.isActive()) wake.start(int(deadline.remainingTime()) + 1);
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
   }
   return true;
 }
 
-// Empties what the port holds and sends "s"; TakeStatusAnswer reads the answer.
-TResult<void> SendStatusRequest(TBoardSession& session) {
+// How many lines before the end of an answer the next "s" goes out when it is due at once.
+// The board reads a command while it still sends the answer before it and answers it, in
+// order, once that answer is out: sent two lines early (4 ms at 57600 baud), "s" overlaps the
+// board's own delay before an answer with the end of the one before, and the line stays busy.
+// The board never holds more than that one command besides the one it is answering, and the
+// sample's stamp is at most those two lines early.
+constexpr int kLinesAhead = 2;
+
+// Returns where the answer to "s" starts among the lines received: at its first line, past
+// lines left over from an earlier answer (a line more than nine, or the rest of an answer that
+// came too late), which the flush before "s" cannot take when they were still on the line, or
+// which came after the flush, when "s" went out while the answer before it was still coming.
+// An answer's first line that comes within the nine lines of an earlier start starts again
+// there: the earlier answer was cut short. Nine lines none of which starts an answer are read
+// as they are, so that the failure shows them; none: the start has not come yet.
+std::optional<qsizetype> AnswerStart(const QStringList& lines) {
+  std::optional<qsizetype> start;
+  for (qsizetype k = 0; k < lines.size(); ++k)
+    if (IsStatusAnswerStart(lines.at(k)) && (!start || k < *start + StatusLineCount)) start = k;
+  if (!start && lines.size() >= StatusLineCount) return 0;
+  return start;
+}
+
+// Sends "s"; TakeStatusAnswer reads the answer. A request on a quiet line first empties what
+// the port holds; one sent ahead, while the answer before it is still coming, keeps it.
+TResult<void> SendStatusRequest(TBoardSession& session, bool ahead) {
   TLineChannel& channel = session.Link().Channel();
   return session.Exchange(kStatusCommand, [&] {
-    channel.FlushReceive();
+    if (!ahead) channel.FlushReceive();
     channel.SendLine(kStatusCommand);
   });
 }
 
-// Waits for the answer to the "s" sent last and reads its nine values.
-TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs) {
-  TLineChannel& channel = session.Link().Channel();
+// Waits for the answer to the "s" sent first of those unanswered, reads its nine values and
+// takes its lines from those received, leaving the lines of any answer after it. nearlyIn,
+// when given, is called once when all but the answer's last kLinesAhead lines are in.
+TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs,
+                                     const std::function<void()>& nearlyIn = {}) {
+  QStringList& received = *session.Link().Channel().LineBuf;
+  std::optional<qsizetype> start;
   bool complete = false;
-  const TResult<void> exchanged =
-      session.Exchange(kStatusCommand, [&] { complete = WaitForLines(channel, StatusLineCount, timeoutMs); });
+  bool told = false;
+  const TResult<void> exchanged = session.Exchange(kStatusCommand, [&] {
+    complete = WaitUntil(
+        [&] {
+          start = AnswerStart(received);
+          if (!start) return false;
+          if (nearlyIn && !told && received.size() >= *start + StatusLineCount - kLinesAhead) {
+            told = true;
+            nearlyIn();
+          }
+          return received.size() >= *start + StatusLineCount;
+        },
+        timeoutMs);
+  });
   if (!exchanged) return exchanged.Failure();
-  const QStringList lines = *channel.LineBuf;
+  const QStringList lines = received.mid(start.value_or(0), StatusLineCount);
+  // An answer that did not come whole leaves nothing worth reading after it.
+  received.remove(0, complete ? *start + StatusLineCount : received.size());
   if (!complete)
     return session.Failure(QStringLiteral("no complete answer to \"s\" (%1 of %2 lines in %3 ms)")
                                .arg(lines.size())
@@ -66,7 +111,7 @@ TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs) {
   const TResult<bool> parsed = Catching([&] { return ParseStatusAnswer(lines, status); });
   if (!parsed || !*parsed)
     return session.Failure(QStringLiteral("the answer to \"s\" does not read as the board's status (%1)")
-                               .arg(lines.mid(0, StatusLineCount).join(QStringLiteral(" | ")).simplified()));
+                               .arg(lines.join(QStringLiteral(" | ")).simplified()));
   return status;
 }
 
@@ -77,9 +122,9 @@ struct TStatusRequest {
   TResult<void> Sent;
 };
 
-TStatusRequest RequestStatus(TBoardSession& session, const QElapsedTimer& clock) {
+TStatusRequest RequestStatus(TBoardSession& session, const QElapsedTimer& clock, bool ahead) {
   const qint64 sentNs = clock.nsecsElapsed();
-  return {sentNs, SendStatusRequest(session)};
+  return {sentNs, SendStatusRequest(session, ahead)};
 }
 
 // Returns whether the next sample is due now: its time has come, the stream's has not ended
@@ -132,7 +177,7 @@ bool SleepUntil(const QElapsedTimer& clock, qint64 dueMs, qint64 endMs, const st
 }  // namespace
 
 TResult<TPIDStatus> ReadStatusNow(TBoardSession& session, int timeoutMs) {
-  if (const TResult<void> sent = SendStatusRequest(session); !sent) return sent.Failure();
+  if (const TResult<void> sent = SendStatusRequest(session, false); !sent) return sent.Failure();
   return TakeStatusAnswer(session, timeoutMs);
 }
 
@@ -203,8 +248,14 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
   qint64 dueMs = 0;
   qint64 toldMs = 0;
   int inARow = 0;
-  // A request sent as soon as the answer before it was in, before that sample was written.
+  // A request sent while the answer before it was still coming.
   std::optional<TStatusRequest> ahead;
+  // Takes the answer to a request sent ahead, so that whatever the session sends next is
+  // answered on a quiet line.
+  auto takeAhead = [&] {
+    if (ahead && ahead->Sent) (void)TakeStatusAnswer(session, kStatusTimeoutMs);
+    ahead.reset();
+  };
   for (;;) {
     TStatusRequest request;
     if (ahead) {
@@ -215,16 +266,18 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
         result.End = clock.elapsed() >= endMs ? TWatchEnd::Time : TWatchEnd::Stopped;
         break;
       }
-      request = RequestStatus(session, clock);
+      request = RequestStatus(session, clock, false);
     }
-    const TResult<TPIDStatus> status =
-        request.Sent ? TakeStatusAnswer(session, kStatusTimeoutMs) : TResult<TPIDStatus>(request.Sent.Failure());
-    // The next sample is due a period after this one began; one that ran late is not made up.
-    dueMs += options.EveryMs;
+    // The next sample is due a period after this one began; one that runs late is not made up.
+    // When it is due by the time this answer is nearly in, it is asked for then.
+    const qint64 nextDueMs = dueMs + options.EveryMs;
+    const auto askAhead = [&] {
+      if (DueNow(clock, nextDueMs, endMs, hooks.Stop)) ahead = RequestStatus(session, clock, true);
+    };
+    const TResult<TPIDStatus> status = request.Sent ? TakeStatusAnswer(session, kStatusTimeoutMs, askAhead)
+                                                    : TResult<TPIDStatus>(request.Sent.Failure());
+    dueMs = nextDueMs;
     if (dueMs < clock.elapsed()) dueMs = options.EveryMs > 0 ? clock.elapsed() : 0;
-    // A sample due at once is asked for before this one is written, so that the board answers
-    // while the sample is written and the line does not wait for the tool.
-    if (status && DueNow(clock, dueMs, endMs, hooks.Stop)) ahead = RequestStatus(session, clock);
     if (status) {
       inARow = 0;
       TStatusSample sample;
@@ -235,9 +288,7 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
       if (TResult<void> written = hooks.Sample(sample); !written) {
         result.End = TWatchEnd::Output;
         result.Failure = written.Failure();
-        // The answer on its way is taken, so that whatever the session sends next is answered
-        // on a quiet line.
-        if (ahead && ahead->Sent) (void)TakeStatusAnswer(session, kStatusTimeoutMs);
+        takeAhead();
         break;
       }
     } else {
@@ -246,6 +297,7 @@ TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, c
       if (inARow >= kFailuresInARow) {
         result.End = TWatchEnd::Failing;
         result.Failure = status.Failure();
+        takeAhead();
         break;
       }
     }

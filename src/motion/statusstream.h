@@ -124,6 +124,8 @@ struct TWatchResult {
 
 // Streams the status of the board of session until its time is up or it is stopped. Sends
 // nothing but "s": the board's values are never written. A sample due at once (EveryMs 0, or
-// one running late) is asked for as soon as the answer before it is in, and that sample is
-// written while the board answers; the stream ends with no answer on its way.
+// one running late) is asked for while the last two lines of the answer before it are still
+// coming, so that the board's delay before its answer overlaps them; the board answers in
+// order and never holds more than that one command besides the one it answers. The stream
+// ends with no answer on its way.
 TWatchResult WatchStatus(TBoardSession& session, const TWatchOptions& options, const TWatchHooks& hooks);

@@ -108,6 +108,8 @@ bool ParseStatusAnswer(const QStringList& lines, TPIDStatus& status) {
   return true;
 }
 
+bool IsStatusAnswerStart(const QString& line) { return line.contains(QLatin1String(StatusLines[0].Tag)); }
+
 // The board's oscillator clock: "o <n>" moves the command by 29,400,000 / n counts a second,
 // so that a speed of v x 10 counts a second is 2,940,000 / v.
 constexpr double kOscillatorClock = 29400000.0;

@@ -41,6 +41,10 @@ void ReadStatus(TLineChannel& channel, TPIDStatus& status);
 // nine parsed; status.Valid says the same.
 bool ParseStatusAnswer(const QStringList& lines, TPIDStatus& status);
 
+// Returns whether line can be the first line of an "s" answer: it carries that line's tag
+// ("command").
+bool IsStatusAnswerStart(const QString& line);
+
 // Returns the oscillator value ("o") for a speed of v x 10 counts per second ("Pos X 10 per
 // sec:"): 2940000 / v rounded to the nearest integer, ties to even; 0 stops the oscillator.
 double OscillatorValue(int v);

@@ -142,6 +142,61 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
   }
 }
 
+// Lines left from an earlier answer, still on the line when the next "s" went out, are not read
+// as the next answer: a board that sends a line more, once or every time, costs no sample;
+// an answer that does not read costs its own sample only.
+TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
+  const std::vector<std::string> status = {"command: 777", "feedback: 775", "error: 2",
+                                           "error_i: 0",   "error_d: 0",    "output: 1.5",
+                                           "limit_state: 0", "servo enabled: 1", "test_osc: 0"};
+  auto with = [&](std::vector<std::string> lines, std::vector<std::string> more) {
+    lines.insert(lines.end(), more.begin(), more.end());
+    return lines;
+  };
+  struct TCase {
+    const char* Name;
+    std::vector<std::string> FirstAnswer;  // the answer to the first "s"; empty: the board's own
+    zirvsim::TFault Fault;
+    int Failures;
+    const char* Failure;  // what the failed sample says
+  } cases[] = {
+      {"the first answer two lines longer", with(status, {"extra: 1", "extra: 2"}), zirvsim::TFault::None, 0, ""},
+      {"every answer a line longer", {}, zirvsim::TFault::ExtraLines, 0, ""},
+      {"the first answer without its first tag", with({"777"}, {status.begin() + 1, status.end()}),
+       zirvsim::TFault::None, 1, "does not read as the board's status"},
+      {"the first answer cut short", {status.begin(), status.begin() + 5}, zirvsim::TFault::None, 1,
+       "no complete answer"},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    zirvsim::TBoardSimulator sim;
+    sim.Start();
+    TBoardSession session;
+    ASSERT_TRUE(session.Open(QString::fromStdString(sim.DevicePath())));
+    sim.SetFault(c.Fault, 1);
+    if (!c.FirstAnswer.empty()) sim.ScriptAnswer("s", c.FirstAnswer);
+    std::vector<TPIDStatus> samples;
+    std::vector<QString> failures;
+    TWatchHooks hooks;
+    hooks.Sample = [&](const TStatusSample& sample) -> TResult<void> {
+      samples.push_back(sample.Status);
+      return {};
+    };
+    hooks.SampleFailed = [&](const TFailure& why, int) { failures.push_back(why.Message); };
+    const TWatchResult r = WatchStatus(session, {.EveryMs = 0, .ForMs = 900}, hooks);
+    EXPECT_EQ(r.End, TWatchEnd::Time);
+    ASSERT_EQ(int(failures.size()), c.Failures);
+    if (c.Failures) {
+      EXPECT_TRUE(failures.front().contains(QLatin1String(c.Failure))) << failures.front().toStdString();
+    }
+    ASSERT_GE(samples.size(), 2u);
+    if (!c.FirstAnswer.empty() && !c.Failures) {
+      EXPECT_EQ(samples.front().Command, 777);
+    }
+    for (const TPIDStatus& s : samples) EXPECT_EQ(s.Enabled, 1);
+  }
+}
+
 // A board on a motor without friction or noise, paced as the real line.
 class MotionTest : public testing::Test {
  protected:
