@@ -72,6 +72,17 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
   }
 }
 
+// The paced simulated board and a session open on it; the session closes before the board.
+struct TOpenBoard {
+  TOpenBoard() {
+    Sim.Start();
+    Opened = Session.Open(QString::fromStdString(Sim.DevicePath()));
+  }
+  zirvsim::TBoardSimulator Sim;
+  TBoardSession Session;
+  TResult<void> Opened;
+};
+
 // The stream against the paced board: every "s" that went out is answered and its sample
 // written, also the one asked for ahead while the sample before it was written; the stamps
 // follow one another; and whatever way the stream ends, the line is quiet after it, so that the
@@ -93,10 +104,10 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    zirvsim::TBoardSimulator sim;
-    sim.Start();
-    TBoardSession session;
-    ASSERT_TRUE(session.Open(QString::fromStdString(sim.DevicePath())));
+    TOpenBoard board;
+    ASSERT_TRUE(board.Opened) << board.Opened.Failure().Message.toStdString();
+    zirvsim::TBoardSimulator& sim = board.Sim;
+    TBoardSession& session = board.Session;
     sim.ClearReceived();
     std::vector<double> stamps;
     TWatchHooks hooks;
@@ -169,10 +180,10 @@ TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.Name);
-    zirvsim::TBoardSimulator sim;
-    sim.Start();
-    TBoardSession session;
-    ASSERT_TRUE(session.Open(QString::fromStdString(sim.DevicePath())));
+    TOpenBoard board;
+    ASSERT_TRUE(board.Opened) << board.Opened.Failure().Message.toStdString();
+    zirvsim::TBoardSimulator& sim = board.Sim;
+    TBoardSession& session = board.Session;
     sim.SetFault(c.Fault, 1);
     if (!c.FirstAnswer.empty()) sim.ScriptAnswer("s", c.FirstAnswer);
     std::vector<TPIDStatus> samples;
