@@ -47,6 +47,30 @@ TEST(PlantOptionsTest, MotorsWithoutTheOptionsAnswerAsBefore) {
     }
 }
 
+// The same for the machines the options made before the later ones existed: each kind keeps
+// its answers when options are added.
+TEST(PlantOptionsTest, EarlierOptionsAnswerAsBefore) {
+  struct TCase {
+    const char* Motor;
+    uint64_t Expected;
+  };
+  const TCase cases[] = {
+      {"lag=0.002,delay=1", 0x0052a28a8efd15ddull},
+      {"play=3", 0x426e5e2b53a45564ull},
+      {"encnoise=1", 0x03bb966cf42eb436ull},
+      {"breakaway=2,stribeck=100", 0x30dfb09a5538c97cull},
+      {"resonance=80,damping=0.05,ratio=0.5", 0xbe7cb075e359e4daull},
+      {"gain=500,tau=0.05,friction=2,noise=0.5,delay=2,play=1.5,encnoise=2", 0x8d95c19178ed2fc7ull},
+  };
+  for (const TCase& c : cases) {
+    TBoardModel board(3, *ParseMotorConstants(c.Motor));
+    std::string all;
+    for (const char* command : {"r0c200ok1", "r2c-150ok1", "s"})
+      for (const std::string& line : board.Answer(command)) all += line + "|";
+    EXPECT_EQ(Fnv(all), c.Expected) << c.Motor;
+  }
+}
+
 struct TOptionText {
   const char* Text;
   bool Valid;
