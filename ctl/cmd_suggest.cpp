@@ -173,8 +173,8 @@ bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOp
   }
   r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
   if (!r.Before) return false;
-  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
   records.push_back(RecordOf(r.Before->Forward, r.Before->ForwardStart));
+  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
   r.Runs = {r.Before->Reverse, r.Before->Forward};
   return true;
 }
@@ -215,7 +215,7 @@ bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>
   if (r.Identification.Usable) {
     const std::optional<TStepRecord> rest =
         r.Before ? std::optional(RecordOf(r.Before->Rest, {})) : std::nullopt;
-    r.Extras = EstimateExtras(records, rest, r.Identification.Motor);
+    r.Extras = EstimateExtras(records, rest, r.Identification);
   }
   if (!json) PrintFit(io, r);
   if (!r.Identification.Usable)

@@ -61,39 +61,19 @@ std::vector<double> OpenLoopResidual(const TStepRecord& r, const TMotorModel& mo
   return residual;
 }
 
-// The encoder's side of the play stays until the motor has crossed the play, then the motor
-// drags it along at the play's edge.
-double FollowPlay(double encoder, double motor, double half) {
-  if (motor - encoder > half) return motor - half;
-  if (encoder - motor > half) return motor + half;
-  return encoder;
-}
-
 // The sum of squared differences between the recorded errors and those of the step test run
 // on the fitted motor with the play between motor and encoder, the motor starting at side (-1
 // to 1) of the play around the encoder. The loop runs on the model, not on the recorded
 // outputs: a motor driven open-loop drifts from the record by the least misfit of its gain,
 // and the drift hides a few counts of play.
-double PlayMisfit(const TStepRecord& r, const TMotorModel& motor, double play, double side) {
-  const double half = play / 2;
-  const TStepTestSetup& setup = r.Setup;
-  const TStepStart& start = setup.Start;
-  const double command = start.Command + setup.Step;
-  const double decay = std::exp(-setup.Loop.Period / motor.TimeConstant);
-  TLoopState loop;
-  loop.ErrorI = start.ErrorI;
-  loop.PreviousError = std::abs(start.Error) <= setup.Loop.Deadband ? 0 : start.Error;
-  loop.PreviousCommand = start.Command;
-  double encoder = start.Command - start.Error + start.PositionFraction;
-  TMotorState m{encoder + side * half, 0};
-  double sum = 0, error = 0;
-  for (size_t k = 0; k < r.Errors.size(); ++k)
-    for (int cycle = 0; cycle <= setup.Prediv; ++cycle) {
-      const double output = LoopCycle(setup.Loop, loop, command, std::floor(encoder), error);
-      if (cycle == setup.Prediv) sum += (r.Errors[k] - error) * (r.Errors[k] - error);
-      AdvanceMotor(motor, m, output, setup.Loop.Period, decay);
-      encoder = FollowPlay(encoder, m.Position, half);
-    }
+double PlayMisfit(const TStepRecord& r, TMotorModel motor, double play, double side) {
+  motor.Play = play;
+  TStepTestSetup setup = r.Setup;
+  setup.Samples = int(r.Errors.size());
+  setup.Start.PlaySide = side;
+  TStepSimulation model(motor, setup);
+  double sum = 0, error = 0, output = 0;
+  for (size_t k = 0; k < r.Errors.size() && model.Next(error, output); ++k) sum += (r.Errors[k] - error) * (r.Errors[k] - error);
   return sum;
 }
 
@@ -131,8 +111,10 @@ double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& mo
   return best <= kPlayLeaves * without && without - best >= kPlayExplainsPerSample * double(samples) ? bestPlay : 0;
 }
 
-TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
-                            const TMotorModel& motor) {
+TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
+                            const TIdentification& fit) {
+  const TMotorModel& motor = fit.Motor;
+  for (size_t i = 0; i < steps.size() && i < fit.Starts.size(); ++i) steps[i].Setup.Start = fit.Starts[i];
   TPlantExtras x;
   for (const TStepRecord& r : steps) {
     const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);

@@ -28,12 +28,12 @@ struct TPlantExtras {
 inline constexpr int kRingingSwings = 6;
 inline constexpr double kRingingMinCounts = 2;
 
-// Reads the extras from the step records (at their prediv) and a rest record (every cycle, the
-// command not moved), when there is one: flicker in the rest record and the steps' settled
+// Reads the extras from the step records (at their prediv, started as the fit found them) and a
+// rest record (every cycle, the command not moved), when there is one: flicker in the rest record and the steps' settled
 // tails, hunting in the rest record, and ringing in the residual of each step record sampled
 // every cycle against the fitted motor driven by the outputs the board applied.
-TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
-                            const TMotorModel& motor);
+TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
+                            const TIdentification& fit);
 
 // Returns the play between motor and encoder the step records sampled every cycle show, in
 // counts (0 when they show none): the width of the dead zone that, put between the fitted motor

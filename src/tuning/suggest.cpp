@@ -19,13 +19,25 @@ constexpr int kNever = INT_MAX;
 std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
   std::vector<TMotorModel> motors = {m};
   for (double gain : {1 - mismatch, 1 + mismatch})
-    for (double tau : {1 - mismatch, 1 + mismatch})
-      motors.push_back({m.Gain * gain, m.TimeConstant * tau, m.Friction});
+    for (double tau : {1 - mismatch, 1 + mismatch}) {
+      TMotorModel off = m;
+      off.Gain *= gain;
+      off.TimeConstant *= tau;
+      motors.push_back(off);
+    }
   return motors;
 }
 
+// The test with other gains, started as the board starts it once they have come to rest: the
+// drive that held the motor (against a load, say) is held by the new integral where there is
+// one; the board keeps the integral's sum when gains change, and suggest waits for the rest.
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
+  const double held = RestDrive(setup.Loop, setup.Start);
   setup.Loop = WithGains(setup.Loop, gains);
+  if (gains.I > 0) {
+    const double error = std::abs(setup.Start.Error) <= setup.Loop.Deadband ? 0 : setup.Start.Error;
+    setup.Start.ErrorI = (held - gains.P * error - gains.FF0 * setup.Start.Command) / gains.I;
+  }
   return setup;
 }
 
@@ -106,10 +118,15 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
 // kFrictionMarginPct more than the fit found.
 constexpr double kFrictionMarginPct = 0.5;
 
+//
+// A load is held by the integral (it holds it before the step); P alone must hold it without
+// one. The integral must also take up what the load changes over the step.
 double LeastIntegral(const TMotorModel& motor, const TStepTestSetup& setup, double p) {
   const double held = std::floor(std::max(1.0, setup.Loop.Deadband)) + 1;
-  const double need = motor.Friction + kFrictionMarginPct - p * held;
-  if (need <= 0) return 0;
+  const double load = std::abs(motor.LoadAt(setup.Start.Command - setup.Start.Error + setup.Step));
+  if (motor.Friction + kFrictionMarginPct + load <= p * held) return 0;
+  const double need = std::max(motor.Friction + kFrictionMarginPct + std::abs(motor.LoadSlope * setup.Step) - p * held,
+                               kFrictionMarginPct);
   return need / (held * double(setup.Samples) * (setup.Prediv + 1));
 }
 

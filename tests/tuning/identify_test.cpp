@@ -121,7 +121,7 @@ TEST(IdentifyTest, StepAndStepBackOfASaturatingSlowMotor) {
     board.RunFor(0.05);
     const TStepRecord forward = RunOnBoard(board, 200, 1);
     const TStepRecord back = RunOnBoard(board, -200, 1);
-    for (const auto& records : {std::vector{forward}, std::vector{back}, std::vector{back, forward}}) {
+    for (const auto& records : {std::vector{forward}, std::vector{back}, std::vector{forward, back}}) {
       const TIdentification id = IdentifyMotor(records);
       const std::string which = "seed " + std::to_string(seed) + ", " + std::to_string(records.size()) + " run(s)";
       EXPECT_TRUE(id.Usable) << which << ": " << id.Problem;
