@@ -207,7 +207,12 @@ bool GoalMet(const TBoardFigures& f, double deadband) {
 // jump, refined by a pattern search around the best of it (P, I and D up and down by 2^(1/4),
 // then 2^(1/8)). Each candidate is first tried with the step alone, then measured whole where
 // it settles sooner than the best so far.
-std::optional<int> GridBest(const std::string& motor, int prediv) {
+struct TGridBest {
+  std::optional<int> Settling;
+  zirvsim::TBoardParams Params;
+};
+
+TGridBest GridBest(const std::string& motor, int prediv) {
   const zirvsim::TBoardModel fresh = FreshBoard(motor);
   const double maxJump = kGoal.MaxCountJumpPct / 100 * zirvsim::TBoardParams{}.MaxOutput;
   std::optional<int> best;
@@ -236,7 +241,7 @@ std::optional<int> GridBest(const std::string& motor, int prediv) {
           if (params.P + params.I + params.D / kPeriod > maxJump) break;
           tryParams(params);
         }
-  if (!best) return best;
+  if (!best) return {};
   for (double step : {std::exp2(0.25), std::exp2(0.125)})
     for (bool moved = true; moved;) {
       moved = false;
@@ -247,7 +252,7 @@ std::optional<int> GridBest(const std::string& motor, int prediv) {
           moved |= params.*gain > 0 && tryParams(params);
         }
     }
-  return best;
+  return {best, bestParams};
 }
 
 // Runs zirv7ctl in this process and returns its JSON output (empty when there is none) and its
@@ -470,7 +475,7 @@ const TKind* KindNamed(const std::string& name) {
 // prints a line "case KIND START met worse ratio steps seconds writes unstable late" for each,
 // then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
 // "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
-int RunJob(const QStringList& job, bool grid) {
+int RunJob(const QStringList& job, bool gridded) {
   const TKind* kind = KindNamed(job.value(1).toStdString());
   if (!kind) return 2;
   if (job[0] == QStringLiteral("repeat")) {
@@ -485,9 +490,12 @@ int RunJob(const QStringList& job, bool grid) {
     std::printf("paced %g\n", c.Seconds);
     return 0;
   }
-  const std::optional<int> best = grid ? GridBest(motor, prediv) : std::nullopt;
+  const TGridBest grid = gridded ? GridBest(motor, prediv) : TGridBest{};
+  const std::optional<int> best = grid.Settling;
+  char gains[96] = "";
+  if (best) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
   const std::string name = std::string(kind->Name) + " [" + motor + "] prediv " + std::to_string(prediv) + " (grid best " +
-                           (best ? std::to_string(*best) : std::string("-")) + ")";
+                           (best ? std::to_string(*best) : std::string("-")) + gains + ")";
   for (size_t s = 0; s < std::size(kStarts); ++s) {
     const TCase c = RunCase(motor, prediv, kStarts[s], best, false, name);
     std::printf("case %s %zu %d %d %g %d %g %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,

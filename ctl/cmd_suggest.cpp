@@ -142,14 +142,13 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
 std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
                                        int step, int prediv, const QString& label) {
   TBoardRuns runs;
-  TStepStart restStart;
   std::optional<TStepRun> forward, reverse, rest;
   forward = MeasuredRun(io, link, store, params, step, prediv, label, runs.ForwardStart);
   if (forward && !TInterruptGuard::Interrupted())
     reverse = MeasuredRun(io, link, store, params, -step, prediv, label + QStringLiteral(", back"), runs.ReverseStart);
   if (reverse && !TInterruptGuard::Interrupted()) {
     WaitForRest(link, params);  // a slow loop may still be moving when the step's record ends
-    rest = MeasuredRun(io, link, store, params, 0, 0, label + QStringLiteral(", at rest"), restStart);
+    rest = MeasuredRun(io, link, store, params, 0, 0, label + QStringLiteral(", at rest"), runs.RestStart);
   }
   if (!rest || TInterruptGuard::Interrupted()) return std::nullopt;
   runs.Forward = std::move(*forward);
@@ -187,61 +186,26 @@ bool Refuse(TCtlIo& io, TSuggestReport& r, const QString& problem, const QString
   return false;
 }
 
-// Checks the board's loop law on every fitted run: a board whose loop differs from the model's
-// gets no suggestion.
-bool LoopLawHolds(TCtlIo& io, const std::vector<TStepRecord>& records, TSuggestReport& r) {
-  for (const TStepRecord& record : records) {
-    r.Law.push_back(CheckLoopLaw(record));
-    const TLoopLawCheck& law = r.Law.back();
-    if (law.Verdict != TLawVerdict::Differs) continue;
-    return Refuse(io, r,
-                  QStringLiteral("the board's outputs do not follow the loop law the model assumes (sample %1 is off by "
-                                 "%2 % of full drive): this board's loop is another one, and a suggestion cannot be "
-                                 "trusted on it")
-                      .arg(law.WorstSample)
-                      .arg(QString::number(law.WorstDeviation, 'g', 3)),
-                  QString());
-  }
-  return true;
-}
-
 // Fits the motor and chooses gains; prints what it found. Returns false when there is
 // nothing to suggest (a board whose loop differs, a poor fit, what the model cannot handle, or
 // no gains that meet the goal).
 bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>& records, TSuggestReport& r,
             bool json) {
-  if (!LoopLawHolds(io, records, r)) return false;
-  r.Identification = IdentifyMotor(records);
-  if (r.Identification.Usable) {
-    const std::optional<TStepRecord> rest =
-        r.Before ? std::optional(RecordOf(r.Before->Rest, {})) : std::nullopt;
-    r.Extras = EstimateExtras(records, rest, r.Identification);
-  }
-  if (!json) PrintFit(io, r);
-  if (!r.Identification.Usable)
-    return Refuse(io, r, QStringLiteral("the fit is poor: %1").arg(QString::fromStdString(r.Identification.Problem)),
-                  QString::fromStdString(r.Identification.Advice));
-  if (const std::string refusal = ExtrasRefusal(r.Extras); !refusal.empty())
-    return Refuse(io, r, QString::fromStdString(refusal), QStringLiteral("try a smaller step or a larger prediv"));
   const TStepRun& newest = r.Runs.back();
-  const int step = o.Step.value_or(newest.Step);
-  r.Deadband = std::max({r.Present.Deadband, DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras)});
-  const TTuningGoal goal = GoalAgainstFlicker(r.Goal, r.Extras);
-  r.CountJumpInForcePct = goal.MaxCountJumpPct;
-  r.Setup.Loop = LoopSettings(r.Present);
-  r.Setup.Loop.Deadband = r.Deadband;
-  r.Setup.Step = StepAmplitude(step, r.Present);
-  r.Setup.Prediv = o.Prediv.value_or(newest.Prediv);
-  r.Setup.Start.Command = r.Before ? r.Before->ForwardStart.Command : records.back().Setup.Start.Command;
-  TStepTestSetup present = r.Setup;
-  present.Loop.Deadband = r.Present.Deadband;
-  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, goal);
-  r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, goal);
-  if (r.Suggestion.Found) r.Deadband = r.Setup.Loop.Deadband = r.Suggestion.Deadband;
-  // Kept gains with a new deadband are a change to write all the same.
-  if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
-  if (!r.Suggestion.Found)
-    return Refuse(io, r, QString::fromStdString(r.Suggestion.Problem), QString::fromStdString(r.Suggestion.Advice));
+  std::optional<TStepRecord> rest;
+  if (r.Before) rest = RecordOf(r.Before->Rest, r.Before->RestStart);
+  TChoice c = ChooseGains({records, rest}, {r.Present, StepAmplitude(o.Step.value_or(newest.Step), r.Present),
+                                            o.Prediv.value_or(newest.Prediv), r.Goal});
+  r.Law = std::move(c.Law);
+  r.Identification = std::move(c.Identification);
+  r.Extras = std::move(c.Extras);
+  r.Deadband = c.Deadband;
+  r.CountJumpInForcePct = c.CountJumpInForcePct;
+  r.Setup = c.Setup;
+  r.PresentPredicted = std::move(c.PresentPredicted);
+  r.Suggestion = std::move(c.Suggestion);
+  if (!json && r.Identification.Motor.Gain > 0) PrintFit(io, r);
+  if (!c.Refusal.empty()) return Refuse(io, r, QString::fromStdString(c.Refusal), QString::fromStdString(c.Advice));
   if (!json) PrintSuggestion(io, r);
   return true;
 }

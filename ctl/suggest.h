@@ -9,6 +9,7 @@
 #include "ctl/command.h"
 #include "steprun/steprun.h"
 #include "boardsession/paramswap.h"
+#include "tuning/choice.h"
 #include "tuning/extras.h"
 #include "tuning/identify.h"
 #include "tuning/looplaw.h"
@@ -22,6 +23,7 @@ struct TBoardRuns {
   TStepRun Rest;
   TStepStart ForwardStart;
   TStepStart ReverseStart;
+  TStepStart RestStart;
 };
 
 // Returns the figures a verification judges of the runs.

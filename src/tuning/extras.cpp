@@ -61,55 +61,7 @@ std::vector<double> OpenLoopResidual(const TStepRecord& r, const TMotorModel& mo
   return residual;
 }
 
-// The sum of squared differences between the recorded errors and those of the step test run
-// on the fitted motor with the play between motor and encoder, the motor starting at side (-1
-// to 1) of the play around the encoder. The loop runs on the model, not on the recorded
-// outputs: a motor driven open-loop drifts from the record by the least misfit of its gain,
-// and the drift hides a few counts of play.
-double PlayMisfit(const TStepRecord& r, TMotorModel motor, double play, double side) {
-  motor.Play = play;
-  TStepTestSetup setup = r.Setup;
-  setup.Samples = int(r.Errors.size());
-  setup.Start.PlaySide = side;
-  TStepSimulation model(motor, setup);
-  double sum = 0, error = 0, output = 0;
-  for (size_t k = 0; k < r.Errors.size() && model.Next(error, output); ++k) sum += (r.Errors[k] - error) * (r.Errors[k] - error);
-  return sum;
-}
-
-// The play the search tries, in counts; the share of the misfit without play that the play must
-// leave at most, and the least it must take away per sample, counts squared, to be seen. The
-// fit without play absorbs much of it (on the simulator's motor, 3 counts of play take a
-// quarter to a half of the misfit away, 0.035 to 0.4 per sample), while a motor without play
-// gains at most about 8 counts squared over a step and a step back (0.02 per sample) from a
-// play of a count: the encoder's rounding.
-constexpr double kPlayStep = 0.5;
-constexpr double kMaxPlay = 12;
-constexpr double kPlayLeaves = 0.8;
-constexpr double kPlayExplainsPerSample = 0.025;
-
 }  // namespace
-
-double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& motor) {
-  if (!(motor.TimeConstant > 0)) return 0;
-  const auto misfit = [&](double play) {
-    double total = 0;
-    for (const TStepRecord& r : steps) {
-      if (r.Setup.Prediv != 0) continue;
-      double best = INFINITY;
-      for (double side : {-1.0, -0.5, 0.0, 0.5, 1.0}) best = std::min(best, PlayMisfit(r, motor, play, side));
-      total += best;
-    }
-    return total;
-  };
-  const double without = misfit(0);
-  size_t samples = 0;
-  for (const TStepRecord& r : steps) samples += r.Errors.size();
-  double bestPlay = 0, best = without;
-  for (double play = 1; play <= kMaxPlay; play += kPlayStep)
-    if (const double m = misfit(play); m < best) bestPlay = play, best = m;
-  return best <= kPlayLeaves * without && without - best >= kPlayExplainsPerSample * double(samples) ? bestPlay : 0;
-}
 
 TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
                             const TIdentification& fit) {
@@ -123,7 +75,7 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   if (rest) CountFlicker(rest->Errors, 0, x);
   for (const TStepRecord& r : steps)
     if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
-  x.PlayCounts = EstimatePlay(steps, motor);
+  x.PlayCounts = motor.Play;
   if (rest) {
     const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
     x.RestOutputPpPct = f.RestOutputPpPct.value_or(0);

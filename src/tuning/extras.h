@@ -35,12 +35,6 @@ inline constexpr double kRingingMinCounts = 2;
 TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
                             const TIdentification& fit);
 
-// Returns the play between motor and encoder the step records sampled every cycle show, in
-// counts (0 when they show none): the width of the dead zone that, put between the fitted motor
-// and its encoder, best explains the recorded errors from the recorded outputs. The motor moves
-// while its encoder stays until the play is crossed, most clearly where the motion reverses.
-double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& motor);
-
 // Returns the deadband the choice uses against play: one count where the records show play, 0
 // where they do not. A loop that keeps correcting the last count of a motor in play pushes it
 // across the play and back, the count coming and going: it hunts at rest with the output

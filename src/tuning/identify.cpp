@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <numeric>
+#include <optional>
 
 #include "tuning/fixedtext.h"
 #include "tuning/neldermead.h"
@@ -47,6 +48,7 @@ struct TRunData {
   bool OpenLoop;          // every cycle was sampled: drive the model with the measured outputs
   TVector Drive;          // the drive of every cycle, worked out where not every cycle was sampled
   double Fraction = 0.5;  // where within its encoder count the motor started the run
+  double PlaySide = 0;    // where the motor started within the play, -1 to 1
   // The speed the run starts with, as the run before it ended (0: it starts at rest), and
   // whether the fit finds it.
   double PriorSpeed = 0;
@@ -89,8 +91,9 @@ struct TFitData {
 };
 
 // The parameters the simplex moves: gain, time constant and lag on a log scale, friction, the
-// load, its change over a step, and the speed each run starts with (in steps per run time).
-enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kFirstSpeed };
+// load, its change over a step, the play, and the speed each run starts with (in steps per run
+// time).
+enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kPlay, kFirstSpeed };
 
 TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   TMotorModel m;
@@ -105,6 +108,7 @@ TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   m.Load = x[kLoad];
   m.LoadSlope = x[kLoadChange] / data.StepScale;
   m.LoadOrigin = data.LoadOrigin;
+  m.Play = std::max(0.0, x[kPlay]);
   return m;
 }
 
@@ -121,6 +125,7 @@ TVector ModelTravel(const TMotorModel& motor, const TRunData& run, double fracti
   setup.Samples = static_cast<int>(n);
   setup.Start.PositionFraction = fraction;
   setup.Start.Velocity = speed;
+  setup.Start.PlaySide = run.PlaySide;
   TStepSimulation simulation(motor, setup);
   TVector travel(n);
   double error = 0, output = 0;
@@ -397,6 +402,7 @@ TMinimum Refine(const TVector& start, const TFitData& data) {
   whole[kLogLag] = 1;
   whole[kLoad] = 0.5 + 0.3 * std::abs(start[kLoad]);
   whole[kLoadChange] = 0.5 + 0.3 * std::abs(start[kLoadChange]);
+  whole[kPlay] = 1;
   const TVector steps = data.Moved(whole);
   const int calls = 300 * static_cast<int>(steps.size());
   TMinimum best = NelderMead(cost, data.Moved(start), steps, 1e-3, calls);
@@ -506,6 +512,8 @@ void ChooseParameters(TFitData& data) {
   data.Fixed.assign(kFirstSpeed + data.Runs.size(), 0.0);
   for (size_t i = 1; i < data.Runs.size(); ++i) {
     const TStepTestSetup& before = data.Runs[i - 1].Record->Setup;
+    // The run before left the motor pressed against the play the way it moved.
+    data.Runs[i].PlaySide = before.Step > 0 ? 1 : -1;
     if (before.Start.Command + before.Step != data.Runs[i].Record->Setup.Start.Command) continue;
     data.Runs[i].PriorSpeed = EndSpeed(data.Runs[i - 1]);
     data.Runs[i].SpeedFitted = data.Runs[i].PriorSpeed != 0;
@@ -528,12 +536,19 @@ std::vector<TGuess> FirstGuesses(TFitData& data) {
   return guesses;
 }
 
-// A load must take away at least this share of the misfit of the motor without one, and this
-// much per residual (counts squared, a tenth of what the encoder's rounding leaves), to be
-// believed: friction holds a motor off target both ways, as a spring around the start would,
-// and the two replay runs that end resting about equally well.
-constexpr double kLoadMustExplain = 0.5;
-constexpr double kLoadMustExplainPerResidual = 0.1;
+// What a load, or play, must take away of the misfit of the fit without it to be believed: a
+// share of it, and so much per residual (counts squared). Friction holds a motor off target
+// both ways, as a spring around the start would, and the two replay runs that end resting about
+// equally well: a load must explain much. A motor without play gains at most about 8 counts
+// squared over a step and a step back (0.02 per residual) from a play of a count, the
+// encoder's rounding, while 3 counts of play on the simulator's motor take a quarter or more of
+// the misfit away.
+struct TMustExplain {
+  double Share;
+  double PerResidual;
+};
+constexpr TMustExplain kLoadMustExplain{0.5, 0.1};
+constexpr TMustExplain kPlayMustExplain{0.2, 0.025};
 
 // Returns whether the runs move both ways: one way, friction and a load are one force to them.
 bool BothWays(const TFitData& data) {
@@ -543,6 +558,7 @@ bool BothWays(const TFitData& data) {
 }
 
 TMinimum FitFromGuesses(TFitData& data);
+bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData& data, const TMustExplain& must);
 
 // The fit with a load, constant and changing with position: from first guesses with a load and
 // from the fit without one. Kept, with data moving the load, only where the load explains
@@ -555,10 +571,7 @@ TMinimum WithLoad(TFitData& data, const TMinimum& without) {
   fromWithout.Active = loaded.Active;
   const TMinimum refined = Refine(without.Point, fromWithout);
   if (refined.Value < best.Value) best = refined, loaded = fromWithout;
-  const double residuals = static_cast<double>(Residuals(without.Point, data).size());
-  if (!(best.Value < (1 - kLoadMustExplain) * without.Value &&
-        without.Value - best.Value > kLoadMustExplainPerResidual * residuals))
-    return without;
+  if (!ExplainsMore(best, without, data, kLoadMustExplain)) return without;
   data = std::move(loaded);
   return best;
 }
@@ -614,10 +627,46 @@ TMinimum FitFromGuesses(TFitData& data) {
   return std::isfinite(best.Value) ? InOwnLoop(data, best) : best;
 }
 
-// The best fit without a load, and with one where the runs move both ways and it explains more.
+// Returns whether the fit with more parameters explains enough more than the one without them
+// to be believed.
+bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData& data, const TMustExplain& must) {
+  const double residuals = static_cast<double>(Residuals(without.Point, data).size());
+  return with.Value < (1 - must.Share) * without.Value && without.Value - with.Value > must.PerResidual * residuals;
+}
+
+// The play the refit with play starts from, in counts.
+constexpr double kPlayStart = 2;
+
+// The fit with play between motor and encoder, from the fit without: the first run started
+// against either side of the play (the runs after it start against the side the run before
+// pressed it to). Kept, with data moving the play, only where the play explains enough of what
+// the fit without it leaves: play shows where the motion reverses, the output moving and the
+// count not, which a coarse encoder does not do.
+TMinimum WithPlay(TFitData& data, const TMinimum& without) {
+  TMinimum best = without;
+  std::optional<TFitData> chosen;
+  for (double side : {-1.0, 1.0}) {
+    TFitData played = data;
+    played.Active.push_back(kPlay);
+    played.Runs.front().PlaySide = side;
+    TVector start = without.Point;
+    start[kPlay] = kPlayStart;
+    const TMinimum refined = Refine(start, played);
+    if (refined.Value < best.Value) best = refined, chosen = std::move(played);
+  }
+  if (!chosen || !ExplainsMore(best, without, data, kPlayMustExplain)) return without;
+  data = std::move(*chosen);
+  return best;
+}
+
+// The best fit without play or a load; with play, then with a load, where the runs move both
+// ways and each explains more (play first: friction and a load changing with position together
+// replay the dead zone of a few counts of play about as well).
 TMinimum BestFit(TFitData& data) {
-  const TMinimum without = FitFromGuesses(data);
-  return BothWays(data) && std::isfinite(without.Value) ? WithLoad(data, without) : without;
+  TMinimum best = FitFromGuesses(data);
+  if (!BothWays(data) || !std::isfinite(best.Value)) return best;
+  best = WithPlay(data, best);
+  return WithLoad(data, best);
 }
 
 // Sets the fit's replay error from the run it replays worst, relative to that run's step.
@@ -668,7 +717,7 @@ TIdentification IdentifyMotor(const std::vector<TStepRecord>& records) {
   if (records.empty()) return Refused(result, "there is no run", "run a step test");
   TFitData data;
   for (const TStepRecord& record : records) {
-    TRunData run{&record, MeasuredTravel(record), std::vector<bool>(record.Errors.size()), {}, {}, record.Setup.Prediv == 0};
+    TRunData run{&record, MeasuredTravel(record), std::vector<bool>(record.Errors.size()), {}, {}, record.Setup.Prediv == 0, {}};
     if (RunUnfit(record, run.Travel, result)) return result;
     for (size_t k = 0; k < run.Use.size(); ++k) run.Use[k] = record.Setup.Loop.Deadband <= 0 || record.Errors[k] != 0;
     run.Stretches = SameCountStretches(run.Travel, run.Use, true);

@@ -62,6 +62,11 @@ TStepSimulation::TStepSimulation(const TMotorModel& motor, const TStepTestSetup&
   FCommand = start.Command + setup.Step;
 }
 
+void TStepSimulation::StepAgain(double step) {
+  FCommand += step;
+  FGiven = 0;
+}
+
 bool TStepSimulation::Next(double& error, double& output) { return Advance(nullptr, false, error, output); }
 
 bool TStepSimulation::NextDrivenBy(double sampledDrive, double& error, double& output) {

@@ -87,6 +87,10 @@ class TStepSimulation {
   // the loop's outputs.
   bool NextDrivenByCycles(const double* drives, double& error, double& output);
 
+  // Moves the command by another step from where the run left the loop and the motor, and
+  // gives the samples of that run from the start (a step back, say).
+  void StepAgain(double step);
+
   // Returns where the encoder's side of the motor stood when the encoder was read for the last
   // sample, not rounded, relative to the encoder count it started in.
   double SampledTravel() const { return FSampledPosition - FStartCount; }

@@ -28,13 +28,21 @@ std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
   return motors;
 }
 
-// The test with other gains, started as the board starts it once they have come to rest: the
-// drive that held the motor (against a load, say) is held by the new integral where there is
-// one; the board keeps the integral's sum when gains change, and suggest waits for the rest.
+// The longest the integral of new gains may take to settle (its time constant, P x servo
+// period / I) for the board to start its next test holding the drive it held before: suggest
+// waits up to three seconds for the loop to come to rest after a write.
+constexpr double kIntegralSettlesSeconds = 1;
+
+// The test with other gains, started as the board starts it once they have come to rest. The
+// board keeps the integral's sum when gains change: the new I at first drives with the old
+// sum, and the loop pulls the sum to where it holds the drive that held the motor before (a
+// load, say). Where the new integral does that within the wait, the test starts holding that
+// drive; where not, it starts from the old sum (a sum wound up under a loop without I, say,
+// which any I turns into a push the wait does not undo).
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
   const double held = RestDrive(setup.Loop, setup.Start);
   setup.Loop = WithGains(setup.Loop, gains);
-  if (gains.I > 0) {
+  if (gains.I > 0 && gains.P * setup.Loop.Period / gains.I < kIntegralSettlesSeconds) {
     const double error = std::abs(setup.Start.Error) <= setup.Loop.Deadband ? 0 : setup.Start.Error;
     setup.Start.ErrorI = (held - gains.P * error - gains.FF0 * setup.Start.Command) / gains.I;
   }
@@ -45,6 +53,7 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
 struct TScore {
   int Settling = kNever;  // the first sample from which the run stays in the 2 % band
   double Iae = 0;
+  double SteadyError = 0;  // the mean error of the run's last tenth, as the step's figures take it
 };
 
 // The band a run must settle into to count as settled: the 2 % band less a count, when that
@@ -54,19 +63,40 @@ double ScoringBand(double target) {
   return band >= 2 ? band - 1 : band;
 }
 
-// Runs the step test and scores it. Gives up (settling kNever) as soon as the overshoot
-// passes the limit, or the response is outside the band at sample settleLimit or later: it
-// cannot then settle by settleLimit.
-TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit) {
-  const double target = std::abs(setup.Step);
-  const double sign = setup.Step < 0 ? -1 : 1;
-  const double band = ScoringBand(target);
+// Returns whether the output swings beyond the rest limit in the settled tail of a run (from
+// settling, and not before the last quarter, as the step's figures take it): a loop that
+// settles by whole counts may still kick its output from count to count, across the deadband,
+// into a limit cycle against friction.
+bool TailBuzzes(const std::vector<double>& outputs, int settling, double maxOutput) {
+  const size_t n = outputs.size();
+  const size_t from = std::max(n - n / 4, size_t(settling));
+  if (from >= n || !(maxOutput > 0)) return false;
+  const auto [low, high] = std::minmax_element(outputs.begin() + long(from), outputs.end());
+  return (*high - *low) / maxOutput * 100 > kRestLimitPct;
+}
+
+// Runs the samples of one step on the simulation and scores them. Gives up (settling kNever)
+// as soon as the overshoot passes the limit, or the response is outside the band at sample
+// settleLimit or later: it cannot then settle by settleLimit. A run on the motor as fitted
+// (nominal) must settle a count inside the band, and one whose settled tail buzzes beyond the
+// rest limit never settles; a run on a motor at the edge of what the fit may be off by (a
+// mismatched or a stiffer one) settles in the band itself: friction there may hold it up to the
+// band's edge.
+TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, double step, double maxOvershootPct,
+                    int settleLimit, bool nominal) {
+  const double target = std::abs(step);
+  const double sign = step < 0 ? -1 : 1;
+  const double band = nominal ? ScoringBand(target) : kSettlingBand * target;
   const double ceiling = target * (1 + maxOvershootPct / 100);
-  TStepSimulation simulation(motor, setup);
   TScore score;
   int lastOutside = -1;
   double error = 0, output = 0;
+  std::vector<double> outputs;
+  outputs.reserve(size_t(setup.Samples));
+  const int tail = std::max(1, (setup.Samples + 9) / 10);
   for (int k = 0; simulation.Next(error, output); ++k) {
+    outputs.push_back(output);
+    if (k >= setup.Samples - tail) score.SteadyError += sign * error / tail;
     const double y = target - sign * error;
     if (y > ceiling) return {};
     score.Iae += std::abs(error);
@@ -75,7 +105,37 @@ TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double ma
     lastOutside = k;
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
+  if (nominal && score.Settling != kNever && TailBuzzes(outputs, score.Settling, setup.Loop.MaxOutput)) return {};
   return score;
+}
+
+// Runs the step test and scores it (see ScoreSamples).
+TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
+                bool nominal = true) {
+  TStepSimulation simulation(motor, setup);
+  return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, nominal);
+}
+
+// Returns whether the run settled and ended within the steady-state goal: a count, or the
+// deadband.
+bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
+  return score.Settling != kNever && std::abs(score.SteadyError) <= std::max(1.0, setup.Loop.Deadband);
+}
+
+// Runs the step test and, from where it leaves the loop and the motor, the step back, as the
+// board is measured; scores the step, and gives up when either misses the goal (settling, the
+// overshoot, the rest in their tails, and with onTarget the steady-state goal). The step back
+// starts with what the step left in the integral and where within its count the motor came to
+// rest, and may end elsewhere.
+TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
+                       bool onTarget) {
+  TStepSimulation simulation(motor, setup);
+  const TScore forward = ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, true);
+  if (forward.Settling == kNever || (onTarget && !OnTarget(forward, setup))) return {};
+  simulation.StepAgain(-setup.Step);
+  const TScore back = ScoreSamples(simulation, setup, -setup.Step, maxOvershootPct, setup.Samples, true);
+  if (back.Settling == kNever || (onTarget && !OnTarget(back, setup))) return {};
+  return forward;
 }
 
 // The rank of gains that meet the goal on every motor: lower is better.
@@ -106,28 +166,20 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
   return gains;
 }
 
-// The least I that pulls a motor that friction holds at the first count beyond the
-// steady-state goal (one count, or the deadband) onto it within one run's length: P alone
-// moves it when P x that error overcomes the friction; otherwise the integral must make up the
-// rest. A loop with less sits off target on a board with a little more friction than the fit
-// found, however well it settles on the model. (Held at the settling band's edge instead, a
-// slow motor's P of the band overcame the friction while two counts did not, and the gains
-// rested two counts off on the board.) Friction is the least sure of the fitted constants: a
-// run that saturates and then rests shows it only to within about a percent of drive (a slow
-// motor's 1 % was fitted as 0.54 % and as 1.36 % from two starts), so the I must pull against
-// kFrictionMarginPct more than the fit found.
+// Friction is the least sure of the fitted constants: a run that saturates and then rests
+// shows it only to within about a percent of drive (a slow motor's 1 % was fitted as 0.54 % and
+// as 1.36 % from two starts), so gains must bring the motor within the steady-state goal (a
+// count, or the deadband) by the run's end with kFrictionMarginPct more than the fit found,
+// too. A loop that does so only on the model sits off target on a board with a little more
+// friction, however well it settles. Where P alone does not, the integral must; its pull is
+// simulated from the step on, as it gathers the error of the whole approach, not only of the
+// last counts.
 constexpr double kFrictionMarginPct = 0.5;
 
-//
-// A load is held by the integral (it holds it before the step); P alone must hold it without
-// one. The integral must also take up what the load changes over the step.
-double LeastIntegral(const TMotorModel& motor, const TStepTestSetup& setup, double p) {
-  const double held = std::floor(std::max(1.0, setup.Loop.Deadband)) + 1;
-  const double load = std::abs(motor.LoadAt(setup.Start.Command - setup.Start.Error + setup.Step));
-  if (motor.Friction + kFrictionMarginPct + load <= p * held) return 0;
-  const double need = std::max(motor.Friction + kFrictionMarginPct + std::abs(motor.LoadSlope * setup.Step) - p * held,
-                               kFrictionMarginPct);
-  return need / (held * double(setup.Samples) * (setup.Prediv + 1));
+// Returns the motor with the friction the gains must also bring onto target.
+TMotorModel WithFrictionMargin(TMotorModel motor) {
+  motor.Friction += kFrictionMarginPct;
+  return motor;
 }
 
 // The search: the motors, the test and the best few gains found so far, best first.
@@ -143,13 +195,16 @@ class TSearch {
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
-    if (FGoal.PullAgainstFriction && gains.I < LeastIntegral(FMotors[0], FSetup, gains.P)) return false;
     const TStepTestSetup setup = WithGainsOf(FSetup, gains);
-    const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling);
+    const TScore nominal =
+        ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
+    if (FGoal.PullAgainstFriction &&
+        !OnTarget(ScoreRun(WithFrictionMargin(FMotors[0]), setup, CornerOvershootLimitPct(FGoal), FSetup.Samples, false), setup))
+      return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
-      const TScore corner = ScoreRun(FMotors[i], setup, CornerOvershootLimitPct(FGoal), FSetup.Samples);
+      const TScore corner = ScoreRun(FMotors[i], setup, CornerOvershootLimitPct(FGoal), FSetup.Samples, false);
       if (corner.Settling == kNever) return false;
       rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
     }
@@ -397,35 +452,29 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   TSuggestion s;
   s.Deadband = setup.Loop.Deadband;
   std::optional<TGains> gains = Search(motor, setup, goal, true);
-  // Where no gains that meet the goal have I enough against the friction, the best without it
-  // may still serve with a deadband as wide as the friction can hold the motor off target
-  // (P x the deadband's next count overcomes it): the loop then lets it rest there, the
-  // steady-state goal is the deadband, and the report says so. A deadband the settling band
-  // cannot hold, or one that loses the goal, leaves no suggestion, and says why.
+  // Where no gains that meet the goal bring the motor onto target against its friction, a
+  // count more of deadband may: the loop then lets the motor rest within it, the steady-state
+  // goal is the deadband, and the report says so. A deadband beyond the settling band, or one
+  // more than a count beyond what the records ask for, is none: the motor would rest too far off.
   TStepTestSetup chosen = setup;
   bool frictionHolds = false;
-  if (!gains && goal.PullAgainstFriction && LeastIntegral(motor, setup, 0) > 0) {
+  if (!gains && goal.PullAgainstFriction) {
     TTuningGoal relaxed = goal;
     relaxed.PullAgainstFriction = false;
-    const std::optional<TGains> loose = Search(motor, setup, relaxed, true);
-    frictionHolds = loose.has_value();
-    if (loose && loose->P > 0) {
-      chosen.Loop.Deadband =
-          std::max(setup.Loop.Deadband, std::ceil((motor.Friction + kFrictionMarginPct) / loose->P) - 1);
-      TSearch check(motor, chosen, goal);
-      if (chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step)) && check.Try(*loose)) {
-        gains = loose;
-        s.Deadband = chosen.Loop.Deadband;
-        s.Note = "friction holds the motor up to " + FixedText(chosen.Loop.Deadband, 0) +
-                 " counts off target with these gains, and no gains that meet the goal have I enough to pull it "
-                 "closer within a run: \"Deadband (b):\" is set to that";
-      }
+    frictionHolds = Search(motor, setup, relaxed, false).has_value();
+    chosen.Loop.Deadband = std::floor(setup.Loop.Deadband) + 1;
+    if (frictionHolds && chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step))) gains = Search(motor, chosen, goal, true);
+    if (gains) {
+      s.Deadband = chosen.Loop.Deadband;
+      s.Note = "friction holds the motor up to " + FixedText(chosen.Loop.Deadband, 0) +
+               " counts off target, and no gains that meet the goal pull it closer within a run: \"Deadband (b):\" is "
+               "set to that";
     }
   }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
-  const TScore present = presentWithinJump ? ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples) : TScore{};
+  TSearch present(motor, setup, goal);
   const TScore found = gains ? ScoreRun(motor, WithGainsOf(chosen, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
-  if (present.Settling != kNever && present.Settling <= found.Settling) {
+  if (presentWithinJump && present.Try(GainsOf(setup.Loop)) && present.Best().Rank.Settling <= found.Settling) {
     s.Found = s.Unchanged = true;
     s.Deadband = setup.Loop.Deadband;
     s.Gains = GainsOf(setup.Loop);

@@ -37,6 +37,10 @@ struct TTuningGoal {
   bool PullAgainstFriction = true;
 };
 
+// The most the output may move at rest, peak-to-peak, in % of "Max Output (m):": in a rest
+// record, and in the settled tail of a step.
+inline constexpr double kRestLimitPct = 10;
+
 // Returns the most overshoot the goal allows the mismatched motors, in %.
 double CornerOvershootLimitPct(const TTuningGoal& goal);
 
