@@ -159,22 +159,31 @@ std::optional<TBoardRuns> MeasureBoard(TCtlIo& io, TBoardLink& link, TRunStore& 
 
 // Fills the report's runs and the records to fit, from a new test or from the history.
 bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOptions& o, TSuggestReport& r,
-                std::vector<TStepRecord>& records) {
+                TBoardRecords& records) {
+  std::vector<TStepRun> runs;
+  std::vector<TStepStart> status;
   if (!o.History.empty()) {
     QString error;
-    if (!store.Load(o.History, r.Runs, error)) {
+    if (!store.Load(o.History, runs, error)) {
       PrintError(io, TRunStore::DefaultPath(), error);
       return false;
     }
-    for (const TStepRun& run : r.Runs) records.push_back(RecordOf(run, {}));
-    if (o.Port.isEmpty()) r.Present = r.Runs.back().Params;
-    return true;
+  } else {
+    r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
+    if (!r.Before) return false;
+    runs = {r.Before->Forward, r.Before->Reverse, r.Before->Rest};
+    status = {r.Before->ForwardStart, r.Before->ReverseStart, r.Before->RestStart};
   }
-  r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
-  if (!r.Before) return false;
-  records.push_back(RecordOf(r.Before->Forward, r.Before->ForwardStart));
-  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
-  r.Runs = {r.Before->Reverse, r.Before->Forward};
+  TResult<TBoardRecords> chosen = RecordsOfRuns(runs, status);
+  if (!chosen) {
+    PrintError(io, kName, chosen.Failure().Message + QStringLiteral("; nothing was written"));
+    io.Err << "  " << chosen.Failure().Explanation << "\n";
+    return false;
+  }
+  records = std::move(*chosen);
+  for (const TStepRun& run : runs)
+    if (run.Step != 0) r.Runs.push_back(run);
+  if (o.Port.isEmpty()) r.Present = r.Runs.back().Params;
   return true;
 }
 
@@ -189,13 +198,10 @@ bool Refuse(TCtlIo& io, TSuggestReport& r, const QString& problem, const QString
 // Fits the motor and chooses gains; prints what it found. Returns false when there is
 // nothing to suggest (a board whose loop differs, a poor fit, what the model cannot handle, or
 // no gains that meet the goal).
-bool Choose(TCtlIo& io, const TSuggestOptions& o, const std::vector<TStepRecord>& records, TSuggestReport& r,
-            bool json) {
-  const TStepRun& newest = r.Runs.back();
-  std::optional<TStepRecord> rest;
-  if (r.Before) rest = RecordOf(r.Before->Rest, r.Before->RestStart);
-  TChoice c = ChooseGains({records, rest}, {r.Present, StepAmplitude(o.Step.value_or(newest.Step), r.Present),
-                                            o.Prediv.value_or(newest.Prediv), r.Goal});
+bool Choose(TCtlIo& io, const TSuggestOptions& o, const TBoardRecords& records, TSuggestReport& r, bool json) {
+  const TStepRun& first = r.Runs.front();
+  TChoice c = ChooseGains(records, {r.Present, StepAmplitude(o.Step.value_or(first.Step), r.Present),
+                                    o.Prediv.value_or(first.Prediv), r.Goal});
   r.Law = std::move(c.Law);
   r.Identification = std::move(c.Identification);
   r.Extras = std::move(c.Extras);
@@ -290,7 +296,7 @@ bool Apply(TCtlIo& io, TBoardSession& session, TRunStore& store, const TSuggestO
 
 bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
-  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
+  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.front();
   std::vector<TStepRun> runs = {before};
   const TPIDParams suggested = SuggestedParams(r);
   runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
@@ -385,7 +391,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
     if (!OpenBoard(io, session, o.Port)) return kExitFailed;
     r.Present = session.Board();
   }
-  std::vector<TStepRecord> records;
+  TBoardRecords records;
   const bool gathered = GatherRuns(io, link, store, o, r, records);
   if (TInterruptGuard::Interrupted()) {
     PrintError(io, o.Port.isEmpty() ? kName : o.Port,

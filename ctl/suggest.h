@@ -13,6 +13,7 @@
 #include "tuning/extras.h"
 #include "tuning/identify.h"
 #include "tuning/looplaw.h"
+#include "tuning/records.h"
 #include "tuning/suggest.h"
 #include "tuning/verdict.h"
 
@@ -32,7 +33,7 @@ TBoardFigures FiguresOf(const TBoardRuns& runs);
 struct TSuggestReport {
   TTuningGoal Goal;
   TIdentification Identification;
-  std::vector<TStepRun> Runs;  // the runs the motor was fitted to; the last is "before"
+  std::vector<TStepRun> Runs;  // the runs the motor was fitted to, in the order taken
   std::optional<TBoardRuns> Before;  // measured with the present gains on the board
   TPIDParams Present;          // the parameters the suggestion starts from
   TStepTestSetup Setup;        // the test the gains are chosen for, with the present gains
@@ -53,9 +54,6 @@ struct TSuggestReport {
 
 // Returns the board's parameters with the suggestion: its gains and its deadband.
 TPIDParams SuggestedParams(const TSuggestReport& report);
-
-// Returns a run as the fit reads it, with the loop's state before it.
-TStepRecord RecordOf(const TStepRun& run, const TStepStart& start);
 
 // Returns a run made of a prediction, for pictures: like's step and prediv, the given
 // parameters and label.

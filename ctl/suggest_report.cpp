@@ -200,18 +200,6 @@ QString DeadbandCause(const TSuggestReport& r) {
 
 }  // namespace
 
-TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
-  TStepRecord record;
-  record.Setup.Loop = LoopSettings(run.Params);
-  record.Setup.Step = StepAmplitude(run.Step, run.Params);
-  record.Setup.Prediv = run.Prediv;
-  record.Setup.Samples = int(run.Errors.size());
-  record.Setup.Start = start;
-  record.Errors = run.Errors;
-  record.Outputs = run.Outputs;
-  return record;
-}
-
 TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
                       const QString& label) {
   TStepRun run;
@@ -274,7 +262,7 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   io.Out << CountJumpNote(r);
   io.Out << MismatchNote(r.Goal);
   io.Out << "\n";
-  PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
+  PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.front().Figures, nullptr},
                                 {QStringLiteral("present, at rest"), r.Before ? &r.Before->Rest.Figures : &kNoFigures, nullptr},
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
                                 {QStringLiteral("suggested, predicted"), &r.Suggestion.Predicted.Figures, &r.Suggestion.Predicted}}),
@@ -315,7 +303,7 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   if (r.Identification.Usable) {
     o.insert(QStringLiteral("present"),
              QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop), r.Setup.Loop)},
-                         {QStringLiteral("measured"), FiguresJson(r.Runs.back().Figures, PeriodMs(r))},
+                         {QStringLiteral("measured"), FiguresJson(r.Runs.front().Figures, PeriodMs(r))},
                          {QStringLiteral("predicted"), PredictionJson(r.PresentPredicted, PeriodMs(r))}});
     o.insert(QStringLiteral("suggested"), SuggestedJson(r));
   }

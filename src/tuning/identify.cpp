@@ -253,34 +253,24 @@ TVector PerCycle(const TVector& perSample, const TStepRecord& record) {
 }
 
 // The drive of every servo cycle of a run: recorded where every cycle was sampled; otherwise
-// the loop's law on an error that jumps by the step in the first cycle and then runs straight
-// from sample to sample. Held at the sampled output instead, the drive of a run with D kicks
-// was off by more than the friction in the cycles between, and the first guess of a motor with
-// 2 % friction had no gain at all.
+// the loop's law on the errors of CycleErrors. Held at the sampled output instead, the drive of
+// a run with D kicks was off by more than the friction in the cycles between, and the first
+// guess of a motor with 2 % friction had no gain at all.
 TVector RunDrive(const TStepRecord& record) {
   if (record.Setup.Prediv == 0) return record.Outputs;
   const TLoopSettings& loop = record.Setup.Loop;
   const TStepStart& start = record.Setup.Start;
-  const int cycles = record.Setup.Prediv + 1;
   const double command = start.Command + record.Setup.Step;
-  const auto banded = [&](double e) { return std::abs(e) <= loop.Deadband ? 0 : e; };
+  const TVector errors = CycleErrors(record);
   TVector drive;
-  drive.reserve(record.Errors.size() * size_t(cycles));
-  double last = banded(start.Error), integral = start.ErrorI;
-  double from = start.Error + record.Setup.Step;  // the error in the step's first cycle
-  bool firstBlock = true;  // its first cycle has the step's error, its last the sample's
-  for (double sampled : record.Errors) {
-    for (int j = 0; j < cycles; ++j) {
-      const double share = firstBlock ? double(j) / (cycles - 1) : double(j + 1) / cycles;
-      const double e = banded(from + (sampled - from) * share);
-      const double raw = loop.P * e + loop.D * (e - last) / loop.Period + loop.FF0 * command + loop.I * (integral + e);
-      const double limited = std::clamp(raw, -loop.MaxOutput, loop.MaxOutput);
-      if (limited == raw) integral += e;
-      drive.push_back(limited);
-      last = e;
-    }
-    from = sampled;
-    firstBlock = false;
+  drive.reserve(errors.size());
+  double last = std::abs(start.Error) <= loop.Deadband ? 0 : start.Error, integral = start.ErrorI;
+  for (double e : errors) {
+    const double raw = loop.P * e + loop.D * (e - last) / loop.Period + loop.FF0 * command + loop.I * (integral + e);
+    const double limited = std::clamp(raw, -loop.MaxOutput, loop.MaxOutput);
+    if (limited == raw) integral += e;
+    drive.push_back(limited);
+    last = e;
   }
   return drive;
 }
@@ -701,6 +691,26 @@ TIdentification Judged(TIdentification result, const TStepRecord& first) {
 }
 
 }  // namespace
+
+std::vector<double> CycleErrors(const TStepRecord& record) {
+  if (record.Setup.Prediv == 0) return record.Errors;
+  const TLoopSettings& loop = record.Setup.Loop;
+  const int cycles = record.Setup.Prediv + 1;
+  const auto banded = [&](double e) { return std::abs(e) <= loop.Deadband ? 0 : e; };
+  TVector errors;
+  errors.reserve(record.Errors.size() * size_t(cycles));
+  double from = record.Setup.Start.Error + record.Setup.Step;  // the error in the step's first cycle
+  bool firstBlock = true;  // its first cycle has the step's error, its last the sample's
+  for (double sampled : record.Errors) {
+    for (int j = 0; j < cycles; ++j) {
+      const double share = firstBlock ? double(j) / (cycles - 1) : double(j + 1) / cycles;
+      errors.push_back(banded(from + (sampled - from) * share));
+    }
+    from = sampled;
+    firstBlock = false;
+  }
+  return errors;
+}
 
 std::vector<double> MeasuredTravel(const TStepRecord& record) {
   const TStepTestSetup& setup = record.Setup;

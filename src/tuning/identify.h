@@ -50,6 +50,11 @@ inline TIdentification IdentifyMotor(const TStepRecord& record) {
   return IdentifyMotor(std::vector<TStepRecord>{record});
 }
 
+// Returns the error of every servo cycle of a step test (after the deadband): the recorded
+// errors where every cycle was sampled; otherwise the step's error (the step and the error
+// before it) in the first cycle, and from there straight from sample to sample.
+std::vector<double> CycleErrors(const TStepRecord& record);
+
 // Returns the measured positions of a step test: the encoder's travel since the start, in
 // counts, one per sample.
 std::vector<double> MeasuredTravel(const TStepRecord& record);

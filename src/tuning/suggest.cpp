@@ -33,18 +33,24 @@ std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
 // waits up to three seconds for the loop to come to rest after a write.
 constexpr double kIntegralSettlesSeconds = 1;
 
-// The test with other gains, started as the board starts it once they have come to rest. The
-// board keeps the integral's sum when gains change: the new I at first drives with the old
-// sum, and the loop pulls the sum to where it holds the drive that held the motor before (a
-// load, say). Where the new integral does that within the wait, the test starts holding that
-// drive; where not, it starts from the old sum (a sum wound up under a loop without I, say,
-// which any I turns into a push the wait does not undo).
+// The test with other gains, started as the board starts it once they have come to rest: with
+// the drive that held the motor before (against a load or friction), P x error + I x sum +
+// FF0 x command. The board keeps the integral's sum when gains change: the new I at first drives
+// with the old sum, and the loop pulls the sum to where it holds that drive with the motor on
+// target. Where the new integral does that within the wait, the test starts on target holding
+// that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
+// wound up under a loop without I, say, which any I turns into a push the wait does not undo).
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
+  if (GainsOf(setup.Loop) == gains) return setup;
   const double held = RestDrive(setup.Loop, setup.Start);
   setup.Loop = WithGains(setup.Loop, gains);
+  TStepStart& start = setup.Start;
+  const double fed = gains.FF0 * start.Command;
   if (gains.I > 0 && gains.P * setup.Loop.Period / gains.I < kIntegralSettlesSeconds) {
-    const double error = std::abs(setup.Start.Error) <= setup.Loop.Deadband ? 0 : setup.Start.Error;
-    setup.Start.ErrorI = (held - gains.P * error - gains.FF0 * setup.Start.Command) / gains.I;
+    start.Error = 0;
+    start.ErrorI = (held - fed) / gains.I;
+  } else if (gains.P > 0) {
+    start.Error = (held - gains.I * start.ErrorI - fed) / gains.P;
   }
   return setup;
 }
@@ -96,7 +102,7 @@ TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, do
   const int tail = std::max(1, (setup.Samples + 9) / 10);
   for (int k = 0; simulation.Next(error, output); ++k) {
     outputs.push_back(output);
-    if (k >= setup.Samples - tail) score.SteadyError += sign * error / tail;
+    if (k >= setup.Samples - tail) score.SteadyError += sign * error;
     const double y = target - sign * error;
     if (y > ceiling) return {};
     score.Iae += std::abs(error);
@@ -105,6 +111,7 @@ TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, do
     lastOutside = k;
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
+  score.SteadyError /= tail;
   if (nominal && score.Settling != kNever && TailBuzzes(outputs, score.Settling, setup.Loop.MaxOutput)) return {};
   return score;
 }
@@ -176,6 +183,17 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
 // last counts.
 constexpr double kFrictionMarginPct = 0.5;
 
+// A mismatched motor must settle within this many times the run: one a fifth slower than the
+// fitted motor cannot settle within the run where the fitted one takes most of it, and gains
+// that settle it just after the run's end are as safe as those that settle it just before.
+constexpr int kCornerRuns = 2;
+
+// Returns the test run longer by kCornerRuns.
+TStepTestSetup Longer(TStepTestSetup setup) {
+  setup.Samples *= kCornerRuns;
+  return setup;
+}
+
 // Returns the motor with the friction the gains must also bring onto target.
 TMotorModel WithFrictionMargin(TMotorModel motor) {
   motor.Friction += kFrictionMarginPct;
@@ -204,7 +222,7 @@ class TSearch {
       return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
-      const TScore corner = ScoreRun(FMotors[i], setup, CornerOvershootLimitPct(FGoal), FSetup.Samples, false);
+      const TScore corner = ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, false);
       if (corner.Settling == kNever) return false;
       rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
     }
@@ -434,7 +452,7 @@ TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setu
   TPrediction p;
   const std::vector<TMotorModel> motors = Motors(motor, goal.Mismatch);
   for (size_t i = 0; i < motors.size(); ++i) {
-    TStepSamples samples = SimulateStepTest(motors[i], setup);
+    TStepSamples samples = SimulateStepTest(motors[i], i == 0 ? setup : Longer(setup));
     const TStepFigures figures = ComputeStepFigures(samples.Errors, samples.Outputs, setup.Step, setup.Loop.MaxOutput);
     if (i == 0) {
       p.Samples = std::move(samples);
