@@ -50,6 +50,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -168,6 +169,10 @@ zirvsim::TMotorConstants MotorOf(const std::string& text) {
 }
 
 TStepFigures Figures(const TStepRecord& r) { return ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput); }
+
+// How long a board runs before suggest starts: a technician tunes a board that has been on,
+// its loop at rest (a load held by the integral, say).
+constexpr std::chrono::milliseconds kPoweredFor{1000};
 
 // Idle cycles before each run of a measurement: a second, for the loop to come to rest.
 constexpr int kSettleCycles = 2500;
@@ -352,6 +357,7 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   zirvsim::TBoardSimulator sim({.Pacing = paced, .EepromFile = {}, .ReplyDelayMs = paced ? 2 : 0, .Motor = MotorOf(motor)});
   sim.SetParams(ParamsOf(start));
   sim.Start();
+  std::this_thread::sleep_for(kPoweredFor);
   QElapsedTimer clock;
   clock.start();
   QString err;
@@ -371,6 +377,13 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   c.Worse = !WorseFigures(before, after, kGoal, final.Deadband).empty();
   if (best) c.Ratio = c.Met ? double(*after.Forward.SettlingSamples) / *best : INFINITY;
   QString why = o[QStringLiteral("refused")].toString();
+  const QJsonObject suggested = o[QStringLiteral("suggested")][QStringLiteral("gains")].toObject();
+  if (!suggested.isEmpty())
+    why = QStringLiteral("suggested P %1 I %2 D %3 b %4; ")
+              .arg(suggested[QStringLiteral("P")].toDouble())
+              .arg(suggested[QStringLiteral("I")].toDouble())
+              .arg(suggested[QStringLiteral("D")].toDouble())
+              .arg(o[QStringLiteral("suggested")][QStringLiteral("deadband")].toDouble()) + why;
   for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
     why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
@@ -386,6 +399,7 @@ std::pair<double, int> RepeatSpread(const std::string& motor) {
   qputenv("XDG_DATA_HOME", history.path().toUtf8());
   zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0, .Motor = MotorOf(motor)});
   sim.Start();
+  std::this_thread::sleep_for(kPoweredFor);
   std::vector<double> ps;
   std::set<double> deadbands;
   int none = 0;

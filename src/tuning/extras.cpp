@@ -85,7 +85,9 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   }
   if (x.FlickerEvents > 0)
     x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
-                         std::to_string(x.FlickerEvents) + " times): encoder noise, or a motor on the edge of a count");
+                         std::to_string(x.FlickerEvents) + " times): " +
+                         (x.FlickerEvents >= kNoisyFlickers ? "encoder noise"
+                                                            : "glitches of the encoder, or a motor on the edge of a count"));
   if (x.HuntsAtRest)
     x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
                          " % of its limit over " + FixedText(x.RestErrorPp, 0) +
@@ -103,13 +105,11 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
 
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
 
-double DeadbandAgainstFlicker(const TPlantExtras& extras) {
-  return extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
-}
+double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents > 0) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   return flicker;
 }
 

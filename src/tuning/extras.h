@@ -43,19 +43,21 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
 // cannot be predicted from the fit; the deadband is what keeps it away.)
 double DeadbandAgainstPlay(const TPlantExtras& extras);
 
-// A count that flickers this often in the records is noise, not a motor resting on the edge
-// of a count now and then.
+// A count that flickers this often in the records is noise, not a glitch now and then or a
+// motor resting on the edge of a count.
 inline constexpr int kNoisyFlickers = 10;
 
-// Returns the deadband the choice uses against a noisy flicker: the flicker's size, so that a
-// count that comes and goes leaves the output alone; 0 when the records show no noise. (A
-// deadband against a rare flicker does harm: the error then jumps from 0 past the band, and
-// the D term kicks twice as hard.)
+// Returns the deadband the choice uses against a flicker of the count: the flicker's size, so
+// that a count that comes and goes, or jumps by a glitch of one or two counts for a sample,
+// leaves the output alone; 0 when the records show none. (Without it a glitch at rest kicked
+// the output by P + D / servo period per count, beyond the rest limit.)
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
-// flickers: a flicker that still passes the deadband then moves the output no more than a
-// rest may.
+// flickers often (noise): a flicker that still passes the deadband then moves the output no
+// more than a rest may. A flicker seen now and then (a glitch, a motor on the edge of a count)
+// leaves the count jump as asked: the deadband takes it, and one glitch in a rest record cut
+// P threefold.
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot

@@ -474,12 +474,13 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   // count more of deadband may: the loop then lets the motor rest within it, the steady-state
   // goal is the deadband, and the report says so. A deadband beyond the settling band, or one
   // more than a count beyond what the records ask for, is none: the motor would rest too far off.
+  // Friction is what holds the motor off where gains exist for the same motor without it.
   TStepTestSetup chosen = setup;
   bool frictionHolds = false;
-  if (!gains && goal.PullAgainstFriction) {
-    TTuningGoal relaxed = goal;
-    relaxed.PullAgainstFriction = false;
-    frictionHolds = Search(motor, setup, relaxed, false).has_value();
+  if (!gains && goal.PullAgainstFriction && motor.Friction > 0) {
+    TMotorModel frictionless = motor;
+    frictionless.Friction = 0;
+    frictionHolds = Search(frictionless, setup, goal, false).has_value();
     chosen.Loop.Deadband = std::floor(setup.Loop.Deadband) + 1;
     if (frictionHolds && chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step))) gains = Search(motor, chosen, goal, true);
     if (gains) {
@@ -511,10 +512,13 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     return s;
   }
   if (frictionHolds) {
-    s.Problem = "no gains that meet the goal have I enough to pull the motor onto target against its friction (" +
+    s.Problem = "no gains that meet the goal bring the motor within a count of target (or a count more of deadband) "
+                "against its friction (" +
                 FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(kFrictionMarginPct, 1) +
-                " % more as the fit may be off) within a run: the motor would rest off target";
-    s.Advice = "try a larger --target-overshoot, or raise I by hand and check in repeated step tests that the motor comes onto target";
+                " % more as the fit may be off) by the end of the run, and without the friction some would: the motor "
+                "would rest off target";
+    s.Advice = "try a prediv that gives the integral longer, a larger --target-overshoot, or raise I by hand and check "
+               "in repeated step tests that the motor comes onto target";
     return s;
   }
   const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));
