@@ -40,13 +40,18 @@ constexpr double kIntegralSettlesSeconds = 1;
 // target. Where the new integral does that within the wait, the test starts on target holding
 // that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
 // wound up under a loop without I, say, which any I turns into a push the wait does not undo).
+// Returns whether the integral of the gains takes up a sum within the wait for rest.
+bool SettlesWithinWait(const TGains& gains, double period) {
+  return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
+}
+
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
   if (GainsOf(setup.Loop) == gains) return setup;
   const double held = RestDrive(setup.Loop, setup.Start);
   setup.Loop = WithGains(setup.Loop, gains);
   TStepStart& start = setup.Start;
   const double fed = gains.FF0 * start.Command;
-  if (gains.I > 0 && gains.P * setup.Loop.Period / gains.I < kIntegralSettlesSeconds) {
+  if (SettlesWithinWait(gains, setup.Loop.Period)) {
     start.Error = 0;
     start.ErrorI = (held - fed) / gains.I;
   } else if (gains.P > 0) {
@@ -81,18 +86,21 @@ bool TailBuzzes(const std::vector<double>& outputs, int settling, double maxOutp
   return (*high - *low) / maxOutput * 100 > kRestLimitPct;
 }
 
+// How a run is judged: on the motor as fitted it must settle a count inside the band, and a
+// settled tail that buzzes beyond the rest limit never settles; on a motor at the edge of what
+// the fit may be off by (mismatched gain and time constant, more or less friction) it settles
+// in the band itself (friction there may hold it up to the band's edge), and where the edge is
+// the friction's, quietly too.
+enum class TJudge { Nominal, Edge, QuietEdge };
+
 // Runs the samples of one step on the simulation and scores them. Gives up (settling kNever)
 // as soon as the overshoot passes the limit, or the response is outside the band at sample
-// settleLimit or later: it cannot then settle by settleLimit. A run on the motor as fitted
-// (nominal) must settle a count inside the band, and one whose settled tail buzzes beyond the
-// rest limit never settles; a run on a motor at the edge of what the fit may be off by (a
-// mismatched or a stiffer one) settles in the band itself: friction there may hold it up to the
-// band's edge.
+// settleLimit or later: it cannot then settle by settleLimit.
 TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, double step, double maxOvershootPct,
-                    int settleLimit, bool nominal) {
+                    int settleLimit, TJudge judge) {
   const double target = std::abs(step);
   const double sign = step < 0 ? -1 : 1;
-  const double band = nominal ? ScoringBand(target) : kSettlingBand * target;
+  const double band = judge == TJudge::Nominal ? ScoringBand(target) : kSettlingBand * target;
   const double ceiling = target * (1 + maxOvershootPct / 100);
   TScore score;
   int lastOutside = -1;
@@ -112,15 +120,16 @@ TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, do
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
   score.SteadyError /= tail;
-  if (nominal && score.Settling != kNever && TailBuzzes(outputs, score.Settling, setup.Loop.MaxOutput)) return {};
+  const bool quiet = judge != TJudge::Edge;
+  if (quiet && score.Settling != kNever && TailBuzzes(outputs, score.Settling, setup.Loop.MaxOutput)) return {};
   return score;
 }
 
 // Runs the step test and scores it (see ScoreSamples).
 TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
-                bool nominal = true) {
+                TJudge judge = TJudge::Nominal) {
   TStepSimulation simulation(motor, setup);
-  return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, nominal);
+  return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, judge);
 }
 
 // Returns whether the run settled and ended within the steady-state goal: a count, or the
@@ -137,10 +146,10 @@ bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
 TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
                        bool onTarget) {
   TStepSimulation simulation(motor, setup);
-  const TScore forward = ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, true);
+  const TScore forward = ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, TJudge::Nominal);
   if (forward.Settling == kNever || (onTarget && !OnTarget(forward, setup))) return {};
   simulation.StepAgain(-setup.Step);
-  const TScore back = ScoreSamples(simulation, setup, -setup.Step, maxOvershootPct, setup.Samples, true);
+  const TScore back = ScoreSamples(simulation, setup, -setup.Step, maxOvershootPct, setup.Samples, TJudge::Nominal);
   if (back.Settling == kNever || (onTarget && !OnTarget(back, setup))) return {};
   return forward;
 }
@@ -217,12 +226,11 @@ class TSearch {
     const TScore nominal =
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
-    if (FGoal.PullAgainstFriction &&
-        !OnTarget(ScoreRun(WithFrictionMargin(FMotors[0]), setup, CornerOvershootLimitPct(FGoal), FSetup.Samples, false), setup))
-      return false;
+    if (!FrictionEdgesHold(gains, setup)) return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
-      const TScore corner = ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, false);
+      const TScore corner =
+          ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, TJudge::Edge);
       if (corner.Settling == kNever) return false;
       rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
     }
@@ -231,6 +239,23 @@ class TSearch {
     FTop.insert(at, {gains, rank});
     if (FTop.size() > FKeep) FTop.pop_back();
     return true;
+  }
+
+  // Returns whether the gains also do on the fitted motor with the friction at the edges of
+  // what the fit may be off by: with half a percent more, the motor quiet and on target by the
+  // run's end; with half the friction, quiet. Friction sets where between its counts a motor
+  // comes to rest, and whether a P too weak to hold a load at any count hunts between two.
+  // Where the board's sum of errors grows unseen (no I, the motor resting off target), an I that
+  // does not take the sum up within the wait turns it into a push: such gains are left out.
+  bool FrictionEdgesHold(const TGains& gains, const TStepTestSetup& setup) const {
+    if (FSetup.Loop.I == 0 && FSetup.Start.Error != 0 && gains.I > 0 && !SettlesWithinWait(gains, setup.Loop.Period))
+      return false;
+    if (!FGoal.PullAgainstFriction) return true;
+    const double overshoot = CornerOvershootLimitPct(FGoal);
+    TMotorModel slack = FMotors[0];
+    slack.Friction /= 2;
+    return OnTarget(ScoreRun(WithFrictionMargin(FMotors[0]), setup, overshoot, FSetup.Samples, TJudge::QuietEdge), setup) &&
+           ScoreRun(slack, setup, overshoot, FSetup.Samples, TJudge::QuietEdge).Settling != kNever;
   }
 
   bool Found() const { return !FTop.empty(); }
