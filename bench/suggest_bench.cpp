@@ -16,8 +16,8 @@
 //     (inf where the goal is missed);
 //   suggest_steps_used_worst: step-test exchanges ("r" commands) of one suggest;
 //   suggest_seconds_worst: one suggest's time on a board that runs in real time, worked out
-//     from the unpaced run's time and the bytes and servo cycles a paced board spends; the worst
-//     case over all is run again on a paced board and measured;
+//     from its processor time and the bytes, servo cycles and waits a paced board spends; the
+//     worst case over all is run again on a paced board and measured;
 //   suggest_eeprom_writes_worst: parameter writes of one suggest, put-backs included;
 //   suggest_unstable_trials: runs with new gains that grew an oscillation, held the output at
 //     its limit for over a tenth of the record or let the error pass half of "Fault Error (f):",
@@ -41,6 +41,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <sys/resource.h>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -311,17 +312,28 @@ struct TCase {
   int UnstableLate = 0;
 };
 
-// The time a paced board adds to an unpaced run: the bytes both ways at the line's rate, the
-// servo cycles of each step test, and the board's 2 ms before each answer.
-double PacedExtraSeconds(const zirvsim::TBoardSimulator& sim) {
+// The time suggest waits for a board that runs in real time, beyond its own computing: the
+// bytes both ways at the line's rate, the servo cycles of each step test, the board's 2 ms
+// before each answer, and the 20 ms suggest sleeps after a status read while it waits for the
+// loop to come to rest (counted for every status read: an upper bound).
+double BoardSeconds(const zirvsim::TBoardSimulator& sim) {
   double seconds = double(sim.BytesSent()) / zirvsim::kWireBytesPerSecond;
   for (const std::string& command : sim.ReceivedCommands()) {
     seconds += double(command.size() + 1) / zirvsim::kWireBytesPerSecond + 0.002;
+    if (command == "s") seconds += 0.020;
     int prediv = 0;
     long long step = 0;
     if (zirvsim::ParseStepCommand(command, prediv, step)) seconds += zirvsim::kStepSamples * (prediv + 1) * kPeriod;
   }
   return seconds;
+}
+
+// Returns the processor time this process has spent, in seconds: what suggest computes takes
+// this long on a machine of its own, however many other programs share this one.
+double ProcessSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Counts the runs with new gains that were dangerous, and those followed by more tests.
@@ -360,10 +372,13 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   std::this_thread::sleep_for(kPoweredFor);
   QElapsedTimer clock;
   clock.start();
+  const double processor = ProcessSeconds();
   QString err;
   const QJsonObject o = RunJson(SuggestArgs(sim, prediv) + QStringList{QStringLiteral("--apply"), QStringLiteral("--yes")}, &err);
   TCase c;
-  c.Seconds = double(clock.nsecsElapsed()) / 1e9 + (paced ? 0 : PacedExtraSeconds(sim));
+  // On a paced board the time is measured; otherwise worked out from the processor time (the
+  // simulated board's thread included, a little more than suggest alone) and the board's.
+  c.Seconds = paced ? double(clock.nsecsElapsed()) / 1e9 : ProcessSeconds() - processor + BoardSeconds(sim);
   const zirvsim::TBoardParams final = sim.Params();
   const std::vector<std::string> commands = sim.ReceivedCommands();
   sim.Stop();

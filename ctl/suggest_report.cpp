@@ -104,11 +104,31 @@ QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
   return o;
 }
 
+// Says what the fitted motor has beyond gain, time constant and friction: "a drive lag of
+// 2.00 ms, a delay of 1 servo cycle, a load of 3.1 % of drive (-0.6 % per 100 counts), 2.5
+// counts of play"; empty when nothing.
+QString MotorBeyondText(const TMotorModel& m) {
+  QStringList parts;
+  if (m.Lag > 0) parts.append(QStringLiteral("a drive lag of %1 ms").arg(QString::number(m.Lag * 1000, 'f', 2)));
+  if (m.DelayCycles > 0)
+    parts.append(QStringLiteral("a delay of %1 servo cycle%2").arg(m.DelayCycles).arg(m.DelayCycles == 1 ? "" : "s"));
+  if (m.Load != 0 || m.LoadSlope != 0)
+    parts.append(QStringLiteral("a load of %1 % of drive (%2 % per 100 counts)")
+                     .arg(QString::number(m.Load, 'f', 2), QString::number(m.LoadSlope * 100, 'f', 2)));
+  if (m.Play > 0) parts.append(QStringLiteral("%1 counts of play").arg(QString::number(m.Play, 'f', 1)));
+  return parts.join(QStringLiteral(", "));
+}
+
 QJsonObject MotorJson(const TIdentification& id) {
   QJsonObject o{{QStringLiteral("usable"), id.Usable},
                 {QStringLiteral("gain"), id.Motor.Gain},
                 {QStringLiteral("time_constant_ms"), id.Motor.TimeConstant * 1000},
                 {QStringLiteral("friction_pct"), id.Motor.Friction},
+                {QStringLiteral("lag_ms"), id.Motor.Lag * 1000},
+                {QStringLiteral("delay_cycles"), id.Motor.DelayCycles},
+                {QStringLiteral("load_pct"), id.Motor.Load},
+                {QStringLiteral("load_pct_per_count"), id.Motor.LoadSlope},
+                {QStringLiteral("play_counts"), id.Motor.Play},
                 {QStringLiteral("fit_rms"), id.FitRms},
                 {QStringLiteral("fit_rms_pct"), id.FitRmsPct}};
   if (!id.Usable) {
@@ -231,6 +251,8 @@ void PrintFit(TCtlIo& io, const TSuggestReport& r) {
   io.Out << QStringLiteral("motor (fitted to run %1): gain %2 counts/s per %, time constant %3 ms, friction %4 %\n")
                 .arg(ids.join(QStringLiteral(", ")), QString::number(id.Motor.Gain, 'f', 0),
                      QString::number(id.Motor.TimeConstant * 1000, 'f', 2), QString::number(id.Motor.Friction, 'f', 2));
+  const QString beyond = MotorBeyondText(id.Motor);
+  if (!beyond.isEmpty()) io.Out << QStringLiteral("the motor has: %1\n").arg(beyond);
   io.Out << QStringLiteral("fit_rms %1 counts (%2 % of the step)\n")
                 .arg(QString::number(id.FitRms, 'f', 2), QString::number(id.FitRmsPct, 'f', 2));
   for (const TLoopLawCheck& law : r.Law)

@@ -7,8 +7,10 @@ namespace {
 
 double Sign(double value) { return value > 0 ? 1.0 : (value < 0 ? -1.0 : 0.0); }
 
-// Halvings of the interval a motor's stop is searched in: far below a nanosecond of a cycle.
+// The most steps of the search for a motor's stop within a cycle, and the share of the time
+// searched within which it is found: far below a nanosecond of a cycle.
 constexpr int kStopSearchSteps = 50;
+constexpr double kStopTolerance = 1e-9;
 
 }  // namespace
 
@@ -56,10 +58,23 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
     if (!(extremum > 0 && extremum < within) || leg.Velocity(extremum) * direction > 0) return INFINITY;
     end = extremum;
   }
+  // Regula falsi with the Illinois step: the velocity is smooth and bracketed, and this finds the
+  // stop in a few evaluations where halving took fifty.
   double low = 0, high = end;
-  for (int n = 0; n < kStopSearchSteps; ++n) {
-    const double middle = (low + high) / 2;
-    (leg.Velocity(middle) * direction > 0 ? low : high) = middle;
+  double vLow = leg.Velocity(low) * direction, vHigh = leg.Velocity(high) * direction;
+  int side = 0;
+  for (int n = 0; n < kStopSearchSteps && high - low > kStopTolerance * end; ++n) {
+    const double t = vLow - vHigh > 0 ? (low * -vHigh + high * vLow) / (vLow - vHigh) : (low + high) / 2;
+    const double v = leg.Velocity(t) * direction;
+    if (v > 0) {
+      low = t, vLow = v;
+      if (side == 1) vHigh /= 2;
+      side = 1;
+    } else {
+      high = t, vHigh = v;
+      if (side == -1) vLow /= 2;
+      side = -1;
+    }
   }
   return high;
 }

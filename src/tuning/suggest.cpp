@@ -495,25 +495,30 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   TSuggestion s;
   s.Deadband = setup.Loop.Deadband;
   std::optional<TGains> gains = Search(motor, setup, goal, true);
-  // Where no gains that meet the goal bring the motor onto target against its friction, a
-  // count more of deadband may: the loop then lets the motor rest within it, the steady-state
-  // goal is the deadband, and the report says so. A deadband beyond the settling band, or one
-  // more than a count beyond what the records ask for, is none: the motor would rest too far off.
-  // Friction is what holds the motor off where gains exist for the same motor without it.
+  // Where no gains that meet the goal rest quietly on target, a count more of deadband may:
+  // friction may hold the motor up to it off target, and within it the integral stops, where it
+  // kept creeping a motor held by friction across count after count, each kicking the output
+  // by D. The steady-state goal is then the deadband, and the report says so. A deadband beyond
+  // the settling band, or one more than a count beyond what the records ask for, is none: the
+  // motor would rest too far off.
   TStepTestSetup chosen = setup;
+  chosen.Loop.Deadband = std::floor(setup.Loop.Deadband) + 1;
+  if (!gains && goal.PullAgainstFriction && chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step))) {
+    gains = Search(motor, chosen, goal, true);
+    if (gains) {
+      s.Deadband = chosen.Loop.Deadband;
+      s.Note = "no gains that meet the goal rest quietly within a count of target (friction holds the motor, and an "
+               "integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
+               FixedText(chosen.Loop.Deadband, 0) + ", within which the motor rests";
+    }
+  }
+  if (!gains) chosen = setup;
+  // Friction is what holds the motor off where gains exist for the same motor without it.
   bool frictionHolds = false;
   if (!gains && goal.PullAgainstFriction && motor.Friction > 0) {
     TMotorModel frictionless = motor;
     frictionless.Friction = 0;
     frictionHolds = Search(frictionless, setup, goal, false).has_value();
-    chosen.Loop.Deadband = std::floor(setup.Loop.Deadband) + 1;
-    if (frictionHolds && chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step))) gains = Search(motor, chosen, goal, true);
-    if (gains) {
-      s.Deadband = chosen.Loop.Deadband;
-      s.Note = "friction holds the motor up to " + FixedText(chosen.Loop.Deadband, 0) +
-               " counts off target, and no gains that meet the goal pull it closer within a run: \"Deadband (b):\" is "
-               "set to that";
-    }
   }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
   TSearch present(motor, setup, goal);
