@@ -31,11 +31,13 @@
 //
 // Arguments: --kinds a,b,...  only these kinds; --draws N  draws per kind (default 3);
 // --prediv N  only this prediv; --jobs N  machines tuned side by side (default 4; suggest spends
-// most of its time waiting for the board); --no-grid  no grid (ratios left out); --no-repeat
-// no repeat spread; --no-paced  no paced measurement. Each case's outcome goes to standard
+// most of its time waiting for the board); --no-grid  no grid (ratios left out); --grid-cache
+// FILE  the grid's results of machines searched before (see ReadGridCache); --no-repeat  no
+// repeat spread; --no-paced  no paced measurement. Each case's outcome goes to standard
 // error, one line each.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -504,7 +506,24 @@ const TKind* KindNamed(const std::string& name) {
 // prints a line "case KIND START met worse ratio steps seconds writes unstable late" for each,
 // then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
 // "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
-int RunJob(const QStringList& job, bool gridded) {
+// The grid's best settling of machines already searched: "<motor>\t<prediv>\t<samples or ->"
+// per line (a grid search of every machine takes hours on two cores; its results do not depend
+// on suggest, so a run before a change of suggest can give them to the run after).
+std::map<std::pair<std::string, int>, std::optional<int>> ReadGridCache(const QString& path) {
+  std::map<std::pair<std::string, int>, std::optional<int>> cache;
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return cache;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    const QList<QByteArray> f = line.split('\t');
+    if (f.size() != 3) continue;
+    bool ok = false;
+    const int settling = f[2].toInt(&ok);
+    cache[{f[0].toStdString(), f[1].toInt()}] = ok ? std::optional<int>(settling) : std::nullopt;
+  }
+  return cache;
+}
+
+int RunJob(const QStringList& job, bool gridded, const QString& gridCache) {
   const TKind* kind = KindNamed(job.value(1).toStdString());
   if (!kind) return 2;
   if (job[0] == QStringLiteral("repeat")) {
@@ -519,7 +538,11 @@ int RunJob(const QStringList& job, bool gridded) {
     std::printf("paced %g\n", c.Seconds);
     return 0;
   }
-  const TGridBest grid = gridded ? GridBest(motor, prediv) : TGridBest{};
+  const auto cache = ReadGridCache(gridCache);
+  const auto cached = cache.find({motor, prediv});
+  TGridBest grid;
+  if (cached != cache.end()) grid.Settling = cached->second;
+  else if (gridded) grid = GridBest(motor, prediv);
   const std::optional<int> best = grid.Settling;
   char gains[96] = "";
   if (best) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
@@ -541,6 +564,7 @@ struct TArgs {
   std::vector<int> Predivs = {0, 2};
   int Jobs = 4;
   bool Grid = true, Repeat = true, Paced = true;
+  QString GridCache;
   QStringList Job;  // this process runs one job
 };
 
@@ -559,6 +583,8 @@ TArgs ReadArgs(const QStringList& args) {
       a.Draws = value.toInt();
     } else if (arg == QStringLiteral("--prediv")) {
       a.Predivs = {value.toInt()};
+    } else if (arg == QStringLiteral("--grid-cache")) {
+      a.GridCache = value;
     } else if (arg == QStringLiteral("--jobs")) {
       a.Jobs = std::max(1, value.toInt());
     } else {
@@ -574,7 +600,7 @@ TArgs ReadArgs(const QStringList& args) {
 
 // Runs the jobs, at most `parallel` at a time, each as this program with --job; returns the
 // lines each printed, in the jobs' order. Their standard error passes through.
-std::vector<QStringList> RunJobs(const std::vector<QStringList>& jobs, int parallel, bool grid) {
+std::vector<QStringList> RunJobs(const std::vector<QStringList>& jobs, int parallel, bool grid, const QString& gridCache) {
   std::vector<QStringList> lines(jobs.size());
   std::vector<std::pair<size_t, std::unique_ptr<QProcess>>> running;
   size_t next = 0;
@@ -582,8 +608,9 @@ std::vector<QStringList> RunJobs(const std::vector<QStringList>& jobs, int paral
     while (next < jobs.size() && int(running.size()) < parallel) {
       auto process = std::make_unique<QProcess>();
       process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-      process->start(QCoreApplication::applicationFilePath(),
-                     (grid ? QStringList() : QStringList{QStringLiteral("--no-grid")}) + QStringList{QStringLiteral("--job")} + jobs[next]);
+      QStringList options = grid ? QStringList() : QStringList{QStringLiteral("--no-grid")};
+      if (!gridCache.isEmpty()) options += QStringList{QStringLiteral("--grid-cache"), gridCache};
+      process->start(QCoreApplication::applicationFilePath(), options + QStringList{QStringLiteral("--job")} + jobs[next]);
       running.emplace_back(next++, std::move(process));
     }
     for (auto it = running.begin(); it != running.end();) {
@@ -612,7 +639,7 @@ int main(int argc, char** argv) {
   QTemporaryDir home;  // HOME and XDG folders of this run alone
   for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) qputenv(name, home.path().toUtf8());
   const TArgs args = ReadArgs(app.arguments());
-  if (!args.Job.isEmpty()) return RunJob(args.Job, args.Grid);
+  if (!args.Job.isEmpty()) return RunJob(args.Job, args.Grid, args.GridCache);
   std::vector<QStringList> jobs;
   for (const TKind& kind : kKinds) {
     if (!args.Kinds.empty() && !args.Kinds.count(kind.Name)) continue;
@@ -625,7 +652,7 @@ int main(int argc, char** argv) {
   TTally all;
   double identifyMs = 0, suggestMs = 0, worstSeconds = -1;
   QStringList worstJob;
-  const std::vector<QStringList> results = RunJobs(jobs, args.Jobs, args.Grid);
+  const std::vector<QStringList> results = RunJobs(jobs, args.Jobs, args.Grid, args.GridCache);
   for (size_t j = 0; j < jobs.size(); ++j)
     for (const QString& line : results[j]) {
       const QStringList f = line.split(u' ');
@@ -646,7 +673,7 @@ int main(int argc, char** argv) {
     if (tallies.count(kind.Name)) tallies[kind.Name].Print(kind.Name);
   all.Print("");
   if (args.Paced && !worstJob.isEmpty()) {
-    const std::vector<QStringList> paced = RunJobs({worstJob}, 1, false);
+    const std::vector<QStringList> paced = RunJobs({worstJob}, 1, false, QString());
     const QStringList f = paced[0].value(0).split(u' ');
     if (f.size() == 2) std::printf("suggest_seconds_paced_worst %.1f s\n", f[1].toDouble());
   }
