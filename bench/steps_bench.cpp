@@ -2,6 +2,7 @@
 //   metrics_us_per_run      the figures of one 199-sample run (target: under 50 us)
 //   history_insert_ms       storing one run in a history of 10,000 (target: under 5 ms)
 //   history_query_ms_10k    listing 10,000 stored runs (target: under 50 ms)
+//   history_load_ms         loading one run with its samples from 10,000 (as show does)
 // Times are medians of several runs.
 
 #include <QCoreApplication>
@@ -59,15 +60,14 @@ int main(int argc, char** argv) {
 
   QTemporaryDir dir;
   TRunStore store;
-  QString error;
-  if (!store.Open(dir.filePath(QStringLiteral("runs.sqlite")), error)) {
-    std::fprintf(stderr, "%s\n", qPrintable(error));
+  if (const TResult<void> opened = store.Open(dir.filePath(QStringLiteral("runs.sqlite"))); !opened) {
+    std::fprintf(stderr, "%s\n", qPrintable(opened.Failure().Message));
     return 1;
   }
   for (int n = 0; n < kStoredRuns; ++n) {
     TStepRun run = MakeRun(n);
-    if (!store.Insert(run, error)) {
-      std::fprintf(stderr, "%s\n", qPrintable(error));
+    if (const TResult<void> stored = store.Insert(run); !stored) {
+      std::fprintf(stderr, "%s\n", qPrintable(stored.Failure().Message));
       return 1;
     }
   }
@@ -76,18 +76,26 @@ int main(int argc, char** argv) {
     TStepRun run = MakeRun(kStoredRuns + rep);
     QElapsedTimer clock;
     clock.start();
-    store.Insert(run, error);
+    (void)store.Insert(run);
     inserts.push_back(clock.nsecsElapsed() / 1e6);
   }
   for (int rep = 0; rep < 7; ++rep) {
-    std::vector<TRunListing> runs;
     QElapsedTimer clock;
     clock.start();
-    store.List(kStoredRuns, runs, error);
+    const TResult<std::vector<TRunListing>> runs = store.List(kStoredRuns);
     queries.push_back(clock.nsecsElapsed() / 1e6);
-    if (runs.size() != size_t(kStoredRuns)) std::fprintf(stderr, "listed %zu runs\n", runs.size());
+    if (!runs || runs->size() != size_t(kStoredRuns)) std::fprintf(stderr, "listed no %d runs\n", kStoredRuns);
+  }
+  std::vector<double> loads;
+  for (int rep = 0; rep < 15; ++rep) {
+    QElapsedTimer clock;
+    clock.start();
+    const TResult<std::vector<TStepRun>> runs = store.Load({qint64(1 + rep * 613)});
+    loads.push_back(clock.nsecsElapsed() / 1e6);
+    if (!runs || runs->front().Errors.size() != size_t(kSamples)) std::fprintf(stderr, "loaded no run\n");
   }
   std::printf("history_insert_ms %.3f ms\n", Median(inserts));
   std::printf("history_query_ms_10k %.3f ms\n", Median(queries));
+  std::printf("history_load_ms %.3f ms\n", Median(loads));
   return 0;
 }

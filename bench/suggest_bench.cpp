@@ -341,14 +341,16 @@ double ProcessSeconds() {
 // Counts the runs with new gains that were dangerous, and those followed by more tests.
 void CountUnstable(TCase& c) {
   TRunStore store;
-  QString error;
-  std::vector<TRunListing> listing;
-  if (!store.Open(TRunStore::DefaultPath(), error) || !store.List(1000, listing, error)) return;
+  const TResult<QString> path = TRunStore::DefaultPath();
+  if (!path || !store.Open(*path)) return;
+  const TResult<std::vector<TRunListing>> listing = store.List(0);
+  if (!listing) return;
   std::vector<qint64> ids;
-  for (const TRunListing& l : listing) ids.push_back(l.Run.Id);
+  for (const TRunListing& l : *listing) ids.push_back(l.Run.Id);
   std::sort(ids.begin(), ids.end());
-  std::vector<TStepRun> runs;
-  if (!store.Load(ids, runs, error)) return;
+  const TResult<std::vector<TStepRun>> loaded = store.Load(ids);
+  if (!loaded) return;
+  const std::vector<TStepRun>& runs = *loaded;
   for (size_t k = 0; k < runs.size(); ++k) {
     if (runs[k].Label.startsWith(QStringLiteral("before")) || !Dangerous(runs[k])) continue;
     ++c.Unstable;

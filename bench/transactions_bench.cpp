@@ -106,7 +106,8 @@ int main(int argc, char** argv) {
       double(zirvsim::kStepSamples) * (kStepPrediv + 1) * rig.Sim.Params().TicksPerServo * 0.1;
   const int stepCommandBytes = QStringLiteral("r%1c%2ok1\r\n").arg(kStepPrediv).arg(kStepSize).size();
   Print("step", Measure(rig, [&] {
-          return StepResponseExchange(rig.Link.Channel, kStepPrediv, kStepSize).size() ==
+          return StepResponseExchange(rig.Link.Channel, kStepPrediv, kStepSize,
+                                      rig.Sim.Params().TicksPerServo).size() ==
                  zirvsim::kStepSamples;
         }, stepCommandBytes, servoMs), pollMs);
   return 0;

@@ -1,5 +1,6 @@
 #include "ctl/boardcmd.h"
 
+#include "ctl/history.h"
 #include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
@@ -19,15 +20,17 @@ QString AllValuesText(const TPIDParams& params) {
 // the board's values may then be leftovers nobody can see.
 void WarnOfUnfinished(TCtlIo& io, const QString& port) {
   TRunStore store;
-  std::vector<TJournalEntry> entries;
-  QString error;
-  if (!store.Open(TRunStore::DefaultPath(), error, 3000, TStoreAccess::ReadOnly) ||
-      !store.UnfinishedJournal(port, entries, error)) {
-    PrintError(io, TRunStore::DefaultPath(),
-               QStringLiteral("%1; earlier commands that did not finish cannot be seen").arg(error));
+  const TResult<QString> path = TRunStore::DefaultPath();
+  const TResult<void> opened = path ? store.Open(*path, TStoreAccess::ReadOnly) : TResult<void>(path.Failure());
+  const TResult<std::vector<TJournalEntry>> entries =
+      opened ? store.UnfinishedJournal(QString(), port) : TResult<std::vector<TJournalEntry>>(opened.Failure());
+  if (!entries) {
+    const TFailure& failure = entries.Failure();
+    PrintHistoryFailure(io, {QStringLiteral("%1; earlier commands that did not finish cannot be seen")
+                                 .arg(failure.Message), failure.Explanation});
     return;
   }
-  for (const TJournalEntry& e : entries) {
+  for (const TJournalEntry& e : *entries) {
     const QString command = e.Command.section(u' ', 0, 0);
     PrintError(io, port,
                QStringLiteral("an earlier %1 on %2 did not finish (%3); the board may still hold "
@@ -57,17 +60,17 @@ void JournalWrites(TCtlIo& io, TBoardSession& session, TRunStore& store, const Q
     entry.Command = commandLine;
     entry.Board = originals;
     entry.Planned = planned;
-    QString error;
-    if (store.BeginJournal(entry, error)) return entry.Id;
+    const TResult<void> begun = store.BeginJournal(entry);
+    if (begun) return entry.Id;
     failure = QStringLiteral("the board's values could not be kept in the journal before writing "
                              "(%1); nothing was written")
-                  .arg(error);
+                  .arg(begun.Failure().Message);
     return std::nullopt;
   };
   journal.Finish = [&io, &store](qint64 id, const QString& outcome) {
-    QString error;
-    if (!store.FinishJournal(id, outcome, error))
-      PrintError(io, TRunStore::DefaultPath(), QStringLiteral("backup %1 stays marked unfinished: %2").arg(id).arg(error));
+    if (const TResult<void> finished = store.FinishJournal(id, outcome); !finished)
+      PrintHistoryFailure(io, {QStringLiteral("backup %1 stays marked unfinished: %2").arg(id).arg(finished.Failure().Message),
+                               finished.Failure().Explanation});
   };
   session.SetJournal(std::move(journal));
 }
@@ -85,7 +88,7 @@ bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
   if (session.Link().Port().DeviceLost())
     PrintFailureInUse(io, port, session.Link().Port(), failure);
   else
-    PrintSilentBoard(io, port, failure, QStringLiteral("l"));
+    PrintSilentBoard(io, port, session.Link().Port(), failure, QStringLiteral("l"));
   return false;
 }
 

@@ -119,7 +119,7 @@ int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& ta
     PrintFailureInUse(io, port, session.Link().Port(), what);
   } else {
     // The set command as the board received it (SetBoardValue sends the number text).
-    PrintSilentBoard(io, port, what,
+    PrintSilentBoard(io, port, session.Link().Port(), what,
                      QStringLiteral("%1 %2").arg(QLatin1Char(failed->Row->Letter)).arg(FormatNumber(failed->To)));
   }
   // PutBoardBack names the backup when the values stay changed; put back, it is said here.

@@ -1,9 +1,10 @@
 // zirv7ctl backups: what boards held before each EEPROM write of the companion.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "ctl/commands.h"
+#include "ctl/history.h"
+#include "globals/jsontext.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
 
@@ -49,23 +50,20 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
   parser.addOption({QStringLiteral("json"), QStringLiteral("Print the backups as a JSON array.")});
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
-  if (!parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("takes no arguments"));
-    return kExitUsage;
-  }
+  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
-  std::vector<TJournalEntry> entries;
-  QString error;
-  if (!store.Open(TRunStore::DefaultPath(), error, 3000, TStoreAccess::ReadOnly) ||
-      !store.ListJournal(entries, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
+  if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly)) return kExitFailed;
+  TResult<std::vector<TJournalEntry>> listed = store.ListJournal();
+  if (!listed) {
+    PrintHistoryFailure(io, listed.Failure());
     return kExitFailed;
   }
+  const std::vector<TJournalEntry>& entries = *listed;
   if (parser.isSet(QStringLiteral("json"))) {
     QJsonArray array;
     for (const TJournalEntry& e : entries) array.append(JsonOf(e));
-    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(array);
     return kExitOk;
   }
   if (entries.empty()) {

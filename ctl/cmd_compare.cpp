@@ -7,7 +7,7 @@
 #include "ctl/porterrors.h"
 #include "ctl/steps.h"
 #include "globals/numtext.h"
-#include "parameters/paramfilecheck.h"
+#include "ctl/paramsets.h"
 #include "parameters/paramtable.h"
 #include "boardsession/session.h"
 #include "boardsession/interrupt.h"
@@ -51,18 +51,14 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& 
   return ReadStepTestOptions(io, parser, kName, o);
 }
 
-// Reads the parameter files. The tool loads a missing file as all defaults without a word;
-// here a missing file is far more likely a typing error, and a file that is no parameter file
-// (random bytes, a picture, /proc/self/environ) would put fourteen defaults on the board, so
-// both are refused, before the board is touched. Files are read in bounded memory.
+// Reads the parameter files. The tool loads a missing file, key or value as defaults without a
+// word; here each would put a default on the board, so all are refused, before the board is
+// touched (ReadParameterFile). Files are read in bounded memory.
 bool ReadFiles(TCtlIo& io, const QStringList& names, std::vector<TCandidate>& files) {
   for (const QString& name : names) {
-    const QString problem = ParamFileProblem(name);
-    if (!problem.isEmpty()) {
-      PrintError(io, name, problem);
-      return false;
-    }
-    files.push_back({name, QFileInfo(name).fileName(), ParamValuesFromFile(ReadParamFile(name))});
+    TParamValues values{};
+    if (!ReadParameterFile(io, name, values)) return false;
+    files.push_back({name, QFileInfo(name).fileName(), values});
   }
   return true;
 }

@@ -18,6 +18,7 @@ int RunHistory(const QStringList& args, TCtlIo& io) {
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QStringLiteral("[--json] [--last N]"), args, io, exitCode))
     return exitCode;
+  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
   int last = 0;
   if (!IntOption(io, parser, kName, QStringLiteral("last"), 1, 1000000000, last)) return kExitUsage;
 

@@ -1,10 +1,10 @@
 // zirv7ctl params: the board's fourteen values, by the window's captions and the file keys.
-#include <QJsonDocument>
 
 #include "ctl/boardcmd.h"
 #include "ctl/commands.h"
 #include "ctl/options.h"
 #include "ctl/paramsets.h"
+#include "globals/jsontext.h"
 #include "parameters/paramtable.h"
 #include "steprun/steprun.h"
 
@@ -40,7 +40,7 @@ int RunParams(const QStringList& args, TCtlIo& io) {
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
   if (parser.isSet(QStringLiteral("json")))
-    io.Out << QJsonDocument(ParamsJson(session.Board())).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(ParamsJson(session.Board()));
   else
     PrintParams(io, session.Board());
   return kExitOk;

@@ -1,11 +1,11 @@
 // zirv7ctl ports: the serial ports present, what they are and what stands in the way.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "ctl/commands.h"
 #include "devices/comtargets.h"
 #include "devices/serialdevices.h"
+#include "globals/jsontext.h"
 
 namespace {
 
@@ -45,16 +45,13 @@ int RunPorts(const QStringList& args, TCtlIo& io) {
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, QStringLiteral("ports"), QStringLiteral("[--json]"), args, io, exitCode))
     return exitCode;
-  if (!parser.positionalArguments().isEmpty()) {
-    PrintError(io, QStringLiteral("ports"), QStringLiteral("takes no arguments"));
-    return kExitUsage;
-  }
+  if (!TakesNoArguments(parser, QStringLiteral("ports"), io)) return kExitUsage;
   QList<TSerialDevice> devices = ListSerialDevices();
   devices += OtherComTargets(devices);
   if (parser.isSet(json)) {
     QJsonArray array;
     for (const TSerialDevice& d : devices) array.append(JsonOf(d));
-    io.Out << QJsonDocument(array).toJson(QJsonDocument::Indented);
+    io.Out << JsonText(array);
     return kExitOk;
   }
   if (devices.isEmpty()) {

@@ -46,25 +46,29 @@ int RunRestore(const QStringList& args, TCtlIo& io) {
 
   TInterruptGuard guard;
   TRunStore store;
-  TJournalEntry entry;
-  QString error;
-  if (!OpenRunHistory(io, store)) return kExitFailed;
-  if (!store.LoadJournal(id, entry, error)) {
-    PrintError(io, TRunStore::DefaultPath(), error);
+  // A history it can only read (a read-only disk) still holds the backup's values.
+  if (!OpenRunHistory(io, store, TStoreAccess::WriteWherePossible)) return kExitFailed;
+  TResult<TJournalEntry> loaded = store.LoadJournal(id);
+  if (!loaded) {
+    PrintHistoryFailure(io, loaded.Failure());
     return kExitFailed;
   }
+  const TJournalEntry& entry = *loaded;
   if (entry.Port != port)
     io.Err << "backup " << id << " was kept on " << entry.Port << "; it goes to the board on " << port << "\n"
            << Qt::flush;
   TWriteRequest request = WriteRequestOf(parser, kName, args, QStringLiteral("backup %1").arg(id));
-  if (!request.DryRun) request.Journal = &store;
+  if (!request.DryRun && !store.Writable())
+    PrintHistoryFailure(io, {QStringLiteral("the run history can only be read: this restore is not kept "
+                                            "as a backup of its own, and backup %1 stays as it is").arg(id), {}});
+  if (!request.DryRun && store.Writable()) request.Journal = &store;
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
   const int status = WriteParameterSet(io, session, ParamValuesOf(entry.Board), request);
   // The values the backup kept are on the board: an earlier command that never finished is
   // settled now.
-  if (status == kExitOk && !request.DryRun && !entry.Finished &&
-      !store.FinishJournal(id, QStringLiteral("restored"), error))
-    PrintError(io, TRunStore::DefaultPath(), error);
+  if (status == kExitOk && request.Journal && !entry.Finished)
+    if (const TResult<void> finished = store.FinishJournal(id, QStringLiteral("restored")); !finished)
+      PrintHistoryFailure(io, finished.Failure());
   return status;
 }

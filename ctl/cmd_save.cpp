@@ -39,10 +39,9 @@ int RunSave(const QStringList& args, TCtlIo& io) {
   if (!CheckOutputPath(files.first(), io)) return kExitFailed;
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  try {
-    WriteParamFile(files.first(), FileValuesOf(ShownValues(ParamValuesOf(session.Board()))));
-  } catch (const Exception& e) {
-    PrintError(io, files.first(), e.Message());
+  const TResult<void> saved = SaveParameterFile(files.first(), ShownValues(ParamValuesOf(session.Board())));
+  if (!saved) {
+    PrintFailure(io, saved.Failure());
     return kExitFailed;
   }
   io.Err << port << ": the board's values are in " << files.first() << "\n" << Qt::flush;

@@ -12,9 +12,9 @@ namespace {
 const QString kName = QStringLiteral("step");
 
 // Tells the user on stderr how far a run has come while its answer arrives; only on a
-// terminal, where the line can be redrawn in place.
+// terminal where the line can be redrawn in place.
 TStepProgress ProgressPrinter(TCtlIo& io, const QString& what) {
-  if (!IsTerminal(io.Err)) return {};
+  if (!CanRedrawLine(io.Err)) return {};
   return [&io, what](int lines, int of) {
     io.Err << "\r" << what << ": " << lines << " of " << of << " answer lines" << Qt::flush;
   };
@@ -31,7 +31,9 @@ void AddOptions(QCommandLineParser& parser) {
       "rise (10 % to 90 %), overshoot, peak, settling (2 %), steady-state error (mean of the\n"
       "last 10 %), IAE, peak output and whether the output reached its limit. Times are in\n"
       "ms (from the board's ticks per servo cycle and the prediv). Every run is stored in the\n"
-      "history; --json adds the samples as [error, output] pairs."));
+      "history; --json adds the samples as [error, output] pairs. A test waits as long as the\n"
+      "board needs at its ticks per servo cycle and the prediv; a board still answering when\n"
+      "that time is up is waited for before the next command."));
   AddStepTestOptions(parser);
   parser.addOption({QStringLiteral("runs"), QStringLiteral("How many tests to run (default 1)."), QStringLiteral("K")});
   parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Flip the step's sign after each run.")});
@@ -58,7 +60,7 @@ bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& 
     QString failure;
     std::optional<TStepRun> run =
         RunStepTest(link, params, step, o.Prediv, failure, ProgressPrinter(io, what));
-    if (IsTerminal(io.Err)) io.Err << "\r\033[K" << Qt::flush;
+    if (CanRedrawLine(io.Err)) io.Err << "\r\033[K" << Qt::flush;
     if (!run) {
       PrintFailureInUse(io, o.Port, link.Port(), QStringLiteral("run %1: %2").arg(i).arg(failure));
       return false;

@@ -120,7 +120,7 @@ std::optional<TStepRun> MeasuredRun(TCtlIo& io, TBoardLink& link, TRunStore& sto
     io.Err << link.PortName() << ": step test, step " << step << ", " << GainsCaption(params) << "\n" << Qt::flush;
   const std::optional<TStepStart> known = ReadStart(link);
   if (!known) {
-    PrintSilentBoard(io, link.PortName(),
+    PrintSilentBoard(io, link.PortName(), link.Port(),
                      QStringLiteral("no status before the test in %1 tries").arg(kStatusAttempts), QStringLiteral("s"));
     return std::nullopt;
   }
@@ -163,11 +163,7 @@ bool GatherRuns(TCtlIo& io, TBoardLink& link, TRunStore& store, const TSuggestOp
   std::vector<TStepRun> runs;
   std::vector<TStepStart> status;
   if (!o.History.empty()) {
-    QString error;
-    if (!store.Load(o.History, runs, error)) {
-      PrintError(io, TRunStore::DefaultPath(), error);
-      return false;
-    }
+    if (!LoadRuns(io, store, o.History, runs)) return false;
   } else {
     r.Before = MeasureBoard(io, link, store, r.Present, *o.Step, o.Prediv.value_or(0), QStringLiteral("before"));
     if (!r.Before) return false;

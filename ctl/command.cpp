@@ -11,6 +11,7 @@
 #include "boardsession/interrupt.h"
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
+#include "globals/result.h"
 #include "version.h"
 
 namespace {
@@ -55,6 +56,12 @@ const TCommand* FindCommand(const QString& name) {
 }
 
 }  // namespace
+
+bool TakesNoArguments(const QCommandLineParser& parser, const QString& name, TCtlIo& io) {
+  if (parser.positionalArguments().isEmpty()) return true;
+  PrintError(io, name, QStringLiteral("takes no arguments"));
+  return false;
+}
 
 int RunCtl(const QStringList& args, TCtlIo& io) {
   const QString first = args.value(1);
@@ -112,6 +119,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message) {
   io.Err.flush();
 }
 
+void PrintFailure(TCtlIo& io, const TFailure& failure) {
+  PrintError(io, {}, failure.Message);
+  if (!failure.Explanation.isEmpty()) io.Err << failure.Explanation << "\n" << Qt::flush;
+}
+
 namespace {
 
 // Waits until the input has an answer to read; returns false when Ctrl+C (or another signal
@@ -152,6 +164,11 @@ bool OutputFailed(const TCtlIo& io) {
 bool IsTerminal(QTextStream& stream) {
   const auto* file = qobject_cast<QFile*>(stream.device());
   return file && ::isatty(file->handle());
+}
+
+bool CanRedrawLine(QTextStream& stream) {
+  const QByteArray term = qgetenv("TERM");
+  return IsTerminal(stream) && !term.isEmpty() && term != "dumb";
 }
 
 void PrintTable(TCtlIo& io, const std::vector<QStringList>& rows, int leftColumns) {

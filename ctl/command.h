@@ -6,6 +6,8 @@
 #include <QTextStream>
 #include <vector>
 
+struct TFailure;
+
 // Exit status of zirv7ctl, as grep and git use it.
 enum TExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
@@ -35,8 +37,15 @@ int RunCtl(const QStringList& args, TCtlIo& io);
 bool ParseCommandLine(QCommandLineParser& parser, const QString& name, const QString& required,
                       const QStringList& args, TCtlIo& io, int& exitCode);
 
+// Returns whether the command was given no arguments besides its options; else says that
+// "<name>: takes no arguments" on Err (bad usage).
+bool TakesNoArguments(const QCommandLineParser& parser, const QString& name, TCtlIo& io);
+
 // Writes "zirv7ctl: <what>: <message>" (or "zirv7ctl: <message>" when what is empty) to Err.
 void PrintError(TCtlIo& io, const QString& what, const QString& message);
+
+// Writes "zirv7ctl: <message>" to Err and the failure's explanation, if any, on the line after.
+void PrintFailure(TCtlIo& io, const TFailure& failure);
 
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines, and so does Ctrl+C while an interrupt guard is
@@ -50,6 +59,11 @@ bool OutputFailed(const TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);
+
+// Returns whether the stream writes a terminal that can redraw a line in place (CR, then
+// ESC[K to clear it): not one whose TERM is unset or "dumb", as Emacs's shell and serial
+// consoles set it, where the control bytes would show as text.
+bool CanRedrawLine(QTextStream& stream);
 
 // Pads the cells of a table to their column's width (the first leftColumns columns to the
 // left, the rest to the right) and prints it on Out; the first row is the header.

@@ -1,31 +1,42 @@
 #include "ctl/history.h"
 
+namespace {
+
+// Hands a result's value to out, or prints its failure; returns whether it had a value.
+template <class T>
+bool Take(TCtlIo& io, TResult<T>&& result, T& out) {
+  if (!result) {
+    PrintHistoryFailure(io, result.Failure());
+    return false;
+  }
+  out = std::move(result).Value();
+  return true;
+}
+
+}  // namespace
+
+void PrintHistoryFailure(TCtlIo& io, const TFailure& failure) {
+  const TResult<QString> path = TRunStore::DefaultPath();
+  PrintFailure(io, {path ? *path + QStringLiteral(": ") + failure.Message : failure.Message, failure.Explanation});
+}
+
 bool OpenRunHistory(TCtlIo& io, TRunStore& store, TStoreAccess access) {
-  const QString path = TRunStore::DefaultPath();
-  QString error;
-  if (store.Open(path, error, 3000, access)) return true;
-  PrintError(io, path, error);
-  return false;
+  const TResult<QString> path = TRunStore::DefaultPath();
+  const TResult<void> opened = path ? store.Open(*path, access) : TResult<void>(path.Failure());
+  if (!opened) PrintHistoryFailure(io, opened.Failure());
+  return opened.Ok();
 }
 
 bool StoreRun(TCtlIo& io, TRunStore& store, TStepRun& run) {
-  QString error;
-  if (store.Insert(run, error)) return true;
-  PrintError(io, TRunStore::DefaultPath(), error);
-  return false;
+  const TResult<void> stored = store.Insert(run);
+  if (!stored) PrintHistoryFailure(io, stored.Failure());
+  return stored.Ok();
 }
 
 bool ListRuns(TCtlIo& io, TRunStore& store, int last, std::vector<TRunListing>& listings) {
-  QString error;
-  if (store.List(last, listings, error)) return true;
-  PrintError(io, TRunStore::DefaultPath(), error);
-  return false;
+  return Take(io, store.List(last), listings);
 }
 
 bool LoadRuns(TCtlIo& io, TRunStore& store, const std::vector<qint64>& ids, std::vector<TStepRun>& runs) {
-  QString error;
-  if (store.Load(ids, runs, error)) return true;
-  PrintError(io, TRunStore::DefaultPath(), error);
-  return false;
+  return Take(io, store.Load(ids), runs);
 }
-

@@ -25,6 +25,10 @@ int main(int argc, char* argv[]) {
   // A closed pipe or pager must not end the program while the board holds values it has to
   // get back: a write to it fails with EPIPE instead, and the output counts as failed.
   std::signal(SIGPIPE, SIG_IGN);
+  // Likewise a file-size limit (ulimit -f): a write beyond it fails with EFBIG, the output file
+  // keeps its old content and the board gets its values back, where the signal would end the
+  // program part-way.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::unique_ptr<QCoreApplication> app = MakeApplication(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("zirv7ctl"));
   QTextStream out(stdout);

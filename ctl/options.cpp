@@ -105,7 +105,7 @@ void AddOutputOptions(QCommandLineParser& parser, bool csv) {
                     QStringLiteral("FILE")});
   if (csv)
     parser.addOption({QStringLiteral("csv"),
-                      QStringLiteral("Write the runs' samples to a CSV file; '-' writes them to standard\n"
+                      QStringLiteral("Write the runs' samples to a CSV file; '-' writes them to standard "
                                      "output alone and the table to standard error."),
                       QStringLiteral("FILE")});
 }

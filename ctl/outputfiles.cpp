@@ -13,10 +13,9 @@ bool WritePicture(TCtlIo& io, const QString& file, TPlotFormat format,
     PrintError(io, file, QStringLiteral("pictures need the program's graphics start-up"));
     return false;
   }
-  QString error;
-  if (SaveStepPlot(file, format, runs, title, error)) return true;
-  PrintError(io, file, error);
-  return false;
+  const TResult<void> saved = SaveStepPlot(file, format, runs, title);
+  if (!saved) PrintFailure(io, saved.Failure());
+  return saved.Ok();
 }
 
 bool WriteCsv(TCtlIo& io, const QString& file, const std::vector<TStepRun>& runs) {
@@ -25,10 +24,9 @@ bool WriteCsv(TCtlIo& io, const QString& file, const std::vector<TStepRun>& runs
     io.Out << text << Qt::flush;
     return true;
   }
-  QString error;
-  if (WriteOutputFile(file, text.toUtf8(), error)) return true;
-  PrintError(io, file, error);
-  return false;
+  const TResult<void> written = WriteOutputFile(file, text.toUtf8());
+  if (!written) PrintFailure(io, written.Failure());
+  return written.Ok();
 }
 
 }  // namespace

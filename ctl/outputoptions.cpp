@@ -49,7 +49,7 @@ int CheckOutputOptions(const QCommandLineParser& parser, TCtlIo& io) {
       if (option.TakesStandardOutput) continue;
       PrintError(io, QStringLiteral("--") + name,
                  QStringLiteral("'-' (standard output) is taken by --csv only; give a file name"));
-      return kExitFailed;
+      return kExitUsage;
     }
     if (!CheckOutputPath(path, io)) return kExitFailed;
   }

@@ -9,8 +9,9 @@
 // Checks every output file option the command was given (--png, --svg, --csv) with
 // OutputPathProblem; "-" (standard output) is taken by --csv only, and then not together
 // with --json, which wants standard output too. Prints "zirv7ctl: <path>: <why>" for the
-// first problem and returns its exit status: kExitUsage for a clash over standard output,
-// kExitFailed for a file that cannot be written, kExitOk when every output can be written.
+// first problem and returns its exit status: kExitUsage for standard output asked where it
+// cannot go (a picture, or CSV beside JSON), kExitFailed for a file that cannot be written,
+// kExitOk when every output can be written.
 int CheckOutputOptions(const QCommandLineParser& parser, TCtlIo& io);
 
 // Returns whether --csv - asks for the CSV on standard output.

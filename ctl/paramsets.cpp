@@ -1,7 +1,7 @@
 #include "ctl/paramsets.h"
 
 #include "globals/numtext.h"
-#include "parameters/paramfilecheck.h"
+#include "outputfile/outputfile.h"
 #include "parameters/paramtable.h"
 
 TParamValues ShownValues(const TParamValues& values) {
@@ -11,13 +11,20 @@ TParamValues ShownValues(const TParamValues& values) {
 }
 
 bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values) {
-  const QString problem = ParamFileProblem(file);
-  if (!problem.isEmpty()) {
-    PrintError(io, file, problem);
+  const TResult<TParamFileValues> read = ReadParamFileStrictly(file);
+  if (!read) {
+    PrintFailure(io, read.Failure());
     return false;
   }
-  values = ShownValues(ParamValuesFromFile(ReadParamFile(file)));
+  values = ShownValues(ParamValuesFromFile(*read));
   return true;
+}
+
+TResult<void> SaveParameterFile(const QString& file, const TParamValues& values) {
+  const TParamFileValues fileValues = FileValuesOf(values);
+  return UpdateOutputFile(file, [&](const QByteArray& old) -> TResult<QByteArray> {
+    return ParamFileContent(file, old, fileValues);
+  });
 }
 
 TParamFileValues FileValuesOf(const TParamValues& values) {

@@ -15,9 +15,13 @@
 TParamValues ShownValues(const TParamValues& values);
 
 // Reads a parameter file as the window's Open fills its fields (ShownValues of the file's
-// values). Prints "zirv7ctl: <file>: <why>" and returns false for a file that is not a
-// parameter file (ParamFileProblem).
+// values), where the file gives every value itself (ReadParamFileStrictly). Prints why not
+// ("zirv7ctl: <file>:<line>: <why>" and the explanation) and returns false otherwise.
 bool ReadParameterFile(TCtlIo& io, const QString& file, TParamValues& values);
+
+// Writes values into a parameter file as the window's Save writes its fields, keeping every
+// other line of an existing file, through the output file writer (UpdateOutputFile).
+TResult<void> SaveParameterFile(const QString& file, const TParamValues& values);
 
 // Returns the file values the window's Save writes for fields showing values.
 TParamFileValues FileValuesOf(const TParamValues& values);

@@ -25,9 +25,11 @@ void PrintPortError(TCtlIo& io, const QString& port, const Exception& error) {
   PrintExplanation(io, comError->ExplanationFor(TAudience::CommandLine));
 }
 
-void PrintSilentBoard(TCtlIo& io, const QString& port, const QString& failure, const QString& sent) {
+void PrintSilentBoard(TCtlIo& io, const QString& port, const TCustomComPort& comPort,
+                      const QString& failure, const QString& sent) {
   PrintError(io, port, failure);
   PrintExplanation(io, ExplainSilentBoard(port, sent));
+  PrintExplanation(io, UncheckedHoldersNote(comPort.OpenedAt(), comPort.UncheckedHolders()));
 }
 
 void PrintFailureInUse(TCtlIo& io, const QString& port, const TCustomComPort& comPort,
@@ -35,4 +37,5 @@ void PrintFailureInUse(TCtlIo& io, const QString& port, const TCustomComPort& co
   PrintError(io, port, failure);
   if (comPort.DeviceLost())
     PrintExplanation(io, ExplainFailureInUse(comPort.OpenedAt(), EIO, TAudience::CommandLine));
+  PrintExplanation(io, UncheckedHoldersNote(comPort.OpenedAt(), comPort.UncheckedHolders()));
 }

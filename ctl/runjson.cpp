@@ -1,12 +1,13 @@
 #include "ctl/runjson.h"
 
 #include <QJsonArray>
-#include <QJsonDocument>
+
+#include "globals/jsontext.h"
 
 namespace {
 
 void PrintRunsObject(TCtlIo& io, const QJsonArray& runs) {
-  io.Out << QJsonDocument(QJsonObject{{QStringLiteral("runs"), runs}}).toJson(QJsonDocument::Indented);
+  io.Out << JsonText(QJsonObject{{QStringLiteral("runs"), runs}});
 }
 
 }  // namespace

@@ -1,10 +1,10 @@
 // zirv7ctl suggest: what it prints, as tables or as JSON.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 
 #include "ctl/steps.h"
 #include "ctl/suggest.h"
+#include "globals/jsontext.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 
@@ -88,19 +88,17 @@ std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<T
   return rows;
 }
 
-QJsonValue OptionalJson(std::optional<double> value) { return value ? QJsonValue(*value) : QJsonValue(); }
-
 // The gains with the count jump they make in the loop.
 QJsonObject GainsJson(const TGains& g, const TLoopSettings& loop) {
   return {{QStringLiteral("P"), g.P}, {QStringLiteral("I"), g.I}, {QStringLiteral("D"), g.D},
           {QStringLiteral("FF0"), g.FF0}, {QStringLiteral("FF1"), g.FF1},
-          {QStringLiteral("count_jump_pct"), CountJumpPct(WithGains(loop, g))}};
+          {QStringLiteral("count_jump_pct"), FigureJson(CountJumpPct(WithGains(loop, g)))}};
 }
 
 QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
   QJsonObject o = FiguresJson(p.Figures, period);
-  o.insert(QStringLiteral("worst_settling_samples"), OptionalJson(Samples(p.WorstSettlingSamples)));
-  o.insert(QStringLiteral("worst_overshoot_pct"), p.WorstOvershootPct);
+  o.insert(QStringLiteral("worst_settling_samples"), FigureJson(Samples(p.WorstSettlingSamples)));
+  o.insert(QStringLiteral("worst_overshoot_pct"), FigureJson(p.WorstOvershootPct));
   return o;
 }
 
@@ -121,16 +119,16 @@ QString MotorBeyondText(const TMotorModel& m) {
 
 QJsonObject MotorJson(const TIdentification& id) {
   QJsonObject o{{QStringLiteral("usable"), id.Usable},
-                {QStringLiteral("gain"), id.Motor.Gain},
-                {QStringLiteral("time_constant_ms"), id.Motor.TimeConstant * 1000},
-                {QStringLiteral("friction_pct"), id.Motor.Friction},
-                {QStringLiteral("lag_ms"), id.Motor.Lag * 1000},
+                {QStringLiteral("gain"), FigureJson(id.Motor.Gain)},
+                {QStringLiteral("time_constant_ms"), FigureJson(id.Motor.TimeConstant * 1000)},
+                {QStringLiteral("friction_pct"), FigureJson(id.Motor.Friction)},
+                {QStringLiteral("lag_ms"), FigureJson(id.Motor.Lag * 1000)},
                 {QStringLiteral("delay_cycles"), id.Motor.DelayCycles},
-                {QStringLiteral("load_pct"), id.Motor.Load},
-                {QStringLiteral("load_pct_per_count"), id.Motor.LoadSlope},
-                {QStringLiteral("play_counts"), id.Motor.Play},
-                {QStringLiteral("fit_rms"), id.FitRms},
-                {QStringLiteral("fit_rms_pct"), id.FitRmsPct}};
+                {QStringLiteral("load_pct"), FigureJson(id.Motor.Load)},
+                {QStringLiteral("load_pct_per_count"), FigureJson(id.Motor.LoadSlope)},
+                {QStringLiteral("play_counts"), FigureJson(id.Motor.Play)},
+                {QStringLiteral("fit_rms"), FigureJson(id.FitRms)},
+                {QStringLiteral("fit_rms_pct"), FigureJson(id.FitRmsPct)}};
   if (!id.Usable) {
     o.insert(QStringLiteral("problem"), QString::fromStdString(id.Problem));
     o.insert(QStringLiteral("advice"), QString::fromStdString(id.Advice));
@@ -158,8 +156,8 @@ QJsonObject SuggestedJson(const TSuggestReport& r) {
   o.insert(QStringLiteral("unchanged"), s.Unchanged);
   o.insert(QStringLiteral("gains"), GainsJson(s.Gains, r.Setup.Loop));
   o.insert(QStringLiteral("deadband"), r.Deadband);
-  o.insert(QStringLiteral("count_jump_pct_in_force"), r.CountJumpInForcePct);
-  if (!s.Note.empty()) o.insert(QStringLiteral("note"), QString::fromStdString(s.Note));
+  o.insert(QStringLiteral("count_jump_pct_in_force"), FigureJson(r.CountJumpInForcePct));
+  o.insert(QStringLiteral("note"), s.Note.empty() ? QJsonValue() : QJsonValue(QString::fromStdString(s.Note)));
   o.insert(QStringLiteral("predicted"), PredictionJson(s.Predicted, PeriodMs(r)));
   return o;
 }
@@ -194,7 +192,7 @@ QJsonArray LawJson(const std::vector<TLoopLawCheck>& checks) {
                                                          : c.Verdict == TLawVerdict::Differs ? QStringLiteral("differs")
                                                                                              : QStringLiteral("undecided")},
                              {QStringLiteral("checked"), c.Checked},
-                             {QStringLiteral("worst_deviation_pct"), c.WorstDeviation},
+                             {QStringLiteral("worst_deviation_pct"), FigureJson(c.WorstDeviation)},
                              {QStringLiteral("how"), QString::fromStdString(c.How)}});
   return array;
 }
@@ -205,8 +203,8 @@ QJsonObject ExtrasJson(const TPlantExtras& x) {
   return {{QStringLiteral("flicker_counts"), x.FlickerCounts},
           {QStringLiteral("flicker_events"), x.FlickerEvents},
           {QStringLiteral("hunts_at_rest"), x.HuntsAtRest},
-          {QStringLiteral("ringing_hz"), x.RingingHz},
-          {QStringLiteral("play_counts"), x.PlayCounts},
+          {QStringLiteral("ringing_hz"), FigureJson(x.RingingHz)},
+          {QStringLiteral("play_counts"), FigureJson(x.PlayCounts)},
           {QStringLiteral("findings"), findings}};
 }
 
@@ -270,8 +268,9 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
     io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
                   .arg(FormatNumber(r.CountJumpInForcePct));
   if (r.Deadband != r.Present.Deadband)
-    io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 counts\n")
-                  .arg(DeadbandCause(r), FormatNumber(r.Deadband));
+    io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 %3\n")
+                  .arg(DeadbandCause(r), FormatNumber(r.Deadband),
+                       r.Deadband == 1 ? QStringLiteral("count") : QStringLiteral("counts"));
   io.Out << "\n";
   std::vector<QStringList> gains = {{QStringLiteral("gain"), QStringLiteral("present"), QStringLiteral("suggested")}};
   for (const auto& [name, field] : {std::pair{"P", &TGains::P}, {"I", &TGains::I}, {"D", &TGains::D},
@@ -313,15 +312,18 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   QJsonArray runs;
   for (const TStepRun& run : r.Runs) runs.append(run.Id);
   QJsonObject o{{QStringLiteral("goal"), QJsonObject{{QStringLiteral("target_overshoot_pct"), r.Goal.TargetOvershootPct},
-                                                     {QStringLiteral("mismatch_pct"), r.Goal.Mismatch * 100},
+                                                     {QStringLiteral("mismatch_pct"), FigureJson(r.Goal.Mismatch * 100)},
                                                      {QStringLiteral("corner_allowance_pct"), r.Goal.CornerAllowancePct},
                                                      {QStringLiteral("max_count_jump_pct"), r.Goal.MaxCountJumpPct}}},
                 {QStringLiteral("runs"), runs},
                 {QStringLiteral("motor"), MotorJson(r.Identification)},
                 {QStringLiteral("loop_law"), LawJson(r.Law)},
                 {QStringLiteral("extras"), ExtrasJson(r.Extras)}};
-  if (!r.Refusal.isEmpty()) o.insert(QStringLiteral("refused"), r.Refusal);
-  if (r.Before) o.insert(QStringLiteral("before"), BoardRunsJson(*r.Before));
+  // Every key on every report: null where the procedure did not get that far.
+  o.insert(QStringLiteral("refused"), r.Refusal.isEmpty() ? QJsonValue() : QJsonValue(r.Refusal));
+  o.insert(QStringLiteral("before"), r.Before ? QJsonValue(BoardRunsJson(*r.Before)) : QJsonValue());
+  o.insert(QStringLiteral("present"), QJsonValue());
+  o.insert(QStringLiteral("suggested"), QJsonValue());
   if (r.Identification.Usable) {
     o.insert(QStringLiteral("present"),
              QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop), r.Setup.Loop)},
@@ -330,6 +332,6 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
     o.insert(QStringLiteral("suggested"), SuggestedJson(r));
   }
   o.insert(QStringLiteral("writes"), WritesJson(r.Writes));
-  if (r.After) o.insert(QStringLiteral("verification"), VerificationJson(r));
-  io.Out << QJsonDocument(o).toJson(QJsonDocument::Indented);
+  o.insert(QStringLiteral("verification"), r.After ? QJsonValue(VerificationJson(r)) : QJsonValue());
+  io.Out << JsonText(o);
 }

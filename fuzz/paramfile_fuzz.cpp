@@ -1,7 +1,7 @@
-// Fuzzes the parameter file as the companion reads it before writing a board (params, write,
-// diff, compare): the check that a file is a parameter file at all, the values it holds, and
-// what they become as fields show them and as the board's record. Beyond "no crash", a file
-// the check accepts yields finite values.
+// Fuzzes the parameter file as the companion reads it before writing a board (write, diff,
+// compare): the strict read that refuses a file leaving any value to a default, the values it
+// holds, and what they become as fields show them and as the board's record. Beyond "no
+// crash", a file the read accepts yields finite values.
 #include <QByteArray>
 #include <QDir>
 #include <QFile>

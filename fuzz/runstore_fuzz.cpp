@@ -1,8 +1,8 @@
-// Fuzzes the run history's decoding of what a file holds: rows of runs, their samples and
-// journal entries of any type and content (SQLite stores whatever a program writes into any
-// column), read through the functions the companion's history, show and backups use, and
-// printed in one of the forms they print (tables, JSON, CSV). The store is an in-memory database the
-// target fills through SQLite itself.
+// Fuzzes the run history's decoding of what a file holds: rows of runs, their samples, journal
+// entries and tuning trials of any type and content (SQLite stores whatever a program writes
+// into any column), read through the functions the companion's history, show and backups use,
+// and printed in one of the forms they print (tables, JSON, CSV). The store is an in-memory
+// database the target fills through SQLite itself.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <QCoreApplication>
@@ -25,7 +25,7 @@ namespace {
 
 constexpr size_t kMaxText = 64;
 // The widest table, runs, has this many columns.
-constexpr int kMaxColumns = 19;
+constexpr int kMaxColumns = 32;
 constexpr size_t kMaxBlob = 512;
 
 // Binds one value as a program might have stored it at position k: NULL, an integer, a real,
@@ -81,7 +81,7 @@ constexpr int kMaxRows = 8;
 struct TFixture {
   TRunStore Store;
   // Prepared once: compiling the statements again for each input cost more than the input.
-  sqlite3_stmt *Runs = nullptr, *Samples = nullptr, *Journal = nullptr;
+  sqlite3_stmt *Runs = nullptr, *Samples = nullptr, *Journal = nullptr, *Trials = nullptr;
   sqlite3_stmt *Begin = nullptr, *Rollback = nullptr;
 };
 
@@ -99,8 +99,7 @@ TFixture& Fixture() {
     static char* argv[] = {name, nullptr};
     new QCoreApplication(argc, argv);
     auto* f = new TFixture;
-    QString error;
-    if (!f->Store.Open(QStringLiteral(":memory:"), error)) std::abort();
+    if (!f->Store.Open(QStringLiteral(":memory:"))) std::abort();
     // The store's own connection: an in-memory database is private to its connection.
     sqlite3* db = nullptr;
     for (const QString& name : QSqlDatabase::connectionNames()) {
@@ -110,8 +109,9 @@ TFixture& Fixture() {
     }
     if (!db) std::abort();
     f->Runs = PrepareInsert(db, "runs", kMaxColumns);
-    f->Samples = PrepareInsert(db, "run_samples", 2);
-    f->Journal = PrepareInsert(db, "journal", 9);
+    f->Samples = PrepareInsert(db, "samples", 5);
+    f->Journal = PrepareInsert(db, "journal", 24);
+    f->Trials = PrepareInsert(db, "trials", 23);
     f->Begin = Prepare(db, "BEGIN");
     f->Rollback = Prepare(db, "ROLLBACK");
     return f;
@@ -139,36 +139,33 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // rows per input only print more of the same, and the inputs libFuzzer grows would spend
   // their time there.
   for (int rows = 0; rows < kMaxRows && input.remaining_bytes() > 0; ++rows) {
-    switch (input.ConsumeIntegralInRange(0, 2)) {
+    switch (input.ConsumeIntegralInRange(0, 3)) {
       case 0: InsertRow(f.Runs, input, kMaxColumns); break;
-      case 1: InsertRow(f.Samples, input, 2); break;
-      default: InsertRow(f.Journal, input, 9); break;
+      case 1: InsertRow(f.Samples, input, 5); break;
+      case 2: InsertRow(f.Journal, input, 24); break;
+      default: InsertRow(f.Trials, input, 23); break;
     }
   }
 
   QString text, errors, answers;
   QTextStream out(&text), err(&errors), in(&answers);
   TCtlIo io{out, err, in};
-  QString error;
   if (form <= 1) {
-    std::vector<TRunListing> listings;
-    if (f.Store.List(last, listings, error)) {
-      if (form == 0) PrintHistoryTable(io, listings);
-      else PrintRunsJson(io, listings);
+    if (const TResult<std::vector<TRunListing>> listings = f.Store.List(last)) {
+      if (form == 0) PrintHistoryTable(io, *listings);
+      else PrintRunsJson(io, *listings);
     }
   } else if (form <= 4) {
-    std::vector<TStepRun> runs;
-    if (f.Store.Load(ids, runs, error)) {
-      if (form == 2) PrintRunTable(io, runs);
-      else if (form == 3) PrintRunsJson(io, runs);
-      else RunsCsv(runs);
+    if (const TResult<std::vector<TStepRun>> runs = f.Store.Load(ids)) {
+      if (form == 2) PrintRunTable(io, *runs);
+      else if (form == 3) PrintRunsJson(io, *runs);
+      else RunsCsv(*runs);
     }
   } else {
-    std::vector<TJournalEntry> entries;
-    f.Store.ListJournal(entries, error);
-    f.Store.UnfinishedJournal(QStringLiteral("COM1"), entries, error);
-    TJournalEntry entry;
-    f.Store.LoadJournal(ids.front(), entry, error);
+    (void)f.Store.ListJournal();
+    (void)f.Store.UnfinishedJournal(QStringLiteral("/dev/serial/by-id/usb-1"), QStringLiteral("COM1"));
+    (void)f.Store.LoadJournal(ids.front());
+    (void)f.Store.LoadTrials(ids.back());
   }
   if (!Run(f.Rollback)) std::abort();
   return 0;

@@ -83,11 +83,23 @@ in_usage && /^ +[^ ]/ {
   next
 }
 { in_usage = 0 }
+# A line at the left margin ending in ":" heads a section only when entries follow it; before
+# anything else it was a sentence of the description that leads into its next line.
+pending != "" {
+  line = pending
+  pending = ""
+  if ($0 ~ /^  [^ ]/) {
+    heading = line
+    sub(/ *[(:].*$/, "", heading)
+  } else {
+    heading = ""
+    if (part == "text") print md(line)
+  }
+}
 /^[ \t]*$/ { close_entry(); next }
 /^[^ ].*:$/ {
   close_entry()
-  heading = $0
-  sub(/ *[(:].*$/, "", heading)
+  pending = $0
   next
 }
 /^  [^ ]/ && heading != "" {
@@ -107,4 +119,7 @@ in_usage && /^ +[^ ]/ {
   heading = ""
   if (part == "text") print md($0)
 }
-END { close_entry() }
+END {
+  close_entry()
+  if (pending != "" && part == "text") print md(pending)
+}

@@ -16,16 +16,17 @@ trap 'rm -f "$help_file" "$output.tmp"' EXIT
 help2md() { awk -f "$here/help2md.awk" "$@" <"$help_file"; }
 
 commands() {
-  local names command summary
+  local names command summary text
   "$program" --help >"$help_file"
   names=$(help2md -v part=names -v section=Commands)
   while IFS=$'\t' read -r command summary; do
     "$program" "$command" --help </dev/null >"$help_file"
     printf '## %s\n\n' "$command"
     help2md -v part=usage
-    printf '\n%s\n' "$summary"
-    help2md -v part=text
-    printf '\n'
+    # The command's own description says all its summary says, and more: the summary stands
+    # only where a command has no description.
+    text=$(help2md -v part=text)
+    printf '\n%s\n\n' "${text:-$summary}"
     help2md -v part=entries -v section=Arguments
     help2md -v part=entries -v section=Options -v skip='--help$'
   done <<<"$names"

@@ -5,9 +5,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -250,21 +252,57 @@ bool SaveParams(const std::string& path, const TBoardParams& params) {
   return false;
 }
 
+namespace {
+
+// Reads one line of an EEPROM file, "KEY VALUE" of a board parameter, into params; returns
+// false for any other line.
+bool ReadParamLine(const std::string& line, TBoardParams& params) {
+  std::istringstream fields(line);
+  std::string key, text, rest;
+  if (!(fields >> key >> text) || (fields >> rest)) return false;
+  const std::optional<double> value = ParseNumber(text);
+  if (!value) return false;
+  for (const TParamSlot& slot : kSlots) {
+    if (key != slot.Key) continue;
+    SetSlot(params, slot, *value);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::optional<TBoardParams> LoadParams(const std::string& path) {
   std::ifstream in(path);
   if (!in) return std::nullopt;
   TBoardParams params;
-  std::string line;
-  while (std::getline(in, line)) {
-    std::istringstream fields(line);
-    std::string key, text;
-    if (!(fields >> key >> text)) continue;
-    const std::optional<double> value = ParseNumber(text);
-    if (!value) continue;
-    for (const TParamSlot& slot : kSlots)
-      if (key == slot.Key) SetSlot(params, slot, *value);
-  }
+  for (std::string line; std::getline(in, line);) ReadParamLine(line, params);
   return ClampParams(params);
+}
+
+std::string EepromFileProblem(const std::string& path) {
+  struct stat node {};
+  if (stat(path.c_str(), &node) == 0 && S_ISDIR(node.st_mode)) return "a folder, not a file";
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  struct stat dir {};
+  if (stat(folder.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode))
+    return "its folder " + folder + " does not exist";
+  if (access(folder.c_str(), W_OK | X_OK) != 0)
+    return "its folder " + folder + " cannot be written to (" + std::strerror(errno) + "), so no change would be kept";
+  if (stat(path.c_str(), &node) != 0) return "";
+  if (!S_ISREG(node.st_mode)) return "not a regular file";
+  std::ifstream in(path);
+  if (!in) return std::string("it cannot be read (") + std::strerror(errno) + ")";
+  TBoardParams params;
+  int number = 0;
+  for (std::string line; std::getline(in, line);) {
+    ++number;
+    if (line.find_first_not_of(" \t\r") == std::string::npos || ReadParamLine(line, params)) continue;
+    return "line " + std::to_string(number) +
+           " is not \"KEY VALUE\" of a board parameter (\"P 0.2\"): not an EEPROM file of zirv7-sim";
+  }
+  return "";
 }
 
 }  // namespace zirvsim

@@ -146,6 +146,13 @@ bool SaveParams(const std::string& path, const TBoardParams& params);
 // unknown keys and unreadable values are ignored. Returns nothing when the file cannot be read.
 std::optional<TBoardParams> LoadParams(const std::string& path);
 
+// Returns why path cannot serve as the board's EEPROM file, "" when it can: a folder, a file
+// in a folder that does not exist or that the board may not write to (where SaveParams makes
+// its file), a file it cannot read, or a file whose lines are not all "KEY VALUE" of a board
+// parameter, as SaveParams writes them. A file that does not exist yet is made at the first
+// change; an empty one holds nothing yet.
+std::string EepromFileProblem(const std::string& path);
+
 // Reads a step test command "r<prediv>c<step>ok1"; prediv is 0..9999, step a signed count.
 // Returns false for any other line.
 bool ParseStepCommand(const std::string& command, int& prediv, long long& step);

@@ -1,9 +1,12 @@
 #include "boardsession/steptest.h"
 
+#include <QElapsedTimer>
 #include <QTimer>
+#include <cmath>
 
-#include "protocol/transactions.h"
 #include "boardsession/boardlink.h"
+#include "globals/numtext.h"
+#include "protocol/transactions.h"
 
 namespace {
 
@@ -35,12 +38,55 @@ TStepRun NewRun(const TBoardLink& link, const TPIDParams& params, int step, int 
   return run;
 }
 
-// Returns why the samples kept are not a whole answer; "" when they are.
-QString IncompleteAnswer(TBoardLink& link, const TStepRun& run) {
-  if (run.Errors.empty())
-    return QStringLiteral("no complete answer to the step test (%1 of %2 lines)")
-        .arg(link.Channel().LineBuf->size())
-        .arg(StepLineCount);
+// Returns ms as seconds with one decimal, rounded up: "0.1" for 20 ms.
+QString Seconds(qint64 ms) { return FormatNumber(std::ceil(ms / 100.0) / 10.0); }
+
+// How long the line must stay silent before a board that ran out of its answer's time counts
+// as done: far longer than any gap between the lines of one answer.
+constexpr int kQuietMs = 500;
+
+// Returns the bytes received so far since the last flush: whole lines and the partial one.
+qint64 ReceivedSoFar(const TLineChannel& channel) {
+  qint64 bytes = channel.RS232Buf.size();
+  for (const QString& line : *channel.LineBuf) bytes += line.size();
+  return bytes;
+}
+
+// Waits, after a step-test answer that did not come whole in its time, until the board has
+// stopped sending (kQuietMs without a byte), so that the next command does not meet the rest of
+// this answer; at most another answer's time. Returns the ms during which bytes still came.
+qint64 WaitForBoardToFinish(TLineChannel& channel, int answerMs) {
+  QElapsedTimer clock, quiet;
+  clock.start();
+  quiet.start();
+  qint64 received = ReceivedSoFar(channel);
+  qint64 lastArrival = 0;
+  while (quiet.elapsed() < kQuietMs && clock.elapsed() < answerMs) {
+    TLineChannel::Poll();
+    const qint64 now = ReceivedSoFar(channel);
+    if (now == received) continue;
+    received = now;
+    lastArrival = clock.elapsed();
+    quiet.restart();
+  }
+  channel.FlushReceive();
+  return lastArrival;
+}
+
+// Returns why the samples kept are not a whole answer; "" when they are. A board still sending
+// when the wait ran out is waited for, and that is said.
+QString IncompleteAnswer(TBoardLink& link, const TStepRun& run, qint64 waitedMs, int answerMs) {
+  if (run.Errors.empty()) {
+    const QString missing = QStringLiteral("no complete answer to the step test (%1 of %2 lines in %3 s)")
+                                .arg(link.Channel().LineBuf->size())
+                                .arg(StepLineCount)
+                                .arg(Seconds(waitedMs));
+    const qint64 sending = WaitForBoardToFinish(link.Channel(), answerMs);
+    if (sending == 0) return missing;
+    return missing + QStringLiteral("; the board went on sending for %1 s more, which was waited for "
+                                    "before going on")
+                         .arg(Seconds(sending));
+  }
   if (int(run.Errors.size()) < kStepTestSamples)
     return QStringLiteral("the step test's answer broke off after %1 of %2 samples")
         .arg(run.Errors.size())
@@ -75,12 +121,14 @@ std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, 
     run.Errors.push_back(s.Error);
     run.Outputs.push_back(s.Output);
   };
+  QElapsedTimer waited;
+  waited.start();
   const bool ran = Attempt(link, failure, [&] {
-    StepResponseExchange(link.Channel(), prediv, step, keep);
+    StepResponseExchange(link.Channel(), prediv, step, params.TicksPerServo, keep);
   });
   ticker.stop();
   if (!ran) return std::nullopt;
-  failure = IncompleteAnswer(link, run);
+  failure = IncompleteAnswer(link, run, waited.elapsed(), StepAnswerTimeMs(prediv, params.TicksPerServo));
   if (!failure.isEmpty()) return std::nullopt;
   UpdateFigures(run);
   return run;

@@ -2,13 +2,15 @@
 
 #include <QString>
 
+#include "portname/portname.h"
+
 // Port names "COMn" and the aliases that make them lead to a device: symbolic links in
 // ${XDG_CONFIG_HOME:-~/.config}/zirv7tune/ports/COMn. A name without an alias leads to the
 // legacy port /dev/ttyS<n-1>.
 
 // The port names the tool offers: COM1 to COM32.
-inline constexpr int kFirstCom = 1;
-inline constexpr int kLastCom = 32;
+inline constexpr int kFirstCom = kFirstOfferedCom;
+inline constexpr int kLastCom = kLastOfferedCom;
 
 // Returns n for a port name "COMn" (ComNameNumber: n from 1, no leading zeros, at most six
 // digits), else 0.

@@ -107,8 +107,7 @@ QString Permission(const TPlace& place, const TScanContext& context) {
 }
 
 QString InUse(const TPlace& place, const TScanContext& context) {
-  QList<THolder> holders = LockHolders(place.Target.Host, place.Tty, context);
-  if (holders.isEmpty()) holders = OpenHolders(place.Target.Host, context);
+  const QList<THolder> holders = OtherHolders(place.Target.Host, place.Tty, -1, context).Holders;
   if (holders.isEmpty())
     return QStringLiteral("%1 is in use by another program. Close it there, then %2.")
         .arg(Where(place), TryAgain(place));
@@ -193,6 +192,16 @@ QString PortWhere(const QString& portName) { return Where(PlaceOf(portName)); }
 QString ExplainFailureInUse(const QString& where, int errorNumber, TAudience audience) {
   if (errorNumber <= 0) return QString();
   return LaterFailure(where, errorNumber, audience);
+}
+
+QString UncheckedHoldersNote(const QString& where, int unchecked) {
+  if (unchecked <= 0) return QString();
+  return QStringLiteral("Whether another program also has %1 open could not be checked: the "
+                        "descriptors of %2 of other users cannot be read. A program that has it "
+                        "open takes part of the board's answers; as root, fuser -v %3 (package "
+                        "psmisc) lists every one.")
+      .arg(where, unchecked == 1 ? QStringLiteral("1 process") : QStringLiteral("%1 processes").arg(unchecked),
+           where.section(u' ', 0, 0));
 }
 
 QString ExplainSilentBoard(const QString& portName, const QString& sent, const TScanContext& context) {

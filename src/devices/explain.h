@@ -35,6 +35,11 @@ QString PortWhere(const QString& portName);
 QString ExplainFailureInUse(const QString& where, int errorNumber,
                             TAudience audience = TAudience::Window);
 
+// Returns what the explanation of a failure of a port open at where adds when, at the open,
+// the descriptors of unchecked processes (other users') could not be read: that whether
+// another program also has the device open is not known. "" when unchecked is 0.
+QString UncheckedHoldersNote(const QString& where, int unchecked);
+
 // Returns what a COM name reaches now, for the port selector: "COM3: FT232R USB UART (FTDI,
 // A50285BI) — /dev/ttyUSB0", or that nothing is there. present is ListSerialDevices().
 QString DescribeComName(const QString& com, const QList<TSerialDevice>& present);

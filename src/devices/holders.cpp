@@ -1,11 +1,15 @@
 #include "devices/holders.h"
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "devices/deviceroot.h"
@@ -64,6 +68,99 @@ qint64 LockFilePid(const QString& path) {
   return ascii ? pid : 0;
 }
 
+// The pseudo-terminal index of a device path "/dev/pts/7": 7, or -1 for any other device.
+int PtyIndex(const QString& device) {
+  static const QString kPts = QStringLiteral("/dev/pts/");
+  if (!device.startsWith(kPts)) return -1;
+  bool number = false;
+  const int index = device.mid(kPts.size()).toInt(&number);
+  return number ? index : -1;
+}
+
+// Returns whether the descriptor whose link reads target is the master side of the
+// pseudo-terminal index: the multiplexer /dev/ptmx (or /dev/pts/ptmx), whose fdinfo tells
+// the index of the terminal it made.
+bool IsPtyMasterOf(const QString& target, const QString& fdInfo, int index) {
+  if (index < 0 || !target.endsWith(QLatin1String("/ptmx"))) return false;
+  QFile info(fdInfo);
+  if (!info.open(QIODevice::ReadOnly)) return false;
+  for (const QByteArray& line : info.readAll().split('\n'))
+    if (line.startsWith("tty-index:")) return line.mid(10).trimmed().toInt() == index;
+  return false;
+}
+
+// Returns whether pid is a kernel thread, which holds no files: PF_KTHREAD among the flags, the
+// ninth field of its stat line (after the name in parentheses, which may hold anything).
+bool IsKernelThread(const QString& procDir, const QString& pid) {
+  constexpr quint64 kKernelThread = 0x00200000;
+  QFile stat(QStringLiteral("%1/%2/stat").arg(procDir, pid));
+  if (!stat.open(QIODevice::ReadOnly)) return false;
+  const QByteArray line = stat.readAll();
+  const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+  return fields.size() > 6 && (fields[6].toULongLong() & kKernelThread) != 0;
+}
+
+// What one look through the processes' descriptors leaves out.
+struct TOpenScan {
+  int OwnFd = -1;                   // this process's own descriptor of the device
+  bool LeaveOutPtyMasters = false;  // processes holding the device's pty master side
+};
+
+// One process's descriptors: whether one leads to the device, whether one is the master side
+// of its pty, and whether they could be read at all.
+struct TProcessFds {
+  bool Readable = true;
+  bool HoldsDevice = false;
+  bool HoldsMaster = false;
+};
+
+TProcessFds ReadProcessFds(const QString& procDir, const QString& pid, const QString& device,
+                           int ptyIndex, int skipFd) {
+  TProcessFds result;
+  const QString fdDir = QStringLiteral("%1/%2/fd").arg(procDir, pid);
+  DIR* dir = ::opendir(QFile::encodeName(fdDir).constData());
+  if (!dir) {
+    result.Readable = errno != EACCES && errno != EPERM;
+    return result;
+  }
+  char target[PATH_MAX];
+  while (const dirent* entry = ::readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const ssize_t n = ::readlinkat(::dirfd(dir), entry->d_name, target, sizeof target - 1);
+    if (n <= 0) continue;
+    const QString link = QFile::decodeName(QByteArray(target, int(n)));
+    const QString fd = QString::fromLatin1(entry->d_name);
+    if (link == device && fd.toInt() != skipFd) result.HoldsDevice = true;
+    if (IsPtyMasterOf(link, QStringLiteral("%1/%2/fdinfo/%3").arg(procDir, pid, fd), ptyIndex))
+      result.HoldsMaster = true;
+  }
+  ::closedir(dir);
+  return result;
+}
+
+// Looks through every process's descriptors for the device at hostPath.
+THolderScan ScanOpenHolders(const QString& hostPath, const TOpenScan& scan, const TScanContext& context) {
+  const QString device = QFileInfo(hostPath).canonicalFilePath();
+  if (device.isEmpty()) return {};
+  const int ptyIndex = scan.LeaveOutPtyMasters ? PtyIndex(device) : -1;
+  const QString self = QString::number(::getpid());
+  THolderScan found;
+  const QDir proc(context.ProcDir);
+  for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    bool isPid = false;
+    const qint64 pid = entry.toLongLong(&isPid);
+    if (!isPid) continue;
+    const TProcessFds fds =
+        ReadProcessFds(context.ProcDir, entry, device, ptyIndex, entry == self ? scan.OwnFd : -1);
+    if (!fds.Readable) {
+      if (!IsKernelThread(context.ProcDir, entry)) ++found.Unchecked;
+      continue;
+    }
+    if (fds.HoldsDevice && !fds.HoldsMaster) AddHolder(found.Holders, pid, context);
+  }
+  return found;
+}
+
 }  // namespace
 
 QList<THolder> LockHolders(const QString& hostPath, const QString& ttyName, const TScanContext& context) {
@@ -79,22 +176,24 @@ QList<THolder> LockHolders(const QString& hostPath, const QString& ttyName, cons
 }
 
 QList<THolder> OpenHolders(const QString& hostPath, const TScanContext& context) {
-  const QString device = QFileInfo(hostPath).canonicalFilePath();
-  if (device.isEmpty()) return {};
-  QList<THolder> holders;
-  const QDir proc(context.ProcDir);
-  for (const QString& entry : proc.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-    bool isPid = false;
-    const qint64 pid = entry.toLongLong(&isPid);
-    if (!isPid) continue;
-    const QDir fds(proc.filePath(entry + QStringLiteral("/fd")));
-    for (const QString& fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-      if (QFile::symLinkTarget(fds.filePath(fd)) != device) continue;
-      AddHolder(holders, pid, context);
-      break;
-    }
-  }
-  return holders;
+  return ScanOpenHolders(hostPath, {}, context).Holders;
+}
+
+THolderScan OtherHolders(const QString& hostPath, const QString& ttyName, int ownFd,
+                         const TScanContext& context) {
+  TOpenScan scan;
+  scan.OwnFd = ownFd;
+  scan.LeaveOutPtyMasters = true;
+  const THolderScan open = ScanOpenHolders(hostPath, scan, context);
+  THolderScan found;
+  found.Unchecked = open.Unchecked;
+  const qint64 self = ::getpid();
+  // With the caller's own lock taken, the lock table's entry of its own process is that lock.
+  for (const THolder& h : LockHolders(hostPath, ttyName, context))
+    if (ownFd < 0 || h.Pid != self) found.Holders << h;
+  for (const THolder& h : open.Holders)
+    if (!found.Holders.contains(h)) found.Holders << h;
+  return found;
 }
 
 QString HoldersText(const QList<THolder>& holders) {

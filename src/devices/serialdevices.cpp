@@ -196,7 +196,8 @@ QString DeviceProblem(const QString& ttyName, const QString& device, const TScan
     case TAccess::NewLogin: return QStringLiteral("no permission (log in again for group %1)").arg(access.Group);
     default: return QStringLiteral("no permission (%1, group %2)").arg(access.Mode, access.Group);
   }
-  const QList<THolder> holders = LockHolders(host, ttyName, context);
+  // A program without a lock (socat, screen, a script) stands in the way as much as one with.
+  const QList<THolder> holders = OtherHolders(host, ttyName, -1, context).Holders;
   return holders.isEmpty() ? QString() : QStringLiteral("in use by ") + HoldersText(holders);
 }
 

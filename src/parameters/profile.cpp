@@ -9,7 +9,7 @@
 
 #include "globals/errors.h"
 #include "globals/numtext.h"
-#include "parameters/filesave.h"
+#include "globals/filesave.h"
 
 namespace {
 
@@ -53,6 +53,18 @@ bool SplitKeyValue(QStringView line, QStringView& key, QStringView& value) {
   key = TrimControls(text.left(eq));
   value = TrimControls(text.mid(eq + 1));
   return !key.isEmpty();
+}
+
+// Returns the value of a decoded key line as ReadString returns it, cut out of the line in
+// place.
+QString ValueOfLine(QString text) {
+  QStringView key, value;
+  SplitKeyValue(text, key, value);
+  value = Unquoted(value);
+  const qsizetype begin = value.data() - QStringView(text).data();
+  text.truncate(begin + value.size());
+  text.remove(0, begin);
+  return text;
 }
 
 }  // namespace
@@ -493,6 +505,20 @@ TProfileFile::TSection& TProfileFile::AppendSection(const QString& section) {
   return added;
 }
 
+template <typename TVisit>
+void TProfileFile::ForEachLine(const TSection& section, TVisit&& visit) const {
+  if (section.Split) {
+    for (size_t k = 0; k < section.Lines.size(); ++k) visit(k, qsizetype(0), QByteArrayView(section.Lines[k]));
+    return;
+  }
+  size_t line = 0;
+  for (qsizetype start = section.Begin; start < section.End; ++line) {
+    const qsizetype end = NextLineStart(FBytes, start);
+    visit(line, start, QByteArrayView(FBytes).sliced(start, end - start));
+    start = end;
+  }
+}
+
 void TProfileFile::IndexKeys(TSection& section) const {
   if (section.Indexed) return;
   section.Indexed = true;
@@ -505,17 +531,9 @@ void TProfileFile::IndexKeys(TSection& section) const {
     section.Keys.push_back({name.Hash, -1, line, start});
     section.LastKey = line;
   };
-  if (section.Split) {
-    for (size_t k = 0; k < section.Lines.size(); ++k) add(k, 0, section.Lines[k]);
-    return;
-  }
-  size_t line = 0;
-  for (qsizetype start = section.Begin; start < section.End; ++line) {
-    const qsizetype end = NextLineStart(FBytes, start);
-    add(line, start, QByteArrayView(FBytes).sliced(start, end - start));
-    start = end;
-  }
+  ForEachLine(section, add);
 }
+
 
 const TProfileFile::TKey* TProfileFile::FindKey(const TSection& section,
                                                 const TFoldedName& name) const {
@@ -553,15 +571,31 @@ QString TProfileFile::ReadString(const QString& section, const QString& key,
   FoldName(key, name);
   const TKey* keyLine = FindKey(*found, name);
   if (keyLine == nullptr) return defaultValue;
-  QString text = Decode(KeyLine(*found, *keyLine));
-  QStringView keyText, value;
-  SplitKeyValue(text, keyText, value);
-  // The value is cut out of the decoded line in place.
-  value = Unquoted(value);
-  const qsizetype begin = OffsetIn(value, text);
-  text.truncate(begin + value.size());
-  text.remove(0, begin);
-  return text;
+  return ValueOfLine(Decode(KeyLine(*found, *keyLine)));
+}
+
+std::vector<TProfileFile::TSectionLines> TProfileFile::SectionsNamed(const QString& section) {
+  Load(false);
+  TFoldedName name;
+  FoldName(section, name);
+  std::vector<TSectionLines> found;
+  int first = 1;  // the line the section starts on
+  for (size_t k = 0; k < FSections.size(); ++k) {
+    const bool matches = k > 0 && HeaderMatches(FSections[k], name);  // 0 has no header
+    if (matches) found.push_back({first, {}});
+    int lines = 0;
+    ForEachLine(FSections[k], [&](size_t index, qsizetype, QByteArrayView raw) {
+      ++lines;
+      TFoldedName key;
+      if (!matches || index == 0 || !KeyName(raw, key)) return;
+      const QString text = Decode(raw);
+      QStringView keyText, value;
+      SplitKeyValue(text, keyText, value);
+      found.back().Keys.push_back({first + int(index), keyText.toString(), key.View().toString(), ValueOfLine(text)});
+    });
+    first += lines;
+  }
+  return found;
 }
 
 void TProfileFile::WriteString(const QString& section, const QString& key,

@@ -41,6 +41,22 @@ class TProfileFile {
   // Returns the file's bytes as they would be written now.
   QByteArray Content();
 
+  // A key line of a section, for a reader that must know what a lookup passes over.
+  struct TKeyLine {
+    int Line = 0;    // in the file, counting from 1
+    QString Key;     // as the line spells it
+    QString Folded;  // as lookups compare it
+    QString Value;   // as ReadString returns it
+  };
+  // A section with every key line it holds, the later ones of duplicate keys too.
+  struct TSectionLines {
+    int HeaderLine = 0;  // in the file, counting from 1
+    std::vector<TKeyLine> Keys;
+  };
+  // Returns every section whose name matches section as ReadString matches it, in the order of
+  // the file, each with all of its key lines.
+  std::vector<TSectionLines> SectionsNamed(const QString& section);
+
  private:
   enum class TEncoding { Utf8, Utf16LE, Utf16BE };
 
@@ -124,6 +140,10 @@ class TProfileFile {
   void CloseLine(QByteArray& raw) const;
   TSection* FindSection(const QString& section);
   TSection& AppendSection(const QString& section);
+  // Calls visit(index, start, raw) for each line of the section: its place among the section's
+  // lines, where it starts in FBytes (0 once the section is Split) and its bytes.
+  template <typename TVisit>
+  void ForEachLine(const TSection& section, TVisit&& visit) const;
   // Lists the section's key lines on its first use.
   void IndexKeys(TSection& section) const;
   // Returns the section's first key of the name, or nullptr.

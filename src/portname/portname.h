@@ -7,5 +7,9 @@
 // of any other name could never be opened by the tool, and a name of this form can never lead
 // outside the alias folder.
 
+// The port names the tool offers in its port selector: COM1 to COM32.
+inline constexpr int kFirstOfferedCom = 1;
+inline constexpr int kLastOfferedCom = 32;
+
 // Returns n for a port name "COMn", else 0.
 int ComNameNumber(std::string_view name);

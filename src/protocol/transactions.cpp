@@ -14,8 +14,8 @@ void BeginTransaction(TLineChannel& channel) {
   channel.FWaitRS232 = true;
 }
 
-// Polls until LineBuf holds count lines or limit polls have run. Returns false when the limit
-// was reached, even if the last line came in the last poll.
+// Polls until LineBuf holds count lines or limit polls have run. Returns false when the wait
+// ran out, even if the last line came in its last poll.
 bool WaitForLines(TLineChannel& channel, int count, int limit) {
   int r = 0;
   while (channel.LineBuf->size() < count && r < limit) {
@@ -24,6 +24,9 @@ bool WaitForLines(TLineChannel& channel, int count, int limit) {
   }
   return r < limit;
 }
+
+// The board's line in bytes per second: 57600 baud, 10 bits a byte with start and stop bit.
+constexpr qint64 kWireBytesPerSecond = 5760;
 
 // One "s" answer line: its index, its tag and where its value goes.
 struct TStatusLine {
@@ -113,22 +116,39 @@ void ReadParameters(TLineChannel& channel, TPIDParams& params) {
   channel.FWaitRS232 = false;
 }
 
-QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step) {
+QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step, int ticksPerServo) {
   QList<TStepSample> samples;
-  StepResponseExchange(channel, prediv, step, [&](const TStepSample& s) { samples.append(s); });
+  StepResponseExchange(channel, prediv, step, ticksPerServo,
+                       [&](const TStepSample& s) { samples.append(s); });
   return samples;
 }
 
-void StepResponseExchange(TLineChannel& channel, int prediv, int step,
+void StepResponseExchange(TLineChannel& channel, int prediv, int step, int ticksPerServo,
                           const std::function<void(const TStepSample&)>& onSample) {
   channel.FlushReceive();
   const quint64 flushes = channel.FlushCount();
   channel.SendLine(QStringLiteral("r%1c%2ok1").arg(prediv).arg(step));
-  if (!WaitForLines(channel, StepLineCount, StepPollLimit)) return;
+  if (!WaitForLines(channel, StepLineCount, StepAnswerPolls(prediv, ticksPerServo)))
+    return;
   // Another exchange run during the wait (a click, a tick) emptied the list: the lines there
   // now are not this answer's own, and its lines before the break are gone.
   if (channel.FlushCount() != flushes) return;
   ParseStepAnswer(*channel.LineBuf, onSample);
+}
+
+int StepAnswerPolls(int prediv, int ticksPerServo) {
+  // Every poll sleeps 1 ms, so counting one poll per millisecond waits at least that long
+  // however busy the machine is, and the count does not depend on the clock.
+  return qMax(StepPollLimit, StepAnswerTimeMs(prediv, ticksPerServo));
+}
+
+int StepAnswerTimeMs(int prediv, int ticksPerServo) {
+  // In tenths of a millisecond, the servo cycle's unit, then rounded up to whole ms.
+  const qint64 cycles = qint64(StepSampleCount) * (qMax(prediv, 0) + 1);
+  const qint64 boardTenths = cycles * qMax(ticksPerServo, 1);
+  const qint64 wireMs = (qint64(StepLineCount) * StepLineBytes * 1000 + kWireBytesPerSecond - 1) /
+                        kWireBytesPerSecond;
+  return int((boardTenths + 9) / 10 + wireMs + StepAnswerMarginMs);
 }
 
 void ParseStepAnswer(const QStringList& lines,

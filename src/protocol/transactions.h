@@ -39,13 +39,23 @@ void ReadParameters(TLineChannel& channel, TPIDParams& params);
 
 // Sends "r<prediv>c<step>ok1" and returns the (error, output) pairs of answer lines 4 to 401,
 // stopping at the first line that does not parse, and none when another exchange emptied the
-// received lines during the wait. Neither waits for nor marks a transaction.
-QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step);
+// received lines during the wait. Neither waits for nor marks a transaction. The wait lasts
+// StepAnswerPolls(prediv, ticksPerServo) polls.
+QList<TStepSample> StepResponseExchange(TLineChannel& channel, int prediv, int step, int ticksPerServo);
 
 // Runs the same exchange and hands each pair to onSample as soon as it is parsed, so that a
 // number that raises EConvertError midway leaves the pairs before it already delivered.
-void StepResponseExchange(TLineChannel& channel, int prediv, int step,
+void StepResponseExchange(TLineChannel& channel, int prediv, int step, int ticksPerServo,
                           const std::function<void(const TStepSample&)>& onSample);
+
+// Returns how long a board whose servo cycle lasts ticksPerServo x 100 us needs to answer a
+// step test at prediv, in ms: its 199 samples of prediv + 1 servo cycles each, the 404 answer
+// lines at 57600 baud (StepLineBytes each at most), and StepAnswerMarginMs.
+int StepAnswerTimeMs(int prediv, int ticksPerServo);
+
+// Returns the polls a step-test exchange waits: StepPollLimit, or one poll for each ms of
+// StepAnswerTimeMs when the board needs longer (a poll lasts at least 1 ms).
+int StepAnswerPolls(int prediv, int ticksPerServo);
 
 // Parses the (error, output) pairs of a step-test answer, lines 4 to 401 of lines as the line
 // channel keeps them, handing each to onSample; stops at the first line that does not parse or
@@ -60,3 +70,11 @@ inline constexpr int StepPollLimit = 3000;
 inline constexpr int StatusLineCount = 9;
 inline constexpr int ParametersLineCount = 17;
 inline constexpr int StepLineCount = 404;
+inline constexpr int StepSampleCount = 199;  // the (error, output) pairs of lines 4 to 401
+// The longest step-test answer line counted on: a tag and a number of up to 17 significant
+// digits with an exponent ("output: -1.2345678901234567E-300" and its line end).
+inline constexpr int StepLineBytes = 32;
+// What a step-test wait allows beyond the board's own time, for the board's reply delay. A busy
+// machine needs none: its polls only last longer. With it, a board at the usual 4 ticks per servo
+// cycle answers within StepPollLimit polls up to prediv 2.
+inline constexpr int StepAnswerMarginMs = 500;

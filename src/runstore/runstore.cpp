@@ -1,226 +1,20 @@
 #include "runstore/runstore.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QUrl>
-#include <QVariant>
-#include <QtEndian>
 #include <algorithm>
 #include <atomic>
-#include <cstring>
-#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include "parameters/paramtable.h"
+#include "runstore/rows.h"
 
 namespace {
-
-// SQLite's primary result codes that the messages tell apart.
-constexpr int kSqliteBusy = 5;
-constexpr int kSqliteLocked = 6;
-constexpr int kSqliteCorrupt = 11;
-constexpr int kSqliteCantOpen = 14;
-constexpr int kSqliteNotADatabase = 26;
-
-const std::vector<std::vector<const char*>> kMigrations = {
-    // Version 1: one row per run with its figures in columns and its fourteen parameters
-    // packed into a blob (little-endian doubles in the parameter table's order), so that
-    // listing the history reads a compact table with few columns; the samples, packed the
-    // same way, in a table of their own.
-    {"CREATE TABLE runs ("
-     " id INTEGER PRIMARY KEY,"
-     " time TEXT NOT NULL,"
-     " port TEXT NOT NULL,"
-     " label TEXT NOT NULL,"
-     " step INTEGER NOT NULL,"
-     " prediv INTEGER NOT NULL,"
-     " sample_count INTEGER NOT NULL,"
-     " rise_samples REAL,"
-     " overshoot_pct REAL NOT NULL,"
-     " peak_sample INTEGER NOT NULL,"
-     " settling_samples INTEGER,"
-     " steady_state_error REAL NOT NULL,"
-     " iae REAL NOT NULL,"
-     " peak_output REAL NOT NULL,"
-     " saturated INTEGER NOT NULL,"
-     " params BLOB NOT NULL)",
-     "CREATE TABLE run_samples ("
-     " run_id INTEGER PRIMARY KEY REFERENCES runs(id),"
-     " samples BLOB NOT NULL)"},
-    // Version 2: the time as UTC milliseconds, so that the history keeps the order in which
-    // runs were made across changes of the UTC offset (daylight saving), which the local time
-    // text does not.
-    {"ALTER TABLE runs ADD COLUMN time_ms INTEGER",
-     "UPDATE runs SET time_ms ="
-     " CAST(round((julianday(time) - 2440587.5) * 86400000.0) AS INTEGER)",
-     "CREATE INDEX runs_by_time ON runs(time_ms, id)"},
-    // Version 3: how quietly the loop rests after each run (peak-to-peak of output and error
-    // over the settled tail); empty for older runs until they are read with their samples.
-    {"ALTER TABLE runs ADD COLUMN rest_output_pp_pct REAL",
-     "ALTER TABLE runs ADD COLUMN rest_error_pp REAL"},
-    // Version 4: the journal of what a board held before each EEPROM write of the companion,
-    // packed as the runs' parameters are; finished_ms stays empty until the board was put back
-    // or the change was meant to stay, and the unfinished entries of a port are found by index.
-    {"CREATE TABLE journal ("
-     " id INTEGER PRIMARY KEY,"
-     " time TEXT NOT NULL,"
-     " time_ms INTEGER NOT NULL,"
-     " port TEXT NOT NULL,"
-     " command TEXT NOT NULL,"
-     " board BLOB NOT NULL,"
-     " planned TEXT NOT NULL,"
-     " finished_ms INTEGER,"
-     " outcome TEXT)",
-     "CREATE INDEX journal_unfinished ON journal(port) WHERE finished_ms IS NULL"},
-};
-
-QByteArray PackParams(const TPIDParams& params) {
-  QByteArray blob(qsizetype(ParamTable().size() * sizeof(double)), Qt::Uninitialized);
-  char* out = blob.data();
-  for (const TParamRow& row : ParamTable()) {
-    qToLittleEndian(RecordValue(params, row), out);
-    out += sizeof(double);
-  }
-  return blob;
-}
-
-// A blob shorter than fourteen values leaves the missing ones at zero.
-TPIDParams UnpackParams(const QByteArray& blob) {
-  TPIDParams params;
-  const char* in = blob.constData();
-  const qsizetype count = blob.size() / qsizetype(sizeof(double));
-  qsizetype k = 0;
-  for (const TParamRow& row : ParamTable())
-    if (k < count) StoreAnswer(params, row, qFromLittleEndian<double>(in + sizeof(double) * k++));
-  params.Valid = true;
-  return params;
-}
-
-QByteArray PackSamples(const TStepRun& run) {
-  QByteArray blob(qsizetype(run.Errors.size() * 2 * sizeof(double)), Qt::Uninitialized);
-  char* out = blob.data();
-  for (size_t k = 0; k < run.Errors.size(); ++k) {
-    qToLittleEndian(run.Errors[k], out);
-    qToLittleEndian(run.Outputs[k], out + sizeof(double));
-    out += 2 * sizeof(double);
-  }
-  return blob;
-}
-
-void UnpackSamples(const QByteArray& blob, TStepRun& run) {
-  const qsizetype n = blob.size() / qsizetype(2 * sizeof(double));
-  const char* in = blob.constData();
-  for (qsizetype k = 0; k < n; ++k, in += 2 * sizeof(double)) {
-    run.Errors.push_back(qFromLittleEndian<double>(in));
-    run.Outputs.push_back(qFromLittleEndian<double>(in + sizeof(double)));
-  }
-}
-
-// An empty text goes in as '' rather than NULL (Qt binds a null QString as NULL).
-QVariant Text(const QString& text) { return text.isNull() ? QStringLiteral("") : text; }
-
-QVariant Nullable(const std::optional<double>& v) { return v ? QVariant(*v) : QVariant(); }
-QVariant Nullable(const std::optional<int>& v) { return v ? QVariant(*v) : QVariant(); }
-
-// The columns a run is read from, a literal so that the statements built of it are literals.
-#define ZIRV_RUN_COLUMNS                                                                      \
-  "id, time, time_ms, port, label, step, prediv, sample_count, rise_samples, overshoot_pct,"   \
-  " peak_sample, settling_samples, steady_state_error, iae, peak_output, saturated, params,"   \
-  " rest_output_pp_pct, rest_error_pp"
-// The column after those of ZIRV_RUN_COLUMNS when the samples are read too.
-constexpr int kSamplesColumn = 19;
-
-// Returns the stored time: the UTC instant with the offset its text was written with, so that
-// it shows the clock time of the place and day it was made. Faster than reading the text.
-QDateTime StoredTime(const QString& text, qint64 utcMs) {
-  int offset = 0;
-  const qsizetype n = text.size();
-  if (n > 6 && (text[n - 6] == u'+' || text[n - 6] == u'-') && text[n - 3] == u':') {
-    offset = text.mid(n - 5, 2).toInt() * 3600 + text.mid(n - 2, 2).toInt() * 60;
-    if (text[n - 6] == u'-') offset = -offset;
-  }
-  return QDateTime::fromMSecsSinceEpoch(utcMs, Qt::OffsetFromUTC, offset);
-}
-
-// The row a reading statement stands on. Its values are what Qt's SQLite layer would give,
-// so that a value of any type another program stored reads the same either way: an integer
-// as qint64, a real as double, a blob as bytes, NULL as null, anything else as text.
-class TRow {
- public:
-  explicit TRow(sqlite3_stmt* statement) : FStatement(statement) {}
-
-  QVariant Value(int column) const {
-    switch (sqlite3_column_type(FStatement, column)) {
-      case SQLITE_INTEGER: return QVariant(qint64(sqlite3_column_int64(FStatement, column)));
-      case SQLITE_FLOAT: return QVariant(sqlite3_column_double(FStatement, column));
-      case SQLITE_NULL: return QVariant();
-      case SQLITE_BLOB:
-        return QByteArray(static_cast<const char*>(sqlite3_column_blob(FStatement, column)),
-                          sqlite3_column_bytes(FStatement, column));
-      default:
-        return QString(static_cast<const QChar*>(sqlite3_column_text16(FStatement, column)),
-                       sqlite3_column_bytes16(FStatement, column) / qsizetype(sizeof(QChar)));
-    }
-  }
-
- private:
-  sqlite3_stmt* FStatement;
-};
-
-// The error of the connection's last call, as Qt's SQLite layer reports it.
-QSqlError ErrorOf(sqlite3* db) {
-  return QSqlError(QStringLiteral("Unable to read"),
-                   QString(static_cast<const QChar*>(sqlite3_errmsg16(db))),
-                   QSqlError::StatementError, QString::number(sqlite3_errcode(db)));
-}
-
-// Runs the statement and hands each row to read, then resets it so that it holds no read
-// transaction. Returns false (the statement reset too) when SQLite fails.
-template <class F>
-bool ReadRows(sqlite3_stmt* statement, F read) {
-  int code;
-  while ((code = sqlite3_step(statement)) == SQLITE_ROW) read(TRow(statement));
-  sqlite3_reset(statement);
-  return code == SQLITE_DONE;
-}
-
-// Binds text; an empty text as '' rather than NULL, as Text() does for Qt's statements.
-void BindText(sqlite3_stmt* statement, int index, const QString& text) {
-  static const char16_t empty[] = u"";
-  const void* chars = text.isEmpty() ? static_cast<const void*>(empty) : text.utf16();
-  sqlite3_bind_text16(statement, index, chars, int(text.size() * qsizetype(sizeof(QChar))),
-                      SQLITE_TRANSIENT);
-}
-
-// Reads the columns of ZIRV_RUN_COLUMNS (in that order) into a run.
-TRunListing ReadRow(const TRow& q) {
-  TRunListing r;
-  TStepRun& run = r.Run;
-  run.Id = q.Value(0).toLongLong();
-  run.Time = StoredTime(q.Value(1).toString(), q.Value(2).toLongLong());
-  run.Port = q.Value(3).toString();
-  run.Label = q.Value(4).toString();
-  run.Step = q.Value(5).toInt();
-  run.Prediv = q.Value(6).toInt();
-  r.SampleCount = q.Value(7).toInt();
-  TStepFigures& f = run.Figures;
-  const QVariant rise = q.Value(8), settling = q.Value(11);
-  if (!rise.isNull()) f.RiseSamples = rise.toDouble();
-  f.OvershootPct = q.Value(9).toDouble();
-  f.PeakSample = q.Value(10).toInt();
-  if (!settling.isNull()) f.SettlingSamples = settling.toInt();
-  f.SteadyStateError = q.Value(12).toDouble();
-  f.Iae = q.Value(13).toDouble();
-  f.PeakOutput = q.Value(14).toDouble();
-  f.Saturated = q.Value(15).toBool();
-  run.Params = UnpackParams(q.Value(16).toByteArray());
-  const QVariant restOutput = q.Value(17), restError = q.Value(18);
-  if (!restOutput.isNull()) f.RestOutputPpPct = restOutput.toDouble();
-  if (!restError.isNull()) f.RestErrorPp = restError.toDouble();
-  return r;
-}
 
 // Returns why a file of the schema version cannot be used, "" when it can: a version from a
 // newer program, or one no program writes (below 0), which would index outside the steps.
@@ -237,124 +31,202 @@ QString UnknownVersionMessage(int version) {
   return QString();
 }
 
+// Returns the failure of an SQLite error: its message for the user, and what it left undone.
+TFailure Describe(const QSqlError& e, const QString& what) {
+  const int code = e.nativeErrorCode().toInt();
+  const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
+  if (code == SQLITE_BUSY || code == SQLITE_LOCKED)
+    return {QStringLiteral("the run history is in use by another program (%1); %2").arg(text, what), {}};
+  if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB)
+    return {QStringLiteral("the run history is damaged (%1); it is left as it is: move it aside "
+                           "to start a new one")
+                .arg(text),
+            {}};
+  return {QStringLiteral("the run history cannot be used (%1); %2").arg(text, what), {}};
+}
+
+// The failure of a change to a history opened only to read, or not at all.
+TFailure NotWritable(const QString& what) {
+  return {QStringLiteral("the run history is not open for writing; %1").arg(what), {}};
+}
+
+// Refuses a history that is not a regular file (a link to /dev/null, a folder, a pipe):
+// SQLite would read a device as an empty file and write its journal beside the device.
+TResult<void> CheckRegularFile(const QString& path) {
+  struct stat info {};
+  if (::stat(QFile::encodeName(path).constData(), &info) != 0 || S_ISREG(info.st_mode)) return {};
+  const char* kind = S_ISDIR(info.st_mode)                              ? "a folder"
+                     : S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) ? "a device"
+                     : S_ISFIFO(info.st_mode)                         ? "a pipe"
+                                                                      : "not a regular file";
+  return TFailure{
+      QStringLiteral("the run history is %1, not a file; it is left as it is").arg(QLatin1String(kind)),
+      QStringLiteral("The run history must be a regular file. Remove what stands at its name (a link "
+                     "to a device, say) to start a new history there, or set XDG_DATA_HOME to another "
+                     "folder.")};
+}
+
+// Returns whether the existing file and its folder can be written (SQLite writes its
+// write-ahead log beside the file). An absent file counts as writable: opening it creates it.
+bool FileWritable(const QString& path) {
+  if (!QFileInfo::exists(path)) return true;
+  return ::access(QFile::encodeName(path).constData(), W_OK) == 0 &&
+         ::access(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), W_OK) == 0;
+}
+
 QString NewConnectionName() {
   static std::atomic<int> counter{0};
   return QStringLiteral("zirv_runstore_%1").arg(++counter);
 }
 
+// Returns the SQLite connection under a Qt one, null when there is none.
+sqlite3* HandleOf(const QSqlDatabase& db) {
+  const QVariant handle = db.driver()->handle();
+  return qstrcmp(handle.typeName(), "sqlite3*") == 0 ? *static_cast<sqlite3* const*>(handle.constData())
+                                                     : nullptr;
+}
+
+// The error of the connection's last call, as Qt's SQLite layer reports it.
+QSqlError ErrorOf(sqlite3* db) {
+  return QSqlError(QStringLiteral("Unable to execute"),
+                   QString(static_cast<const QChar*>(sqlite3_errmsg16(db))),
+                   QSqlError::StatementError, QString::number(sqlite3_errcode(db)));
+}
+
+// Returns the file's PRAGMA user_version; empty when it cannot be read (the error stays on
+// the connection).
+std::optional<int> UserVersion(sqlite3* db) {
+  sqlite3_stmt* statement = nullptr;
+  std::optional<int> version;
+  if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW)
+    version = sqlite3_column_int(statement, 0);
+  sqlite3_finalize(statement);
+  return version;
+}
+
 }  // namespace
 
-const std::vector<std::vector<const char*>>& RunStoreMigrations() { return kMigrations; }
-
-QString TRunStore::DefaultPath() {
+TResult<QString> TRunStore::DefaultPath() {
   QString data = qEnvironmentVariable("XDG_DATA_HOME");
-  if (data.isEmpty()) data = QDir::homePath() + QStringLiteral("/.local/share");
+  if (!QDir::isAbsolutePath(data)) {
+    const QString home = qEnvironmentVariable("HOME");
+    if (!QDir::isAbsolutePath(home))
+      return TFailure{QStringLiteral("the run history has no place: neither XDG_DATA_HOME nor HOME "
+                                     "names a folder"),
+                      QStringLiteral("Set HOME to your home folder (or XDG_DATA_HOME to the folder "
+                                     "for your programs' data); the history is kept under it in "
+                                     "zirv7tune/runs.sqlite.")};
+    data = home + QStringLiteral("/.local/share");
+  }
   return data + QStringLiteral("/zirv7tune/runs.sqlite");
 }
 
 TRunStore::TRunStore() : FConnection(NewConnectionName()) {}
 
-TRunStore::~TRunStore() {
+TRunStore::~TRunStore() { Close(); }
+
+// Every statement of our own is finalized before Qt closes the connection, which SQLite
+// refuses to close while one is left.
+void TRunStore::Close() {
+  for (auto& [sql, statement] : FStatements) sqlite3_finalize(statement);
+  FStatements.clear();
+  FHandle = nullptr;
   if (!FDb.isValid()) return;
-  FinalizeStatements();
   FDb.close();
   FDb = QSqlDatabase();
   QSqlDatabase::removeDatabase(FConnection);
 }
 
-QString TRunStore::Describe(const QSqlError& e, const QString& what) const {
-  const int code = e.nativeErrorCode().toInt();
-  const QString text = e.databaseText().isEmpty() ? e.text() : e.databaseText();
-  if (code == kSqliteBusy || code == kSqliteLocked)
-    return QStringLiteral("the run history is in use by another program (%1); %2").arg(text, what);
-  if (code == kSqliteCorrupt || code == kSqliteNotADatabase)
-    return QStringLiteral("the run history is damaged (%1); it is left as it is: move it aside "
-                          "to start a new one")
-        .arg(text);
-  return QStringLiteral("the run history cannot be used (%1); %2").arg(text, what);
+TFailure TRunStore::LastFailure(const QString& what) const {
+  if (!FHandle) return NotWritable(what);
+  return Describe(ErrorOf(FHandle), what);
 }
 
-bool TRunStore::Prepare(TStatement& statement, const char* sql, QSqlError& e) {
-  if (statement.Handle) return true;
-  const QVariant handle = FDb.driver()->handle();
-  sqlite3* db = qstrcmp(handle.typeName(), "sqlite3*") == 0
-                    ? *static_cast<sqlite3* const*>(handle.constData())
-                    : nullptr;
-  if (!db) {
-    e = QSqlError(QStringLiteral("Unable to read"), QStringLiteral("the file is not open"));
-    return false;
+TResult<sqlite3_stmt*> TRunStore::Statement(const char* sql, const QString& what) {
+  if (const auto found = FStatements.find(sql); found != FStatements.end()) return found->second;
+  sqlite3_stmt* statement = nullptr;
+  if (!FHandle || sqlite3_prepare_v2(FHandle, sql, -1, &statement, nullptr) != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    return LastFailure(what);
   }
-  if (sqlite3_prepare_v2(db, sql, -1, &statement.Handle, nullptr) == SQLITE_OK) return true;
-  e = ErrorOf(db);
-  sqlite3_finalize(statement.Handle);
-  statement.Handle = nullptr;
-  return false;
+  FStatements.emplace(sql, statement);
+  return statement;
 }
 
-// Every statement of our own is finalized before Qt closes the connection, which SQLite
-// refuses to close while one is left.
-void TRunStore::FinalizeStatements() {
-  for (TStatement* statement :
-       {&FListRuns, &FLoadRun, &FFindTable, &FJournal, &FPortJournal, &FJournalEntry}) {
-    sqlite3_finalize(statement->Handle);
-    statement->Handle = nullptr;
-  }
+bool TRunStore::Run(sqlite3_stmt* statement) {
+  const bool done = sqlite3_step(statement) == SQLITE_DONE;
+  sqlite3_reset(statement);
+  sqlite3_clear_bindings(statement);
+  return done;
+}
+
+bool TRunStore::Exec(const char* sql) {
+  return FHandle && sqlite3_exec(FHandle, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
+
+template <class T, class F>
+TResult<std::vector<T>> TRunStore::ReadAll(sqlite3_stmt* statement, const QString& what, F read) {
+  std::vector<T> items;
+  if (!ReadRows(statement, [&](const TRow& row) { items.push_back(read(row)); })) return LastFailure(what);
+  return items;
 }
 
 // Looks at an existing file without the right to change it: a damaged file or one from a
 // newer program is refused before anything could write to it.
-bool TRunStore::Probe(const QString& path, QString& error) {
+TResult<void> TRunStore::Probe(const QString& path) {
   const QString name = FConnection + QStringLiteral("_probe");
-  bool ok = true;
+  TResult<void> result;
   {
     QSqlDatabase probe = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     probe.setDatabaseName(path);
     probe.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=1000"));
     QSqlQuery q(probe);
-    if (!probe.open() || !q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) {
-      error = Describe(probe.isOpenError() ? probe.lastError() : q.lastError(),
-                       QStringLiteral("nothing was changed"));
-      ok = false;
-    } else if (const QString unknown = UnknownVersionMessage(q.value(0).toInt()); !unknown.isEmpty()) {
-      error = unknown;
-      ok = false;
-    }
+    if (!probe.open() || !q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+      result = Describe(probe.isOpenError() ? probe.lastError() : q.lastError(),
+                        QStringLiteral("nothing was changed"));
+    else if (const QString unknown = UnknownVersionMessage(q.value(0).toInt()); !unknown.isEmpty())
+      result = TFailure{unknown, {}};
     q.finish();
     probe.close();
   }
   QSqlDatabase::removeDatabase(name);
-  return ok;
+  return result;
 }
 
-bool TRunStore::Open(const QString& path, QString& error, int busyTimeoutMs, TStoreAccess access) {
-  if (access == TStoreAccess::ReadOnly) return OpenReadOnly(path, error, busyTimeoutMs);
+TResult<void> TRunStore::Open(const QString& path, TStoreAccess access, int busyTimeoutMs) {
+  if (TResult<void> file = CheckRegularFile(path); !file) return file;
+  if (access == TStoreAccess::WriteWherePossible)
+    access = FileWritable(path) ? TStoreAccess::ReadWrite : TStoreAccess::ReadOnly;
+  if (access == TStoreAccess::ReadOnly) return OpenReadOnly(path, busyTimeoutMs);
+  return OpenReadWrite(path, busyTimeoutMs);
+}
+
+TResult<void> TRunStore::OpenReadWrite(const QString& path, int busyTimeoutMs) {
   QDir().mkpath(QFileInfo(path).absolutePath());
-  if (QFileInfo(path).size() > 0 && !Probe(path, error)) return false;
+  if (QFileInfo(path).size() > 0)
+    if (TResult<void> probe = Probe(path); !probe) return probe;
+  const QString unchanged = QStringLiteral("nothing was changed");
   FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
   FDb.setDatabaseName(path);
   FDb.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
-  if (!FDb.open()) {
-    error = Describe(FDb.lastError(), QStringLiteral("nothing was changed"));
-    return false;
-  }
-  QSqlQuery q(FDb);
+  if (!FDb.open()) return Describe(FDb.lastError(), unchanged);
+  FHandle = HandleOf(FDb);
+  FWritable = true;
   // Every commit reaches the disk before it returns: a journal entry must outlast a power
   // loss right after it, when the board's EEPROM is being written.
-  if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
-      !q.exec(QStringLiteral("PRAGMA synchronous=FULL"))) {
-    error = Describe(q.lastError(), QStringLiteral("nothing was changed"));
-    return false;
-  }
-  q.finish();
-  return Migrate(error);
+  if (!Exec("PRAGMA journal_mode=WAL") || !Exec("PRAGMA synchronous=FULL")) return LastFailure(unchanged);
+  return Migrate();
 }
 
 // A read-only disk has no room for SQLite's shared-memory file of a WAL database: when the
 // plain read-only open cannot read for that, the file is opened as immutable, which needs none
 // (nobody can change a file on such a disk). An absent or empty file reads as an empty history.
-bool TRunStore::OpenReadOnly(const QString& path, QString& error, int busyTimeoutMs) {
-  if (QFileInfo(path).size() <= 0) return true;
+TResult<void> TRunStore::OpenReadOnly(const QString& path, int busyTimeoutMs) {
+  FWritable = false;
+  if (QFileInfo(path).size() <= 0) return {};
   const QString unchanged = QStringLiteral("nothing was read");
+  TFailure failure;
   for (const bool immutable : {false, true}) {
     FDb = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), FConnection);
     if (immutable) {
@@ -366,298 +238,299 @@ bool TRunStore::OpenReadOnly(const QString& path, QString& error, int busyTimeou
       FDb.setConnectOptions(
           QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1").arg(busyTimeoutMs));
     }
-    if (!FDb.open()) {
-      error = Describe(FDb.lastError(), unchanged);
-      return false;
+    if (!FDb.open()) return Describe(FDb.lastError(), unchanged);
+    FHandle = HandleOf(FDb);
+    if (const std::optional<int> version = UserVersion(FHandle)) {
+      FVersion = *version;
+      const QString unknown = UnknownVersionMessage(FVersion);
+      if (unknown.isEmpty()) return {};
+      return TFailure{unknown, {}};
     }
-    QSqlQuery q(FDb);
-    if (q.exec(QStringLiteral("PRAGMA user_version")) && q.next()) {
-      error = UnknownVersionMessage(q.value(0).toInt());
-      return error.isEmpty();
-    }
-    const QSqlError e = q.lastError();
-    q.finish();
-    FDb.close();
-    FDb = QSqlDatabase();
-    QSqlDatabase::removeDatabase(FConnection);
-    error = Describe(e, unchanged);
-    if (e.nativeErrorCode().toInt() != kSqliteCantOpen) return false;
+    const int code = sqlite3_errcode(FHandle);
+    failure = LastFailure(unchanged);
+    Close();
+    if (code != SQLITE_CANTOPEN) return failure;
   }
-  return false;
+  return failure;
 }
 
-bool TRunStore::HasTable(const char* table) {
-  QSqlError e;
-  if (!FDb.isOpen() ||
-      !Prepare(FFindTable, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?", e))
-    return false;
-  sqlite3_bind_text(FFindTable.Handle, 1, table, -1, SQLITE_STATIC);
-  bool found = false;
-  ReadRows(FFindTable.Handle, [&](const TRow&) { found = true; });
-  return found;
-}
-
-int TRunStore::SchemaVersion() {
-  QSqlQuery q(FDb);
-  if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next()) return -1;
-  const int version = q.value(0).toInt();
-  q.finish();  // a statement left open would keep a transaction from committing
-  return version;
-}
-
-// Runs each missing step in a transaction of its own, which also sets the new version, so
-// that a failed step leaves the file at the version before it.
-bool TRunStore::Migrate(QString& error) {
+// Runs the missing steps, and sets the new version, in one transaction: a step that fails
+// leaves the file as it was, at its version.
+TResult<void> TRunStore::Migrate() {
   // An up-to-date file needs no write lock, so that listing works while another program
   // stores a run.
-  if (SchemaVersion() == kSchemaVersion) return true;
-  QSqlQuery q(FDb);
-  const QString unchanged = QStringLiteral("the history was left at its version");
-  if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) {
-    error = Describe(q.lastError(), QStringLiteral("nothing was changed"));
-    return false;
+  if (UserVersion(FHandle) == kSchemaVersion) {
+    FVersion = kSchemaVersion;
+    return {};
   }
+  if (!Exec("BEGIN IMMEDIATE")) return LastFailure(QStringLiteral("nothing was changed"));
   // Read under the write lock: another program may have moved the file on meanwhile.
-  const int version = SchemaVersion();
+  const std::optional<int> read = UserVersion(FHandle);
+  if (!read) {
+    const TFailure failure = LastFailure(QStringLiteral("nothing was changed"));
+    Exec("ROLLBACK");
+    return failure;
+  }
+  const int version = *read;
   if (const QString unknown = UnknownVersionMessage(version); !unknown.isEmpty()) {
-    q.exec(QStringLiteral("ROLLBACK"));
-    error = unknown;
-    return false;
+    Exec("ROLLBACK");
+    return TFailure{unknown, {}};
   }
+  const QString unchanged = QStringLiteral("the history was left at its version");
+  const auto fail = [&] {
+    const TFailure failure = LastFailure(unchanged);
+    Exec("ROLLBACK");
+    return failure;
+  };
   for (int v = version; v < kSchemaVersion; ++v) {
-    for (const char* statement : kMigrations[size_t(v)]) {
-      if (q.exec(QString::fromLatin1(statement))) continue;
-      error = Describe(q.lastError(), unchanged);
-      q.exec(QStringLiteral("ROLLBACK"));
-      return false;
-    }
-    q.exec(QStringLiteral("PRAGMA user_version = %1").arg(v + 1));
+    for (const TMigrationStatement& statement : RunStoreMigrations()[size_t(v)])
+      if (statement.Sql ? !Exec(statement.Sql) : !statement.Convert(FHandle)) return fail();
+    if (!Exec(QStringLiteral("PRAGMA user_version = %1").arg(v + 1).toLatin1().constData())) return fail();
   }
-  if (!q.exec(QStringLiteral("COMMIT"))) {
-    error = Describe(q.lastError(), unchanged);
-    q.exec(QStringLiteral("ROLLBACK"));
-    return false;
-  }
-  return true;
+  if (!Exec("COMMIT")) return fail();
+  FVersion = kSchemaVersion;
+  return {};
 }
 
-bool TRunStore::Insert(TStepRun& run, QString& error) {
+TResult<void> TRunStore::Insert(TStepRun& run) {
   const QString notStored = QStringLiteral("the run was not stored");
-  if (!FDb.transaction()) {
-    error = Describe(FDb.lastError(), notStored);
-    return false;
-  }
-  QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("INSERT INTO runs (time, time_ms, port, label, step, prediv, "
-                           "sample_count, rise_samples, overshoot_pct, peak_sample, "
-                           "settling_samples, steady_state_error, iae, peak_output, saturated, "
-                           "params, rest_output_pp_pct, rest_error_pp) "
-                           "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+  if (!FWritable) return NotWritable(notStored);
+  TResult<sqlite3_stmt*> insert = Statement(
+      "INSERT INTO runs (time, time_ms, port, label, step, prediv, sample_count, rise_samples,"
+      " overshoot_pct, peak_sample, settling_samples, steady_state_error, iae, peak_output,"
+      " saturated, rest_output_pp_pct, rest_error_pp, " ZIRV_PARAM_COLUMNS ") VALUES"
+      " (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, " ZIRV_PARAM_VALUES ")",
+      notStored);
+  if (!insert) return insert.Failure();
+  TResult<sqlite3_stmt*> sample = Statement(
+      "INSERT INTO samples (run_id, idx, time, error, output) VALUES (?, ?, ?, ?, ?)", notStored);
+  if (!sample) return sample.Failure();
+  if (!Exec("BEGIN IMMEDIATE")) return LastFailure(notStored);
+  sqlite3_stmt* q = *insert;
   const TStepFigures& f = run.Figures;
-  const QVariant values[] = {
-      IsoTime(run.Time), run.Time.toMSecsSinceEpoch(), Text(run.Port), Text(run.Label), run.Step,
-      run.Prediv, int(run.Errors.size()), Nullable(f.RiseSamples), f.OvershootPct, f.PeakSample,
-      Nullable(f.SettlingSamples), f.SteadyStateError, f.Iae, f.PeakOutput, int(f.Saturated),
-      PackParams(run.Params), Nullable(f.RestOutputPpPct), Nullable(f.RestErrorPp)};
-  for (const QVariant& v : values) q.addBindValue(v);
-  QSqlQuery samples(FDb);
-  samples.prepare(QStringLiteral("INSERT INTO run_samples (run_id, samples) VALUES (?, ?)"));
-  const bool inserted = q.exec();
-  if (inserted) {
-    samples.addBindValue(q.lastInsertId());
-    samples.addBindValue(PackSamples(run));
+  BindText(q, 1, IsoTime(run.Time));
+  sqlite3_bind_int64(q, 2, run.Time.toMSecsSinceEpoch());
+  BindText(q, 3, run.Port);
+  BindText(q, 4, run.Label);
+  sqlite3_bind_int(q, 5, run.Step);
+  sqlite3_bind_int(q, 6, run.Prediv);
+  sqlite3_bind_int(q, 7, int(run.Errors.size()));
+  BindOptional(q, 8, f.RiseSamples);
+  sqlite3_bind_double(q, 9, f.OvershootPct);
+  sqlite3_bind_int(q, 10, f.PeakSample);
+  BindOptional(q, 11, f.SettlingSamples);
+  sqlite3_bind_double(q, 12, f.SteadyStateError);
+  sqlite3_bind_double(q, 13, f.Iae);
+  sqlite3_bind_double(q, 14, f.PeakOutput);
+  sqlite3_bind_int(q, 15, int(f.Saturated));
+  BindOptional(q, 16, f.RestOutputPpPct);
+  BindOptional(q, 17, f.RestErrorPp);
+  BindParams(q, 18, run.Params);
+  bool stored = Run(q);
+  const qint64 id = sqlite3_last_insert_rowid(FHandle);
+  sqlite3_stmt* s = *sample;
+  for (size_t k = 0; stored && k < run.Errors.size(); ++k) {
+    sqlite3_bind_int64(s, 1, id);
+    sqlite3_bind_int64(s, 2, qint64(k));
+    BindOptional(s, 3, SampleSeconds(run, int(k)));
+    sqlite3_bind_double(s, 4, run.Errors[k]);
+    sqlite3_bind_double(s, 5, run.Outputs[k]);
+    stored = Run(s);
   }
-  if (!inserted || !samples.exec() || !FDb.commit()) {
-    const QSqlError e = !inserted ? q.lastError()
-                        : samples.lastError().isValid() ? samples.lastError()
-                                                        : FDb.lastError();
-    error = Describe(e, notStored);
-    FDb.rollback();
-    return false;
+  if (!stored || !Exec("COMMIT")) {
+    const TFailure failure = LastFailure(notStored);
+    Exec("ROLLBACK");
+    return failure;
   }
-  run.Id = q.lastInsertId().toLongLong();
-  return true;
+  run.Id = id;
+  return {};
 }
 
-bool TRunStore::List(int last, std::vector<TRunListing>& runs, QString& error) {
-  runs.clear();
-  if (!FDb.isOpen()) return true;  // an absent file, read only
+TParamLayout TRunStore::Layout() const {
+  return FVersion < 5 ? TParamLayout::Packed : TParamLayout::Columns;
+}
+
+TResult<sqlite3_stmt*> TRunStore::StatementFor(const char* packedSql, const char* sql, const QString& what) {
+  return Statement(Layout() == TParamLayout::Packed ? packedSql : sql, what);
+}
+
+TResult<std::vector<TRunListing>> TRunStore::List(int last) {
+  if (FVersion == 0) return std::vector<TRunListing>();  // an absent file, read only
+  const QString unlisted = QStringLiteral("nothing was listed");
   // The newest `last` runs, read newest first along the time index (no sort, no temporary
   // file), then handed out oldest first.
-  QSqlError e;
-  if (!Prepare(FListRuns, "SELECT " ZIRV_RUN_COLUMNS " FROM runs"
-                          " ORDER BY time_ms DESC, id DESC LIMIT ?", e)) {
-    error = Describe(e, QStringLiteral("nothing was listed"));
-    return false;
-  }
-  sqlite3_bind_int(FListRuns.Handle, 1, last > 0 ? last : -1);
-  if (!ReadRows(FListRuns.Handle, [&](const TRow& row) { runs.push_back(ReadRow(row)); })) {
-    runs.clear();
-    error = Describe(ErrorOf(sqlite3_db_handle(FListRuns.Handle)), QStringLiteral("nothing was listed"));
-    return false;
-  }
-  std::reverse(runs.begin(), runs.end());
-  return true;
+  TResult<sqlite3_stmt*> list = StatementFor(
+      "SELECT " ZIRV_RUN_COLUMNS ", params FROM runs ORDER BY time_ms DESC, id DESC LIMIT ?",
+      "SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs ORDER BY time_ms DESC, id DESC LIMIT ?",
+      unlisted);
+  if (!list) return list.Failure();
+  sqlite3_bind_int(*list, 1, last > 0 ? last : -1);
+  const TParamLayout layout = Layout();
+  TResult<std::vector<TRunListing>> runs =
+      ReadAll<TRunListing>(*list, unlisted, [&](const TRow& row) { return ReadRunRow(row, layout); });
+  if (runs) std::reverse(runs->begin(), runs->end());
+  return runs;
 }
 
-bool TRunStore::Load(const std::vector<qint64>& ids, std::vector<TStepRun>& runs,
-                     QString& error) {
-  runs.clear();
-  if (ids.empty()) return true;
-  if (!FDb.isOpen()) {
-    error = QStringLiteral("there is no run %1 in the history").arg(ids.front());
-    return false;
-  }
+TResult<std::vector<TStepRun>> TRunStore::Load(const std::vector<qint64>& ids) {
+  std::vector<TStepRun> runs;
+  if (ids.empty()) return runs;
+  const auto absent = [](qint64 id) { return TFailure{QStringLiteral("there is no run %1 in the history").arg(id), {}}; };
+  if (FVersion == 0) return absent(ids.front());
   const QString unshown = QStringLiteral("nothing was shown");
-  QSqlError e;
-  if (!Prepare(FLoadRun, "SELECT " ZIRV_RUN_COLUMNS ", samples FROM runs"
-                         " JOIN run_samples ON run_id = id WHERE id = ?", e)) {
-    error = Describe(e, unshown);
-    return false;
-  }
+  // Version 5 keeps the samples as rows of their own, older versions packed beside the run.
+  const TParamLayout layout = Layout();
+  const bool packed = layout == TParamLayout::Packed;
+  TResult<sqlite3_stmt*> load = StatementFor(
+      "SELECT " ZIRV_RUN_COLUMNS ", params, samples FROM runs JOIN run_samples ON run_id = id WHERE id = ?",
+      "SELECT " ZIRV_RUN_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM runs WHERE id = ?", unshown);
+  if (!load) return load.Failure();
+  TResult<sqlite3_stmt*> samples =
+      packed ? TResult<sqlite3_stmt*>(nullptr)
+             : Statement("SELECT error, output FROM samples WHERE run_id = ? ORDER BY idx", unshown);
+  if (!samples) return samples.Failure();
   for (qint64 id : ids) {
-    sqlite3_bind_int64(FLoadRun.Handle, 1, id);
-    std::optional<TStepRun> found;
-    const bool read = ReadRows(FLoadRun.Handle, [&](const TRow& row) {
+    sqlite3_bind_int64(*load, 1, id);
+    std::optional<TRunListing> found;
+    const bool read = ReadRows(*load, [&](const TRow& row) {
       if (found) return;
-      found = ReadRow(row).Run;
-      UnpackSamples(row.Value(kSamplesColumn).toByteArray(), *found);
+      found = ReadRunRow(row, layout);
+      if (packed) UnpackSamples(row.Value(kRunParamsColumn + 1).toByteArray(), found->Run);
     });
-    if (!read) {
-      runs.clear();
-      error = Describe(ErrorOf(sqlite3_db_handle(FLoadRun.Handle)), unshown);
-      return false;
-    }
-    if (!found) {
-      runs.clear();
-      error = QStringLiteral("there is no run %1 in the history").arg(id);
-      return false;
-    }
-    TStepRun& run = *found;
+    if (!read) return LastFailure(unshown);
+    if (!found) return absent(id);
+    TStepRun& run = found->Run;
+    // Room for the samples the run says it has (a damaged count gets no more than a board sends).
+    run.Errors.reserve(size_t(std::clamp(found->SampleCount, 0, 4096)));
+    run.Outputs.reserve(run.Errors.capacity());
+    sqlite3_bind_int64(*samples, 1, id);
+    if (!packed && !ReadRows(*samples, [&](const TRow& row) {
+          run.Errors.push_back(row.Number(0));
+          run.Outputs.push_back(row.Number(1));
+        }))
+      return LastFailure(unshown);
     // Runs stored before the rest figures existed get them from their samples.
-    if (!run.Figures.RestOutputPpPct) {
-      const TStepFigures figures = ComputeStepFigures(run.Errors, run.Outputs, StepAmplitude(run.Step, run.Params),
-                                                      run.Params.MaxOutput);
-      run.Figures.RestOutputPpPct = figures.RestOutputPpPct;
-      run.Figures.RestErrorPp = figures.RestErrorPp;
-    }
+    FillRestFigures(run);
     runs.push_back(std::move(run));
   }
-  return true;
+  return runs;
 }
 
-namespace {
-
-// The columns a journal entry is read from.
-#define ZIRV_JOURNAL_COLUMNS \
-  "id, time, time_ms, port, command, board, planned, finished_ms, outcome"
-
-TJournalEntry ReadJournalRow(const TRow& q) {
-  TJournalEntry e;
-  e.Id = q.Value(0).toLongLong();
-  e.Time = StoredTime(q.Value(1).toString(), q.Value(2).toLongLong());
-  e.Port = q.Value(3).toString();
-  e.Command = q.Value(4).toString();
-  e.Board = UnpackParams(q.Value(5).toByteArray());
-  e.Planned = q.Value(6).toString();
-  e.Finished = !q.Value(7).isNull();
-  e.Outcome = q.Value(8).toString();
-  return e;
-}
-
-}  // namespace
-
-bool TRunStore::BeginJournal(TJournalEntry& entry, QString& error) {
+TResult<void> TRunStore::BeginJournal(TJournalEntry& entry) {
   const QString notStored = QStringLiteral("the board's values were not stored");
-  if (!FDb.isOpen()) {
-    error = QStringLiteral("the run history is not open for writing; %1").arg(notStored);
-    return false;
-  }
-  entry.Time = QDateTime::currentDateTime();
-  QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("INSERT INTO journal (time, time_ms, port, command, board, planned)"
-                           " VALUES (?, ?, ?, ?, ?, ?)"));
-  for (const QVariant& v : {QVariant(IsoTime(entry.Time)), QVariant(entry.Time.toMSecsSinceEpoch()),
-                            Text(entry.Port), Text(entry.Command), QVariant(PackParams(entry.Board)),
-                            Text(entry.Planned)})
-    q.addBindValue(v);
+  if (!FWritable) return NotWritable(notStored);
+  TResult<sqlite3_stmt*> insert = Statement(
+      "INSERT INTO journal (kind, time, time_ms, port, device, command, planned, " ZIRV_PARAM_COLUMNS ")"
+      " VALUES (?, ?, ?, ?, ?, ?, ?, " ZIRV_PARAM_VALUES ")",
+      notStored);
+  if (!insert) return insert.Failure();
+  const QDateTime time = QDateTime::currentDateTime();
+  sqlite3_stmt* q = *insert;
+  sqlite3_bind_text(q, 1, entry.Kind == TJournalKind::Move ? "move" : "write", -1, SQLITE_STATIC);
+  BindText(q, 2, IsoTime(time));
+  sqlite3_bind_int64(q, 3, time.toMSecsSinceEpoch());
+  BindText(q, 4, entry.Port);
+  BindTextOrNull(q, 5, entry.Device);
+  BindText(q, 6, entry.Command);
+  BindText(q, 7, entry.Planned);
+  BindParams(q, 8, entry.Board);
   // One statement outside an explicit transaction is a transaction of its own.
-  if (!q.exec()) {
-    error = Describe(q.lastError(), notStored);
-    return false;
-  }
-  entry.Id = q.lastInsertId().toLongLong();
+  if (!Run(q)) return LastFailure(notStored);
+  entry.Id = sqlite3_last_insert_rowid(FHandle);
+  entry.Time = time;
   entry.Finished = false;
   entry.Outcome.clear();
-  return true;
+  return {};
 }
 
-bool TRunStore::FinishJournal(qint64 id, const QString& outcome, QString& error) {
-  QSqlQuery q(FDb);
-  q.prepare(QStringLiteral("UPDATE journal SET finished_ms = ?, outcome = ? WHERE id = ?"));
-  q.addBindValue(QDateTime::currentMSecsSinceEpoch());
-  q.addBindValue(Text(outcome));
-  q.addBindValue(id);
-  if (q.exec() && q.numRowsAffected() == 1) return true;
-  error = q.lastError().isValid() ? Describe(q.lastError(), QStringLiteral("it stays unfinished"))
-                                  : QStringLiteral("there is no backup %1").arg(id);
-  return false;
+TResult<void> TRunStore::FinishJournal(qint64 id, const QString& outcome) {
+  const QString unfinished = QStringLiteral("it stays unfinished");
+  if (!FWritable) return NotWritable(unfinished);
+  TResult<sqlite3_stmt*> update =
+      Statement("UPDATE journal SET finished_ms = ?, outcome = ? WHERE id = ?", unfinished);
+  if (!update) return update.Failure();
+  sqlite3_bind_int64(*update, 1, QDateTime::currentMSecsSinceEpoch());
+  BindText(*update, 2, outcome);
+  sqlite3_bind_int64(*update, 3, id);
+  if (!Run(*update)) return LastFailure(unfinished);
+  if (sqlite3_changes(FHandle) != 1) return TFailure{QStringLiteral("there is no backup %1").arg(id), {}};
+  return {};
 }
 
-bool TRunStore::ListJournal(std::vector<TJournalEntry>& entries, QString& error) {
-  return ReadJournal(nullptr, entries, error);
+// The select lists of the journal's entries, in each layout.
+#define ZIRV_SELECT_V4_JOURNAL "SELECT " ZIRV_V4_JOURNAL_COLUMNS ", board FROM journal"
+#define ZIRV_SELECT_JOURNAL "SELECT " ZIRV_JOURNAL_COLUMNS ", " ZIRV_PARAM_COLUMNS " FROM journal"
+
+template <class Bind>
+TResult<std::vector<TJournalEntry>> TRunStore::ReadJournal(const char* packedSql, const char* sql, Bind bind) {
+  // An absent file, or one older than the journal read only, has none.
+  if (FVersion < 4) return std::vector<TJournalEntry>();
+  const QString unread = QStringLiteral("nothing was read");
+  TResult<sqlite3_stmt*> statement = StatementFor(packedSql, sql, unread);
+  if (!statement) return statement.Failure();
+  bind(*statement);
+  const TParamLayout layout = Layout();
+  return ReadAll<TJournalEntry>(*statement, unread, [&](const TRow& row) { return ReadJournalRow(row, layout); });
 }
 
-bool TRunStore::UnfinishedJournal(const QString& port, std::vector<TJournalEntry>& entries,
-                                  QString& error) {
-  return ReadJournal(&port, entries, error);
+TResult<std::vector<TJournalEntry>> TRunStore::ListJournal() {
+  return ReadJournal(ZIRV_SELECT_V4_JOURNAL " ORDER BY id", ZIRV_SELECT_JOURNAL " ORDER BY id", [](sqlite3_stmt*) {});
 }
 
-// Reads the whole journal, or the unfinished entries of *port.
-bool TRunStore::ReadJournal(const QString* port, std::vector<TJournalEntry>& entries, QString& error) {
-  entries.clear();
-  // An absent file, or an older one read only, has no journal; a journal once seen stays.
-  if (!FHasJournal && !(FHasJournal = HasTable("journal"))) return true;
-  const QString unlisted = QStringLiteral("nothing was listed");
-  TStatement& statement = port ? FPortJournal : FJournal;
-  QSqlError e;
-  const bool prepared =
-      port ? Prepare(statement, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal"
-                                " WHERE finished_ms IS NULL AND port = ? ORDER BY id", e)
-           : Prepare(statement, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal ORDER BY id", e);
-  if (!prepared) {
-    error = Describe(e, unlisted);
-    return false;
+TResult<std::vector<TJournalEntry>> TRunStore::UnfinishedJournal(const QString& device, const QString& port) {
+  // Version 4 knew no devices: its entries are all found by their port.
+  return ReadJournal(ZIRV_SELECT_V4_JOURNAL " WHERE finished_ms IS NULL AND port = ?2 ORDER BY id",
+                     ZIRV_SELECT_JOURNAL " WHERE finished_ms IS NULL"
+                                         " AND (device = ?1 OR ((device IS NULL OR ?1 IS NULL) AND port = ?2))"
+                                         " ORDER BY id",
+                     [&](sqlite3_stmt* statement) {
+                       BindTextOrNull(statement, 1, device);
+                       BindText(statement, 2, port);
+                     });
+}
+
+TResult<TJournalEntry> TRunStore::LoadJournal(qint64 id) {
+  TResult<std::vector<TJournalEntry>> entries =
+      ReadJournal(ZIRV_SELECT_V4_JOURNAL " WHERE id = ?", ZIRV_SELECT_JOURNAL " WHERE id = ?",
+                  [&](sqlite3_stmt* statement) { sqlite3_bind_int64(statement, 1, id); });
+  if (!entries) return entries.Failure();
+  if (entries->empty()) return TFailure{QStringLiteral("there is no backup %1").arg(id), {}};
+  return std::move(entries->front());
+}
+
+TResult<void> TRunStore::AddTrial(TTrial& trial) {
+  const QString notStored = QStringLiteral("the trial was not stored");
+  if (!FWritable) return NotWritable(notStored);
+  TResult<sqlite3_stmt*> insert = Statement(
+      "INSERT INTO trials (journal_id, number, forward_run, reverse_run, rest_run, verdict, cost,"
+      " dangerous, " ZIRV_PARAM_COLUMNS ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, " ZIRV_PARAM_VALUES ")",
+      notStored);
+  if (!insert) return insert.Failure();
+  sqlite3_stmt* q = *insert;
+  sqlite3_bind_int64(q, 1, trial.JournalId);
+  sqlite3_bind_int(q, 2, trial.Number);
+  int index = 3;
+  for (const qint64 run : {trial.ForwardRun, trial.ReverseRun, trial.RestRun}) {
+    if (run > 0)
+      sqlite3_bind_int64(q, index++, run);
+    else
+      sqlite3_bind_null(q, index++);
   }
-  if (port) BindText(statement.Handle, 1, *port);
-  if (!ReadRows(statement.Handle, [&](const TRow& row) { entries.push_back(ReadJournalRow(row)); })) {
-    entries.clear();
-    error = Describe(ErrorOf(sqlite3_db_handle(statement.Handle)), unlisted);
-    return false;
-  }
-  return true;
+  BindText(q, 6, trial.Verdict);
+  BindOptional(q, 7, trial.Cost);
+  sqlite3_bind_int(q, 8, int(trial.Dangerous));
+  BindParams(q, 9, trial.Gains);
+  if (!Run(q)) return LastFailure(notStored);
+  trial.Id = sqlite3_last_insert_rowid(FHandle);
+  return {};
 }
 
-bool TRunStore::LoadJournal(qint64 id, TJournalEntry& entry, QString& error) {
-  if (FHasJournal || (FHasJournal = HasTable("journal"))) {
-    const QString unread = QStringLiteral("nothing was read");
-    QSqlError e;
-    if (!Prepare(FJournalEntry, "SELECT " ZIRV_JOURNAL_COLUMNS " FROM journal WHERE id = ?", e)) {
-      error = Describe(e, unread);
-      return false;
-    }
-    sqlite3_bind_int64(FJournalEntry.Handle, 1, id);
-    bool found = false;
-    const bool read = ReadRows(FJournalEntry.Handle, [&](const TRow& row) {
-      if (!found) entry = ReadJournalRow(row);
-      found = true;
-    });
-    if (!read) {
-      error = Describe(ErrorOf(sqlite3_db_handle(FJournalEntry.Handle)), unread);
-      return false;
-    }
-    if (found) return true;
-  }
-  error = QStringLiteral("there is no backup %1").arg(id);
-  return false;
+TResult<std::vector<TTrial>> TRunStore::LoadTrials(qint64 journalId) {
+  if (FVersion < 5) return std::vector<TTrial>();  // no search was kept before
+  const QString unread = QStringLiteral("nothing was read");
+  TResult<sqlite3_stmt*> load = Statement("SELECT " ZIRV_TRIAL_COLUMNS ", " ZIRV_PARAM_COLUMNS
+                                          " FROM trials WHERE journal_id = ? ORDER BY number", unread);
+  if (!load) return load.Failure();
+  sqlite3_bind_int64(*load, 1, journalId);
+  return ReadAll<TTrial>(*load, unread, ReadTrialRow);
 }

@@ -54,8 +54,11 @@ QString EComPort::Explanation() const { return ExplanationFor(TAudience::Window)
 
 QString EComPort::ExplanationFor(TAudience audience) const {
   if (PortName.isEmpty()) return QString();
-  if (Code != CE_OpenFailed && !OpenedAt.isEmpty())
-    return ExplainFailureInUse(OpenedAt, WinCode, audience);
+  if (Code != CE_OpenFailed && !OpenedAt.isEmpty()) {
+    const QString failure = ExplainFailureInUse(OpenedAt, WinCode, audience);
+    const QString note = UncheckedHoldersNote(OpenedAt, UncheckedHolders);
+    return failure.isEmpty() || note.isEmpty() ? failure + note : failure + u'\n' + note;
+  }
   return ExplainPortFailure(PortName, Code == CE_OpenFailed, WinCode, {}, audience);
 }
 

@@ -45,6 +45,9 @@ class EComPort : public Exception {
   // Where the port led when it was opened ("/dev/ttyUSB0 (COM3)"), "" when it was not open:
   // a failure in use is explained with the device that was open, wherever the name leads now.
   QString OpenedAt;
+  // Processes whose descriptors could not be checked for the device at its open: a failure in
+  // use says so, since a second reader among them would explain it.
+  int UncheckedHolders = 0;
 };
 
 // Returns whether an error of an open port means that its device has gone away: the platform

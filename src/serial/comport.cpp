@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "devices/explain.h"
+#include "devices/holders.h"
 #include "devices/serialdevices.h"
 #include "globals/errorreport.h"
 #include "serial/comthread.h"
@@ -76,7 +77,10 @@ TermiosDevice::TLineSettings LineSettingsOf(const TCustomComPort& port) {
 void TCustomComPort::RaiseComError(int code, int winCode) const {
   EComPort error(code, winCode);
   error.PortName = FPort;
-  if (FConnected) error.OpenedAt = FOpenedAt;
+  if (FConnected) {
+    error.OpenedAt = FOpenedAt;
+    error.UncheckedHolders = FUncheckedHolders;
+  }
   throw error;
 }
 
@@ -193,6 +197,17 @@ void TCustomComPort::OpenDevice() {
   if (err == 0 && OpenedWithoutUart(target, FHandle)) {
     CloseDevice();
     err = ENXIO;
+  }
+  // The lock and the exclusive mode keep later openers out, but not a program that opened the
+  // device before without a lock (socat, screen, a script): it would take part of every answer.
+  // Such a port is in use, as a second open of a port is refused on Windows.
+  if (err == 0) {
+    const THolderScan others = OtherHolders(target.Host, TtyNameOf(target), FHandle, {});
+    FUncheckedHolders = others.Unchecked;
+    if (!others.Holders.isEmpty()) {
+      CloseDevice();
+      err = EBUSY;
+    }
   }
   if (err != 0) RaiseComError(CE_OpenFailed, err);
   FOpenedAt = PortWhere(FPort);

@@ -109,6 +109,9 @@ class TCustomComPort : public QObject {
   // Returns where the port led when it was last opened ("/dev/ttyUSB0 (COM3)"), "" before the
   // first open: a failure in use is explained with that device, wherever the name leads now.
   const QString& OpenedAt() const { return FOpenedAt; }
+  // Returns how many processes (other users') could not be checked at the last open for a
+  // descriptor of the device: a second reader among them would go unnoticed.
+  int UncheckedHolders() const { return FUncheckedHolders; }
 
   // Returns the number of received bytes not yet read.
   int InputCount();
@@ -172,6 +175,7 @@ class TCustomComPort : public QObject {
 
   QString FPort = QStringLiteral("COM1");
   QString FOpenedAt;  // where FPort led at the open
+  int FUncheckedHolders = 0;
   TBaudRate FBaudRate = br9600;
   int FCustomBaudRate = 9600;
   TDataBits FDataBits = dbEight;

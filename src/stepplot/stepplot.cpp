@@ -378,9 +378,9 @@ QByteArray RenderSvg(const std::vector<TStepRun>& runs, const QString& title) {
 
 }  // namespace
 
-bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
-                  const QString& title, QString& error) {
+TResult<void> SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
+                           const QString& title) {
   const QByteArray bytes =
       format == TPlotFormat::Svg ? RenderSvg(runs, title) : RenderPng(runs, title);
-  return WriteOutputFile(fileName, bytes, error);
+  return WriteOutputFile(fileName, bytes);
 }

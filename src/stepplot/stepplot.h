@@ -4,6 +4,7 @@
 #include <QString>
 #include <vector>
 
+#include "globals/result.h"
 #include "steprun/steprun.h"
 
 class QPainter;
@@ -21,8 +22,7 @@ void DrawStepPlot(QPainter& painter, const QSize& size, const std::vector<TStepR
 
 enum class TPlotFormat { Png, Svg };
 
-// Writes the picture to a file in the given format (WriteOutputFile: regular files only).
-// Returns false with a message in error when the file cannot be written; an existing file is
-// then left as it was.
-bool SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
-                  const QString& title, QString& error);
+// Writes the picture to a file in the given format (WriteOutputFile: regular files only, whole
+// or not at all). On failure an existing file is left as it was.
+TResult<void> SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
+                           const QString& title);

@@ -8,15 +8,9 @@
 
 namespace {
 
-// A measured or derived number as the tool writes numbers: 15 significant digits, so that
-// the last bits of a product of decimal values do not pass for precision.
-QJsonValue Measured(double value) {
-  if (!std::isfinite(value)) return QJsonValue(value);
-  return QJsonValue(FormatNumber(value).toDouble());
-}
-
-QJsonValue OptionalJson(const std::optional<double>& value) {
-  return value ? Measured(*value) : QJsonValue(QJsonValue::Null);
+// A text that may be empty: null then, so that every run carries the key.
+QJsonValue OptionalJson(const QString& text) {
+  return text.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(text);
 }
 
 QJsonValue OptionalJson(const std::optional<int>& value) {
@@ -34,6 +28,15 @@ QString CsvField(const QString& text) {
 }
 
 }  // namespace
+
+QJsonValue FigureJson(double value) {
+  if (!std::isfinite(value)) return QJsonValue(QJsonValue::Null);
+  return QJsonValue(FormatNumber(value).toDouble());
+}
+
+QJsonValue FigureJson(std::optional<double> value) {
+  return value ? FigureJson(*value) : QJsonValue(QJsonValue::Null);
+}
 
 double StepAmplitude(int step, const TPIDParams& params) {
   return double(step) * double(params.Multiplier < 1 ? 1 : params.Multiplier);
@@ -88,22 +91,22 @@ TPIDParams ParamsFromJson(const QJsonObject& object) {
 
 QJsonObject FiguresJson(const TStepFigures& f, std::optional<double> periodMs) {
   QJsonObject o;
-  o.insert(QStringLiteral("rise_samples"), OptionalJson(f.RiseSamples));
-  o.insert(QStringLiteral("overshoot_pct"), Measured(f.OvershootPct));
+  o.insert(QStringLiteral("rise_samples"), FigureJson(f.RiseSamples));
+  o.insert(QStringLiteral("overshoot_pct"), FigureJson(f.OvershootPct));
   o.insert(QStringLiteral("peak_sample"), f.PeakSample);
   o.insert(QStringLiteral("settling_samples"), OptionalJson(f.SettlingSamples));
-  o.insert(QStringLiteral("steady_state_error"), Measured(f.SteadyStateError));
-  o.insert(QStringLiteral("iae"), Measured(f.Iae));
-  o.insert(QStringLiteral("peak_output"), Measured(f.PeakOutput));
+  o.insert(QStringLiteral("steady_state_error"), FigureJson(f.SteadyStateError));
+  o.insert(QStringLiteral("iae"), FigureJson(f.Iae));
+  o.insert(QStringLiteral("peak_output"), FigureJson(f.PeakOutput));
   o.insert(QStringLiteral("saturated"), f.Saturated);
-  o.insert(QStringLiteral("rest_output_pp_pct"), OptionalJson(f.RestOutputPpPct));
-  o.insert(QStringLiteral("rest_error_pp"), OptionalJson(f.RestErrorPp));
-  o.insert(QStringLiteral("sample_period_ms"), OptionalJson(periodMs));
+  o.insert(QStringLiteral("rest_output_pp_pct"), FigureJson(f.RestOutputPpPct));
+  o.insert(QStringLiteral("rest_error_pp"), FigureJson(f.RestErrorPp));
+  o.insert(QStringLiteral("sample_period_ms"), FigureJson(periodMs));
   const std::optional<TStepTimes> t =
       periodMs ? std::optional(StepTimes(f, *periodMs)) : std::nullopt;
-  o.insert(QStringLiteral("rise_ms"), t ? OptionalJson(t->RiseMs) : QJsonValue());
-  o.insert(QStringLiteral("peak_ms"), t ? Measured(t->PeakMs) : QJsonValue());
-  o.insert(QStringLiteral("settling_ms"), t ? OptionalJson(t->SettlingMs) : QJsonValue());
+  o.insert(QStringLiteral("rise_ms"), t ? FigureJson(t->RiseMs) : QJsonValue());
+  o.insert(QStringLiteral("peak_ms"), t ? FigureJson(t->PeakMs) : QJsonValue());
+  o.insert(QStringLiteral("settling_ms"), t ? FigureJson(t->SettlingMs) : QJsonValue());
   return o;
 }
 
@@ -122,13 +125,13 @@ QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount) {
   }
   o.insert(QStringLiteral("params"), ParamsJson(run.Params));
   o.insert(QStringLiteral("time"), IsoTime(run.Time));
-  if (!run.Label.isEmpty()) o.insert(QStringLiteral("label"), run.Label);
+  o.insert(QStringLiteral("label"), OptionalJson(run.Label));
   const QString note = CoarseSamplingNote(run);
   if (!note.isEmpty()) {
     for (const char* key : {"rise_samples", "rise_ms", "peak_sample", "peak_ms", "settling_samples", "settling_ms"})
       o.insert(QLatin1String(key), QJsonValue());
-    o.insert(QStringLiteral("note"), note);
   }
+  o.insert(QStringLiteral("note"), OptionalJson(note));
   return o;
 }
 

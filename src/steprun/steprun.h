@@ -53,6 +53,14 @@ QString CoarseSamplingNote(const TStepRun& run);
 // Computes run.Figures from its samples, step and parameters.
 void UpdateFigures(TStepRun& run);
 
+// Returns a figure the tool computes as JSON: rounded to the 15 significant digits the tool's
+// number text keeps (0.4 x 58 as 23.2, not as the double's 23.200000000000003), so that the
+// last bits of a product of decimal values do not pass for precision; null when it is no
+// finite number. The values the board gives (parameters, samples) go into JSON exactly.
+QJsonValue FigureJson(double value);
+// The same for a figure that may not exist: null then.
+QJsonValue FigureJson(std::optional<double> value);
+
 // Returns the fourteen parameters by their parameter-file keys ("P", "MaxOutput", ...).
 QJsonObject ParamsJson(const TPIDParams& params);
 
@@ -62,16 +70,14 @@ TPIDParams ParamsFromJson(const QJsonObject& object);
 // Returns the figures as JSON: rise_samples, overshoot_pct, peak_sample, settling_samples,
 // steady_state_error, iae, peak_output, saturated, rest_output_pp_pct, rest_error_pp,
 // sample_period_ms and the times rise_ms,
-// peak_ms, settling_ms; a figure or time that does not exist is null. Numbers are written to
-// the 15 significant digits the tool's number text keeps (0.4 x 58 as 23.2, not as the
-// double's 23.200000000000003).
+// peak_ms, settling_ms; a figure or time that does not exist is null. Each is a FigureJson.
 QJsonObject FiguresJson(const TStepFigures& figures, std::optional<double> samplePeriodMs);
 
 // Returns the run as JSON: its figures (FiguresJson) plus id, port, step, prediv, sample_count,
 // samples (an array of [error, output] pairs; left out when sampleCount is given, as for a
 // listing read without its samples), params (ParamsJson) and time (ISO 8601 with the UTC
-// offset); label when it has one. Figures that lie within one sample are null, and note
-// says why (CoarseSamplingNote).
+// offset), label (null when it has none) and note (null unless the figures that lie within
+// one sample are null, then why: CoarseSamplingNote).
 QJsonObject RunJson(const TStepRun& run, std::optional<int> sampleCount = std::nullopt);
 
 // Returns the time as ISO 8601 with its UTC offset and milliseconds.

@@ -85,20 +85,20 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   }
   if (x.FlickerEvents > 0)
     x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
-                         std::to_string(x.FlickerEvents) + " times): " +
+                         CountText(x.FlickerEvents, 0, "time", "times") + "): " +
                          (x.FlickerEvents >= kNoisyFlickers ? "encoder noise"
                                                             : "glitches of the encoder, or a motor on the edge of a count"));
   if (x.HuntsAtRest)
     x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
-                         " % of its limit over " + FixedText(x.RestErrorPp, 0) +
-                         " counts: play or friction the model does not hold");
+                         " % of its limit over " + CountText(x.RestErrorPp, 0, "count", "counts") +
+                         ": play or friction the model does not hold");
   if (x.PlayCounts > 0)
     x.Findings.push_back("the count lags the motor by a dead zone of about " + FixedText(x.PlayCounts, 1) +
                          " counts where the motion reverses, the output moving and the count not: play between "
                          "motor and encoder");
   if (x.RingingHz > 0)
     x.Findings.push_back("the response rings at about " + FixedText(x.RingingHz, 0) + " Hz by " +
-                         FixedText(x.RingingCounts, 0) + " counts, which a motor of one time constant cannot do: "
+                         CountText(x.RingingCounts, 0, "count", "counts") + ", which a motor of one time constant cannot do: "
                          "a resonance, play or a delay");
   return x;
 }

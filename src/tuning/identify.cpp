@@ -478,7 +478,7 @@ bool RunUnfit(const TStepRecord& record, const TVector& travel, TIdentification&
   double moved = 0;
   for (double t : travel) moved = std::max(moved, std::abs(t));
   if (moved < kMinTravel) {
-    refusal = Refused({}, "the motor moved only " + FixedText(moved, 0) + " counts", "try a larger step");
+    refusal = Refused({}, "the motor moved only " + CountText(moved, 0, "count", "counts"), "try a larger step");
     return true;
   }
   return false;

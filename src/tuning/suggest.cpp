@@ -509,7 +509,7 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
       s.Deadband = chosen.Loop.Deadband;
       s.Note = "no gains that meet the goal rest quietly within a count of target (friction holds the motor, and an "
                "integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
-               FixedText(chosen.Loop.Deadband, 0) + ", within which the motor rests";
+               CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests";
     }
   }
   if (!gains) chosen = setup;

@@ -68,8 +68,9 @@ void TfMain::seSampleIntervalChange() { SampleTimer->SetInterval(seSampleInterva
 
 void TfMain::RunStepResponse(int step, int prediv) {
   // Each pair is plotted as it is parsed: an unreadable number further on ends the action with
-  // its error, and the points before it stay on the chart.
-  StepResponseExchange(Channel, prediv, step,
+  // its error, and the points before it stay on the chart. The wait lasts as long as the board
+  // needs at the servo cycle the "Ticks per servo cycle (t):" field gives.
+  StepResponseExchange(Channel, prediv, step, seParametersTPSC->Value(),
                        [this](const TStepSample& s) { Chart1->AddChartPoint(s.Output, s.Error); });
 }
 

@@ -1,7 +1,11 @@
 // The subcommand table: help, version, usage errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QRegularExpression>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include "ctl/commands.h"
 #include "tests/ctl/ctlrun.h"
@@ -40,7 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
         TDispatchCase{"command_help_names_the_command", {"ports", "--help"}, kExitOk,
                       "Usage: zirv7ctl ports", ""},
         TDispatchCase{"unknown_option_names_the_command", {"ports", "--frob"}, kExitUsage, "",
-                      "zirv7ctl: ports: Unknown option 'frob'."}),
+                      "zirv7ctl: ports: Unknown option 'frob'."},
+        TDispatchCase{"an_argument_where_none_is_taken", {"history", "extra"}, kExitUsage, "",
+                      "zirv7ctl: history: takes no arguments"}),
     [](const testing::TestParamInfo<TDispatchCase>& info) { return std::string(info.param.Name); });
 
 TEST(CtlTable, EveryCommandAnswersHelp) {
@@ -82,6 +88,28 @@ TEST(CtlConfirm, OnlyYesAgrees) {
     e.flush();
     EXPECT_EQ(err.toStdString(), "Write? [y/N] \n") << answer.toStdString();
   }
+}
+
+// A progress line is redrawn in place only on a terminal that can do it: TERM=dumb (Emacs's
+// shell) and no TERM at all would show the control bytes as text.
+TEST(CtlTerminal, RedrawsALineOnlyWhereTheTerminalCan) {
+  const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(::grantpt(master) | ::unlockpt(master), 0);
+  QFile terminal(QString::fromLocal8Bit(::ptsname(master)));
+  ASSERT_TRUE(terminal.open(QIODevice::WriteOnly));
+  QTextStream onTerminal(&terminal);
+  QString text;
+  QTextStream onText(&text);
+  const QByteArray saved = qgetenv("TERM");
+  for (const auto& [term, redraws] : std::initializer_list<std::pair<const char*, bool>>{
+           {"xterm-256color", true}, {"linux", true}, {"dumb", false}, {"", false}}) {
+    qputenv("TERM", term);
+    EXPECT_EQ(CanRedrawLine(onTerminal), redraws) << term;
+    EXPECT_FALSE(CanRedrawLine(onText)) << term;
+  }
+  qputenv("TERM", saved);
+  ::close(master);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 // Runs zirv7ctl in-process with its output captured, as a test reads it.
 
+#include <QByteArray>
+#include <QFile>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
@@ -10,6 +12,18 @@
 #include <functional>
 
 #include "ctl/command.h"
+
+// Returns what a file the command wrote holds ("" when it cannot be read).
+inline QByteArray Contents(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Makes a file for a command to read or replace.
+inline void Write(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  if (file.open(QIODevice::WriteOnly)) file.write(bytes);
+}
 
 struct TCtlResult {
   int Status = -1;

@@ -16,17 +16,6 @@ namespace {
 
 using TStrings = std::vector<std::string>;
 
-QByteArray Contents(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  file.write(bytes);
-}
-
 class DailyTest : public testing::Test, public TSimBoardFixture {
  protected:
   DailyTest() : FOriginal(Sim().Params()) {}
@@ -139,6 +128,44 @@ TEST_F(DailyTest, WriteRefusesAFileThatIsNoParameterFile) {
     EXPECT_TRUE(r.Err.startsWith("zirv7ctl: " + file + ": ")) << r.Err.toStdString();
   }
   EXPECT_TRUE(Sim().ReceivedCommands().empty());
+}
+
+// A file in which the window's Open would load a default or pass a line over: write and
+// compare refuse it (exit 1), diff too (exit 2), each naming the line and the key, and the
+// board is not touched. A value beyond its field's limits goes as the field would hold it.
+TEST_F(DailyTest, FilesThatLeaveAValueToTheWindowsDefaultAreRefused) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::pair<QByteArray, QByteArray>> Changes;  // to the saved file
+    const char* Said;
+  } cases[] = {
+      {"note", {{"MaxOutput=95", "MaxOutput=50 ; never above 50 on this rig"}},
+       ":6: MaxOutput: \"50 ; never above 50 on this rig\" is no 32-bit integer"},
+      {"comma", {{"\nP=0.2", "\nP=0,3"}}, ":2: P: \"0,3\" is no number"},
+      {"alone", {{"\r\nI=0.0005\r\nD=0.0015", ""}}, ":1: [ZIRVParam] has no key I"},
+      {"twice", {{"TPSC=4\r\n", "TPSC=4\r\ntpsc=5\r\n"}}, ":12: tpsc again; the key is on line 11 already"},
+      {"sections", {{"SVMCycle=3\r\n", "SVMCycle=3\r\n[zirvparam]\r\nP=0.3\r\n"}},
+       ":16: a second section [ZIRVParam]; the first is on line 1"},
+  };
+  for (const TCase& c : cases) {
+    const QString file = Edited(QString::fromLatin1(c.Name) + ".pset", c.Changes);
+    const QString said = "zirv7ctl: " + file + c.Said + "\n";
+    const TCtlResult write = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
+    EXPECT_EQ(write.Status, kExitFailed) << c.Name;
+    EXPECT_TRUE(write.Err.startsWith(said)) << c.Name << ": " << write.Err.toStdString();
+    const TCtlResult diff = RunCtlCaptured({"diff", file, "board:" + Port()});
+    EXPECT_EQ(diff.Status, 2) << c.Name;
+    EXPECT_TRUE(diff.Err.startsWith(said)) << c.Name << ": " << diff.Err.toStdString();
+    const TCtlResult compare = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", file, "--yes"});
+    EXPECT_EQ(compare.Status, kExitFailed) << c.Name;
+    EXPECT_TRUE(compare.Err.startsWith(said)) << c.Name << ": " << compare.Err.toStdString();
+    EXPECT_TRUE(Sim().ReceivedCommands().empty()) << c.Name;
+  }
+  const QString limited = Edited("limited.pset", {{"SVMCycle=3", "SVMCycle=9"}});
+  const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), limited, "--dry-run"});
+  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  EXPECT_TRUE(r.Out.contains("  SVMCycle 3 -> 4\n")) << r.Out.toStdString();
+  EXPECT_EQ(Sim().Params(), FOriginal);
 }
 
 TEST_F(DailyTest, SavePathIsCheckedBeforeTheBoardIsAsked) {

@@ -16,6 +16,7 @@
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"
+#include "tests/devices/openholder.h"
 
 namespace {
 
@@ -106,6 +107,43 @@ TEST_F(PortErrorsTest, NoPermissionNamesTheGroup) {
   EXPECT_TRUE(text.contains("sudo usermod -aG dialout $USER")) << text.constData();
 }
 
+// A program that opened the device before, without a lock (socat, a script), would take part
+// of the answers: the port is refused as in use, before anything is sent.
+TEST_F(PortErrorsTest, HolderWithoutLockIsRefusedAndNamed) {
+  Alias("COM5", "/dev/ttyUSB1");
+  TOpenHolder other(Pty());
+  ASSERT_TRUE(other.Holding());
+  const TCtlResult r = RunCtlCaptured({"params", "--port", "COM5"});
+  EXPECT_EQ(r.Status, kExitFailed);
+  EXPECT_TRUE(r.Err.contains("zirv7ctl: COM5: Unable to open com port (Error: 16)\n")) << r.Err.toStdString();
+  // The program's name as the kernel keeps it (cut to 15 characters), then its PID.
+  EXPECT_TRUE(r.Err.contains(QStringLiteral("/dev/ttyUSB1 (COM5) is in use by test_ctl_porter (PID %1). "
+                                            "Close it there, then run the command again.")
+                                 .arg(other.Pid())))
+      << r.Err.toStdString();
+  EXPECT_TRUE(FSim->ReceivedCommands().empty());
+}
+
+// Another user's descriptors cannot be read: the port is not refused for what cannot be seen,
+// and a later failure says that a second reader could not be ruled out.
+TEST_F(PortErrorsTest, HoldersThatCannotBeCheckedAreNamedInLaterFailures) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root (to become nobody)";
+  ASSERT_EQ(::chmod(QFile::encodeName(Pty()).constData(), 0666), 0);
+  for (QString dir = Fake.Root(); dir.startsWith(QStringLiteral("/tmp/")); dir = QFileInfo(dir).path())
+    ::chmod(QFile::encodeName(dir).constData(), 0755);
+  ::chmod(QFile::encodeName(Fake.Config()).constData(), 0755);
+  Alias("COM5", "/dev/ttyUSB1");
+  const QString data = Fake.Config() + "/nobody";
+  QDir().mkpath(data);
+  ::chmod(QFile::encodeName(data).constData(), 0777);
+  qputenv("XDG_DATA_HOME", data.toLocal8Bit());
+  FSim->SetFault(zirvsim::TFault::NoAnswer);
+  const QByteArray text = TextAsNobody([&] { return RunCtlCaptured({"params", "--port", "COM5"}).Err.toUtf8(); });
+  EXPECT_TRUE(text.contains("zirv7ctl: COM5: Error reading params\n")) << text.constData();
+  EXPECT_TRUE(text.contains("Whether another program also has /dev/ttyUSB1 (COM5) open could not be checked")) << text.constData();
+  EXPECT_EQ(FSim->ReceivedCommands(), std::vector<std::string>{"l"});
+}
+
 TEST_F(PortErrorsTest, SilentBoardSaysWhatWasSentAndWhatToCheck) {
   FSim->SetFault(zirvsim::TFault::NoAnswer);
   Alias("COM5", "/dev/ttyUSB1");
@@ -139,10 +177,10 @@ TEST_F(PortErrorsTest, SilentSimulatorNamesItsFaultMode) {
 TEST_F(PortErrorsTest, DeviceLostInUseIsExplainedByEveryCommand) {
   Alias("COM5", "/dev/ttyUSB1");
   const QString file = Fake.Config() + "/other.pset";
-  QFile out(file);
-  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write("[ZIRVParam]\r\nP=0.3\r\n");
-  out.close();
+  // The board's values but P, as the simulated board starts with them.
+  Write(file, "[ZIRVParam]\r\nP=0.3\r\nI=0.0005\r\nD=0.0015\r\nDeadband=0\r\nMaxOutput=95\r\nFF0=0\r\nFF1=0\r\n"
+              "FaultError=1000\r\nStepMultiplier=1\r\nTPSC=4\r\nHallTimeout=50\r\nChargeElcos=0\r\n"
+              "PhaseAdvance=0\r\nSVMCycle=3\r\n");
   struct TCase {
     const char* Name;
     QStringList Args;

@@ -128,7 +128,7 @@ TEST(CtlPortsAlone, NoDeviceIsNoFailure) {
   EXPECT_TRUE(r.Out.isEmpty());
   EXPECT_TRUE(r.Err.contains("No serial device found"));
   r = RunCtlCaptured({"ports", "--json"});
-  EXPECT_EQ(r.Out.simplified(), "[ ]");
+  EXPECT_EQ(r.Out.simplified(), "[]");
 }
 
 }  // namespace

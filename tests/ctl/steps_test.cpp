@@ -74,12 +74,21 @@ class StepCommandsTest : public testing::Test {
     return QJsonDocument::fromJson(r.Out.toUtf8()).object().value("runs").toArray();
   }
 
+  // Returns the journal's entries.
+  static std::vector<TJournalEntry> Journal() {
+    TRunStore store;
+    const TResult<void> opened = store.Open(*TRunStore::DefaultPath());
+    EXPECT_TRUE(opened) << opened.Failure().Message.toStdString();
+    TResult<std::vector<TJournalEntry>> entries = store.ListJournal();
+    return entries ? *entries : std::vector<TJournalEntry>();
+  }
+
   // Makes the history refuse every run stored from now on.
   void RefuseNewRuns() {
     {
       TRunStore store;
-      QString error;
-      ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
+      const TResult<void> opened = store.Open(*TRunStore::DefaultPath());
+      ASSERT_TRUE(opened) << opened.Failure().Message.toStdString();
     }
     const QString name = QStringLiteral("refuse");
     {
@@ -339,11 +348,7 @@ TEST_F(StepCommandsTest, CommandsThatWriteNothingKeepNoJournal) {
   RunCtlCaptured({"step", "--port", Port(), "--step", "100"});
   const QString same = ParamFile("same.pset", FOriginal.P, FOriginal.D);
   RunCtlCaptured({"compare", "--port", Port(), "--step", "100", same, "--yes"});
-  TRunStore store;
-  QString error;
-  ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
-  std::vector<TJournalEntry> entries;
-  ASSERT_TRUE(store.ListJournal(entries, error));
+  const std::vector<TJournalEntry> entries = Journal();
   EXPECT_TRUE(entries.empty());
 }
 
@@ -351,11 +356,7 @@ TEST_F(StepCommandsTest, CommandsThatWriteNothingKeepNoJournal) {
 TEST_F(StepCommandsTest, FinishedCompareLeavesAFinishedEntry) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   ASSERT_EQ(RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"}).Status, kExitOk);
-  TRunStore store;
-  QString error;
-  ASSERT_TRUE(store.Open(TRunStore::DefaultPath(), error)) << error.toStdString();
-  std::vector<TJournalEntry> entries;
-  ASSERT_TRUE(store.ListJournal(entries, error));
+  const std::vector<TJournalEntry> entries = Journal();
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_TRUE(entries[0].Finished);
   EXPECT_EQ(entries[0].Outcome, "put back");
@@ -397,11 +398,25 @@ TEST_F(StepCommandsTest, HistoryAndShowWorkOnAReadOnlyDisk) {
   }
 }
 
+// A backup is read from a history on a read-only disk, and written back to the board; the
+// restore says that it keeps no backup of its own.
+TEST_F(StepCommandsTest, RestoreWorksFromAHistoryOnAReadOnlyDisk) {
+  const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
+  ASSERT_EQ(RunCtlCaptured({"write", "--port", Port(), a, "--yes"}).Status, kExitOk);
+  ASSERT_NE(FSim->Params(), FOriginal);
+  const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), {"restore", "--port", Port(), "1", "--yes"});
+  if (!r) GTEST_SKIP() << "no read-only mount possible here";
+  EXPECT_EQ(r->Status, kExitOk) << r->Err.toStdString();
+  EXPECT_TRUE(r->Err.contains("can only be read: this restore is not kept")) << r->Err.toStdString();
+  EXPECT_EQ(FSim->Params(), FOriginal);
+  EXPECT_EQ(Journal().size(), 1u);
+}
+
 // With no history yet, listing it creates nothing.
 TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
   const TCtlResult r = RunCtlCaptured({"history"});
   EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
-  EXPECT_FALSE(QFileInfo::exists(TRunStore::DefaultPath()));
+  EXPECT_FALSE(QFileInfo::exists(*TRunStore::DefaultPath()));
 }
 
 // The output of a comparison piped into a program that stops reading ("| head -n 5", a pager

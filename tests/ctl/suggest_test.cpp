@@ -418,7 +418,7 @@ TEST(SuggestDeadbandTest, SaysWhatTheDeadbandStandsAgainst) {
     zirvsim::TMotorConstants Motor;
     const char* Says;
   } cases[] = {
-      {"play", {.PlayCounts = 3}, "against the play the suggestion sets \"Deadband (b):\" to 1 counts"},
+      {"play", {.PlayCounts = 3}, "against the play the suggestion sets \"Deadband (b):\" to 1 count"},
       {"encoder noise", {.EncoderNoiseCounts = 1}, "against the flicker the suggestion sets \"Deadband (b):\" to"},
   };
   for (const TCase& c : cases) {

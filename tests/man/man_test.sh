@@ -39,6 +39,11 @@ expect entry_continues "$(help_md entries 'Options:\n  --x N   First\n          
   $'`--x` *N*\n: First second.'
 expect section_by_name "$(help_md entries 'A:\n  a   in A\nB (see):\n  b   in B\n' B)" $'`b`\n: in B'
 expect command_names "$(help_md names 'Commands:\n  ports     list them\n' Commands)" $'ports\tList them.'
+# A sentence that ends its line with ":" is description, not a section, unless entries follow.
+expect colon_line_is_text "$(help_md text 'Usage: p\nRuns tests and prints:\nrise, peak.\n\nOptions:\n  --x  X.\n')" \
+  $'Runs tests and prints:\nrise, peak.'
+expect section_after_colon_line "$(help_md entries 'Runs and prints:\nrise.\n\nOptions:\n  --x  X.\n' Options)" \
+  $'`--x`\n: X.'
 
 # The pages the build made follow the programs.
 page() { cat "$built/$1.1"; }

@@ -6,17 +6,16 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
-#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <random>
 #include <sys/ioctl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include "globals/errors.h"
 #include "parameters/paramfile.h"
 #include "parameters/profile.h"
+#include "tests/filelimits.h"
 
 namespace {
 
@@ -107,26 +106,6 @@ class TUnwritable {
   bool FActive = false;
 };
 
-// Limits the size of files this process writes while it lives, as a full disk or a quota
-// would: a write beyond the limit fails (the signal it would raise is ignored meanwhile).
-class TFileSizeLimit {
- public:
-  explicit TFileSizeLimit(rlim_t bytes) {
-    FOldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ::getrlimit(RLIMIT_FSIZE, &FOld);
-    const rlimit limit{bytes, FOld.rlim_max};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
-  }
-  ~TFileSizeLimit() {
-    ::setrlimit(RLIMIT_FSIZE, &FOld);
-    std::signal(SIGXFSZ, FOldHandler);
-  }
-
- private:
-  rlimit FOld{};
-  void (*FOldHandler)(int) = nullptr;
-};
-
 }  // namespace
 
 class ParamFileTest : public QObject {
@@ -194,6 +173,63 @@ class ParamFileTest : public QObject {
     WriteBytes(Path("value.pset"), encoding == 0 ? text : Utf16(text, encoding == 1));
     const TParamFileValue v = ReadParamFile(Path("value.pset"))[size_t(index)];
     QTEST(index == 4 ? double(v.Int) : v.Float, "expected");
+  }
+
+  // The strict reader of the companion takes every value text the window's Open takes and
+  // refuses, naming the line and the key, wherever the Open would load a default or pass a
+  // line over.
+  void StrictReadRefusesWhatTheWindowWouldDefault_data() {
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<bool>("utf16");
+    QTest::addColumn<QString>("refusal");  // after the file's name; "" when the file is read
+    const QByteArray whole = "[ZIRVParam]\r\n" + kSampleKeys;
+    const auto with = [&](const char* from, const char* to) { return QByteArray(whole).replace(from, to); };
+    QTest::newRow("every key") << whole << false << "";
+    QTest::newRow("every key, UTF-16") << whole << true << "";
+    QTest::newRow("as hands write it")
+        << "; set for line 3\r\n[Other]\r\nP=9\r\n [ zirvparam ] \r\nCustom=1\r\n" +
+               QByteArray(kSampleKeys).replace("P=0.5", "p = '0.5'").replace("MaxOutput=95", "maxoutput=\"0x5F\"")
+        << false << "";
+    QTest::newRow("a note after a value")
+        << with("MaxOutput=95", "MaxOutput=50 ; never above 50 on this rig") << false
+        << ":6: MaxOutput: \"50 ; never above 50 on this rig\" is no 32-bit integer";
+    QTest::newRow("a note after a value, UTF-16")
+        << with("MaxOutput=95", "MaxOutput=50 ; never above 50") << true
+        << ":6: MaxOutput: \"50 ; never above 50\" is no 32-bit integer";
+    QTest::newRow("a decimal comma") << with("P=0.5", "P=0,3") << false << ":2: P: \"0,3\" is no number";
+    QTest::newRow("an empty value") << with("D=0.333333333333333", "D=") << false << ":4: D has no value";
+    QTest::newRow("beyond 32 bits") << with("TPSC=4", "TPSC=2147483648") << false
+                                    << ":11: TPSC: \"2147483648\" is no 32-bit integer";
+    QTest::newRow("beyond a double") << with("FF1=1E15", "FF1=1E999") << false << ":8: FF1: \"1E999\" is no number";
+    QTest::newRow("one key alone") << QByteArray("[ZIRVParam]\r\nP=0.3\r\n") << false
+                                   << ":1: [ZIRVParam] has no key I";
+    QTest::newRow("a key twice in another case") << whole + "tpsc=5\r\n" << false
+                                                 << ":16: tpsc again; the key is on line 11 already";
+    QTest::newRow("the section twice") << whole + "[zirvparam]\r\nP=0.3\r\n" << false
+                                       << ":16: a second section [ZIRVParam]; the first is on line 1";
+    QTest::newRow("keys in another section") << QByteArray("[Other]\r\n" + kSampleKeys) << false
+                                             << ": not a parameter file: no section [ZIRVParam] with a parameter key";
+  }
+  void StrictReadRefusesWhatTheWindowWouldDefault() {
+    QFETCH(QByteArray, content);
+    QFETCH(bool, utf16);
+    QFETCH(QString, refusal);
+    const QString name = Path("strict.pset");
+    WriteBytes(name, utf16 ? Utf16(content, true) : content);
+    const TResult<TParamFileValues> read = ReadParamFileStrictly(name);
+    if (!refusal.isEmpty()) {
+      QVERIFY(!read);
+      QCOMPARE(read.Failure().Message, name + refusal);
+      QVERIFY(read.Failure().Explanation.contains("never written to a board") ||
+              read.Failure().Explanation.contains("the file does not say") || refusal.contains("not a parameter file"));
+      return;
+    }
+    if (!read) QFAIL(qPrintable(read.Failure().Message));
+    const TParamFileValues window = ReadParamFile(name);  // what the window's Open loads
+    for (size_t k = 0; k < window.size(); ++k) {
+      QCOMPARE((*read)[k].Float, window[k].Float);
+      QCOMPARE((*read)[k].Int, window[k].Int);
+    }
   }
 
   void LoadToleratesWhatHandsAndAccidentsLeave() {

@@ -15,6 +15,9 @@ using TStrings = std::vector<std::string>;
 
 enum class TKind { Status, Params, Step, Set };
 
+// The simulated board's ticks per servo cycle, which the step test's wait follows.
+constexpr int kBoardTicks = 4;
+
 Q_DECLARE_METATYPE(TFault)
 Q_DECLARE_METATYPE(TKind)
 
@@ -33,7 +36,7 @@ class TTransactionsTest : public QObject {
     double echoed = 0;
     if (kind == TKind::Status) return ReadStatus(*FChannel, s), s.Valid;
     if (kind == TKind::Params) return ReadParameters(*FChannel, p), p.Valid;
-    if (kind == TKind::Step) return StepResponseExchange(*FChannel, 0, 100).size() == 199;
+    if (kind == TKind::Step) return StepResponseExchange(*FChannel, 0, 100, kBoardTicks).size() == 199;
     return SetBoardValue(*FChannel, "p", "(p)", 0.5, echoed) && echoed == 0.5;
   }
 
@@ -144,7 +147,7 @@ class TTransactionsTest : public QObject {
     lines.insert(lines.end(), 2, "trailer +-");
     if (badLine >= 0) lines[badLine] = "7";
     FSim->ScriptAnswer("r", lines);
-    const QList<TStepSample> got = StepResponseExchange(*FChannel, 1, 50);
+    const QList<TStepSample> got = StepResponseExchange(*FChannel, 1, 50, kBoardTicks);
     QCOMPARE(got.size(), samples);
     for (int k = 0; k < got.size(); ++k) QVERIFY(got[k].Error == k && got[k].Output == -k);
     QCOMPARE(FSim->ReceivedCommands(), TStrings{"r1c50ok1"});
@@ -171,7 +174,7 @@ class TTransactionsTest : public QObject {
       FChannel->FlushReceive();
     });
     breaker.start(1);
-    QCOMPARE(StepResponseExchange(*FChannel, 0, 100).size(), 0);
+    QCOMPARE(StepResponseExchange(*FChannel, 0, 100, kBoardTicks).size(), 0);
     QVERIFY(!breaker.isActive());
   }
 
@@ -235,6 +238,34 @@ class TTransactionsTest : public QObject {
     QVERIFY(!Run(TKind::Step));
     QCOMPARE(TLineChannel::PollCount() - start, quint64(3000));
     QCOMPARE(FLog.size(), 11);  // the three commands and eight lines; no "Timeout"
+  }
+
+  // The step-test wait in polls: the specified 3000 where a board at 4 ticks per servo cycle
+  // answers within them, and beyond that as long as the board's cycles and the 404 lines at
+  // 57600 baud take, over the whole range of "Prediv:".
+  void stepWaitCoversTheBoard_data() {
+    QTest::addColumn<int>("prediv");
+    QTest::addColumn<int>("ticks");
+    QTest::addColumn<int>("polls");
+    QTest::newRow("prediv 0, the usual ticks") << 0 << 4 << 3000;
+    QTest::newRow("prediv 2, the usual ticks") << 2 << 4 << 3000;
+    QTest::newRow("prediv 12, 10 ticks") << 12 << 10 << -1;
+    QTest::newRow("prediv 31") << 31 << 4 << -1;
+    QTest::newRow("prediv 50") << 50 << 4 << -1;
+    QTest::newRow("prediv 50, 100 ticks") << 50 << 100 << -1;
+  }
+  void stepWaitCoversTheBoard() {
+    QFETCH(int, prediv);
+    QFETCH(int, ticks);
+    QFETCH(int, polls);
+    const int waited = StepAnswerPolls(prediv, ticks);
+    if (polls > 0) {
+      QCOMPARE(waited, polls);
+      return;
+    }
+    // 199 samples of prediv + 1 cycles of ticks x 100 us, and 404 lines of up to 32 bytes.
+    const double boardMs = 199.0 * (prediv + 1) * ticks * 0.1 + 404 * 32 * 1000.0 / 5760;
+    QVERIFY2(waited >= boardMs, qPrintable(QStringLiteral("%1 polls for %2 ms").arg(waited).arg(boardMs)));
   }
 
   // A malformed number on an examined line is a conversion error that ends the transaction,

@@ -40,6 +40,9 @@ TEST(SimCommandLineTest, RefusesWhatItDoesNotUnderstand) {
       {"--motor", "gain=2,gain=3"},    // a repeated key
       {"--motor", "colour=red"},
       {"--motor"},
+      {"--link", "COM33"},             // beyond the tool's port names
+      {"--seed", "7x"},                // not a whole number
+      {"--fault", "cut-short=2.5"},
   };
   for (const auto& words : refused) {
     zirvsim::TCommandLine line;

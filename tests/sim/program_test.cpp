@@ -164,7 +164,21 @@ INSTANTIATE_TEST_SUITE_P(
                    "zirv7-sim: cannot use '--frob'; see 'zirv7-sim --help'"},
         TUsageCase{"option_without_its_value", "--eeprom", 2, "", "cannot use '--eeprom'"},
         TUsageCase{"motor_gain_that_would_overflow", "--motor gain=1e308", 2, "", "beyond what a motor can be"},
-        TUsageCase{"motor_noise_that_would_overflow", "--motor noise=1e308", 2, "", "beyond what a motor can be"}),
+        TUsageCase{"motor_noise_that_would_overflow", "--motor noise=1e308", 2, "", "beyond what a motor can be"},
+        // What the tool could never reach, and options that are no numbers, are refused.
+        TUsageCase{"link_beyond_the_tools_port_names", "--link COM33", 2, "",
+                   "zirv7-sim: COM33 is not one of the tool's port names (COM1 to COM32)"},
+        TUsageCase{"seed_that_is_no_number", "--seed x", 2, "", "zirv7-sim: --seed 'x': not a whole number"},
+        TUsageCase{"reply_delay_with_a_unit", "--reply-delay 5ms", 2, "", "--reply-delay '5ms': not a whole number"},
+        TUsageCase{"fault_count_that_is_no_number", "--fault cut-short=two", 2, "",
+                   "--fault cut-short 'two': not a whole number"},
+        // An EEPROM file that could not be kept, or not read, would lose every change unseen.
+        TUsageCase{"eeprom_that_is_a_folder", "--eeprom /dev", 2, "", "zirv7-sim: --eeprom /dev: a folder, not a file"},
+        TUsageCase{"eeprom_in_a_missing_folder", "--eeprom /no-such-folder/board.eeprom", 2, "",
+                   "--eeprom /no-such-folder/board.eeprom: its folder /no-such-folder does not exist"},
+        TUsageCase{"eeprom_that_is_no_eeprom_file", "--eeprom /proc/version", 2, "",
+                   "line 1 is not \"KEY VALUE\" of a board parameter"},
+        TUsageCase{"eeprom_that_is_a_device", "--eeprom /dev/null", 2, "", "not a regular file"}),
     [](const testing::TestParamInfo<TUsageCase>& info) { return std::string(info.param.Name); });
 
 // Every fault the board knows is offered in the help, from which the manual page is made.

@@ -44,9 +44,8 @@ TEST(StepPlotLegend, RunsInTableOrderAndLongEntriesWhole) {
   const std::vector<TStepRun> runs = {LabelledRun("first.pset", 0.2), LabelledRun("second.pset", 0.3),
                                       LabelledRun(longLabel, 0.4)};
   QTemporaryDir dir;
-  QString error;
-  ASSERT_TRUE(SaveStepPlot(dir.filePath("plot.svg"), TPlotFormat::Svg, runs, "Legend", error))
-      << error.toStdString();
+  const TResult<void> saved = SaveStepPlot(dir.filePath("plot.svg"), TPlotFormat::Svg, runs, "Legend");
+  ASSERT_TRUE(saved) << saved.Failure().Message.toStdString();
   const QStringList texts = SvgTexts(dir.filePath("plot.svg"));
   const qsizetype first = texts.indexOf("first.pset"), second = texts.indexOf("second.pset");
   ASSERT_GE(first, 0);

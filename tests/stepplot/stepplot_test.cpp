@@ -75,9 +75,8 @@ TEST_F(StepPlotTest, EveryRunsOutputLimitIsDrawn) {
     std::vector<TStepRun> runs;
     for (double limit : c.Limits) runs.push_back(SaturatingRun(limit));
     runs.back() = SaturatingRun(c.Limits.back(), c.Step);
-    QString error;
-    ASSERT_TRUE(SaveStepPlot(File("limits.svg"), TPlotFormat::Svg, runs, "limits", error))
-        << error.toStdString();
+    const TResult<void> saved = SaveStepPlot(File("limits.svg"), TPlotFormat::Svg, runs, "limits");
+    ASSERT_TRUE(saved) << saved.Failure().Message.toStdString();
     EXPECT_EQ(LimitLineHeights(File("limits.svg")).size(), c.Lines) << c.Limits.size() << " runs";
   }
 }

@@ -46,7 +46,7 @@ TEST(RunJson, ResponseWithinOneSampleLeavesTimesEmptyWithANote) {
       << o.value("note").toString().toStdString();
 
   const QJsonObject slow = RunJson(ExpRun(20, 0));
-  EXPECT_FALSE(slow.contains("note"));
+  EXPECT_TRUE(slow.contains("note") && slow.value("note").isNull());  // on every run
   EXPECT_GT(slow.value("rise_ms").toDouble(), 0);
 }
 

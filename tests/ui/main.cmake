@@ -23,3 +23,8 @@ zirv_add_test_run(NAME test_main_window_failures PROGRAM test_main_window_rules
 zirv_add_test(NAME test_main_menukeys
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/main_menukeys_test.cpp
   LIBS zirv_test_mainfixture TIMEOUT 120)
+# Step tests as long as a board in real time needs, in the window and the companion: each row
+# waits out the board's own seconds.
+zirv_add_test(NAME test_long_steps
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/longsteps_test.cpp
+  LIBS zirv_test_mainfixture zirv_ctl TIMEOUT 180 COST 20 LABELS long)

@@ -15,6 +15,7 @@
 #include "sim/simulator.h"
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"
+#include "tests/devices/openholder.h"
 #include "tests/serial/ptypeer.h"
 #include "ui/errorbox.h"
 #include "ui/main.h"
@@ -90,7 +91,8 @@ class TPortsUiTest : public QObject {
   void failuresAreExplained_data() {
     QTest::addColumn<QString>("port");
     // 0 none, 1 another port holds it, 2 unplugged while in use, 3 the same after its link
-    // was removed (as a simulated board removes its own when it ends)
+    // was removed (as a simulated board removes its own when it ends), 4 another program has
+    // it open without a lock
     QTest::addColumn<int>("setup");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QStringList>("explanation");
@@ -106,6 +108,11 @@ class TPortsUiTest : public QObject {
         << "COM3" << 1 << "Unable to open com port (Error: 11)"
         << QStringList{QStringLiteral("/dev/ttyUSB0 (COM3) is in use by test_ui_ports (PID %1)")
                            .arg(QCoreApplication::applicationPid())};
+    // Refused as a second open of a port is on Windows: the board's answers would be split.
+    QTest::newRow("port held open without a lock is in use")
+        << "COM3" << 4 << "Unable to open com port (Error: 16)"
+        << QStringList{"/dev/ttyUSB0 (COM3) is in use by test_ui_ports (PID ",
+                       "Close it there, then press Connect again."};
     // Named as it was opened, whatever the name leads to now; the window is disconnected by
     // then, so Connect is the way back.
     const QStringList gone{"/dev/ttyUSB0 (COM3) went away while in use: it was unplugged or "
@@ -126,8 +133,14 @@ class TPortsUiTest : public QObject {
       holder.SetPort("COM3");
       holder.SetConnected(true);
     }
+    std::unique_ptr<TOpenHolder> other;
+    if (setup == 4) {
+      other = std::make_unique<TOpenHolder>(QString::fromStdString(Sim->DevicePath()));
+      QVERIFY(other->Holding());
+      explanation[0] += QString::number(other->Pid()) + u')';
+    }
     Connect(port);
-    if (setup >= 2) {
+    if (setup == 2 || setup == 3) {
       QVERIFY(Window->ComPort1.Connected());
       if (setup == 3) QCOMPARE(RunCtlCaptured({"unlink", "COM3", "--force"}).Status, kExitOk);
       Fake->Unplug("ttyUSB0");
@@ -138,6 +151,7 @@ class TPortsUiTest : public QObject {
     for (const QString& part : explanation)
       QVERIFY2(Explanations.value(0).contains(part), qPrintable(Explanations.value(0)));
     if (setup >= 2) QVERIFY(!Window->ComPort1.Connected() && Window->btConnect->isEnabled());
+    if (setup == 4) QVERIFY(Sim->ReceivedCommands().empty());
   }
 
   // Entries stay "COM1" to "COM32"; each one's tooltip and accessible description follow
