@@ -208,12 +208,14 @@ QJsonObject ExtrasJson(const TPlantExtras& x) {
           {QStringLiteral("findings"), findings}};
 }
 
-// Returns what the suggested deadband stands against: a noisy count, play, or else the
-// friction that holds the motor off target (the suggestion's note says how far).
+// Returns what the suggested deadband stands against: a flickering count, play, the friction
+// that holds the motor off target (the suggestion's note says how far), or else a count that
+// would come and go at rest with gains whose count jump passes the rest limit.
 QString DeadbandCause(const TSuggestReport& r) {
   if (r.Deadband == DeadbandAgainstFlicker(r.Extras)) return QStringLiteral("flicker");
   if (r.Deadband == DeadbandAgainstPlay(r.Extras)) return QStringLiteral("play");
-  return QStringLiteral("friction");
+  if (!r.Suggestion.Note.empty()) return QStringLiteral("friction");
+  return QStringLiteral("count coming and going at rest, which would move the output by more than a rest may,");
 }
 
 }  // namespace

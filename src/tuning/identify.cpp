@@ -19,15 +19,19 @@ constexpr double kMinTravel = 20;
 // A usable fit replays each run within this % of its step (root mean square) and pins gain
 // and time constant down within this relative standard error.
 constexpr double kMaxFitPct = 2.5;
+// A misfit of this many counts or less is the encoder's rounding and what it hides, not a
+// machine the model does not hold: a larger step makes it a smaller share of the step.
+constexpr double kRoundingMisfit = 1.5;
 constexpr double kMaxSpread = 0.10;
 // The variance a whole-count encoder adds to every position, counts squared: the least the
 // residuals can be trusted to.
 constexpr double kQuantisationVariance = 1.0 / 12;
 // The delays (servo cycles) and lags (in servo cycles) the first guesses try; a lag below the
-// least here is none.
+// least here is none: samples a cycle apart cannot show a lag of a quarter cycle, and a fit that
+// found one of a twentieth moved the choice from a P of 3 to one of 0.5 by a hair of overshoot.
 constexpr int kMaxDelayCycles = 3;
 constexpr double kGuessLagCycles[] = {0, 1.5, 4, 10};
-constexpr double kNegligibleLagCycles = 0.05;
+constexpr double kNegligibleLagCycles = 0.25;
 // First guesses a full fit starts from.
 constexpr size_t kRefinedGuesses = 2;
 // Fits driven by the worked-out drive that go on to the model's own loop.
@@ -506,7 +510,7 @@ void ChooseParameters(TFitData& data) {
     const TStepTestSetup& before = data.Runs[i - 1].Record->Setup;
     if (before.Start.Command + before.Step != data.Runs[i].Record->Setup.Start.Command) continue;
     data.Runs[i].PriorSpeed = EndSpeed(data.Runs[i - 1]);
-    data.Runs[i].SpeedFitted = data.Runs[i].PriorSpeed != 0;
+    data.Runs[i].SpeedFitted = true;
     data.Fixed[kFirstSpeed + i] = data.Runs[i].PriorSpeed * data.RunTime / data.StepScale;
     if (data.Runs[i].SpeedFitted) data.Active.push_back(kFirstSpeed + i);
   }
@@ -698,10 +702,18 @@ void SetFitRms(TIdentification& result, const TVector& x, const TFitData& data) 
 
 // Refuses a fit that replays poorly or leaves the constants uncertain, saying what to try.
 TIdentification Judged(TIdentification result, const TStepRecord& first) {
+  if (result.FitRmsPct > kMaxFitPct && result.FitRms <= kRoundingMisfit)
+    return Refused(result, "the model replays the run only within " + FixedText(result.FitRms, 1) + " counts (" +
+                               FixedText(result.FitRmsPct, 1) + " % of the step): the step is small beside the counts",
+                   "try a larger step");
   if (result.FitRmsPct > kMaxFitPct)
     return Refused(result, "the model replays the run only within " + FixedText(result.FitRms, 1) + " counts (" +
-                               FixedText(result.FitRmsPct, 1) + " % of the step)",
-                   "try a larger step, or a prediv that covers the settling");
+                               FixedText(result.FitRmsPct, 1) + " % of the step): the machine does what the model "
+                               "does not hold (it holds gain, time constant, Coulomb friction, a drive lag and delay, "
+                               "a load constant or changing with position, and play), such as a resonance, cogging, "
+                               "Stribeck friction, a current limit or an inertia that changes with position",
+                   "a larger step does not help; tune it by hand, or try a smaller step at a prediv that covers the "
+                   "settling");
   const double tau = result.Motor.TimeConstant;
   const double runTime = static_cast<double>(first.Errors.size()) * SamplePeriod(first.Setup);
   const bool tauUncertain = result.TimeConstantSpread > kMaxSpread || tau > kMaxTauPerRun * runTime;

@@ -91,6 +91,10 @@ class TStepSimulation {
   // gives the samples of that run from the start (a step back, say).
   void StepAgain(double step);
 
+  // Returns the error of the last sample as a counter of fractions of a count would read it
+  // (half a count above where the motor stood, as the whole-count reading lies on average).
+  double UnroundedError() const { return FCommand - FSampledPosition + 0.5; }
+
   // Returns where the encoder's side of the motor stood when the encoder was read for the last
   // sample, not rounded, relative to the encoder count it started in.
   double SampledTravel() const { return FSampledPosition - FStartCount; }

@@ -60,6 +60,17 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
   return setup;
 }
 
+// Returns the test with the gains and the deadband they run with: that of setup, and a count
+// at least where one count moves the output by more than a rest may. A motor at rest on the
+// edge of a count, or an encoder's glitch, makes the count come and go now and then, in any
+// run: beyond a deadband of a count each would kick the output beyond the rest limit, and
+// whether a board shows it depends on where within its count the motor stopped. Within it
+// the output stays, whatever the records showed of it.
+TStepTestSetup TestFor(TStepTestSetup setup, const TGains& gains) {
+  if (CountJumpPct(WithGains(setup.Loop, gains)) > kRestLimitPct) setup.Loop.Deadband = std::max(setup.Loop.Deadband, 1.0);
+  return WithGainsOf(setup, gains);
+}
+
 // How good one run is for the goal.
 struct TScore {
   int Settling = kNever;  // the first sample from which the run stays in the 2 % band
@@ -112,7 +123,10 @@ TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, do
     outputs.push_back(output);
     if (k >= setup.Samples - tail) score.SteadyError += sign * error;
     const double y = target - sign * error;
-    if (y > ceiling) return {};
+    // At the edges the overshoot is taken unrounded: there it is the margin the gains keep, and
+    // in whole counts a fit a hair off flipped it across the limit, and the choice far away.
+    const double peak = judge == TJudge::Nominal ? y : target - sign * simulation.UnroundedError();
+    if (peak > ceiling) return {};
     score.Iae += std::abs(error);
     if (std::abs(y - target) <= band) continue;
     if (k >= settleLimit) return {};
@@ -222,7 +236,7 @@ class TSearch {
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
-    const TStepTestSetup setup = WithGainsOf(FSetup, gains);
+    const TStepTestSetup setup = TestFor(FSetup, gains);
     const TScore nominal =
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
@@ -502,8 +516,9 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   // the settling band, or one more than a count beyond what the records ask for, is none: the
   // motor would rest too far off.
   TStepTestSetup chosen = setup;
-  chosen.Loop.Deadband = std::floor(setup.Loop.Deadband) + 1;
-  if (!gains && goal.PullAgainstFriction && chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step))) {
+  const double wider = std::floor(setup.Loop.Deadband) + 1;
+  if (!gains && goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step))) {
+    chosen.Loop.Deadband = wider;
     gains = Search(motor, chosen, goal, true);
     if (gains) {
       s.Deadband = chosen.Loop.Deadband;
@@ -522,18 +537,21 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
   TSearch present(motor, setup, goal);
-  const TScore found = gains ? ScoreRun(motor, WithGainsOf(chosen, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
+  const TScore found = gains ? ScoreRun(motor, TestFor(chosen, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
   if (presentWithinJump && present.Try(GainsOf(setup.Loop)) && present.Best().Rank.Settling <= found.Settling) {
+    const TStepTestSetup kept = TestFor(setup, GainsOf(setup.Loop));
     s.Found = s.Unchanged = true;
-    s.Deadband = setup.Loop.Deadband;
+    s.Deadband = kept.Loop.Deadband;
     s.Gains = GainsOf(setup.Loop);
-    s.Predicted = PredictStepTest(motor, setup, goal);
+    s.Predicted = PredictStepTest(motor, kept, goal);
     return s;
   }
   if (gains) {
+    const TStepTestSetup test = TestFor(chosen, *gains);
     s.Found = true;
     s.Gains = *gains;
-    s.Predicted = PredictStepTest(motor, WithGainsOf(chosen, *gains), goal);
+    s.Deadband = test.Loop.Deadband;
+    s.Predicted = PredictStepTest(motor, test, goal);
     return s;
   }
   if (setup.Loop.FaultError > 0 && std::abs(setup.Step) > setup.Loop.FaultError) {
