@@ -533,10 +533,10 @@ std::vector<TGuess> FirstGuesses(TFitData& data) {
 // What a load, or play, must take away of the misfit of the fit without it to be believed: a
 // share of it, and so much per residual (counts squared). Friction holds a motor off target
 // both ways, as a spring around the start would, and the two replay runs that end resting about
-// equally well: a load must explain much. A motor without play gains at most about 8 counts
-// squared over a step and a step back (0.02 per residual) from a play of a count, the
-// encoder's rounding, while 3 counts of play on the simulator's motor take a quarter or more of
-// the misfit away. With play, the fit must also replay the runs within the encoder's rounding:
+// equally well: a load must explain much. A motor without play gains a few hundredths of a
+// count squared per residual from a play of a count, the encoder's rounding, while 3 counts of
+// play on the simulator's motor take a third or more of the misfit away (where friction and a
+// lag took up much of it, 6 counts squared over a step and a step back, 0.016 per residual). With play, the fit must also replay the runs within the encoder's rounding:
 // a noisy count's misfit is cut by a fifth by a play of a few counts, but much of it stays.
 struct TMustExplain {
   double Share;
@@ -544,7 +544,7 @@ struct TMustExplain {
   double Leaves = INFINITY;  // the most the fit with it may leave per residual, counts squared
 };
 constexpr TMustExplain kLoadMustExplain{0.5, 0.1};
-constexpr TMustExplain kPlayMustExplain{0.2, 0.025, kQuantisationVariance};
+constexpr TMustExplain kPlayMustExplain{0.2, 0.012, kQuantisationVariance};
 
 // Returns whether the runs move both ways: one way, friction and a load are one force to them.
 bool BothWays(const TFitData& data) {
@@ -645,8 +645,9 @@ bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData&
          with.Value <= must.Leaves * residuals;
 }
 
-// The play the refit with play starts from, in counts.
-constexpr double kPlayStart = 2;
+// The plays the refit with play starts from, in counts: the misfit has a dip at each count the
+// play spans, and a simplex from one play alone missed three counts on one board in four.
+constexpr double kPlayStarts[] = {1.5, 3.5};
 
 // The fit with play between motor and encoder, from the fit without, its runs started against
 // either side of the play (and the first in its middle too, as a motor left alone may be).
@@ -669,10 +670,12 @@ TMinimum WithPlay(TFitData& data, const TMinimum& without) {
       played.Runs[i].PlaySide = i == 0 ? double(rest % sides) - 1 : (rest % sides ? 1.0 : -1.0);
       rest /= sides;
     }
-    TVector start = without.Point;
-    start[kPlay] = kPlayStart;
-    const TMinimum refined = Refine(start, played);
-    if (refined.Value < best.Value) best = refined, chosen = std::move(played);
+    for (double play : kPlayStarts) {
+      TVector start = without.Point;
+      start[kPlay] = play;
+      const TMinimum refined = Refine(start, played);
+      if (refined.Value < best.Value) best = refined, chosen = played;
+    }
   }
   if (!chosen || !ExplainsMore(best, without, data, kPlayMustExplain)) return without;
   data = std::move(*chosen);
