@@ -6,6 +6,9 @@
 
 namespace {
 
+// The least friction margin, % of drive.
+constexpr double kLeastFrictionMarginPct = 0.1;
+
 std::string Shortest(double value) {
   char text[32];
   std::snprintf(text, sizeof text, "%.3g", value);
@@ -56,7 +59,11 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
   }
   const TMotorModel& motor = c.Identification.Motor;
   c.Deadband = std::max({request.Present.Deadband, DeadbandAgainstFlicker(c.Extras), DeadbandAgainstPlay(c.Extras)});
-  const TTuningGoal goal = GoalAgainstFlicker(request.Goal, c.Extras);
+  TTuningGoal goal = GoalAgainstFlicker(request.Goal, c.Extras);
+  // The friction the gains must also pull against: what the fit may be off by, twice its
+  // standard error, between a tenth and half a percent of drive. A step and a step back that
+  // show friction well (it held the motor off target in both) need not pay for half a percent.
+  goal.FrictionMarginPct = std::clamp(2 * c.Identification.FrictionSpread, kLeastFrictionMarginPct, request.Goal.FrictionMarginPct);
   c.CountJumpInForcePct = goal.MaxCountJumpPct;
   c.Setup.Loop = LoopSettings(request.Present);
   c.Setup.Loop.Deadband = c.Deadband;

@@ -413,14 +413,15 @@ TMinimum Refine(const TVector& start, const TFitData& data) {
   return best;
 }
 
-// Relative standard errors of gain and time constant from the residuals' sensitivity to every
-// parameter the fit moves and the run shows (a lag too small to matter is left out, as the run
-// cannot show it).
-std::array<double, 2> Spreads(const TVector& x, const TFitData& data, double sumOfSquares) {
+// Standard errors of gain and time constant (relative) and of friction (% of drive) from the
+// residuals' sensitivity to every parameter the fit moves and the run shows (a lag too small to
+// matter is left out, as the run cannot show it).
+std::array<double, 3> Spreads(const TVector& x, const TFitData& data, double sumOfSquares) {
   std::vector<size_t> shown;
   for (size_t i : data.Active)
     if (i != kLogLag || ModelAt(x, data).Lag > 0) shown.push_back(i);
   std::vector<TVector> jacobian;
+  size_t frictionColumn = SIZE_MAX;
   for (size_t i : shown) {
     const double step = i == kLogGain || i == kLogTau || i == kLogLag ? 0.01 : 0.02;
     TVector up = x, down = x;
@@ -432,6 +433,7 @@ std::array<double, 2> Spreads(const TVector& x, const TFitData& data, double sum
     // A parameter the residuals do not react to at all here (friction on a step of whole
     // counts) tells nothing of the others' spread, and would leave no inverse.
     if (i > kLogTau && SumOfSquares(column) == 0) continue;
+    if (i == kFriction) frictionColumn = jacobian.size();
     jacobian.push_back(std::move(column));
   }
   const size_t n = jacobian.size();
@@ -441,11 +443,16 @@ std::array<double, 2> Spreads(const TVector& x, const TFitData& data, double sum
       normal[i][j] = std::inner_product(jacobian[i].begin(), jacobian[i].end(), jacobian[j].begin(), 0.0);
   const double samples = static_cast<double>(jacobian[0].size());
   const double variance = std::max(sumOfSquares / std::max(samples - double(n), 1.0), kQuantisationVariance);
-  std::array<double, 2> spread{};
-  for (size_t i = 0; i < 2; ++i) {
+  std::array<double, 3> spread{};
+  for (size_t k = 0; k < 3; ++k) {
+    const size_t i = k < 2 ? k : frictionColumn;
+    if (i >= n) {
+      spread[k] = INFINITY;
+      continue;
+    }
     TVector unit(n, 0.0), column;
     unit[i] = 1;
-    spread[i] = Solve(normal, unit, column) && column[i] > 0 ? std::sqrt(variance * column[i]) : INFINITY;
+    spread[k] = Solve(normal, unit, column) && column[i] > 0 ? std::sqrt(variance * column[i]) : INFINITY;
   }
   return spread;
 }
@@ -510,7 +517,7 @@ void ChooseParameters(TFitData& data) {
     const TStepTestSetup& before = data.Runs[i - 1].Record->Setup;
     if (before.Start.Command + before.Step != data.Runs[i].Record->Setup.Start.Command) continue;
     data.Runs[i].PriorSpeed = EndSpeed(data.Runs[i - 1]);
-    data.Runs[i].SpeedFitted = true;
+    data.Runs[i].SpeedFitted = data.Runs[i].PriorSpeed != 0;
     data.Fixed[kFirstSpeed + i] = data.Runs[i].PriorSpeed * data.RunTime / data.StepScale;
     if (data.Runs[i].SpeedFitted) data.Active.push_back(kFirstSpeed + i);
   }
@@ -545,6 +552,8 @@ struct TMustExplain {
 };
 constexpr TMustExplain kLoadMustExplain{0.5, 0.1};
 constexpr TMustExplain kPlayMustExplain{0.2, 0.012, kQuantisationVariance};
+// A longer delay must take away this much of the misfit of a shorter one.
+constexpr TMustExplain kDelayMustExplain{0.05, 0.01};
 
 // Returns whether the runs move both ways: one way, friction and a load are one force to them.
 bool BothWays(const TFitData& data) {
@@ -617,6 +626,19 @@ TMinimum FitFromGuesses(TFitData& data) {
     refined.emplace_back(Refine(guess->Point, data), guess->Delay);
   }
   std::sort(refined.begin(), refined.end(), [](const auto& a, const auto& b) { return a.first.Value < b.first.Value; });
+  // A shorter delay that replays the runs about as well is the one: a step back's start speed,
+  // friction and a lag take up a cycle of delay between them, and a motor without one was
+  // fitted with one, which cost it every suggestion at prediv 0.
+  if (!refined.empty() && std::isfinite(refined.front().first.Value)) {
+    const double residuals = static_cast<double>(Residuals(refined.front().first.Point, data).size());
+    const double enough = refined.front().first.Value + std::max(kDelayMustExplain.Share * refined.front().first.Value,
+                                                                  kDelayMustExplain.PerResidual * residuals);
+    std::stable_sort(refined.begin(), refined.end(), [&](const auto& a, const auto& b) {
+      const bool aEnough = a.first.Value <= enough, bEnough = b.first.Value <= enough;
+      if (aEnough != bEnough) return aEnough;
+      return aEnough && a.second < b.second;
+    });
+  }
   // The best driven fit goes on to the model's own loop. (The own loop's cost is no judge
   // between driven fits: where friction shows only within a percent, a worse driven fit found
   // it a fifth off.)
@@ -796,7 +818,8 @@ TIdentification IdentifyMotor(const std::vector<TStepRecord>& records) {
   // loop on whole counts replays a motor 1 % off exactly as the fitted one.
   TFitData driven = data;
   driven.OwnLoop = false;
-  const auto [gainSpread, tauSpread] = Spreads(best.Point, driven, Cost(best.Point, driven));
+  const auto [gainSpread, tauSpread, frictionSpread] = Spreads(best.Point, driven, Cost(best.Point, driven));
+  result.FrictionSpread = frictionSpread;
   result.GainSpread = gainSpread;
   result.TimeConstantSpread = tauSpread;
   return Judged(result, first);

@@ -25,6 +25,7 @@ struct TIdentification {
   // the run pins them down.
   double GainSpread = 0;
   double TimeConstantSpread = 0;
+  double FrictionSpread = 0;  // the friction's standard error, % of drive (infinite: not shown)
   std::string Problem;  // why the fit is not usable; empty when it is
   std::string Advice;   // what to try instead
   // Each run's start as the fit found it: where within its count the motor stood, and the

@@ -60,17 +60,6 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
   return setup;
 }
 
-// Returns the test with the gains and the deadband they run with: that of setup, and a count
-// at least where one count moves the output by more than a rest may. A motor at rest on the
-// edge of a count, or an encoder's glitch, makes the count come and go now and then, in any
-// run: beyond a deadband of a count each would kick the output beyond the rest limit, and
-// whether a board shows it depends on where within its count the motor stopped. Within it
-// the output stays, whatever the records showed of it.
-TStepTestSetup TestFor(TStepTestSetup setup, const TGains& gains) {
-  if (CountJumpPct(WithGains(setup.Loop, gains)) > kRestLimitPct) setup.Loop.Deadband = std::max(setup.Loop.Deadband, 1.0);
-  return WithGainsOf(setup, gains);
-}
-
 // How good one run is for the goal.
 struct TScore {
   int Settling = kNever;  // the first sample from which the run stays in the 2 % band
@@ -199,12 +188,11 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
 // Friction is the least sure of the fitted constants: a run that saturates and then rests
 // shows it only to within about a percent of drive (a slow motor's 1 % was fitted as 0.54 % and
 // as 1.36 % from two starts), so gains must bring the motor within the steady-state goal (a
-// count, or the deadband) by the run's end with kFrictionMarginPct more than the fit found,
+// count, or the deadband) by the run's end with the goal's margin more than the fit found,
 // too. A loop that does so only on the model sits off target on a board with a little more
 // friction, however well it settles. Where P alone does not, the integral must; its pull is
 // simulated from the step on, as it gathers the error of the whole approach, not only of the
 // last counts.
-constexpr double kFrictionMarginPct = 0.5;
 
 // A mismatched motor must settle within this many times the run: one a fifth slower than the
 // fitted motor cannot settle within the run where the fitted one takes most of it, and gains
@@ -217,9 +205,28 @@ TStepTestSetup Longer(TStepTestSetup setup) {
   return setup;
 }
 
+// Returns the test with the gains and the deadband they run with: that of setup, or a count
+// where one count moves the output by more than a rest may and the gains do as well with it on
+// the fitted motor. A motor at rest on the edge of a count, or an encoder's glitch, makes the
+// count come and go now and then, in any run: beyond a deadband of a count each kicks the
+// output beyond the rest limit, and whether a board shows it depends on where within its count
+// the motor stopped, so that the same board gave a deadband one time and none the next. Within
+// it the output stays. (Against friction a large D may instead kick the output each time the
+// motor crosses the band's edge: then none.)
+TStepTestSetup TestFor(const TMotorModel& motor, const TStepTestSetup& setup, const TGains& gains, const TTuningGoal& goal) {
+  TStepTestSetup test = WithGainsOf(setup, gains);
+  if (setup.Loop.Deadband >= 1 || CountJumpPct(test.Loop) <= kRestLimitPct) return test;
+  TStepTestSetup wider = setup;
+  wider.Loop.Deadband = 1;
+  wider = WithGainsOf(wider, gains);
+  const bool quiet =
+      ScoreRunAndBack(motor, wider, goal.TargetOvershootPct, setup.Samples, goal.PullAgainstFriction).Settling != kNever;
+  return quiet ? wider : test;
+}
+
 // Returns the motor with the friction the gains must also bring onto target.
-TMotorModel WithFrictionMargin(TMotorModel motor) {
-  motor.Friction += kFrictionMarginPct;
+TMotorModel WithFrictionMargin(TMotorModel motor, const TTuningGoal& goal) {
+  motor.Friction += goal.FrictionMarginPct;
   return motor;
 }
 
@@ -236,7 +243,7 @@ class TSearch {
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
-    const TStepTestSetup setup = TestFor(FSetup, gains);
+    const TStepTestSetup setup = TestFor(FMotors[0], FSetup, gains, FGoal);
     const TScore nominal =
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
@@ -256,19 +263,15 @@ class TSearch {
   }
 
   // Returns whether the gains also do on the fitted motor with the friction at the edges of
-  // what the fit may be off by: with half a percent more, the motor quiet and on target by the
-  // run's end; with half the friction, quiet. Friction sets where between its counts a motor
-  // comes to rest, and whether a P too weak to hold a load at any count hunts between two.
-  // Where the board's sum of errors grows unseen (no I, the motor resting off target), an I that
-  // does not take the sum up within the wait turns it into a push: such gains are left out.
+  // what the fit may be off by: with half a percent more, the motor on target by the run's end;
+  // with half the friction, quiet. Less friction lets a motor hunt between two counts where a P
+  // too weak to hold a load at either, or a coarse count, has it cross one and come back.
   bool FrictionEdgesHold(const TGains& gains, const TStepTestSetup& setup) const {
-    if (FSetup.Loop.I == 0 && FSetup.Start.Error != 0 && gains.I > 0 && !SettlesWithinWait(gains, setup.Loop.Period))
-      return false;
     if (!FGoal.PullAgainstFriction) return true;
     const double overshoot = CornerOvershootLimitPct(FGoal);
     TMotorModel slack = FMotors[0];
     slack.Friction /= 2;
-    return OnTarget(ScoreRun(WithFrictionMargin(FMotors[0]), setup, overshoot, FSetup.Samples, TJudge::QuietEdge), setup) &&
+    return OnTarget(ScoreRun(WithFrictionMargin(FMotors[0], FGoal), setup, overshoot, FSetup.Samples, TJudge::Edge), setup) &&
            ScoreRun(slack, setup, overshoot, FSetup.Samples, TJudge::QuietEdge).Settling != kNever;
   }
 
@@ -537,9 +540,9 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
   TSearch present(motor, setup, goal);
-  const TScore found = gains ? ScoreRun(motor, TestFor(chosen, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
+  const TScore found = gains ? ScoreRun(motor, TestFor(motor, chosen, *gains, goal), goal.TargetOvershootPct, setup.Samples) : TScore{};
   if (presentWithinJump && present.Try(GainsOf(setup.Loop)) && present.Best().Rank.Settling <= found.Settling) {
-    const TStepTestSetup kept = TestFor(setup, GainsOf(setup.Loop));
+    const TStepTestSetup kept = TestFor(motor, setup, GainsOf(setup.Loop), goal);
     s.Found = s.Unchanged = true;
     s.Deadband = kept.Loop.Deadband;
     s.Gains = GainsOf(setup.Loop);
@@ -547,7 +550,7 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     return s;
   }
   if (gains) {
-    const TStepTestSetup test = TestFor(chosen, *gains);
+    const TStepTestSetup test = TestFor(motor, chosen, *gains, goal);
     s.Found = true;
     s.Gains = *gains;
     s.Deadband = test.Loop.Deadband;
@@ -562,7 +565,7 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   if (frictionHolds) {
     s.Problem = "no gains that meet the goal bring the motor within a count of target (or a count more of deadband) "
                 "against its friction (" +
-                FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(kFrictionMarginPct, 1) +
+                FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(goal.FrictionMarginPct, 1) +
                 " % more as the fit may be off) by the end of the run, and without the friction some would: the motor "
                 "would rest off target";
     s.Advice = "try a prediv that gives the integral longer, a larger --target-overshoot, or raise I by hand and check "

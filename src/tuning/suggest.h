@@ -33,9 +33,10 @@ struct TTuningGoal {
   double CornerAllowancePct = 3;  // points of overshoot beyond the target at the mismatched motors
   double MaxCountJumpPct = 20;
   // Whether the gains must bring the motor within the steady-state goal (a count, or the
-  // deadband) by the end of the step and of the step back, also against more friction than
-  // fitted; the choice falls back to a count more of deadband when none do.
+  // deadband) by the end of the step and of the step back, also against FrictionMarginPct more
+  // friction than fitted; the choice falls back to a count more of deadband when none do.
   bool PullAgainstFriction = true;
+  double FrictionMarginPct = 0.5;
 };
 
 // The most the output may move at rest, peak-to-peak, in % of "Max Output (m):": in a rest
