@@ -9,7 +9,7 @@
 #include <QTest>
 #include <cstdio>
 
-#include "mainfixture.h"
+#include "mainwindowfixture.h"
 #include "monitor/chart.h"
 #include "ui/spinedit.h"
 

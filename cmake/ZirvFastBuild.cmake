@@ -1,9 +1,10 @@
 # What keeps the build short, each a cache option that can be switched off at configuration:
 #
 #   ZIRV_PRECOMPILED_HEADERS  one precompiled header of the common standard and Qt headers, made
-#                             once and reused by every library, test, benchmark and program made
-#                             with the helpers of ZirvHelpers.cmake (about 3 s of CPU per file
-#                             that would otherwise parse the Qt headers itself);
+#                             once and reused by every library, benchmark and program made with
+#                             the helpers of ZirvHelpers.cmake (about 3 s of CPU per file that
+#                             would otherwise parse the Qt headers itself), and one with
+#                             GoogleTest's header too for the test programs;
 #   ZIRV_UNITY_BUILD          each subsystem library compiled in unity batches, so that a batch
 #                             reads its headers once;
 #   ZIRV_GOLD_LINKER          programs linked with gold instead of the default linker;
@@ -39,32 +40,34 @@ if(ZIRV_CCACHE AND NOT CMAKE_CXX_COMPILER_LAUNCHER)
     ${CMAKE_COMMAND} -E env CCACHE_SLOPPINESS=pch_defines,time_macros ${ZIRV_CCACHE})
 endif()
 
-# zirv_precompiled_header_owner(<target> [COMPILE_OPTIONS <options...>])
-# A target whose only job is to make the precompiled header cmake/precompiled.h that others
-# reuse. A compiler takes a precompiled header only where the compile options that shape it
-# (optimisation, debug information, macros) are those it was made with; otherwise it reads
-# the header as text. So the owner links only Qt6::Core, whose macros every Qt user has, and
-# takes the Gui and Widgets include folders without their macros; and the test programs, with
-# options of their own, get an owner of their own.
+# The Qt modules the precompiled header holds besides Qt Core. Every target that takes the header
+# sees their include folders (not their libraries or macros), so that the header compiles as
+# text too, should the compiler not take its precompiled form.
+set(ZIRV_PCH_INCLUDE_DIRS
+  $<TARGET_PROPERTY:Qt6::Gui,INTERFACE_INCLUDE_DIRECTORIES>
+  $<TARGET_PROPERTY:Qt6::Widgets,INTERFACE_INCLUDE_DIRECTORIES>)
+
+# zirv_precompiled_header_owner(<target> HEADER <file> [COMPILE_OPTIONS <options...>]
+#                               [LIBS <targets...>])
+# A target whose only job is to make the precompiled header <file> that others reuse. A
+# compiler takes a precompiled header only where the compile options that shape it
+# (optimisation, debug information, macros) are those it was made with; otherwise it reads the
+# header as text. So the owner links only Qt6::Core, whose macros every Qt user has, and LIBS;
+# and the test programs, with options of their own, get an owner of their own.
 function(zirv_precompiled_header_owner target)
-  cmake_parse_arguments(P "" "" "COMPILE_OPTIONS" ${ARGN})
+  cmake_parse_arguments(P "" "HEADER" "COMPILE_OPTIONS;LIBS" ${ARGN})
   set(source ${CMAKE_BINARY_DIR}/generated/${target}.cpp)
   file(CONFIGURE OUTPUT ${source} CONTENT "// Only carries the precompiled header.\n")
   add_library(${target} OBJECT ${source})
-  target_link_libraries(${target} PRIVATE Qt6::Core)
-  target_include_directories(${target} SYSTEM PRIVATE
-    $<TARGET_PROPERTY:Qt6::Gui,INTERFACE_INCLUDE_DIRECTORIES>
-    $<TARGET_PROPERTY:Qt6::Widgets,INTERFACE_INCLUDE_DIRECTORIES>)
+  target_link_libraries(${target} PRIVATE Qt6::Core ${P_LIBS})
+  target_include_directories(${target} SYSTEM PRIVATE ${ZIRV_PCH_INCLUDE_DIRS})
   target_compile_options(${target} PRIVATE ${P_COMPILE_OPTIONS})
-  target_precompile_headers(${target} PRIVATE ${PROJECT_SOURCE_DIR}/cmake/precompiled.h)
+  target_precompile_headers(${target} PRIVATE ${P_HEADER})
   set_target_properties(${target} PROPERTIES AUTOMOC OFF EXCLUDE_FROM_ALL ON)
 endfunction()
 
 if(ZIRV_PRECOMPILED_HEADERS)
-  zirv_precompiled_header_owner(zirv_pch)
-  set(ZIRV_TEST_PCH zirv_pch)
-  if(ZIRV_TEST_COMPILE_OPTIONS)
-    zirv_precompiled_header_owner(zirv_pch_test COMPILE_OPTIONS ${ZIRV_TEST_COMPILE_OPTIONS})
-    set(ZIRV_TEST_PCH zirv_pch_test)
-  endif()
+  zirv_precompiled_header_owner(zirv_pch HEADER ${PROJECT_SOURCE_DIR}/cmake/precompiled.h)
+  zirv_precompiled_header_owner(zirv_pch_test HEADER ${PROJECT_SOURCE_DIR}/cmake/precompiled_test.h
+    COMPILE_OPTIONS ${ZIRV_TEST_COMPILE_OPTIONS} LIBS GTest::gtest)
 endif()

@@ -5,23 +5,36 @@ set(ZIRV_BIN_DIR   ${CMAKE_BINARY_DIR}/bin)
 set(ZIRV_TEST_DIR  ${CMAKE_BINARY_DIR}/tests)
 set(ZIRV_BENCH_DIR ${CMAKE_BINARY_DIR}/bench)
 
-# zirv_use_precompiled_header(<target>)
-# Lets <target> reuse the project's precompiled header instead of parsing the common headers in
-# every file. For targets made without the helpers below, such as a library of several folders.
+# zirv_use_precompiled_header(<target> [<owner>])
+# Lets <target> reuse the precompiled header of <owner> (the project's, zirv_pch, by default)
+# instead of parsing the common headers in every file. For targets made without the helpers
+# below, such as a library of several folders.
+# AUTOMOC's mocs_compilation.cpp is compiled without it: each file includes the moc code of
+# its own header ("moc_chart.cpp" in chart.cpp), so that file carries nothing but would still
+# pay for loading the header.
 function(zirv_use_precompiled_header target)
+  set(owner zirv_pch)
+  if(ARGC GREATER 1)
+    set(owner ${ARGV1})
+  endif()
   if(ZIRV_PRECOMPILED_HEADERS)
-    target_precompile_headers(${target} REUSE_FROM zirv_pch)
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+    target_include_directories(${target} SYSTEM PRIVATE ${ZIRV_PCH_INCLUDE_DIRS})
+    set_source_files_properties(${CMAKE_CURRENT_BINARY_DIR}/${target}_autogen/mocs_compilation.cpp
+      PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   endif()
 endfunction()
 
 # zirv_test_compile(<target>)
 # Compiles <target> as a test program's own code: with ZIRV_TEST_COMPILE_OPTIONS and the
-# precompiled header made with them. For libraries that only tests link (a shared fixture).
+# precompiled header made with them, which holds GoogleTest's header. So every test program is
+# compiled as GoogleTest's users are (its macros, GTEST_HAS_PTHREAD, shape the header); a suite
+# of Qt Test takes nothing from GoogleTest's static library. For libraries that only tests link
+# (a shared fixture) too.
 function(zirv_test_compile target)
   target_compile_options(${target} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
-  if(ZIRV_PRECOMPILED_HEADERS)
-    target_precompile_headers(${target} REUSE_FROM ${ZIRV_TEST_PCH})
-  endif()
+  target_link_libraries(${target} PRIVATE GTest::gtest)
+  zirv_use_precompiled_header(${target} zirv_pch_test)
 endfunction()
 
 # zirv_add_program(<target> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])
@@ -91,23 +104,14 @@ function(zirv_add_bench)
   set_target_properties(bench_${B_AREA} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${ZIRV_BENCH_DIR})
 endfunction()
 
-# zirv_subsystem_library(<target> DEPS <targets...> [WITHOUT_QT])
-# One static library per subsystem folder, made of every .cpp/.h in that folder but main.cpp,
-# compiled in unity batches (a file can opt out with the source property
-# SKIP_UNITY_BUILD_INCLUSION). Code includes headers by folder ("serial/comport.h"), so src/ is
-# the include root of every library. WITHOUT_QT: a library of plain C++ that links no Qt.
+# zirv_subsystem_library(<target> SOURCES <files...> DEPS <targets...> [WITHOUT_QT])
+# One static library per subsystem folder, made of the files it lists, compiled in unity
+# batches (a file can opt out with the source property SKIP_UNITY_BUILD_INCLUSION). Code
+# includes headers by folder ("serial/comport.h"), so src/ is the include root of every
+# library. WITHOUT_QT: a library of plain C++ that links no Qt.
 function(zirv_subsystem_library target)
-  cmake_parse_arguments(L "WITHOUT_QT" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS
-    ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
-  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
-  add_library(${target} STATIC ${sources})
-  # AUTOMOC reruns when a file it read changes, but would not notice a header that joins the
-  # folder later. The list of the folder's files, rewritten only when it changes, tells it.
-  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_sources.txt)
-  string(REPLACE ";" "\n" listing "${sources}")
-  file(CONFIGURE OUTPUT ${list_file} CONTENT "${listing}\n")
-  set_property(TARGET ${target} APPEND PROPERTY AUTOGEN_TARGET_DEPENDS ${list_file})
+  cmake_parse_arguments(L "WITHOUT_QT" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${target} STATIC ${L_SOURCES})
   if(L_WITHOUT_QT)
     set_target_properties(${target} PROPERTIES AUTOMOC OFF)
   else()
@@ -120,16 +124,6 @@ function(zirv_subsystem_library target)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_link_libraries(${target} PUBLIC ${L_DEPS})
 endfunction()
-
-# Includes every *.cmake fragment of the current folder: each area's tests or benchmarks are
-# declared in a fragment of their own so that areas can grow side by side.
-macro(zirv_include_fragments)
-  file(GLOB _zirv_fragments CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cmake)
-  list(SORT _zirv_fragments)
-  foreach(_f IN LISTS _zirv_fragments)
-    include(${_f})
-  endforeach()
-endmacro()
 
 # zirv_add_fuzz(<name> LIBS <targets...>)
 # Builds fuzz/<name> from fuzz/<name>.cpp, a libFuzzer target, when ZIRV_FUZZ is on; the target

@@ -1,39 +1,46 @@
-// The headers most files of the project include, precompiled once (ZirvFastBuild.cmake).
-// QtTest and gtest.h stay out: QtTest's header reads per-target macros, and a header of gtest's
-// own would cost more to make than the few tests using it would save.
-//
-// A compiler that cannot take the precompiled form (different options, a target without Qt)
-// reads this file as text instead; each Qt group is then included only where the target's
-// include folders reach it, so that the file compiles for every target, Qt or not.
+// The headers most files of the project include, precompiled once (ZirvFastBuild.cmake) for
+// every target that links Qt; the targets that take it also see the include folders of Qt Gui
+// and Qt Widgets. QtTest stays out: its header reads per-target macros.
 #include <algorithm>
+#include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
-#if __has_include(<QString>)
 #include <QByteArray>
+#include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QList>
 #include <QLocale>
 #include <QObject>
+#include <QRegularExpression>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTextStream>
 #include <QTimer>
-#endif
 
-#if __has_include(<QPainter>)
 #include <QColor>
 #include <QImage>
 #include <QKeyEvent>
 #include <QPainter>
-#endif
 
-#if __has_include(<QWidget>)
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -43,4 +50,3 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <QWidget>
-#endif

@@ -4,6 +4,7 @@
 
 #include "ctl/commands.h"
 #include "ctl/history.h"
+#include "ctl/options.h"
 #include "globals/jsontext.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
@@ -35,6 +36,31 @@ void PrintBackupTable(TCtlIo& io, const std::vector<TJournalEntry>& entries) {
   PrintTable(io, rows, int(rows.front().size()));
 }
 
+// Marks a backup finished at the user's word: the command that wrote it could not, and the
+// board keeps what it holds.
+int FinishBackupByHand(TCtlIo& io, const QString& text) {
+  qint64 id = 0;
+  if (!ReadBackupId(io, kName, text, id)) return kExitUsage;
+  TRunStore store;
+  if (!OpenRunHistory(io, store)) return kExitFailed;
+  const TResult<TJournalEntry> entry = store.LoadJournal(id);
+  if (!entry) {
+    PrintHistoryFailure(io, entry.Failure());
+    return kExitFailed;
+  }
+  if (entry->Finished) {
+    io.Err << "backup " << entry->Id << " is finished already (" << entry->Outcome << ")\n" << Qt::flush;
+    return kExitOk;
+  }
+  const TResult<void> finished = store.FinishJournal(entry->Id, QStringLiteral("marked finished"));
+  if (!finished) {
+    PrintHistoryFailure(io, finished.Failure());
+    return kExitFailed;
+  }
+  io.Err << "backup " << entry->Id << " is marked finished; the board was not written\n" << Qt::flush;
+  return kExitOk;
+}
+
 }  // namespace
 
 int RunBackups(const QStringList& args, TCtlIo& io) {
@@ -46,11 +72,18 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
       "write. The state says how the command ended: \"kept\" (the change was meant to stay),\n"
       "\"put back\", or UNFINISHED when it never could say (killed, unplugged, power lost): the\n"
       "board may then still hold what it was writing. 'zirv7ctl restore --port NAME ID' writes\n"
-      "a backup's values back. --json adds each backup's fourteen values."));
+      "a backup's values back. --json adds each backup's fourteen values.\n"
+      "\n"
+      "A command whose values are on the board but whose backup could not be marked\n"
+      "finished (the history locked or full) says so and names --finish ID, which marks the\n"
+      "backup finished without writing the board: its values stay as they are."));
   parser.addOption({QStringLiteral("json"), QStringLiteral("Print the backups as a JSON array.")});
+  parser.addOption({QStringLiteral("finish"),
+                    QStringLiteral("Mark backup ID finished, leaving the board as it is."), QStringLiteral("ID")});
   int exitCode = kExitOk;
   if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
   if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
+  if (parser.isSet(QStringLiteral("finish"))) return FinishBackupByHand(io, parser.value(QStringLiteral("finish")));
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
   if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly)) return kExitFailed;

@@ -65,7 +65,7 @@ int RunDiff(const QStringList& args, TCtlIo& io) {
   }
   TParamValues a{}, b{};
   if (!ReadSide(io, sides[0], a) || !ReadSide(io, sides[1], b)) return kExitTrouble;
-  const TPIDParams bRecord = RecordOf(b);
+  const TPIDParams bRecord = ParamsOf(b);
   std::vector<QStringList> rows = {{"KEY", sides[0], sides[1]}};
   for (const TParamRow& row : ParamTable())
     if (ValueDiffers(row, a[RowIndex(row)], bRecord))

@@ -1,8 +1,8 @@
 // zirv7ctl step: step-response tests on the board, their figures, pictures and history.
 #include "ctl/commands.h"
 #include "ctl/outputoptions.h"
-#include "ctl/porterrors.h"
 #include "ctl/steps.h"
+#include "boardsession/procedure.h"
 #include "boardsession/session.h"
 #include "boardsession/steptest.h"
 #include "globals/numtext.h"
@@ -51,18 +51,16 @@ bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TStepOptions& o) 
 
 // Runs the tests one after another, storing each; stops at the first that fails. A run the
 // history refuses is kept all the same, so that its figures are still printed.
-bool RunTests(TCtlIo& io, TBoardLink& link, TRunStore& store, const TPIDParams& params,
-              const TStepOptions& o, std::vector<TStepRun>& runs) {
+bool RunTests(TCtlIo& io, TBoardSession& session, TRunStore& store, const TStepOptions& o,
+              std::vector<TStepRun>& runs) {
   int step = o.Step;
   for (int i = 1; i <= o.Runs; ++i) {
     const QString what = QStringLiteral("%1: run %2 of %3, step %4").arg(o.Port).arg(i).arg(o.Runs).arg(step);
     io.Err << what << "\n" << Qt::flush;
-    QString failure;
-    std::optional<TStepRun> run =
-        RunStepTest(link, params, step, o.Prediv, failure, ProgressPrinter(io, what));
+    TResult<TStepRun> run = RunStepTest(session, session.Board(), step, o.Prediv, ProgressPrinter(io, what));
     if (CanRedrawLine(io.Err)) io.Err << "\r\033[K" << Qt::flush;
     if (!run) {
-      PrintFailureInUse(io, o.Port, link.Port(), QStringLiteral("run %1: %2").arg(i).arg(failure));
+      PrintFailure(io, o.Port, Concerning(QStringLiteral("run %1").arg(i), run.Failure()));
       return false;
     }
     const bool stored = StoreRun(io, store, *run);
@@ -115,7 +113,7 @@ int RunStep(const QStringList& args, TCtlIo& io) {
     return kExitFailed;
   }
   std::vector<TStepRun> runs;
-  const bool ran = RunTests(io, session.Link(), store, session.Board(), o, runs);
+  const bool ran = RunTests(io, session, store, o, runs);
   if (runs.empty()) return kExitFailed;
   const bool written = PrintRuns(io, parser, o, runs);
   return ran && written ? kExitOk : kExitFailed;

@@ -19,9 +19,11 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
       "Writes the values of FILE that differ from the board's, as the window's \"Write to ZIRV\n"
       "EE-Prom\" writes them after \"Open Parameters\": each value as its entry field shows it,\n"
       "one set command per differing value in the order of the \"Parameters\" page, every\n"
-      "answer checked. Shows the differences and asks first, unless --yes; --dry-run only\n"
-      "shows them. A value the board limits is reported as limited, and the command fails.\n"
-      "Ctrl+C or a failed write puts the board's values back."));
+      "answer checked and the values read back. Shows the differences and asks first,\n"
+      "unless --yes; --dry-run only shows them. A value the board limits is reported as\n"
+      "limited, and the command fails. A value the board stores otherwise than sent, a failed\n"
+      "write, Ctrl+C or standard output that cannot be written puts the board's values back;\n"
+      "the table printed says what the board holds in the end."));
   AddPortOption(parser);
   AddWriteOptions(parser);
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The parameter file (.pset) to write."));
@@ -39,7 +41,8 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   // Ctrl+C only raises a flag from here on: a write under way ends between two values and the
   // board gets its values back.
   TInterruptGuard guard;
-  TWriteRequest request = WriteRequestOf(parser, kName, args, files.first());
+  TWriteSetRequest request = WriteRequestOf(parser, kName, args, files.first());
+  request.Target = target;
   // The history keeps the board's values before the first write; without it nothing is
   // written. A dry run writes nothing and needs none.
   TRunStore store;
@@ -49,5 +52,7 @@ int RunWrite(const QStringList& args, TCtlIo& io) {
   }
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  return WriteParameterSet(io, session, target, request);
+  const TWriteSetResult result =
+      WriteParameterSet(session, request, BoardHooks(io, port, parser.isSet(QStringLiteral("yes"))));
+  return PrintWriteSet(io, result, request.DryRun);
 }

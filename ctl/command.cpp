@@ -119,8 +119,11 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message) {
   io.Err.flush();
 }
 
-void PrintFailure(TCtlIo& io, const TFailure& failure) {
-  PrintError(io, {}, failure.Message);
+void PrintFailure(TCtlIo& io, const TFailure& failure) { PrintFailure(io, {}, failure); }
+
+void PrintFailure(TCtlIo& io, const QString& what, const TFailure& failure) {
+  PrintError(io, what, failure.Message);
+  // The explanation stands as it is: it already ends its own lines but the last.
   if (!failure.Explanation.isEmpty()) io.Err << failure.Explanation << "\n" << Qt::flush;
 }
 
@@ -143,6 +146,8 @@ bool WaitForAnswer(QTextStream& in) {
 }  // namespace
 
 bool Confirm(TCtlIo& io, const QString& question) {
+  // Everything the question is about is on the screen before it: results printed so far too.
+  io.Out.flush();
   io.Err << question << " [y/N] ";
   io.Err.flush();
   if (!WaitForAnswer(io.In)) {
@@ -157,8 +162,29 @@ bool Confirm(TCtlIo& io, const QString& question) {
   return answer == QLatin1String("y") || answer == QLatin1String("yes");
 }
 
-bool OutputFailed(const TCtlIo& io) {
-  return io.Out.status() == QTextStream::WriteFailed || io.Err.status() == QTextStream::WriteFailed;
+namespace {
+
+// Whether what is written to the stream can no longer reach anyone.
+bool StreamClosed(QTextStream& stream) {
+  stream.flush();
+  if (stream.status() == QTextStream::WriteFailed) return true;
+  const auto* file = qobject_cast<QFile*>(stream.device());
+  if (!file || file->handle() < 0) return false;
+  const int fd = file->handle();
+  // Writing nothing fails only on a descriptor that cannot be written: a stream closed before
+  // the program began, for which main opened /dev/null to be read only.
+  if (::write(fd, "", 0) < 0 && errno == EBADF) return true;
+  // A pipe whose reader has gone reports an error condition before anything is written to it.
+  pollfd out{fd, POLLOUT, 0};
+  return ::poll(&out, 1, 0) > 0 && (out.revents & (POLLERR | POLLNVAL)) != 0;
+}
+
+}  // namespace
+
+QString ClosedOutput(TCtlIo& io) {
+  if (StreamClosed(io.Out)) return QStringLiteral("standard output");
+  if (StreamClosed(io.Err)) return QStringLiteral("standard error");
+  return QString();
 }
 
 bool IsTerminal(QTextStream& stream) {

@@ -46,16 +46,20 @@ void PrintError(TCtlIo& io, const QString& what, const QString& message);
 
 // Writes "zirv7ctl: <message>" to Err and the failure's explanation, if any, on the line after.
 void PrintFailure(TCtlIo& io, const TFailure& failure);
+// As PrintFailure, with what it concerns: "zirv7ctl: <what>: <message>".
+void PrintFailure(TCtlIo& io, const QString& what, const TFailure& failure);
 
 // Asks a yes/no question on Err and reads the answer from In; only "y" or "yes" (any case)
 // agree. An empty or closed input declines, and so does Ctrl+C while an interrupt guard is
 // active (the question ends at once).
 bool Confirm(TCtlIo& io, const QString& question);
 
-// Returns whether a write to Out or Err failed (a closed pipe, a pager that quit, a full
-// disk): nobody sees the results any more, so a command stops its work, puts the board back
-// and fails.
-bool OutputFailed(const TCtlIo& io);
+// Returns "standard output" or "standard error" when what is written there can no longer reach
+// anyone: a write to it failed (a closed pipe, a pager that quit, a full disk, a file-size
+// limit), it is a pipe nobody reads any more, or it was closed before the program began; ""
+// when both can be written. Flushes both first, so that a failure shows. A command that writes
+// the board treats such output as an interruption until its values are kept.
+QString ClosedOutput(TCtlIo& io);
 
 // Returns whether the stream reads or writes a terminal.
 bool IsTerminal(QTextStream& stream);

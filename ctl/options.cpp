@@ -84,6 +84,14 @@ bool NumberOption(TCtlIo& io, const QCommandLineParser& parser, const QString& c
   return false;
 }
 
+bool ReadBackupId(TCtlIo& io, const QString& command, const QString& text, qint64& id) {
+  bool ok = false;
+  id = (text.startsWith(u'#') ? text.mid(1) : text).toLongLong(&ok);
+  if (ok && id > 0) return true;
+  PrintError(io, command, QStringLiteral("'%1' is not a backup number (see 'zirv7ctl backups')").arg(text));
+  return false;
+}
+
 bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts,
                 std::vector<qint64>& ids) {
   for (const QString& text : texts) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ctl/command.h"
+#include "protocol/transactions.h"
 
 // An integer option and the values it takes.
 struct TIntOption {
@@ -17,7 +18,7 @@ struct TIntOption {
 };
 
 inline constexpr TIntOption kStepOption{"step", -1000000000, 1000000000};
-inline constexpr TIntOption kPredivOption{"prediv", 0, 50};
+inline constexpr TIntOption kPredivOption{"prediv", StepMinPrediv, StepMaxPrediv};
 
 // Adds --port NAME.
 void AddPortOption(QCommandLineParser& parser);
@@ -66,6 +67,10 @@ bool NumberOption(TCtlIo& io, const QCommandLineParser& parser, const QString& c
 // at the first text that is not one.
 bool ReadRunIds(TCtlIo& io, const QString& command, const QStringList& texts,
                 std::vector<qint64>& ids);
+
+// Reads a backup's number ("3" or "#3"); prints a usage error naming the command and returns
+// false when the text is not one.
+bool ReadBackupId(TCtlIo& io, const QString& command, const QString& text, qint64& id);
 
 // The options --png FILE, --svg FILE and, with csv, --csv FILE, added to a parser.
 void AddOutputOptions(QCommandLineParser& parser, bool csv);

@@ -40,7 +40,7 @@ TParamFileValues FileValuesOf(const TParamValues& values) {
   return file;
 }
 
-TPIDParams RecordOf(const TParamValues& values) {
+TPIDParams ParamsOf(const TParamValues& values) {
   TPIDParams record;
   for (const TParamRow& row : ParamTable()) StoreAnswer(record, row, values[RowIndex(row)]);
   record.Valid = true;

@@ -26,8 +26,8 @@ TResult<void> SaveParameterFile(const QString& file, const TParamValues& values)
 // Returns the file values the window's Save writes for fields showing values.
 TParamFileValues FileValuesOf(const TParamValues& values);
 
-// Returns the record a board holding values keeps (integer rows rounded).
-TPIDParams RecordOf(const TParamValues& values);
+// Returns the parameter record of a board holding values (integer rows rounded).
+TPIDParams ParamsOf(const TParamValues& values);
 
 // Returns the value as a cell: the number text of the tool.
 QString ValueText(double value);

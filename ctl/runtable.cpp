@@ -5,22 +5,12 @@
 
 #include "globals/numtext.h"
 
-namespace {
-
-// A value in fixed notation with the decimals. A magnitude of 1E15 and more, which only a
-// damaged history holds, is written in exponent form ("1.5E300"), so that a cell stays a few
-// characters wide instead of hundreds of digits.
-QString FixedText(double value, int decimals) {
-  if (std::isfinite(value) && std::fabs(value) >= 1e15) return FormatNumber(value);
-  return QString::number(value, 'f', decimals);
-}
-
-}  // namespace
+QString PercentText(double value) { return FixedNumberText(value, 1) + QStringLiteral(" %"); }
 
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs) {
   if (!samples) return QStringLiteral("-");
-  if (periodMs) return FixedText(*samples * *periodMs, 2) + QStringLiteral(" ms");
-  return FixedText(*samples, 1) + QStringLiteral(" smp");
+  if (periodMs) return FixedNumberText(*samples * *periodMs, 2) + QStringLiteral(" ms");
+  return FixedNumberText(*samples, 1) + QStringLiteral(" smp");
 }
 
 namespace {
@@ -49,8 +39,6 @@ double TimeKey(std::optional<double> samples, const TStepRun& r) {
   return samples.value_or(kNoFigure) * SamplePeriodMs(r).value_or(1);
 }
 
-QString Percent(double value) { return FixedText(value, 1) + QStringLiteral(" %"); }
-
 // A figure that may not exist: "-" when it does not.
 template <class F>
 QString OptionalText(std::optional<double> value, F text) {
@@ -61,23 +49,23 @@ QString OptionalText(std::optional<double> value, F text) {
 const TFigureForm kFigureForms[] = {
     {"rise", [](const TStepRun& r) { return TimeText(Measurable(r, r.Figures.RiseSamples), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(r.Figures.RiseSamples, r); }},
-    {"overshoot", [](const TStepRun& r) { return Percent(r.Figures.OvershootPct); },
+    {"overshoot", [](const TStepRun& r) { return PercentText(r.Figures.OvershootPct); },
      [](const TStepRun& r) { return r.Figures.OvershootPct; }},
     {"peak", [](const TStepRun& r) { return TimeText(Measurable(r, double(r.Figures.PeakSample)), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(double(r.Figures.PeakSample), r); }},
     {"settling", [](const TStepRun& r) { return TimeText(Measurable(r, Settling(r)), SamplePeriodMs(r)); },
      [](const TStepRun& r) { return TimeKey(Settling(r), r); }},
-    {"ss error", [](const TStepRun& r) { return FixedText(r.Figures.SteadyStateError, 2); },
+    {"ss error", [](const TStepRun& r) { return FixedNumberText(r.Figures.SteadyStateError, 2); },
      [](const TStepRun& r) { return std::fabs(r.Figures.SteadyStateError); }},
-    {"iae", [](const TStepRun& r) { return FixedText(r.Figures.Iae, 0); },
+    {"iae", [](const TStepRun& r) { return FixedNumberText(r.Figures.Iae, 0); },
      [](const TStepRun& r) { return r.Figures.Iae; }},
-    {"peak out", [](const TStepRun& r) { return Percent(r.Figures.PeakOutput); },
+    {"peak out", [](const TStepRun& r) { return PercentText(r.Figures.PeakOutput); },
      [](const TStepRun& r) { return r.Figures.PeakOutput; }},
     {"saturated", [](const TStepRun& r) { return QString::fromLatin1(r.Figures.Saturated ? "yes" : "no"); },
      [](const TStepRun& r) { return r.Figures.Saturated ? 1.0 : 0.0; }},
-    {"rest out p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestOutputPpPct, Percent); },
+    {"rest out p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestOutputPpPct, PercentText); },
      [](const TStepRun& r) { return r.Figures.RestOutputPpPct.value_or(kNoFigure); }},
-    {"rest err p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestErrorPp, [](double v) { return FixedText(v, 0); }); },
+    {"rest err p-p", [](const TStepRun& r) { return OptionalText(r.Figures.RestErrorPp, [](double v) { return FixedNumberText(v, 0); }); },
      [](const TStepRun& r) { return r.Figures.RestErrorPp.value_or(kNoFigure); }},
 };
 static_assert(std::size(kFigureForms) == std::size(kAllFigures));

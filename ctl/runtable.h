@@ -42,3 +42,6 @@ void PrintHistoryTable(TCtlIo& io, const std::vector<TRunListing>& listings);
 
 // Formats a figure in ms when the period is known, else in samples; "-" when it is empty.
 QString TimeText(std::optional<double> samples, std::optional<double> periodMs);
+
+// Returns a percentage as the tables show it: one decimal and " %" ("4.7 %").
+QString PercentText(double value);

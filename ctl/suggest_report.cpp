@@ -2,6 +2,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 
+#include "ctl/runtable.h"
 #include "ctl/steps.h"
 #include "ctl/suggest.h"
 #include "globals/jsontext.h"
@@ -16,8 +17,6 @@ std::optional<double> Samples(std::optional<int> samples) {
   if (!samples) return std::nullopt;
   return double(*samples);
 }
-
-QString Percent(double value) { return QString::number(value, 'f', 1) + QStringLiteral(" %"); }
 
 QString LawVerdictText(TLawVerdict verdict) {
   switch (verdict) {
@@ -36,7 +35,7 @@ QString CountJumpNote(const TSuggestReport& r) {
                      .arg(FormatNumber(r.Goal.MaxCountJumpPct));
   if (CountJumpPct(r.Setup.Loop) > r.Goal.MaxCountJumpPct)
     note += QStringLiteral("the present gains pass it: a count that flickers swings the drive by %1 of its limit\n")
-                .arg(Percent(CountJumpPct(r.Setup.Loop)));
+                .arg(PercentText(CountJumpPct(r.Setup.Loop)));
   return note;
 }
 
@@ -44,8 +43,8 @@ QString CountJumpNote(const TSuggestReport& r) {
 QString MismatchNote(const TTuningGoal& goal) {
   return QStringLiteral("mismatch: gain and time constant \u00B1%1 % off must settle too, with overshoot at most %2 "
                         "(the target %3 + the corner allowance of %4 points)\n")
-      .arg(QString::number(goal.Mismatch * 100, 'f', 0), Percent(CornerOvershootLimitPct(goal)),
-           Percent(goal.TargetOvershootPct), FormatNumber(goal.CornerAllowancePct));
+      .arg(QString::number(goal.Mismatch * 100, 'f', 0), PercentText(CornerOvershootLimitPct(goal)),
+           PercentText(goal.TargetOvershootPct), FormatNumber(goal.CornerAllowancePct));
 }
 
 QString Mismatch(const TTuningGoal& goal) {
@@ -75,15 +74,15 @@ std::vector<QStringList> FigureRows(const TSuggestReport& r, const std::vector<T
     const TStepFigures& f = *c.Figures;
     rows[0].append(c.Header);
     rows[1].append(TimeText(Samples(f.SettlingSamples), period));
-    rows[2].append(Percent(f.OvershootPct));
+    rows[2].append(PercentText(f.OvershootPct));
     rows[3].append(TimeText(f.RiseSamples, period));
-    rows[4].append(Percent(f.PeakOutput));
+    rows[4].append(PercentText(f.PeakOutput));
     rows[5].append(QString::number(f.SteadyStateError, 'f', 2));
     rows[6].append(QString::number(f.Iae, 'f', 0));
-    rows[7].append(f.RestOutputPpPct ? Percent(*f.RestOutputPpPct) : QStringLiteral("-"));
+    rows[7].append(f.RestOutputPpPct ? PercentText(*f.RestOutputPpPct) : QStringLiteral("-"));
     rows[8].append(f.RestErrorPp ? QString::number(*f.RestErrorPp, 'f', 0) : QStringLiteral("-"));
     rows[9].append(c.Prediction ? TimeText(Samples(c.Prediction->WorstSettlingSamples), period) : QString());
-    rows[10].append(c.Prediction ? Percent(c.Prediction->WorstOvershootPct) : QString());
+    rows[10].append(c.Prediction ? PercentText(c.Prediction->WorstOvershootPct) : QString());
   }
   return rows;
 }
@@ -103,7 +102,7 @@ QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
 }
 
 // Says what the fitted motor has beyond gain, time constant and friction: "a drive lag of
-// 2.00 ms, a delay of 1 servo cycle, a load of 3.1 % of drive (-0.6 % per 100 counts), 2.5
+// 2.00 ms, a delay of 1 servo cycle, a load of 3.10 % of drive (-0.60 % per 100 counts), 2.5
 // counts of play"; empty when nothing.
 QString MotorBeyondText(const TMotorModel& m) {
   QStringList parts;
@@ -220,29 +219,6 @@ QString DeadbandCause(const TSuggestReport& r) {
 
 }  // namespace
 
-TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
-                      const QString& label) {
-  TStepRun run;
-  run.Time = like.Time;
-  run.Port = like.Port;
-  run.Label = label;
-  run.Step = like.Step;
-  run.Prediv = like.Prediv;
-  run.Params = params;
-  run.Errors = prediction.Samples.Errors;
-  run.Outputs = prediction.Samples.Outputs;
-  UpdateFigures(run);
-  return run;
-}
-
-TBoardFigures FiguresOf(const TBoardRuns& runs) { return {runs.Forward.Figures, runs.Reverse.Figures, runs.Rest.Figures}; }
-
-TPIDParams SuggestedParams(const TSuggestReport& r) {
-  TPIDParams params = WithGains(r.Present, r.Suggestion.Gains);
-  params.Deadband = r.Deadband;
-  return params;
-}
-
 void PrintFit(TCtlIo& io, const TSuggestReport& r) {
   const TIdentification& id = r.Identification;
   if (!(id.Motor.Gain > 0)) return;  // refused before any fit
@@ -279,8 +255,8 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
                                     {"FF0", &TGains::FF0}, {"FF1", &TGains::FF1}})
     gains.push_back({QLatin1String(name), FormatNumber(present.*field), FormatNumber(suggested.*field)});
   gains.push_back({QStringLiteral("Deadband"), FormatNumber(r.Present.Deadband), FormatNumber(r.Deadband)});
-  gains.push_back({QStringLiteral("count jump"), Percent(CountJumpPct(r.Setup.Loop)),
-                   Percent(CountJumpPct(WithGains(r.Setup.Loop, suggested)))});
+  gains.push_back({QStringLiteral("count jump"), PercentText(CountJumpPct(r.Setup.Loop)),
+                   PercentText(CountJumpPct(WithGains(r.Setup.Loop, suggested)))});
   PrintTable(io, gains, 1);
   io.Out << CountJumpNote(r);
   io.Out << MismatchNote(r.Goal);

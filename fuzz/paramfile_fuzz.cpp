@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (double value : values)
     if (!std::isfinite(value)) std::abort();
   FileValuesOf(values);
-  RecordOf(values);
+  ParamsOf(values);
   for (double value : values) ValueText(value);
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "sim/portalias.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -13,10 +12,8 @@ namespace fs = std::filesystem;
 bool IsValidPortName(const std::string& name) { return ComNameNumber(name) != 0; }
 
 std::string PortAliasPath(const std::string& name) {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  fs::path base = xdg && *xdg ? fs::path(xdg) : fs::path(home ? home : ".") / ".config";
-  return (base / "zirv7tune" / "ports" / name).string();
+  const std::string folder = PortAliasFolder();
+  return folder.empty() ? folder : folder + "/" + name;
 }
 
 namespace {
@@ -36,6 +33,7 @@ bool IsReplaceable(const fs::path& path, const std::string& device) {
 // The link is removed and made again rather than overwritten, since a symbolic link cannot be
 // retargeted in place; the gap is harmless as the tool only looks the alias up when connecting.
 std::string CreatePortAlias(const std::string& aliasPath, const std::string& device, bool force) {
+  if (aliasPath.empty()) return kNoAliasFolder;
   const fs::path path(aliasPath);
   std::error_code error;
   fs::create_directories(path.parent_path(), error);

@@ -1,7 +1,7 @@
 #include <QApplication>
 
 #include "ui/errorbox.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 
 int main(int argc, char* argv[]) {
   QApplication app(argc, argv);

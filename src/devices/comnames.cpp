@@ -41,13 +41,18 @@ int ComNumber(const QString& name) {
   return ComNameNumber(name.toLatin1().toStdString());
 }
 
-QString AliasFolder() {
-  QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
-  if (config.isEmpty()) config = QDir::homePath() + QStringLiteral("/.config");
-  return config + QStringLiteral("/zirv7tune/ports");
+QString AliasFolder() { return QFile::decodeName(QByteArray::fromStdString(PortAliasFolder())); }
+
+QString AliasPath(const QString& com) {
+  const QString folder = AliasFolder();
+  return folder.isEmpty() ? QString() : folder + u'/' + com;
 }
 
-QString AliasPath(const QString& com) { return AliasFolder() + u'/' + com; }
+QStringList AliasFolderEntries() {
+  const QString folder = AliasFolder();
+  if (folder.isEmpty()) return {};
+  return QDir(folder).entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+}
 
 TPortTarget ResolvePort(const QString& name) {
   TPortTarget target;
@@ -59,7 +64,7 @@ TPortTarget ResolvePort(const QString& name) {
   const int number = ComNumber(name);
   if (number == 0) return target;
   const QString alias = AliasPath(name);
-  if (!Exists(alias)) {
+  if (alias.isEmpty() || !Exists(alias)) {
     target.Device = QStringLiteral("/dev/ttyS%1").arg(number - 1);
     target.Host = HostPath(target.Device);
     return target;
@@ -81,6 +86,7 @@ TPortTarget ResolvePort(const QString& name) {
 QString LinkComName(const QString& com, const QString& target, QString& previous) {
   const QString alias = AliasPath(com);
   previous.clear();
+  if (alias.isEmpty()) return QString::fromUtf8(kNoAliasFolder);
   if (Exists(alias)) {
     if (!IsLink(alias)) return alias + QStringLiteral(" exists and is not a link; remove it first");
     previous = LinkTarget(alias);
@@ -102,7 +108,7 @@ QString LinkComName(const QString& com, const QString& target, QString& previous
 QString UnlinkComName(const QString& com, QString& previous) {
   const QString alias = AliasPath(com);
   previous.clear();
-  if (!Exists(alias)) return QStringLiteral("not linked");
+  if (alias.isEmpty() || !Exists(alias)) return QStringLiteral("not linked");
   if (!IsLink(alias)) return alias + QStringLiteral(" is not a link; left as it is");
   previous = LinkTarget(alias);
   std::error_code error;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "portname/portname.h"
 
@@ -16,11 +17,14 @@ inline constexpr int kLastCom = kLastOfferedCom;
 // digits), else 0.
 int ComNumber(const QString& name);
 
-// Returns the folder of the aliases.
+// Returns the folder of the aliases (PortAliasFolder), "" when there is none.
 QString AliasFolder();
 
-// Returns the alias path of a port name "COMn".
+// Returns the alias path of a port name "COMn", "" when there is no alias folder.
 QString AliasPath(const QString& com);
+
+// Returns the names in the alias folder, none when there is no alias folder.
+QStringList AliasFolderEntries();
 
 // Where a port name leads.
 struct TPortTarget {

@@ -11,8 +11,9 @@ namespace {
 constexpr int kSettleMs = 150;
 
 // Returns the deepest folder of the chain that exists: the folder itself once it does, else
-// the one above it, where its creation will show.
+// the one above it, where its creation will show; "" for no folder.
 QString DeepestExisting(QString folder, int levels) {
+  if (folder.isEmpty()) return {};
   for (int i = 0; i < levels && !QFileInfo(folder).isDir(); ++i) folder = QFileInfo(folder).path();
   return QFileInfo(folder).isDir() ? folder : QString();
 }
@@ -46,3 +47,5 @@ void TDeviceWatcher::OnFolderChanged() {
   Arm();
   FSettle.start();
 }
+
+#include "moc_devicewatcher.cpp"

@@ -172,7 +172,7 @@ bool OpenedWithoutUart(const TPortTarget& target, int fd) {
 QMap<QString, QStringList> ComNamesByTty() {
   QList<int> numbers;
   for (int n = kFirstCom; n <= kLastCom; ++n) numbers << n;
-  for (const QString& entry : QDir(AliasFolder()).entryList(QDir::AllEntries | QDir::System)) {
+  for (const QString& entry : AliasFolderEntries()) {
     const int n = ComNumber(entry);
     if (n > kLastCom) numbers << n;
   }

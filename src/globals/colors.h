@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QColor>
 #include <cstdint>
 
 // A colour as a 32-bit value in the 0x00BBGGRR layout the log and the change marks use.
@@ -9,13 +8,3 @@ using TColor = uint32_t;
 inline constexpr TColor clBlue = 0xFF0000;   // text from the board
 inline constexpr TColor clGreen = 0x008000;  // text from the PC; a field equal to the board
 inline constexpr TColor clRed = 0x0000FF;    // the tool's own messages; a changed field
-
-// Returns the Qt colour of a 0x00BBGGRR value.
-inline QColor ToQColor(TColor c) {
-  return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
-}
-
-// Returns the 0x00BBGGRR value of a Qt colour.
-inline TColor FromQColor(const QColor& c) {
-  return TColor(c.red()) | (TColor(c.green()) << 8) | (TColor(c.blue()) << 16);
-}

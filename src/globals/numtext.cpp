@@ -243,6 +243,11 @@ void IncrementDigits(std::string& digits) {
 
 }  // namespace
 
+QString FixedNumberText(double value, int decimals) {
+  if (std::isfinite(value) && std::fabs(value) >= 1e15) return FormatNumber(value);
+  return QString::number(value, 'f', decimals);
+}
+
 // The value is first written with 18 significant digits and the rounding decision is taken on
 // that decimal form: a first dropped digit of 5 or more rounds the magnitude up (0.125 with 2
 // decimals is 0.13; 1.005, held as 1.00499999999999989, is 1.00).

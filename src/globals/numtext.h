@@ -43,6 +43,12 @@ int32_t RoundToInt32(double value);
 // Removes leading and trailing characters with codes 0 to 32.
 QStringView TrimControls(QStringView text);
 
+// Writes a value in fixed notation with the given decimals ("0.27"), "." whatever the locale,
+// as the companion's tables and reports show figures. A magnitude of 1E15 and more, which only
+// damaged data holds, is written as FormatNumber writes it ("1.5E300"), so that the text stays
+// a few characters long instead of hundreds of digits.
+QString FixedNumberText(double value, int decimals);
+
 // Writes a double in fixed notation with the given decimals (1 or more), as a numeric entry
 // field shows it: rounded half away from zero on its 18-digit decimal form and to at most 15
 // significant digits, "." always, "-" only before a value that does not round to zero. For

@@ -23,6 +23,9 @@ struct TPIDParams {
   int32_t SVMCycle = 0;
 };
 
+// The samples of the board's step test ("r<prediv>c<step>ok1"): one error and one output each.
+inline constexpr int kStepTestSamples = 199;
+
 // The board's status as answered to "s". Valid is set when all nine lines parsed.
 struct TPIDStatus {
   bool Valid = false;

@@ -322,3 +322,5 @@ void TChart::mouseReleaseEvent(QMouseEvent* event) {
   if (dx > 0) ZoomTo(FDragStart, pos);
   else UndoZoom();
 }
+
+#include "moc_chart.cpp"

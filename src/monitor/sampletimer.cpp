@@ -25,3 +25,5 @@ void TSampleTimer::Restart() {
   // taken like zero: no ticks.
   if (FEnabled && FInterval > 0) FTimer.start(FInterval);
 }
+
+#include "moc_sampletimer.cpp"

@@ -17,9 +17,9 @@ const QString& ParamSection() {
   return section;
 }
 
-const std::array<QString, 14>& FileKeys() {
-  static const std::array<QString, 14> keys = [] {
-    std::array<QString, 14> names;
+const std::array<QString, kParamCount>& FileKeys() {
+  static const std::array<QString, kParamCount> keys = [] {
+    std::array<QString, kParamCount> names;
     for (size_t k = 0; k < names.size(); ++k)
       names[k] = QString::fromLatin1(ParamTable()[k].FileKey);
     return names;
@@ -112,8 +112,8 @@ TResult<QByteArray> ReadBounded(const QString& fileName) {
 
 // Returns the row of the parameter table whose key a folded key name is, or -1.
 int RowOfKey(const QString& folded) {
-  static const std::array<QString, 14> keys = [] {
-    std::array<QString, 14> names;
+  static const std::array<QString, kParamCount> keys = [] {
+    std::array<QString, kParamCount> names;
     for (size_t k = 0; k < names.size(); ++k) names[k] = FileKeys()[k].toCaseFolded();
     return names;
   }();
@@ -137,9 +137,9 @@ TFailure NotANumber(const QString& fileName, const TParamRow& row, const TKeyLin
 }
 
 // Finds the line of each of the fourteen keys in the section; refuses a key given twice.
-TResult<std::array<const TKeyLine*, 14>> KeyLinesOf(const QString& fileName,
+TResult<std::array<const TKeyLine*, kParamCount>> KeyLinesOf(const QString& fileName,
                                                     const TProfileFile::TSectionLines& section) {
-  std::array<const TKeyLine*, 14> lines{};
+  std::array<const TKeyLine*, kParamCount> lines{};
   for (const TKeyLine& key : section.Keys) {
     const int row = RowOfKey(key.Folded);
     if (row < 0) continue;
@@ -171,7 +171,7 @@ TResult<TParamFileValues> ReadParamFileStrictly(const QString& fileName) {
                        QStringLiteral("The window would read the first and pass over this one; which of them "
                                       "holds the values meant, the file does not say. Keep one section [%1].")
                            .arg(ParamSection()));
-  const TResult<std::array<const TKeyLine*, 14>> lines = KeyLinesOf(fileName, sections.front());
+  const TResult<std::array<const TKeyLine*, kParamCount>> lines = KeyLinesOf(fileName, sections.front());
   if (!lines) return lines.Failure();
   TParamFileValues values = DefaultParamFileValues();
   const auto& table = ParamTable();

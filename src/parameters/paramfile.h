@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "globals/result.h"
+#include "parameters/paramtable.h"
 
 // The section of a parameter file that holds the fourteen keys.
 inline constexpr const char* kParamSection = "ZIRVParam";
@@ -18,7 +19,7 @@ struct TParamFileValue {
 };
 
 // The fourteen values in the order of the parameter table.
-using TParamFileValues = std::array<TParamFileValue, 14>;
+using TParamFileValues = std::array<TParamFileValue, kParamCount>;
 
 // Returns the values a file without any of the keys loads as (the table's file defaults).
 TParamFileValues DefaultParamFileValues();

@@ -8,62 +8,76 @@ namespace {
 
 constexpr const char* kAll = "All Motor types";
 constexpr const char* kBldc = "BLDC specific";
-// The double nearest to 10^-5: the float arrow step of every parameter field.
-constexpr double kStep5 = 0.00001;
 
-// A float-mode field: 7 decimals, arrow step 10^-5, page step 1, no limits.
-constexpr TParamRow FloatRow(const char* caption, const char* unit, const char* field,
-                             char letter, const char* tag, int line,
-                             double TPIDParams::*member, const char* key) {
-  return {caption, unit, kAll,  field, letter, tag,   line, member, nullptr, key,
-          true,    0,    true,  7,     1,      10,    kStep5, 1.0,  0,       0,
-          0,       TRowClass::Float};
-}
-
-// An integer-mode field with an integer record field.
-constexpr TParamRow IntRow(const char* caption, const char* unit, const char* group,
-                           const char* field, char letter, const char* tag, int line,
-                           int32_t TPIDParams::*member, const char* key, double fileDefault,
-                           int minValue, int maxValue, int initial) {
-  return {caption, unit,        group, field, letter, tag,    line,     nullptr,
-          member,  key,         false, fileDefault,   false,  7,        1,
-          10,      kStep5,      1.0,   minValue,      maxValue, initial,
-          TRowClass::Integer};
-}
-
-const std::array<TParamRow, 14> kTable = {{
-    FloatRow("P:", "", "seParametersP", 'p', "(p)", 3, &TPIDParams::P, "P"),
-    FloatRow("I:", "", "seParametersI", 'i', "(i)", 4, &TPIDParams::I, "I"),
-    FloatRow("D:", "", "seParametersD", 'd', "(d)", 5, &TPIDParams::D, "D"),
+const std::array<TParamRow, kParamCount> kTable = {{
+    {.Caption = "P:", .Group = kAll,
+     .FieldName = "seParametersP", .Letter = 'p', .Tag = "(p)", .ListLine = 3,
+     .DoubleField = &TPIDParams::P, .FileKey = "P", .FileFloat = true,
+     .FloatMode = true, .Class = TRowClass::Float},
+    {.Caption = "I:", .Group = kAll,
+     .FieldName = "seParametersI", .Letter = 'i', .Tag = "(i)", .ListLine = 4,
+     .DoubleField = &TPIDParams::I, .FileKey = "I", .FileFloat = true,
+     .FloatMode = true, .Class = TRowClass::Float},
+    {.Caption = "D:", .Group = kAll,
+     .FieldName = "seParametersD", .Letter = 'd', .Tag = "(d)", .ListLine = 5,
+     .DoubleField = &TPIDParams::D, .FileKey = "D", .FileFloat = true,
+     .FloatMode = true, .Class = TRowClass::Float},
     // An integer-mode field that is read and written through its float value.
-    {"Deadband (b):", "Pulses", kAll, "seParametersDeadband", 'b', "(b)", 8,
-     &TPIDParams::Deadband, nullptr, "Deadband", true, 0, false, 7, 1, 10, kStep5, 1.0, 0, 0,
-     0, TRowClass::Float},
-    {"Max Output (m):", "%", kAll, "seParametersMaxOutput", 'm', "(m)", 9,
-     &TPIDParams::MaxOutput, nullptr, "MaxOutput", false, 95, false, 2, 1, 10, 0.1, 1.0, 0, 0,
-     0, TRowClass::MaxOutput},
-    FloatRow("FF0 (0):", "", "seParametersFF0", '0', "(0)", 6, &TPIDParams::FF0, "FF0"),
-    FloatRow("FF1 (1):", "", "seParametersFF1", '1', "(1)", 7, &TPIDParams::FF1, "FF1"),
-    {"Fault Error (f):", "Pulses", kAll, "seParametersFaultError", 'f', "(f)", 10,
-     &TPIDParams::FaultError, nullptr, "FaultError", false, 1000, false, 7, 1, 10, kStep5, 1.0,
-     0, 0, 0, TRowClass::FaultError},
-    IntRow("Step multiplier (x):", "", kAll, "seParametersStepMultiplier", 'x', "(x)", 11,
-           &TPIDParams::Multiplier, "StepMultiplier", 1, 0, 0, 0),
-    IntRow("Ticks per servo cycle (t):", "X 100us", kAll, "seParametersTPSC", 't', "(t)", 12,
-           &TPIDParams::TicksPerServo, "TPSC", 4, 0, 0, 0),
-    IntRow("BLDC Hall Timeout (h):", "X 200us", kBldc, "seParametersHallTimeout", 'h', "(h)",
-           13, &TPIDParams::HallTimeout, "HallTimeout", 50, 0, 0, 0),
-    IntRow("BLDC Charge Elcos (g):", "", kBldc, "seParametersChargeElcos", 'g', "(g)", 14,
-           &TPIDParams::DoChargeElcos, "ChargeElcos", 0, 0, 1, 0),
-    IntRow("BLDC Phase advance (a):", "360/1024\u00B0", kBldc, "seParametersPhaseAdvance", 'a',
-           "(a)", 15, &TPIDParams::PhaseAdvance, "PhaseAdvance", 0, 0, 1023, 0),
-    IntRow("SVM Cycle time (c):", "X 100us", kBldc, "seParametersSVMCycle", 'c', "(c)", 16,
-           &TPIDParams::SVMCycle, "SVMCycle", 3, 1, 4, 1),
+    {.Caption = "Deadband (b):", .Unit = "Pulses", .Group = kAll,
+     .FieldName = "seParametersDeadband", .Letter = 'b', .Tag = "(b)", .ListLine = 8,
+     .DoubleField = &TPIDParams::Deadband, .FileKey = "Deadband", .FileFloat = true,
+     .Class = TRowClass::Float},
+    {.Caption = "Max Output (m):", .Unit = "%", .Group = kAll,
+     .FieldName = "seParametersMaxOutput", .Letter = 'm', .Tag = "(m)", .ListLine = 9,
+     .DoubleField = &TPIDParams::MaxOutput, .FileKey = "MaxOutput", .FileFloat = false, .FileDefault = 95,
+     .Precision = 2, .IncrementFloat = 0.1, .Class = TRowClass::MaxOutput},
+    {.Caption = "FF0 (0):", .Group = kAll,
+     .FieldName = "seParametersFF0", .Letter = '0', .Tag = "(0)", .ListLine = 6,
+     .DoubleField = &TPIDParams::FF0, .FileKey = "FF0", .FileFloat = true,
+     .FloatMode = true, .Class = TRowClass::Float},
+    {.Caption = "FF1 (1):", .Group = kAll,
+     .FieldName = "seParametersFF1", .Letter = '1', .Tag = "(1)", .ListLine = 7,
+     .DoubleField = &TPIDParams::FF1, .FileKey = "FF1", .FileFloat = true,
+     .FloatMode = true, .Class = TRowClass::Float},
+    {.Caption = "Fault Error (f):", .Unit = "Pulses", .Group = kAll,
+     .FieldName = "seParametersFaultError", .Letter = 'f', .Tag = "(f)", .ListLine = 10,
+     .DoubleField = &TPIDParams::FaultError, .FileKey = "FaultError", .FileFloat = false, .FileDefault = 1000,
+     .Class = TRowClass::FaultError},
+    {.Caption = "Step multiplier (x):", .Group = kAll,
+     .FieldName = "seParametersStepMultiplier", .Letter = 'x', .Tag = "(x)", .ListLine = 11,
+     .IntField = &TPIDParams::Multiplier, .FileKey = "StepMultiplier", .FileFloat = false, .FileDefault = 1,
+     .Class = TRowClass::Integer},
+    {.Caption = "Ticks per servo cycle (t):", .Unit = "X 100us", .Group = kAll,
+     .FieldName = "seParametersTPSC", .Letter = 't', .Tag = "(t)", .ListLine = 12,
+     .IntField = &TPIDParams::TicksPerServo, .FileKey = "TPSC", .FileFloat = false, .FileDefault = 4,
+     .Class = TRowClass::Integer},
+    {.Caption = "BLDC Hall Timeout (h):", .Unit = "X 200us", .Group = kBldc,
+     .FieldName = "seParametersHallTimeout", .Letter = 'h', .Tag = "(h)", .ListLine = 13,
+     .IntField = &TPIDParams::HallTimeout, .FileKey = "HallTimeout", .FileFloat = false, .FileDefault = 50,
+     .Class = TRowClass::Integer},
+    {.Caption = "BLDC Charge Elcos (g):", .Group = kBldc,
+     .FieldName = "seParametersChargeElcos", .Letter = 'g', .Tag = "(g)", .ListLine = 14,
+     .IntField = &TPIDParams::DoChargeElcos, .FileKey = "ChargeElcos", .FileFloat = false, .FileDefault = 0,
+     .MinValue = 0, .MaxValue = 1, .Class = TRowClass::Integer},
+    {.Caption = "BLDC Phase advance (a):", .Unit = "360/1024\u00B0", .Group = kBldc,
+     .FieldName = "seParametersPhaseAdvance", .Letter = 'a', .Tag = "(a)", .ListLine = 15,
+     .IntField = &TPIDParams::PhaseAdvance, .FileKey = "PhaseAdvance", .FileFloat = false, .FileDefault = 0,
+     .MinValue = 0, .MaxValue = 1023, .Class = TRowClass::Integer},
+    {.Caption = "SVM Cycle time (c):", .Unit = "X 100us", .Group = kBldc,
+     .FieldName = "seParametersSVMCycle", .Letter = 'c', .Tag = "(c)", .ListLine = 16,
+     .IntField = &TPIDParams::SVMCycle, .FileKey = "SVMCycle", .FileFloat = false, .FileDefault = 3,
+     .MinValue = 1, .MaxValue = 4, .InitialValue = 1, .Class = TRowClass::Integer},
 }};
 
 }  // namespace
 
-const std::array<TParamRow, 14>& ParamTable() { return kTable; }
+const std::array<TParamRow, kParamCount>& ParamTable() { return kTable; }
+
+size_t RowIndexOf(std::string_view fileKey) {
+  for (const TParamRow& row : kTable)
+    if (row.FileKey == fileKey) return RowIndex(row);
+  return kParamCount;
+}
 
 double RecordValue(const TPIDParams& params, const TParamRow& row) {
   if (row.DoubleField) return params.*row.DoubleField;
@@ -96,4 +110,26 @@ double FieldShownValue(const TParamRow& row, double value) {
   if (!throughFloat) return double(RoundToInt32(value));
   if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
   return ReadNumber(FieldFixedText(value, row.Precision));
+}
+
+std::optional<TBoardRange> BoardRange(const TParamRow& row) {
+  constexpr double kNoEnd = std::numeric_limits<double>::infinity();
+  switch (row.Letter) {
+    case 'm': return TBoardRange{0, 100};
+    case 'b':
+    case 'f': return TBoardRange{0, kNoEnd};
+    default: break;
+  }
+  if (row.MinValue == 0 && row.MaxValue == 0) return std::nullopt;
+  return TBoardRange{double(row.MinValue), double(row.MaxValue)};
+}
+
+bool LimitedByBoard(const TParamRow& row, double sent, double held) {
+  const std::optional<TBoardRange> range = BoardRange(row);
+  if (!range) return false;
+  TPIDParams board;
+  StoreAnswer(board, row, held);
+  if (sent > range->Max) return !ValueDiffers(row, range->Max, board);
+  if (sent < range->Min) return !ValueDiffers(row, range->Min, board);
+  return false;
 }

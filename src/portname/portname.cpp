@@ -1,9 +1,22 @@
 #include "portname/portname.h"
 
+#include <cstdlib>
+#include <optional>
+
 namespace {
 
 constexpr std::string_view kPrefix = "COM";
 constexpr size_t kMaxDigits = 6;
+
+// Returns the value of an environment variable that holds an absolute path, without a slash
+// at its end ("/" itself becomes ""), else nothing.
+std::optional<std::string> AbsolutePathVariable(const char* name) {
+  const char* value = std::getenv(name);
+  if (!value || value[0] != '/') return std::nullopt;
+  std::string path = value;
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
+}
 
 }  // namespace
 
@@ -17,4 +30,14 @@ int ComNameNumber(std::string_view name) {
     number = number * 10 + (c - '0');
   }
   return number;
+}
+
+std::string PortAliasFolder() {
+  std::optional<std::string> config = AbsolutePathVariable("XDG_CONFIG_HOME");
+  if (!config) {
+    const std::optional<std::string> home = AbsolutePathVariable("HOME");
+    if (!home) return {};
+    config = *home + "/.config";
+  }
+  return *config + "/zirv7tune/ports";
 }

@@ -1,5 +1,7 @@
 #include "protocol/transactions.h"
 
+#include <algorithm>
+
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
 #include "protocol/taggedvalue.h"
@@ -63,10 +65,14 @@ bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& 
   return SetBoardValueText(channel, letter, tag, FormatNumber(value), echoed);
 }
 
+QString SetCommandText(const QString& letter, const QString& valueText) {
+  return letter + QLatin1Char(' ') + valueText;
+}
+
 bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
                        const QString& valueText, double& echoed) {
   BeginTransaction(channel);
-  channel.SendLine(letter + QLatin1Char(' ') + valueText);
+  channel.SendLine(SetCommandText(letter, valueText));
   bool result = false;
   // A nested command may have taken the answer and emptied the list meanwhile: then there is
   // no line to parse and the set counts as failed.
@@ -144,7 +150,7 @@ int StepAnswerPolls(int prediv, int ticksPerServo) {
 
 int StepAnswerTimeMs(int prediv, int ticksPerServo) {
   // In tenths of a millisecond, the servo cycle's unit, then rounded up to whole ms.
-  const qint64 cycles = qint64(StepSampleCount) * (qMax(prediv, 0) + 1);
+  const qint64 cycles = qint64(kStepTestSamples) * (qMax(prediv, 0) + 1);
   const qint64 boardTenths = cycles * qMax(ticksPerServo, 1);
   const qint64 wireMs = (qint64(StepLineCount) * StepLineBytes * 1000 + kWireBytesPerSecond - 1) /
                         kWireBytesPerSecond;
@@ -153,7 +159,8 @@ int StepAnswerTimeMs(int prediv, int ticksPerServo) {
 
 void ParseStepAnswer(const QStringList& lines,
                      const std::function<void(const TStepSample&)>& onSample) {
-  for (qsizetype j = 4; j <= 400 && j + 1 < lines.size(); j += 2) {
+  const qsizetype end = std::min<qsizetype>(StepFirstSampleLine + 2 * kStepTestSamples, lines.size());
+  for (qsizetype j = StepFirstSampleLine; j + 1 < end; j += 2) {
     TStepSample s;
     if (!ParseTaggedValue(lines.at(j), QStringLiteral("error"), s.Error)) break;
     if (!ParseTaggedValue(lines.at(j + 1), QStringLiteral("output"), s.Output)) break;

@@ -24,7 +24,10 @@ struct TStepSample {
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed);
 
-// As SetBoardValue, with the value's text as it is to be sent ("<letter> <valueText>").
+// Returns the set command as it goes to the board: "<letter> <valueText>" ("p 0.3").
+QString SetCommandText(const QString& letter, const QString& valueText);
+
+// As SetBoardValue, with the value's text as it is to be sent (SetCommandText).
 bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
                        const QString& valueText, double& echoed);
 
@@ -63,14 +66,20 @@ int StepAnswerPolls(int prediv, int ticksPerServo);
 void ParseStepAnswer(const QStringList& lines,
                      const std::function<void(const TStepSample&)>& onSample);
 
+// The predivs a step test may be given: the board samples every prediv + 1 servo cycles.
+inline constexpr int StepMinPrediv = 0;
+inline constexpr int StepMaxPrediv = 50;
+
 // Poll limits of the transactions.
 inline constexpr int StatusPollLimit = 500;
 inline constexpr int ParametersPollLimit = 500;
 inline constexpr int StepPollLimit = 3000;
 inline constexpr int StatusLineCount = 9;
 inline constexpr int ParametersLineCount = 17;
-inline constexpr int StepLineCount = 404;
-inline constexpr int StepSampleCount = 199;  // the (error, output) pairs of lines 4 to 401
+// A step-test answer: four header lines, an error and an output line per sample, two trailer
+// lines.
+inline constexpr int StepFirstSampleLine = 4;
+inline constexpr int StepLineCount = StepFirstSampleLine + 2 * kStepTestSamples + 2;
 // The longest step-test answer line counted on: a tag and a number of up to 17 significant
 // digits with an exponent ("output: -1.2345678901234567E-300" and its line end).
 inline constexpr int StepLineBytes = 32;

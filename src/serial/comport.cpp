@@ -437,3 +437,5 @@ void TComPort::DoDeviceLost() {
 // ---- port names ----
 
 QString ResolvePortDevice(const QString& portName) { return ResolvePort(portName).Host; }
+
+#include "moc_comport.cpp"

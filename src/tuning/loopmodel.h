@@ -63,7 +63,7 @@ struct TStepTestSetup {
   TLoopSettings Loop;
   double Step = 0;
   int Prediv = 0;
-  int Samples = 199;
+  int Samples = kStepTestSamples;
   TStepStart Start;
 };
 

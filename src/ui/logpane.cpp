@@ -7,6 +7,7 @@
 
 #include "globals/numtext.h"
 #include "ui/logaccessible.h"
+#include "ui/qcolors.h"
 
 namespace {
 
@@ -127,3 +128,5 @@ void TLogRegion::changeEvent(QEvent* event) {
 void TLogRegion::RefreshTimeFormat() {
   FTimeFormat = LongTimeFormatOf(QLocale::system());
 }
+
+#include "moc_logpane.cpp"

@@ -5,6 +5,8 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "ui/qcolors.h"
+
 namespace {
 
 constexpr int kMargin = 2;  // pixels between the frame and the text
@@ -315,3 +317,5 @@ void TLogView::ReplaceSelection(QStringView text) {
   emit TextChanged(from, removed, text.size());
   NotifyCaret(oldCaret, oldAnchor);
 }
+
+#include "moc_logview.cpp"

@@ -39,3 +39,5 @@ bool TOpenDialog::ConfirmCreate(const QString& fileName) {
                                QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::Yes) == QMessageBox::Yes;
 }
+
+#include "moc_opendialog.cpp"

@@ -27,3 +27,5 @@ void TPortTips::DescribeCurrent() {
   FCombo->setToolTip(text);
   FCombo->setAccessibleDescription(text);
 }
+
+#include "moc_porttips.cpp"

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "globals/numtext.h"
+#include "ui/qcolors.h"
 
 namespace {
 
@@ -411,3 +412,5 @@ void TSpinEdit::DoExit() {
   const int value = Value();
   if (OutsideIntLimits(value, FMinValue, FMaxValue, false)) SetValue(value);
 }
+
+#include "moc_spinedit.cpp"

@@ -104,3 +104,5 @@ void TSpinButton::resizeEvent(QResizeEvent*) {
 TAdvSpinButton::TAdvSpinButton(QWidget* focusControl)
     : TSpinButton(focusControl, new TAdvTimerSpeedButton(TTimerSpeedButton::Up, nullptr),
                   new TAdvTimerSpeedButton(TTimerSpeedButton::Down, nullptr)) {}
+
+#include "moc_spineditbuttons.cpp"

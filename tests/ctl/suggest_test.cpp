@@ -117,10 +117,7 @@ TEST_F(SuggestTest, ApplyWritesVerifiesAndKeeps) {
   const zirvsim::TBoardParams board = FSim.Params();
   for (const auto& [key, value] : {std::pair{"P", board.P}, {"I", board.I}, {"D", board.D}, {"FF1", board.FeedForward1},
                                    {"Deadband", board.Deadband}})
-    for (const TParamRow& row : ParamTable())
-      if (std::string(row.FileKey) == key) {
-        EXPECT_EQ(FieldShownValue(row, value), value) << key;
-      }
+    EXPECT_EQ(FieldShownValue(ParamTable().at(RowIndexOf(key)), value), value) << key;
 }
 
 struct TCountJumpCase {

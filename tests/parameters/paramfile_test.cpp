@@ -241,9 +241,9 @@ class ParamFileTest : public QObject {
     for (const QByteArray& content : noSection) {
       const QString name = Path("plain.pset") + QString::number(content.size());
       if (!content.isEmpty()) WriteBytes(name, content);
-      QCOMPARE(ReadParamFile(name)[4].Int, 95);
+      QCOMPARE(ReadParamFile(name).at(RowIndexOf("MaxOutput")).Int, 95);
     }
-    QCOMPARE(ReadParamFile(FDir.path())[4].Int, 95);
+    QCOMPARE(ReadParamFile(FDir.path()).at(RowIndexOf("MaxOutput")).Int, 95);
     std::mt19937 rng(11);
     QByteArray garbage(100000, '\0');
     for (char& c : garbage) c = char(rng());
@@ -253,15 +253,16 @@ class ParamFileTest : public QObject {
     WriteBytes(Path("odd.pset"), odd + "J=" + QByteArray(2000000, 'a') + "\n" + garbage +
                                      "\nHallTimeout=9\n[Next]\nPhaseAdvance=2");
     const TParamFileValues v = ReadParamFile(Path("odd.pset"));
-    QCOMPARE(v[0].Float, 0.0);  // a comment is no key
-    QCOMPARE(v[1].Float, 2.5);  // spaces around "=" in a section of any case and spacing
-    QCOMPARE(v[2].Float, 0.0);  // an empty value
-    QCOMPARE(v[4].Int, 31);     // hex in a lower-case key
-    QCOMPARE(v[7].Int, 1000);   // letters after the digits: the default
-    QCOMPARE(v[9].Int, 4);      // float text in an integer key: the default
-    QCOMPARE(v[10].Int, 9);     // after a very long line and random bytes
-    QCOMPARE(v[12].Int, 0);     // in a later section
-    QCOMPARE(v[13].Int, 2);     // the first of duplicate keys
+    const auto at = [&](const char* key) { return v.at(RowIndexOf(key)); };
+    QCOMPARE(at("P").Float, 0.0);          // a comment is no key
+    QCOMPARE(at("I").Float, 2.5);          // spaces around "=" in a section of any case and spacing
+    QCOMPARE(at("D").Float, 0.0);          // an empty value
+    QCOMPARE(at("MaxOutput").Int, 31);     // hex in a lower-case key
+    QCOMPARE(at("FaultError").Int, 1000);  // letters after the digits: the default
+    QCOMPARE(at("TPSC").Int, 4);           // float text in an integer key: the default
+    QCOMPARE(at("HallTimeout").Int, 9);    // after a very long line and random bytes
+    QCOMPARE(at("PhaseAdvance").Int, 0);   // in a later section
+    QCOMPARE(at("SVMCycle").Int, 2);       // the first of duplicate keys
     // The same bytes handed over in memory read alike, in UTF-8 and in UTF-16.
     for (const QByteArray& bytes : {ReadBytes(Path("odd.pset")), Utf16(odd, true), Utf16(odd, false)}) {
       WriteBytes(Path("same.pset"), bytes);

@@ -706,32 +706,6 @@ TEST_F(RunStoreTest, ValuesOfAnyTypeReadAsTheirColumnMeans) {
   }
 }
 
-TEST(StepRun, StepMultiplierAndPeriodComeFromTheParameters) {
-  TPIDParams params;
-  params.Multiplier = 3;
-  params.TicksPerServo = 4;
-  EXPECT_EQ(StepAmplitude(-20, params), -60);
-  EXPECT_DOUBLE_EQ(*SamplePeriodMs(params, 1), 0.8);
-  params.Multiplier = 0;  // a board that answers nonsense still steps once
-  params.TicksPerServo = 0;
-  EXPECT_EQ(StepAmplitude(-20, params), -20);
-  EXPECT_FALSE(SamplePeriodMs(params, 1).has_value());
-}
-
-TEST(StepRun, JsonHasTheStableKeys) {
-  const TStepRun run = MakeRun(QStringLiteral("2024-05-02T09:15:00.000+02:00"), {}, 100);
-  QStringList keys = RunJson(run).keys();
-  keys.sort();
-  EXPECT_EQ(keys.join(' ').toStdString(),
-            "iae id label note overshoot_pct params peak_ms peak_output peak_sample port prediv rest_error_pp "
-            "rest_output_pp_pct rise_ms "
-            "rise_samples sample_count sample_period_ms samples saturated settling_ms "
-            "settling_samples steady_state_error step time");
-  EXPECT_EQ(ParamsJson(run.Params).size(), 14);
-  EXPECT_EQ(RunJson(run).value("samples").toArray().size(), 199);
-  EXPECT_DOUBLE_EQ(RunJson(run).value("sample_period_ms").toDouble(), 0.8);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {

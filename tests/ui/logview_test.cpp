@@ -11,6 +11,7 @@
 
 #include "ui/logpane.h"
 #include "ui/logview.h"
+#include "ui/qcolors.h"
 
 namespace {
 

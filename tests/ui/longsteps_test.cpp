@@ -7,7 +7,7 @@
 
 #include "ctl/command.h"
 #include "monitor/chart.h"
-#include "mainfixture.h"
+#include "mainwindowfixture.h"
 #include "tests/ctl/ctlrun.h"
 
 namespace {

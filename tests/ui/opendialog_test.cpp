@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "globals/errorreport.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 #include "ui/opendialog.h"
 #include "ui/spinedit.h"
 

@@ -18,7 +18,7 @@
 #include "tests/devices/openholder.h"
 #include "tests/serial/ptypeer.h"
 #include "ui/errorbox.h"
-#include "ui/main.h"
+#include "ui/mainwindow.h"
 
 namespace {
 

@@ -10,6 +10,7 @@
 #include <array>
 #include <map>
 
+#include "ui/qcolors.h"
 #include "ui/spinedit.h"
 
 namespace {

@@ -1,3 +1,0 @@
-zirv_add_test(NAME test_ctl_daily SOURCES ${CMAKE_CURRENT_LIST_DIR}/daily_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/ctlrun.h ${CMAKE_CURRENT_LIST_DIR}/simboard.h
-  LIBS zirv_ctl zirv_sim zirv_test_guimain TIMEOUT 120)

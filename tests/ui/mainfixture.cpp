@@ -1,2 +1,0 @@
-// The window test fixture's meta-object code, compiled once for every window suite.
-#include "mainfixture.h"
