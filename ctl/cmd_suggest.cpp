@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("suggest");
+const QString kSuggest = QStringLiteral("suggest");
 
 struct TSuggestOptions {
   QString Port;
@@ -21,44 +21,23 @@ struct TSuggestOptions {
   std::vector<qint64> History;  // stored runs to fit instead of a new test
 };
 
-// Run numbers: the values of --from-history and, after it, the arguments that follow.
-bool ReadHistory(TCtlIo& io, const QCommandLineParser& parser, std::vector<qint64>& ids) {
-  const QString option = QStringLiteral("from-history");
-  if (!parser.isSet(option)) {
-    if (parser.positionalArguments().isEmpty()) return true;
-    PrintError(io, kName, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
-    return false;
-  }
-  return ReadRunIds(io, kName, parser.values(option) + parser.positionalArguments(), ids);
+TSuggestOptions ReadOptions(const TCommandArgs& args) {
+  TSuggestOptions o;
+  o.Port = args.Value("port");
+  o.Step = args.WholeNumber("step");
+  o.Prediv = args.WholeNumber("prediv");
+  o.Apply = args.Has("apply");
+  o.Yes = args.Has("yes");
+  o.Goal.TargetOvershootPct = args.Number("target-overshoot", o.Goal.TargetOvershootPct);
+  o.Goal.Mismatch = args.Number("mismatch", o.Goal.Mismatch * 100) / 100;
+  o.Goal.CornerAllowancePct = args.Number("corner-allowance", o.Goal.CornerAllowancePct);
+  o.Goal.MaxCountJumpPct = args.Number("count-jump", o.Goal.MaxCountJumpPct);
+  // Run numbers: the values of --from-history and, after it, the arguments that follow.
+  o.History = RecordNumbers(args.Values("from-history") + args.Positional());
+  return o;
 }
 
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& o) {
-  o.Port = parser.value(QStringLiteral("port"));
-  o.Apply = parser.isSet(QStringLiteral("apply"));
-  o.Yes = parser.isSet(QStringLiteral("yes"));
-  double mismatchPct = o.Goal.Mismatch * 100;
-  if (!ReadHistory(io, parser, o.History) ||
-      !IntOption(io, parser, kName, kStepOption, o.Step) ||
-      !IntOption(io, parser, kName, kPredivOption, o.Prediv) ||
-      !NumberOption(io, parser, kName, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("corner-allowance"), 0, 100, o.Goal.CornerAllowancePct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
-    return false;
-  o.Goal.Mismatch = mismatchPct / 100;
-  const bool live = o.History.empty();
-  if ((live || o.Apply) && o.Port.isEmpty()) {
-    PrintError(io, kName, live ? QStringLiteral("--port and --step are required") : QStringLiteral("--apply needs --port"));
-    return false;
-  }
-  if ((live && !o.Step) || (o.Step && *o.Step == 0)) {
-    PrintError(io, kName, o.Step ? QStringLiteral("--step must not be 0") : QStringLiteral("--port and --step are required"));
-    return false;
-  }
-  return true;
-}
-
-bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
+bool WritePictures(TCtlIo& io, const TCommandArgs& args, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
   const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.front();
   std::vector<TStepRun> runs = {before};
@@ -72,81 +51,14 @@ bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestR
                             .arg(where.isEmpty() ? QString() : QStringLiteral(" on ") + where)
                             .arg(runs.front().Step)
                             .arg(runs.front().Prediv);
-  return WriteRunFiles(io, parser, runs, title);
-}
-
-void AddOptions(QCommandLineParser& parser) {
-  AddStepTestOptions(parser);
-  parser.addOption({QStringLiteral("target-overshoot"), QStringLiteral("The most overshoot allowed, % (default 5)."), QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("mismatch"), QStringLiteral("How far off gain and time constant may be, % (default 20)."), QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("corner-allowance"),
-                    QStringLiteral("Points of overshoot beyond the target allowed with the mismatch (default 3)."),
-                    QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("count-jump"),
-                    QStringLiteral("The most one count of error may move the output, % of \"Max Output (m):\" (default 20)."),
-                    QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("apply"), QStringLiteral("Write the suggestion and verify it with a step test.")});
-  AddYesOption(parser);
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the result as JSON.")});
-  parser.addOption({QStringLiteral("from-history"), QStringLiteral("Fit stored runs instead of a new test."), QStringLiteral("RUN")});
-  AddOutputOptions(parser, false);
-  parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("More stored runs after --from-history."), QStringLiteral("[RUN...]"));
+  return WriteRunFiles(io, args, runs, title);
 }
 
 }  // namespace
 
-int RunSuggest(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Measures the board with its present gains: the step, the step back and a rest record\n"
-      "(199 cycles, the command left alone); or takes stored runs of one measurement (such as\n"
-      "the three a suggest stores) and gives the answer the live suggest gave from them; runs of\n"
-      "different boards or different loop settings are refused. Checks that the board's\n"
-      "outputs follow the loop law the model assumes (a board whose loop differs gets\n"
-      "nothing), fits the motor (gain, time constant, Coulomb friction, a drive lag and a\n"
-      "delay of whole servo cycles, a load constant or changing with position, play between\n"
-      "motor and encoder, and the speed a step back starts with), says what the records show\n"
-      "beyond it (a flickering count, hunting at rest, ringing; ringing refuses), and chooses\n"
-      "P, I, D and FF1 for the shortest 2 % settling with at most the target overshoot on the\n"
-      "fitted motor. The step back, from where the step leaves the loop, must do as well, and\n"
-      "the output must stay within the rest limit in the settled tails. With gain and time\n"
-      "constant off by the mismatch (each way, all four corners) the test must still settle\n"
-      "(within twice the run), with at most the target overshoot plus the corner allowance (3\n"
-      "points by default, --corner-allowance): the corners are the edges of what the fit may\n"
-      "be off by, and a board's measured overshoot is allowed as much beyond the target, as no\n"
-      "model matches a board exactly. Prints the suggestion beside the present gains with\n"
-      "predicted figures for both, then asks. The motor must come within a count of target\n"
-      "by the end of both runs, also with half a percent more friction than fitted (the fit\n"
-      "may be off), and rest quietly with half the friction too; where no gains that meet the\n"
-      "goal do, \"Deadband (b):\" is set a count wider, or nothing is suggested. Where the\n"
-      "count flickers (glitches, noise, a motor on the edge of a count) the deadband is set to\n"
-      "the flicker, and where it flickers often (noise) one count may move the output by at\n"
-      "most 10 %; where the fit finds play between motor and encoder, the deadband is a count\n"
-      "at least, so that the loop does not hunt across the play. Values are those the window's\n"
-      "fields show exactly. --apply writes the changed values, asking first unless --yes, and\n"
-      "measures again (step, step back, rest): the suggestion stays only when settling,\n"
-      "overshoot, steady-state error (a count, or the deadband), IAE and the output's\n"
-      "peak-to-peak at rest (10 % of \"Max Output (m):\") are within the goal and none is worse\n"
-      "than before; otherwise the board gets its values back, the failing figure is named and\n"
-      "the exit status is 1. Nothing is written when the fit is poor. --png/--svg draw before,\n"
-      "predicted and after, with the rest records.\n"
-      "\n"
-      "The count jump: the encoder reports whole counts, and one count of error moves the\n"
-      "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
-      "error's change per second). The suggestion keeps that within 20 % of \"Max Output (m):\"\n"
-      "(--count-jump): a count that flickers while the motor stands still then swings the drive\n"
-      "by at most a fifth of its range, instead of buzzing and heating the motor, and the loop\n"
-      "keeps a linear range of five counts or more. Gains that settle sooner with a larger jump\n"
-      "are left out; present gains beyond it are never kept."));
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N"),
-                        args, io, exitCode))
-    return exitCode;
-  TSuggestOptions o;
-  if (!ReadOptions(io, parser, o)) return kExitUsage;
-  const bool json = parser.isSet(QStringLiteral("json"));
+int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
+  const TSuggestOptions o = ReadOptions(args);
+  const bool json = args.Has("json");
 
   // Ctrl+C only raises a flag: an operation under way ends cleanly and the board gets its
   // values back.
@@ -158,11 +70,11 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   request.Prediv = o.Prediv;
   request.Goal = o.Goal;
   request.Apply = o.Apply;
-  request.CommandLine = CommandLine(kName, args);
+  request.CommandLine = CommandLine(args);
   if (!o.History.empty() && !LoadRuns(io, store, o.History, request.History)) return kExitFailed;
   TBoardSession session;
   if (!o.Port.isEmpty() && !OpenBoard(io, session, o.Port)) return kExitFailed;
-  const QString where = o.Port.isEmpty() ? kName : o.Port;
+  const QString where = o.Port.isEmpty() ? kSuggest : o.Port;
   TSuggestHooks hooks;
   static_cast<TBoardHooks&>(hooks) = BoardHooks(io, where, o.Yes);
   bool shown = false;
@@ -184,7 +96,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   bool ok = r.Succeeded(o.Apply);
   if (r.Failure) PrintFailure(io, where, *r.Failure);
   if (!r.Refusal.isEmpty()) {
-    PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(r.Refusal));
+    PrintError(io, kSuggest, QStringLiteral("%1; nothing was written").arg(r.Refusal));
     if (!r.RefusalAdvice.isEmpty()) io.Err << "  " << r.RefusalAdvice << "\n" << Qt::flush;
   }
   if (r.HeldAlready)
@@ -192,6 +104,6 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   ok &= PrintTransactionEnd(io, where, r.Transaction);
   if (!json) PrintVerification(io, r);
   if (json) PrintSuggestJson(io, r);
-  ok &= WritePictures(io, parser, r, o.Port);
+  ok &= WritePictures(io, args, r, o.Port);
   return OutputStatusAfter(io, r.Transaction, ok ? kExitOk : kExitFailed);
 }

@@ -4,7 +4,7 @@
 // gains with their predicted figures, and after --apply the verification.
 
 #include "boardtuning/suggestonboard.h"
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 
 // Prints the fitted motor and how well it replays the runs (nothing when no fit was made),
 // the loop-law check and what the records show beyond the model.
