@@ -247,7 +247,7 @@ class TSearch {
     const TScore nominal =
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
-    if (!FrictionEdgesHold(gains, setup)) return false;
+    if (!FrictionEdgesHold(setup)) return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
       const TScore corner =
@@ -266,7 +266,7 @@ class TSearch {
   // what the fit may be off by: with half a percent more, the motor on target by the run's end;
   // with half the friction, quiet. Less friction lets a motor hunt between two counts where a P
   // too weak to hold a load at either, or a coarse count, has it cross one and come back.
-  bool FrictionEdgesHold(const TGains& gains, const TStepTestSetup& setup) const {
+  bool FrictionEdgesHold(const TStepTestSetup& setup) const {
     if (!FGoal.PullAgainstFriction) return true;
     const double overshoot = CornerOvershootLimitPct(FGoal);
     TMotorModel slack = FMotors[0];

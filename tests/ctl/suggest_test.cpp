@@ -209,14 +209,16 @@ TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
   present.FeedForward0 = 0.3;
   present.FeedForward1 = 0.7;
   FSim.SetParams(present);
-  // The board goes once the writing has begun: it answers P, I, D and FF0 and goes at FF1. On
-  // a loaded machine the watcher may see "p " late: what the board answered since then counts.
+  // The board goes once the writing has begun: it answers P, I, D, the deadband (1, against the
+  // count's coming and going at the suggested P) and FF0 and goes at FF1. On a loaded machine
+  // the watcher may see "p " late: what the board answered since then counts.
   OnceReceived([](const TCommands& cs) { return Count(cs, "p ") == 1; }, [this] {
     const TCommands cs = FSim.ReceivedCommands();
     const auto p = std::find_if(cs.begin(), cs.end(), [](const std::string& c) { return c.rfind("p ", 0) == 0; });
-    FSim.SetFault(zirvsim::TFault::HangUpAfter, 3 - int(cs.end() - p - 1));
+    FSim.SetFault(zirvsim::TFault::HangUpAfter, 4 - int(cs.end() - p - 1));
   });
   const TCtlResult r = Suggest({"--apply", "--yes"});
+  ASSERT_TRUE(r.Out.contains("Deadband 0 -> 1") || r.Err.contains("Deadband 0 -> 1")) << r.Err.toStdString();
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
