@@ -28,7 +28,10 @@ struct TWorseRule {
   double Floor;
 };
 constexpr TWorseRule kErrorMeanRule{"following error", 0.1, 0.5};
-constexpr TWorseRule kErrorPpRule{"error peak-to-peak", 0.2, 1.0};
+// The error is read in whole counts, of a command and a feedback that each come to a whole
+// count: a loop that follows to within a fraction of a count reads a count either side of its
+// mean now and then, 2 counts peak-to-peak, where a constant lag reads 0.
+constexpr TWorseRule kErrorPpRule{"error peak-to-peak", 0.2, 2.0};
 constexpr TWorseRule kOutputPpRule{"output peak-to-peak", 0.2, 0.5};
 constexpr TWorseRule kSettleRule{"settling", 0.2, 0.05};
 constexpr double kSettleSamples = 3;

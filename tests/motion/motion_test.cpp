@@ -304,7 +304,10 @@ TEST_F(MotionTest, FeedForwardPredictionIsMetOnTheBoard) {
     ASSERT_EQ(r.After->Legs.size(), c.FwdRev ? 2u : 1u);
     for (size_t i = 0; i < r.After->Legs.size(); ++i) {
       EXPECT_GT(std::abs(r.Before->Legs[i].Figures.Error.Mean), 3.0);
-      EXPECT_NEAR(r.After->Legs[i].Figures.Error.Mean, r.FeedForward->Errors[i], 0.5);
+      // The loop law predicts the error in fractions of a count; the board reads it in whole
+      // counts of an encoder, and a mean of those lies up to half a count off a sub-count error
+      // (the axis a fraction ahead reads -1 or 0), plus their scatter: met within a count.
+      EXPECT_NEAR(r.After->Legs[i].Figures.Error.Mean, r.FeedForward->Errors[i], 1.0);
     }
     EXPECT_TRUE(r.Kept) << r.Worse.join(", ").toStdString();
     EXPECT_EQ(FSim->Params().FeedForward1, r.FeedForward->FF1);
