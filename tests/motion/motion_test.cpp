@@ -106,9 +106,7 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
     SCOPED_TRACE(c.Name);
     TOpenBoard board;
     ASSERT_TRUE(board.Opened) << board.Opened.Failure().Message.toStdString();
-    zirvsim::TBoardSimulator& sim = board.Sim;
-    TBoardSession& session = board.Session;
-    sim.ClearReceived();
+    board.Sim.ClearReceived();
     std::vector<double> stamps;
     TWatchHooks hooks;
     hooks.Sample = [&](const TStatusSample& sample) -> TResult<void> {
@@ -117,7 +115,7 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
       return {};
     };
     hooks.Stop = [&] { return c.StopAfter > 0 && int(stamps.size()) >= c.StopAfter; };
-    const TWatchResult r = WatchStatus(session, {.EveryMs = c.EveryMs, .ForMs = c.ForMs}, hooks);
+    const TWatchResult r = WatchStatus(board.Session, {.EveryMs = c.EveryMs, .ForMs = c.ForMs}, hooks);
     EXPECT_EQ(r.End, c.End);
     EXPECT_EQ(r.Summary.Failures(), 0);
     // Every request the stream sent has reached the board: the one asked ahead of a sample whose
@@ -125,8 +123,8 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
     const size_t sent = stamps.size() + (c.FailWrite ? 1 : 0);
     QElapsedTimer waited;
     waited.start();
-    while (sim.ReceivedCommands().size() < sent && waited.elapsed() < 2000) QThread::msleep(1);
-    const std::vector<std::string> asked = sim.ReceivedCommands();
+    while (board.Sim.ReceivedCommands().size() < sent && waited.elapsed() < 2000) QThread::msleep(1);
+    const std::vector<std::string> asked = board.Sim.ReceivedCommands();
     EXPECT_EQ(asked, std::vector<std::string>(sent, "s"));
     EXPECT_EQ(r.Summary.Samples(), int(stamps.size()));
     if (c.FailWrite) {
@@ -144,11 +142,11 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
     // The next exchange reads its own answer, not one left on its way.
     zirvsim::TStatusOverride mark;
     mark.Command = 123456;
-    sim.SetStatusOverride(mark);
-    const TResult<TPIDStatus> next = ReadStatusNow(session);
+    board.Sim.SetStatusOverride(mark);
+    const TResult<TPIDStatus> next = ReadStatusNow(board.Session);
     ASSERT_TRUE(next) << next.Failure().Message.toStdString();
     EXPECT_EQ(next->Command, 123456);
-    const TResult<void> read = session.Read();
+    const TResult<void> read = board.Session.Read();
     EXPECT_TRUE(read) << read.Failure().Message.toStdString();
   }
 }
@@ -182,10 +180,8 @@ TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
     SCOPED_TRACE(c.Name);
     TOpenBoard board;
     ASSERT_TRUE(board.Opened) << board.Opened.Failure().Message.toStdString();
-    zirvsim::TBoardSimulator& sim = board.Sim;
-    TBoardSession& session = board.Session;
-    sim.SetFault(c.Fault, 1);
-    if (!c.FirstAnswer.empty()) sim.ScriptAnswer("s", c.FirstAnswer);
+    board.Sim.SetFault(c.Fault, 1);
+    if (!c.FirstAnswer.empty()) board.Sim.ScriptAnswer("s", c.FirstAnswer);
     std::vector<TPIDStatus> samples;
     std::vector<QString> failures;
     TWatchHooks hooks;
@@ -194,7 +190,7 @@ TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
       return {};
     };
     hooks.SampleFailed = [&](const TFailure& why, int) { failures.push_back(why.Message); };
-    const TWatchResult r = WatchStatus(session, {.EveryMs = 0, .ForMs = 900}, hooks);
+    const TWatchResult r = WatchStatus(board.Session, {.EveryMs = 0, .ForMs = 900}, hooks);
     EXPECT_EQ(r.End, TWatchEnd::Time);
     ASSERT_EQ(int(failures.size()), c.Failures);
     if (c.Failures) {
