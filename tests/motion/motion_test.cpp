@@ -72,11 +72,22 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
   }
 }
 
+// Opens a session on the simulated board. The board's list ("l") is asked for again, up to
+// three times, when it does not come whole: the kernel hands a pseudo-terminal's bytes on in a
+// worker thread of its own, which a loaded machine may keep waiting for longer than the
+// session's wait for the list, while the suites here test what comes after the open.
+TResult<void> OpenOn(TBoardSession& session, const zirvsim::TBoardSimulator& sim) {
+  if (TResult<void> opened = session.OpenPort(QString::fromStdString(sim.DevicePath())); !opened) return opened;
+  TResult<void> read = session.Read();
+  for (int again = 0; again < 2 && !read; ++again) read = session.Read();
+  return read;
+}
+
 // The paced simulated board and a session open on it; the session closes before the board.
 struct TOpenBoard {
   TOpenBoard() {
     Sim.Start();
-    Opened = Session.Open(QString::fromStdString(Sim.DevicePath()));
+    Opened = OpenOn(Session, Sim);
   }
   zirvsim::TBoardSimulator Sim;
   TBoardSession Session;
@@ -153,8 +164,12 @@ TEST(StatusStream, EveryRequestIsAnsweredAndTheLineIsQuietAfterwards) {
 
 // Lines left from an earlier answer, still on the line when the next "s" went out, are not read
 // as the next answer: a board that sends a line more, once or every time, costs no sample;
-// an answer that does not read costs its own sample only.
+// an answer that does not read costs its own sample only. The stream ends on a count of
+// samples, not on a clock a loaded machine stretches. A line that stays wholly silent for the
+// answer's time-out is no line read wrongly: it is counted apart, and the stream still has to
+// reach its count.
 TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
+  constexpr int kSamples = 6;
   const std::vector<std::string> status = {"command: 777", "feedback: 775", "error: 2",
                                            "error_i: 0",   "error_d: 0",    "output: 1.5",
                                            "limit_state: 0", "servo enabled: 1", "test_osc: 0"};
@@ -184,19 +199,30 @@ TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
     if (!c.FirstAnswer.empty()) board.Sim.ScriptAnswer("s", c.FirstAnswer);
     std::vector<TPIDStatus> samples;
     std::vector<QString> failures;
+    int silent = 0;
     TWatchHooks hooks;
     hooks.Sample = [&](const TStatusSample& sample) -> TResult<void> {
       samples.push_back(sample.Status);
       return {};
     };
-    hooks.SampleFailed = [&](const TFailure& why, int) { failures.push_back(why.Message); };
-    const TWatchResult r = WatchStatus(board.Session, {.EveryMs = 0, .ForMs = 900}, hooks);
-    EXPECT_EQ(r.End, TWatchEnd::Time);
-    ASSERT_EQ(int(failures.size()), c.Failures);
+    hooks.SampleFailed = [&](const TFailure& why, int) {
+      if (why.Message.contains(QLatin1String("(0 of 9 lines")))
+        ++silent;
+      else
+        failures.push_back(why.Message);
+    };
+    hooks.Stop = [&] { return int(samples.size()) >= kSamples; };
+    const TWatchResult r = WatchStatus(board.Session, {.EveryMs = 0, .ForMs = std::nullopt}, hooks);
+    EXPECT_EQ(r.End, TWatchEnd::Stopped);
+    ASSERT_EQ(int(failures.size()), c.Failures)
+        << QStringList(failures.begin(), failures.end()).join(QStringLiteral("; ")).toStdString();
+    EXPECT_EQ(r.Summary.Failures(), c.Failures + silent);
     if (c.Failures) {
       EXPECT_TRUE(failures.front().contains(QLatin1String(c.Failure))) << failures.front().toStdString();
     }
-    ASSERT_GE(samples.size(), 2u);
+    // The stop is looked at before each request; one asked ahead of it still comes in.
+    EXPECT_GE(int(samples.size()), kSamples);
+    EXPECT_LE(int(samples.size()), kSamples + 1);
     if (!c.FirstAnswer.empty() && !c.Failures) {
       EXPECT_EQ(samples.front().Command, 777);
     }
@@ -215,7 +241,7 @@ class MotionTest : public testing::Test {
     FSim->SetParams(gains);
     FSim->Start();
     FSession = std::make_unique<TBoardSession>();
-    const TResult<void> opened = FSession->Open(QString::fromStdString(FSim->DevicePath()));
+    const TResult<void> opened = OpenOn(*FSession, *FSim);
     ASSERT_TRUE(opened) << opened.Failure().Message.toStdString();
     FStore = std::make_unique<TRunStore>();
     ASSERT_TRUE(FStore->Open(FHome.filePath("runs.sqlite")));
@@ -268,6 +294,7 @@ TEST_F(MotionTest, FollowingErrorWithPAloneIsSpeedOverGainTimesP) {
   for (const TCase& c : cases) {
     SCOPED_TRACE(testing::Message() << "gain " << c.Gain << ", P " << c.P << ", speed " << c.Speed);
     Start(Frictionless(c.Gain), POnly(c.P));
+    if (HasFatalFailure()) return;
     const TTrackReport r = Track({.Speed = c.Speed, .ForSeconds = 1.5, .Distance = 1e6, .FwdRev = false, .Ripple = false, .Apply = false, .CommandLine = {}});
     ASSERT_TRUE(r.Before) << (r.Failure ? r.Failure->Message.toStdString() : "");
     const TMoveFigures& f = r.Before->Legs.at(0).Figures;
@@ -294,6 +321,7 @@ TEST_F(MotionTest, FeedForwardPredictionIsMetOnTheBoard) {
     zirvsim::TMotorConstants motor = Frictionless(2000);
     motor.FrictionPercent = c.Friction;
     Start(motor, POnly(0.2));
+    if (HasFatalFailure()) return;
     const TTrackReport r = Track({.Speed = c.Speed, .ForSeconds = 1.5, .Distance = 1e6, .FwdRev = c.FwdRev, .Ripple = false, .Apply = true, .CommandLine = {}});
     ASSERT_TRUE(r.FeedForward) << r.FeedForwardNote.toStdString();
     ASSERT_TRUE(r.After) << (r.Failure ? r.Failure->Message.toStdString() : "");
@@ -319,3 +347,4 @@ TEST_F(MotionTest, FeedForwardPredictionIsMetOnTheBoard) {
 }
 
 }  // namespace
+
