@@ -9,6 +9,7 @@
 #include <memory>
 #include <QTimeZone>
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 #include "boardsession/session.h"
@@ -81,6 +82,37 @@ TResult<void> OpenOn(TBoardSession& session, const zirvsim::TBoardSimulator& sim
   TResult<void> read = session.Read();
   for (int again = 0; again < 2 && !read; ++again) read = session.Read();
   return read;
+}
+
+// Where the error settled is known only between the board's two readings around it: from the
+// sample before the settled one going out to the settled one's answer, however unevenly a
+// loaded machine sampled or however long it kept an answer waiting.
+TEST(MoveFigures, SettlingLiesBetweenTheReadingsAroundIt) {
+  struct TCase {
+    const char* Name;
+    std::vector<std::array<double, 3>> Samples;  // sent, answered, error
+    double Settle, Earliest, Latest;
+  } cases[] = {
+      {"even samples", {{0.00, 0.01, 9}, {0.02, 0.03, 6}, {0.04, 0.05, 3}, {0.06, 0.07, 3}, {0.08, 0.09, 3}},
+       0.04, 0.02, 0.05},
+      {"a long gap before the settled sample",
+       {{0.00, 0.01, 9}, {0.02, 0.03, 6}, {0.30, 0.31, 3}, {0.32, 0.33, 3}, {0.34, 0.35, 3}}, 0.30, 0.02, 0.31},
+      {"the settled sample's answer kept waiting",
+       {{0.00, 0.01, 9}, {0.02, 0.03, 6}, {0.04, 0.45, 3}, {0.46, 0.47, 3}, {0.48, 0.49, 3}}, 0.04, 0.02, 0.45},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
+    std::vector<TStatusSample> samples;
+    for (const auto& [sent, answered, error] : c.Samples) {
+      samples.push_back(Sample(sent, error, 1));
+      samples.back().AnsweredSeconds = answered;
+    }
+    const TMoveFigures f = MoveFigures(samples, 0, 1, 1000);
+    ASSERT_TRUE(f.SettleSeconds);
+    EXPECT_NEAR(*f.SettleSeconds, c.Settle, 1e-9);
+    EXPECT_NEAR(f.SettleEarliest, c.Earliest, 1e-9);
+    EXPECT_NEAR(f.SettleLatest, c.Latest, 1e-9);
+  }
 }
 
 // The paced simulated board and a session open on it; the session closes before the board.
