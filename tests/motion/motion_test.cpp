@@ -115,6 +115,21 @@ TEST(MoveFigures, SettlingLiesBetweenTheReadingsAroundIt) {
   }
 }
 
+// The speed comes from the samples read when they were stamped: one whose answer a loaded
+// machine kept waiting holds a command of some later moment, and is left out.
+TEST(MoveFigures, SpeedFromTheSamplesReadWhenStamped) {
+  std::vector<TStatusSample> samples;
+  for (int k = 0; k < 10; ++k) {
+    const double sent = 0.03 * k, late = k == 4 ? 0.3 : 0;  // the fifth answer 0.3 s late
+    samples.push_back(Sample(sent, 2, 1));
+    samples.back().Status.Command = int32_t(1000 * (sent + late));
+    samples.back().AnsweredSeconds = sent + 0.02 + late;
+  }
+  const TMoveFigures f = MoveFigures(samples, 0, 1, 1000);
+  ASSERT_TRUE(f.Speed);
+  EXPECT_NEAR(*f.Speed, 1000, 1);
+}
+
 // The paced simulated board and a session open on it; the session closes before the board.
 struct TOpenBoard {
   TOpenBoard() {
