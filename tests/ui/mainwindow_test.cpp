@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "linestate.h"
+#include "tests/monitor/manualclock.h"
 #include "mainwindowfixture.h"
 #include "monitor/chart.h"
 #include "monitor/sampletimer.h"
@@ -470,34 +471,43 @@ class TMainWindowTest : public TMainWindowSuite {
     QCOMPARE(w->Chart1->Series2.YValues(), (std::vector<double>{1, 41.5}));   // "Output"
   }
 
+  // One sample at each period, counted on the timer's clock: a period that never applied
+  // (1000 ms) gives none in the first second, a timer restarted too early more than one a period.
   void AutomaticSamplesAtThePeriod() {
     F->ConnectToMonitor();
+    TManualClock& clock = UseManualClock(*w->SampleTimer);
     w->seSampleInterval->SetText(QStringLiteral("200"));
     w->cbSampleAutomatic->setChecked(true);
-    QTest::qWait(3000);
+    QCOMPARE(clock.Advance(199), 0);
+    for (int period = 1; period <= 15; ++period) {
+      clock.Advance(period == 1 ? 1 : 200);
+      QCOMPARE(F->Samples(), period);
+    }
     w->cbSampleAutomatic->setChecked(false);
-    // 3 s at one sample per 200 ms plus the sample's own time: about 14. A period that never
-    // applied (1000 ms) gives 3; a timer restarted too early gives more than 15.
-    const int samples = F->Samples();
-    QVERIFY2(samples >= 7 && samples <= 16, qPrintable(QString::number(samples)));
-    QCOMPARE(w->Chart1->Series1.Count(), samples);
+    QCOMPARE(clock.Advance(1000), 5);  // the timer ticks on, and the ticks sample nothing
+    QCOMPARE(F->Samples(), 15);
+    QCOMPARE(w->Chart1->Series1.Count(), 15);
   }
 
   // A tick that found the port closed used to end with its error before enabling the timer
   // again, so ticking "Automatic" after reconnecting silently sampled nothing.
   void DisconnectWhileAutomaticRecoversAfterReconnect() {
     F->ConnectToMonitor();
+    TManualClock& clock = UseManualClock(*w->SampleTimer);
     w->seSampleInterval->SetText(QStringLiteral("200"));
     w->cbSampleAutomatic->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 1; }));
+    clock.Advance(200);
+    QCOMPARE(F->Samples(), 1);
     Click(w->btDisconnect);
-    QVERIFY(QTest::qWaitFor([&] { return !w->cbSampleAutomatic->isChecked(); }));
-    QTest::qWait(1000);  // later ticks find "Automatic" clear and do nothing
+    clock.Advance(200);
+    QVERIFY(!w->cbSampleAutomatic->isChecked());
+    QCOMPARE(clock.Advance(1000), 5);  // later ticks find "Automatic" clear and do nothing
     QCOMPARE(std::exchange(F->Errors, {}), QStringList{QStringLiteral("Port Not Open")});
     QVERIFY(w->SampleTimer->Enabled());
     F->ConnectToMonitor();
     w->cbSampleAutomatic->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 2; }));
+    clock.Advance(200);
+    QCOMPARE(F->Samples(), 1);
   }
 
   // The points of a step test come in one repaint, although they are added while the
