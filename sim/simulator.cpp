@@ -34,6 +34,11 @@ constexpr int kHangUpGraceMs = 50;
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+// Returns whether key names command: the whole line, or its first character for a key of one.
+bool KeyMatches(const std::string& key, const std::string& command) {
+  return key == command || (key.size() == 1 && !command.empty() && command[0] == key[0]);
+}
+
 }  // namespace
 
 TBoardSimulator::TBoardSimulator(TSimOptions options)
@@ -139,6 +144,17 @@ void TBoardSimulator::ScriptAnswer(const std::string& command, std::vector<std::
   FScripts[command].push_back(std::move(lines));
 }
 
+void TBoardSimulator::HoldAnswerTo(const std::string& key) {
+  std::lock_guard lock(FMutex);
+  FHoldKey = key;
+}
+
+void TBoardSimulator::ReleaseAnswers() {
+  std::lock_guard lock(FMutex);
+  FHoldKey.clear();
+  for (TOutput& output : FOutput) output.Held = false;
+}
+
 uint64_t TBoardSimulator::BytesSent() const {
   std::lock_guard lock(FMutex);
   return FBytesSent;
@@ -218,8 +234,7 @@ void TBoardSimulator::AdvanceBoard() {
 
 bool TBoardSimulator::TakeScripted(const std::string& command, std::vector<std::string>& lines) {
   for (auto& [key, queue] : FScripts) {
-    const bool matches = key == command || (key.size() == 1 && command[0] == key[0]);
-    if (!matches || queue.empty()) continue;
+    if (!KeyMatches(key, command) || queue.empty()) continue;
     lines = std::move(queue.front());
     queue.pop_front();
     return true;
@@ -240,7 +255,9 @@ void TBoardSimulator::HandleCommand(const std::string& command) {
   std::string bytes;
   for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\r");
   if (FFault == TFault::Garbage) bytes += GarbageBytes(FFaultParam, FGarbageRandom);
-  Queue(std::move(bytes), FOptions.Pacing ? duration : 0);
+  const bool held = !FHoldKey.empty() && KeyMatches(FHoldKey, command);
+  if (held) FHoldKey.clear();
+  Queue(std::move(bytes), FOptions.Pacing ? duration : 0, held);
   if (FFault == TFault::HangUpAfter && ++FCommandsSinceFault >= FFaultParam) FHangUpPending = true;
 }
 
@@ -261,7 +278,7 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
 
 // Queues an answer behind whatever is still on its way: the line carries one byte at a time,
 // so a second answer never starts before the first has gone out.
-void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
+void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds, bool held) {
   if (bytes.empty()) return;
   const auto delay = std::chrono::duration<double>(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds);
   TOutput output;
@@ -269,6 +286,7 @@ void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
   const double wireSeconds = FOptions.Pacing ? bytes.size() / kWireBytesPerSecond : 0;
   FWireFreeAt = output.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(wireSeconds));
   output.Bytes = std::move(bytes);
+  output.Held = held;
   FOutput.push_back(std::move(output));
 }
 
@@ -277,6 +295,7 @@ int TBoardSimulator::WriteDueOutput() {
   std::lock_guard lock(FMutex);
   while (!FOutput.empty()) {
     TOutput& head = FOutput.front();
+    if (head.Held) return kIdlePollMs;  // and every answer behind it
     const TClock::time_point now = TClock::now();
     if (now < head.StartAt)
       return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(head.StartAt - now).count());

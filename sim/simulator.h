@@ -82,6 +82,14 @@ class TBoardSimulator {
   // command line starting with it ("p" matches "p 0.5"). Answers queue per key.
   void ScriptAnswer(const std::string& command, std::vector<std::string> lines);
 
+  // Holds back the answer to the next command that matches key (as ScriptAnswer matches),
+  // and every answer behind it, until ReleaseAnswers: a board that answers late, or falls
+  // silent, for exactly as long as a test needs.
+  void HoldAnswerTo(const std::string& key);
+
+  // Lets the held answers go on the line, and holds no more.
+  void ReleaseAnswers();
+
   // Returns the number of answer bytes written to the line so far.
   uint64_t BytesSent() const;
 
@@ -93,13 +101,14 @@ class TBoardSimulator {
     std::string Bytes;
     TClock::time_point StartAt;
     size_t Written = 0;
+    bool Held = false;  // waits for ReleaseAnswers
   };
 
   void Run();
   void ReadInput();
   void HandleCommand(const std::string& command);
   std::vector<std::string> AnswerLines(const std::string& command);
-  void Queue(std::string bytes, double extraDelaySeconds);
+  void Queue(std::string bytes, double extraDelaySeconds, bool held);
   int WriteDueOutput();
   void HangUp();
   void ClientClosed();
@@ -115,6 +124,7 @@ class TBoardSimulator {
   int FCommandsSinceFault = 0;
   std::vector<std::string> FReceived;
   std::map<std::string, std::deque<std::vector<std::string>>> FScripts;
+  std::string FHoldKey;  // the answer to the next command it matches is held; "" none
   uint64_t FBytesSent = 0;
   uint64_t FGarbageRandom;
   bool FRunning = false;

@@ -8,7 +8,6 @@
 #include <QJsonObject>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QTimer>
 #include <csignal>
 
 #include "tests/ctl/ctlrun.h"
@@ -149,7 +148,7 @@ class BackupsSlowBoardTest : public BackupsTest {
   TCtlResult Interrupted(const QStringList& args, int signal) {
     Sim().ClearReceived();
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted(args, signal, [&] { return !Sets().empty(); }, raised);
+    const TCtlResult r = RunCtlInterrupted(args, signal, HeldFirstSet(), raised);
     EXPECT_TRUE(raised);
     return r;
   }

@@ -3,6 +3,7 @@
 // A simulated board for the companion's tests, with private history and alias folders.
 
 #include <QTemporaryDir>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,18 @@ class TSimBoardFixture {
     for (const std::string& c : FSim->ReceivedCommands())
       if (c.size() > 2 && c[1] == ' ') sets.push_back(c);
     return sets;
+  }
+
+  // Holds the answer to the next set of P and returns a readiness test for an interruption:
+  // true, and the answer let go, once the board has that set. The interruption then comes
+  // while the write waits for its first answer, however busy the machine is.
+  std::function<bool()> HeldFirstSet() {
+    FSim->HoldAnswerTo("p");
+    return [this] {
+      if (Sets().empty()) return false;
+      FSim->ReleaseAnswers();
+      return true;
+    };
   }
 
   // Returns the commands the board received other than reads ("l").

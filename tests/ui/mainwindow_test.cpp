@@ -625,8 +625,9 @@ class TMainWindowTest : public TMainWindowSuite {
     w->seMovement->SetValue(100);
     w->cbLiveSet->setChecked(true);
     F->Sim.ScriptAnswer("o 29400", {});  // the outer command waits for an answer that never comes
-    QTimer::singleShot(100, w->seMovement, [&] { QTest::keyClick(w->seMovement, Qt::Key_Up); });
-    Click(w->btSetOscVal);
+    // At the first poll of the outer command's wait.
+    QTimer::singleShot(0, w->seMovement, [&] { QTest::keyClick(w->seMovement, Qt::Key_Up); });
+    w->btSetOscVal->click();
     QCOMPARE(F->TakeWire(), (TWire{"o 29400", "o 26727"}));
     QCOMPARE(F->LogTexts().count(QStringLiteral("Error")), 1);
     QCOMPARE(F->LogColour(QStringLiteral("Error")), ToQColor(clRed));
