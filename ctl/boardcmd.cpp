@@ -1,10 +1,10 @@
 #include "ctl/boardcmd.h"
 
+#include "boardsession/interrupt.h"
+#include "boardsession/journal.h"
 #include "ctl/history.h"
-#include "ctl/porterrors.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
-#include "protocol/paramwrite.h"
 
 namespace {
 
@@ -16,120 +16,139 @@ QString AllValuesText(const TPIDParams& params) {
   return values.join(QLatin1Char(' '));
 }
 
-// Tells of the port's unfinished journal entries. A history that cannot be read is told too:
-// the board's values may then be leftovers nobody can see.
-void WarnOfUnfinished(TCtlIo& io, const QString& port) {
-  TRunStore store;
-  const TResult<QString> path = TRunStore::DefaultPath();
-  const TResult<void> opened = path ? store.Open(*path, TStoreAccess::ReadOnly) : TResult<void>(path.Failure());
-  const TResult<std::vector<TJournalEntry>> entries =
-      opened ? store.UnfinishedJournal(QString(), port) : TResult<std::vector<TJournalEntry>>(opened.Failure());
-  if (!entries) {
-    const TFailure& failure = entries.Failure();
-    PrintHistoryFailure(io, {QStringLiteral("%1; earlier commands that did not finish cannot be seen")
-                                 .arg(failure.Message), failure.Explanation});
+QString TimeText(const QDateTime& time) { return time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")); }
+
+// Returns the command that marks a backup finished without writing the board.
+QString FinishCommand(qint64 journalId) { return QStringLiteral("zirv7ctl backups --finish %1").arg(journalId); }
+
+// Tells of the device's unfinished journal entries: a command still running, or one that
+// never finished. A history that cannot be read is told too: the board's values may then be
+// leftovers nobody can see.
+void WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
+  const TResult<std::vector<TEarlierWrite>> earlier = EarlierWrites(port);
+  if (!earlier) {
+    PrintHistoryFailure(io, earlier.Failure());
     return;
   }
-  for (const TJournalEntry& e : *entries) {
+  for (const TEarlierWrite& w : *earlier) {
+    const TJournalEntry& e = w.Entry;
     const QString command = e.Command.section(u' ', 0, 0);
+    if (!w.RunningIn.isEmpty()) {
+      PrintError(io, port,
+                 QStringLiteral("an earlier %1 on %2 is still running in %3 (since %4): it is writing the board "
+                                "(%5) and puts its values back itself when it ends")
+                     .arg(command, e.Port, HoldersText(w.RunningIn), TimeText(e.Time), e.Planned));
+      continue;
+    }
     PrintError(io, port,
-               QStringLiteral("an earlier %1 on %2 did not finish (%3); the board may still hold "
-                              "what it was writing (%4); `%5` puts back %6")
-                   .arg(command, port, e.Time.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                        e.Planned, RestoreCommand(port, e.Id), AllValuesText(e.Board)));
+               QStringLiteral("an earlier %1 on %2 did not finish (%3); the board may still hold what it was "
+                              "writing (%4); `%5` puts back %6")
+                   .arg(command, e.Port, TimeText(e.Time), e.Planned, RestoreCommand(port, e.Id),
+                        AllValuesText(e.Board)));
   }
 }
 
 }  // namespace
 
-QString CommandLine(const QString& name, const QStringList& args) {
-  return (QStringList{name} + args).join(u' ');
+QString CommandLine(const TCommandArgs& args) {
+  return (QStringList{args.Name()} + args.Given()).join(u' ');
 }
 
 QString RestoreCommand(const QString& port, qint64 journalId) {
   return QStringLiteral("zirv7ctl restore --port %1 %2").arg(port).arg(journalId);
 }
 
-void JournalWrites(TCtlIo& io, TBoardSession& session, TRunStore& store, const QString& commandLine,
-                   const QString& planned) {
-  TBoardSession::TJournal journal;
-  journal.Begin = [&store, &session, commandLine, planned](const TPIDParams& originals,
-                                                          QString& failure) -> std::optional<qint64> {
-    TJournalEntry entry;
-    entry.Port = session.PortName();
-    entry.Command = commandLine;
-    entry.Board = originals;
-    entry.Planned = planned;
-    const TResult<void> begun = store.BeginJournal(entry);
-    if (begun) return entry.Id;
-    failure = QStringLiteral("the board's values could not be kept in the journal before writing "
-                             "(%1); nothing was written")
-                  .arg(begun.Failure().Message);
-    return std::nullopt;
-  };
-  journal.Finish = [&io, &store](qint64 id, const QString& outcome) {
-    if (const TResult<void> finished = store.FinishJournal(id, outcome); !finished)
-      PrintHistoryFailure(io, {QStringLiteral("backup %1 stays marked unfinished: %2").arg(id).arg(finished.Failure().Message),
-                               finished.Failure().Explanation});
-  };
-  session.SetJournal(std::move(journal));
-}
-
 bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
-  WarnOfUnfinished(io, port);
-  try {
-    session.Link().Open(port);
-  } catch (const Exception& e) {
-    PrintPortError(io, port, e);
-    return false;
+  WarnOfEarlierWrites(io, port);
+  const TResult<void> opened = session.Open(port);
+  if (opened) return true;
+  PrintFailure(io, port, opened.Failure());
+  return false;
+}
+
+std::optional<TFailure> StopReason(TCtlIo& io) {
+  if (TInterruptGuard::Interrupted()) return TFailure{QStringLiteral("interrupted"), {}};
+  const QString closed = ClosedOutput(io);
+  if (closed.isEmpty()) return std::nullopt;
+  return TFailure{QStringLiteral("%1 cannot be written").arg(closed),
+                  QStringLiteral("Nobody would see what the command says (a closed pipe, a pager that quit, a "
+                                 "full disk): until the values are kept, that counts as an interruption.")};
+}
+
+void PrintPlan(TCtlIo& io, QTextStream& out, const TWritePlan& plan) {
+  const size_t total = plan.Total();
+  out << QStringLiteral("%1 will make %2 EEPROM write%3 on %4%5:\n")
+             .arg(plan.Command)
+             .arg(total)
+             .arg(total == 1 ? "" : "s")
+             .arg(plan.Port, plan.Source.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plan.Source));
+  for (const TPlanStep& step : plan.Steps) {
+    if (!step.Caption.isEmpty()) {
+      out << "  " << step.Caption << ": "
+          << (step.Writes.empty() ? QStringLiteral("nothing") : DescribeWrites(step.Writes, plan.Text)) << "\n";
+      continue;
+    }
+    for (const TPlannedWrite& w : step.Writes) out << "  " << DescribeWrite(w, plan.Text) << "\n";
   }
-  QString failure;
-  if (session.ReadOriginals(failure)) return true;
-  if (session.Link().Port().DeviceLost())
-    PrintFailureInUse(io, port, session.Link().Port(), failure);
-  else
-    PrintSilentBoard(io, port, session.Link().Port(), failure, QStringLiteral("l"));
-  return false;
+  out.flush();
+  for (const QString& warning : plan.Warnings) PrintError(io, plan.Port, warning);
 }
 
-bool WriteToBoard(TCtlIo& io, TBoardSession& session, const TParamValues& target, TEchoRule rule,
-                  const QString& source) {
-  auto onDiffering = [&](const TParamWrite& w) {
-    PrintError(io, session.PortName(),
-               QStringLiteral("the board holds %1 %2 where %3 has %4")
-                   .arg(QLatin1String(w.Row->FileKey), FormatNumber(w.Echoed), source,
-                        FormatNumber(w.Sent)));
+TBoardHooks BoardHooks(TCtlIo& io, const QString& port, bool yes) {
+  TBoardHooks hooks;
+  hooks.Progress = [&io, port](const QString& line) { io.Err << port << ": " << line << "\n" << Qt::flush; };
+  hooks.Stop = [&io] { return StopReason(io); };
+  hooks.Stopping = [&io, port](const TFailure& why, bool goesBack) {
+    const QString then = goesBack ? QStringLiteral("the board's values go back") : QStringLiteral("nothing was written");
+    PrintFailure(io, port, {QStringLiteral("%1; %2").arg(why.Message, then), why.Explanation});
   };
-  QString failure;
-  if (session.Write(target, rule, failure, onDiffering)) return true;
-  PrintFailureInUse(io, session.PortName(), session.Link().Port(), QStringLiteral("%1: %2").arg(source, failure));
-  return false;
+  hooks.Confirm = [&io, yes](const TWritePlan& plan) {
+    PrintPlan(io, io.Err, plan);
+    if (yes && plan.YesAnswers) return true;
+    if (yes) io.Err << "--yes does not answer this question: only a person can.\n";
+    if (Confirm(io, QStringLiteral("Write to the board's EEPROM?"))) return true;
+    PrintError(io, plan.Command, QStringLiteral("nothing was written"));
+    return false;
+  };
+  return hooks;
 }
 
-namespace {
-
-// Returns "P=0.2 FF0=0.3": the original values of the rows, as a parameter file has them.
-QString OriginalValuesText(const std::vector<TValueDifference>& differences) {
-  QStringList values;
-  for (const TValueDifference& d : differences)
-    values.append(QStringLiteral("%1=%2").arg(QLatin1String(d.Row->FileKey), ExactNumberText(d.Original)));
-  return values.join(QLatin1Char(' '));
+bool PrintTransactionEnd(TCtlIo& io, const QString& port, const TTransactionResult& t) {
+  const qint64 backup = t.JournalId;
+  if (t.End == TTransactionEnd::PutBack && t.Failure) {
+    io.Err << port << ": the board holds its values from before again";
+    if (backup != 0) io.Err << "; backup " << backup << " keeps them (" << RestoreCommand(port, backup) << ")";
+    io.Err << "\n" << Qt::flush;
+  }
+  if (t.End == TTransactionEnd::NotPutBack) {
+    const TFailure why = t.PutBackFailure.value_or(TFailure{});
+    const QString restore =
+        backup == 0 ? QString() : QStringLiteral("; `%1` puts them back").arg(RestoreCommand(port, backup));
+    PrintFailure(io, port,
+                 {QStringLiteral("the board's values could not be put back (%1); it may still hold %2; they were: %3%4")
+                      .arg(why.Message, DifferencesText(t.Left), OriginalValuesText(t.Left), restore),
+                  why.Explanation});
+  }
+  if (t.JournalFailure) {
+    const QString state = t.End == TTransactionEnd::Kept ? QStringLiteral("the values written stay on the board")
+                                                         : QStringLiteral("the board holds its values from before again");
+    PrintHistoryFailure(io, {QStringLiteral("%1, but backup %2 could not be marked finished (%3): later commands "
+                                            "would take it for a write that never finished and offer to undo it. "
+                                            "`%4` marks it finished without writing the board")
+                                 .arg(state)
+                                 .arg(backup)
+                                 .arg(t.JournalFailure->Message, FinishCommand(backup)),
+                             t.JournalFailure->Explanation});
+  }
+  return t.End != TTransactionEnd::NotPutBack && !t.JournalFailure;
 }
 
-}  // namespace
-
-bool PutBoardBack(TCtlIo& io, TBoardSession& session) {
-  io.Err << session.PortName() << ": putting the board's values back\n" << Qt::flush;
-  QString failure;
-  if (session.PutBack(failure)) return true;
-  const std::vector<TValueDifference> left = session.Differences();
-  const QString restore = session.JournalId() == 0
-                              ? QString()
-                              : QStringLiteral("; `%1` puts them back")
-                                    .arg(RestoreCommand(session.PortName(), session.JournalId()));
-  PrintError(io, session.PortName(),
-             QStringLiteral("the board's values could not be put back (%1); it may still hold %2; "
-                            "they were: %3%4")
-                 .arg(failure, DifferencesText(left), OriginalValuesText(left), restore));
-  return false;
+int OutputStatusAfter(TCtlIo& io, const TTransactionResult& t, int status) {
+  const QString closed = ClosedOutput(io);
+  if (closed.isEmpty() || t.End != TTransactionEnd::Kept) return status;
+  PrintError(io, closed,
+             QStringLiteral("the results could not be written; the values written stay on the board%1")
+                 .arg(t.JournalId == 0 ? QString()
+                                       : QStringLiteral(" (backup %1 keeps the ones before)").arg(t.JournalId)));
+  return kExitFailed;
 }

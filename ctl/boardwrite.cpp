@@ -1,130 +1,69 @@
 #include "ctl/boardwrite.h"
 
-#include <map>
+#include <algorithm>
 
-#include "boardsession/interrupt.h"
 #include "ctl/boardcmd.h"
-#include "ctl/porterrors.h"
-#include "globals/numtext.h"
+#include "ctl/options.h"
 #include "parameters/paramtable.h"
 
 namespace {
 
-void PrintPlan(QTextStream& out, const TWriteRequest& r, const QString& port,
-               const std::vector<TPlannedWrite>& plan) {
-  out << QStringLiteral("%1 will make %2 EEPROM write%3 on %4 (%5):\n")
-             .arg(r.Command)
-             .arg(plan.size())
-             .arg(plan.size() == 1 ? "" : "s")
-             .arg(port, r.Source);
-  for (const TPlannedWrite& w : plan) out << "  " << DescribeWrite(w) << "\n";
-  out.flush();
+// Returns what the board holds of the row now, as far as is known, in the digits of text.
+QString HoldsText(const TValueWrite& v, const TTransactionResult& t, TValueText text) {
+  for (const TValueDifference& d : t.Left)
+    if (d.Row == v.Row) return d.Held ? ValueTextOf(*d.Held, text) : QStringLiteral("unknown");
+  return ValueTextOf(RecordValue(t.Board, *v.Row), text);
 }
 
-// The rows written so far and the value the board answered it holds for each.
-using TAnswers = std::map<const TParamRow*, double>;
-
-// Writes one row through the session: the board's present values with that row's changed.
-bool WriteRow(TBoardSession& session, const TPlannedWrite& w, TAnswers& answers, QString& failure) {
-  TParamValues one = ParamValuesOf(session.Board());
-  one[RowIndex(*w.Row)] = w.To;
-  const bool written = session.Write(one, TEchoRule::Report, failure);
-  if (written) answers[w.Row] = RecordValue(session.Board(), *w.Row);
-  return written;
-}
-
-// One line per row written: the value sent, and what the board holds when it limited it.
-bool PrintWritten(TCtlIo& io, const std::vector<TPlannedWrite>& plan, const TAnswers& answers) {
-  std::vector<QStringList> rows = {{"KEY", "WAS", "SENT", "HOLDS", ""}};
-  bool allAsSent = true;
-  for (const TPlannedWrite& w : plan) {
-    const auto answer = answers.find(w.Row);
-    if (answer == answers.end()) continue;
-    TPIDParams sent;
-    StoreAnswer(sent, *w.Row, w.To);
-    const bool limited = ValueDiffers(*w.Row, answer->second, sent);
-    allAsSent &= !limited;
-    rows.push_back({QLatin1String(w.Row->FileKey), FormatNumber(w.From), FormatNumber(w.To),
-                    FormatNumber(answer->second), limited ? QStringLiteral("limited by the board") : QString()});
+// Returns what is to be said of a value beside what the board holds.
+QString NoteText(const TValueWrite& v, const TTransactionResult& t) {
+  QStringList notes;
+  switch (v.Echo) {
+    case TEcho::AsSent: break;
+    case TEcho::Limited: notes.append(QStringLiteral("limited by the board")); break;
+    case TEcho::Otherwise: notes.append(QStringLiteral("stored otherwise")); break;
+    case TEcho::Unanswered: notes.append(QStringLiteral("no answer")); break;
   }
+  if (t.End == TTransactionEnd::PutBack) notes.append(QStringLiteral("put back"));
+  if (t.End == TTransactionEnd::NotPutBack) notes.append(QStringLiteral("not put back"));
+  return notes.join(QStringLiteral(", "));
+}
+
+// One line per value sent: what the board held, what was sent, what it holds now.
+void PrintWritten(TCtlIo& io, const TWriteSetResult& r) {
+  std::vector<QStringList> rows = {{"KEY", "WAS", "SENT", "HOLDS", ""}};
+  for (const TValueWrite& v : r.Values)
+    rows.push_back({QLatin1String(v.Row->FileKey), ValueTextOf(v.From, r.Plan.Text), ValueTextOf(v.Sent, r.Plan.Text),
+                    HoldsText(v, r.Transaction, r.Plan.Text), NoteText(v, r.Transaction)});
   if (rows.size() > 1) PrintTable(io, rows, 1);
-  return allAsSent;
 }
 
 }  // namespace
 
-TWriteRequest WriteRequestOf(const QCommandLineParser& parser, const QString& command,
-                             const QStringList& args, const QString& source) {
-  TWriteRequest request;
-  request.Command = command;
-  request.CommandLine = CommandLine(command, args);
+TWriteSetRequest WriteRequestOf(const TCommandArgs& args, const QString& source) {
+  TWriteSetRequest request;
+  request.Command = args.Name();
+  request.CommandLine = CommandLine(args);
   request.Source = source;
-  request.Yes = parser.isSet(QStringLiteral("yes"));
-  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  request.DryRun = args.Has(kDryRunOption.Name);
   return request;
 }
 
-int WriteParameterSet(TCtlIo& io, TBoardSession& session, const TParamValues& target,
-                      const TWriteRequest& r) {
-  const QString port = session.PortName();
-  const std::vector<TPlannedWrite> plan = PlanWrites(session.Board(), target);
-  if (plan.empty()) {
-    io.Err << port << ": the board holds " << r.Source << "'s values already; nothing to write\n" << Qt::flush;
+int PrintWriteSet(TCtlIo& io, const TWriteSetResult& r, bool dryRun) {
+  const QString& port = r.Plan.Port;
+  if (r.Plan.Total() == 0) {
+    io.Err << port << ": the board holds " << r.Plan.Source << "'s values already; nothing to write\n" << Qt::flush;
     return kExitOk;
   }
-  if (r.DryRun) {
-    PrintPlan(io.Out, r, port, plan);
+  if (dryRun) {
+    PrintPlan(io, io.Out, r.Plan);
     return kExitOk;
   }
-  PrintPlan(io.Err, r, port, plan);
-  if (!r.Yes && !Confirm(io, QStringLiteral("Write to the board's EEPROM?"))) {
-    PrintError(io, r.Command, QStringLiteral("nothing was written"));
-    return kExitFailed;
-  }
-  if (TInterruptGuard::Interrupted()) {
-    PrintError(io, r.Command, QStringLiteral("interrupted; nothing was written"));
-    return kExitFailed;
-  }
-  if (r.Journal) JournalWrites(io, session, *r.Journal, r.CommandLine, DescribeWrites(plan));
-
-  TAnswers answers;
-  QString failure;
-  const TPlannedWrite* failed = nullptr;
-  for (const TPlannedWrite& w : plan) {
-    if (TInterruptGuard::Interrupted()) {
-      failure = QStringLiteral("interrupted");
-      break;
-    }
-    if (!WriteRow(session, w, answers, failure)) {
-      failed = &w;
-      break;
-    }
-  }
-  const bool asSent = PrintWritten(io, plan, answers);
-  const qint64 backup = session.JournalId();
-  if (failure.isEmpty()) {
-    session.Keep();
-    if (asSent) return kExitOk;
-    PrintError(io, port, QStringLiteral("the board limited a value; it does not hold all of %1").arg(r.Source));
-    return kExitFailed;
-  }
-  // Stopped before the first value was sent (Ctrl+C, or the journal could not keep the board's
-  // values): there is nothing to put back.
-  if (!session.Changed()) {
-    PrintError(io, port, QStringLiteral("%1: %2").arg(r.Source, failure));
-    return kExitFailed;
-  }
-  const QString what = QStringLiteral("%1: %2; the board's values go back").arg(r.Source, failure);
-  if (!failed || session.Link().Port().DeviceLost()) {
-    PrintFailureInUse(io, port, session.Link().Port(), what);
-  } else {
-    // The set command as the board received it (SetBoardValue sends the number text).
-    PrintSilentBoard(io, port, session.Link().Port(), what,
-                     QStringLiteral("%1 %2").arg(QLatin1Char(failed->Row->Letter)).arg(FormatNumber(failed->To)));
-  }
-  // PutBoardBack names the backup when the values stay changed; put back, it is said here.
-  if (PutBoardBack(io, session) && backup != 0)
-    io.Err << port << ": the board holds its values from before again; backup " << backup
-           << " keeps them (" << RestoreCommand(port, backup) << ")\n" << Qt::flush;
-  return kExitFailed;
+  if (r.Declined) return kExitFailed;
+  PrintWritten(io, r);
+  const bool ended = PrintTransactionEnd(io, port, r.Transaction);
+  const bool limited = std::any_of(r.Values.begin(), r.Values.end(), [](const TValueWrite& v) { return v.Echo == TEcho::Limited; });
+  if (r.Transaction.End == TTransactionEnd::Kept && limited)
+    PrintError(io, port, QStringLiteral("the board limited a value; it does not hold all of %1").arg(r.Plan.Source));
+  return OutputStatusAfter(io, r.Transaction, r.Complete() && ended ? kExitOk : kExitFailed);
 }

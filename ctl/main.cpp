@@ -2,6 +2,10 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTextStream>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <memory>
@@ -19,9 +23,19 @@ std::unique_ptr<QCoreApplication> MakeApplication(int& argc, char** argv) {
   return std::make_unique<QGuiApplication>(argc, argv);
 }
 
+// A standard stream closed before the program began ("zirv7ctl ... >&-") would lend its number
+// to the first file opened, the port or the history, and output meant for it would land there.
+// /dev/null stands in, opened for reading only, so that writing to it fails as writing to a
+// closed stream does, and the commands see their output fail.
+void StandInForClosedStreams() {
+  for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+    if (::fcntl(fd, F_GETFD) == -1 && errno == EBADF) ::open("/dev/null", O_RDONLY);
+}
+
 }  // namespace
 
 int main(int argc, char* argv[]) {
+  StandInForClosedStreams();
   // A closed pipe or pager must not end the program while the board holds values it has to
   // get back: a write to it fails with EPIPE instead, and the output counts as failed.
   std::signal(SIGPIPE, SIG_IGN);

@@ -197,41 +197,6 @@ QString DeadbandCause(const TSuggestReport& r) {
 
 }  // namespace
 
-TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
-  TStepRecord record;
-  record.Setup.Loop = LoopSettings(run.Params);
-  record.Setup.Step = StepAmplitude(run.Step, run.Params);
-  record.Setup.Prediv = run.Prediv;
-  record.Setup.Samples = int(run.Errors.size());
-  record.Setup.Start = start;
-  record.Errors = run.Errors;
-  record.Outputs = run.Outputs;
-  return record;
-}
-
-TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
-                      const QString& label) {
-  TStepRun run;
-  run.Time = like.Time;
-  run.Port = like.Port;
-  run.Label = label;
-  run.Step = like.Step;
-  run.Prediv = like.Prediv;
-  run.Params = params;
-  run.Errors = prediction.Samples.Errors;
-  run.Outputs = prediction.Samples.Outputs;
-  UpdateFigures(run);
-  return run;
-}
-
-TBoardFigures FiguresOf(const TBoardRuns& runs) { return {runs.Forward.Figures, runs.Reverse.Figures, runs.Rest.Figures}; }
-
-TPIDParams SuggestedParams(const TSuggestReport& r) {
-  TPIDParams params = WithGains(r.Present, r.Suggestion.Gains);
-  params.Deadband = r.Deadband;
-  return params;
-}
-
 void PrintFit(TCtlIo& io, const TSuggestReport& r) {
   const TIdentification& id = r.Identification;
   if (!(id.Motor.Gain > 0)) return;  // refused before any fit

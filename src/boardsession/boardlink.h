@@ -25,6 +25,7 @@ class TBoardLink {
 
   TLineChannel& Channel() { return FLink.Channel; }
   TComPort& Port() { return FLink.Port; }
+  const TComPort& Port() const { return FLink.Port; }
   // Returns the name the port was opened under.
   const QString& PortName() const { return FPortName; }
 

@@ -40,13 +40,17 @@ std::vector<TPlannedWrite> PlanWrites(const TPIDParams& board, const TParamValue
   return writes;
 }
 
-QString DescribeWrite(const TPlannedWrite& write) {
-  return QStringLiteral("%1 %2 -> %3")
-      .arg(QLatin1String(write.Row->FileKey), FormatNumber(write.From), FormatNumber(write.To));
+QString ValueTextOf(double value, TValueText text) {
+  return text == TValueText::Exact ? ExactNumberText(value) : FormatNumber(value);
 }
 
-QString DescribeWrites(const std::vector<TPlannedWrite>& writes) {
+QString DescribeWrite(const TPlannedWrite& write, TValueText text) {
+  return QStringLiteral("%1 %2 -> %3")
+      .arg(QLatin1String(write.Row->FileKey), FormatNumber(write.From), ValueTextOf(write.To, text));
+}
+
+QString DescribeWrites(const std::vector<TPlannedWrite>& writes, TValueText text) {
   QStringList parts;
-  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w));
+  for (const TPlannedWrite& w : writes) parts.append(DescribeWrite(w, text));
   return parts.join(QStringLiteral(", "));
 }

@@ -1,169 +1,88 @@
 #include "boardsession/session.h"
 
-#include "boardsession/steptest.h"
+#include <cerrno>
+
+#include "devices/explain.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
-#include "protocol/paramwrite.h"
+#include "protocol/transactions.h"
+#include "serial/comerrors.h"
 
 namespace {
 
-// Returns "P holds 0.3, was 0.2, ..." for every row of board that differs from expected.
-QString MismatchText(const TPIDParams& board, const TPIDParams& expected) {
-  QStringList rows;
-  for (const TParamRow& row : ParamTable()) {
-    if (!ValueDiffers(row, RecordValue(expected, row), board)) continue;
-    rows.append(QStringLiteral("%1 holds %2, was %3")
-                    .arg(QLatin1String(row.FileKey), ExactNumberText(RecordValue(board, row)),
-                         ExactNumberText(RecordValue(expected, row))));
-  }
-  return rows.join(QStringLiteral(", "));
+// The failure of a port that could not be opened, explained for the command line.
+TFailure OpenFailure(const Exception& e) {
+  const auto* comError = dynamic_cast<const EComPort*>(&e);
+  if (!comError || comError->PortName.isEmpty()) return TFailure::Of(e);
+  return {e.Message(), comError->ExplanationFor(TAudience::CommandLine)};
 }
-
-constexpr int kPutBackAttempts = 3;
 
 }  // namespace
 
 TBoardSession::TBoardSession(TLineChannel::TLogLine log) : FLink(std::move(log)) {}
 
-bool TBoardSession::Open(const QString& port, QString& failure) {
+TResult<void> TBoardSession::Open(const QString& port) {
   try {
     FLink.Open(port);
   } catch (const Exception& e) {
-    failure = e.Message();
-    return false;
+    return OpenFailure(e);
   }
-  return ReadOriginals(failure);
+  return Read();
 }
 
-bool TBoardSession::ReadOriginals(QString& failure) {
-  if (!ReadBoardParameters(FLink, FBoard, failure)) return false;
-  FOriginal = FBoard;
-  FUnanswered.reset();
-  return true;
-}
-
-bool TBoardSession::Write(const TParamValues& target, TEchoRule rule, QString& failure,
-                          const std::function<void(const TParamWrite&)>& onDiffering) {
-  return WriteValues(target, rule, failure, onDiffering);
-}
-
-bool TBoardSession::WriteValues(const TParamValues& target, TEchoRule rule, QString& failure,
-                                const std::function<void(const TParamWrite&)>& onDiffering,
-                                QString (*textOf)(double)) {
-  bool stopped = false;
-  bool refused = false;
-  // Decided row by row against the board's answers so far. A row is marked unanswered as it
-  // is sent, and the mark goes when its answer is stored.
-  auto valueToSend = [&](const TParamRow& row) -> std::optional<double> {
-    const double to = target[RowIndex(row)];
-    if (stopped || refused || !ValueDiffers(row, to, FBoard)) return std::nullopt;
-    if (!Journaled(failure)) {
-      refused = true;
-      return std::nullopt;
-    }
-    FUnanswered.set(RowIndex(row));
-    return to;
-  };
-  auto onWritten = [&](const TParamWrite& w) {
-    FUnanswered.reset(RowIndex(*w.Row));
-    if (!ValueDiffers(*w.Row, w.Sent, FBoard)) return;
-    if (onDiffering) onDiffering(w);
-    if (rule != TEchoRule::Stop || stopped) return;
-    stopped = true;
-    failure = QStringLiteral("the board holds %1 %2 where %3 was sent")
-                  .arg(QLatin1String(w.Row->FileKey), FormatNumber(w.Echoed), FormatNumber(w.Sent));
-  };
-  bool written = false;
-  try {
-    written = WriteParameterRows(FLink.Channel(), FBoard, valueToSend, onWritten, textOf);
-  } catch (const Exception& e) {
-    failure = e.Message();
-    return false;
-  }
+TResult<void> TBoardSession::Exchange(const QString& sent, const std::function<void()>& exchange) {
+  const TResult<void> done = Catching(exchange);
   const QStringList errors = FLink.TakeReceiveErrors();
-  if (!errors.isEmpty()) {
-    failure = errors.constLast();
-    return false;
-  }
-  if (refused) return false;
-  if (!written) failure = QStringLiteral("Error writing params");
-  return written && !stopped;
+  if (!done) return Failure(done.Failure().Message, sent);
+  if (!errors.isEmpty()) return Failure(errors.constLast(), sent);
+  return {};
 }
 
-bool TBoardSession::Journaled(QString& failure) {
-  if (FJournalId != 0 || !FJournal.Begin) return true;
-  const std::optional<qint64> id = FJournal.Begin(FOriginal, failure);
-  if (!id) return false;
-  FJournalId = *id;
-  return true;
-}
-
-void TBoardSession::Settled(const QString& outcome) {
-  if (FJournalId == 0) return;
-  if (FJournal.Finish) FJournal.Finish(FJournalId, outcome);
-  FJournalId = 0;
-}
-
-bool TBoardSession::Read(QString& failure) {
-  TPIDParams now;
-  if (!ReadBoardParameters(FLink, now, failure)) return false;
-  FBoard = now;
+TResult<void> TBoardSession::Read() {
+  const QString sent = QStringLiteral("l");
+  TPIDParams read;
+  const TResult<void> exchanged = Exchange(sent, [&] { ReadParameters(FLink.Channel(), read); });
+  if (!exchanged) return exchanged;
+  if (!read.Valid) return Failure(QStringLiteral("Error reading params"), sent);
+  FBoard = read;
   FUnanswered.reset();
-  return true;
+  return {};
 }
 
-bool TBoardSession::Verify(const TPIDParams& expected, QString& failure) {
-  if (!Read(failure)) return false;
-  failure = MismatchText(FBoard, expected);
-  return failure.isEmpty();
+TResult<double> TBoardSession::Send(const TParamRow& row, double value, TValueText text) {
+  const QString letter = QString(QLatin1Char(row.Letter));
+  const QString valueText = ValueTextOf(value, text);
+  // Marked before it goes: an answer that never comes leaves the row's value unknown.
+  FUnanswered.set(RowIndex(row));
+  bool answered = false;
+  double echoed = 0;
+  const TResult<void> exchanged = Exchange(SetCommandText(letter, valueText), [&] {
+    answered = SetBoardValueText(FLink.Channel(), letter, QLatin1String(row.Tag), valueText, echoed);
+  });
+  if (!exchanged) return exchanged.Failure();
+  if (!answered) return Failure(QStringLiteral("Error writing params"), SetCommandText(letter, valueText));
+  FUnanswered.reset(RowIndex(row));
+  StoreAnswer(FBoard, row, echoed);
+  return echoed;
 }
 
-bool TBoardSession::PutBackOnce(QString& failure) {
-  // The tool's 15 digits would put back 0.12345678901234567 as 0.123456789012346.
-  if (!WriteValues(ParamValuesOf(FOriginal), TEchoRule::Report, failure, {}, ExactNumberText))
-    return false;
-  return Verify(FOriginal, failure);
+bool TBoardSession::Unanswered(const TParamRow& row) const { return FUnanswered.test(RowIndex(row)); }
+
+bool TBoardSession::DeviceLost() const { return FLink.Port().DeviceLost(); }
+
+TFailure TBoardSession::Failure(const QString& message, const QString& sent) const {
+  const TComPort& port = FLink.Port();
+  QStringList explanation;
+  if (DeviceLost())
+    explanation.append(ExplainFailureInUse(port.OpenedAt(), EIO, TAudience::CommandLine));
+  else if (!sent.isEmpty())
+    explanation.append(ExplainSilentBoard(PortName(), sent));
+  // Another program with the device open would take part of the answers.
+  explanation.append(UncheckedHoldersNote(port.OpenedAt(), port.UncheckedHolders()));
+  explanation.removeAll(QString());
+  return {message, explanation.join(u'\n')};
 }
 
-bool TBoardSession::PutBack(QString& failure) {
-  // A lost or garbled answer leaves the board's values unknown, and a line that drops one
-  // answer usually carries the next: read what the board holds and write what still differs.
-  // A device that is gone is not asked again.
-  for (int attempt = 1;; ++attempt) {
-    if (PutBackOnce(failure)) {
-      Settled(QStringLiteral("put back"));
-      return true;
-    }
-    if (attempt == kPutBackAttempts || FLink.Port().DeviceLost()) return false;
-    QString readFailure;
-    Read(readFailure);
-  }
-}
-
-std::vector<TValueDifference> TBoardSession::Differences() const {
-  std::vector<TValueDifference> differences;
-  for (const TParamRow& row : ParamTable()) {
-    const double original = RecordValue(FOriginal, row);
-    if (FUnanswered.test(RowIndex(row)))
-      differences.push_back({&row, std::nullopt, original});
-    else if (ValueDiffers(row, original, FBoard))
-      differences.push_back({&row, RecordValue(FBoard, row), original});
-  }
-  return differences;
-}
-
-void TBoardSession::Keep() {
-  FOriginal = FBoard;
-  FUnanswered.reset();
-  Settled(QStringLiteral("kept"));
-}
-
-QString DifferencesText(const std::vector<TValueDifference>& differences) {
-  QStringList parts;
-  for (const TValueDifference& d : differences)
-    parts.append(QStringLiteral("%1 %2 (was %3)")
-                     .arg(QLatin1String(d.Row->FileKey),
-                          d.Held ? ExactNumberText(*d.Held) : QStringLiteral("unknown"),
-                          ExactNumberText(d.Original)));
-  return parts.join(QStringLiteral(", "));
+QString SetCommandOf(const TParamRow& row, double value, TValueText text) {
+  return SetCommandText(QString(QLatin1Char(row.Letter)), ValueTextOf(value, text));
 }

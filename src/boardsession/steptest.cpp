@@ -4,34 +4,19 @@
 #include <QTimer>
 #include <cmath>
 
-#include "boardsession/boardlink.h"
+#include "boardsession/session.h"
 #include "globals/numtext.h"
 #include "protocol/transactions.h"
 
 namespace {
 
-// Runs action; an error it raises, or one the port raised while receiving, becomes failure.
-template <class F>
-bool Attempt(TBoardLink& link, QString& failure, F&& action) {
-  try {
-    action();
-  } catch (const Exception& e) {
-    failure = e.Message();
-    return false;
-  }
-  const QStringList errors = link.TakeReceiveErrors();
-  if (errors.isEmpty()) return true;
-  failure = errors.constLast();
-  return false;
-}
-
 constexpr int kProgressIntervalMs = 250;
 
 // A run without samples yet, stamped with the present time.
-TStepRun NewRun(const TBoardLink& link, const TPIDParams& params, int step, int prediv) {
+TStepRun NewRun(const TBoardSession& session, const TPIDParams& params, int step, int prediv) {
   TStepRun run;
   run.Time = QDateTime::currentDateTime();
-  run.Port = link.PortName();
+  run.Port = session.PortName();
   run.Step = step;
   run.Prediv = prediv;
   run.Params = params;
@@ -75,13 +60,13 @@ qint64 WaitForBoardToFinish(TLineChannel& channel, int answerMs) {
 
 // Returns why the samples kept are not a whole answer; "" when they are. A board still sending
 // when the wait ran out is waited for, and that is said.
-QString IncompleteAnswer(TBoardLink& link, const TStepRun& run, qint64 waitedMs, int answerMs) {
+QString IncompleteAnswer(TLineChannel& channel, const TStepRun& run, qint64 waitedMs, int answerMs) {
   if (run.Errors.empty()) {
     const QString missing = QStringLiteral("no complete answer to the step test (%1 of %2 lines in %3 s)")
-                                .arg(link.Channel().LineBuf->size())
+                                .arg(channel.LineBuf->size())
                                 .arg(StepLineCount)
                                 .arg(Seconds(waitedMs));
-    const qint64 sending = WaitForBoardToFinish(link.Channel(), answerMs);
+    const qint64 sending = WaitForBoardToFinish(channel, answerMs);
     if (sending == 0) return missing;
     return missing + QStringLiteral("; the board went on sending for %1 s more, which was waited for "
                                     "before going on")
@@ -96,25 +81,14 @@ QString IncompleteAnswer(TBoardLink& link, const TStepRun& run, qint64 waitedMs,
 
 }  // namespace
 
-bool ReadBoardParameters(TBoardLink& link, TPIDParams& params, QString& failure) {
-  TPIDParams read;
-  if (!Attempt(link, failure, [&] { ReadParameters(link.Channel(), read); })) return false;
-  if (!read.Valid) {
-    failure = QStringLiteral("Error reading params");
-    return false;
-  }
-  params = read;
-  return true;
-}
-
-std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, int step,
-                                    int prediv, QString& failure, const TStepProgress& progress) {
-  TStepRun run = NewRun(link, params, step, prediv);
+TResult<TStepRun> RunStepTest(TBoardSession& session, const TPIDParams& params, int step, int prediv,
+                              const TStepProgress& progress) {
+  TStepRun run = NewRun(session, params, step, prediv);
+  TLineChannel& channel = session.Link().Channel();
   // The exchange polls the event loop, so a timer can report how far the answer has come.
   QTimer ticker;
   if (progress) {
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { progress(int(link.Channel().LineBuf->size()), StepLineCount); });
+    QObject::connect(&ticker, &QTimer::timeout, [&] { progress(int(channel.LineBuf->size()), StepLineCount); });
     ticker.start(kProgressIntervalMs);
   }
   auto keep = [&](const TStepSample& s) {
@@ -123,13 +97,15 @@ std::optional<TStepRun> RunStepTest(TBoardLink& link, const TPIDParams& params, 
   };
   QElapsedTimer waited;
   waited.start();
-  const bool ran = Attempt(link, failure, [&] {
-    StepResponseExchange(link.Channel(), prediv, step, params.TicksPerServo, keep);
-  });
+  // A silent board is not explained here: a step test that fails on a board that answered the
+  // read before it is rather a broken answer than a missing board.
+  const TResult<void> ran = session.Exchange(
+      {}, [&] { StepResponseExchange(channel, prediv, step, params.TicksPerServo, keep); });
   ticker.stop();
-  if (!ran) return std::nullopt;
-  failure = IncompleteAnswer(link, run, waited.elapsed(), StepAnswerTimeMs(prediv, params.TicksPerServo));
-  if (!failure.isEmpty()) return std::nullopt;
+  if (!ran) return ran.Failure();
+  const QString incomplete =
+      IncompleteAnswer(channel, run, waited.elapsed(), StepAnswerTimeMs(prediv, params.TicksPerServo));
+  if (!incomplete.isEmpty()) return session.Failure(incomplete);
   UpdateFigures(run);
   return run;
 }

@@ -111,3 +111,17 @@ QList<TSerialDevice> OtherComTargets(const QList<TSerialDevice>& present, const 
   }
   return others;
 }
+
+QString StableDeviceName(const QString& portName) {
+  const TPortTarget target = ResolvePort(portName);
+  if (target.Device.isEmpty()) return portName;
+  const QString tty = TtyNameOf(target);
+  if (!tty.isEmpty()) return StableDevicePath(QStringLiteral("/dev/") + tty);
+  // No tty of the kernel's serial drivers (a pseudo-terminal, a path outside the device
+  // root): the node the links end at.
+  const QString canonical = QFileInfo(target.Host).canonicalFilePath();
+  if (canonical.isEmpty()) return target.Device;
+  const QString root = DeviceRoot();
+  if (root.isEmpty() || target.Name.startsWith(u'/')) return canonical;
+  return canonical.startsWith(root + u'/') ? canonical.mid(root.size()) : target.Device;
+}

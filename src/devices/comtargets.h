@@ -30,3 +30,10 @@ QList<THolder> TargetHolders(const TPortTarget& target, const TScanContext& cont
 // terminal, or nothing at all. Description says what it is; Problem is set for an alias
 // that leads nowhere.
 QList<TSerialDevice> OtherComTargets(const QList<TSerialDevice>& present, const TScanContext& context = {});
+
+// Returns the name of the device a port name leads to that stays the same however the port is
+// named and wherever it is plugged in: its stable name under /dev/serial/by-id where it has one,
+// else the device itself, with every link followed ("/dev/ttyUSB0", "/dev/pts/7"). "COM3" through
+// its alias, "COM1" without one (the legacy port /dev/ttyS0) and the device's own path give the
+// same name. A name that leads nowhere is returned as it is.
+QString StableDeviceName(const QString& portName);

@@ -204,3 +204,21 @@ QString HoldersText(const QList<THolder>& holders) {
   }
   return parts.join(QStringLiteral(", "));
 }
+
+std::optional<QDateTime> ProcessStartTime(qint64 pid, const TScanContext& context) {
+  QFile stat(QStringLiteral("%1/%2/stat").arg(context.ProcDir).arg(pid));
+  QFile system(context.ProcDir + QStringLiteral("/stat"));
+  if (!stat.open(QIODevice::ReadOnly) || !system.open(QIODevice::ReadOnly)) return std::nullopt;
+  // "4242 (zirv7ctl) S 1 ...": the name may hold blanks and parentheses, so the fields are
+  // counted after its last ')'. The start time is field 22, the 20th after the name.
+  const QByteArray line = stat.readAll();
+  const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 1).simplified().split(' ');
+  bool ticksOk = false;
+  const qint64 ticks = fields.value(19).toLongLong(&ticksOk);
+  qint64 boot = -1;
+  for (const QByteArray& row : system.readAll().split('\n'))
+    if (row.startsWith("btime ")) boot = row.mid(6).trimmed().toLongLong();
+  const long perSecond = ::sysconf(_SC_CLK_TCK);
+  if (!ticksOk || boot < 0 || perSecond <= 0) return std::nullopt;
+  return QDateTime::fromMSecsSinceEpoch(boot * 1000 + ticks * 1000 / perSecond);
+}

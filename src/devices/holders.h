@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QDateTime>
 #include <QList>
 #include <QString>
+#include <optional>
 
 #include "devices/access.h"
 
@@ -37,3 +39,7 @@ THolderScan OtherHolders(const QString& hostPath, const QString& ttyName, int ow
 
 // Returns "minicom (PID 4242)", several joined by ", ".
 QString HoldersText(const QList<THolder>& holders);
+
+// Returns when the process started, read from the process table of context (its start in clock
+// ticks after boot, and the boot time); nothing when either cannot be read.
+std::optional<QDateTime> ProcessStartTime(qint64 pid, const TScanContext& context = {});

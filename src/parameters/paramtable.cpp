@@ -111,3 +111,25 @@ double FieldShownValue(const TParamRow& row, double value) {
   if (!std::isfinite(value) || std::fabs(value) >= 1e15) return value;
   return ReadNumber(FieldFixedText(value, row.Precision));
 }
+
+std::optional<TBoardRange> BoardRange(const TParamRow& row) {
+  constexpr double kNoEnd = std::numeric_limits<double>::infinity();
+  switch (row.Letter) {
+    case 'm': return TBoardRange{0, 100};
+    case 'b':
+    case 'f': return TBoardRange{0, kNoEnd};
+    default: break;
+  }
+  if (row.MinValue == 0 && row.MaxValue == 0) return std::nullopt;
+  return TBoardRange{double(row.MinValue), double(row.MaxValue)};
+}
+
+bool LimitedByBoard(const TParamRow& row, double sent, double held) {
+  const std::optional<TBoardRange> range = BoardRange(row);
+  if (!range) return false;
+  TPIDParams board;
+  StoreAnswer(board, row, held);
+  if (sent > range->Max) return !ValueDiffers(row, range->Max, board);
+  if (sent < range->Min) return !ValueDiffers(row, range->Min, board);
+  return false;
+}

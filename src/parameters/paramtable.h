@@ -3,6 +3,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
+#include <optional>
 #include <string_view>
 
 #include "globals/records.h"
@@ -76,3 +78,19 @@ bool ValueDiffers(const TParamRow& row, double value, const TPIDParams& board);
 // an integer field the value rounded half-even. A value the companion writes is one of these,
 // so that a Read in the window finds every field equal to the board's value.
 double FieldShownValue(const TParamRow& row, double value);
+
+// The range within which the board keeps a row's value, as far as it is known.
+struct TBoardRange {
+  double Min;
+  double Max;
+};
+
+// Returns the range the board keeps a row's value in, where it is known: "Max Output (m):" is a
+// share of the drive, 0 to 100 %; "Deadband (b):" and "Fault Error (f):" count encoder pulses,
+// never below 0; the BLDC rows with limited entry fields keep to those limits. Nothing for the
+// other rows: what the board does with their values is not known.
+std::optional<TBoardRange> BoardRange(const TParamRow& row);
+
+// Returns whether held, the value the board answered it holds after sent was sent, is the
+// row's known limit that sent lies beyond: the board limited the value, as it may.
+bool LimitedByBoard(const TParamRow& row, double sent, double held);

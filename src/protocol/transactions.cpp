@@ -65,10 +65,14 @@ bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& 
   return SetBoardValueText(channel, letter, tag, FormatNumber(value), echoed);
 }
 
+QString SetCommandText(const QString& letter, const QString& valueText) {
+  return letter + QLatin1Char(' ') + valueText;
+}
+
 bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
                        const QString& valueText, double& echoed) {
   BeginTransaction(channel);
-  channel.SendLine(letter + QLatin1Char(' ') + valueText);
+  channel.SendLine(SetCommandText(letter, valueText));
   bool result = false;
   // A nested command may have taken the answer and emptied the list meanwhile: then there is
   // no line to parse and the set counts as failed.

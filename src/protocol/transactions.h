@@ -24,7 +24,10 @@ struct TStepSample {
 bool SetBoardValue(TLineChannel& channel, const QString& letter, const QString& tag, double value,
                    double& echoed);
 
-// As SetBoardValue, with the value's text as it is to be sent ("<letter> <valueText>").
+// Returns the set command as it goes to the board: "<letter> <valueText>" ("p 0.3").
+QString SetCommandText(const QString& letter, const QString& valueText);
+
+// As SetBoardValue, with the value's text as it is to be sent (SetCommandText).
 bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
                        const QString& valueText, double& echoed);
 

@@ -6,8 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <csignal>
 
 #include "tests/ctl/ctlrun.h"
@@ -112,15 +110,7 @@ TEST_F(BackupsTest, UnfinishedBackupIsMarkedAndRestoreSettlesIt) {
 TEST_F(BackupsTest, NoBackupNoWrite) {
   const QString file = ChangedFile();
   ASSERT_EQ(RunCtlCaptured({"step", "--port", Port(), "--step", "100"}).Status, kExitOk);  // makes the history
-  const QString name = QStringLiteral("refuse");
-  {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(File("data/zirv7tune/runs.sqlite"));
-    ASSERT_TRUE(db.open());
-    ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral(
-        "CREATE TRIGGER refuse BEFORE INSERT ON journal BEGIN SELECT RAISE(ABORT, 'refused'); END")));
-  }
-  QSqlDatabase::removeDatabase(name);
+  ASSERT_TRUE(OnHistory("CREATE TRIGGER refuse BEFORE INSERT ON journal BEGIN SELECT RAISE(ABORT, 'refused'); END"));
   Sim().ClearReceived();
   const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
   EXPECT_EQ(r.Status, kExitFailed);

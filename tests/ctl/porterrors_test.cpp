@@ -11,7 +11,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "ctl/porterrors.h"
 #include "sim/simulator.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"

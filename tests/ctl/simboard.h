@@ -2,6 +2,8 @@
 
 // A simulated board for the companion's tests, with private history and alias folders.
 
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <functional>
 #include <memory>
@@ -24,6 +26,20 @@ class TSimBoardFixture {
   zirvsim::TBoardSimulator& Sim() { return *FSim; }
   QString Port() const { return QString::fromStdString(FSim->DevicePath()); }
   QString File(const QString& name) const { return FHome.filePath(name); }
+
+  // Runs one SQL statement on the run history (which must exist), as another program would:
+  // a trigger stands in for a full or locked disk. Returns whether it ran.
+  bool OnHistory(const QString& sql) const {
+    const QString name = QStringLiteral("tests");
+    bool ran = false;
+    {
+      QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+      db.setDatabaseName(File(QStringLiteral("data/zirv7tune/runs.sqlite")));
+      ran = db.open() && QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase(name);
+    return ran;
+  }
 
   // Returns the set commands the board received ("p 0.3"), without reads and tests.
   std::vector<std::string> Sets() const {

@@ -289,15 +289,17 @@ TEST_F(StepCommandsTest, CompareTriesAgainWhenAnAnswerIsGarbledWhilePuttingTheBo
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
   EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
   EXPECT_EQ(FSim->Params(), FOriginal);
+  // Each write is checked with a read; the garbled answer to "p 0.2" makes the put-back read
+  // what the board holds ("l") and write P again.
   EXPECT_EQ(FSim->ReceivedCommands(),
-            (TStrings{"l", "p 0.3", "r0c100ok1", "p 0.2", "l", "p 0.2", "l"}));
+            (TStrings{"l", "p 0.3", "l", "r0c100ok1", "p 0.2", "l", "p 0.2", "l"}));
 }
 
 // A board that goes away before its values are back: the user is told every value that may
 // differ from what it had, so that they can be put back by hand.
 TEST_F(StepCommandsTest, CompareThatCannotPutTheBoardBackNamesItsValues) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
-  FSim->SetFault(zirvsim::TFault::HangUpAfter, 3);  // answers "l", "p 0.3" and the test
+  FSim->SetFault(zirvsim::TFault::HangUpAfter, 4);  // answers "l", "p 0.3", its check "l" and the test
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, "--yes"});
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains(": the board's values could not be put back (")) << r.Err.toStdString();
@@ -407,7 +409,7 @@ TEST_F(StepCommandsTest, RestoreWorksFromAHistoryOnAReadOnlyDisk) {
   const std::optional<TCtlResult> r = RunOnReadOnlyDisk(FData.path(), {"restore", "--port", Port(), "1", "--yes"});
   if (!r) GTEST_SKIP() << "no read-only mount possible here";
   EXPECT_EQ(r->Status, kExitOk) << r->Err.toStdString();
-  EXPECT_TRUE(r->Err.contains("can only be read: this restore is not kept")) << r->Err.toStdString();
+  EXPECT_TRUE(r->Err.contains("can only be read: this restore cannot keep the board's present values")) << r->Err.toStdString();
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(Journal().size(), 1u);
 }
@@ -434,7 +436,8 @@ TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
                           ZIRV_CTL_PROGRAM, "compare", "--port", Port(), "--step", "100", a, b, "--yes"});
   ASSERT_TRUE(pipeline.waitForFinished(30000));
   EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
-  EXPECT_EQ(StepTests(), 1);
+  // The closed pipe shows as soon as sed has gone: before or after the first test, never later.
+  EXPECT_LE(StepTests(), 1);
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }

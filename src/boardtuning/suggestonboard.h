@@ -1,0 +1,87 @@
+#pragma once
+
+// zirv7ctl suggest as a procedure: the board measured with its present gains (or stored runs),
+// the loop law checked, the motor fitted, gains chosen, and with apply the suggestion written,
+// verified with new runs, and kept only when it does at least as well, all in one transaction
+// of the board session.
+
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "boardsession/procedure.h"
+#include "boardtuning/boardruns.h"
+#include "runstore/runstore.h"
+#include "tuning/extras.h"
+#include "tuning/identify.h"
+#include "tuning/looplaw.h"
+#include "tuning/suggest.h"
+#include "tuning/verdict.h"
+
+// What suggest is asked to do.
+struct TSuggestRequest {
+  std::optional<int> Step;    // the step to measure with; none: that of the stored runs
+  std::optional<int> Prediv;  // none: 0, or that of the stored runs
+  TTuningGoal Goal;
+  bool Apply = false;         // write the suggestion and verify it
+  std::vector<TStepRun> History;  // stored runs to fit instead of new tests
+  QString CommandLine;        // the command line as the journal keeps it
+};
+
+// Everything suggest found and did, from which everything it says is printed.
+struct TSuggestReport {
+  TTuningGoal Goal;
+  TIdentification Identification;
+  std::vector<TStepRun> Runs;  // the runs the motor was fitted to; the last is "before"
+  std::optional<TBoardRuns> Before;  // measured with the present gains on the board
+  TPIDParams Present;          // the parameters the suggestion starts from
+  TStepTestSetup Setup;        // the test the gains are chosen for, with the present gains
+  std::vector<TLoopLawCheck> Law;  // the loop law checked on each fitted run
+  TPlantExtras Extras;         // what the records show beyond the model
+  double Deadband = 0;         // the deadband the suggestion is chosen with and writes
+  double CountJumpInForcePct = 0;  // the count jump the choice kept to (less than asked where the count flickers)
+  TPrediction PresentPredicted;
+  TSuggestion Suggestion;
+  // Why nothing is suggested, when nothing is, and what to try.
+  QString Refusal;
+  QString RefusalAdvice;
+  // Why the procedure failed otherwise: a run that failed, an interruption before any write.
+  std::optional<TFailure> Failure;
+  // After apply:
+  std::vector<TPlannedWrite> Writes;  // what the suggestion writes
+  bool HeldAlready = false;           // the board holds the suggestion already: nothing to write
+  bool Declined = false;              // the question was answered no: nothing was written
+  std::optional<TBoardRuns> After;    // the verification
+  TPrediction AfterPredicted;         // predicted from the start the verification had
+  std::vector<TFigureFailure> Failures;  // the figures that put the board back
+  bool Kept = false;                  // the suggestion stayed on the board
+  TTransactionResult Transaction;     // the write of the suggestion, from its plan to its end
+
+  // Returns whether suggest did what it was asked: a suggestion, and with apply one that stays.
+  bool Succeeded(bool apply) const;
+};
+
+// What suggest asks of the program that runs it.
+struct TSuggestHooks : TBoardHooks {
+  // Told once the suggestion is chosen, before anything is written: what the user judges the
+  // suggestion by (the fit, the suggestion beside the present gains, the predictions) is to be
+  // shown now, before the question.
+  std::function<void(const TSuggestReport& report)> Chosen;
+};
+
+// Runs suggest on the board of session (open, its values read), or, without one, on the
+// stored runs of request.History alone. New runs are stored in history. Writes only with
+// request.Apply, after hooks.Confirm, and then keeps the suggestion only when every figure of
+// the verification is within the goal and none is worse than before; otherwise, and on any
+// failure or stop, the board gets its values back.
+TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TSuggestRequest& request,
+                            const TSuggestHooks& hooks);
+
+// Returns the board's parameters with the suggestion: its gains and its deadband.
+TPIDParams SuggestedParams(const TSuggestReport& report);
+
+// Returns a run made of a prediction, for pictures: like's step and prediv, the given
+// parameters and label.
+TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,
+                      const QString& label);
