@@ -155,6 +155,11 @@ void TBoardSimulator::ReleaseAnswers() {
   for (TOutput& output : FOutput) output.Held = false;
 }
 
+void TBoardSimulator::OnCommand(std::function<void(const std::vector<std::string>&)> hook) {
+  std::lock_guard lock(FMutex);
+  FOnCommand = std::move(hook);
+}
+
 uint64_t TBoardSimulator::BytesSent() const {
   std::lock_guard lock(FMutex);
   return FBytesSent;
@@ -223,6 +228,14 @@ void TBoardSimulator::ReadInput() {
     if (FInput.empty()) continue;
     HandleCommand(FInput);
     FInput.clear();
+    std::function<void(const std::vector<std::string>&)> hook;
+    std::vector<std::string> received;
+    {
+      std::lock_guard lock(FMutex);
+      hook = FOnCommand;
+      if (hook) received = FReceived;
+    }
+    if (hook) hook(received);
   }
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -90,6 +91,11 @@ class TBoardSimulator {
   // Lets the held answers go on the line, and holds no more.
   void ReleaseAnswers();
 
+  // Calls hook on the board thread after each command has been answered (the answer queued,
+  // not yet on the line), with every command received so far: a test acts between two
+  // commands of the tool, whatever the machine's load. The hook may call the other functions.
+  void OnCommand(std::function<void(const std::vector<std::string>& received)> hook);
+
   // Returns the number of answer bytes written to the line so far.
   uint64_t BytesSent() const;
 
@@ -125,6 +131,7 @@ class TBoardSimulator {
   std::vector<std::string> FReceived;
   std::map<std::string, std::deque<std::vector<std::string>>> FScripts;
   std::string FHoldKey;  // the answer to the next command it matches is held; "" none
+  std::function<void(const std::vector<std::string>&)> FOnCommand;
   uint64_t FBytesSent = 0;
   uint64_t FGarbageRandom;
   bool FRunning = false;

@@ -376,7 +376,14 @@ class TMainWindowRulesTest : public TSamplingSuite {
     QFETCH(QStringList, logged);
     F->ConnectToMonitor();
     F->Sim.SetFault(TFault::NoAnswer);
-    QTimer::singleShot(0, w, [&] { Click(w->btDisconnect); });  // at the wait's first poll
+    // In the first poll of the wait in which the board has the command.
+    QTimer disconnect;
+    connect(&disconnect, &QTimer::timeout, [&] {
+      if (F->Sim.ReceivedCommands().empty()) return;
+      disconnect.stop();
+      Click(w->btDisconnect);
+    });
+    disconnect.start(0);
     w->findChild<QPushButton*>(button)->click();
     QVERIFY(!w->ComPort1.Connected() && w->btConnect->isEnabled());
     const QStringList log = F->LogTexts();

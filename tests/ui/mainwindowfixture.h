@@ -26,6 +26,16 @@
 
 using TWire = std::vector<std::string>;
 
+// Shows the commands a board received when a comparison fails.
+namespace QTest {
+template <>
+inline char* toString(const TWire& wire) {
+  QByteArray text = "{";
+  for (const std::string& command : wire) text += " \"" + QByteArray::fromStdString(command) + "\"";
+  return qstrdup(text + " }");
+}
+}  // namespace QTest
+
 inline zirvsim::TSimOptions FastBoard() {
   zirvsim::TSimOptions options;
   options.Pacing = false;
