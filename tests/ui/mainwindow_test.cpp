@@ -486,7 +486,9 @@ class TMainWindowTest : public TMainWindowSuite {
     w->cbSampleAutomatic->setChecked(false);
     QCOMPARE(clock.Advance(1000), 5);  // the timer ticks on, and the ticks sample nothing
     QCOMPARE(F->Samples(), 15);
-    QCOMPARE(w->Chart1->Series1.Count(), 15);
+    // Each sample plotted, unless its answer came too late (on a very busy machine).
+    const int late = int(F->LogTexts().count(QStringLiteral("Could not retreive status")));
+    QCOMPARE(w->Chart1->Series1.Count(), 15 - late);
   }
 
   // A tick that found the port closed used to end with its error before enabling the timer
@@ -624,8 +626,15 @@ class TMainWindowTest : public TMainWindowSuite {
     w->seMovement->SetValue(100);
     w->cbLiveSet->setChecked(true);
     F->Sim.ScriptAnswer("o 29400", {});  // the outer command waits for an answer that never comes
-    // At the first poll of the outer command's wait.
-    QTimer::singleShot(0, w->seMovement, [&] { QTest::keyClick(w->seMovement, Qt::Key_Up); });
+    // In the first poll of the outer command's wait in which the board has that command: the
+    // nested command's purge would otherwise discard it on its way.
+    QTimer step;
+    connect(&step, &QTimer::timeout, [&] {
+      if (F->Sim.ReceivedCommands().empty()) return;
+      step.stop();
+      QTest::keyClick(w->seMovement, Qt::Key_Up);
+    });
+    step.start(0);
     w->btSetOscVal->click();
     QCOMPARE(F->TakeWire(), (TWire{"o 29400", "o 26727"}));
     QCOMPARE(F->LogTexts().count(QStringLiteral("Error")), 1);
