@@ -138,7 +138,7 @@ class BackupsSlowBoardTest : public BackupsTest {
   TCtlResult Interrupted(const QStringList& args, int signal) {
     Sim().ClearReceived();
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted(args, signal, HeldFirstSet(), raised);
+    const TCtlResult r = RunCtlInterruptedAtFirstSet(args, signal, raised);
     EXPECT_TRUE(raised);
     return r;
   }

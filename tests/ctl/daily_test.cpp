@@ -240,8 +240,7 @@ TEST_F(DailySlowBoardTest, InterruptedWritePutsTheBoardBack) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     Sim().ClearReceived();
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted({"write", "--port", Port(), file, "--yes"}, signal,
-                                           HeldFirstSet(), raised);
+    const TCtlResult r = RunCtlInterruptedAtFirstSet({"write", "--port", Port(), file, "--yes"}, signal, raised);
     EXPECT_TRUE(raised);
     EXPECT_EQ(r.Status, kExitFailed);
     EXPECT_TRUE(r.Err.contains("interrupted; the board's values go back")) << r.Err.toStdString();

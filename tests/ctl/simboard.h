@@ -5,12 +5,16 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/ctl/ctlrun.h"
 
 class TSimBoardFixture {
  public:
@@ -49,16 +53,21 @@ class TSimBoardFixture {
     return sets;
   }
 
-  // Holds the answer to the next set of P and returns a readiness test for an interruption:
-  // true, and the answer let go, once the board has that set. The interruption then comes
-  // while the write waits for its first answer, however busy the machine is.
-  std::function<bool()> HeldFirstSet() {
-    FSim->HoldAnswerTo("p");
-    return [this] {
-      if (Sets().empty()) return false;
-      FSim->ReleaseAnswers();
-      return true;
-    };
+  // Runs "zirv7ctl <args...>" and raises signal once the board has the command's first set,
+  // before that set is answered, as a user's Ctrl+C would arrive in the middle of a write. The
+  // board's thread raises it, so the interruption falls there however busy the machine is.
+  // raised tells whether it came.
+  TCtlResult RunCtlInterruptedAtFirstSet(const QStringList& args, int signal, bool& raised) {
+    auto came = std::make_shared<std::atomic<bool>>(false);
+    FSim->OnCommand([came, signal](const std::vector<std::string>& received) {
+      const bool set = std::any_of(received.begin(), received.end(),
+                                   [](const std::string& c) { return c.size() > 2 && c[1] == ' '; });
+      if (set && !came->exchange(true)) std::raise(signal);
+    });
+    const TCtlResult result = RunCtlCaptured(args);
+    FSim->OnCommand(nullptr);
+    raised = *came;
+    return result;
   }
 
   // Returns the commands the board received other than reads ("l").
