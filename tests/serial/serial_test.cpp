@@ -217,9 +217,8 @@ class TSerialTest : public QObject {
     QCOMPARE(counts, (QList<int>{2, 3}));
     counts.clear();
     FPeer->Write("fg");
-    std::this_thread::sleep_for(50ms);
     FPeer->Write("hij");
-    std::this_thread::sleep_for(50ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 5; }));
     PumpFor(200);
     QCOMPARE(counts, QList<int>{5});
   }
@@ -264,8 +263,10 @@ class TSerialTest : public QObject {
     QVERIFY2(Sleeps(threads[0]) - sleeps <= 3,
              qPrintable(QString::number(Sleeps(threads[0]) - sleeps)));
     QCOMPARE(connectedDuringCall.size(), 1);
+    // Close once the event thread has queued the hand-off for the late bytes and waits for it.
+    const qint64 beforeLate = Sleeps(threads[0]);
     FPeer->Write("late");
-    std::this_thread::sleep_for(100ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 7 && Sleeps(threads[0]) > beforeLate; }));
     FPort->SetConnected(false);
     QCOMPARE(connectedDuringCall, (QList<bool>{true, true}));
     PumpFor(100);
@@ -439,7 +440,7 @@ class TSerialTest : public QObject {
   void flushReceive() {
     QVERIFY(Deliver("done\r\npart"));
     FPeer->Write("unread\r");
-    std::this_thread::sleep_for(50ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 7; }));
     FChannel->FlushReceive();
     PumpFor(50);
     QVERIFY(FChannel->LineBuf->isEmpty());

@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "mainwindowfixture.h"
 #include "monitor/chart.h"
@@ -36,6 +38,8 @@ class TErrorBoxes {
   static constexpr int kBoxMs = TTimerSpeedButton::kFirstDelay + 3 * kPeriodMs;
   static constexpr int kPeriodsUp = 7;
   QStringList Shown;
+  // Called once, as the first box is closed: what the user lets go of to press OK.
+  std::function<void()> OnClosed;
 
   explicit TErrorBoxes(TManualClock& clock) : FPrevious(SetErrorReporter({})), FClock(clock) {
     InstallErrorMessageBox();
@@ -70,8 +74,12 @@ class TErrorBoxes {
     if (up.isEmpty()) return;
     // Ticks that fall due behind the boxes run now, and may open boxes of their own.
     FClock.Advance(kPeriodMs);
-    for (auto it = up.cbegin(); it != up.cend(); ++it)
-      if (it->Periods >= kPeriodsUp && it->Since.elapsed() >= kBoxMs) it.key()->done(QMessageBox::Ok);
+    for (auto it = up.cbegin(); it != up.cend(); ++it) {
+      if (it->Periods < kPeriodsUp || it->Since.elapsed() < kBoxMs) continue;
+      it.key()->done(QMessageBox::Ok);
+      // Before the window's events run again, as the user's click on OK comes after letting go.
+      if (OnClosed) std::exchange(OnClosed, nullptr)();
+    }
   }
 
   TErrorReporter FPrevious;
@@ -145,14 +153,15 @@ class TMainWindowFailuresTest : public TSamplingSuite {
   }
 
   // Waits for the first report: its box is up while the report runs, so failures repeated
-  // behind it are reported by then. Then gives them three periods more to repeat after the box,
-  // and lets go of the mouse.
-  void WaitOutTheBoxes(TAction action, const TErrorBoxes& boxes) {
+  // behind it are reported by then. A held arrow button repeats behind the box and is let go
+  // as the box closes, as the user's mouse goes to its OK. Then gives the failure three periods
+  // more to repeat after the box.
+  void WaitOutTheBoxes(TAction action, TErrorBoxes& boxes) {
+    if (action == TAction::HeldSpinButton)
+      boxes.OnClosed = [this] { QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton); };
     QVERIFY(QTest::qWaitFor([&] { return !boxes.Shown.isEmpty(); }, 10000));
     QVERIFY(QTest::qWaitFor([] { return !TErrorBoxes::BoxUp(); }, 10000));
     Clock->Advance(3 * kPeriodMs);
-    if (action == TAction::HeldSpinButton)
-      QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton);
   }
 
  private slots:
