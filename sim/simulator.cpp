@@ -26,6 +26,11 @@ constexpr size_t kMaxCommandLength = 1024;
 // How long the board thread sleeps at most when there is nothing to do; bounds how late a
 // fault switched at run time (like a hang-up) takes effect.
 constexpr int kIdlePollMs = 20;
+// The longest CatchUp waits for a board that does not catch up (one whose line is full).
+constexpr int kCatchUpLimitMs = 2000;
+
+std::mutex gRunningMutex;
+std::vector<TBoardSimulator*> gRunning;  // the simulators of this process with a board thread
 
 // Time between the last answer byte and closing the pty for the HangUpAfter fault.
 constexpr int kHangUpGraceMs = 50;
@@ -75,13 +80,21 @@ void TBoardSimulator::Start() {
   FInput.clear();
   FOutput.clear();
   FLastAdvance = FWireFreeAt = TClock::now();
-  std::lock_guard lock(FMutex);
-  FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
-  FRunning = true;
-  FThread = std::thread([this] { Run(); });
+  {
+    std::lock_guard lock(FMutex);
+    FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
+    FRunning = true;
+    FThread = std::thread([this] { Run(); });
+  }
+  std::lock_guard running(gRunningMutex);
+  gRunning.push_back(this);
 }
 
 void TBoardSimulator::Stop() {
+  {
+    std::lock_guard running(gRunningMutex);
+    std::erase(gRunning, this);
+  }
   if (FThread.joinable()) {
     if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
     FThread.join();
@@ -165,6 +178,43 @@ uint64_t TBoardSimulator::BytesSent() const {
   return FBytesSent;
 }
 
+void TBoardSimulator::CatchUpAll() {
+  std::lock_guard running(gRunningMutex);
+  for (TBoardSimulator* simulator : gRunning) simulator->CatchUp();
+}
+
+void TBoardSimulator::CatchUp() {
+  for (int ms = 0; ms < kCatchUpLimitMs && !CaughtUp(); ++ms)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::lock_guard lock(FMutex);
+  // A poll of an end of the line that has nothing to read runs the kernel's pending hand-over
+  // at once: the bytes reach the tool's reader now.
+  pollfd slave{FSlave, POLLIN, 0};
+  if (FSlave >= 0) poll(&slave, 1, 0);
+}
+
+bool TBoardSimulator::CaughtUp() {
+  {
+    std::lock_guard lock(FMutex);
+    if (FMaster < 0) return true;  // hung up, or not started
+    pollfd master{FMaster, POLLIN, 0};
+    poll(&master, 1, 0);  // as above: the tool's bytes reach this end now
+    int unread = 0;
+    if (ioctl(FMaster, FIONREAD, &unread) != 0) return true;
+    if (unread > 0) return false;
+  }
+  // Read after the count: a read that began after the count found nothing new.
+  if (FReading) return false;
+  std::lock_guard lock(FMutex);
+  const TClock::time_point now = TClock::now();
+  for (const TOutput& output : FOutput) {
+    if (output.Held) break;  // and every answer behind it waits
+    if (output.StartAt > now) continue;
+    if (FOptions.Pacing ? output.Written == 0 : output.Written < output.Bytes.size()) return false;
+  }
+  return true;
+}
+
 // The board thread: writes what is due, then waits for input, the stop signal or the next
 // due byte, whichever comes first.
 void TBoardSimulator::Run() {
@@ -184,7 +234,11 @@ void TBoardSimulator::Run() {
     pollfd fds[3] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}, {FCloses, POLLIN, 0}};
     if (poll(fds, 3, waitMs) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
-    if (fds[1].revents & POLLIN) ReadInput();
+    if (fds[1].revents & POLLIN) {
+      FReading = true;
+      ReadInput();
+      FReading = false;
+    }
     if (fds[2].revents & POLLIN) ClientClosed();
   }
   std::lock_guard lock(FMutex);

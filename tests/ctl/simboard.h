@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "tests/ctl/ctlrun.h"
 
 class TSimBoardFixture {
