@@ -159,31 +159,37 @@ constexpr TArgument kSuggestArguments[] = {
 };
 constexpr const char* kSuggestDescription =
     "Measures the board with its present gains: the step, the step back and a rest record\n"
-    "(199 cycles, the command left alone); or takes stored runs. Checks that the board's\n"
+    "(199 cycles, the command left alone); or takes stored runs of one measurement (such as\n"
+    "the three a suggest stores) and gives the answer the live suggest gave from them; runs of\n"
+    "different boards or different loop settings are refused. Checks that the board's\n"
     "outputs follow the loop law the model assumes (a board whose loop differs gets\n"
-    "nothing), fits the motor (gain, time constant, Coulomb friction), says what the records\n"
-    "show beyond it (a flickering count, play, hunting at rest, ringing; ringing refuses),\n"
-    "and chooses P, I, D and FF1 for the shortest 2 % settling with at most the target\n"
-    "overshoot on the fitted motor. With gain\n"
-    "and time constant off by the mismatch (each way, all four corners) the test must still\n"
-    "settle, with at most the target overshoot plus the corner allowance (3 points by\n"
-    "default, --corner-allowance): the corners are the edges of what the fit may be off by,\n"
-    "and a board's measured overshoot is allowed as much beyond the target, as no model\n"
-    "matches a board exactly. Prints the suggestion beside the present gains with predicted\n"
-    "figures for both, then asks. I is kept large enough to pull the motor within a count\n"
-    "of target against its friction (and half a percent more, as the fit may be off); where\n"
-    "no gains that meet the goal have it, \"Deadband (b):\" is set to the counts the friction\n"
-    "holds the motor off target, or, beyond the settling band, nothing is suggested. Where\n"
-    "the count flickers, one count may move the output by at most 10 %, and where it\n"
-    "flickers often (noise), the deadband is set to the flicker; where the records show\n"
-    "play between motor and encoder, to a count at least, so that the loop does not hunt\n"
-    "across the play. Values are those the window's fields show exactly. --apply writes\n"
-    "the changed values, asking first unless --yes, and measures again (step, step back,\n"
-    "rest): the suggestion stays only when settling, overshoot, steady-state error (a count,\n"
-    "or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output (m):\")\n"
-    "are within the goal and none is worse than before; otherwise the board gets its values\n"
-    "back, the failing figure is named and the exit status is 1. Nothing is written when the\n"
-    "fit is poor. --png/--svg draw before, predicted and after, with the rest records.\n"
+    "nothing), fits the motor (gain, time constant, Coulomb friction, a drive lag and a\n"
+    "delay of whole servo cycles, a load constant or changing with position, play between\n"
+    "motor and encoder, and the speed a step back starts with), says what the records show\n"
+    "beyond it (a flickering count, hunting at rest, ringing; ringing refuses), and chooses\n"
+    "P, I, D and FF1 for the shortest 2 % settling with at most the target overshoot on the\n"
+    "fitted motor. The step back, from where the step leaves the loop, must do as well, and\n"
+    "the output must stay within the rest limit in the settled tails. With gain and time\n"
+    "constant off by the mismatch (each way, all four corners) the test must still settle\n"
+    "(within twice the run), with at most the target overshoot plus the corner allowance (3\n"
+    "points by default, --corner-allowance): the corners are the edges of what the fit may\n"
+    "be off by, and a board's measured overshoot is allowed as much beyond the target, as no\n"
+    "model matches a board exactly. Prints the suggestion beside the present gains with\n"
+    "predicted figures for both, then asks. The motor must come within a count of target\n"
+    "by the end of both runs, also with half a percent more friction than fitted (the fit\n"
+    "may be off), and rest quietly with half the friction too; where no gains that meet the\n"
+    "goal do, \"Deadband (b):\" is set a count wider, or nothing is suggested. Where the\n"
+    "count flickers (glitches, noise, a motor on the edge of a count) the deadband is set to\n"
+    "the flicker, and where it flickers often (noise) one count may move the output by at\n"
+    "most 10 %; where the fit finds play between motor and encoder, the deadband is a count\n"
+    "at least, so that the loop does not hunt across the play. Values are those the window's\n"
+    "fields show exactly. --apply writes the changed values, asking first unless --yes, and\n"
+    "measures again (step, step back, rest): the suggestion stays only when settling,\n"
+    "overshoot, steady-state error (a count, or the deadband), IAE and the output's\n"
+    "peak-to-peak at rest (10 % of \"Max Output (m):\") are within the goal and none is worse\n"
+    "than before; otherwise the board gets its values back, the failing figure is named and\n"
+    "the exit status is 1. Nothing is written when the fit is poor. --png/--svg draw before,\n"
+    "predicted and after, with the rest records.\n"
     "\n"
     "The count jump: the encoder reports whole counts, and one count of error moves the\n"
     "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
@@ -291,6 +297,86 @@ constexpr const char* kRestoreDescription =
     "command never wrote, it may be another board on the same adapter: the restore says so,\n"
     "and then only a person's answer writes (--yes does not).";
 
+// ---- watch
+
+constexpr TOption kEveryOption{"every", "MS",
+                               "Milliseconds from one sample's start to the next (default 1000); 0: as fast "
+                               "as the serial line allows.",
+                               {TValueKind::WholeNumber, 0, 3600000}};
+constexpr TOption kForDurationOption{"for", "DURATION",
+                                     "Stop after this long: seconds, or a number with ms, s, m or h (30s, 5m).",
+                                     {TValueKind::Duration, 0.001, 1000000}};
+constexpr TOptionUse kWatchOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+    {&kEveryOption},
+    {&kForDurationOption},
+    {.Option = &kCsvOption,
+     .Help = "Append the samples as CSV to FILE (a header first when it is empty); - for standard output."},
+    {.Option = &kJsonOption, .Help = "Print JSON Lines: one object a sample."},
+};
+constexpr const char* kWatchDescription =
+    "Streams the board's status (\"s\"): its nine values, each sample stamped with the seconds\n"
+    "since the start and the wall-clock time (ISO 8601). Runs until --for is up, Ctrl+C, or a\n"
+    "pipe that closes (| head), then prints a summary on standard error: samples, rate, and\n"
+    "the minimum, mean and maximum of error and output. A sample that fails is counted and\n"
+    "told; five in a row end the stream (exit status 1). A CSV file is appended to in place,\n"
+    "one sample a line, so that `tail -f` follows it; a write that fails (a full disk) keeps\n"
+    "what was written and ends with exit status 1. The board's values are never written.\n"
+    "\n"
+    "Example: zirv7ctl watch --port COM2 --every 0 --for 10s --csv status.csv";
+
+// ---- track
+
+constexpr TOption kSpeedOption{"speed", "V",
+                               "The speed in \"Pos X 10 per sec:\" units: V moves 10 x V counts a second; "
+                               "negative moves back.",
+                               {TValueKind::WholeNumber, -2940000, 2940000, true}};
+constexpr TOption kForSecondsOption{"for", "SECONDS", "The longest a move lasts, in seconds (default 2).",
+                                    {TValueKind::Number, 0.1, 600}};
+constexpr TOption kDistanceOption{"distance", "COUNTS", "The farthest a move goes, in counts (default 4000).",
+                                  {TValueKind::Number, 1, 1e9}};
+constexpr TOption kRippleOption{"ripple", nullptr,
+                                "Record 199 servo cycles in a row during the move (a step test of step 0)."};
+constexpr TOptionUse kTrackOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+    {.Option = &kSpeedOption, .Required = true},
+    {&kForSecondsOption},
+    {&kDistanceOption},
+    {.Option = &kFwdRevOption, .Help = "Move back as far, so that the axis ends where it started."},
+    {&kRippleOption},
+    {.Option = &kApplyOption, .Help = "Write the FF1 suggested, measure again, keep it only when nothing is worse."},
+    {&kYesOption},
+    {.Option = &kPngOption, .Help = "Draw error and output against time into a PNG picture."},
+    {.Option = &kSvgOption, .Help = "Draw error and output against time into an SVG picture."},
+};
+constexpr const char* kTrackDescription =
+    "Runs the board's test oscillator at a speed in the window's \"Pos X 10 per sec:\" units\n"
+    "(sent as the window sends it: \"o <round(2940000 / V)>\") and samples the status while the\n"
+    "axis moves, as fast as the line allows. The move ends at --for or --distance, whichever\n"
+    "comes first; --fwd-rev then moves back as far. Refuses to start while the servo is\n"
+    "disabled. Prints the speed measured from the command, the following error at speed (mean\n"
+    "and peak-to-peak over the samples after it settled within 10 % of its mean, or a count),\n"
+    "the output at speed, the time the error took to settle, whether the servo tripped, and\n"
+    "what FF1 (the feed-forward of the command's speed) would do by the board's loop law.\n"
+    "--apply writes that FF1, measures again and keeps it only when nothing is worse. The\n"
+    "oscillator is stopped before anything else on every way out (Ctrl+C, a signal, a closed\n"
+    "pipe, an error); a move is kept in the history until it is stopped, and the next command\n"
+    "on the port stops one that a kill left running.\n"
+    "\n"
+    "Example: zirv7ctl track --port COM2 --speed 100 --fwd-rev --png track.png";
+
+// ---- stop
+
+constexpr TOptionUse kStopOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+};
+constexpr const char* kStopDescription =
+    "Stops the board's test oscillator (\"o 0\") at once, whoever started it: a track that was\n"
+    "killed, the window's \"Set\", a terminal program. A move the history kept as running is\n"
+    "marked stopped. Nothing else is sent first, not even a read of the parameters.\n"
+    "\n"
+    "Example: zirv7ctl stop --port COM2";
+
 constexpr TCommand kTable[] = {
     {.Name = "ports",
      .Summary = "list the serial ports present and what they are",
@@ -370,6 +456,21 @@ constexpr TCommand kTable[] = {
      .Options = kRestoreOptions,
      .Arguments = kRestoreArguments,
      .Run = RunRestore},
+    {.Name = "watch",
+     .Summary = "stream the board's status to the terminal, a CSV file or JSON Lines",
+     .Description = kWatchDescription,
+     .Options = kWatchOptions,
+     .Run = RunWatch},
+    {.Name = "track",
+     .Summary = "measure the following error and the output at a constant speed",
+     .Description = kTrackDescription,
+     .Options = kTrackOptions,
+     .Run = RunTrack},
+    {.Name = "stop",
+     .Summary = "stop the board's test oscillator",
+     .Description = kStopDescription,
+     .Options = kStopOptions,
+     .Run = RunStop},
 };
 
 }  // namespace
