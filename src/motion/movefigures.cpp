@@ -79,6 +79,7 @@ TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double start
   const size_t from = SettledFrom(moving);
   if (moving.size() - from < size_t(kFewestSettledSamples)) return f;
   f.SettleSeconds = moving[from]->Seconds - startSeconds;
+  f.SettleGap = moving[from]->Seconds - (from > 0 ? moving[from - 1]->Seconds : startSeconds);
   f.SettledSamples = int(moving.size() - from);
   f.Error = Over(moving, from, &TPIDStatus::Error);
   f.Output = Over(moving, from, &TPIDStatus::Output);

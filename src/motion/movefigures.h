@@ -12,9 +12,11 @@
 #include "tuning/feedforward.h"
 
 // The band the error settles into: within 10 % of its mean at speed, and never narrower than a
-// count, as the encoder counts whole counts.
+// count and a half. The encoder counts whole counts, so an error that is a fraction of a count
+// reads a count either side of its nearest whole count now and then: a band of one count around
+// a mean of -0.4 holds -1 and 0 but not the 1 a settled loop still reads.
 inline constexpr double kSettleFraction = 0.1;
-inline constexpr double kSettleFloorCounts = 1.0;
+inline constexpr double kSettleFloorCounts = 1.5;
 
 // The fewest settled samples that make figures at speed.
 inline constexpr int kFewestSettledSamples = 3;
@@ -33,6 +35,9 @@ struct TMoveFigures {
   // Seconds from the oscillator's start until the error stayed within the band; none when it
   // did not settle (or fewer than kFewestSettledSamples samples stayed).
   std::optional<double> SettleSeconds;
+  // The time since the sample before the settled one: the settling happened within it, a span a
+  // busy machine that samples unevenly stretches beyond the mean spacing.
+  double SettleGap = 0;
   int SettledSamples = 0;
   TAtSpeedValue Error;          // over the settled samples
   TAtSpeedValue Output;

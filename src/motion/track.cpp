@@ -2,7 +2,9 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <algorithm>
 #include <cmath>
+#include <optional>
 
 #include "boardsession/journal.h"
 #include "boardsession/move.h"
@@ -79,8 +81,10 @@ QStringList WorseFigures(const TTrackRun& before, const TTrackRun& after) {
         a.Output.PeakToPeak > b.Output.PeakToPeak + kick + kOutputPpRule.Floor)
       add(kOutputPpRule.Name, FixedNumberText(b.Output.PeakToPeak, 2) + " %",
           FixedNumberText(a.Output.PeakToPeak, 2) + " %");
-    // The settling time is seen to a sample: a difference of a few samples is none.
-    const double resolution = kSettleSamples * std::max(b.SampleInterval, a.SampleInterval);
+    // The settling time is seen to a sample: a difference of a few samples is none, nor one
+    // within the gaps in which either run settled.
+    const double resolution =
+        std::max(kSettleSamples * std::max(b.SampleInterval, a.SampleInterval), b.SettleGap + a.SettleGap);
     if (Worse(kSettleRule, *b.SettleSeconds, *a.SettleSeconds) && *a.SettleSeconds > *b.SettleSeconds + resolution)
       add(kSettleRule.Name, FixedNumberText(*b.SettleSeconds, 3) + " s", FixedNumberText(*a.SettleSeconds, 3) + " s");
   }
@@ -110,7 +114,8 @@ class TMeasurement {
       // Back as far as the command went, at the speed the oscillator runs the other way.
       const double travel = std::abs(FRun.Samples.back().Status.Command - FRun.StartCommand);
       const double speed = std::abs(OscillatorSpeed(OscillatorValue(-FRequest.Speed)));
-      if (TResult<void> leg = Leg(-FRequest.Speed, travel / speed, false); !leg) return leg.Failure();
+      if (TResult<void> leg = Leg(-FRequest.Speed, travel / speed, false, FRun.StartCommand); !leg)
+        return leg.Failure();
     }
     FRun.EndCommand = FRun.Samples.back().Status.Command;
     return FRun;
@@ -140,8 +145,10 @@ class TMeasurement {
   std::optional<TFailure> StopNow() const { return FHooks.Stop ? FHooks.Stop() : std::nullopt; }
 
   // Runs the oscillator at speed for seconds, sampling; stops it on every way out (the move's
-  // destructor stops what an early return leaves running).
-  TResult<void> Leg(int speed, double seconds, bool ripple) {
+  // destructor stops what an early return leaves running). With untilCommand, each sample moves
+  // the end to when the board's own command reaches it, so that a tool slowed by a busy machine
+  // does not carry the axis past where it started.
+  TResult<void> Leg(int speed, double seconds, bool ripple, std::optional<double> untilCommand = {}) {
     TTrackLeg leg;
     leg.Speed = speed;
     leg.Oscillator = OscillatorValue(speed);
@@ -156,7 +163,7 @@ class TMeasurement {
     if (FHooks.Progress) FHooks.Progress(QStringLiteral("moving %1 at speed %2").arg(Direction(speed)).arg(speed));
     if (TResult<void> started = move.Start(leg.Oscillator); !started) return started;
     leg.StartSeconds = Now();
-    const double end = leg.StartSeconds + seconds;
+    double end = leg.StartSeconds + seconds;
     double exchange = 0;  // how long the last sample took
     while (Now() < end) {
       if (std::optional<TFailure> why = StopNow()) return Stopped(move, *why);
@@ -171,6 +178,7 @@ class TMeasurement {
       if (!s) return Stopped(move, s.Failure());
       exchange = Now() - asked;
       if (!s->Status.Enabled) break;  // tripped: the oscillator stops at once
+      if (untilCommand) end = asked + std::max(0.0, (*untilCommand - s->Status.Command) / OscillatorSpeed(leg.Oscillator));
       if (ripple && !FRun.Ripple && Now() - leg.StartSeconds >= kRippleAt * seconds) {
         TResult<TStepRun> record = RunStepTest(FSession, FRun.Params, 0, 0);
         if (!record) return Stopped(move, record.Failure());
