@@ -20,6 +20,7 @@
 #include "parameters/paramfile.h"
 #include "runstore/runstore.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 
@@ -233,12 +234,15 @@ TEST_F(StepCommandsTest, CompareRefusesAMissingFileBeforeTouchingTheBoard) {
 void StepCommandsTest::CompareInterruptedBy(int signal) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   const QString b = ParamFile("b.pset", 0.25, 0.002);
+  // The first test's answer waits until the signal has come, so it comes during that test.
+  FSim->HoldAnswerTo("r");
   QTimer watcher;
   bool raised = false;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
     std::raise(signal);
+    FSim->ReleaseAnswers();
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
@@ -480,12 +484,14 @@ TEST_F(StepCommandsTest, CtrlCAtTheQuestionEndsWithNothingWritten) {
 // Ctrl+C while suggest's first step test runs: the command says what happened and writes
 // nothing.
 TEST_F(StepCommandsTest, CtrlCDuringSuggestsFirstTestSaysSo) {
+  FSim->HoldAnswerTo("r");  // until the signal has come
   QTimer watcher;
   bool raised = false;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
     std::raise(SIGINT);
+    FSim->ReleaseAnswers();
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"suggest", "--port", Port(), "--step", "200", "--apply", "--yes"});

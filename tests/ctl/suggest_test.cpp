@@ -12,12 +12,12 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <algorithm>
-#include <atomic>
+#include <memory>
 #include <functional>
-#include <thread>
 
 #include "parameters/paramtable.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "tests/ctl/ctlrun.h"
 
 namespace {
@@ -60,32 +60,26 @@ class SuggestTest : public testing::Test {
     FSim.Start();
     FPort = QString::fromStdString(FSim.DevicePath());
   }
-  void TearDown() override {
-    FStop = true;
-    if (FWatcher.joinable()) FWatcher.join();
-    FSim.Stop();
-  }
+  void TearDown() override { FSim.Stop(); }
 
   TCtlResult Suggest(QStringList args, QString input = {}) {
     return RunCtlCaptured(QStringList{"suggest", "--port", FPort, "--step", "200"} + args, input);
   }
 
-  // Calls action once, from another thread, as soon as the board has received commands that
-  // satisfy when.
+  // Calls action once, on the board's thread, as soon as the board has answered commands
+  // that satisfy when, and before it sends that answer: the tool's next command comes after.
   void OnceReceived(std::function<bool(const TCommands&)> when, std::function<void()> action) {
-    FWatcher = std::thread([this, when, action] {
-      while (!FStop) {
-        if (when(FSim.ReceivedCommands())) return action();
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
-      }
+    auto done = std::make_shared<bool>(false);
+    FSim.OnCommand([when, action, done](const TCommands& received) {
+      if (*done || !when(received)) return;
+      *done = true;
+      action();
     });
   }
 
   QTemporaryDir FData;
   zirvsim::TBoardSimulator FSim{{.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0}};
   QString FPort;
-  std::thread FWatcher;
-  std::atomic<bool> FStop = false;
 };
 
 // Without --apply the board is only asked; its parameters stay as they were.
