@@ -39,7 +39,7 @@ TSuggestOptions ReadOptions(const TCommandArgs& args) {
 
 bool WritePictures(TCtlIo& io, const TCommandArgs& args, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || !r.Suggestion.Found) return true;
-  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
+  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.front();
   std::vector<TStepRun> runs = {before};
   const TPIDParams suggested = SuggestedParams(r);
   runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
