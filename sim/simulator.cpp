@@ -26,6 +26,11 @@ constexpr size_t kMaxCommandLength = 1024;
 // How long the board thread sleeps at most when there is nothing to do; bounds how late a
 // fault switched at run time (like a hang-up) takes effect.
 constexpr int kIdlePollMs = 20;
+// The longest CatchUp waits for a board that does not catch up (one whose line is full).
+constexpr int kCatchUpLimitMs = 2000;
+
+std::mutex gRunningMutex;
+std::vector<TBoardSimulator*> gRunning;  // the simulators of this process with a board thread
 
 // Time between the last answer byte and closing the pty for the HangUpAfter fault.
 constexpr int kHangUpGraceMs = 50;
@@ -75,13 +80,21 @@ void TBoardSimulator::Start() {
   FInput.clear();
   FOutput.clear();
   FLastAdvance = FWireFreeAt = TClock::now();
-  std::lock_guard lock(FMutex);
-  FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
-  FRunning = true;
-  FThread = std::thread([this] { Run(); });
+  {
+    std::lock_guard lock(FMutex);
+    FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
+    FRunning = true;
+    FThread = std::thread([this] { Run(); });
+  }
+  std::lock_guard running(gRunningMutex);
+  gRunning.push_back(this);
 }
 
 void TBoardSimulator::Stop() {
+  {
+    std::lock_guard running(gRunningMutex);
+    std::erase(gRunning, this);
+  }
   if (FThread.joinable()) {
     if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
     FThread.join();
@@ -165,11 +178,48 @@ uint64_t TBoardSimulator::BytesSent() const {
   return FBytesSent;
 }
 
+void TBoardSimulator::CatchUpAll() {
+  std::lock_guard running(gRunningMutex);
+  for (TBoardSimulator* simulator : gRunning) simulator->CatchUp();
+}
+
+void TBoardSimulator::CatchUp() {
+  for (int ms = 0; ms < kCatchUpLimitMs && !CaughtUp(); ++ms)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::lock_guard lock(FMutex);
+  // A poll of an end of the line that has nothing to read runs the kernel's pending hand-over
+  // at once: the bytes reach the tool's reader now.
+  pollfd slave{FSlave, POLLIN, 0};
+  if (FSlave >= 0) poll(&slave, 1, 0);
+}
+
+bool TBoardSimulator::CaughtUp() {
+  {
+    std::lock_guard lock(FMutex);
+    if (FMaster < 0) return true;  // hung up, or not started
+    pollfd master{FMaster, POLLIN, 0};
+    poll(&master, 1, 0);  // as above: the tool's bytes reach this end now
+    int unread = 0;
+    if (ioctl(FMaster, FIONREAD, &unread) != 0) return true;
+    if (unread > 0) return false;
+  }
+  // Read after the count: a read that began after the count found nothing new.
+  if (FReading) return false;
+  std::lock_guard lock(FMutex);
+  const TClock::time_point now = TClock::now();
+  for (const TOutput& output : FOutput) {
+    if (output.Held) break;  // and every answer behind it waits
+    if (output.StartAt > now) continue;
+    if (FOptions.Pacing ? output.Written == 0 : output.Written < output.Bytes.size()) return false;
+  }
+  return true;
+}
+
 // The board thread: writes what is due, then waits for input, the stop signal or the next
 // due byte, whichever comes first.
 void TBoardSimulator::Run() {
   for (;;) {
-    const int waitMs = WriteDueOutput();
+    const int waitUs = WriteDueOutput();
     bool hangUp = false;
     {
       std::lock_guard lock(FMutex);
@@ -182,9 +232,14 @@ void TBoardSimulator::Run() {
       return HangUp();
     }
     pollfd fds[3] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}, {FCloses, POLLIN, 0}};
-    if (poll(fds, 3, waitMs) < 0 && errno != EINTR) break;
+    const timespec wait{waitUs / 1000000, (waitUs % 1000000) * 1000L};
+    if (ppoll(fds, 3, &wait, nullptr) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
-    if (fds[1].revents & POLLIN) ReadInput();
+    if (fds[1].revents & POLLIN) {
+      FReading = true;
+      ReadInput();
+      FReading = false;
+    }
     if (fds[2].revents & POLLIN) ClientClosed();
   }
   std::lock_guard lock(FMutex);
@@ -303,7 +358,8 @@ void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds, bool he
   FOutput.push_back(std::move(output));
 }
 
-// Writes what is due of the queued output; returns how long to wait before the next write.
+// Writes what is due of the queued output; returns how long to wait before the next write, in
+// microseconds.
 int TBoardSimulator::WriteDueOutput() {
   std::lock_guard lock(FMutex);
   while (!FOutput.empty()) {
@@ -311,7 +367,7 @@ int TBoardSimulator::WriteDueOutput() {
     if (head.Held) return kIdlePollMs;  // and every answer behind it
     const TClock::time_point now = TClock::now();
     if (now < head.StartAt)
-      return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(head.StartAt - now).count());
+      return static_cast<int>(std::chrono::ceil<std::chrono::microseconds>(head.StartAt - now).count());
     size_t due = head.Bytes.size();
     if (FOptions.Pacing) {
       const double elapsed = std::chrono::duration<double>(now - head.StartAt).count();
@@ -319,14 +375,22 @@ int TBoardSimulator::WriteDueOutput() {
     }
     if (due > head.Written) {
       const ssize_t n = write(FMaster, head.Bytes.data() + head.Written, due - head.Written);
-      if (n < 0) return 1;  // the pty is full: the tool is not reading yet, try again shortly
+      if (n < 0) return 1000;  // the pty is full: the tool is not reading yet, try again shortly
       head.Written += static_cast<size_t>(n);
       FBytesSent += static_cast<uint64_t>(n);
     }
-    if (head.Written < head.Bytes.size()) return 1;
+    // Bytes go out a millisecond's worth at a time, and the last one when the line has carried
+    // those before it: to the microsecond, not up to a millisecond later.
+    if (head.Written < head.Bytes.size()) {
+      if (!FOptions.Pacing) return 1000;
+      const auto last = head.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+                                           double(head.Bytes.size() - 1) / kWireBytesPerSecond));
+      const auto untilLast = std::chrono::ceil<std::chrono::microseconds>(last - TClock::now()).count();
+      return static_cast<int>(std::clamp<long long>(untilLast, 1, 1000));
+    }
     FOutput.pop_front();
   }
-  return kIdlePollMs;
+  return kIdlePollMs * 1000;
 }
 
 }  // namespace zirvsim

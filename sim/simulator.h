@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -96,6 +97,15 @@ class TBoardSimulator {
   // commands of the tool, whatever the machine's load. The hook may call the other functions.
   void OnCommand(std::function<void(const std::vector<std::string>& received)> hook);
 
+  // Waits (at most 2 s) until the board has read and handled every byte that has reached its
+  // end of the line and has put on the line what is due (the first byte of a paced answer);
+  // then hurries what it wrote to the tool's end. The kernel hands a
+  // pty's bytes on in a worker of its own, which a busy machine may keep waiting for longer
+  // than the tool waits for an answer.
+  void CatchUp();
+  // CatchUp for every simulated board running in this process: a poll gate of the tool's.
+  static void CatchUpAll();
+
   // Returns the number of answer bytes written to the line so far.
   uint64_t BytesSent() const;
 
@@ -118,6 +128,7 @@ class TBoardSimulator {
   int WriteDueOutput();
   void HangUp();
   void ClientClosed();
+  bool CaughtUp();
   void CloseFds();
   void AdvanceBoard();
   bool TakeScripted(const std::string& command, std::vector<std::string>& lines);
@@ -149,6 +160,7 @@ class TBoardSimulator {
   TClock::time_point FLastAdvance;
   bool FHangUpPending = false;
   std::thread FThread;
+  std::atomic<bool> FReading{false};  // the board thread is reading and handling commands
 };
 
 }  // namespace zirvsim

@@ -24,6 +24,7 @@
 #include "parameters/paramfile.h"
 #include "runstore/runstore.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 

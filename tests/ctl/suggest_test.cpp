@@ -17,6 +17,7 @@
 
 #include "parameters/paramtable.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "tests/ctl/ctlrun.h"
 
 namespace {

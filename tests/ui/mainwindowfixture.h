@@ -19,6 +19,7 @@
 #include "globals/errorreport.h"
 #include "sim/portalias.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "ui/logpane.h"
 #include "ui/logview.h"
 #include "ui/mainwindow.h"
