@@ -322,6 +322,9 @@ constexpr const char* kWatchDescription =
     "told; five in a row end the stream (exit status 1). A CSV file is appended to in place,\n"
     "one sample a line, so that `tail -f` follows it; a write that fails (a full disk) keeps\n"
     "what was written and ends with exit status 1. The board's values are never written.\n"
+    "With a period shorter than an exchange (0 among them), the next \"s\" goes out while the\n"
+    "last two lines of the answer before it are still coming, so that the line is never idle;\n"
+    "a board that cannot take a command while it sends wants --every 25 or more.\n"
     "\n"
     "Example: zirv7ctl watch --port COM2 --every 0 --for 10s --csv status.csv";
 
