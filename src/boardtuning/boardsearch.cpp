@@ -10,7 +10,7 @@ namespace {
 
 // The longest a search waits for the loop to come to rest before a run: gains that do not
 // rest cost the budget, and the run shows them as they are.
-constexpr int kSearchRestWaitMs = 1000;
+constexpr int kSearchRestWaitMs = 600;
 
 // EEPROM writes kept for putting the board's values back at the end, and those a step test is
 // expected to need.

@@ -19,6 +19,13 @@ constexpr double kLastScale = 0.25;
 constexpr int kMostJudgements = 3;
 constexpr int kJudgeRuns = 3;
 
+// The longest move, as log2 of its factor, that a move repeated with success grows to.
+constexpr double kLongestScale = 2;
+
+// Moves that go on from a bolder trial which overshot or would not rest (more D, a count
+// more of deadband) before the search goes back to the best gains.
+constexpr int kMostRepairs = 2;
+
 // A swing counts as growing when it passes the one before by a tenth and a count.
 constexpr double kGrowth = 1.1;
 
@@ -78,6 +85,14 @@ bool GrowingSwings(const TStepRecord& r, size_t from) {
 
 TSearchGains GainsOfLoop(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.Deadband}; }
 
+// "settles at sample 31, overshoot 2.1 %, error 0.4, output 3.2 % p-p": what a step's cost is made of.
+std::string FiguresText(const TStepFigures& f) {
+  std::string text = f.SettlingSamples ? "settles at sample " + std::to_string(*f.SettlingSamples) : "does not settle";
+  text += ", overshoot " + FixedText(f.OvershootPct, 1) + " %, error " + FixedText(f.SteadyStateError, 1);
+  if (f.RestOutputPpPct) text += ", output " + FixedText(*f.RestOutputPpPct, 1) + " % p-p";
+  return text;
+}
+
 }  // namespace
 
 TDanger DangerIn(const TStepRecord& r) {
@@ -133,7 +148,9 @@ TSearchBounds SearchBounds(const TSearchSetup& s) {
   b.DMax = b.MaxCountJump * s.Loop.Period;
   b.IMax = b.MaxCountJump;
   const double band = kSettlingBand * std::abs(double(s.Step) * std::max(1, s.Multiplier));
-  b.DeadbandMax = std::max(s.Loop.Deadband, std::max(1.0, std::floor(band / 2)));
+  b.DeadbandMin = std::round(s.DeadbandFloor);
+  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
+  b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
   return b;
 }
 
@@ -213,7 +230,9 @@ double TGainSearch::CostOf(const TSearchGains& gains) const {
 bool TGainSearch::Within(const TSearchGains& g) const {
   const TSearchBounds& b = FBounds;
   return g.P >= b.PMin && g.P <= b.PMax && g.D >= 0 && g.D <= b.DMax && g.I >= 0 && g.I <= b.IMax &&
-         g.Deadband >= 0 && g.Deadband <= b.DeadbandMax && CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9);
+         g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
+         CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
+         ((g.Deadband >= 1 && !FSetup.Flickers) || CountJump(g, FSetup.Loop.Period) <= b.QuietCountJump);
 }
 
 bool TGainSearch::Excluded(const TSearchGains& g) const {
@@ -291,7 +310,9 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   const TPoint& best = FPoints[FBest];
   if (!point.Cost[1 - side]) {
     if (best.Cost[side] && *point.Cost[side] >= *best.Cost[side]) {
-      Conclude("no better than the best so far this way");
+      Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
+               FixedText(*best.Cost[side], 1) + " this way");
+      Repair(trial.Gains, run.Figures);
       if (!PlanMove()) ToJudge();
       return;
     }
@@ -302,13 +323,28 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   if (*trial.Cost < CostOf(FBest)) {
     FBest = trial.Gains;
     trial.Better = true;
+    // The same move again, twice as far: a start far from good gains gets there in fewer trials.
+    if (FLastGood && FLastGood == FMoving && FRepairs == 0) FScale = std::min(kLongestScale, FScale * 2);
     FLastGood = FMoving;
     FPoll = MovesFor(FBest);
-    Conclude("the best so far");
+    FRepair.reset();
+    FRepairs = 0;
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", the best so far");
   } else {
-    Conclude("no better than the best so far the other way");
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", no better than the best's " +
+             FixedText(CostOf(FBest), 1));
+    Repair(trial.Gains, run.Figures);
   }
   if (!PlanMove()) ToJudge();
+}
+
+void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
+  FRepair.reset();
+  const bool bolder = FMoving && (*FMoving == TMove::PUp || *FMoving == TMove::Faster || *FMoving == TMove::IUp ||
+                                  *FMoving == TMove::DDown || *FMoving == TMove::BandDown);
+  if (!bolder || FRepairs >= kMostRepairs) return;
+  if (f.OvershootPct > FSetup.Goal.TargetOvershootPct) FRepair = Moved(tried, TMove::DUp);
+  else if (f.RestOutputPpPct.value_or(0) > kRestLimitPct) FRepair = Moved(tried, TMove::BandUp);
 }
 
 void TGainSearch::AfterJudgeRun(TDanger danger) {
@@ -352,6 +388,15 @@ void TGainSearch::Verdict() {
       FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
                            "the step with the suggested gains does not follow the loop law the model assumes"});
     }
+  // A short rest record may miss what the search's own runs of the same gains showed.
+  for (size_t k = 0; k < FRuns.size() && FFailures.empty(); ++k) {
+    const TSearchRun& run = FRuns[k];
+    if (run.Plan.Gains != trial.Gains || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct) continue;
+    FFailures.push_back({"rest", "rest peak-to-peak",
+                         "rest peak-to-peak of the output was " + FixedText(*run.Figures.RestOutputPpPct, 1) +
+                             " % of \"Max Output (m):\" in an earlier run of these gains, beyond " +
+                             FixedText(kRestLimitPct, 0) + " %"});
+  }
   if (FFailures.empty()) {
     FKept = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");
@@ -383,6 +428,14 @@ void TGainSearch::ToJudge() {
 
 bool TGainSearch::PlanMove() {
   if (RunsLeft() < kJudgeRuns + 2) return false;  // a move may take two runs
+  if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
+      repair && !Excluded(*repair) && !FPoints.count(*repair)) {
+    ++FRepairs;
+    StartTrial(*repair);
+    FPending = TPlannedRun{*repair, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number};
+    return true;
+  }
+  FRepairs = 0;
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
@@ -406,13 +459,19 @@ std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) co
   std::vector<TMove> order;
   if (FLastGood) order.push_back(*FLastGood);
   if (const std::optional<TStepFigures>& f = point.Figures[worse]) {
+    const double bound = std::max(1.0, at.Deadband);
+    const double band = std::max(bound, kSettlingBand * std::abs(double(FSetup.Step) * FSetup.Multiplier));
     const bool buzz = f->RestOutputPpPct.value_or(0) > kRestLimitPct;
     const bool over = f->OvershootPct > FSetup.Goal.TargetOvershootPct;
-    const bool held = std::abs(f->SteadyStateError) > std::max(1.0, at.Deadband);
+    const bool beyond = f->SteadyStateError < -bound;             // held past the target
+    const bool near = f->SteadyStateError > bound && f->SteadyStateError <= 2 * band;  // held short of it
+    const bool slow = !f->SettlingSamples && f->SteadyStateError > 2 * band;            // far from it at the end
     if (buzz) order.insert(order.end(), {TMove::BandUp, TMove::DDown, TMove::PDown, TMove::IDown});
     if (over) order.insert(order.end(), {TMove::DUp, TMove::Calmer, TMove::PDown, TMove::IDown});
-    if (held) order.insert(order.end(), {TMove::IUp, TMove::PUp, TMove::BandUp});
-    if (!f->SettlingSamples) order.insert(order.end(), {TMove::PUp, TMove::Faster, TMove::IUp, TMove::DDown});
+    if (beyond) order.insert(order.end(), {TMove::IDown, TMove::DUp, TMove::BandUp});
+    if (slow) order.insert(order.end(), {TMove::PUp, TMove::Faster, TMove::DDown, TMove::IUp});
+    if (near) order.insert(order.end(), {TMove::IUp, TMove::PUp, TMove::BandUp});
+    if (!f->SettlingSamples) order.insert(order.end(), {TMove::PUp, TMove::Faster, TMove::DUp, TMove::IDown});
     order.insert(order.end(), {TMove::Faster, TMove::PUp, TMove::DDown, TMove::DUp, TMove::BandDown, TMove::IDown});
   }
   order.insert(order.end(), {TMove::PUp, TMove::DUp, TMove::PDown, TMove::DDown, TMove::Faster, TMove::Calmer,
@@ -437,7 +496,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
     case TMove::DUp: g.D = at.D > 0 ? at.D * f : firstD; break;
     case TMove::DDown: g.D = at.D / f < firstD / 8 ? 0 : at.D / f; break;
     case TMove::IUp: g.I = at.I > 0 ? at.I * f * f : firstI; break;
-    case TMove::IDown: g.I = at.I / (f * f) < firstI / 16 ? 0 : at.I / (f * f); break;
+    case TMove::IDown: g.I = at.I / (f * f) < firstI ? 0 : at.I / (f * f); break;
     case TMove::BandUp: g.Deadband += 1; break;
     case TMove::BandDown: g.Deadband -= 1; break;
     case TMove::Faster: g.P *= f, g.D = at.D > 0 ? at.D * half : firstD; break;
@@ -450,6 +509,8 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
     else if (g.D > at.D) g.D = std::max(0.0, g.D + room * period);
   }
   g.P = std::min(g.P, FBounds.PMax);
+  g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);
+  if (CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;

@@ -75,8 +75,9 @@ struct TSearchBounds {
   double PMin = 0, PMax = 0;
   double DMax = 0;
   double IMax = 0;
-  double DeadbandMax = 0;
+  double DeadbandMin = 0, DeadbandMax = 0;
   double MaxCountJump = 0;  // P + I + D / period at most this, % of drive per count
+  double QuietCountJump = 0;  // beyond this a count that comes and goes breaks the rest limit
 };
 
 // What a search is given.
@@ -89,11 +90,18 @@ struct TSearchSetup {
   int MaxRuns = 54;        // step tests the search may run, its judgements included
   TBoardFigures Before;    // the present gains, measured: step, step back and rest
   std::optional<TSearchGains> Guess;  // the model's suggestion, tried first
+  double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
+  bool Flickers = false;     // the records show a count that comes and goes (glitches, noise)
 };
 
 // Returns the bounds of a search: P from a sixteenth of the smallest to what the count jump
-// allows, D and I as far as it allows, a deadband of at most the larger of the present one and
-// a quarter of the settling band (at least a count).
+// allows, D and I as far as it allows, a deadband from the floor the records ask for to the
+// larger of the present one and half the settling band (at least a count). Gains whose count
+// jump passes the rest limit come with a deadband of a count at least: a count that comes and
+// goes at rest (a glitch, cogging, a motor on the edge of a count) would otherwise move the
+// output by more than a rest may, and a verification's short rest record may not show it.
+// Where the records show such a count, no deadband helps (the motor may rest on its edge):
+// the count jump keeps within the rest limit.
 TSearchBounds SearchBounds(const TSearchSetup& setup);
 
 // Returns the smaller step a search tries new gains with first: a quarter of the step, at
@@ -195,6 +203,7 @@ class TGainSearch {
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  void Repair(const TSearchGains& tried, const TStepFigures& figures);
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
   bool Excluded(const TSearchGains& gains) const;
@@ -219,6 +228,8 @@ class TGainSearch {
   std::vector<TMove> FPoll;  // the moves of this poll still to try
   std::optional<TMove> FLastGood;
   std::optional<TMove> FMoving;  // the move of the trial under way
+  std::optional<TSearchGains> FRepair;  // where a bolder trial that overshot goes on to
+  int FRepairs = 0;
   int FLimit = 0;            // step tests allowed in all
   int FPosition = 0;         // where the command stands, counts from where the search began
   int FJudgements = 0;
