@@ -130,13 +130,17 @@ TSearchOutcome RunGainSearch(TGainSearch& search, TTrialBoard& board, const TSea
 }
 
 TSessionTrialBoard::TSessionTrialBoard(TBoardSession& session, TRunStore& history, TWriteTransaction& txn, TPIDParams base,
-                                       int step, int prediv, const TBoardHooks& hooks)
-    : FSession(session), FHistory(history), FTxn(txn), FBase(base), FStep(step), FPrediv(prediv), FHooks(hooks) {
+                                       int step, int prediv, const TBoardHooks& hooks, QString* source,
+                                       std::optional<TSearchGains> guess)
+    : FSession(session), FHistory(history), FTxn(txn), FBase(base), FStep(step), FPrediv(prediv), FHooks(hooks),
+      FSource(source), FGuess(guess) {
   FClock.start();
 }
 
 TResult<TStepRecord> TSessionTrialBoard::Run(const TPlannedRun& run) {
   if (TResult<void> go = FTxn.Proceed(); !go) return go.Failure();
+  if (FSource)
+    *FSource = FGuess && run.Gains == *FGuess ? QStringLiteral("the suggestion") : QStringLiteral("trial %1").arg(run.Trial);
   if (TResult<void> written = FTxn.Write(ParamValuesOf(WithSearchGains(FBase, run.Gains)), TValueText::Shown); !written)
     return written.Failure();
   // The search says what each run is; the runs themselves go quietly.

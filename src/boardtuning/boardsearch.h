@@ -86,9 +86,10 @@ TPIDParams WithSearchGains(TPIDParams params, const TSearchGains& gains);
 class TSessionTrialBoard : public TTrialBoard {
  public:
   // base: the board's parameters the gains are put into (FF1 as the search keeps it); step and
-  // prediv: the search's step test.
+  // prediv: the search's step test; source: what the transaction says it writes, set here to
+  // each trial's name ("the suggestion" for guess, "trial 3").
   TSessionTrialBoard(TBoardSession& session, TRunStore& history, TWriteTransaction& txn, TPIDParams base, int step,
-                     int prediv, const TBoardHooks& hooks);
+                     int prediv, const TBoardHooks& hooks, QString* source, std::optional<TSearchGains> guess);
 
   TResult<TStepRecord> Run(const TPlannedRun& run) override;
   TResult<void> PutBack() override;
@@ -108,6 +109,8 @@ class TSessionTrialBoard : public TTrialBoard {
   int FStep;
   int FPrediv;
   const TBoardHooks& FHooks;
+  QString* FSource;
+  std::optional<TSearchGains> FGuess;
   QElapsedTimer FClock;
   TStepRun FLast;
   std::vector<TStepRun> FStored;

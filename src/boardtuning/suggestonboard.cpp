@@ -106,6 +106,10 @@ bool Searchable(const TSuggestReport& r) {
 bool Guessing(const TSuggestReport& r) { return r.Suggestion.Found && !r.Suggestion.Unchanged; }
 
 int SearchStep(const TSuggestRequest& request, const TSuggestReport& r) { return request.Step.value_or(r.Runs.back().Step); }
+
+// The smallest step, in counts, a search without the model's suggestion starts from: its
+// settling band (2 %) must hold a count, or no settling can be told from a count's flicker.
+constexpr int kLeastSearchCounts = 50;
 int SearchPrediv(const TSuggestRequest& request, const TSuggestReport& r) {
   return request.Prediv.value_or(r.Runs.back().Prediv);
 }
@@ -132,7 +136,7 @@ TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport&
   if (r.Before) setup.Before = FiguresOf(*r.Before);
   if (r.Identification.Usable) {
     setup.DeadbandFloor = std::max(DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras));
-    setup.Flickers = DeadbandAgainstFlicker(r.Extras) > 0;
+    setup.FlickerCounts = DeadbandAgainstFlicker(r.Extras) > 0 ? r.Extras.FlickerCounts : 0;
   }
   if (Guessing(r)) {
     const TPIDParams suggested = SuggestedParams(r);
@@ -205,6 +209,13 @@ std::optional<TBoardRuns> JudgedRuns(const TGainSearch& search, const std::vecto
   return runs;
 }
 
+// The suggestion as the search tries it first, when it does.
+std::optional<TSearchGains> GuessTried(TGainSearch& search) {
+  const std::optional<TPlannedRun> first = search.Next();
+  if (!first || first->Purpose != TRunPurpose::Probe) return std::nullopt;
+  return first->Gains;
+}
+
 // Why the board gets its values back after a search that kept nothing.
 TFailure SearchPutBackReason(const TGainSearch& search) {
   if (search.End() == TSearchEnd::Tripped)
@@ -227,12 +238,13 @@ void SearchOnBoard(TBoardSession& session, TRunStore& history, const TSuggestReq
   const TPIDParams board = session.Board();
   const int used = r.Before ? 3 : 0;
   const TSearchBudget budget = SearchBudget(board, SearchPrediv(request, r), used, secondsUsed);
-  TGainSearch search(SearchSetupOf(request, r, board, budget));
+  const TSearchSetup setup = SearchSetupOf(request, r, board, budget);
+  TGainSearch search(setup);
   TStoreJournal journal(history, session.PortName(), request.CommandLine, r.Plan.JournalText());
   QString source = QStringLiteral("the search");
   TWriteTransaction txn(session, &journal, TransactionHooks(hooks, &source));
   TSessionTrialBoard trials(session, history, txn, SearchBase(r, board), SearchStep(request, r), SearchPrediv(request, r),
-                            hooks);
+                            hooks, &source, GuessTried(search));
   const TSearchOutcome out = RunGainSearch(search, trials, budget, hooks.Progress);
   TBoardSearchReport& report = r.Search.emplace();
   report.Trials = search.Trials();
@@ -320,7 +332,9 @@ TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TS
   std::vector<TStepRecord> records;
   if (!GatherRuns(session, history, request, r, hooks, records)) return r;
   const bool chosen = Choose(request, records, r);
-  const bool searchable = session && Searchable(r);
+  const bool searchable =
+      session && Searchable(r) &&
+      (Guessing(r) || std::abs(SearchStep(request, r)) * std::max(1, session->Board().Multiplier) >= kLeastSearchCounts);
   if (searchable) r.Plan = ApplyPlan(request, r, *session, SearchBudget(session->Board(), SearchPrediv(request, r), 3, 0));
   if (!chosen && !(request.Apply && searchable)) return r;
   const double secondsUsed = double(clock.nsecsElapsed()) / 1e9;

@@ -151,6 +151,7 @@ TSearchBounds SearchBounds(const TSearchSetup& s) {
   b.DeadbandMin = std::round(s.DeadbandFloor);
   b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
   b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
+  if (s.FlickerCounts > 0) b.QuietCountJump /= 2 * s.FlickerCounts;
   return b;
 }
 
@@ -170,7 +171,9 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   present.Cost[1] = StepCost(setup.Before.Forward, setup.Goal, FPresent.Deadband, counts, samples);
   present.Cost[0] = StepCost(setup.Before.Reverse, setup.Goal, FPresent.Deadband, counts, samples);
   present.Judged = true;
-  if (setup.Guess && Shown(*setup.Guess) != FPresent && Within(Shown(*setup.Guess))) {
+  // The model's suggestion is tried as it was chosen, whatever the search's own rule for a
+  // count jump beyond the rest limit: its verification judges the rest.
+  if (setup.Guess && Shown(*setup.Guess) != FPresent && Within(Shown(*setup.Guess), false)) {
     FPhase = TPhase::Probe;
     StartTrial(Shown(*setup.Guess));
     FPending = TPlannedRun{FTrials.back().Gains, SmallStep(setup.Step), TRunPurpose::Probe, FTrials.back().Number};
@@ -227,12 +230,12 @@ double TGainSearch::CostOf(const TSearchGains& gains) const {
   return std::max(*it->second.Cost[0], *it->second.Cost[1]);
 }
 
-bool TGainSearch::Within(const TSearchGains& g) const {
+bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
   const TSearchBounds& b = FBounds;
   return g.P >= b.PMin && g.P <= b.PMax && g.D >= 0 && g.D <= b.DMax && g.I >= 0 && g.I <= b.IMax &&
          g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
-         ((g.Deadband >= 1 && !FSetup.Flickers) || CountJump(g, FSetup.Loop.Period) <= b.QuietCountJump);
+         (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0) || CountJump(g, FSetup.Loop.Period) <= b.QuietCountJump);
 }
 
 bool TGainSearch::Excluded(const TSearchGains& g) const {
@@ -502,11 +505,12 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
     case TMove::Faster: g.P *= f, g.D = at.D > 0 ? at.D * half : firstD; break;
     case TMove::Calmer: g.P /= half, g.D = at.D > 0 ? at.D * half : firstD; break;
   }
-  // A move up to the count jump's edge stops there.
-  const double room = FBounds.MaxCountJump - CountJump(g, period);
-  if (room < 0) {
-    if (g.P > at.P) g.P = std::max(0.0, g.P + room);
-    else if (g.D > at.D) g.D = std::max(0.0, g.D + room * period);
+  // A move beyond the count jump the gains may have stops at its edge: D where D went up, else
+  // P, which also brings the board's own gains within it where they pass it.
+  const double allowed = FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump : FBounds.MaxCountJump;
+  if (const double room = allowed - CountJump(g, period); room < 0) {
+    if (g.D > at.D) g.D = std::max(0.0, g.D + room * period);
+    else g.P = std::max(0.0, g.P + room);
   }
   g.P = std::min(g.P, FBounds.PMax);
   g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);

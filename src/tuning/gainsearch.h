@@ -91,7 +91,7 @@ struct TSearchSetup {
   TBoardFigures Before;    // the present gains, measured: step, step back and rest
   std::optional<TSearchGains> Guess;  // the model's suggestion, tried first
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
-  bool Flickers = false;     // the records show a count that comes and goes (glitches, noise)
+  double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
 };
 
 // Returns the bounds of a search: P from a sixteenth of the smallest to what the count jump
@@ -101,7 +101,7 @@ struct TSearchSetup {
 // goes at rest (a glitch, cogging, a motor on the edge of a count) would otherwise move the
 // output by more than a rest may, and a verification's short rest record may not show it.
 // Where the records show such a count, no deadband helps (the motor may rest on its edge):
-// the count jump keeps within the rest limit.
+// the count jump keeps the flicker's kick there and back (P and D each way) within the limit.
 TSearchBounds SearchBounds(const TSearchSetup& setup);
 
 // Returns the smaller step a search tries new gains with first: a quarter of the step, at
@@ -207,7 +207,7 @@ class TGainSearch {
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
   bool Excluded(const TSearchGains& gains) const;
-  bool Within(const TSearchGains& gains) const;
+  bool Within(const TSearchGains& gains, bool quiet = true) const;
   double CostOf(const TSearchGains& gains) const;
   int Direction() const;
   int RunsLeft() const;
