@@ -151,7 +151,6 @@ TSearchBounds SearchBounds(const TSearchSetup& s) {
   b.DeadbandMin = std::round(s.DeadbandFloor);
   b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
   b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
-  if (s.FlickerCounts > 0) b.QuietCountJump /= 2 * s.FlickerCounts;
   return b;
 }
 

@@ -101,7 +101,7 @@ struct TSearchSetup {
 // goes at rest (a glitch, cogging, a motor on the edge of a count) would otherwise move the
 // output by more than a rest may, and a verification's short rest record may not show it.
 // Where the records show such a count, no deadband helps (the motor may rest on its edge):
-// the count jump keeps the flicker's kick there and back (P and D each way) within the limit.
+// the count jump keeps within the rest limit.
 TSearchBounds SearchBounds(const TSearchSetup& setup);
 
 // Returns the smaller step a search tries new gains with first: a quarter of the step, at

@@ -112,10 +112,9 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
       // 6 + 0.005 / 0.0004 = 18.5 % a count: P may grow to the 19 % the count jump allows,
       // beyond the rest limit and so with a deadband.
       {"more_p_stops_at_the_count_jump_with_a_deadband", capped, {{6.5, 0, 0.005, 1}, 200, TRunPurpose::Search, 1}},
-      // A count that flickers by one: the deadband the records ask for, and P only as far as
-      // the flicker's kick there and back keeps the output within the rest limit (9.5 % / 2):
-      // 4.75 % less D's 2.5 %, below the board's own P.
-      {"a_flickering_count_keeps_the_count_jump_quiet", flickering, {{2.25, 0, 0.001, 2}, 200, TRunPurpose::Search, 1}},
+      // A count that flickers: the deadband the records ask for, and P only as far as one count
+      // keeps the output within the rest limit: 9.5 % less D's 2.5 %.
+      {"a_flickering_count_keeps_the_count_jump_quiet", flickering, {{7, 0, 0.001, 2}, 200, TRunPurpose::Search, 1}},
   };
   for (const TNextCase& c : cases) {
     TGainSearch search(c.Setup);
