@@ -50,8 +50,8 @@ void WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
 
 }  // namespace
 
-QString CommandLine(const QString& name, const QStringList& args) {
-  return (QStringList{name} + args).join(u' ');
+QString CommandLine(const TCommandArgs& args) {
+  return (QStringList{args.Name()} + args.Given()).join(u' ');
 }
 
 QString RestoreCommand(const QString& port, qint64 journalId) {

@@ -10,7 +10,7 @@
 #include "boardsession/procedure.h"
 #include "boardsession/session.h"
 #include "boardsession/transaction.h"
-#include "ctl/command.h"
+#include "ctl/commandline.h"
 
 // Opens the named port and reads the board's values; on failure prints why (the port's own
 // message and what it means when it cannot be opened, what to check when the board is silent).
@@ -44,7 +44,7 @@ bool PrintTransactionEnd(TCtlIo& io, const QString& port, const TTransactionResu
 int OutputStatusAfter(TCtlIo& io, const TTransactionResult& transaction, int status);
 
 // Returns the command line as the journal keeps it: the command's name and its arguments.
-QString CommandLine(const QString& name, const QStringList& args);
+QString CommandLine(const TCommandArgs& args);
 
 // Returns the command that puts the values of a journal entry back on the port.
 QString RestoreCommand(const QString& port, qint64 journalId);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "ctl/boardcmd.h"
+#include "ctl/options.h"
 #include "parameters/paramtable.h"
 
 namespace {
@@ -39,13 +40,12 @@ void PrintWritten(TCtlIo& io, const TWriteSetResult& r) {
 
 }  // namespace
 
-TWriteSetRequest WriteRequestOf(const QCommandLineParser& parser, const QString& command, const QStringList& args,
-                                const QString& source) {
+TWriteSetRequest WriteRequestOf(const TCommandArgs& args, const QString& source) {
   TWriteSetRequest request;
-  request.Command = command;
-  request.CommandLine = CommandLine(command, args);
+  request.Command = args.Name();
+  request.CommandLine = CommandLine(args);
   request.Source = source;
-  request.DryRun = parser.isSet(QStringLiteral("dry-run"));
+  request.DryRun = args.Has(kDryRunOption.Name);
   return request;
 }
 

@@ -11,13 +11,11 @@
 
 namespace {
 
-const QString kName = QStringLiteral("backups");
-
 QString StateText(const TJournalEntry& e) {
   return e.Finished ? e.Outcome : QStringLiteral("UNFINISHED");
 }
 
-QJsonObject JsonOf(const TJournalEntry& e) {
+QJsonObject BackupJson(const TJournalEntry& e) {
   return {{QStringLiteral("id"), e.Id},
           {QStringLiteral("time"), IsoTime(e.Time)},
           {QStringLiteral("port"), e.Port},
@@ -38,9 +36,7 @@ void PrintBackupTable(TCtlIo& io, const std::vector<TJournalEntry>& entries) {
 
 // Marks a backup finished at the user's word: the command that wrote it could not, and the
 // board keeps what it holds.
-int FinishBackupByHand(TCtlIo& io, const QString& text) {
-  qint64 id = 0;
-  if (!ReadBackupId(io, kName, text, id)) return kExitUsage;
+int FinishBackupByHand(TCtlIo& io, qint64 id) {
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
   const TResult<TJournalEntry> entry = store.LoadJournal(id);
@@ -63,27 +59,8 @@ int FinishBackupByHand(TCtlIo& io, const QString& text) {
 
 }  // namespace
 
-int RunBackups(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Lists the backups in the run history: before its first EEPROM write, every command of\n"
-      "the companion that writes a board (write, restore, compare, suggest --apply) keeps what\n"
-      "the board held, with the port, the time, the command line and what it was about to\n"
-      "write. The state says how the command ended: \"kept\" (the change was meant to stay),\n"
-      "\"put back\", or UNFINISHED when it never could say (killed, unplugged, power lost): the\n"
-      "board may then still hold what it was writing. 'zirv7ctl restore --port NAME ID' writes\n"
-      "a backup's values back. --json adds each backup's fourteen values.\n"
-      "\n"
-      "A command whose values are on the board but whose backup could not be marked\n"
-      "finished (the history locked or full) says so and names --finish ID, which marks the\n"
-      "backup finished without writing the board: its values stay as they are."));
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the backups as a JSON array.")});
-  parser.addOption({QStringLiteral("finish"),
-                    QStringLiteral("Mark backup ID finished, leaving the board as it is."), QStringLiteral("ID")});
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName, QString(), args, io, exitCode)) return exitCode;
-  if (!TakesNoArguments(parser, kName, io)) return kExitUsage;
-  if (parser.isSet(QStringLiteral("finish"))) return FinishBackupByHand(io, parser.value(QStringLiteral("finish")));
+int RunBackups(const TCommandArgs& args, TCtlIo& io) {
+  if (args.Has("finish")) return FinishBackupByHand(io, *RecordNumber(args.Value("finish")));
   // Only read: a history on a read-only disk is listed all the same.
   TRunStore store;
   if (!OpenRunHistory(io, store, TStoreAccess::ReadOnly)) return kExitFailed;
@@ -93,9 +70,9 @@ int RunBackups(const QStringList& args, TCtlIo& io) {
     return kExitFailed;
   }
   const std::vector<TJournalEntry>& entries = *listed;
-  if (parser.isSet(QStringLiteral("json"))) {
+  if (args.Has("json")) {
     QJsonArray array;
-    for (const TJournalEntry& e : entries) array.append(JsonOf(e));
+    for (const TJournalEntry& e : entries) array.append(BackupJson(e));
     io.Out << JsonText(array);
     return kExitOk;
   }

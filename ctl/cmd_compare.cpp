@@ -14,33 +14,9 @@
 
 namespace {
 
-const QString kName = QStringLiteral("compare");
-
 struct TCompareOptions : TStepTestOptions {
   std::vector<TCompareSet> Files;
 };
-
-void AddOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(QStringLiteral(
-      "For each parameter file: writes to the board the values that differ from what it\n"
-      "holds, runs a step test and stores it. At the end the board's own values are written\n"
-      "back and checked with a read, also after Ctrl+C, a failed run or output nobody can\n"
-      "read any more. Prints one column per file, the best figure of each row marked with *."));
-  AddStepTestOptions(parser);
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  AddYesOption(parser);
-  AddOutputOptions(parser, false);
-  parser.addPositionalArgument(QStringLiteral("files"), QStringLiteral("Parameter files (.pset)."),
-                               QStringLiteral("A.pset B.pset ..."));
-}
-
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TCompareOptions& o) {
-  if (parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("name at least one parameter file"));
-    return false;
-  }
-  return ReadStepTestOptions(io, parser, kName, o);
-}
 
 // Reads the parameter files. The tool loads a missing file, key or value as defaults without a
 // word; here each would put a default on the board, so all are refused, before the board is
@@ -95,9 +71,9 @@ void PrintCompareTable(TCtlIo& io, const std::vector<TStepRun>& runs) {
 }
 
 // Prints the runs and writes the pictures asked for. Returns whether every file was written.
-bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TCompareOptions& o,
+bool PrintComparison(TCtlIo& io, const TCommandArgs& args, const TCompareOptions& o,
                const std::vector<TStepRun>& runs) {
-  if (parser.isSet(QStringLiteral("json")))
+  if (args.Has("json"))
     PrintRunsJson(io, runs);
   else
     PrintCompareTable(io, runs);
@@ -105,22 +81,14 @@ bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TCompareOptio
   for (const TStepRun& run : runs) captions.append(run.Label);
   const QString title = QStringLiteral("Step response on %1, step %2: %3")
                             .arg(o.Port, QString::number(o.Step), captions.join(QStringLiteral(", ")));
-  return WriteRunFiles(io, parser, runs, title);
+  return WriteRunFiles(io, args, runs, title);
 }
 
 }  // namespace
 
-int RunCompare(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N A.pset B.pset ..."),
-                        args, io, exitCode))
-    return exitCode;
-  TCompareOptions o;
-  if (!ReadOptions(io, parser, o)) return kExitUsage;
-  if (!ReadFiles(io, parser.positionalArguments(), o.Files)) return kExitFailed;
+int RunCompare(const TCommandArgs& args, TCtlIo& io) {
+  TCompareOptions o{StepTestOptionsOf(args), {}};
+  if (!ReadFiles(io, args.Positional(), o.Files)) return kExitFailed;
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
@@ -129,13 +97,12 @@ int RunCompare(const QStringList& args, TCtlIo& io) {
   // Ctrl+C only raises a flag: it ends the question with nothing written, and the runs stop
   // between steps and the values still go back.
   TInterruptGuard guard;
-  const TCompareRequest request{CommandLine(kName, args), o.Step, o.Prediv, o.Files};
-  const TCompareResult r =
-      CompareParameterSets(session, store, request, BoardHooks(io, o.Port, parser.isSet(QStringLiteral("yes"))));
+  const TCompareRequest request{CommandLine(args), o.Step, o.Prediv, o.Files};
+  const TCompareResult r = CompareParameterSets(session, store, request, BoardHooks(io, o.Port, args.Has("yes")));
   if (r.Declined) return kExitFailed;
   PrintLimited(io, o.Port, r);
   if (r.HistoryFailure) PrintHistoryFailure(io, *r.HistoryFailure);
   bool ok = PrintTransactionEnd(io, o.Port, r.Transaction) && !r.Failure && !r.HistoryFailure;
-  if (!r.Runs.empty()) ok &= PrintRuns(io, parser, o, r.Runs);
+  if (!r.Runs.empty()) ok &= PrintComparison(io, args, o, r.Runs);
   return ok ? kExitOk : kExitFailed;
 }

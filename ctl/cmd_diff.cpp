@@ -8,7 +8,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("diff");
+const QString kDiff = QStringLiteral("diff");
 
 // diff's own exit status for trouble, as diff(1) has it: 0 and 1 say equal and different.
 constexpr int kExitTrouble = 2;
@@ -16,11 +16,13 @@ constexpr int kExitTrouble = 2;
 constexpr QLatin1String kBoardPrefix("board:");
 
 bool ReadRun(TCtlIo& io, const QString& text, TParamValues& values) {
-  std::vector<qint64> ids;
-  if (!ReadRunIds(io, kName, {text}, ids)) return false;
+  if (const QString problem = RunNumberProblem(text); !problem.isEmpty()) {
+    PrintError(io, kDiff, problem);
+    return false;
+  }
   TRunStore store;
   std::vector<TStepRun> runs;
-  if (!OpenRunHistory(io, store) || !LoadRuns(io, store, ids, runs)) return false;
+  if (!OpenRunHistory(io, store) || !LoadRuns(io, store, {*RecordNumber(text)}, runs)) return false;
   values = ParamValuesOf(runs.front().Params);
   return true;
 }
@@ -39,7 +41,7 @@ bool ReadSide(TCtlIo& io, const QString& text, TParamValues& values) {
   if (text.startsWith(kBoardPrefix)) {
     const QString port = text.mid(kBoardPrefix.size());
     if (!port.isEmpty()) return ReadBoard(io, port, values);
-    PrintError(io, kName, QStringLiteral("'board:' needs a port name, as board:COM1"));
+    PrintError(io, kDiff, QStringLiteral("'board:' needs a port name, as board:COM1"));
     return false;
   }
   return ReadParameterFile(io, text, values);
@@ -47,22 +49,8 @@ bool ReadSide(TCtlIo& io, const QString& text, TParamValues& values) {
 
 }  // namespace
 
-int RunDiff(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Prints the parameters whose values differ between A and B, side by side. Each is a\n"
-      "parameter file, a stored run (#12, its board's values) or board:NAME (the values the\n"
-      "board on that port holds now). Values compare as the window marks a field changed.\n"
-      "Exit status: 0 when nothing differs, 1 when something does, 2 on trouble, as diff's."));
-  parser.addPositionalArgument(QStringLiteral("A"), QStringLiteral("FILE, #RUN or board:NAME."));
-  parser.addPositionalArgument(QStringLiteral("B"), QStringLiteral("FILE, #RUN or board:NAME."));
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName, QStringLiteral("A B"), args, io, exitCode)) return exitCode;
-  const QStringList sides = parser.positionalArguments();
-  if (sides.size() != 2) {
-    PrintError(io, kName, QStringLiteral("expects A B; see 'zirv7ctl diff --help'"));
-    return kExitUsage;
-  }
+int RunDiff(const TCommandArgs& args, TCtlIo& io) {
+  const QStringList sides = args.Positional();
   TParamValues a{}, b{};
   if (!ReadSide(io, sides[0], a) || !ReadSide(io, sides[1], b)) return kExitTrouble;
   const TPIDParams bRecord = ParamsOf(b);

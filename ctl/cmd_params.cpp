@@ -10,8 +10,6 @@
 
 namespace {
 
-const QString kName = QStringLiteral("params");
-
 void PrintParams(TCtlIo& io, const TPIDParams& board) {
   std::vector<QStringList> rows = {{"CAPTION", "KEY", "VALUE", "UNIT"}};
   for (const TParamRow& row : ParamTable())
@@ -22,24 +20,11 @@ void PrintParams(TCtlIo& io, const TPIDParams& board) {
 
 }  // namespace
 
-int RunParams(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Reads the board's fourteen parameters (\"l\") and prints them with the captions of the\n"
-      "window's \"Parameters\" page and the keys of a parameter file; --json prints an object\n"
-      "by the file keys. Nothing is written."));
-  AddPortOption(parser);
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the values as a JSON object by file key.")});
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName, QStringLiteral("--port NAME"), args, io, exitCode)) return exitCode;
-  const QString port = parser.value(QStringLiteral("port"));
-  if (port.isEmpty() || !parser.positionalArguments().isEmpty()) {
-    PrintError(io, kName, QStringLiteral("expects --port NAME and nothing else; see 'zirv7ctl params --help'"));
-    return kExitUsage;
-  }
+int RunParams(const TCommandArgs& args, TCtlIo& io) {
+  const QString port = args.Value("port");
   TBoardSession session;
   if (!OpenBoard(io, session, port)) return kExitFailed;
-  if (parser.isSet(QStringLiteral("json")))
+  if (args.Has("json"))
     io.Out << JsonText(ParamsJson(session.Board()));
   else
     PrintParams(io, session.Board());

@@ -11,7 +11,7 @@ namespace {
 
 QJsonValue OrNull(const QString& text) { return text.isEmpty() ? QJsonValue() : QJsonValue(text); }
 
-QJsonObject JsonOf(const TSerialDevice& d) {
+QJsonObject DeviceJson(const TSerialDevice& d) {
   return {{QStringLiteral("device"), d.Device},         {QStringLiteral("by_id"), OrNull(d.ById)},
           {QStringLiteral("description"), d.Description}, {QStringLiteral("vendor_id"), OrNull(d.VendorId)},
           {QStringLiteral("product_id"), OrNull(d.ProductId)}, {QStringLiteral("serial"), OrNull(d.Serial)},
@@ -32,25 +32,12 @@ void PrintDeviceTable(TCtlIo& io, const QList<TSerialDevice>& devices) {
 
 }  // namespace
 
-int RunPorts(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Lists every serial device present: its device path, the COM name that leads to it, its\n"
-      "USB vendor and product IDs, a description, what keeps the tool from using it, and its\n"
-      "stable name under /dev/serial/by-id. COM names that lead elsewhere (a pseudo-terminal\n"
-      "of the simulated board, another terminal, nothing) follow with what is there."));
-  const QCommandLineOption json(QStringLiteral("json"),
-                                QStringLiteral("Print a JSON array (null where a value is absent)."));
-  parser.addOption(json);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, QStringLiteral("ports"), QStringLiteral("[--json]"), args, io, exitCode))
-    return exitCode;
-  if (!TakesNoArguments(parser, QStringLiteral("ports"), io)) return kExitUsage;
+int RunPorts(const TCommandArgs& args, TCtlIo& io) {
   QList<TSerialDevice> devices = ListSerialDevices();
   devices += OtherComTargets(devices);
-  if (parser.isSet(json)) {
+  if (args.Has("json")) {
     QJsonArray array;
-    for (const TSerialDevice& d : devices) array.append(JsonOf(d));
+    for (const TSerialDevice& d : devices) array.append(DeviceJson(d));
     io.Out << JsonText(array);
     return kExitOk;
   }

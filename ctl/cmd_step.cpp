@@ -9,8 +9,6 @@
 
 namespace {
 
-const QString kName = QStringLiteral("step");
-
 // Tells the user on stderr how far a run has come while its answer arrives; only on a
 // terminal where the line can be redrawn in place.
 TStepProgress ProgressPrinter(TCtlIo& io, const QString& what) {
@@ -24,30 +22,6 @@ struct TStepOptions : TStepTestOptions {
   int Runs = 1;
   bool FwdRev = false;
 };
-
-void AddOptions(QCommandLineParser& parser) {
-  parser.setApplicationDescription(QStringLiteral(
-      "Runs step-response tests (\"r<prediv>c<step>ok1\") and prints the figures of each run:\n"
-      "rise (10 % to 90 %), overshoot, peak, settling (2 %), steady-state error (mean of the\n"
-      "last 10 %), IAE, peak output and whether the output reached its limit. Times are in\n"
-      "ms (from the board's ticks per servo cycle and the prediv). Every run is stored in the\n"
-      "history; --json adds the samples as [error, output] pairs. A test waits as long as the\n"
-      "board needs at its ticks per servo cycle and the prediv; a board still answering when\n"
-      "that time is up is waited for before the next command."));
-  AddStepTestOptions(parser);
-  parser.addOption({QStringLiteral("runs"), QStringLiteral("How many tests to run (default 1)."), QStringLiteral("K")});
-  parser.addOption({QStringLiteral("fwd-rev"), QStringLiteral("Flip the step's sign after each run.")});
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the runs as JSON.")});
-  AddOutputOptions(parser, true);
-}
-
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TStepOptions& o) {
-  if (!ReadStepTestOptions(io, parser, kName, o) ||
-      !IntOption(io, parser, kName, QStringLiteral("runs"), 1, 1000, o.Runs))
-    return false;
-  o.FwdRev = parser.isSet(QStringLiteral("fwd-rev"));
-  return true;
-}
 
 // Runs the tests one after another, storing each; stops at the first that fails. A run the
 // history refuses is kept all the same, so that its figures are still printed.
@@ -72,32 +46,24 @@ bool RunTests(TCtlIo& io, TBoardSession& session, TRunStore& store, const TStepO
 }
 
 // Prints the runs and writes the files asked for. Returns whether every file was written.
-bool PrintRuns(TCtlIo& io, const QCommandLineParser& parser, const TStepOptions& o,
+bool PrintStepRuns(TCtlIo& io, const TCommandArgs& args, const TStepOptions& o,
                const std::vector<TStepRun>& runs) {
   // With --csv - the CSV alone goes to standard output and the table to standard error.
-  TCtlIo figures = FiguresIo(io, parser);
-  if (parser.isSet(QStringLiteral("json")))
+  TCtlIo figures = FiguresIo(io, args);
+  if (args.Has("json"))
     PrintRunsJson(figures, runs);
   else
     PrintRunTable(figures, runs);
   const QString step = o.FwdRev ? QStringLiteral("\u00B1%1").arg(qAbs(o.Step)) : QString::number(o.Step);
   const QString title =
       QStringLiteral("Step response on %1, step %2, prediv %3").arg(o.Port, step).arg(o.Prediv);
-  return WriteRunFiles(io, parser, runs, title);
+  return WriteRunFiles(io, args, runs, title);
 }
 
 }  // namespace
 
-int RunStep(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N"),
-                        args, io, exitCode))
-    return exitCode;
-  TStepOptions o;
-  if (!ReadOptions(io, parser, o)) return kExitUsage;
+int RunStep(const TCommandArgs& args, TCtlIo& io) {
+  const TStepOptions o{StepTestOptionsOf(args), args.WholeNumber("runs", 1), args.Has("fwd-rev")};
 
   TRunStore store;
   if (!OpenRunHistory(io, store)) return kExitFailed;
@@ -115,6 +81,6 @@ int RunStep(const QStringList& args, TCtlIo& io) {
   std::vector<TStepRun> runs;
   const bool ran = RunTests(io, session, store, o, runs);
   if (runs.empty()) return kExitFailed;
-  const bool written = PrintRuns(io, parser, o, runs);
+  const bool written = PrintStepRuns(io, args, o, runs);
   return ran && written ? kExitOk : kExitFailed;
 }

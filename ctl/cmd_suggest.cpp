@@ -9,7 +9,7 @@
 
 namespace {
 
-const QString kName = QStringLiteral("suggest");
+const QString kSuggest = QStringLiteral("suggest");
 
 struct TSuggestOptions {
   QString Port;
@@ -21,44 +21,23 @@ struct TSuggestOptions {
   std::vector<qint64> History;  // stored runs to fit instead of a new test
 };
 
-// Run numbers: the values of --from-history and, after it, the arguments that follow.
-bool ReadHistory(TCtlIo& io, const QCommandLineParser& parser, std::vector<qint64>& ids) {
-  const QString option = QStringLiteral("from-history");
-  if (!parser.isSet(option)) {
-    if (parser.positionalArguments().isEmpty()) return true;
-    PrintError(io, kName, QStringLiteral("unexpected argument '%1'").arg(parser.positionalArguments().constFirst()));
-    return false;
-  }
-  return ReadRunIds(io, kName, parser.values(option) + parser.positionalArguments(), ids);
+TSuggestOptions ReadOptions(const TCommandArgs& args) {
+  TSuggestOptions o;
+  o.Port = args.Value("port");
+  o.Step = args.WholeNumber("step");
+  o.Prediv = args.WholeNumber("prediv");
+  o.Apply = args.Has("apply");
+  o.Yes = args.Has("yes");
+  o.Goal.TargetOvershootPct = args.Number("target-overshoot", o.Goal.TargetOvershootPct);
+  o.Goal.Mismatch = args.Number("mismatch", o.Goal.Mismatch * 100) / 100;
+  o.Goal.CornerAllowancePct = args.Number("corner-allowance", o.Goal.CornerAllowancePct);
+  o.Goal.MaxCountJumpPct = args.Number("count-jump", o.Goal.MaxCountJumpPct);
+  // Run numbers: the values of --from-history and, after it, the arguments that follow.
+  o.History = RecordNumbers(args.Values("from-history") + args.Positional());
+  return o;
 }
 
-bool ReadOptions(TCtlIo& io, const QCommandLineParser& parser, TSuggestOptions& o) {
-  o.Port = parser.value(QStringLiteral("port"));
-  o.Apply = parser.isSet(QStringLiteral("apply"));
-  o.Yes = parser.isSet(QStringLiteral("yes"));
-  double mismatchPct = o.Goal.Mismatch * 100;
-  if (!ReadHistory(io, parser, o.History) ||
-      !IntOption(io, parser, kName, kStepOption, o.Step) ||
-      !IntOption(io, parser, kName, kPredivOption, o.Prediv) ||
-      !NumberOption(io, parser, kName, QStringLiteral("target-overshoot"), 0, 100, o.Goal.TargetOvershootPct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("mismatch"), 0, 90, mismatchPct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("corner-allowance"), 0, 100, o.Goal.CornerAllowancePct) ||
-      !NumberOption(io, parser, kName, QStringLiteral("count-jump"), 1, 1000, o.Goal.MaxCountJumpPct))
-    return false;
-  o.Goal.Mismatch = mismatchPct / 100;
-  const bool live = o.History.empty();
-  if ((live || o.Apply) && o.Port.isEmpty()) {
-    PrintError(io, kName, live ? QStringLiteral("--port and --step are required") : QStringLiteral("--apply needs --port"));
-    return false;
-  }
-  if ((live && !o.Step) || (o.Step && *o.Step == 0)) {
-    PrintError(io, kName, o.Step ? QStringLiteral("--step must not be 0") : QStringLiteral("--port and --step are required"));
-    return false;
-  }
-  return true;
-}
-
-bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestReport& r, const QString& where) {
+bool WritePictures(TCtlIo& io, const TCommandArgs& args, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || (!r.Suggestion.Found && !r.Search)) return true;
   const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
   std::vector<TStepRun> runs = {before};
@@ -74,75 +53,14 @@ bool WritePictures(TCtlIo& io, const QCommandLineParser& parser, const TSuggestR
                             .arg(where.isEmpty() ? QString() : QStringLiteral(" on ") + where)
                             .arg(runs.front().Step)
                             .arg(runs.front().Prediv);
-  return WriteRunFiles(io, parser, runs, title);
-}
-
-void AddOptions(QCommandLineParser& parser) {
-  AddStepTestOptions(parser);
-  parser.addOption({QStringLiteral("target-overshoot"), QStringLiteral("The most overshoot allowed, % (default 5)."), QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("mismatch"), QStringLiteral("How far off gain and time constant may be, % (default 20)."), QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("corner-allowance"),
-                    QStringLiteral("Points of overshoot beyond the target allowed with the mismatch (default 3)."),
-                    QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("count-jump"),
-                    QStringLiteral("The most one count of error may move the output, % of \"Max Output (m):\" (default 20)."),
-                    QStringLiteral("PCT")});
-  parser.addOption({QStringLiteral("apply"), QStringLiteral("Write the suggestion and verify it with a step test.")});
-  AddYesOption(parser);
-  parser.addOption({QStringLiteral("json"), QStringLiteral("Print the result as JSON.")});
-  parser.addOption({QStringLiteral("from-history"), QStringLiteral("Fit stored runs instead of a new test."), QStringLiteral("RUN")});
-  AddOutputOptions(parser, false);
-  parser.addPositionalArgument(QStringLiteral("RUN"), QStringLiteral("More stored runs after --from-history."), QStringLiteral("[RUN...]"));
+  return WriteRunFiles(io, args, runs, title);
 }
 
 }  // namespace
 
-int RunSuggest(const QStringList& args, TCtlIo& io) {
-  QCommandLineParser parser;
-  parser.setApplicationDescription(QStringLiteral(
-      "Measures the board with its present gains: the step, the step back and a rest record\n"
-      "(199 cycles, the command left alone); or takes stored runs. Checks that the board's\n"
-      "outputs follow the loop law the model assumes (a board whose loop differs gets\n"
-      "nothing), fits the motor (gain, time constant, Coulomb friction), says what the records\n"
-      "show beyond it (a flickering count, play, hunting at rest, ringing; ringing refuses),\n"
-      "and chooses P, I, D and FF1 for the shortest 2 % settling with at most the target\n"
-      "overshoot on the fitted motor. With gain\n"
-      "and time constant off by the mismatch (each way, all four corners) the test must still\n"
-      "settle, with at most the target overshoot plus the corner allowance (3 points by\n"
-      "default, --corner-allowance): the corners are the edges of what the fit may be off by,\n"
-      "and a board's measured overshoot is allowed as much beyond the target, as no model\n"
-      "matches a board exactly. Prints the suggestion beside the present gains with predicted\n"
-      "figures for both, then asks. I is kept large enough to pull the motor within a count\n"
-      "of target against its friction (and half a percent more, as the fit may be off); where\n"
-      "no gains that meet the goal have it, \"Deadband (b):\" is set to the counts the friction\n"
-      "holds the motor off target, or, beyond the settling band, nothing is suggested. Where\n"
-      "the count flickers, one count may move the output by at most 10 %, and where it\n"
-      "flickers often (noise), the deadband is set to the flicker; where the records show\n"
-      "play between motor and encoder, to a count at least, so that the loop does not hunt\n"
-      "across the play. Values are those the window's fields show exactly. --apply writes\n"
-      "the changed values, asking first unless --yes, and measures again (step, step back,\n"
-      "rest): the suggestion stays only when settling, overshoot, steady-state error (a count,\n"
-      "or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output (m):\")\n"
-      "are within the goal and none is worse than before; otherwise the board gets its values\n"
-      "back, the failing figure is named and the exit status is 1. Nothing is written when the\n"
-      "fit is poor. --png/--svg draw before, predicted and after, with the rest records.\n"
-      "\n"
-      "The count jump: the encoder reports whole counts, and one count of error moves the\n"
-      "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"
-      "error's change per second). The suggestion keeps that within 20 % of \"Max Output (m):\"\n"
-      "(--count-jump): a count that flickers while the motor stands still then swings the drive\n"
-      "by at most a fifth of its range, instead of buzzing and heating the motor, and the loop\n"
-      "keeps a linear range of five counts or more. Gains that settle sooner with a larger jump\n"
-      "are left out; present gains beyond it are never kept."));
-  AddOptions(parser);
-  int exitCode = kExitOk;
-  if (!ParseCommandLine(parser, kName,
-                        QStringLiteral("--port NAME --step N"),
-                        args, io, exitCode))
-    return exitCode;
-  TSuggestOptions o;
-  if (!ReadOptions(io, parser, o)) return kExitUsage;
-  const bool json = parser.isSet(QStringLiteral("json"));
+int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
+  const TSuggestOptions o = ReadOptions(args);
+  const bool json = args.Has("json");
 
   // Ctrl+C only raises a flag: an operation under way ends cleanly and the board gets its
   // values back.
@@ -154,11 +72,11 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   request.Prediv = o.Prediv;
   request.Goal = o.Goal;
   request.Apply = o.Apply;
-  request.CommandLine = CommandLine(kName, args);
+  request.CommandLine = CommandLine(args);
   if (!o.History.empty() && !LoadRuns(io, store, o.History, request.History)) return kExitFailed;
   TBoardSession session;
   if (!o.Port.isEmpty() && !OpenBoard(io, session, o.Port)) return kExitFailed;
-  const QString where = o.Port.isEmpty() ? kName : o.Port;
+  const QString where = o.Port.isEmpty() ? kSuggest : o.Port;
   TSuggestHooks hooks;
   static_cast<TBoardHooks&>(hooks) = BoardHooks(io, where, o.Yes);
   bool shown = false;
@@ -183,7 +101,7 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
   bool ok = r.Succeeded(o.Apply);
   if (r.Failure) PrintFailure(io, where, *r.Failure);
   if (!r.Refusal.isEmpty() && !r.Search) {
-    PrintError(io, kName, QStringLiteral("%1; nothing was written").arg(r.Refusal));
+    PrintError(io, kSuggest, QStringLiteral("%1; nothing was written").arg(r.Refusal));
     if (!r.RefusalAdvice.isEmpty()) io.Err << "  " << r.RefusalAdvice << "\n" << Qt::flush;
   }
   if (r.HeldAlready)
@@ -195,6 +113,6 @@ int RunSuggest(const QStringList& args, TCtlIo& io) {
     PrintVerification(io, r);
   }
   if (json) PrintSuggestJson(io, r);
-  ok &= WritePictures(io, parser, r, o.Port);
+  ok &= WritePictures(io, args, r, o.Port);
   return OutputStatusAfter(io, r.Transaction, ok ? kExitOk : kExitFailed);
 }

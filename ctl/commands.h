@@ -1,38 +1,26 @@
 #pragma once
 
-// The table of subcommands, one file each (cmd_<name>.cpp). A new command adds its entry
-// point here and a row to kCommands.
+// The table of subcommands (commands.cpp), one file each for their entry points
+// (cmd_<name>.cpp). A new command adds its entry point here and its entry to the table.
 
-#include "ctl/command.h"
+#include <span>
 
-int RunPorts(const QStringList& args, TCtlIo& io);
-int RunLink(const QStringList& args, TCtlIo& io);
-int RunUnlink(const QStringList& args, TCtlIo& io);
-int RunStep(const QStringList& args, TCtlIo& io);
-int RunCompare(const QStringList& args, TCtlIo& io);
-int RunHistory(const QStringList& args, TCtlIo& io);
-int RunShow(const QStringList& args, TCtlIo& io);
-int RunSuggest(const QStringList& args, TCtlIo& io);
-int RunParams(const QStringList& args, TCtlIo& io);
-int RunSave(const QStringList& args, TCtlIo& io);
-int RunWrite(const QStringList& args, TCtlIo& io);
-int RunDiff(const QStringList& args, TCtlIo& io);
-int RunBackups(const QStringList& args, TCtlIo& io);
-int RunRestore(const QStringList& args, TCtlIo& io);
+#include "ctl/commandline.h"
 
-inline constexpr TCommand kCommands[] = {
-    {"ports", "list the serial ports present and what they are", RunPorts},
-    {"link", "make COMn lead to a serial device", RunLink},
-    {"unlink", "remove the link of COMn", RunUnlink},
-    {"step", "run step-response tests and print their figures", RunStep},
-    {"compare", "run a step test with each parameter file, side by side", RunCompare},
-    {"history", "list the stored step-response runs", RunHistory},
-    {"show", "show stored runs as figures, a picture or CSV", RunShow},
-    {"suggest", "fit the motor to a step test and suggest gains for it", RunSuggest},
-    {"params", "print the board's fourteen parameters", RunParams},
-    {"save", "save the board's parameters into a parameter file", RunSave},
-    {"write", "write a parameter file's differing values to the board", RunWrite},
-    {"diff", "show the values that differ between files, stored runs and boards", RunDiff},
-    {"backups", "list the board's values kept before each EEPROM write", RunBackups},
-    {"restore", "write a backup's values back to the board", RunRestore},
-};
+int RunPorts(const TCommandArgs& args, TCtlIo& io);
+int RunLink(const TCommandArgs& args, TCtlIo& io);
+int RunUnlink(const TCommandArgs& args, TCtlIo& io);
+int RunStep(const TCommandArgs& args, TCtlIo& io);
+int RunCompare(const TCommandArgs& args, TCtlIo& io);
+int RunHistory(const TCommandArgs& args, TCtlIo& io);
+int RunShow(const TCommandArgs& args, TCtlIo& io);
+int RunSuggest(const TCommandArgs& args, TCtlIo& io);
+int RunParams(const TCommandArgs& args, TCtlIo& io);
+int RunSave(const TCommandArgs& args, TCtlIo& io);
+int RunWrite(const TCommandArgs& args, TCtlIo& io);
+int RunDiff(const TCommandArgs& args, TCtlIo& io);
+int RunBackups(const TCommandArgs& args, TCtlIo& io);
+int RunRestore(const TCommandArgs& args, TCtlIo& io);
+
+// Every command, in the order of the overview (zirv7ctl --help).
+extern const std::span<const TCommand> kCommands;

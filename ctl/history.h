@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 #include "runstore/runstore.h"
 
 // Opens the run history at its default place; on failure prints why. A command that only

@@ -2,6 +2,7 @@
 
 #include <QGuiApplication>
 
+#include "ctl/options.h"
 #include "outputfile/outputfile.h"
 #include "stepplot/stepplot.h"
 
@@ -31,16 +32,12 @@ bool WriteCsv(TCtlIo& io, const QString& file, const std::vector<TStepRun>& runs
 
 }  // namespace
 
-bool WriteRunFiles(TCtlIo& io, const QCommandLineParser& parser, const std::vector<TStepRun>& runs,
+bool WriteRunFiles(TCtlIo& io, const TCommandArgs& args, const std::vector<TStepRun>& runs,
                    const QString& title) {
   bool ok = true;
-  const QString png = QStringLiteral("png"), svg = QStringLiteral("svg"),
-                csv = QStringLiteral("csv");
-  if (parser.isSet(png)) ok &= WritePicture(io, parser.value(png), TPlotFormat::Png, runs, title);
-  if (parser.isSet(svg)) ok &= WritePicture(io, parser.value(svg), TPlotFormat::Svg, runs, title);
-  // optionNames() holds the options given: compare and suggest have no --csv, and isSet()
-  // would warn of an option never added.
-  if (parser.optionNames().contains(csv)) ok &= WriteCsv(io, parser.value(csv), runs);
+  if (args.Has(kPngOption.Name)) ok &= WritePicture(io, args.Value(kPngOption.Name), TPlotFormat::Png, runs, title);
+  if (args.Has(kSvgOption.Name)) ok &= WritePicture(io, args.Value(kSvgOption.Name), TPlotFormat::Svg, runs, title);
+  if (args.Has(kCsvOption.Name)) ok &= WriteCsv(io, args.Value(kCsvOption.Name), runs);
   return ok;
 }
 

@@ -1,16 +1,17 @@
 #include "ctl/outputoptions.h"
 
+#include "ctl/options.h"
 #include "outputfile/outputfile.h"
 
 namespace {
 
 struct TOutputOption {
-  const char* Name;
+  const TOption& Option;
   bool TakesStandardOutput;
 };
 
 // Pictures are binary and standard output carries the tables, so only CSV goes there.
-constexpr TOutputOption kOutputOptions[] = {{"png", false}, {"svg", false}, {"csv", true}};
+constexpr TOutputOption kOutputOptions[] = {{kPngOption, false}, {kSvgOption, false}, {kCsvOption, true}};
 
 }  // namespace
 
@@ -21,33 +22,30 @@ bool CheckOutputPath(const QString& path, TCtlIo& io) {
   return false;
 }
 
-bool CsvToStandardOutput(const QCommandLineParser& parser) {
-  // optionNames() holds the options given; isSet() would warn of an option a command lacks.
-  const QString csv = QStringLiteral("csv");
-  return parser.optionNames().contains(csv) && parser.value(csv) == QLatin1String(kStandardOutput);
+bool CsvToStandardOutput(const TCommandArgs& args) {
+  return args.Has(kCsvOption.Name) && args.Value(kCsvOption.Name) == QLatin1String(kStandardOutput);
 }
 
-TCtlIo FiguresIo(const TCtlIo& io, const QCommandLineParser& parser) {
-  if (!CsvToStandardOutput(parser)) return io;
+TCtlIo FiguresIo(const TCtlIo& io, const TCommandArgs& args) {
+  if (!CsvToStandardOutput(args)) return io;
   return TCtlIo{io.Err, io.Err, io.In};
 }
 
-int CheckOutputOptions(const QCommandLineParser& parser, TCtlIo& io) {
-  const QStringList given = parser.optionNames();
+int CheckOutputOptions(const TCommandArgs& args, TCtlIo& io) {
   // Two outputs on one stream make neither readable: a JSON document followed by CSV lines
   // is what `| jq` cannot parse.
-  if (CsvToStandardOutput(parser) && given.contains(QStringLiteral("json"))) {
+  if (CsvToStandardOutput(args) && args.Has(kJsonOption.Name)) {
     PrintError(io, QStringLiteral("--csv -"),
                QStringLiteral("--json and the CSV both want standard output; write the CSV to a file"));
     return kExitUsage;
   }
   for (const TOutputOption& option : kOutputOptions) {
-    const QString name = QLatin1String(option.Name);
-    if (!given.contains(name)) continue;
-    const QString path = parser.value(name);
+    const char* name = option.Option.Name;
+    if (!args.Has(name)) continue;
+    const QString path = args.Value(name);
     if (path == QLatin1String(kStandardOutput)) {
       if (option.TakesStandardOutput) continue;
-      PrintError(io, QStringLiteral("--") + name,
+      PrintError(io, QStringLiteral("--") + QLatin1String(name),
                  QStringLiteral("'-' (standard output) is taken by --csv only; give a file name"));
       return kExitUsage;
     }

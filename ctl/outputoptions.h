@@ -2,9 +2,7 @@
 
 // The output paths a command was given, checked before it does any work.
 
-#include <QCommandLineParser>
-
-#include "ctl/command.h"
+#include "ctl/commandline.h"
 
 // Checks every output file option the command was given (--png, --svg, --csv) with
 // OutputPathProblem; "-" (standard output) is taken by --csv only, and then not together
@@ -12,14 +10,14 @@
 // first problem and returns its exit status: kExitUsage for standard output asked where it
 // cannot go (a picture, or CSV beside JSON), kExitFailed for a file that cannot be written,
 // kExitOk when every output can be written.
-int CheckOutputOptions(const QCommandLineParser& parser, TCtlIo& io);
+int CheckOutputOptions(const TCommandArgs& args, TCtlIo& io);
 
 // Returns whether --csv - asks for the CSV on standard output.
-bool CsvToStandardOutput(const QCommandLineParser& parser);
+bool CsvToStandardOutput(const TCommandArgs& args);
 
 // Returns where a command prints its figures: standard error when --csv - gives standard
 // output to the CSV alone (so that `> run.csv` holds a clean CSV), else the io as it is.
-TCtlIo FiguresIo(const TCtlIo& io, const QCommandLineParser& parser);
+TCtlIo FiguresIo(const TCtlIo& io, const TCommandArgs& args);
 
 // Checks one output file given as an argument (a parameter file to write); prints why it
 // cannot be written and returns false.

@@ -7,7 +7,7 @@
 #include <QString>
 
 #include "boardsession/paramswap.h"
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 #include "parameters/paramfile.h"
 
 // Returns the values as the window's entry fields show them (FieldShownValue): what its Save

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 #include "runstore/runstore.h"
 
 // Prints {"runs": [...]} with each run's RunJson (samples as arrays).

@@ -6,7 +6,7 @@
 #include <optional>
 #include <vector>
 
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 #include "runstore/runstore.h"
 #include "steprun/steprun.h"
 

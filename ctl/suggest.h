@@ -6,7 +6,7 @@
 #include <QJsonValue>
 
 #include "boardtuning/suggestonboard.h"
-#include "ctl/command.h"
+#include "ctl/ctlio.h"
 
 // Prints the fitted motor and how well it replays the runs (nothing when no fit was made),
 // the loop-law check and what the records show beyond the model.

@@ -1,7 +1,9 @@
 // The subcommand table: help, version, usage errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
+#include <QTemporaryDir>
 #include <QRegularExpression>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -49,31 +51,108 @@ INSTANTIATE_TEST_SUITE_P(
                       "zirv7ctl: history: takes no arguments"}),
     [](const testing::TestParamInfo<TDispatchCase>& info) { return std::string(info.param.Name); });
 
-TEST(CtlTable, EveryCommandAnswersHelp) {
+// Each command's usage line, its --help and its manual page's synopsis, against its table
+// entry: required options bare, in the entry's order, then the arguments, then every other
+// option in brackets; the help lists each option with its value; the manual page shows the
+// usage line as the help gives it.
+TEST(CtlTable, UsageHelpAndManualPageFollowTheTable) {
+  const QString page = QString::fromUtf8(Contents(QStringLiteral(ZIRV_CTL_MAN_PAGE)));
+  ASSERT_FALSE(page.isEmpty()) << ZIRV_CTL_MAN_PAGE;
   for (const TCommand& command : kCommands) {
     const TCtlResult r = RunCtlCaptured({QString::fromLatin1(command.Name), "--help"});
     EXPECT_EQ(r.Status, kExitOk) << command.Name;
-    EXPECT_TRUE(r.Out.startsWith(QStringLiteral("Usage: zirv7ctl ") + command.Name)) << command.Name;
+    QStringList required{"zirv7ctl", command.Name}, optional;
+    for (const TOptionUse& use : command.Options) {
+      QString part = QStringLiteral("--") + use.Option->Name;
+      if (use.Option->Value) {
+        part += QStringLiteral(" ") + use.Option->Value;
+        EXPECT_TRUE(r.Out.contains(QStringLiteral("  --%1 <%2>").arg(use.Option->Name, use.Option->Value)))
+            << command.Name << " --" << use.Option->Name;
+      } else {
+        EXPECT_TRUE(r.Out.contains(QStringLiteral("\n  --%1  ").arg(use.Option->Name)))
+            << command.Name << " --" << use.Option->Name;
+      }
+      for (const TArgument& a : command.Arguments)
+        if (a.After && part.startsWith(QStringLiteral("--") + a.After)) part += "...";
+      (use.Required ? required : optional).append(use.Required ? part : "[" + part + "]");
+    }
+    for (const TArgument& a : command.Arguments)
+      if (!a.After) required.append(a.Usage ? a.Usage : a.Name);
+    const QString usage = (required + optional).join(' ');
+    EXPECT_EQ(r.Out.section('\n', 0, 0).toStdString(), "Usage: " + usage.toStdString());
+    // The manual page's subsection of the command starts with its synopsis, in roff.
+    QString synopsis = page.section(QStringLiteral(".SS \"%1\"\n").arg(command.Name), 1).section('\n', 0, 0);
+    synopsis.remove(QRegularExpression(QStringLiteral("\\\\f[BIRP]"))).replace(QStringLiteral("\\-"), QStringLiteral("-"));
+    EXPECT_EQ(synopsis.toStdString(), usage.toStdString()) << "the manual page of " << command.Name;
   }
 }
 
-// The usage line names every option the command takes: it is made from the parser's own
-// options, so that none can be left out (suggest's once lacked --svg).
-TEST(CtlTable, EveryUsageLineNamesEveryOption) {
-  const QRegularExpression option(QStringLiteral("^\\s+(?:-\\w, )?(--[\\w-]+)"));
-  for (const TCommand& command : kCommands) {
-    const TCtlResult r = RunCtlCaptured({QString::fromLatin1(command.Name), "--help"});
-    const QString usage = r.Out.section(u'\n', 0, 0);
-    for (const QString& line : r.Out.split(u'\n')) {
-      const QRegularExpressionMatch m = option.match(line);
-      if (!m.hasMatch() || m.captured(1) == "--help") continue;
-      EXPECT_TRUE(usage.contains(m.captured(1))) << command.Name << ": " << usage.toStdString()
-                                                 << " lacks " << m.captured(1).toStdString();
+// The parser knows every option of the entry, with a value where the entry gives one.
+TEST(CtlTable, ParserTakesTheOptionsOfTheTable) {
+  for (const TCommand& command : kCommands)
+    for (const TOptionUse& use : command.Options) {
+      const QString option = QStringLiteral("--") + use.Option->Name;
+      const TCtlResult r = RunCtlCaptured({command.Name, use.Option->Value ? option : option + "=x"});
+      const QString said = QStringLiteral("zirv7ctl: %1: %2 value after '%3'.")
+                               .arg(command.Name, use.Option->Value ? "Missing" : "Unexpected", option);
+      EXPECT_EQ(r.Status, kExitUsage) << command.Name << " " << option.toStdString();
+      EXPECT_TRUE(r.Err.startsWith(said)) << r.Err.toStdString();
     }
-  }
-  const QString suggest = RunCtlCaptured({"suggest", "--help"}).Out.section(u'\n', 0, 0);
-  EXPECT_TRUE(suggest.contains("[--svg FILE]")) << suggest.toStdString();
 }
+
+// Bad usage of every command: exit status 2 and what is wrong, before a board, a history or
+// a file is touched.
+struct TUsageCase {
+  const char* Name;
+  QStringList Args;
+  const char* ErrHas;
+};
+
+class CtlUsageTest : public testing::TestWithParam<TUsageCase> {};
+
+TEST_P(CtlUsageTest, ExitsTwoAndSaysWhy) {
+  const QTemporaryDir home;
+  for (const char* variable : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_STATE_HOME"})
+    qputenv(variable, home.path().toLocal8Bit());
+  const TCtlResult r = RunCtlCaptured(GetParam().Args);
+  EXPECT_EQ(r.Status, kExitUsage);
+  EXPECT_TRUE(r.Out.isEmpty()) << r.Out.toStdString();
+  EXPECT_EQ(r.Err.toStdString(), "zirv7ctl: " + std::string(GetParam().ErrHas) + "\n");
+  EXPECT_TRUE(QDir(home.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ctl, CtlUsageTest,
+    testing::Values(
+        TUsageCase{"ports_with_an_argument", {"ports", "extra"}, "ports: takes no arguments"},
+        TUsageCase{"link_without_device", {"link", "COM3"}, "link: expects COMn DEVICE; see 'zirv7ctl link --help'"},
+        TUsageCase{"link_with_a_third", {"link", "COM3", "ttyUSB0", "x"}, "link: unexpected argument 'x'"},
+        TUsageCase{"unlink_of_nothing_named", {"unlink"}, "unlink: expects COMn; see 'zirv7ctl unlink --help'"},
+        TUsageCase{"unlink_of_no_com_name", {"unlink", "com3"}, "com3: not a port name of the tool (COM1 to COM32)"},
+        TUsageCase{"step_without_port", {"step", "--step", "5"}, "step: --port and --step are required"},
+        TUsageCase{"step_with_an_empty_port", {"step", "--port", "", "--step", "5"}, "step: --port and --step are required"},
+        TUsageCase{"step_runs_beyond", {"step", "--port", "COM9", "--step", "5", "--runs", "1001"},
+                   "step: --runs must be a whole number from 1 to 1000"},
+        TUsageCase{"step_zero", {"step", "--port", "COM9", "--step", "0"}, "step: --step must not be 0"},
+        TUsageCase{"compare_without_files", {"compare", "--port", "COM9", "--step", "5"},
+                   "compare: expects A.pset B.pset ...; see 'zirv7ctl compare --help'"},
+        TUsageCase{"history_last_zero", {"history", "--last", "0"},
+                   "history: --last must be a whole number from 1 to 1000000000"},
+        TUsageCase{"show_without_runs", {"show"}, "show: expects RUN...; see 'zirv7ctl show --help'"},
+        TUsageCase{"show_a_second_run_no_number", {"show", "1", "x"}, "show: 'x' is not a run number"},
+        TUsageCase{"suggest_mismatch_beyond", {"suggest", "--from-history", "1", "--mismatch", "91"},
+                   "suggest: --mismatch must be a number from 0 to 90"},
+        TUsageCase{"suggest_more_runs_no_number", {"suggest", "--from-history", "1", "#x"},
+                   "suggest: '#x' is not a run number"},
+        TUsageCase{"params_without_port", {"params"}, "params: --port is required"},
+        TUsageCase{"save_without_file", {"save", "--port", "COM9"}, "save: expects FILE; see 'zirv7ctl save --help'"},
+        TUsageCase{"write_without_port", {"write", "a.pset"}, "write: --port is required"},
+        TUsageCase{"diff_of_three", {"diff", "a", "b", "c"}, "diff: unexpected argument 'c'"},
+        TUsageCase{"backups_finish_no_number", {"backups", "--finish", "x"},
+                   "backups: 'x' is not a backup number (see 'zirv7ctl backups')"},
+        TUsageCase{"restore_backup_zero", {"restore", "--port", "COM9", "#0"},
+                   "restore: '#0' is not a backup number (see 'zirv7ctl backups')"}),
+    [](const testing::TestParamInfo<TUsageCase>& info) { return std::string(info.param.Name); });
 
 TEST(CtlConfirm, OnlyYesAgrees) {
   for (const auto& [answer, agrees] : std::initializer_list<std::pair<QString, bool>>{
