@@ -83,7 +83,9 @@ TEST(BoardSearchTest, DangerPutsTheBoardBackAtOnce) {
     ASSERT_GE(board.Calls.size(), c.Calls.size()) << c.Name;
     EXPECT_EQ(std::vector<std::string>(board.Calls.begin(), board.Calls.begin() + long(c.Calls.size())), c.Calls) << c.Name;
     EXPECT_EQ(out.End, c.End) << c.Name;
-    if (c.End == TSearchEnd::Tripped) EXPECT_EQ(board.Calls.size(), c.Calls.size()) << c.Name << ": no step test after a trip";
+    if (c.End == TSearchEnd::Tripped) {
+      EXPECT_EQ(board.Calls.size(), c.Calls.size()) << c.Name << ": no step test after a trip";
+    }
   }
 }
 
