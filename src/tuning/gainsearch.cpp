@@ -390,13 +390,24 @@ void TGainSearch::Verdict() {
       FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
                            "the step with the suggested gains does not follow the loop law the model assumes"});
     }
-  // A short rest record may miss what the search's own runs of the same gains showed.
+  // A short rest record may miss what the search's own runs showed: whether the motor comes
+  // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter
+  // of where it stops, and a loop whose count moves the output no more, with no more I and
+  // the same deadband, that did not rest quietly tells that these gains may not either.
+  const double jump = CountJump(trial.Gains, FSetup.Loop.Period);
   for (size_t k = 0; k < FRuns.size() && FFailures.empty(); ++k) {
     const TSearchRun& run = FRuns[k];
-    if (run.Plan.Gains != trial.Gains || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct) continue;
+    const TSearchGains& g = run.Plan.Gains;
+    // A step's tail counts where the motor settled within the first half of the record: a
+    // later settling leaves motion in the tail, not the motor at rest.
+    const bool resting = run.Plan.Step == 0 || run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2;
+    if (!resting || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct || g.Deadband != trial.Gains.Deadband ||
+        g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9))
+      continue;
     FFailures.push_back({"rest", "rest peak-to-peak",
                          "rest peak-to-peak of the output was " + FixedText(*run.Figures.RestOutputPpPct, 1) +
-                             " % of \"Max Output (m):\" in an earlier run of these gains, beyond " +
+                             " % of \"Max Output (m):\" in an earlier run of " +
+                             (g == trial.Gains ? std::string("these gains") : "gains no bolder") + ", beyond " +
                              FixedText(kRestLimitPct, 0) + " %"});
   }
   if (FFailures.empty()) {

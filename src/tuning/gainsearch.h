@@ -17,7 +17,10 @@
 // further than one move from the measured ones (the model's suggestion) are first tried with a
 // quarter of the step. A run that shows a danger marks its gains, and any at least as
 // aggressive in P and I with the same D and deadband, as not to be tried again. The best gains
-// are judged at the end with the three runs of a verification (step, step back, rest record).
+// are judged at the end with the three runs of a verification (step, step back, rest record),
+// and are not kept where a run of the search with gains no bolder (no larger count jump, no
+// more I, the same deadband) did not come to rest quietly: whether a motor rests on the edge
+// of a count is a matter of where it stops, which one rest record cannot tell.
 
 #include <map>
 #include <optional>

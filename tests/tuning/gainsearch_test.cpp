@@ -162,4 +162,39 @@ TEST(GainSearchTest, SuggestionVerifiedOrLeftAfterItsSmallStep) {
   EXPECT_EQ(left.Completed()->Danger, TDanger::Growing);
 }
 
+// A record of the step asked for that settles at once, its output buzzing by 40 % of the
+// output limit once there: the motor on the edge of a count.
+TStepRecord Buzzing(const TPlannedRun& run) {
+  return Record(run.Step, 1000, [&](int k) { return k < 10 ? run.Step * (1 - k / 10.0) : 0; },
+                [](int k) { return k < 10 ? 0 : (k % 2 ? 19 : -19); });
+}
+
+// Where the motor stops decides whether it rests quietly, so one quiet rest record does not
+// clear gains: bolder gains (a larger count jump, as much I, the same deadband) than some
+// that buzzed at rest in the search are not kept, whatever their own verification showed.
+TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
+  const TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+  TGainSearch search(s);
+  std::optional<TSearchGains> buzzed;
+  while (const std::optional<TPlannedRun> next = search.Next()) {
+    if (!buzzed && next->Purpose == TRunPurpose::Search) buzzed = next->Gains;
+    search.Record(next->Gains == buzzed ? Buzzing(*next) : Settling(*next));
+  }
+  ASSERT_TRUE(buzzed);
+  const double period = s.Loop.Period;
+  const auto jump = [&](const TSearchGains& g) { return g.P + g.I + g.D / period; };
+  bool refused = false;
+  for (const TSearchTrial& trial : search.Trials()) {
+    if (!trial.Judged || trial.Gains == *buzzed) continue;
+    const bool bolder = trial.Gains.Deadband == buzzed->Deadband && trial.Gains.I >= buzzed->I &&
+                        jump(trial.Gains) >= jump(*buzzed);
+    if (bolder) {
+      EXPECT_NE(search.Kept(), std::optional(trial.Gains)) << trial.Verdict;
+      EXPECT_NE(trial.Verdict.find("in an earlier run of gains no bolder"), std::string::npos) << trial.Verdict;
+      refused = true;
+    }
+  }
+  EXPECT_TRUE(refused) << "no bolder gains were judged";
+}
+
 }  // namespace
