@@ -25,6 +25,9 @@ constexpr double kLongestScale = 2;
 // Moves that go on from a bolder trial which overshot or would not rest (more D, a count
 // more of deadband) before the search goes back to the best gains.
 constexpr int kMostRepairs = 2;
+// A trial becomes the best only where it lowers the cost by more than this share: a move that
+// changes nothing the runs can tell (a deadband the motor never reaches) is not followed.
+constexpr double kLeastGain = 0.01;
 
 // A swing counts as growing when it passes the one before by a tenth and a count.
 constexpr double kGrowth = 1.1;
@@ -322,7 +325,7 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
     return;
   }
   trial.Cost = CostOf(trial.Gains);
-  if (*trial.Cost < CostOf(FBest)) {
+  if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
     FBest = trial.Gains;
     trial.Better = true;
     // The same move again, twice as far: a start far from good gains gets there in fewer trials.
