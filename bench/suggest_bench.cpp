@@ -1,36 +1,65 @@
-// How good zirv7ctl suggest is: for three motors and three starting tunings each, suggest
-// --apply (up to twice) on the simulated board without pacing, then a step test measures the
-// result, against the best settling a brute-force grid over P, I and D finds on the same
-// board with the overshoot within the target. Every motor takes the same step, 200 counts;
-// the fast motor takes a step of 600 as well. The grid keeps to the count jump the suggestion
-// keeps to (one count of error moves the output by at most 20 % of its limit), so that both
-// choose among the same gains. The grid's best is also given for gains that keep the overshoot
-// within the target with gain and time constant 20 % off (stricter than the suggestion, whose
-// mismatched motors may overshoot by its corner allowance more): the ratio to it shows what the
-// search loses, apart from what robustness costs. Also how long fitting and
-// choosing take, and the largest count jump a tuning left on a board.
+// How well zirv7ctl suggest tunes the machines people have. Every kind of machine the simulated
+// board can be (each motor option, and a few combinations), with its parameters drawn from
+// seeded ranges, several draws per kind; each at prediv 0 and 2, from the default, a sluggish
+// and an oscillating start: suggest --apply --yes on the simulated board without pacing, then
+// the gains it left measured on a fresh board with the same machine (a step, the step back and
+// a rest record) against the goal and against the start's gains, and the step's settling
+// against the best that a grid over P, I, D and Deadband finds offline on the same machine.
 //
-// Then plants with what real machines have (play, encoder noise, a resonance, a delay, a drive
-// lag, Stribeck friction, a high-friction motor, and a board whose loop integrates per second),
-// each from three starts: suggest --apply once, and the board's final gains against its
-// starting ones on a fresh board with the same motor (a step, the step back, a rest record):
-// how often the board ends worse on any figure, the worst rest peak-to-peak and steady-state
-// error of the gains that stayed, and how often suggest wrote nothing or put the board back
-// (with the reasons on standard error).
+// For each kind and over all it prints:
+//   suggest_goal_met, suggest_goal_met_share: the cases whose final gains settle within the
+//     record both ways with at most 5 % overshoot, rest within a count (or the deadband) of
+//     target, and keep the output within 10 % of "Max Output (m):" peak-to-peak at rest;
+//   suggest_worse_than_before: cases where a figure of the final gains is worse than the
+//     start's (the verdict's own rule);
+//   suggest_settling_vs_best_median, _worst: settling of the final gains over the grid's best
+//     (inf where the goal is missed);
+//   suggest_steps_used_worst: step-test exchanges ("r" commands) of one suggest;
+//   suggest_seconds_worst: one suggest's time on a board that runs in real time, worked out
+//     from its processor time and the bytes, servo cycles and waits a paced board spends; the
+//     worst case over all is run again on a paced board and measured;
+//   suggest_eeprom_writes_worst: parameter writes of one suggest, put-backs included;
+//   suggest_unstable_trials: runs with new gains that grew an oscillation, held the output at
+//     its limit for over a tenth of the record or let the error pass half of "Fault Error (f):",
+//     and suggest_unstable_trials_late: those of them after which the board ran further tests
+//     before it got its values back;
+//   suggest_repeat_spread: the largest over smallest P of six suggests (without --apply) on one
+//     board (draw 0, prediv 0, the default start), and suggest_repeat_deadbands: how many
+//     deadbands they chose.
+// The grid keeps to the count jump suggest keeps to (one count of error moves the output by at
+// most 20 % of its limit), so that both choose among the same gains.
+//
+// Arguments: --kinds a,b,...  only these kinds; --draws N  draws per kind (default 3);
+// --prediv N  only this prediv; --jobs N  machines tuned side by side (default 4; suggest spends
+// most of its time waiting for the board); --no-grid  no grid (ratios left out); --grid-cache
+// FILE  the grid's results of machines searched before (see ReadGridCache); --no-repeat  no
+// repeat spread; --no-paced  no paced measurement. Each case's outcome goes to standard
+// error, one line each.
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <sys/resource.h>
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "benchutil.h"
 #include "ctl/command.h"
+#include "runstore/runstore.h"
 #include "sim/simulator.h"
 #include "tests/tuning/boardrun.h"
 #include "tuning/identify.h"
@@ -40,290 +69,617 @@
 namespace {
 
 const TTuningGoal kGoal;  // suggest's defaults: 5 % overshoot, 20 % mismatch, 20 % count jump
+constexpr int kStep = 200;
+constexpr int kDefaultDraws = 3;
+constexpr double kPeriod = 4e-4;  // the default servo cycle
+
+// How a parameter of a kind is drawn.
+enum class TScale { Linear, Log, Whole };
+
+struct TRange {
+  const char* Key;
+  double Min, Max;
+  TScale Scale = TScale::Linear;
+};
+
+// A kind of machine: the keys it always has, the ranges its parameters are drawn from, and
+// machines of its kind that come first (known cases).
+struct TKind {
+  const char* Name;
+  const char* Base;
+  std::vector<TRange> Ranges;
+  std::vector<const char*> Known;
+};
+
+const std::vector<TKind> kKinds = {
+    // The first-order motor of one time constant; first the one whose sluggish start was fixed
+    // once and then refused again.
+    {"first_order", "", {{"gain", 300, 6000, TScale::Log}, {"tau", 0.005, 0.06, TScale::Log}, {"friction", 0.2, 1.5}},
+     {"gain=700,tau=0.04,friction=1"}},
+    {"lag", "", {{"lag", 0.001, 0.003}, {"delay", 0, 1, TScale::Whole}}, {"lag=0.002,delay=1"}},
+    {"delay", "", {{"delay", 1, 3, TScale::Whole}}, {}},
+    {"play", "", {{"play", 1, 4}}, {"play=3"}},
+    {"encoder_noise", "", {{"encnoise", 1, 2, TScale::Whole}}, {}},
+    {"glitches", "", {{"glitch", 3, 30, TScale::Log}}, {}},
+    {"coarse_encoder", "", {{"cpr", 150, 800, TScale::Log}}, {"cpr=400"}},
+    {"stribeck", "", {{"breakaway", 1, 3}, {"stribeck", 30, 300, TScale::Log}}, {}},
+    {"high_friction", "", {{"friction", 1.5, 3}, {"gain", 500, 2000, TScale::Log}, {"tau", 0.02, 0.05}}, {}},
+    {"constant_load", "", {{"load", -10, 10}}, {}},
+    {"gravity_arm", "", {{"gravity", 3, 15}, {"angle", 45, 135}}, {}},
+    {"spring_wall", "", {{"spring", 0.02, 0.2, TScale::Log}, {"wall", 20, 150}}, {}},
+    {"varying_inertia", "", {{"inertia", 1, 4}, {"angle", 60, 120}}, {}},
+    {"current_limit", "", {{"current", 10, 40}}, {}},
+    {"cogging", "", {{"cogging", 0.5, 2}, {"cogs", 12, 48, TScale::Whole}}, {}},
+    {"warming_up", "", {{"warm", 3, 20}, {"warmgain", -0.3, -0.1}, {"warmfriction", -0.6, -0.2}}, {}},
+    {"resonance", "", {{"resonance", 100, 300, TScale::Log}, {"damping", 0.02, 0.1}, {"ratio", 0.3, 1}}, {}},
+    {"sensor_on_load", "onload=1", {{"resonance", 150, 400, TScale::Log}, {"damping", 0.05, 0.15}, {"ratio", 0.2, 0.6}}, {}},
+    // Combinations: an arm with friction, a coarse encoder and a lagging drive; a worn drive
+    // with play, glitches and a delay; a belt axis read on the load, with a current limit and
+    // cogging.
+    {"arm_machine", "", {{"gravity", 3, 10}, {"friction", 1, 2}, {"cpr", 500, 2000, TScale::Log}, {"lag", 0.0005, 0.0015}}, {}},
+    {"worn_drive", "delay=1", {{"play", 1, 3}, {"glitch", 3, 10, TScale::Log}}, {}},
+    {"belt_axis", "onload=1", {{"resonance", 150, 300, TScale::Log}, {"damping", 0.05, 0.15}, {"ratio", 0.2, 0.5},
+                              {"current", 20, 40}, {"cogging", 0.5, 1}}, {}},
+};
+
+// xorshift64*, as the simulator draws: the same draws on every platform.
+double NextUniform(uint64_t& state) {
+  state ^= state >> 12;
+  state ^= state << 25;
+  state ^= state >> 27;
+  return static_cast<double>((state * 0x2545F4914F6CDD1Dull) >> 11) / static_cast<double>(1ull << 53);
+}
+
+std::string Number(double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.4g", value);
+  return text;
+}
+
+// The --motor text of a kind's draw.
+std::string DrawMotor(const TKind& kind, int draw) {
+  if (draw < int(kind.Known.size())) return kind.Known[draw];
+  uint64_t state = 0x9E3779B97F4A7C15ull * (draw + 1);
+  for (const char* c = kind.Name; *c; ++c) state = (state ^ uint64_t(*c)) * 1099511628211ull;
+  std::string text = kind.Base;
+  for (const TRange& r : kind.Ranges) {
+    const double u = NextUniform(state);
+    double value = r.Min + u * (r.Max - r.Min);
+    if (r.Scale == TScale::Log) value = r.Min * std::pow(r.Max / r.Min, u);
+    if (r.Scale == TScale::Whole) value = std::floor(r.Min + u * (r.Max - r.Min + 1));
+    text += (text.empty() ? "" : ",") + std::string(r.Key) + "=" + Number(std::min(value, r.Max));
+  }
+  return text;
+}
 
 struct TStart {
   const char* Name;
   double P, I, D;
 };
 
-// A motor with the step test it is tuned for (the prediv scaled with its time constant) and
-// its three starting tunings.
-struct TMotorCase {
-  const char* Name;
-  zirvsim::TMotorConstants Motor;
-  int Step;
-  int Prediv;
-  TStart Starts[3];
-};
+constexpr TStart kStarts[] = {{"default", 0.2, 0.0005, 0.0015}, {"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}};
 
-constexpr zirvsim::TMotorConstants kFastMotor{6000, 0.005, 0.3, 0.02};
-constexpr TStart kFastStarts[3] = {
-    {"sluggish", 0.01, 0, 0.0001}, {"oscillating", 0.5, 0, 0.00005}, {"saturating", 1, 0, 0.0005}};
-
-// The default motor, one three times as fast in both gain and time constant, and one more than
-// three times as slow in both.
-const TMotorCase kMotors[] = {
-    {"default", {2000, 0.015, 0.5, 0.02}, 200, 0,
-     {{"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}, {"saturating", 2, 0, 0.003}}},
-    {"fast", kFastMotor, 200, 0, {kFastStarts[0], kFastStarts[1], kFastStarts[2]}},
-    {"slow", {600, 0.05, 1.0, 0.02}, 200, 1,
-     {{"sluggish", 0.05, 0, 0.002}, {"oscillating", 0.6, 0, 0.001}, {"saturating", 3, 0, 0.01}}},
-    {"fast_step600", kFastMotor, 600, 0, {kFastStarts[0], kFastStarts[1], kFastStarts[2]}},
-};
-
-// The settling (samples, empty when it never settles) and overshoot of one step test, and
-// after a tuning the count jump of the gains left on the board.
-struct TResult {
-  std::optional<int> Settling;
-  double OvershootPct = 0;
-  double CountJumpPct = 0;
-};
-
-TResult FiguresOf(const TStepRecord& r) {
-  const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
-  return {f.SettlingSamples, f.OvershootPct};
+zirvsim::TBoardParams ParamsOf(const TStart& start) {
+  zirvsim::TBoardParams params;
+  params.P = start.P, params.I = start.I, params.D = start.D;
+  return params;
 }
 
-// A step test with the gains on a board started afresh with the motor.
-TResult RunGains(const zirvsim::TMotorConstants& motor, const TMotorCase& m, double p, double i, double d) {
-  zirvsim::TBoardModel board(1, motor);
-  SetGains(board, p, i, d);
-  return FiguresOf(RunOnBoard(board, m.Step, m.Prediv));
+zirvsim::TMotorConstants MotorOf(const std::string& text) {
+  const auto motor = zirvsim::ParseMotorConstants(text);
+  if (!motor) std::fprintf(stderr, "no motor: %s\n", text.c_str());
+  return motor.value_or(zirvsim::TMotorConstants{});
 }
 
-bool WithinTarget(const TResult& r) { return r.Settling && r.OvershootPct <= kGoal.TargetOvershootPct; }
+TStepFigures Figures(const TStepRecord& r) { return ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput); }
 
-// Whether the gains keep the overshoot within the target and settle on the boards whose
-// motor has gain and time constant off by the mismatch, both ways.
-bool Robust(const TMotorCase& m, double p, double i, double d) {
-  for (double gain : {1 - kGoal.Mismatch, 1 + kGoal.Mismatch})
-    for (double tau : {1 - kGoal.Mismatch, 1 + kGoal.Mismatch}) {
-      zirvsim::TMotorConstants motor = m.Motor;
-      motor.CountsPerSecondPerPercent *= gain;
-      motor.TimeConstant *= tau;
-      if (!WithinTarget(RunGains(motor, m, p, i, d))) return false;
-    }
-  return true;
+// How long a board runs before suggest starts: a technician tunes a board that has been on,
+// its loop at rest (a load held by the integral, say).
+constexpr std::chrono::milliseconds kPoweredFor{1000};
+
+// Idle cycles before each run of a measurement: a second, for the loop to come to rest.
+constexpr int kSettleCycles = 2500;
+
+// A step, the step back and a rest record with the parameters, on a board that runs a copy of
+// the given one (a fresh board with the machine, at rest).
+TBoardFigures Measure(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
+  board.SetParams(params);
+  TBoardFigures f;
+  board.RunCycles(kSettleCycles);
+  f.Forward = Figures(RunOnBoard(board, kStep, prediv));
+  board.RunCycles(kSettleCycles);
+  f.Reverse = Figures(RunOnBoard(board, -kStep, prediv));
+  board.RunCycles(kSettleCycles);
+  f.Rest = Figures(RunOnBoard(board, 0, 0));
+  return f;
 }
 
-// The best settling over the grid, and over the gains of the grid that are robust.
+// A fresh board with the machine, at rest with the default gains.
+zirvsim::TBoardModel FreshBoard(const std::string& motor) {
+  zirvsim::TBoardModel board(1, MotorOf(motor));
+  board.RunCycles(kSettleCycles);
+  return board;
+}
+
+bool StepWithinGoal(const TStepFigures& f, double deadband) {
+  return f.SettlingSamples && f.OvershootPct <= kGoal.TargetOvershootPct &&
+         std::abs(f.SteadyStateError) <= std::max(1.0, deadband) && f.RestOutputPpPct.value_or(0) <= kRestLimitPct;
+}
+
+bool GoalMet(const TBoardFigures& f, double deadband) {
+  return StepWithinGoal(f.Forward, deadband) && StepWithinGoal(f.Reverse, deadband) && f.Rest &&
+         f.Rest->RestOutputPpPct.value_or(INFINITY) <= kRestLimitPct;
+}
+
+// The best forward settling (samples) over a grid of P, I, D and Deadband within the count
+// jump, refined by a pattern search around the best of it (P, I and D up and down by 2^(1/4),
+// then 2^(1/8)). Each candidate is first tried with the step alone, then measured whole where
+// it settles sooner than the best so far.
 struct TGridBest {
-  int Settling = INT32_MAX;
-  int RobustSettling = INT32_MAX;
+  std::optional<int> Settling;
+  zirvsim::TBoardParams Params;
 };
 
-// The best settling over a grid of P, I and D within the count jump, each test on a board
-// started afresh, at the motor's natural scales: P from 0.1 to 300 times 1 / (gain x time
-// constant), D from 0.01 to 100 times 1 / gain, in steps of 25 %, and I 0 or 1/64 to 4 times
-// P-scale x period / tau.
-TGridBest GridBest(const TMotorCase& m) {
-  const double p0 = 1 / (m.Motor.CountsPerSecondPerPercent * m.Motor.TimeConstant);
-  const double d0 = 1 / m.Motor.CountsPerSecondPerPercent;
-  const double i0 = p0 * 4e-4 / m.Motor.TimeConstant;
-  const TLoopSettings loop = LoopSettings(ToRecord(zirvsim::TBoardParams{}));
-  TGridBest best;
-  for (double p = 0.1; p <= 300; p *= 1.25)
-    for (double d = 0.01; d <= 100; d *= 1.25)
-      for (double i : {0.0, 1.0 / 64, 1.0 / 16, 0.25, 1.0, 4.0}) {
-        if (CountJumpPct(WithGains(loop, {p * p0, i * i0, d * d0, 0, 0})) > kGoal.MaxCountJumpPct) continue;
-        const TResult r = RunGains(m.Motor, m, p * p0, i * i0, d * d0);
-        if (!WithinTarget(r) || *r.Settling >= best.RobustSettling) continue;
-        best.Settling = std::min(best.Settling, *r.Settling);
-        if (Robust(m, p * p0, i * i0, d * d0)) best.RobustSettling = *r.Settling;
-      }
-  return best;
+TGridBest GridBest(const std::string& motor, int prediv) {
+  const zirvsim::TBoardModel fresh = FreshBoard(motor);
+  const double maxJump = kGoal.MaxCountJumpPct / 100 * zirvsim::TBoardParams{}.MaxOutput;
+  std::optional<int> best;
+  zirvsim::TBoardParams bestParams;
+  // Returns whether the gains are within the count jump and settle sooner than the best.
+  const auto tryParams = [&](const zirvsim::TBoardParams& params) {
+    if (params.P + params.I + params.D / kPeriod > maxJump) return false;
+    zirvsim::TBoardModel board = fresh;
+    board.SetParams(params);
+    board.RunCycles(kSettleCycles / 10);
+    const TStepFigures forward = Figures(RunOnBoard(board, kStep, prediv));
+    if (!StepWithinGoal(forward, params.Deadband) || (best && *forward.SettlingSamples >= *best)) return false;
+    const TBoardFigures whole = Measure(fresh, params, prediv);
+    if (!GoalMet(whole, params.Deadband) || (best && *whole.Forward.SettlingSamples >= *best)) return false;
+    best = *whole.Forward.SettlingSamples;
+    bestParams = params;
+    return true;
+  };
+  for (double deadband : {0.0, 1.0, 2.0})
+    for (double i : {0.0, 0.0002, 0.001, 0.005, 0.02})
+      for (int a = 0; a <= 21; ++a)
+        for (int b = -1; b <= 19; ++b) {
+          zirvsim::TBoardParams params;
+          params.P = 0.01 * std::exp2(a / 2.0), params.I = i, params.D = b < 0 ? 0 : 1e-5 * std::exp2(b / 2.0);
+          params.Deadband = deadband;
+          if (params.P + params.I + params.D / kPeriod > maxJump) break;
+          tryParams(params);
+        }
+  if (!best) return {};
+  for (double step : {std::exp2(0.25), std::exp2(0.125)})
+    for (bool moved = true; moved;) {
+      moved = false;
+      for (double zirvsim::TBoardParams::*gain : {&zirvsim::TBoardParams::P, &zirvsim::TBoardParams::D, &zirvsim::TBoardParams::I})
+        for (double factor : {step, 1 / step}) {
+          zirvsim::TBoardParams params = bestParams;
+          params.*gain *= factor;
+          moved |= params.*gain > 0 && tryParams(params);
+        }
+    }
+  return {best, bestParams};
 }
 
-QJsonObject RunJson(const QStringList& args) {
+// Runs zirv7ctl in this process and returns its JSON output (empty when there is none) and its
+// standard error.
+QJsonObject RunJson(const QStringList& args, QString* errText = nullptr) {
   QString out, err, in;
   QTextStream o(&out), e(&err), i(&in);
   TCtlIo io{o, e, i};
   RunCtl(QStringList{QStringLiteral("zirv7ctl")} + args, io);
   o.flush();
+  e.flush();
+  if (errText) *errText = err;
   return QJsonDocument::fromJson(out.toUtf8()).object();
 }
 
-QStringList TestArgs(const QString& port, const TMotorCase& m) {
-  return {QStringLiteral("--port"), port, QStringLiteral("--step"), QString::number(m.Step), QStringLiteral("--prediv"),
-          QString::number(m.Prediv)};
+QStringList SuggestArgs(const zirvsim::TBoardSimulator& sim, int prediv) {
+  return {QStringLiteral("suggest"), QStringLiteral("--json"), QStringLiteral("--port"), QString::fromStdString(sim.DevicePath()),
+          QStringLiteral("--step"), QString::number(kStep), QStringLiteral("--prediv"), QString::number(prediv)};
 }
 
-bool VerifiedWithinGoal(const QJsonObject& suggest) {
-  const QJsonObject measured = suggest[QStringLiteral("verification")][QStringLiteral("measured")].toObject();
-  return !measured.isEmpty() && !measured[QStringLiteral("settling_samples")].isNull() &&
-         measured[QStringLiteral("overshoot_pct")].toDouble() <= kGoal.TargetOvershootPct;
-}
-
-// suggest --apply, again when the first verification misses the goal, then a step test.
-TResult Tune(const TMotorCase& m, const TStart& start) {
-  zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0, .Motor = m.Motor});
-  zirvsim::TBoardParams params;
-  params.P = start.P, params.I = start.I, params.D = start.D;
-  sim.SetParams(params);
-  sim.Start();
-  const QStringList test = TestArgs(QString::fromStdString(sim.DevicePath()), m);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const QJsonObject suggest = RunJson(QStringList{QStringLiteral("suggest"), QStringLiteral("--apply"),
-                                                    QStringLiteral("--yes"), QStringLiteral("--json")} + test);
-    if (VerifiedWithinGoal(suggest)) break;
+// Whether a run with new gains was dangerous: an oscillation that grows (three swings of the
+// error, each larger than the one before, the last beyond the step), the output held at its
+// limit for over a tenth of the record, or an error beyond half of "Fault Error (f):".
+bool Dangerous(const TStepRun& run) {
+  const double limit = run.Params.MaxOutput;
+  const auto atLimit = std::count_if(run.Outputs.begin(), run.Outputs.end(), [&](double o) { return std::abs(o) >= limit - 1e-6; });
+  if (atLimit * 10 > long(run.Outputs.size())) return true;
+  for (double e : run.Errors)
+    if (run.Params.FaultError > 0 && std::abs(e) > run.Params.FaultError / 2) return true;
+  std::vector<double> swings;  // |error| at each turn of its sign
+  double peak = 0;
+  for (size_t k = 1; k < run.Errors.size(); ++k) {
+    peak = std::max(peak, std::abs(run.Errors[k]));
+    if (run.Errors[k] * run.Errors[k - 1] < 0) swings.push_back(std::exchange(peak, 0.0));
   }
-  const QJsonObject run = RunJson(QStringList{QStringLiteral("step"), QStringLiteral("--json")} + test)
-                              [QStringLiteral("runs")].toArray().first().toObject();
-  const QJsonValue settling = run[QStringLiteral("settling_samples")];
-  return {settling.isNull() ? std::nullopt : std::optional<int>(settling.toInt()),
-          run[QStringLiteral("overshoot_pct")].toDouble(), CountJumpPct(LoopSettings(ToRecord(sim.Params())))};
+  for (size_t k = 3; k < swings.size(); ++k)
+    if (swings[k] > swings[k - 1] && swings[k - 1] > swings[k - 2] && swings[k] > std::max(1.0, double(std::abs(run.Step))))
+      return true;
+  return false;
 }
 
-double Milliseconds(std::chrono::steady_clock::duration d) {
-  return std::chrono::duration<double, std::milli>(d).count();
+// What one case gives.
+struct TCase {
+  bool Met = false;
+  bool Worse = false;
+  double Ratio = NAN;  // settling over the grid's best; NAN without a grid
+  int Steps = 0;
+  double Seconds = 0;  // worked out for a paced board
+  int Writes = 0;
+  int Unstable = 0;
+  int UnstableLate = 0;
+};
+
+// The time suggest waits for a board that runs in real time, beyond its own computing: the
+// bytes both ways at the line's rate, the servo cycles of each step test, the board's 2 ms
+// before each answer, and the 20 ms suggest sleeps after a status read while it waits for the
+// loop to come to rest (counted for every status read: an upper bound).
+double BoardSeconds(const zirvsim::TBoardSimulator& sim) {
+  double seconds = double(sim.BytesSent()) / zirvsim::kWireBytesPerSecond;
+  for (const std::string& command : sim.ReceivedCommands()) {
+    seconds += double(command.size() + 1) / zirvsim::kWireBytesPerSecond + 0.002;
+    if (command == "s") seconds += 0.020;
+    int prediv = 0;
+    long long step = 0;
+    if (zirvsim::ParseStepCommand(command, prediv, step)) seconds += zirvsim::kStepSamples * (prediv + 1) * kPeriod;
+  }
+  return seconds;
 }
 
-// The time to fit and to choose for a case's first run, as suggest does them.
-std::pair<double, double> FitAndChooseMs(const TMotorCase& m, const TStart& start) {
-  zirvsim::TBoardModel board(1, m.Motor);
-  SetGains(board, start.P, start.I, start.D);
-  const TStepRecord record = RunOnBoard(board, m.Step, m.Prediv);
+// Returns the processor time this process has spent, in seconds: what suggest computes takes
+// this long on a machine of its own, however many other programs share this one.
+double ProcessSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Counts the runs with new gains that were dangerous, and those followed by more tests.
+void CountUnstable(TCase& c) {
+  TRunStore store;
+  const TResult<QString> path = TRunStore::DefaultPath();
+  if (!path || !store.Open(*path)) return;
+  const TResult<std::vector<TRunListing>> listing = store.List(0);
+  if (!listing) return;
+  std::vector<qint64> ids;
+  for (const TRunListing& l : *listing) ids.push_back(l.Run.Id);
+  std::sort(ids.begin(), ids.end());
+  const TResult<std::vector<TStepRun>> loaded = store.Load(ids);
+  if (!loaded) return;
+  const std::vector<TStepRun>& runs = *loaded;
+  for (size_t k = 0; k < runs.size(); ++k) {
+    if (runs[k].Label.startsWith(QStringLiteral("before")) || !Dangerous(runs[k])) continue;
+    ++c.Unstable;
+    if (k + 1 < runs.size()) ++c.UnstableLate;
+  }
+}
+
+int CountIf(const std::vector<std::string>& commands, bool (*pred)(const std::string&)) {
+  return int(std::count_if(commands.begin(), commands.end(), pred));
+}
+
+bool IsStepTest(const std::string& c) { return !c.empty() && c[0] == 'r'; }
+bool IsWrite(const std::string& c) { return c.size() > 2 && c[1] == ' ' && zirvsim::IsParamLetter(c[0]); }
+
+// suggest --apply --yes from the start on the machine, and its gains measured afterwards.
+TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::optional<int> best, bool paced,
+              const std::string& name) {
+  QTemporaryDir history;  // the runs of this case alone
+  qputenv("XDG_DATA_HOME", history.path().toUtf8());
+  zirvsim::TBoardSimulator sim({.Pacing = paced, .EepromFile = {}, .ReplyDelayMs = paced ? 2 : 0, .Motor = MotorOf(motor)});
+  sim.SetParams(ParamsOf(start));
+  sim.Start();
+  std::this_thread::sleep_for(kPoweredFor);
+  QElapsedTimer clock;
+  clock.start();
+  const double processor = ProcessSeconds();
+  QString err;
+  const QJsonObject o = RunJson(SuggestArgs(sim, prediv) + QStringList{QStringLiteral("--apply"), QStringLiteral("--yes")}, &err);
+  TCase c;
+  // On a paced board the time is measured; otherwise worked out from the processor time (the
+  // simulated board's thread included, a little more than suggest alone) and the board's.
+  c.Seconds = paced ? double(clock.nsecsElapsed()) / 1e9 : ProcessSeconds() - processor + BoardSeconds(sim);
+  const zirvsim::TBoardParams final = sim.Params();
+  const std::vector<std::string> commands = sim.ReceivedCommands();
+  sim.Stop();
+  c.Steps = CountIf(commands, IsStepTest);
+  c.Writes = CountIf(commands, IsWrite);
+  CountUnstable(c);
+  const zirvsim::TBoardModel fresh = FreshBoard(motor);
+  const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
+  const TBoardFigures after = Measure(fresh, final, prediv);
+  c.Met = GoalMet(after, final.Deadband);
+  c.Worse = !WorseFigures(before, after, kGoal, final.Deadband).empty();
+  if (best) c.Ratio = c.Met ? double(*after.Forward.SettlingSamples) / *best : INFINITY;
+  QString why = o[QStringLiteral("refused")].toString();
+  const QJsonObject suggested = o[QStringLiteral("suggested")][QStringLiteral("gains")].toObject();
+  if (!suggested.isEmpty())
+    why = QStringLiteral("suggested P %1 I %2 D %3 b %4; ")
+              .arg(suggested[QStringLiteral("P")].toDouble())
+              .arg(suggested[QStringLiteral("I")].toDouble())
+              .arg(suggested[QStringLiteral("D")].toDouble())
+              .arg(o[QStringLiteral("suggested")][QStringLiteral("deadband")].toDouble()) + why;
+  for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
+    why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
+  std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
+               start.Name, c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
+               c.Ratio, c.Steps, c.Seconds, c.Writes, why.isEmpty() ? "" : ": ", qPrintable(why));
+  return c;
+}
+
+// Six suggests without --apply on one board: the largest over the smallest P found (inf when
+// some find gains and others none), and how many deadbands they chose.
+std::pair<double, int> RepeatSpread(const std::string& motor) {
+  QTemporaryDir history;
+  qputenv("XDG_DATA_HOME", history.path().toUtf8());
+  zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0, .Motor = MotorOf(motor)});
+  sim.Start();
+  std::this_thread::sleep_for(kPoweredFor);
+  std::vector<double> ps;
+  std::set<double> deadbands;
+  int none = 0;
+  for (int n = 0; n < 6; ++n) {
+    const QJsonObject suggested = RunJson(SuggestArgs(sim, 0))[QStringLiteral("suggested")].toObject();
+    if (!suggested[QStringLiteral("found")].toBool()) {
+      ++none;
+      continue;
+    }
+    ps.push_back(suggested[QStringLiteral("gains")][QStringLiteral("P")].toDouble());
+    deadbands.insert(suggested[QStringLiteral("deadband")].toDouble());
+  }
+  sim.Stop();
+  if (ps.empty()) return {1.0, 0};
+  if (none > 0) return {INFINITY, int(deadbands.size())};
+  const auto [low, high] = std::minmax_element(ps.begin(), ps.end());
+  return {*low > 0 ? *high / *low : INFINITY, int(deadbands.size())};
+}
+
+// The figures of a set of cases.
+struct TTally {
+  int Cases = 0, Met = 0, Worse = 0, Steps = 0, Writes = 0, Unstable = 0, UnstableLate = 0;
+  double Seconds = 0;
+  std::vector<double> Ratios;
+  std::optional<double> Spread;
+  int Deadbands = 0;
+
+  void Add(const TCase& c) {
+    ++Cases;
+    Met += c.Met;
+    Worse += c.Worse;
+    Steps = std::max(Steps, c.Steps);
+    Writes = std::max(Writes, c.Writes);
+    Unstable += c.Unstable;
+    UnstableLate += c.UnstableLate;
+    Seconds = std::max(Seconds, c.Seconds);
+    if (!std::isnan(c.Ratio)) Ratios.push_back(c.Ratio);
+  }
+
+  void AddRepeat(double spread, int deadbands) {
+    Spread = std::max(Spread.value_or(0), spread);
+    Deadbands = std::max(Deadbands, deadbands);
+  }
+
+  void Print(const std::string& kind) const {
+    const std::string s = kind.empty() ? "" : "_" + kind;
+    std::printf("suggest_goal_met%s %d cases\n", s.c_str(), Met);
+    std::printf("suggest_goal_met_share%s %.1f %%\n", s.c_str(), Cases ? 100.0 * Met / Cases : 0.0);
+    std::printf("suggest_worse_than_before%s %d cases\n", s.c_str(), Worse);
+    if (!Ratios.empty()) {
+      std::printf("suggest_settling_vs_best_median%s %.2f ratio\n", s.c_str(), Median(Ratios));
+      std::printf("suggest_settling_vs_best_worst%s %.2f ratio\n", s.c_str(), *std::max_element(Ratios.begin(), Ratios.end()));
+    }
+    std::printf("suggest_steps_used_worst%s %d exchanges\n", s.c_str(), Steps);
+    std::printf("suggest_seconds_worst%s %.1f s\n", s.c_str(), Seconds);
+    std::printf("suggest_eeprom_writes_worst%s %d writes\n", s.c_str(), Writes);
+    std::printf("suggest_unstable_trials%s %d trials\n", s.c_str(), Unstable);
+    std::printf("suggest_unstable_trials_late%s %d trials\n", s.c_str(), UnstableLate);
+    if (Spread) {
+      std::printf("suggest_repeat_spread%s %.2f ratio\n", s.c_str(), *Spread);
+      std::printf("suggest_repeat_deadbands%s %d deadbands\n", s.c_str(), Deadbands);
+    }
+  }
+};
+
+double Milliseconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+// The time to fit and to choose for the first run of a machine, as suggest does them.
+std::pair<double, double> FitAndChooseMs(const std::string& motor, int prediv) {
+  zirvsim::TBoardModel board = FreshBoard(motor);
+  const TStepRecord record = RunOnBoard(board, kStep, prediv);
   const auto t0 = std::chrono::steady_clock::now();
   const TIdentification id = IdentifyMotor(record);
   const auto t1 = std::chrono::steady_clock::now();
-  SuggestGains(id.Motor, record.Setup, {});
-  const auto t2 = std::chrono::steady_clock::now();
-  return {Milliseconds(t1 - t0), Milliseconds(t2 - t1)};
+  if (id.Usable) SuggestGains(id.Motor, record.Setup, kGoal);
+  return {Milliseconds(t1 - t0), Milliseconds(std::chrono::steady_clock::now() - t1)};
 }
 
-double Ratio(const TResult& r, int best) { return r.Settling ? double(*r.Settling) / best : INFINITY; }
-
-// A plant with what real machines have, and the step test it is tuned with.
-struct TPlantCase {
-  const char* Name;
-  const char* Motor;  // --motor text
-  bool IntegralPerSecond;
-  int Prediv;
-};
-
-const TPlantCase kPlants[] = {
-    {"play3", "play=3", false, 0},
-    {"encnoise1", "encnoise=1", false, 0},
-    {"resonance80", "resonance=80,damping=0.05,ratio=0.5", false, 0},
-    {"delay2", "delay=2", false, 0},
-    {"lag3ms", "lag=0.003", false, 0},
-    {"stribeck", "breakaway=2,stribeck=100", false, 0},
-    {"high_friction", "gain=500,tau=0.05,friction=2,noise=0.5", false, 3},
-    {"integral_per_second", "noise=0.02", true, 0},
-};
-
-constexpr TStart kPlantStarts[] = {{"default", 0.2, 0.0005, 0.0015}, {"sluggish", 0.03, 0, 0.0005}, {"oscillating", 0.6, 0, 0.0003}};
-
-// A step, the step back and a rest record with the parameters, on a fresh board with the motor.
-TBoardFigures MeasureFresh(const TPlantCase& c, const zirvsim::TBoardParams& params) {
-  zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
-  board.SetIntegralPerSecond(c.IntegralPerSecond);
-  board.SetParams(params);
-  board.RunCycles(2500);
-  const auto figures = [](const TStepRecord& r) {
-    return ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
-  };
-  TBoardFigures f;
-  f.Forward = figures(RunOnBoard(board, 200, c.Prediv));
-  board.RunCycles(2500);
-  f.Reverse = figures(RunOnBoard(board, -200, c.Prediv));
-  board.RunCycles(2500);
-  f.Rest = figures(RunOnBoard(board, 0, 0));
-  return f;
+const TKind* KindNamed(const std::string& name) {
+  for (const TKind& kind : kKinds)
+    if (name == kind.Name) return &kind;
+  return nullptr;
 }
 
-struct TPlantTally {
-  int Cases = 0;
-  int Worse = 0;
-  int Refused = 0;
-  int Kept = 0;
-  double RestPpWorst = 0;
-  double SteadyWorst = 0;
+// One job, run in a process of its own (suggest waits in real time for the board, so jobs run
+// side by side): "case KIND DRAW PREDIV" tunes one machine at one prediv from every start and
+// prints a line "case KIND START met worse ratio steps seconds writes unstable late" for each,
+// then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
+// "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
+// The grid's best settling of machines already searched: "<motor>\t<prediv>\t<samples or ->"
+// per line (a grid search of every machine takes hours on two cores; its results do not depend
+// on suggest, so a run before a change of suggest can give them to the run after).
+std::map<std::pair<std::string, int>, std::optional<int>> ReadGridCache(const QString& path) {
+  std::map<std::pair<std::string, int>, std::optional<int>> cache;
+  QFile file(path);
+  if (path.isEmpty() || !file.open(QIODevice::ReadOnly)) return cache;
+  for (const QByteArray& line : file.readAll().split('\n')) {
+    const QList<QByteArray> f = line.split('\t');
+    if (f.size() != 3) continue;
+    bool ok = false;
+    const int settling = f[2].toInt(&ok);
+    cache[{f[0].toStdString(), f[1].toInt()}] = ok ? std::optional<int>(settling) : std::nullopt;
+  }
+  return cache;
+}
+
+int RunJob(const QStringList& job, bool gridded, const QString& gridCache) {
+  const TKind* kind = KindNamed(job.value(1).toStdString());
+  if (!kind) return 2;
+  if (job[0] == QStringLiteral("repeat")) {
+    const auto [spread, deadbands] = RepeatSpread(DrawMotor(*kind, 0));
+    std::printf("repeat %s %g %d\n", kind->Name, spread, deadbands);
+    return 0;
+  }
+  const std::string motor = DrawMotor(*kind, job.value(2).toInt());
+  const int prediv = job.value(3).toInt();
+  if (job[0] == QStringLiteral("paced")) {
+    const TCase c = RunCase(motor, prediv, kStarts[job.value(4).toInt()], std::nullopt, true, "paced");
+    std::printf("paced %g\n", c.Seconds);
+    return 0;
+  }
+  const auto cache = ReadGridCache(gridCache);
+  const auto cached = cache.find({motor, prediv});
+  TGridBest grid;
+  if (cached != cache.end()) grid.Settling = cached->second;
+  else if (gridded) grid = GridBest(motor, prediv);
+  const std::optional<int> best = grid.Settling;
+  char gains[96] = "";
+  if (best) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
+  const std::string name = std::string(kind->Name) + " [" + motor + "] prediv " + std::to_string(prediv) + " (grid best " +
+                           (best ? std::to_string(*best) : std::string("-")) + gains + ")";
+  for (size_t s = 0; s < std::size(kStarts); ++s) {
+    const TCase c = RunCase(motor, prediv, kStarts[s], best, false, name);
+    std::printf("case %s %zu %d %d %g %d %g %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,
+                c.Unstable, c.UnstableLate);
+  }
+  const auto [fit, choose] = FitAndChooseMs(motor, prediv);
+  std::printf("timing %g %g\n", fit, choose);
+  return 0;
+}
+
+struct TArgs {
+  std::set<std::string> Kinds;
+  int Draws = kDefaultDraws;
+  std::vector<int> Predivs = {0, 2};
+  int Jobs = 4;
+  bool Grid = true, Repeat = true, Paced = true;
+  QString GridCache;
+  QStringList Job;  // this process runs one job
 };
 
-// suggest --apply --yes once from the start; the board's end against its start.
-void TunePlant(const TPlantCase& c, const TStart& start, TPlantTally& tally) {
-  zirvsim::TBoardSimulator sim({.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0,
-                                .Motor = *zirvsim::ParseMotorConstants(c.Motor)});
-  if (c.IntegralPerSecond) sim.SetFault(zirvsim::TFault::IntegralPerSecond);
-  zirvsim::TBoardParams params;
-  params.P = start.P, params.I = start.I, params.D = start.D;
-  sim.SetParams(params);
-  sim.Start();
-  const QJsonObject o = RunJson({QStringLiteral("suggest"), QStringLiteral("--apply"), QStringLiteral("--yes"),
-                                 QStringLiteral("--json"), QStringLiteral("--port"), QString::fromStdString(sim.DevicePath()),
-                                 QStringLiteral("--step"), QStringLiteral("200"), QStringLiteral("--prediv"),
-                                 QString::number(c.Prediv)});
-  const zirvsim::TBoardParams final = sim.Params();
-  sim.Stop();
-  ++tally.Cases;
-  const QJsonObject verification = o[QStringLiteral("verification")].toObject();
-  const bool kept = verification[QStringLiteral("kept")].toBool();
-  if (!kept) {
-    ++tally.Refused;
-    QString why = o[QStringLiteral("refused")].toString();
-    for (const QJsonValue f : verification[QStringLiteral("failures")].toArray())
-      why += f.toObject()[QStringLiteral("text")].toString() + QStringLiteral("; ");
-    std::fprintf(stderr, "refused %s from %s: %s\n", c.Name, start.Name, qPrintable(why));
+TArgs ReadArgs(const QStringList& args) {
+  TArgs a;
+  for (qsizetype i = 1; i < args.size(); ++i) {
+    const QString& arg = args[i];
+    const QString value = i + 1 < args.size() ? args[i + 1] : QString();
+    if (arg == QStringLiteral("--job")) {
+      a.Job = args.mid(i + 1);
+      break;
+    }
+    if (arg == QStringLiteral("--kinds")) {
+      for (const QString& k : value.split(u',')) a.Kinds.insert(k.toStdString());
+    } else if (arg == QStringLiteral("--draws")) {
+      a.Draws = value.toInt();
+    } else if (arg == QStringLiteral("--prediv")) {
+      a.Predivs = {value.toInt()};
+    } else if (arg == QStringLiteral("--grid-cache")) {
+      a.GridCache = value;
+    } else if (arg == QStringLiteral("--jobs")) {
+      a.Jobs = std::max(1, value.toInt());
+    } else {
+      a.Grid &= arg != QStringLiteral("--no-grid");
+      a.Repeat &= arg != QStringLiteral("--no-repeat");
+      a.Paced &= arg != QStringLiteral("--no-paced");
+      continue;
+    }
+    ++i;  // the option's value
   }
-  const TBoardFigures before = MeasureFresh(c, params);
-  const TBoardFigures after = MeasureFresh(c, final);
-  const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
-  if (!worse.empty()) {
-    ++tally.Worse;
-    for (const TFigureFailure& f : worse) std::fprintf(stderr, "worse %s from %s: %s\n", c.Name, start.Name, f.Text.c_str());
+  return a;
+}
+
+// Runs the jobs, at most `parallel` at a time, each as this program with --job; returns the
+// lines each printed, in the jobs' order. Their standard error passes through.
+std::vector<QStringList> RunJobs(const std::vector<QStringList>& jobs, int parallel, bool grid, const QString& gridCache) {
+  std::vector<QStringList> lines(jobs.size());
+  std::vector<std::pair<size_t, std::unique_ptr<QProcess>>> running;
+  size_t next = 0;
+  while (next < jobs.size() || !running.empty()) {
+    while (next < jobs.size() && int(running.size()) < parallel) {
+      auto process = std::make_unique<QProcess>();
+      process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+      QStringList options = grid ? QStringList() : QStringList{QStringLiteral("--no-grid")};
+      if (!gridCache.isEmpty()) options += QStringList{QStringLiteral("--grid-cache"), gridCache};
+      process->start(QCoreApplication::applicationFilePath(), options + QStringList{QStringLiteral("--job")} + jobs[next]);
+      running.emplace_back(next++, std::move(process));
+    }
+    for (auto it = running.begin(); it != running.end();) {
+      if (it->second->waitForFinished(50) || it->second->state() == QProcess::NotRunning) {
+        lines[it->first] = QString::fromUtf8(it->second->readAllStandardOutput()).split(u'\n', Qt::SkipEmptyParts);
+        it = running.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
-  if (!kept) return;
-  ++tally.Kept;
-  tally.RestPpWorst = std::max(tally.RestPpWorst, RestOutputPpPct(after).value_or(INFINITY));
-  for (const TStepFigures& f : {after.Forward, after.Reverse})
-    tally.SteadyWorst = std::max(tally.SteadyWorst, std::abs(f.SteadyStateError) - std::max(0.0, final.Deadband - 1));
+  return lines;
+}
+
+TCase CaseOf(const QStringList& f) {
+  TCase c;
+  c.Met = f[3].toInt(), c.Worse = f[4].toInt(), c.Ratio = f[5].toDouble(), c.Steps = f[6].toInt();
+  c.Seconds = f[7].toDouble(), c.Writes = f[8].toInt(), c.Unstable = f[9].toInt(), c.UnstableLate = f[10].toInt();
+  return c;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
-  QTemporaryDir history;  // the runs suggest and step store
-  qputenv("XDG_DATA_HOME", history.path().toUtf8());
-  double worstRatio = 0, worstRobustRatio = 0, worstOvershoot = 0, worstCountJump = 0, identifyMs = 0, suggestMs = 0;
-  // "--plants" runs the plants alone, the quicker half.
-  const bool plantsOnly = argc > 1 && std::string(argv[1]) == "--plants";
-  for (const TMotorCase& m : kMotors) {
-    if (plantsOnly) break;
-    const TGridBest best = GridBest(m);
-    std::printf("grid_best_settling_samples_%s %d samples\n", m.Name, best.Settling);
-    std::printf("grid_best_robust_settling_samples_%s %d samples\n", m.Name, best.RobustSettling);
-    for (const TStart& start : m.Starts) {
-      const TResult r = Tune(m, start);
-      std::printf("suggest_settling_ratio_%s_%s %.2f ratio\n", m.Name, start.Name, Ratio(r, best.Settling));
-      std::printf("suggest_overshoot_pct_%s_%s %.1f %%\n", m.Name, start.Name, r.OvershootPct);
-      worstRatio = std::max(worstRatio, Ratio(r, best.Settling));
-      worstRobustRatio = std::max(worstRobustRatio, Ratio(r, best.RobustSettling));
-      worstOvershoot = std::max(worstOvershoot, r.OvershootPct);
-      worstCountJump = std::max(worstCountJump, r.CountJumpPct);
-      const auto [fit, choose] = FitAndChooseMs(m, start);
-      identifyMs = std::max(identifyMs, fit);
-      suggestMs = std::max(suggestMs, choose);
-    }
+  QTemporaryDir home;  // HOME and XDG folders of this run alone
+  for (const char* name : {"HOME", "XDG_CONFIG_HOME", "XDG_STATE_HOME"}) qputenv(name, home.path().toUtf8());
+  const TArgs args = ReadArgs(app.arguments());
+  if (!args.Job.isEmpty()) return RunJob(args.Job, args.Grid, args.GridCache);
+  std::vector<QStringList> jobs;
+  for (const TKind& kind : kKinds) {
+    if (!args.Kinds.empty() && !args.Kinds.count(kind.Name)) continue;
+    for (int draw = 0; draw < args.Draws; ++draw)
+      for (int prediv : args.Predivs)
+        jobs.push_back({QStringLiteral("case"), kind.Name, QString::number(draw), QString::number(prediv)});
+    if (args.Repeat) jobs.push_back({QStringLiteral("repeat"), kind.Name});
   }
-  if (!plantsOnly) {
-  std::printf("suggest_settling_ratio_worst %.2f ratio\n", worstRatio);
-  std::printf("suggest_settling_ratio_robust_worst %.2f ratio\n", worstRobustRatio);
-  std::printf("suggest_overshoot_pct_worst %.1f %%\n", worstOvershoot);
+  std::map<std::string, TTally> tallies;
+  TTally all;
+  double identifyMs = 0, suggestMs = 0, worstSeconds = -1;
+  QStringList worstJob;
+  const std::vector<QStringList> results = RunJobs(jobs, args.Jobs, args.Grid, args.GridCache);
+  for (size_t j = 0; j < jobs.size(); ++j)
+    for (const QString& line : results[j]) {
+      const QStringList f = line.split(u' ');
+      if (f[0] == QStringLiteral("case") && f.size() == 11) {
+        const TCase c = CaseOf(f);
+        tallies[f[1].toStdString()].Add(c);
+        all.Add(c);
+        if (c.Seconds > worstSeconds) worstSeconds = c.Seconds, worstJob = QStringList{QStringLiteral("paced")} + jobs[j].mid(1) + QStringList{f[2]};
+      } else if (f[0] == QStringLiteral("repeat") && f.size() == 4) {
+        tallies[f[1].toStdString()].AddRepeat(f[2].toDouble(), f[3].toInt());
+        all.AddRepeat(f[2].toDouble(), f[3].toInt());
+      } else if (f[0] == QStringLiteral("timing") && f.size() == 3) {
+        identifyMs = std::max(identifyMs, f[1].toDouble());
+        suggestMs = std::max(suggestMs, f[2].toDouble());
+      }
+    }
+  for (const TKind& kind : kKinds)
+    if (tallies.count(kind.Name)) tallies[kind.Name].Print(kind.Name);
+  all.Print("");
+  if (args.Paced && !worstJob.isEmpty()) {
+    const std::vector<QStringList> paced = RunJobs({worstJob}, 1, false, QString());
+    const QStringList f = paced[0].value(0).split(u' ');
+    if (f.size() == 2) std::printf("suggest_seconds_paced_worst %.1f s\n", f[1].toDouble());
+  }
   std::printf("identify_ms %.0f ms\n", identifyMs);
   std::printf("suggest_ms %.0f ms\n", suggestMs);
-  std::printf("suggest_count_jump_pct_worst %.1f %%\n", worstCountJump);
-  std::printf("count_jump_pct_max %.0f %%\n", kGoal.MaxCountJumpPct);
-  }
-  TPlantTally tally;
-  for (const TPlantCase& c : kPlants)
-    for (const TStart& start : kPlantStarts) TunePlant(c, start, tally);
-  std::printf("suggest_plant_cases %d cases\n", tally.Cases);
-  std::printf("suggest_worse_than_before %d cases\n", tally.Worse);
-  std::printf("suggest_rest_pp_pct_worst %.1f %%\n", tally.RestPpWorst);
-  std::printf("suggest_ss_error_counts_worst %.2f counts\n", tally.SteadyWorst);
-  std::printf("suggest_refused %d cases\n", tally.Refused);
-  std::printf("suggest_kept %d cases\n", tally.Kept);
   return 0;
 }

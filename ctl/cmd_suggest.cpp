@@ -39,7 +39,7 @@ TSuggestOptions ReadOptions(const TCommandArgs& args) {
 
 bool WritePictures(TCtlIo& io, const TCommandArgs& args, const TSuggestReport& r, const QString& where) {
   if (r.Runs.empty() || (!r.Suggestion.Found && !r.Search)) return true;
-  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.back();
+  const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.front();
   std::vector<TStepRun> runs = {before};
   const TPIDParams suggested = SuggestedParams(r);
   if (r.Suggestion.Found)

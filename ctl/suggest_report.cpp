@@ -101,11 +101,31 @@ QJsonObject PredictionJson(const TPrediction& p, std::optional<double> period) {
   return o;
 }
 
+// Says what the fitted motor has beyond gain, time constant and friction: "a drive lag of
+// 2.00 ms, a delay of 1 servo cycle, a load of 3.10 % of drive (-0.60 % per 100 counts), 2.5
+// counts of play"; empty when nothing.
+QString MotorBeyondText(const TMotorModel& m) {
+  QStringList parts;
+  if (m.Lag > 0) parts.append(QStringLiteral("a drive lag of %1 ms").arg(QString::number(m.Lag * 1000, 'f', 2)));
+  if (m.DelayCycles > 0)
+    parts.append(QStringLiteral("a delay of %1 servo cycle%2").arg(m.DelayCycles).arg(m.DelayCycles == 1 ? "" : "s"));
+  if (m.Load != 0 || m.LoadSlope != 0)
+    parts.append(QStringLiteral("a load of %1 % of drive (%2 % per 100 counts)")
+                     .arg(QString::number(m.Load, 'f', 2), QString::number(m.LoadSlope * 100, 'f', 2)));
+  if (m.Play > 0) parts.append(QStringLiteral("%1 counts of play").arg(QString::number(m.Play, 'f', 1)));
+  return parts.join(QStringLiteral(", "));
+}
+
 QJsonObject MotorJson(const TIdentification& id) {
   QJsonObject o{{QStringLiteral("usable"), id.Usable},
                 {QStringLiteral("gain"), FigureJson(id.Motor.Gain)},
                 {QStringLiteral("time_constant_ms"), FigureJson(id.Motor.TimeConstant * 1000)},
                 {QStringLiteral("friction_pct"), FigureJson(id.Motor.Friction)},
+                {QStringLiteral("lag_ms"), FigureJson(id.Motor.Lag * 1000)},
+                {QStringLiteral("delay_cycles"), id.Motor.DelayCycles},
+                {QStringLiteral("load_pct"), FigureJson(id.Motor.Load)},
+                {QStringLiteral("load_pct_per_count"), FigureJson(id.Motor.LoadSlope)},
+                {QStringLiteral("play_counts"), FigureJson(id.Motor.Play)},
                 {QStringLiteral("fit_rms"), FigureJson(id.FitRms)},
                 {QStringLiteral("fit_rms_pct"), FigureJson(id.FitRmsPct)}};
   if (!id.Usable) {
@@ -187,12 +207,14 @@ QJsonObject ExtrasJson(const TPlantExtras& x) {
           {QStringLiteral("findings"), findings}};
 }
 
-// Returns what the suggested deadband stands against: a noisy count, play, or else the
-// friction that holds the motor off target (the suggestion's note says how far).
+// Returns what the suggested deadband stands against: a flickering count, play, the friction
+// that holds the motor off target (the suggestion's note says how far), or else a count that
+// would come and go at rest with gains whose count jump passes the rest limit.
 QString DeadbandCause(const TSuggestReport& r) {
   if (r.Deadband == DeadbandAgainstFlicker(r.Extras)) return QStringLiteral("flicker");
   if (r.Deadband == DeadbandAgainstPlay(r.Extras)) return QStringLiteral("play");
-  return QStringLiteral("friction");
+  if (!r.Suggestion.Note.empty()) return QStringLiteral("friction");
+  return QStringLiteral("count coming and going at rest, which would move the output by more than a rest may,");
 }
 
 }  // namespace
@@ -205,6 +227,8 @@ void PrintFit(TCtlIo& io, const TSuggestReport& r) {
   io.Out << QStringLiteral("motor (fitted to run %1): gain %2 counts/s per %, time constant %3 ms, friction %4 %\n")
                 .arg(ids.join(QStringLiteral(", ")), QString::number(id.Motor.Gain, 'f', 0),
                      QString::number(id.Motor.TimeConstant * 1000, 'f', 2), QString::number(id.Motor.Friction, 'f', 2));
+  const QString beyond = MotorBeyondText(id.Motor);
+  if (!beyond.isEmpty()) io.Out << QStringLiteral("the motor has: %1\n").arg(beyond);
   io.Out << QStringLiteral("fit_rms %1 counts (%2 % of the step)\n")
                 .arg(QString::number(id.FitRms, 'f', 2), QString::number(id.FitRmsPct, 'f', 2));
   for (const TLoopLawCheck& law : r.Law)
@@ -237,7 +261,7 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   io.Out << CountJumpNote(r);
   io.Out << MismatchNote(r.Goal);
   io.Out << "\n";
-  PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.back().Figures, nullptr},
+  PrintTable(io, FigureRows(r, {{QStringLiteral("present, measured"), &r.Runs.front().Figures, nullptr},
                                 {QStringLiteral("present, at rest"), r.Before ? &r.Before->Rest.Figures : &kNoFigures, nullptr},
                                 {QStringLiteral("present, predicted"), &r.PresentPredicted.Figures, &r.PresentPredicted},
                                 {QStringLiteral("suggested, predicted"), &r.Suggestion.Predicted.Figures, &r.Suggestion.Predicted}}),
@@ -286,7 +310,7 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   if (r.Identification.Usable) {
     o.insert(QStringLiteral("present"),
              QJsonObject{{QStringLiteral("gains"), GainsJson(GainsOf(r.Setup.Loop), r.Setup.Loop)},
-                         {QStringLiteral("measured"), FiguresJson(r.Runs.back().Figures, PeriodMs(r))},
+                         {QStringLiteral("measured"), FiguresJson(r.Runs.front().Figures, PeriodMs(r))},
                          {QStringLiteral("predicted"), PredictionJson(r.PresentPredicted, PeriodMs(r))}});
     o.insert(QStringLiteral("suggested"), SuggestedJson(r));
   }

@@ -11,14 +11,15 @@ namespace zirvsim {
 
 namespace {
 
-// One key of the motor text: its field (or the delay, a whole number), and the values a motor
+// One key of the motor text: its field (a double, or a whole number), and the values a motor
 // can have. Beyond them the motion leaves the range of the encoder's counter or the model.
 struct TMotorKey {
   const char* Name;
-  double TMotorConstants::*Field;  // null: DelayCycles
+  double TMotorConstants::*Field;  // null: a whole number in WholeField
   double Min;
   double Max;
   bool AboveMin;  // the value must be above Min, not equal to it
+  int TMotorConstants::*WholeField = nullptr;
 };
 
 constexpr TMotorKey kMotorKeys[] = {
@@ -27,7 +28,7 @@ constexpr TMotorKey kMotorKeys[] = {
     {"friction", &TMotorConstants::FrictionPercent, 0, 100, false},
     {"noise", &TMotorConstants::NoisePercent, 0, 100, false},
     {"lag", &TMotorConstants::DriveLag, 0, 10, false},
-    {"delay", nullptr, 0, 1000, false},
+    {"delay", nullptr, 0, 1000, false, &TMotorConstants::DelayCycles},
     {"play", &TMotorConstants::PlayCounts, 0, 1e6, false},
     {"encnoise", &TMotorConstants::EncoderNoiseCounts, 0, 1e6, false},
     {"breakaway", &TMotorConstants::BreakawayPercent, 0, 100, false},
@@ -35,6 +36,21 @@ constexpr TMotorKey kMotorKeys[] = {
     {"resonance", &TMotorConstants::ResonanceHz, 0, 2000, false},
     {"damping", &TMotorConstants::ResonanceDamping, 0, 10, false},
     {"ratio", &TMotorConstants::InertiaRatio, 0, 1000, true},
+    {"onload", nullptr, 0, 1, false, &TMotorConstants::SensorOnLoad},
+    {"load", &TMotorConstants::LoadPercent, -100, 100, false},
+    {"gravity", &TMotorConstants::GravityPercent, 0, 100, false},
+    {"angle", &TMotorConstants::AngleDegrees, -360, 360, false},
+    {"spring", &TMotorConstants::SpringPercent, 0, 100, false},
+    {"wall", &TMotorConstants::WallCounts, -1e9, 1e9, false},
+    {"inertia", &TMotorConstants::InertiaSwing, 0, 100, false},
+    {"current", &TMotorConstants::CurrentLimitPercent, 0, 100, true},
+    {"cogging", &TMotorConstants::CoggingPercent, 0, 100, false},
+    {"cogs", nullptr, 1, 1000, false, &TMotorConstants::CoggingPeriods},
+    {"warm", &TMotorConstants::WarmSeconds, 0, 1e5, false},
+    {"warmgain", &TMotorConstants::WarmGain, -0.9, 10, false},
+    {"warmfriction", &TMotorConstants::WarmFriction, -1, 10, false},
+    {"cpr", &TMotorConstants::CountsPerRevolution, 1, 1e7, false},
+    {"glitch", &TMotorConstants::GlitchesPerSecond, 0, 1000, false},
 };
 
 bool InRange(const TMotorKey& key, double value) {
@@ -66,7 +82,7 @@ std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
       motor.*key->Field = *value;
     } else {
       if (*value != std::floor(*value)) return std::nullopt;
-      motor.DelayCycles = static_cast<int>(*value);
+      motor.*key->WholeField = static_cast<int>(*value);
     }
     seen[index] = true;
   }
@@ -74,19 +90,33 @@ std::optional<TMotorConstants> ParseMotorConstants(const std::string& text) {
   return motor;
 }
 
+namespace {
+
+// Whether the machine has a force that depends on where the motor stands, a current limit or an
+// inertia that changes: none of them has a closed-form motion.
+bool HasPositionForces(const TMotorConstants& c) {
+  return c.LoadPercent != 0 || c.GravityPercent > 0 || c.SpringPercent > 0 || c.InertiaSwing > 0 ||
+         c.CurrentLimitPercent > 0 || c.CoggingPercent > 0;
+}
+
+}  // namespace
+
 TMotorPlant::TMotorPlant(uint64_t seed, const TMotorConstants& constants)
     : FConstants(constants),
-      FNumeric(constants.DriveLag > 0 || constants.StribeckSpeed > 0 || constants.ResonanceHz > 0),
+      FNumeric(constants.DriveLag > 0 || constants.StribeckSpeed > 0 || constants.ResonanceHz > 0 ||
+               HasPositionForces(constants)),
       FDelayed(static_cast<size_t>(std::max(constants.DelayCycles, 0)), 0.0) {
   Reseed(seed);
 }
 
-// xorshift needs a non-zero state; the encoder's noise has a sequence of its own, so that
-// switching it on leaves the load disturbance as it was.
+// xorshift needs a non-zero state; the encoder's noise and its glitches have sequences of their
+// own, so that switching one on leaves the others as they were.
 void TMotorPlant::Reseed(uint64_t seed) {
   FRandom = seed ? seed : 0x9E3779B97F4A7C15ull;
   FEncoderRandom = FRandom ^ 0xD1B54A32D192ED03ull;
   if (!FEncoderRandom) FEncoderRandom = 0x9E3779B97F4A7C15ull;
+  FGlitchRandom = FRandom ^ 0x94D049BB133111EBull;
+  if (!FGlitchRandom) FGlitchRandom = 0x9E3779B97F4A7C15ull;
 }
 
 namespace {
@@ -100,11 +130,25 @@ double NextUniform(uint64_t& state) {
   return (static_cast<double>(bits) / static_cast<double>(1ull << 53)) * 2 - 1;
 }
 
+// Radians per count of the reference encoder.
+constexpr double kRadiansPerCount = 2 * M_PI / kReferenceCounts;
+
 }  // namespace
 
 double TMotorPlant::NextNoise() { return NextUniform(FRandom); }
 
 double TMotorPlant::NextEncoderNoise() { return NextUniform(FEncoderRandom); }
+
+// The motor as warm as it is by now: gain and friction move from their cold values towards
+// the warm ones exponentially.
+TMotorConstants TMotorPlant::Warmed() const {
+  TMotorConstants c = FConstants;
+  const double warmth = 1 - std::exp(-FTime / c.WarmSeconds);
+  c.CountsPerSecondPerPercent *= 1 + c.WarmGain * warmth;
+  c.FrictionPercent *= 1 + c.WarmFriction * warmth;
+  c.BreakawayPercent *= 1 + c.WarmFriction * warmth;
+  return c;
+}
 
 void TMotorPlant::Step(double drivePercent, double dt) {
   if (!FDelayed.empty()) {
@@ -112,18 +156,35 @@ void TMotorPlant::Step(double drivePercent, double dt) {
     drivePercent = FDelayed.front();
     FDelayed.pop_front();
   }
-  if (FNumeric) StepNumeric(drivePercent, dt);
-  else StepExact(drivePercent, dt);
+  TMotorConstants warmed;
+  const TMotorConstants* c = &FConstants;
+  if (FConstants.WarmSeconds > 0) c = &(warmed = Warmed());
+  if (FNumeric) StepNumeric(*c, drivePercent, dt);
+  else StepExact(*c, drivePercent, dt);
+  FTime += dt;
   FollowEncoder();
   if (FConstants.EncoderNoiseCounts > 0)
     FEncoderOffset = std::llround(FConstants.EncoderNoiseCounts * NextEncoderNoise());
+  if (FConstants.GlitchesPerSecond > 0) Glitch(dt);
 }
 
-void TMotorPlant::StepExact(double drivePercent, double dt) {
-  const double disturbed = drivePercent + FConstants.NoisePercent * NextNoise();
-  const double friction = FConstants.FrictionPercent;
-  const double breakaway = std::max(friction, FConstants.BreakawayPercent);
-  const double tau = FConstants.TimeConstant;
+// A glitch lasts one reading: with the glitch rate's chance per cycle the count jumps by 1 or
+// 2, either way, and is back the cycle after (never another glitch straight after one).
+void TMotorPlant::Glitch(double dt) {
+  if (FGlitch != 0) {
+    FGlitch = 0;
+    return;
+  }
+  if ((NextUniform(FGlitchRandom) + 1) / 2 >= FConstants.GlitchesPerSecond * dt) return;
+  const double size = NextUniform(FGlitchRandom);
+  FGlitch = (size < 0 ? -1 : 1) * (std::abs(size) > 0.5 ? 2 : 1);
+}
+
+void TMotorPlant::StepExact(const TMotorConstants& c, double drivePercent, double dt) {
+  const double disturbed = drivePercent + c.NoisePercent * NextNoise();
+  const double friction = c.FrictionPercent;
+  const double breakaway = std::max(friction, c.BreakawayPercent);
+  const double tau = c.TimeConstant;
   // At most two legs: slowing to a stop, then held by friction or starting the other way.
   for (int leg = 0; leg < 2 && dt > 0; ++leg) {
     // Stiction: a motor at rest stays at rest until the drive overcomes the friction.
@@ -131,7 +192,7 @@ void TMotorPlant::StepExact(double drivePercent, double dt) {
     const double direction = FVelocity != 0 ? (FVelocity > 0 ? 1.0 : -1.0) : (disturbed > 0 ? 1.0 : -1.0);
     // While the motor keeps its direction its speed approaches, exponentially with the time
     // constant, the speed where back-EMF balances the drive less the friction.
-    const double target = FConstants.CountsPerSecondPerPercent * (disturbed - friction * direction);
+    const double target = c.CountsPerSecondPerPercent * (disturbed - friction * direction);
     // Friction stops the motor rather than reversing it: find when the speed reaches zero.
     const double stop = target * direction < 0 ? tau * std::log((FVelocity - target) / -target) : INFINITY;
     const double span = std::min(stop, dt);
@@ -158,6 +219,49 @@ TMotion operator*(double k, const TMotion& a) {
   return {k * a.Position, k * a.Velocity, k * a.LoadVelocity, k * a.Twist, k * a.LaggedDrive};
 }
 
+// The forces that depend on where the motor stands, the current limit and the inertia that
+// changes with position; all in the units of the drive (% of full PWM).
+struct TMachine {
+  const TMotorConstants* C;
+  bool Any;  // any of them at all
+
+  // The forces of load, arm, spring and cogging at x, positive towards negative positions.
+  double Load(double x) const {
+    double load = C->LoadPercent;
+    if (C->GravityPercent > 0) load += C->GravityPercent * std::sin(Angle(x));
+    const double pressed = C->WallCounts >= 0 ? std::max(0.0, x - C->WallCounts) : std::min(0.0, x - C->WallCounts);
+    if (C->SpringPercent > 0) load += C->SpringPercent * pressed;
+    if (C->CoggingPercent > 0) load += C->CoggingPercent * std::sin(C->CoggingPeriods * kRadiansPerCount * x);
+    return load;
+  }
+
+  // The arm's angle from hanging down at x.
+  double Angle(double x) const { return C->AngleDegrees * M_PI / 180 + kRadiansPerCount * x; }
+
+  // The inertia over the motor's at x, and its change per count.
+  double Inertia(double x, double& slope) const {
+    const double swing = C->InertiaSwing / 2;
+    slope = swing * std::sin(Angle(x)) * kRadiansPerCount;
+    return 1 + swing * (1 - std::cos(Angle(x)));
+  }
+
+  // The drive the motor's torque follows at speed v (counts/s) with a motor of this gain: the
+  // drive itself, or, where the current limit holds it, the back-EMF's drive give or take the
+  // limit.
+  double Limited(double drive, double v, double gain) const {
+    if (!(C->CurrentLimitPercent > 0)) return drive;
+    const double emf = v / gain;
+    return emf + std::clamp(drive - emf, -C->CurrentLimitPercent, C->CurrentLimitPercent);
+  }
+
+  // How stiff the forces are at most, as the motor's acceleration per count of motion per
+  // (gain / time constant).
+  double Stiffness() const {
+    return C->SpringPercent + C->GravityPercent * kRadiansPerCount +
+           C->CoggingPercent * C->CoggingPeriods * kRadiansPerCount;
+  }
+};
+
 // The motor with a lag on its drive and a second mass on a spring. The time constant is that
 // of the whole machine, motor and second mass together, so that the slow response is the one
 // the plain model gives; the motor alone is (1 + ratio) times quicker. The spring is scaled so
@@ -167,15 +271,33 @@ struct TNumericModel {
   double Drive;     // the drive (disturbed) the lag approaches
   double Friction;  // signed, % of drive, held over one small step
   bool Stuck;       // the motor is held by stiction for this small step
+  TMachine Machine;
 
   // The spring's pull on the motor, as acceleration.
   double SpringPull(const TMotion& m) const { return Spring * m.Twist + Damping * (m.Velocity - m.LoadVelocity); }
+
+  // The motor's acceleration.
+  double Acceleration(const TMotion& m, double pull) const {
+    if (!Machine.Any) return (Gain * (m.LaggedDrive - Friction) - m.Velocity) / MotorTau - pull;
+    double slope = 0;
+    const double inertia = Machine.Inertia(m.Position, slope);
+    const double drive = Machine.Limited(m.LaggedDrive, m.Velocity, Gain);
+    const double torque = (Gain * (drive - Friction - Machine.Load(m.Position)) - m.Velocity) / MotorTau - pull;
+    // An inertia that grows along the motion takes the energy it stores from the speed.
+    return (torque - slope / 2 * m.Velocity * m.Velocity) / inertia;
+  }
+
+  // The drive the motor feels at rest: its own less what the spring and the loads pull back.
+  double FeltAtRest(const TMotion& m) const {
+    const double felt = Machine.Limited(m.LaggedDrive, 0, Gain) - SpringPull(m) * MotorTau / Gain;
+    return Machine.Any ? felt - Machine.Load(m.Position) : felt;
+  }
 
   TMotion Rate(const TMotion& m) const {
     const double pull = SpringPull(m);
     TMotion d{};
     d.Position = m.Velocity;
-    d.Velocity = Stuck ? 0 : (Gain * (m.LaggedDrive - Friction) - m.Velocity) / MotorTau - pull;
+    d.Velocity = Stuck ? 0 : Acceleration(m, pull);
     d.LoadVelocity = Ratio > 0 ? pull / Ratio : 0;
     d.Twist = m.Velocity - m.LoadVelocity;
     d.LaggedDrive = Lag > 0 ? (Drive - m.LaggedDrive) / Lag : 0;
@@ -185,21 +307,23 @@ struct TNumericModel {
 
 }  // namespace
 
-// Runge-Kutta steps small against the motor's time constant, the lag and the resonance, with
-// the friction held over each: Coulomb friction (Stribeck: rising towards the breakaway as the
-// motor slows) against the motion, stiction at rest, and a motor that friction slows past zero
-// stopped there.
-void TMotorPlant::StepNumeric(double drivePercent, double dt) {
-  const TMotorConstants& c = FConstants;
+// Runge-Kutta steps small against the motor's time constant, the lag, the resonance and the
+// stiffest of the forces, with the friction held over each: Coulomb friction (Stribeck: rising
+// towards the breakaway as the motor slows) against the motion, stiction at rest, and a motor
+// that friction slows past zero stopped there.
+void TMotorPlant::StepNumeric(const TMotorConstants& c, double drivePercent, double dt) {
   const double ratio = c.ResonanceHz > 0 ? c.InertiaRatio : 0;
   const double omega = 2 * M_PI * c.ResonanceHz;
   const double share = ratio / (1 + ratio);
   TNumericModel model{c.CountsPerSecondPerPercent, c.TimeConstant / (1 + ratio), c.DriveLag, ratio,
-                      omega * omega * share, 2 * c.ResonanceDamping * omega * share, 0, 0, false};
+                      omega * omega * share, 2 * c.ResonanceDamping * omega * share, 0, 0, false,
+                      {&c, HasPositionForces(c)}};
   model.Drive = drivePercent + c.NoisePercent * NextNoise();
   double h = std::min(dt, model.MotorTau / 10);
   if (c.DriveLag > 0) h = std::min(h, c.DriveLag / 10);
   if (omega > 0) h = std::min(h, 1 / (20 * omega));
+  if (const double stiff = model.Machine.Stiffness() * model.Gain / model.MotorTau; stiff > 0)
+    h = std::min(h, 1 / (20 * std::sqrt(stiff)));
   const int steps = std::clamp(static_cast<int>(std::ceil(dt / h - 1e-9)), 1, 4000);
   h = dt / steps;
   const double breakaway = std::max(c.FrictionPercent, c.BreakawayPercent);
@@ -208,8 +332,7 @@ void TMotorPlant::StepNumeric(double drivePercent, double dt) {
     double direction = m.Velocity > 0 ? 1.0 : (m.Velocity < 0 ? -1.0 : 0.0);
     model.Stuck = false;
     if (direction == 0) {
-      // The drive the motor feels at rest: its own less what the spring pulls back.
-      const double felt = m.LaggedDrive - model.SpringPull(m) * model.MotorTau / model.Gain;
+      const double felt = model.FeltAtRest(m);
       model.Stuck = breakaway > 0 && std::abs(felt) <= breakaway;
       direction = felt >= 0 ? 1.0 : -1.0;
     }
@@ -233,21 +356,23 @@ void TMotorPlant::StepNumeric(double drivePercent, double dt) {
   FLaggedDrive = m.LaggedDrive;
 }
 
-// The encoder's side of the play stays where it is until the motor has crossed the play; then
-// the motor drags it along at the play's edge.
+// The encoder's side of the play stays where it is until the motor (or the second mass it
+// reads) has crossed the play; then it is dragged along at the play's edge.
 void TMotorPlant::FollowEncoder() {
+  const double sensed = FConstants.SensorOnLoad ? LoadPosition() : FPosition;
   const double half = FConstants.PlayCounts / 2;
   if (half <= 0) {
-    FEncoderSide = FPosition;
+    FEncoderSide = sensed;
     return;
   }
-  if (FPosition - FEncoderSide > half) FEncoderSide = FPosition - half;
-  else if (FEncoderSide - FPosition > half) FEncoderSide = FPosition + half;
+  if (sensed - FEncoderSide > half) FEncoderSide = sensed - half;
+  else if (FEncoderSide - sensed > half) FEncoderSide = sensed + half;
 }
 
 int64_t TMotorPlant::EncoderCounts() const {
-  if (!std::isfinite(FEncoderSide)) return 0;
-  return static_cast<int64_t>(std::floor(std::clamp(FEncoderSide, -kCounterLimit, kCounterLimit))) + FEncoderOffset;
+  const double counts = FEncoderSide * (FConstants.CountsPerRevolution / kReferenceCounts);
+  if (!std::isfinite(counts)) return 0;
+  return static_cast<int64_t>(std::floor(std::clamp(counts, -kCounterLimit, kCounterLimit))) + FEncoderOffset + FGlitch;
 }
 
 void TServoLoop::Enable() {

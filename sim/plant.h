@@ -28,11 +28,37 @@ struct TMotorConstants {
   double ResonanceHz = 0;       // a second mass on a spring: the frequency of their relative motion
   double ResonanceDamping = 0;  // its damping ratio
   double InertiaRatio = 1;      // the second mass's inertia over the motor's
+  // Loads and a machine that changes as it moves or warms. Positions are counts of an encoder
+  // of kReferenceCounts per revolution, whatever CountsPerRevolution says, so that one machine
+  // stays one machine with another encoder.
+  double LoadPercent = 0;       // a constant force towards negative positions (a vertical axis),
+                                // as the drive % it takes to hold it
+  double GravityPercent = 0;    // an arm: the drive % it takes to hold it level, falling with the
+                                // sine of its angle from hanging straight down
+  double AngleDegrees = 90;     // where in its revolution position 0 lies, from hanging down
+  double SpringPercent = 0;     // a spring to a wall: drive % per count it is pressed in
+  double WallCounts = 0;        // where the spring begins: beyond it, away from 0 (0: upwards)
+  double InertiaSwing = 0;      // the inertia swings from the motor's (hanging down) to 1 + this
+                                // times it (upright) over a revolution, as on a crank
+  double CurrentLimitPercent = 0;  // the torque saturates at this % of drive's torque; 0: none
+  double CoggingPercent = 0;    // a torque ripple of this peak, as % of drive
+  int CoggingPeriods = 24;      // ... that repeats this many times per revolution
+  double WarmSeconds = 0;       // warming up with this time constant from the start; 0: none
+  double WarmGain = -0.2;       // the gain's relative change once warm
+  double WarmFriction = -0.5;   // the friction's (and breakaway's) relative change once warm
+  int SensorOnLoad = 0;         // 1: the encoder reads the second mass, beyond the spring
+  double CountsPerRevolution = 4000;  // the encoder's counts per revolution
+  double GlitchesPerSecond = 0;  // single-cycle jumps of the reading by 1 or 2 counts, on average
 };
+
+// Counts per revolution of the encoder that positions, speeds and the gain are given in.
+inline constexpr double kReferenceCounts = 4000;
 
 // Reads "gain=G,tau=T,friction=F,noise=N" and the keys of what real machines add ("lag=S,
 // delay=CYCLES,play=COUNTS,encnoise=COUNTS,breakaway=PCT,stribeck=SPEED,resonance=HZ,
-// damping=Z,ratio=R"): any of them, in any order, each at most once; keys left out keep their
+// damping=Z,ratio=R,onload=0|1,load=PCT,gravity=PCT,angle=DEG,spring=PCT,wall=COUNTS,
+// inertia=R,current=PCT,cogging=PCT,cogs=N,warm=S,warmgain=G,warmfriction=F,cpr=N,
+// glitch=RATE"): any of them, in any order, each at most once; keys left out keep their
 // defaults. Each value must lie within what a motor can be (gain above 0 up to 10,000,000
 // counts/s per %, tau from 10 us to 100 s, friction, noise and breakaway up to 100 %, delay a
 // whole number up to 1000 cycles, ...), and breakaway, when given, at least the friction.
@@ -41,8 +67,10 @@ std::optional<TMotorConstants> ParseMotorConstants(const std::string& text);
 
 // A DC motor with inertia, back-EMF, Coulomb friction with stiction, a small seeded load
 // disturbance and a quadrature encoder that reports whole counts; optionally with a drive lag,
-// a delay of whole servo cycles, play before the encoder, encoder noise, Stribeck friction and
-// a second mass on a spring.
+// a delay of whole servo cycles, play before the encoder, encoder noise, Stribeck friction, a
+// second mass on a spring (the encoder on either mass), a constant load, a gravity arm, a
+// spring to a wall, an inertia that varies with position, a current limit, cogging, warming
+// up, an encoder of fewer counts per revolution and glitches of the reading.
 class TMotorPlant {
  public:
   // Creates the motor at rest at position 0; the seed fixes the disturbance sequence.
@@ -61,15 +89,21 @@ class TMotorPlant {
   double Position() const { return FPosition; }
   double Velocity() const { return FVelocity; }
 
+  // Returns where the second mass stands (the motor's position where there is none).
+  double LoadPosition() const { return FConstants.ResonanceHz > 0 ? FPosition - FTwist : FPosition; }
+
  private:
   double NextNoise();
   double NextEncoderNoise();
-  void StepExact(double drivePercent, double dt);
-  void StepNumeric(double drivePercent, double dt);
+  void StepExact(const TMotorConstants& c, double drivePercent, double dt);
+  void StepNumeric(const TMotorConstants& c, double drivePercent, double dt);
   void FollowEncoder();
+  void Glitch(double dt);
+  TMotorConstants Warmed() const;
 
   TMotorConstants FConstants;
-  bool FNumeric = false;  // a lag, a Stribeck speed or a second mass: integrated in small steps
+  bool FNumeric = false;  // a lag, a Stribeck speed, a second mass or a force that depends on
+                          // where the motor stands: integrated in small steps
   double FPosition = 0;
   double FVelocity = 0;
   double FLaggedDrive = 0;    // the drive after the lag
@@ -77,9 +111,12 @@ class TMotorPlant {
   double FTwist = 0;          // the spring's twist: motor position less the second mass's
   double FEncoderSide = 0;    // where the encoder's side of the play stands
   int64_t FEncoderOffset = 0; // the present reading's noise
+  int64_t FGlitch = 0;        // the present reading's glitch
+  double FTime = 0;           // seconds since the start, for warming up
   std::deque<double> FDelayed;  // drives on their way to the motor
   uint64_t FRandom;
   uint64_t FEncoderRandom;
+  uint64_t FGlitchRandom;
 };
 
 // The servo loop's settings as the board applies them each cycle.

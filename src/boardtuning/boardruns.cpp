@@ -24,18 +24,6 @@ std::optional<TFailure> StopDue(const TBoardHooks& hooks) { return hooks.Stop ? 
 
 TBoardFigures FiguresOf(const TBoardRuns& runs) { return {runs.Forward.Figures, runs.Reverse.Figures, runs.Rest.Figures}; }
 
-TStepRecord RecordOf(const TStepRun& run, const TStepStart& start) {
-  TStepRecord record;
-  record.Setup.Loop = LoopSettings(run.Params);
-  record.Setup.Step = StepAmplitude(run.Step, run.Params);
-  record.Setup.Prediv = run.Prediv;
-  record.Setup.Samples = int(run.Errors.size());
-  record.Setup.Start = start;
-  record.Errors = run.Errors;
-  record.Outputs = run.Outputs;
-  return record;
-}
-
 QString GainsCaption(const TPIDParams& p) {
   return QStringLiteral("P %1 I %2 D %3").arg(FormatNumber(p.P), FormatNumber(p.I), FormatNumber(p.D));
 }
@@ -97,7 +85,6 @@ TResult<TStepRun> MeasuredRun(TBoardSession& session, TRunStore& history, const 
 TResult<TBoardRuns> MeasureBoard(TBoardSession& session, TRunStore& history, const TPIDParams& params, int step,
                                  int prediv, const QString& label, const TBoardHooks& hooks) {
   TBoardRuns runs;
-  TStepStart restStart;
   TResult<TStepRun> forward = MeasuredRun(session, history, params, step, prediv, label, runs.ForwardStart, hooks);
   if (!forward) return forward.Failure();
   if (std::optional<TFailure> stop = StopDue(hooks)) return *stop;
@@ -106,7 +93,7 @@ TResult<TBoardRuns> MeasureBoard(TBoardSession& session, TRunStore& history, con
   if (!reverse) return reverse.Failure();
   if (std::optional<TFailure> stop = StopDue(hooks)) return *stop;
   WaitForRest(session, params, hooks);  // a slow loop may still be moving when the step's record ends
-  TResult<TStepRun> rest = MeasuredRun(session, history, params, 0, 0, label + QStringLiteral(", at rest"), restStart, hooks);
+  TResult<TStepRun> rest = MeasuredRun(session, history, params, 0, 0, label + QStringLiteral(", at rest"), runs.RestStart, hooks);
   if (!rest) return rest.Failure();
   if (std::optional<TFailure> stop = StopDue(hooks)) return *stop;
   runs.Forward = std::move(*forward);

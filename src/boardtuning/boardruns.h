@@ -14,6 +14,7 @@
 #include "steprun/steprun.h"
 #include "tuning/identify.h"
 #include "tuning/loopmodel.h"
+#include "tuning/records.h"
 #include "tuning/verdict.h"
 
 // The board measured with one set of gains: a step forward, the step back, the loop at rest.
@@ -23,13 +24,11 @@ struct TBoardRuns {
   TStepRun Rest;
   TStepStart ForwardStart;
   TStepStart ReverseStart;
+  TStepStart RestStart;
 };
 
 // Returns the figures a verification judges of the runs.
 TBoardFigures FiguresOf(const TBoardRuns& runs);
-
-// Returns a run as the fit reads it, with the loop's state before it.
-TStepRecord RecordOf(const TStepRun& run, const TStepStart& start);
 
 // Returns the loop's state before a test as the status reports it. On a loaded machine an
 // answer may come later than the read waits, or behind the tail of the answer before it, so the

@@ -16,82 +16,55 @@ bool Refuse(TSuggestReport& r, const QString& problem, const QString& advice) {
   return false;
 }
 
-// Fills the report's runs and the records to fit, from new tests or from the history.
+// Fills the report's runs and the records to fit, from new tests or from the history: the
+// runs of one measurement, in the order they were taken, the loop's state before each read
+// from its samples (and, where those cannot tell the integral's sum, from the status read
+// before a new test).
 bool GatherRuns(TBoardSession* session, TRunStore& history, const TSuggestRequest& request, TSuggestReport& r,
-                const TBoardHooks& hooks, std::vector<TStepRecord>& records) {
-  if (!request.History.empty()) {
-    r.Runs = request.History;
-    for (const TStepRun& run : r.Runs) records.push_back(RecordOf(run, {}));
-    if (!session) r.Present = r.Runs.back().Params;
-    return true;
+                const TBoardHooks& hooks, TBoardRecords& records) {
+  std::vector<TStepRun> runs = request.History;
+  std::vector<TStepStart> status;
+  if (runs.empty()) {
+    TResult<TBoardRuns> before =
+        MeasureBoard(*session, history, r.Present, *request.Step, request.Prediv.value_or(0), QStringLiteral("before"), hooks);
+    if (!before) {
+      const std::optional<TFailure> stop = hooks.Stop ? hooks.Stop() : std::nullopt;
+      r.Failure = stop ? TFailure{QStringLiteral("%1 during the step test; nothing was written").arg(stop->Message), {}}
+                       : before.Failure();
+      return false;
+    }
+    r.Before = std::move(*before);
+    runs = {r.Before->Forward, r.Before->Reverse, r.Before->Rest};
+    status = {r.Before->ForwardStart, r.Before->ReverseStart, r.Before->RestStart};
   }
-  TResult<TBoardRuns> before =
-      MeasureBoard(*session, history, r.Present, *request.Step, request.Prediv.value_or(0), QStringLiteral("before"), hooks);
-  if (!before) {
-    const std::optional<TFailure> stop = hooks.Stop ? hooks.Stop() : std::nullopt;
-    r.Failure = stop ? TFailure{QStringLiteral("%1 during the step test; nothing was written").arg(stop->Message), {}}
-                     : before.Failure();
+  TResult<TBoardRecords> chosen = RecordsOfRuns(runs, status);
+  if (!chosen) {
+    r.Failure = TFailure{chosen.Failure().Message + QStringLiteral("; nothing was written"), chosen.Failure().Explanation};
     return false;
   }
-  r.Before = std::move(*before);
-  records.push_back(RecordOf(r.Before->Reverse, r.Before->ReverseStart));
-  records.push_back(RecordOf(r.Before->Forward, r.Before->ForwardStart));
-  r.Runs = {r.Before->Reverse, r.Before->Forward};
-  return true;
-}
-
-// Checks the board's loop law on every fitted run: a board whose loop differs from the model's
-// gets no suggestion.
-bool LoopLawHolds(const std::vector<TStepRecord>& records, TSuggestReport& r) {
-  for (const TStepRecord& record : records) {
-    r.Law.push_back(CheckLoopLaw(record));
-    const TLoopLawCheck& law = r.Law.back();
-    if (law.Verdict != TLawVerdict::Differs) continue;
-    return Refuse(r,
-                  QStringLiteral("the board's outputs do not follow the loop law the model assumes (sample %1 is off by "
-                                 "%2 % of full drive): this board's loop is another one, and a suggestion cannot be "
-                                 "trusted on it")
-                      .arg(law.WorstSample)
-                      .arg(QString::number(law.WorstDeviation, 'g', 3)),
-                  QString());
-  }
+  records = std::move(*chosen);
+  for (const TStepRun& run : runs)
+    if (run.Step != 0) r.Runs.push_back(run);
+  if (!session) r.Present = r.Runs.back().Params;
   return true;
 }
 
 // Fits the motor and chooses gains. Returns false when there is nothing to suggest (a board
 // whose loop differs, a poor fit, what the model cannot handle, or no gains that meet the goal).
-bool Choose(const TSuggestRequest& request, const std::vector<TStepRecord>& records, TSuggestReport& r) {
-  if (!LoopLawHolds(records, r)) return false;
-  r.Identification = IdentifyMotor(records);
-  if (r.Identification.Usable) {
-    const std::optional<TStepRecord> rest = r.Before ? std::optional(RecordOf(r.Before->Rest, {})) : std::nullopt;
-    r.Extras = EstimateExtras(records, rest, r.Identification.Motor);
-  }
-  if (!r.Identification.Usable)
-    return Refuse(r, QStringLiteral("the fit is poor: %1").arg(QString::fromStdString(r.Identification.Problem)),
-                  QString::fromStdString(r.Identification.Advice));
-  if (const std::string refusal = ExtrasRefusal(r.Extras); !refusal.empty())
-    return Refuse(r, QString::fromStdString(refusal), QStringLiteral("try a smaller step or a larger prediv"));
-  const TStepRun& newest = r.Runs.back();
-  const int step = request.Step.value_or(newest.Step);
-  r.Deadband = std::max({r.Present.Deadband, DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras)});
-  const TTuningGoal goal = GoalAgainstFlicker(r.Goal, r.Extras);
-  r.CountJumpInForcePct = goal.MaxCountJumpPct;
-  r.Setup.Loop = LoopSettings(r.Present);
-  r.Setup.Loop.Deadband = r.Deadband;
-  r.Setup.Step = StepAmplitude(step, r.Present);
-  r.Setup.Prediv = request.Prediv.value_or(newest.Prediv);
-  r.Setup.Start.Command = r.Before ? r.Before->ForwardStart.Command : records.back().Setup.Start.Command;
-  TStepTestSetup present = r.Setup;
-  present.Loop.Deadband = r.Present.Deadband;
-  r.PresentPredicted = PredictStepTest(r.Identification.Motor, present, goal);
-  r.Suggestion = SuggestGains(r.Identification.Motor, r.Setup, goal);
-  if (r.Suggestion.Found) r.Deadband = r.Setup.Loop.Deadband = r.Suggestion.Deadband;
-  // Kept gains with a new deadband are a change to write all the same.
-  if (r.Suggestion.Unchanged && r.Deadband != r.Present.Deadband) r.Suggestion.Unchanged = false;
-  if (!r.Suggestion.Found)
-    return Refuse(r, QString::fromStdString(r.Suggestion.Problem), QString::fromStdString(r.Suggestion.Advice));
-  return true;
+bool Choose(const TSuggestRequest& request, const TBoardRecords& records, TSuggestReport& r) {
+  const TStepRun& first = r.Runs.front();
+  TChoice c = ChooseGains(records, {r.Present, StepAmplitude(request.Step.value_or(first.Step), r.Present),
+                                    request.Prediv.value_or(first.Prediv), r.Goal});
+  r.Law = std::move(c.Law);
+  r.Identification = std::move(c.Identification);
+  r.Extras = std::move(c.Extras);
+  r.Deadband = c.Deadband;
+  r.CountJumpInForcePct = c.CountJumpInForcePct;
+  r.Setup = c.Setup;
+  r.PresentPredicted = std::move(c.PresentPredicted);
+  r.Suggestion = std::move(c.Suggestion);
+  if (c.Refusal.empty()) return true;
+  return Refuse(r, QString::fromStdString(c.Refusal), QString::fromStdString(c.Advice));
 }
 
 // Returns whether gains may be searched on the board where the model gives none or its
@@ -329,7 +302,7 @@ TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TS
                           "then run suggest again"));
     return r;
   }
-  std::vector<TStepRecord> records;
+  TBoardRecords records;
   if (!GatherRuns(session, history, request, r, hooks, records)) return r;
   const bool chosen = Choose(request, records, r);
   const bool searchable =

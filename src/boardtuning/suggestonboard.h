@@ -47,7 +47,7 @@ struct TBoardSearchReport {
 struct TSuggestReport {
   TTuningGoal Goal;
   TIdentification Identification;
-  std::vector<TStepRun> Runs;  // the runs the motor was fitted to; the last is "before"
+  std::vector<TStepRun> Runs;  // the step runs the motor was fitted to, in the order taken
   std::optional<TBoardRuns> Before;  // measured with the present gains on the board
   TPIDParams Present;          // the parameters the suggestion starts from
   TStepTestSetup Setup;        // the test the gains are chosen for, with the present gains

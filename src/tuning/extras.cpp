@@ -61,78 +61,12 @@ std::vector<double> OpenLoopResidual(const TStepRecord& r, const TMotorModel& mo
   return residual;
 }
 
-// The encoder's side of the play stays until the motor has crossed the play, then the motor
-// drags it along at the play's edge.
-double FollowPlay(double encoder, double motor, double half) {
-  if (motor - encoder > half) return motor - half;
-  if (encoder - motor > half) return motor + half;
-  return encoder;
-}
-
-// The sum of squared differences between the recorded errors and those of the step test run
-// on the fitted motor with the play between motor and encoder, the motor starting at side (-1
-// to 1) of the play around the encoder. The loop runs on the model, not on the recorded
-// outputs: a motor driven open-loop drifts from the record by the least misfit of its gain,
-// and the drift hides a few counts of play.
-double PlayMisfit(const TStepRecord& r, const TMotorModel& motor, double play, double side) {
-  const double half = play / 2;
-  const TStepTestSetup& setup = r.Setup;
-  const TStepStart& start = setup.Start;
-  const double command = start.Command + setup.Step;
-  const double decay = std::exp(-setup.Loop.Period / motor.TimeConstant);
-  TLoopState loop;
-  loop.ErrorI = start.ErrorI;
-  loop.PreviousError = std::abs(start.Error) <= setup.Loop.Deadband ? 0 : start.Error;
-  loop.PreviousCommand = start.Command;
-  double encoder = start.Command - start.Error + start.PositionFraction;
-  TMotorState m{encoder + side * half, 0};
-  double sum = 0, error = 0;
-  for (size_t k = 0; k < r.Errors.size(); ++k)
-    for (int cycle = 0; cycle <= setup.Prediv; ++cycle) {
-      const double output = LoopCycle(setup.Loop, loop, command, std::floor(encoder), error);
-      if (cycle == setup.Prediv) sum += (r.Errors[k] - error) * (r.Errors[k] - error);
-      AdvanceMotor(motor, m, output, setup.Loop.Period, decay);
-      encoder = FollowPlay(encoder, m.Position, half);
-    }
-  return sum;
-}
-
-// The play the search tries, in counts; the share of the misfit without play that the play must
-// leave at most, and the least it must take away per sample, counts squared, to be seen. The
-// fit without play absorbs much of it (on the simulator's motor, 3 counts of play take a
-// quarter to a half of the misfit away, 0.035 to 0.4 per sample), while a motor without play
-// gains at most about 8 counts squared over a step and a step back (0.02 per sample) from a
-// play of a count: the encoder's rounding.
-constexpr double kPlayStep = 0.5;
-constexpr double kMaxPlay = 12;
-constexpr double kPlayLeaves = 0.8;
-constexpr double kPlayExplainsPerSample = 0.025;
-
 }  // namespace
 
-double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& motor) {
-  if (!(motor.TimeConstant > 0)) return 0;
-  const auto misfit = [&](double play) {
-    double total = 0;
-    for (const TStepRecord& r : steps) {
-      if (r.Setup.Prediv != 0) continue;
-      double best = INFINITY;
-      for (double side : {-1.0, -0.5, 0.0, 0.5, 1.0}) best = std::min(best, PlayMisfit(r, motor, play, side));
-      total += best;
-    }
-    return total;
-  };
-  const double without = misfit(0);
-  size_t samples = 0;
-  for (const TStepRecord& r : steps) samples += r.Errors.size();
-  double bestPlay = 0, best = without;
-  for (double play = 1; play <= kMaxPlay; play += kPlayStep)
-    if (const double m = misfit(play); m < best) bestPlay = play, best = m;
-  return best <= kPlayLeaves * without && without - best >= kPlayExplainsPerSample * double(samples) ? bestPlay : 0;
-}
-
-TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
-                            const TMotorModel& motor) {
+TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
+                            const TIdentification& fit) {
+  const TMotorModel& motor = fit.Motor;
+  for (size_t i = 0; i < steps.size() && i < fit.Starts.size(); ++i) steps[i].Setup.Start = fit.Starts[i];
   TPlantExtras x;
   for (const TStepRecord& r : steps) {
     const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
@@ -141,7 +75,7 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
   if (rest) CountFlicker(rest->Errors, 0, x);
   for (const TStepRecord& r : steps)
     if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
-  x.PlayCounts = EstimatePlay(steps, motor);
+  x.PlayCounts = motor.Play;
   if (rest) {
     const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
     x.RestOutputPpPct = f.RestOutputPpPct.value_or(0);
@@ -151,7 +85,9 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
   }
   if (x.FlickerEvents > 0)
     x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
-                         CountText(x.FlickerEvents, 0, "time", "times") + "): encoder noise, or a motor on the edge of a count");
+                         CountText(x.FlickerEvents, 0, "time", "times") + "): " +
+                         (x.FlickerEvents >= kNoisyFlickers ? "encoder noise"
+                                                            : "glitches of the encoder, or a motor on the edge of a count"));
   if (x.HuntsAtRest)
     x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
                          " % of its limit over " + CountText(x.RestErrorPp, 0, "count", "counts") +
@@ -169,13 +105,11 @@ TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::op
 
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
 
-double DeadbandAgainstFlicker(const TPlantExtras& extras) {
-  return extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
-}
+double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents > 0) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   return flicker;
 }
 

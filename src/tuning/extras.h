@@ -28,18 +28,12 @@ struct TPlantExtras {
 inline constexpr int kRingingSwings = 6;
 inline constexpr double kRingingMinCounts = 2;
 
-// Reads the extras from the step records (at their prediv) and a rest record (every cycle, the
-// command not moved), when there is one: flicker in the rest record and the steps' settled
+// Reads the extras from the step records (at their prediv, started as the fit found them) and a
+// rest record (every cycle, the command not moved), when there is one: flicker in the rest record and the steps' settled
 // tails, hunting in the rest record, and ringing in the residual of each step record sampled
 // every cycle against the fitted motor driven by the outputs the board applied.
-TPlantExtras EstimateExtras(const std::vector<TStepRecord>& steps, const std::optional<TStepRecord>& rest,
-                            const TMotorModel& motor);
-
-// Returns the play between motor and encoder the step records sampled every cycle show, in
-// counts (0 when they show none): the width of the dead zone that, put between the fitted motor
-// and its encoder, best explains the recorded errors from the recorded outputs. The motor moves
-// while its encoder stays until the play is crossed, most clearly where the motion reverses.
-double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& motor);
+TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
+                            const TIdentification& fit);
 
 // Returns the deadband the choice uses against play: one count where the records show play, 0
 // where they do not. A loop that keeps correcting the last count of a motor in play pushes it
@@ -49,19 +43,21 @@ double EstimatePlay(const std::vector<TStepRecord>& steps, const TMotorModel& mo
 // cannot be predicted from the fit; the deadband is what keeps it away.)
 double DeadbandAgainstPlay(const TPlantExtras& extras);
 
-// A count that flickers this often in the records is noise, not a motor resting on the edge
-// of a count now and then.
+// A count that flickers this often in the records is noise, not a glitch now and then or a
+// motor resting on the edge of a count.
 inline constexpr int kNoisyFlickers = 10;
 
-// Returns the deadband the choice uses against a noisy flicker: the flicker's size, so that a
-// count that comes and goes leaves the output alone; 0 when the records show no noise. (A
-// deadband against a rare flicker does harm: the error then jumps from 0 past the band, and
-// the D term kicks twice as hard.)
+// Returns the deadband the choice uses against a flicker of the count: the flicker's size, so
+// that a count that comes and goes, or jumps by a glitch of one or two counts for a sample,
+// leaves the output alone; 0 when the records show none. (Without it a glitch at rest kicked
+// the output by P + D / servo period per count, beyond the rest limit.)
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
-// flickers: a flicker that still passes the deadband then moves the output no more than a
-// rest may.
+// flickers often (noise): a flicker that still passes the deadband then moves the output no
+// more than a rest may. A flicker seen now and then (a glitch, a motor on the edge of a count)
+// leaves the count jump as asked: the deadband takes it, and one glitch in a rest record cut
+// P threefold.
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot

@@ -39,32 +39,59 @@ double LoopCycle(const TLoopSettings& settings, TLoopState& state, double comman
   return output;
 }
 
+double RestDrive(const TLoopSettings& settings, const TStepStart& start) {
+  const double error = std::abs(start.Error) <= settings.Deadband ? 0 : start.Error;
+  const double drive = settings.P * error + settings.I * start.ErrorI + settings.FF0 * start.Command;
+  return std::clamp(drive, -settings.MaxOutput, settings.MaxOutput);
+}
+
 TStepSimulation::TStepSimulation(const TMotorModel& motor, const TStepTestSetup& setup)
-    : FModel(motor), FSetup(setup) {
+    : FCycle(motor, setup.Loop.Period), FSetup(setup) {
   const TStepStart& start = setup.Start;
   FLoop.ErrorI = start.ErrorI;
   FLoop.PreviousError = std::abs(start.Error) <= setup.Loop.Deadband ? 0 : start.Error;
   FLoop.PreviousCommand = start.Command;
   FStartCount = start.Command - start.Error;
-  FMotor.Position = FSampledPosition = FStartCount + start.PositionFraction;
+  FMotor.Encoder = FSampledPosition = FStartCount + start.PositionFraction;
+  FMotor.Position = FMotor.Encoder + start.PlaySide * motor.Play / 2;
+  FMotor.Velocity = start.Velocity;
+  // Before the step the loop held its drive: the lag has caught up with it, and it fills the
+  // cycles on their way to the motor.
+  FMotor.Drive = RestDrive(setup.Loop, start);
+  FDelayed.assign(static_cast<size_t>(std::max(motor.DelayCycles, 0)), FMotor.Drive);
   FCommand = start.Command + setup.Step;
-  FDecay = std::exp(-setup.Loop.Period / motor.TimeConstant);
 }
 
-bool TStepSimulation::Next(double& error, double& output) { return Advance(nullptr, error, output); }
+void TStepSimulation::StepAgain(double step) {
+  FCommand += step;
+  FGiven = 0;
+}
+
+bool TStepSimulation::Next(double& error, double& output) { return Advance(nullptr, false, error, output); }
 
 bool TStepSimulation::NextDrivenBy(double sampledDrive, double& error, double& output) {
-  return Advance(&sampledDrive, error, output);
+  return Advance(&sampledDrive, false, error, output);
 }
 
-bool TStepSimulation::Advance(const double* sampledDrive, double& error, double& output) {
+bool TStepSimulation::NextDrivenByCycles(const double* drives, double& error, double& output) {
+  return Advance(drives, true, error, output);
+}
+
+bool TStepSimulation::Advance(const double* drives, bool everyCycle, double& error, double& output) {
   if (FGiven >= FSetup.Samples) return false;
   for (int cycle = 0; cycle <= FSetup.Prediv; ++cycle) {
     // The board's counter sees whole counts.
-    FSampledPosition = FMotor.Position;
-    output = LoopCycle(FSetup.Loop, FLoop, FCommand, std::floor(FMotor.Position), error);
+    FSampledPosition = FMotor.Encoder;
+    output = LoopCycle(FSetup.Loop, FLoop, FCommand, std::floor(FMotor.Encoder), error);
     const bool sampled = cycle == FSetup.Prediv;
-    AdvanceMotor(FModel, FMotor, sampled && sampledDrive ? *sampledDrive : output, FSetup.Loop.Period, FDecay);
+    double drive = output;
+    if (drives && everyCycle) drive = drives[cycle];
+    else if (drives && sampled) drive = *drives;
+    if (!FDelayed.empty()) {
+      std::swap(drive, FDelayed[FNextDelayed]);
+      FNextDelayed = (FNextDelayed + 1) % FDelayed.size();
+    }
+    FCycle.Advance(FMotor, drive);
   }
   ++FGiven;
   return true;

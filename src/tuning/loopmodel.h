@@ -42,13 +42,20 @@ struct TLoopState {
 double LoopCycle(const TLoopSettings& settings, TLoopState& state, double command,
                  double feedback, double& error);
 
-// Where a step test starts: the motor at rest, the loop settled.
+// Where a step test starts: the loop's state before the step, and the motor, at rest unless
+// Velocity says otherwise (a step back taken while the step still moves the motor).
 struct TStepStart {
   double Command = 0;         // the command before the step (feed-forward of position sees it)
   double Error = 0;           // command minus feedback before the step
   double ErrorI = 0;          // the integral before the step
   double PositionFraction = 0.5;  // where within its encoder count the motor stands
+  double Velocity = 0;        // the motor's speed, counts per second
+  double PlaySide = 0;        // where the motor stands within the play around the encoder, -1 to 1
 };
+
+// Returns the drive the loop applies in its state before a step: P x error + I x integral +
+// FF0 x command, limited (the error has not changed, so D adds nothing).
+double RestDrive(const TLoopSettings& settings, const TStepStart& start);
 
 // A step test as the board runs it: the command moves by Step counts (the step times the step
 // multiplier), then every Prediv + 1 cycles one sample of the last cycle's error and output.
@@ -76,21 +83,34 @@ class TStepSimulation {
   // output: a replay of a run where every cycle was sampled knows what the board applied.
   bool NextDrivenBy(double sampledDrive, double& error, double& output);
 
-  // Returns where the motor stood when the encoder was read for the last sample, not rounded,
-  // relative to the encoder count it started in.
+  // As Next, but the motor gets drives[0 .. prediv] in the cycles up to the sample instead of
+  // the loop's outputs.
+  bool NextDrivenByCycles(const double* drives, double& error, double& output);
+
+  // Moves the command by another step from where the run left the loop and the motor, and
+  // gives the samples of that run from the start (a step back, say).
+  void StepAgain(double step);
+
+  // Returns the error of the last sample as a counter of fractions of a count would read it
+  // (half a count above where the motor stood, as the whole-count reading lies on average).
+  double UnroundedError() const { return FCommand - FSampledPosition + 0.5; }
+
+  // Returns where the encoder's side of the motor stood when the encoder was read for the last
+  // sample, not rounded, relative to the encoder count it started in.
   double SampledTravel() const { return FSampledPosition - FStartCount; }
 
  private:
-  bool Advance(const double* sampledDrive, double& error, double& output);
+  bool Advance(const double* drives, bool everyCycle, double& error, double& output);
 
-  TMotorModel FModel;
+  TMotorCycle FCycle;
   TStepTestSetup FSetup;
   TLoopState FLoop;
   TMotorState FMotor;
+  std::vector<double> FDelayed;  // drives on their way to the motor, a ring
+  size_t FNextDelayed = 0;
   double FCommand = 0;
   double FStartCount = 0;
   double FSampledPosition = 0;
-  double FDecay = 0;
   int FGiven = 0;
 };
 

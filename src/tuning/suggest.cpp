@@ -19,13 +19,44 @@ constexpr int kNever = INT_MAX;
 std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
   std::vector<TMotorModel> motors = {m};
   for (double gain : {1 - mismatch, 1 + mismatch})
-    for (double tau : {1 - mismatch, 1 + mismatch})
-      motors.push_back({m.Gain * gain, m.TimeConstant * tau, m.Friction});
+    for (double tau : {1 - mismatch, 1 + mismatch}) {
+      TMotorModel off = m;
+      off.Gain *= gain;
+      off.TimeConstant *= tau;
+      motors.push_back(off);
+    }
   return motors;
 }
 
+// The longest the integral of new gains may take to settle (its time constant, P x servo
+// period / I) for the board to start its next test holding the drive it held before: suggest
+// waits up to three seconds for the loop to come to rest after a write.
+constexpr double kIntegralSettlesSeconds = 1;
+
+// The test with other gains, started as the board starts it once they have come to rest: with
+// the drive that held the motor before (against a load or friction), P x error + I x sum +
+// FF0 x command. The board keeps the integral's sum when gains change: the new I at first drives
+// with the old sum, and the loop pulls the sum to where it holds that drive with the motor on
+// target. Where the new integral does that within the wait, the test starts on target holding
+// that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
+// wound up under a loop without I, say, which any I turns into a push the wait does not undo).
+// Returns whether the integral of the gains takes up a sum within the wait for rest.
+bool SettlesWithinWait(const TGains& gains, double period) {
+  return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
+}
+
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
+  if (GainsOf(setup.Loop) == gains) return setup;
+  const double held = RestDrive(setup.Loop, setup.Start);
   setup.Loop = WithGains(setup.Loop, gains);
+  TStepStart& start = setup.Start;
+  const double fed = gains.FF0 * start.Command;
+  if (SettlesWithinWait(gains, setup.Loop.Period)) {
+    start.Error = 0;
+    start.ErrorI = (held - fed) / gains.I;
+  } else if (gains.P > 0) {
+    start.Error = (held - gains.I * start.ErrorI - fed) / gains.P;
+  }
   return setup;
 }
 
@@ -33,6 +64,7 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
 struct TScore {
   int Settling = kNever;  // the first sample from which the run stays in the 2 % band
   double Iae = 0;
+  double SteadyError = 0;  // the mean error of the run's last tenth, as the step's figures take it
 };
 
 // The band a run must settle into to count as settled: the 2 % band less a count, when that
@@ -42,28 +74,87 @@ double ScoringBand(double target) {
   return band >= 2 ? band - 1 : band;
 }
 
-// Runs the step test and scores it. Gives up (settling kNever) as soon as the overshoot
-// passes the limit, or the response is outside the band at sample settleLimit or later: it
-// cannot then settle by settleLimit.
-TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit) {
-  const double target = std::abs(setup.Step);
-  const double sign = setup.Step < 0 ? -1 : 1;
-  const double band = ScoringBand(target);
+// Returns whether the output swings beyond the rest limit in the settled tail of a run (from
+// settling, and not before the last quarter, as the step's figures take it): a loop that
+// settles by whole counts may still kick its output from count to count, across the deadband,
+// into a limit cycle against friction.
+bool TailBuzzes(const std::vector<double>& outputs, int settling, double maxOutput) {
+  const size_t n = outputs.size();
+  const size_t from = std::max(n - n / 4, size_t(settling));
+  if (from >= n || !(maxOutput > 0)) return false;
+  const auto [low, high] = std::minmax_element(outputs.begin() + long(from), outputs.end());
+  return (*high - *low) / maxOutput * 100 > kRestLimitPct;
+}
+
+// How a run is judged: on the motor as fitted it must settle a count inside the band, and a
+// settled tail that buzzes beyond the rest limit never settles; on a motor at the edge of what
+// the fit may be off by (mismatched gain and time constant, more or less friction) it settles
+// in the band itself (friction there may hold it up to the band's edge), and where the edge is
+// the friction's, quietly too.
+enum class TJudge { Nominal, Edge, QuietEdge };
+
+// Runs the samples of one step on the simulation and scores them. Gives up (settling kNever)
+// as soon as the overshoot passes the limit, or the response is outside the band at sample
+// settleLimit or later: it cannot then settle by settleLimit.
+TScore ScoreSamples(TStepSimulation& simulation, const TStepTestSetup& setup, double step, double maxOvershootPct,
+                    int settleLimit, TJudge judge) {
+  const double target = std::abs(step);
+  const double sign = step < 0 ? -1 : 1;
+  const double band = judge == TJudge::Nominal ? ScoringBand(target) : kSettlingBand * target;
   const double ceiling = target * (1 + maxOvershootPct / 100);
-  TStepSimulation simulation(motor, setup);
   TScore score;
   int lastOutside = -1;
   double error = 0, output = 0;
+  std::vector<double> outputs;
+  outputs.reserve(size_t(setup.Samples));
+  const int tail = std::max(1, (setup.Samples + 9) / 10);
   for (int k = 0; simulation.Next(error, output); ++k) {
+    outputs.push_back(output);
+    if (k >= setup.Samples - tail) score.SteadyError += sign * error;
     const double y = target - sign * error;
-    if (y > ceiling) return {};
+    // At the edges the overshoot is taken unrounded: there it is the margin the gains keep, and
+    // in whole counts a fit a hair off flipped it across the limit, and the choice far away.
+    const double peak = judge == TJudge::Nominal ? y : target - sign * simulation.UnroundedError();
+    if (peak > ceiling) return {};
     score.Iae += std::abs(error);
     if (std::abs(y - target) <= band) continue;
     if (k >= settleLimit) return {};
     lastOutside = k;
   }
   score.Settling = lastOutside + 1 < setup.Samples ? lastOutside + 1 : kNever;
+  score.SteadyError /= tail;
+  const bool quiet = judge != TJudge::Edge;
+  if (quiet && score.Settling != kNever && TailBuzzes(outputs, score.Settling, setup.Loop.MaxOutput)) return {};
   return score;
+}
+
+// Runs the step test and scores it (see ScoreSamples).
+TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
+                TJudge judge = TJudge::Nominal) {
+  TStepSimulation simulation(motor, setup);
+  return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, judge);
+}
+
+// Returns whether the run settled and ended within the steady-state goal: a count, or the
+// deadband.
+bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
+  return score.Settling != kNever && std::abs(score.SteadyError) <= std::max(1.0, setup.Loop.Deadband);
+}
+
+// Runs the step test and, from where it leaves the loop and the motor, the step back, as the
+// board is measured; scores the step, and gives up when either misses the goal (settling, the
+// overshoot, the rest in their tails, and with onTarget the steady-state goal). The step back
+// starts with what the step left in the integral and where within its count the motor came to
+// rest, and may end elsewhere.
+TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
+                       bool onTarget) {
+  TStepSimulation simulation(motor, setup);
+  const TScore forward = ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, TJudge::Nominal);
+  if (forward.Settling == kNever || (onTarget && !OnTarget(forward, setup))) return {};
+  simulation.StepAgain(-setup.Step);
+  const TScore back = ScoreSamples(simulation, setup, -setup.Step, maxOvershootPct, setup.Samples, TJudge::Nominal);
+  if (back.Settling == kNever || (onTarget && !OnTarget(back, setup))) return {};
+  return forward;
 }
 
 // The rank of gains that meet the goal on every motor: lower is better.
@@ -94,23 +185,49 @@ std::optional<TGains> WithinCountJump(TGains gains, const TLoopSettings& loop, d
   return gains;
 }
 
-// The least I that pulls a motor that friction holds at the first count beyond the
-// steady-state goal (one count, or the deadband) onto it within one run's length: P alone
-// moves it when P x that error overcomes the friction; otherwise the integral must make up the
-// rest. A loop with less sits off target on a board with a little more friction than the fit
-// found, however well it settles on the model. (Held at the settling band's edge instead, a
-// slow motor's P of the band overcame the friction while two counts did not, and the gains
-// rested two counts off on the board.) Friction is the least sure of the fitted constants: a
-// run that saturates and then rests shows it only to within about a percent of drive (a slow
-// motor's 1 % was fitted as 0.54 % and as 1.36 % from two starts), so the I must pull against
-// kFrictionMarginPct more than the fit found.
-constexpr double kFrictionMarginPct = 0.5;
+// Friction is the least sure of the fitted constants: a run that saturates and then rests
+// shows it only to within about a percent of drive (a slow motor's 1 % was fitted as 0.54 % and
+// as 1.36 % from two starts), so gains must bring the motor within the steady-state goal (a
+// count, or the deadband) by the run's end with the goal's margin more than the fit found,
+// too. A loop that does so only on the model sits off target on a board with a little more
+// friction, however well it settles. Where P alone does not, the integral must; its pull is
+// simulated from the step on, as it gathers the error of the whole approach, not only of the
+// last counts.
 
-double LeastIntegral(const TMotorModel& motor, const TStepTestSetup& setup, double p) {
-  const double held = std::floor(std::max(1.0, setup.Loop.Deadband)) + 1;
-  const double need = motor.Friction + kFrictionMarginPct - p * held;
-  if (need <= 0) return 0;
-  return need / (held * double(setup.Samples) * (setup.Prediv + 1));
+// A mismatched motor must settle within this many times the run: one a fifth slower than the
+// fitted motor cannot settle within the run where the fitted one takes most of it, and gains
+// that settle it just after the run's end are as safe as those that settle it just before.
+constexpr int kCornerRuns = 2;
+
+// Returns the test run longer by kCornerRuns.
+TStepTestSetup Longer(TStepTestSetup setup) {
+  setup.Samples *= kCornerRuns;
+  return setup;
+}
+
+// Returns the test with the gains and the deadband they run with: that of setup, or a count
+// where one count moves the output by more than a rest may and the gains do as well with it on
+// the fitted motor. A motor at rest on the edge of a count, or an encoder's glitch, makes the
+// count come and go now and then, in any run: beyond a deadband of a count each kicks the
+// output beyond the rest limit, and whether a board shows it depends on where within its count
+// the motor stopped, so that the same board gave a deadband one time and none the next. Within
+// it the output stays. (Against friction a large D may instead kick the output each time the
+// motor crosses the band's edge: then none.)
+TStepTestSetup TestFor(const TMotorModel& motor, const TStepTestSetup& setup, const TGains& gains, const TTuningGoal& goal) {
+  TStepTestSetup test = WithGainsOf(setup, gains);
+  if (setup.Loop.Deadband >= 1 || CountJumpPct(test.Loop) <= kRestLimitPct) return test;
+  TStepTestSetup wider = setup;
+  wider.Loop.Deadband = 1;
+  wider = WithGainsOf(wider, gains);
+  const bool quiet =
+      ScoreRunAndBack(motor, wider, goal.TargetOvershootPct, setup.Samples, goal.PullAgainstFriction).Settling != kNever;
+  return quiet ? wider : test;
+}
+
+// Returns the motor with the friction the gains must also bring onto target.
+TMotorModel WithFrictionMargin(TMotorModel motor, const TTuningGoal& goal) {
+  motor.Friction += goal.FrictionMarginPct;
+  return motor;
 }
 
 // The search: the motors, the test and the best few gains found so far, best first.
@@ -126,13 +243,15 @@ class TSearch {
     const std::optional<TGains> within = WithinCountJump(wanted, FSetup.Loop, FGoal.MaxCountJumpPct);
     if (!within) return false;
     const TGains& gains = *within;
-    if (FGoal.PullAgainstFriction && gains.I < LeastIntegral(FMotors[0], FSetup, gains.P)) return false;
-    const TStepTestSetup setup = WithGainsOf(FSetup, gains);
-    const TScore nominal = ScoreRun(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling);
+    const TStepTestSetup setup = TestFor(FMotors[0], FSetup, gains, FGoal);
+    const TScore nominal =
+        ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
+    if (!FrictionEdgesHold(setup)) return false;
     TRank rank{nominal.Settling, 0, nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
-      const TScore corner = ScoreRun(FMotors[i], setup, CornerOvershootLimitPct(FGoal), FSetup.Samples);
+      const TScore corner =
+          ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, TJudge::Edge);
       if (corner.Settling == kNever) return false;
       rank.WorstSettling = std::max(rank.WorstSettling, corner.Settling);
     }
@@ -141,6 +260,19 @@ class TSearch {
     FTop.insert(at, {gains, rank});
     if (FTop.size() > FKeep) FTop.pop_back();
     return true;
+  }
+
+  // Returns whether the gains also do on the fitted motor with the friction at the edges of
+  // what the fit may be off by: with half a percent more, the motor on target by the run's end;
+  // with half the friction, quiet. Less friction lets a motor hunt between two counts where a P
+  // too weak to hold a load at either, or a coarse count, has it cross one and come back.
+  bool FrictionEdgesHold(const TStepTestSetup& setup) const {
+    if (!FGoal.PullAgainstFriction) return true;
+    const double overshoot = CornerOvershootLimitPct(FGoal);
+    TMotorModel slack = FMotors[0];
+    slack.Friction /= 2;
+    return OnTarget(ScoreRun(WithFrictionMargin(FMotors[0], FGoal), setup, overshoot, FSetup.Samples, TJudge::Edge), setup) &&
+           ScoreRun(slack, setup, overshoot, FSetup.Samples, TJudge::QuietEdge).Settling != kNever;
   }
 
   bool Found() const { return !FTop.empty(); }
@@ -362,7 +494,7 @@ TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setu
   TPrediction p;
   const std::vector<TMotorModel> motors = Motors(motor, goal.Mismatch);
   for (size_t i = 0; i < motors.size(); ++i) {
-    TStepSamples samples = SimulateStepTest(motors[i], setup);
+    TStepSamples samples = SimulateStepTest(motors[i], i == 0 ? setup : Longer(setup));
     const TStepFigures figures = ComputeStepFigures(samples.Errors, samples.Outputs, setup.Step, setup.Loop.MaxOutput);
     if (i == 0) {
       p.Samples = std::move(samples);
@@ -380,45 +512,49 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   TSuggestion s;
   s.Deadband = setup.Loop.Deadband;
   std::optional<TGains> gains = Search(motor, setup, goal, true);
-  // Where no gains that meet the goal have I enough against the friction, the best without it
-  // may still serve with a deadband as wide as the friction can hold the motor off target
-  // (P x the deadband's next count overcomes it): the loop then lets it rest there, the
-  // steady-state goal is the deadband, and the report says so. A deadband the settling band
-  // cannot hold, or one that loses the goal, leaves no suggestion, and says why.
+  // Where no gains that meet the goal rest quietly on target, a count more of deadband may:
+  // friction may hold the motor up to it off target, and within it the integral stops, where it
+  // kept creeping a motor held by friction across count after count, each kicking the output
+  // by D. The steady-state goal is then the deadband, and the report says so. A deadband beyond
+  // the settling band, or one more than a count beyond what the records ask for, is none: the
+  // motor would rest too far off.
   TStepTestSetup chosen = setup;
-  bool frictionHolds = false;
-  if (!gains && goal.PullAgainstFriction && LeastIntegral(motor, setup, 0) > 0) {
-    TTuningGoal relaxed = goal;
-    relaxed.PullAgainstFriction = false;
-    const std::optional<TGains> loose = Search(motor, setup, relaxed, true);
-    frictionHolds = loose.has_value();
-    if (loose && loose->P > 0) {
-      chosen.Loop.Deadband =
-          std::max(setup.Loop.Deadband, std::ceil((motor.Friction + kFrictionMarginPct) / loose->P) - 1);
-      TSearch check(motor, chosen, goal);
-      if (chosen.Loop.Deadband <= ScoringBand(std::abs(setup.Step)) && check.Try(*loose)) {
-        gains = loose;
-        s.Deadband = chosen.Loop.Deadband;
-        s.Note = "friction holds the motor up to " + CountText(chosen.Loop.Deadband, 0, "count", "counts") +
-                 " off target with these gains, and no gains that meet the goal have I enough to pull it "
-                 "closer within a run: \"Deadband (b):\" is set to that";
-      }
+  const double wider = std::floor(setup.Loop.Deadband) + 1;
+  if (!gains && goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step))) {
+    chosen.Loop.Deadband = wider;
+    gains = Search(motor, chosen, goal, true);
+    if (gains) {
+      s.Deadband = chosen.Loop.Deadband;
+      s.Note = "no gains that meet the goal rest quietly within a count of target (friction holds the motor, and an "
+               "integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
+               CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests";
     }
   }
+  if (!gains) chosen = setup;
+  // Friction is what holds the motor off where gains exist for the same motor without it.
+  bool frictionHolds = false;
+  if (!gains && goal.PullAgainstFriction && motor.Friction > 0) {
+    TMotorModel frictionless = motor;
+    frictionless.Friction = 0;
+    frictionHolds = Search(frictionless, setup, goal, false).has_value();
+  }
   const bool presentWithinJump = CountJumpPct(setup.Loop) <= goal.MaxCountJumpPct;
-  const TScore present = presentWithinJump ? ScoreRun(motor, setup, goal.TargetOvershootPct, setup.Samples) : TScore{};
-  const TScore found = gains ? ScoreRun(motor, WithGainsOf(chosen, *gains), goal.TargetOvershootPct, setup.Samples) : TScore{};
-  if (present.Settling != kNever && present.Settling <= found.Settling) {
+  TSearch present(motor, setup, goal);
+  const TScore found = gains ? ScoreRun(motor, TestFor(motor, chosen, *gains, goal), goal.TargetOvershootPct, setup.Samples) : TScore{};
+  if (presentWithinJump && present.Try(GainsOf(setup.Loop)) && present.Best().Rank.Settling <= found.Settling) {
+    const TStepTestSetup kept = TestFor(motor, setup, GainsOf(setup.Loop), goal);
     s.Found = s.Unchanged = true;
-    s.Deadband = setup.Loop.Deadband;
+    s.Deadband = kept.Loop.Deadband;
     s.Gains = GainsOf(setup.Loop);
-    s.Predicted = PredictStepTest(motor, setup, goal);
+    s.Predicted = PredictStepTest(motor, kept, goal);
     return s;
   }
   if (gains) {
+    const TStepTestSetup test = TestFor(motor, chosen, *gains, goal);
     s.Found = true;
     s.Gains = *gains;
-    s.Predicted = PredictStepTest(motor, WithGainsOf(chosen, *gains), goal);
+    s.Deadband = test.Loop.Deadband;
+    s.Predicted = PredictStepTest(motor, test, goal);
     return s;
   }
   if (setup.Loop.FaultError > 0 && std::abs(setup.Step) > setup.Loop.FaultError) {
@@ -427,10 +563,13 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     return s;
   }
   if (frictionHolds) {
-    s.Problem = "no gains that meet the goal have I enough to pull the motor onto target against its friction (" +
-                FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(kFrictionMarginPct, 1) +
-                " % more as the fit may be off) within a run: the motor would rest off target";
-    s.Advice = "try a larger --target-overshoot, or raise I by hand and check in repeated step tests that the motor comes onto target";
+    s.Problem = "no gains that meet the goal bring the motor within a count of target (or a count more of deadband) "
+                "against its friction (" +
+                FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(goal.FrictionMarginPct, 1) +
+                " % more as the fit may be off) by the end of the run, and without the friction some would: the motor "
+                "would rest off target";
+    s.Advice = "try a prediv that gives the integral longer, a larger --target-overshoot, or raise I by hand and check "
+               "in repeated step tests that the motor comes onto target";
     return s;
   }
   const int mismatch = static_cast<int>(std::lround(goal.Mismatch * 100));

@@ -32,10 +32,16 @@ struct TTuningGoal {
   double Mismatch = 0.2;
   double CornerAllowancePct = 3;  // points of overshoot beyond the target at the mismatched motors
   double MaxCountJumpPct = 20;
-  // Whether I must pull a motor that friction holds at the edge of the settling band onto
-  // target within a run; the choice falls back to gains without it when none have it.
+  // Whether the gains must bring the motor within the steady-state goal (a count, or the
+  // deadband) by the end of the step and of the step back, also against FrictionMarginPct more
+  // friction than fitted; the choice falls back to a count more of deadband when none do.
   bool PullAgainstFriction = true;
+  double FrictionMarginPct = 0.5;
 };
+
+// The most the output may move at rest, peak-to-peak, in % of "Max Output (m):": in a rest
+// record, and in the settled tail of a step.
+inline constexpr double kRestLimitPct = 10;
 
 // Returns the most overshoot the goal allows the mismatched motors, in %.
 double CornerOvershootLimitPct(const TTuningGoal& goal);
@@ -70,7 +76,8 @@ TPIDParams WithGains(TPIDParams params, const TGains& gains);
 
 // What the model predicts for a step test with some gains: the figures on the motor as
 // fitted, and the worst settling and overshoot over the mismatched motors (gain and time
-// constant each off by the goal's mismatch, both ways).
+// constant each off by the goal's mismatch, both ways), run twice as long as the test: a motor
+// a fifth slower may settle just after the test's end.
 struct TPrediction {
   TStepSamples Samples;  // the test on the fitted motor
   TStepFigures Figures;
@@ -97,16 +104,21 @@ struct TSuggestion {
 // adds a constant drive to a step and is set to 0) for the step test of setup on the motor:
 // the shortest settling on the fitted motor among the gains within the goal's count jump that
 // keep the overshoot within the target there, and within the target and the corner allowance
-// on every mismatched motor, settling within the run on all of them; ties go to the shorter
-// worst settling. Settling is judged a count inside the 2 % band (when
-// the band spans two counts or more): the model cannot tell on which side of a count's edge the
+// on every mismatched motor, settling on all of them (the mismatched ones within twice the
+// run); ties go to the shorter worst settling. On the fitted motor the step back, from where
+// the step leaves loop and motor, must do as well, and neither may end with the output
+// swinging beyond the rest limit in its settled tail (a count that comes and goes across the
+// deadband kicks the output by D). Settling is judged a count inside the 2 % band (when the
+// band spans two counts or more): the model cannot tell on which side of a count's edge the
 // real motor comes to rest, and a response resting on the band's edge would settle or not by
 // that count. The output is limited by the loop's "Max Output (m):" as on the board. Gains are
 // rounded to three significant digits. The present gains (those of setup) are kept when they
 // are within the count jump, meet the goal on the fitted motor and nothing found settles sooner
 // there: a fit is least sure of a motor that a well-tuned loop barely lets move, and must not
-// talk it out of them. Gains need I enough to pull a motor that friction holds beyond the
-// steady-state goal onto it within a run; where none that meet the goal have it, the best
-// without it come with the deadband the friction makes of them, when the settling band holds
-// it, and otherwise there is no suggestion.
+// talk it out of them. Gains must bring the motor within the steady-state goal by the end of
+// both runs, also with half a percent more friction than fitted; where none that meet the goal
+// do, those that do with a count more of deadband come with it (when the settling band holds
+// it), and otherwise there is no suggestion. Each test starts from where the board will be
+// once the gains are written: the integral's sum the board keeps, settled to hold what held the
+// motor where the new integral does that within the wait for rest.
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal);

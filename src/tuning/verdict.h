@@ -15,9 +15,6 @@ struct TBoardFigures {
   std::optional<TStepFigures> Rest;
 };
 
-// The most the output may move at rest, peak-to-peak, in % of "Max Output (m):".
-inline constexpr double kRestLimitPct = 10;
-
 // Returns the rest figure of the loop: the largest output peak-to-peak of the rest record and
 // the steps' settled tails (those that have one); empty when none has.
 std::optional<double> RestOutputPpPct(const TBoardFigures& figures);

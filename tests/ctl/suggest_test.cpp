@@ -214,14 +214,16 @@ TEST_F(SuggestTest, BoardGoneWhileWritingNamesEveryValueChanged) {
   present.FeedForward0 = 0.3;
   present.FeedForward1 = 0.7;
   FSim.SetParams(present);
-  // The board goes once the writing has begun: it answers P, I, D and FF0 and goes at FF1. On
-  // a loaded machine the watcher may see "p " late: what the board answered since then counts.
+  // The board goes once the writing has begun: it answers P, I, D, the deadband (1, against the
+  // count's coming and going at the suggested P) and FF0 and goes at FF1. On a loaded machine
+  // the watcher may see "p " late: what the board answered since then counts.
   OnceReceived([](const TCommands& cs) { return Count(cs, "p ") == 1; }, [this] {
     const TCommands cs = FSim.ReceivedCommands();
     const auto p = std::find_if(cs.begin(), cs.end(), [](const std::string& c) { return c.rfind("p ", 0) == 0; });
-    FSim.SetFault(zirvsim::TFault::HangUpAfter, 3 - int(cs.end() - p - 1));
+    FSim.SetFault(zirvsim::TFault::HangUpAfter, 4 - int(cs.end() - p - 1));
   });
   const TCtlResult r = Suggest({"--apply", "--yes"});
+  ASSERT_TRUE(r.Out.contains("Deadband 0 -> 1") || r.Err.contains("Deadband 0 -> 1")) << r.Err.toStdString();
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("the board's values could not be put back")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("FF0=0.3")) << r.Err.toStdString();
@@ -407,16 +409,54 @@ TEST_F(SuggestTest, ShowsTheSuggestionBeforeTheQuestion) {
   EXPECT_EQ(Count(FSim.ReceivedCommands(), "p "), 0);
 }
 
-// Stored runs are fitted without a board; --png draws them with the suggestion.
-TEST_F(SuggestTest, FitsStoredRunsAndDrawsThem) {
-  ASSERT_EQ(Suggest({}).Status, kExitOk);
+// The three runs a suggest stored give its answer back without a board, and --png draws them
+// with the suggestion; runs made with other gains are refused, and it says why.
+TEST_F(SuggestTest, StoredRunsGiveTheLiveAnswerBack) {
+  const TCtlResult live = Suggest({"--json"});
+  ASSERT_EQ(live.Status, kExitOk) << live.Err.toStdString();
   const QString png = FData.filePath("suggest.png");
-  const TCtlResult r = RunCtlCaptured({"suggest", "--from-history", "1", "--png", png});
-  EXPECT_EQ(r.Status, kExitOk) << r.Err.toStdString();
-  EXPECT_TRUE(r.Out.contains("fitted to run #1")) << r.Out.toStdString();
+  const TCtlResult stored = RunCtlCaptured({"suggest", "--from-history", "1", "2", "3", "--json", "--png", png});
+  ASSERT_EQ(stored.Status, kExitOk) << stored.Err.toStdString();
+  const QJsonObject a = QJsonDocument::fromJson(live.Out.toUtf8()).object();
+  const QJsonObject b = QJsonDocument::fromJson(stored.Out.toUtf8()).object();
+  EXPECT_EQ(a["motor"], b["motor"]);
+  EXPECT_EQ(a["suggested"]["gains"], b["suggested"]["gains"]);
+  EXPECT_EQ(a["suggested"]["deadband"], b["suggested"]["deadband"]);
   QFile file(png);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   EXPECT_TRUE(file.read(8).startsWith("\x89PNG"));
+
+  zirvsim::TBoardParams other = Oscillating();
+  other.P = 0.5;
+  FSim.SetParams(other);
+  ASSERT_EQ(Suggest({}).Status, kExitOk);  // runs 4, 5 and 6
+  const TCtlResult mixed = RunCtlCaptured({"suggest", "--from-history", "1", "4"});
+  EXPECT_EQ(mixed.Status, kExitFailed);
+  EXPECT_TRUE(mixed.Err.contains("the runs were made with different loop settings (#1 with P 0.6")) << mixed.Err.toStdString();
+}
+
+// A first-order motor from a sluggish start (no I, the motor resting far off target with the
+// board's sum of errors growing): the step back, taken while the step still moves it, is fitted
+// with the speed it started with, and the suggestion stays. (It was refused: the step back was
+// fitted as if from rest, and no motor replayed it.)
+TEST(SuggestSluggishTest, FirstOrderMotorFromASluggishStartIsTuned) {
+  QTemporaryDir data;
+  qputenv("XDG_DATA_HOME", data.path().toUtf8());
+  qputenv("XDG_CONFIG_HOME", data.filePath(QStringLiteral("config")).toUtf8());
+  zirvsim::TBoardSimulator sim{
+      {.Pacing = false, .EepromFile = {}, .ReplyDelayMs = 0, .Motor = *zirvsim::ParseMotorConstants("gain=700,tau=0.04,friction=1")}};
+  zirvsim::TBoardParams sluggish;
+  sluggish.P = 0.03, sluggish.I = 0, sluggish.D = 0.0005;
+  sim.SetParams(sluggish);
+  sim.Start();
+  const TCtlResult r = RunCtlCaptured(
+      {"suggest", "--port", QString::fromStdString(sim.DevicePath()), "--step", "200", "--apply", "--yes", "--json"});
+  sim.Stop();
+  ASSERT_EQ(r.Status, kExitOk) << r.Err.toStdString();
+  const QJsonObject o = QJsonDocument::fromJson(r.Out.toUtf8()).object();
+  const QJsonObject measured = o["verification"].toObject()["measured"].toObject();
+  EXPECT_FALSE(measured["settling_samples"].isNull());
+  EXPECT_LE(measured["overshoot_pct"].toDouble(), 5);
 }
 
 // A deadband the suggestion sets is said, with what it stands against, among what is printed

@@ -47,6 +47,30 @@ TEST(PlantOptionsTest, MotorsWithoutTheOptionsAnswerAsBefore) {
     }
 }
 
+// The same for the machines the options made before the later ones existed: each kind keeps
+// its answers when options are added.
+TEST(PlantOptionsTest, EarlierOptionsAnswerAsBefore) {
+  struct TCase {
+    const char* Motor;
+    uint64_t Expected;
+  };
+  const TCase cases[] = {
+      {"lag=0.002,delay=1", 0x0052a28a8efd15ddull},
+      {"play=3", 0x426e5e2b53a45564ull},
+      {"encnoise=1", 0x03bb966cf42eb436ull},
+      {"breakaway=2,stribeck=100", 0x30dfb09a5538c97cull},
+      {"resonance=80,damping=0.05,ratio=0.5", 0xbe7cb075e359e4daull},
+      {"gain=500,tau=0.05,friction=2,noise=0.5,delay=2,play=1.5,encnoise=2", 0x8d95c19178ed2fc7ull},
+  };
+  for (const TCase& c : cases) {
+    TBoardModel board(3, *ParseMotorConstants(c.Motor));
+    std::string all;
+    for (const char* command : {"r0c200ok1", "r2c-150ok1", "s"})
+      for (const std::string& line : board.Answer(command)) all += line + "|";
+    EXPECT_EQ(Fnv(all), c.Expected) << c.Motor;
+  }
+}
+
 struct TOptionText {
   const char* Text;
   bool Valid;
@@ -62,6 +86,10 @@ TEST(PlantOptionsTest, ParsesTheOptionsWithinWhatAMotorCanBe) {
       {"gain=10000001", false}, {"delay=1.5", false}, {"delay=-1", false}, {"delay=1001", false},
       {"friction=1,breakaway=0.5", false}, {"ratio=0", false}, {"resonance=1e9", false},
       {"play=-1", false}, {"lag=inf", false},
+      {"load=-5,gravity=10,angle=-30,spring=0.5,wall=-20,inertia=3,current=40,cogging=1,cogs=12,warm=20,warmgain=0.1,"
+       "warmfriction=-0.3,cpr=500,glitch=4,onload=1", true},
+      {"onload=2", false}, {"onload=0.5", false}, {"cogs=0", false}, {"cogs=2.5", false}, {"current=0", false},
+      {"cpr=0", false}, {"warmgain=-1", false}, {"gravity=-1", false}, {"glitch=-1", false},
   };
   for (const TOptionText& c : cases) EXPECT_EQ(ParseMotorConstants(c.Text).has_value(), c.Valid) << c.Text;
   const auto all = ParseMotorConstants("delay=2,play=3,encnoise=1,breakaway=2,ratio=0.5");
@@ -198,6 +226,140 @@ TEST(PlantOptionsTest, SecondMassSwingsAtTheResonance) {
   const auto [low, high] = std::minmax_element(v.begin(), v.end());
   EXPECT_NEAR(*low, 0, 0.03 * kick);
   EXPECT_NEAR(*high, kick, 0.03 * kick);
+}
+
+}  // namespace
+
+namespace {
+
+// What a row of the table below reads after the run.
+enum class TRead { Position, Velocity, Reading, LoadReading };
+
+// One machine, driven by a constant drive from rest at position 0 for some time, and what it
+// reads then by the physics worked out by hand.
+struct THandCase {
+  const char* Name;
+  const char* Motor;  // --motor text; friction and noise are 0 unless it says otherwise
+  double Drive;
+  double Seconds;
+  TRead Read;
+  double Expected;
+  double Tolerance;
+};
+
+constexpr double kRad = 2 * M_PI / 4000;  // radians per count of the reference encoder
+
+double Reading(const TMotorPlant& plant, TRead read) {
+  switch (read) {
+    case TRead::Position: return plant.Position();
+    case TRead::Velocity: return plant.Velocity();
+    case TRead::Reading:
+    case TRead::LoadReading: return static_cast<double>(plant.EncoderCounts());
+  }
+  return 0;
+}
+
+// Free travel of the plain motor: gain u (t - tau (1 - e^(-t / tau))).
+double Travel(double gain, double tau, double u, double t) { return gain * u * (t - tau * (1 - std::exp(-t / tau))); }
+
+// Two masses (motor 1, load r) on a spring swinging at w, a force a (acceleration of the motor
+// alone) on the motor: the centre of mass moves at a t^2 / (2 (1 + r)), the twist q is
+// (a / w^2) (1 - cos wt); the motor leads the centre by r q / (1 + r), the load trails it by
+// q / (1 + r).
+double TwoMassTravel(double a, double r, double hz, double t, bool load) {
+  const double w = 2 * M_PI * hz;
+  const double centre = a * t * t / (2 * (1 + r));
+  const double q = a / (w * w) * (1 - std::cos(w * t));
+  return load ? centre - q / (1 + r) : centre + r * q / (1 + r);
+}
+
+const THandCase kHandCases[] = {
+    // A constant load eats its drive: the speed is gain (u - load).
+    {"load_eats_its_drive", "friction=0,noise=0,load=3", 10, 0.5, TRead::Velocity, 2000 * 7, 1e-3},
+    // An arm hanging down rests where gravity's pull G sin(angle) equals the drive: 30 degrees
+    // for half of G, a twelfth of a revolution.
+    {"arm_rests_where_gravity_balances", "friction=0,noise=0,gravity=10,angle=0", 5, 2, TRead::Position, 4000.0 / 12, 1e-3},
+    // Held level at the start (90 degrees), the arm takes its whole weight.
+    {"level_arm_takes_its_weight", "friction=0,noise=0,gravity=4", 4, 1, TRead::Position, 0, 1e-6},
+    // The spring is met at the wall, then pressed in until it pushes back with the drive.
+    {"spring_pressed_until_it_balances", "friction=0,noise=0,spring=0.1,wall=100", 5, 2, TRead::Position, 150, 1e-3},
+    {"spring_below_a_negative_wall", "friction=0,noise=0,spring=0.1,wall=-100", -5, 2, TRead::Position, -150, 1e-3},
+    // Cogging holds the motor in the slope of its detent: A sin(N x rad) = u.
+    {"cogging_holds_in_its_detent", "friction=0,noise=0,cogging=2,cogs=24", 1, 2, TRead::Position,
+     std::asin(0.5) / (24 * kRad), 1e-3},
+    // Upright on a crank (180 degrees, where the inertia is 1 + R and changes least), the
+    // motor's time constant is (1 + R) times its own.
+    {"inertia_lengthens_the_time_constant", "friction=0,noise=0,gain=1000,tau=0.01,inertia=3,angle=180", 0.001, 0.02,
+     TRead::Velocity, 1000 * 0.001 * (1 - std::exp(-0.02 / 0.04)), 1e-5},
+    // The current limit holds the torque: a constant acceleration gain C / tau.
+    {"current_limit_holds_the_acceleration", "friction=0,noise=0,current=10", 100, 0.05, TRead::Position,
+     0.5 * 2000 * 10 / 0.015 * 0.05 * 0.05, 1e-3},
+    // An encoder of fewer counts per revolution reads the same motion in fewer counts.
+    {"reference_encoder", "friction=0,noise=0", 1, 0.1, TRead::Reading, std::floor(Travel(2000, 0.015, 1, 0.1)), 0},
+    {"coarse_encoder_tenth", "friction=0,noise=0,cpr=400", 1, 0.1, TRead::Reading,
+     std::floor(Travel(2000, 0.015, 1, 0.1) / 10), 0},
+    {"coarse_encoder_fortieth", "friction=0,noise=0,cpr=100", 1, 0.1, TRead::Reading,
+     std::floor(Travel(2000, 0.015, 1, 0.1) / 40), 0},
+    // Warm after three time constants of warming: gain 20 % down by 95 %, friction 50 % down by
+    // 95 %: the speed is gain (1 - 0.2 w) (u - f (1 - 0.5 w)), w = 1 - e^-3.
+    {"warmed_up_speed", "noise=0,friction=2,warm=1,warmgain=-0.2,warmfriction=-0.5", 10, 3, TRead::Velocity,
+     2000 * (1 - 0.2 * (1 - std::exp(-3.0))) * (10 - 2 * (1 - 0.5 * (1 - std::exp(-3.0)))), 1e-3},
+    // A second mass of the motor's inertia on an undamped spring, pushed from rest: the encoder
+    // on the motor runs ahead of the centre of mass, the one on the load behind it.
+    {"sensor_on_the_motor", "friction=0,noise=0,gain=10000000,tau=100,resonance=20,ratio=1", 1, 0.1, TRead::Reading,
+     TwoMassTravel(1e7 * 2 / 100, 1, 20, 0.1, false), 1.5},
+    {"sensor_on_the_load", "friction=0,noise=0,gain=10000000,tau=100,resonance=20,ratio=1,onload=1", 1, 0.1,
+     TRead::LoadReading, TwoMassTravel(1e7 * 2 / 100, 1, 20, 0.1, true), 1.5},
+};
+
+// Each option of the machine against the physics worked out by hand, not by the plant's code.
+TEST(PlantOptionsTest, HandWorkedResponses) {
+  for (const THandCase& c : kHandCases) {
+    const auto motor = ParseMotorConstants(c.Motor);
+    ASSERT_TRUE(motor) << c.Name;
+    TMotorPlant plant(1, *motor);
+    const int cycles = static_cast<int>(std::lround(c.Seconds / kPeriod));
+    for (int n = 0; n < cycles; ++n) plant.Step(c.Drive, kPeriod);
+    const double tolerance = c.Read == TRead::Position || c.Read == TRead::Velocity
+                                 ? c.Tolerance * std::max(1.0, std::abs(c.Expected))
+                                 : c.Tolerance;
+    EXPECT_NEAR(Reading(plant, c.Read), c.Expected, tolerance) << c.Name;
+  }
+}
+
+// An inertia that changes along the motion trades speed for it: a motor coasting (no drive,
+// a time constant so long that back-EMF hardly brakes it) keeps its energy J v^2 / 2, so its
+// speed falls as 1 / sqrt(J) from hanging down (J = 1) to upright (J = 1 + R).
+TEST(PlantOptionsTest, CoastingThroughAChangingInertiaKeepsItsEnergy) {
+  TMotorPlant plant(1, *ParseMotorConstants("friction=0,noise=0,gain=10000000,tau=100,inertia=3,angle=0"));
+  const auto inertia = [](double x) { return 1 + 1.5 * (1 - std::cos(kRad * x)); };
+  for (int n = 0; n < 25; ++n) plant.Step(100, kPeriod);  // pushed to speed, near the bottom
+  const double energy = inertia(plant.Position()) * plant.Velocity() * plant.Velocity();
+  while (plant.Position() < 2000) {
+    plant.Step(0, kPeriod);
+    ASSERT_NEAR(inertia(plant.Position()) * plant.Velocity() * plant.Velocity(), energy, 0.01 * energy)
+        << plant.Position();
+  }
+}
+
+// Glitches: the reading of a motor at rest jumps by 1 or 2 counts, either way, for one cycle at
+// a time, at the rate asked for (500 expected in 100 s at 5 per second; 4 standard deviations).
+TEST(PlantOptionsTest, GlitchesJumpOneReadingAtTheRateAskedFor) {
+  TMotorPlant plant(7, *ParseMotorConstants("friction=0,noise=0,glitch=5"));
+  int glitches = 0;
+  int64_t previous = 0;
+  for (int n = 0; n < 250000; ++n) {
+    plant.Step(0, kPeriod);
+    const int64_t reading = plant.EncoderCounts();
+    ASSERT_LE(std::abs(reading), 2) << n;
+    if (reading != 0) {
+      ASSERT_EQ(previous, 0) << "a glitch lasted more than one reading, at " << n;
+      ++glitches;
+    }
+    previous = reading;
+  }
+  EXPECT_EQ(plant.Position(), 0);
+  EXPECT_NEAR(glitches, 500, 90);
 }
 
 }  // namespace

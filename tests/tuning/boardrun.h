@@ -4,8 +4,10 @@
 // library reads: what the tests and the benchmark compare the models with.
 
 #include <string>
+#include <vector>
 
 #include "sim/board.h"
+#include "steprun/steprun.h"
 #include "tuning/identify.h"
 
 // Returns the board's parameters as the tool's record holds them.
@@ -60,4 +62,30 @@ inline void SetGains(zirvsim::TBoardModel& board, double p, double i, double d) 
   params.I = i;
   params.D = d;
   board.SetParams(params);
+}
+
+// Returns a step test on the board as the history stores it, numbered id.
+inline TStepRun StoredRun(zirvsim::TBoardModel& board, int step, int prediv, qint64 id) {
+  const TStepRecord record = RunOnBoard(board, step, prediv);
+  TStepRun run;
+  run.Id = id;
+  run.Port = QStringLiteral("COM1");
+  run.Step = step;
+  run.Prediv = prediv;
+  run.Params = ToRecord(board.Params());
+  run.Errors = record.Errors;
+  run.Outputs = record.Outputs;
+  return run;
+}
+
+// Measures the board as suggest does, after it has run for a second: the step, at once the step
+// back, and a little later a rest record.
+inline std::vector<TStepRun> MeasuredRuns(zirvsim::TBoardModel& board, int step, int prediv) {
+  board.RunFor(1.0);
+  std::vector<TStepRun> runs = {StoredRun(board, step, prediv, 1)};
+  board.RunFor(0.01);
+  runs.push_back(StoredRun(board, -step, prediv, 2));
+  board.RunFor(0.3);
+  runs.push_back(StoredRun(board, 0, 0, 3));
+  return runs;
 }

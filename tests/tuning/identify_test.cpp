@@ -112,7 +112,9 @@ TEST(IdentifyTest, RefusesARunTheModelCannotReplay) {
 // saturates, overshoots and then rests, sampled every other cycle, on boards of several seeds.
 // Each run fits, alone and with the other: fitted together from one shared start within the
 // count, gain and time constant came out 30 % high and friction nearly four times the motor's.
-// Friction shows only within 1 % of drive in such runs.
+// Friction shows only within 1 % of drive in such runs, and the step back fitted alone, taken
+// while the step may still move the motor, within a percent and a quarter: alone, nothing tells
+// the fit the speed it started with (with the step before it, the fit finds that speed).
 TEST(IdentifyTest, StepAndStepBackOfASaturatingSlowMotor) {
   const zirvsim::TMotorConstants motor{600, 0.05, 1.0, 0.02};
   for (uint64_t seed = 1; seed <= 6; ++seed) {
@@ -121,13 +123,14 @@ TEST(IdentifyTest, StepAndStepBackOfASaturatingSlowMotor) {
     board.RunFor(0.05);
     const TStepRecord forward = RunOnBoard(board, 200, 1);
     const TStepRecord back = RunOnBoard(board, -200, 1);
-    for (const auto& records : {std::vector{forward}, std::vector{back}, std::vector{back, forward}}) {
+    for (const auto& records : {std::vector{forward}, std::vector{back}, std::vector{forward, back}}) {
       const TIdentification id = IdentifyMotor(records);
       const std::string which = "seed " + std::to_string(seed) + ", " + std::to_string(records.size()) + " run(s)";
       EXPECT_TRUE(id.Usable) << which << ": " << id.Problem;
       EXPECT_NEAR(id.Motor.Gain, motor.CountsPerSecondPerPercent, 0.1 * motor.CountsPerSecondPerPercent) << which;
       EXPECT_NEAR(id.Motor.TimeConstant, motor.TimeConstant, 0.1 * motor.TimeConstant) << which;
-      EXPECT_NEAR(id.Motor.Friction, motor.FrictionPercent, 1) << which;
+      const bool backAlone = records.size() == 1 && records.front().Setup.Step < 0;
+      EXPECT_NEAR(id.Motor.Friction, motor.FrictionPercent, backAlone ? 1.25 : 1) << which;
     }
   }
 }

@@ -87,6 +87,13 @@ TEST(VerdictTest, WorseFiguresCompareWithBefore) {
   EXPECT_EQ(worse[1].Figure, "rest peak-to-peak");
 }
 
+// A fit of the given motor, its runs started at rest.
+TIdentification FitOf(const TMotorModel& motor) {
+  TIdentification fit;
+  fit.Motor = motor;
+  return fit;
+}
+
 // The simulator's encoder noise shows as a flicker of the count at rest; a motor without it
 // shows no ringing; a residual that swings beyond the model is ringing, with its frequency.
 TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
@@ -96,7 +103,7 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
     const TStepRecord step = RunOnBoard(board, 200, 0);
     board.RunCycles(500);
     const TStepRecord rest = RunOnBoard(board, 0, 0);
-    const TPlantExtras x = EstimateExtras({step}, rest, {2000, 0.015, 0.5});
+    const TPlantExtras x = EstimateExtras({step}, rest, FitOf({2000, 0.015, 0.5}));
     const bool noisy = std::string(motorText) == "encnoise=1";
     EXPECT_EQ(x.FlickerEvents > 10, noisy) << motorText << " " << x.FlickerEvents;
     EXPECT_EQ(DeadbandAgainstFlicker(x) > 0, noisy) << motorText;
@@ -109,7 +116,7 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
   const TStepSamples model = SimulateStepTest({2000, 0.015, 0.5}, ringing.Setup);
   for (size_t k = 0; k < ringing.Errors.size(); ++k)
     ringing.Errors[k] = model.Errors[k] + std::round(3 * std::sin(2 * M_PI * 100 * k * 4e-4));
-  const TPlantExtras x = EstimateExtras({ringing}, std::nullopt, {2000, 0.015, 0.5});
+  const TPlantExtras x = EstimateExtras({ringing}, std::nullopt, FitOf({2000, 0.015, 0.5}));
   EXPECT_NEAR(x.RingingHz, 100, 5);
   EXPECT_FALSE(ExtrasRefusal(x).empty());
 }
@@ -133,9 +140,9 @@ TEST(ExtrasTest, PlayFromTheStepRecords) {
       const TStepRecord forward = RunOnBoard(board, 200, 0);
       board.RunCycles(500);
       const TStepRecord back = RunOnBoard(board, -200, 0);
-      const TIdentification id = IdentifyMotor({back, forward});
+      const TIdentification id = IdentifyMotor({forward, back});
       ASSERT_TRUE(id.Usable) << c.Motor;
-      const TPlantExtras x = EstimateExtras({back, forward}, std::nullopt, id.Motor);
+      const TPlantExtras x = EstimateExtras({forward, back}, std::nullopt, id);
       EXPECT_EQ(x.PlayCounts > 0, c.Play) << c.Motor << " P " << c.P << " seed " << seed << ": " << x.PlayCounts;
       EXPECT_EQ(DeadbandAgainstPlay(x), c.Play ? 1 : 0) << c.Motor;
     }

@@ -1,0 +1,196 @@
+// The machines people have, measured on the simulated board as suggest measures them (a step,
+// the step back at once, a rest record): what the fit finds of each, what the records show, and
+// the choice made from them, the same from the history as live and the same on boards that
+// differ only in their disturbances.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <set>
+
+#include "tests/tuning/boardrun.h"
+#include "tuning/records.h"
+
+namespace {
+
+// A range a fitted constant must lie in; both NAN: not checked.
+struct TRange {
+  double Min = NAN, Max = NAN;
+};
+
+void ExpectIn(double value, const TRange& range, const char* what, const std::string& name) {
+  if (std::isnan(range.Min)) return;
+  EXPECT_GE(value, range.Min) << name << ": " << what;
+  EXPECT_LE(value, range.Max) << name << ": " << what;
+}
+
+struct TMachineCase {
+  const char* Name;
+  const char* Motor;  // --motor text
+  int Prediv;
+  TRange Gain, Lag, Load, Slope, Play, Friction;
+  TRange DeadCycles;  // delay and lag together, in servo cycles: they take up each other in part
+};
+
+void PrintTo(const TMachineCase& c, std::ostream* out) { *out << c.Name; }
+
+TBoardRecords Records(const char* motor, int prediv, uint64_t seed = 1, double p = 0.2, double i = 0.0005, double d = 0.0015) {
+  zirvsim::TBoardModel board(seed, *zirvsim::ParseMotorConstants(motor));
+  SetGains(board, p, i, d);
+  return *RecordsOfRuns(MeasuredRuns(board, 200, prediv));
+}
+
+// The default motor's gain is 2000 counts/s per % of drive; a fit within a tenth of it. What a
+// machine has not, the fit finds not, or no more than a fit a hair off would: a load of a fifth
+// of a percent, a slope of a tenth of a percent per 100 counts.
+constexpr TRange kGain{1800, 2200};
+constexpr TRange kNoLoad{-0.2, 0.2};
+constexpr TRange kNoSlope{-0.001, 0.001};
+constexpr TRange kNoPlay{-1e-9, 1e-9};
+
+const TMachineCase kMachines[] = {
+    // Lag and delay take up each other in part, and where they make the motion turn a count of
+    // play may read.
+    {"lag_and_delay", "lag=0.002,delay=1", 0, kGain, {0.0015, 0.0025}, kNoLoad, kNoSlope, {0, 1}, {}, {5, 7}},
+    {"delay_of_two_cycles", "delay=2", 0, kGain, {}, kNoLoad, kNoSlope, kNoPlay, {}, {1.5, 2.5}},
+    {"lag_every_third_cycle", "lag=0.002,delay=1", 2, {}, {0.001, 0.003}, {}, {}, kNoPlay, {}, {}},
+    {"constant_load", "load=5", 0, kGain, {}, {4.5, 5.5}, {-0.002, 0.002}, kNoPlay, {0.3, 0.7}, {}},
+    {"constant_load_every_third_cycle", "load=5", 2, kGain, {}, {4.5, 5.5}, {-0.003, 0.003}, kNoPlay, {0.2, 0.8}, {}},
+    // Level at position 0, the arm's pull falls as it turns (8 % x the cosine of up to 18
+    // degrees over the step): found falling with position. Its weight, friction and the gain
+    // trade with each other in a step and a step back taken at once.
+    {"gravity_arm", "gravity=8", 0, {}, {}, {6, 11}, {-0.03, 0}, kNoPlay, {}, {}},
+    {"play_of_three_counts", "play=3", 0, kGain, {}, kNoLoad, kNoSlope, {1.5, 4}, {}, {}},
+    // An encoder of a tenth of the counts: the gain a tenth, and its coarse counts no play.
+    {"coarse_encoder", "cpr=400", 0, {180, 220}, {}, kNoLoad, kNoSlope, kNoPlay, {}, {}},
+    {"glitches_no_play", "glitch=20", 0, kGain, {}, kNoLoad, kNoSlope, kNoPlay, {}, {}},
+    // Friction of 2 % every third cycle; the dead zone friction leaves where the motion turns
+    // may read as a count of play.
+    {"friction_every_third_cycle", "friction=2", 2, kGain, {}, kNoLoad, kNoSlope, {0, 2}, {1.7, 2.3}, {}},
+};
+
+class MachinesTest : public testing::TestWithParam<TMachineCase> {};
+
+// Each machine the model holds is fitted with what it has, and nothing it has not.
+TEST_P(MachinesTest, FitFindsWhatTheMachineHas) {
+  const TMachineCase& c = GetParam();
+  const TIdentification id = IdentifyMotor(Records(c.Motor, c.Prediv).Steps);
+  ASSERT_TRUE(id.Usable) << id.Problem;
+  ExpectIn(id.Motor.Gain, c.Gain, "gain", c.Name);
+  ExpectIn(id.Motor.Lag, c.Lag, "lag", c.Name);
+  ExpectIn(id.Motor.Load, c.Load, "load", c.Name);
+  ExpectIn(id.Motor.LoadSlope, c.Slope, "load slope", c.Name);
+  ExpectIn(id.Motor.Play, c.Play, "play", c.Name);
+  ExpectIn(id.Motor.Friction, c.Friction, "friction", c.Name);
+  ExpectIn(id.Motor.DelayCycles + id.Motor.Lag / 4e-4, c.DeadCycles, "delay and lag", c.Name);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tuning, MachinesTest, testing::ValuesIn(kMachines),
+                         [](const testing::TestParamInfo<TMachineCase>& info) { return std::string(info.param.Name); });
+
+struct TFlickerCase {
+  const char* Name;
+  const char* Motor;
+  bool Play;
+  double MinDeadband, MaxDeadband;  // the deadband the choice writes
+  double CountJumpPct;              // the count jump it keeps to
+};
+
+// Play, an encoder's glitches, its noise and a coarse encoder tell themselves apart: only play
+// is play, a glitch sets the deadband to its size without cutting how hard a count may push,
+// noise sets both.
+TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
+  // A deadband is a count at least wherever one count moves the output by more than a rest may,
+  // the flicker's size where it flickers, and at most a count more than what the records show.
+  const TFlickerCase cases[] = {
+      {"play", "play=3", true, 1, 2, 20},
+      {"glitches_now_and_then", "glitch=10", false, 1, 3, 20},
+      {"noise", "encnoise=1", false, 1, 2, 10},
+      {"coarse", "cpr=400", false, 0, 2, 20},
+  };
+  for (const TFlickerCase& c : cases) {
+    const TChoice choice = ChooseGains(Records(c.Motor, 0), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
+    EXPECT_EQ(choice.Extras.PlayCounts > 0, c.Play) << c.Name;
+    EXPECT_EQ(choice.CountJumpInForcePct, c.CountJumpPct) << c.Name;
+    if (!choice.Suggestion.Found) continue;  // a coarse encoder's friction may leave none, and says so
+    EXPECT_GE(choice.Deadband, c.MinDeadband) << c.Name;
+    EXPECT_LE(choice.Deadband, c.MaxDeadband) << c.Name;
+  }
+}
+
+// The same machine on boards that differ only in their disturbance gives the same choice: P and
+// D within 30 % of each other, and one deadband.
+TEST(MachinesTest, SameMachineSameChoice) {
+  for (const char* motor : {"noise=0.02", "play=3"}) {
+    std::vector<double> ps, ds;
+    std::set<double> deadbands;
+    for (uint64_t seed = 1; seed <= 4; ++seed) {
+      const TChoice c = ChooseGains(Records(motor, 0, seed), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
+      ASSERT_TRUE(c.Suggestion.Found) << motor << ": " << c.Refusal;
+      ps.push_back(c.Suggestion.Gains.P);
+      ds.push_back(c.Suggestion.Gains.D);
+      deadbands.insert(c.Deadband);
+    }
+    EXPECT_LE(*std::max_element(ps.begin(), ps.end()), 1.3 * *std::min_element(ps.begin(), ps.end())) << motor;
+    EXPECT_LE(*std::max_element(ds.begin(), ds.end()), 1.3 * *std::min_element(ds.begin(), ds.end())) << motor;
+    EXPECT_EQ(deadbands.size(), 1u) << motor;
+  }
+}
+
+struct TStartCase {
+  const char* Name;
+  double P, I, D, FF0, Deadband;
+};
+
+// Every cycle sampled, a run's own samples tell the loop's state before it as the status read
+// just before the step does: the error, and the integral's drive.
+TEST(RecordsTest, StartReadFromTheSamplesIsTheStatus) {
+  const TStartCase cases[] = {
+      {"default_gains", 0.2, 0.0005, 0.0015, 0, 0},
+      {"large_integral", 0.3, 0.004, 0.002, 0, 0},
+      {"feed_forward_of_position", 0.2, 0.0005, 0.0015, 0.0002, 0},
+      {"deadband", 0.4, 0.001, 0.002, 0, 1},
+  };
+  for (const TStartCase& c : cases) {
+    zirvsim::TBoardModel board(3, *zirvsim::ParseMotorConstants("load=2"));
+    zirvsim::TBoardParams params = board.Params();
+    params.P = c.P, params.I = c.I, params.D = c.D, params.FeedForward0 = c.FF0, params.Deadband = c.Deadband;
+    board.SetParams(params);
+    board.RunFor(1.0);
+    board.Answer("r0c150ok1");  // away from position 0, where the feed-forward adds nothing
+    board.RunFor(1.0);
+    const TStepRecord status = RunOnBoard(board, 100, 0);
+    TStepRun run;
+    run.Step = 100, run.Params = ToRecord(board.Params()), run.Errors = status.Errors, run.Outputs = status.Outputs;
+    const TStepStart read = StartOfRun(run);
+    EXPECT_EQ(read.Error, status.Setup.Start.Error) << c.Name;
+    EXPECT_NEAR(RestDrive(status.Setup.Loop, read), RestDrive(status.Setup.Loop, status.Setup.Start), 0.001) << c.Name;
+  }
+}
+
+struct TRefusedRuns {
+  const char* Name;
+  const char* Says;
+};
+
+// Runs of different boards or loop settings, or without a step, give no records, and say why.
+TEST(RecordsTest, RefusesRunsOfDifferentBoardsOrGains) {
+  zirvsim::TBoardModel board(1, {});
+  const std::vector<TStepRun> runs = MeasuredRuns(board, 200, 0);
+  std::vector<TStepRun> otherBoard = runs, otherGains = runs, restOnly = {runs[2]};
+  otherBoard[1].Port = QStringLiteral("COM2");
+  otherGains[1].Params.P = 0.3;
+  const std::pair<std::vector<TStepRun>, TRefusedRuns> cases[] = {
+      {otherBoard, {"other_board", "were made on different boards (COM1, COM2)"}},
+      {otherGains, {"other_gains", "the runs were made with different loop settings"}},
+      {restOnly, {"rest_record_only", "there is no step test among the runs"}},
+  };
+  for (const auto& [given, c] : cases) {
+    const TResult<TBoardRecords> records = RecordsOfRuns(given);
+    ASSERT_FALSE(records) << c.Name;
+    EXPECT_TRUE(records.Failure().Message.contains(QLatin1String(c.Says))) << c.Name << ": " << records.Failure().Message.toStdString();
+  }
+  ASSERT_TRUE(RecordsOfRuns(runs));
+  EXPECT_EQ(RecordsOfRuns(runs)->Steps.size(), 2u);
+}
+
+}  // namespace
