@@ -149,7 +149,9 @@ TResult<TStepRecord> TSessionTrialBoard::Run(const TPlannedRun& run) {
   const TPIDParams board = FSession.Board();
   WaitForRest(FSession, board, quiet, kSearchRestWaitMs);
   TStepStart start;
-  const QString label = QStringLiteral("trial %1%2").arg(run.Trial).arg(PurposeText(run.Purpose));
+  const QString label = QStringLiteral("trial %1%2%3")
+                            .arg(run.Trial)
+                            .arg(PurposeText(run.Purpose), run.Step == 0 ? QStringLiteral(", at rest") : QString());
   TResult<TStepRun> measured = UnstoredRun(FSession, board, run.Step, run.Step == 0 ? 0 : FPrediv, label, start, quiet);
   if (!measured) return measured.Failure();
   FLast = std::move(*measured);

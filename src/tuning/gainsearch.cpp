@@ -414,7 +414,7 @@ void TGainSearch::Verdict() {
                              FixedText(kRestLimitPct, 0) + " %"});
   }
   if (FFailures.empty()) {
-    FKept = trial.Gains;
+    FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");
     Finish(TSearchEnd::Kept);
     return;
