@@ -120,6 +120,13 @@ TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport&
 
 QString Range(double low, double high) { return QStringLiteral("%1 to %2").arg(FormatNumber(low), FormatNumber(high)); }
 
+// The suggestion as the search tries it first, when it does.
+std::optional<TSearchGains> GuessTried(TGainSearch& search) {
+  const std::optional<TPlannedRun> first = search.Next();
+  if (!first || first->Purpose != TRunPurpose::Probe) return std::nullopt;
+  return first->Gains;
+}
+
 // What apply will do, shown before the question: the suggestion's writes, and the search's
 // step tests, travel, time, bounds and EEPROM writes.
 TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, const TBoardSession& session,
@@ -132,13 +139,21 @@ TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, co
   plan.Command = QStringLiteral("suggest");
   plan.Port = session.PortName();
   plan.Source = Guessing(r) ? QStringLiteral("the suggestion, then trials") : QStringLiteral("trials of gains");
-  if (Guessing(r)) plan.Steps = {{QString(), PlanWrites(board, ParamValuesOf(SuggestedParams(r)))}};
+  TGainSearch first(setup);
+  const std::optional<TSearchGains> tried = GuessTried(first);
+  const TPIDParams triedParams = tried ? WithSearchGains(SearchBase(r, board), *tried) : SuggestedParams(r);
+  if (Guessing(r)) plan.Steps = {{QString(), PlanWrites(board, ParamValuesOf(triedParams))}};
   plan.MoreWrites = size_t(budget.Writes) - std::min(size_t(budget.Writes), plan.Total());
   if (Guessing(r))
     plan.Details.append(QStringLiteral("the suggestion first, with a step of %1, then verified with a step of %2 each way "
                                        "and a rest record; where it fails, gains are searched:")
                             .arg(SmallStep(setup.Step))
                             .arg(setup.Step));
+  if (tried && tried->Deadband != SuggestedParams(r).Deadband)
+    plan.Details.append(QStringLiteral("the suggestion is tried with \"Deadband (b):\" %1: one count of error moves its "
+                                       "output by more than the %2 % of \"Max Output (m):\" a rest may, and where the motor "
+                                       "stops on the edge of a count a rest record may or may not show it")
+                            .arg(FormatNumber(tried->Deadband), FormatNumber(kRestLimitPct)));
   plan.Details.append(
       QStringLiteral("at most %1 step tests of %2 (%3 counts; a quarter of it for gains far from those measured), the motor "
                      "moving within %3 counts of where it stands, in about %4 s (at most %5 s with the tests so far)")
@@ -180,13 +195,6 @@ std::optional<TBoardRuns> JudgedRuns(const TGainSearch& search, const std::vecto
     }
   }
   return runs;
-}
-
-// The suggestion as the search tries it first, when it does.
-std::optional<TSearchGains> GuessTried(TGainSearch& search) {
-  const std::optional<TPlannedRun> first = search.Next();
-  if (!first || first->Purpose != TRunPurpose::Probe) return std::nullopt;
-  return first->Gains;
 }
 
 // Why the board gets its values back after a search that kept nothing.

@@ -173,11 +173,15 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   present.Cost[1] = StepCost(setup.Before.Forward, setup.Goal, FPresent.Deadband, counts, samples);
   present.Cost[0] = StepCost(setup.Before.Reverse, setup.Goal, FPresent.Deadband, counts, samples);
   present.Judged = true;
-  // The model's suggestion is tried as it was chosen, whatever the search's own rule for a
-  // count jump beyond the rest limit: its verification judges the rest.
-  if (setup.Guess && Shown(*setup.Guess) != FPresent && Within(Shown(*setup.Guess), false)) {
+  // The model's suggestion is tried as it was chosen, but with a deadband of a count where a
+  // count that comes and goes would move its output by more than a rest may: whether the
+  // motor stops on the edge of a count is a matter of where it stops, which its verification's
+  // one rest record cannot tell.
+  if (FSetup.Guess && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) && FSetup.Guess->Deadband < 1)
+    FSetup.Guess->Deadband = 1;
+  if (FSetup.Guess && Shown(*FSetup.Guess) != FPresent && Within(Shown(*FSetup.Guess), false)) {
     FPhase = TPhase::Probe;
-    StartTrial(Shown(*setup.Guess));
+    StartTrial(Shown(*FSetup.Guess));
     FPending = TPlannedRun{FTrials.back().Gains, SmallStep(setup.Step), TRunPurpose::Probe, FTrials.back().Number};
     return;
   }

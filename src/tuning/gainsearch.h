@@ -92,7 +92,8 @@ struct TSearchSetup {
   int Prediv = 0;
   int MaxRuns = 54;        // step tests the search may run, its judgements included
   TBoardFigures Before;    // the present gains, measured: step, step back and rest
-  std::optional<TSearchGains> Guess;  // the model's suggestion, tried first
+  std::optional<TSearchGains> Guess;  // the model's suggestion, tried first (with a deadband of a
+                                      // count where one count moves its output beyond the rest limit)
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
 };

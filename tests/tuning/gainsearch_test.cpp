@@ -93,12 +93,20 @@ struct TNextCase {
 TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
   TSearchSetup guessed = SearchOn(Step(std::nullopt, 0, 40));
   guessed.Guess = TSearchGains{0.8, 0, 0.004, 1};
+  // 0.8 + 0.004 / 0.0004 = 10.8 % a count, beyond the 9.5 % of the rest limit.
+  TSearchSetup loudGuess = guessed;
+  loudGuess.Guess = TSearchGains{0.8, 0, 0.004, 0};
+  TSearchSetup quietGuess = guessed;
+  quietGuess.Guess = TSearchGains{0.8, 0, 0.003, 0};
   TSearchSetup capped = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.005);
   TSearchSetup flickering = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.001);
   flickering.FlickerCounts = 1;
   flickering.DeadbandFloor = 2;
   const TNextCase cases[] = {
       {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
+      {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
+       {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
+      {"a_quiet_suggestion_as_chosen", quietGuess, {{0.8, 0, 0.003, 0}, 50, TRunPurpose::Probe, 1}},
       {"a_step_that_overshoots_gets_more_d", SearchOn(Step(60, 20, 0)), {{0.2, 0, 0.003, 0}, 200, TRunPurpose::Search, 1}},
       {"a_step_far_from_target_at_the_end_gets_more_p", SearchOn(Step(std::nullopt, 0, 40)),
        {{0.4, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
