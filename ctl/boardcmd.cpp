@@ -2,6 +2,7 @@
 
 #include "boardsession/interrupt.h"
 #include "boardsession/journal.h"
+#include "boardsession/move.h"
 #include "ctl/history.h"
 #include "globals/numtext.h"
 #include "parameters/paramtable.h"
@@ -23,16 +24,25 @@ QString FinishCommand(qint64 journalId) { return QStringLiteral("zirv7ctl backup
 
 // Tells of the device's unfinished journal entries: a command still running, or one that
 // never finished. A history that cannot be read is told too: the board's values may then be
-// leftovers nobody can see.
-void WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
+// leftovers nobody can see. Returns the moves that never stopped the oscillator, which are
+// told once it is stopped.
+std::vector<TJournalEntry> WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
   const TResult<std::vector<TEarlierWrite>> earlier = EarlierWrites(port);
   if (!earlier) {
     PrintHistoryFailure(io, earlier.Failure());
-    return;
+    return {};
   }
   for (const TEarlierWrite& w : *earlier) {
     const TJournalEntry& e = w.Entry;
     const QString command = e.Command.section(u' ', 0, 0);
+    if (e.Kind == TJournalKind::Move) {
+      if (!w.RunningIn.isEmpty())
+        PrintError(io, port,
+                   QStringLiteral("an earlier %1 on %2 is still running in %3 (since %4): it runs the test "
+                                  "oscillator (%5) and stops it itself when it ends")
+                       .arg(command, e.Port, HoldersText(w.RunningIn), TimeText(e.Time), e.Planned));
+      continue;
+    }
     if (!w.RunningIn.isEmpty()) {
       PrintError(io, port,
                  QStringLiteral("an earlier %1 on %2 is still running in %3 (since %4): it is writing the board "
@@ -46,6 +56,30 @@ void WarnOfEarlierWrites(TCtlIo& io, const QString& port) {
                    .arg(command, e.Port, TimeText(e.Time), e.Planned, RestoreCommand(port, e.Id),
                         AllValuesText(e.Board)));
   }
+  return LeftMoves(*earlier);
+}
+
+// Stops the oscillator that earlier commands left running and says so; returns false after
+// saying why when it could not be stopped.
+bool StopMovesLeftRunning(TCtlIo& io, TBoardSession& session, const QString& port,
+                          const std::vector<TJournalEntry>& moves) {
+  if (moves.empty()) return true;
+  const TResult<TLeftMovesStopped> stopped = StopLeftMoves(session, moves, QStringLiteral("a later command"));
+  for (const TJournalEntry& e : moves)
+    PrintError(io, port,
+               QStringLiteral("an earlier %1 on %2 did not finish (%3) and left the test oscillator running (%4)%5")
+                   .arg(e.Command.section(u' ', 0, 0), e.Port, TimeText(e.Time), e.Planned,
+                        stopped ? QStringLiteral("; it is stopped now") : QString()));
+  if (!stopped) {
+    PrintFailure(io, port, stopped.Failure());
+    return false;
+  }
+  if (stopped->JournalFailure)
+    PrintHistoryFailure(io, {QStringLiteral("the oscillator is stopped, but the history could not mark the move "
+                                            "finished (%1): later commands will stop it again")
+                                 .arg(stopped->JournalFailure->Message),
+                             stopped->JournalFailure->Explanation});
+  return true;
 }
 
 }  // namespace
@@ -59,11 +93,13 @@ QString RestoreCommand(const QString& port, qint64 journalId) {
 }
 
 bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port) {
-  WarnOfEarlierWrites(io, port);
+  const std::vector<TJournalEntry> moves = WarnOfEarlierWrites(io, port);
   const TResult<void> opened = session.Open(port);
-  if (opened) return true;
-  PrintFailure(io, port, opened.Failure());
-  return false;
+  if (!opened) {
+    PrintFailure(io, port, opened.Failure());
+    return false;
+  }
+  return StopMovesLeftRunning(io, session, port, moves);
 }
 
 std::optional<TFailure> StopReason(TCtlIo& io) {

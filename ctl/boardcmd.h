@@ -16,7 +16,8 @@
 // message and what it means when it cannot be opened, what to check when the board is silent).
 // Before anything else it tells of every earlier command on the same device, however it was
 // named, whose journal entry never finished: the board may still hold what that command wrote,
-// unless the command is still running (then it puts the board back itself).
+// unless the command is still running (then it puts the board back itself). An earlier move
+// that never stopped the test oscillator is stopped once the port is open, and said so.
 bool OpenBoard(TCtlIo& io, TBoardSession& session, const QString& port);
 
 // Returns why a command that writes the board must stop now: Ctrl+C (TERM, HUP, QUIT), or

@@ -1,6 +1,8 @@
 #include "ctl/commandline.h"
 
 #include <QCommandLineParser>
+#include <QRegularExpression>
+#include <cmath>
 
 #include "devices/comnames.h"
 #include "globals/numtext.h"
@@ -28,6 +30,17 @@ void Declare(QCommandLineParser& parser, const TCommand& command) {
     parser.addPositionalArgument(Latin(a.Name), QString::fromUtf8(a.Help));
 }
 
+// Reads a duration ("90", "90s", "1500ms", "5m", "2h") into seconds; none when the text is
+// not one.
+std::optional<double> DurationSeconds(const QString& text) {
+  static const QRegularExpression form(QStringLiteral("^([0-9]+(?:\\.[0-9]+)?)(ms|s|m|h)?$"));
+  const QRegularExpressionMatch m = form.match(text.trimmed());
+  if (!m.hasMatch()) return std::nullopt;
+  const QString unit = m.captured(2);
+  const double scale = unit == u"ms" ? 0.001 : unit == u"m" ? 60 : unit == u"h" ? 3600 : 1;
+  return m.captured(1).toDouble() * scale;
+}
+
 QString UsageError(const TCommand& command, const QString& message) {
   return Latin(command.Name) + QStringLiteral(": ") + message;
 }
@@ -49,7 +62,15 @@ QString RuleProblem(const TCommand& command, const TValueRule& rule, const QStri
     case TValueKind::Number: {
       double v = 0;
       if (TryReadNumber(value, v) && v >= rule.Lo && v <= rule.Hi) return {};
-      return UsageError(command, QStringLiteral("%1 must be a number from %2 to %3").arg(what).arg(rule.Lo).arg(rule.Hi));
+      return UsageError(command, QStringLiteral("%1 must be a number from %2 to %3")
+                                  .arg(what, FormatNumber(rule.Lo), FormatNumber(rule.Hi)));
+    }
+    case TValueKind::Duration: {
+      const std::optional<double> v = DurationSeconds(value);
+      if (v && *v >= rule.Lo && *v <= rule.Hi) return {};
+      return UsageError(command, QStringLiteral("%1 must be a duration from %2 to %3 s: seconds, or a number "
+                                                "with ms, s, m or h (30s, 5m)")
+                                  .arg(what, FormatNumber(rule.Lo), FormatNumber(rule.Hi)));
     }
     case TValueKind::ComName: {
       // Only the one form the tool reads: "com4" would make an alias that --port com4 and the
@@ -164,6 +185,11 @@ double TCommandArgs::Number(const char* option, double fallback) const {
   double value = fallback;
   if (Has(option)) TryReadNumber(Value(option), value);
   return value;
+}
+
+std::optional<qint64> TCommandArgs::DurationMs(const char* option) const {
+  if (!Has(option)) return std::nullopt;
+  return qint64(std::ceil(DurationSeconds(Value(option)).value_or(0) * 1000));
 }
 
 TResult<TCommandArgs> ParseCommandArgs(const TCommand& command, const QStringList& args) {

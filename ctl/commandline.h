@@ -22,6 +22,8 @@ enum class TValueKind {
   ComName,       // a port name of the tool: COM1 to COM32, in capitals as the tool writes them
   RunNumber,     // a stored run: "12" or "#12"
   BackupNumber,  // a backup: "3" or "#3"
+  Duration,      // a length of time: seconds, or a number with ms, s, m or h ("90", "1500ms",
+                 // "5m"), from Lo to Hi seconds
 };
 
 struct TValueRule {
@@ -95,6 +97,9 @@ class TCommandArgs {
   std::optional<int> WholeNumber(const char* option) const;
   // Returns the number the option gives, or fallback when it was not given.
   double Number(const char* option, double fallback) const;
+  // Returns the duration the option gives in milliseconds (a fraction rounded up), or none when
+  // it was not given.
+  std::optional<qint64> DurationMs(const char* option) const;
   // Returns the positional arguments.
   const QStringList& Positional() const { return FPositional; }
 

@@ -311,6 +311,89 @@ constexpr const char* kRestoreDescription =
     "command never wrote, it may be another board on the same adapter: the restore says so,\n"
     "and then only a person's answer writes (--yes does not).";
 
+// ---- watch
+
+constexpr TOption kEveryOption{"every", "MS",
+                               "Milliseconds from one sample's start to the next (default 1000); 0: as fast "
+                               "as the serial line allows.",
+                               {TValueKind::WholeNumber, 0, 3600000}};
+constexpr TOption kForDurationOption{"for", "DURATION",
+                                     "Stop after this long: seconds, or a number with ms, s, m or h (30s, 5m).",
+                                     {TValueKind::Duration, 0.001, 1000000}};
+constexpr TOptionUse kWatchOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+    {&kEveryOption},
+    {&kForDurationOption},
+    {.Option = &kCsvOption,
+     .Help = "Append the samples as CSV to FILE (a header first when it is empty); - for standard output."},
+    {.Option = &kJsonOption, .Help = "Print JSON Lines: one object a sample."},
+};
+constexpr const char* kWatchDescription =
+    "Streams the board's status (\"s\"): its nine values, each sample stamped with the seconds\n"
+    "since the start and the wall-clock time (ISO 8601). Runs until --for is up, Ctrl+C, or a\n"
+    "pipe that closes (| head), then prints a summary on standard error: samples, rate, and\n"
+    "the minimum, mean and maximum of error and output. A sample that fails is counted and\n"
+    "told; five in a row end the stream (exit status 1). A CSV file is appended to in place,\n"
+    "one sample a line, so that `tail -f` follows it; a write that fails (a full disk) keeps\n"
+    "what was written and ends with exit status 1. The board's values are never written.\n"
+    "With a period shorter than an exchange (0 among them), the next \"s\" goes out while the\n"
+    "last two lines of the answer before it are still coming, so that the line is never idle;\n"
+    "a board that cannot take a command while it sends wants --every 25 or more.\n"
+    "\n"
+    "Example: zirv7ctl watch --port COM2 --every 0 --for 10s --csv status.csv";
+
+// ---- track
+
+constexpr TOption kSpeedOption{"speed", "V",
+                               "The speed in \"Pos X 10 per sec:\" units: V moves 10 x V counts a second; "
+                               "negative moves back.",
+                               {TValueKind::WholeNumber, -2940000, 2940000, true}};
+constexpr TOption kForSecondsOption{"for", "SECONDS", "The longest a move lasts, in seconds (default 2).",
+                                    {TValueKind::Number, 0.1, 600}};
+constexpr TOption kDistanceOption{"distance", "COUNTS", "The farthest a move goes, in counts (default 4000).",
+                                  {TValueKind::Number, 1, 1e9}};
+constexpr TOption kRippleOption{"ripple", nullptr,
+                                "Record 199 servo cycles in a row during the move (a step test of step 0)."};
+constexpr TOptionUse kTrackOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+    {.Option = &kSpeedOption, .Required = true},
+    {&kForSecondsOption},
+    {&kDistanceOption},
+    {.Option = &kFwdRevOption, .Help = "Move back as far, so that the axis ends where it started."},
+    {&kRippleOption},
+    {.Option = &kApplyOption, .Help = "Write the FF1 suggested, measure again, keep it only when nothing is worse."},
+    {&kYesOption},
+    {.Option = &kPngOption, .Help = "Draw error and output against time into a PNG picture."},
+    {.Option = &kSvgOption, .Help = "Draw error and output against time into an SVG picture."},
+};
+constexpr const char* kTrackDescription =
+    "Runs the board's test oscillator at a speed in the window's \"Pos X 10 per sec:\" units\n"
+    "(sent as the window sends it: \"o <round(2940000 / V)>\") and samples the status while the\n"
+    "axis moves, as fast as the line allows. The move ends at --for or --distance, whichever\n"
+    "comes first; --fwd-rev then moves back as far. Refuses to start while the servo is\n"
+    "disabled. Prints the speed measured from the command, the following error at speed (mean\n"
+    "and peak-to-peak over the samples after it settled within 10 % of its mean, or a count),\n"
+    "the output at speed, the time the error took to settle, whether the servo tripped, and\n"
+    "what FF1 (the feed-forward of the command's speed) would do by the board's loop law.\n"
+    "--apply writes that FF1, measures again and keeps it only when nothing is worse. The\n"
+    "oscillator is stopped before anything else on every way out (Ctrl+C, a signal, a closed\n"
+    "pipe, an error); a move is kept in the history until it is stopped, and the next command\n"
+    "on the port stops one that a kill left running.\n"
+    "\n"
+    "Example: zirv7ctl track --port COM2 --speed 100 --fwd-rev --png track.png";
+
+// ---- stop
+
+constexpr TOptionUse kStopOptions[] = {
+    {.Option = &kPortOption, .Required = true},
+};
+constexpr const char* kStopDescription =
+    "Stops the board's test oscillator (\"o 0\") at once, whoever started it: a track that was\n"
+    "killed, the window's \"Set\", a terminal program. A move the history kept as running is\n"
+    "marked stopped. Nothing else is sent first, not even a read of the parameters.\n"
+    "\n"
+    "Example: zirv7ctl stop --port COM2";
+
 constexpr TCommand kTable[] = {
     {.Name = "ports",
      .Summary = "list the serial ports present and what they are",
@@ -390,6 +473,21 @@ constexpr TCommand kTable[] = {
      .Options = kRestoreOptions,
      .Arguments = kRestoreArguments,
      .Run = RunRestore},
+    {.Name = "watch",
+     .Summary = "stream the board's status to the terminal, a CSV file or JSON Lines",
+     .Description = kWatchDescription,
+     .Options = kWatchOptions,
+     .Run = RunWatch},
+    {.Name = "track",
+     .Summary = "measure the following error and the output at a constant speed",
+     .Description = kTrackDescription,
+     .Options = kTrackOptions,
+     .Run = RunTrack},
+    {.Name = "stop",
+     .Summary = "stop the board's test oscillator",
+     .Description = kStopDescription,
+     .Options = kStopOptions,
+     .Run = RunStop},
 };
 
 }  // namespace

@@ -21,6 +21,9 @@ int RunWrite(const TCommandArgs& args, TCtlIo& io);
 int RunDiff(const TCommandArgs& args, TCtlIo& io);
 int RunBackups(const TCommandArgs& args, TCtlIo& io);
 int RunRestore(const TCommandArgs& args, TCtlIo& io);
+int RunWatch(const TCommandArgs& args, TCtlIo& io);
+int RunTrack(const TCommandArgs& args, TCtlIo& io);
+int RunStop(const TCommandArgs& args, TCtlIo& io);
 
 // Every command, in the order of the overview (zirv7ctl --help).
 extern const std::span<const TCommand> kCommands;

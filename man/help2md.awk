@@ -54,6 +54,15 @@ function words(text, usage,    out, piece, seen_option) {
   return out
 }
 
+# Prints a line of the description, after an empty line where a blank one parted it from the
+# line before.
+function print_text(line) {
+  if (gap_due) print ""
+  gap_due = 0
+  described = 1
+  print md(line)
+}
+
 function trim(text) {
   sub(/^ +/, "", text)
   sub(/ +$/, "", text)
@@ -93,10 +102,15 @@ pending != "" {
     sub(/ *[(:].*$/, "", heading)
   } else {
     heading = ""
-    if (part == "text") print md(line)
+    if (part == "text") print_text(line)
   }
 }
-/^[ \t]*$/ { close_entry(); next }
+# A blank line within the description parts its paragraphs.
+/^[ \t]*$/ {
+  close_entry()
+  if (described) gap_due = 1
+  next
+}
 /^[^ ].*:$/ {
   close_entry()
   pending = $0
@@ -117,9 +131,9 @@ pending != "" {
 /^[^ ]/ {
   close_entry()
   heading = ""
-  if (part == "text") print md($0)
+  if (part == "text") print_text($0)
 }
 END {
   close_entry()
-  if (pending != "" && part == "text") print md(pending)
+  if (pending != "" && part == "text") print_text(pending)
 }

@@ -148,7 +148,7 @@ uint64_t TBoardSimulator::BytesSent() const {
 // due byte, whichever comes first.
 void TBoardSimulator::Run() {
   for (;;) {
-    const int waitMs = WriteDueOutput();
+    const int waitUs = WriteDueOutput();
     bool hangUp = false;
     {
       std::lock_guard lock(FMutex);
@@ -161,7 +161,8 @@ void TBoardSimulator::Run() {
       return HangUp();
     }
     pollfd fds[3] = {{FWake[0], POLLIN, 0}, {FMaster, POLLIN, 0}, {FCloses, POLLIN, 0}};
-    if (poll(fds, 3, waitMs) < 0 && errno != EINTR) break;
+    const timespec wait{waitUs / 1000000, (waitUs % 1000000) * 1000L};
+    if (ppoll(fds, 3, &wait, nullptr) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
     if (fds[1].revents & POLLIN) ReadInput();
     if (fds[2].revents & POLLIN) ClientClosed();
@@ -272,14 +273,15 @@ void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
   FOutput.push_back(std::move(output));
 }
 
-// Writes what is due of the queued output; returns how long to wait before the next write.
+// Writes what is due of the queued output; returns how long to wait before the next write, in
+// microseconds.
 int TBoardSimulator::WriteDueOutput() {
   std::lock_guard lock(FMutex);
   while (!FOutput.empty()) {
     TOutput& head = FOutput.front();
     const TClock::time_point now = TClock::now();
     if (now < head.StartAt)
-      return static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(head.StartAt - now).count());
+      return static_cast<int>(std::chrono::ceil<std::chrono::microseconds>(head.StartAt - now).count());
     size_t due = head.Bytes.size();
     if (FOptions.Pacing) {
       const double elapsed = std::chrono::duration<double>(now - head.StartAt).count();
@@ -287,14 +289,22 @@ int TBoardSimulator::WriteDueOutput() {
     }
     if (due > head.Written) {
       const ssize_t n = write(FMaster, head.Bytes.data() + head.Written, due - head.Written);
-      if (n < 0) return 1;  // the pty is full: the tool is not reading yet, try again shortly
+      if (n < 0) return 1000;  // the pty is full: the tool is not reading yet, try again shortly
       head.Written += static_cast<size_t>(n);
       FBytesSent += static_cast<uint64_t>(n);
     }
-    if (head.Written < head.Bytes.size()) return 1;
+    // Bytes go out a millisecond's worth at a time, and the last one when the line has carried
+    // those before it: to the microsecond, not up to a millisecond later.
+    if (head.Written < head.Bytes.size()) {
+      if (!FOptions.Pacing) return 1000;
+      const auto last = head.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+                                           double(head.Bytes.size() - 1) / kWireBytesPerSecond));
+      const auto untilLast = std::chrono::ceil<std::chrono::microseconds>(last - TClock::now()).count();
+      return static_cast<int>(std::clamp<long long>(untilLast, 1, 1000));
+    }
     FOutput.pop_front();
   }
-  return kIdlePollMs;
+  return kIdlePollMs * 1000;
 }
 
 }  // namespace zirvsim

@@ -45,11 +45,16 @@ bool HeldIsPlanned(const TParamRow& row, const QString& text, const TPIDParams& 
 
 }  // namespace
 
-TStoreJournal::TStoreJournal(TRunStore& store, QString port, QString commandLine, QString planned)
-    : FStore(store), FPort(std::move(port)), FCommandLine(std::move(commandLine)), FPlanned(std::move(planned)) {}
+TStoreJournal::TStoreJournal(TRunStore& store, QString port, QString commandLine, QString planned, TJournalKind kind)
+    : FStore(store),
+      FPort(std::move(port)),
+      FCommandLine(std::move(commandLine)),
+      FPlanned(std::move(planned)),
+      FKind(kind) {}
 
 TResult<qint64> TStoreJournal::Begin(const TPIDParams& originals) {
   TJournalEntry entry;
+  entry.Kind = FKind;
   entry.Port = FPort;
   entry.Device = StableDeviceName(FPort);
   entry.Command = FCommandLine;
@@ -57,12 +62,20 @@ TResult<qint64> TStoreJournal::Begin(const TPIDParams& originals) {
   entry.Planned = FPlanned;
   const TResult<void> begun = FStore.BeginJournal(entry);
   if (begun) return entry.Id;
+  const QString cure = QStringLiteral(" Make room on its disk or let the program that holds it finish, then run "
+                                      "the command again.");
+  if (FKind == TJournalKind::Move)
+    return TFailure{QStringLiteral("the move could not be kept in the journal before starting the test oscillator "
+                                   "(%1)")
+                        .arg(begun.Failure().Message),
+                    QStringLiteral("Every command that moves the axis first keeps the move in the run history, so "
+                                   "that the next command can stop the oscillator if this one never ends.") +
+                        cure};
   return TFailure{QStringLiteral("the board's values could not be kept in the journal before writing (%1)")
                       .arg(begun.Failure().Message),
                   QStringLiteral("Every command that writes the board first keeps its values in the run "
-                                 "history, so that they can be put back if the command never ends. Make room "
-                                 "on its disk or let the program that holds it finish, then run the command "
-                                 "again.")};
+                                 "history, so that they can be put back if the command never ends.") +
+                      cure};
 }
 
 TResult<void> TStoreJournal::Finish(qint64 id, const QString& outcome) { return FStore.FinishJournal(id, outcome); }

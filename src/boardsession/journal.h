@@ -17,8 +17,9 @@ class TStoreJournal : public TBoardJournal {
  public:
   // store must stay open while the transaction writes. port is the port as the command was
   // given it; commandLine and planned are kept with the originals ("write --port COM3 a.pset",
-  // "P 0.2 -> 0.3").
-  TStoreJournal(TRunStore& store, QString port, QString commandLine, QString planned);
+  // "P 0.2 -> 0.3"); kind says what the entries keep the values for.
+  TStoreJournal(TRunStore& store, QString port, QString commandLine, QString planned,
+                TJournalKind kind = TJournalKind::Write);
 
   TResult<qint64> Begin(const TPIDParams& originals) override;
   TResult<void> Finish(qint64 id, const QString& outcome) override;
@@ -28,6 +29,7 @@ class TStoreJournal : public TBoardJournal {
   QString FPort;
   QString FCommandLine;
   QString FPlanned;
+  TJournalKind FKind;
 };
 
 // An earlier command's journal entry on the device a command is about to open that is not

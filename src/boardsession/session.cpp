@@ -22,12 +22,17 @@ TFailure OpenFailure(const Exception& e) {
 TBoardSession::TBoardSession(TLineChannel::TLogLine log) : FLink(std::move(log)) {}
 
 TResult<void> TBoardSession::Open(const QString& port) {
+  if (TResult<void> opened = OpenPort(port); !opened) return opened;
+  return Read();
+}
+
+TResult<void> TBoardSession::OpenPort(const QString& port) {
   try {
     FLink.Open(port);
   } catch (const Exception& e) {
     return OpenFailure(e);
   }
-  return Read();
+  return {};
 }
 
 TResult<void> TBoardSession::Exchange(const QString& sent, const std::function<void()>& exchange) {

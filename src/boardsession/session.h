@@ -25,6 +25,10 @@ class TBoardSession {
   // opened, or with the read's failure.
   TResult<void> Open(const QString& port);
 
+  // Opens the named port as Open does, without reading the board's values: for a command that
+  // must send something at once (stop the oscillator).
+  TResult<void> OpenPort(const QString& port);
+
   // Reads the board's values ("l"); they become the values last known.
   TResult<void> Read();
 

@@ -90,18 +90,36 @@ void ReadStatus(TLineChannel& channel, TPIDStatus& status) {
   BeginTransaction(channel);
   channel.SendLine(QStringLiteral("s"));
   if (!WaitForLines(channel, StatusLineCount, StatusPollLimit)) return;
+  if (ParseStatusAnswer(*channel.LineBuf, status)) channel.FWaitRS232 = false;
+}
 
+bool ParseStatusAnswer(const QStringList& lines, TPIDStatus& status) {
+  status.Valid = false;
+  if (lines.size() < StatusLineCount) return false;
   for (const TStatusLine& s : StatusLines) {
     double v = 0;
-    if (!ParseTaggedValue(channel.LineBuf->at(s.Line), QLatin1String(s.Tag), v)) return;
+    if (!ParseTaggedValue(lines.at(s.Line), QLatin1String(s.Tag), v)) return false;
     if (s.DoubleField)
       status.*s.DoubleField = v;
     else
       status.*s.IntField = RoundToInt32(v);
   }
   status.Valid = true;
-  channel.FWaitRS232 = false;
+  return true;
 }
+
+bool IsStatusAnswerStart(const QString& line) { return line.contains(QLatin1String(StatusLines[0].Tag)); }
+
+// The board's oscillator clock: "o <n>" moves the command by 29,400,000 / n counts a second,
+// so that a speed of v x 10 counts a second is 2,940,000 / v.
+constexpr double kOscillatorClock = 29400000.0;
+
+double OscillatorValue(int v) {
+  if (v == 0) return 0;
+  return RoundHalfEven(kOscillatorClock / 10 / double(v));
+}
+
+double OscillatorSpeed(double o) { return o == 0 ? 0 : kOscillatorClock / o; }
 
 void ReadParameters(TLineChannel& channel, TPIDParams& params) {
   params.Valid = false;

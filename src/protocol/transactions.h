@@ -2,6 +2,7 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 #include "globals/records.h"
@@ -34,6 +35,23 @@ bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QStri
 // Sends "s" and fills status from the nine answer lines. Success is status.Valid; on failure
 // FWaitRS232 stays set, so the next transaction first waits out its idle wait.
 void ReadStatus(TLineChannel& channel, TPIDStatus& status);
+
+// Fills status from the nine lines of an "s" answer (lines 0 to 8, as the line channel keeps
+// them), in line order, stopping at the first line that does not parse. Returns whether all
+// nine parsed; status.Valid says the same.
+bool ParseStatusAnswer(const QStringList& lines, TPIDStatus& status);
+
+// Returns whether line can be the first line of an "s" answer: it carries that line's tag
+// ("command").
+bool IsStatusAnswerStart(const QString& line);
+
+// Returns the oscillator value ("o") for a speed of v x 10 counts per second ("Pos X 10 per
+// sec:"): 2940000 / v rounded to the nearest integer, ties to even; 0 stops the oscillator.
+double OscillatorValue(int v);
+
+// Returns the speed in counts per second at which the board's oscillator moves the command
+// at oscillator value o (29,400,000 / o; 0 when stopped).
+double OscillatorSpeed(double o);
 
 // Sends "l" and fills params from answer lines 2 to 16. Success is params.Valid; fields not
 // reached by the parse keep the values params had on entry. As with ReadStatus, FWaitRS232

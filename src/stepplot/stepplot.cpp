@@ -1,60 +1,23 @@
 #include "stepplot/stepplot.h"
 
-#include <QBuffer>
 #include <QFontMetricsF>
-#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
-#include <QSvgGenerator>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
 #include "monitor/chartaxis.h"
+#include "stepplot/plotparts.h"
 #include "outputfile/outputfile.h"
 
 namespace {
 
-// Colours that stay apart from each other in print and for most colour-blind readers.
-const QColor kPalette[] = {QColor(31, 119, 180), QColor(255, 127, 14), QColor(44, 160, 44),
-                           QColor(214, 39, 40),  QColor(148, 103, 189), QColor(140, 86, 75),
-                           QColor(227, 119, 194), QColor(127, 127, 127), QColor(188, 189, 34),
-                           QColor(23, 190, 207)};
-const QColor kGrid(226, 226, 226);
-const QColor kFrame(160, 160, 160);
-const QColor kText(40, 40, 40);
-const QColor kBand(46, 160, 67, 40);
-const QColor kReference(110, 110, 110);
-const QColor kLimit(200, 40, 40);
-
 const QString kBandKey = QStringLiteral("settled: within 2 % of the step");
 
-constexpr double kMargin = 16;
-constexpr double kPanelGap = 18;
-constexpr double kTickLength = 4;
-constexpr int kLabelsPerPanel = 6;
-
-// A linear map from values to device coordinates.
-struct TScale {
-  TAxisRange View;
-  double P0;
-  double P1;
-  double operator()(double v) const {
-    return P0 + (v - View.Min) / (View.Max - View.Min) * (P1 - P0);
-  }
-};
-
-// Returns lo..hi widened by a fraction of its span on both sides (a flat range by 1).
-TAxisRange Padded(double lo, double hi, double fraction) {
-  const double pad = hi > lo ? (hi - lo) * fraction : 1;
-  return {lo - pad, hi + pad};
-}
-
 // The time axis shared by both panels: where sample k of a run lies.
-struct TTimeAxis {
+struct TTimeAxis : TPlotAxis {
   bool Seconds = false;  // every run's period is known
-  QString Title;
-  TAxisRange View;
 
   double At(const TStepRun& run, size_t k) const {
     return Seconds ? double(k) * *SamplePeriodMs(run) / 1000.0 : double(k);
@@ -75,15 +38,6 @@ TTimeAxis MakeTimeAxis(const std::vector<TStepRun>& runs) {
   axis.View = {-end * 0.04, end};
   return axis;
 }
-
-// One panel: its rectangle, the value range it shows and its title.
-struct TPanel {
-  QRectF Rect;
-  TAxisRange Y;
-  QString Title;
-  TScale X(const TTimeAxis& t) const { return {t.View, Rect.left(), Rect.right()}; }
-  TScale Ys() const { return {Y, Rect.bottom(), Rect.top()}; }
-};
 
 TAxisRange ErrorRange(const std::vector<TStepRun>& runs) {
   double lo = 0, hi = 0;
@@ -129,50 +83,6 @@ TAxisRange OutputRange(const std::vector<TStepRun>& runs) {
     }
   }
   return Padded(lo, hi, 0.06);
-}
-
-// Returns where an axis with about count labels has them: at multiples of a round step.
-std::vector<double> Ticks(const TAxisRange& view, int count) {
-  return AxisLabelValues(view, NiceStep(view.Max - view.Min, count));
-}
-
-void DrawYAxis(QPainter& p, const TPanel& panel) {
-  const QFontMetricsF metrics(p.font());
-  const TScale y = panel.Ys();
-  for (double v : Ticks(panel.Y, kLabelsPerPanel)) {
-    const double py = y(v);
-    p.setPen(QPen(kGrid, 1));
-    p.drawLine(QPointF(panel.Rect.left(), py), QPointF(panel.Rect.right(), py));
-    p.setPen(kText);
-    const QString text = FormatAxisLabel(v, QStringLiteral(","));
-    const QRectF box(panel.Rect.left() - 60 - kTickLength, py - 10, 60, 20);
-    p.drawText(box, Qt::AlignRight | Qt::AlignVCenter, text);
-  }
-  // The panel's title, turned to read upwards along its left edge.
-  p.save();
-  p.translate(kMargin + metrics.height() / 2, panel.Rect.center().y());
-  p.rotate(-90);
-  p.drawText(QRectF(-panel.Rect.height() / 2, -metrics.height() / 2, panel.Rect.height(),
-                    metrics.height()),
-             Qt::AlignCenter, panel.Title);
-  p.restore();
-}
-
-void DrawXGrid(QPainter& p, const TPanel& panel, const TTimeAxis& time, bool labels) {
-  const TScale x = panel.X(time);
-  for (double v : Ticks(time.View, 10)) {
-    if (v < time.View.Min) continue;
-    const double px = x(v);
-    p.setPen(QPen(kGrid, 1));
-    p.drawLine(QPointF(px, panel.Rect.top()), QPointF(px, panel.Rect.bottom()));
-    if (!labels) continue;
-    p.setPen(kText);
-    p.drawText(QRectF(px - 50, panel.Rect.bottom() + kTickLength, 100, 20),
-               Qt::AlignHCenter | Qt::AlignTop, FormatAxisLabel(v, QStringLiteral(",")));
-  }
-  if (!labels) return;
-  p.drawText(QRectF(panel.Rect.left(), panel.Rect.bottom() + 24, panel.Rect.width(), 22),
-             Qt::AlignHCenter | Qt::AlignTop, time.Title);
 }
 
 QPainterPath TracePath(const TStepRun& run, const std::vector<double>& values,
@@ -245,42 +155,6 @@ void DrawTraces(QPainter& p, const TPanel& panel, const TTimeAxis& time,
   p.restore();
 }
 
-void DrawFrame(QPainter& p, const TPanel& panel) {
-  p.setPen(QPen(kFrame, 1));
-  p.setBrush(Qt::NoBrush);
-  p.drawRect(panel.Rect);
-}
-
-// How a legend entry wraps: at blanks, or anywhere when one word (a long file name) is wider
-// than the legend. An entry is never cut.
-int LegendTextFlags(const QFontMetricsF& metrics, const QString& text, double width) {
-  for (const QString& word : text.split(u' '))
-    if (metrics.horizontalAdvance(word) > width) return Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
-  return Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap;
-}
-
-// One entry of the legend: its mark, drawn by mark in a box left of the first line, and its
-// text over as many lines as it needs. Returns the top of the next entry.
-double DrawLegendLine(QPainter& p, const QRectF& area, double y, const QString& text,
-                      const std::function<void(const QRectF&)>& mark) {
-  const QFontMetricsF metrics(p.font());
-  mark(QRectF(area.left(), y, 24, metrics.height()));
-  p.setPen(kText);
-  const QRectF box(area.left() + 32, y, area.width() - 32, std::max(area.bottom() - y, metrics.height()));
-  const int flags = LegendTextFlags(metrics, text, box.width());
-  const QRectF used = metrics.boundingRect(box, flags, text);
-  p.drawText(box, flags, text);
-  return y + std::max(used.height(), metrics.height()) + metrics.height() * 0.5;
-}
-
-// A horizontal line through the middle of a legend mark's box.
-std::function<void(const QRectF&)> LineMark(QPainter& p, const QPen& pen) {
-  return [&p, pen](const QRectF& r) {
-    p.setPen(pen);
-    p.drawLine(QPointF(r.left(), r.center().y()), QPointF(r.right(), r.center().y()));
-  };
-}
-
 // The legend, right of the panels: one entry per run with its colour, in the order of the
 // runs (the order of the tables), then what the reference marks mean.
 void DrawLegend(QPainter& p, const QRectF& area, const std::vector<TStepRun>& runs) {
@@ -307,17 +181,7 @@ double LegendWidth(const QFontMetricsF& metrics, const std::vector<TStepRun>& ru
 
 void DrawStepPlot(QPainter& p, const QSize& size, const std::vector<TStepRun>& runs,
                   const QString& title) {
-  p.setRenderHint(QPainter::Antialiasing);
-  p.fillRect(QRect(QPoint(0, 0), size), Qt::white);
-  QFont font(QStringLiteral("DejaVu Sans"));
-  font.setPixelSize(13);
-  QFont heading = font;
-  heading.setPixelSize(18);
-  heading.setBold(true);
-  p.setFont(heading);
-  p.setPen(kText);
-  p.drawText(QRectF(kMargin, kMargin, size.width() - 2 * kMargin, 26), Qt::AlignLeft, title);
-  p.setFont(font);
+  const QFont font = BeginPicture(p, size, title);
   if (runs.empty()) return;
 
   const double legend = LegendWidth(QFontMetricsF(font), runs);
@@ -344,43 +208,10 @@ void DrawStepPlot(QPainter& p, const QSize& size, const std::vector<TStepRun>& r
   DrawLegend(p, QRectF(plot.right() + 20, plot.top(), legend, plot.height()), runs);
 }
 
-namespace {
-
-QByteArray RenderPng(const std::vector<TStepRun>& runs, const QString& title) {
-  QImage image(kStepPlotSize, QImage::Format_ARGB32_Premultiplied);
-  {
-    QPainter painter(&image);
-    DrawStepPlot(painter, kStepPlotSize, runs, title);
-  }
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  image.save(&buffer, "PNG");
-  return bytes;
-}
-
-QByteArray RenderSvg(const std::vector<TStepRun>& runs, const QString& title) {
-  QByteArray bytes;
-  QBuffer buffer(&bytes);
-  buffer.open(QIODevice::WriteOnly);
-  QSvgGenerator svg;
-  svg.setOutputDevice(&buffer);
-  svg.setSize(kStepPlotSize);
-  svg.setViewBox(QRect(QPoint(0, 0), kStepPlotSize));
-  svg.setTitle(title);
-  svg.setResolution(96);
-  {
-    QPainter painter(&svg);
-    DrawStepPlot(painter, kStepPlotSize, runs, title);
-  }
-  return bytes;
-}
-
-}  // namespace
-
 TResult<void> SaveStepPlot(const QString& fileName, TPlotFormat format, const std::vector<TStepRun>& runs,
                            const QString& title) {
+  const TDraw draw = [&](QPainter& p, const QSize& size) { DrawStepPlot(p, size, runs, title); };
   const QByteArray bytes =
-      format == TPlotFormat::Svg ? RenderSvg(runs, title) : RenderPng(runs, title);
+      format == TPlotFormat::Svg ? RenderSvg(kStepPlotSize, title, draw) : RenderPng(kStepPlotSize, draw);
   return WriteOutputFile(fileName, bytes);
 }

@@ -12,12 +12,6 @@
 
 namespace {
 
-// The oscillator value for a speed of v x 10 counts per second: 0 stops it.
-double OscillatorValue(int v) {
-  if (v == 0) return 0;
-  return RoundHalfEven(2940000.0 / double(v));
-}
-
 // Enables the timer when the operation ends, also when it ends with an error, so a failed
 // exchange never leaves sampling switched off behind the user's back.
 class TTimerEnableOnExit {

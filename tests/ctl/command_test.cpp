@@ -151,8 +151,56 @@ INSTANTIATE_TEST_SUITE_P(
         TUsageCase{"backups_finish_no_number", {"backups", "--finish", "x"},
                    "backups: 'x' is not a backup number (see 'zirv7ctl backups')"},
         TUsageCase{"restore_backup_zero", {"restore", "--port", "COM9", "#0"},
-                   "restore: '#0' is not a backup number (see 'zirv7ctl backups')"}),
+                   "restore: '#0' is not a backup number (see 'zirv7ctl backups')"},
+        TUsageCase{"watch_without_port", {"watch", "--every", "0"}, "watch: --port is required"},
+        TUsageCase{"watch_with_an_argument", {"watch", "--port", "COM9", "x"}, "watch: takes no arguments"},
+        TUsageCase{"watch_every_negative", {"watch", "--port", "COM9", "--every", "-1"},
+                   "watch: --every must be a whole number from 0 to 3600000"},
+        TUsageCase{"watch_for_no_duration", {"watch", "--port", "COM9", "--for", "5x"},
+                   "watch: --for must be a duration from 0.001 to 1000000 s: seconds, or a number with ms, s, m "
+                   "or h (30s, 5m)"},
+        TUsageCase{"watch_for_nothing", {"watch", "--port", "COM9", "--for", "0s"},
+                   "watch: --for must be a duration from 0.001 to 1000000 s: seconds, or a number with ms, s, m "
+                   "or h (30s, 5m)"},
+        TUsageCase{"watch_csv_and_json_on_standard_output", {"watch", "--port", "COM9", "--csv", "-", "--json"},
+                   "--csv -: --json and the CSV both want standard output; write the CSV to a file"},
+        TUsageCase{"track_without_speed", {"track", "--port", "COM9"}, "track: --port and --speed are required"},
+        TUsageCase{"track_speed_zero", {"track", "--port", "COM9", "--speed", "0"}, "track: --speed must not be 0"},
+        TUsageCase{"track_speed_beyond_the_oscillator", {"track", "--port", "COM9", "--speed", "2940001"},
+                   "track: --speed must be a whole number from -2940000 to 2940000"},
+        TUsageCase{"track_for_beyond", {"track", "--port", "COM9", "--speed", "100", "--for", "601"},
+                   "track: --for must be a number from 0.1 to 600"},
+        TUsageCase{"track_distance_zero", {"track", "--port", "COM9", "--speed", "100", "--distance", "0"},
+                   "track: --distance must be a number from 1 to 1000000000"},
+        TUsageCase{"track_picture_to_standard_output", {"track", "--port", "COM9", "--speed", "100", "--png", "-"},
+                   "--png: '-' (standard output) is taken by --csv only; give a file name"},
+        TUsageCase{"stop_without_port", {"stop"}, "stop: --port is required"},
+        TUsageCase{"stop_with_an_argument", {"stop", "--port", "COM9", "now"}, "stop: takes no arguments"}),
     [](const testing::TestParamInfo<TUsageCase>& info) { return std::string(info.param.Name); });
+
+// A duration as --for gives it to watch: seconds, or a number with its unit; read in
+// milliseconds, a fraction of one rounded up.
+TEST(CtlTable, DurationsReadAsMilliseconds) {
+  const TCommand* watch = nullptr;
+  for (const TCommand& command : kCommands)
+    if (qstrcmp(command.Name, "watch") == 0) watch = &command;
+  ASSERT_NE(watch, nullptr);
+  struct TCase {
+    const char* Text;
+    qint64 Ms;
+  } cases[] = {{"90", 90000}, {"1.5", 1500}, {"1500ms", 1500}, {"30s", 30000}, {"5m", 300000},
+               {"2h", 7200000}, {"24h", 86400000}, {"0.0015", 2}, {" 10s ", 10000}, {"1000000", 1000000000}};
+  for (const TCase& c : cases) {
+    const TResult<TCommandArgs> args = ParseCommandArgs(*watch, {"--port", "COM9", "--for", c.Text});
+    ASSERT_TRUE(args) << c.Text << ": " << args.Failure().Message.toStdString();
+    EXPECT_EQ(args->DurationMs("for"), c.Ms) << c.Text;
+  }
+  const TResult<TCommandArgs> none = ParseCommandArgs(*watch, {"--port", "COM9"});
+  ASSERT_TRUE(none);
+  EXPECT_EQ(none->DurationMs("for"), std::nullopt);
+  for (const char* bad : {"", "s", "-5", "5 s", "1e3", "5d", "1000001", "0.0009"})
+    EXPECT_FALSE(ParseCommandArgs(*watch, {"--port", "COM9", "--for", bad})) << bad;
+}
 
 TEST(CtlConfirm, OnlyYesAgrees) {
   for (const auto& [answer, agrees] : std::initializer_list<std::pair<QString, bool>>{

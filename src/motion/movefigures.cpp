@@ -1,0 +1,103 @@
+#include "motion/movefigures.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The least-squares slope of the command over the samples' times; none below two times.
+std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& moving) {
+  if (moving.size() < 2) return std::nullopt;
+  double st = 0, sc = 0;
+  for (const TStatusSample* s : moving) {
+    st += s->Seconds;
+    sc += s->Status.Command;
+  }
+  const double n = double(moving.size()), mt = st / n, mc = sc / n;
+  double stt = 0, stc = 0;
+  for (const TStatusSample* s : moving) {
+    stt += (s->Seconds - mt) * (s->Seconds - mt);
+    stc += (s->Seconds - mt) * (s->Status.Command - mc);
+  }
+  if (stt <= 0) return std::nullopt;
+  return stc / stt;
+}
+
+TAtSpeedValue Over(const std::vector<const TStatusSample*>& samples, size_t from, double TPIDStatus::*field) {
+  double sum = 0, lo = INFINITY, hi = -INFINITY;
+  for (size_t k = from; k < samples.size(); ++k) {
+    const double v = samples[k]->Status.*field;
+    sum += v;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  return {sum / double(samples.size() - from), hi - lo};
+}
+
+// Returns the first sample from which every error stays within the band around the mean of
+// the errors from there on: found from the second half's mean, then again from each new
+// start's mean until the start holds still.
+size_t SettledFrom(const std::vector<const TStatusSample*>& moving) {
+  size_t from = moving.size() / 2;
+  for (int round = 0; round < 10; ++round) {
+    double mean = 0;
+    for (size_t k = from; k < moving.size(); ++k) mean += moving[k]->Status.Error;
+    mean /= double(moving.size() - from);
+    const double band = std::max(kSettleFraction * std::abs(mean), kSettleFloorCounts);
+    size_t start = moving.size();
+    while (start > 0 && std::abs(moving[start - 1]->Status.Error - mean) <= band) --start;
+    if (start == from || start >= moving.size()) return start;
+    from = start;
+  }
+  return from;
+}
+
+}  // namespace
+
+std::optional<TAtSpeed> TMoveFigures::AtSpeed() const {
+  if (!SettleSeconds || !Speed) return std::nullopt;
+  return TAtSpeed{*Speed, Error.Mean, Output.Mean, Command};
+}
+
+TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double startSeconds, double stopSeconds,
+                         double expectedSpeed) {
+  TMoveFigures f;
+  f.ExpectedSpeed = expectedSpeed;
+  std::vector<const TStatusSample*> moving;
+  for (const TStatusSample& s : samples) {
+    if (s.Seconds < startSeconds) continue;
+    if (!s.Status.Enabled) f.Tripped = true;
+    f.LargestError = std::max(f.LargestError, std::abs(s.Status.Error));
+    if (s.Seconds <= stopSeconds) moving.push_back(&s);
+  }
+  f.Samples = int(moving.size());
+  if (moving.empty()) return f;
+  f.SampleInterval = (stopSeconds - startSeconds) / double(moving.size());
+  f.Speed = CommandSlope(moving);
+  f.Travel = moving.back()->Status.Command - moving.front()->Status.Command;
+  if (f.Tripped) return f;
+  const size_t from = SettledFrom(moving);
+  if (moving.size() - from < size_t(kFewestSettledSamples)) return f;
+  f.SettleSeconds = moving[from]->Seconds - startSeconds;
+  f.SettleGap = moving[from]->Seconds - (from > 0 ? moving[from - 1]->Seconds : startSeconds);
+  f.SettledSamples = int(moving.size() - from);
+  f.Error = Over(moving, from, &TPIDStatus::Error);
+  f.Output = Over(moving, from, &TPIDStatus::Output);
+  double command = 0;
+  for (size_t k = from; k < moving.size(); ++k) command += moving[k]->Status.Command;
+  f.Command = command / double(f.SettledSamples);
+  return f;
+}
+
+TRipple RippleOf(const TStepRun& record) {
+  TRipple r;
+  if (const std::optional<double> period = SamplePeriodMs(record)) r.Milliseconds = *period * double(record.Errors.size());
+  auto peakToPeak = [](const std::vector<double>& v) {
+    if (v.empty()) return 0.0;
+    const auto [lo, hi] = std::minmax_element(v.begin(), v.end());
+    return *hi - *lo;
+  };
+  r.ErrorPeakToPeak = peakToPeak(record.Errors);
+  r.OutputPeakToPeak = peakToPeak(record.Outputs);
+  return r;
+}
