@@ -26,12 +26,22 @@ constexpr size_t kMaxCommandLength = 1024;
 // How long the board thread sleeps at most when there is nothing to do; bounds how late a
 // fault switched at run time (like a hang-up) takes effect.
 constexpr int kIdlePollMs = 20;
+// The longest CatchUp waits for a board that does not catch up (one whose line is full).
+constexpr int kCatchUpLimitMs = 2000;
+
+std::mutex gRunningMutex;
+std::vector<TBoardSimulator*> gRunning;  // the simulators of this process with a board thread
 
 // Time between the last answer byte and closing the pty for the HangUpAfter fault.
 constexpr int kHangUpGraceMs = 50;
 
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// Returns whether key names command: the whole line, or its first character for a key of one.
+bool KeyMatches(const std::string& key, const std::string& command) {
+  return key == command || (key.size() == 1 && !command.empty() && command[0] == key[0]);
 }
 
 }  // namespace
@@ -70,13 +80,21 @@ void TBoardSimulator::Start() {
   FInput.clear();
   FOutput.clear();
   FLastAdvance = FWireFreeAt = TClock::now();
-  std::lock_guard lock(FMutex);
-  FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
-  FRunning = true;
-  FThread = std::thread([this] { Run(); });
+  {
+    std::lock_guard lock(FMutex);
+    FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
+    FRunning = true;
+    FThread = std::thread([this] { Run(); });
+  }
+  std::lock_guard running(gRunningMutex);
+  gRunning.push_back(this);
 }
 
 void TBoardSimulator::Stop() {
+  {
+    std::lock_guard running(gRunningMutex);
+    std::erase(gRunning, this);
+  }
   if (FThread.joinable()) {
     if (FWake[1] >= 0) (void)!write(FWake[1], "x", 1);
     FThread.join();
@@ -139,9 +157,62 @@ void TBoardSimulator::ScriptAnswer(const std::string& command, std::vector<std::
   FScripts[command].push_back(std::move(lines));
 }
 
+void TBoardSimulator::HoldAnswerTo(const std::string& key) {
+  std::lock_guard lock(FMutex);
+  FHoldKey = key;
+}
+
+void TBoardSimulator::ReleaseAnswers() {
+  std::lock_guard lock(FMutex);
+  FHoldKey.clear();
+  for (TOutput& output : FOutput) output.Held = false;
+}
+
+void TBoardSimulator::OnCommand(std::function<void(const std::vector<std::string>&)> hook) {
+  std::lock_guard lock(FMutex);
+  FOnCommand = std::move(hook);
+}
+
 uint64_t TBoardSimulator::BytesSent() const {
   std::lock_guard lock(FMutex);
   return FBytesSent;
+}
+
+void TBoardSimulator::CatchUpAll() {
+  std::lock_guard running(gRunningMutex);
+  for (TBoardSimulator* simulator : gRunning) simulator->CatchUp();
+}
+
+void TBoardSimulator::CatchUp() {
+  for (int ms = 0; ms < kCatchUpLimitMs && !CaughtUp(); ++ms)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  std::lock_guard lock(FMutex);
+  // A poll of an end of the line that has nothing to read runs the kernel's pending hand-over
+  // at once: the bytes reach the tool's reader now.
+  pollfd slave{FSlave, POLLIN, 0};
+  if (FSlave >= 0) poll(&slave, 1, 0);
+}
+
+bool TBoardSimulator::CaughtUp() {
+  {
+    std::lock_guard lock(FMutex);
+    if (FMaster < 0) return true;  // hung up, or not started
+    pollfd master{FMaster, POLLIN, 0};
+    poll(&master, 1, 0);  // as above: the tool's bytes reach this end now
+    int unread = 0;
+    if (ioctl(FMaster, FIONREAD, &unread) != 0) return true;
+    if (unread > 0) return false;
+  }
+  // Read after the count: a read that began after the count found nothing new.
+  if (FReading) return false;
+  std::lock_guard lock(FMutex);
+  const TClock::time_point now = TClock::now();
+  for (const TOutput& output : FOutput) {
+    if (output.Held) break;  // and every answer behind it waits
+    if (output.StartAt > now) continue;
+    if (FOptions.Pacing ? output.Written == 0 : output.Written < output.Bytes.size()) return false;
+  }
+  return true;
 }
 
 // The board thread: writes what is due, then waits for input, the stop signal or the next
@@ -164,7 +235,11 @@ void TBoardSimulator::Run() {
     const timespec wait{waitUs / 1000000, (waitUs % 1000000) * 1000L};
     if (ppoll(fds, 3, &wait, nullptr) < 0 && errno != EINTR) break;
     if (fds[0].revents & POLLIN) break;
-    if (fds[1].revents & POLLIN) ReadInput();
+    if (fds[1].revents & POLLIN) {
+      FReading = true;
+      ReadInput();
+      FReading = false;
+    }
     if (fds[2].revents & POLLIN) ClientClosed();
   }
   std::lock_guard lock(FMutex);
@@ -208,6 +283,14 @@ void TBoardSimulator::ReadInput() {
     if (FInput.empty()) continue;
     HandleCommand(FInput);
     FInput.clear();
+    std::function<void(const std::vector<std::string>&)> hook;
+    std::vector<std::string> received;
+    {
+      std::lock_guard lock(FMutex);
+      hook = FOnCommand;
+      if (hook) received = FReceived;
+    }
+    if (hook) hook(received);
   }
 }
 
@@ -219,8 +302,7 @@ void TBoardSimulator::AdvanceBoard() {
 
 bool TBoardSimulator::TakeScripted(const std::string& command, std::vector<std::string>& lines) {
   for (auto& [key, queue] : FScripts) {
-    const bool matches = key == command || (key.size() == 1 && command[0] == key[0]);
-    if (!matches || queue.empty()) continue;
+    if (!KeyMatches(key, command) || queue.empty()) continue;
     lines = std::move(queue.front());
     queue.pop_front();
     return true;
@@ -241,7 +323,9 @@ void TBoardSimulator::HandleCommand(const std::string& command) {
   std::string bytes;
   for (const std::string& line : lines) bytes += line + (crlf ? "\r\n" : "\r");
   if (FFault == TFault::Garbage) bytes += GarbageBytes(FFaultParam, FGarbageRandom);
-  Queue(std::move(bytes), FOptions.Pacing ? duration : 0);
+  const bool held = !FHoldKey.empty() && KeyMatches(FHoldKey, command);
+  if (held) FHoldKey.clear();
+  Queue(std::move(bytes), FOptions.Pacing ? duration : 0, held);
   if (FFault == TFault::HangUpAfter && ++FCommandsSinceFault >= FFaultParam) FHangUpPending = true;
 }
 
@@ -262,7 +346,7 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
 
 // Queues an answer behind whatever is still on its way: the line carries one byte at a time,
 // so a second answer never starts before the first has gone out.
-void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
+void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds, bool held) {
   if (bytes.empty()) return;
   const auto delay = std::chrono::duration<double>(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds);
   TOutput output;
@@ -270,6 +354,7 @@ void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds) {
   const double wireSeconds = FOptions.Pacing ? bytes.size() / kWireBytesPerSecond : 0;
   FWireFreeAt = output.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(wireSeconds));
   output.Bytes = std::move(bytes);
+  output.Held = held;
   FOutput.push_back(std::move(output));
 }
 
@@ -279,6 +364,7 @@ int TBoardSimulator::WriteDueOutput() {
   std::lock_guard lock(FMutex);
   while (!FOutput.empty()) {
     TOutput& head = FOutput.front();
+    if (head.Held) return kIdlePollMs;  // and every answer behind it
     const TClock::time_point now = TClock::now();
     if (now < head.StartAt)
       return static_cast<int>(std::chrono::ceil<std::chrono::microseconds>(head.StartAt - now).count());

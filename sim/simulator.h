@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -82,6 +84,28 @@ class TBoardSimulator {
   // command line starting with it ("p" matches "p 0.5"). Answers queue per key.
   void ScriptAnswer(const std::string& command, std::vector<std::string> lines);
 
+  // Holds back the answer to the next command that matches key (as ScriptAnswer matches),
+  // and every answer behind it, until ReleaseAnswers: a board that answers late, or falls
+  // silent, for exactly as long as a test needs.
+  void HoldAnswerTo(const std::string& key);
+
+  // Lets the held answers go on the line, and holds no more.
+  void ReleaseAnswers();
+
+  // Calls hook on the board thread after each command has been answered (the answer queued,
+  // not yet on the line), with every command received so far: a test acts between two
+  // commands of the tool, whatever the machine's load. The hook may call the other functions.
+  void OnCommand(std::function<void(const std::vector<std::string>& received)> hook);
+
+  // Waits (at most 2 s) until the board has read and handled every byte that has reached its
+  // end of the line and has put on the line what is due (the first byte of a paced answer);
+  // then hurries what it wrote to the tool's end. The kernel hands a
+  // pty's bytes on in a worker of its own, which a busy machine may keep waiting for longer
+  // than the tool waits for an answer.
+  void CatchUp();
+  // CatchUp for every simulated board running in this process: a poll gate of the tool's.
+  static void CatchUpAll();
+
   // Returns the number of answer bytes written to the line so far.
   uint64_t BytesSent() const;
 
@@ -93,16 +117,18 @@ class TBoardSimulator {
     std::string Bytes;
     TClock::time_point StartAt;
     size_t Written = 0;
+    bool Held = false;  // waits for ReleaseAnswers
   };
 
   void Run();
   void ReadInput();
   void HandleCommand(const std::string& command);
   std::vector<std::string> AnswerLines(const std::string& command);
-  void Queue(std::string bytes, double extraDelaySeconds);
+  void Queue(std::string bytes, double extraDelaySeconds, bool held);
   int WriteDueOutput();
   void HangUp();
   void ClientClosed();
+  bool CaughtUp();
   void CloseFds();
   void AdvanceBoard();
   bool TakeScripted(const std::string& command, std::vector<std::string>& lines);
@@ -115,6 +141,8 @@ class TBoardSimulator {
   int FCommandsSinceFault = 0;
   std::vector<std::string> FReceived;
   std::map<std::string, std::deque<std::vector<std::string>>> FScripts;
+  std::string FHoldKey;  // the answer to the next command it matches is held; "" none
+  std::function<void(const std::vector<std::string>&)> FOnCommand;
   uint64_t FBytesSent = 0;
   uint64_t FGarbageRandom;
   bool FRunning = false;
@@ -132,6 +160,7 @@ class TBoardSimulator {
   TClock::time_point FLastAdvance;
   bool FHangUpPending = false;
   std::thread FThread;
+  std::atomic<bool> FReading{false};  // the board thread is reading and handling commands
 };
 
 }  // namespace zirvsim

@@ -27,6 +27,7 @@ TResult<void> TBoardSession::Open(const QString& port) {
 }
 
 TResult<void> TBoardSession::OpenPort(const QString& port) {
+  FGoneInExchange = false;
   try {
     FLink.Open(port);
   } catch (const Exception& e) {
@@ -36,7 +37,15 @@ TResult<void> TBoardSession::OpenPort(const QString& port) {
 }
 
 TResult<void> TBoardSession::Exchange(const QString& sent, const std::function<void()>& exchange) {
-  const TResult<void> done = Catching(exchange);
+  const TResult<void> done = Catching([&] {
+    try {
+      exchange();
+    } catch (const EComPort& e) {
+      // A purge or a write can meet the loss before the port's event thread has told of it.
+      FGoneInExchange = FGoneInExchange || IsDeviceLoss(e);
+      throw;
+    }
+  });
   const QStringList errors = FLink.TakeReceiveErrors();
   if (!done) return Failure(done.Failure().Message, sent);
   if (!errors.isEmpty()) return Failure(errors.constLast(), sent);
@@ -73,7 +82,7 @@ TResult<double> TBoardSession::Send(const TParamRow& row, double value, TValueTe
 
 bool TBoardSession::Unanswered(const TParamRow& row) const { return FUnanswered.test(RowIndex(row)); }
 
-bool TBoardSession::DeviceLost() const { return FLink.Port().DeviceLost(); }
+bool TBoardSession::DeviceLost() const { return FGoneInExchange || FLink.Port().DeviceLost(); }
 
 TFailure TBoardSession::Failure(const QString& message, const QString& sent) const {
   const TComPort& port = FLink.Port();

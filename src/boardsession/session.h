@@ -59,6 +59,7 @@ class TBoardSession {
   TBoardLink FLink;
   TPIDParams FBoard;
   std::bitset<kParamCount> FUnanswered;  // rows sent whose answer never came
+  bool FGoneInExchange = false;           // an exchange met the device's loss itself
 };
 
 // Returns the text of the set command that sends value to row ("p 0.3").

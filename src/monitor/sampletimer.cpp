@@ -1,9 +1,19 @@
 #include "monitor/sampletimer.h"
 
+TEventLoopClock::TEventLoopClock() {
+  FTimer.setTimerType(Qt::PreciseTimer);
+  QObject::connect(&FTimer, &QTimer::timeout, [this] { OnTick(); });
+}
+
 TSampleTimer::TSampleTimer(int intervalMs, QObject* parent)
     : QObject(parent), FInterval(intervalMs) {
-  FTimer.setTimerType(Qt::PreciseTimer);
-  connect(&FTimer, &QTimer::timeout, this, &TSampleTimer::OnTimer);
+  SetClock(std::make_unique<TEventLoopClock>());
+}
+
+void TSampleTimer::SetClock(std::unique_ptr<TTickClock> clock) {
+  if (FClock) FClock->Stop();
+  FClock = std::move(clock);
+  FClock->OnTick = [this] { emit OnTimer(); };
   Restart();
 }
 
@@ -20,10 +30,10 @@ void TSampleTimer::SetInterval(int intervalMs) {
 }
 
 void TSampleTimer::Restart() {
-  FTimer.stop();
+  FClock->Stop();
   // A zero period would make QTimer fire on every pass of the event loop; a negative one is
   // taken like zero: no ticks.
-  if (FEnabled && FInterval > 0) FTimer.start(FInterval);
+  if (FEnabled && FInterval > 0) FClock->Start(FInterval);
 }
 
 #include "moc_sampletimer.cpp"

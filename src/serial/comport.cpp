@@ -4,7 +4,6 @@
 #include <QFile>
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstdint>
 #include <iterator>
 
@@ -41,11 +40,6 @@ bool DtrActive(const TComFlowControl& flow) { return flow.ControlDTR() != dtrDis
 // has no general termios equivalent, so RTS then stays inactive between transmissions.
 bool RtsActive(const TComFlowControl& flow) {
   return flow.ControlRTS() == rtsEnable || flow.ControlRTS() == rtsHandshake;
-}
-
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -281,16 +275,16 @@ int TCustomComPort::ReadWithin(QByteArray& out, int count) {
   const TReadLimits limits = ReadLimitsOf(FTimeouts.ReadInterval(),
                                          FTimeouts.ReadTotalMultiplier(),
                                          FTimeouts.ReadTotalConstant(), count);
-  const int64_t start = NowMs();
+  const int64_t start = FClock->NowMs();
   int64_t last = start;
   for (;;) {
     const qsizetype before = out.size();
     if (const int err = TakeAvailable(out, count)) return err;
-    const int64_t now = NowMs();
+    const int64_t now = FClock->NowMs();
     if (out.size() > before) last = now;
     const int64_t wait = ReadWaitMs(limits, out.size(), count, now - start, now - last);
     if (wait == 0) return 0;
-    if (const int err = TermiosDevice::WaitReadable(FHandle, wait)) return err;
+    if (const int err = TermiosDevice::WaitReadable(FHandle, wait, *FClock)) return err;
   }
 }
 
@@ -342,7 +336,7 @@ int TCustomComPort::WriteStr(const QString& Str) {
   const int64_t limit = WriteLimitMs(FTimeouts.WriteTotalMultiplier(),
                                      FTimeouts.WriteTotalConstant(), bytes.size());
   const int err =
-      TermiosDevice::Write(FHandle, bytes.constData(), int(bytes.size()), limit, sent);
+      TermiosDevice::Write(FHandle, bytes.constData(), int(bytes.size()), limit, sent, *FClock);
   if (err != 0) RaiseComError(CE_WriteFailed, err);
   return sent;
 }

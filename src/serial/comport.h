@@ -112,6 +112,9 @@ class TCustomComPort : public QObject {
   // Returns how many processes (other users') could not be checked at the last open for a
   // descriptor of the device: a second reader among them would go unnoticed.
   int UncheckedHolders() const { return FUncheckedHolders; }
+  // Measures the read and write time-outs on clock from now on (nullptr: the system's); the
+  // caller keeps it alive while the port uses it.
+  void SetClock(TPortClock* clock) { FClock = clock ? clock : &SystemPortClock(); }
 
   // Returns the number of received bytes not yet read.
   int InputCount();
@@ -185,6 +188,7 @@ class TCustomComPort : public QObject {
   TComParity FParity;
   TComFlowControl FFlowControl;
   TComTimeouts FTimeouts;
+  TPortClock* FClock = &SystemPortClock();
   TComBuffer FBuffer;
   TComEvents FEvents = TComEvents::All();
   TSyncMethod FSyncMethod = smThreadSync;

@@ -1,6 +1,9 @@
 #include "serial/comtimeouts.h"
 
+#include <poll.h>
+
 #include <algorithm>
+#include <chrono>
 
 namespace {
 
@@ -49,4 +52,24 @@ int64_t WriteLimitMs(int multiplier, int constant, qsizetype size) {
   constexpr int64_t kCap = int64_t(1) << 50;
   if (size > 0 && m > (kCap - c) / size) return kCap;
   return std::min<int64_t>(m * size + c, kCap);
+}
+
+namespace {
+
+class TSystemPortClock : public TPortClock {
+ public:
+  int64_t NowMs() override {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+  }
+  int Poll(pollfd& p, int64_t ms) override {
+    return ::poll(&p, 1, ms < 0 ? -1 : static_cast<int>(std::min<int64_t>(ms, 1 << 30)));
+  }
+};
+
+}  // namespace
+
+TPortClock& SystemPortClock() {
+  static TSystemPortClock clock;
+  return clock;
 }

@@ -6,6 +6,8 @@
 #include <QtGlobal>
 #include <cstdint>
 
+struct pollfd;
+
 // A wait without limit.
 constexpr int64_t kNoTimeLimit = -1;
 
@@ -31,3 +33,19 @@ int64_t ReadWaitMs(const TReadLimits& limits, qsizetype got, int count, int64_t 
 // Returns the time a write of size bytes may take, multiplier * size + constant, or
 // kNoTimeLimit when both are 0.
 int64_t WriteLimitMs(int multiplier, int constant, qsizetype size);
+
+// What the port's time-outs are measured on and waited with. The port uses the monotonic clock
+// and poll(2); a test gives it a clock whose time passes only in the waits, so that it counts
+// how long a time-out lasts instead of timing it.
+class TPortClock {
+ public:
+  virtual ~TPortClock() = default;
+  // Returns the time in ms.
+  virtual int64_t NowMs() = 0;
+  // Waits as poll(2) does for one descriptor: until its events come or ms have passed
+  // (forever when negative); returns poll's result, errno set when it is negative.
+  virtual int Poll(pollfd& p, int64_t ms) = 0;
+};
+
+// Returns the monotonic clock with poll(2), the clock of every port unless a test sets another.
+TPortClock& SystemPortClock();

@@ -8,6 +8,7 @@
 namespace {
 
 std::atomic<quint64> gPollCount{0};
+std::atomic<TLineChannel::TPollGate> gPollGate{nullptr};
 
 constexpr int kReplyPolls = 501;
 constexpr int kIdlePolls = 1000;
@@ -81,7 +82,10 @@ void TLineChannel::WaitUntilIdle() {
 void TLineChannel::Poll() {
   QCoreApplication::processEvents();
   std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  if (const TPollGate gate = gPollGate.load()) gate();
   gPollCount.fetch_add(1, std::memory_order_relaxed);
 }
+
+TLineChannel::TPollGate TLineChannel::SetPollGate(TPollGate gate) { return gPollGate.exchange(gate); }
 
 quint64 TLineChannel::PollCount() { return gPollCount.load(std::memory_order_relaxed); }

@@ -49,6 +49,11 @@ class TLineChannel {
   static void Poll();
   // Returns the polls made so far in this process.
   static quint64 PollCount();
+  // What each poll calls after its sleep, before it counts (none by default): a test lets the
+  // simulated boards in its process catch up with the line, so that waits counted in polls do
+  // not race a busy machine. Returns the gate set before.
+  using TPollGate = void (*)();
+  static TPollGate SetPollGate(TPollGate gate);
 
  private:
   TComPort& FPort;

@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <iterator>
 
 namespace TermiosDevice {
@@ -112,11 +111,6 @@ bool TakenAsAsked(const termios& asked, const termios& taken) {
          (taken.c_iflag & kInput) == (asked.c_iflag & kInput);
 }
 
-int64_t NowMs() {
-  using namespace std::chrono;
-  return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 int Open(const std::string& path, int& fd) {
   fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return errno;
@@ -202,17 +196,16 @@ int ReadNow(int fd, char* data, int size, int& read) {
   }
 }
 
-int WaitReadable(int fd, int64_t timeoutMs) {
+int WaitReadable(int fd, int64_t timeoutMs, TPortClock& clock) {
   pollfd p{fd, POLLIN, 0};
-  const int ms = timeoutMs < 0 ? -1 : static_cast<int>(std::min<int64_t>(timeoutMs, 1 << 30));
-  const int n = ::poll(&p, 1, ms);
+  const int n = clock.Poll(p, timeoutMs);
   if (n < 0) return errno == EINTR ? 0 : errno;
   return (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0 ? EIO : 0;
 }
 
-int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent) {
+int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent, TPortClock& clock) {
   sent = 0;
-  const int64_t deadline = timeoutMs < 0 ? INT64_MAX : NowMs() + timeoutMs;
+  const int64_t deadline = timeoutMs < 0 ? INT64_MAX : clock.NowMs() + timeoutMs;
   while (sent < size) {
     const ssize_t n = ::write(fd, data + sent, static_cast<size_t>(size - sent));
     if (n > 0) {
@@ -220,11 +213,11 @@ int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent) {
       continue;
     }
     if (n < 0 && errno != EAGAIN && errno != EINTR) return errno;
-    const int64_t left = deadline - NowMs();
+    const int64_t left = deadline - clock.NowMs();
     if (left <= 0) return 0;  // the time-out ends the write with what was sent
     pollfd p{fd, POLLOUT, 0};
     // A hang-up wakes this poll; the next write then reports the failure.
-    if (::poll(&p, 1, static_cast<int>(std::min<int64_t>(left, 1 << 30))) < 0 && errno != EINTR) return errno;
+    if (clock.Poll(p, left) < 0 && errno != EINTR) return errno;
   }
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "serial/comsettings.h"
+#include "serial/comtimeouts.h"
 
 // A thin layer over POSIX termios for one serial device. Every function returns 0 on
 // success or the errno of the failure, so the port decides which error to raise.
@@ -52,13 +53,13 @@ int InputCount(int fd, int& count);
 // Reads up to size bytes that have already arrived; read holds how many.
 int ReadNow(int fd, char* data, int size, int& read);
 
-// Waits until bytes can be read or timeoutMs has passed (forever when negative); a device
-// that went away is reported as EIO.
-int WaitReadable(int fd, int64_t timeoutMs);
+// Waits on clock until bytes can be read or timeoutMs has passed (forever when negative); a
+// device that went away is reported as EIO.
+int WaitReadable(int fd, int64_t timeoutMs, TPortClock& clock);
 
-// Writes data, waiting for room until timeoutMs (monotonic clock, forever when negative) has
-// passed; sent holds the bytes accepted by the driver, also when the time-out ends the write.
-int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent);
+// Writes data, waiting for room until timeoutMs (on clock, forever when negative) has passed;
+// sent holds the bytes accepted by the driver, also when the time-out ends the write.
+int Write(int fd, const char* data, int size, int64_t timeoutMs, int& sent, TPortClock& clock);
 
 // Discards unread input and/or unsent output.
 int Flush(int fd, bool input, bool output);

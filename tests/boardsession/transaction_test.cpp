@@ -5,6 +5,7 @@
 #include "boardsession/transaction.h"
 #include "parameters/paramtable.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 
 namespace {
 

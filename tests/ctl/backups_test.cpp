@@ -6,7 +6,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTimer>
 #include <csignal>
 
 #include "tests/ctl/ctlrun.h"
@@ -139,7 +138,7 @@ class BackupsSlowBoardTest : public BackupsTest {
   TCtlResult Interrupted(const QStringList& args, int signal) {
     Sim().ClearReceived();
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted(args, signal, [&] { return !Sets().empty(); }, raised);
+    const TCtlResult r = RunCtlInterruptedAtFirstSet(args, signal, raised);
     EXPECT_TRUE(raised);
     return r;
   }

@@ -7,9 +7,6 @@
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
-#include <QTimer>
-#include <csignal>
-#include <functional>
 
 #include "ctl/command.h"
 
@@ -41,23 +38,5 @@ inline TCtlResult RunCtlCaptured(const QStringList& args, QString input = {}) {
   result.Status = RunCtl(QStringList{QStringLiteral("zirv7ctl")} + args, io);
   out.flush();
   err.flush();
-  return result;
-}
-
-// Runs "zirv7ctl <args...>" and raises signal in the process once ready() turns true (checked
-// every millisecond while the command runs), as a user's Ctrl+C would arrive. raised tells
-// whether it came.
-inline TCtlResult RunCtlInterrupted(const QStringList& args, int signal,
-                                    const std::function<bool()>& ready, bool& raised) {
-  QTimer watcher;
-  raised = false;
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    if (raised || !ready()) return;
-    raised = true;
-    std::raise(signal);
-  });
-  watcher.start(1);
-  const TCtlResult result = RunCtlCaptured(args);
-  watcher.stop();
   return result;
 }

@@ -6,7 +6,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QTimer>
 #include <csignal>
 
 #include "parameters/paramfile.h"
@@ -241,8 +240,7 @@ TEST_F(DailySlowBoardTest, InterruptedWritePutsTheBoardBack) {
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
     Sim().ClearReceived();
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted({"write", "--port", Port(), file, "--yes"}, signal,
-                                           [&] { return !Sets().empty(); }, raised);
+    const TCtlResult r = RunCtlInterruptedAtFirstSet({"write", "--port", Port(), file, "--yes"}, signal, raised);
     EXPECT_TRUE(raised);
     EXPECT_EQ(r.Status, kExitFailed);
     EXPECT_TRUE(r.Err.contains("interrupted; the board's values go back")) << r.Err.toStdString();
@@ -261,13 +259,8 @@ TEST_F(DailySlowBoardTest, BoardThatFallsSilentMidWriteSaysWhatWasSent) {
   bytes.replace("\nP=0.2", "\nP=0.3").replace("\nD=0.0015", "\nD=0.002");
   Write(file, bytes);
   Sim().ClearReceived();
-  QTimer watcher;
-  QObject::connect(&watcher, &QTimer::timeout, [&] {
-    if (!Sets().empty()) Sim().SetFault(zirvsim::TFault::NoAnswer);
-  });
-  watcher.start(1);
+  Sim().HoldAnswerTo("d");  // P is answered, D and everything after it are not
   const TCtlResult r = RunCtlCaptured({"write", "--port", Port(), file, "--yes"});
-  watcher.stop();
   EXPECT_EQ(r.Status, kExitFailed);
   EXPECT_TRUE(r.Err.contains("was sent to " + Port() + " and no whole answer came back")) << r.Err.toStdString();
   EXPECT_TRUE(r.Err.contains("Check that the board is powered")) << r.Err.toStdString();

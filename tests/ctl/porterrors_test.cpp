@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"

@@ -5,11 +5,17 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <algorithm>
+#include <atomic>
+#include <csignal>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/simulator.h"
+#include "tests/simgate.h"
+#include "tests/ctl/ctlrun.h"
 
 class TSimBoardFixture {
  public:
@@ -46,6 +52,31 @@ class TSimBoardFixture {
     for (const std::string& c : FSim->ReceivedCommands())
       if (c.size() > 2 && c[1] == ' ') sets.push_back(c);
     return sets;
+  }
+
+  // Runs "zirv7ctl <args...>" and, on the board's thread, raises signal once a command has come
+  // after which ready(every command received so far) holds, before that command is answered:
+  // a user's Ctrl+C arrives at that point of the command however busy the machine is. ready is
+  // asked until it holds and may change the board. raised tells whether the signal came.
+  TCtlResult RunCtlInterruptedWhen(const QStringList& args, int signal,
+                                   std::function<bool(const std::vector<std::string>&)> ready, bool& raised) {
+    auto came = std::make_shared<std::atomic<bool>>(false);
+    FSim->OnCommand([came, signal, ready](const std::vector<std::string>& received) {
+      if (!*came && ready(received) && !came->exchange(true)) std::raise(signal);
+    });
+    const TCtlResult result = RunCtlCaptured(args);
+    FSim->OnCommand(nullptr);
+    raised = *came;
+    return result;
+  }
+
+  // As RunCtlInterruptedWhen, once the board has the command's first set: in the middle of a
+  // write.
+  TCtlResult RunCtlInterruptedAtFirstSet(const QStringList& args, int signal, bool& raised) {
+    return RunCtlInterruptedWhen(args, signal, [](const std::vector<std::string>& received) {
+      return std::any_of(received.begin(), received.end(),
+                         [](const std::string& c) { return c.size() > 2 && c[1] == ' '; });
+    }, raised);
   }
 
   // Returns the commands the board received other than reads ("l").

@@ -12,20 +12,34 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QThread>
+#include <fcntl.h>
 #include <signal.h>
+#include <unistd.h>
 #include <csignal>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <utility>
 
 #include "parameters/paramfile.h"
 #include "runstore/runstore.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "boardsession/boardlink.h"
 #include "tests/ctl/ctlrun.h"
 
 namespace {
 
 using TStrings = std::vector<std::string>;
+
+// Returns what waits in the pipe's reading end, without waiting for more.
+QByteArray ReadWaiting(int fd) {
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  QByteArray all;
+  char buffer[4096];
+  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) all.append(buffer, n);
+  return all;
+}
 
 class StepCommandsTest : public testing::Test {
  protected:
@@ -233,12 +247,15 @@ TEST_F(StepCommandsTest, CompareRefusesAMissingFileBeforeTouchingTheBoard) {
 void StepCommandsTest::CompareInterruptedBy(int signal) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   const QString b = ParamFile("b.pset", 0.25, 0.002);
+  // The first test's answer waits until the signal has come, so it comes during that test.
+  FSim->HoldAnswerTo("r");
   QTimer watcher;
   bool raised = false;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
     std::raise(signal);
+    FSim->ReleaseAnswers();
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
@@ -422,22 +439,49 @@ TEST_F(StepCommandsTest, HistoryOfNothingCreatesNoFile) {
 }
 
 // The output of a comparison piped into a program that stops reading ("| head -n 5", a pager
-// that quits) once the first trial value is on the board: the program is not ended by the
+// that quits) while the first trial values are on the board: the program is not ended by the
 // closed pipe, puts the board back, and fails for its output.
 TEST_F(StepCommandsTest, CompareWhoseOutputIsClosedPutsTheBoardBack) {
   const QString a = ParamFile("a.pset", 0.3, FOriginal.D);
   const QString b = ParamFile("b.pset", 0.25, 0.002);
-  // "zirv7ctl compare ... 2>&1 | sed": sed stops reading as the first file's turn comes.
-  QProcess pipeline;
+  // "zirv7ctl compare ... 2>&1 | reader", with this test as the reader: it closes its end while
+  // the board holds back the first step test's answer, so that the pipe is closed before that
+  // test ends, however late a loaded machine lets a real reader quit.
+  int ends[2];
+  ASSERT_EQ(::pipe2(ends, O_CLOEXEC), 0);
+  std::mutex lock;
+  int reading = ends[0];
+  QByteArray seen;  // what the reader had been sent when it quit
+  FSim->HoldAnswerTo("r");
+  FSim->OnCommand([&](const TStrings& received) {
+    std::lock_guard guard(lock);
+    if (reading < 0 || received.back().rfind("r", 0) != 0) return;
+    seen = ReadWaiting(reading);
+    ::close(std::exchange(reading, -1));
+    FSim->ReleaseAnswers();
+  });
+  QProcess command;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("XDG_DATA_HOME", FData.path());
-  pipeline.setProcessEnvironment(env);
-  pipeline.start("bash", {"-c", "\"$0\" \"$@\" 2>&1 | sed -n '/a.pset, step 100/q'; exit ${PIPESTATUS[0]}",
-                          ZIRV_CTL_PROGRAM, "compare", "--port", Port(), "--step", "100", a, b, "--yes"});
-  ASSERT_TRUE(pipeline.waitForFinished(30000));
-  EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
-  // The closed pipe shows as soon as sed has gone: before or after the first test, never later.
-  EXPECT_LE(StepTests(), 1);
+  command.setProcessEnvironment(env);
+  const int writing = ends[1];
+  command.setChildProcessModifier([writing] {
+    ::dup2(writing, STDOUT_FILENO);
+    ::dup2(writing, STDERR_FILENO);
+  });
+  command.start(ZIRV_CTL_PROGRAM, {"compare", "--port", Port(), "--step", "100", a, b, "--yes"});
+  const bool finished = command.waitForFinished(30000);
+  ::close(writing);
+  FSim->OnCommand(nullptr);
+  {
+    std::lock_guard guard(lock);
+    if (reading >= 0) ::close(std::exchange(reading, -1));
+  }
+  ASSERT_TRUE(finished);
+  EXPECT_EQ(command.exitStatus(), QProcess::NormalExit);  // not ended by SIGPIPE
+  EXPECT_EQ(command.exitCode(), kExitFailed);
+  EXPECT_TRUE(seen.contains("a.pset, step 100")) << seen.toStdString();
+  EXPECT_EQ(StepTests(), 1);
   EXPECT_EQ(FSim->Params(), FOriginal);
   EXPECT_EQ(FSim->ReceivedCommands().back(), "l");
 }
@@ -480,12 +524,14 @@ TEST_F(StepCommandsTest, CtrlCAtTheQuestionEndsWithNothingWritten) {
 // Ctrl+C while suggest's first step test runs: the command says what happened and writes
 // nothing.
 TEST_F(StepCommandsTest, CtrlCDuringSuggestsFirstTestSaysSo) {
+  FSim->HoldAnswerTo("r");  // until the signal has come
   QTimer watcher;
   bool raised = false;
   QObject::connect(&watcher, &QTimer::timeout, [&] {
     if (raised || StepTests() == 0) return;
     raised = true;
     std::raise(SIGINT);
+    FSim->ReleaseAnswers();
   });
   watcher.start(1);
   const TCtlResult r = RunCtlCaptured({"suggest", "--port", Port(), "--step", "200", "--apply", "--yes"});

@@ -68,13 +68,15 @@ TEST_F(TrackCommandTest, EveryWayOutStopsTheOscillator) {
     SCOPED_TRACE(c.Name);
     Sim().SetFault(zirvsim::TFault::None);
     bool raised = false;
-    const TCtlResult r = RunCtlInterrupted(Track("1"), c.Signal ? c.Signal : SIGINT,
-                                           [&] {
-                                             if (!Moving()) return false;
-                                             if (c.Breaks) Sim().SetFault(zirvsim::TFault::MissingTag, 2);
-                                             return c.Signal != 0;
-                                           },
-                                           raised);
+    const TCtlResult r = RunCtlInterruptedWhen(Track("1"), c.Signal ? c.Signal : SIGINT,
+                                               [&](const std::vector<std::string>& received) {
+                                                 if (received.empty() || received.back().rfind("o ", 0) != 0 ||
+                                                     received.back() == "o 0")
+                                                   return false;
+                                                 if (c.Breaks) Sim().SetFault(zirvsim::TFault::MissingTag, 2);
+                                                 return c.Signal != 0;
+                                               },
+                                               raised);
     EXPECT_EQ(r.Status, c.Status) << r.Err.toStdString();
     EXPECT_EQ(OscillatorCommands().back(), "o 0") << r.Err.toStdString();
     const std::vector<TJournalEntry> journal = Journal();

@@ -1,10 +1,9 @@
-// The sampling timer's rules, all timers running side by side through one short wait: which
-// changes restart the countdown and which periods tick at all.
-#include <QElapsedTimer>
+// The sampling timer's rules, counted on a clock the test moves: which changes restart the
+// countdown and which periods tick at all.
 #include <QSignalSpy>
 #include <QTest>
-#include <deque>
 
+#include "manualclock.h"
 #include "monitor/sampletimer.h"
 
 class TSampleTimerTest : public QObject {
@@ -12,36 +11,46 @@ class TSampleTimerTest : public QObject {
 
  private slots:
   void CountdownRules() {
-    constexpr int kPeriod = 400;
+    constexpr int kPeriod = 400, kStep = 20, kSteps = 48;  // 960 ms: two periods and more
     const struct {
       const char* Name;
-      std::function<void(TSampleTimer&, int)> Each;  // called every 20 ms
-      bool Running, Ticks;
+      std::function<void(TSampleTimer&, int)> Each;  // called every kStep ms
+      bool Running;
+      int Ticks;
     } rows[] = {
         // Setting the period at every keystroke must not restart it, or no tick would come.
-        {"same period again", [](auto& t, int) { t.SetInterval(kPeriod); }, true, true},
-        {"enabling an enabled timer", [](auto& t, int) { t.SetEnabled(true); }, true, true},
-        {"new period", [](auto& t, int n) { t.SetInterval(kPeriod + n % 2); }, true, false},
+        {"same period again", [](auto& t, int) { t.SetInterval(kPeriod); }, true, 2},
+        {"enabling an enabled timer", [](auto& t, int) { t.SetEnabled(true); }, true, 2},
+        {"new period", [](auto& t, int n) { t.SetInterval(kPeriod + n % 2); }, true, 0},
         {"disabling and enabling restarts",
-         [](auto& t, int) { for (bool on : {false, true}) t.SetEnabled(on); }, true, false},
-        {"disabled", [](auto& t, int) { t.SetEnabled(false); }, false, false},
+         [](auto& t, int) { for (bool on : {false, true}) t.SetEnabled(on); }, true, 0},
+        {"disabled", [](auto& t, int) { t.SetEnabled(false); }, false, 0},
         // A zero period must not fire on every pass of the event loop.
-        {"zero period", [](auto& t, int) { t.SetInterval(0); }, false, false},
-        {"negative period like zero", [](auto& t, int) { t.SetInterval(-kPeriod); }, false, false},
-        {"positive after zero", [](auto& t, int n) { t.SetInterval(n ? kPeriod : 0); }, true, true},
+        {"zero period", [](auto& t, int) { t.SetInterval(0); }, false, 0},
+        {"negative period like zero", [](auto& t, int) { t.SetInterval(-kPeriod); }, false, 0},
+        // Started again 20 ms in: ticks at 420 and 820 ms.
+        {"positive after zero", [](auto& t, int n) { t.SetInterval(n ? kPeriod : 0); }, true, 2},
     };
-    std::deque<TSampleTimer> timers;
-    std::deque<QSignalSpy> ticks;
-    for (size_t k = 0; k < std::size(rows); ++k)
-      ticks.emplace_back(&timers.emplace_back(kPeriod), &TSampleTimer::OnTimer);
-    QElapsedTimer clock;
-    clock.start();
-    for (int n = 0; clock.elapsed() < 2 * kPeriod + 150; ++n, QTest::qWait(20))
-      for (size_t k = 0; k < std::size(rows); ++k) rows[k].Each(timers[k], n);
-    for (size_t k = 0; k < std::size(rows); ++k) {
-      QVERIFY2(ticks[k].isEmpty() != rows[k].Ticks, rows[k].Name);
-      QVERIFY2(timers[k].Running() == rows[k].Running, rows[k].Name);
+    for (const auto& row : rows) {
+      TSampleTimer timer(kPeriod);
+      TManualClock& clock = UseManualClock(timer);
+      QSignalSpy ticks(&timer, &TSampleTimer::OnTimer);
+      for (int n = 0; n < kSteps; ++n) {
+        row.Each(timer, n);
+        clock.Advance(kStep);
+      }
+      QVERIFY2(ticks.size() == row.Ticks, row.Name);
+      QVERIFY2(timer.Running() == row.Running, row.Name);
     }
+  }
+
+  // The window's timer counts on the event loop.
+  void TicksOnTheEventLoop() {
+    TSampleTimer timer(10);
+    QSignalSpy ticks(&timer, &TSampleTimer::OnTimer);
+    QVERIFY(ticks.wait(5000));
+    timer.SetInterval(0);
+    QVERIFY(!timer.Running());
   }
 };
 

@@ -16,6 +16,7 @@
 #include "motion/track.h"
 #include "protocol/transactions.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 
 namespace {
 

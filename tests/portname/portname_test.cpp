@@ -1,7 +1,6 @@
 // The form of a port name "COMn" and the folder of its aliases, as the tool resolves them and
 // as the simulator links them.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <QString>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "devices/comnames.h"
 #include "portname/portname.h"
 #include "sim/portalias.h"
+#include "tests/privatedir.h"
 
 namespace {
 
@@ -90,9 +90,9 @@ constexpr TFolderCase kFolders[] = {
 // The tool resolves COM3 through the folder the simulator links it in, and where there is no
 // folder, the tool goes to the legacy port and the simulator refuses to link.
 TEST(PortNameTest, OneAliasFolderForTheToolAndTheSimulator) {
-  char pattern[] = "/tmp/zirv-portname-XXXXXX";
-  ASSERT_NE(mkdtemp(pattern), nullptr);
-  const std::string tmp = pattern;
+  const TPrivateDir dir;
+  ASSERT_FALSE(dir.Path().empty());
+  const std::string tmp = dir.Path();
   const auto expand = [&](const char* v) -> std::optional<std::string> {
     if (!v) return std::nullopt;
     std::string s = v;
@@ -124,7 +124,6 @@ TEST(PortNameTest, OneAliasFolderForTheToolAndTheSimulator) {
       EXPECT_EQ(target.Device, QStringLiteral("/dev/ttyS2"));
     }
   }
-  std::filesystem::remove_all(tmp);
 }
 
 }  // namespace

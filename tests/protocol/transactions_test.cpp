@@ -9,6 +9,7 @@
 #include "serial/linechannel.h"
 #include "serial/portlink.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 
 using zirvsim::TFault;
 using TStrings = std::vector<std::string>;

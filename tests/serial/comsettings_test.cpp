@@ -3,18 +3,16 @@
 
 #include <termios.h>
 
-#include <QElapsedTimer>
 #include <QTest>
 #include <functional>
-#include <thread>
 
 #include "errorof.h"
 #include "ptypeer.h"
 #include "serial/comport.h"
 #include "serial/receivefilter.h"
 #include "serial/termiosflags.h"
+#include "virtualclock.h"
 
-using namespace std::chrono_literals;
 
 namespace {
 
@@ -515,23 +513,24 @@ class TComSettingsTest : public QObject {
     QCOMPARE(text.toLatin1(), QByteArray("\0\xff", 2));
   }
 
-  // The read time-outs: what a read of count bytes returns and how long it may take at most.
+  // The read time-outs: what a read of count bytes returns and how long it waits, counted on
+  // the port's clock.
   void readTimeouts_data() {
     QTest::addColumn<QList<int>>("timeouts");  // interval, multiplier, constant
     QTest::addColumn<QByteArray>("before");     // waiting when the read starts
     QTest::addColumn<QByteArray>("later");      // sent 250 ms after the start
     QTest::addColumn<int>("count");
     QTest::addColumn<QByteArray>("got");
-    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("ms");
     QTest::newRow("immediate: what has arrived") << QList<int>{-1, 0, 0} << QByteArray("ab")
                                                  << QByteArray("c") << 5 << QByteArray("ab") << 0;
     QTest::newRow("first byte: waits for it") << QList<int>{-1, -1, 2000} << QByteArray()
-                                              << QByteArray("c") << 5 << QByteArray("c") << 240;
+                                              << QByteArray("c") << 5 << QByteArray("c") << 250;
     QTest::newRow("first byte: none within the constant")
         << QList<int>{-1, -1, 20} << QByteArray() << QByteArray("c") << 5 << QByteArray() << 20;
     QTest::newRow("total: multiplier times count plus constant")
         << QList<int>{0, 200, 0} << QByteArray("ab") << QByteArray("c") << 3 << QByteArray("abc")
-        << 240;
+        << 250;
     QTest::newRow("total: ends at count") << QList<int>{0, 0, 3000} << QByteArray("ab")
                                           << QByteArray() << 2 << QByteArray("ab") << 0;
     QTest::newRow("interval: a pause after bytes ends it")
@@ -544,9 +543,11 @@ class TComSettingsTest : public QObject {
     QFETCH(QByteArray, later);
     QFETCH(int, count);
     QFETCH(QByteArray, got);
-    QFETCH(int, minMs);
+    QFETCH(int, ms);
     TPtyPeer peer;
     TComPort port;
+    TVirtualPortClock clock;
+    port.SetClock(&clock);
     port.SetEvents({});
     OpenOn(port, peer);
     port.Timeouts().SetReadInterval(timeouts[0]);
@@ -554,19 +555,12 @@ class TComSettingsTest : public QObject {
     port.Timeouts().SetReadTotalConstant(timeouts[2]);
     peer.Write(before);
     QVERIFY(PumpUntil([&] { return port.InputCount() == before.size(); }));
-    std::thread writer([&] {
-      std::this_thread::sleep_for(250ms);  // far beyond the short limits, also on a busy machine
-      peer.Write(later);
-    });
-    QElapsedTimer clock;
-    clock.start();
+    clock.At(250, [&] { peer.Write(later); });
     QString text;
     const int n = port.ReadStr(text, count);
-    const qint64 ms = clock.elapsed();
-    writer.join();
     QCOMPARE(text.toLatin1(), got);
     QCOMPARE(n, int(got.size()));
-    QVERIFY2(ms >= minMs && ms < minMs + 1000, qPrintable(QString::number(ms)));
+    QCOMPARE(clock.NowMs(), int64_t(ms));
   }
 };
 

@@ -72,3 +72,11 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeoutMs = 3000) {
 }
 
 inline void PumpFor(int ms) { PumpUntil([] { return false; }, ms); }
+
+// Waits without handling events until done() holds (at most 10 s); returns done(). Bytes a
+// peer wrote reach the port's queue a moment later, longer on a busy machine.
+inline bool WaitUntil(const std::function<bool()>& done) {
+  for (QDeadlineTimer deadline(10000); !done() && !deadline.hasExpired();)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return done();
+}

@@ -16,6 +16,7 @@
 #include "serial/linechannel.h"
 #include "serial/portlink.h"
 #include "threadstats.h"
+#include "virtualclock.h"
 
 using namespace std::chrono_literals;
 using TLogEntry = QPair<QString, TColor>;
@@ -216,9 +217,8 @@ class TSerialTest : public QObject {
     QCOMPARE(counts, (QList<int>{2, 3}));
     counts.clear();
     FPeer->Write("fg");
-    std::this_thread::sleep_for(50ms);
     FPeer->Write("hij");
-    std::this_thread::sleep_for(50ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 5; }));
     PumpFor(200);
     QCOMPARE(counts, QList<int>{5});
   }
@@ -263,8 +263,10 @@ class TSerialTest : public QObject {
     QVERIFY2(Sleeps(threads[0]) - sleeps <= 3,
              qPrintable(QString::number(Sleeps(threads[0]) - sleeps)));
     QCOMPARE(connectedDuringCall.size(), 1);
+    // Close once the event thread has queued the hand-off for the late bytes and waits for it.
+    const qint64 beforeLate = Sleeps(threads[0]);
     FPeer->Write("late");
-    std::this_thread::sleep_for(100ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 7 && Sleeps(threads[0]) > beforeLate; }));
     FPort->SetConnected(false);
     QCOMPARE(connectedDuringCall, (QList<bool>{true, true}));
     PumpFor(100);
@@ -272,17 +274,20 @@ class TSerialTest : public QObject {
   }
 
   // Back-pressure: the peer stops reading. A write ends by its time-out (100 ms per byte plus
-  // 1000 ms) with the count of bytes sent; a hang-up ends it at once with an error.
+  // 1000 ms), counted on the port's clock, with the count of bytes sent; a hang-up ends it at
+  // once with an error.
   void writeAgainstBackPressure() {
     qint64 total = FillTowardsPeer();
-    QElapsedTimer clock;
-    clock.start();
+    TVirtualPortClock clock;
+    FPort->SetClock(&clock);
     const int sent = FPort->WriteStr(QStringLiteral("0123456789"));
-    const qint64 elapsed = clock.elapsed();
-    QVERIFY2(elapsed >= 1900 && elapsed < 2600, qPrintable(QString::number(elapsed)));
+    FPort->SetClock(nullptr);
+    QCOMPARE(clock.NowMs(), int64_t(2000));
     QVERIFY(sent >= 0 && sent < 10);
     total += sent;
-    QCOMPARE(qint64(FPeer->Read(total + 1, 300).size()), total);  // the count is exact
+    // The count is exact: that many bytes come, and no more.
+    QCOMPARE(qint64(FPeer->Read(total, 10000).size()), total);
+    QCOMPARE(FPeer->Read(1, 300), QByteArray());
     FillTowardsPeer();
     std::thread hangUp([&] {
       std::this_thread::sleep_for(300ms);
@@ -435,7 +440,7 @@ class TSerialTest : public QObject {
   void flushReceive() {
     QVERIFY(Deliver("done\r\npart"));
     FPeer->Write("unread\r");
-    std::this_thread::sleep_for(50ms);
+    QVERIFY(WaitUntil([&] { return FPort->InputCount() == 7; }));
     FChannel->FlushReceive();
     PumpFor(50);
     QVERIFY(FChannel->LineBuf->isEmpty());
@@ -477,7 +482,8 @@ class TSerialTest : public QObject {
       PumpFor(1);
       announced = 0;
       FPeer->Write("a");
-      QVERIFY2(PumpUntil([&] { return announced > 0; }, 500), qPrintable(QString::number(i)));
+      // A hidden arrival never comes: the bound only ends a failing test.
+      QVERIFY2(PumpUntil([&] { return announced > 0; }, 10000), qPrintable(QString::number(i)));
     }
   }
 

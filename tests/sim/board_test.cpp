@@ -17,6 +17,7 @@
 #include "sim/eepromwriter.h"
 #include "sim/numbers.h"
 #include "sim/plant.h"
+#include "tests/privatedir.h"
 
 using namespace zirvsim;
 
@@ -65,7 +66,8 @@ TEST(BoardModelTest, StepTestTakesItsServoTime) {
 
 // A damaged EEPROM file keeps the defaults of what it cannot read and clamps what it can.
 TEST(BoardModelTest, DamagedEepromFileKeepsDefaultsAndClamps) {
-  const std::string path = testing::TempDir() + "/board_eeprom_damaged.txt";
+  const TPrivateDir dir;
+  const std::string path = dir.File("eeprom");
   std::FILE* file = std::fopen(path.c_str(), "w");
   ASSERT_NE(file, nullptr);
   std::fputs("P zero\nSVMCycle 9\nnonsense\nD 0.5\n", file);
@@ -81,9 +83,8 @@ TEST(BoardModelTest, DamagedEepromFileKeepsDefaultsAndClamps) {
 // Saving the EEPROM writes only a file of its own: a link planted where a fixed temporary name
 // would be receives nothing, and nothing is left beside the file.
 TEST(BoardModelTest, EepromSaveNeverWritesThroughAPlantedLink) {
-  const std::filesystem::path dir = std::filesystem::path(testing::TempDir()) / "eeprom_links";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const TPrivateDir folder;
+  const std::filesystem::path dir = folder.Path();
   const std::filesystem::path victim = dir / "victim";
   const std::filesystem::path eeprom = dir / "eeprom";
   std::ofstream(victim) << "keep\n";
@@ -104,7 +105,6 @@ TEST(BoardModelTest, EepromSaveNeverWritesThroughAPlantedLink) {
   EXPECT_FALSE(std::filesystem::is_symlink(eeprom));
   std::ifstream again(victim);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), "keep\n");
-  std::filesystem::remove_all(dir);
 }
 
 // Values saved while a write runs are written after it, only the newest; Flush waits for it.

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "sim/portalias.h"
+#include "tests/privatedir.h"
 #include "sim/faults.h"
 #include "version.h"
 #include "wire_helpers.h"
@@ -53,12 +54,12 @@ struct TSimProcess {
 class SimProgramTest : public testing::Test {
  protected:
   void SetUp() override {
-    fs::remove_all(FConfig);
+    ASSERT_FALSE(FConfig.empty());
     fs::create_directories(FConfig + "/zirv7tune/ports");
     setenv("XDG_CONFIG_HOME", FConfig.c_str(), 1);  // where the program puts its alias
   }
-  void TearDown() override { fs::remove_all(FConfig); }
-  const std::string FConfig = testing::TempDir() + "/sim_program_test";
+  TPrivateDir FDir;
+  const std::string FConfig = FDir.Path();
   const std::string FAlias = FConfig + "/zirv7tune/ports/COM3";
 };
 
@@ -116,7 +117,8 @@ struct TSimRun {
 };
 
 TSimRun RunSimToEnd(const std::string& args) {
-  const std::string errFile = testing::TempDir() + "/sim_program_stderr";
+  const TPrivateDir dir;
+  const std::string errFile = dir.File("stderr");
   const std::string command = "'" ZIRV_SIM_PROGRAM "' " + args + " </dev/null 2>" + errFile;
   TSimRun run;
   FILE* out = popen(command.c_str(), "r");

@@ -6,8 +6,10 @@
 #include <sys/ioctl.h>
 
 #include <filesystem>
+#include <future>
 #include <thread>
 
+#include "tests/privatedir.h"
 #include "wire_helpers.h"
 
 using namespace zirvsim;
@@ -158,32 +160,33 @@ TEST(WireTest, ExclusiveFlagGoesWithTheClientThatSetIt) {
 // A set command is answered at the board's pace even when the host's disk takes long to take
 // the EEPROM file; the file still gets the value, at the latest when the simulator stops.
 TEST(WireTest, SlowDiskDoesNotDelayTheAnswer) {
+  const TPrivateDir dir;
   TSimOptions options = kFast;
-  options.EepromFile = testing::TempDir() + "/sim_eeprom_slow.txt";
-  std::filesystem::remove(options.EepromFile);
-  options.SaveEeprom = [](const std::string& path, const TBoardParams& params) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  options.EepromFile = dir.File("eeprom");
+  // The disk takes the file only once both answers have come.
+  std::promise<void> answered;
+  std::shared_future<void> disk = answered.get_future().share();
+  options.SaveEeprom = [disk](const std::string& path, const TBoardParams& params) {
+    disk.wait();
     return SaveParams(path, params);
   };
   {
     TBoardSimulator sim(options);
     sim.Start();
     TTestPort port(sim.DevicePath());
-    const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(port.Ask("p 0.25", 1), TLines{"(p) 0.25"});
     EXPECT_EQ(port.Ask("i 0.5", 1), TLines{"(i) 0.5"});
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
+    answered.set_value();
   }
   const TBoardParams stored = TBoardSimulator(options).Params();
   EXPECT_EQ(stored.P, 0.25);
   EXPECT_EQ(stored.I, 0.5);
-  std::filesystem::remove(options.EepromFile);
 }
 
 TEST(WireTest, ParametersSurviveARestart) {
+  const TPrivateDir dir;
   TSimOptions options = kFast;
-  options.EepromFile = testing::TempDir() + "/sim_eeprom_restart.txt";
-  std::filesystem::remove(options.EepromFile);
+  options.EepromFile = dir.File("eeprom");
   TBoardParams all{1, 1e-5, 1.0 / 3, 2, 4, 95.4, -0.5, 7, 999.5, 3, 9, 123, 1, 1023, 2};
   {
     TBoardSimulator sim(options);
@@ -193,7 +196,6 @@ TEST(WireTest, ParametersSurviveARestart) {
   }
   all.P = 0.0125;
   EXPECT_EQ(TBoardSimulator(options).Params(), all);
-  std::filesystem::remove(options.EepromFile);
 }
 
 }  // namespace

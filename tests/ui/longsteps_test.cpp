@@ -7,6 +7,8 @@
 
 #include "ctl/command.h"
 #include "monitor/chart.h"
+#include "protocol/transactions.h"
+#include "serial/linechannel.h"
 #include "mainwindowfixture.h"
 #include "tests/ctl/ctlrun.h"
 
@@ -45,8 +47,7 @@ class TLongStepsTest : public TMainWindowSuite {
     QFETCH(int, ticks);
     UseBoardWithTicks(ticks);
     F->Connect();
-    Click(w->btReadBoardParams);  // the "Ticks per servo cycle (t):" field now holds the board's
-    QCOMPARE(w->seParametersTPSC->Value(), ticks);
+    w->seParametersTPSC->SetValue(ticks);  // as "Read ZIRV parameters" would show the board's
     w->PageControl1->setCurrentWidget(w->tsRTMonitor);
     w->seSICommandStep->SetValue(100);
     w->seSIPrediv->SetValue(prediv);
@@ -68,22 +69,30 @@ class TLongStepsTest : public TMainWindowSuite {
     QCOMPARE(runs.first().toObject().value("samples").toArray().size(), 199);
   }
 
-  // A board slower than its parameters say (its "l" answer tells 1 tick per servo cycle, it
-  // runs at 10) is still answering when the wait ends: the rest of its answer is waited for
-  // and that is said, so that the next command finds the board free.
+  // A board whose answer is late (held back until the wait has run out, as a board slower
+  // than its parameters say would send it) is still answering when the wait ends: the rest of
+  // its answer is waited for and that is said, so that the next command finds the board free.
   void companionWaitsForTheRestOfALateAnswer() {
-    UseBoardWithTicks(10);
-    zirvsim::TBoardModel says;
-    zirvsim::TBoardParams one;
-    one.TicksPerServo = 1;
-    says.SetParams(one);
-    F->Sim.ScriptAnswer("l", says.Answer("l"));
+    UseBoard(FastBoard());
     QTemporaryDir data;
     qputenv("XDG_DATA_HOME", data.path().toLocal8Bit());
-    // The wait counts 3083 polls; the answer starts after 199 x 17 ms (3.38 s) and takes 0.86 s,
-    // and a quiet line is waited for 0.5 s: a poll may last from 0.94 to 1.37 ms for the wait to
-    // end while the board is about to send or sending (a quiet machine's poll lasts about 1.06).
-    const TCtlResult late = RunCtlCaptured({"step", "--port", "COM1", "--step", "100", "--prediv", "16"});
+    F->Sim.HoldAnswerTo("r");
+    // Looks at every poll. The board is first seen to have the command in the wait's first
+    // poll or later, so counting the wait's polls from there lets the answer go a few polls
+    // after the wait's last, however long a poll lasts.
+    const quint64 waitPolls = quint64(StepAnswerPolls(0, zirvsim::TBoardParams{}.TicksPerServo));
+    quint64 sentAt = 0;
+    QTimer release;
+    connect(&release, &QTimer::timeout, [&] {
+      const std::vector<std::string> got = F->Sim.ReceivedCommands();
+      if (sentAt == 0 && !got.empty() && got.back()[0] == 'r') sentAt = TLineChannel::PollCount();
+      if (sentAt == 0 || TLineChannel::PollCount() < sentAt + waitPolls + 5) return;
+      F->Sim.ReleaseAnswers();
+      release.stop();
+    });
+    release.start(0);
+    const TCtlResult late = RunCtlCaptured({"step", "--port", "COM1", "--step", "100"});
+    release.stop();
     QCOMPARE(late.Status, kExitFailed);
     QVERIFY2(late.Err.contains("which was waited for before going on"), qPrintable(late.Err));
     const TCtlResult next = RunCtlCaptured({"params", "--port", "COM1"});

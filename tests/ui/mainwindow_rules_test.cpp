@@ -8,7 +8,9 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QTimer>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "mainwindowfixture.h"
 #include "monitor/chart.h"
@@ -16,6 +18,7 @@
 #include "ui/errorbox.h"
 #include "ui/qcolors.h"
 #include "ui/spineditbuttons.h"
+#include "tests/monitor/manualclock.h"
 
 namespace {
 
@@ -30,11 +33,15 @@ constexpr int kPeriodMs = 100;
 // that fault ends instead of nesting boxes for ever.
 class TErrorBoxes {
  public:
-  // Up for seven sampling periods, and well past the first repeat of a held arrow button.
+  // Up past the first repeat of a held arrow button, and for seven sampling periods counted on
+  // the sampling clock, which moves one period each time the boxes are looked at.
   static constexpr int kBoxMs = TTimerSpeedButton::kFirstDelay + 3 * kPeriodMs;
+  static constexpr int kPeriodsUp = 7;
   QStringList Shown;
+  // Called once, as the first box is closed: what the user lets go of to press OK.
+  std::function<void()> OnClosed;
 
-  TErrorBoxes() : FPrevious(SetErrorReporter({})) {
+  explicit TErrorBoxes(TManualClock& clock) : FPrevious(SetErrorReporter({})), FClock(clock) {
     InstallErrorMessageBox();
     FBox = SetErrorReporter([this](const QString& message) {
       Shown << message;
@@ -49,22 +56,37 @@ class TErrorBoxes {
   static bool BoxUp() { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); }
 
  private:
+  struct TUp {
+    QElapsedTimer Since;
+    int Periods = 0;
+  };
+
   void CloseBoxesUpLongEnough() {
-    QHash<QMessageBox*, QElapsedTimer> up;
+    QHash<QMessageBox*, TUp> up;
     for (QWidget* widget : QApplication::topLevelWidgets()) {
       auto* box = qobject_cast<QMessageBox*>(widget);
       if (!box || !box->isVisible()) continue;
       up[box] = FUp.value(box);
-      if (!up[box].isValid()) up[box].start();
-      if (up[box].elapsed() >= kBoxMs) box->done(QMessageBox::Ok);
+      if (!up[box].Since.isValid()) up[box].Since.start();
+      ++up[box].Periods;
     }
     FUp = up;
+    if (up.isEmpty()) return;
+    // Ticks that fall due behind the boxes run now, and may open boxes of their own.
+    FClock.Advance(kPeriodMs);
+    for (auto it = up.cbegin(); it != up.cend(); ++it) {
+      if (it->Periods < kPeriodsUp || it->Since.elapsed() < kBoxMs) continue;
+      it.key()->done(QMessageBox::Ok);
+      // Before the window's events run again, as the user's click on OK comes after letting go.
+      if (OnClosed) std::exchange(OnClosed, nullptr)();
+    }
   }
 
   TErrorReporter FPrevious;
   TErrorReporter FBox;
+  TManualClock& FClock;
   QTimer FCloser;
-  QHash<QMessageBox*, QElapsedTimer> FUp;
+  QHash<QMessageBox*, TUp> FUp;
 };
 
 // The board's "l" answer for its default parameters, with the line of the same tag replaced
@@ -94,14 +116,21 @@ enum class TAction { Tick, SampleStatus, LaunchTest, Set, Stop, Read, Write, Hel
 
 Q_DECLARE_METATYPE(TAction)
 
-// A window suite whose tests let the sampling timer tick.
+// A window suite whose tests let the sampling timer tick, on a clock each test moves.
 class TSamplingSuite : public TMainWindowSuite {
  protected:
-  // Ticks "Automatic" with the given period and waits for a sample.
+  TManualClock* Clock = nullptr;
+
+  // Puts the sampling timer on a clock that moves only when the test moves it.
+  void UseTestClock() { Clock = &UseManualClock(*w->SampleTimer); }
+
+  // Ticks "Automatic" with the given period on the test's clock and lets one period pass.
   void SampleEvery(int ms) {
+    UseTestClock();
     w->seSampleInterval->SetText(QString::number(ms));
     w->cbSampleAutomatic->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 1; }));
+    QCOMPARE(Clock->Advance(ms), 1);
+    QVERIFY(F->Samples() >= 1);
   }
 };
 
@@ -112,7 +141,7 @@ class TMainWindowFailuresTest : public TSamplingSuite {
 
   void Perform(TAction action) {
     switch (action) {
-      case TAction::Tick: break;  // the next tick meets the fault
+      case TAction::Tick: Clock->Advance(kPeriodMs); break;
       case TAction::SampleStatus: w->btSampleStatus->click(); break;
       case TAction::LaunchTest: w->btLaunchSITest->click(); break;
       case TAction::Set: w->btSetOscVal->click(); break;
@@ -124,14 +153,15 @@ class TMainWindowFailuresTest : public TSamplingSuite {
   }
 
   // Waits for the first report: its box is up while the report runs, so failures repeated
-  // behind it are reported by then. Then gives them three periods more to repeat after the box,
-  // and lets go of the mouse.
-  void WaitOutTheBoxes(TAction action, const TErrorBoxes& boxes) {
-    QVERIFY(QTest::qWaitFor([&] { return !boxes.Shown.isEmpty(); }, 5000));
-    QTest::qWait(3 * kPeriodMs);
-    QVERIFY(QTest::qWaitFor([] { return !TErrorBoxes::BoxUp(); }, 10000));
+  // behind it are reported by then. A held arrow button repeats behind the box and is let go
+  // as the box closes, as the user's mouse goes to its OK. Then gives the failure three periods
+  // more to repeat after the box.
+  void WaitOutTheBoxes(TAction action, TErrorBoxes& boxes) {
     if (action == TAction::HeldSpinButton)
-      QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton);
+      boxes.OnClosed = [this] { QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton); };
+    QVERIFY(QTest::qWaitFor([&] { return !boxes.Shown.isEmpty(); }, 10000));
+    QVERIFY(QTest::qWaitFor([] { return !TErrorBoxes::BoxUp(); }, 10000));
+    Clock->Advance(3 * kPeriodMs);
   }
 
  private slots:
@@ -158,10 +188,10 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     w->seMovement->SetValue(100);
     w->seParametersP->SetFloatValue(0.5);  // a changed field for Write to send
     w->cbLiveSet->setChecked(true);
-    // Sample status alone leaves the timer running: a longer period keeps the next tick clear
-    // of the click's own exchange, where it would be a failure of its own.
-    SampleEvery(action == TAction::SampleStatus ? 2 * kPeriodMs : kPeriodMs);
-    TErrorBoxes boxes;
+    // Ticks come only where the test moves the clock: behind the boxes and after them, never
+    // inside the action's own exchange, where one would be a failure of its own.
+    SampleEvery(kPeriodMs);
+    TErrorBoxes boxes(*Clock);
     F->Sim.SetFault(TFault::MalformedNumber, badLine);
     Perform(action);
     WaitOutTheBoxes(action, boxes);
@@ -173,7 +203,8 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     w->Channel.FWaitRS232 = false;  // the idle wait the failure left behind is not at stake here
     const int samples = F->Samples();
     w->cbSampleAutomatic->setChecked(true);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() > samples; }, 5000));
+    Clock->Advance(2 * kPeriodMs);
+    QVERIFY(F->Samples() > samples);
     w->cbSampleAutomatic->setChecked(false);
   }
 
@@ -183,7 +214,8 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     F->ConnectToMonitor();
     F->Sim.SetFault(TFault::CutShort, 1);
     SampleEvery(kPeriodMs);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() >= 2; }, 10000));
+    QCOMPARE(Clock->Advance(kPeriodMs), 1);
+    QCOMPARE(F->Samples(), 2);
     QVERIFY(w->cbSampleAutomatic->isChecked());
     w->cbSampleAutomatic->setChecked(false);
     QVERIFY(F->LogTexts().count(QStringLiteral("Could not retreive status")) >= 2);
@@ -205,14 +237,18 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     QFETCH(QString, how);
     QFETCH(QString, report);
     F->ConnectToMonitor();
-    TErrorBoxes boxes;
+    if (how == QLatin1String("sampling")) SampleEvery(kPeriodMs);
+    else UseTestClock();
+    TErrorBoxes boxes(*Clock);
     if (how == QLatin1String("sampling")) {
-      SampleEvery(kPeriodMs);
       F->Sim.SetFault(TFault::HangUpAfter, 2);
+      // Two more samples are answered; a later tick, or the news of the hang-up during its
+      // wait, meets the loss.
+      for (int tick = 0; tick < 10 && boxes.Shown.isEmpty(); ++tick) Clock->Advance(kPeriodMs);
     } else {
       // Waits without handling events, so the tool has not yet run the news of the hang-up.
       F->Sim.SetFault(TFault::HangUpAfter, 0);
-      for (int ms = 0; ms < 2000 && F->Sim.Running(); ms += 10)
+      for (int ms = 0; ms < 10000 && F->Sim.Running(); ms += 10)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
       QVERIFY(!F->Sim.Running());
     }
@@ -280,14 +316,11 @@ class TMainWindowRulesTest : public TSamplingSuite {
     F->ConnectToMonitor();
     SampleEvery(200);
     w->seSampleInterval->SetText(QStringLiteral("0"));
-    QTest::qWait(300);  // a sample under way when the period changed may still end
-    const int samples = F->Samples();
-    QTest::qWait(1200);
-    QCOMPARE(F->Samples(), samples);
+    QCOMPARE(Clock->Advance(10000), 0);
     w->seSampleInterval->SetText(QStringLiteral("1000"));
-    QTest::qWait(600);
-    QCOMPARE(F->Samples(), samples);
-    QVERIFY(QTest::qWaitFor([&] { return F->Samples() == samples + 1; }, 3000));
+    QCOMPARE(Clock->Advance(999), 0);
+    QCOMPARE(Clock->Advance(1), 1);
+    QCOMPARE(F->Samples(), 2);
     w->cbSampleAutomatic->setChecked(false);
   }
 
@@ -316,9 +349,9 @@ class TMainWindowRulesTest : public TSamplingSuite {
     F->TakeWire();
     if (silent) F->Sim.SetFault(TFault::NoAnswer);
     QList<bool> seen;
-    QTimer probe;
+    QTimer probe;  // looks at every pass of the event loop, so at every poll of the wait
     connect(&probe, &QTimer::timeout, [&] { seen << w->SampleTimer->Enabled(); });
-    probe.start(1);
+    probe.start(0);
     w->findChild<QPushButton*>(button)->click();
     probe.stop();
     QVERIFY(seen.size() > 10);
@@ -352,7 +385,14 @@ class TMainWindowRulesTest : public TSamplingSuite {
     QFETCH(QStringList, logged);
     F->ConnectToMonitor();
     F->Sim.SetFault(TFault::NoAnswer);
-    QTimer::singleShot(100, w, [&] { Click(w->btDisconnect); });
+    // In the first poll of the wait in which the board has the command.
+    QTimer disconnect;
+    connect(&disconnect, &QTimer::timeout, [&] {
+      if (F->Sim.ReceivedCommands().empty()) return;
+      disconnect.stop();
+      Click(w->btDisconnect);
+    });
+    disconnect.start(0);
     w->findChild<QPushButton*>(button)->click();
     QVERIFY(!w->ComPort1.Connected() && w->btConnect->isEnabled());
     const QStringList log = F->LogTexts();

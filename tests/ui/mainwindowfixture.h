@@ -19,12 +19,23 @@
 #include "globals/errorreport.h"
 #include "sim/portalias.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "ui/logpane.h"
 #include "ui/logview.h"
 #include "ui/mainwindow.h"
 #include "ui/spinedit.h"
 
 using TWire = std::vector<std::string>;
+
+// Shows the commands a board received when a comparison fails.
+namespace QTest {
+template <>
+inline char* toString(const TWire& wire) {
+  QByteArray text = "{";
+  for (const std::string& command : wire) text += " \"" + QByteArray::fromStdString(command) + "\"";
+  return qstrdup(text + " }");
+}
+}  // namespace QTest
 
 inline zirvsim::TSimOptions FastBoard() {
   zirvsim::TSimOptions options;

@@ -13,6 +13,7 @@
 
 #include "globals/errorreport.h"
 #include "sim/simulator.h"
+#include "tests/simgate.h"
 #include "tests/ctl/ctlrun.h"
 #include "tests/devices/fakeroot.h"
 #include "tests/devices/openholder.h"
