@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // A DC motor seen from the board: drive in % of full PWM in, encoder counts out.
 
 // The constants that describe the motor to the servo loop. Besides the motor itself (gain,
@@ -60,6 +62,7 @@ class TMotorCycle {
   double FDt;
   double FDecay;     // exp(-dt / time constant)
   double FLagDecay;  // exp(-dt / lag); 0 without a lag
+  double FStopRatioBeyond = INFINITY;  // a ratio of a leg without lag above it stops after the cycle
 };
 
 // Returns where the encoder's side of the play stands once the motor is at position: it stays
