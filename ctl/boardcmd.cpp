@@ -113,8 +113,8 @@ std::optional<TFailure> StopReason(TCtlIo& io) {
 
 void PrintPlan(TCtlIo& io, QTextStream& out, const TWritePlan& plan) {
   const size_t total = plan.Total();
-  out << QStringLiteral("%1 will make %2 EEPROM write%3 on %4%5:\n")
-             .arg(plan.Command)
+  out << QStringLiteral("%1 will make %2%3 EEPROM write%4 on %5%6:\n")
+             .arg(plan.Command, plan.MoreWrites > 0 ? QStringLiteral("at most ") : QString())
              .arg(total)
              .arg(total == 1 ? "" : "s")
              .arg(plan.Port, plan.Source.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(plan.Source));
@@ -126,6 +126,7 @@ void PrintPlan(TCtlIo& io, QTextStream& out, const TWritePlan& plan) {
     }
     for (const TPlannedWrite& w : step.Writes) out << "  " << DescribeWrite(w, plan.Text) << "\n";
   }
+  for (const QString& detail : plan.Details) out << "  " << detail << "\n";
   out.flush();
   for (const QString& warning : plan.Warnings) PrintError(io, plan.Port, warning);
 }

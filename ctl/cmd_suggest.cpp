@@ -38,12 +38,14 @@ TSuggestOptions ReadOptions(const TCommandArgs& args) {
 }
 
 bool WritePictures(TCtlIo& io, const TCommandArgs& args, const TSuggestReport& r, const QString& where) {
-  if (r.Runs.empty() || !r.Suggestion.Found) return true;
+  if (r.Runs.empty() || (!r.Suggestion.Found && !r.Search)) return true;
   const TStepRun& before = r.Before ? r.Before->Forward : r.Runs.front();
   std::vector<TStepRun> runs = {before};
   const TPIDParams suggested = SuggestedParams(r);
-  runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
-                              QStringLiteral("suggested, predicted: %1").arg(GainsCaption(suggested))));
+  if (r.Suggestion.Found)
+    runs.push_back(PredictedRun(before, suggested, r.Suggestion.Predicted,
+                                QStringLiteral("suggested, predicted: %1").arg(GainsCaption(suggested))));
+  for (const TStepRun& trial : SearchPictureRuns(r)) runs.push_back(trial);
   if (r.After) runs.push_back(r.After->Forward);
   if (r.Before) runs.push_back(r.Before->Rest);
   if (r.After) runs.push_back(r.After->Rest);
@@ -78,16 +80,19 @@ int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
   TSuggestHooks hooks;
   static_cast<TBoardHooks&>(hooks) = BoardHooks(io, where, o.Yes);
   bool shown = false;
+  const auto printChosen = [](TCtlIo& out, const TSuggestReport& r) {
+    PrintFit(out, r);
+    if (r.Suggestion.Found) PrintSuggestion(out, r);
+    else PrintModelRefusal(out, r);
+  };
   hooks.Chosen = [&](const TSuggestReport& r) {
     shown = true;
     if (!json) {
-      PrintFit(io, r);
-      PrintSuggestion(io, r);
+      printChosen(io, r);
     } else if (o.Apply && !o.Yes && !r.Suggestion.Unchanged) {
       // The table goes where the question goes, so that standard output stays JSON.
       TCtlIo shownIo{io.Err, io.Err, io.In};
-      PrintFit(shownIo, r);
-      PrintSuggestion(shownIo, r);
+      printChosen(shownIo, r);
     }
     io.Out.flush();
   };
@@ -95,14 +100,18 @@ int RunSuggest(const TCommandArgs& args, TCtlIo& io) {
   if (!json && !shown) PrintFit(io, r);
   bool ok = r.Succeeded(o.Apply);
   if (r.Failure) PrintFailure(io, where, *r.Failure);
-  if (!r.Refusal.isEmpty()) {
+  if (!r.Refusal.isEmpty() && !r.Search) {
     PrintError(io, kSuggest, QStringLiteral("%1; nothing was written").arg(r.Refusal));
     if (!r.RefusalAdvice.isEmpty()) io.Err << "  " << r.RefusalAdvice << "\n" << Qt::flush;
   }
   if (r.HeldAlready)
     io.Err << where << ": the board holds the suggested gains already: nothing to write\n" << Qt::flush;
   ok &= PrintTransactionEnd(io, where, r.Transaction);
-  if (!json) PrintVerification(io, r);
+  if (!json) {
+    if (!o.Apply) PrintApplyNote(io, r);
+    PrintSearch(io, r);
+    PrintVerification(io, r);
+  }
   if (json) PrintSuggestJson(io, r);
   ok &= WritePictures(io, args, r, o.Port);
   return OutputStatusAfter(io, r.Transaction, ok ? kExitOk : kExitFailed);

@@ -132,7 +132,8 @@ constexpr TOption kCornerAllowanceOption{
 constexpr TOption kCountJumpOption{
     "count-jump", "PCT", "The most one count of error may move the output, % of \"Max Output (m):\" (default 20).",
     {TValueKind::Number, 1, 1000}};
-constexpr TOption kApplyOption{"apply", nullptr, "Write the suggestion and verify it with a step test."};
+constexpr TOption kApplyOption{"apply", nullptr,
+                               "Try the suggestion on the board, and where it fails or there is none, search for gains there."};
 constexpr TOption kFromHistoryOption{"from-history", "RUN", "Fit stored runs instead of a new test.", kRunNumber};
 constexpr TOptionUse kSuggestOptions[] = {
     {.Option = &kPortOption, .Required = true, .Unless = "from-history"},
@@ -183,13 +184,26 @@ constexpr const char* kSuggestDescription =
     "the flicker, and where it flickers often (noise) one count may move the output by at\n"
     "most 10 %; where the fit finds play between motor and encoder, the deadband is a count\n"
     "at least, so that the loop does not hunt across the play. Values are those the window's\n"
-    "fields show exactly. --apply writes the changed values, asking first unless --yes, and\n"
-    "measures again (step, step back, rest): the suggestion stays only when settling,\n"
-    "overshoot, steady-state error (a count, or the deadband), IAE and the output's\n"
-    "peak-to-peak at rest (10 % of \"Max Output (m):\") are within the goal and none is worse\n"
-    "than before; otherwise the board gets its values back, the failing figure is named and\n"
-    "the exit status is 1. Nothing is written when the fit is poor. --png/--svg draw before,\n"
-    "predicted and after, with the rest records.\n"
+    "fields show exactly.\n"
+    "\n"
+    "--apply shows its plan and asks first (unless --yes); it refuses while the servo is\n"
+    "disabled. It tries the suggestion with a quarter of the step, then measures it (step,\n"
+    "step back, rest record): it stays only when settling, overshoot, steady-state error (a\n"
+    "count, or the deadband), IAE and the output's peak-to-peak at rest (10 % of \"Max Output\n"
+    "(m):\") are within the goal and none is worse than before. Where it fails, or where the\n"
+    "model gives none (a poor fit, a load, a lag, a mode it does not hold; not a board whose\n"
+    "loop law differs), gains are searched on the board: P, I, D and \"Deadband (b):\", from\n"
+    "the present gains towards bolder ones, one step test a trial, a move a trial, each judged\n"
+    "by the same figures; FF1 stays as the suggestion chose it. A trial that shows a growing\n"
+    "oscillation, the output held at its limit for more than a tenth of the record, or a\n"
+    "following error beyond half of \"Fault Error (f):\" gets the board's values back at once;\n"
+    "a trip of the servo ends the search. The whole tuning keeps within 60 step tests and 90\n"
+    "s on a board that runs in real time; progress goes to standard error, trial by trial\n"
+    "with the best so far. The best gains found are verified as the suggestion is, and stay\n"
+    "only when they pass; otherwise the board gets its values back, the reason is named and\n"
+    "the exit status is 1. All of it is one write, with one backup in the history, and every\n"
+    "trial is stored there with its runs. --png/--svg draw before, predicted, the trials\n"
+    "that became the best and after, with the rest records.\n"
     "\n"
     "The count jump: the encoder reports whole counts, and one count of error moves the\n"
     "output by P + I + D / servo period in the cycle it appears (the board's D acts on the\n"

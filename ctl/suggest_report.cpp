@@ -274,15 +274,20 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
 void PrintVerification(TCtlIo& io, const TSuggestReport& r) {
   if (!r.After || !r.Before) return;
   io.Out << QStringLiteral("\nverification (runs #%1, #%2, #%3):\n").arg(r.After->Forward.Id).arg(r.After->Reverse.Id).arg(r.After->Rest.Id);
-  PrintTable(io, FigureRows(r, {{QStringLiteral("predicted"), &r.AfterPredicted.Figures, &r.AfterPredicted},
-                                {QStringLiteral("before"), &r.Before->Forward.Figures, nullptr},
-                                {QStringLiteral("after"), &r.After->Forward.Figures, nullptr},
-                                {QStringLiteral("before, back"), &r.Before->Reverse.Figures, nullptr},
-                                {QStringLiteral("after, back"), &r.After->Reverse.Figures, nullptr},
-                                {QStringLiteral("before, at rest"), &r.Before->Rest.Figures, nullptr},
-                                {QStringLiteral("after, at rest"), &r.After->Rest.Figures, nullptr}}),
-             1);
-  if (r.Kept) io.Out << "\nEvery figure is within the goal and none is worse: the suggestion stays.\n";
+  std::vector<TFigureColumn> columns = {{QStringLiteral("before"), &r.Before->Forward.Figures, nullptr},
+                                        {QStringLiteral("after"), &r.After->Forward.Figures, nullptr},
+                                        {QStringLiteral("before, back"), &r.Before->Reverse.Figures, nullptr},
+                                        {QStringLiteral("after, back"), &r.After->Reverse.Figures, nullptr},
+                                        {QStringLiteral("before, at rest"), &r.Before->Rest.Figures, nullptr},
+                                        {QStringLiteral("after, at rest"), &r.After->Rest.Figures, nullptr}};
+  // Gains found on the board have no prediction where the model gave none.
+  if (r.Suggestion.Found)
+    columns.insert(columns.begin(), {QStringLiteral("predicted"), &r.AfterPredicted.Figures, &r.AfterPredicted});
+  PrintTable(io, FigureRows(r, columns), 1);
+  if (r.Kept)
+    io.Out << (r.Search && r.Search->Kept && GainsOf(LoopSettings(*r.Search->Kept)) != r.Suggestion.Gains
+                   ? "\nEvery figure is within the goal and none is worse: the gains found on the board stay.\n"
+                   : "\nEvery figure is within the goal and none is worse: the suggestion stays.\n");
   for (const TFigureFailure& f : r.Failures) io.Out << "failed: " << QString::fromStdString(f.Text) << "\n";
 }
 
@@ -311,5 +316,6 @@ void PrintSuggestJson(TCtlIo& io, const TSuggestReport& r) {
   }
   o.insert(QStringLiteral("writes"), WritesJson(r.Writes));
   o.insert(QStringLiteral("verification"), r.After ? QJsonValue(VerificationJson(r)) : QJsonValue());
+  o.insert(QStringLiteral("search"), SearchJson(r));
   io.Out << JsonText(o);
 }

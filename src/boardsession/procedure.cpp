@@ -1,7 +1,7 @@
 #include "boardsession/procedure.h"
 
 size_t TWritePlan::Total() const {
-  size_t total = 0;
+  size_t total = MoreWrites;
   for (const TPlanStep& step : Steps) total += step.Writes.size();
   return total;
 }

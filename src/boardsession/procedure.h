@@ -31,8 +31,12 @@ struct TWritePlan {
   QStringList Warnings;
   // Whether the answer may be given in advance (--yes); not where only a person can judge.
   bool YesAnswers = true;
+  // EEPROM writes the procedure may make beyond the steps' (the trials of a search), and what
+  // it will do that the writes do not say (its budget, its bounds).
+  size_t MoreWrites = 0;
+  QStringList Details;
 
-  // Returns how many EEPROM writes the plan makes.
+  // Returns how many EEPROM writes the plan makes, at most.
   size_t Total() const;
   // Returns the plan on one line, as the journal keeps it: "P 0.2 -> 0.3, D 0.0015 -> 0.002",
   // with several steps "a.pset: P 0.2 -> 0.3; back: P 0.3 -> 0.2".

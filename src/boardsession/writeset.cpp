@@ -27,7 +27,7 @@ bool TWriteSetResult::Complete() const {
 TWriteSetResult WriteParameterSet(TBoardSession& session, const TWriteSetRequest& request, const TBoardHooks& hooks) {
   TWriteSetResult r;
   r.Plan = {request.Command, session.PortName(), request.Source, request.Text,
-            {{QString(), PlanWrites(session.Board(), request.Target)}}, request.Warnings, request.YesAnswers};
+            {{QString(), PlanWrites(session.Board(), request.Target)}}, request.Warnings, request.YesAnswers, 0, {}};
   r.Transaction.End = TTransactionEnd::Untouched;
   r.Transaction.Originals = r.Transaction.Board = session.Board();
   if (r.Plan.Total() == 0 || request.DryRun) return r;

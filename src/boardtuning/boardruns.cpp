@@ -14,9 +14,7 @@ namespace {
 // How often the status is asked for before a test goes without it.
 constexpr int kStatusAttempts = 5;
 
-// How long, at most, the loop is given to come to rest, and how many still readings in a row
-// count as rest.
-constexpr int kRestWaitMs = 3000;
+// How many still readings in a row count as rest.
 constexpr int kStillReadings = 3;
 constexpr int kRestPollMs = 20;
 
@@ -42,12 +40,12 @@ TResult<TStepStart> ReadStart(TBoardSession& session, const TBoardHooks& hooks) 
   return session.Failure(QStringLiteral("no status before the test in %1 tries").arg(kStatusAttempts), sent);
 }
 
-void WaitForRest(TBoardSession& session, const TPIDParams& params, const TBoardHooks& hooks) {
+void WaitForRest(TBoardSession& session, const TPIDParams& params, const TBoardHooks& hooks, int maxMs) {
   QElapsedTimer clock;
   clock.start();
   int still = 0;
   double last = 0;
-  while (still < kStillReadings && clock.elapsed() < kRestWaitMs && !StopDue(hooks)) {
+  while (still < kStillReadings && clock.elapsed() < maxMs && !StopDue(hooks)) {
     const TResult<TStepStart> now = ReadStart(session, hooks);
     const bool near = now && std::abs(now->Error) <= std::max(1.0, params.Deadband);
     still = near && std::abs(now->Command - now->Error - last) <= 1 ? still + 1 : 0;
@@ -56,8 +54,8 @@ void WaitForRest(TBoardSession& session, const TPIDParams& params, const TBoardH
   }
 }
 
-TResult<TStepRun> MeasuredRun(TBoardSession& session, TRunStore& history, const TPIDParams& params, int step,
-                              int prediv, const QString& label, TStepStart& start, const TBoardHooks& hooks) {
+TResult<TStepRun> UnstoredRun(TBoardSession& session, const TPIDParams& params, int step, int prediv,
+                              const QString& label, TStepStart& start, const TBoardHooks& hooks) {
   if (hooks.Progress)
     hooks.Progress(step == 0 ? QStringLiteral("rest record, %1").arg(GainsCaption(params))
                              : QStringLiteral("step test, step %1, %2").arg(step).arg(GainsCaption(params)));
@@ -67,8 +65,20 @@ TResult<TStepRun> MeasuredRun(TBoardSession& session, TRunStore& history, const 
   TResult<TStepRun> run = RunStepTest(session, params, step, prediv);
   if (!run) return run.Failure();
   run->Label = QStringLiteral("%1: %2").arg(label, GainsCaption(params));
-  if (const TResult<void> stored = history.Insert(*run); !stored) return TFailure{
+  return run;
+}
+
+TResult<void> StoreRun(TRunStore& history, TStepRun& run) {
+  if (const TResult<void> stored = history.Insert(run); !stored) return TFailure{
       QStringLiteral("the run history: %1").arg(stored.Failure().Message), stored.Failure().Explanation};
+  return {};
+}
+
+TResult<TStepRun> MeasuredRun(TBoardSession& session, TRunStore& history, const TPIDParams& params, int step,
+                              int prediv, const QString& label, TStepStart& start, const TBoardHooks& hooks) {
+  TResult<TStepRun> run = UnstoredRun(session, params, step, prediv, label, start, hooks);
+  if (!run) return run;
+  if (TResult<void> stored = StoreRun(history, *run); !stored) return stored.Failure();
   return run;
 }
 

@@ -37,9 +37,18 @@ TBoardFigures FiguresOf(const TBoardRuns& runs);
 TResult<TStepStart> ReadStart(TBoardSession& session, const TBoardHooks& hooks);
 
 // The board keeps its integral when the gains change, and new gains may set the motor moving:
-// waits, up to three seconds, for it to come to rest near its command (within a count, or the
-// deadband of params).
-void WaitForRest(TBoardSession& session, const TPIDParams& params, const TBoardHooks& hooks);
+// waits, up to maxMs (three seconds), for it to come to rest near its command (within a count,
+// or the deadband of params).
+void WaitForRest(TBoardSession& session, const TPIDParams& params, const TBoardHooks& hooks, int maxMs = 3000);
+
+// Runs one step test (step 0: a rest record) with params on the board, after reading the
+// loop's state into start, and labels it "<label>: P .. I .. D ..", without storing it. Told to
+// hooks.Progress as it begins.
+TResult<TStepRun> UnstoredRun(TBoardSession& session, const TPIDParams& params, int step, int prediv,
+                              const QString& label, TStepStart& start, const TBoardHooks& hooks);
+
+// Stores a run in history; the failure says it is the history's.
+TResult<void> StoreRun(TRunStore& history, TStepRun& run);
 
 // Runs one step test (step 0: a rest record) with params on the board, after reading the
 // loop's state into start, labels it "<label>: P .. I .. D .." and stores it in history. Told

@@ -1,10 +1,11 @@
 #include "boardtuning/suggestonboard.h"
 
+#include <QElapsedTimer>
 #include <QStringList>
 #include <algorithm>
-#include <tuple>
 
 #include "boardsession/journal.h"
+#include "globals/numtext.h"
 
 namespace {
 
@@ -66,104 +67,261 @@ bool Choose(const TSuggestRequest& request, const TBoardRecords& records, TSugge
   return Refuse(r, QString::fromStdString(c.Refusal), QString::fromStdString(c.Advice));
 }
 
-// Judges the verification against the runs before and the goal; new gains exercise what the old
-// ones may not have (an I where there was none), so the law is checked again on what they did.
-void Judge(const TPIDParams& board, TSuggestReport& r) {
-  TStepTestSetup setup = r.Setup;
+// Returns whether gains may be searched on the board where the model gives none or its
+// suggestion fails: not on a board whose loop differs from the law the model assumes, nor
+// after a failure.
+bool Searchable(const TSuggestReport& r) {
+  if (r.Failure || r.Runs.empty()) return false;
+  return std::none_of(r.Law.begin(), r.Law.end(), [](const TLoopLawCheck& law) { return law.Verdict == TLawVerdict::Differs; });
+}
+
+// Whether the suggestion is tried first: there is one, and it changes something.
+bool Guessing(const TSuggestReport& r) { return r.Suggestion.Found && !r.Suggestion.Unchanged; }
+
+int SearchStep(const TSuggestRequest& request, const TSuggestReport& r) { return request.Step.value_or(r.Runs.back().Step); }
+
+// The smallest step, in counts, a search without the model's suggestion starts from: its
+// settling band (2 %) must hold a count, or no settling can be told from a count's flicker.
+constexpr int kLeastSearchCounts = 50;
+int SearchPrediv(const TSuggestRequest& request, const TSuggestReport& r) {
+  return request.Prediv.value_or(r.Runs.back().Prediv);
+}
+
+// The parameters the trials put their gains into: the board's, with the suggestion's
+// feed-forward where there is a suggestion.
+TPIDParams SearchBase(const TSuggestReport& r, const TPIDParams& board) {
+  if (!r.Suggestion.Found) return board;
+  TPIDParams base = board;
+  base.FF0 = r.Suggestion.Gains.FF0;
+  base.FF1 = r.Suggestion.Gains.FF1;
+  return base;
+}
+
+TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport& r, const TPIDParams& board,
+                           const TSearchBudget& budget) {
+  TSearchSetup setup;
+  setup.Goal = r.Goal;
   setup.Loop = LoopSettings(board);
-  setup.Start = r.After->ForwardStart;
-  r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
-  r.Failures = JudgeVerification(FiguresOf(*r.Before), FiguresOf(*r.After), r.Goal, board.Deadband);
-  for (const auto& [name, run, start] : {std::tuple{"forward", &r.After->Forward, &r.After->ForwardStart},
-                                         std::tuple{"reverse", &r.After->Reverse, &r.After->ReverseStart}}) {
-    const TLoopLawCheck law = CheckLoopLaw(RecordOf(*run, *start));
-    if (law.Verdict == TLawVerdict::Differs)
-      r.Failures.push_back({name, "loop law",
-                            std::string("the ") + name + " step with the new gains does not follow the loop law the model "
-                            "assumes (sample " + std::to_string(law.WorstSample) + "): this board's loop is another one"});
+  setup.Step = SearchStep(request, r);
+  setup.Multiplier = std::max(1, board.Multiplier);
+  setup.Prediv = SearchPrediv(request, r);
+  setup.MaxRuns = budget.Runs;
+  if (r.Before) setup.Before = FiguresOf(*r.Before);
+  if (r.Identification.Usable) {
+    setup.DeadbandFloor = std::max(DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras));
+    setup.FlickerCounts = DeadbandAgainstFlicker(r.Extras) > 0 ? r.Extras.FlickerCounts : 0;
   }
+  if (Guessing(r)) {
+    const TPIDParams suggested = SuggestedParams(r);
+    setup.Guess = TSearchGains{suggested.P, suggested.I, suggested.D, suggested.Deadband};
+  }
+  return setup;
 }
 
-// Writes the suggestion, verifies it with a step each way and a rest record, and keeps it only
-// when every figure is within the goal and none is worse than with the gains before it;
-// otherwise, and when the verification is interrupted or fails, puts the board back.
-void WriteAndVerify(TBoardSession& session, TRunStore& history, const TSuggestRequest& request, TSuggestReport& r,
-                    const TBoardHooks& hooks) {
-  TStoreJournal journal(history, session.PortName(), request.CommandLine, DescribeWrites(r.Writes));
-  QString source = QStringLiteral("the suggestion");
-  TWriteTransaction txn(session, &journal, TransactionHooks(hooks, &source));
-  // A value the board stores otherwise than sent ends the write: it would be verified in the
-  // suggestion's name.
-  if (txn.Write(ParamValuesOf(SuggestedParams(r)), TValueText::Shown)) {
-    const TPIDParams& board = session.Board();
-    WaitForRest(session, board, hooks);
-    const int step = int(r.Setup.Step / std::max(1, board.Multiplier));
-    TResult<TBoardRuns> after =
-        MeasureBoard(session, history, board, step, r.Setup.Prediv, QStringLiteral("after"), hooks);
-    if (!after) {
-      txn.PutBack(after.Failure());
-    } else {
-      r.After = std::move(*after);
-      Judge(board, r);
-      QStringList why;
-      for (const TFigureFailure& f : r.Failures) why.append(QString::fromStdString(f.Text));
-      source.clear();
-      if (why.isEmpty())
-        r.Kept = bool(txn.Keep());
-      else
-        txn.PutBack(TFailure{QStringLiteral("the suggestion is put back: %1").arg(why.join(QStringLiteral("; "))), {}});
-    }
-  }
-  r.Transaction = txn.Result();
+QString Range(double low, double high) { return QStringLiteral("%1 to %2").arg(FormatNumber(low), FormatNumber(high)); }
+
+// The suggestion as the search tries it first, when it does.
+std::optional<TSearchGains> GuessTried(TGainSearch& search) {
+  const std::optional<TPlannedRun> first = search.Next();
+  if (!first || first->Purpose != TRunPurpose::Probe) return std::nullopt;
+  return first->Gains;
 }
 
-// Plans what apply writes and asks; measures the gains before where the history gave them,
-// then writes and verifies.
-void Apply(TBoardSession& session, TRunStore& history, const TSuggestRequest& request, TSuggestReport& r,
-           const TBoardHooks& hooks) {
+// What apply will do, shown before the question: the suggestion's writes, and the search's
+// step tests, travel, time, bounds and EEPROM writes.
+TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, const TBoardSession& session,
+                     const TSearchBudget& budget) {
+  const TPIDParams& board = session.Board();
+  const TSearchSetup setup = SearchSetupOf(request, r, board, budget);
+  const TSearchBounds bounds = SearchBounds(setup);
+  const int counts = std::abs(setup.Step) * setup.Multiplier;
   TWritePlan plan;
   plan.Command = QStringLiteral("suggest");
   plan.Port = session.PortName();
-  plan.Source = QStringLiteral("the suggestion");
-  plan.Steps = {{QString(), PlanWrites(session.Board(), ParamValuesOf(SuggestedParams(r)))}};
-  r.Writes = plan.Steps.front().Writes;
-  r.HeldAlready = r.Writes.empty();
-  if (r.HeldAlready) return;
-  if (!Confirmed(hooks, plan)) {
+  plan.Source = Guessing(r) ? QStringLiteral("the suggestion, then trials") : QStringLiteral("trials of gains");
+  TGainSearch first(setup);
+  const std::optional<TSearchGains> tried = GuessTried(first);
+  const TPIDParams triedParams = tried ? WithSearchGains(SearchBase(r, board), *tried) : SuggestedParams(r);
+  if (Guessing(r)) plan.Steps = {{QString(), PlanWrites(board, ParamValuesOf(triedParams))}};
+  plan.MoreWrites = size_t(budget.Writes) - std::min(size_t(budget.Writes), plan.Total());
+  if (Guessing(r))
+    plan.Details.append(QStringLiteral("the suggestion first, with a step of %1, then verified with a step of %2 each way "
+                                       "and a rest record; where it fails, gains are searched:")
+                            .arg(SmallStep(setup.Step))
+                            .arg(setup.Step));
+  if (tried && tried->Deadband != SuggestedParams(r).Deadband)
+    plan.Details.append(QStringLiteral("the suggestion is tried with \"Deadband (b):\" %1: one count of error moves its "
+                                       "output by more than the %2 % of \"Max Output (m):\" a rest may, and where the motor "
+                                       "stops on the edge of a count a rest record may or may not show it")
+                            .arg(FormatNumber(tried->Deadband), FormatNumber(kRestLimitPct)));
+  plan.Details.append(
+      QStringLiteral("at most %1 step tests of %2 (%3 counts; a quarter of it for gains far from those measured), the motor "
+                     "moving within %3 counts of where it stands, in about %4 s (at most %5 s with the tests so far)")
+          .arg(budget.Runs)
+          .arg(setup.Step)
+          .arg(counts)
+          .arg(QString::number(std::min(budget.Seconds, budget.Runs * budget.RunSeconds), 'f', 0))
+          .arg(QString::number(kTuningSeconds, 'f', 0)));
+  plan.Details.append(QStringLiteral("gains within P %1, I %2, D %3 and Deadband %4, one count of error moving the output "
+                                     "by at most %5 % (%6 % of \"Max Output (m):\")")
+                          .arg(Range(bounds.PMin, bounds.PMax), Range(0, bounds.IMax), Range(0, bounds.DMax),
+                               Range(0, bounds.DeadbandMax), FormatNumber(bounds.MaxCountJump), FormatNumber(r.Goal.MaxCountJumpPct)));
+  const QString fault = board.FaultError > 0 ? QStringLiteral(", a following error beyond %1 (half of \"Fault Error (f):\")")
+                                                   .arg(FormatNumber(board.FaultError / 2))
+                                             : QString();
+  plan.Details.append(QStringLiteral("a trial that shows a growing oscillation, the output held at its limit%1 gets the "
+                                     "board's values back at once; a trip of the servo ends the search")
+                          .arg(fault));
+  plan.Details.append(QStringLiteral("gains stay only when they meet the goal and no figure is worse than now; otherwise the "
+                                     "board's values go back"));
+  return plan;
+}
+
+// The runs of the search's last verification, as the report shows them.
+std::optional<TBoardRuns> JudgedRuns(const TGainSearch& search, const std::vector<TStepRun>& stored, int step) {
+  if (search.JudgeRuns().size() < 3 || stored.size() < search.Runs().size()) return std::nullopt;
+  TBoardRuns runs;
+  for (int index : search.JudgeRuns()) {
+    const TStepRun& run = stored[size_t(index)];
+    const TStepStart& start = search.Runs()[size_t(index)].Record.Setup.Start;
+    if (run.Step == 0) {
+      runs.Rest = run;
+    } else if ((run.Step > 0) == (step > 0)) {
+      runs.Forward = run;
+      runs.ForwardStart = start;
+    } else {
+      runs.Reverse = run;
+      runs.ReverseStart = start;
+    }
+  }
+  return runs;
+}
+
+// Why the board gets its values back after a search that kept nothing.
+TFailure SearchPutBackReason(const TGainSearch& search) {
+  if (search.End() == TSearchEnd::Tripped)
+    return {QStringLiteral("trial %1 tripped the servo (a following error beyond \"Fault Error (f):\"); the search ends")
+                .arg(search.Trials().back().Number),
+            QStringLiteral("The servo stays switched off until something enables it again (on this board a step test "
+                           "does); find out what made the motor run away before trying again.")};
+  if (!search.Failures().empty())
+    return {QStringLiteral("no gains tried both meet the goal and do no worse than before; the last verified: %1")
+                .arg(QString::fromStdString(search.Failures().front().Text)),
+            {}};
+  return {QStringLiteral("no gains tried both meet the goal and do no worse than before"), {}};
+}
+
+// Tries the suggestion, where there is one, and searches for gains on the board, all in one
+// transaction with one journal entry; keeps what the verdict lets stay, else puts the board
+// back.
+void SearchOnBoard(TBoardSession& session, TRunStore& history, const TSuggestRequest& request, TSuggestReport& r,
+                   const TBoardHooks& hooks, double secondsUsed) {
+  const TPIDParams board = session.Board();
+  const int used = r.Before ? 3 : 0;
+  const TSearchBudget budget = SearchBudget(board, SearchPrediv(request, r), used, secondsUsed);
+  const TSearchSetup setup = SearchSetupOf(request, r, board, budget);
+  TGainSearch search(setup);
+  TStoreJournal journal(history, session.PortName(), request.CommandLine, r.Plan.JournalText());
+  QString source = QStringLiteral("the search");
+  TWriteTransaction txn(session, &journal, TransactionHooks(hooks, &source));
+  TSessionTrialBoard trials(session, history, txn, SearchBase(r, board), SearchStep(request, r), SearchPrediv(request, r),
+                            hooks, &source, GuessTried(search));
+  const TSearchOutcome out = RunGainSearch(search, trials, budget, hooks.Progress);
+  TBoardSearchReport& report = r.Search.emplace();
+  report.Trials = search.Trials();
+  report.Runs = trials.StoredRuns();
+  report.End = search.End();
+  report.Bounds = search.Bounds();
+  report.Budget = budget;
+  r.After = JudgedRuns(search, report.Runs, SearchStep(request, r));
+  r.Failures = search.Failures();
+  if (r.After && r.Suggestion.Found) {
+    TStepTestSetup setup = r.Setup;
+    setup.Loop = LoopSettings(r.After->Forward.Params);
+    setup.Start = r.After->ForwardStart;
+    r.AfterPredicted = PredictStepTest(r.Identification.Motor, setup, r.Goal);
+  }
+  source.clear();
+  if (out.Failure) {
+    if (txn.IsOpen()) txn.PutBack(*out.Failure);
+  } else if (search.Kept()) {
+    const TPIDParams kept = WithSearchGains(SearchBase(r, board), *search.Kept());
+    if (txn.Write(ParamValuesOf(kept), TValueText::Shown) && txn.Keep()) {
+      r.Kept = true;
+      report.Kept = kept;
+    }
+  } else {
+    txn.PutBack(SearchPutBackReason(search));
+  }
+  report.Writes = int(txn.Result().Values.size());
+  report.Seconds = out.Seconds;
+  r.Transaction = txn.Result();
+}
+
+// Asks with the plan; measures the gains before where the history gave them, then tries the
+// suggestion and searches.
+void Apply(TBoardSession& session, TRunStore& history, const TSuggestRequest& request, TSuggestReport& r,
+           const TBoardHooks& hooks, double secondsUsed) {
+  if (Guessing(r)) {
+    r.Writes = PlanWrites(session.Board(), ParamValuesOf(SuggestedParams(r)));
+    r.HeldAlready = r.Writes.empty();
+    if (r.HeldAlready) return;
+  }
+  if (!Confirmed(hooks, r.Plan)) {
     r.Declined = true;
     r.Writes.clear();
     return;
   }
+  QElapsedTimer clock;
+  clock.start();
   if (!r.Before) {
     const TPIDParams& board = session.Board();
-    TResult<TBoardRuns> before = MeasureBoard(session, history, board, int(r.Setup.Step / std::max(1, board.Multiplier)),
-                                              r.Setup.Prediv, QStringLiteral("before"), hooks);
+    TResult<TBoardRuns> before = MeasureBoard(session, history, board, SearchStep(request, r), SearchPrediv(request, r),
+                                              QStringLiteral("before"), hooks);
     if (!before) {
       r.Failure = before.Failure();
       return;
     }
     r.Before = std::move(*before);
   }
-  WriteAndVerify(session, history, request, r, hooks);
+  SearchOnBoard(session, history, request, r, hooks, secondsUsed + double(clock.nsecsElapsed()) / 1e9);
 }
 
 }  // namespace
 
 bool TSuggestReport::Succeeded(bool apply) const {
-  if (Failure || !Refusal.isEmpty() || Declined) return false;
+  if (Failure || Declined) return false;
+  if (apply && Search) return Kept;
+  if (!Refusal.isEmpty()) return false;
   return !apply || Suggestion.Unchanged || HeldAlready || Kept;
 }
 
 TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TSuggestRequest& request,
                             const TSuggestHooks& hooks) {
+  QElapsedTimer clock;
+  clock.start();
   TSuggestReport r;
   r.Goal = request.Goal;
   r.Transaction.End = TTransactionEnd::Untouched;
   if (session) r.Present = session->Board();
+  if (request.Apply && session && !r.Present.Enabled) {
+    Refuse(r, QStringLiteral("the servo is disabled: no gains are tried on a motor the board does not hold"),
+           QStringLiteral("find out what switched it off (a following error beyond \"Fault Error (f):\"), enable it, "
+                          "then run suggest again"));
+    return r;
+  }
   TBoardRecords records;
-  if (!GatherRuns(session, history, request, r, hooks, records) || !Choose(request, records, r)) return r;
+  if (!GatherRuns(session, history, request, r, hooks, records)) return r;
+  const bool chosen = Choose(request, records, r);
+  const bool searchable =
+      session && Searchable(r) &&
+      (Guessing(r) || std::abs(SearchStep(request, r)) * std::max(1, session->Board().Multiplier) >= kLeastSearchCounts);
+  if (searchable) r.Plan = ApplyPlan(request, r, *session, SearchBudget(session->Board(), SearchPrediv(request, r), 3, 0));
+  if (!chosen && !(request.Apply && searchable)) return r;
+  const double secondsUsed = double(clock.nsecsElapsed()) / 1e9;
   if (hooks.Chosen) hooks.Chosen(r);
-  if (request.Apply && session && !r.Suggestion.Unchanged) Apply(*session, history, request, r, hooks);
+  if (request.Apply && searchable && !(chosen && r.Suggestion.Unchanged))
+    Apply(*session, history, request, r, hooks, secondsUsed);
   return r;
 }
 

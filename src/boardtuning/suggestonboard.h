@@ -12,6 +12,7 @@
 
 #include "boardsession/procedure.h"
 #include "boardtuning/boardruns.h"
+#include "boardtuning/boardsearch.h"
 #include "runstore/runstore.h"
 #include "tuning/extras.h"
 #include "tuning/identify.h"
@@ -27,6 +28,19 @@ struct TSuggestRequest {
   bool Apply = false;         // write the suggestion and verify it
   std::vector<TStepRun> History;  // stored runs to fit instead of new tests
   QString CommandLine;        // the command line as the journal keeps it
+};
+
+// The search on the board, when apply ran one: its trials and runs, how it ended, and what it
+// kept to.
+struct TBoardSearchReport {
+  std::vector<TSearchTrial> Trials;
+  std::vector<TStepRun> Runs;       // stored, index-parallel to the runs the trials name
+  TSearchEnd End = TSearchEnd::Running;
+  std::optional<TPIDParams> Kept;   // the parameters that stay on the board
+  TSearchBounds Bounds;
+  TSearchBudget Budget;
+  int Writes = 0;                   // EEPROM writes made, the put-backs included
+  double Seconds = 0;
 };
 
 // Everything suggest found and did, from which everything it says is printed.
@@ -48,6 +62,8 @@ struct TSuggestReport {
   QString RefusalAdvice;
   // Why the procedure failed otherwise: a run that failed, an interruption before any write.
   std::optional<TFailure> Failure;
+  // What apply writes, or would write: the suggestion, and the search's budget and bounds.
+  TWritePlan Plan;
   // After apply:
   std::vector<TPlannedWrite> Writes;  // what the suggestion writes
   bool HeldAlready = false;           // the board holds the suggestion already: nothing to write
@@ -55,7 +71,8 @@ struct TSuggestReport {
   std::optional<TBoardRuns> After;    // the verification
   TPrediction AfterPredicted;         // predicted from the start the verification had
   std::vector<TFigureFailure> Failures;  // the figures that put the board back
-  bool Kept = false;                  // the suggestion stayed on the board
+  bool Kept = false;                  // gains stayed on the board: the suggestion's or the search's
+  std::optional<TBoardSearchReport> Search;  // the trials on the board, when apply made any
   TTransactionResult Transaction;     // the write of the suggestion, from its plan to its end
 
   // Returns whether suggest did what it was asked: a suggestion, and with apply one that stays.
@@ -72,9 +89,13 @@ struct TSuggestHooks : TBoardHooks {
 
 // Runs suggest on the board of session (open, its values read), or, without one, on the
 // stored runs of request.History alone. New runs are stored in history. Writes only with
-// request.Apply, after hooks.Confirm, and then keeps the suggestion only when every figure of
-// the verification is within the goal and none is worse than before; otherwise, and on any
-// failure or stop, the board gets its values back.
+// request.Apply, after hooks.Confirm, and never while the servo is disabled. The suggestion is
+// tried first (a small step, then a step each way and a rest record); where the model cannot be
+// trusted or the suggestion fails its verification, gains are searched on the board (see
+// tuning/gainsearch.h) in the same transaction, each trial stored with the journal entry. Gains
+// stay only when every figure of their verification is within the goal and none is worse than
+// before; otherwise, on a trip of the servo, and on any failure or stop, the board gets its
+// values back.
 TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TSuggestRequest& request,
                             const TSuggestHooks& hooks);
 

@@ -1,0 +1,550 @@
+#include "tuning/gainsearch.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "tuning/fixedtext.h"
+#include "tuning/looplaw.h"
+
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// The smallest move, as log2 of its factor (the first is a factor 2).
+constexpr double kLastScale = 0.25;
+
+// Verifications a search makes at most: the model's suggestion, the best found, and the next
+// best where the best fails its verification.
+constexpr int kMostJudgements = 3;
+constexpr int kJudgeRuns = 3;
+
+// The longest move, as log2 of its factor, that a move repeated with success grows to.
+constexpr double kLongestScale = 2;
+
+// Moves that go on from a bolder trial which overshot or would not rest (more D, a count
+// more of deadband) before the search goes back to the best gains.
+constexpr int kMostRepairs = 2;
+// A trial becomes the best only where it lowers the cost by more than this share: a move that
+// changes nothing the runs can tell (a deadband the motor never reaches) is not followed.
+constexpr double kLeastGain = 0.01;
+
+// A swing counts as growing when it passes the one before by a tenth and a count.
+constexpr double kGrowth = 1.1;
+
+double SignOf(double value) { return value < 0 ? -1 : 1; }
+
+// Rounds to three significant digits, as the window's fields show the gains a suggestion writes.
+double Significant(double value) {
+  if (value <= 0) return 0;
+  const double unit = std::pow(10.0, std::floor(std::log10(value)) - 2);
+  return std::round(value / unit) * unit;
+}
+
+TSearchGains Shown(const TSearchGains& g) {
+  const TGains shown = FieldGains({Significant(g.P), Significant(g.I), Significant(g.D), 0, 0});
+  return {shown.P, shown.I, shown.D, std::round(g.Deadband)};
+}
+
+double CountJump(const TSearchGains& g, double period) { return g.P + g.I + g.D / period; }
+
+// The first sample from which the response has reached its target once: the error has
+// crossed zero or come within the settling band. A rest record has no approach.
+size_t ReachedAt(const TStepRecord& r) {
+  const double step = r.Setup.Step;
+  if (step == 0) return 0;
+  const double band = std::max(1.0, kSettlingBand * std::abs(step));
+  for (size_t k = 0; k < r.Errors.size(); ++k)
+    if (r.Errors[k] * SignOf(step) <= band) return k;
+  return r.Errors.size();
+}
+
+// The largest |error| of each swing about the target after the approach, a swing ending
+// where the error changes sign (errors of 0, inside a deadband, belong to no swing).
+std::vector<double> Swings(const TStepRecord& r, size_t from) {
+  std::vector<double> swings;
+  double peak = 0, sign = 0;
+  for (size_t k = from; k < r.Errors.size(); ++k) {
+    const double e = r.Errors[k];
+    if (e == 0) continue;
+    if (sign != 0 && SignOf(e) != sign) swings.push_back(std::exchange(peak, 0.0));
+    sign = SignOf(e);
+    peak = std::max(peak, std::abs(e));
+  }
+  if (peak > 0) swings.push_back(peak);
+  return swings;
+}
+
+bool GrowingSwings(const TStepRecord& r, size_t from) {
+  const std::vector<double> s = Swings(r, from);
+  const double least = std::max(3.0, kSettlingBand * std::abs(r.Setup.Step));
+  for (size_t k = 3; k < s.size(); ++k) {
+    bool growing = s[k] > least;
+    for (size_t j = k - 2; j <= k && growing; ++j) growing = s[j] >= s[j - 1] * kGrowth && s[j] >= s[j - 1] + 1;
+    if (growing) return true;
+  }
+  return false;
+}
+
+TSearchGains GainsOfLoop(const TLoopSettings& loop) { return {loop.P, loop.I, loop.D, loop.Deadband}; }
+
+// "settles at sample 31, overshoot 2.1 %, error 0.4, output 3.2 % p-p": what a step's cost is made of.
+std::string FiguresText(const TStepFigures& f) {
+  std::string text = f.SettlingSamples ? "settles at sample " + std::to_string(*f.SettlingSamples) : "does not settle";
+  text += ", overshoot " + FixedText(f.OvershootPct, 1) + " %, error " + FixedText(f.SteadyStateError, 1);
+  if (f.RestOutputPpPct) text += ", output " + FixedText(*f.RestOutputPpPct, 1) + " % p-p";
+  return text;
+}
+
+}  // namespace
+
+TDanger DangerIn(const TStepRecord& r) {
+  const TLoopSettings& loop = r.Setup.Loop;
+  if (loop.FaultError > 0) {
+    double worst = 0;
+    for (double e : r.Errors) worst = std::max(worst, std::abs(e));
+    if (worst > loop.FaultError) return TDanger::Tripped;
+    if (worst > loop.FaultError / 2) return TDanger::FollowingError;
+  }
+  const size_t reached = ReachedAt(r);
+  const double limit = std::clamp(loop.MaxOutput, 0.0, 100.0);
+  if (limit > 0) {
+    size_t held = 0;
+    for (size_t k = reached; k < r.Outputs.size(); ++k) held += std::abs(r.Outputs[k]) >= limit - 1e-6;
+    if (held * 10 > r.Outputs.size()) return TDanger::HeldAtLimit;
+  }
+  return GrowingSwings(r, reached) ? TDanger::Growing : TDanger::None;
+}
+
+std::string DangerText(TDanger danger) {
+  switch (danger) {
+    case TDanger::None: break;
+    case TDanger::Growing: return "a growing oscillation";
+    case TDanger::HeldAtLimit: return "the output held at its limit for more than a tenth of the record";
+    case TDanger::FollowingError: return "a following error beyond half of \"Fault Error (f):\"";
+    case TDanger::Tripped: return "a following error beyond \"Fault Error (f):\", which switched the servo off";
+  }
+  return "nothing dangerous";
+}
+
+bool StepWithinGoal(const TStepFigures& f, const TTuningGoal& goal, double deadband) {
+  return f.SettlingSamples && f.OvershootPct <= goal.TargetOvershootPct &&
+         std::abs(f.SteadyStateError) <= std::max(1.0, deadband) && f.RestOutputPpPct.value_or(0) <= kRestLimitPct;
+}
+
+double StepCost(const TStepFigures& f, const TTuningGoal& goal, double deadband, double step, int samples) {
+  const double speed = double(f.SettlingSamples.value_or(samples)) + 0.1 * f.Iae / std::max(1.0, std::abs(step));
+  if (StepWithinGoal(f, goal, deadband)) return speed;
+  const double n = samples;
+  return 2 * n + speed + std::max(0.0, f.OvershootPct - goal.TargetOvershootPct) * n / 20 +
+         std::max(0.0, std::abs(f.SteadyStateError) - std::max(1.0, deadband)) * n / 10 +
+         std::max(0.0, f.RestOutputPpPct.value_or(0) - kRestLimitPct) * n / 50;
+}
+
+TSearchBounds SearchBounds(const TSearchSetup& s) {
+  TSearchBounds b;
+  b.MaxCountJump = s.Goal.MaxCountJumpPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
+  double least = s.Loop.P > 0 ? s.Loop.P : b.MaxCountJump;
+  if (s.Guess && s.Guess->P > 0) least = std::min(least, s.Guess->P);
+  b.PMin = Significant(least / 16);
+  b.PMax = b.MaxCountJump;
+  b.DMax = b.MaxCountJump * s.Loop.Period;
+  b.IMax = b.MaxCountJump;
+  const double band = kSettlingBand * std::abs(double(s.Step) * std::max(1, s.Multiplier));
+  b.DeadbandMin = std::round(s.DeadbandFloor);
+  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
+  b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
+  return b;
+}
+
+int SmallStep(int step) {
+  const int quarter = step / 4;
+  return quarter != 0 ? quarter : (step < 0 ? -1 : 1);
+}
+
+TGainSearch::TGainSearch(const TSearchSetup& setup)
+    : FSetup(setup), FBounds(SearchBounds(setup)), FLimit(setup.MaxRuns) {
+  FPresent = FBest = GainsOfLoop(setup.Loop);
+  TPoint& present = FPoints[FPresent];
+  const double counts = double(setup.Step) * std::max(1, setup.Multiplier);
+  const int samples = kStepTestSamples;
+  present.Figures[1] = setup.Before.Forward;
+  present.Figures[0] = setup.Before.Reverse;
+  present.Cost[1] = StepCost(setup.Before.Forward, setup.Goal, FPresent.Deadband, counts, samples);
+  present.Cost[0] = StepCost(setup.Before.Reverse, setup.Goal, FPresent.Deadband, counts, samples);
+  present.Judged = true;
+  // The model's suggestion is tried as it was chosen, but with a deadband of a count where a
+  // count that comes and goes would move its output by more than a rest may: whether the
+  // motor stops on the edge of a count is a matter of where it stops, which its verification's
+  // one rest record cannot tell.
+  if (FSetup.Guess && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) && FSetup.Guess->Deadband < 1)
+    FSetup.Guess->Deadband = 1;
+  if (FSetup.Guess && Shown(*FSetup.Guess) != FPresent && Within(Shown(*FSetup.Guess), false)) {
+    FPhase = TPhase::Probe;
+    StartTrial(Shown(*FSetup.Guess));
+    FPending = TPlannedRun{FTrials.back().Gains, SmallStep(setup.Step), TRunPurpose::Probe, FTrials.back().Number};
+    return;
+  }
+  FPoll = MovesFor(FBest);
+  if (!PlanMove()) ToJudge();
+}
+
+std::optional<TPlannedRun> TGainSearch::Next() {
+  if (FPhase == TPhase::Over) return std::nullopt;
+  return FPending;
+}
+
+void TGainSearch::LimitRuns(int runs) {
+  FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
+  // A search move that no longer leaves room for the verification gives way to it.
+  if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() && RunsLeft() < kJudgeRuns + 2) {
+    FPoints.erase(FTrials.back().Gains);
+    FTrials.pop_back();
+    FPending.reset();
+    ToJudge();
+  }
+}
+
+int TGainSearch::RunsLeft() const { return FLimit - int(FRuns.size()); }
+
+int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
+
+int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
+
+void TGainSearch::StartTrial(const TSearchGains& gains) {
+  TSearchTrial trial;
+  trial.Number = int(FTrials.size()) + 1;
+  trial.Gains = gains;
+  FTrials.push_back(trial);
+  FPoints[gains];
+}
+
+void TGainSearch::Finish(TSearchEnd end) {
+  FEnd = end;
+  FPhase = TPhase::Over;
+  FPending.reset();
+}
+
+void TGainSearch::Conclude(const std::string& verdict) {
+  FTrials.back().Verdict = verdict;
+  FCompleted = int(FTrials.size()) - 1;
+}
+
+double TGainSearch::CostOf(const TSearchGains& gains) const {
+  const auto it = FPoints.find(gains);
+  if (it == FPoints.end() || !it->second.Cost[0] || !it->second.Cost[1]) return kInfinity;
+  return std::max(*it->second.Cost[0], *it->second.Cost[1]);
+}
+
+bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
+  const TSearchBounds& b = FBounds;
+  return g.P >= b.PMin && g.P <= b.PMax && g.D >= 0 && g.D <= b.DMax && g.I >= 0 && g.I <= b.IMax &&
+         g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
+         CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
+         (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0) || CountJump(g, FSetup.Loop.Period) <= b.QuietCountJump);
+}
+
+bool TGainSearch::Excluded(const TSearchGains& g) const {
+  for (const auto& [at, point] : FPoints)
+    if (point.Dangerous && g.D == at.D && g.Deadband == at.Deadband && g.P >= at.P && g.I >= at.I) return true;
+  return false;
+}
+
+TDanger TGainSearch::Record(const TStepRecord& record) {
+  FCompleted.reset();
+  if (!FPending) return TDanger::None;
+  const TPlannedRun plan = *FPending;
+  FPending.reset();
+  TSearchRun run{plan, record,
+                 ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput),
+                 DangerIn(record)};
+  FRuns.push_back(run);
+  FTrials.back().Runs.push_back(int(FRuns.size()) - 1);
+  FPosition += plan.Step;
+  const TDanger danger = run.Danger;
+  if (danger != TDanger::None) {
+    FPoints[plan.Gains].Dangerous = true;
+    FTrials.back().Danger = danger;
+  }
+  if (danger == TDanger::Tripped) {
+    Conclude(DangerText(danger));
+    Finish(TSearchEnd::Tripped);
+    return danger;
+  }
+  switch (FPhase) {
+    case TPhase::Probe: AfterProbe(danger); break;
+    case TPhase::Search: AfterSearchRun(danger); break;
+    case TPhase::Judge: AfterJudgeRun(danger); break;
+    case TPhase::Over: break;
+  }
+  return danger;
+}
+
+void TGainSearch::AfterProbe(TDanger danger) {
+  const TSearchGains gains = FTrials.back().Gains;
+  if (danger != TDanger::None) {
+    Conclude("with the small step: " + DangerText(danger) + "; put back at once");
+    FPhase = TPhase::Search;
+    FPoll = MovesFor(FBest);
+    if (!PlanMove()) ToJudge();
+    return;
+  }
+  Conclude("safe with the small step");
+  Judge(gains);
+}
+
+void TGainSearch::Judge(const TSearchGains& gains) {
+  FPhase = TPhase::Judge;
+  ++FJudgements;
+  FJudgeRuns.clear();
+  FJudgedGains = gains;
+  FFailures.clear();
+  StartTrial(gains);
+  FTrials.back().Judged = true;
+  FPending = TPlannedRun{gains, Direction() * FSetup.Step, TRunPurpose::Judge, FTrials.back().Number};
+}
+
+void TGainSearch::AfterSearchRun(TDanger danger) {
+  TSearchTrial& trial = FTrials.back();
+  TPoint& point = FPoints[trial.Gains];
+  const TSearchRun& run = FRuns.back();
+  if (danger != TDanger::None) {
+    Conclude(DangerText(danger) + "; put back at once");
+    if (!PlanMove()) ToJudge();
+    return;
+  }
+  const int side = SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? 1 : 0;
+  point.Cost[side] = StepCost(run.Figures, FSetup.Goal, trial.Gains.Deadband, run.Record.Setup.Step, int(run.Record.Errors.size()));
+  point.Figures[side] = run.Figures;
+  const TPoint& best = FPoints[FBest];
+  if (!point.Cost[1 - side]) {
+    if (best.Cost[side] && *point.Cost[side] >= *best.Cost[side]) {
+      Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
+               FixedText(*best.Cost[side], 1) + " this way");
+      Repair(trial.Gains, run.Figures);
+      if (!PlanMove()) ToJudge();
+      return;
+    }
+    FPending = TPlannedRun{trial.Gains, Direction() * FSetup.Step, TRunPurpose::Search, trial.Number};
+    return;
+  }
+  trial.Cost = CostOf(trial.Gains);
+  if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
+    FBest = trial.Gains;
+    trial.Better = true;
+    // The same move again, twice as far: a start far from good gains gets there in fewer trials.
+    if (FLastGood && FLastGood == FMoving && FRepairs == 0) FScale = std::min(kLongestScale, FScale * 2);
+    FLastGood = FMoving;
+    FPoll = MovesFor(FBest);
+    FRepair.reset();
+    FRepairs = 0;
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", the best so far");
+  } else {
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", no better than the best's " +
+             FixedText(CostOf(FBest), 1));
+    Repair(trial.Gains, run.Figures);
+  }
+  if (!PlanMove()) ToJudge();
+}
+
+void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
+  FRepair.reset();
+  const bool bolder = FMoving && (*FMoving == TMove::PUp || *FMoving == TMove::Faster || *FMoving == TMove::IUp ||
+                                  *FMoving == TMove::DDown || *FMoving == TMove::BandDown);
+  if (!bolder || FRepairs >= kMostRepairs) return;
+  if (f.OvershootPct > FSetup.Goal.TargetOvershootPct) FRepair = Moved(tried, TMove::DUp);
+  else if (f.RestOutputPpPct.value_or(0) > kRestLimitPct) FRepair = Moved(tried, TMove::BandUp);
+}
+
+void TGainSearch::AfterJudgeRun(TDanger danger) {
+  TSearchTrial& trial = FTrials.back();
+  TPoint& point = FPoints[trial.Gains];
+  const TSearchRun& run = FRuns.back();
+  FJudgeRuns.push_back(int(FRuns.size()) - 1);
+  if (danger != TDanger::None) {
+    FFailures = {{"", "danger", DangerText(danger) + " in the verification"}};
+    Conclude(DangerText(danger) + " in the verification; put back at once");
+    FPhase = TPhase::Search;
+    FPoll = MovesFor(FBest);
+    if (!PlanMove()) ToJudge();
+    return;
+  }
+  if (run.Plan.Step != 0) {
+    const int side = SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? 1 : 0;
+    point.Cost[side] = StepCost(run.Figures, FSetup.Goal, trial.Gains.Deadband, run.Record.Setup.Step, int(run.Record.Errors.size()));
+    point.Figures[side] = run.Figures;
+  }
+  const int done = int(FJudgeRuns.size());
+  if (done < kJudgeRuns) {
+    FPending = TPlannedRun{trial.Gains, done == 1 ? Direction() * FSetup.Step : 0, TRunPurpose::Judge, trial.Number};
+    return;
+  }
+  Verdict();
+}
+
+void TGainSearch::Verdict() {
+  TSearchTrial& trial = FTrials.back();
+  TPoint& point = FPoints[trial.Gains];
+  point.Judged = true;
+  trial.Cost = CostOf(trial.Gains);
+  FFailures = JudgeVerification(FSetup.Before, *JudgedFigures(), FSetup.Goal, trial.Gains.Deadband);
+  // The model's suggestion is chosen for the loop law the model assumes: new gains exercise
+  // what the old ones may not have (an I where there was none), so the law is checked again.
+  if (FSetup.Guess && trial.Gains == Shown(*FSetup.Guess))
+    for (int index : FJudgeRuns) {
+      const TSearchRun& run = FRuns[index];
+      if (run.Plan.Step == 0 || CheckLoopLaw(run.Record).Verdict != TLawVerdict::Differs) continue;
+      FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
+                           "the step with the suggested gains does not follow the loop law the model assumes"});
+    }
+  // A short rest record may miss what the search's own runs showed: whether the motor comes
+  // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter
+  // of where it stops, and a loop whose count moves the output no more, with no more I and
+  // the same deadband, that did not rest quietly tells that these gains may not either.
+  const double jump = CountJump(trial.Gains, FSetup.Loop.Period);
+  for (size_t k = 0; k < FRuns.size() && FFailures.empty(); ++k) {
+    const TSearchRun& run = FRuns[k];
+    const TSearchGains& g = run.Plan.Gains;
+    // A step's tail counts where the motor settled within the first half of the record: a
+    // later settling leaves motion in the tail, not the motor at rest.
+    const bool resting = run.Plan.Step == 0 || run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2;
+    if (!resting || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct || g.Deadband != trial.Gains.Deadband ||
+        g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9))
+      continue;
+    FFailures.push_back({"rest", "rest peak-to-peak",
+                         "rest peak-to-peak of the output was " + FixedText(*run.Figures.RestOutputPpPct, 1) +
+                             " % of \"Max Output (m):\" in an earlier run of " +
+                             (g == trial.Gains ? std::string("these gains") : "gains no bolder") + ", beyond " +
+                             FixedText(kRestLimitPct, 0) + " %"});
+  }
+  if (FFailures.empty()) {
+    FKept = FBest = trial.Gains;
+    Conclude("every figure within the goal and none worse than before: kept");
+    Finish(TSearchEnd::Kept);
+    return;
+  }
+  Conclude("verified: " + FFailures.front().Text);
+  if (*trial.Cost < CostOf(FBest)) {
+    FBest = trial.Gains;
+    trial.Better = true;
+  }
+  FPhase = TPhase::Search;
+  FPoll = MovesFor(FBest);
+  if (!PlanMove()) ToJudge();
+}
+
+void TGainSearch::ToJudge() {
+  const int samples = kStepTestSamples;
+  const double present = CostOf(FPresent);
+  std::optional<TSearchGains> pick;
+  for (const auto& [gains, point] : FPoints) {
+    const double cost = CostOf(gains);
+    if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
+    if (!pick || cost < CostOf(*pick)) pick = gains;
+  }
+  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < kJudgeRuns) return Finish(TSearchEnd::NoneBetter);
+  Judge(*pick);
+}
+
+bool TGainSearch::PlanMove() {
+  if (RunsLeft() < kJudgeRuns + 2) return false;  // a move may take two runs
+  if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
+      repair && !Excluded(*repair) && !FPoints.count(*repair)) {
+    ++FRepairs;
+    StartTrial(*repair);
+    FPending = TPlannedRun{*repair, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number};
+    return true;
+  }
+  FRepairs = 0;
+  for (;;) {
+    if (FPoll.empty()) {
+      FScale /= 2;
+      if (FScale < kLastScale) return false;
+      FPoll = MovesFor(FBest);
+    }
+    const TMove move = FPoll.front();
+    FPoll.erase(FPoll.begin());
+    const std::optional<TSearchGains> next = Moved(FBest, move);
+    if (!next || Excluded(*next) || FPoints.count(*next)) continue;
+    FMoving = move;
+    StartTrial(*next);
+    FPending = TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number};
+    return true;
+  }
+}
+
+std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) const {
+  const TPoint& point = FPoints.at(at);
+  const int worse = point.Cost[0].value_or(kInfinity) >= point.Cost[1].value_or(kInfinity) && point.Figures[0] ? 0 : 1;
+  std::vector<TMove> order;
+  if (FLastGood) order.push_back(*FLastGood);
+  if (const std::optional<TStepFigures>& f = point.Figures[worse]) {
+    const double bound = std::max(1.0, at.Deadband);
+    const double band = std::max(bound, kSettlingBand * std::abs(double(FSetup.Step) * FSetup.Multiplier));
+    const bool buzz = f->RestOutputPpPct.value_or(0) > kRestLimitPct;
+    const bool over = f->OvershootPct > FSetup.Goal.TargetOvershootPct;
+    const bool beyond = f->SteadyStateError < -bound;             // held past the target
+    const bool near = f->SteadyStateError > bound && f->SteadyStateError <= 2 * band;  // held short of it
+    const bool slow = !f->SettlingSamples && f->SteadyStateError > 2 * band;            // far from it at the end
+    if (buzz) order.insert(order.end(), {TMove::BandUp, TMove::DDown, TMove::PDown, TMove::IDown});
+    if (over) order.insert(order.end(), {TMove::DUp, TMove::Calmer, TMove::PDown, TMove::IDown});
+    if (beyond) order.insert(order.end(), {TMove::IDown, TMove::DUp, TMove::BandUp});
+    if (slow) order.insert(order.end(), {TMove::PUp, TMove::Faster, TMove::DDown, TMove::IUp});
+    if (near) order.insert(order.end(), {TMove::IUp, TMove::PUp, TMove::BandUp});
+    if (!f->SettlingSamples) order.insert(order.end(), {TMove::PUp, TMove::Faster, TMove::DUp, TMove::IDown});
+    order.insert(order.end(), {TMove::Faster, TMove::PUp, TMove::DDown, TMove::DUp, TMove::BandDown, TMove::IDown});
+  }
+  order.insert(order.end(), {TMove::PUp, TMove::DUp, TMove::PDown, TMove::DDown, TMove::Faster, TMove::Calmer,
+                             TMove::IUp, TMove::IDown, TMove::BandUp, TMove::BandDown});
+  std::vector<TMove> moves;
+  for (TMove m : order)
+    if (std::find(moves.begin(), moves.end(), m) == moves.end()) moves.push_back(m);
+  return moves;
+}
+
+std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove move) const {
+  const double f = std::exp2(FScale), half = std::exp2(FScale / 2);
+  const double period = FSetup.Loop.Period;
+  // Where a gain of 0 starts: D whose jump is half of P's; I that adds P's drive once over a
+  // record's cycles.
+  const double firstD = at.P * period / 2;
+  const double firstI = at.P / (kStepTestSamples * (FSetup.Prediv + 1));
+  TSearchGains g = at;
+  switch (move) {
+    case TMove::PUp: g.P *= f; break;
+    case TMove::PDown: g.P /= f; break;
+    case TMove::DUp: g.D = at.D > 0 ? at.D * f : firstD; break;
+    case TMove::DDown: g.D = at.D / f < firstD / 8 ? 0 : at.D / f; break;
+    case TMove::IUp: g.I = at.I > 0 ? at.I * f * f : firstI; break;
+    case TMove::IDown: g.I = at.I / (f * f) < firstI ? 0 : at.I / (f * f); break;
+    case TMove::BandUp: g.Deadband += 1; break;
+    case TMove::BandDown: g.Deadband -= 1; break;
+    case TMove::Faster: g.P *= f, g.D = at.D > 0 ? at.D * half : firstD; break;
+    case TMove::Calmer: g.P /= half, g.D = at.D > 0 ? at.D * half : firstD; break;
+  }
+  // A move beyond the count jump the gains may have stops at its edge: D where D went up, else
+  // P, which also brings the board's own gains within it where they pass it.
+  const double allowed = FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump : FBounds.MaxCountJump;
+  if (const double room = allowed - CountJump(g, period); room < 0) {
+    if (g.D > at.D) g.D = std::max(0.0, g.D + room * period);
+    else g.P = std::max(0.0, g.P + room);
+  }
+  g.P = std::min(g.P, FBounds.PMax);
+  g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);
+  if (CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
+  g = Shown(g);
+  if (g == at || !Within(g)) return std::nullopt;
+  return g;
+}
+
+std::optional<TBoardFigures> TGainSearch::JudgedFigures() const {
+  if (FJudgeRuns.size() < size_t(kJudgeRuns)) return std::nullopt;
+  TBoardFigures figures;
+  for (int index : FJudgeRuns) {
+    const TSearchRun& run = FRuns[index];
+    if (run.Plan.Step == 0) figures.Rest = run.Figures;
+    else if (SignOf(run.Plan.Step) == SignOf(FSetup.Step)) figures.Forward = run.Figures;
+    else figures.Reverse = run.Figures;
+  }
+  return figures;
+}

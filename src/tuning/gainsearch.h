@@ -1,0 +1,244 @@
+#pragma once
+
+// Gains found by measuring on the board where the model cannot be trusted: a bounded search
+// over P, D, I and "Deadband (b):", one step test at a time, judged by the same figures and the
+// same never-worse verdict as a suggestion. This is the search's decision logic alone (which
+// step test next, what a run costs, whether a run is dangerous); the board procedure runs the
+// tests it asks for and hands back their records.
+//
+// How it moves: from the board's own gains (known to be safe) or the model's suggestion, a
+// compass search on log P, log D, log I and the integer deadband. Each poll tries the moves the
+// worse of the best gains' two steps points to first (overshoot: more D, less P; a run that
+// does not settle: more P; friction that holds the motor off target: more I; an output that
+// will not rest: a count more of deadband, less D), and takes the first that lowers the cost;
+// after a poll that finds nothing, the moves shrink, from a factor 2 down to 2^(1/4). A move
+// is tried with one step, in the direction that brings the motor back towards where it began;
+// only a move that beats the best gains that way is measured the other way too. Gains that go
+// further than one move from the measured ones (the model's suggestion) are first tried with a
+// quarter of the step. A run that shows a danger marks its gains, and any at least as
+// aggressive in P and I with the same D and deadband, as not to be tried again. The best gains
+// are judged at the end with the three runs of a verification (step, step back, rest record),
+// and are not kept where a run of the search with gains no bolder (no larger count jump, no
+// more I, the same deadband) did not come to rest quietly: whether a motor rests on the edge
+// of a count is a matter of where it stops, which one rest record cannot tell.
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "stepfigures/stepfigures.h"
+#include "tuning/identify.h"
+#include "tuning/suggest.h"
+#include "tuning/verdict.h"
+
+// The values a search sets: the gains and the deadband. FF0 and FF1 stay as they are.
+struct TSearchGains {
+  double P = 0;
+  double I = 0;
+  double D = 0;
+  double Deadband = 0;
+
+  auto operator<=>(const TSearchGains&) const = default;
+};
+
+// What makes a run dangerous to the machine.
+enum class TDanger {
+  None,
+  Growing,          // an oscillation whose swings grow from one to the next
+  HeldAtLimit,      // the output held at its limit for more than a tenth of the record
+  FollowingError,   // an error beyond half of "Fault Error (f):"
+  Tripped           // an error beyond "Fault Error (f):": the board has switched its servo off
+};
+
+// Returns the danger a run shows, the worst first: a trip, a following error beyond half of
+// the loop's fault error (none when it is 0), the output at its limit for more than a tenth of
+// the samples once the response has first reached the target (the rise of a large step runs at
+// the limit by design), or three swings of the error about the target each larger than the one
+// before, the last beyond the settling band and three counts.
+TDanger DangerIn(const TStepRecord& record);
+
+// Returns what the danger is, for the report: "a growing oscillation".
+std::string DangerText(TDanger danger);
+
+// Returns whether a step's figures are within the goal: settled, overshoot at most the target,
+// steady-state error at most a count or the deadband, and the output's peak-to-peak in the
+// settled tail (where there is one) within kRestLimitPct.
+bool StepWithinGoal(const TStepFigures& figures, const TTuningGoal& goal, double deadband);
+
+// Returns what a step costs the search, in samples, lower being better: within the goal, its
+// settling plus a tenth of its IAE over the step (which orders equal settlings by how they
+// get there); otherwise twice the record more, with each figure beyond the goal adding in
+// proportion to how far (overshoot, steady-state error, output at rest), so that any run within
+// the goal beats any outside it, and of those outside, the nearer is the better.
+double StepCost(const TStepFigures& figures, const TTuningGoal& goal, double deadband, double step, int samples);
+
+// The box the search keeps to.
+struct TSearchBounds {
+  double PMin = 0, PMax = 0;
+  double DMax = 0;
+  double IMax = 0;
+  double DeadbandMin = 0, DeadbandMax = 0;
+  double MaxCountJump = 0;  // P + I + D / period at most this, % of drive per count
+  double QuietCountJump = 0;  // beyond this a count that comes and goes breaks the rest limit
+};
+
+// What a search is given.
+struct TSearchSetup {
+  TTuningGoal Goal;
+  TLoopSettings Loop;      // the board's loop with its present gains
+  int Step = 0;            // the step as sent (the board multiplies it)
+  int Multiplier = 1;      // the board's step multiplier
+  int Prediv = 0;
+  int MaxRuns = 54;        // step tests the search may run, its judgements included
+  TBoardFigures Before;    // the present gains, measured: step, step back and rest
+  std::optional<TSearchGains> Guess;  // the model's suggestion, tried first (with a deadband of a
+                                      // count where one count moves its output beyond the rest limit)
+  double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
+  double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
+};
+
+// Returns the bounds of a search: P from a sixteenth of the smallest to what the count jump
+// allows, D and I as far as it allows, a deadband from the floor the records ask for to the
+// larger of the present one and half the settling band (at least a count). Gains whose count
+// jump passes the rest limit come with a deadband of a count at least: a count that comes and
+// goes at rest (a glitch, cogging, a motor on the edge of a count) would otherwise move the
+// output by more than a rest may, and a verification's short rest record may not show it.
+// Where the records show such a count, no deadband helps (the motor may rest on its edge):
+// the count jump keeps within the rest limit.
+TSearchBounds SearchBounds(const TSearchSetup& setup);
+
+// Returns the smaller step a search tries new gains with first: a quarter of the step, at
+// least 1, in the step's direction.
+int SmallStep(int step);
+
+// What a step test of the search is for.
+enum class TRunPurpose {
+  Probe,   // new gains far from those measured, with the small step
+  Search,  // one step of a trial
+  Judge    // one of the three runs of a verification
+};
+
+// One step test the search asks for: the board to hold gains, then "r<prediv>c<step>ok1".
+struct TPlannedRun {
+  TSearchGains Gains;
+  int Step = 0;  // 0: a rest record
+  TRunPurpose Purpose = TRunPurpose::Search;
+  int Trial = 0;  // the trial it belongs to, from 1
+};
+
+// One set of gains tried: its runs, what they cost, and what the search concluded.
+struct TSearchTrial {
+  int Number = 0;
+  TSearchGains Gains;
+  std::vector<int> Runs;       // indices into the search's runs, in order
+  std::optional<double> Cost;  // the worse of its two steps; none when it has not both
+  TDanger Danger = TDanger::None;
+  bool Judged = false;
+  bool Better = false;         // it became the best gains so far
+  std::string Verdict;         // "settles in 31 samples, the best so far", ...
+};
+
+// One step test the search ran, with its figures.
+struct TSearchRun {
+  TPlannedRun Plan;
+  TStepRecord Record;
+  TStepFigures Figures;
+  TDanger Danger = TDanger::None;
+};
+
+// How a search ended.
+enum class TSearchEnd {
+  Running,
+  Kept,        // gains judged within the goal and no figure worse than before
+  NoneBetter,  // nothing found that the verdict lets stay
+  Tripped      // a run tripped the servo
+};
+
+class TGainSearch {
+ public:
+  explicit TGainSearch(const TSearchSetup& setup);
+
+  // Returns the next step test to run, or nothing when the search is over.
+  std::optional<TPlannedRun> Next();
+
+  // Takes the record of the step test Next() gave last; returns the danger it shows.
+  TDanger Record(const TStepRecord& record);
+
+  // Allows at most this many more step tests (the time left, say); the judgement of the best
+  // gains comes first when they run short.
+  void LimitRuns(int runs);
+
+  // Returns the trial the last Record() completed, if it did.
+  const TSearchTrial* Completed() const { return FCompleted ? &FTrials[size_t(*FCompleted)] : nullptr; }
+
+  TSearchEnd End() const { return FEnd; }
+  const std::vector<TSearchRun>& Runs() const { return FRuns; }
+  const std::vector<TSearchTrial>& Trials() const { return FTrials; }
+  const TSearchBounds& Bounds() const { return FBounds; }
+  // The gains the verdict lets stay, when the search ended Kept.
+  std::optional<TSearchGains> Kept() const { return FKept; }
+  // The best gains so far and the worse of their steps' costs.
+  const TSearchGains& Best() const { return FBest; }
+  // The last verification: its gains, its runs (indices) and what failed.
+  std::optional<TSearchGains> JudgedGains() const { return FJudgedGains; }
+  std::optional<TBoardFigures> JudgedFigures() const;
+  const std::vector<TFigureFailure>& Failures() const { return FFailures; }
+  const std::vector<int>& JudgeRuns() const { return FJudgeRuns; }
+  // Returns the most trials the search may still make: one step test each at least.
+  int MostTrials() const;
+
+ private:
+  struct TPoint {
+    std::optional<double> Cost[2];  // of the negative and the positive step
+    std::optional<TStepFigures> Figures[2];
+    bool Dangerous = false;
+    bool Judged = false;
+  };
+  enum class TPhase { Probe, Search, Judge, Over };
+  enum class TMove { PUp, PDown, DUp, DDown, IUp, IDown, BandUp, BandDown, Faster, Calmer };
+
+  void StartTrial(const TSearchGains& gains);
+  void Finish(TSearchEnd end);
+  void AfterProbe(TDanger danger);
+  void AfterSearchRun(TDanger danger);
+  void AfterJudgeRun(TDanger danger);
+  void Judge(const TSearchGains& gains);
+  void ToJudge();
+  void Verdict();
+  bool PlanMove();
+  void Repair(const TSearchGains& tried, const TStepFigures& figures);
+  std::vector<TMove> MovesFor(const TSearchGains& at) const;
+  std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
+  bool Excluded(const TSearchGains& gains) const;
+  bool Within(const TSearchGains& gains, bool quiet = true) const;
+  double CostOf(const TSearchGains& gains) const;
+  int Direction() const;
+  int RunsLeft() const;
+  void Conclude(const std::string& verdict);
+
+  TSearchSetup FSetup;
+  TSearchBounds FBounds;
+  std::map<TSearchGains, TPoint> FPoints;
+  std::vector<TSearchRun> FRuns;
+  std::vector<TSearchTrial> FTrials;
+  std::optional<int> FCompleted;  // index of the trial the last run completed
+  TPhase FPhase = TPhase::Search;
+  TSearchEnd FEnd = TSearchEnd::Running;
+  TSearchGains FBest;
+  TSearchGains FPresent;
+  std::optional<TPlannedRun> FPending;
+  double FScale = 1;         // log2 of a move's factor
+  std::vector<TMove> FPoll;  // the moves of this poll still to try
+  std::optional<TMove> FLastGood;
+  std::optional<TMove> FMoving;  // the move of the trial under way
+  std::optional<TSearchGains> FRepair;  // where a bolder trial that overshot goes on to
+  int FRepairs = 0;
+  int FLimit = 0;            // step tests allowed in all
+  int FPosition = 0;         // where the command stands, counts from where the search began
+  int FJudgements = 0;
+  std::vector<int> FJudgeRuns;  // the runs of the verification under way, or the last
+  std::optional<TSearchGains> FJudgedGains;
+  std::optional<TSearchGains> FKept;
+  std::vector<TFigureFailure> FFailures;
+};

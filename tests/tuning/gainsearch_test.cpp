@@ -1,0 +1,208 @@
+// The gain search's decisions without a board: what makes a run dangerous, and which step test
+// comes next after what the runs so far showed.
+#include "tuning/gainsearch.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+constexpr int kSamples = 199;
+
+// A record of a step (0: a rest record) on a loop with an output limit of 95 % and the given
+// fault error, its samples made by the functions of the sample's index.
+TStepRecord Record(double step, double faultError, const std::function<double(int)>& error,
+                   const std::function<double(int)>& output) {
+  TStepRecord r;
+  r.Setup.Loop.MaxOutput = 95;
+  r.Setup.Loop.FaultError = faultError;
+  r.Setup.Step = step;
+  for (int k = 0; k < kSamples; ++k) {
+    r.Errors.push_back(std::round(error(k)));
+    r.Outputs.push_back(output(k));
+  }
+  return r;
+}
+
+double Quiet(int) { return 1; }
+
+struct TDangerCase {
+  const char* Name;
+  TStepRecord Run;
+  TDanger Expected;
+};
+
+TEST(GainSearchTest, TellsDangerousRunsFromRough) {
+  const TDangerCase cases[] = {
+      {"a_ringing_that_dies_down", Record(200, 1000, [](int k) { return 200 * std::exp(-k / 15.0) * std::cos(k / 2.0); }, Quiet),
+       TDanger::None},
+      {"swings_that_grow_after_the_approach",
+       Record(200, 1000,
+              [](int k) { return k < 5 ? 200 - 40 * k : std::min(300.0, 6 * std::pow(1.25, (k - 5) / 3)) * ((k - 5) / 3 % 2 ? -1 : 1); },
+              Quiet),
+       TDanger::Growing},
+      {"the_rise_of_a_large_step_at_the_limit", Record(200, 1000, [](int k) { return std::max(0, 200 - 4 * k); },
+                                                       [](int k) { return k < 50 ? 95 : 2; }),
+       TDanger::None},
+      {"the_output_held_at_the_limit_once_there", Record(200, 1000, [](int k) { return std::max(0, 200 - 40 * k); },
+                                                         [](int k) { return k > 20 && k < 50 ? -95 : 2; }),
+       TDanger::HeldAtLimit},
+      {"a_rest_record_that_rails", Record(0, 1000, [](int k) { return k % 2; }, [](int k) { return k < 30 ? 95 : 0; }),
+       TDanger::HeldAtLimit},
+      {"an_error_beyond_half_the_fault_error", Record(100, 300, [](int k) { return k < 50 ? 100 + 2 * k : 10; }, Quiet),
+       TDanger::FollowingError},
+      {"an_error_beyond_the_fault_error", Record(100, 300, [](int k) { return k < 50 ? 100 + 5 * k : 10; }, Quiet),
+       TDanger::Tripped},
+      {"no_fault_error_no_following_error", Record(100, 0, [](int k) { return k < 50 ? 100 + 5 * k : 0; }, Quiet),
+       TDanger::None},
+      {"a_flicker_at_rest", Record(0, 1000, [](int k) { return k % 3 == 0 ? 1 : 0; }, [](int k) { return k % 3 == 0 ? 3 : 0; }),
+       TDanger::None},
+  };
+  for (const TDangerCase& c : cases) EXPECT_EQ(DangerIn(c.Run), c.Expected) << c.Name;
+}
+
+// Figures of a step as the board measured them.
+TStepFigures Step(std::optional<int> settling, double overshoot, double steady, double restPp = 1) {
+  TStepFigures f;
+  f.SettlingSamples = settling;
+  f.OvershootPct = overshoot;
+  f.SteadyStateError = steady;
+  f.Iae = 4000;
+  f.RestOutputPpPct = restPp;
+  return f;
+}
+
+TSearchSetup SearchOn(const TStepFigures& both, double p = 0.2, double i = 0, double d = 0.0015) {
+  TSearchSetup s;
+  s.Loop.P = p, s.Loop.I = i, s.Loop.D = d, s.Loop.MaxOutput = 95, s.Loop.FaultError = 1000;
+  s.Step = 200;
+  s.Before = {both, both, both};
+  return s;
+}
+
+struct TNextCase {
+  const char* Name;
+  TSearchSetup Setup;
+  TPlannedRun Expected;
+};
+
+// The first step test a search asks for: the suggestion with a small step where there is
+// one, else the move the worse step of the present gains points to, with the full step.
+TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
+  TSearchSetup guessed = SearchOn(Step(std::nullopt, 0, 40));
+  guessed.Guess = TSearchGains{0.8, 0, 0.004, 1};
+  // 0.8 + 0.004 / 0.0004 = 10.8 % a count, beyond the 9.5 % of the rest limit.
+  TSearchSetup loudGuess = guessed;
+  loudGuess.Guess = TSearchGains{0.8, 0, 0.004, 0};
+  TSearchSetup quietGuess = guessed;
+  quietGuess.Guess = TSearchGains{0.8, 0, 0.003, 0};
+  TSearchSetup capped = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.005);
+  TSearchSetup flickering = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.001);
+  flickering.FlickerCounts = 1;
+  flickering.DeadbandFloor = 2;
+  const TNextCase cases[] = {
+      {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
+      {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
+       {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
+      {"a_quiet_suggestion_as_chosen", quietGuess, {{0.8, 0, 0.003, 0}, 50, TRunPurpose::Probe, 1}},
+      {"a_step_that_overshoots_gets_more_d", SearchOn(Step(60, 20, 0)), {{0.2, 0, 0.003, 0}, 200, TRunPurpose::Search, 1}},
+      {"a_step_far_from_target_at_the_end_gets_more_p", SearchOn(Step(std::nullopt, 0, 40)),
+       {{0.4, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      // I that adds P's drive once over the cycles of a record: 0.2 / 199.
+      {"friction_that_holds_it_short_gets_some_i", SearchOn(Step(std::nullopt, 0, 3)),
+       {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      {"held_past_the_target_gets_less_i", SearchOn(Step(std::nullopt, 0, -3), 0.2, 0.0005),
+       {{0.2, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      {"an_output_that_will_not_rest_gets_a_deadband", SearchOn(Step(40, 2, 0, 30)),
+       {{0.2, 0, 0.0015, 1}, 200, TRunPurpose::Search, 1}},
+      // 6 + 0.005 / 0.0004 = 18.5 % a count: P may grow to the 19 % the count jump allows,
+      // beyond the rest limit and so with a deadband.
+      {"more_p_stops_at_the_count_jump_with_a_deadband", capped, {{6.5, 0, 0.005, 1}, 200, TRunPurpose::Search, 1}},
+      // A count that flickers: the deadband the records ask for, and P only as far as one count
+      // keeps the output within the rest limit: 9.5 % less D's 2.5 %.
+      {"a_flickering_count_keeps_the_count_jump_quiet", flickering, {{7, 0, 0.001, 2}, 200, TRunPurpose::Search, 1}},
+  };
+  for (const TNextCase& c : cases) {
+    TGainSearch search(c.Setup);
+    const std::optional<TPlannedRun> next = search.Next();
+    ASSERT_TRUE(next) << c.Name;
+    EXPECT_EQ(next->Gains, c.Expected.Gains) << c.Name << ": P " << next->Gains.P << " I " << next->Gains.I << " D "
+                                             << next->Gains.D << " b " << next->Gains.Deadband;
+    EXPECT_EQ(next->Step, c.Expected.Step) << c.Name;
+    EXPECT_EQ(next->Purpose, c.Expected.Purpose) << c.Name;
+  }
+}
+
+// A record that settles at once within the goal, of the step the search asked for (its
+// outputs 0, as the loop law of a loop of zero gains has them).
+TStepRecord Settling(const TPlannedRun& run) {
+  return Record(run.Step, 1000, [&](int k) { return k < 10 ? run.Step * (1 - k / 10.0) : 0; }, [](int) { return 0; });
+}
+
+// The suggestion that does well is verified (a step each way, a rest record) and kept; one
+// whose small step grows an oscillation is never given the full step.
+TEST(GainSearchTest, SuggestionVerifiedOrLeftAfterItsSmallStep) {
+  TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+  s.Guess = TSearchGains{0.8, 0, 0.002, 0};
+  TGainSearch kept(s);
+  std::vector<int> steps;
+  while (const std::optional<TPlannedRun> next = kept.Next()) {
+    steps.push_back(next->Step);
+    kept.Record(Settling(*next));
+  }
+  EXPECT_EQ(steps, (std::vector<int>{50, -200, 200, 0}));
+  EXPECT_EQ(kept.End(), TSearchEnd::Kept);
+  ASSERT_TRUE(kept.Kept());
+  EXPECT_EQ(*kept.Kept(), *s.Guess);
+
+  TGainSearch left(s);
+  const TPlannedRun probe = *left.Next();
+  const TStepRecord growing =
+      Record(probe.Step, 1000,
+             [](int k) { return k < 3 ? 50 - 20 * k : std::min(200.0, 6 * std::pow(1.3, k / 3)) * (k / 3 % 2 ? -1 : 1); }, Quiet);
+  EXPECT_EQ(left.Record(growing), TDanger::Growing);
+  ASSERT_TRUE(left.Next());
+  EXPECT_NE(left.Next()->Gains, *s.Guess);
+  EXPECT_EQ(left.Next()->Purpose, TRunPurpose::Search);
+  ASSERT_TRUE(left.Completed());
+  EXPECT_EQ(left.Completed()->Danger, TDanger::Growing);
+}
+
+// A record of the step asked for that settles at once, its output buzzing by 40 % of the
+// output limit once there: the motor on the edge of a count.
+TStepRecord Buzzing(const TPlannedRun& run) {
+  return Record(run.Step, 1000, [&](int k) { return k < 10 ? run.Step * (1 - k / 10.0) : 0; },
+                [](int k) { return k < 10 ? 0 : (k % 2 ? 19 : -19); });
+}
+
+// Where the motor stops decides whether it rests quietly, so one quiet rest record does not
+// clear gains: bolder gains (a larger count jump, as much I, the same deadband) than some
+// that buzzed at rest in the search are not kept, whatever their own verification showed.
+TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
+  const TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+  TGainSearch search(s);
+  std::optional<TSearchGains> buzzed;
+  while (const std::optional<TPlannedRun> next = search.Next()) {
+    if (!buzzed && next->Purpose == TRunPurpose::Search) buzzed = next->Gains;
+    search.Record(next->Gains == buzzed ? Buzzing(*next) : Settling(*next));
+  }
+  ASSERT_TRUE(buzzed);
+  const double period = s.Loop.Period;
+  const auto jump = [&](const TSearchGains& g) { return g.P + g.I + g.D / period; };
+  bool refused = false;
+  for (const TSearchTrial& trial : search.Trials()) {
+    if (!trial.Judged || trial.Gains == *buzzed) continue;
+    const bool bolder = trial.Gains.Deadband == buzzed->Deadband && trial.Gains.I >= buzzed->I &&
+                        jump(trial.Gains) >= jump(*buzzed);
+    if (bolder) {
+      EXPECT_NE(search.Kept(), std::optional(trial.Gains)) << trial.Verdict;
+      EXPECT_NE(trial.Verdict.find("in an earlier run of gains no bolder"), std::string::npos) << trial.Verdict;
+      refused = true;
+    }
+  }
+  EXPECT_TRUE(refused) << "no bolder gains were judged";
+}
+
+}  // namespace
