@@ -36,6 +36,10 @@ TMotorCycle::TMotorCycle(const TMotorModel& motor, double dt)
   // exp(dt / time constant), with a margin far above the rounding of the logarithm it spares.
   const double growth = std::exp(dt / FMotor.TimeConstant);
   FStopRatioBeyond = std::isfinite(growth) ? growth * (1 + kStopRatioMargin) : INFINITY;
+  if (FMotor.Lag > 0) {
+    FExtremumRate = 1 / FMotor.Lag - 1 / FMotor.TimeConstant;
+    FExtremumGrowth = std::exp(dt * FExtremumRate);
+  }
 }
 
 TMotorCycle::TLeg TMotorCycle::LegFor(const TMotorState& state, double u, double c) const {
@@ -65,6 +69,7 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
     // Still moving at the end: it may have dipped through 0 at the extremum in between.
     const double ratio = -(leg.B * leg.Tau) / (leg.A * leg.Lag);
     if (!(ratio > 0)) return INFINITY;
+    if (wholeCycle && ExtremumBeyondCycle(ratio)) return INFINITY;
     const double extremum = std::log(ratio) / (1 / leg.Lag - 1 / leg.Tau);
     if (!(extremum > 0 && extremum < within) || leg.Velocity(extremum) * direction > 0) return INFINITY;
     end = extremum;
@@ -72,7 +77,9 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
   // Regula falsi with the Illinois step: the velocity is smooth and bracketed, and this finds the
   // stop in a few evaluations where halving took fifty.
   double low = 0, high = end;
-  double vLow = leg.Velocity(low) * direction, vHigh = leg.Velocity(high) * direction;
+  // At 0 both decays are exactly 1.
+  double vLow = (leg.Target + leg.A + leg.B) * direction;
+  double vHigh = (end == within ? velocityAtEnd : leg.Velocity(high)) * direction;
   int side = 0;
   for (int n = 0; n < kStopSearchSteps && high - low > kStopTolerance * end; ++n) {
     const double t = vLow - vHigh > 0 ? (low * -vHigh + high * vLow) / (vLow - vHigh) : (low + high) / 2;
@@ -88,6 +95,13 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
     }
   }
   return high;
+}
+
+// Whether the velocity's extremum, at log(ratio) / (1 / lag - 1 / time constant), lies surely
+// outside the cycle (before its start or after its end), told without the logarithm.
+bool TMotorCycle::ExtremumBeyondCycle(double ratio) const {
+  if (FExtremumRate > 0) return ratio < 1 - kStopRatioMargin || ratio > FExtremumGrowth * (1 + kStopRatioMargin);
+  return ratio > 1 + kStopRatioMargin || ratio < FExtremumGrowth * (1 - kStopRatioMargin);
 }
 
 void TMotorCycle::Advance(TMotorState& state, double drivePercent) const {
