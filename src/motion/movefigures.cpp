@@ -5,8 +5,30 @@
 
 namespace {
 
-// The least-squares slope of the command over the samples' times; none below two times.
-std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& moving) {
+// An exchange that took this many times the usual one was kept waiting (a loaded machine, a
+// pseudo-terminal's worker held back): when the board read its values within it is unknown.
+constexpr double kSlowExchange = 1.5;
+
+// Returns the samples whose values were read when they were stamped, give or take the usual
+// exchange: those whose answer came no later than kSlowExchange times the median exchange.
+// Samples without an answer time are all kept.
+std::vector<const TStatusSample*> TimelySamples(const std::vector<const TStatusSample*>& samples) {
+  std::vector<double> took;
+  for (const TStatusSample* s : samples)
+    if (s->AnsweredSeconds > 0) took.push_back(s->AnsweredSeconds - s->Seconds);
+  if (took.size() < samples.size() || took.empty()) return samples;
+  std::nth_element(took.begin(), took.begin() + took.size() / 2, took.end());
+  const double limit = kSlowExchange * took[took.size() / 2];
+  std::vector<const TStatusSample*> timely;
+  for (const TStatusSample* s : samples)
+    if (s->AnsweredSeconds - s->Seconds <= limit) timely.push_back(s);
+  return timely;
+}
+
+// The least-squares slope of the command over the samples' times, from the samples read when
+// they were stamped; none below two.
+std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& samples) {
+  const std::vector<const TStatusSample*> moving = TimelySamples(samples);
   if (moving.size() < 2) return std::nullopt;
   double st = 0, sc = 0;
   for (const TStatusSample* s : moving) {
@@ -79,7 +101,8 @@ TMoveFigures MoveFigures(const std::vector<TStatusSample>& samples, double start
   const size_t from = SettledFrom(moving);
   if (moving.size() - from < size_t(kFewestSettledSamples)) return f;
   f.SettleSeconds = moving[from]->Seconds - startSeconds;
-  f.SettleGap = moving[from]->Seconds - (from > 0 ? moving[from - 1]->Seconds : startSeconds);
+  f.SettleEarliest = (from > 0 ? moving[from - 1]->Seconds : startSeconds) - startSeconds;
+  f.SettleLatest = std::max(moving[from]->Seconds, moving[from]->AnsweredSeconds) - startSeconds;
   f.SettledSamples = int(moving.size() - from);
   f.Error = Over(moving, from, &TPIDStatus::Error);
   f.Output = Over(moving, from, &TPIDStatus::Output);

@@ -35,9 +35,12 @@ struct TMoveFigures {
   // Seconds from the oscillator's start until the error stayed within the band; none when it
   // did not settle (or fewer than kFewestSettledSamples samples stayed).
   std::optional<double> SettleSeconds;
-  // The time since the sample before the settled one: the settling happened within it, a span a
-  // busy machine that samples unevenly stretches beyond the mean spacing.
-  double SettleGap = 0;
+  // When the settling happened, as closely as the samples tell, in seconds from the start: after
+  // the board gave the sample before the settled one (sent at SettleEarliest or later) and
+  // before it gave the settled one (answered by SettleLatest). A busy machine that samples
+  // unevenly, or keeps an answer waiting, widens this span well beyond the mean spacing.
+  double SettleEarliest = 0;
+  double SettleLatest = 0;
   int SettledSamples = 0;
   TAtSpeedValue Error;          // over the settled samples
   TAtSpeedValue Output;

@@ -18,6 +18,9 @@ class TBoardSession;
 // One status sample: when it was asked for, and the board's nine values.
 struct TStatusSample {
   double Seconds = 0;  // since the stream began, when "s" went out
+  // When its answer was in, on the same clock; 0 where not kept. The board read its values
+  // between Seconds and this, a span a busy machine may stretch well beyond the wire's time.
+  double AnsweredSeconds = 0;
   QDateTime Time;      // the wall-clock time of the same moment
   TPIDStatus Status;
 };

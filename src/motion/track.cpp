@@ -81,11 +81,12 @@ QStringList WorseFigures(const TTrackRun& before, const TTrackRun& after) {
         a.Output.PeakToPeak > b.Output.PeakToPeak + kick + kOutputPpRule.Floor)
       add(kOutputPpRule.Name, FixedNumberText(b.Output.PeakToPeak, 2) + " %",
           FixedNumberText(a.Output.PeakToPeak, 2) + " %");
-    // The settling time is seen to a sample: a difference of a few samples is none, nor one
-    // within the gaps in which either run settled.
-    const double resolution =
-        std::max(kSettleSamples * std::max(b.SampleInterval, a.SampleInterval), b.SettleGap + a.SettleGap);
-    if (Worse(kSettleRule, *b.SettleSeconds, *a.SettleSeconds) && *a.SettleSeconds > *b.SettleSeconds + resolution)
+    // The settling time is seen to a sample: a difference of a few samples is none. Each run
+    // settled somewhere within its own span (from the sample before the settled one went out
+    // to the settled one's answer), which a loaded machine stretches: worse only when after's
+    // span begins beyond the end of before's by more than that.
+    const double resolution = kSettleSamples * std::max(b.SampleInterval, a.SampleInterval);
+    if (Worse(kSettleRule, *b.SettleSeconds, *a.SettleSeconds) && a.SettleEarliest > b.SettleLatest + resolution)
       add(kSettleRule.Name, FixedNumberText(*b.SettleSeconds, 3) + " s", FixedNumberText(*a.SettleSeconds, 3) + " s");
   }
   return worse;
@@ -134,6 +135,7 @@ class TMeasurement {
       s.Time = QDateTime::currentDateTime();
       const TResult<TPIDStatus> status = ReadStatusNow(FSession);
       if (status) {
+        s.AnsweredSeconds = Now();
         s.Status = *status;
         FRun.Samples.push_back(s);
         return s;
