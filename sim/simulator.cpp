@@ -83,6 +83,7 @@ void TBoardSimulator::Start() {
   {
     std::lock_guard lock(FMutex);
     FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
+    FLineFull = false;
     FRunning = true;
     FThread = std::thread([this] { Run(); });
   }
