@@ -83,6 +83,7 @@ void TBoardSimulator::Start() {
   {
     std::lock_guard lock(FMutex);
     FHangUpPending = FFault == TFault::HangUpAfter && FFaultParam <= 0;
+    FLineFull = false;
     FRunning = true;
     FThread = std::thread([this] { Run(); });
   }
@@ -184,8 +185,14 @@ void TBoardSimulator::CatchUpAll() {
 }
 
 void TBoardSimulator::CatchUp() {
-  for (int ms = 0; ms < kCatchUpLimitMs && !CaughtUp(); ++ms)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  // A board that made no progress since it last failed to catch up is not waited for again: a
+  // tool that polls a thousand times behind it would wait a thousand times the limit.
+  const uint64_t progress = FProgress.load();
+  if (progress != FStalledAt.load()) {
+    int ms = 0;
+    for (; ms < kCatchUpLimitMs && !CaughtUp(); ++ms) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (ms == kCatchUpLimitMs) FStalledAt = FProgress.load();
+  }
   std::lock_guard lock(FMutex);
   // A poll of an end of the line that has nothing to read runs the kernel's pending hand-over
   // at once: the bytes reach the tool's reader now.
@@ -206,6 +213,8 @@ bool TBoardSimulator::CaughtUp() {
   // Read after the count: a read that began after the count found nothing new.
   if (FReading) return false;
   std::lock_guard lock(FMutex);
+  // A full line holds what the tool has not read yet: the board can put nothing more on it.
+  if (FLineFull) return true;
   const TClock::time_point now = TClock::now();
   for (const TOutput& output : FOutput) {
     if (output.Held) break;  // and every answer behind it waits
@@ -273,6 +282,7 @@ void TBoardSimulator::HangUp() {
 void TBoardSimulator::ReadInput() {
   char buffer[512];
   const ssize_t n = read(FMaster, buffer, sizeof buffer);
+  if (n > 0) ++FProgress;
   for (ssize_t i = 0; i < n; ++i) {
     const char c = buffer[i];
     if (c != '\r' && c != '\n') {
@@ -375,7 +385,9 @@ int TBoardSimulator::WriteDueOutput() {
     }
     if (due > head.Written) {
       const ssize_t n = write(FMaster, head.Bytes.data() + head.Written, due - head.Written);
+      FLineFull = n < 0;
       if (n < 0) return 1000;  // the pty is full: the tool is not reading yet, try again shortly
+      ++FProgress;
       head.Written += static_cast<size_t>(n);
       FBytesSent += static_cast<uint64_t>(n);
     }

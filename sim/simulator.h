@@ -98,8 +98,9 @@ class TBoardSimulator {
   void OnCommand(std::function<void(const std::vector<std::string>& received)> hook);
 
   // Waits (at most 2 s) until the board has read and handled every byte that has reached its
-  // end of the line and has put on the line what is due (the first byte of a paced answer);
-  // then hurries what it wrote to the tool's end. The kernel hands a
+  // end of the line and has put on the line what is due (the first byte of a paced answer, or
+  // as much as the line holds); then hurries what it wrote to the tool's end. A board that has
+  // neither read nor written since its last wait ran out is not waited for again. The kernel hands a
   // pty's bytes on in a worker of its own, which a busy machine may keep waiting for longer
   // than the tool waits for an answer.
   void CatchUp();
@@ -161,6 +162,11 @@ class TBoardSimulator {
   bool FHangUpPending = false;
   std::thread FThread;
   std::atomic<bool> FReading{false};  // the board thread is reading and handling commands
+  bool FLineFull = false;  // the last write found the tool's end of the line full
+  // Counts the board thread's reads and writes; FStalledAt is the count at which the last
+  // CatchUp ran out of time (none: the largest count).
+  std::atomic<uint64_t> FProgress{0};
+  std::atomic<uint64_t> FStalledAt{UINT64_MAX};
 };
 
 }  // namespace zirvsim

@@ -11,6 +11,8 @@ double Sign(double value) { return value > 0 ? 1.0 : (value < 0 ? -1.0 : 0.0); }
 // searched within which it is found: far below a nanosecond of a cycle.
 constexpr int kStopSearchSteps = 50;
 constexpr double kStopTolerance = 1e-9;
+// The share by which a ratio must pass a cycle's growth to be taken as a stop beyond the cycle.
+constexpr double kStopRatioMargin = 1e-6;
 
 }  // namespace
 
@@ -31,6 +33,13 @@ TMotorCycle::TMotorCycle(const TMotorModel& motor, double dt)
     FMotor.Lag = FMotor.TimeConstant * (1 + 1e-5);
     FLagDecay = std::exp(-dt / FMotor.Lag);
   }
+  // exp(dt / time constant), with a margin far above the rounding of the logarithm it spares.
+  const double growth = std::exp(dt / FMotor.TimeConstant);
+  FStopRatioBeyond = std::isfinite(growth) ? growth * (1 + kStopRatioMargin) : INFINITY;
+  if (FMotor.Lag > 0) {
+    FExtremumRate = 1 / FMotor.Lag - 1 / FMotor.TimeConstant;
+    FExtremumGrowth = std::exp(dt * FExtremumRate);
+  }
 }
 
 TMotorCycle::TLeg TMotorCycle::LegFor(const TMotorState& state, double u, double c) const {
@@ -44,16 +53,23 @@ TMotorCycle::TLeg TMotorCycle::LegFor(const TMotorState& state, double u, double
 // or infinity. Without a lag the velocity is monotonic and the stop is found in closed form;
 // with one it has at most one extremum, and the stop is searched for by halving.
 double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) const {
+  // Most legs span a whole cycle and do not stop in it: the decays over a cycle are known, and a
+  // ratio well beyond the cycle's growth needs no logarithm to say so.
+  const bool wholeCycle = within == FDt;
   if (leg.Lag <= 0) {
     if (!(leg.Target * direction < 0)) return INFINITY;
-    const double t = leg.Tau * std::log(leg.A / -leg.Target);
+    const double ratio = leg.A / -leg.Target;
+    if (wholeCycle && ratio > FStopRatioBeyond) return INFINITY;
+    const double t = leg.Tau * std::log(ratio);
     return t < within ? t : INFINITY;
   }
   double end = within;
-  if (leg.Velocity(end) * direction > 0) {
+  const double velocityAtEnd = wholeCycle ? leg.Target + leg.A * FDecay + leg.B * FLagDecay : leg.Velocity(end);
+  if (velocityAtEnd * direction > 0) {
     // Still moving at the end: it may have dipped through 0 at the extremum in between.
     const double ratio = -(leg.B * leg.Tau) / (leg.A * leg.Lag);
     if (!(ratio > 0)) return INFINITY;
+    if (wholeCycle && ExtremumBeyondCycle(ratio)) return INFINITY;
     const double extremum = std::log(ratio) / (1 / leg.Lag - 1 / leg.Tau);
     if (!(extremum > 0 && extremum < within) || leg.Velocity(extremum) * direction > 0) return INFINITY;
     end = extremum;
@@ -61,7 +77,9 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
   // Regula falsi with the Illinois step: the velocity is smooth and bracketed, and this finds the
   // stop in a few evaluations where halving took fifty.
   double low = 0, high = end;
-  double vLow = leg.Velocity(low) * direction, vHigh = leg.Velocity(high) * direction;
+  // At 0 both decays are exactly 1.
+  double vLow = (leg.Target + leg.A + leg.B) * direction;
+  double vHigh = (end == within ? velocityAtEnd : leg.Velocity(high)) * direction;
   int side = 0;
   for (int n = 0; n < kStopSearchSteps && high - low > kStopTolerance * end; ++n) {
     const double t = vLow - vHigh > 0 ? (low * -vHigh + high * vLow) / (vLow - vHigh) : (low + high) / 2;
@@ -77,6 +95,13 @@ double TMotorCycle::StopTime(const TLeg& leg, double within, double direction) c
     }
   }
   return high;
+}
+
+// Whether the velocity's extremum, at log(ratio) / (1 / lag - 1 / time constant), lies surely
+// outside the cycle (before its start or after its end), told without the logarithm.
+bool TMotorCycle::ExtremumBeyondCycle(double ratio) const {
+  if (FExtremumRate > 0) return ratio < 1 - kStopRatioMargin || ratio > FExtremumGrowth * (1 + kStopRatioMargin);
+  return ratio > 1 + kStopRatioMargin || ratio < FExtremumGrowth * (1 - kStopRatioMargin);
 }
 
 void TMotorCycle::Advance(TMotorState& state, double drivePercent) const {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+
 // A DC motor seen from the board: drive in % of full PWM in, encoder counts out.
 
 // The constants that describe the motor to the servo loop. Besides the motor itself (gain,
@@ -54,12 +56,16 @@ class TMotorCycle {
   struct TLeg;
   TLeg LegFor(const TMotorState& state, double u, double c) const;
   double StopTime(const TLeg& leg, double within, double direction) const;
+  bool ExtremumBeyondCycle(double ratio) const;
   void Move(TMotorState& state, double u) const;
 
   TMotorModel FMotor;
   double FDt;
   double FDecay;     // exp(-dt / time constant)
   double FLagDecay;  // exp(-dt / lag); 0 without a lag
+  double FStopRatioBeyond = INFINITY;  // a ratio of a leg without lag above it stops after the cycle
+  double FExtremumRate = 0;    // 1 / lag - 1 / time constant
+  double FExtremumGrowth = 0;  // exp(dt x FExtremumRate)
 };
 
 // Returns where the encoder's side of the play stands once the motor is at position: it stays

@@ -199,3 +199,33 @@ TEST(WireTest, ParametersSurviveARestart) {
 }
 
 }  // namespace
+
+namespace {
+
+// A tool waits a thousand polls for an idle line, each behind the gate: a board that cannot
+// catch up, held in a hook or facing a line the tool does not read, costs one wait at most,
+// not a thousand (which would outlast the test's limit many times over).
+TEST(CatchUpTest, BoardThatCannotCatchUpIsWaitedForOnce) {
+  const struct {
+    const char* Name;
+    bool Stalled;  // the board thread is held in a command's hook; else the tool reads nothing
+  } cases[] = {{"stalled board", true}, {"full line", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.Name);
+    TBoardSimulator sim(kFast);
+    std::promise<void> release;
+    std::shared_future<void> released = release.get_future().share();
+    if (c.Stalled) sim.OnCommand([released](const TLines&) { released.wait(); });
+    sim.Start();
+    TTestPort port(sim.DevicePath());
+    // One command held in the hook with another unread behind it; or step answers of 5 KB each,
+    // more than the line holds.
+    for (int k = 0; k < (c.Stalled ? 2 : 4); ++k) port.Send(c.Stalled ? "s" : "r0c100ok1");
+    for (int poll = 0; poll < 1000; ++poll) TBoardSimulator::CatchUpAll();
+    EXPECT_EQ(sim.ReceivedCommands().size(), c.Stalled ? 1u : 4u);
+    release.set_value();
+    sim.Stop();
+  }
+}
+
+}  // namespace
