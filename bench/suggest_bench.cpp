@@ -511,9 +511,7 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
     setup.Step = kStep;
     setup.Prediv = prediv;
     setup.Before = {runs[0].Figures, runs[1].Figures, runs[2].Figures};
-    if (choice.Identification.Usable)
-      setup.DeadbandFloor = std::max(DeadbandAgainstFlicker(choice.Extras), DeadbandAgainstPlay(choice.Extras)),
-      setup.FlickerCounts = DeadbandAgainstFlicker(choice.Extras) > 0 ? choice.Extras.FlickerCounts : 0;
+    TakeRecordsInto(setup, choice.Identification, choice.Extras);
     if (choice.Refusal.empty()) {
       base.FeedForward0 = choice.Suggestion.Gains.FF0, base.FeedForward1 = choice.Suggestion.Gains.FF1;
       setup.Guess = TSearchGains{choice.Suggestion.Gains.P, choice.Suggestion.Gains.I, choice.Suggestion.Gains.D, choice.Deadband};

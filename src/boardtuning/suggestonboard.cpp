@@ -107,10 +107,7 @@ TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport&
   setup.Prediv = SearchPrediv(request, r);
   setup.MaxRuns = budget.Runs;
   if (r.Before) setup.Before = FiguresOf(*r.Before);
-  if (r.Identification.Usable) {
-    setup.DeadbandFloor = std::max(DeadbandAgainstFlicker(r.Extras), DeadbandAgainstPlay(r.Extras));
-    setup.FlickerCounts = DeadbandAgainstFlicker(r.Extras) > 0 ? r.Extras.FlickerCounts : 0;
-  }
+  TakeRecordsInto(setup, r.Identification, r.Extras);
   if (Guessing(r)) {
     const TPIDParams suggested = SuggestedParams(r);
     setup.Guess = TSearchGains{suggested.P, suggested.I, suggested.D, suggested.Deadband};

@@ -141,6 +141,13 @@ double StepCost(const TStepFigures& f, const TTuningGoal& goal, double deadband,
          std::max(0.0, f.RestOutputPpPct.value_or(0) - kRestLimitPct) * n / 50;
 }
 
+void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras) {
+  if (!identification.Usable) return;
+  const double againstFlicker = DeadbandAgainstFlicker(extras);
+  setup.DeadbandFloor = std::max(againstFlicker, DeadbandAgainstPlay(extras));
+  setup.FlickerCounts = againstFlicker > 0 ? extras.FlickerCounts : 0;
+}
+
 TSearchBounds SearchBounds(const TSearchSetup& s) {
   TSearchBounds b;
   b.MaxCountJump = s.Goal.MaxCountJumpPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);

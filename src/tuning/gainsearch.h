@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "stepfigures/stepfigures.h"
+#include "tuning/extras.h"
 #include "tuning/identify.h"
 #include "tuning/suggest.h"
 #include "tuning/verdict.h"
@@ -97,6 +98,11 @@ struct TSearchSetup {
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
 };
+
+// Takes into the setup what the records show beyond the model, where the fit could be used:
+// the deadband they ask for at least (against a flickering count or play) and how far a
+// flickering count jumps.
+void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras);
 
 // Returns the bounds of a search: P from a sixteenth of the smallest to what the count jump
 // allows, D and I as far as it allows, a deadband from the floor the records ask for to the
