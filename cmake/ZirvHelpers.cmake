@@ -75,6 +75,11 @@ endfunction()
 #                   [COST <c>] [LABELS <l...>])
 # Registers one more CTest test of an executable built by zirv_add_test, run with ARGS: for
 # example one suite of a program that holds several, so that they run side by side.
+# Each test takes a slot of run-tests' resource file: one of the processor slots (one per core),
+# or, labelled realtime, one of the waiting slots. A realtime suite spends most of its time
+# waiting on the clock (a board whose motor runs in real time or that answers at its line's
+# pace, the tool's time-outs), so it runs beside the suites that compute instead of holding a
+# processor slot of theirs.
 function(zirv_add_test_run)
   cmake_parse_arguments(T "" "NAME;PROGRAM;TIMEOUT;COST" "ARGS;LABELS" ${ARGN})
   add_test(NAME ${T_NAME} COMMAND ${T_PROGRAM} ${T_ARGS})
@@ -89,6 +94,11 @@ function(zirv_add_test_run)
   endif()
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
+  endif()
+  if("realtime" IN_LIST T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_GROUPS "waits:1")
+  else()
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_GROUPS "cpus:1")
   endif()
 endfunction()
 
