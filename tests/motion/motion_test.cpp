@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <thread>
 
 #include "boardsession/session.h"
 #include "motion/track.h"
@@ -287,6 +288,38 @@ TEST_F(MotionTest, FollowingErrorWithPAloneIsSpeedOverGainTimesP) {
     EXPECT_EQ(LastOscillatorCommand(), "o 0");
     Stop();
   }
+}
+
+// One sample that a busy machine keeps waiting (here its answer held back 400 ms) is no
+// measure of the next: the move goes on being sampled after it, and still settles.
+TEST_F(MotionTest, OneSlowSampleDoesNotEndTheSampling) {
+  Start(Frictionless(2000), POnly(0.2));
+  if (HasFatalFailure()) return;
+  int asked = 0;
+  std::thread releaser;
+  TTrackHooks hooks;
+  hooks.Stop = [&]() -> std::optional<TFailure> {
+    // Asked before each sample of the move; the third one's answer is held.
+    if (++asked == 3) {
+      FSim->HoldAnswerTo("s");
+      releaser = std::thread([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        FSim->ReleaseAnswers();
+      });
+    }
+    return std::nullopt;
+  };
+  const TTrackReport r = Track({.Speed = 400, .ForSeconds = 0.8, .Distance = 1e6, .FwdRev = false, .Ripple = false, .Apply = false, .CommandLine = {}}, hooks);
+  if (releaser.joinable()) releaser.join();
+  ASSERT_TRUE(r.Before) << (r.Failure ? r.Failure->Message.toStdString() : "");
+  const TTrackLeg& leg = r.Before->Legs.at(0);
+  const auto slow = std::max_element(r.Before->Samples.begin(), r.Before->Samples.end(), [](const auto& a, const auto& b) {
+    return a.AnsweredSeconds - a.Seconds < b.AnsweredSeconds - b.Seconds;
+  });
+  const auto after = std::count_if(slow + 1, r.Before->Samples.end(),
+                                   [&](const TStatusSample& s) { return s.Seconds <= leg.StopSeconds; });
+  EXPECT_GE(after, 1);
+  EXPECT_TRUE(leg.Figures.SettleSeconds);
 }
 
 // FF1 predicted by the loop law from the moves with the board's values, written, and measured
