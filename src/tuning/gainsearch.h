@@ -97,11 +97,13 @@ struct TSearchSetup {
                                       // count where one count moves its output beyond the rest limit)
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
+  bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
 };
 
 // Takes into the setup what the records show beyond the model, where the fit could be used:
-// the deadband they ask for at least (against a flickering count or play) and how far a
-// flickering count jumps.
+// the deadband they ask for at least (against a flickering count or play), how far a count
+// that flickers often (noise) jumps, and whether the motor carries a load beyond its friction
+// at either end of the step.
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras);
 
 // Takes into the setup, where the model's choice found no gains but its fit can be used and
@@ -233,6 +235,7 @@ class TGainSearch {
   double CostOf(const TSearchGains& gains) const;
   int Direction() const;
   int RunsLeft() const;
+  int VerificationRuns() const;
   void Conclude(const std::string& verdict);
 
   TSearchSetup FSetup;
