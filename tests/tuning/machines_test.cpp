@@ -276,7 +276,9 @@ TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
       board.RunFor(0.3);
       search.Record(RunOnBoard(board, next->Step, next->Step == 0 ? 0 : c.Prediv));
     }
-    if (c.Keeps) EXPECT_TRUE(search.Kept()) << c.Name << ": " << (search.Failures().empty() ? "" : search.Failures().front().Text);
+    if (c.Keeps) {
+      EXPECT_TRUE(search.Kept()) << c.Name << ": " << (search.Failures().empty() ? "" : search.Failures().front().Text);
+    }
     if (!search.Kept()) {
       EXPECT_FALSE(search.Failures().empty() && choice.Refusal.empty()) << c.Name << ": no reason";
       continue;
