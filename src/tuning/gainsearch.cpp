@@ -18,6 +18,11 @@ constexpr double kLastScale = 0.25;
 // best where the best fails its verification.
 constexpr int kMostJudgements = 3;
 constexpr int kJudgeRuns = 3;
+// A verification on a machine with a load steps there and back twice before its rest record:
+// whether the integral, wound up by the approach, leaves the motor hunting at the deadband's
+// edge is a matter of where within its count the motor stops, which one step each way cannot
+// tell.
+constexpr int kLoadedJudgeRuns = 5;
 
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
@@ -145,7 +150,25 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
   setup.DeadbandFloor = std::max(againstFlicker, DeadbandAgainstPlay(extras));
-  setup.FlickerCounts = againstFlicker > 0 ? extras.FlickerCounts : 0;
+  // Only a count that flickers often (noise) holds the count jump to the rest limit: a glitch
+  // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
+  // holding every gain to the rest limit for one such sample left loads and glitchy encoders
+  // without gains that settle.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  const TMotorModel& m = identification.Motor;
+  const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
+  setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
+}
+
+void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
+                        const TStepTestSetup& test, double deadband) {
+  if (setup.Guess || !identification.Usable || !ExtrasRefusal(extras).empty()) return;
+  TTuningGoal goal = GoalAgainstFlicker(setup.Goal, extras);
+  goal.PullAgainstFriction = false;
+  const TSuggestion model = SuggestGains(identification.Motor, test, goal);
+  if (!model.Found || model.Unchanged) return;
+  const double i = model.Gains.I > 0 ? model.Gains.I : test.Loop.I;
+  setup.Guess = TSearchGains{model.Gains.P, i, model.Gains.D, std::max(deadband, model.Deadband)};
 }
 
 TSearchBounds SearchBounds(const TSearchSetup& s) {
@@ -159,7 +182,10 @@ TSearchBounds SearchBounds(const TSearchSetup& s) {
   b.IMax = b.MaxCountJump;
   const double band = kSettlingBand * std::abs(double(s.Step) * std::max(1, s.Multiplier));
   b.DeadbandMin = std::round(s.DeadbandFloor);
-  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
+  // A count more than the flicker or play the records show: a motor resting at the deadband's
+  // edge meets a glitch as the flicker's size plus that count; never beyond the settling band.
+  const double beyondFloor = b.DeadbandMin > 0 ? std::min(b.DeadbandMin + 1, std::floor(band)) : 0;
+  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, beyondFloor, std::max(1.0, std::floor(band / 2))});
   b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
   return b;
 }
@@ -204,13 +230,15 @@ std::optional<TPlannedRun> TGainSearch::Next() {
 void TGainSearch::LimitRuns(int runs) {
   FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
   // A search move that no longer leaves room for the verification gives way to it.
-  if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() && RunsLeft() < kJudgeRuns + 2) {
+  if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() && RunsLeft() < VerificationRuns() + 2) {
     FPoints.erase(FTrials.back().Gains);
     FTrials.pop_back();
     FPending.reset();
     ToJudge();
   }
 }
+
+int TGainSearch::VerificationRuns() const { return FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns; }
 
 int TGainSearch::RunsLeft() const { return FLimit - int(FRuns.size()); }
 
@@ -382,8 +410,8 @@ void TGainSearch::AfterJudgeRun(TDanger danger) {
     point.Figures[side] = run.Figures;
   }
   const int done = int(FJudgeRuns.size());
-  if (done < kJudgeRuns) {
-    FPending = TPlannedRun{trial.Gains, done == 1 ? Direction() * FSetup.Step : 0, TRunPurpose::Judge, trial.Number};
+  if (done < VerificationRuns()) {
+    FPending = TPlannedRun{trial.Gains, done < VerificationRuns() - 1 ? Direction() * FSetup.Step : 0, TRunPurpose::Judge, trial.Number};
     return;
   }
   Verdict();
@@ -449,12 +477,12 @@ void TGainSearch::ToJudge() {
     if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
-  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < kJudgeRuns) return Finish(TSearchEnd::NoneBetter);
+  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < VerificationRuns()) return Finish(TSearchEnd::NoneBetter);
   Judge(*pick);
 }
 
 bool TGainSearch::PlanMove() {
-  if (RunsLeft() < kJudgeRuns + 2) return false;  // a move may take two runs
+  if (RunsLeft() < VerificationRuns() + 2) return false;  // a move may take two runs
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
@@ -545,7 +573,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
 }
 
 std::optional<TBoardFigures> TGainSearch::JudgedFigures() const {
-  if (FJudgeRuns.size() < size_t(kJudgeRuns)) return std::nullopt;
+  if (FJudgeRuns.size() < size_t(VerificationRuns())) return std::nullopt;
   TBoardFigures figures;
   for (int index : FJudgeRuns) {
     const TSearchRun& run = FRuns[index];
