@@ -432,6 +432,10 @@ class TModelTrialBoard : public TTrialBoard {
       : FBoard(board), FBase(base), FOriginal(board.Params()), FPrediv(prediv) {}
 
   TResult<TStepRecord> Run(const TPlannedRun& run) override {
+    if (run.FromOwnGains) {
+      Put(FOriginal);
+      WaitForRest(FOriginal.Deadband);
+    }
     Put(WithSearch(run.Gains));
     WaitForRest(run.Gains.Deadband);
     FSeconds += SearchRunSeconds(ToRecord(FBoard.Params()), run.Step == 0 ? 0 : FPrediv) - 0.135;
