@@ -431,6 +431,17 @@ void TGainSearch::Verdict() {
       FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
                            "the step with the suggested gains does not follow the loop law the model assumes"});
     }
+  // Where the records showed a count that comes and goes (glitches, noise, a motor on the edge
+  // of a count), a count beyond the deadband comes whenever the motor rests off its middle: a
+  // loud loop kicks the output beyond the rest limit then, whether its few records showed it or
+  // not.
+  if (FFailures.empty() && FSetup.FlickerCounts > 0 && Loud(trial.Gains))
+    FFailures.push_back({"rest", "rest peak-to-peak",
+                         "one count beyond the deadband moves the output by " +
+                             FixedText(CountJump(trial.Gains, FSetup.Loop.Period), 1) + " % of drive, beyond the " +
+                             FixedText(FBounds.QuietCountJump, 1) + " % a rest may, and the records show a count that "
+                             "comes and goes by " + FixedText(FSetup.FlickerCounts, 0) + ": a glitch with the motor off "
+                             "the middle of its deadband kicks it"});
   // A short rest record may miss what the search's own runs showed: whether the motor comes
   // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter
   // of where it stops, and a loop whose count moves the output no more, with no more I and
