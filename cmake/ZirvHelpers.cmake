@@ -52,14 +52,18 @@ function(zirv_add_program target)
 endfunction()
 
 # zirv_add_test(NAME <name> SOURCES <files...> LIBS <targets...> [ARGS <args...>] [TIMEOUT <s>]
-#               [COST <c>] [LABELS <l...>] [WITHOUT_QT])
+#               [COST <c>] [LABELS <l...>] [WITHOUT_QT] [MOC])
 # Builds a test executable (Qt Test or GoogleTest, whatever its sources use) and registers it
-# with CTest, run with ARGS. WITHOUT_QT: a test of plain C++ code that links no Qt. Widget tests run on the offscreen platform so they need no display.
+# with CTest, run with ARGS. WITHOUT_QT: a test of plain C++ code that links no Qt. MOC: its
+# sources declare classes of their own with Q_OBJECT (a Qt Test suite); the others skip
+# AUTOMOC, which costs a compiler run per target. Widget tests run on the offscreen platform so
+# they need no display.
 # COST is the test's expected run time: CTest starts costly tests first when it has not timed
 # them yet, so that a long test does not start last and keep the whole run waiting.
 function(zirv_add_test)
-  cmake_parse_arguments(T "WITHOUT_QT" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
+  cmake_parse_arguments(T "WITHOUT_QT;MOC" "NAME;TIMEOUT;COST" "SOURCES;LIBS;LABELS;ARGS" ${ARGN})
   add_executable(${T_NAME} ${T_SOURCES})
+  set_target_properties(${T_NAME} PROPERTIES AUTOMOC ${T_MOC})
   target_link_libraries(${T_NAME} PRIVATE ${T_LIBS})
   if(T_WITHOUT_QT)
     target_compile_options(${T_NAME} PRIVATE ${ZIRV_TEST_COMPILE_OPTIONS})
@@ -75,6 +79,11 @@ endfunction()
 #                   [COST <c>] [LABELS <l...>])
 # Registers one more CTest test of an executable built by zirv_add_test, run with ARGS: for
 # example one suite of a program that holds several, so that they run side by side.
+# Each test takes a slot of run-tests' resource file: one of the processor slots (one per core),
+# or, labelled realtime, one of the waiting slots. A realtime suite spends most of its time
+# waiting on the clock (a board whose motor runs in real time or that answers at its line's
+# pace, the tool's time-outs), so it runs beside the suites that compute instead of holding a
+# processor slot of theirs.
 function(zirv_add_test_run)
   cmake_parse_arguments(T "" "NAME;PROGRAM;TIMEOUT;COST" "ARGS;LABELS" ${ARGN})
   add_test(NAME ${T_NAME} COMMAND ${T_PROGRAM} ${T_ARGS})
@@ -90,13 +99,20 @@ function(zirv_add_test_run)
   if(T_LABELS)
     set_tests_properties(${T_NAME} PROPERTIES LABELS "${T_LABELS}")
   endif()
+  if("realtime" IN_LIST T_LABELS)
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_GROUPS "waits:1")
+  else()
+    set_tests_properties(${T_NAME} PROPERTIES RESOURCE_GROUPS "cpus:1")
+  endif()
 endfunction()
 
 # zirv_add_bench(AREA <area> SOURCES <files...> LIBS <targets...> [WITHOUT_QT])
-# Builds bench/bench_<area>; the default build makes it, CTest does not run it.
+# Builds bench/bench_<area>; the default build makes it, CTest does not run it. No benchmark
+# declares classes with Q_OBJECT: none takes AUTOMOC.
 function(zirv_add_bench)
   cmake_parse_arguments(B "WITHOUT_QT" "AREA" "SOURCES;LIBS" ${ARGN})
   add_executable(bench_${B_AREA} ${B_SOURCES})
+  set_target_properties(bench_${B_AREA} PROPERTIES AUTOMOC OFF)
   target_link_libraries(bench_${B_AREA} PRIVATE ${B_LIBS})
   if(NOT B_WITHOUT_QT)
     zirv_use_precompiled_header(bench_${B_AREA})
