@@ -27,17 +27,6 @@ std::string LawRefusal(const std::vector<TLoopLawCheck>& law) {
   return {};
 }
 
-// Returns the deadband the choice starts from against a flickering count. A count that came
-// and went by one now and then (a motor on the edge of a count) asks for none of its own: any
-// run may show it or not, and gains whose one count moves the output beyond the rest limit are
-// given a count of deadband against it all the same (SuggestGains); taken from one run and not
-// the next, it made the same board's answer flip between gains with a deadband and none, or
-// none at all.
-double FlickerDeadband(const TPlantExtras& extras) {
-  if (extras.FlickerCounts <= 1 && extras.FlickerEvents < kNoisyFlickers) return 0;
-  return DeadbandAgainstFlicker(extras);
-}
-
 }  // namespace
 
 TStepStart StateAfter(const TBoardRecords& records) {
@@ -69,7 +58,7 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
     return c;
   }
   const TMotorModel& motor = c.Identification.Motor;
-  c.Deadband = std::max({request.Present.Deadband, FlickerDeadband(c.Extras), DeadbandAgainstPlay(c.Extras)});
+  c.Deadband = std::max({request.Present.Deadband, DeadbandAgainstFlicker(c.Extras), DeadbandAgainstPlay(c.Extras)});
   TTuningGoal goal = GoalAgainstFlicker(request.Goal, c.Extras);
   // The friction the gains must also pull against: what the fit may be off by, twice its
   // standard error, between a tenth and half a percent of drive. A step and a step back that
