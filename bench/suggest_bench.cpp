@@ -489,7 +489,8 @@ class TModelTrialBoard : public TTrialBoard {
 };
 
 // suggest --apply as it runs on a board, in this process: the present gains measured (step,
-// step back, rest), the model's choice, the suggestion tried first and the search.
+// step back, rest), the model's choice, the suggestion (or, where the choice finds none, the
+// model's first guess) tried first and the search.
 TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start, std::optional<int> best,
                        const std::string& name, bool trace) {
   zirvsim::TBoardModel board(1, MotorOf(motor));
@@ -521,6 +522,7 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
       setup.Guess = TSearchGains{choice.Suggestion.Gains.P, choice.Suggestion.Gains.I, choice.Suggestion.Gains.D, choice.Deadband};
     } else {
       why = choice.Refusal;
+      TakeModelGuessInto(setup, choice.Identification, choice.Extras, choice.Setup, choice.Deadband);
     }
     const TSearchBudget budget = SearchBudget(present, prediv, 3, 3 * SearchRunSeconds(present, prediv));
     setup.MaxRuns = budget.Runs;

@@ -112,6 +112,8 @@ TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport&
   if (Guessing(r)) {
     const TPIDParams suggested = SuggestedParams(r);
     setup.Guess = TSearchGains{suggested.P, suggested.I, suggested.D, suggested.Deadband};
+  } else if (!r.Suggestion.Found) {
+    TakeModelGuessInto(setup, r.Identification, r.Extras, r.Setup, r.Deadband);
   }
   return setup;
 }

@@ -24,6 +24,11 @@ constexpr int kJudgeRuns = 3;
 // quiet step each way proves little; and a rest figure beyond half the limit fails it.
 constexpr int kLoudJudgeRuns = 5;
 constexpr double kLoudRestMarginPct = kRestLimitPct / 2;
+// A verification on a machine with a load steps there and back twice before its rest record:
+// whether the integral, wound up by the approach, leaves the motor hunting at the deadband's
+// edge is a matter of where within its count the motor stops, which one step each way cannot
+// tell.
+constexpr int kLoadedJudgeRuns = 5;
 
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
@@ -151,7 +156,25 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
   setup.DeadbandFloor = std::max(againstFlicker, DeadbandAgainstPlay(extras));
-  setup.FlickerCounts = againstFlicker > 0 ? extras.FlickerCounts : 0;
+  // Only a count that flickers often (noise) holds the count jump to the rest limit: a glitch
+  // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
+  // holding every gain to the rest limit for one such sample left loads and glitchy encoders
+  // without gains that settle.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  const TMotorModel& m = identification.Motor;
+  const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
+  setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
+}
+
+void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
+                        const TStepTestSetup& test, double deadband) {
+  if (setup.Guess || !identification.Usable || !ExtrasRefusal(extras).empty()) return;
+  TTuningGoal goal = GoalAgainstFlicker(setup.Goal, extras);
+  goal.PullAgainstFriction = false;
+  const TSuggestion model = SuggestGains(identification.Motor, test, goal);
+  if (!model.Found || model.Unchanged) return;
+  const double i = model.Gains.I > 0 ? model.Gains.I : test.Loop.I;
+  setup.Guess = TSearchGains{model.Gains.P, i, model.Gains.D, std::max(deadband, model.Deadband)};
 }
 
 TSearchBounds SearchBounds(const TSearchSetup& s) {
@@ -165,7 +188,10 @@ TSearchBounds SearchBounds(const TSearchSetup& s) {
   b.IMax = b.MaxCountJump;
   const double band = kSettlingBand * std::abs(double(s.Step) * std::max(1, s.Multiplier));
   b.DeadbandMin = std::round(s.DeadbandFloor);
-  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, std::max(1.0, std::floor(band / 2))});
+  // A count more than the flicker or play the records show: a motor resting at the deadband's
+  // edge meets a glitch as the flicker's size plus that count; never beyond the settling band.
+  const double beyondFloor = b.DeadbandMin > 0 ? std::min(b.DeadbandMin + 1, std::floor(band)) : 0;
+  b.DeadbandMax = std::max({s.Loop.Deadband, b.DeadbandMin, beyondFloor, std::max(1.0, std::floor(band / 2))});
   b.QuietCountJump = kRestLimitPct / 100 * std::clamp(s.Loop.MaxOutput, 0.0, 100.0);
   return b;
 }
@@ -225,7 +251,7 @@ bool TGainSearch::Loud(const TSearchGains& gains) const {
 }
 
 int TGainSearch::JudgeRunsFor(const TSearchGains& gains) const {
-  return (FPosition != 0) + (Loud(gains) ? kLoudJudgeRuns : kJudgeRuns);
+  return (FPosition != 0) + (Loud(gains) ? kLoudJudgeRuns : FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns);
 }
 
 int TGainSearch::JudgeStep(int done) const {

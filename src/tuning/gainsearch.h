@@ -99,12 +99,26 @@ struct TSearchSetup {
                                       // count where one count moves its output beyond the rest limit)
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
+  bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
 };
 
 // Takes into the setup what the records show beyond the model, where the fit could be used:
-// the deadband they ask for at least (against a flickering count or play) and how far a
-// flickering count jumps.
+// the deadband they ask for at least (against a flickering count or play), how far a count
+// that flickers often (noise) jumps, and whether the motor carries a load beyond its friction
+// at either end of the step.
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras);
+
+// Takes into the setup, where the model's choice found no gains but its fit can be used and
+// shows nothing the model cannot produce, a first guess: the gains the fitted motor settles
+// fastest with when they need not also pull against more friction than fitted, with the
+// choice's deadband. The margin is what a search on the board measures instead; without it a
+// load, which leaves a motor on target only by what the integral holds, had the search start
+// from the board's own gains, a long way from any that settle. Where those gains have no I and
+// the board's have some, the board's I stays: the board keeps the integral's sum when gains
+// change, and with the I that gathered it the sum holds the load as before. Leaves a setup
+// with a guess as it is.
+void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
+                        const TStepTestSetup& test, double deadband);
 
 // Returns the bounds of a search: P from a sixteenth of the smallest to what the count jump
 // allows, D and I as far as it allows, a deadband from the floor the records ask for to the
