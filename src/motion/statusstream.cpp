@@ -88,10 +88,10 @@ TResult<void> SendStatusRequest(TBoardSession& session, bool ahead) {
 // Returns the seconds bytes take on the board's line.
 double WireSeconds(qsizetype bytes) { return double(bytes) / double(kWireBytesPerSecond); }
 
-// Returns the seconds lines take on the board's line, each with the one byte of its line end.
+// Returns the seconds lines as received (each with its line end) took on the board's line.
 double WireSeconds(const QStringList& lines) {
   qsizetype bytes = 0;
-  for (const QString& line : lines) bytes += line.toUtf8().size() + 1;
+  for (const QString& line : lines) bytes += line.toUtf8().size();
   return WireSeconds(bytes);
 }
 
