@@ -163,6 +163,11 @@ void TBoardSimulator::ScriptAnswer(const std::string& command, std::vector<std::
   FScripts[command].push_back(std::move(lines));
 }
 
+void TBoardSimulator::DelayReading(const std::string& key, std::vector<double> seconds) {
+  std::lock_guard lock(FMutex);
+  FReadDelays[key].insert(FReadDelays[key].end(), seconds.begin(), seconds.end());
+}
+
 void TBoardSimulator::HoldAnswerTo(const std::string& key) {
   std::lock_guard lock(FMutex);
   FHoldKey = key;
@@ -325,11 +330,28 @@ bool TBoardSimulator::TakeScripted(const std::string& command, std::vector<std::
   return false;
 }
 
+double TBoardSimulator::TakeReadDelay(const std::string& command) {
+  for (auto& [key, queue] : FReadDelays) {
+    if (!KeyMatches(key, command) || queue.empty()) continue;
+    const double seconds = queue.front();
+    queue.pop_front();
+    return seconds;
+  }
+  return 0;
+}
+
 void TBoardSimulator::HandleCommand(const std::string& command) {
   std::lock_guard lock(FMutex);
   FReceived.push_back(command);
   if (FFault == TFault::NoAnswer || FHangUpPending) return;
   AdvanceBoard();
+  // A board that comes to the command late has run on meanwhile: its clock runs ahead of the
+  // line's by as much, and the answer waits as long.
+  const double late = TakeReadDelay(command);
+  if (late > 0) {
+    FBoard.RunFor(late);
+    FLastAdvance += std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(late));
+  }
   const std::vector<std::string> lines = AnswerLines(command);
   const double duration = FBoard.LastAnswerDuration();
   // The step test's cycles already ran; the board's clock must not run them again.
@@ -340,7 +362,7 @@ void TBoardSimulator::HandleCommand(const std::string& command) {
   if (FFault == TFault::Garbage) bytes += GarbageBytes(FFaultParam, FGarbageRandom);
   const bool held = !FHoldKey.empty() && KeyMatches(FHoldKey, command);
   if (held) FHoldKey.clear();
-  Queue(std::move(bytes), FOptions.Pacing ? duration : 0, held);
+  Queue(std::move(bytes), (FOptions.Pacing ? duration : 0) + late, held);
   if (FFault == TFault::HangUpAfter && ++FCommandsSinceFault >= FFaultParam) FHangUpPending = true;
 }
 

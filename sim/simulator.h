@@ -92,6 +92,11 @@ class TBoardSimulator {
   // Lets the held answers go on the line, and holds no more.
   void ReleaseAnswers();
 
+  // Makes the board read the next commands that match key (as ScriptAnswer matches) late, one
+  // delay each in seconds: it runs that much longer before it takes its values, and answers
+  // that much later, as a board whose main loop comes to a request when it can.
+  void DelayReading(const std::string& key, std::vector<double> seconds);
+
   // Calls hook on the board thread after each command has been answered (the answer queued,
   // not yet on the line), with every command received so far: a test acts between two
   // commands of the tool, whatever the machine's load. The hook may call the other functions.
@@ -133,6 +138,7 @@ class TBoardSimulator {
   void CloseFds();
   void AdvanceBoard();
   bool TakeScripted(const std::string& command, std::vector<std::string>& lines);
+  double TakeReadDelay(const std::string& command);
 
   TSimOptions FOptions;
   mutable std::mutex FMutex;  // guards everything below that the API reaches
@@ -142,6 +148,7 @@ class TBoardSimulator {
   int FCommandsSinceFault = 0;
   std::vector<std::string> FReceived;
   std::map<std::string, std::deque<std::vector<std::string>>> FScripts;
+  std::map<std::string, std::deque<double>> FReadDelays;
   std::string FHoldKey;  // the answer to the next command it matches is held; "" none
   std::function<void(const std::vector<std::string>&)> FOnCommand;
   uint64_t FBytesSent = 0;

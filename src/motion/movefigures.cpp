@@ -5,41 +5,56 @@
 
 namespace {
 
-// An exchange that took this many times the usual one was kept waiting (a loaded machine, a
-// pseudo-terminal's worker held back): when the board read its values within it is unknown.
+// A sample whose read span (the time within which the board read its values, as the wire
+// makes certain) is this many times the usual one was kept waiting by a busy machine on its
+// way out or back: when within it the board read its values is too loosely known to count.
 constexpr double kSlowExchange = 1.5;
 
-// Returns the samples whose values were read when they were stamped, give or take the usual
-// exchange: those whose answer came no later than kSlowExchange times the median exchange.
-// Samples without an answer time are all kept.
+// Returns how long the span is within which the board read the sample's values: from the
+// request's arrival to the answer's start where the wire times were kept, else from its sending
+// to its answer.
+double ReadSpan(const TStatusSample& s) {
+  if (s.ReadBySeconds > 0) return s.ReadBySeconds - s.ReadAfterSeconds;
+  return s.AnsweredSeconds - s.Seconds;
+}
+
+// Returns when the board read the sample's values, as closely as the line tells: the latest it
+// can have, where the wire times were kept, else when its request went out. The latest is the
+// board's own reply delay after the reading, the same for every answer, unless the tool read the
+// answer late; a request sent late or read late by the board moves it with the reading.
+double ReadSeconds(const TStatusSample& s) { return s.ReadBySeconds > 0 ? s.ReadBySeconds : s.Seconds; }
+
+// Returns the samples whose values were read within a span no wider than kSlowExchange times
+// the median one. Samples without an answer time are all kept.
 std::vector<const TStatusSample*> TimelySamples(const std::vector<const TStatusSample*>& samples) {
-  std::vector<double> took;
+  std::vector<double> spans;
   for (const TStatusSample* s : samples)
-    if (s->AnsweredSeconds > 0) took.push_back(s->AnsweredSeconds - s->Seconds);
-  if (took.size() < samples.size() || took.empty()) return samples;
-  std::nth_element(took.begin(), took.begin() + took.size() / 2, took.end());
-  const double limit = kSlowExchange * took[took.size() / 2];
+    if (s->AnsweredSeconds > 0) spans.push_back(ReadSpan(*s));
+  if (spans.size() < samples.size() || spans.empty()) return samples;
+  std::nth_element(spans.begin(), spans.begin() + spans.size() / 2, spans.end());
+  const double limit = kSlowExchange * spans[spans.size() / 2];
   std::vector<const TStatusSample*> timely;
   for (const TStatusSample* s : samples)
-    if (s->AnsweredSeconds - s->Seconds <= limit) timely.push_back(s);
+    if (ReadSpan(*s) <= limit) timely.push_back(s);
   return timely;
 }
 
-// The least-squares slope of the command over the samples' times, from the samples read when
-// they were stamped; none below two.
+// The least-squares slope of the command over the times the board read it, from the samples
+// whose reading is known closely; none below two.
 std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& samples) {
   const std::vector<const TStatusSample*> moving = TimelySamples(samples);
   if (moving.size() < 2) return std::nullopt;
   double st = 0, sc = 0;
   for (const TStatusSample* s : moving) {
-    st += s->Seconds;
+    st += ReadSeconds(*s);
     sc += s->Status.Command;
   }
   const double n = double(moving.size()), mt = st / n, mc = sc / n;
   double stt = 0, stc = 0;
   for (const TStatusSample* s : moving) {
-    stt += (s->Seconds - mt) * (s->Seconds - mt);
-    stc += (s->Seconds - mt) * (s->Status.Command - mc);
+    const double t = ReadSeconds(*s) - mt;
+    stt += t * t;
+    stc += t * (s->Status.Command - mc);
   }
   if (stt <= 0) return std::nullopt;
   return stc / stt;

@@ -85,13 +85,34 @@ TResult<void> SendStatusRequest(TBoardSession& session, bool ahead) {
   });
 }
 
+// Returns the seconds bytes take on the board's line.
+double WireSeconds(qsizetype bytes) { return double(bytes) / double(kWireBytesPerSecond); }
+
+// Returns the seconds lines as received (each with its line end) took on the board's line.
+double WireSeconds(const QStringList& lines) {
+  qsizetype bytes = 0;
+  for (const QString& line : lines) bytes += line.toUtf8().size();
+  return WireSeconds(bytes);
+}
+
+// When an answer's lines came in, on a caller's clock: the latest the board can have begun to
+// send it, from its first line and from the whole answer.
+struct TAnswerArrival {
+  const QElapsedTimer& Clock;
+  double FirstLineSentBy = 0;
+  double AnswerSentBy = 0;
+};
+
 // Waits for the answer to the "s" sent first of those unanswered, reads its nine values and
 // takes its lines from those received, leaving the lines of any answer after it. nearlyIn,
-// when given, is called once when all but the answer's last kLinesAhead lines are in.
+// when given, is called once when all but the answer's last kLinesAhead lines are in; arrival,
+// when given, is told when the answer's lines came in.
 TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs,
-                                     const std::function<void()>& nearlyIn = {}) {
+                                     const std::function<void()>& nearlyIn = {},
+                                     TAnswerArrival* arrival = nullptr) {
   QStringList& received = *session.Link().Channel().LineBuf;
   std::optional<qsizetype> start;
+  std::optional<qsizetype> startSeen;
   bool complete = false;
   bool told = false;
   const TResult<void> exchanged = session.Exchange(kStatusCommand, [&] {
@@ -99,6 +120,10 @@ TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs,
         [&] {
           start = AnswerStart(received);
           if (!start) return false;
+          if (arrival && start != startSeen && *start < received.size()) {
+            startSeen = start;
+            arrival->FirstLineSentBy = arrival->Clock.nsecsElapsed() / 1e9 - WireSeconds({received.at(*start)});
+          }
           if (nearlyIn && !told && received.size() >= *start + StatusLineCount - kLinesAhead) {
             told = true;
             nearlyIn();
@@ -109,6 +134,7 @@ TResult<TPIDStatus> TakeStatusAnswer(TBoardSession& session, int timeoutMs,
   });
   if (!exchanged) return exchanged.Failure();
   const QStringList lines = received.mid(start.value_or(0), StatusLineCount);
+  if (arrival) arrival->AnswerSentBy = arrival->Clock.nsecsElapsed() / 1e9 - WireSeconds(lines);
   // An answer that did not come whole leaves nothing worth reading after it.
   received.remove(0, complete ? *start + StatusLineCount : received.size());
   if (!complete)
@@ -189,6 +215,22 @@ bool SleepUntil(const QElapsedTimer& clock, qint64 dueMs, qint64 endMs, const st
 TResult<TPIDStatus> ReadStatusNow(TBoardSession& session, int timeoutMs) {
   if (const TResult<void> sent = SendStatusRequest(session, false); !sent) return sent.Failure();
   return TakeStatusAnswer(session, timeoutMs);
+}
+
+TResult<TStatusSample> SampleStatusNow(TBoardSession& session, const QElapsedTimer& clock, int timeoutMs) {
+  TStatusSample s;
+  s.Seconds = clock.nsecsElapsed() / 1e9;
+  s.Time = QDateTime::currentDateTime();
+  if (const TResult<void> sent = SendStatusRequest(session, false); !sent) return sent.Failure();
+  TAnswerArrival arrival{clock};
+  const TResult<TPIDStatus> status = TakeStatusAnswer(session, timeoutMs, {}, &arrival);
+  if (!status) return status.Failure();
+  s.AnsweredSeconds = clock.nsecsElapsed() / 1e9;
+  s.Status = *status;
+  // The board reads "s" once its line end is in: the request's two bytes after it went out.
+  s.ReadAfterSeconds = s.Seconds + WireSeconds(kStatusCommand.size() + 1);
+  s.ReadBySeconds = std::max(s.ReadAfterSeconds, std::min(arrival.FirstLineSentBy, arrival.AnswerSentBy));
+  return s;
 }
 
 QString StatusCsvHeader() {

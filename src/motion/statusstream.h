@@ -13,6 +13,7 @@
 #include "globals/records.h"
 #include "globals/result.h"
 
+class QElapsedTimer;
 class TBoardSession;
 
 // One status sample: when it was asked for, and the board's nine values.
@@ -21,6 +22,12 @@ struct TStatusSample {
   // When its answer was in, on the same clock; 0 where not kept. The board read its values
   // between Seconds and this, a span a busy machine may stretch well beyond the wire's time.
   double AnsweredSeconds = 0;
+  // When the board read its values, as far as the wire makes certain, on the same clock: not
+  // before "s" had crossed the line, and not after its answer's first line (and its last) came
+  // in less the time those bytes took on the wire. 0 where not kept. However late a busy
+  // machine sends the request or reads the answer, the reading lies between the two.
+  double ReadAfterSeconds = 0;
+  double ReadBySeconds = 0;
   QDateTime Time;      // the wall-clock time of the same moment
   TPIDStatus Status;
 };
@@ -33,6 +40,12 @@ inline constexpr int kStatusTimeoutMs = 500;
 // as fast as the line carries them. Fails when the answer is incomplete after timeoutMs or
 // does not parse (naming the line), or when the port fails. Leaves no transaction marked.
 TResult<TPIDStatus> ReadStatusNow(TBoardSession& session, int timeoutMs = kStatusTimeoutMs);
+
+// Samples the board's status once, as ReadStatusNow, stamped on clock: when "s" went out, when
+// its answer was in, and the span the board read its values in (ReadAfterSeconds,
+// ReadBySeconds).
+TResult<TStatusSample> SampleStatusNow(TBoardSession& session, const QElapsedTimer& clock,
+                                       int timeoutMs = kStatusTimeoutMs);
 
 // Returns the CSV header of the stream: the two stamps, then the nine values in the order of
 // the "s" answer: "seconds,time,command,feedback,error,error_i,error_d,output,limit_state,

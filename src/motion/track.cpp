@@ -130,17 +130,12 @@ class TMeasurement {
   // One sample, kept; up to kFailuresInARow may fail in a row before the measurement fails.
   TResult<TStatusSample> Sample() {
     for (int failed = 0;;) {
-      TStatusSample s;
-      s.Seconds = Now();
-      s.Time = QDateTime::currentDateTime();
-      const TResult<TPIDStatus> status = ReadStatusNow(FSession);
-      if (status) {
-        s.AnsweredSeconds = Now();
-        s.Status = *status;
-        FRun.Samples.push_back(s);
+      const TResult<TStatusSample> s = SampleStatusNow(FSession, FClock);
+      if (s) {
+        FRun.Samples.push_back(*s);
         return s;
       }
-      if (++failed >= kFailuresInARow || FSession.DeviceLost()) return status.Failure();
+      if (++failed >= kFailuresInARow || FSession.DeviceLost()) return s.Failure();
     }
   }
 

@@ -27,9 +27,6 @@ bool WaitForLines(TLineChannel& channel, int count, int limit) {
   return r < limit;
 }
 
-// The board's line in bytes per second: 57600 baud, 10 bits a byte with start and stop bit.
-constexpr qint64 kWireBytesPerSecond = 5760;
-
 // One "s" answer line: its index, its tag and where its value goes.
 struct TStatusLine {
   int Line;

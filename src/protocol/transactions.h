@@ -93,6 +93,8 @@ inline constexpr int StatusPollLimit = 500;
 inline constexpr int ParametersPollLimit = 500;
 inline constexpr int StepPollLimit = 3000;
 inline constexpr int StatusLineCount = 9;
+// The board's line in bytes per second: 57600 baud, 10 bits a byte with start and stop bit.
+inline constexpr qint64 kWireBytesPerSecond = 5760;
 inline constexpr int ParametersLineCount = 17;
 // A step-test answer: four header lines, an error and an output line per sample, two trailer
 // lines.
