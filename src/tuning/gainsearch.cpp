@@ -168,7 +168,7 @@ TIntegralRange IntegralRangeFor(const TIntegralSizing& s, double p, double deadb
   r.Least = std::max(0.0, s.LoadChange - s.Friction) / (s.WindupArea + edge * std::max(1.0, s.SettleCycles));
   // ...and what the approach winds up beyond that change pushes on past the target, where
   // friction and P at the deadband's far edge must hold it.
-  r.Most = s.WindupArea > 0 ? std::max(0.0, s.Friction + std::max(0.0, p) * edge + s.LoadChange) / s.WindupArea : kInfinity;
+  r.Most = s.WindupArea > 0 ? (s.Friction + std::max(0.0, p) * edge + s.LoadChange) / s.WindupArea : kInfinity;
   return r;
 }
 
@@ -244,15 +244,15 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   present.Judged = true;
   if (FSetup.Integral) {
     // No P or deadband the search may try has an I that takes up the load's change in time
-    // without winding up past the deadband: the machine needs what the loop has not (a
-    // feed-forward of the load, a stiffer or slower approach), and no trial would show otherwise.
+    // without winding up past the deadband (a load that pulls harder the further the motor
+    // goes): no trial would show otherwise.
     const TIntegralRange widest = IntegralRangeFor(*FSetup.Integral, FBounds.PMax, FBounds.DeadbandMax);
     if (widest.Least > widest.Most) {
       FFailures = {{"", "integral",
-                    "the load changes by " + FixedText(FSetup.Integral->LoadChange, 1) +
-                        " % of drive over the step: an I that takes that up within the record (" +
-                        FixedText(widest.Least, 4) + " or more) winds the approach up past the deadband (" +
-                        FixedText(widest.Most, 4) + " at most)"}};
+                    "the load pulls " + FixedText(-FSetup.Integral->LoadChange, 1) +
+                        " % of drive harder at the step's end than at its start, more than friction and P at the "
+                        "deadband's edge hold: whatever I, the sum the approach winds up carries the motor past the "
+                        "target"}};
       Finish(TSearchEnd::NoneBetter);
       return;
     }
@@ -577,8 +577,13 @@ void TGainSearch::ToJudge() {
     if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
-  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < VerificationRuns() + SettleRuns(*pick))
+  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < VerificationRuns() + SettleRuns(*pick)) {
+    if (FRuns.empty() && FFailures.empty())
+      FFailures = {{"", "bounds",
+                    "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
+                    "the load the fit shows"}};
     return Finish(TSearchEnd::NoneBetter);
+  }
   Judge(*pick);
 }
 
@@ -671,8 +676,19 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   g.P = std::min(g.P, FBounds.PMax);
   g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);
   // A move of P, D or the deadband under a load keeps I where it suits the new gains.
-  if (FSetup.Integral && move != TMove::IUp && move != TMove::IDown)
-    if (const std::optional<double> i = SizedIntegral(*FSetup.Integral, g, at.I)) g.I = *i;
+  if (FSetup.Integral && move != TMove::IUp && move != TMove::IDown) {
+    std::optional<double> i = SizedIntegral(*FSetup.Integral, g, at.I);
+    // A load that pulls harder the further the motor goes needs P to hold what the approach
+    // winds up: the least P that lets the present I (or the least that takes up the load) stay.
+    const TIntegralSizing& z = *FSetup.Integral;
+    const double keep = std::max({IntegralRangeFor(z, g.P, g.Deadband).Least, at.I, FPresent.I});
+    if (!i && keep > 0) {
+      const double edge = std::floor(g.Deadband) + 1;
+      g.P = std::max(g.P, (keep * z.WindupArea - z.Friction - z.LoadChange) / edge * 1.01);
+      i = SizedIntegral(z, g, at.I);
+    }
+    if (i) g.I = *i;
+  }
   if (!FSetup.Integral && CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
