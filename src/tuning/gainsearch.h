@@ -16,7 +16,13 @@
 // only a move that beats the best gains that way is measured the other way too. Gains that go
 // further than one move from the measured ones (the model's suggestion) are first tried with a
 // quarter of the step. A run that shows a danger marks its gains, and any at least as
-// aggressive in P and I with the same D and deadband, as not to be tried again. The best gains
+// aggressive in P and I with the same D and deadband, as not to be tried again.
+// On a machine with a load, I is sized from the fitted load, friction and time constant (enough
+// to take up the load's change over the step, little enough that the approach's windup does not
+// carry the motor past the deadband), P and D keep the output's jump as the motor leaves the
+// deadband within the rest limit, and a trial that changes I has a rest record first: the board
+// keeps the integral's sum, so a new I rescales the drive that holds the load and kicks the
+// motor, which the trial's own step would otherwise show instead of its gains. The best gains
 // are judged at the end with the three runs of a verification (step, step back, rest record),
 // and are not kept where a run of the search with gains no bolder (no larger count jump, no
 // more I, the same deadband) did not come to rest quietly: whether a motor rests on the edge
