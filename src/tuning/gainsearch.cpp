@@ -53,6 +53,13 @@ TSearchGains Shown(const TSearchGains& g) {
 
 double CountJump(const TSearchGains& g, double period) { return g.P + g.I + g.D / period; }
 
+// How many count jumps the output swings by, peak to peak, where a load that friction does not
+// hold keeps the motor from resting still: it drifts through the deadband and out at either
+// edge, a count beyond it, and the integral that brings it back may carry it across. Gains a
+// hair apart rested quietly on one machine and swung by twice their jump on the next: which
+// of the two a motor does is where it stops within its count, which no run can foretell.
+double EdgeSwing(const TSearchGains& g) { return 2 * (std::floor(std::max(0.0, g.Deadband)) + 1); }
+
 // The first sample from which the response has reached its target once: the error has
 // crossed zero or come within the settling band. A rest record has no approach.
 size_t ReachedAt(const TStepRecord& r) {
@@ -257,11 +264,11 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
       return;
     }
     if (FSetup.Guess) {
-      // A load that friction does not hold lets the motor drift through the deadband, and each
-      // time it leaves, the output jumps by the count jump for every count of the deadband's
-      // edge: the guess's P and D come down to where that stays within the rest limit.
+      // A load that friction does not hold lets the motor drift through the deadband and out at
+      // either edge: the guess's P and D come down to where the output's swing then stays within
+      // the rest limit.
       TSearchGains& g = *FSetup.Guess;
-      const double kick = CountJump(g, FSetup.Loop.Period) * (g.Deadband + 1);
+      const double kick = CountJump(g, FSetup.Loop.Period) * EdgeSwing(g);
       if (kick > FBounds.QuietCountJump) {
         const double down = FBounds.QuietCountJump / kick;
         g.P *= down, g.D *= down, g.I *= down;
@@ -361,7 +368,7 @@ bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
          g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
          (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
-          CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? g.Deadband + 1 : 1) <= b.QuietCountJump) &&
+          CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g) : 1) <= b.QuietCountJump) &&
          IntegralFits(g);
 }
 
@@ -666,7 +673,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   }
   // A move beyond the count jump the gains may have stops at its edge: D where D went up, else
   // P, which also brings the board's own gains within it where they pass it.
-  const double allowed = FSetup.Integral       ? FBounds.QuietCountJump / (g.Deadband + 1)
+  const double allowed = FSetup.Integral       ? FBounds.QuietCountJump / EdgeSwing(g)
                          : FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump
                                                     : FBounds.MaxCountJump;
   if (const double room = allowed - CountJump(g, period); room < 0) {
