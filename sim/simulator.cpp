@@ -35,6 +35,11 @@ std::vector<TBoardSimulator*> gRunning;  // the simulators of this process with 
 // Time between the last answer byte and closing the pty for the HangUpAfter fault.
 constexpr int kHangUpGraceMs = 50;
 
+// Returns seconds in the clock's ticks, rounded up: a byte's deadline is never a tick early.
+std::chrono::steady_clock::duration Ticks(double seconds) {
+  return std::chrono::ceil<std::chrono::steady_clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 [[noreturn]] void ThrowErrno(const std::string& what) {
   throw std::runtime_error(what + ": " + std::strerror(errno));
 }
@@ -358,11 +363,10 @@ std::vector<std::string> TBoardSimulator::AnswerLines(const std::string& command
 // so a second answer never starts before the first has gone out.
 void TBoardSimulator::Queue(std::string bytes, double extraDelaySeconds, bool held) {
   if (bytes.empty()) return;
-  const auto delay = std::chrono::duration<double>(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds);
   TOutput output;
-  output.StartAt = std::max(TClock::now() + std::chrono::duration_cast<TClock::duration>(delay), FWireFreeAt);
+  output.StartAt = std::max(TClock::now() + Ticks(FOptions.ReplyDelayMs / 1000.0 + extraDelaySeconds), FWireFreeAt);
   const double wireSeconds = FOptions.Pacing ? bytes.size() / kWireBytesPerSecond : 0;
-  FWireFreeAt = output.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(wireSeconds));
+  FWireFreeAt = output.StartAt + Ticks(wireSeconds);
   output.Bytes = std::move(bytes);
   output.Held = held;
   FOutput.push_back(std::move(output));
@@ -395,8 +399,7 @@ int TBoardSimulator::WriteDueOutput() {
     // those before it: to the microsecond, not up to a millisecond later.
     if (head.Written < head.Bytes.size()) {
       if (!FOptions.Pacing) return 1000;
-      const auto last = head.StartAt + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
-                                           double(head.Bytes.size() - 1) / kWireBytesPerSecond));
+      const auto last = head.StartAt + Ticks(double(head.Bytes.size() - 1) / kWireBytesPerSecond);
       const auto untilLast = std::chrono::ceil<std::chrono::microseconds>(last - TClock::now()).count();
       return static_cast<int>(std::clamp<long long>(untilLast, 1, 1000));
     }

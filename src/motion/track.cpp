@@ -166,7 +166,10 @@ class TMeasurement {
     if (TResult<void> started = move.Start(leg.Oscillator); !started) return started;
     leg.StartSeconds = Now();
     double end = leg.StartSeconds + seconds;
-    double exchange = 0;  // how long the last sample took
+    // The shortest sample so far: what the line itself takes. One kept waiting by a busy
+    // machine says nothing of the next, and taken as the next one's length it would end the
+    // sampling early and leave the rest of the move without samples.
+    double exchange = 0;
     while (Now() < end) {
       if (std::optional<TFailure> why = StopNow()) return Stopped(move, *why);
       // A sample that would end after the move's end waits for it instead, so that the move
@@ -178,7 +181,7 @@ class TMeasurement {
       const double asked = Now();
       const TResult<TStatusSample> s = Sample();
       if (!s) return Stopped(move, s.Failure());
-      exchange = Now() - asked;
+      exchange = exchange > 0 ? std::min(exchange, Now() - asked) : Now() - asked;
       if (!s->Status.Enabled) break;  // tripped: the oscillator stops at once
       if (untilCommand) end = asked + std::max(0.0, (*untilCommand - s->Status.Command) / OscillatorSpeed(leg.Oscillator));
       if (ripple && !FRun.Ripple && Now() - leg.StartSeconds >= kRippleAt * seconds) {

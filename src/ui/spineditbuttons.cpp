@@ -22,6 +22,9 @@ void TTimerSpeedButton::mousePressEvent(QMouseEvent* event) {
   }
   FHeld = true;
   FOver = true;
+  // A modal box that comes up while the button is held (an error report of its own step)
+  // takes the mouse: the release never reaches the button. The window tells when it is blocked.
+  window()->installEventFilter(this);
   emit Pressed();
   FRepeat.start(kFirstDelay);
   update();
@@ -46,20 +49,31 @@ void TTimerSpeedButton::LetGo() {
   FHeld = false;
   FOver = false;
   FRepeat.stop();
+  window()->removeEventFilter(this);
   update();
 }
 
+bool TTimerSpeedButton::eventFilter(QObject* watched, QEvent* event) {
+  // Without letting go, the button would step on behind the box, and its release after the
+  // box, over the button, would step once more.
+  if (event->type() == QEvent::WindowBlocked && FHeld) LetGo();
+  return QWidget::eventFilter(watched, event);
+}
+
 void TTimerSpeedButton::RepeatTick() {
-  // A disabled button, or one whose window a modal box (an error report) now blocks, never
-  // gets its release: without letting go it would step on behind the box and after it.
-  const QWidget* modal = QApplication::activeModalWidget();
-  if (!isEnabled() || (modal && modal != window())) {
+  // A disabled button never gets its release.
+  if (!isEnabled()) {
     LetGo();
     return;
   }
   // After the first delay the timer runs on at the repeat interval until the release.
   if (FRepeat.interval() != kRepeatInterval) FRepeat.setInterval(kRepeatInterval);
-  if (FHeld && FOver) emit Fired();
+  // A step whose exchange with a slow board still waits runs the event loop: a tick inside it
+  // is skipped, so that a second step never starts in the middle of the first one's exchange.
+  if (!FHeld || !FOver || FStepping) return;
+  FStepping = true;
+  emit Fired();
+  FStepping = false;
 }
 
 void TTimerSpeedButton::paintEvent(QPaintEvent*) {

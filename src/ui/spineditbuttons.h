@@ -32,6 +32,8 @@ class TTimerSpeedButton : public QWidget {
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void paintEvent(QPaintEvent* event) override;
+  // Lets go of a hold when a modal box blocks the button's window.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void RepeatTick();
@@ -42,6 +44,7 @@ class TTimerSpeedButton : public QWidget {
   QTimer FRepeat;
   bool FHeld = false;
   bool FOver = false;
+  bool FStepping = false;  // a repeat tick's step runs (its exchange may run the event loop)
 };
 
 // The arrow button of a TAdvSpinEdit; behaves as TTimerSpeedButton.

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <thread>
 
 #include "boardsession/session.h"
 #include "motion/track.h"
@@ -286,6 +287,46 @@ TEST_F(MotionTest, FollowingErrorWithPAloneIsSpeedOverGainTimesP) {
     EXPECT_NEAR(*f.Speed, 10.0 * c.Speed, 0.01 * 10 * std::abs(c.Speed));
     EXPECT_EQ(LastOscillatorCommand(), "o 0");
     Stop();
+  }
+}
+
+// One sample that a busy machine keeps waiting (here its answer held back 400 ms) is no
+// measure of the next: while the move has time left for a sample as short as the shortest one
+// so far, it is sampled on.
+TEST_F(MotionTest, OneSlowSampleDoesNotEndTheSampling) {
+  Start(Frictionless(2000), POnly(0.2));
+  if (HasFatalFailure()) return;
+  int asked = 0;
+  std::thread releaser;
+  TTrackHooks hooks;
+  hooks.Stop = [&]() -> std::optional<TFailure> {
+    // Asked before the move starts and before each of its samples: the second one's answer is held.
+    if (++asked == 3) {
+      FSim->HoldAnswerTo("s");
+      releaser = std::thread([this] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        FSim->ReleaseAnswers();
+      });
+    }
+    return std::nullopt;
+  };
+  const TTrackReport r = Track({.Speed = 400, .ForSeconds = 0.8, .Distance = 1e6, .FwdRev = false, .Ripple = false, .Apply = false, .CommandLine = {}}, hooks);
+  if (releaser.joinable()) releaser.join();
+  ASSERT_TRUE(r.Before) << (r.Failure ? r.Failure->Message.toStdString() : "");
+  const TTrackLeg& leg = r.Before->Legs.at(0);
+  // The samples: the one before the move, then the move's (and those after its stop).
+  const std::vector<TStatusSample>& samples = r.Before->Samples;
+  ASSERT_GT(samples.size(), 3u);
+  const TStatusSample& held = samples[2];
+  double shortest = INFINITY;
+  int after = 0;
+  for (size_t k = 1; k < samples.size() && samples[k].Seconds <= leg.StopSeconds; ++k) {
+    shortest = std::min(shortest, samples[k].AnsweredSeconds - samples[k].Seconds);
+    after += k > 2;
+  }
+  // A machine so busy that the held answer came too near the move's end leaves nothing to count.
+  if (held.AnsweredSeconds + 2 * shortest < leg.StopSeconds) {
+    EXPECT_GE(after, 1);
   }
 }
 

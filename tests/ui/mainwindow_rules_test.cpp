@@ -47,7 +47,11 @@ class TErrorBoxes {
       Shown << message;
       if (Shown.size() <= 5) FBox(message);
     });
-    QObject::connect(&FCloser, &QTimer::timeout, [this] { CloseBoxesUpLongEnough(); });
+    // The closing runs outside the closer's own tick: a box that it opens (a tick or a release
+    // that raises the failure again) is nested in a handler of its own, and the next tick of the
+    // closer still closes it. Inside its own tick it would wait for a tick that never comes.
+    QObject::connect(&FCloser, &QTimer::timeout,
+                     [this] { QMetaObject::invokeMethod(&FCloser, [this] { CloseBoxesUpLongEnough(); }, Qt::QueuedConnection); });
     FCloser.start(50);
   }
   ~TErrorBoxes() { SetErrorReporter(FPrevious); }
@@ -110,7 +114,7 @@ TTimerSpeedButton* UpButton(QWidget* field) {
 
 // What the user does when the board starts to fail; each names the repeated action whose
 // failure must be reported once.
-enum class TAction { Tick, SampleStatus, LaunchTest, Set, Stop, Read, Write, HeldSpinButton };
+enum class TAction { Tick, SampleStatus, LaunchTest, Set, Stop, Read, Write, HeldSpinButton, HeldSpinButtonSlowEcho };
 
 }  // namespace
 
@@ -148,6 +152,18 @@ class TMainWindowFailuresTest : public TSamplingSuite {
       case TAction::Stop: w->btStop->click(); break;
       case TAction::Read: w->btReadBoardParams->click(); break;
       case TAction::Write: w->btWriteBoardParams->click(); break;
+      case TAction::HeldSpinButtonSlowEcho:
+        // The echo comes after the repeat timer's next tick, which falls inside the step's
+        // exchange: the echo is let go two repeat intervals after the board got the command,
+        // and timers fire in the order they fall due, whatever the machine's load.
+        F->Sim.HoldAnswerTo("o");
+        F->Sim.OnCommand([this](const std::vector<std::string>&) {
+          QMetaObject::invokeMethod(w, [this] {
+            F->Sim.OnCommand({});
+            QTimer::singleShot(2 * TTimerSpeedButton::kRepeatInterval, w, [this] { F->Sim.ReleaseAnswers(); });
+          }, Qt::QueuedConnection);
+        });
+        [[fallthrough]];
       case TAction::HeldSpinButton: QTest::mousePress(UpButton(w->seMovement), Qt::LeftButton);
     }
   }
@@ -157,7 +173,7 @@ class TMainWindowFailuresTest : public TSamplingSuite {
   // as the box closes, as the user's mouse goes to its OK. Then gives the failure three periods
   // more to repeat after the box.
   void WaitOutTheBoxes(TAction action, TErrorBoxes& boxes) {
-    if (action == TAction::HeldSpinButton)
+    if (action == TAction::HeldSpinButton || action == TAction::HeldSpinButtonSlowEcho)
       boxes.OnClosed = [this] { QTest::mouseRelease(UpButton(w->seMovement), Qt::LeftButton); };
     QVERIFY(QTest::qWaitFor([&] { return !boxes.Shown.isEmpty(); }, 10000));
     QVERIFY(QTest::qWaitFor([] { return !TErrorBoxes::BoxUp(); }, 10000));
@@ -176,6 +192,7 @@ class TMainWindowFailuresTest : public TSamplingSuite {
     QTest::newRow("Read: bad parameter number") << TAction::Read << 3;
     QTest::newRow("Write: bad echo") << TAction::Write << 0;
     QTest::newRow("held spin button with Set when changing") << TAction::HeldSpinButton << 0;
+    QTest::newRow("held spin button, the echo slower than a repeat") << TAction::HeldSpinButtonSlowEcho << 0;
   }
 
   // A failing action gives one error box; no tick, held button or second send behind it may
