@@ -432,6 +432,10 @@ class TModelTrialBoard : public TTrialBoard {
       : FBoard(board), FBase(base), FOriginal(board.Params()), FPrediv(prediv) {}
 
   TResult<TStepRecord> Run(const TPlannedRun& run) override {
+    if (run.FromOwnGains) {
+      Put(FOriginal);
+      WaitForRest(FOriginal.Deadband);
+    }
     Put(WithSearch(run.Gains));
     WaitForRest(run.Gains.Deadband);
     FSeconds += SearchRunSeconds(ToRecord(FBoard.Params()), run.Step == 0 ? 0 : FPrediv) - 0.135;
@@ -571,11 +575,23 @@ std::pair<double, int> RepeatSpread(const std::string& motor) {
   std::set<double> deadbands;
   int none = 0;
   for (int n = 0; n < 6; ++n) {
-    const QJsonObject suggested = RunJson(SuggestArgs(sim, 0))[QStringLiteral("suggested")].toObject();
+    const QJsonObject o = RunJson(SuggestArgs(sim, 0));
+    const QJsonObject suggested = o[QStringLiteral("suggested")].toObject();
     if (!suggested[QStringLiteral("found")].toBool()) {
+      std::fprintf(stderr, "repeat [%s] %d: none: %s\n", motor.c_str(), n, qPrintable(o[QStringLiteral("refused")].toString()));
       ++none;
       continue;
     }
+    const QJsonObject fit = o[QStringLiteral("motor")].toObject();
+    QStringList findings;
+    for (const QJsonValue f : o[QStringLiteral("extras")][QStringLiteral("findings")].toArray()) findings << f.toString();
+    std::fprintf(stderr, "repeat [%s] %d: P %g I %g D %g b %g; fitted gain %.0f, %.2f ms, friction %.2f %%, lag %.2f ms, delay %g; %s\n",
+                 motor.c_str(), n, suggested[QStringLiteral("gains")][QStringLiteral("P")].toDouble(),
+                 suggested[QStringLiteral("gains")][QStringLiteral("I")].toDouble(),
+                 suggested[QStringLiteral("gains")][QStringLiteral("D")].toDouble(), suggested[QStringLiteral("deadband")].toDouble(),
+                 fit[QStringLiteral("gain")].toDouble(), fit[QStringLiteral("time_constant_ms")].toDouble(),
+                 fit[QStringLiteral("friction_pct")].toDouble(), fit[QStringLiteral("lag_ms")].toDouble(),
+                 fit[QStringLiteral("delay_cycles")].toDouble(), qPrintable(findings.join(QStringLiteral("; "))));
     ps.push_back(suggested[QStringLiteral("gains")][QStringLiteral("P")].toDouble());
     deadbands.insert(suggested[QStringLiteral("deadband")].toDouble());
   }

@@ -140,6 +140,12 @@ TSessionTrialBoard::TSessionTrialBoard(TBoardSession& session, TRunStore& histor
 
 TResult<TStepRecord> TSessionTrialBoard::Run(const TPlannedRun& run) {
   if (TResult<void> go = FTxn.Proceed(); !go) return go.Failure();
+  if (run.FromOwnGains) {
+    if (TResult<void> back = FTxn.Undo(); !back) return back.Failure();
+    TBoardHooks quiet = FHooks;
+    quiet.Progress = nullptr;
+    WaitForRest(FSession, FSession.Board(), quiet, kSearchRestWaitMs);
+  }
   if (FSource)
     *FSource = FGuess && run.Gains == *FGuess ? QStringLiteral("the suggestion") : QStringLiteral("trial %1").arg(run.Trial);
   if (TResult<void> written = FTxn.Write(ParamValuesOf(WithSearchGains(FBase, run.Gains)), TValueText::Shown); !written)

@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QStringList>
 #include <algorithm>
+#include <utility>
 
 #include "boardsession/journal.h"
 #include "globals/numtext.h"
@@ -176,19 +177,25 @@ TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, co
   return plan;
 }
 
-// The runs of the search's last verification, as the report shows them.
+// The runs of the search's last verification, as the report shows them: the first step each
+// way of the whole step (a run that only brought the motor back is not one), and the rest record.
 std::optional<TBoardRuns> JudgedRuns(const TGainSearch& search, const std::vector<TStepRun>& stored, int step) {
-  if (search.JudgeRuns().size() < 3 || stored.size() < search.Runs().size()) return std::nullopt;
+  if (!search.JudgedFigures() || stored.size() < search.Runs().size()) return std::nullopt;
   TBoardRuns runs;
+  bool forward = false, reverse = false;
   for (int index : search.JudgeRuns()) {
     const TStepRun& run = stored[size_t(index)];
     const TStepStart& start = search.Runs()[size_t(index)].Record.Setup.Start;
     if (run.Step == 0) {
       runs.Rest = run;
+    } else if (std::abs(run.Step) != std::abs(step)) {
+      continue;
     } else if ((run.Step > 0) == (step > 0)) {
+      if (std::exchange(forward, true)) continue;
       runs.Forward = run;
       runs.ForwardStart = start;
     } else {
+      if (std::exchange(reverse, true)) continue;
       runs.Reverse = run;
       runs.ReverseStart = start;
     }

@@ -105,7 +105,16 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
 
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
 
-double DeadbandAgainstFlicker(const TPlantExtras& extras) { return extras.FlickerEvents > 0 ? extras.FlickerCounts : 0; }
+double DeadbandAgainstFlicker(const TPlantExtras& extras) {
+  if (extras.FlickerEvents == 0) return 0;
+  // A count that came and went by one now and then asks for nothing of its own: a motor may
+  // rest on the edge of a count in any run, seen or not, and gains whose one count moves the
+  // output beyond the rest limit get a count of deadband against it anyway. Taken from one run
+  // and not the next, it made the same board's answer flip between gains with a deadband, none,
+  // and no gains at all.
+  if (extras.FlickerCounts <= 1 && extras.FlickerEvents < kNoisyFlickers) return 0;
+  return extras.FlickerCounts;
+}
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;

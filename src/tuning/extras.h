@@ -49,7 +49,8 @@ inline constexpr int kNoisyFlickers = 10;
 
 // Returns the deadband the choice uses against a flicker of the count: the flicker's size, so
 // that a count that comes and goes, or jumps by a glitch of one or two counts for a sample,
-// leaves the output alone; 0 when the records show none. (Without it a glitch at rest kicked
+// leaves the output alone; 0 when the records show none, or only a count that came and went by
+// one now and then (a motor on the edge of a count, which any run may show or not). (Without it a glitch at rest kicked
 // the output by P + D / servo period per count, beyond the rest limit.)
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 

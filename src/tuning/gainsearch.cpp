@@ -18,6 +18,12 @@ constexpr double kLastScale = 0.25;
 // best where the best fails its verification.
 constexpr int kMostJudgements = 3;
 constexpr int kJudgeRuns = 3;
+// A verification of gains whose one count beyond the deadband moves the output by more than a
+// rest may: two steps each way and the rest record. Whether such a loop hunts across its
+// deadband depends on where the motor stops (play, a spring, a load, a current limit), so one
+// quiet step each way proves little; and a rest figure beyond half the limit fails it.
+constexpr int kLoudJudgeRuns = 5;
+constexpr double kLoudRestMarginPct = kRestLimitPct / 2;
 // A verification on a machine with a load steps there and back twice before its rest record:
 // whether the integral, wound up by the approach, leaves the motor hunting at the deadband's
 // edge is a matter of where within its count the motor stops, which one step each way cannot
@@ -301,7 +307,7 @@ void TGainSearch::LimitRuns(int runs) {
   FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
   // A search move that no longer leaves room for the verification gives way to it.
   if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() &&
-      RunsLeft() < VerificationRuns() + 2 + SettleRuns(FTrials.back().Gains)) {
+      RunsLeft() < JudgeRunsFor(FBest) + 2 + SettleRuns(FTrials.back().Gains)) {
     FPoints.erase(FTrials.back().Gains);
     FTrials.pop_back();
     FPending.reset();
@@ -310,20 +316,20 @@ void TGainSearch::LimitRuns(int runs) {
   }
 }
 
-int TGainSearch::VerificationRuns() const { return FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns; }
-
 double TGainSearch::BoardI() const { return FRuns.empty() ? FPresent.I : FRuns.back().Plan.Gains.I; }
 
 // On a machine with a load the integral's sum holds the load, and a new I rescales that drive:
 // the motor is kicked and the loop takes seconds to gather the sum the new I holds the load
-// with. A run right after the change would judge the kick rather than the gains, so a rest
-// record goes first (a small step of new gains is judged for danger alone, and goes first
-// itself).
+// with. A run of the search right after the change would judge the kick rather than the gains,
+// so a rest record goes first. A small step of new gains is judged for danger alone and goes
+// first itself; a verification starts from the board's own gains at rest, so that its gains
+// meet the sum as they will once they stay (an I the sizing keeps from the board's own does
+// not kick there).
 int TGainSearch::SettleRuns(const TSearchGains& gains) const { return FSetup.Integral && gains.I != BoardI() ? 1 : 0; }
 
 void TGainSearch::Plan(const TPlannedRun& run) {
   FAfterSettle.reset();
-  if (run.Purpose != TRunPurpose::Probe && SettleRuns(run.Gains)) {
+  if (run.Purpose == TRunPurpose::Search && SettleRuns(run.Gains)) {
     FAfterSettle = run;
     FPending = TPlannedRun{run.Gains, 0, TRunPurpose::Settle, run.Trial};
     return;
@@ -332,6 +338,20 @@ void TGainSearch::Plan(const TPlannedRun& run) {
 }
 
 int TGainSearch::RunsLeft() const { return FLimit - int(FRuns.size()); }
+
+bool TGainSearch::Loud(const TSearchGains& gains) const {
+  return CountJump(gains, FSetup.Loop.Period) > FBounds.QuietCountJump * (1 + 1e-9);
+}
+
+int TGainSearch::JudgeRunsFor(const TSearchGains& gains) const {
+  return (FPosition != 0) + (Loud(gains) ? kLoudJudgeRuns : FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns);
+}
+
+int TGainSearch::JudgeStep(int done) const {
+  const int k = done - FJudgeLead;
+  if (k < 0) return -FPosition;
+  return k == FJudgeTotal - FJudgeLead - 1 ? 0 : (k % 2 == 0 ? FSetup.Step : -FSetup.Step);
+}
 
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
@@ -442,7 +462,13 @@ void TGainSearch::Judge(const TSearchGains& gains) {
   FFailures.clear();
   StartTrial(gains);
   FTrials.back().Judged = true;
-  Plan(TPlannedRun{gains, Direction() * FSetup.Step, TRunPurpose::Judge, FTrials.back().Number});
+  // Measured as the present gains were: a step from where the search began, the step back
+  // and a rest record there (the motor first brought back where it stands elsewhere), so that
+  // a load, a spring or play that depends on where the motor is and whence it came acts on
+  // both alike.
+  FJudgeTotal = JudgeRunsFor(gains);
+  FJudgeLead = FPosition != 0;
+  Plan(TPlannedRun{gains, JudgeStep(0), TRunPurpose::Judge, FTrials.back().Number, FJudgeLead == 0});
 }
 
 void TGainSearch::AfterSearchRun(TDanger danger) {
@@ -510,14 +536,14 @@ void TGainSearch::AfterJudgeRun(TDanger danger) {
     if (!PlanMove()) ToJudge();
     return;
   }
-  if (run.Plan.Step != 0) {
+  if (std::abs(run.Plan.Step) == std::abs(FSetup.Step)) {
     const int side = SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? 1 : 0;
     point.Cost[side] = StepCost(run.Figures, FSetup.Goal, trial.Gains.Deadband, run.Record.Setup.Step, int(run.Record.Errors.size()));
     point.Figures[side] = run.Figures;
   }
   const int done = int(FJudgeRuns.size());
-  if (done < VerificationRuns()) {
-    Plan(TPlannedRun{trial.Gains, done < VerificationRuns() - 1 ? Direction() * FSetup.Step : 0, TRunPurpose::Judge, trial.Number});
+  if (done < FJudgeTotal) {
+    Plan(TPlannedRun{trial.Gains, JudgeStep(done), TRunPurpose::Judge, trial.Number, done == FJudgeLead});
     return;
   }
   Verdict();
@@ -528,7 +554,8 @@ void TGainSearch::Verdict() {
   TPoint& point = FPoints[trial.Gains];
   point.Judged = true;
   trial.Cost = CostOf(trial.Gains);
-  FFailures = JudgeVerification(FSetup.Before, *JudgedFigures(), FSetup.Goal, trial.Gains.Deadband);
+  FFailures = JudgeVerifications(FSetup.Before, JudgedPairs(), FSetup.Goal, trial.Gains.Deadband,
+                                 Loud(trial.Gains) ? std::optional<double>(kLoudRestMarginPct) : std::nullopt);
   // The model's suggestion is chosen for the loop law the model assumes: new gains exercise
   // what the old ones may not have (an I where there was none), so the law is checked again.
   if (FSetup.Guess && trial.Gains == Shown(*FSetup.Guess))
@@ -538,6 +565,17 @@ void TGainSearch::Verdict() {
       FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
                            "the step with the suggested gains does not follow the loop law the model assumes"});
     }
+  // Where the records showed a count that comes and goes (glitches, noise, a motor on the edge
+  // of a count), a count beyond the deadband comes whenever the motor rests off its middle: a
+  // loud loop kicks the output beyond the rest limit then, whether its few records showed it or
+  // not.
+  if (FFailures.empty() && FSetup.FlickerCounts > 0 && Loud(trial.Gains))
+    FFailures.push_back({"rest", "rest peak-to-peak",
+                         "one count beyond the deadband moves the output by " +
+                             FixedText(CountJump(trial.Gains, FSetup.Loop.Period), 1) + " % of drive, beyond the " +
+                             FixedText(FBounds.QuietCountJump, 1) + " % a rest may, and the records show a count that "
+                             "comes and goes by " + FixedText(FSetup.FlickerCounts, 0) + ": a glitch with the motor off "
+                             "the middle of its deadband kicks it"});
   // A short rest record may miss what the search's own runs showed: whether the motor comes
   // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter
   // of where it stops, and a loop whose count moves the output no more, with no more I and
@@ -584,7 +622,7 @@ void TGainSearch::ToJudge() {
     if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
-  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < VerificationRuns() + SettleRuns(*pick)) {
+  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
     if (FRuns.empty() && FFailures.empty())
       FFailures = {{"", "bounds",
                     "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
@@ -596,7 +634,7 @@ void TGainSearch::ToJudge() {
 
 bool TGainSearch::PlanMove() {
   // A move may take two runs, and a rest record before them where it changes I under a load.
-  if (RunsLeft() < VerificationRuns() + 2 + (FSetup.Integral ? 1 : 0)) return false;
+  if (RunsLeft() < JudgeRunsFor(FBest) + 2 + (FSetup.Integral ? 1 : 0)) return false;
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
@@ -702,14 +740,25 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   return g;
 }
 
-std::optional<TBoardFigures> TGainSearch::JudgedFigures() const {
-  if (FJudgeRuns.size() < size_t(VerificationRuns())) return std::nullopt;
-  TBoardFigures figures;
+std::vector<TBoardFigures> TGainSearch::JudgedPairs() const {
+  std::vector<TStepFigures> forward, reverse;
+  std::optional<TStepFigures> rest;
   for (int index : FJudgeRuns) {
     const TSearchRun& run = FRuns[index];
-    if (run.Plan.Step == 0) figures.Rest = run.Figures;
-    else if (SignOf(run.Plan.Step) == SignOf(FSetup.Step)) figures.Forward = run.Figures;
-    else figures.Reverse = run.Figures;
+    if (run.Plan.Step == 0) rest = run.Figures;
+    else if (std::abs(run.Plan.Step) == std::abs(FSetup.Step))
+      (SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? forward : reverse).push_back(run.Figures);
   }
-  return figures;
+  std::vector<TBoardFigures> pairs;
+  if (forward.empty() || reverse.empty()) return pairs;
+  for (size_t k = 0; k < std::max(forward.size(), reverse.size()); ++k)
+    pairs.push_back({forward[std::min(k, forward.size() - 1)], reverse[std::min(k, reverse.size() - 1)], rest});
+  return pairs;
+}
+
+std::optional<TBoardFigures> TGainSearch::JudgedFigures() const {
+  if (!FJudgedGains || FJudgeRuns.size() < size_t(FJudgeTotal)) return std::nullopt;
+  const std::vector<TBoardFigures> pairs = JudgedPairs();
+  if (pairs.empty()) return std::nullopt;
+  return pairs.front();
 }

@@ -19,11 +19,13 @@
 // aggressive in P and I with the same D and deadband, as not to be tried again.
 // On a machine with a load, I is sized from the fitted load, friction and time constant (enough
 // to take up the load's change over the step, little enough that the approach's windup does not
-// carry the motor past the deadband), P and D keep the output's jump as the motor leaves the
+// carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
 // deadband within the rest limit, and a trial that changes I has a rest record first: the board
 // keeps the integral's sum, so a new I rescales the drive that holds the load and kicks the
 // motor, which the trial's own step would otherwise show instead of its gains. The best gains
-// are judged at the end with the three runs of a verification (step, step back, rest record),
+// are judged at the end with the runs of a verification (step, step back, rest record; two
+// steps each way for gains whose one count beyond the deadband moves the output by more than a
+// rest may, with a margin on their rest figures),
 // and are not kept where a run of the search with gains no bolder (no larger count jump, no
 // more I, the same deadband) did not come to rest quietly: whether a motor rests on the edge
 // of a count is a matter of where it stops, which one rest record cannot tell.
@@ -185,6 +187,10 @@ struct TPlannedRun {
   int Step = 0;  // 0: a rest record
   TRunPurpose Purpose = TRunPurpose::Search;
   int Trial = 0;  // the trial it belongs to, from 1
+  // The board's own values put back and the loop let come to rest with them before the gains
+  // are written: the first step of a verification starts from where the board's own gains leave
+  // the motor (which side of its play, how far into a spring), as a board does once they stay.
+  bool FromOwnGains = false;
 };
 
 // One set of gains tried: its runs, what they cost, and what the search concluded.
@@ -276,7 +282,10 @@ class TGainSearch {
   double CostOf(const TSearchGains& gains) const;
   int Direction() const;
   int RunsLeft() const;
-  int VerificationRuns() const;
+  bool Loud(const TSearchGains& gains) const;
+  int JudgeRunsFor(const TSearchGains& gains) const;
+  int JudgeStep(int done) const;
+  std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;
   void Plan(const TPlannedRun& run);
@@ -304,6 +313,8 @@ class TGainSearch {
   int FPosition = 0;         // where the command stands, counts from where the search began
   int FJudgements = 0;
   std::vector<int> FJudgeRuns;  // the runs of the verification under way, or the last
+  int FJudgeTotal = 0;       // its runs in all
+  int FJudgeLead = 0;        // 1 where its first run brings the motor back where the search began
   std::optional<TSearchGains> FJudgedGains;
   std::optional<TSearchGains> FKept;
   std::vector<TFigureFailure> FFailures;

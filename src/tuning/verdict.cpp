@@ -84,3 +84,25 @@ std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const
                                               const TTuningGoal& goal, double deadband) {
   return Judge(before, after, goal, deadband, true);
 }
+
+std::vector<TFigureFailure> JudgeVerifications(const TBoardFigures& before, const std::vector<TBoardFigures>& afters,
+                                               const TTuningGoal& goal, double deadband,
+                                               std::optional<double> restMarginPct) {
+  std::vector<TFigureFailure> failures;
+  const auto add = [&](const TFigureFailure& f) {
+    const bool known = std::any_of(failures.begin(), failures.end(),
+                                   [&](const TFigureFailure& o) { return o.Run == f.Run && o.Figure == f.Figure; });
+    if (!known) failures.push_back(f);
+  };
+  for (const TBoardFigures& after : afters) {
+    for (const TFigureFailure& f : Judge(before, after, goal, deadband, true)) add(f);
+    if (!restMarginPct) continue;
+    const std::optional<double> rest = RestOutputPpPct(after);
+    if (rest && *rest > *restMarginPct && *rest <= kRestLimitPct)
+      add({"rest", "rest peak-to-peak",
+           "rest peak-to-peak of the output is " + FixedText(*rest, 1) + " % of \"Max Output (m):\", within " +
+               FixedText(kRestLimitPct, 0) + " % but beyond the " + FixedText(*restMarginPct, 1) +
+               " % that gains whose one count beyond the deadband moves the output by more than a rest may keep to"});
+  }
+  return failures;
+}

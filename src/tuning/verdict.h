@@ -42,3 +42,14 @@ std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoa
 // none when the gains may stay.
 std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
                                               const TTuningGoal& goal, double deadband);
+
+// Judges a verification of several steps each way, taken in turn: each pair (the k-th step
+// and the k-th step back, with the one rest record) as JudgeVerification does, and, where
+// restMarginPct is given, every rest figure within it as well: a loop whose one count beyond the
+// deadband moves the output by more than a rest may hunts across the deadband or not depending
+// on where the motor stops, so a record that showed the output moving at all at rest tells
+// that another may show it hunting. Returns each failure once (the first pair's text), none
+// when the gains may stay.
+std::vector<TFigureFailure> JudgeVerifications(const TBoardFigures& before, const std::vector<TBoardFigures>& afters,
+                                               const TTuningGoal& goal, double deadband,
+                                               std::optional<double> restMarginPct = std::nullopt);

@@ -65,7 +65,8 @@ TEST(BoardSearchTest, DangerPutsTheBoardBackAtOnce) {
       {"growing_oscillation", TDanger::Growing, {"run 50", "put back", "store, trial 1 dangerous", "run -200"}, TSearchEnd::Kept},
       {"held_at_the_limit", TDanger::HeldAtLimit, {"run 50", "put back", "store, trial 1 dangerous", "run -200"}, TSearchEnd::Kept},
       {"trip", TDanger::Tripped, {"run 50", "put back", "store, trial 1 dangerous"}, TSearchEnd::Tripped},
-      {"none", TDanger::None, {"run 50", "store, trial 1", "run -200", "store", "run 200", "store", "run 0", "store, trial 2"},
+      {"none", TDanger::None,
+       {"run 50", "store, trial 1", "run -50", "store", "run 200", "store", "run -200", "store", "run 0", "store, trial 2"},
        TSearchEnd::Kept},
   };
   for (const TDangerCase& c : cases) {

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
 
@@ -87,19 +89,28 @@ TEST_F(TrackCommandTest, EveryWayOutStopsTheOscillator) {
   }
 }
 
-// Standard output whose reader goes while the axis moves (| sleep 0.5) counts as Ctrl+C: the program is not ended by
-// the closed pipe, and stops the axis.
+// Standard output whose reader goes while the axis moves counts as Ctrl+C: the program is not ended by the
+// closed pipe, and stops the axis. The reader leaves once the board has been told to move, so that a busy
+// machine cannot close the pipe before the move starts.
 TEST_F(TrackCommandTest, ClosedPipeStopsTheOscillator) {
+  QTemporaryDir folder;
+  ASSERT_TRUE(folder.isValid());
+  const QString go = folder.filePath("reader-goes");
+  QProcessEnvironment env = Environment();
+  env.insert("GO", go);
   QProcess pipeline;
-  pipeline.setProcessEnvironment(Environment());
-  pipeline.start("bash", QStringList{"-c", "\"$0\" \"$@\" | sleep 0.5; exit ${PIPESTATUS[0]}", ZIRV_CTL_PROGRAM,
-                                     "track", "--port", Port(), "--speed", "100", "--for", "5"});
+  pipeline.setProcessEnvironment(env);
+  pipeline.start("bash", QStringList{"-c", "\"$0\" \"$@\" | { until [ -e \"$GO\" ]; do sleep 0.02; done; }; exit ${PIPESTATUS[0]}",
+                                     ZIRV_CTL_PROGRAM, "track", "--port", Port(), "--speed", "100", "--for", "30"});
   QElapsedTimer clock;
   clock.start();
-  ASSERT_TRUE(pipeline.waitForFinished(30000));
+  while (!Moving() && pipeline.state() != QProcess::NotRunning && clock.elapsed() < 30000) QThread::msleep(20);
+  ASSERT_TRUE(Moving()) << pipeline.readAllStandardError().toStdString();
+  QFile(go).open(QIODevice::WriteOnly);
+  clock.restart();
+  ASSERT_TRUE(pipeline.waitForFinished(60000));
   EXPECT_EQ(pipeline.exitCode(), kExitFailed);  // not 141, the end by SIGPIPE
-  EXPECT_LT(clock.elapsed(), 4500);             // long before the move's 5 s
-  ASSERT_FALSE(OscillatorCommands().empty());
+  EXPECT_LT(clock.elapsed(), 25000);            // long before the move's 30 s
   EXPECT_EQ(OscillatorCommands().back(), "o 0");
 }
 

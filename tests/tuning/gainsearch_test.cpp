@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <optional>
@@ -154,7 +155,7 @@ TEST(GainSearchTest, SuggestionVerifiedOrLeftAfterItsSmallStep) {
     steps.push_back(next->Step);
     kept.Record(Settling(*next));
   }
-  EXPECT_EQ(steps, (std::vector<int>{50, -200, 200, 0}));
+  EXPECT_EQ(steps, (std::vector<int>{50, -50, 200, -200, 0}));
   EXPECT_EQ(kept.End(), TSearchEnd::Kept);
   ASSERT_TRUE(kept.Kept());
   EXPECT_EQ(*kept.Kept(), *s.Guess);
@@ -170,6 +171,65 @@ TEST(GainSearchTest, SuggestionVerifiedOrLeftAfterItsSmallStep) {
   EXPECT_EQ(left.Next()->Purpose, TRunPurpose::Search);
   ASSERT_TRUE(left.Completed());
   EXPECT_EQ(left.Completed()->Danger, TDanger::Growing);
+}
+
+// A record of the step asked for that settles at once, its output swinging by swingPct of the
+// output limit peak-to-peak once there, the count coming and going by two (a loop of P alone,
+// so that its outputs follow the loop law).
+TStepRecord SettlingWithTail(const TPlannedRun& run, double swingPct) {
+  const double p = swingPct / 100 * 95 / 2;
+  const auto error = [&](int k) { return k < 10 ? std::round(run.Step * (1 - k / 10.0)) : (k % 2 ? 2.0 : 0.0); };
+  TStepRecord r = Record(run.Step, 1000, error, [&](int k) { return std::clamp(p * error(k), -95.0, 95.0); });
+  r.Setup.Loop.P = p;
+  return r;
+}
+
+struct TVerifyCase {
+  const char* Name;
+  TSearchGains Guess;
+  int HuntingRun;     // the run (from 0) whose settled tail swings; -1: none
+  double SwingPct;
+  double FlickerCounts;  // a count that came and went in the records measured before
+  std::vector<int> Steps;
+  bool Kept;
+};
+
+// The suggestion is verified where the present gains were measured (the motor first brought
+// back from its small step), starting from the board's own gains at rest; gains whose one count
+// beyond the deadband moves the output by more than a rest may (0.8 + 0.004 / 0.0004 = 10.8 %)
+// take two steps each way, since whether such a loop hunts depends on where the motor stops: a
+// second step that hunts, or a tail that moves beyond half the rest limit, keeps them off the
+// board although the first step each way rested quietly; so does a count that came and went
+// in the records, whatever the verification showed.
+TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
+  const TSearchGains quiet{0.8, 0, 0.003, 0}, loud{0.8, 0, 0.004, 1};
+  const std::vector<int> three{50, -50, 200, -200, 0}, five{50, -50, 200, -200, 200, -200, 0};
+  const TVerifyCase cases[] = {
+      {"quiet_gains_one_step_each_way", quiet, -1, 0, 0, three, true},
+      {"loud_gains_resting_quietly", loud, -1, 0, 0, five, true},
+      {"loud_gains_hunting_in_the_second_step", loud, 4, 40, 0, five, false},
+      {"loud_gains_near_the_rest_limit", loud, 5, 7, 0, five, false},
+      {"quiet_gains_near_the_rest_limit_are_within_it", quiet, 3, 7, 0, three, true},
+      // A glitch beyond the deadband comes whenever the motor rests off its middle.
+      {"loud_gains_where_glitches_showed", loud, -1, 0, 2, five, false},
+      {"quiet_gains_where_glitches_showed", quiet, -1, 0, 2, three, true},
+  };
+  for (const TVerifyCase& c : cases) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+    s.Guess = c.Guess;
+    s.FlickerCounts = c.FlickerCounts;
+    TGainSearch search(s);
+    std::vector<int> steps;
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      if (next->Gains != c.Guess) break;  // the search goes on from the present gains
+      EXPECT_EQ(next->FromOwnGains, steps.size() == 2) << c.Name << ": run " << steps.size();
+      const int index = int(steps.size());
+      steps.push_back(next->Step);
+      search.Record(index == c.HuntingRun ? SettlingWithTail(*next, c.SwingPct) : Settling(*next));
+    }
+    EXPECT_EQ(steps, c.Steps) << c.Name;
+    EXPECT_EQ(search.Kept() == std::optional(c.Guess), c.Kept) << c.Name;
+  }
 }
 
 // A record of the step asked for that settles at once, its output buzzing by 40 % of the

@@ -121,6 +121,28 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
   EXPECT_FALSE(ExtrasRefusal(x).empty());
 }
 
+// A count that came and went by one now and then (a motor on the edge of a count: one run shows
+// it, the next not) asks for no deadband, so that repeated runs on one board choose alike; a
+// glitch of more, or a count that flickers as often as noise, asks for its size.
+TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
+  const struct {
+    const char* Name;
+    int Counts, Events;
+    double Deadband;
+  } cases[] = {
+      {"none", 0, 0, 0},
+      {"one_count_twice", 1, 2, 0},
+      {"one_count_as_often_as_noise", 1, kNoisyFlickers, 1},
+      {"a_glitch_of_two_counts_once", 2, 1, 2},
+  };
+  for (const auto& c : cases) {
+    TPlantExtras x;
+    x.FlickerCounts = c.Counts;
+    x.FlickerEvents = c.Events;
+    EXPECT_EQ(DeadbandAgainstFlicker(x), c.Deadband) << c.Name;
+  }
+}
+
 // Play between motor and encoder shows in the step and the step back, fitted as suggest fits
 // them; a motor without play, noisy count or not, shows none. Where play shows, the choice lets
 // the last count be.
