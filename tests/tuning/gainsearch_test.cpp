@@ -297,7 +297,9 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
     const TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
     const std::optional<double> i = SizedIntegral(sizing, c.Gains, c.Present);
     ASSERT_EQ(i.has_value(), c.Expected.has_value()) << c.Name;
-    if (i) EXPECT_NEAR(*i, *c.Expected, *c.Expected * 1e-4) << c.Name;
+    if (i) {
+      EXPECT_NEAR(*i, *c.Expected, *c.Expected * 1e-4) << c.Name;
+    }
   }
 }
 
