@@ -44,6 +44,7 @@ QString PurposeText(TRunPurpose purpose) {
   switch (purpose) {
     case TRunPurpose::Probe: return QStringLiteral(", small step");
     case TRunPurpose::Judge: return QStringLiteral(", verification");
+    case TRunPurpose::Settle: return QStringLiteral(", after a change of I");
     case TRunPurpose::Search: break;
   }
   return QString();

@@ -59,6 +59,13 @@ TSearchGains Shown(const TSearchGains& g) {
 
 double CountJump(const TSearchGains& g, double period) { return g.P + g.I + g.D / period; }
 
+// How many count jumps the output swings by, peak to peak, where a load that friction does not
+// hold keeps the motor from resting still: it drifts through the deadband and out at either
+// edge, a count beyond it, and the integral that brings it back may carry it across. Gains a
+// hair apart rested quietly on one machine and swung by twice their jump on the next: which
+// of the two a motor does is where it stops within its count, which no run can foretell.
+double EdgeSwing(const TSearchGains& g) { return 2 * (std::floor(std::max(0.0, g.Deadband)) + 1); }
+
 // The first sample from which the response has reached its target once: the error has
 // crossed zero or come within the settling band. A rest record has no approach.
 size_t ReachedAt(const TStepRecord& r) {
@@ -152,6 +159,41 @@ double StepCost(const TStepFigures& f, const TTuningGoal& goal, double deadband,
          std::max(0.0, f.RestOutputPpPct.value_or(0) - kRestLimitPct) * n / 50;
 }
 
+TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, double period, int prediv) {
+  TIntegralSizing s;
+  // A spring pressed in (a positive slope) asks for more drive along the step either way; a
+  // load that pulls harder the further it goes (an arm past the horizontal) for less.
+  s.LoadChange = motor.LoadSlope * std::abs(travel);
+  s.Friction = std::max(0.0, motor.Friction);
+  // A first-order approach leaves about half its travel times the time constant as error; what
+  // the output's limit holds back of that is not summed, which leaves this an upper estimate.
+  s.WindupArea = std::abs(travel) * std::max(1.0, motor.TimeConstant / period) / 2;
+  s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
+  return s;
+}
+
+TIntegralRange IntegralRangeFor(const TIntegralSizing& s, double p, double deadband) {
+  // The smallest error the loop acts on: a count beyond the deadband.
+  const double edge = std::floor(std::max(0.0, deadband)) + 1;
+  TIntegralRange r;
+  // What the approach winds up, and what the error at the deadband's edge adds while the motor
+  // settles, takes up the load's change beyond friction...
+  r.Least = std::max(0.0, s.LoadChange - s.Friction) / (s.WindupArea + edge * std::max(1.0, s.SettleCycles));
+  // ...and what the approach winds up beyond that change pushes on past the target, where
+  // friction and P at the deadband's far edge must hold it.
+  r.Most = s.WindupArea > 0 ? (s.Friction + std::max(0.0, p) * edge + s.LoadChange) / s.WindupArea : kInfinity;
+  return r;
+}
+
+std::optional<double> SizedIntegral(const TIntegralSizing& sizing, const TSearchGains& g, double present) {
+  const TIntegralRange r = IntegralRangeFor(sizing, g.P, g.Deadband);
+  if (r.Least > r.Most) return std::nullopt;
+  const auto fits = [&](double i) { return i > 0 && i >= r.Least && i <= r.Most; };
+  if (fits(present)) return present;
+  if (fits(g.I)) return g.I;
+  return std::clamp(g.I > 0 ? g.I : present > 0 ? present : r.Most / 8, r.Least, r.Most);
+}
+
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras) {
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
@@ -164,6 +206,7 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
   setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
+  if (setup.Loaded) setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
 }
 
 void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
@@ -212,6 +255,33 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   present.Cost[1] = StepCost(setup.Before.Forward, setup.Goal, FPresent.Deadband, counts, samples);
   present.Cost[0] = StepCost(setup.Before.Reverse, setup.Goal, FPresent.Deadband, counts, samples);
   present.Judged = true;
+  if (FSetup.Integral) {
+    // No P or deadband the search may try has an I that takes up the load's change in time
+    // without winding up past the deadband (a load that pulls harder the further the motor
+    // goes): no trial would show otherwise.
+    const TIntegralRange widest = IntegralRangeFor(*FSetup.Integral, FBounds.PMax, FBounds.DeadbandMax);
+    if (widest.Least > widest.Most) {
+      FFailures = {{"", "integral",
+                    "the load pulls " + FixedText(-FSetup.Integral->LoadChange, 1) +
+                        " % of drive harder at the step's end than at its start, more than friction and P at the "
+                        "deadband's edge hold: whatever I, the sum the approach winds up carries the motor past the "
+                        "target"}};
+      Finish(TSearchEnd::NoneBetter);
+      return;
+    }
+    if (FSetup.Guess) {
+      // A load that friction does not hold lets the motor drift through the deadband and out at
+      // either edge: the guess's P and D come down to where the output's swing then stays within
+      // the rest limit.
+      TSearchGains& g = *FSetup.Guess;
+      const double kick = CountJump(g, FSetup.Loop.Period) * EdgeSwing(g);
+      if (kick > FBounds.QuietCountJump) {
+        const double down = FBounds.QuietCountJump / kick;
+        g.P *= down, g.D *= down, g.I *= down;
+      }
+      if (const std::optional<double> i = SizedIntegral(*FSetup.Integral, g, FPresent.I)) g.I = *i;
+    }
+  }
   // The model's suggestion is tried as it was chosen, but with a deadband of a count where a
   // count that comes and goes would move its output by more than a rest may: whether the
   // motor stops on the edge of a count is a matter of where it stops, which its verification's
@@ -236,12 +306,35 @@ std::optional<TPlannedRun> TGainSearch::Next() {
 void TGainSearch::LimitRuns(int runs) {
   FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
   // A search move that no longer leaves room for the verification gives way to it.
-  if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() && RunsLeft() < JudgeRunsFor(FBest) + 2) {
+  if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() &&
+      RunsLeft() < JudgeRunsFor(FBest) + 2 + SettleRuns(FTrials.back().Gains)) {
     FPoints.erase(FTrials.back().Gains);
     FTrials.pop_back();
     FPending.reset();
+    FAfterSettle.reset();
     ToJudge();
   }
+}
+
+double TGainSearch::BoardI() const { return FRuns.empty() ? FPresent.I : FRuns.back().Plan.Gains.I; }
+
+// On a machine with a load the integral's sum holds the load, and a new I rescales that drive:
+// the motor is kicked and the loop takes seconds to gather the sum the new I holds the load
+// with. A run of the search right after the change would judge the kick rather than the gains,
+// so a rest record goes first. A small step of new gains is judged for danger alone and goes
+// first itself; a verification starts from the board's own gains at rest, so that its gains
+// meet the sum as they will once they stay (an I the sizing keeps from the board's own does
+// not kick there).
+int TGainSearch::SettleRuns(const TSearchGains& gains) const { return FSetup.Integral && gains.I != BoardI() ? 1 : 0; }
+
+void TGainSearch::Plan(const TPlannedRun& run) {
+  FAfterSettle.reset();
+  if (run.Purpose == TRunPurpose::Search && SettleRuns(run.Gains)) {
+    FAfterSettle = run;
+    FPending = TPlannedRun{run.Gains, 0, TRunPurpose::Settle, run.Trial};
+    return;
+  }
+  FPending = run;
 }
 
 int TGainSearch::RunsLeft() const { return FLimit - int(FRuns.size()); }
@@ -294,7 +387,16 @@ bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
   return g.P >= b.PMin && g.P <= b.PMax && g.D >= 0 && g.D <= b.DMax && g.I >= 0 && g.I <= b.IMax &&
          g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
-         (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0) || CountJump(g, FSetup.Loop.Period) <= b.QuietCountJump);
+         (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
+          CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g) : 1) <= b.QuietCountJump) &&
+         IntegralFits(g);
+}
+
+bool TGainSearch::IntegralFits(const TSearchGains& g) const {
+  if (!FSetup.Integral) return true;
+  // The gains as the fields show them round I to three digits: a hundredth either way fits.
+  const TIntegralRange r = IntegralRangeFor(*FSetup.Integral, g.P, g.Deadband);
+  return g.I > 0 && g.I >= r.Least * 0.99 && g.I <= r.Most * 1.01;
 }
 
 bool TGainSearch::Excluded(const TSearchGains& g) const {
@@ -324,6 +426,12 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
     Finish(TSearchEnd::Tripped);
     return danger;
   }
+  // A settling rest record that shows nothing dangerous is no measurement of the gains.
+  if (plan.Purpose == TRunPurpose::Settle && danger == TDanger::None) {
+    FPending = std::exchange(FAfterSettle, std::nullopt);
+    return danger;
+  }
+  FAfterSettle.reset();
   switch (FPhase) {
     case TPhase::Probe: AfterProbe(danger); break;
     case TPhase::Search: AfterSearchRun(danger); break;
@@ -360,7 +468,7 @@ void TGainSearch::Judge(const TSearchGains& gains) {
   // both alike.
   FJudgeTotal = JudgeRunsFor(gains);
   FJudgeLead = FPosition != 0;
-  FPending = TPlannedRun{gains, JudgeStep(0), TRunPurpose::Judge, FTrials.back().Number, FJudgeLead == 0};
+  Plan(TPlannedRun{gains, JudgeStep(0), TRunPurpose::Judge, FTrials.back().Number, FJudgeLead == 0});
 }
 
 void TGainSearch::AfterSearchRun(TDanger danger) {
@@ -384,7 +492,7 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
       if (!PlanMove()) ToJudge();
       return;
     }
-    FPending = TPlannedRun{trial.Gains, Direction() * FSetup.Step, TRunPurpose::Search, trial.Number};
+    Plan(TPlannedRun{trial.Gains, Direction() * FSetup.Step, TRunPurpose::Search, trial.Number});
     return;
   }
   trial.Cost = CostOf(trial.Gains);
@@ -435,7 +543,7 @@ void TGainSearch::AfterJudgeRun(TDanger danger) {
   }
   const int done = int(FJudgeRuns.size());
   if (done < FJudgeTotal) {
-    FPending = TPlannedRun{trial.Gains, JudgeStep(done), TRunPurpose::Judge, trial.Number, done == FJudgeLead};
+    Plan(TPlannedRun{trial.Gains, JudgeStep(done), TRunPurpose::Judge, trial.Number, done == FJudgeLead});
     return;
   }
   Verdict();
@@ -476,6 +584,7 @@ void TGainSearch::Verdict() {
   for (size_t k = 0; k < FRuns.size() && FFailures.empty(); ++k) {
     const TSearchRun& run = FRuns[k];
     const TSearchGains& g = run.Plan.Gains;
+    if (run.Plan.Purpose == TRunPurpose::Settle) continue;  // the kick of a new I, not the gains at rest
     // A step's tail counts where the motor settled within the first half of the record: a
     // later settling leaves motion in the tail, not the motor at rest.
     const bool resting = run.Plan.Step == 0 || run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2;
@@ -513,17 +622,24 @@ void TGainSearch::ToJudge() {
     if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
-  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) return Finish(TSearchEnd::NoneBetter);
+  if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
+    if (FRuns.empty() && FFailures.empty())
+      FFailures = {{"", "bounds",
+                    "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
+                    "the load the fit shows"}};
+    return Finish(TSearchEnd::NoneBetter);
+  }
   Judge(*pick);
 }
 
 bool TGainSearch::PlanMove() {
-  if (RunsLeft() < JudgeRunsFor(FBest) + 2) return false;  // a move may take two runs
+  // A move may take two runs, and a rest record before them where it changes I under a load.
+  if (RunsLeft() < JudgeRunsFor(FBest) + 2 + (FSetup.Integral ? 1 : 0)) return false;
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
     StartTrial(*repair);
-    FPending = TPlannedRun{*repair, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number};
+    Plan(TPlannedRun{*repair, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
   FRepairs = 0;
@@ -539,7 +655,7 @@ bool TGainSearch::PlanMove() {
     if (!next || Excluded(*next) || FPoints.count(*next)) continue;
     FMoving = move;
     StartTrial(*next);
-    FPending = TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number};
+    Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
 }
@@ -595,14 +711,30 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   }
   // A move beyond the count jump the gains may have stops at its edge: D where D went up, else
   // P, which also brings the board's own gains within it where they pass it.
-  const double allowed = FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump : FBounds.MaxCountJump;
+  const double allowed = FSetup.Integral       ? FBounds.QuietCountJump / EdgeSwing(g)
+                         : FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump
+                                                    : FBounds.MaxCountJump;
   if (const double room = allowed - CountJump(g, period); room < 0) {
     if (g.D > at.D) g.D = std::max(0.0, g.D + room * period);
     else g.P = std::max(0.0, g.P + room);
   }
   g.P = std::min(g.P, FBounds.PMax);
   g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);
-  if (CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
+  // A move of P, D or the deadband under a load keeps I where it suits the new gains.
+  if (FSetup.Integral && move != TMove::IUp && move != TMove::IDown) {
+    std::optional<double> i = SizedIntegral(*FSetup.Integral, g, at.I);
+    // A load that pulls harder the further the motor goes needs P to hold what the approach
+    // winds up: the least P that lets the present I (or the least that takes up the load) stay.
+    const TIntegralSizing& z = *FSetup.Integral;
+    const double keep = std::max({IntegralRangeFor(z, g.P, g.Deadband).Least, at.I, FPresent.I});
+    if (!i && keep > 0) {
+      const double edge = std::floor(g.Deadband) + 1;
+      g.P = std::max(g.P, (keep * z.WindupArea - z.Friction - z.LoadChange) / edge * 1.01);
+      i = SizedIntegral(z, g, at.I);
+    }
+    if (i) g.I = *i;
+  }
+  if (!FSetup.Integral && CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;

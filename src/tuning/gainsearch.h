@@ -16,7 +16,13 @@
 // only a move that beats the best gains that way is measured the other way too. Gains that go
 // further than one move from the measured ones (the model's suggestion) are first tried with a
 // quarter of the step. A run that shows a danger marks its gains, and any at least as
-// aggressive in P and I with the same D and deadband, as not to be tried again. The best gains
+// aggressive in P and I with the same D and deadband, as not to be tried again.
+// On a machine with a load, I is sized from the fitted load, friction and time constant (enough
+// to take up the load's change over the step, little enough that the approach's windup does not
+// carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
+// deadband within the rest limit, and a trial that changes I has a rest record first: the board
+// keeps the integral's sum, so a new I rescales the drive that holds the load and kicks the
+// motor, which the trial's own step would otherwise show instead of its gains. The best gains
 // are judged at the end with the runs of a verification (step, step back, rest record; two
 // steps each way for gains whose one count beyond the deadband moves the output by more than a
 // rest may, with a margin on their rest figures),
@@ -86,6 +92,37 @@ struct TSearchBounds {
   double QuietCountJump = 0;  // beyond this a count that comes and goes breaks the rest limit
 };
 
+// What sizes I on a machine that carries a load, from the fitted motor. The board keeps the
+// integral's sum when its gains change, and at rest that sum times I is what holds the load.
+struct TIntegralSizing {
+  double LoadChange = 0;    // the drive the load asks for more at the step's end than at its start,
+                            // along the step, % of drive
+  double Friction = 0;      // % of drive
+  double WindupArea = 0;    // error the approach winds into the sum, counts x servo cycles
+  double SettleCycles = 0;  // servo cycles the integral has to take up the load's change
+};
+
+// Returns what sizes I for a step of travel counts at prediv on the fitted motor.
+TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, double period, int prediv);
+
+// The I that suits a load with given P and deadband: at least enough that the sum the approach
+// winds up, with what the error at the deadband's edge (a count beyond it) adds within the
+// settling time, takes up the load's change over the step beyond what friction holds; at most
+// what leaves the sum's surplus over that change pushing the motor past the target no harder
+// than friction and P at the deadband's far edge hold it.
+struct TIntegralRange {
+  double Least = 0;
+  double Most = 0;
+};
+TIntegralRange IntegralRangeFor(const TIntegralSizing& sizing, double p, double deadband);
+
+// Returns the I to run gains with on a machine with a load: the board's present I where it
+// is within the range (a change of I rescales the drive the sum holds and kicks the motor),
+// else the gains' own where it is, else the nearest edge of the range (an I where the gains
+// have none: the load is held by the integral alone at rest). Empty where the range is empty:
+// no I both takes up the load's change in time and keeps its windup within the deadband.
+std::optional<double> SizedIntegral(const TIntegralSizing& sizing, const TSearchGains& gains, double present);
+
 // What a search is given.
 struct TSearchSetup {
   TTuningGoal Goal;
@@ -100,6 +137,7 @@ struct TSearchSetup {
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
   bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
+  std::optional<TIntegralSizing> Integral;  // where loaded: what sizes I
 };
 
 // Takes into the setup what the records show beyond the model, where the fit could be used:
@@ -138,7 +176,9 @@ int SmallStep(int step);
 enum class TRunPurpose {
   Probe,   // new gains far from those measured, with the small step
   Search,  // one step of a trial
-  Judge    // one of the three runs of a verification
+  Judge,   // one of the three runs of a verification
+  Settle   // a rest record after a change of I on a machine with a load: the loop takes up the
+           // kick the rescaled sum gives before the gains are measured
 };
 
 // One step test the search asks for: the board to hold gains, then "r<prediv>c<step>ok1".
@@ -238,6 +278,7 @@ class TGainSearch {
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
   bool Excluded(const TSearchGains& gains) const;
   bool Within(const TSearchGains& gains, bool quiet = true) const;
+  bool IntegralFits(const TSearchGains& gains) const;
   double CostOf(const TSearchGains& gains) const;
   int Direction() const;
   int RunsLeft() const;
@@ -245,6 +286,9 @@ class TGainSearch {
   int JudgeRunsFor(const TSearchGains& gains) const;
   int JudgeStep(int done) const;
   std::vector<TBoardFigures> JudgedPairs() const;
+  int SettleRuns(const TSearchGains& gains) const;
+  double BoardI() const;
+  void Plan(const TPlannedRun& run);
   void Conclude(const std::string& verdict);
 
   TSearchSetup FSetup;
@@ -258,6 +302,7 @@ class TGainSearch {
   TSearchGains FBest;
   TSearchGains FPresent;
   std::optional<TPlannedRun> FPending;
+  std::optional<TPlannedRun> FAfterSettle;  // the run a settling rest record goes before
   double FScale = 1;         // log2 of a move's factor
   std::vector<TMove> FPoll;  // the moves of this poll still to try
   std::optional<TMove> FLastGood;

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <optional>
+#include <tuple>
 
 namespace {
 
@@ -263,6 +265,73 @@ TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
     }
   }
   EXPECT_TRUE(refused) << "no bolder gains were judged";
+}
+
+struct TSizingCase {
+  const char* Name;
+  TMotorModel Motor;
+  TSearchGains Gains;
+  double Present;                 // the board's I
+  std::optional<double> Expected;  // none: no I suits the load
+};
+
+// I on a machine with a load, sized from the fitted motor for a 200-count step at prediv 0 with
+// a servo cycle of 1 ms: the approach winds up about 200 x 15 / 2 = 1500 counts x cycles.
+TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
+  const auto motor = [](double friction, double load, double slope) {
+    TMotorModel m;
+    m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = friction, m.Load = load, m.LoadSlope = slope;
+    return m;
+  };
+  const TSizingCase cases[] = {
+      // The board's own I holds the load and changing it would kick the motor.
+      {"a_constant_load_keeps_the_boards_i", motor(0.51, 5.2, 0), {3, 0.002, 0.006, 1}, 0.0005, 0.0005},
+      // (0.51 + 0.5 x 1) / 1500: more winds the approach up past the target.
+      {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00067333},
+      // A spring asks 10 % more drive at the step's end: (10 - 0.5) / (1500 + 99.5 x 1).
+      {"a_spring_without_i_gets_enough_to_take_up_its_change", motor(0.5, 0, 0.05), {1, 0, 0.003, 0}, 0, 0.0059394},
+      // An arm whose pull grows by 20 % over the step, more than friction and P at the edge hold.
+      {"a_load_that_pulls_harder_further_on_has_none", motor(0.2, 3, -0.1), {0.5, 0.001, 0.002, 0}, 0.001, std::nullopt},
+  };
+  for (const TSizingCase& c : cases) {
+    const TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
+    const std::optional<double> i = SizedIntegral(sizing, c.Gains, c.Present);
+    ASSERT_EQ(i.has_value(), c.Expected.has_value()) << c.Name;
+    if (i) {
+      EXPECT_NEAR(*i, *c.Expected, *c.Expected * 1e-4) << c.Name;
+    }
+  }
+}
+
+// A search on a machine with a load that changes I first lets the loop take up the kick of the
+// rescaled sum in a rest record, then measures the gains; one that keeps I measures at once.
+TEST(GainSearchTest, AChangeOfIUnderALoadIsMeasuredAtRest) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  const TSearchSetup kept = [&] {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0001);
+    s.Loaded = true;
+    s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
+    return s;
+  }();
+  TSearchSetup changed = kept;
+  changed.Loop.I = 0;
+  for (const auto& [name, setup, settles] : {std::tuple{"i_kept", kept, false}, std::tuple{"i_changed", changed, true}}) {
+    TGainSearch search(setup);
+    const std::optional<TPlannedRun> first = search.Next();
+    ASSERT_TRUE(first) << name;
+    EXPECT_GT(first->Gains.I, 0) << name;
+    EXPECT_EQ(first->Purpose == TRunPurpose::Settle, settles) << name;
+    if (!settles) continue;
+    EXPECT_EQ(first->Step, 0) << name;
+    search.Record(Record(0, 1000, [](int) { return 0; }, Quiet));
+    const std::optional<TPlannedRun> then = search.Next();
+    ASSERT_TRUE(then) << name;
+    EXPECT_EQ(then->Gains, first->Gains) << name;
+    EXPECT_EQ(then->Purpose, TRunPurpose::Search) << name;
+    EXPECT_EQ(then->Step, 200) << name;
+    EXPECT_FALSE(search.Completed()) << name << ": the rest record is no trial";
+  }
 }
 
 }  // namespace

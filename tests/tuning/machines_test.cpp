@@ -251,6 +251,7 @@ TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
       {"constant_load_every_third_cycle", "load=5", 2, false},
       {"constant_load_pulling_up", "load=-4", 0, false},
       {"gravity_arm", "gravity=8,angle=100", 0, false},
+      {"spring_to_a_wall", "spring=0.05,wall=60", 0, false},
       {"spring_to_a_wall_every_third_cycle", "spring=0.05,wall=60", 2, true},
   };
   for (const TLoadSearchCase& c : cases) {
