@@ -203,6 +203,10 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
   setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  // A glitch of two counts or more, seen even once, comes again: gains whose one count moves the
+  // output beyond the rest limit are not kept where it can (a count's flicker of one is a motor
+  // resting on the edge of a count).
+  setup.GlitchCounts = extras.FlickerCounts >= 2 ? extras.FlickerCounts : 0;
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
   setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
@@ -569,12 +573,13 @@ void TGainSearch::Verdict() {
   // of a count), a count beyond the deadband comes whenever the motor rests off its middle: a
   // loud loop kicks the output beyond the rest limit then, whether its few records showed it or
   // not.
-  if (FFailures.empty() && FSetup.FlickerCounts > 0 && Loud(trial.Gains))
+  const double comesAndGoes = std::max(FSetup.FlickerCounts, FSetup.GlitchCounts);
+  if (FFailures.empty() && comesAndGoes > 0 && Loud(trial.Gains))
     FFailures.push_back({"rest", "rest peak-to-peak",
                          "one count beyond the deadband moves the output by " +
                              FixedText(CountJump(trial.Gains, FSetup.Loop.Period), 1) + " % of drive, beyond the " +
                              FixedText(FBounds.QuietCountJump, 1) + " % a rest may, and the records show a count that "
-                             "comes and goes by " + FixedText(FSetup.FlickerCounts, 0) + ": a glitch with the motor off "
+                             "comes and goes by " + FixedText(comesAndGoes, 0) + ": a glitch with the motor off "
                              "the middle of its deadband kicks it"});
   // A short rest record may miss what the search's own runs showed: whether the motor comes
   // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter

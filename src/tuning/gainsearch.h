@@ -135,7 +135,8 @@ struct TSearchSetup {
   std::optional<TSearchGains> Guess;  // the model's suggestion, tried first (with a deadband of a
                                       // count where one count moves its output beyond the rest limit)
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
-  double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps (glitches, noise)
+  double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps often (noise)
+  double GlitchCounts = 0;   // how far a count jumped for one sample, two counts or more, however rarely
   bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
   std::optional<TIntegralSizing> Integral;  // where loaded: what sizes I
 };

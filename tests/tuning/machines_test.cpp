@@ -121,6 +121,13 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
     setup.Loop = LoopSettings(ToRecord(zirvsim::TBoardParams{}));
     setup.Step = 200;
     TakeRecordsInto(setup, choice.Identification, choice.Extras);
+    // A glitch seen once keeps loud gains off the board; play and a coarse count do not.
+    if (std::string(c.Name) == "glitches_now_and_then") {
+      EXPECT_GE(setup.GlitchCounts, 2) << c.Name;
+    }
+    if (c.Play || std::string(c.Name) == "coarse") {
+      EXPECT_EQ(setup.GlitchCounts, 0) << c.Name;
+    }
     if (setup.DeadbandFloor > 0) {
       EXPECT_EQ(SearchBounds(setup).DeadbandMax, setup.DeadbandFloor + 1) << c.Name;
     }
