@@ -382,7 +382,7 @@ TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& f
 // that held the gains tried, and what to check.
 std::string TGainSearch::GlitchText() const {
   return "the encoder's count jumps for a sample by as much as " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
-         " (" + CountText(FSetup.GlitchEvents, 0, "time", "times") + " by two or more in " +
+         " (" + CountText(FSetup.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
          FixedText(FSetup.GlitchSeconds, 2) + " s of records); at rest such a glitch with the motor at the "
          "deadband's edge kicks the output by about (P + I + 2 D / servo period) x (the deadband or a count, + " +
          FixedText(FSetup.GlitchCounts, 0) + "), and of the gains tried whose kick stays within the " +
