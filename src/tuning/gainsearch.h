@@ -137,6 +137,7 @@ struct TSearchSetup {
   double DeadbandFloor = 0;  // the deadband the records ask for (a flickering count, play)
   double FlickerCounts = 0;  // how far a count that comes and goes at rest jumps often (noise)
   double GlitchCounts = 0;   // how far a count jumped for one sample, two counts or more, however rarely
+  double PlayCounts = 0;     // the play the fit shows between motor and encoder, counts
   bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
   std::optional<TIntegralSizing> Integral;  // where loaded: what sizes I
 };
@@ -284,6 +285,7 @@ class TGainSearch {
   int Direction() const;
   int RunsLeft() const;
   bool Loud(const TSearchGains& gains) const;
+  double LoudDeadband() const;
   int JudgeRunsFor(const TSearchGains& gains) const;
   int JudgeStep(int done) const;
   std::vector<TBoardFigures> JudgedPairs() const;
