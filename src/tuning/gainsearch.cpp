@@ -603,12 +603,14 @@ void TGainSearch::Verdict() {
     const TSearchRun& run = FRuns[k];
     const TSearchGains& g = run.Plan.Gains;
     if (run.Plan.Purpose == TRunPurpose::Settle) continue;  // the kick of a new I, not the gains at rest
-    // A step's tail counts where the motor settled within the first half of the record, or
-    // reached its target within it and settled late only because it swung about the target: a
-    // later approach leaves motion in the tail, not the motor at rest, but a loop that hunts
-    // about its target most of the record and then rests with the output swinging hunts.
-    const bool resting = run.Plan.Step == 0 || run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2 ||
-                         (run.Figures.SettlingSamples && ReachedAt(run.Record) <= size_t(kStepTestSamples / 2));
+    // A step's tail counts where the motor settled within the first half of the record: a
+    // later settling leaves motion in the tail, not the motor at rest. A run of these very
+    // gains that reached its target within the first half and settled late only because it
+    // swung about the target counts too: it hunted most of the record and rested no quieter.
+    const bool swungAbout = g == trial.Gains && run.Figures.SettlingSamples &&
+                            ReachedAt(run.Record) <= size_t(kStepTestSamples / 2);
+    const bool resting = run.Plan.Step == 0 ||
+                         run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2 || swungAbout;
     if (!resting || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct || g.Deadband != trial.Gains.Deadband ||
         g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9))
       continue;
