@@ -738,8 +738,9 @@ int RunJob(const QStringList& job, bool gridded, const QString& gridCache, bool 
   if (cached != cache.end()) grid.Settling = cached->second;
   else if (gridded) grid = GridBest(motor, prediv);
   const std::optional<int> best = grid.Settling;
+  // The cache keeps the best settling alone: its gains are shown only where the grid ran here.
   char gains[96] = "";
-  if (best) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
+  if (best && cached == cache.end()) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
   const std::string name = std::string(kind->Name) + " [" + motor + "] prediv " + std::to_string(prediv) + " (grid best " +
                            (best ? std::to_string(*best) : std::string("-")) + gains + ")";
   for (size_t s = 0; s < std::size(kStarts); ++s) {
