@@ -10,11 +10,14 @@
 namespace {
 
 // One-sample excursions of the count: e[k] differs from e[k-1] and e[k+1] is back at e[k-1].
-void CountFlicker(const std::vector<double>& errors, size_t from, TPlantExtras& x) {
+void CountFlicker(const std::vector<double>& errors, size_t from, double period, TPlantExtras& x) {
+  if (errors.size() > from) x.FlickerSeconds += double(errors.size() - from) * period;
   for (size_t k = std::max<size_t>(from, 1); k + 1 < errors.size(); ++k) {
     if (errors[k] == errors[k - 1] || errors[k + 1] != errors[k - 1]) continue;
     ++x.FlickerEvents;
-    x.FlickerCounts = std::max(x.FlickerCounts, int(std::lround(std::abs(errors[k] - errors[k - 1]))));
+    const int counts = int(std::lround(std::abs(errors[k] - errors[k - 1])));
+    x.GlitchEvents += counts >= 2;
+    x.FlickerCounts = std::max(x.FlickerCounts, counts);
   }
 }
 
@@ -70,9 +73,9 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   TPlantExtras x;
   for (const TStepRecord& r : steps) {
     const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
-    if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), x);
+    if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), r.Setup.Loop.Period, x);
   }
-  if (rest) CountFlicker(rest->Errors, 0, x);
+  if (rest) CountFlicker(rest->Errors, 0, rest->Setup.Loop.Period, x);
   for (const TStepRecord& r : steps)
     if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
   x.PlayCounts = motor.Play;
@@ -106,19 +109,41 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
 
 double DeadbandAgainstFlicker(const TPlantExtras& extras) {
-  if (extras.FlickerEvents == 0) return 0;
-  // A count that came and went by one now and then asks for nothing of its own: a motor may
-  // rest on the edge of a count in any run, seen or not, and gains whose one count moves the
-  // output beyond the rest limit get a count of deadband against it anyway. Taken from one run
-  // and not the next, it made the same board's answer flip between gains with a deadband, none,
-  // and no gains at all.
-  if (extras.FlickerCounts <= 1 && extras.FlickerEvents < kNoisyFlickers) return 0;
+  // A count that came and went now and then asks for nothing of its own: a motor may rest on
+  // the edge of a count in any run, seen or not, and taken from one run and not the next it
+  // made the same board's answer flip between gains with a deadband, none, and no gains at
+  // all. Nor does a glitch: a deadband of its size let the motor rest at its edge, where the
+  // glitch met the loop as twice its size.
+  if (extras.FlickerEvents < kNoisyFlickers) return 0;
   return extras.FlickerCounts;
+}
+
+int GlitchCounts(const TPlantExtras& extras) {
+  return extras.FlickerCounts >= 2 && extras.FlickerEvents < kNoisyFlickers ? extras.FlickerCounts : 0;
+}
+
+double GlitchKick(double p, double i, double d, double deadband, double period, double glitch) {
+  // The motor rests a count off at most, or at the deadband's edge (the error there counts as
+  // 0): the glitch takes the error to that edge and the glitch. Without a deadband the motor may
+  // rest on the edge of a count, the error 1, and step across it while the glitch lasts: the
+  // error jumps by the glitch and falls back by a count more.
+  const double band = std::floor(std::max(0.0, deadband));
+  const double reach = std::max(1.0, band) + glitch;
+  const double up = band < 1 ? glitch : reach;
+  return (p + i) * reach + d / period * (up + reach);
+}
+
+double GlitchCountJumpPct(double glitch, double deadband) {
+  return kRestLimitPct / (2 * (std::max(1.0, std::floor(std::max(0.0, deadband))) + glitch));
 }
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
   if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (const int glitch = GlitchCounts(extras)) {
+    const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
+    flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));
+  }
   return flicker;
 }
 

@@ -14,6 +14,8 @@
 struct TPlantExtras {
   int FlickerCounts = 0;   // the largest one-sample excursion of the count at rest; 0: none seen
   int FlickerEvents = 0;   // how many were seen
+  int GlitchEvents = 0;     // how many of them were two counts or more
+  double FlickerSeconds = 0;  // the servo time the flicker was looked for in (one cycle a sample)
   bool HuntsAtRest = false;        // the rest record's output swings beyond the rest limit, slowly
   double RestOutputPpPct = 0;      // of the rest record, % of "Max Output (m):"
   double RestErrorPp = 0;          // counts
@@ -47,19 +49,36 @@ double DeadbandAgainstPlay(const TPlantExtras& extras);
 // motor resting on the edge of a count.
 inline constexpr int kNoisyFlickers = 10;
 
-// Returns the deadband the choice uses against a flicker of the count: the flicker's size, so
-// that a count that comes and goes, or jumps by a glitch of one or two counts for a sample,
-// leaves the output alone; 0 when the records show none, or only a count that came and went by
-// one now and then (a motor on the edge of a count, which any run may show or not). (Without it a glitch at rest kicked
-// the output by P + D / servo period per count, beyond the rest limit.)
+// Returns the deadband the choice uses against a flicker of the count: the flicker's size where
+// it flickers as often as noise, so that a count that comes and goes leaves the output alone; 0
+// where the records show none, or a count that came and went now and then (a motor on the edge
+// of a count, which any run may show or not, or a glitch of the encoder). A deadband does not
+// quieten a glitch: the motor rests anywhere within it, and a glitch at its edge meets the loop
+// as the deadband and the glitch together, so that every count of deadband adds to the kick.
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
 // flickers often (noise): a flicker that still passes the deadband then moves the output no
-// more than a rest may. A flicker seen now and then (a glitch, a motor on the edge of a count)
-// leaves the count jump as asked: the deadband takes it, and one glitch in a rest record cut
-// P threefold.
+// more than a rest may. Where the records show a glitch of two counts or more, the count jump is
+// held to what keeps a glitch's kick within the rest limit (GlitchCountJumpPct).
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
+
+// The size of a glitch the records show: a one-sample jump of the count by two counts or more,
+// however rarely (a jump of one is as likely a motor resting on the edge of a count), but not as
+// often as noise (which the flicker's deadband and count jump take); 0: none.
+int GlitchCounts(const TPlantExtras& extras);
+
+// How far a glitch moves the output, peak to peak, in % of drive: for one sample the loop meets
+// the glitch of the given size on top of the deadband's edge or a count, where the motor may
+// rest (the error within the deadband counts as 0, beyond it whole), and then the error falls
+// back. P (and I) take the error once; D takes it as the error's change per servo period, once
+// up and once down.
+double GlitchKick(double p, double i, double d, double deadband, double period, double glitch);
+
+// The count jump, in % of "Max Output (m):", that holds a glitch's kick within the rest limit
+// whatever D's share of the jump (the kick is at most twice the count jump times the glitch and
+// the deadband's edge or a count).
+double GlitchCountJumpPct(double glitch, double deadband);
 
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot
 // produce); empty when the choice can handle them.

@@ -204,10 +204,12 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
   setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
-  // A glitch of two counts or more, seen even once, comes again: gains whose one count moves the
-  // output beyond the rest limit are not kept where it can (a count's flicker of one is a motor
-  // resting on the edge of a count).
-  setup.GlitchCounts = extras.FlickerCounts >= 2 ? extras.FlickerCounts : 0;
+  // A glitch of two counts or more, seen even once, comes again: gains whose kick at the
+  // deadband's edge moves the output beyond the rest limit are not kept where it can (a count's
+  // flicker of one is a motor resting on the edge of a count).
+  setup.GlitchCounts = GlitchCounts(extras);
+  setup.GlitchEvents = extras.GlitchEvents;
+  setup.GlitchSeconds = extras.FlickerSeconds;
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
   setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
@@ -287,6 +289,8 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
       if (const std::optional<double> i = SizedIntegral(*FSetup.Integral, g, FPresent.I)) g.I = *i;
     }
   }
+  // Where the records showed glitches, the guess comes down to gains whose kick a rest may show.
+  if (FSetup.Guess) FSetup.Guess = WithinGlitchKick(*FSetup.Guess, *FSetup.Guess);
   // The model's suggestion is tried as it was chosen, but with a deadband of a count where a
   // count that comes and goes would move its output by more than a rest may: whether the
   // motor stops on the edge of a count is a matter of where it stops, which its verification's
@@ -360,6 +364,45 @@ double TGainSearch::LoudDeadband() const {
   return std::clamp(play, 1.0, std::max(1.0, FBounds.DeadbandMax));
 }
 
+double TGainSearch::Kick(const TSearchGains& g) const {
+  return GlitchKick(g.P, g.I, g.D, g.Deadband, FSetup.Loop.Period, FSetup.GlitchCounts);
+}
+
+// Where the records showed a glitch, a rest record meets one sooner or later, with the motor at
+// the deadband's edge as often as not: the kick it gives then is what the rest shows.
+bool TGainSearch::QuietAgainstGlitches(const TSearchGains& g) const {
+  return FSetup.GlitchCounts <= 0 || Kick(g) <= FBounds.QuietCountJump * (1 + 1e-9);
+}
+
+// Gains moved from others, brought back within the glitch's kick: D cut back where it went up
+// (P and the deadband as moved), else P and D scaled down together, their balance kept.
+TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& from) const {
+  if (QuietAgainstGlitches(g)) return g;
+  // The kick is P + I and D each times a number of counts: what is left of the limit for D.
+  const double period = FSetup.Loop.Period;
+  const double perP = GlitchKick(1, 0, 0, g.Deadband, period, FSetup.GlitchCounts);
+  const double perD = GlitchKick(0, 0, period, g.Deadband, period, FSetup.GlitchCounts);
+  if (g.D > from.D && (g.P + g.I) * perP < FBounds.QuietCountJump) {
+    g.D = (FBounds.QuietCountJump - (g.P + g.I) * perP) / perD * period;
+    return g;
+  }
+  const double down = FBounds.QuietCountJump / Kick(g);
+  g.P *= down, g.D *= down;
+  return g;
+}
+
+// Why no gains were kept where the records showed glitches: their size and how often, the kick
+// that held the gains tried, and what to check.
+std::string TGainSearch::GlitchText() const {
+  return "the encoder's count jumps for a sample by as much as " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
+         " (" + CountText(FSetup.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
+         FixedText(FSetup.GlitchSeconds, 2) + " s of records); at rest such a glitch with the motor at the "
+         "deadband's edge kicks the output by about (P + I + 2 D / servo period) x (the deadband or a count, + " +
+         FixedText(FSetup.GlitchCounts, 0) + "), and of the gains tried whose kick stays within the " +
+         FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may, none both met the goal and did no worse "
+         "than before: check the encoder's wiring, shielding and supply";
+}
+
 int TGainSearch::JudgeRunsFor(const TSearchGains& gains) const {
   return (FPosition != 0) + (Loud(gains) ? kLoudJudgeRuns : FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns);
 }
@@ -406,7 +449,7 @@ bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
          (!quiet || (g.Deadband >= LoudDeadband() && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
           CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g) : 1) <= b.QuietCountJump) &&
-         IntegralFits(g);
+         (!quiet || QuietAgainstGlitches(g)) && IntegralFits(g);
 }
 
 bool TGainSearch::IntegralFits(const TSearchGains& g) const {
@@ -586,13 +629,18 @@ void TGainSearch::Verdict() {
   // of a count), a count beyond the deadband comes whenever the motor rests off its middle: a
   // loud loop kicks the output beyond the rest limit then, whether its few records showed it or
   // not.
-  const double comesAndGoes = std::max(FSetup.FlickerCounts, FSetup.GlitchCounts);
-  if (FFailures.empty() && comesAndGoes > 0 && Loud(trial.Gains))
+  if (FFailures.empty() && !QuietAgainstGlitches(trial.Gains))
+    FFailures.push_back({"rest", "rest peak-to-peak",
+                         "a glitch of " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
+                             " with the motor at the deadband's edge kicks the output by " +
+                             FixedText(Kick(trial.Gains), 1) + " % of drive peak-to-peak, beyond the " +
+                             FixedText(FBounds.QuietCountJump, 1) + " % a rest may"});
+  if (FFailures.empty() && FSetup.FlickerCounts > 0 && Loud(trial.Gains))
     FFailures.push_back({"rest", "rest peak-to-peak",
                          "one count beyond the deadband moves the output by " +
                              FixedText(CountJump(trial.Gains, FSetup.Loop.Period), 1) + " % of drive, beyond the " +
                              FixedText(FBounds.QuietCountJump, 1) + " % a rest may, and the records show a count that "
-                             "comes and goes by " + FixedText(comesAndGoes, 0) + ": a glitch with the motor off "
+                             "comes and goes by " + FixedText(FSetup.FlickerCounts, 0) + ": a glitch with the motor off "
                              "the middle of its deadband kicks it"});
   // A short rest record may miss what the search's own runs showed: whether the motor comes
   // to rest on the edge of a count (a load, cogging) or hunts across its friction is a matter
@@ -650,6 +698,7 @@ void TGainSearch::ToJudge() {
       FFailures = {{"", "bounds",
                     "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
                     "the load the fit shows"}};
+    if (FSetup.GlitchCounts > 0) FFailures.push_back({"rest", "glitches", GlitchText()});
     return Finish(TSearchEnd::NoneBetter);
   }
   Judge(*pick);
@@ -743,6 +792,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   }
   g.P = std::min(g.P, FBounds.PMax);
   g.Deadband = std::max(g.Deadband, FBounds.DeadbandMin);
+  g = WithinGlitchKick(g, at);
   // A move of P, D or the deadband under a load keeps I where it suits the new gains.
   if (FSetup.Integral && move != TMove::IUp && move != TMove::IDown) {
     std::optional<double> i = SizedIntegral(*FSetup.Integral, g, at.I);

@@ -503,6 +503,7 @@ struct TSearchCase {
   const char* Name;
   const char* Motor;
   bool ModelGivesNone;  // the model refuses; else its suggestion fails its verification
+  const char* Names = "";  // what a refusal names
 };
 
 void PrintTo(const TSearchCase& c, std::ostream* out) { *out << c.Name; }
@@ -550,6 +551,7 @@ TEST_P(SuggestSearchTest, MeetsTheGoalOrWritesNothingWithAReason) {
     EXPECT_EQ(board, original);
     EXPECT_TRUE(r.Err.contains("no gains tried both meet the goal") || r.Err.contains("tripped the servo"))
         << r.Err.toStdString();
+    EXPECT_TRUE((r.Err + r.Out).contains(QString::fromUtf8(c.Names))) << r.Err.toStdString();
   }
 }
 
@@ -558,7 +560,10 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(TSearchCase{"cogging", "cogging=1.252,cogs=41", true},
                     // Torque that saturates below the output limit: bolder gains hold the output
                     // at its limit.
-                    TSearchCase{"current_limit", "current=24.67", false}),
+                    TSearchCase{"current_limit", "current=24.67", false},
+                    // Glitches of the encoder: only gains whose kick at rest stays small settle
+                    // slower than the board's own, which no verdict keeps; the refusal says so.
+                    TSearchCase{"glitches", "glitch=8.557", true, "check the encoder's wiring"}),
     [](const testing::TestParamInfo<TSearchCase>& info) { return std::string(info.param.Name); });
 
 struct TUsageCase {

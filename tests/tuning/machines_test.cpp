@@ -98,14 +98,14 @@ struct TFlickerCase {
 };
 
 // Play, an encoder's glitches, its noise and a coarse encoder tell themselves apart: only play
-// is play, a glitch sets the deadband to its size without cutting how hard a count may push,
-// noise sets both.
+// is play, a glitch holds how hard a count may push to what keeps its kick at the deadband's
+// edge within the rest limit and asks for no deadband, noise sets both to its own.
 TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
   // A deadband is a count at least wherever one count moves the output by more than a rest may,
   // the flicker's size where it flickers, and at most a count more than what the records show.
   const TFlickerCase cases[] = {
       {"play", "play=3", true, 1, 2, 20},
-      {"glitches_now_and_then", "glitch=10", false, 1, 3, 20},
+      {"glitches_now_and_then", "glitch=10", false, 0, 1, kRestLimitPct / 6},
       {"noise", "encnoise=1", false, 1, 2, 10},
       {"coarse", "cpr=400", false, 0, 2, 20},
   };

@@ -130,8 +130,9 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
 }
 
 // A count that came and went by one now and then (a motor on the edge of a count: one run shows
-// it, the next not) asks for no deadband, so that repeated runs on one board choose alike; a
-// glitch of more, or a count that flickers as often as noise, asks for its size.
+// it, the next not) asks for no deadband, so that repeated runs on one board choose alike; nor
+// does a glitch of more (the motor rests at the deadband's edge, where a glitch kicks harder);
+// a count that flickers as often as noise asks for its size.
 TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
   const struct {
     const char* Name;
@@ -141,7 +142,8 @@ TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
       {"none", 0, 0, 0},
       {"one_count_twice", 1, 2, 0},
       {"one_count_as_often_as_noise", 1, kNoisyFlickers, 1},
-      {"a_glitch_of_two_counts_once", 2, 1, 2},
+      {"a_glitch_of_two_counts_once", 2, 1, 0},
+      {"two_counts_as_often_as_noise", 2, kNoisyFlickers, 2},
   };
   for (const auto& c : cases) {
     TPlantExtras x;
