@@ -198,8 +198,7 @@ TBoardFigures Measure(zirvsim::TBoardModel board, const zirvsim::TBoardParams& p
   board.SetParams(params);
   TBoardFigures f;
   board.RunCycles(kSettleCycles);
-  { const TStepRecord r = RunOnBoard(board, kStep, prediv); f.Forward = Figures(r);
-    if (getenv("DUMPREC")) for (size_t k = 0; k < r.Errors.size(); ++k) std::printf("%zu %g %g\n", k, r.Errors[k], r.Outputs[k]); }
+  f.Forward = Figures(RunOnBoard(board, kStep, prediv));
   board.RunCycles(kSettleCycles);
   f.Reverse = Figures(RunOnBoard(board, -kStep, prediv));
   board.RunCycles(kSettleCycles);
@@ -518,7 +517,6 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
     setup.Prediv = prediv;
     setup.Before = {runs[0].Figures, runs[1].Figures, runs[2].Figures};
     TakeRecordsInto(setup, choice.Identification, choice.Extras);
-    if (trace) std::fprintf(stderr, "  extras: play %.2f flicker %g x%d floor %g\n", choice.Extras.PlayCounts, choice.Extras.FlickerCounts, choice.Extras.FlickerEvents, setup.DeadbandFloor);
     if (choice.Refusal.empty()) {
       base.FeedForward0 = choice.Suggestion.Gains.FF0, base.FeedForward1 = choice.Suggestion.Gains.FF1;
       setup.Guess = TSearchGains{choice.Suggestion.Gains.P, choice.Suggestion.Gains.I, choice.Suggestion.Gains.D, choice.Deadband};
@@ -543,9 +541,9 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
     for (const TSearchRun& run : search.Runs()) c.Unstable += run.Danger != TDanger::None;
     if (trace)
       for (const TSearchRun& run : search.Runs())
-        std::fprintf(stderr, "  run step %d P %g p%d: settling %d overshoot %.1f sse %.1f restpp %.1f iae %.0f\n", run.Plan.Step, run.Plan.Gains.P, int(run.Plan.Purpose),
+        std::fprintf(stderr, "  run step %d P %g: settling %d overshoot %.1f sse %.1f restpp %.1f\n", run.Plan.Step, run.Plan.Gains.P,
                      run.Figures.SettlingSamples.value_or(-1), run.Figures.OvershootPct, run.Figures.SteadyStateError,
-                     run.Figures.RestOutputPpPct.value_or(-1), run.Figures.Iae);
+                     run.Figures.RestOutputPpPct.value_or(-1));
     if (trace)
       for (const TSearchTrial& t : search.Trials())
         std::fprintf(stderr, "  trial %d P %g I %g D %g b %g: %s\n", t.Number, t.Gains.P, t.Gains.I, t.Gains.D,
@@ -555,13 +553,6 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
-  if (trace)
-    for (const auto& [what, f] : {std::pair<const char*, const TBoardFigures*>{"search-before", nullptr}, {"before", &before}, {"after", &after}}) {
-      const TBoardFigures& g = f ? *f : TBoardFigures{runs[0].Figures, runs[1].Figures, runs[2].Figures};
-      for (const TStepFigures* s : {&g.Forward, &g.Reverse, g.Rest ? &*g.Rest : nullptr})
-        if (s) std::fprintf(stderr, "  %s: settling %d overshoot %.1f sse %.1f restpp %.1f iae %.0f\n", what, s->SettlingSamples.value_or(-1),
-                            s->OvershootPct, s->SteadyStateError, s->RestOutputPpPct.value_or(-1), s->Iae);
-    }
   const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
   c.Worse = !worse.empty();
   for (const TFigureFailure& f : worse) why += "; worse: " + f.Text;
@@ -708,25 +699,6 @@ int RunJob(const QStringList& job, bool gridded, const QString& gridCache, bool 
   }
   const std::string motor = DrawMotor(*kind, job.value(2).toInt());
   const int prediv = job.value(3).toInt();
-  if (job[0] == QStringLiteral("try")) {  // try KIND DRAW PREDIV P I D B [PRESTEP]
-    zirvsim::TBoardModel fresh = FreshBoard(motor);
-    if (job.size() > 8) { RunOnBoard(fresh, job[8].toInt(), prediv); fresh.RunCycles(kSettleCycles); RunOnBoard(fresh, -job[8].toInt(), prediv); fresh.RunCycles(kSettleCycles);}
-    zirvsim::TBoardParams p;
-    p.P = job[4].toDouble(), p.I = job[5].toDouble(), p.D = job[6].toDouble(), p.Deadband = job[7].toDouble();
-    if (job.size() > 9) {
-      zirvsim::TBoardModel b = fresh; b.SetParams(p); b.RunCycles(kSettleCycles);
-      for (int k = 9; k < job.size(); ++k) {
-        const TStepFigures s = Figures(RunOnBoard(b, job[k].toInt(), prediv));
-        std::printf("  small %d: settling %d overshoot %.1f sse %.1f restpp %.1f\n", job[k].toInt(), s.SettlingSamples.value_or(-1), s.OvershootPct, s.SteadyStateError, s.RestOutputPpPct.value_or(-1));
-      }
-      return 0;
-    }
-    const TBoardFigures g = Measure(fresh, p, prediv);
-    for (const TStepFigures* s : {&g.Forward, &g.Reverse, &*g.Rest})
-      std::printf("  settling %d overshoot %.1f sse %.1f restpp %.1f iae %.0f\n", s->SettlingSamples.value_or(-1),
-                  s->OvershootPct, s->SteadyStateError, s->RestOutputPpPct.value_or(-1), s->Iae);
-    return 0;
-  }
   if (job[0] == QStringLiteral("paced")) {
     const TCase c = RunCase(motor, prediv, kStarts[job.value(4).toInt()], std::nullopt, true, "paced");
     std::printf("paced %g %d %d\n", c.Seconds, c.Steps, c.Writes);
