@@ -43,6 +43,12 @@ constexpr double kLeastGain = 0.01;
 // A swing counts as growing when it passes the one before by a tenth and a count.
 constexpr double kGrowth = 1.1;
 
+// Gains whose glitch kick reaches this share of the rest limit count as on its limit (the
+// fields' three digits move them off it by a little).
+constexpr double kRidgeKickShare = 0.97;
+// The narrowest bracket of D over P the search along the kick limit halves.
+constexpr double kRidgeNarrowest = 1.03;
+
 double SignOf(double value) { return value < 0 ? -1 : 1; }
 
 // Rounds to three significant digits, as the window's fields show the gains a suggestion writes.
@@ -697,10 +703,11 @@ bool TGainSearch::PlanMove() {
     return true;
   }
   FRepairs = 0;
+  if (FRidging) return PlanRidgeMove();
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
-      if (FScale < kLastScale) return false;
+      if (FScale < kLastScale) return FSetup.GlitchCounts > 0 && PlanRidgeMove();
       FPoll = MovesFor(FBest);
     }
     const TMove move = FPoll.front();
@@ -712,6 +719,59 @@ bool TGainSearch::PlanMove() {
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within
+// a narrow band of D over P, narrower than the search's smallest move: too little D and the motor
+// overshoots or stops past the target, too much and friction holds it short. Gains measured
+// along the limit with the same I and deadband as the best bracket that band (the largest D over
+// P that went past the target, the smallest that stopped short above it), and the next trial
+// halves the bracket on the limit, until gains within it stop on target or the bracket is as
+// narrow as the gains' three digits tell apart.
+bool TGainSearch::PlanRidgeMove() {
+  FRidging = true;
+  FMoving.reset();
+  // Each gains on the limit: D over P, and whether their steps went past the target (1), stopped
+  // short of it (-1) or stopped on it (0), both ways.
+  std::vector<std::pair<double, int>> sides;
+  for (const auto& [g, point] : FPoints) {
+    if (point.Dangerous || g.P <= 0 || g.I != FBest.I || g.Deadband != FBest.Deadband ||
+        Kick(g) < FBounds.QuietCountJump * kRidgeKickShare)
+      continue;
+    const double bound = std::max(1.0, g.Deadband);
+    bool past = false, shortOf = false, settled = true;
+    for (const std::optional<TStepFigures>& f : point.Figures) {
+      settled = settled && f && f->SettlingSamples;
+      if (!f) continue;
+      past = past || f->SteadyStateError < -bound || f->OvershootPct > FSetup.Goal.TargetOvershootPct;
+      shortOf = shortOf || f->SteadyStateError > bound;
+    }
+    // Gains that go past one way and stop short the other tell nothing of the side.
+    if (past != shortOf) sides.emplace_back(g.D / g.P, past ? 1 : -1);
+    else if (!past && settled) return false;  // on the ridge already: judged next
+  }
+  std::optional<double> low, high;  // the bracket: went past below, stopped short above
+  for (const auto& [ratio, side] : sides)
+    if (side < 0 && (!high || ratio < *high)) high = ratio;
+  for (const auto& [ratio, side] : sides)
+    if (side > 0 && high && ratio < *high && (!low || ratio > *low)) low = ratio;
+  if (!low || *high / *low < kRidgeNarrowest) return false;
+  const TSearchGains next = OnKickLimit(std::sqrt(*low * *high));
+  if (next.P <= 0 || FPoints.count(next) || Excluded(next) || !Within(next)) return false;
+  StartTrial(next);
+  Plan(TPlannedRun{next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+  return true;
+}
+
+// The gains with the best's I and deadband, D over P as given, whose glitch kick is the limit.
+TSearchGains TGainSearch::OnKickLimit(double ratio) const {
+  const double period = FSetup.Loop.Period;
+  TSearchGains g = FBest;
+  const double perP = GlitchKick(1, 0, 0, g.Deadband, period, FSetup.GlitchCounts);
+  const double perD = GlitchKick(0, 0, period, g.Deadband, period, FSetup.GlitchCounts) / period;
+  g.P = (FBounds.QuietCountJump - g.I * perP) / (perP + ratio * perD);
+  g.D = ratio * g.P;
+  return Shown(g);
 }
 
 std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) const {
