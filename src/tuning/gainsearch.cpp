@@ -48,6 +48,9 @@ constexpr double kGrowth = 1.1;
 constexpr double kRidgeKickShare = 0.97;
 // The narrowest bracket of D over P the search along the kick limit halves.
 constexpr double kRidgeNarrowest = 1.03;
+// How far beyond the gains measured on one side of the band the search along the limit looks
+// for the other: the square of the smallest move.
+constexpr double kRidgeReach = 1.41;
 
 double SignOf(double value) { return value < 0 ? -1 : 1; }
 
@@ -731,11 +734,14 @@ bool TGainSearch::PlanMove() {
 bool TGainSearch::PlanRidgeMove() {
   FRidging = true;
   FMoving.reset();
-  // Each gains on the limit: D over P, and whether their steps went past the target (1), stopped
-  // short of it (-1) or stopped on it (0), both ways.
+  // Along the limit I stays where a load needs it, else none (an I winds the motor past where
+  // friction would hold it), and the deadband stays the best's.
+  const double i = FSetup.Integral ? FBest.I : 0;
+  // Each gains on the limit: D over P, and whether their steps went past the target (1) or
+  // stopped short of it (-1).
   std::vector<std::pair<double, int>> sides;
   for (const auto& [g, point] : FPoints) {
-    if (point.Dangerous || g.P <= 0 || g.I != FBest.I || g.Deadband != FBest.Deadband ||
+    if (point.Dangerous || g.P <= 0 || g.I != i || g.Deadband != FBest.Deadband ||
         Kick(g) < FBounds.QuietCountJump * kRidgeKickShare)
       continue;
     const double bound = std::max(1.0, g.Deadband);
@@ -754,24 +760,35 @@ bool TGainSearch::PlanRidgeMove() {
   for (const auto& [ratio, side] : sides)
     if (side < 0 && (!high || ratio < *high)) high = ratio;
   for (const auto& [ratio, side] : sides)
-    if (side > 0 && high && ratio < *high && (!low || ratio > *low)) low = ratio;
-  if (!low || *high / *low < kRidgeNarrowest) return false;
-  const TSearchGains next = OnKickLimit(std::sqrt(*low * *high));
-  if (next.P <= 0 || FPoints.count(next) || Excluded(next) || !Within(next)) return false;
-  StartTrial(next);
-  Plan(TPlannedRun{next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+    if (side > 0 && (!high || ratio < *high) && (!low || ratio > *low)) low = ratio;
+  // Gains on one side only: a step of the smallest move's square beyond them.
+  double ratio = 0;
+  if (low && high) ratio = *high / *low < kRidgeNarrowest ? 0 : std::sqrt(*low * *high);
+  else if (low) ratio = *low * kRidgeReach;
+  else if (high) ratio = *high / kRidgeReach;
+  if (ratio <= 0) return false;
+  const std::optional<TSearchGains> next = OnKickLimit(i, ratio);
+  if (!next || FPoints.count(*next) || Excluded(*next) || !Within(*next)) return false;
+  StartTrial(*next);
+  Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
   return true;
 }
 
-// The gains with the best's I and deadband, D over P as given, whose glitch kick is the limit.
-TSearchGains TGainSearch::OnKickLimit(double ratio) const {
+// The gains with this I, the best's deadband and D over P as given whose glitch kick is the
+// limit, as the fields show them: the three digits taken where they keep the kick within it.
+std::optional<TSearchGains> TGainSearch::OnKickLimit(double i, double ratio) const {
   const double period = FSetup.Loop.Period;
-  TSearchGains g = FBest;
-  const double perP = GlitchKick(1, 0, 0, g.Deadband, period, FSetup.GlitchCounts);
-  const double perD = GlitchKick(0, 0, period, g.Deadband, period, FSetup.GlitchCounts) / period;
-  g.P = (FBounds.QuietCountJump - g.I * perP) / (perP + ratio * perD);
-  g.D = ratio * g.P;
-  return Shown(g);
+  const double perP = GlitchKick(1, 0, 0, FBest.Deadband, period, FSetup.GlitchCounts);
+  const double perD = GlitchKick(0, 0, period, FBest.Deadband, period, FSetup.GlitchCounts) / period;
+  for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
+    TSearchGains g = FBest;
+    g.I = i;
+    g.P = (limit - i * perP) / (perP + ratio * perD);
+    g.D = ratio * g.P;
+    g = Shown(g);
+    if (g.P > 0 && QuietAgainstGlitches(g)) return g;
+  }
+  return std::nullopt;
 }
 
 std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) const {
