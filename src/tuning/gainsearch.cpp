@@ -735,13 +735,14 @@ bool TGainSearch::PlanRidgeMove() {
   FRidging = true;
   FMoving.reset();
   // Along the limit I stays where a load needs it, else none (an I winds the motor past where
-  // friction would hold it), and the deadband stays the best's.
+  // friction would hold it), and the deadband stays the best's (or the least the records ask).
   const double i = FSetup.Integral ? FBest.I : 0;
+  const double band = std::max(FBest.Deadband, FBounds.DeadbandMin);
   // Each gains on the limit: D over P, and whether their steps went past the target (1) or
   // stopped short of it (-1).
   std::vector<std::pair<double, int>> sides;
   for (const auto& [g, point] : FPoints) {
-    if (point.Dangerous || g.P <= 0 || g.I != i || g.Deadband != FBest.Deadband ||
+    if (point.Dangerous || g.P <= 0 || g.I != i || g.Deadband != band ||
         Kick(g) < FBounds.QuietCountJump * kRidgeKickShare)
       continue;
     const double bound = std::max(1.0, g.Deadband);
@@ -761,28 +762,29 @@ bool TGainSearch::PlanRidgeMove() {
     if (side < 0 && (!high || ratio < *high)) high = ratio;
   for (const auto& [ratio, side] : sides)
     if (side > 0 && (!high || ratio < *high) && (!low || ratio > *low)) low = ratio;
-  // Gains on one side only: a step of the smallest move's square beyond them.
-  double ratio = 0;
+  // Gains on one side only: a step of the smallest move's square beyond them; none measured on
+  // the limit: the best's own balance of D and P brought onto it.
+  double ratio = FBest.P > 0 ? FBest.D / FBest.P : 0;
   if (low && high) ratio = *high / *low < kRidgeNarrowest ? 0 : std::sqrt(*low * *high);
   else if (low) ratio = *low * kRidgeReach;
   else if (high) ratio = *high / kRidgeReach;
   if (ratio <= 0) return false;
-  const std::optional<TSearchGains> next = OnKickLimit(i, ratio);
+  const std::optional<TSearchGains> next = OnKickLimit(i, band, ratio);
   if (!next || FPoints.count(*next) || Excluded(*next) || !Within(*next)) return false;
   StartTrial(*next);
   Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
   return true;
 }
 
-// The gains with this I, the best's deadband and D over P as given whose glitch kick is the
-// limit, as the fields show them: the three digits taken where they keep the kick within it.
-std::optional<TSearchGains> TGainSearch::OnKickLimit(double i, double ratio) const {
+// The gains with this I and deadband and D over P as given whose glitch kick is the limit, as
+// the fields show them: the three digits taken where they keep the kick within it.
+std::optional<TSearchGains> TGainSearch::OnKickLimit(double i, double band, double ratio) const {
   const double period = FSetup.Loop.Period;
-  const double perP = GlitchKick(1, 0, 0, FBest.Deadband, period, FSetup.GlitchCounts);
-  const double perD = GlitchKick(0, 0, period, FBest.Deadband, period, FSetup.GlitchCounts) / period;
+  const double perP = GlitchKick(1, 0, 0, band, period, FSetup.GlitchCounts);
+  const double perD = GlitchKick(0, 0, period, band, period, FSetup.GlitchCounts) / period;
   for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
     TSearchGains g = FBest;
-    g.I = i;
+    g.I = i, g.Deadband = band;
     g.P = (limit - i * perP) / (perP + ratio * perD);
     g.D = ratio * g.P;
     g = Shown(g);

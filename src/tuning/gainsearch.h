@@ -277,7 +277,7 @@ class TGainSearch {
   void Verdict();
   bool PlanMove();
   bool PlanRidgeMove();
-  std::optional<TSearchGains> OnKickLimit(double i, double ratio) const;
+  std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
