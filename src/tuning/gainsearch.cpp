@@ -727,10 +727,10 @@ bool TGainSearch::PlanMove() {
 // Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within
 // a narrow band of D over P, narrower than the search's smallest move: too little D and the motor
 // overshoots or stops past the target, too much and friction holds it short. Gains measured
-// along the limit with the same I and deadband as the best bracket that band (the largest D over
-// P that went past the target, the smallest that stopped short above it), and the next trial
-// halves the bracket on the limit, until gains within it stop on target or the bracket is as
-// narrow as the gains' three digits tell apart.
+// along the limit bracket that band (the largest D over P that went past the target, the
+// smallest that stopped short above it), and the next trial halves the bracket on the limit,
+// until gains within it stop on target or the bracket is as narrow as the gains' three digits
+// tell apart.
 bool TGainSearch::PlanRidgeMove() {
   FRidging = true;
   FMoving.reset();
