@@ -207,6 +207,7 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
   setup.DeadbandFloor = std::max(againstFlicker, DeadbandAgainstPlay(extras));
+  setup.PlayCounts = extras.PlayCounts;
   // Only a count that flickers often (noise) holds the count jump to the rest limit: a glitch
   // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
@@ -303,8 +304,9 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   // count that comes and goes would move its output by more than a rest may: whether the
   // motor stops on the edge of a count is a matter of where it stops, which its verification's
   // one rest record cannot tell.
-  if (FSetup.Guess && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) && FSetup.Guess->Deadband < 1)
-    FSetup.Guess->Deadband = 1;
+  if (FSetup.Guess && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) &&
+      FSetup.Guess->Deadband < LoudDeadband())
+    FSetup.Guess->Deadband = LoudDeadband();
   if (FSetup.Guess && Shown(*FSetup.Guess) != FPresent && Within(Shown(*FSetup.Guess), false)) {
     FPhase = TPhase::Probe;
     StartTrial(Shown(*FSetup.Guess));
@@ -358,6 +360,17 @@ int TGainSearch::RunsLeft() const { return FLimit - int(FRuns.size()); }
 
 bool TGainSearch::Loud(const TSearchGains& gains) const {
   return CountJump(gains, FSetup.Loop.Period) > FBounds.QuietCountJump * (1 + 1e-9);
+}
+
+// The least deadband of gains whose one count beyond it moves the output by more than a rest
+// may: a count, and where the fit shows play of two counts or more, its whole counts (within
+// the bounds). A count beyond a narrower deadband kicks the motor, free within its play, across
+// it hard enough to come out a count beyond on the other side: the loop hunts for good once
+// started, and whether it starts is where in its play the motor stood, which the runs of a
+// verification (each from the edge the last step left it at) need not show.
+double TGainSearch::LoudDeadband() const {
+  const double play = FSetup.PlayCounts >= 2 ? std::floor(FSetup.PlayCounts) : 1;
+  return std::clamp(play, 1.0, std::max(1.0, FBounds.DeadbandMax));
 }
 
 double TGainSearch::Kick(const TSearchGains& g) const {
@@ -443,7 +456,7 @@ bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
   return g.P >= b.PMin && g.P <= b.PMax && g.D >= 0 && g.D <= b.DMax && g.I >= 0 && g.I <= b.IMax &&
          g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
-         (!quiet || (g.Deadband >= 1 && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
+         (!quiet || (g.Deadband >= LoudDeadband() && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
           CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g) : 1) <= b.QuietCountJump) &&
          (!quiet || QuietAgainstGlitches(g)) && IntegralFits(g);
 }
@@ -648,8 +661,13 @@ void TGainSearch::Verdict() {
     const TSearchGains& g = run.Plan.Gains;
     if (run.Plan.Purpose == TRunPurpose::Settle) continue;  // the kick of a new I, not the gains at rest
     // A step's tail counts where the motor settled within the first half of the record: a
-    // later settling leaves motion in the tail, not the motor at rest.
-    const bool resting = run.Plan.Step == 0 || run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2;
+    // later settling leaves motion in the tail, not the motor at rest. A run of these very
+    // gains that reached its target within the first half and settled late only because it
+    // swung about the target counts too: it hunted most of the record and rested no quieter.
+    const bool swungAbout = g == trial.Gains && run.Figures.SettlingSamples &&
+                            ReachedAt(run.Record) <= size_t(kStepTestSamples / 2);
+    const bool resting = run.Plan.Step == 0 ||
+                         run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2 || swungAbout;
     if (!resting || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct || g.Deadband != trial.Gains.Deadband ||
         g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9))
       continue;
@@ -868,7 +886,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
     }
     if (i) g.I = *i;
   }
-  if (!FSetup.Integral && CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, 1.0);
+  if (!FSetup.Integral && CountJump(g, period) > FBounds.QuietCountJump) g.Deadband = std::max(g.Deadband, LoudDeadband());
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;

@@ -139,6 +139,7 @@ struct TSearchSetup {
   double GlitchCounts = 0;   // how far a count jumped for one sample, two counts or more, however rarely
   int GlitchEvents = 0;      // how often it jumped so in the records...
   double GlitchSeconds = 0;  // ...of this much servo time
+  double PlayCounts = 0;     // the play the fit shows between motor and encoder, counts
   bool Loaded = false;       // the fit shows a load: each verification steps there and back twice
   std::optional<TIntegralSizing> Integral;  // where loaded: what sizes I
 };
@@ -288,6 +289,7 @@ class TGainSearch {
   int Direction() const;
   int RunsLeft() const;
   bool Loud(const TSearchGains& gains) const;
+  double LoudDeadband() const;
   double Kick(const TSearchGains& gains) const;
   bool QuietAgainstGlitches(const TSearchGains& gains) const;
   TSearchGains WithinGlitchKick(TSearchGains gains, const TSearchGains& from) const;

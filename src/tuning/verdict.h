@@ -29,7 +29,9 @@ struct TFigureFailure {
 
 // Returns the figures of after that are worse than the same of before: a later settling (by
 // more than a sample, or none where before settled), a larger IAE (by more than 5 % and a
-// count), or a larger overshoot, steady-state error or rest figure where the goal is missed.
+// count; not where before's run never settled and after's did: a swinging loop's IAE is
+// where in its swing the step began), or a larger overshoot, steady-state error or rest figure
+// where the goal is missed.
 std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoardFigures& after,
                                          const TTuningGoal& goal, double deadband);
 
@@ -37,8 +39,9 @@ std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoa
 // steps (settling, overshoot within the target and the corner allowance, steady-state error of
 // at most one count or the deadband) and the rest (output peak-to-peak within kRestLimitPct)
 // is within the goal, and none is worse than the same figure with the old gains: a later
-// settling (by more than a sample), a larger IAE (by more than 5 % and a count), or a larger
-// overshoot, steady-state error or rest figure where the goal is missed. Returns the failures,
+// settling (by more than a sample), a larger IAE (by more than 5 % and a count, where before's
+// run settled or after's did not), or a larger overshoot, steady-state error or rest figure
+// where the goal is missed. Returns the failures,
 // none when the gains may stay.
 std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
                                               const TTuningGoal& goal, double deadband);

@@ -99,6 +99,8 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
   // 0.8 + 0.004 / 0.0004 = 10.8 % a count, beyond the 9.5 % of the rest limit.
   TSearchSetup loudGuess = guessed;
   loudGuess.Guess = TSearchGains{0.8, 0, 0.004, 0};
+  TSearchSetup withPlay = loudGuess;
+  withPlay.PlayCounts = 2.6;
   TSearchSetup quietGuess = guessed;
   quietGuess.Guess = TSearchGains{0.8, 0, 0.003, 0};
   TSearchSetup capped = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.005);
@@ -109,6 +111,9 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
       {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
       {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
        {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
+      // A motor free in 2.6 counts of play, kicked by such a count, hunts across it.
+      {"and_a_deadband_of_the_play_where_the_fit_shows_two_counts", withPlay,
+       {{0.8, 0, 0.004, 2}, 50, TRunPurpose::Probe, 1}},
       {"a_quiet_suggestion_as_chosen", quietGuess, {{0.8, 0, 0.003, 0}, 50, TRunPurpose::Probe, 1}},
       {"a_step_that_overshoots_gets_more_d", SearchOn(Step(60, 20, 0)), {{0.2, 0, 0.003, 0}, 200, TRunPurpose::Search, 1}},
       {"a_step_far_from_target_at_the_end_gets_more_p", SearchOn(Step(std::nullopt, 0, 40)),
@@ -184,6 +189,15 @@ TStepRecord SettlingWithTail(const TPlannedRun& run, double swingPct) {
   return r;
 }
 
+// A record of the step asked for whose count swings about the target by two until sample 150,
+// then rests within a count with the output swinging by 30 % of its limit.
+TStepRecord HuntingUntilLate(const TPlannedRun& run) {
+  const auto error = [&](int k) {
+    return k < 10 ? std::round(run.Step * (1 - k / 10.0)) : k < 150 ? (k % 2 ? 2.0 : -2.0) : (k % 2 ? 1.0 : 0.0);
+  };
+  return Record(run.Step, 1000, error, [&](int k) { return 28.5 * error(k); });
+}
+
 struct TVerifyCase {
   const char* Name;
   TSearchGains Guess;
@@ -192,6 +206,7 @@ struct TVerifyCase {
   double FlickerCounts;  // a count that came and went in the records measured before
   std::vector<int> Steps;
   bool Kept;
+  bool ProbeHuntsUntilLate = false;  // the small step swings about its target until late
 };
 
 // The suggestion is verified where the present gains were measured (the motor first brought
@@ -213,6 +228,9 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       // A glitch beyond the deadband comes whenever the motor rests off its middle.
       {"loud_gains_where_glitches_showed", loud, -1, 0, 2, five, false},
       {"quiet_gains_where_glitches_showed", quiet, -1, 0, 2, three, true},
+      // Gains whose small step hunted about its target until late hunt, however quiet their
+      // verification.
+      {"quiet_gains_whose_small_step_hunted", quiet, -1, 0, 0, three, false, true},
   };
   for (const TVerifyCase& c : cases) {
     TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
@@ -225,7 +243,9 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       EXPECT_EQ(next->FromOwnGains, steps.size() == 2) << c.Name << ": run " << steps.size();
       const int index = int(steps.size());
       steps.push_back(next->Step);
-      search.Record(index == c.HuntingRun ? SettlingWithTail(*next, c.SwingPct) : Settling(*next));
+      search.Record(index == c.HuntingRun                 ? SettlingWithTail(*next, c.SwingPct)
+                    : index == 0 && c.ProbeHuntsUntilLate ? HuntingUntilLate(*next)
+                                                          : Settling(*next));
     }
     EXPECT_EQ(steps, c.Steps) << c.Name;
     EXPECT_EQ(search.Kept() == std::optional(c.Guess), c.Kept) << c.Name;

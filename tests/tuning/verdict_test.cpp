@@ -85,6 +85,14 @@ TEST(VerdictTest, WorseFiguresCompareWithBefore) {
   ASSERT_EQ(worse.size(), 2u);
   EXPECT_EQ(worse[0].Figure, "steady-state error");
   EXPECT_EQ(worse[1].Figure, "rest peak-to-peak");
+  // A loop that never settles has an IAE of where its swing began: new gains that settle are
+  // not held to a lucky one, gains that do not settle still are.
+  before.Iae = 2396;
+  after = Good();
+  after.Iae = 2999;
+  EXPECT_TRUE(WorseFigures(Board(before, before, 0), Board(after, after, 0), {}, 0).empty());
+  after.SettlingSamples.reset();
+  EXPECT_EQ(WorseFigures(Board(before, before, 0), Board(after, Good(), 0), {}, 0).at(0).Figure, "IAE");
 }
 
 // A fit of the given motor, its runs started at rest.
