@@ -243,8 +243,12 @@ void PrintSuggestion(TCtlIo& io, const TSuggestReport& r) {
   const TGains present = GainsOf(r.Setup.Loop), suggested = r.Suggestion.Gains;
   // Known only once the gains are chosen, so here rather than with the fit.
   if (r.CountJumpInForcePct > 0 && r.CountJumpInForcePct < r.Goal.MaxCountJumpPct)
-    io.Out << QStringLiteral("against the flicker one count may move the output by at most %1 % of \"Max Output (m):\"\n")
-                  .arg(FormatNumber(r.CountJumpInForcePct));
+    io.Out << QStringLiteral("against the %1 one count may move the output by at most %2 % of \"Max Output (m):\"\n")
+                  .arg(GlitchCounts(r.Extras) > 0
+                           ? QStringLiteral("encoder's glitches (its count jumping by as much as %1 counts for a sample)")
+                                 .arg(GlitchCounts(r.Extras))
+                           : QStringLiteral("flicker"),
+                       FormatNumber(r.CountJumpInForcePct));
   if (r.Deadband != r.Present.Deadband)
     io.Out << QStringLiteral("against the %1 the suggestion sets \"Deadband (b):\" to %2 %3\n")
                   .arg(DeadbandCause(r), FormatNumber(r.Deadband),

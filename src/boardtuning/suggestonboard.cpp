@@ -166,6 +166,12 @@ TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, co
                                      "by at most %5 % (%6 % of \"Max Output (m):\")")
                           .arg(Range(bounds.PMin, bounds.PMax), Range(0, bounds.IMax), Range(0, bounds.DMax),
                                Range(0, bounds.DeadbandMax), FormatNumber(bounds.MaxCountJump), FormatNumber(r.Goal.MaxCountJumpPct)));
+  if (setup.GlitchCounts > 0)
+    plan.Details.append(QStringLiteral("the encoder's count jumps for a sample by as much as %1 counts: gains are held to those "
+                                       "whose kick at such a glitch, the motor resting at the deadband's edge, moves the "
+                                       "output by about (P + I + 2 D / servo period) x (the deadband or a "
+                                       "count, + %1), at most %2 % of drive, as a rest may")
+                            .arg(FormatNumber(setup.GlitchCounts), QString::number(bounds.QuietCountJump, 'f', 1)));
   const QString fault = board.FaultError > 0 ? QStringLiteral(", a following error beyond %1 (half of \"Fault Error (f):\")")
                                                    .arg(FormatNumber(board.FaultError / 2))
                                              : QString();

@@ -43,6 +43,15 @@ constexpr double kLeastGain = 0.01;
 // A swing counts as growing when it passes the one before by a tenth and a count.
 constexpr double kGrowth = 1.1;
 
+// Gains whose glitch kick reaches this share of the rest limit count as on its limit (the
+// fields' three digits move them off it by a little).
+constexpr double kRidgeKickShare = 0.97;
+// The narrowest bracket of D over P the search along the kick limit halves.
+constexpr double kRidgeNarrowest = 1.03;
+// How far beyond the gains measured on one side of the band the search along the limit looks
+// for the other: the square of the smallest move.
+constexpr double kRidgeReach = 1.41;
+
 double SignOf(double value) { return value < 0 ? -1 : 1; }
 
 // Rounds to three significant digits, as the window's fields show the gains a suggestion writes.
@@ -724,10 +733,11 @@ bool TGainSearch::PlanMove() {
     return true;
   }
   FRepairs = 0;
+  if (FRidging) return PlanRidgeMove();
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
-      if (FScale < kLastScale) return false;
+      if (FScale < kLastScale) return FSetup.GlitchCounts > 0 && PlanRidgeMove();
       FPoll = MovesFor(FBest);
     }
     const TMove move = FPoll.front();
@@ -739,6 +749,75 @@ bool TGainSearch::PlanMove() {
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within
+// a narrow band of D over P, narrower than the search's smallest move: too little D and the motor
+// overshoots or stops past the target, too much and friction holds it short. Gains measured
+// along the limit bracket that band (the largest D over P that went past the target, the
+// smallest that stopped short above it), and the next trial halves the bracket on the limit,
+// until gains within it stop on target or the bracket is as narrow as the gains' three digits
+// tell apart.
+bool TGainSearch::PlanRidgeMove() {
+  FRidging = true;
+  FMoving.reset();
+  // Along the limit I stays where a load needs it, else none (an I winds the motor past where
+  // friction would hold it), and the deadband stays the best's (or the least the records ask).
+  const double i = FSetup.Integral ? FBest.I : 0;
+  const double band = std::max(FBest.Deadband, FBounds.DeadbandMin);
+  // Each gains on the limit: D over P, and whether their steps went past the target (1) or
+  // stopped short of it (-1).
+  std::vector<std::pair<double, int>> sides;
+  for (const auto& [g, point] : FPoints) {
+    if (point.Dangerous || g.P <= 0 || g.I != i || g.Deadband != band ||
+        Kick(g) < FBounds.QuietCountJump * kRidgeKickShare)
+      continue;
+    const double bound = std::max(1.0, g.Deadband);
+    bool past = false, shortOf = false, settled = true;
+    for (const std::optional<TStepFigures>& f : point.Figures) {
+      settled = settled && f && f->SettlingSamples;
+      if (!f) continue;
+      past = past || f->SteadyStateError < -bound || f->OvershootPct > FSetup.Goal.TargetOvershootPct;
+      shortOf = shortOf || f->SteadyStateError > bound;
+    }
+    // Gains that go past one way and stop short the other tell nothing of the side.
+    if (past != shortOf) sides.emplace_back(g.D / g.P, past ? 1 : -1);
+    else if (!past && settled) return false;  // on the ridge already: judged next
+  }
+  std::optional<double> low, high;  // the bracket: went past below, stopped short above
+  for (const auto& [ratio, side] : sides)
+    if (side < 0 && (!high || ratio < *high)) high = ratio;
+  for (const auto& [ratio, side] : sides)
+    if (side > 0 && (!high || ratio < *high) && (!low || ratio > *low)) low = ratio;
+  // Gains on one side only: a step of the smallest move's square beyond them; none measured on
+  // the limit: the best's own balance of D and P brought onto it.
+  double ratio = FBest.P > 0 ? FBest.D / FBest.P : 0;
+  if (low && high) ratio = *high / *low < kRidgeNarrowest ? 0 : std::sqrt(*low * *high);
+  else if (low) ratio = *low * kRidgeReach;
+  else if (high) ratio = *high / kRidgeReach;
+  if (ratio <= 0) return false;
+  const std::optional<TSearchGains> next = OnKickLimit(i, band, ratio);
+  if (!next || FPoints.count(*next) || Excluded(*next) || !Within(*next)) return false;
+  StartTrial(*next);
+  Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+  return true;
+}
+
+// The gains with this I and deadband and D over P as given whose glitch kick is the limit, as
+// the fields show them: the three digits taken where they keep the kick within it.
+std::optional<TSearchGains> TGainSearch::OnKickLimit(double i, double band, double ratio) const {
+  const double period = FSetup.Loop.Period;
+  const double perP = GlitchKick(1, 0, 0, band, period, FSetup.GlitchCounts);
+  const double perD = GlitchKick(0, 0, period, band, period, FSetup.GlitchCounts) / period;
+  for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
+    TSearchGains g = FBest;
+    g.I = i, g.Deadband = band;
+    g.P = (limit - i * perP) / (perP + ratio * perD);
+    g.D = ratio * g.P;
+    g = Shown(g);
+    if (g.P > 0 && QuietAgainstGlitches(g)) return g;
+  }
+  return std::nullopt;
 }
 
 std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) const {

@@ -280,6 +280,8 @@ class TGainSearch {
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  bool PlanRidgeMove();
+  std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
@@ -319,6 +321,7 @@ class TGainSearch {
   std::vector<TMove> FPoll;  // the moves of this poll still to try
   std::optional<TMove> FLastGood;
   std::optional<TMove> FMoving;  // the move of the trial under way
+  bool FRidging = false;     // moving along the glitches' kick limit, past the smallest move
   std::optional<TSearchGains> FRepair;  // where a bolder trial that overshot goes on to
   int FRepairs = 0;
   int FLimit = 0;            // step tests allowed in all
