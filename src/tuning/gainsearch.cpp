@@ -68,12 +68,17 @@ TSearchGains Shown(const TSearchGains& g) {
 
 double CountJump(const TSearchGains& g, double period) { return g.P + g.I + g.D / period; }
 
-// How many count jumps the output swings by, peak to peak, where a load that friction does not
-// hold keeps the motor from resting still: it drifts through the deadband and out at either
-// edge, a count beyond it, and the integral that brings it back may carry it across. Gains a
-// hair apart rested quietly on one machine and swung by twice their jump on the next: which
-// of the two a motor does is where it stops within its count, which no run can foretell.
-double EdgeSwing(const TSearchGains& g) { return 2 * (std::floor(std::max(0.0, g.Deadband)) + 1); }
+// How many count jumps the output moves by where a load that friction does not hold lets the
+// motor creep out of the deadband after a step: the error jumps from the deadband's 0 to a
+// count beyond its edge. Where the drive reaches the motor at once, D brakes it as it crosses
+// back and it comes to rest inside: the jump at one edge. Where the drive comes late (a lag, a
+// delay) so does the brake, the motor may carry on across to the other edge, and gains a hair
+// apart rested quietly on one machine and swung by twice their jump on the next: the swing
+// across both edges. Holding a prompt drive to that too left loaded machines only gains too
+// soft to settle, or to pull in the last counts against friction.
+double EdgeSwing(const TSearchGains& g, const TIntegralSizing& z) {
+  return (z.Prompt ? 1 : 2) * (std::floor(std::max(0.0, g.Deadband)) + 1);
+}
 
 // The first sample from which the response has reached its target once: the error has
 // crossed zero or come within the settling band. A rest record has no approach.
@@ -178,6 +183,7 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
   s.WindupArea = std::abs(travel) * std::max(1.0, motor.TimeConstant / period) / 2;
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
+  s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
   return s;
 }
 
@@ -286,11 +292,14 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
       return;
     }
     if (FSetup.Guess) {
-      // A load that friction does not hold lets the motor drift through the deadband and out at
-      // either edge: the guess's P and D come down to where the output's swing then stays within
-      // the rest limit.
+      // A load that friction does not hold lets the motor creep out of the deadband: the guess
+      // keeps to the deadband the records ask for (a wider one only makes the error's jump at
+      // its edge larger), and its P and D come down to where the output's swing then stays
+      // within the rest limit. The model's own deadband, chosen against a count that comes and
+      // goes, took the guess to a quarter of the model's P and D, which overshot.
       TSearchGains& g = *FSetup.Guess;
-      const double kick = CountJump(g, FSetup.Loop.Period) * EdgeSwing(g);
+      g.Deadband = FBounds.DeadbandMin;
+      const double kick = CountJump(g, FSetup.Loop.Period) * EdgeSwing(g, *FSetup.Integral);
       if (kick > FBounds.QuietCountJump) {
         const double down = FBounds.QuietCountJump / kick;
         g.P *= down, g.D *= down, g.I *= down;
@@ -304,7 +313,7 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   // count that comes and goes would move its output by more than a rest may: whether the
   // motor stops on the edge of a count is a matter of where it stops, which its verification's
   // one rest record cannot tell.
-  if (FSetup.Guess && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) &&
+  if (FSetup.Guess && !FSetup.Integral && !Within(Shown(*FSetup.Guess)) && Within(Shown(*FSetup.Guess), false) &&
       FSetup.Guess->Deadband < LoudDeadband())
     FSetup.Guess->Deadband = LoudDeadband();
   if (FSetup.Guess && Shown(*FSetup.Guess) != FPresent && Within(Shown(*FSetup.Guess), false)) {
@@ -457,7 +466,7 @@ bool TGainSearch::Within(const TSearchGains& g, bool quiet) const {
          g.Deadband >= b.DeadbandMin && g.Deadband <= b.DeadbandMax &&
          CountJump(g, FSetup.Loop.Period) <= b.MaxCountJump * (1 + 1e-9) &&
          (!quiet || (g.Deadband >= LoudDeadband() && FSetup.FlickerCounts == 0 && !FSetup.Integral) ||
-          CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g) : 1) <= b.QuietCountJump) &&
+          CountJump(g, FSetup.Loop.Period) * (FSetup.Integral ? EdgeSwing(g, *FSetup.Integral) : 1) <= b.QuietCountJump) &&
          (!quiet || QuietAgainstGlitches(g)) && IntegralFits(g);
 }
 
@@ -862,7 +871,7 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   }
   // A move beyond the count jump the gains may have stops at its edge: D where D went up, else
   // P, which also brings the board's own gains within it where they pass it.
-  const double allowed = FSetup.Integral       ? FBounds.QuietCountJump / EdgeSwing(g)
+  const double allowed = FSetup.Integral       ? FBounds.QuietCountJump / EdgeSwing(g, *FSetup.Integral)
                          : FSetup.FlickerCounts > 0 ? FBounds.QuietCountJump
                                                     : FBounds.MaxCountJump;
   if (const double room = allowed - CountJump(g, period); room < 0) {

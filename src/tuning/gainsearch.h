@@ -20,7 +20,8 @@
 // On a machine with a load, I is sized from the fitted load, friction and time constant (enough
 // to take up the load's change over the step, little enough that the approach's windup does not
 // carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
-// deadband within the rest limit, and a trial that changes I has a rest record first: the board
+// deadband within the rest limit (its jump at one edge where the drive is prompt; across both
+// edges where a lag or a delay holds back D's brake), and a trial that changes I has a rest record first: the board
 // keeps the integral's sum, so a new I rescales the drive that holds the load and kicks the
 // motor, which the trial's own step would otherwise show instead of its gains. The best gains
 // are judged at the end with the runs of a verification (step, step back, rest record; two
@@ -100,6 +101,8 @@ struct TIntegralSizing {
   double Friction = 0;      // % of drive
   double WindupArea = 0;    // error the approach winds into the sum, counts x servo cycles
   double SettleCycles = 0;  // servo cycles the integral has to take up the load's change
+  bool Prompt = false;      // the drive reaches the motor at once: no lag or delay fitted, so D
+                            // brakes a motor that creeps out of the deadband as it crosses back
 };
 
 // Returns what sizes I for a step of travel counts at prediv on the fitted motor.
