@@ -227,6 +227,23 @@ bool GoalMet(const TBoardFigures& f, double deadband) {
          f.Rest->RestOutputPpPct.value_or(INFINITY) <= kRestLimitPct;
 }
 
+// What of the measured figures misses the goal, for the lines of kept gains that miss it.
+std::string MissedText(const TBoardFigures& f, double deadband) {
+  std::string text;
+  const auto add = [&](const char* run, const TStepFigures& s) {
+    char line[160];
+    if (StepWithinGoal(s, deadband)) return;
+    std::snprintf(line, sizeof line, "%s%s missed: settling %d overshoot %.1f %% sse %.1f restpp %.1f %%",
+                  text.empty() ? "" : "; ", run, s.SettlingSamples.value_or(-1), s.OvershootPct, s.SteadyStateError, s.RestOutputPpPct.value_or(-1));
+    text += line;
+  };
+  add("forward", f.Forward);
+  add("reverse", f.Reverse);
+  if (!f.Rest) text += text.empty() ? "no rest record" : "; no rest record";
+  else if (f.Rest->RestOutputPpPct.value_or(INFINITY) > kRestLimitPct) add("rest", *f.Rest);
+  return text;
+}
+
 // The best forward settling (samples) over a grid of P, I, D and Deadband within the count
 // jump, refined by a pattern search around the best of it (P, I and D up and down by 2^(1/4),
 // then 2^(1/8)). Each candidate is first tried with the step alone, then measured whole where
@@ -431,6 +448,7 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
               .arg(o[QStringLiteral("suggested")][QStringLiteral("deadband")].toDouble()) + why;
   for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
     why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
+  if (c.KeptButMissed) why += (why.isEmpty() ? "" : "; ") + QString::fromStdString(MissedText(after, final.Deadband));
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
                start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
                c.Ratio, c.Steps, c.Seconds, c.Writes, why.isEmpty() ? "" : ": ", qPrintable(why));
@@ -570,6 +588,7 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
   c.KeptButMissed = kept && !c.Met && !SameGains(final, ParamsOf(start));
+  if (c.KeptButMissed) why += (why.empty() ? "" : "; ") + MissedText(after, final.Deadband);
   const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
   c.Worse = !worse.empty();
   for (const TFigureFailure& f : worse) why += "; worse: " + f.Text;
