@@ -426,7 +426,7 @@ std::string TGainSearch::GlitchText() const {
 // slow hunt (or a rest a count or two off) that a short rest record shows only when it happens
 // to catch the slip. A rest record of these gains that found the motor off its target tells.
 std::optional<TFigureFailure> TGainSearch::WindingAtRest(const TSearchGains& gains) const {
-  if (!(gains.I > 0) || gains.Deadband >= 1) return std::nullopt;
+  if (!(gains.I > 0) || gains.Deadband >= 1 || FSetup.Loaded) return std::nullopt;
   for (const TSearchRun& run : FRuns) {
     const TStepFigures& f = run.Figures;
     if (run.Plan.Purpose == TRunPurpose::Settle || run.Plan.Step != 0 || run.Plan.Gains != gains) continue;
