@@ -14,6 +14,10 @@
 //     target, and keep the output within 10 % of "Max Output (m):" peak-to-peak at rest;
 //   suggest_worse_than_before: cases where a figure of the final gains is worse than the
 //     start's (the verdict's own rule);
+//   suggest_kept_but_missed: cases where suggest kept new gains, telling the user that every
+//     figure is within the goal (the board does not have its own values back), and the
+//     measurement above of those gains misses the goal; each such case's line says "kept but
+//     missed";
 //   suggest_settling_vs_best_median, _worst: settling of the final gains over the grid's best
 //     (inf where the goal is missed);
 //   suggest_steps_used_worst: step-test exchanges ("r" commands) of one suggest;
@@ -223,6 +227,23 @@ bool GoalMet(const TBoardFigures& f, double deadband) {
          f.Rest->RestOutputPpPct.value_or(INFINITY) <= kRestLimitPct;
 }
 
+// What of the measured figures misses the goal, for the lines of kept gains that miss it.
+std::string MissedText(const TBoardFigures& f, double deadband) {
+  std::string text;
+  const auto add = [&](const char* run, const TStepFigures& s) {
+    char line[160];
+    if (StepWithinGoal(s, deadband)) return;
+    std::snprintf(line, sizeof line, "%s%s missed: settling %d overshoot %.1f %% sse %.1f restpp %.1f %%",
+                  text.empty() ? "" : "; ", run, s.SettlingSamples.value_or(-1), s.OvershootPct, s.SteadyStateError, s.RestOutputPpPct.value_or(-1));
+    text += line;
+  };
+  add("forward", f.Forward);
+  add("reverse", f.Reverse);
+  if (!f.Rest) text += text.empty() ? "no rest record" : "; no rest record";
+  else if (f.Rest->RestOutputPpPct.value_or(INFINITY) > kRestLimitPct) add("rest", *f.Rest);
+  return text;
+}
+
 // The best forward settling (samples) over a grid of P, I, D and Deadband within the count
 // jump, refined by a pattern search around the best of it (P, I and D up and down by 2^(1/4),
 // then 2^(1/8)). Each candidate is first tried with the step alone, then measured whole where
@@ -318,6 +339,7 @@ bool Dangerous(const TStepRun& run) {
 struct TCase {
   bool Met = false;
   bool Worse = false;
+  bool KeptButMissed = false;  // kept as within the goal, and the measurement misses it
   double Ratio = NAN;  // settling over the grid's best; NAN without a grid
   int Steps = 0;
   double Seconds = 0;  // worked out for a paced board
@@ -374,6 +396,12 @@ int CountIf(const std::vector<std::string>& commands, bool (*pred)(const std::st
   return int(std::count_if(commands.begin(), commands.end(), pred));
 }
 
+// Whether the board's loop runs with the same gains and deadband in both.
+bool SameGains(const zirvsim::TBoardParams& a, const zirvsim::TBoardParams& b) {
+  return a.P == b.P && a.I == b.I && a.D == b.D && a.Deadband == b.Deadband && a.FeedForward0 == b.FeedForward0 &&
+         a.FeedForward1 == b.FeedForward1;
+}
+
 bool IsStepTest(const std::string& c) { return !c.empty() && c[0] == 'r'; }
 bool IsWrite(const std::string& c) { return c.size() > 2 && c[1] == ' ' && zirvsim::IsParamLetter(c[0]); }
 
@@ -406,6 +434,9 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
   c.Worse = !WorseFigures(before, after, kGoal, final.Deadband).empty();
+  const bool kept = !o[QStringLiteral("search")][QStringLiteral("kept")].isNull() ||
+                    o[QStringLiteral("verification")][QStringLiteral("kept")].toBool();
+  c.KeptButMissed = kept && !c.Met && !SameGains(final, ParamsOf(start));
   if (best) c.Ratio = c.Met ? double(*after.Forward.SettlingSamples) / *best : INFINITY;
   QString why = o[QStringLiteral("refused")].toString();
   const QJsonObject suggested = o[QStringLiteral("suggested")][QStringLiteral("gains")].toObject();
@@ -417,8 +448,9 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
               .arg(o[QStringLiteral("suggested")][QStringLiteral("deadband")].toDouble()) + why;
   for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
     why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
+  if (c.KeptButMissed) why += (why.isEmpty() ? "" : "; ") + QString::fromStdString(MissedText(after, final.Deadband));
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
-               start.Name, c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
+               start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
                c.Ratio, c.Steps, c.Seconds, c.Writes, why.isEmpty() ? "" : ": ", qPrintable(why));
   return c;
 }
@@ -502,6 +534,7 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   c.Steps = 3;
   std::string why;
   zirvsim::TBoardParams final = board.Params();
+  bool kept = false;  // the search kept gains: judged within the goal
   TResult<TBoardRecords> records = RecordsOfRuns(runs);
   const TChoice choice = records ? ChooseGains(*records, {present, double(kStep), prediv, kGoal}) : TChoice{};
   const bool lawDiffers = std::any_of(choice.Law.begin(), choice.Law.end(),
@@ -531,7 +564,8 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
     const TSearchOutcome out = RunGainSearch(search, trials, budget, nullptr);
     // As the board procedure ends: the kept gains written where the last trial left others,
     // else the board's own values back.
-    if (search.Kept()) trials.Put(trials.WithSearch(*search.Kept()));
+    kept = search.Kept().has_value();
+    if (kept) trials.Put(trials.WithSearch(*search.Kept()));
     else trials.Put(trials.Original());
     final = board.Params();
     if (!search.Kept() && !search.Failures().empty()) why += (why.empty() ? "" : "; ") + search.Failures().front().Text;
@@ -553,12 +587,14 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
+  c.KeptButMissed = kept && !c.Met && !SameGains(final, ParamsOf(start));
+  if (c.KeptButMissed) why += (why.empty() ? "" : "; ") + MissedText(after, final.Deadband);
   const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
   c.Worse = !worse.empty();
   for (const TFigureFailure& f : worse) why += "; worse: " + f.Text;
   if (best) c.Ratio = c.Met ? double(*after.Forward.SettlingSamples) / *best : INFINITY;
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes, %d unstable%s%s\n",
-               name.c_str(), start.Name, c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D,
+               name.c_str(), start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D,
                final.Deadband, c.Ratio, c.Steps, c.Seconds, c.Writes, c.Unstable, why.empty() ? "" : ": ", why.c_str());
   return c;
 }
@@ -604,7 +640,7 @@ std::pair<double, int> RepeatSpread(const std::string& motor) {
 
 // The figures of a set of cases.
 struct TTally {
-  int Cases = 0, Met = 0, Worse = 0, Steps = 0, Writes = 0, Unstable = 0, UnstableLate = 0;
+  int Cases = 0, Met = 0, Worse = 0, KeptButMissed = 0, Steps = 0, Writes = 0, Unstable = 0, UnstableLate = 0;
   double Seconds = 0;
   std::vector<double> Ratios;
   std::optional<double> Spread;
@@ -614,6 +650,7 @@ struct TTally {
     ++Cases;
     Met += c.Met;
     Worse += c.Worse;
+    KeptButMissed += c.KeptButMissed;
     Steps = std::max(Steps, c.Steps);
     Writes = std::max(Writes, c.Writes);
     Unstable += c.Unstable;
@@ -632,6 +669,7 @@ struct TTally {
     std::printf("suggest_goal_met%s %d cases\n", s.c_str(), Met);
     std::printf("suggest_goal_met_share%s %.1f %%\n", s.c_str(), Cases ? 100.0 * Met / Cases : 0.0);
     std::printf("suggest_worse_than_before%s %d cases\n", s.c_str(), Worse);
+    std::printf("suggest_kept_but_missed%s %d cases\n", s.c_str(), KeptButMissed);
     if (!Ratios.empty()) {
       std::printf("suggest_settling_vs_best_median%s %.2f ratio\n", s.c_str(), Median(Ratios));
       std::printf("suggest_settling_vs_best_worst%s %.2f ratio\n", s.c_str(), *std::max_element(Ratios.begin(), Ratios.end()));
@@ -669,7 +707,8 @@ const TKind* KindNamed(const std::string& name) {
 
 // One job, run in a process of its own (suggest waits in real time for the board, so jobs run
 // side by side): "case KIND DRAW PREDIV" tunes one machine at one prediv from every start and
-// prints a line "case KIND START met worse ratio steps seconds writes unstable late" for each,
+// prints a line "case KIND START met worse ratio steps seconds writes unstable late keptbutmissed"
+// for each,
 // then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
 // "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
 // The grid's best settling of machines already searched: "<motor>\t<prediv>\t<samples or ->"
@@ -718,8 +757,8 @@ int RunJob(const QStringList& job, bool gridded, const QString& gridCache, bool 
   for (size_t s = 0; s < std::size(kStarts); ++s) {
     const TCase c = serial ? RunCase(motor, prediv, kStarts[s], best, false, name)
                            : RunCaseInProcess(motor, prediv, kStarts[s], best, name, trace);
-    std::printf("case %s %zu %d %d %g %d %g %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,
-                c.Unstable, c.UnstableLate);
+    std::printf("case %s %zu %d %d %g %d %g %d %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,
+                c.Unstable, c.UnstableLate, c.KeptButMissed);
   }
   const auto [fit, choose] = FitAndChooseMs(motor, prediv);
   std::printf("timing %g %g\n", fit, choose);
@@ -803,6 +842,7 @@ TCase CaseOf(const QStringList& f) {
   TCase c;
   c.Met = f[3].toInt(), c.Worse = f[4].toInt(), c.Ratio = f[5].toDouble(), c.Steps = f[6].toInt();
   c.Seconds = f[7].toDouble(), c.Writes = f[8].toInt(), c.Unstable = f[9].toInt(), c.UnstableLate = f[10].toInt();
+  c.KeptButMissed = f[11].toInt();
   return c;
 }
 
@@ -833,7 +873,7 @@ int main(int argc, char** argv) {
   for (size_t j = 0; j < jobs.size(); ++j)
     for (const QString& line : results[j]) {
       const QStringList f = line.split(u' ');
-      if (f[0] == QStringLiteral("case") && f.size() == 11) {
+      if (f[0] == QStringLiteral("case") && f.size() == 12) {
         const TCase c = CaseOf(f);
         tallies[f[1].toStdString()].Add(c);
         all.Add(c);

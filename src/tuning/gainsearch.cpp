@@ -421,6 +421,24 @@ std::string TGainSearch::GlitchText() const {
          "than before: check the encoder's wiring, shielding and supply";
 }
 
+// Where the deadband is under a count, an I that finds the motor held by friction off its
+// target at rest keeps winding until the motor slips, past the target as often as onto it: a
+// slow hunt (or a rest a count or two off) that a short rest record shows only when it happens
+// to catch the slip. A rest record of these gains that found the motor off its target tells.
+std::optional<TFigureFailure> TGainSearch::WindingAtRest(const TSearchGains& gains) const {
+  if (!(gains.I > 0) || gains.Deadband >= 1 || FSetup.Loaded) return std::nullopt;
+  for (const TSearchRun& run : FRuns) {
+    const TStepFigures& f = run.Figures;
+    if (run.Plan.Purpose == TRunPurpose::Settle || run.Plan.Step != 0 || run.Plan.Gains != gains) continue;
+    const double off = std::abs(f.SteadyStateError);
+    if (f.RestOutputPpPct.value_or(INFINITY) <= kRestLimitPct && off >= 0.5)
+      return TFigureFailure{"rest", "rest peak-to-peak",
+                            "the motor came to rest " + FixedText(off, 1) + " counts off its target with I winding against the "
+                            "friction that holds it, within no deadband: it slips and hunts at rest"};
+  }
+  return std::nullopt;
+}
+
 int TGainSearch::JudgeRunsFor(const TSearchGains& gains) const {
   return (FPosition != 0) + (Loud(gains) ? kLoudJudgeRuns : FSetup.Loaded ? kLoadedJudgeRuns : kJudgeRuns);
 }
@@ -686,6 +704,8 @@ void TGainSearch::Verdict() {
                              (g == trial.Gains ? std::string("these gains") : "gains no bolder") + ", beyond " +
                              FixedText(kRestLimitPct, 0) + " %"});
   }
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> winding = WindingAtRest(trial.Gains)) FFailures.push_back(*winding);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");

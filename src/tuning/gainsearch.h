@@ -295,6 +295,7 @@ class TGainSearch {
   double LoudDeadband() const;
   double Kick(const TSearchGains& gains) const;
   bool QuietAgainstGlitches(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> WindingAtRest(const TSearchGains& gains) const;
   TSearchGains WithinGlitchKick(TSearchGains gains, const TSearchGains& from) const;
   std::string GlitchText() const;
   int JudgeRunsFor(const TSearchGains& gains) const;

@@ -207,6 +207,7 @@ struct TVerifyCase {
   std::vector<int> Steps;
   bool Kept;
   bool ProbeHuntsUntilLate = false;  // the small step swings about its target until late
+  bool RestsOffTarget = false;       // the rest record finds the motor held a count off its target
 };
 
 // The suggestion is verified where the present gains were measured (the motor first brought
@@ -231,6 +232,9 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       // Gains whose small step hunted about its target until late hunt, however quiet their
       // verification.
       {"quiet_gains_whose_small_step_hunted", quiet, -1, 0, 0, three, false, true},
+      // Without a deadband, an I that finds the motor held off its target at rest winds until
+      // the motor slips: a slow hunt that the short rest record did not catch.
+      {"integral_without_deadband_resting_off_target", {0.8, 0.0005, 0.003, 0}, -1, 0, 0, three, false, false, true},
   };
   for (const TVerifyCase& c : cases) {
     TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
@@ -245,6 +249,7 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       steps.push_back(next->Step);
       search.Record(index == c.HuntingRun                 ? SettlingWithTail(*next, c.SwingPct)
                     : index == 0 && c.ProbeHuntsUntilLate ? HuntingUntilLate(*next)
+                    : next->Step == 0 && c.RestsOffTarget ? Record(0, 1000, [](int) { return 1; }, [](int) { return 0.8; })
                                                           : Settling(*next));
     }
     EXPECT_EQ(steps, c.Steps) << c.Name;
