@@ -21,15 +21,15 @@
 // to take up the load's change over the step, little enough that the approach's windup does not
 // carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
 // deadband within the rest limit (its jump at one edge where the drive is prompt; across both
-// edges where a lag or a delay holds back D's brake), and a trial that changes I has a rest record first: the board
-// keeps the integral's sum, so a new I rescales the drive that holds the load and kicks the
-// motor, which the trial's own step would otherwise show instead of its gains. The best gains
-// are judged at the end with the runs of a verification (step, step back, rest record; two
-// steps each way for gains whose one count beyond the deadband moves the output by more than a
-// rest may, with a margin on their rest figures),
-// and are not kept where a run of the search with gains no bolder (no larger count jump, no
-// more I, the same deadband) did not come to rest quietly: whether a motor rests on the edge
-// of a count is a matter of where it stops, which one rest record cannot tell.
+// edges where a lag or a delay holds back D's brake), and a trial that changes I has a rest
+// record first: the board keeps the integral's sum, so a new I rescales the drive that holds
+// the load and kicks the motor, which the trial's own step would otherwise show instead of its
+// gains. The best gains are judged at the end with the runs of a verification (step, step back,
+// rest record; two steps each way for gains whose one count beyond the deadband moves the
+// output by more than a rest may, with a margin on their rest figures), and are not kept where
+// a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
+// did not come to rest quietly: whether a motor rests on the edge of a count is a matter of
+// where it stops, which one rest record cannot tell.
 
 #include <map>
 #include <optional>
