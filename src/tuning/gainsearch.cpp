@@ -386,6 +386,13 @@ double TGainSearch::Kick(const TSearchGains& g) const {
   return GlitchKick(g.P, g.I, g.D, g.Deadband, FSetup.Loop.Period, FSetup.GlitchCounts);
 }
 
+// The glitch's kick is P + I and D each times a number of counts: the kick of a unit of P (or
+// I), and of a unit of D, with this deadband.
+std::pair<double, double> TGainSearch::KickPerGain(double deadband) const {
+  const double period = FSetup.Loop.Period;
+  return {GlitchKick(1, 0, 0, deadband, period, FSetup.GlitchCounts), GlitchKick(0, 0, 1, deadband, period, FSetup.GlitchCounts)};
+}
+
 // Where the records showed a glitch, a rest record meets one sooner or later, with the motor at
 // the deadband's edge as often as not: the kick it gives then is what the rest shows.
 bool TGainSearch::QuietAgainstGlitches(const TSearchGains& g) const {
@@ -396,12 +403,10 @@ bool TGainSearch::QuietAgainstGlitches(const TSearchGains& g) const {
 // (P and the deadband as moved), else P and D scaled down together, their balance kept.
 TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& from) const {
   if (QuietAgainstGlitches(g)) return g;
-  // The kick is P + I and D each times a number of counts: what is left of the limit for D.
-  const double period = FSetup.Loop.Period;
-  const double perP = GlitchKick(1, 0, 0, g.Deadband, period, FSetup.GlitchCounts);
-  const double perD = GlitchKick(0, 0, period, g.Deadband, period, FSetup.GlitchCounts);
+  // What is left of the limit for D once P and I have taken theirs.
+  const auto [perP, perD] = KickPerGain(g.Deadband);
   if (g.D > from.D && (g.P + g.I) * perP < FBounds.QuietCountJump) {
-    g.D = (FBounds.QuietCountJump - (g.P + g.I) * perP) / perD * period;
+    g.D = (FBounds.QuietCountJump - (g.P + g.I) * perP) / perD;
     return g;
   }
   const double down = FBounds.QuietCountJump / Kick(g);
@@ -661,10 +666,10 @@ void TGainSearch::Verdict() {
       FFailures.push_back({run.Plan.Step == FSetup.Step ? "forward" : "reverse", "loop law",
                            "the step with the suggested gains does not follow the loop law the model assumes"});
     }
-  // Where the records showed a count that comes and goes (glitches, noise, a motor on the edge
-  // of a count), a count beyond the deadband comes whenever the motor rests off its middle: a
-  // loud loop kicks the output beyond the rest limit then, whether its few records showed it or
-  // not.
+  // Where the records showed a count that comes and goes, a count beyond the deadband comes
+  // whenever the motor rests off its middle, whether the few records showed it or not: a glitch
+  // kicks the output by its size on top of the deadband's edge, and a noisy count kicks a loud
+  // loop beyond the rest limit.
   if (FFailures.empty() && !QuietAgainstGlitches(trial.Gains))
     FFailures.push_back({"rest", "rest peak-to-peak",
                          "a glitch of " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
@@ -826,9 +831,7 @@ bool TGainSearch::PlanRidgeMove() {
 // The gains with this I and deadband and D over P as given whose glitch kick is the limit, as
 // the fields show them: the three digits taken where they keep the kick within it.
 std::optional<TSearchGains> TGainSearch::OnKickLimit(double i, double band, double ratio) const {
-  const double period = FSetup.Loop.Period;
-  const double perP = GlitchKick(1, 0, 0, band, period, FSetup.GlitchCounts);
-  const double perD = GlitchKick(0, 0, period, band, period, FSetup.GlitchCounts) / period;
+  const auto [perP, perD] = KickPerGain(band);
   for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
     TSearchGains g = FBest;
     g.I = i, g.Deadband = band;

@@ -294,6 +294,7 @@ class TGainSearch {
   bool Loud(const TSearchGains& gains) const;
   double LoudDeadband() const;
   double Kick(const TSearchGains& gains) const;
+  std::pair<double, double> KickPerGain(double deadband) const;
   bool QuietAgainstGlitches(const TSearchGains& gains) const;
   std::optional<TFigureFailure> WindingAtRest(const TSearchGains& gains) const;
   TSearchGains WithinGlitchKick(TSearchGains gains, const TSearchGains& from) const;
