@@ -169,9 +169,9 @@ TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, co
   if (setup.GlitchCounts > 0)
     plan.Details.append(QStringLiteral("the encoder's count jumps for a sample by as much as %1 counts: gains are held to those "
                                        "whose kick at such a glitch, the motor resting at the deadband's edge, moves the "
-                                       "output by about (P + I + 2 D / servo period) x (the deadband or a "
-                                       "count, + %1), at most %2 % of drive, as a rest may")
-                            .arg(FormatNumber(setup.GlitchCounts), QString::number(bounds.QuietCountJump, 'f', 1)));
+                                       "output by about %2, at most %3 % of drive, as a rest may")
+                            .arg(FormatNumber(setup.GlitchCounts), QString::fromStdString(GlitchKickText(setup.GlitchCounts)),
+                                 QString::number(bounds.QuietCountJump, 'f', 1)));
   const QString fault = board.FaultError > 0 ? QStringLiteral(", a following error beyond %1 (half of \"Fault Error (f):\")")
                                                    .arg(FormatNumber(board.FaultError / 2))
                                              : QString();

@@ -133,6 +133,10 @@ double GlitchKick(double p, double i, double d, double deadband, double period, 
   return (p + i) * reach + d / period * (up + reach);
 }
 
+std::string GlitchKickText(double glitch) {
+  return "(P + I + 2 D / servo period) x (the deadband or a count, + " + FixedText(glitch, 0) + ")";
+}
+
 double GlitchCountJumpPct(double glitch, double deadband) {
   return kRestLimitPct / (2 * (std::max(1.0, std::floor(std::max(0.0, deadband))) + glitch));
 }

@@ -75,6 +75,10 @@ int GlitchCounts(const TPlantExtras& extras);
 // up and once down.
 double GlitchKick(double p, double i, double d, double deadband, double period, double glitch);
 
+// How GlitchKick reads to a person, for a glitch of the given size: about "(P + I + 2 D / servo
+// period) x (the deadband or a count, + glitch)".
+std::string GlitchKickText(double glitch);
+
 // The count jump, in % of "Max Output (m):", that holds a glitch's kick within the rest limit
 // whatever D's share of the jump (the kick is at most twice the count jump times the glitch and
 // the deadband's edge or a count).

@@ -420,8 +420,8 @@ std::string TGainSearch::GlitchText() const {
   return "the encoder's count jumps for a sample by as much as " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
          " (" + CountText(FSetup.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
          FixedText(FSetup.GlitchSeconds, 2) + " s of records); at rest such a glitch with the motor at the "
-         "deadband's edge kicks the output by about (P + I + 2 D / servo period) x (the deadband or a count, + " +
-         FixedText(FSetup.GlitchCounts, 0) + "), and of the gains tried whose kick stays within the " +
+         "deadband's edge kicks the output by about " + GlitchKickText(FSetup.GlitchCounts) +
+         ", and of the gains tried whose kick stays within the " +
          FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may, none both met the goal and did no worse "
          "than before: check the encoder's wiring, shielding and supply";
 }
