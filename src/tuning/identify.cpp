@@ -568,9 +568,9 @@ bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData&
 // The fit with the given load terms added: from first guesses with them and from the fit
 // without them. Kept, with data moving them, only where they explain enough of what the fit
 // without them leaves.
-TMinimum WithLoadTerms(TFitData& data, const TMinimum& without, const std::vector<size_t>& terms) {
+TMinimum WithLoadTerms(TFitData& data, const TMinimum& without, std::initializer_list<size_t> terms) {
   TFitData loaded = data;
-  loaded.Active.insert(loaded.Active.end(), terms.begin(), terms.end());
+  loaded.Active.insert(loaded.Active.end(), terms);
   TMinimum best = FitFromGuesses(loaded);
   TFitData fromWithout = data;
   fromWithout.Active = loaded.Active;
@@ -581,16 +581,14 @@ TMinimum WithLoadTerms(TFitData& data, const TMinimum& without, const std::vecto
   return best;
 }
 
-// The fit with a load: constant first, then changing with position (with the constant, where
-// that alone did not explain enough) where that explains enough of what the fit before leaves.
-// Both at once, a constant load of -4.7 % came out as -3.7 %
+// The fit with a load: constant first, then changing with position where that explains enough
+// of what the constant load leaves. Both at once, a constant load of -4.7 % came out as -3.7 %
 // falling by 1.9 % over the step with three times the friction: over a step and a step back, a
 // slope with more friction replays the runs about as well as the constant load, and the fit
 // that needs only the one is the truer.
 TMinimum WithLoad(TFitData& data, const TMinimum& without) {
   const TMinimum constant = WithLoadTerms(data, without, {kLoad});
-  const bool loaded = std::count(data.Active.begin(), data.Active.end(), kLoad) > 0;
-  return WithLoadTerms(data, constant, loaded ? std::vector<size_t>{kLoadChange} : std::vector<size_t>{kLoad, kLoadChange});
+  return WithLoadTerms(data, constant, {kLoadChange});
 }
 
 // The fit refined with the model running its own loop in the runs not sampled every cycle,
