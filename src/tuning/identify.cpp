@@ -586,8 +586,14 @@ TMinimum WithLoadTerms(TFitData& data, const TMinimum& without, std::initializer
 // falling by 1.9 % over the step with three times the friction: over a step and a step back, a
 // slope with more friction replays the runs about as well as the constant load, and the fit
 // that needs only the one is the truer.
+// A constant load that leaves a time constant no run shows (a spring beyond a wall fitted as a
+// motor that never nears its speed) is no answer: there both are fitted at once.
 TMinimum WithLoad(TFitData& data, const TMinimum& without) {
-  const TMinimum constant = WithLoadTerms(data, without, {kLoad});
+  TFitData constantData = data;
+  const TMinimum constant = WithLoadTerms(constantData, without, {kLoad});
+  if (ModelAt(constant.Point, constantData).TimeConstant > kMaxTauPerRun * data.RunTime)
+    return WithLoadTerms(data, without, {kLoad, kLoadChange});
+  data = std::move(constantData);
   return WithLoadTerms(data, constant, {kLoadChange});
 }
 
