@@ -565,12 +565,12 @@ bool BothWays(const TFitData& data) {
 TMinimum FitFromGuesses(TFitData& data);
 bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData& data, const TMustExplain& must);
 
-// The fit with a load, constant and changing with position: from first guesses with a load and
-// from the fit without one. Kept, with data moving the load, only where the load explains
-// enough of what the fit without it leaves.
-TMinimum WithLoad(TFitData& data, const TMinimum& without) {
+// The fit with the given load terms added: from first guesses with them and from the fit
+// without them. Kept, with data moving them, only where they explain enough of what the fit
+// without them leaves.
+TMinimum WithLoadTerms(TFitData& data, const TMinimum& without, std::initializer_list<size_t> terms) {
   TFitData loaded = data;
-  loaded.Active.insert(loaded.Active.end(), {kLoad, kLoadChange});
+  loaded.Active.insert(loaded.Active.end(), terms);
   TMinimum best = FitFromGuesses(loaded);
   TFitData fromWithout = data;
   fromWithout.Active = loaded.Active;
@@ -579,6 +579,22 @@ TMinimum WithLoad(TFitData& data, const TMinimum& without) {
   if (!ExplainsMore(best, without, data, kLoadMustExplain)) return without;
   data = std::move(loaded);
   return best;
+}
+
+// The fit with a load: constant first, then changing with position where that explains enough
+// of what the constant load leaves. Both at once, a constant load of -4.7 % came out as -3.7 %
+// falling by 1.9 % over the step with three times the friction: over a step and a step back, a
+// slope with more friction replays the runs about as well as the constant load, and the fit
+// that needs only the one is the truer.
+// A constant load that leaves a time constant no run shows (a spring beyond a wall fitted as a
+// motor that never nears its speed) is no answer: there both are fitted at once.
+TMinimum WithLoad(TFitData& data, const TMinimum& without) {
+  TFitData constantData = data;
+  const TMinimum constant = WithLoadTerms(constantData, without, {kLoad});
+  if (ModelAt(constant.Point, constantData).TimeConstant > kMaxTauPerRun * data.RunTime)
+    return WithLoadTerms(data, without, {kLoad, kLoadChange});
+  data = std::move(constantData);
+  return WithLoadTerms(data, constant, {kLoadChange});
 }
 
 // The fit refined with the model running its own loop in the runs not sampled every cycle,
