@@ -35,7 +35,8 @@ bool StillAt(const TStepRecord& r, size_t k) {
 // cycle sampled, the first such sample tells it exactly. Otherwise a cycle between the samples
 // may have read another count (an encoder's noise) and put D into the sample's output: at
 // prediv 2 a noisy count's D alone read as a load of -3.9 %. Such a kick goes either way, as
-// the count went either way, so the middle of what every still sample tells is taken.
+// the count went either way: where the still samples tell apart by kicks, the middle of what
+// they tell is taken.
 void SetIntegralBefore(TStepRecord& r) {
   const TLoopSettings& loop = r.Setup.Loop;
   TStepStart& start = r.Setup.Start;
@@ -55,9 +56,18 @@ void SetIntegralBefore(TStepRecord& r) {
     if (cycles == 1) break;
   }
   if (told.empty()) return;
+  double& value = loop.I != 0 ? start.ErrorI : start.Command;
+  // Samples that tell the same within half a count's kick of D saw none: the first, nearest
+  // the step, tells it.
+  const auto [least, most] = std::minmax_element(told.begin(), told.end());
+  const double drivePerUnit = std::abs(loop.I != 0 ? loop.I : loop.FF0);
+  if (!(loop.D > 0) || (*most - *least) * drivePerUnit < loop.D / loop.Period / 2) {
+    value = told.front();
+    return;
+  }
   const auto middle = told.begin() + std::ptrdiff_t(told.size() / 2);
   std::nth_element(told.begin(), middle, told.end());
-  (loop.I != 0 ? start.ErrorI : start.Command) = *middle;
+  value = *middle;
 }
 
 // Returns what tells apart the loops two runs ran: their loop settings and step multiplier.
