@@ -579,6 +579,21 @@ std::pair<TMinimum, TFitData> FitWithTerms(const TFitData& data, const TMinimum&
   return {best, std::move(loaded)};
 }
 
+// The data of a fit with one parameter of it no longer moved (held at 0).
+TFitData Without(TFitData data, size_t parameter) {
+  const auto moved = std::find(data.Active.begin(), data.Active.end(), parameter);
+  if (moved != data.Active.end()) data.Active.erase(moved);
+  return data;
+}
+
+// The fit refined with that parameter taken away.
+TMinimum Without(const TMinimum& fit, const TFitData& data, size_t parameter) {
+  if (std::find(data.Active.begin(), data.Active.end(), parameter) == data.Active.end()) return fit;
+  TVector start = fit.Point;
+  start[parameter] = 0;
+  return Refine(start, Without(data, parameter));
+}
+
 // The fit with a load: constant first, then changing with position where that explains enough
 // of what the constant load leaves. Both at once, a constant load of -4.7 % came out as -3.7 %
 // falling by 1.9 % over the step with three times the friction: over a step and a step back, a
@@ -596,27 +611,24 @@ std::pair<TMinimum, TFitData> FitWithTerms(const TFitData& data, const TMinimum&
 TMinimum WithLoad(TFitData& data, const TMinimum& without) {
   auto [both, bothData] = FitWithTerms(data, without, {kLoad, kLoadChange});
   auto [constant, constantData] = FitWithTerms(data, without, {kLoad});
-  TFitData level = bothData;
-  level.Active.erase(std::find(level.Active.begin(), level.Active.end(), kLoadChange));
-  TVector start = both.Point;
-  start[kLoadChange] = 0;
-  if (const TMinimum levelled = Refine(start, level); levelled.Value < constant.Value)
-    constant = levelled, constantData = std::move(level);
-  const bool constantLoad = ExplainsMore(constant, without, data, kLoadMustExplain);
-  if (!constantLoad) constant = without, constantData = data;
+  if (const TMinimum levelled = Without(both, bothData, kLoadChange); levelled.Value < constant.Value)
+    constant = levelled, constantData = Without(bothData, kLoadChange);
+  TMinimum bare = without;
+  TFitData bareData = data;
+  if (const TMinimum unloaded = Without(constant, constantData, kLoad); unloaded.Value < bare.Value)
+    bare = unloaded, bareData = Without(constantData, kLoad);
+  const bool constantLoad = ExplainsMore(constant, bare, bareData, kLoadMustExplain);
+  if (!constantLoad) constant = bare, constantData = bareData;
   const auto kept = [&](const TMinimum& with, TFitData& withData, const TMinimum& below, TFitData& belowData) {
     const bool more = ExplainsMore(with, below, belowData, kLoadMustExplain);
     data = std::move(more ? withData : belowData);
     return more ? with : below;
   };
-  if (ModelAt(constant.Point, constantData).TimeConstant > kMaxTauPerRun * data.RunTime) {
-    TFitData withoutData = data;
-    return kept(both, bothData, without, withoutData);
-  }
+  if (ModelAt(constant.Point, constantData).TimeConstant > kMaxTauPerRun * data.RunTime) return kept(both, bothData, bare, bareData);
   // The slope: with the constant load, from the fit with both and from the constant load's;
   // without one, alone.
   if (!constantLoad) {
-    auto [sloped, slopedData] = FitWithTerms(data, without, {kLoadChange});
+    auto [sloped, slopedData] = FitWithTerms(bareData, bare, {kLoadChange});
     return kept(sloped, slopedData, constant, constantData);
   }
   TFitData slopedData = constantData;
