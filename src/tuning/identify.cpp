@@ -613,10 +613,13 @@ TMinimum WithLoad(TFitData& data, const TMinimum& without) {
   auto [constant, constantData] = FitWithTerms(data, without, {kLoad});
   if (const TMinimum levelled = Without(both, bothData, kLoadChange); levelled.Value < constant.Value)
     constant = levelled, constantData = Without(bothData, kLoadChange);
+  // A fit without a load whose time constant no run shows is no answer to weigh a load against:
+  // it is refined from the constant load's, the load taken away.
   TMinimum bare = without;
   TFitData bareData = data;
-  if (const TMinimum unloaded = Without(constant, constantData, kLoad); unloaded.Value < bare.Value)
-    bare = unloaded, bareData = Without(constantData, kLoad);
+  if (ModelAt(without.Point, data).TimeConstant > kMaxTauPerRun * data.RunTime)
+    if (const TMinimum unloaded = Without(constant, constantData, kLoad); unloaded.Value < bare.Value)
+      bare = unloaded, bareData = Without(constantData, kLoad);
   const bool constantLoad = ExplainsMore(constant, bare, bareData, kLoadMustExplain);
   if (!constantLoad) constant = bare, constantData = bareData;
   const auto kept = [&](const TMinimum& with, TFitData& withData, const TMinimum& below, TFitData& belowData) {
