@@ -13,6 +13,7 @@
 #include <cmath>
 #include <thread>
 
+#include "boardsession/move.h"
 #include "boardsession/session.h"
 #include "motion/track.h"
 #include "protocol/transactions.h"
@@ -211,6 +212,21 @@ TEST(StatusStream, LinesLeftFromAnEarlierAnswerAreNotReadAsTheNext) {
     }
     for (const TPIDStatus& s : samples) EXPECT_EQ(s.Enabled, 1);
   }
+}
+
+// A status whose request timed out comes late, a line at a time, just as the oscillator is told
+// to stop: the stop reads its own "(o)" behind those lines, sent once, rather than taking each
+// of them for a failed answer until its attempts run out.
+TEST(MoveStop, ReadsItsOwnAnswerBehindALateStatus) {
+  TOpenBoard board;
+  ASSERT_TRUE(board.Opened) << board.Opened.Failure().Message.toStdString();
+  board.Sim.ClearReceived();
+  board.Sim.DelayReading("s", {0.3});
+  const TResult<TPIDStatus> late = ReadStatusNow(board.Session, 100);
+  ASSERT_FALSE(late);
+  const TResult<void> stopped = StopOscillator(board.Session);
+  EXPECT_TRUE(stopped) << stopped.Failure().Message.toStdString();
+  EXPECT_EQ(board.Sim.ReceivedCommands(), (std::vector<std::string>{"s", "o 0"}));
 }
 
 // A board on a motor without friction or noise, paced as the real line.
