@@ -39,10 +39,52 @@ std::vector<const TStatusSample*> TimelySamples(const std::vector<const TStatusS
   return timely;
 }
 
+// How much later than the line the command moved along a sample may have been read before it
+// counts as read late: this many times the samples' usual distance from their middle one, and
+// never less than a millisecond (the board's values are up to a servo cycle old, and at speed a
+// count passes in a fraction of a millisecond).
+constexpr double kLateSpread = 3;
+constexpr double kLateFloorSeconds = 1e-3;
+
+double Median(std::vector<double> values) {
+  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
+  return values[values.size() / 2];
+}
+
+// Returns the samples read on the line the command moved along, of samples that all know the
+// latest time their values can have been read. A busy machine that takes an answer in late
+// makes that time late, never early, and by more than on-time samples scatter: such a sample
+// is left out, whether or not the board itself came to the request late (which moves the
+// command read with the time). The line's speed is the median of the speeds between pairs of
+// samples, which the late ones do not move while most are on time.
+std::vector<const TStatusSample*> ReadOnTheLine(const std::vector<const TStatusSample*>& samples) {
+  std::vector<double> speeds;
+  for (size_t j = 0; j < samples.size(); ++j)
+    for (size_t k = j + 1; k < samples.size(); ++k)
+      if (const double dt = ReadSeconds(*samples[k]) - ReadSeconds(*samples[j]); dt > 0)
+        speeds.push_back((samples[k]->Status.Command - samples[j]->Status.Command) / dt);
+  if (speeds.empty()) return samples;
+  const double speed = Median(speeds);
+  if (speed == 0) return samples;
+  // When each sample was read, less when the line passed its command: the same for every
+  // sample on time.
+  std::vector<double> late, spread;
+  for (const TStatusSample* s : samples) late.push_back(ReadSeconds(*s) - s->Status.Command / speed);
+  const double usual = Median(late);
+  for (double l : late) spread.push_back(std::abs(l - usual));
+  const double limit = usual + std::max(kLateSpread * Median(spread), kLateFloorSeconds);
+  std::vector<const TStatusSample*> onTime;
+  for (size_t k = 0; k < samples.size(); ++k)
+    if (late[k] <= limit) onTime.push_back(samples[k]);
+  return onTime;
+}
+
 // The least-squares slope of the command over the times the board read it, from the samples
 // whose reading is known closely; none below two.
 std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& samples) {
-  const std::vector<const TStatusSample*> moving = TimelySamples(samples);
+  const bool readBy =
+      std::all_of(samples.begin(), samples.end(), [](const TStatusSample* s) { return s->ReadBySeconds > 0; });
+  const std::vector<const TStatusSample*> moving = readBy ? ReadOnTheLine(samples) : TimelySamples(samples);
   if (moving.size() < 2) return std::nullopt;
   double st = 0, sc = 0;
   for (const TStatusSample* s : moving) {

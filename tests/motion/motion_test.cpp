@@ -76,6 +76,31 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
   }
 }
 
+// The speed of a move from samples a busy machine took in late: the answers of a few samples
+// early in the move were read 25 ms late, also when the board itself came to each request a
+// millisecond later than to the one before (so that the time it took to read one grows over
+// the move). Their late stamps do not tilt the speed.
+TEST(MoveSpeed, AnswersTakenInLateDoNotTiltIt) {
+  constexpr double kSpeed = 4000, kEvery = 0.035;
+  for (const double boardLaterBy : {0.0, 0.001}) {
+    SCOPED_TRACE(testing::Message() << "board later by " << boardLaterBy);
+    std::vector<TStatusSample> samples;
+    for (int k = 0; k * kEvery < 1.5; ++k) {
+      TStatusSample s;
+      s.Seconds = k * kEvery;
+      s.ReadAfterSeconds = s.Seconds + 0.00035;
+      const double read = s.ReadAfterSeconds + k * boardLaterBy;
+      s.Status.Command = int(std::floor(kSpeed * read));
+      s.ReadBySeconds = read + 0.002 + (k >= 2 && k <= 6 ? 0.025 : 0);
+      s.AnsweredSeconds = s.ReadBySeconds + 0.026;
+      samples.push_back(s);
+    }
+    const TMoveFigures f = MoveFigures(samples, 0, 1.5, kSpeed);
+    ASSERT_TRUE(f.Speed);
+    EXPECT_NEAR(*f.Speed, kSpeed, 0.001 * kSpeed);
+  }
+}
+
 // The paced simulated board and a session open on it; the session closes before the board.
 struct TOpenBoard {
   TOpenBoard() {
