@@ -39,52 +39,57 @@ std::vector<const TStatusSample*> TimelySamples(const std::vector<const TStatusS
   return timely;
 }
 
-// How much later than the line the command moved along a sample may have been read before it
-// counts as read late: this many times the samples' usual distance from their middle one, and
-// never less than a millisecond (the board's values are up to a servo cycle old, and at speed a
-// count passes in a fraction of a millisecond).
-constexpr double kLateSpread = 3;
-constexpr double kLateFloorSeconds = 1e-3;
+// The speed is read between the commands a fifth of the way in from each end of the move:
+// samples on time lie on both sides of those points, whatever the first and last ones were.
+constexpr double kChordFrom = 0.2;
 
-double Median(std::vector<double> values) {
-  std::nth_element(values.begin(), values.begin() + values.size() / 2, values.end());
-  return values[values.size() / 2];
+// Returns the speed from samples that all know the latest time their values can have been
+// read, or nothing when they do not tell it. The board read each command on the line the
+// command moved along; that latest time lies on the line, or later by the board's reply delay
+// and a servo cycle for a sample on time, and by however long a busy machine took to take the
+// answer in for one late: never earlier. The lowest times over the commands (their lower hull)
+// therefore keep to the line wherever samples on time are near, and a chord across them gives
+// the speed, however many samples came in late and wherever in the move. A board that comes
+// to a request late reads a later command, on the same line.
+std::optional<double> SpeedBelowTheLateOnes(const std::vector<const TStatusSample*>& samples) {
+  std::vector<std::pair<double, double>> points;  // command, read by
+  for (const TStatusSample* s : samples) points.emplace_back(s->Status.Command, s->ReadBySeconds);
+  std::sort(points.begin(), points.end());
+  std::vector<std::pair<double, double>> hull;
+  for (const auto& p : points) {
+    if (!hull.empty() && hull.back().first == p.first) continue;  // the earliest reading of a command
+    while (hull.size() >= 2) {
+      const auto& a = hull[hull.size() - 2];
+      const auto& b = hull.back();
+      if ((b.first - a.first) * (p.second - a.second) - (b.second - a.second) * (p.first - a.first) > 0) break;
+      hull.pop_back();  // b lies on or above the chord from a to p
+    }
+    hull.push_back(p);
+  }
+  if (hull.size() < 2) return std::nullopt;
+  const auto at = [&](double command) {
+    size_t k = 1;
+    while (k + 1 < hull.size() && hull[k].first < command) ++k;
+    const auto& [c0, t0] = hull[k - 1];
+    const auto& [c1, t1] = hull[k];
+    return t0 + (t1 - t0) * (command - c0) / (c1 - c0);
+  };
+  const double from = hull.front().first + kChordFrom * (hull.back().first - hull.front().first);
+  const double to = hull.back().first - kChordFrom * (hull.back().first - hull.front().first);
+  const double seconds = at(to) - at(from);
+  if (seconds == 0) return std::nullopt;
+  return (to - from) / seconds;
 }
 
-// Returns the samples read on the line the command moved along, of samples that all know the
-// latest time their values can have been read. A busy machine that takes an answer in late
-// makes that time late, never early, and by more than on-time samples scatter: such a sample
-// is left out, whether or not the board itself came to the request late (which moves the
-// command read with the time). The line's speed is the median of the speeds between pairs of
-// samples, which the late ones do not move while most are on time.
-std::vector<const TStatusSample*> ReadOnTheLine(const std::vector<const TStatusSample*>& samples) {
-  std::vector<double> speeds;
-  for (size_t j = 0; j < samples.size(); ++j)
-    for (size_t k = j + 1; k < samples.size(); ++k)
-      if (const double dt = ReadSeconds(*samples[k]) - ReadSeconds(*samples[j]); dt > 0)
-        speeds.push_back((samples[k]->Status.Command - samples[j]->Status.Command) / dt);
-  if (speeds.empty()) return samples;
-  const double speed = Median(speeds);
-  if (speed == 0) return samples;
-  // When each sample was read, less when the line passed its command: the same for every
-  // sample on time.
-  std::vector<double> late, spread;
-  for (const TStatusSample* s : samples) late.push_back(ReadSeconds(*s) - s->Status.Command / speed);
-  const double usual = Median(late);
-  for (double l : late) spread.push_back(std::abs(l - usual));
-  const double limit = usual + std::max(kLateSpread * Median(spread), kLateFloorSeconds);
-  std::vector<const TStatusSample*> onTime;
-  for (size_t k = 0; k < samples.size(); ++k)
-    if (late[k] <= limit) onTime.push_back(samples[k]);
-  return onTime;
-}
-
-// The least-squares slope of the command over the times the board read it, from the samples
-// whose reading is known closely; none below two.
+// The speed the command moved at: below the samples taken in late where every sample knows when
+// its values were read by, else the least-squares slope of the command over the times the board
+// read it, from the samples whose reading is known closely; none below two.
 std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& samples) {
   const bool readBy =
       std::all_of(samples.begin(), samples.end(), [](const TStatusSample* s) { return s->ReadBySeconds > 0; });
-  const std::vector<const TStatusSample*> moving = readBy ? ReadOnTheLine(samples) : TimelySamples(samples);
+  if (readBy)
+    if (const std::optional<double> speed = SpeedBelowTheLateOnes(samples)) return speed;
+  const std::vector<const TStatusSample*> moving = TimelySamples(samples);
   if (moving.size() < 2) return std::nullopt;
   double st = 0, sc = 0;
   for (const TStatusSample* s : moving) {

@@ -76,22 +76,34 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
   }
 }
 
-// The speed of a move from samples a busy machine took in late: the answers of a few samples
-// early in the move were read 25 ms late, also when the board itself came to each request a
-// millisecond later than to the one before (so that the time it took to read one grows over
-// the move). Their late stamps do not tilt the speed.
+// The speed of a move from samples whose answers a busy machine took in late: a few early in
+// the move, also when the board itself comes to each request a millisecond later than to the
+// one before (so that the time it takes to read one grows over the move), or four in five of
+// the last two thirds by 5 to 17 ms. Their late stamps do not tilt the speed.
 TEST(MoveSpeed, AnswersTakenInLateDoNotTiltIt) {
   constexpr double kSpeed = 4000, kEvery = 0.035;
-  for (const double boardLaterBy : {0.0, 0.001}) {
-    SCOPED_TRACE(testing::Message() << "board later by " << boardLaterBy);
+  struct TCase {
+    const char* Name;
+    double BoardLaterBy;       // s, each request read this much later than the one before
+    int LateFrom, LateTo;      // the samples whose answers were taken in late, but every OnTime-th
+    int OnTime;
+    double LateBy, LateToo;    // s, by turns
+  } cases[] = {
+      {"a few early", 0, 2, 6, 0, 0.025, 0.025},
+      {"a few early, the board later and later", 0.001, 2, 6, 0, 0.025, 0.025},
+      {"four in five of the last two thirds", 0, 14, 42, 5, 0.005, 0.017},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.Name);
     std::vector<TStatusSample> samples;
     for (int k = 0; k * kEvery < 1.5; ++k) {
       TStatusSample s;
       s.Seconds = k * kEvery;
       s.ReadAfterSeconds = s.Seconds + 0.00035;
-      const double read = s.ReadAfterSeconds + k * boardLaterBy;
+      const double read = s.ReadAfterSeconds + k * c.BoardLaterBy;
       s.Status.Command = int(std::floor(kSpeed * read));
-      s.ReadBySeconds = read + 0.002 + (k >= 2 && k <= 6 ? 0.025 : 0);
+      const bool late = k >= c.LateFrom && k <= c.LateTo && (c.OnTime == 0 || k % c.OnTime != 0);
+      s.ReadBySeconds = read + 0.002 + (late ? (k % 2 ? c.LateBy : c.LateToo) : 0);
       s.AnsweredSeconds = s.ReadBySeconds + 0.026;
       samples.push_back(s);
     }
