@@ -81,12 +81,12 @@ TEST(StatusStream, SummaryKeepsRangesWithoutTheSamples) {
 // one before (so that the time it takes to read one grows over the move), or four in five of
 // the last two thirds by 5 to 17 ms. Their late stamps do not tilt the speed.
 TEST(MoveSpeed, AnswersTakenInLateDoNotTiltIt) {
-  constexpr double kSpeed = 4000, kEvery = 0.035;
+  constexpr double kSpeed = 4000, kEvery = 0.035, kCycle = 0.0004;
   struct TCase {
     const char* Name;
     double BoardLaterBy;       // s, each request read this much later than the one before
-    int LateFrom, LateTo;      // the samples whose answers were taken in late, but every OnTime-th
-    int OnTime;
+    int LateFrom, LateTo;      // the samples whose answers were taken in late
+    int OnTime;                // but every OnTime-th of them, when not 0
     double LateBy, LateToo;    // s, by turns
   } cases[] = {
       {"a few early", 0, 2, 6, 0, 0.025, 0.025},
@@ -101,7 +101,8 @@ TEST(MoveSpeed, AnswersTakenInLateDoNotTiltIt) {
       s.Seconds = k * kEvery;
       s.ReadAfterSeconds = s.Seconds + 0.00035;
       const double read = s.ReadAfterSeconds + k * c.BoardLaterBy;
-      s.Status.Command = int(std::floor(kSpeed * read));
+      // The values of the last servo cycle before the reading.
+      s.Status.Command = int(std::floor(kSpeed * std::floor(read / kCycle) * kCycle));
       const bool late = k >= c.LateFrom && k <= c.LateTo && (c.OnTime == 0 || k % c.OnTime != 0);
       s.ReadBySeconds = read + 0.002 + (late ? (k % 2 ? c.LateBy : c.LateToo) : 0);
       s.AnsweredSeconds = s.ReadBySeconds + 0.026;
