@@ -38,8 +38,9 @@ class TLineChannel {
   // Polls until a complete line has arrived after SendLine (true), or 501 polls have
   // passed: then logs "Timeout" in red, drops the partial line and returns false.
   bool WaitForReply();
-  // As WaitForReply, for the first complete line holding tag: returns it, or nothing when 501
-  // polls passed without one. Lines without tag are passed over and stay in LineBuf.
+  // As WaitForReply, for the first complete line holding tag: returns it, or, when 501 polls
+  // passed without one, logs "Timeout", drops the partial line and returns nothing. Lines
+  // without tag are passed over and stay in LineBuf.
   std::optional<QString> WaitForLineWith(const QString& tag);
   // Discards what the port holds (when connected) and empties LineBuf.
   void FlushReceive();
