@@ -414,8 +414,10 @@ TEST_F(MotionTest, FeedForwardPredictionIsMetOnTheBoard) {
       EXPECT_GT(std::abs(r.Before->Legs[i].Figures.Error.Mean), 3.0);
       // The loop law predicts the error in fractions of a count; the board reads it in whole
       // counts of an encoder, and a mean of those lies up to half a count off a sub-count error
-      // (the axis a fraction ahead reads -1 or 0), plus their scatter: met within a count.
-      EXPECT_NEAR(r.After->Legs[i].Figures.Error.Mean, r.FeedForward->Errors[i], 1.0);
+      // (the axis a fraction ahead reads -1 or 0). Both means carry that: the one before, from
+      // which FF1 and its prediction are worked out, and the one after. With their scatter, the
+      // prediction is met within a count and a half.
+      EXPECT_NEAR(r.After->Legs[i].Figures.Error.Mean, r.FeedForward->Errors[i], 1.5);
     }
     EXPECT_TRUE(r.Kept) << r.Worse.join(", ").toStdString();
     // The way back ends on the board's own command, not on a clock: wherever it ends, it is
