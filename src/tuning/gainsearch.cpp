@@ -586,7 +586,7 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   point.Figures[side] = run.Figures;
   const TPoint& best = FPoints[FBest];
   if (!point.Cost[1 - side]) {
-    if (best.Cost[side] && *point.Cost[side] >= *best.Cost[side]) {
+    if (best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
       Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
                FixedText(*best.Cost[side], 1) + " this way");
       Repair(trial.Gains, run.Figures);
@@ -613,6 +613,19 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
     Repair(trial.Gains, run.Figures);
   }
   if (!PlanMove()) ToJudge();
+}
+
+// Whether a trial measured one way is worth its step the other way: where it does better than
+// the best gains this way, and where it meets the goal this way while the best gains miss it the
+// other. A load that acts on one side of the step (a spring the step presses in, an arm it lifts)
+// leaves the best gains held off target that way alone; a move meant for that side (more I)
+// costs a few samples on the side it was not meant for, and judging it there alone dropped the
+// very moves that pull the motor in against the load.
+bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
+  const TPoint& best = FPoints.at(FBest);
+  if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  const double missed = 2.0 * kStepTestSamples;
+  return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
