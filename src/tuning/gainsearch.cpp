@@ -209,6 +209,10 @@ std::optional<double> SizedIntegral(const TIntegralSizing& sizing, const TSearch
   return std::clamp(g.I > 0 ? g.I : present > 0 ? present : r.Most / 8, r.Least, r.Most);
 }
 
+bool PromptDrive(const TMotorModel& motor, double period) {
+  return motor.Lag + std::max(0, motor.DelayCycles) * period < period;
+}
+
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras) {
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
@@ -228,7 +232,10 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
   setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
-  if (setup.Loaded) setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
+  if (setup.Loaded) {
+    setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
+    setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);
+  }
 }
 
 void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
