@@ -623,14 +623,16 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
 }
 
 // Whether a trial measured one way is worth its step the other way: where it does better than
-// the best gains this way, and where it meets the goal this way while the best gains miss it the
-// other. A load that acts on one side of the step (a spring the step presses in, an arm it lifts)
-// leaves the best gains held off target that way alone; a move meant for that side (more I)
-// costs a few samples on the side it was not meant for, and judging it there alone dropped the
-// very moves that pull the motor in against the load.
+// the best gains this way, and on a machine with a load where it meets the goal this way while
+// the best gains miss it the other. A load that acts on one side of the step (a spring the step
+// presses in, an arm it lifts) leaves the best gains held off target that way alone; a move
+// meant for that side (more I) costs a few samples on the side it was not meant for, and judging
+// it there alone dropped the very moves that pull the motor in against the load. Without a load
+// the side a trial costs more on is as likely the one that tells.
 bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   const TPoint& best = FPoints.at(FBest);
   if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  if (!FSetup.Loaded) return false;
   const double missed = 2.0 * kStepTestSamples;
   return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
 }
