@@ -723,7 +723,7 @@ void TGainSearch::Verdict() {
     const bool resting = run.Plan.Step == 0 ||
                          run.Figures.SettlingSamples.value_or(kStepTestSamples) <= kStepTestSamples / 2 || swungAbout;
     if (!resting || run.Figures.RestOutputPpPct.value_or(0) <= kRestLimitPct || g.Deadband != trial.Gains.Deadband ||
-        g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9) || MoreWindupPerHold(g, trial.Gains))
+        g.I > trial.Gains.I || CountJump(g, FSetup.Loop.Period) > jump * (1 + 1e-9))
       continue;
     FFailures.push_back({"rest", "rest peak-to-peak",
                          "rest peak-to-peak of the output was " + FixedText(*run.Figures.RestOutputPpPct, 1) +
@@ -747,13 +747,6 @@ void TGainSearch::Verdict() {
   FPhase = TPhase::Search;
   FPoll = MovesFor(FBest);
   if (!PlanMove()) ToJudge();
-}
-
-// Whether, under a load, gains hold their integral's windup against less P than the trial's:
-// the approach winds I up and P brings the motor back, so gains with more I for their P creep
-// past the target where the trial's may not, and their loud rest tells nothing of the trial's.
-bool TGainSearch::MoreWindupPerHold(const TSearchGains& g, const TSearchGains& trial) const {
-  return FSetup.Integral && g.P > 0 && trial.P > 0 && g.I / g.P > trial.I / trial.P * (1 + 1e-9);
 }
 
 void TGainSearch::ToJudge() {

@@ -286,7 +286,6 @@ class TGainSearch {
   void AfterJudgeRun(TDanger danger);
   void Judge(const TSearchGains& gains);
   void ToJudge();
-  bool MoreWindupPerHold(const TSearchGains& g, const TSearchGains& trial) const;
   void Verdict();
   bool PlanMove();
   bool PlanRidgeMove();
