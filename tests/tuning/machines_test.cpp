@@ -261,9 +261,9 @@ struct TLoadSearchCase {
 // where none are kept, the search says why.
 TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
   const TLoadSearchCase cases[] = {
-      {"constant_load", "load=5", 0, true},
-      // Gains close to the ones it verifies may rest hunting across a count on the lighter load,
-      // which one of the search's own runs shows: kept only where they meet the goal, else a reason.
+      // At prediv 0 a run of the search may show gains no bolder than those it verifies creeping a
+      // count past the target and back at rest: kept only where they meet the goal, else a reason.
+      {"constant_load", "load=5", 0, false},
       {"constant_load_lighter", "load=3", 0, false},
       {"constant_load_every_third_cycle", "load=5", 2, true},
       {"constant_load_pulling_up", "load=-4", 0, false},
