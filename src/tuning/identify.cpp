@@ -565,20 +565,80 @@ bool BothWays(const TFitData& data) {
 TMinimum FitFromGuesses(TFitData& data);
 bool ExplainsMore(const TMinimum& with, const TMinimum& without, const TFitData& data, const TMustExplain& must);
 
-// The fit with a load, constant and changing with position: from first guesses with a load and
-// from the fit without one. Kept, with data moving the load, only where the load explains
-// enough of what the fit without it leaves.
-TMinimum WithLoad(TFitData& data, const TMinimum& without) {
+// The fit with the given load terms added, with the data it was made on: the better of the
+// fit from first guesses with them and of the fit without them refined with them.
+std::pair<TMinimum, TFitData> FitWithTerms(const TFitData& data, const TMinimum& without, std::initializer_list<size_t> terms) {
   TFitData loaded = data;
-  loaded.Active.insert(loaded.Active.end(), {kLoad, kLoadChange});
+  for (size_t term : terms)
+    if (std::find(loaded.Active.begin(), loaded.Active.end(), term) == loaded.Active.end()) loaded.Active.push_back(term);
   TMinimum best = FitFromGuesses(loaded);
   TFitData fromWithout = data;
   fromWithout.Active = loaded.Active;
   const TMinimum refined = Refine(without.Point, fromWithout);
-  if (refined.Value < best.Value) best = refined, loaded = fromWithout;
-  if (!ExplainsMore(best, without, data, kLoadMustExplain)) return without;
-  data = std::move(loaded);
-  return best;
+  if (refined.Value < best.Value) return {refined, std::move(fromWithout)};
+  return {best, std::move(loaded)};
+}
+
+// The data of a fit with one parameter of it no longer moved (held at 0).
+TFitData Without(TFitData data, size_t parameter) {
+  const auto moved = std::find(data.Active.begin(), data.Active.end(), parameter);
+  if (moved != data.Active.end()) data.Active.erase(moved);
+  return data;
+}
+
+// The fit refined with that parameter taken away.
+TMinimum Without(const TMinimum& fit, const TFitData& data, size_t parameter) {
+  if (std::find(data.Active.begin(), data.Active.end(), parameter) == data.Active.end()) return fit;
+  TVector start = fit.Point;
+  start[parameter] = 0;
+  return Refine(start, Without(data, parameter));
+}
+
+// The fit with a load: constant first, then changing with position where that explains enough
+// of what the constant load leaves. Both at once, a constant load of -4.7 % came out as -3.7 %
+// falling by 1.9 % over the step with three times the friction: over a step and a step back, a
+// slope with more friction replays the runs about as well as the constant load, and the fit
+// that needs only the one is the truer.
+// The constant load is fitted from first guesses with it, from the fit without a load and from
+// the fit with both, its change taken away: from the first guesses alone, the simplex stopped
+// at prediv 2 at a motor six times too slow with its gain to match, and the fit took a cycle
+// of delay and 40 % less friction instead, where the fit with both had found the motor with a
+// slope of a hundredth of the load.
+// A constant load that leaves a time constant no run shows (a spring beyond a wall fitted as a
+// motor that never nears its speed) is no answer: there both are fitted at once.
+// Each is kept, with data moving it, only where it explains enough of what the fit without it
+// leaves.
+TMinimum WithLoad(TFitData& data, const TMinimum& without) {
+  auto [both, bothData] = FitWithTerms(data, without, {kLoad, kLoadChange});
+  auto [constant, constantData] = FitWithTerms(data, without, {kLoad});
+  if (const TMinimum levelled = Without(both, bothData, kLoadChange); levelled.Value < constant.Value)
+    constant = levelled, constantData = Without(bothData, kLoadChange);
+  // A fit without a load whose time constant no run shows is no answer to weigh a load against:
+  // it is refined from the constant load's, the load taken away.
+  TMinimum bare = without;
+  TFitData bareData = data;
+  if (ModelAt(without.Point, data).TimeConstant > kMaxTauPerRun * data.RunTime)
+    if (const TMinimum unloaded = Without(constant, constantData, kLoad); unloaded.Value < bare.Value)
+      bare = unloaded, bareData = Without(constantData, kLoad);
+  const bool constantLoad = ExplainsMore(constant, bare, bareData, kLoadMustExplain);
+  if (!constantLoad) constant = bare, constantData = bareData;
+  const auto kept = [&](const TMinimum& with, TFitData& withData, const TMinimum& below, TFitData& belowData) {
+    const bool more = ExplainsMore(with, below, belowData, kLoadMustExplain);
+    data = std::move(more ? withData : belowData);
+    return more ? with : below;
+  };
+  if (ModelAt(constant.Point, constantData).TimeConstant > kMaxTauPerRun * data.RunTime) return kept(both, bothData, bare, bareData);
+  // The slope: with the constant load, from the fit with both and from the constant load's;
+  // without one, alone.
+  if (!constantLoad) {
+    auto [sloped, slopedData] = FitWithTerms(bareData, bare, {kLoadChange});
+    return kept(sloped, slopedData, constant, constantData);
+  }
+  TFitData slopedData = constantData;
+  slopedData.Active.push_back(kLoadChange);
+  TMinimum sloped = Refine(constant.Point, slopedData);
+  if (both.Value < sloped.Value) sloped = both, slopedData = std::move(bothData);
+  return kept(sloped, slopedData, constant, constantData);
 }
 
 // The fit refined with the model running its own loop in the runs not sampled every cycle,

@@ -30,8 +30,13 @@ bool StillAt(const TStepRecord& r, size_t k) {
   return k >= 2 && r.Errors[k] == r.Errors[k - 1] && r.Errors[k] == r.Errors[k - 2];
 }
 
-// Sets the integral before the step (with the command at 0): from the first sample off the
-// limit where the error stood still, the integral there less the errors summed since the step.
+// Sets the integral before the step (with the command at 0): from the samples off the limit
+// where the error stood still, the integral there less the errors summed since the step. Every
+// cycle sampled, the first such sample tells it exactly. Otherwise a cycle between the samples
+// may have read another count (an encoder's noise) and put D into the sample's output: at
+// prediv 2 a noisy count's D alone read as a load of -3.9 %. Such a kick goes either way, as
+// the count went either way: where the still samples tell apart by kicks, the middle of what
+// they tell is taken.
 void SetIntegralBefore(TStepRecord& r) {
   const TLoopSettings& loop = r.Setup.Loop;
   TStepStart& start = r.Setup.Start;
@@ -39,16 +44,30 @@ void SetIntegralBefore(TStepRecord& r) {
   const std::vector<double> errors = CycleErrors(r);
   const size_t cycles = size_t(r.Setup.Prediv + 1);
   double summed = 0;  // the errors the integral took up since the step, up to the sample's cycle
+  std::vector<double> told;  // what each still sample tells
   for (size_t k = 0; k < r.Errors.size() && k < r.Outputs.size(); ++k) {
     const bool limited = std::abs(r.Outputs[k]) >= loop.MaxOutput - 1e-9;
     for (size_t j = k * cycles; j < (k + 1) * cycles && j < errors.size(); ++j)
       if (!limited) summed += errors[j];
     if (limited || !StillAt(r, k)) continue;
     const double withoutIntegral = loop.P * r.Errors[k] + loop.FF0 * r.Setup.Step;
-    if (loop.I != 0) start.ErrorI = (r.Outputs[k] - withoutIntegral) / loop.I - summed;
-    else start.Command = (r.Outputs[k] - loop.P * r.Errors[k]) / loop.FF0 - r.Setup.Step;
+    told.push_back(loop.I != 0 ? (r.Outputs[k] - withoutIntegral) / loop.I - summed
+                               : (r.Outputs[k] - loop.P * r.Errors[k]) / loop.FF0 - r.Setup.Step);
+    if (cycles == 1) break;
+  }
+  if (told.empty()) return;
+  double& value = loop.I != 0 ? start.ErrorI : start.Command;
+  // Samples that tell the same within half a count's kick of D saw none: the first, nearest
+  // the step, tells it.
+  const auto [least, most] = std::minmax_element(told.begin(), told.end());
+  const double drivePerUnit = std::abs(loop.I != 0 ? loop.I : loop.FF0);
+  if (!(loop.D > 0) || (*most - *least) * drivePerUnit < loop.D / loop.Period / 2) {
+    value = told.front();
     return;
   }
+  const auto middle = told.begin() + std::ptrdiff_t(told.size() / 2);
+  std::nth_element(told.begin(), middle, told.end());
+  value = *middle;
 }
 
 // Returns what tells apart the loops two runs ran: their loop settings and step multiplier.

@@ -167,31 +167,38 @@ TEST(MachinesTest, SameMachineSameChoice) {
 struct TStartCase {
   const char* Name;
   double P, I, D, FF0, Deadband;
+  const char* Motor = "load=2";
+  int Prediv = 0;
+  double Within = 0.001;  // % of drive: the integral's drive read against the status's
 };
 
-// Every cycle sampled, a run's own samples tell the loop's state before it as the status read
-// just before the step does: the error, and the integral's drive.
+// A run's own samples tell the loop's state before it as the status read just before the
+// step does: the error, and the integral's drive. Every cycle sampled, exactly; otherwise the
+// cycles between the samples are not seen, and a noisy encoder's count in one of them kicks
+// the sample's output by D (3.75 % of drive here): the integral's drive is read within half
+// the friction.
 TEST(RecordsTest, StartReadFromTheSamplesIsTheStatus) {
   const TStartCase cases[] = {
       {"default_gains", 0.2, 0.0005, 0.0015, 0, 0},
       {"large_integral", 0.3, 0.004, 0.002, 0, 0},
       {"feed_forward_of_position", 0.2, 0.0005, 0.0015, 0.0002, 0},
       {"deadband", 0.4, 0.001, 0.002, 0, 1},
+      {"noisy_encoder_every_third_cycle", 0.2, 0.0005, 0.0015, 0, 0, "encnoise=1,friction=0.6", 2, 0.25},
   };
   for (const TStartCase& c : cases) {
-    zirvsim::TBoardModel board(3, *zirvsim::ParseMotorConstants("load=2"));
+    zirvsim::TBoardModel board(3, *zirvsim::ParseMotorConstants(c.Motor));
     zirvsim::TBoardParams params = board.Params();
     params.P = c.P, params.I = c.I, params.D = c.D, params.FeedForward0 = c.FF0, params.Deadband = c.Deadband;
     board.SetParams(params);
     board.RunFor(1.0);
     board.Answer("r0c150ok1");  // away from position 0, where the feed-forward adds nothing
     board.RunFor(1.0);
-    const TStepRecord status = RunOnBoard(board, 100, 0);
+    const TStepRecord status = RunOnBoard(board, 100, c.Prediv);
     TStepRun run;
-    run.Step = 100, run.Params = ToRecord(board.Params()), run.Errors = status.Errors, run.Outputs = status.Outputs;
+    run.Step = 100, run.Prediv = c.Prediv, run.Params = ToRecord(board.Params()), run.Errors = status.Errors, run.Outputs = status.Outputs;
     const TStepStart read = StartOfRun(run);
-    EXPECT_EQ(read.Error, status.Setup.Start.Error) << c.Name;
-    EXPECT_NEAR(RestDrive(status.Setup.Loop, read), RestDrive(status.Setup.Loop, status.Setup.Start), 0.001) << c.Name;
+    if (c.Prediv == 0) EXPECT_EQ(read.Error, status.Setup.Start.Error) << c.Name;
+    EXPECT_NEAR(RestDrive(status.Setup.Loop, read), RestDrive(status.Setup.Loop, status.Setup.Start), c.Within) << c.Name;
   }
 }
 
@@ -254,8 +261,10 @@ struct TLoadSearchCase {
 // where none are kept, the search says why.
 TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
   const TLoadSearchCase cases[] = {
-      {"constant_load", "load=5", 0, true},
-      {"constant_load_lighter", "load=3", 0, true},
+      // At prediv 0 a run of the search may show gains no bolder than those it verifies creeping a
+      // count past the target and back at rest: kept only where they meet the goal, else a reason.
+      {"constant_load", "load=5", 0, false},
+      {"constant_load_lighter", "load=3", 0, false},
       {"constant_load_every_third_cycle", "load=5", 2, true},
       {"constant_load_pulling_up", "load=-4", 0, false},
       {"gravity_arm", "gravity=8,angle=100", 0, false},
