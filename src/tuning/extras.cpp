@@ -21,16 +21,14 @@ void CountFlicker(const std::vector<double>& errors, size_t from, double period,
   }
 }
 
-// A ring the residual of one record shows: its frequency, its typical swing, how many turns
-// and how many swings of a count beyond the least.
-struct TRing {
-  double Hz = 0, Counts = 0;
-  int Turns = 0, StrongSwings = 0;
-};
-
 // The residual's swings: turns of direction by at least the least swing (a zigzag with that
-// hysteresis, and more than a flicker of the count can make).
-TRing RingOf(const std::vector<double>& r, double samplePeriod, double least) {
+// hysteresis, and more than a flicker of the count can make). Fills the ringing when there
+// are enough of them: kRingingSwings turns, or one turn fewer where the typical swing is a
+// count beyond the least and the turns lie within the record's first quarter. A resonance that dies
+// down within a few periods shows its last swing or not as the count falls, one run seeing
+// it and the next not; a model's mismatch swings as slowly as the motor moves, over the record.
+void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
+  const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
   std::vector<size_t> turns;
   size_t high = 0, low = 0;
   int direction = 0;
@@ -47,38 +45,17 @@ TRing RingOf(const std::vector<double>& r, double samplePeriod, double least) {
       high = k;
     }
   }
-  TRing ring;
-  ring.Turns = int(turns.size());
-  if (turns.size() < 2) return ring;
+  if (int(turns.size()) < kRingingSwings - 1) return;
   std::vector<double> swings;
   for (size_t i = 1; i < turns.size(); ++i) swings.push_back(std::abs(r[turns[i]] - r[turns[i - 1]]));
-  ring.StrongSwings = int(std::count_if(swings.begin(), swings.end(), [&](double s) { return s >= least + 1; }));
   std::sort(swings.begin(), swings.end());
-  ring.Counts = swings[swings.size() / 2];
+  const double typical = swings[swings.size() / 2];
+  const bool diesDown = typical >= least + 1 && 4 * turns.back() <= r.size();
+  if (int(turns.size()) < kRingingSwings && !diesDown) return;
   const double span = double(turns.back() - turns.front()) * samplePeriod;
-  if (span > 0) ring.Hz = (double(turns.size()) - 1) / 2 / span;
-  return ring;
-}
-
-// Fills the ringing from the residuals of the step records: where one record shows enough
-// swings, or where a ring that dies down within a few periods (its last swings lost in the
-// count, one record showing a swing more than the next) shows, over the records together, as
-// many swings each a count beyond the least: the same resonance in every step, seen whichever
-// way the count falls.
-void FindRinging(const std::vector<std::vector<double>>& residuals, double samplePeriod, TPlantExtras& x) {
-  const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
-  std::vector<TRing> rings;
-  int strong = 0;
-  for (const std::vector<double>& r : residuals) {
-    rings.push_back(RingOf(r, samplePeriod, least));
-    strong += rings.back().StrongSwings;
-  }
-  for (const TRing& ring : rings) {
-    if (ring.Hz <= 0 || ring.Counts <= x.RingingCounts) continue;
-    if (ring.Turns < kRingingSwings && (strong < kRingingSwings || ring.StrongSwings == 0)) continue;
-    x.RingingHz = ring.Hz;
-    x.RingingCounts = ring.Counts;
-  }
+  if (span <= 0 || typical <= x.RingingCounts) return;
+  x.RingingHz = (double(turns.size()) - 1) / 2 / span;
+  x.RingingCounts = typical;
 }
 
 // The measured error less the model's, the model driven by the outputs the board applied (every
@@ -104,11 +81,8 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
     if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), r.Setup.Loop.Period, x);
   }
   if (rest) CountFlicker(rest->Errors, 0, rest->Setup.Loop.Period, x);
-  std::vector<std::vector<double>> residuals;
-  double samplePeriod = 0;
   for (const TStepRecord& r : steps)
-    if (r.Setup.Prediv == 0) residuals.push_back(OpenLoopResidual(r, motor)), samplePeriod = SamplePeriod(r.Setup);
-  FindRinging(residuals, samplePeriod, x);
+    if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
   x.PlayCounts = motor.Play;
   if (rest) {
     const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
