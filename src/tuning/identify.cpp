@@ -704,27 +704,6 @@ TMinimum WithPlay(TFitData& data, const TMinimum& without) {
   return best;
 }
 
-// What a lag must take away of the misfit of the fit without one to be believed, as a longer
-// delay must: a lag and the time constant share the response's bend, and a motor whose inertia
-// changes with position, or whose count falls another way, was fitted a lag of two cycles in
-// one run of six, which cut P by half.
-constexpr TMustExplain kLagMustExplain = kDelayMustExplain;
-
-// The fit without a lag where the fit found one that does not explain enough more than none:
-// refined from the fit with the lag held below what the samples can show.
-TMinimum WithoutUnshownLag(TFitData& data, const TMinimum& fit) {
-  if (!std::isfinite(fit.Value) || ModelAt(fit.Point, data).Lag <= 0) return fit;
-  TFitData lagless = data;
-  lagless.Active.erase(std::find(lagless.Active.begin(), lagless.Active.end(), size_t(kLogLag)));
-  lagless.Fixed[kLogLag] = std::log(kNegligibleLagCycles * data.Period / 4);
-  TVector start = fit.Point;
-  start[kLogLag] = lagless.Fixed[kLogLag];
-  const TMinimum without = Refine(start, lagless);
-  if (!std::isfinite(without.Value) || ExplainsMore(fit, without, data, kLagMustExplain)) return fit;
-  data = std::move(lagless);
-  return without;
-}
-
 // The best fit without play or a load; with play, then with a load, where the runs move both
 // ways and each explains more (play first: friction and a load changing with position together
 // replay the dead zone of a few counts of play about as well).
@@ -825,7 +804,7 @@ TIdentification IdentifyMotor(const std::vector<TStepRecord>& records) {
   data.RunTime = static_cast<double>(first.Errors.size()) * SamplePeriod(first.Setup);
   data.LoadOrigin = first.Setup.Start.Command - first.Setup.Start.Error;
   ChooseParameters(data);
-  const TMinimum best = WithoutUnshownLag(data, BestFit(data));
+  const TMinimum best = BestFit(data);
   if (!std::isfinite(best.Value)) return Refused(result, "the run does not fit a motor", "try a larger step");
   result.Motor = ModelAt(best.Point, data);
   for (size_t i = 0; i < data.Runs.size(); ++i) {
