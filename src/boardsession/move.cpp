@@ -39,8 +39,10 @@ TResult<void> SetOscillator(TBoardSession& session, double value) {
   const QString sent = SetCommandText(QStringLiteral("o"), text);
   bool answered = false;
   double echoed = 0;
+  // The "(o)" line, not merely the newest one: a status answer that came too late for its
+  // sample may still be arriving, and a stop read from it would fail however often it is sent.
   const TResult<void> exchanged = session.Exchange(sent, [&] {
-    answered = SetBoardValueText(session.Link().Channel(), QStringLiteral("o"), QStringLiteral("(o)"), text, echoed);
+    answered = SetBoardValueTagged(session.Link().Channel(), QStringLiteral("o"), QStringLiteral("(o)"), text, echoed);
   });
   if (!exchanged) return exchanged;
   if (!answered) return session.Failure(QStringLiteral("no answer \"(o)\" to \"%1\"").arg(sent), sent);

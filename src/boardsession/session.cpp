@@ -70,8 +70,10 @@ TResult<double> TBoardSession::Send(const TParamRow& row, double value, TValueTe
   FUnanswered.set(RowIndex(row));
   bool answered = false;
   double echoed = 0;
+  // Its own tag's line: the rest of an earlier answer (a status that came too late for its
+  // sample) may still be arriving and is no answer to the write.
   const TResult<void> exchanged = Exchange(SetCommandText(letter, valueText), [&] {
-    answered = SetBoardValueText(FLink.Channel(), letter, QLatin1String(row.Tag), valueText, echoed);
+    answered = SetBoardValueTagged(FLink.Channel(), letter, QLatin1String(row.Tag), valueText, echoed);
   });
   if (!exchanged) return exchanged.Failure();
   if (!answered) return Failure(QStringLiteral("Error writing params"), SetCommandText(letter, valueText));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -39,9 +40,68 @@ std::vector<const TStatusSample*> TimelySamples(const std::vector<const TStatusS
   return timely;
 }
 
-// The least-squares slope of the command over the times the board read it, from the samples
-// whose reading is known closely; none below two.
+// The speed is read between the commands a fifth of the way in from each end of the move:
+// samples on time lie on both sides of those points, whatever the first and last ones were.
+constexpr double kChordFrom = 0.2;
+
+using TPoint = std::pair<double, double>;
+
+// Returns the lower hull of points: from the lowest first value to the highest, the points no
+// straight line between two others passes below; of points with one first value, the lowest.
+std::vector<TPoint> LowerHull(std::vector<TPoint> points) {
+  std::sort(points.begin(), points.end());
+  std::vector<TPoint> hull;
+  for (const TPoint& p : points) {
+    if (!hull.empty() && hull.back().first == p.first) continue;
+    while (hull.size() >= 2) {
+      const TPoint& a = hull[hull.size() - 2];
+      const TPoint& b = hull.back();
+      if ((b.first - a.first) * (p.second - a.second) - (b.second - a.second) * (p.first - a.first) > 0) break;
+      hull.pop_back();  // b lies on or above the straight line from a to p
+    }
+    hull.push_back(p);
+  }
+  return hull;
+}
+
+// Returns the hull's second value at first value x, from its two points either side of x (at
+// least two points).
+double HullAt(const std::vector<TPoint>& hull, double x) {
+  size_t k = 1;
+  while (k + 1 < hull.size() && hull[k].first < x) ++k;
+  const auto& [x0, y0] = hull[k - 1];
+  const auto& [x1, y1] = hull[k];
+  return y0 + (y1 - y0) * (x - x0) / (x1 - x0);
+}
+
+// Returns the speed from samples that all know the latest time their values can have been
+// read, or nothing when they do not tell it. The board read each command on the line the
+// command moved along; that latest time lies on the line, or later by the board's reply delay
+// and a servo cycle for a sample on time, and by however long a busy machine took to take the
+// answer in for one late: never earlier. The lowest times over the commands (their lower hull)
+// therefore keep to the line wherever samples on time are near, and a chord across them gives
+// the speed, however many samples came in late and wherever in the move. A board that comes
+// to a request late reads a later command, on the same line.
+std::optional<double> SpeedBelowTheLateOnes(const std::vector<const TStatusSample*>& samples) {
+  std::vector<TPoint> readings;  // command, read by
+  for (const TStatusSample* s : samples) readings.emplace_back(s->Status.Command, s->ReadBySeconds);
+  const std::vector<TPoint> hull = LowerHull(std::move(readings));
+  if (hull.size() < 2) return std::nullopt;
+  const double span = hull.back().first - hull.front().first;
+  const double from = hull.front().first + kChordFrom * span, to = hull.back().first - kChordFrom * span;
+  const double seconds = HullAt(hull, to) - HullAt(hull, from);
+  if (seconds == 0) return std::nullopt;
+  return (to - from) / seconds;
+}
+
+// The speed the command moved at: below the samples taken in late where every sample knows when
+// its values were read by, else the least-squares slope of the command over the times the board
+// read it, from the samples whose reading is known closely; none below two.
 std::optional<double> CommandSlope(const std::vector<const TStatusSample*>& samples) {
+  const bool readBy =
+      std::all_of(samples.begin(), samples.end(), [](const TStatusSample* s) { return s->ReadBySeconds > 0; });
+  if (readBy)
+    if (const std::optional<double> speed = SpeedBelowTheLateOnes(samples)) return speed;
   const std::vector<const TStatusSample*> moving = TimelySamples(samples);
   if (moving.size() < 2) return std::nullopt;
   double st = 0, sc = 0;

@@ -82,6 +82,16 @@ bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QStri
   return result;
 }
 
+bool SetBoardValueTagged(TLineChannel& channel, const QString& letter, const QString& tag,
+                         const QString& valueText, double& echoed) {
+  BeginTransaction(channel);
+  channel.SendLine(SetCommandText(letter, valueText));
+  const std::optional<QString> line = channel.WaitForLineWith(tag);
+  channel.FlushReceive();
+  channel.FWaitRS232 = false;
+  return line && ParseTaggedValue(*line, tag, echoed);
+}
+
 void ReadStatus(TLineChannel& channel, TPIDStatus& status) {
   status.Valid = false;
   BeginTransaction(channel);

@@ -32,6 +32,14 @@ QString SetCommandText(const QString& letter, const QString& valueText);
 bool SetBoardValueText(TLineChannel& channel, const QString& letter, const QString& tag,
                        const QString& valueText, double& echoed);
 
+// As SetBoardValueText, for exchanges that must read their own answer on a line where an
+// earlier answer may still be coming (a status whose request timed out arrives late, a line at
+// a time): the answer is the first line after the command that holds tag, and lines without it
+// are passed over rather than read as the answer. Waits for that line as WaitForReply waits for
+// any line.
+bool SetBoardValueTagged(TLineChannel& channel, const QString& letter, const QString& tag,
+                         const QString& valueText, double& echoed);
+
 // Sends "s" and fills status from the nine answer lines. Success is status.Valid; on failure
 // FWaitRS232 stays set, so the next transaction first waits out its idle wait.
 void ReadStatus(TLineChannel& channel, TPIDStatus& status);

@@ -1,6 +1,7 @@
 #include "serial/linechannel.h"
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -57,9 +58,26 @@ bool TLineChannel::WaitForReply() {
     Poll();
     if (!Timeout) return true;
   }
+  TimedOut();
+  return false;
+}
+
+std::optional<QString> TLineChannel::WaitForLineWith(const QString& tag) {
+  for (int r = 0; r < kReplyPolls; ++r) {
+    Poll();
+    // A nested exchange may have emptied or dropped the list meanwhile.
+    if (!LineBuf) continue;
+    const auto line = std::find_if(LineBuf->cbegin(), LineBuf->cend(),
+                                   [&](const QString& l) { return l.contains(tag); });
+    if (line != LineBuf->cend()) return *line;
+  }
+  TimedOut();
+  return std::nullopt;
+}
+
+void TLineChannel::TimedOut() {
   FLogLine(QStringLiteral("Timeout"), clRed);
   RS232Buf.clear();
-  return false;
 }
 
 void TLineChannel::FlushReceive() {

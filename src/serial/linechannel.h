@@ -4,6 +4,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "globals/colors.h"
 #include "serial/comport.h"
@@ -37,6 +38,10 @@ class TLineChannel {
   // Polls until a complete line has arrived after SendLine (true), or 501 polls have
   // passed: then logs "Timeout" in red, drops the partial line and returns false.
   bool WaitForReply();
+  // As WaitForReply, for the first complete line holding tag: returns it, or, when 501 polls
+  // passed without one, logs "Timeout", drops the partial line and returns nothing. Lines
+  // without tag are passed over and stay in LineBuf.
+  std::optional<QString> WaitForLineWith(const QString& tag);
   // Discards what the port holds (when connected) and empties LineBuf.
   void FlushReceive();
   // Returns how often FlushReceive has run, so that an exchange can tell whether another one
@@ -56,6 +61,9 @@ class TLineChannel {
   static TPollGate SetPollGate(TPollGate gate);
 
  private:
+  // Logs "Timeout" in red and drops the partial line: a wait for an answer ran out.
+  void TimedOut();
+
   TComPort& FPort;
   TLogLine FLogLine;
   quint64 FFlushCount = 0;
