@@ -534,7 +534,10 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   // motor would rest too far off.
   TStepTestSetup chosen = setup;
   const double wider = std::floor(setup.Loop.Deadband) + 1;
-  if (goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step))) {
+  // A deadband the records asked for (against flicker or play) is widened only where nothing
+  // else is found: a noisy count took the count more one run and not the next.
+  const bool compare = setup.Loop.Deadband <= 0;
+  if (goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step)) && (!gains || compare)) {
     chosen.Loop.Deadband = wider;
     const std::optional<TGains> widerGains = Search(motor, chosen, goal, true);
     if (widerGains && (!gains || SettlesSooner(motor, chosen, *widerGains, setup, *gains, goal))) {
