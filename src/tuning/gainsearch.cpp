@@ -209,6 +209,10 @@ std::optional<double> SizedIntegral(const TIntegralSizing& sizing, const TSearch
   return std::clamp(g.I > 0 ? g.I : present > 0 ? present : r.Most / 8, r.Least, r.Most);
 }
 
+bool PromptDrive(const TMotorModel& motor, double period) {
+  return motor.Lag + std::max(0, motor.DelayCycles) * period < period;
+}
+
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras) {
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
@@ -228,7 +232,10 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
   setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
-  if (setup.Loaded) setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
+  if (setup.Loaded) {
+    setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
+    setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);
+  }
 }
 
 void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
@@ -586,7 +593,7 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   point.Figures[side] = run.Figures;
   const TPoint& best = FPoints[FBest];
   if (!point.Cost[1 - side]) {
-    if (best.Cost[side] && *point.Cost[side] >= *best.Cost[side]) {
+    if (best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
       Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
                FixedText(*best.Cost[side], 1) + " this way");
       Repair(trial.Gains, run.Figures);
@@ -613,6 +620,21 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
     Repair(trial.Gains, run.Figures);
   }
   if (!PlanMove()) ToJudge();
+}
+
+// Whether a trial measured one way is worth its step the other way: where it does better than
+// the best gains this way, and on a machine with a load where it meets the goal this way while
+// the best gains miss it the other. A load that acts on one side of the step (a spring the step
+// presses in, an arm it lifts) leaves the best gains held off target that way alone; a move
+// meant for that side (more I) costs a few samples on the side it was not meant for, and judging
+// it there alone dropped the very moves that pull the motor in against the load. Without a load
+// the side a trial costs more on is as likely the one that tells.
+bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
+  const TPoint& best = FPoints.at(FBest);
+  if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  if (!FSetup.Loaded) return false;
+  const double missed = 2.0 * kStepTestSamples;
+  return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {

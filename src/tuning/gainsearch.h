@@ -21,7 +21,7 @@
 // to take up the load's change over the step, little enough that the approach's windup does not
 // carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
 // deadband within the rest limit (its jump at one edge where the drive is prompt; across both
-// edges where a lag or a delay holds back D's brake), and a trial that changes I has a rest
+// edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that changes I has a rest
 // record first: the board keeps the integral's sum, so a new I rescales the drive that holds
 // the load and kicks the motor, which the trial's own step would otherwise show instead of its
 // gains. The best gains are judged at the end with the runs of a verification (step, step back,
@@ -125,6 +125,14 @@ TIntegralRange IntegralRangeFor(const TIntegralSizing& sizing, double p, double 
 // have none: the load is held by the integral alone at rest). Empty where the range is empty:
 // no I both takes up the load's change in time and keeps its windup within the deadband.
 std::optional<double> SizedIntegral(const TIntegralSizing& sizing, const TSearchGains& gains, double present);
+
+// Returns whether D's brake reaches a motor in time to hold it inside the deadband as it
+// crosses back: the drive comes later than the servo cycle it was computed in by less than a
+// cycle. A fit of a loaded machine often finds a lag of a fraction of a cycle that the machine
+// does not have (a spring or an arm the model holds only in part), and holding such a machine
+// to the swing across both edges of the deadband halved the count jump its gains could have:
+// too little D to stop the approach's overshoot.
+bool PromptDrive(const TMotorModel& motor, double period);
 
 // What a search is given.
 struct TSearchSetup {
@@ -283,6 +291,7 @@ class TGainSearch {
   bool PlanRidgeMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
+  bool WorthTheOtherWay(double cost, int side) const;
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
   bool Excluded(const TSearchGains& gains) const;
