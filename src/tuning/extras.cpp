@@ -23,7 +23,10 @@ void CountFlicker(const std::vector<double>& errors, size_t from, double period,
 
 // The residual's swings: turns of direction by at least the least swing (a zigzag with that
 // hysteresis, and more than a flicker of the count can make). Fills the ringing when there
-// are enough of them.
+// are enough of them: kRingingSwings turns, or one turn fewer where the typical swing is a
+// count beyond the least and the turns lie within the record's first quarter. A resonance that dies
+// down within a few periods shows its last swing or not as the count falls, one run seeing
+// it and the next not; a model's mismatch swings as slowly as the motor moves, over the record.
 void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
   const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
   std::vector<size_t> turns;
@@ -42,11 +45,13 @@ void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras
       high = k;
     }
   }
-  if (int(turns.size()) < kRingingSwings) return;
+  if (int(turns.size()) < kRingingSwings - 1) return;
   std::vector<double> swings;
   for (size_t i = 1; i < turns.size(); ++i) swings.push_back(std::abs(r[turns[i]] - r[turns[i - 1]]));
   std::sort(swings.begin(), swings.end());
   const double typical = swings[swings.size() / 2];
+  const bool diesDown = typical >= least + 1 && 4 * turns.back() <= r.size();
+  if (int(turns.size()) < kRingingSwings && !diesDown) return;
   const double span = double(turns.back() - turns.front()) * samplePeriod;
   if (span <= 0 || typical <= x.RingingCounts) return;
   x.RingingHz = (double(turns.size()) - 1) / 2 / span;

@@ -26,7 +26,8 @@ struct TPlantExtras {
 };
 
 // The fewest alternating swings of the residual (measured less modelled error) that count as
-// ringing, and the least swing, in counts.
+// ringing (one fewer for a ring that dies down early, its swings a count beyond the least),
+// and the least swing, in counts.
 inline constexpr int kRingingSwings = 6;
 inline constexpr double kRingingMinCounts = 2;
 

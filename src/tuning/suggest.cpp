@@ -508,6 +508,19 @@ TPrediction PredictStepTest(const TMotorModel& motor, const TStepTestSetup& setu
   return p;
 }
 
+// Returns whether the first gains, in their test, settle on the motor sooner than the second in
+// theirs. Where friction holds the motor, gains that pull it onto the last count may exist only
+// a hair inside the goal (a slow P whose integral just makes it), one fit finding them and the
+// next not; the deadband a count wider then gave gains several times bolder. Taking the
+// sooner of the two gives the same answer on both sides of that hair.
+bool SettlesSooner(const TMotorModel& motor, const TStepTestSetup& first, const TGains& firstGains,
+                   const TStepTestSetup& second, const TGains& secondGains, const TTuningGoal& goal) {
+  const auto settling = [&](const TStepTestSetup& setup, const TGains& gains) {
+    return ScoreRun(motor, TestFor(motor, setup, gains, goal), goal.TargetOvershootPct, setup.Samples).Settling;
+  };
+  return settling(first, firstGains) < settling(second, secondGains);
+}
+
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal) {
   TSuggestion s;
   s.Deadband = setup.Loop.Deadband;
@@ -515,22 +528,31 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
   // Where no gains that meet the goal rest quietly on target, a count more of deadband may:
   // friction may hold the motor up to it off target, and within it the integral stops, where it
   // kept creeping a motor held by friction across count after count, each kicking the output
-  // by D. The steady-state goal is then the deadband, and the report says so. A deadband beyond
+  // by D. The steady-state goal is then the deadband, and the report says so; so too where gains
+  // with the count more settle sooner than those without it (SettlesSooner). A deadband beyond
   // the settling band, or one more than a count beyond what the records ask for, is none: the
   // motor would rest too far off.
   TStepTestSetup chosen = setup;
   const double wider = std::floor(setup.Loop.Deadband) + 1;
-  if (!gains && goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step))) {
+  // A deadband the records asked for (against flicker or play) is widened only where nothing
+  // else is found: a noisy count took the count more one run and not the next.
+  const bool compare = setup.Loop.Deadband <= 0;
+  if (goal.PullAgainstFriction && wider <= ScoringBand(std::abs(setup.Step)) && (!gains || compare)) {
     chosen.Loop.Deadband = wider;
-    gains = Search(motor, chosen, goal, true);
-    if (gains) {
+    const std::optional<TGains> widerGains = Search(motor, chosen, goal, true);
+    if (widerGains && (!gains || SettlesSooner(motor, chosen, *widerGains, setup, *gains, goal))) {
       s.Deadband = chosen.Loop.Deadband;
-      s.Note = "no gains that meet the goal rest quietly within a count of target (friction holds the motor, and an "
-               "integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
-               CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests";
+      s.Note = gains ? "gains that let the last count be settle sooner than any that pull the motor onto it against "
+                       "its friction: \"Deadband (b):\" is set to " +
+                           CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests"
+                     : "no gains that meet the goal rest quietly within a count of target (friction holds the motor, "
+                       "and an integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
+                           CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests";
+      gains = widerGains;
+    } else {
+      chosen = setup;
     }
   }
-  if (!gains) chosen = setup;
   // Friction is what holds the motor off where gains exist for the same motor without it.
   bool frictionHolds = false;
   if (!gains && goal.PullAgainstFriction && motor.Friction > 0) {
