@@ -24,9 +24,10 @@ void CountFlicker(const std::vector<double>& errors, size_t from, double period,
 // The residual's swings: turns of direction by at least the least swing (a zigzag with that
 // hysteresis, and more than a flicker of the count can make). Fills the ringing when there
 // are enough of them: kRingingSwings turns, or one turn fewer where the typical swing is a
-// count beyond the least and the turns lie within the record's first quarter. A resonance that dies
-// down within a few periods shows its last swing or not as the count falls, one run seeing
-// it and the next not; a model's mismatch swings as slowly as the motor moves, over the record.
+// count beyond the least and the turns lie within the record's first quarter. A resonance
+// that dies down within a few periods shows its last swing or not as the count falls, one run
+// seeing it and the next not; a model's mismatch swings as slowly as the motor moves, over
+// the record.
 void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
   const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
   std::vector<size_t> turns;

@@ -21,10 +21,10 @@
 // to take up the load's change over the step, little enough that the approach's windup does not
 // carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
 // deadband within the rest limit (its jump at one edge where the drive is prompt; across both
-// edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that changes I has a rest
-// record first: the board keeps the integral's sum, so a new I rescales the drive that holds
-// the load and kicks the motor, which the trial's own step would otherwise show instead of its
-// gains. The best gains are judged at the end with the runs of a verification (step, step back,
+// edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that
+// changes I has a rest record first: the board keeps the integral's sum, so a new I rescales
+// the drive that holds the load and kicks the motor, which the trial's own step would
+// otherwise show instead of its gains. The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)

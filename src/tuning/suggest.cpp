@@ -542,12 +542,12 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     const std::optional<TGains> widerGains = Search(motor, chosen, goal, true);
     if (widerGains && (!gains || SettlesSooner(motor, chosen, *widerGains, setup, *gains, goal))) {
       s.Deadband = chosen.Loop.Deadband;
-      s.Note = gains ? "gains that let the last count be settle sooner than any that pull the motor onto it against "
-                       "its friction: \"Deadband (b):\" is set to " +
-                           CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests"
-                     : "no gains that meet the goal rest quietly within a count of target (friction holds the motor, "
-                       "and an integral creeping it on kicks the output count by count): \"Deadband (b):\" is set to " +
-                           CountText(chosen.Loop.Deadband, 0, "count", "counts") + ", within which the motor rests";
+      s.Note = std::string(gains ? "gains that let the last count be settle sooner than any that pull the motor onto "
+                                   "it against its friction"
+                                 : "no gains that meet the goal rest quietly within a count of target (friction holds "
+                                   "the motor, and an integral creeping it on kicks the output count by count)") +
+               ": \"Deadband (b):\" is set to " + CountText(chosen.Loop.Deadband, 0, "count", "counts") +
+               ", within which the motor rests";
       gains = widerGains;
     } else {
       chosen = setup;

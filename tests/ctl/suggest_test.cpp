@@ -530,7 +530,9 @@ TEST_P(SuggestSearchTest, MeetsTheGoalOrWritesNothingWithAReason) {
   const zirvsim::TBoardParams board = sim.Params();
   sim.Stop();
   const QJsonObject o = QJsonDocument::fromJson(r.Out.toUtf8()).object();
-  if (c.ModelGivesNone) EXPECT_EQ(o["refused"].toString().isEmpty(), !*c.ModelGivesNone) << o["refused"].toString().toStdString();
+  if (c.ModelGivesNone) {
+    EXPECT_EQ(o["refused"].toString().isEmpty(), !*c.ModelGivesNone) << o["refused"].toString().toStdString();
+  }
   const QJsonObject search = o["search"].toObject();
   ASSERT_FALSE(search.isEmpty()) << r.Err.toStdString();
   EXPECT_LE(Count(commands, "r"), 60);

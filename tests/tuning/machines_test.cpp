@@ -197,7 +197,9 @@ TEST(RecordsTest, StartReadFromTheSamplesIsTheStatus) {
     TStepRun run;
     run.Step = 100, run.Prediv = c.Prediv, run.Params = ToRecord(board.Params()), run.Errors = status.Errors, run.Outputs = status.Outputs;
     const TStepStart read = StartOfRun(run);
-    if (c.Prediv == 0) EXPECT_EQ(read.Error, status.Setup.Start.Error) << c.Name;
+    if (c.Prediv == 0) {
+      EXPECT_EQ(read.Error, status.Setup.Start.Error) << c.Name;
+    }
     EXPECT_NEAR(RestDrive(status.Setup.Loop, read), RestDrive(status.Setup.Loop, status.Setup.Start), c.Within) << c.Name;
   }
 }
