@@ -159,6 +159,44 @@ std::string DangerText(TDanger danger) {
   return "nothing dangerous";
 }
 
+// Samples a slip of a count spans: the count's edge may flicker as the motor crosses it.
+constexpr size_t kTakeUpSamples = 4;
+
+// Under a load, an approach that ends a count or two short of the target, friction holding the
+// motor there, is finished by I a little later: the sum winds until the motor slips a count
+// nearer, and D's kick at that count is the last of its settling, not a loop that hunts at rest
+// (on a board left alone such gains rest quietly). Returns the figures with the rest measured
+// from two samples after the last such slip, where the record's tail shows only these: the
+// error on one side, each count nearer the target for good (the edge may flicker for a few
+// samples as the motor crosses it), ending within the steady-state bound, with enough samples
+// after the slip to judge the rest by. A motor that left the target or crossed it hunts, and
+// its record keeps its figure.
+TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  if (!f.RestOutputPpPct || n == 0) return f;
+  const double band = std::max(0.0, deadband);
+  const auto off = [&](size_t k) { return std::abs(r.Errors[k]) > band ? std::abs(r.Errors[k]) : 0.0; };
+  size_t from = 0;
+  if (r.Setup.Step != 0) {
+    if (!f.SettlingSamples) return f;
+    from = std::max(n - n / 4, size_t(*f.SettlingSamples));
+  }
+  if (from >= n || off(n - 1) > std::max(1.0, band)) return f;
+  double nearest = off(from);
+  size_t reached = from, last = from;  // where the nearest count was reached; the last change
+  for (size_t k = from + 1; k < n; ++k) {
+    if (r.Errors[k] != r.Errors[k - 1]) last = k;
+    if (off(k) > 0 && r.Errors[k] * r.Errors[from] <= 0) return f;  // the other side
+    if (off(k) < nearest) nearest = off(k), reached = k;
+    else if (off(k) > nearest && k - reached >= kTakeUpSamples) return f;  // went back off
+  }
+  if (last == from || last + 2 + kMinRestSamples > n) return f;
+  const auto [low, high] = std::minmax_element(r.Outputs.begin() + long(last + 2), r.Outputs.begin() + long(n));
+  const double limit = r.Setup.Loop.MaxOutput > 0 ? r.Setup.Loop.MaxOutput : 100.0;
+  f.RestOutputPpPct = std::min(*f.RestOutputPpPct, (*high - *low) / limit * 100);
+  return f;
+}
+
 bool StepWithinGoal(const TStepFigures& f, const TTuningGoal& goal, double deadband) {
   return f.SettlingSamples && f.OvershootPct <= goal.TargetOvershootPct &&
          std::abs(f.SteadyStateError) <= std::max(1.0, deadband) && f.RestOutputPpPct.value_or(0) <= kRestLimitPct;
@@ -518,9 +556,9 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
   if (!FPending) return TDanger::None;
   const TPlannedRun plan = *FPending;
   FPending.reset();
-  TSearchRun run{plan, record,
-                 ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput),
-                 DangerIn(record)};
+  TStepFigures figures = ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
+  if (FSetup.Loaded) figures = FiguresAfterTakeUp(record, figures, plan.Gains.Deadband);
+  TSearchRun run{plan, record, figures, DangerIn(record)};
   FRuns.push_back(run);
   FTrials.back().Runs.push_back(int(FRuns.size()) - 1);
   FPosition += plan.Step;
