@@ -239,11 +239,14 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   s.Friction = std::max(0.0, motor.Friction);
   // A first-order approach leaves about half its travel times the time constant as error; what
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
-  // A short travel is covered sooner than that: about the travel times the time the motor takes
-  // to cover it from rest at full drive (speeding up, then braking onto the target), which is
-  // what the steps of gains that settle within the goal wind up.
-  s.WindupArea = std::abs(travel) * std::min(std::max(1.0, motor.TimeConstant / period) / 2,
-                                             std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
+  s.WindupArea = std::abs(travel) * std::max(1.0, motor.TimeConstant / period) / 2;
+  // Against a constant load a short travel is covered sooner than that: about the travel times
+  // the time the motor takes to cover it from rest at full drive (speeding up, then braking onto
+  // the target), which is what the steps of gains that settle within the goal wind up. A load
+  // that changes along the travel changes the approach too (and a slope the fit finds may be
+  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
+  if (motor.LoadSlope == 0)
+    s.WindupArea = std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
   return s;
