@@ -82,6 +82,8 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
     if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), r.Setup.Loop.Period, x);
   }
   if (rest) CountFlicker(rest->Errors, 0, rest->Setup.Loop.Period, x);
+  if (!steps.empty())
+    x.MovedAtRest = CountMovedAtRest(x, steps.front().Setup.Loop, motor, steps.front().Setup.Step);
   for (const TStepRecord& r : steps)
     if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
   x.PlayCounts = motor.Play;
@@ -96,7 +98,9 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
     x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
                          CountText(x.FlickerEvents, 0, "time", "times") + "): " +
                          (x.FlickerEvents >= kNoisyFlickers ? "encoder noise"
-                                                            : "glitches of the encoder, or a motor on the edge of a count"));
+                          : x.MovedAtRest ? "a force beyond friction moving the motor at rest where the loop could not "
+                                            "(cogging, a detent), or an encoder jittering on the edge of a count"
+                                          : "glitches of the encoder, or a motor on the edge of a count"));
   if (x.HuntsAtRest)
     x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
                          " % of its limit over " + CountText(x.RestErrorPp, 0, "count", "counts") +
@@ -110,6 +114,13 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
                          CountText(x.RingingCounts, 0, "count", "counts") + ", which a motor of one time constant cannot do: "
                          "a resonance, play or a delay");
   return x;
+}
+
+bool CountMovedAtRest(const TPlantExtras& extras, const TLoopSettings& loop, const TMotorModel& motor, double travel) {
+  if (extras.FlickerCounts != 1 || extras.FlickerEvents >= kNoisyFlickers) return false;
+  if (std::max(std::abs(motor.Load), std::abs(motor.Load + motor.LoadSlope * travel)) > motor.Friction) return false;
+  const double edge = std::floor(std::max(0.0, loop.Deadband)) + 1;
+  return (std::max(0.0, loop.P) + std::max(0.0, loop.I)) * edge < motor.Friction;
 }
 
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
@@ -149,7 +160,8 @@ double GlitchCountJumpPct(double glitch, double deadband) {
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (extras.FlickerEvents >= kNoisyFlickers || extras.MovedAtRest)
+    flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   if (const int glitch = GlitchCounts(extras)) {
     const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
     flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));

@@ -222,7 +222,9 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
-  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  // So does a count that a force moved at rest where the loop could not: the motor may come to
+  // rest on the deadband's edge as well as on a count's.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : extras.MovedAtRest ? 1 : 0;
   // A glitch of two counts or more, seen even once, comes again: gains whose kick at the
   // deadband's edge moves the output beyond the rest limit are not kept where it can (a count's
   // flicker of one is a motor resting on the edge of a count).
