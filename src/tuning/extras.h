@@ -16,8 +16,9 @@ struct TPlantExtras {
   int FlickerEvents = 0;   // how many were seen
   int GlitchEvents = 0;     // how many of them were two counts or more
   double FlickerSeconds = 0;  // the servo time the flicker was looked for in (one cycle a sample)
-  bool MovedAtRest = false;   // a count came and went by one where the loop's drive a count beyond
-                              // its deadband is below the friction fitted: not the loop's doing
+  double FlickerDrive = 0;     // the largest drive the loop held before a flicker, % of drive
+  bool MovedAtRest = false;   // a count came and went by one under a drive below the friction
+                              // fitted: not the loop's doing
   bool HuntsAtRest = false;        // the rest record's output swings beyond the rest limit, slowly
   double RestOutputPpPct = 0;      // of the rest record, % of "Max Output (m):"
   double RestErrorPp = 0;          // counts
@@ -41,12 +42,12 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
                             const TIdentification& fit);
 
 // Returns whether a count that came and went by one, now and then, did so where the loop could
-// not have moved the motor: its drive a count beyond its deadband below the fitted friction and
-// no load beyond friction fitted. A force that friction does not hold where the motor stood
-// (cogging, a detent) moved it, or the encoder jitters on the edge of a count; either way the
-// motor may come to rest on the deadband's edge, where a loop whose one count moves the output
-// beyond the rest limit hunts across it.
-bool CountMovedAtRest(const TPlantExtras& extras, const TLoopSettings& loop, const TMotorModel& motor, double travel);
+// not have moved the motor: the drive it held before each below the fitted friction, and no
+// load beyond friction fitted (travel: the step, counts). A force that friction does not hold
+// where the motor stood (cogging, a detent) moved it, or the encoder jitters on the edge of a
+// count; either way the motor may come to rest on the deadband's edge, where a loop whose one
+// count moves the output beyond the rest limit hunts across it.
+bool CountMovedAtRest(const TPlantExtras& extras, const TMotorModel& motor, double travel);
 
 // Returns the deadband the choice uses against play: one count where the records show play, 0
 // where they do not. A loop that keeps correcting the last count of a motor in play pushes it

@@ -141,14 +141,14 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
 // it, the next not) asks for no deadband, so that repeated runs on one board choose alike; nor
 // does a glitch of more (the motor rests at the deadband's edge, where a glitch kicks harder);
 // a count that flickers as often as noise asks for its size. A count of one that came and went
-// where the loop's drive a count off (P 0.2 of a friction of 1 %) could not move the motor was
-// moved by a force at rest (cogging): it holds the count jump to the rest limit as noise does;
-// one a loop that pushes harder than friction moved, or on a machine with a load, does not.
+// under a drive (0.2 %) below the friction (1 %) was moved by a force at rest (cogging): it
+// holds the count jump to the rest limit as noise does; one a loop that pushed harder than
+// friction moved, or on a machine with a load, does not.
 TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
   const struct {
     const char* Name;
     int Counts, Events;
-    double P, Load;
+    double Drive, Load;
     double Deadband;
     bool Moved;
     double CountJumpPct;
@@ -165,11 +165,10 @@ TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
     TPlantExtras x;
     x.FlickerCounts = c.Counts;
     x.FlickerEvents = c.Events;
-    TLoopSettings loop;
-    loop.P = c.P;
+    x.FlickerDrive = c.Drive;
     TMotorModel motor{2000, 0.015, 1};
     motor.Load = c.Load;
-    x.MovedAtRest = CountMovedAtRest(x, loop, motor, 200);
+    x.MovedAtRest = CountMovedAtRest(x, motor, 200);
     EXPECT_EQ(DeadbandAgainstFlicker(x), c.Deadband) << c.Name;
     EXPECT_EQ(x.MovedAtRest, c.Moved) << c.Name;
     EXPECT_DOUBLE_EQ(GoalAgainstFlicker({}, x).MaxCountJumpPct, c.CountJumpPct) << c.Name;
