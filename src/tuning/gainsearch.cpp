@@ -634,9 +634,22 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
 bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   const TPoint& best = FPoints.at(FBest);
   if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  if (AsGoodWhereBestMisses(cost, side)) return true;
   if (!FSetup.Loaded) return false;
   const double missed = 2.0 * kStepTestSamples;
   return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
+}
+
+// Whether a trial that does as well as the best gains this way is worth its step the other way:
+// where the best gains miss the goal that way, and this way both are within it, that way is
+// the only one a move can gain on. Cogging, a spring or play the motor meets at one end of the
+// step alone leave the best gains hunting at rest on that side only, and a move that cures it
+// (less I, a count less of deadband) changes nothing on the side it is measured on first.
+bool TGainSearch::AsGoodWhereBestMisses(double cost, int side) const {
+  const TPoint& best = FPoints.at(FBest);
+  const double missed = 2.0 * kStepTestSamples;
+  return best.Cost[side] && cost < missed && cost <= *best.Cost[side] * (1 + kLeastGain) && best.Cost[1 - side] &&
+         *best.Cost[1 - side] >= missed;
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
