@@ -159,6 +159,50 @@ std::string DangerText(TDanger danger) {
   return "nothing dangerous";
 }
 
+// Samples a slip of a count spans: the count's edge may flicker as the motor crosses it.
+constexpr size_t kTakeUpSamples = 4;
+
+// Under a load, an approach that ends a count or two short of the target, friction holding the
+// motor there, is finished by I a little later: the sum winds until the motor slips a count
+// nearer, and D's kick at that count is the last of its settling, not a loop that hunts at rest
+// (on a board left alone such gains rest quietly). Returns the sample of the last such slip
+// where the record's tail shows only these: the error on one side, each count nearer the target
+// for good (the edge may flicker for a few samples as the motor crosses it), ending within the
+// steady-state bound. A motor that left the target or crossed it hunts.
+std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, double deadband) {
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const double band = std::max(0.0, deadband);
+  const auto off = [&](size_t k) { return std::abs(r.Errors[k]) > band ? std::abs(r.Errors[k]) : 0.0; };
+  size_t from = 0;
+  if (r.Setup.Step != 0) {
+    if (!f.SettlingSamples) return std::nullopt;
+    from = std::max(n - n / 4, size_t(*f.SettlingSamples));
+  }
+  if (from >= n || off(n - 1) > std::max(1.0, band)) return std::nullopt;
+  double nearest = off(from);
+  size_t reached = from, last = from;  // where the nearest count was reached; the last change
+  for (size_t k = from + 1; k < n; ++k) {
+    if (r.Errors[k] != r.Errors[k - 1]) last = k;
+    if (off(k) > 0 && r.Errors[k] * r.Errors[from] <= 0) return std::nullopt;  // the other side
+    if (off(k) < nearest) nearest = off(k), reached = k;
+    else if (off(k) > nearest && k - reached >= kTakeUpSamples) return std::nullopt;  // went back off
+  }
+  if (last == from) return std::nullopt;
+  return last;
+}
+
+// The figures with the rest measured from two samples after the last slip of a take-up, where
+// the record shows one and enough samples after it to judge the rest by.
+TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const std::optional<size_t> last = LastTakeUp(r, f, deadband);
+  if (!f.RestOutputPpPct || !last || *last + 2 + kMinRestSamples > n) return f;
+  const auto [low, high] = std::minmax_element(r.Outputs.begin() + long(*last + 2), r.Outputs.begin() + long(n));
+  const double limit = r.Setup.Loop.MaxOutput > 0 ? r.Setup.Loop.MaxOutput : 100.0;
+  f.RestOutputPpPct = std::min(*f.RestOutputPpPct, (*high - *low) / limit * 100);
+  return f;
+}
+
 bool StepWithinGoal(const TStepFigures& f, const TTuningGoal& goal, double deadband) {
   return f.SettlingSamples && f.OvershootPct <= goal.TargetOvershootPct &&
          std::abs(f.SteadyStateError) <= std::max(1.0, deadband) && f.RestOutputPpPct.value_or(0) <= kRestLimitPct;
@@ -173,6 +217,20 @@ double StepCost(const TStepFigures& f, const TTuningGoal& goal, double deadband,
          std::max(0.0, f.RestOutputPpPct.value_or(0) - kRestLimitPct) * n / 50;
 }
 
+// The time a first-order motor from rest at full drive takes to cover the travel: x(t) =
+// v (t - tau (1 - exp(-t / tau))), v its speed at full drive; infinite without a fitted speed.
+double ReachSeconds(const TMotorModel& motor, double travel) {
+  const double v = motor.Gain * 100, tau = std::max(0.0, motor.TimeConstant);
+  if (!(v > 0) || !std::isfinite(v)) return kInfinity;
+  const auto covered = [&](double t) { return v * (t - (tau > 0 ? tau * (1 - std::exp(-t / tau)) : 0)); };
+  double low = 0, high = travel / v + tau;  // covered(high) >= travel
+  for (int k = 0; k < 50; ++k) {
+    const double mid = (low + high) / 2;
+    (covered(mid) < travel ? low : high) = mid;
+  }
+  return high;
+}
+
 TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, double period, int prediv) {
   TIntegralSizing s;
   // A spring pressed in (a positive slope) asks for more drive along the step either way; a
@@ -182,6 +240,13 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // A first-order approach leaves about half its travel times the time constant as error; what
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
   s.WindupArea = std::abs(travel) * std::max(1.0, motor.TimeConstant / period) / 2;
+  // Against a constant load a short travel is covered sooner than that: about the travel times
+  // the time the motor takes to cover it from rest at full drive (speeding up, then braking onto
+  // the target), which is what the steps of gains that settle within the goal wind up. A load
+  // that changes along the travel changes the approach too (and a slope the fit finds may be
+  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
+  if (motor.LoadSlope == 0)
+    s.WindupArea = std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
   return s;
@@ -520,9 +585,9 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
   if (!FPending) return TDanger::None;
   const TPlannedRun plan = *FPending;
   FPending.reset();
-  TSearchRun run{plan, record,
-                 ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput),
-                 DangerIn(record)};
+  TStepFigures figures = ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
+  if (FSetup.Loaded) figures = FiguresAfterTakeUp(record, figures, plan.Gains.Deadband);
+  TSearchRun run{plan, record, figures, DangerIn(record)};
   FRuns.push_back(run);
   FTrials.back().Runs.push_back(int(FRuns.size()) - 1);
   FPosition += plan.Step;
@@ -729,6 +794,9 @@ void TGainSearch::Verdict() {
     const TSearchRun& run = FRuns[k];
     const TSearchGains& g = run.Plan.Gains;
     if (run.Plan.Purpose == TRunPurpose::Settle) continue;  // the kick of a new I, not the gains at rest
+    // A less bold loop that came to rest a count or two off under a load and slipped nearer as
+    // I wound tells nothing of these gains: more P holds the motor nearer its target.
+    if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
     // A step's tail counts where the motor settled within the first half of the record: a
     // later settling leaves motion in the tail, not the motor at rest. A run of these very
     // gains that reached its target within the first half and settled late only because it
