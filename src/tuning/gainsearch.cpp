@@ -897,10 +897,9 @@ std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) co
 std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove move) const {
   const double f = std::exp2(FScale), half = std::exp2(FScale / 2);
   const double period = FSetup.Loop.Period;
-  // Where a gain of 0 starts: D whose jump is half of P's; I that adds P's drive once over a
-  // record's cycles.
+  // Where a gain of 0 starts: D whose jump is half of P's; I as FirstIntegral sizes it.
   const double firstD = at.P * period / 2;
-  const double firstI = at.P / (kStepTestSamples * (FSetup.Prediv + 1));
+  const double firstI = FirstIntegral(at);
   TSearchGains g = at;
   switch (move) {
     case TMove::PUp: g.P *= f; break;
@@ -944,6 +943,26 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;
+}
+
+// The I a move starts from where the gains have none, and the least one it comes down to
+// before none: P's drive added once over a record's cycles, or less where runs without I
+// stopped short of the target. Friction held those runs off by their error, so it takes about
+// P times that error, and the sum the approach winds up (the error summed over the run, every
+// servo cycle) times I takes that up. A motor whose approach is long (a soft belt, a current
+// limit) winds up a sum far beyond what friction needs with the larger I, which carried it
+// past the target, and the move down from there went straight to none.
+double TGainSearch::FirstIntegral(const TSearchGains& at) const {
+  const double cycles = FSetup.Prediv + 1;
+  double first = at.P / (kStepTestSamples * cycles);
+  double measured = 0;
+  for (const auto& [g, point] : FPoints) {
+    if (g.I > 0 || point.Dangerous) continue;
+    for (const std::optional<TStepFigures>& f : point.Figures)
+      if (f && f->Iae > 0 && f->SteadyStateError > std::max(1.0, g.Deadband))
+        measured = std::max(measured, g.P * f->SteadyStateError / (f->Iae * cycles));
+  }
+  return measured > 0 ? std::min(first, measured) : first;
 }
 
 std::vector<TBoardFigures> TGainSearch::JudgedPairs() const {
