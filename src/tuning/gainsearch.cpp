@@ -772,11 +772,6 @@ void TGainSearch::ToJudge() {
 bool TGainSearch::PlanMove() {
   // A move may take two runs, and a rest record before them where it changes I under a load.
   if (RunsLeft() < JudgeRunsFor(FBest) + 2 + (FSetup.Integral ? 1 : 0)) return false;
-  if (const std::optional<TSearchGains> other = WithinOneWay()) {
-    StartTrial(*other);
-    Plan(TPlannedRun{*other, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
-    return true;
-  }
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
@@ -801,24 +796,6 @@ bool TGainSearch::PlanMove() {
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
-}
-
-// Gains that met the goal the one way they were measured, where the best gains miss it the
-// way the next step goes: worth that step before any new move. A machine that moves apart one
-// way from the other (a belt, cogging, a current limit) leaves the best gains short of the target
-// one way alone; gains a move away that settle a sample or two slower where the best settle
-// were dropped untried the way the best miss, and with them the gains that meet the goal.
-std::optional<TSearchGains> TGainSearch::WithinOneWay() const {
-  const int side = SignOf(Direction() * FSetup.Step) == SignOf(FSetup.Step) ? 1 : 0;
-  const double missed = 2.0 * kStepTestSamples;
-  const TPoint& best = FPoints.at(FBest);
-  if (!best.Cost[side] || *best.Cost[side] < missed) return std::nullopt;
-  std::optional<TSearchGains> pick;
-  double least = missed;
-  for (const auto& [g, point] : FPoints)
-    if (!point.Dangerous && !point.Cost[side] && point.Cost[1 - side] && *point.Cost[1 - side] < least && !Excluded(g))
-      pick = g, least = *point.Cost[1 - side];
-  return pick;
 }
 
 // Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within
