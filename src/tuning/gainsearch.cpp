@@ -222,7 +222,9 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
-  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  // So does a count that a force moved at rest where the loop could not: the motor may come to
+  // rest on the deadband's edge as well as on a count's.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : extras.MovedAtRest ? 1 : 0;
   // A glitch of two counts or more, seen even once, comes again: gains whose kick at the
   // deadband's edge moves the output beyond the rest limit are not kept where it can (a count's
   // flicker of one is a motor resting on the edge of a count).
@@ -632,9 +634,22 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
 bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   const TPoint& best = FPoints.at(FBest);
   if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  if (AsGoodWhereBestMisses(cost, side)) return true;
   if (!FSetup.Loaded) return false;
   const double missed = 2.0 * kStepTestSamples;
   return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
+}
+
+// Whether a trial that does as well as the best gains this way is worth its step the other way:
+// where the best gains miss the goal that way, and this way both are within it, that way is
+// the only one a move can gain on. Cogging, a spring or play the motor meets at one end of the
+// step alone leave the best gains hunting at rest on that side only, and a move that cures it
+// (less I, a count less of deadband) changes nothing on the side it is measured on first.
+bool TGainSearch::AsGoodWhereBestMisses(double cost, int side) const {
+  const TPoint& best = FPoints.at(FBest);
+  const double missed = 2.0 * kStepTestSamples;
+  return best.Cost[side] && cost < missed && cost <= *best.Cost[side] * (1 + kLeastGain) && best.Cost[1 - side] &&
+         *best.Cost[1 - side] >= missed;
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
