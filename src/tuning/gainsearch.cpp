@@ -980,10 +980,9 @@ std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) co
 std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove move) const {
   const double f = std::exp2(FScale), half = std::exp2(FScale / 2);
   const double period = FSetup.Loop.Period;
-  // Where a gain of 0 starts: D whose jump is half of P's; I that adds P's drive once over a
-  // record's cycles.
+  // Where a gain of 0 starts: D whose jump is half of P's; I as FirstIntegral sizes it.
   const double firstD = at.P * period / 2;
-  const double firstI = at.P / (kStepTestSamples * (FSetup.Prediv + 1));
+  const double firstI = FirstIntegral(at);
   TSearchGains g = at;
   switch (move) {
     case TMove::PUp: g.P *= f; break;
@@ -1027,6 +1026,29 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;
+}
+
+// The I a move starts from where the gains have none, and the least one it comes down to
+// before none: P's drive added once over a record's cycles, or less where runs without I and
+// with a P near these came to rest a few counts short of the target. Friction held those runs
+// off by their error, so it takes about P times that error, and the sum the approach winds up
+// (the error summed over the run, every servo cycle) times I takes that up. A motor whose
+// approach is long (a soft belt, a current limit) winds up a sum far beyond what friction
+// needs with the larger I, which carried it past the target, and the move down from there
+// went straight to none. A run far from the target at its end tells how slow the gains were,
+// not the friction.
+double TGainSearch::FirstIntegral(const TSearchGains& at) const {
+  const double cycles = FSetup.Prediv + 1;
+  const double first = at.P / (kStepTestSamples * cycles);
+  const double band = std::max(1.0, kSettlingBand * std::abs(double(FSetup.Step) * FSetup.Multiplier));
+  double measured = 0;
+  for (const auto& [g, point] : FPoints) {
+    if (g.I > 0 || point.Dangerous || g.P < at.P / 2 || g.P > at.P * 2) continue;
+    for (const std::optional<TStepFigures>& f : point.Figures)
+      if (f && f->Iae > 0 && f->SteadyStateError > std::max(1.0, g.Deadband) && f->SteadyStateError <= 2 * band)
+        measured = std::max(measured, g.P * f->SteadyStateError / (f->Iae * cycles));
+  }
+  return measured > 0 ? std::min(first, measured) : first;
 }
 
 std::vector<TBoardFigures> TGainSearch::JudgedPairs() const {

@@ -295,6 +295,7 @@ class TGainSearch {
   bool AsGoodWhereBestMisses(double cost, int side) const;
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
+  double FirstIntegral(const TSearchGains& at) const;
   bool Excluded(const TSearchGains& gains) const;
   bool Within(const TSearchGains& gains, bool quiet = true) const;
   bool IntegralFits(const TSearchGains& gains) const;
