@@ -9,12 +9,25 @@
 
 namespace {
 
-// One-sample excursions of the count: e[k] differs from e[k-1] and e[k+1] is back at e[k-1].
-void CountFlicker(const std::vector<double>& errors, size_t from, double period, TPlantExtras& x) {
+// A drive held at rest counts as below friction where it is below this share of the fitted
+// friction: a fit's friction is off by a tenth or so, and a motor on the edge of breaking away
+// may move under the loop's own drive.
+constexpr double kHeldShareOfFriction = 0.9;
+
+// One-sample excursions of the count: e[k] differs from e[k-1] and e[k+1] is back at e[k-1];
+// with the drive the loop held before each, read where the count last stood still a sample (a
+// change of the count adds D's kick to the output of its own sample, which the motor had not
+// felt as it moved).
+void CountFlicker(const std::vector<double>& errors, const std::vector<double>& outputs, size_t from, double period,
+                  TPlantExtras& x) {
   if (errors.size() > from) x.FlickerSeconds += double(errors.size() - from) * period;
   for (size_t k = std::max<size_t>(from, 1); k + 1 < errors.size(); ++k) {
     if (errors[k] == errors[k - 1] || errors[k + 1] != errors[k - 1]) continue;
     ++x.FlickerEvents;
+    size_t still = k - 1;
+    while (still > from && still > 0 && errors[still] != errors[still - 1]) --still;
+    if (still < outputs.size() && still > 0 && errors[still] == errors[still - 1])
+      x.FlickerDrive = std::max(x.FlickerDrive, std::abs(outputs[still]));
     const int counts = int(std::lround(std::abs(errors[k] - errors[k - 1])));
     x.GlitchEvents += counts >= 2;
     x.FlickerCounts = std::max(x.FlickerCounts, counts);
@@ -79,9 +92,10 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   TPlantExtras x;
   for (const TStepRecord& r : steps) {
     const TStepFigures f = ComputeStepFigures(r.Errors, r.Outputs, r.Setup.Step, r.Setup.Loop.MaxOutput);
-    if (f.SettlingSamples) CountFlicker(r.Errors, size_t(*f.SettlingSamples), r.Setup.Loop.Period, x);
+    if (f.SettlingSamples) CountFlicker(r.Errors, r.Outputs, size_t(*f.SettlingSamples), r.Setup.Loop.Period, x);
   }
-  if (rest) CountFlicker(rest->Errors, 0, rest->Setup.Loop.Period, x);
+  if (rest) CountFlicker(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.Period, x);
+  if (!steps.empty()) x.MovedAtRest = CountMovedAtRest(x, motor, steps.front().Setup.Step);
   for (const TStepRecord& r : steps)
     if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
   x.PlayCounts = motor.Play;
@@ -96,7 +110,9 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
     x.Findings.push_back("the count flickers by " + std::to_string(x.FlickerCounts) + " at rest (" +
                          CountText(x.FlickerEvents, 0, "time", "times") + "): " +
                          (x.FlickerEvents >= kNoisyFlickers ? "encoder noise"
-                                                            : "glitches of the encoder, or a motor on the edge of a count"));
+                          : x.MovedAtRest ? "a force beyond friction moving the motor at rest where the loop could not "
+                                            "(cogging, a detent), or an encoder jittering on the edge of a count"
+                                          : "glitches of the encoder, or a motor on the edge of a count"));
   if (x.HuntsAtRest)
     x.Findings.push_back("the loop hunts at rest, the output swinging " + FixedText(x.RestOutputPpPct, 0) +
                          " % of its limit over " + CountText(x.RestErrorPp, 0, "count", "counts") +
@@ -110,6 +126,12 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
                          CountText(x.RingingCounts, 0, "count", "counts") + ", which a motor of one time constant cannot do: "
                          "a resonance, play or a delay");
   return x;
+}
+
+bool CountMovedAtRest(const TPlantExtras& extras, const TMotorModel& motor, double travel) {
+  if (extras.FlickerCounts != 1 || extras.FlickerEvents >= kNoisyFlickers) return false;
+  if (std::max(std::abs(motor.Load), std::abs(motor.Load + motor.LoadSlope * travel)) > motor.Friction) return false;
+  return extras.FlickerDrive < kHeldShareOfFriction * motor.Friction;
 }
 
 double DeadbandAgainstPlay(const TPlantExtras& extras) { return extras.PlayCounts > 0 ? 1 : 0; }
@@ -149,7 +171,8 @@ double GlitchCountJumpPct(double glitch, double deadband) {
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (extras.FlickerEvents >= kNoisyFlickers || extras.MovedAtRest)
+    flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   if (const int glitch = GlitchCounts(extras)) {
     const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
     flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));

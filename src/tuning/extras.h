@@ -16,6 +16,9 @@ struct TPlantExtras {
   int FlickerEvents = 0;   // how many were seen
   int GlitchEvents = 0;     // how many of them were two counts or more
   double FlickerSeconds = 0;  // the servo time the flicker was looked for in (one cycle a sample)
+  double FlickerDrive = 0;     // the largest drive the loop held before a flicker, % of drive
+  bool MovedAtRest = false;   // a count came and went by one under a drive below the friction
+                              // fitted: not the loop's doing
   bool HuntsAtRest = false;        // the rest record's output swings beyond the rest limit, slowly
   double RestOutputPpPct = 0;      // of the rest record, % of "Max Output (m):"
   double RestErrorPp = 0;          // counts
@@ -38,6 +41,14 @@ inline constexpr double kRingingMinCounts = 2;
 TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
                             const TIdentification& fit);
 
+// Returns whether a count that came and went by one, now and then, did so where the loop could
+// not have moved the motor: the drive it held before each below the fitted friction, and no
+// load beyond friction fitted (travel: the step, counts). A force that friction does not hold
+// where the motor stood (cogging, a detent) moved it, or the encoder jitters on the edge of a
+// count; either way the motor may come to rest on the deadband's edge, where a loop whose one
+// count moves the output beyond the rest limit hunts across it.
+bool CountMovedAtRest(const TPlantExtras& extras, const TMotorModel& motor, double travel);
+
 // Returns the deadband the choice uses against play: one count where the records show play, 0
 // where they do not. A loop that keeps correcting the last count of a motor in play pushes it
 // across the play and back, the count coming and going: it hunts at rest with the output
@@ -59,7 +70,7 @@ inline constexpr int kNoisyFlickers = 10;
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
-// flickers often (noise): a flicker that still passes the deadband then moves the output no
+// flickers often (noise), or where a force moved it at rest (CountMovedAtRest): a flicker that still passes the deadband then moves the output no
 // more than a rest may. Where the records show a glitch of two counts or more, the count jump is
 // held to what keeps a glitch's kick within the rest limit (GlitchCountJumpPct).
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);

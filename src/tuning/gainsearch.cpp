@@ -159,6 +159,50 @@ std::string DangerText(TDanger danger) {
   return "nothing dangerous";
 }
 
+// Samples a slip of a count spans: the count's edge may flicker as the motor crosses it.
+constexpr size_t kTakeUpSamples = 4;
+
+// Under a load, an approach that ends a count or two short of the target, friction holding the
+// motor there, is finished by I a little later: the sum winds until the motor slips a count
+// nearer, and D's kick at that count is the last of its settling, not a loop that hunts at rest
+// (on a board left alone such gains rest quietly). Returns the sample of the last such slip
+// where the record's tail shows only these: the error on one side, each count nearer the target
+// for good (the edge may flicker for a few samples as the motor crosses it), ending within the
+// steady-state bound. A motor that left the target or crossed it hunts.
+std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, double deadband) {
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const double band = std::max(0.0, deadband);
+  const auto off = [&](size_t k) { return std::abs(r.Errors[k]) > band ? std::abs(r.Errors[k]) : 0.0; };
+  size_t from = 0;
+  if (r.Setup.Step != 0) {
+    if (!f.SettlingSamples) return std::nullopt;
+    from = std::max(n - n / 4, size_t(*f.SettlingSamples));
+  }
+  if (from >= n || off(n - 1) > std::max(1.0, band)) return std::nullopt;
+  double nearest = off(from);
+  size_t reached = from, last = from;  // where the nearest count was reached; the last change
+  for (size_t k = from + 1; k < n; ++k) {
+    if (r.Errors[k] != r.Errors[k - 1]) last = k;
+    if (off(k) > 0 && r.Errors[k] * r.Errors[from] <= 0) return std::nullopt;  // the other side
+    if (off(k) < nearest) nearest = off(k), reached = k;
+    else if (off(k) > nearest && k - reached >= kTakeUpSamples) return std::nullopt;  // went back off
+  }
+  if (last == from) return std::nullopt;
+  return last;
+}
+
+// The figures with the rest measured from two samples after the last slip of a take-up, where
+// the record shows one and enough samples after it to judge the rest by.
+TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const std::optional<size_t> last = LastTakeUp(r, f, deadband);
+  if (!f.RestOutputPpPct || !last || *last + 2 + kMinRestSamples > n) return f;
+  const auto [low, high] = std::minmax_element(r.Outputs.begin() + long(*last + 2), r.Outputs.begin() + long(n));
+  const double limit = r.Setup.Loop.MaxOutput > 0 ? r.Setup.Loop.MaxOutput : 100.0;
+  f.RestOutputPpPct = std::min(*f.RestOutputPpPct, (*high - *low) / limit * 100);
+  return f;
+}
+
 bool StepWithinGoal(const TStepFigures& f, const TTuningGoal& goal, double deadband) {
   return f.SettlingSamples && f.OvershootPct <= goal.TargetOvershootPct &&
          std::abs(f.SteadyStateError) <= std::max(1.0, deadband) && f.RestOutputPpPct.value_or(0) <= kRestLimitPct;
@@ -173,6 +217,20 @@ double StepCost(const TStepFigures& f, const TTuningGoal& goal, double deadband,
          std::max(0.0, f.RestOutputPpPct.value_or(0) - kRestLimitPct) * n / 50;
 }
 
+// The time a first-order motor from rest at full drive takes to cover the travel: x(t) =
+// v (t - tau (1 - exp(-t / tau))), v its speed at full drive; infinite without a fitted speed.
+double ReachSeconds(const TMotorModel& motor, double travel) {
+  const double v = motor.Gain * 100, tau = std::max(0.0, motor.TimeConstant);
+  if (!(v > 0) || !std::isfinite(v)) return kInfinity;
+  const auto covered = [&](double t) { return v * (t - (tau > 0 ? tau * (1 - std::exp(-t / tau)) : 0)); };
+  double low = 0, high = travel / v + tau;  // covered(high) >= travel
+  for (int k = 0; k < 50; ++k) {
+    const double mid = (low + high) / 2;
+    (covered(mid) < travel ? low : high) = mid;
+  }
+  return high;
+}
+
 TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, double period, int prediv) {
   TIntegralSizing s;
   // A spring pressed in (a positive slope) asks for more drive along the step either way; a
@@ -182,6 +240,13 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // A first-order approach leaves about half its travel times the time constant as error; what
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
   s.WindupArea = std::abs(travel) * std::max(1.0, motor.TimeConstant / period) / 2;
+  // Against a constant load a short travel is covered sooner than that: about the travel times
+  // the time the motor takes to cover it from rest at full drive (speeding up, then braking onto
+  // the target), which is what the steps of gains that settle within the goal wind up. A load
+  // that changes along the travel changes the approach too (and a slope the fit finds may be
+  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
+  if (motor.LoadSlope == 0)
+    s.WindupArea = std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
   return s;
@@ -222,7 +287,9 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
-  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : 0;
+  // So does a count that a force moved at rest where the loop could not: the motor may come to
+  // rest on the deadband's edge as well as on a count's.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : extras.MovedAtRest ? 1 : 0;
   // A glitch of two counts or more, seen even once, comes again: gains whose kick at the
   // deadband's edge moves the output beyond the rest limit are not kept where it can (a count's
   // flicker of one is a motor resting on the edge of a count).
@@ -518,9 +585,9 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
   if (!FPending) return TDanger::None;
   const TPlannedRun plan = *FPending;
   FPending.reset();
-  TSearchRun run{plan, record,
-                 ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput),
-                 DangerIn(record)};
+  TStepFigures figures = ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
+  if (FSetup.Loaded) figures = FiguresAfterTakeUp(record, figures, plan.Gains.Deadband);
+  TSearchRun run{plan, record, figures, DangerIn(record)};
   FRuns.push_back(run);
   FTrials.back().Runs.push_back(int(FRuns.size()) - 1);
   FPosition += plan.Step;
@@ -632,9 +699,22 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
 bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   const TPoint& best = FPoints.at(FBest);
   if (!best.Cost[side] || cost < *best.Cost[side]) return true;
+  if (AsGoodWhereBestMisses(cost, side)) return true;
   if (!FSetup.Loaded) return false;
   const double missed = 2.0 * kStepTestSamples;
   return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
+}
+
+// Whether a trial that does as well as the best gains this way is worth its step the other way:
+// where the best gains miss the goal that way, and this way both are within it, that way is
+// the only one a move can gain on. Cogging, a spring or play the motor meets at one end of the
+// step alone leave the best gains hunting at rest on that side only, and a move that cures it
+// (less I, a count less of deadband) changes nothing on the side it is measured on first.
+bool TGainSearch::AsGoodWhereBestMisses(double cost, int side) const {
+  const TPoint& best = FPoints.at(FBest);
+  const double missed = 2.0 * kStepTestSamples;
+  return best.Cost[side] && cost < missed && cost <= *best.Cost[side] * (1 + kLeastGain) && best.Cost[1 - side] &&
+         *best.Cost[1 - side] >= missed;
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
@@ -714,6 +794,9 @@ void TGainSearch::Verdict() {
     const TSearchRun& run = FRuns[k];
     const TSearchGains& g = run.Plan.Gains;
     if (run.Plan.Purpose == TRunPurpose::Settle) continue;  // the kick of a new I, not the gains at rest
+    // A less bold loop that came to rest a count or two off under a load and slipped nearer as
+    // I wound tells nothing of these gains: more P holds the motor nearer its target.
+    if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
     // A step's tail counts where the motor settled within the first half of the record: a
     // later settling leaves motion in the tail, not the motor at rest. A run of these very
     // gains that reached its target within the first half and settled late only because it
@@ -897,10 +980,9 @@ std::vector<TGainSearch::TMove> TGainSearch::MovesFor(const TSearchGains& at) co
 std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove move) const {
   const double f = std::exp2(FScale), half = std::exp2(FScale / 2);
   const double period = FSetup.Loop.Period;
-  // Where a gain of 0 starts: D whose jump is half of P's; I that adds P's drive once over a
-  // record's cycles.
+  // Where a gain of 0 starts: D whose jump is half of P's; I as FirstIntegral sizes it.
   const double firstD = at.P * period / 2;
-  const double firstI = at.P / (kStepTestSamples * (FSetup.Prediv + 1));
+  const double firstI = FirstIntegral(at);
   TSearchGains g = at;
   switch (move) {
     case TMove::PUp: g.P *= f; break;
@@ -944,6 +1026,29 @@ std::optional<TSearchGains> TGainSearch::Moved(const TSearchGains& at, TMove mov
   g = Shown(g);
   if (g == at || !Within(g)) return std::nullopt;
   return g;
+}
+
+// The I a move starts from where the gains have none, and the least one it comes down to
+// before none: P's drive added once over a record's cycles, or less where runs without I and
+// with a P near these came to rest a few counts short of the target. Friction held those runs
+// off by their error, so it takes about P times that error, and the sum the approach winds up
+// (the error summed over the run, every servo cycle) times I takes that up. A motor whose
+// approach is long (a soft belt, a current limit) winds up a sum far beyond what friction
+// needs with the larger I, which carried it past the target, and the move down from there
+// went straight to none. A run far from the target at its end tells how slow the gains were,
+// not the friction.
+double TGainSearch::FirstIntegral(const TSearchGains& at) const {
+  const double cycles = FSetup.Prediv + 1;
+  const double first = at.P / (kStepTestSamples * cycles);
+  const double band = std::max(1.0, kSettlingBand * std::abs(double(FSetup.Step) * FSetup.Multiplier));
+  double measured = 0;
+  for (const auto& [g, point] : FPoints) {
+    if (g.I > 0 || point.Dangerous || g.P < at.P / 2 || g.P > at.P * 2) continue;
+    for (const std::optional<TStepFigures>& f : point.Figures)
+      if (f && f->Iae > 0 && f->SteadyStateError > std::max(1.0, g.Deadband) && f->SteadyStateError <= 2 * band)
+        measured = std::max(measured, g.P * f->SteadyStateError / (f->Iae * cycles));
+  }
+  return measured > 0 ? std::min(first, measured) : first;
 }
 
 std::vector<TBoardFigures> TGainSearch::JudgedPairs() const {

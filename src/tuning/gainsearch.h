@@ -157,8 +157,8 @@ struct TSearchSetup {
 
 // Takes into the setup what the records show beyond the model, where the fit could be used:
 // the deadband they ask for at least (against a flickering count or play), how far a count
-// that flickers often (noise) jumps, and whether the motor carries a load beyond its friction
-// at either end of the step.
+// that flickers often (noise) or that a force moved at rest jumps, and whether the motor
+// carries a load beyond its friction at either end of the step.
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras);
 
 // Takes into the setup, where the model's choice found no gains but its fit can be used and
@@ -292,8 +292,10 @@ class TGainSearch {
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   bool WorthTheOtherWay(double cost, int side) const;
+  bool AsGoodWhereBestMisses(double cost, int side) const;
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
+  double FirstIntegral(const TSearchGains& at) const;
   bool Excluded(const TSearchGains& gains) const;
   bool Within(const TSearchGains& gains, bool quiet = true) const;
   bool IntegralFits(const TSearchGains& gains) const;

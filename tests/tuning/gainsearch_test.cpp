@@ -107,6 +107,8 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
   TSearchSetup flickering = SearchOn(Step(std::nullopt, 0, 30), 6, 0, 0.001);
   flickering.FlickerCounts = 1;
   flickering.DeadbandFloor = 2;
+  TStepFigures shortApproach = Step(std::nullopt, 0, 3);
+  shortApproach.Iae = 400;
   const TNextCase cases[] = {
       {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
       {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
@@ -118,9 +120,12 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
       {"a_step_that_overshoots_gets_more_d", SearchOn(Step(60, 20, 0)), {{0.2, 0, 0.003, 0}, 200, TRunPurpose::Search, 1}},
       {"a_step_far_from_target_at_the_end_gets_more_p", SearchOn(Step(std::nullopt, 0, 40)),
        {{0.4, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
-      // I that adds P's drive once over the cycles of a record: 0.2 / 199.
-      {"friction_that_holds_it_short_gets_some_i", SearchOn(Step(std::nullopt, 0, 3)),
-       {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      // I that adds P's drive once over the cycles of a record, 0.2 / 199, where a short approach
+      // winds up little; where the approach winds up 4000 count-cycles, what takes up the
+      // friction that held it 3 counts short: 0.2 x 3 / 4000.
+      {"friction_that_holds_it_short_gets_some_i", SearchOn(shortApproach), {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      {"and_as_little_as_takes_up_the_friction_after_a_long_approach", SearchOn(Step(std::nullopt, 0, 3)),
+       {{0.2, 0.00015, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"held_past_the_target_gets_less_i", SearchOn(Step(std::nullopt, 0, -3), 0.2, 0.0005),
        {{0.2, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"an_output_that_will_not_rest_gets_a_deadband", SearchOn(Step(40, 2, 0, 30)),
@@ -301,7 +306,8 @@ struct TSizingCase {
 };
 
 // I on a machine with a load, sized from the fitted motor for a 200-count step at prediv 0 with
-// a servo cycle of 1 ms: the approach winds up about 200 x 15 / 2 = 1500 counts x cycles.
+// a servo cycle of 1 ms: the approach winds up about 200 x 15 / 2 = 1500 counts x cycles, and
+// against a constant load 200 x 5.83 = 1166, the motor at full drive covering the step in 5.83 ms.
 TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
   const auto motor = [](double friction, double load, double slope) {
     TMotorModel m;
@@ -311,8 +317,8 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
   const TSizingCase cases[] = {
       // The board's own I holds the load and changing it would kick the motor.
       {"a_constant_load_keeps_the_boards_i", motor(0.51, 5.2, 0), {3, 0.002, 0.006, 1}, 0.0005, 0.0005},
-      // (0.51 + 0.5 x 1) / 1500: more winds the approach up past the target.
-      {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00067333},
+      // (0.51 + 0.5 x 1) / 1166: more winds the approach up past the target.
+      {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00086593},
       // A spring asks 10 % more drive at the step's end: (10 - 0.5) / (1500 + 99.5 x 1).
       {"a_spring_without_i_gets_enough_to_take_up_its_change", motor(0.5, 0, 0.05), {1, 0, 0.003, 0}, 0, 0.0059394},
       // An arm whose pull grows by 20 % over the step, more than friction and P at the edge hold.

@@ -263,12 +263,14 @@ struct TLoadSearchCase {
 // where none are kept, the search says why.
 TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
   const TLoadSearchCase cases[] = {
-      // At prediv 0 a run of the search may show gains no bolder than those it verifies creeping a
-      // count past the target and back at rest: kept only where they meet the goal, else a reason.
-      {"constant_load", "load=5", 0, false},
+      // At prediv 0 a step's tail may show I taking up the last count or two of the approach, each
+      // slip onto a count nearer the target kicking the output through D: settling, not a hunt.
+      {"constant_load", "load=5", 0, true},
+      // A lighter load may also show gains no bolder than those verified creeping a count past the
+      // target and back at rest: kept only where they meet the goal, else a reason.
       {"constant_load_lighter", "load=3", 0, false},
       {"constant_load_every_third_cycle", "load=5", 2, true},
-      {"constant_load_pulling_up", "load=-4", 0, false},
+      {"constant_load_pulling_up", "load=-4", 0, true},
       {"gravity_arm", "gravity=8,angle=100", 0, false},
       // A lighter arm, where the search may try gains as loud as a prompt drive allows: kept only
       // where they meet the goal measured again, else a reason.

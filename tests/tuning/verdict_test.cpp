@@ -140,24 +140,38 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
 // A count that came and went by one now and then (a motor on the edge of a count: one run shows
 // it, the next not) asks for no deadband, so that repeated runs on one board choose alike; nor
 // does a glitch of more (the motor rests at the deadband's edge, where a glitch kicks harder);
-// a count that flickers as often as noise asks for its size.
+// a count that flickers as often as noise asks for its size. A count of one that came and went
+// under a drive (0.2 %) below the friction (1 %) was moved by a force at rest (cogging): it
+// holds the count jump to the rest limit as noise does; one a loop that pushed harder than
+// friction moved, or on a machine with a load, does not.
 TEST(ExtrasTest, DeadbandOnlyAgainstAFlickerEveryRunWouldShow) {
   const struct {
     const char* Name;
     int Counts, Events;
+    double Drive, Load;
     double Deadband;
+    bool Moved;
+    double CountJumpPct;
   } cases[] = {
-      {"none", 0, 0, 0},
-      {"one_count_twice", 1, 2, 0},
-      {"one_count_as_often_as_noise", 1, kNoisyFlickers, 1},
-      {"a_glitch_of_two_counts_once", 2, 1, 0},
-      {"two_counts_as_often_as_noise", 2, kNoisyFlickers, 2},
+      {"none", 0, 0, 0.2, 0, 0, false, 20},
+      {"one_count_twice", 1, 2, 0.2, 0, 0, true, kRestLimitPct},
+      {"one_count_twice_the_loop_pushing", 1, 2, 2, 0, 0, false, 20},
+      {"one_count_twice_under_a_load", 1, 2, 0.2, 1.5, 0, false, 20},
+      {"one_count_as_often_as_noise", 1, kNoisyFlickers, 0.2, 0, 1, false, kRestLimitPct},
+      {"a_glitch_of_two_counts_once", 2, 1, 0.2, 0, 0, false, GlitchCountJumpPct(2, 0)},
+      {"two_counts_as_often_as_noise", 2, kNoisyFlickers, 0.2, 0, 2, false, kRestLimitPct},
   };
   for (const auto& c : cases) {
     TPlantExtras x;
     x.FlickerCounts = c.Counts;
     x.FlickerEvents = c.Events;
+    x.FlickerDrive = c.Drive;
+    TMotorModel motor{2000, 0.015, 1};
+    motor.Load = c.Load;
+    x.MovedAtRest = CountMovedAtRest(x, motor, 200);
     EXPECT_EQ(DeadbandAgainstFlicker(x), c.Deadband) << c.Name;
+    EXPECT_EQ(x.MovedAtRest, c.Moved) << c.Name;
+    EXPECT_DOUBLE_EQ(GoalAgainstFlicker({}, x).MaxCountJumpPct, c.CountJumpPct) << c.Name;
   }
 }
 
