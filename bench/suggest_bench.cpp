@@ -477,7 +477,7 @@ class TModelTrialBoard : public TTrialBoard {
       WaitForRest(FOriginal.Deadband);
     }
     Put(WithSearch(run.Gains));
-    WaitForRest(run.Gains.Deadband);
+    WaitForRest(run.Gains.Deadband, run.FromOwnGains ? 2.0 : 0.6);
     FSeconds += SearchRunSeconds(ToRecord(FBoard.Params()), run.Step == 0 ? 0 : FPrediv) - 0.135;
     return RunOnBoard(FBoard, run.Step, run.Step == 0 ? 0 : FPrediv);
   }
@@ -503,12 +503,13 @@ class TModelTrialBoard : public TTrialBoard {
 
  private:
   // As the board procedure waits: a status read and 20 ms at a time, until three in a row find
-  // the motor within a count (or the deadband) of its command and still, for 0.6 s at most.
-  void WaitForRest(double deadband) {
+  // the motor within a count (or the deadband) of its command and still, for at most the time
+  // given (0.6 s, 2 s before a verification's first step from the board's own gains).
+  void WaitForRest(double deadband, double most = 0.6) {
     constexpr double kPoll = 0.045;
     int still = 0;
     double last = FBoard.State().Feedback;
-    for (double waited = 0; waited < 0.6 && still < 3; waited += kPoll) {
+    for (double waited = 0; waited < most && still < 3; waited += kPoll) {
       FBoard.RunFor(kPoll);
       FSeconds += kPoll;
       const zirvsim::TServoState& now = FBoard.State();

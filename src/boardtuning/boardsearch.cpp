@@ -11,6 +11,10 @@ namespace {
 // The longest a search waits for the loop to come to rest before a run: gains that do not
 // rest cost the budget, and the run shows them as they are.
 constexpr int kSearchRestWaitMs = 600;
+// A verification's first step starts once the gains it judges have brought the motor to rest
+// from where the board's own left it: under a load a sluggish loop leaves the motor far off,
+// and a step begun while the new gains still pull it back judges that pull, not their step.
+constexpr int kOwnGainsRestWaitMs = 2000;
 
 // EEPROM writes kept for putting the board's values back at the end, and those a step test is
 // expected to need.
@@ -154,7 +158,7 @@ TResult<TStepRecord> TSessionTrialBoard::Run(const TPlannedRun& run) {
   TBoardHooks quiet = FHooks;
   quiet.Progress = nullptr;
   const TPIDParams board = FSession.Board();
-  WaitForRest(FSession, board, quiet, kSearchRestWaitMs);
+  WaitForRest(FSession, board, quiet, run.FromOwnGains ? kOwnGainsRestWaitMs : kSearchRestWaitMs);
   TStepStart start;
   const QString label = QStringLiteral("trial %1%2%3")
                             .arg(run.Trial)
