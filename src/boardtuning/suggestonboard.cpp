@@ -216,10 +216,18 @@ TFailure SearchPutBackReason(const TGainSearch& search) {
                 .arg(search.Trials().back().Number),
             QStringLiteral("The servo stays switched off until something enables it again (on this board a step test "
                            "does); find out what made the motor run away before trying again.")};
-  if (!search.Failures().empty())
+  if (!search.Failures().empty()) {
+    // Where the encoder's glitches held every trial to a small kick, that is why nothing was
+    // kept, whatever figure the last verification failed on.
+    const auto& failures = search.Failures();
+    const auto glitch =
+        std::find_if(failures.begin(), failures.end(), [](const TFigureFailure& f) { return f.Figure == "glitches"; });
+    QString why = glitch == failures.end() ? QString() : QString::fromStdString(glitch->Text);
+    if (!why.isEmpty()) why = why.front().toUpper() + why.mid(1) + QLatin1Char('.');
     return {QStringLiteral("no gains tried both meet the goal and do no worse than before; the last verified: %1")
-                .arg(QString::fromStdString(search.Failures().front().Text)),
-            {}};
+                .arg(QString::fromStdString(failures.front().Text)),
+            why};
+  }
   return {QStringLiteral("no gains tried both meet the goal and do no worse than before"), {}};
 }
 
