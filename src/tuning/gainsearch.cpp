@@ -246,7 +246,8 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // that changes along the travel changes the approach too (and a slope the fit finds may be
   // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
   if (motor.LoadSlope == 0)
-    s.WindupArea = std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
+    s.WindupArea =
+        std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
   return s;
@@ -585,7 +586,8 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
   if (!FPending) return TDanger::None;
   const TPlannedRun plan = *FPending;
   FPending.reset();
-  TStepFigures figures = ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
+  TStepFigures figures =
+      ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
   if (FSetup.Loaded) figures = FiguresAfterTakeUp(record, figures, plan.Gains.Deadband);
   TSearchRun run{plan, record, figures, DangerIn(record)};
   FRuns.push_back(run);

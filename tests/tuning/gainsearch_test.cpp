@@ -123,7 +123,8 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
       // I that adds P's drive once over the cycles of a record, 0.2 / 199, where a short approach
       // winds up little; where the approach winds up 4000 count-cycles, what takes up the
       // friction that held it 3 counts short: 0.2 x 3 / 4000.
-      {"friction_that_holds_it_short_gets_some_i", SearchOn(shortApproach), {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      {"friction_that_holds_it_short_gets_some_i", SearchOn(shortApproach),
+       {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"and_as_little_as_takes_up_the_friction_after_a_long_approach", SearchOn(Step(std::nullopt, 0, 3)),
        {{0.2, 0.00015, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"held_past_the_target_gets_less_i", SearchOn(Step(std::nullopt, 0, -3), 0.2, 0.0005),
