@@ -171,7 +171,7 @@ double GlitchCountJumpPct(double glitch, double deadband) {
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents >= kNoisyFlickers || extras.MovedAtRest)
+  if (extras.FlickerEvents >= kNoisyFlickers)
     flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   if (const int glitch = GlitchCounts(extras)) {
     const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));

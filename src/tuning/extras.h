@@ -70,10 +70,12 @@ inline constexpr int kNoisyFlickers = 10;
 double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
-// flickers often (noise), or where a force moved it at rest (CountMovedAtRest): a flicker that
-// still passes the deadband then moves the output no more than a rest may. Where the records
-// show a glitch of two counts or more, the count jump is held to what keeps a glitch's kick
-// within the rest limit (GlitchCountJumpPct).
+// flickers often (noise): a flicker that still passes the deadband then moves the output no
+// more than a rest may. Where the records show a glitch of two counts or more, the count jump is
+// held to what keeps a glitch's kick within the rest limit (GlitchCountJumpPct). A count a force
+// moved at rest now and then (CountMovedAtRest) does not hold the model's choice: whether a
+// record shows one is chance, and the choice would cut P threefold in one run and not the next;
+// a search on the board holds its trials to the rest limit on that evidence instead.
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // The size of a glitch the records show: a one-sample jump of the count by two counts or more,
