@@ -130,7 +130,7 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
 
 bool CountMovedAtRest(const TPlantExtras& extras, const TMotorModel& motor, double travel) {
   if (extras.FlickerCounts != 1 || extras.FlickerEvents >= kNoisyFlickers) return false;
-  if (std::max(std::abs(motor.Load), std::abs(motor.Load + motor.LoadSlope * travel)) > motor.Friction) return false;
+  if (motor.LoadBeyondFriction(travel)) return false;
   return extras.FlickerDrive < kHeldShareOfFriction * motor.Friction;
 }
 
@@ -171,8 +171,7 @@ double GlitchCountJumpPct(double glitch, double deadband) {
 
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
-  if (extras.FlickerEvents >= kNoisyFlickers)
-    flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
+  if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
   if (const int glitch = GlitchCounts(extras)) {
     const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
     flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));

@@ -299,7 +299,7 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   setup.GlitchSeconds = extras.FlickerSeconds;
   const TMotorModel& m = identification.Motor;
   const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
-  setup.Loaded = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) > m.Friction;
+  setup.Loaded = m.LoadBeyondFriction(travel);
   if (setup.Loaded) {
     setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
     setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 
 // A DC motor seen from the board: drive in % of full PWM in, encoder counts out.
@@ -22,6 +23,11 @@ struct TMotorModel {
 
   // Returns the load at position x, % of drive towards negative positions.
   double LoadAt(double x) const { return Load + LoadSlope * (x - LoadOrigin); }
+  // Returns whether the load at either end of a step of travel counts from where it is Load
+  // pulls harder than friction holds: the motor carries a load.
+  bool LoadBeyondFriction(double travel) const {
+    return std::max(std::abs(Load), std::abs(Load + LoadSlope * travel)) > Friction;
+  }
 };
 
 // The motor's state: its position (counts, not rounded), velocity (counts per second), the
