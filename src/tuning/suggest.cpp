@@ -45,9 +45,18 @@ bool SettlesWithinWait(const TGains& gains, double period) {
   return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
 }
 
+// Returns whether the loop's integral sum is part of the drive that holds the motor. A loop
+// without I sums its error all the same, but that sum drives nothing: where the motor rests off
+// target it grows by that error every cycle, up to the write of new gains, and is no part of
+// what holds the load under them. New gains whose integral does not take up a sum within the
+// wait start with none of the load in it, P holding the drive with the error: their I must
+// pull in the whole load.
+bool SumHoldsDrive(const TLoopSettings& loop) { return loop.I != 0; }
+
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
   if (GainsOf(setup.Loop) == gains) return setup;
   const double held = RestDrive(setup.Loop, setup.Start);
+  const bool sumHolds = SumHoldsDrive(setup.Loop);
   setup.Loop = WithGains(setup.Loop, gains);
   TStepStart& start = setup.Start;
   const double fed = gains.FF0 * start.Command;
@@ -55,6 +64,7 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
     start.Error = 0;
     start.ErrorI = (held - fed) / gains.I;
   } else if (gains.P > 0) {
+    if (!sumHolds) start.ErrorI = 0;
     start.Error = (held - gains.I * start.ErrorI - fed) / gains.P;
   }
   return setup;
