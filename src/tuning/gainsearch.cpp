@@ -30,6 +30,10 @@ constexpr double kLoudRestMarginPct = kRestLimitPct / 2;
 // tell.
 constexpr int kLoadedJudgeRuns = 5;
 
+// The longest time constant of an integral (P x servo period / I) that takes up a change of the
+// load's sum within the wait for rest.
+constexpr double kSumTakenUpSeconds = 1;
+
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
 
@@ -529,6 +533,39 @@ int TGainSearch::JudgeStep(int done) const {
   return k == FJudgeTotal - FJudgeLead - 1 ? 0 : (k % 2 == 0 ? FSetup.Step : -FSetup.Step);
 }
 
+// Returns whether the gains' integral takes up a change of the sum that holds the load within
+// the wait for rest: its time constant, P x servo period / I, within kSumTakenUpSeconds.
+bool TGainSearch::TakesUpSum(const TSearchGains& gains) const {
+  return gains.I > 0 && gains.P * FSetup.Loop.Period / gains.I <= kSumTakenUpSeconds;
+}
+
+// Returns whether the board's own loop sums its error without I on a machine with a load: the
+// sum then holds nothing, and grows by every cycle the motor rests off target.
+bool TGainSearch::OwnSumWindsUp() const { return FSetup.Integral && FPresent.I == 0; }
+
+// The first step of a verification after its lead starts from the board's own gains at rest,
+// but not where their sum winds up and the gains judged take up a sum, P holding the motor
+// within a count against friction meanwhile: those would start by working off a sum that their
+// own loop never gathers once they stay (it holds the load there). They start from their own
+// rest instead.
+bool TGainSearch::FromOwnGains(const TSearchGains& gains, int done) const {
+  if (done != FJudgeLead) return false;
+  return !(OwnSumWindsUp() && TakesUpSum(gains) && gains.P >= FSetup.Integral->Friction);
+}
+
+// Where the board's own sum winds up, gains with an I too slow to take up a sum ran on what the
+// board's own loop had wound up, by chance near what holds the load or not: after a restart
+// or another write they would rest elsewhere.
+std::optional<TFigureFailure> TGainSearch::OnWoundSum(const TSearchGains& gains) const {
+  if (!OwnSumWindsUp() || !(gains.I > 0) || TakesUpSum(gains)) return std::nullopt;
+  return TFigureFailure{"rest", "steady-state error",
+                        "I takes up the sum that holds the load over " +
+                            FixedText(gains.P * FSetup.Loop.Period / gains.I, 1) +
+                            " s (P x servo period / I), and the board's own gains have no I: their sum holds nothing and "
+                            "grows while the motor rests off target, and these gains ran on what it had grown to, which "
+                            "they would not find again after a restart"};
+}
+
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
 int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
@@ -645,7 +682,7 @@ void TGainSearch::Judge(const TSearchGains& gains) {
   // both alike.
   FJudgeTotal = JudgeRunsFor(gains);
   FJudgeLead = FPosition != 0;
-  Plan(TPlannedRun{gains, JudgeStep(0), TRunPurpose::Judge, FTrials.back().Number, FJudgeLead == 0});
+  Plan(TPlannedRun{gains, JudgeStep(0), TRunPurpose::Judge, FTrials.back().Number, FromOwnGains(gains, 0)});
 }
 
 void TGainSearch::AfterSearchRun(TDanger danger) {
@@ -748,7 +785,7 @@ void TGainSearch::AfterJudgeRun(TDanger danger) {
   }
   const int done = int(FJudgeRuns.size());
   if (done < FJudgeTotal) {
-    Plan(TPlannedRun{trial.Gains, JudgeStep(done), TRunPurpose::Judge, trial.Number, done == FJudgeLead});
+    Plan(TPlannedRun{trial.Gains, JudgeStep(done), TRunPurpose::Judge, trial.Number, FromOwnGains(trial.Gains, done)});
     return;
   }
   Verdict();
@@ -818,6 +855,8 @@ void TGainSearch::Verdict() {
   }
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> winding = WindingAtRest(trial.Gains)) FFailures.push_back(*winding);
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> wound = OnWoundSum(trial.Gains)) FFailures.push_back(*wound);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");

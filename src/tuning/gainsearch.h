@@ -312,6 +312,10 @@ class TGainSearch {
   std::string GlitchText() const;
   int JudgeRunsFor(const TSearchGains& gains) const;
   int JudgeStep(int done) const;
+  bool TakesUpSum(const TSearchGains& gains) const;
+  bool OwnSumWindsUp() const;
+  bool FromOwnGains(const TSearchGains& gains, int done) const;
+  std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;

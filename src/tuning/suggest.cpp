@@ -45,9 +45,18 @@ bool SettlesWithinWait(const TGains& gains, double period) {
   return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
 }
 
-TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
+// Returns whether the loop's integral sum is part of the drive that holds a motor with a load.
+// A loop without I sums its error all the same, but that sum drives nothing: where a load holds
+// the motor off target it grows by that error every cycle, up to the write of new gains, and is
+// no part of what holds the load under them. New gains whose integral does not take up a sum
+// within the wait start with none of the load in it, P holding the drive with the error: their
+// I must pull in the whole load.
+bool SumHoldsLoad(const TLoopSettings& loop, bool loaded) { return loop.I != 0 || !loaded; }
+
+TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, bool loaded) {
   if (GainsOf(setup.Loop) == gains) return setup;
   const double held = RestDrive(setup.Loop, setup.Start);
+  const bool sumHolds = SumHoldsLoad(setup.Loop, loaded);
   setup.Loop = WithGains(setup.Loop, gains);
   TStepStart& start = setup.Start;
   const double fed = gains.FF0 * start.Command;
@@ -55,6 +64,7 @@ TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains) {
     start.Error = 0;
     start.ErrorI = (held - fed) / gains.I;
   } else if (gains.P > 0) {
+    if (!sumHolds) start.ErrorI = 0;
     start.Error = (held - gains.I * start.ErrorI - fed) / gains.P;
   }
   return setup;
@@ -214,11 +224,12 @@ TStepTestSetup Longer(TStepTestSetup setup) {
 // it the output stays. (Against friction a large D may instead kick the output each time the
 // motor crosses the band's edge: then none.)
 TStepTestSetup TestFor(const TMotorModel& motor, const TStepTestSetup& setup, const TGains& gains, const TTuningGoal& goal) {
-  TStepTestSetup test = WithGainsOf(setup, gains);
+  const bool loaded = motor.LoadBeyondFriction(setup.Step);
+  TStepTestSetup test = WithGainsOf(setup, gains, loaded);
   if (setup.Loop.Deadband >= 1 || CountJumpPct(test.Loop) <= kRestLimitPct) return test;
   TStepTestSetup wider = setup;
   wider.Loop.Deadband = 1;
-  wider = WithGainsOf(wider, gains);
+  wider = WithGainsOf(wider, gains, loaded);
   const bool quiet =
       ScoreRunAndBack(motor, wider, goal.TargetOvershootPct, setup.Samples, goal.PullAgainstFriction).Settling != kNever;
   return quiet ? wider : test;

@@ -254,11 +254,12 @@ struct TLoadSearchCase {
   const char* Motor;
   int Prediv;
   bool Keeps;  // gains are found; otherwise either, with a reason where none are
+  bool WithoutI = false;  // from P 0.6 and D 0.0003 without I: the board's sum holds nothing
 };
 
-// suggest --apply on machines with a load, from the default gains, as the board procedure runs
-// the search (its runs on the simulated board, the loop given time to rest between them): the
-// model's choice finds nothing within its friction margin, and the search starts from the
+// suggest --apply on machines with a load, from the default gains (or gains without I), as the
+// board procedure runs the search (its runs on the simulated board, the loop given time to rest
+// between them): the model's choice finds nothing within its friction margin, and the search starts from the
 // gains the model settles fastest without it. Gains kept meet the goal when measured again;
 // where none are kept, the search says why.
 TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
@@ -278,9 +279,17 @@ TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
       {"spring_to_a_wall", "spring=0.05,wall=60", 0, true},
       {"spring_to_a_wall_every_third_cycle", "spring=0.05,wall=60", 2, true},
       {"stiffer_spring_to_a_nearer_wall_every_third_cycle", "spring=0.1,wall=70", 2, true},
+      // Gains with too slow an I rest on whatever sum the board's own loop without I wound up:
+      // right by chance in the verification, off target after a restart.
+      {"constant_load_from_gains_without_i_every_third_cycle", "load=3.185", 2, false, true},
   };
   for (const TLoadSearchCase& c : cases) {
     zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+    if (c.WithoutI) {
+      zirvsim::TBoardParams start = board.Params();
+      start.P = 0.6, start.I = 0, start.D = 0.0003;
+      board.SetParams(start);
+    }
     std::vector<TStepRun> runs = MeasuredRuns(board, 200, c.Prediv);
     for (TStepRun& run : runs) UpdateFigures(run);
     const TPIDParams present = ToRecord(board.Params());
