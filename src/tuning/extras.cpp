@@ -14,6 +14,18 @@ namespace {
 // may move under the loop's own drive.
 constexpr double kHeldShareOfFriction = 0.9;
 
+// Whether the count's one-sample turn at k is the crest of a swing, not a jump out and back:
+// the count ran towards it the sample before and on away from it the sample after. A loop that
+// oscillates at rest (a belt's resonance excited by D) passes its crests in a sample, by two or
+// three counts either side, which read as glitches held every trial to a glitch's kick; an
+// encoder's glitch leaves a count that stood still and comes back to stand still.
+bool CrestOfSwing(const std::vector<double>& errors, size_t k) {
+  if (k < 2 || k + 2 >= errors.size()) return false;
+  const double in = errors[k - 1] - errors[k - 2], up = errors[k] - errors[k - 1];
+  const double back = errors[k + 1] - errors[k], out = errors[k + 2] - errors[k + 1];
+  return in * up > 0 && out * back > 0;
+}
+
 // One-sample excursions of the count: e[k] differs from e[k-1] and e[k+1] is back at e[k-1];
 // with the drive the loop held before each, read where the count last stood still a sample (a
 // change of the count adds D's kick to the output of its own sample, which the motor had not
@@ -23,6 +35,8 @@ void CountFlicker(const std::vector<double>& errors, const std::vector<double>& 
   if (errors.size() > from) x.FlickerSeconds += double(errors.size() - from) * period;
   for (size_t k = std::max<size_t>(from, 1); k + 1 < errors.size(); ++k) {
     if (errors[k] == errors[k - 1] || errors[k + 1] != errors[k - 1]) continue;
+    // A crest of two counts or more is motion (a count's crest is a flicker's as often).
+    if (std::abs(errors[k] - errors[k - 1]) >= 2 && CrestOfSwing(errors, k)) continue;
     ++x.FlickerEvents;
     size_t still = k - 1;
     while (still > from && still > 0 && errors[still] != errors[still - 1]) --still;
