@@ -309,8 +309,11 @@ struct TNumericModel {
 
 // Runge-Kutta steps small against the motor's time constant, the lag, the resonance and the
 // stiffest of the forces, with the friction held over each: Coulomb friction (Stribeck: rising
-// towards the breakaway as the motor slows) against the motion, stiction at rest, and a motor
-// that friction slows past zero stopped there.
+// towards the breakaway as the motor slows) against the motion, and stiction at rest. A motor
+// that passes through rest within a step is stopped there, and the step goes on from rest for
+// the rest of its span: held by stiction, or driven the other way against friction the other
+// way. A drive that reverses the motor (a loop ringing under a large P) keeps its pull; a step
+// that only stopped the motor at its end would lose the speed gained past the reversal.
 void TMotorPlant::StepNumeric(const TMotorConstants& c, double drivePercent, double dt) {
   const double ratio = c.ResonanceHz > 0 ? c.InertiaRatio : 0;
   const double omega = 2 * M_PI * c.ResonanceHz;
@@ -327,9 +330,10 @@ void TMotorPlant::StepNumeric(const TMotorConstants& c, double drivePercent, dou
   const int steps = std::clamp(static_cast<int>(std::ceil(dt / h - 1e-9)), 1, 4000);
   h = dt / steps;
   const double breakaway = std::max(c.FrictionPercent, c.BreakawayPercent);
-  TMotion m{FPosition, FVelocity, FLoadVelocity, FTwist, c.DriveLag > 0 ? FLaggedDrive : model.Drive};
-  for (int n = 0; n < steps; ++n) {
-    double direction = m.Velocity > 0 ? 1.0 : (m.Velocity < 0 ? -1.0 : 0.0);
+  // One Runge-Kutta step of span from m, with the friction of m's motion (or of rest) held over
+  // it; returns whether friction, not stiction, acted and in which direction.
+  const auto advance = [&](TMotion& m, double span, double& direction) {
+    direction = m.Velocity > 0 ? 1.0 : (m.Velocity < 0 ? -1.0 : 0.0);
     model.Stuck = false;
     if (direction == 0) {
       const double felt = model.FeltAtRest(m);
@@ -343,11 +347,23 @@ void TMotorPlant::StepNumeric(const TMotorConstants& c, double drivePercent, dou
       friction = breakaway;
     model.Friction = direction * friction;
     const TMotion k1 = model.Rate(m);
-    const TMotion k2 = model.Rate(m + (h / 2) * k1);
-    const TMotion k3 = model.Rate(m + (h / 2) * k2);
-    const TMotion k4 = model.Rate(m + h * k3);
-    m = m + (h / 6) * (k1 + 2 * k2 + 2 * k3 + k4);
-    if (!model.Stuck && friction > 0 && m.Velocity * direction < 0) m.Velocity = 0;
+    const TMotion k2 = model.Rate(m + (span / 2) * k1);
+    const TMotion k3 = model.Rate(m + (span / 2) * k2);
+    const TMotion k4 = model.Rate(m + span * k3);
+    m = m + (span / 6) * (k1 + 2 * k2 + 2 * k3 + k4);
+    return !model.Stuck && friction > 0;
+  };
+  TMotion m{FPosition, FVelocity, FLoadVelocity, FTwist, c.DriveLag > 0 ? FLaggedDrive : model.Drive};
+  for (int n = 0; n < steps; ++n) {
+    const TMotion from = m;
+    double direction = 0;
+    if (!advance(m, h, direction) || m.Velocity * direction >= 0) continue;
+    // Passed through rest: where, within the step, from the speed's fall over it.
+    const double reached = from.Velocity == 0 ? 0 : std::clamp(from.Velocity / (from.Velocity - m.Velocity), 0.0, 1.0);
+    m = from;
+    if (reached > 0) advance(m, h * reached, direction);
+    m.Velocity = 0;
+    if (reached < 1 && advance(m, h * (1 - reached), direction) && m.Velocity * direction < 0) m.Velocity = 0;
   }
   FPosition = m.Position;
   FVelocity = m.Velocity;

@@ -612,9 +612,16 @@ bool TGainSearch::IntegralFits(const TSearchGains& g) const {
   return g.I > 0 && g.I >= r.Least * 0.99 && g.I <= r.Most * 1.01;
 }
 
+// Returns whether two values of D are the same but for a hundredth: a move that rounds D to the
+// digits the fields show may land a hair beside gains that ran dangerously, which a ringing
+// mode tells no more apart than the fields do.
+namespace {
+bool SameD(double a, double b) { return std::abs(a - b) <= 0.01 * std::max(std::abs(a), std::abs(b)); }
+}  // namespace
+
 bool TGainSearch::Excluded(const TSearchGains& g) const {
   for (const auto& [at, point] : FPoints)
-    if (point.Dangerous && g.D == at.D && g.Deadband == at.Deadband && g.P >= at.P && g.I >= at.I) return true;
+    if (point.Dangerous && SameD(g.D, at.D) && g.Deadband == at.Deadband && g.P >= at.P && g.I >= at.I) return true;
   return false;
 }
 
@@ -879,7 +886,7 @@ void TGainSearch::ToJudge() {
   std::optional<TSearchGains> pick;
   for (const auto& [gains, point] : FPoints) {
     const double cost = CostOf(gains);
-    if (point.Dangerous || point.Judged || cost >= 2 * samples || cost >= present) continue;
+    if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present) continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
   if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {

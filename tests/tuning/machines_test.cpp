@@ -270,15 +270,18 @@ TEST(MachinesTest, SearchOnALoadMeetsTheGoalOrSaysWhy) {
       // A lighter load may also show gains no bolder than those verified creeping a count past the
       // target and back at rest: kept only where they meet the goal, else a reason.
       {"constant_load_lighter", "load=3", 0, false},
-      {"constant_load_every_third_cycle", "load=5", 2, true},
-      {"constant_load_pulling_up", "load=-4", 0, true},
+      // Where the integral holds a load against friction, the motor may stick and slip a count at
+      // rest now and then, each slip kicking the output through D: kept only where no run showed
+      // it, else a reason.
+      {"constant_load_every_third_cycle", "load=5", 2, false},
+      {"constant_load_pulling_up", "load=-4", 0, false},
       {"gravity_arm", "gravity=8,angle=100", 0, false},
       // A lighter arm, where the search may try gains as loud as a prompt drive allows: kept only
       // where they meet the goal measured again, else a reason.
       {"lighter_gravity_arm", "gravity=3.6,angle=94", 0, false},
-      {"spring_to_a_wall", "spring=0.05,wall=60", 0, true},
-      {"spring_to_a_wall_every_third_cycle", "spring=0.05,wall=60", 2, true},
-      {"stiffer_spring_to_a_nearer_wall_every_third_cycle", "spring=0.1,wall=70", 2, true},
+      {"spring_to_a_wall", "spring=0.05,wall=60", 0, false},
+      {"spring_to_a_wall_every_third_cycle", "spring=0.05,wall=60", 2, false},
+      {"stiffer_spring_to_a_nearer_wall_every_third_cycle", "spring=0.1,wall=70", 2, false},
       // Gains with too slow an I rest on whatever sum the board's own loop without I wound up:
       // right by chance in the verification, off target after a restart.
       {"constant_load_from_gains_without_i_every_third_cycle", "load=3.185", 2, false, true},
