@@ -30,10 +30,6 @@ constexpr double kLoudRestMarginPct = kRestLimitPct / 2;
 // tell.
 constexpr int kLoadedJudgeRuns = 5;
 
-// The longest time constant of an integral (P x servo period / I) that takes up a change of the
-// load's sum within the wait for rest.
-constexpr double kSumTakenUpSeconds = 1;
-
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
 
@@ -534,9 +530,9 @@ int TGainSearch::JudgeStep(int done) const {
 }
 
 // Returns whether the gains' integral takes up a change of the sum that holds the load within
-// the wait for rest: its time constant, P x servo period / I, within kSumTakenUpSeconds.
+// the wait for rest, as the model's choice takes it.
 bool TGainSearch::TakesUpSum(const TSearchGains& gains) const {
-  return gains.I > 0 && gains.P * FSetup.Loop.Period / gains.I <= kSumTakenUpSeconds;
+  return SettlesWithinWait(TGains{gains.P, gains.I, gains.D}, FSetup.Loop.Period);
 }
 
 // Returns whether the board's own loop sums its error without I on a machine with a load: the

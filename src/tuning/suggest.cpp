@@ -28,11 +28,6 @@ std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
   return motors;
 }
 
-// The longest the integral of new gains may take to settle (its time constant, P x servo
-// period / I) for the board to start its next test holding the drive it held before: suggest
-// waits up to three seconds for the loop to come to rest after a write.
-constexpr double kIntegralSettlesSeconds = 1;
-
 // The test with other gains, started as the board starts it once they have come to rest: with
 // the drive that held the motor before (against a load or friction), P x error + I x sum +
 // FF0 x command. The board keeps the integral's sum when gains change: the new I at first drives
@@ -40,10 +35,6 @@ constexpr double kIntegralSettlesSeconds = 1;
 // target. Where the new integral does that within the wait, the test starts on target holding
 // that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
 // wound up under a loop without I, say, which any I turns into a push the wait does not undo).
-// Returns whether the integral of the gains takes up a sum within the wait for rest.
-bool SettlesWithinWait(const TGains& gains, double period) {
-  return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
-}
 
 // Returns whether the loop's integral sum is part of the drive that holds a motor with a load.
 // A loop without I sums its error all the same, but that sum drives nothing: where a load holds
@@ -458,6 +449,15 @@ std::string Plain(double value) {
 }
 
 }  // namespace
+
+// The longest the integral of new gains may take to settle (its time constant, P x servo
+// period / I) for the board to start its next test holding the drive it held before: suggest
+// waits up to three seconds for the loop to come to rest after a write.
+constexpr double kIntegralSettlesSeconds = 1;
+
+bool SettlesWithinWait(const TGains& gains, double period) {
+  return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
+}
 
 TGains FieldGains(const TGains& gains, bool towardsZero) {
   TGains shown = gains;
