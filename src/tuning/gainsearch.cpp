@@ -608,11 +608,13 @@ bool TGainSearch::IntegralFits(const TSearchGains& g) const {
   return g.I > 0 && g.I >= r.Least * 0.99 && g.I <= r.Most * 1.01;
 }
 
+namespace {
+
 // Returns whether two values of D are the same but for a hundredth: a move that rounds D to the
 // digits the fields show may land a hair beside gains that ran dangerously, which a ringing
 // mode tells no more apart than the fields do.
-namespace {
 bool SameD(double a, double b) { return std::abs(a - b) <= 0.01 * std::max(std::abs(a), std::abs(b)); }
+
 }  // namespace
 
 bool TGainSearch::Excluded(const TSearchGains& g) const {
