@@ -722,8 +722,9 @@ const TKind* KindNamed(const std::string& name) {
 // then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
 // "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
 // The grid's best settling of machines already searched: "<motor>\t<prediv>\t<samples or ->"
-// per line (a grid search of every machine takes hours on two cores; its results do not depend
-// on suggest, so a run before a change of suggest can give them to the run after).
+// per line (a grid search of every machine adds minutes to a run; its results depend on the
+// simulated machines, not on suggest, so a run before a change of suggest can give them to the
+// run after, but not across a change of the simulator).
 std::map<std::pair<std::string, int>, std::optional<int>> ReadGridCache(const QString& path) {
   std::map<std::pair<std::string, int>, std::optional<int>> cache;
   QFile file(path);
