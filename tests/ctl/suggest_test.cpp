@@ -21,6 +21,7 @@
 #include "sim/simulator.h"
 #include "tests/simgate.h"
 #include "tests/ctl/ctlrun.h"
+#include "tuning/suggest.h"
 
 namespace {
 
@@ -545,10 +546,12 @@ TEST_P(SuggestSearchTest, MeetsTheGoalOrWritesNothingWithAReason) {
     EXPECT_EQ(board.P, search["kept"]["P"].toDouble());
     EXPECT_EQ(board.D, search["kept"]["D"].toDouble());
     EXPECT_TRUE(o["verification"]["failures"].toArray().isEmpty());
+    // Within the verification's goal: the target overshoot and the corner allowance beyond it
+    // that the mismatched motors may use, which the board's own motor may use too.
     for (const char* run : {"forward", "reverse"}) {
       const QJsonObject f = o["verification"][run].toObject();
       EXPECT_FALSE(f["settling_samples"].isNull()) << run;
-      EXPECT_LE(f["overshoot_pct"].toDouble(), 5) << run;
+      EXPECT_LE(f["overshoot_pct"].toDouble(), CornerOvershootLimitPct(TTuningGoal{})) << run;
     }
   } else {
     EXPECT_EQ(r.Status, kExitFailed);
