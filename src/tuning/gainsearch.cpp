@@ -734,31 +734,21 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
 }
 
 // Whether a trial measured one way is worth its step the other way: where it does better than
-// the best gains this way, and on a machine with a load where it meets the goal this way while
-// the best gains miss it the other. A load that acts on one side of the step (a spring the step
-// presses in, an arm it lifts) leaves the best gains held off target that way alone; a move
-// meant for that side (more I) costs a few samples on the side it was not meant for, and judging
-// it there alone dropped the very moves that pull the motor in against the load. Without a load
-// the side a trial costs more on is as likely the one that tells.
+// the best gains this way, or where it meets the goal this way while the best gains miss it the
+// other. A load that acts on one side of the step (a spring the step presses in, an arm it
+// lifts) leaves the best gains held off target that way alone; a move meant for that side (more
+// I) costs a few samples on the side it was not meant for, and judging it there alone dropped
+// the very moves that pull the motor in against the load. Without a load the side a trial costs
+// more on is as likely the one that tells, so there it must also do as well as the best this
+// way: cogging, a spring or play the motor meets at one end of the step alone leave the best
+// gains hunting at rest on that side only, and a move that cures it (less I, a count less of
+// deadband) changes nothing on the side it is measured on first.
 bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   const TPoint& best = FPoints.at(FBest);
   if (!best.Cost[side] || cost < *best.Cost[side]) return true;
-  if (AsGoodWhereBestMisses(cost, side)) return true;
-  if (!FSetup.Loaded) return false;
   const double missed = 2.0 * kStepTestSamples;
-  return cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
-}
-
-// Whether a trial that does as well as the best gains this way is worth its step the other way:
-// where the best gains miss the goal that way, and this way both are within it, that way is
-// the only one a move can gain on. Cogging, a spring or play the motor meets at one end of the
-// step alone leave the best gains hunting at rest on that side only, and a move that cures it
-// (less I, a count less of deadband) changes nothing on the side it is measured on first.
-bool TGainSearch::AsGoodWhereBestMisses(double cost, int side) const {
-  const TPoint& best = FPoints.at(FBest);
-  const double missed = 2.0 * kStepTestSamples;
-  return best.Cost[side] && cost < missed && cost <= *best.Cost[side] * (1 + kLeastGain) && best.Cost[1 - side] &&
-         *best.Cost[1 - side] >= missed;
+  const bool bestMissesTheOtherWay = cost < missed && best.Cost[1 - side] && *best.Cost[1 - side] >= missed;
+  return bestMissesTheOtherWay && (FSetup.Loaded || cost <= *best.Cost[side] * (1 + kLeastGain));
 }
 
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {

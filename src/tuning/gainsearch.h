@@ -292,7 +292,6 @@ class TGainSearch {
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   bool WorthTheOtherWay(double cost, int side) const;
-  bool AsGoodWhereBestMisses(double cost, int side) const;
   std::vector<TMove> MovesFor(const TSearchGains& at) const;
   std::optional<TSearchGains> Moved(const TSearchGains& at, TMove move) const;
   double FirstIntegral(const TSearchGains& at) const;
