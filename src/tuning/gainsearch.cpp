@@ -900,6 +900,7 @@ bool TGainSearch::PlanMove() {
   }
   FRepairs = 0;
   if (FRidging) return PlanRidgeMove();
+  if (PlanQuietMove()) return true;
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
@@ -967,6 +968,37 @@ bool TGainSearch::PlanRidgeMove() {
   StartTrial(*next);
   Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
   return true;
+}
+
+// Where the best gains are loud (one count beyond the deadband moves the output by more than a
+// rest may) and a run of theirs hunted at rest, the next trial is the same balance of P, I and
+// D brought down to the count jump a rest allows, at the least deadband the records ask for.
+// A force at rest that friction does not hold (cogging, a detent) carries the motor across the
+// deadband to its edge, where the count beyond kicks the output by the count jump and the loop
+// hunts, the harder the wider the deadband; the search's moves from there (a count more of
+// deadband, less D, less P with D kept) stay loud or lose D's damping. Without the deadband the
+// loop holds the motor by P from the first count, and a count that comes and goes moves the
+// output within the rest limit.
+bool TGainSearch::PlanQuietMove() {
+  if (FSetup.Integral || !Loud(FBest)) return false;
+  bool hunted = false;
+  for (const TSearchRun& run : FRuns)
+    hunted = hunted || (run.Plan.Gains == FBest && run.Figures.RestOutputPpPct.value_or(0) > kRestLimitPct);
+  if (!hunted) return false;
+  const double jump = CountJump(FBest, FSetup.Loop.Period);
+  for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
+    TSearchGains g = FBest;
+    g.P *= limit / jump, g.I *= limit / jump, g.D *= limit / jump;
+    g.Deadband = FBounds.DeadbandMin;
+    g = Shown(WithinGlitchKick(g, g));
+    if (!Within(g)) continue;
+    if (FPoints.count(g) || Excluded(g)) return false;
+    FMoving.reset();
+    StartTrial(g);
+    Plan(TPlannedRun{g, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+    return true;
+  }
+  return false;
 }
 
 // The gains with this I and deadband and D over P as given whose glitch kick is the limit, as

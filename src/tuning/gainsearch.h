@@ -289,6 +289,7 @@ class TGainSearch {
   void Verdict();
   bool PlanMove();
   bool PlanRidgeMove();
+  bool PlanQuietMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   bool WorthTheOtherWay(double cost, int side) const;
