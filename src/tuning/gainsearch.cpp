@@ -250,6 +250,7 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
         std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
+  s.Period = period;
   return s;
 }
 
@@ -263,6 +264,11 @@ TIntegralRange IntegralRangeFor(const TIntegralSizing& s, double p, double deadb
   // ...and what the approach winds up beyond that change pushes on past the target, where
   // friction and P at the deadband's far edge must hold it.
   r.Most = s.WindupArea > 0 ? (s.Friction + std::max(0.0, p) * edge + s.LoadChange) / s.WindupArea : kInfinity;
+  // A sum that holds none of the load (a loop without I summed its error all the same, and that
+  // sum drives nothing) leaves P holding the whole load with the error until I has taken it up:
+  // a motor a few counts off target in every run after a restart. Where no I takes it up within
+  // the wait without its windup carrying the motor past the deadband, the change alone sizes I.
+  if (s.WholeLoad > 0) r.Least = std::max(r.Least, std::min(LeastIntegralWithinWait(p, s.Period), r.Most));
   return r;
 }
 
@@ -303,6 +309,9 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   if (setup.Loaded) {
     setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
     setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);
+    if (setup.Loop.I == 0)
+      setup.Integral->WholeLoad =
+          std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
   }
 }
 

@@ -103,6 +103,10 @@ struct TIntegralSizing {
   double SettleCycles = 0;  // servo cycles the integral has to take up the load's change
   bool Prompt = false;      // the drive reaches the motor at once: no lag or delay fitted, so D
                             // brakes a motor that creeps out of the deadband as it crosses back
+  double WholeLoad = 0;     // the load the integral must take up from a sum that holds none of it
+                            // (the board's loop has no I), % of drive beyond friction; 0 where the
+                            // sum holds the load
+  double Period = 0;        // the servo period, s
 };
 
 // Returns what sizes I for a step of travel counts at prediv on the fitted motor.
@@ -110,7 +114,9 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
 
 // The I that suits a load with given P and deadband: at least enough that the sum the approach
 // winds up, with what the error at the deadband's edge (a count beyond it) adds within the
-// settling time, takes up the load's change over the step beyond what friction holds; at most
+// settling time, takes up the load's change over the step beyond what friction holds, and
+// where the sum holds none of the load, enough that the integral takes the whole load up
+// within the wait for rest after a write (P x servo period / I within it); at most
 // what leaves the sum's surplus over that change pushing the motor past the target no harder
 // than friction and P at the deadband's far edge hold it.
 struct TIntegralRange {

@@ -304,6 +304,7 @@ struct TSizingCase {
   TSearchGains Gains;
   double Present;                 // the board's I
   std::optional<double> Expected;  // none: no I suits the load
+  double WholeLoad = 0;            // the load a sum that holds none of it leaves to I
 };
 
 // I on a machine with a load, sized from the fitted motor for a 200-count step at prediv 0 with
@@ -322,11 +323,15 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
       {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00086593},
       // A spring asks 10 % more drive at the step's end: (10 - 0.5) / (1500 + 99.5 x 1).
       {"a_spring_without_i_gets_enough_to_take_up_its_change", motor(0.5, 0, 0.05), {1, 0, 0.003, 0}, 0, 0.0059394},
+      // A loop without I left a sum that holds nothing: I takes the whole load up within the
+      // wait, P x 1 ms / 1 s, where the model's own I would leave P holding it for seconds.
+      {"a_sum_that_holds_nothing_gets_i_for_the_whole_load", motor(0.51, 5.2, 0), {1, 0.0002, 0.003, 0}, 0, 0.001, 4.69},
       // An arm whose pull grows by 20 % over the step, more than friction and P at the edge hold.
       {"a_load_that_pulls_harder_further_on_has_none", motor(0.2, 3, -0.1), {0.5, 0.001, 0.002, 0}, 0.001, std::nullopt},
   };
   for (const TSizingCase& c : cases) {
-    const TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
+    TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
+    sizing.WholeLoad = c.WholeLoad;
     const std::optional<double> i = SizedIntegral(sizing, c.Gains, c.Present);
     ASSERT_EQ(i.has_value(), c.Expected.has_value()) << c.Name;
     if (i) {
