@@ -900,6 +900,7 @@ void TGainSearch::ToJudge() {
 bool TGainSearch::PlanMove() {
   // A move may take two runs, and a rest record before them where it changes I under a load.
   if (RunsLeft() < JudgeRunsFor(FBest) + 2 + (FSetup.Integral ? 1 : 0)) return false;
+  WidenIntegralWhereShort();
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
@@ -924,6 +925,30 @@ bool TGainSearch::PlanMove() {
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// The approach's windup is an estimate from the fitted motor (a spring or an arm the model holds
+// only in part): where the best gains, with I at the most it allows, still leave the motor short
+// of its target beyond the deadband and nowhere past it, the sum they wound up took up less of the
+// load than estimated. The estimate comes down to what leaves room for a move of I up (a factor
+// 4), so that the search spends its runs on the I the load asks for rather than on P and D.
+void TGainSearch::WidenIntegralWhereShort() {
+  if (!FSetup.Integral) return;
+  const auto it = FPoints.find(FBest);
+  if (it == FPoints.end() || !(FBest.I > 0) || it->second.Dangerous) return;
+  TIntegralSizing& z = *FSetup.Integral;
+  const TIntegralRange r = IntegralRangeFor(z, FBest.P, FBest.Deadband);
+  if (FBest.I < r.Most * 0.99) return;
+  const double bound = std::max(1.0, FBest.Deadband);
+  bool shortOf = false;
+  for (const std::optional<TStepFigures>& f : it->second.Figures) {
+    if (!f || f->SteadyStateError < -bound || f->OvershootPct > FSetup.Goal.TargetOvershootPct) return;
+    shortOf = shortOf || f->SteadyStateError > bound;
+  }
+  if (!shortOf) return;
+  const double edge = std::floor(std::max(0.0, FBest.Deadband)) + 1;
+  z.WindupArea = (z.Friction + FBest.P * edge + z.LoadChange) / (4 * FBest.I);
+  FPoll = MovesFor(FBest);
 }
 
 // Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within

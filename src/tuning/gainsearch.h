@@ -294,6 +294,7 @@ class TGainSearch {
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  void WidenIntegralWhereShort();
   bool PlanRidgeMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
