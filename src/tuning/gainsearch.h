@@ -24,7 +24,10 @@
 // edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that
 // changes I has a rest record first: the board keeps the integral's sum, so a new I rescales
 // the drive that holds the load and kicks the motor, which the trial's own step would
-// otherwise show instead of its gains. The best gains are judged at the end with the runs of a verification (step, step back,
+// otherwise show instead of its gains. Where the board's own loop has no I, its sum holds none
+// of the load, and I is at least what takes the whole load up within the wait for rest; where
+// the best gains, with I at the most the estimated windup allows, still stop short of the
+// target and nowhere past it, the estimate gives way to a move of I up. The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)

@@ -109,6 +109,13 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
   flickering.DeadbandFloor = 2;
   TStepFigures shortApproach = Step(std::nullopt, 0, 3);
   shortApproach.Iae = 400;
+  // A spring asks 10 % more drive at the step's end; the windup estimated from the fit, 200 x
+  // 0.015 / 0.0004 / 2 = 3750, lets I be at most (0.5 + 0.2 + 10) / 3750 = 0.00285.
+  TSearchSetup shortOfASpring = SearchOn(Step(std::nullopt, 0, 5), 0.2, 0.00285);
+  TMotorModel spring;
+  spring.Gain = 2000, spring.TimeConstant = 0.015, spring.Friction = 0.5, spring.LoadSlope = 0.05;
+  shortOfASpring.Loaded = true;
+  shortOfASpring.Integral = IntegralSizingFor(spring, 200, shortOfASpring.Loop.Period, 0);
   const TNextCase cases[] = {
       {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
       {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
@@ -127,6 +134,10 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
        {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"and_as_little_as_takes_up_the_friction_after_a_long_approach", SearchOn(Step(std::nullopt, 0, 3)),
        {{0.2, 0.00015, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      // Left short with I at that most: the estimate gives way to a move of I up, after a rest
+      // record that takes up the kick of the rescaled sum.
+      {"short_of_target_with_the_most_i_the_windup_allows_gets_more", shortOfASpring,
+       {{0.2, 0.0114, 0.0015, 0}, 0, TRunPurpose::Settle, 1}},
       {"held_past_the_target_gets_less_i", SearchOn(Step(std::nullopt, 0, -3), 0.2, 0.0005),
        {{0.2, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"an_output_that_will_not_rest_gets_a_deadband", SearchOn(Step(40, 2, 0, 30)),
