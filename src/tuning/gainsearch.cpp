@@ -250,6 +250,7 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
         std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
   s.Prompt = motor.Lag <= 0 && motor.DelayCycles <= 0;
+  s.Period = period;
   return s;
 }
 
@@ -263,6 +264,11 @@ TIntegralRange IntegralRangeFor(const TIntegralSizing& s, double p, double deadb
   // ...and what the approach winds up beyond that change pushes on past the target, where
   // friction and P at the deadband's far edge must hold it.
   r.Most = s.WindupArea > 0 ? (s.Friction + std::max(0.0, p) * edge + s.LoadChange) / s.WindupArea : kInfinity;
+  // A sum that holds none of the load (a loop without I summed its error all the same, and that
+  // sum drives nothing) leaves P holding the whole load with the error until I has taken it up:
+  // a motor a few counts off target in every run after a restart. Where no I takes it up within
+  // the wait without its windup carrying the motor past the deadband, the change alone sizes I.
+  if (s.WholeLoad > 0) r.Least = std::max(r.Least, std::min(LeastIntegralWithinWait(p, s.Period), r.Most));
   return r;
 }
 
@@ -303,6 +309,9 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   if (setup.Loaded) {
     setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
     setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);
+    if (setup.Loop.I == 0)
+      setup.Integral->WholeLoad =
+          std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
   }
 }
 
@@ -891,6 +900,7 @@ void TGainSearch::ToJudge() {
 bool TGainSearch::PlanMove() {
   // A move may take two runs, and a rest record before them where it changes I under a load.
   if (RunsLeft() < JudgeRunsFor(FBest) + 2 + (FSetup.Integral ? 1 : 0)) return false;
+  WidenIntegralWhereShort();
   if (const std::optional<TSearchGains> repair = std::exchange(FRepair, std::nullopt);
       repair && !Excluded(*repair) && !FPoints.count(*repair)) {
     ++FRepairs;
@@ -916,6 +926,30 @@ bool TGainSearch::PlanMove() {
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// The approach's windup is an estimate from the fitted motor (a spring or an arm the model holds
+// only in part): where the best gains, with I at the most it allows, still leave the motor short
+// of its target beyond the deadband and nowhere past it, the sum they wound up took up less of the
+// load than estimated. The estimate comes down to what leaves room for a move of I up (a factor
+// 4), so that the search spends its runs on the I the load asks for rather than on P and D.
+void TGainSearch::WidenIntegralWhereShort() {
+  if (!FSetup.Integral) return;
+  const auto it = FPoints.find(FBest);
+  if (it == FPoints.end() || !(FBest.I > 0) || it->second.Dangerous) return;
+  TIntegralSizing& z = *FSetup.Integral;
+  const TIntegralRange r = IntegralRangeFor(z, FBest.P, FBest.Deadband);
+  if (FBest.I < r.Most * 0.99) return;
+  const double bound = std::max(1.0, FBest.Deadband);
+  bool shortOf = false;
+  for (const std::optional<TStepFigures>& f : it->second.Figures) {
+    if (!f || f->SteadyStateError < -bound || f->OvershootPct > FSetup.Goal.TargetOvershootPct) return;
+    shortOf = shortOf || f->SteadyStateError > bound;
+  }
+  if (!shortOf) return;
+  const double edge = std::floor(std::max(0.0, FBest.Deadband)) + 1;
+  z.WindupArea = (z.Friction + FBest.P * edge + z.LoadChange) / (4 * FBest.I);
+  FPoll = MovesFor(FBest);
 }
 
 // Where the glitches' kick holds the gains, the quiet gains that settle lie along its limit within

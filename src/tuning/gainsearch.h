@@ -24,7 +24,10 @@
 // edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that
 // changes I has a rest record first: the board keeps the integral's sum, so a new I rescales
 // the drive that holds the load and kicks the motor, which the trial's own step would
-// otherwise show instead of its gains. The best gains are judged at the end with the runs of a verification (step, step back,
+// otherwise show instead of its gains. Where the board's own loop has no I, its sum holds none
+// of the load, and I is at least what takes the whole load up within the wait for rest; where
+// the best gains, with I at the most the estimated windup allows, still stop short of the
+// target and nowhere past it, the estimate gives way to a move of I up. The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
@@ -103,6 +106,10 @@ struct TIntegralSizing {
   double SettleCycles = 0;  // servo cycles the integral has to take up the load's change
   bool Prompt = false;      // the drive reaches the motor at once: no lag or delay fitted, so D
                             // brakes a motor that creeps out of the deadband as it crosses back
+  double WholeLoad = 0;     // the load the integral must take up from a sum that holds none of it
+                            // (the board's loop has no I), % of drive beyond friction; 0 where the
+                            // sum holds the load
+  double Period = 0;        // the servo period, s
 };
 
 // Returns what sizes I for a step of travel counts at prediv on the fitted motor.
@@ -110,7 +117,9 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
 
 // The I that suits a load with given P and deadband: at least enough that the sum the approach
 // winds up, with what the error at the deadband's edge (a count beyond it) adds within the
-// settling time, takes up the load's change over the step beyond what friction holds; at most
+// settling time, takes up the load's change over the step beyond what friction holds, and
+// where the sum holds none of the load, enough that the integral takes the whole load up
+// within the wait for rest after a write (P x servo period / I within it); at most
 // what leaves the sum's surplus over that change pushing the motor past the target no harder
 // than friction and P at the deadband's far edge hold it.
 struct TIntegralRange {
@@ -288,6 +297,7 @@ class TGainSearch {
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  void WidenIntegralWhereShort();
   bool PlanRidgeMove();
   bool PlanQuietMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;

@@ -456,8 +456,10 @@ std::string Plain(double value) {
 constexpr double kIntegralSettlesSeconds = 1;
 
 bool SettlesWithinWait(const TGains& gains, double period) {
-  return gains.I > 0 && gains.P * period / gains.I < kIntegralSettlesSeconds;
+  return gains.I > 0 && gains.I > LeastIntegralWithinWait(gains.P, period);
 }
+
+double LeastIntegralWithinWait(double p, double period) { return std::max(0.0, p) * period / kIntegralSettlesSeconds; }
 
 TGains FieldGains(const TGains& gains, bool towardsZero) {
   TGains shown = gains;

@@ -61,6 +61,9 @@ struct TGains {
 // write: its time constant, P x servo period / I, within a second.
 bool SettlesWithinWait(const TGains& gains, double period);
 
+// Returns the least I with which P takes up a sum within the wait for rest after a write.
+double LeastIntegralWithinWait(double p, double period);
+
 // Returns the gains as the window's fields show them (the parameter table's decimals), rounded
 // to the nearest or, with towardsZero, towards 0: the values the companion may write, so that
 // a Read in the window finds every field equal to the board's value.

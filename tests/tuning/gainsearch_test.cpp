@@ -109,6 +109,13 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
   flickering.DeadbandFloor = 2;
   TStepFigures shortApproach = Step(std::nullopt, 0, 3);
   shortApproach.Iae = 400;
+  // A spring asks 10 % more drive at the step's end; the windup estimated from the fit, 200 x
+  // 0.015 / 0.0004 / 2 = 3750, lets I be at most (0.5 + 0.2 + 10) / 3750 = 0.00285.
+  TSearchSetup shortOfASpring = SearchOn(Step(std::nullopt, 0, 5), 0.2, 0.00285);
+  TMotorModel spring;
+  spring.Gain = 2000, spring.TimeConstant = 0.015, spring.Friction = 0.5, spring.LoadSlope = 0.05;
+  shortOfASpring.Loaded = true;
+  shortOfASpring.Integral = IntegralSizingFor(spring, 200, shortOfASpring.Loop.Period, 0);
   const TNextCase cases[] = {
       {"the_suggestion_first_with_a_quarter_step", guessed, {{0.8, 0, 0.004, 1}, 50, TRunPurpose::Probe, 1}},
       {"a_suggestion_whose_count_moves_it_beyond_the_rest_limit_gets_a_deadband", loudGuess,
@@ -127,6 +134,10 @@ TEST(GainSearchTest, FirstTrialFollowsWhatTheBoardShowed) {
        {{0.2, 0.00101, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"and_as_little_as_takes_up_the_friction_after_a_long_approach", SearchOn(Step(std::nullopt, 0, 3)),
        {{0.2, 0.00015, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
+      // Left short with I at that most: the estimate gives way to a move of I up, after a rest
+      // record that takes up the kick of the rescaled sum.
+      {"short_of_target_with_the_most_i_the_windup_allows_gets_more", shortOfASpring,
+       {{0.2, 0.0114, 0.0015, 0}, 0, TRunPurpose::Settle, 1}},
       {"held_past_the_target_gets_less_i", SearchOn(Step(std::nullopt, 0, -3), 0.2, 0.0005),
        {{0.2, 0, 0.0015, 0}, 200, TRunPurpose::Search, 1}},
       {"an_output_that_will_not_rest_gets_a_deadband", SearchOn(Step(40, 2, 0, 30)),
@@ -314,6 +325,7 @@ struct TSizingCase {
   TSearchGains Gains;
   double Present;                 // the board's I
   std::optional<double> Expected;  // none: no I suits the load
+  double WholeLoad = 0;            // the load a sum that holds none of it leaves to I
 };
 
 // I on a machine with a load, sized from the fitted motor for a 200-count step at prediv 0 with
@@ -332,11 +344,15 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
       {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00086593},
       // A spring asks 10 % more drive at the step's end: (10 - 0.5) / (1500 + 99.5 x 1).
       {"a_spring_without_i_gets_enough_to_take_up_its_change", motor(0.5, 0, 0.05), {1, 0, 0.003, 0}, 0, 0.0059394},
+      // A loop without I left a sum that holds nothing: I takes the whole load up within the
+      // wait, P x 1 ms / 1 s, where the model's own I would leave P holding it for seconds.
+      {"a_sum_that_holds_nothing_gets_i_for_the_whole_load", motor(0.51, 5.2, 0), {1, 0.0002, 0.003, 0}, 0, 0.001, 4.69},
       // An arm whose pull grows by 20 % over the step, more than friction and P at the edge hold.
       {"a_load_that_pulls_harder_further_on_has_none", motor(0.2, 3, -0.1), {0.5, 0.001, 0.002, 0}, 0.001, std::nullopt},
   };
   for (const TSizingCase& c : cases) {
-    const TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
+    TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
+    sizing.WholeLoad = c.WholeLoad;
     const std::optional<double> i = SizedIntegral(sizing, c.Gains, c.Present);
     ASSERT_EQ(i.has_value(), c.Expected.has_value()) << c.Name;
     if (i) {
