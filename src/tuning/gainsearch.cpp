@@ -910,6 +910,7 @@ bool TGainSearch::PlanMove() {
   }
   FRepairs = 0;
   if (FRidging) return PlanRidgeMove();
+  if (PlanQuietMove()) return true;
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
@@ -1001,6 +1002,35 @@ bool TGainSearch::PlanRidgeMove() {
   StartTrial(*next);
   Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
   return true;
+}
+
+// Where the records show a count that comes and goes and the best gains are loud (one count
+// beyond the deadband moves the output by more than a rest may: the model's suggestion, tried
+// as chosen), the next trial is the same balance of P, I and D brought down to the count jump
+// a rest allows, at the least deadband the records ask for. Such loud gains are never kept
+// where a count comes and goes, and the moves from them (a count more of deadband, less D,
+// less P with D kept) stay loud or lose D's damping. A force at rest that friction does not
+// hold (cogging, a detent) carries the motor across a deadband to its edge, where the count
+// beyond kicks the output and the loop hunts, the harder the wider the deadband (on cogging
+// machines the same gains rested quietly without one, and hunted by 35-42 % of the output's
+// limit with one count and 58-76 % with two); without it the loop holds the motor by P from
+// the first count.
+bool TGainSearch::PlanQuietMove() {
+  if (FSetup.Integral || FSetup.FlickerCounts <= 0 || !Loud(FBest)) return false;
+  const double jump = CountJump(FBest, FSetup.Loop.Period);
+  for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
+    TSearchGains g = FBest;
+    g.P *= limit / jump, g.I *= limit / jump, g.D *= limit / jump;
+    g.Deadband = FBounds.DeadbandMin;
+    g = Shown(WithinGlitchKick(g, g));
+    if (!Within(g)) continue;
+    if (FPoints.count(g) || Excluded(g)) return false;
+    FMoving.reset();
+    StartTrial(g);
+    Plan(TPlannedRun{g, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+    return true;
+  }
+  return false;
 }
 
 // The gains with this I and deadband and D over P as given whose glitch kick is the limit, as

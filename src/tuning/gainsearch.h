@@ -299,6 +299,7 @@ class TGainSearch {
   bool PlanMove();
   void WidenIntegralWhereShort();
   bool PlanRidgeMove();
+  bool PlanQuietMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   bool WorthTheOtherWay(double cost, int side) const;
