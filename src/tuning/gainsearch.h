@@ -27,7 +27,10 @@
 // otherwise show instead of its gains. Where the board's own loop has no I, its sum holds none
 // of the load, and I is at least what takes the whole load up within the wait for rest; where
 // the best gains, with I at the most the estimated windup allows, still stop short of the
-// target and nowhere past it, the estimate gives way to a move of I up. The best gains are judged at the end with the runs of a verification (step, step back,
+// target and nowhere past it, the estimate gives way to a move of I up.
+// Where the records show a count that comes and goes, loud best gains are followed by the same
+// balance of P, I and D brought down to the count jump a rest allows.
+// The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
