@@ -191,6 +191,29 @@ std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, do
   return last;
 }
 
+// Whether a run found the motor at rest on the edge of a count with the output kicked beyond
+// the rest limit: its settled tail (a rest record whole) reads two neighbouring counts on one
+// side of the target (the deadband's 0 and the first count beyond it, or two counts beyond),
+// and the output's peak-to-peak there passes the limit. Under a load the sum that holds the
+// motor falls short of the load at the nearer count, P's count more at the further one pushes
+// it back across, and D kicks the output at every crossing: the motor crosses to and fro until
+// the sum alone holds the load, however long the sum takes to wind there.
+bool KickedOnCountEdge(const TStepRecord& r, const TStepFigures& f, double deadband) {
+  if (f.RestOutputPpPct.value_or(0) <= kRestLimitPct) return false;
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  size_t from = 0;
+  if (r.Setup.Step != 0) {
+    if (!f.SettlingSamples) return false;
+    from = std::max(n - n / 4, size_t(*f.SettlingSamples));
+  }
+  if (from >= n) return false;
+  const auto [low, high] = std::minmax_element(r.Errors.begin() + long(from), r.Errors.begin() + long(n));
+  if (*low == *high || *low * *high < 0) return false;
+  const double nearer = std::min(std::abs(*low), std::abs(*high)), further = std::max(std::abs(*low), std::abs(*high));
+  const double edge = std::floor(std::max(0.0, deadband)) + 1;  // the first count the loop acts on
+  return nearer == 0 ? further == edge : further - nearer == 1;
+}
+
 // The figures with the rest measured from two samples after the last slip of a take-up, where
 // the record shows one and enough samples after it to judge the rest by.
 TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
@@ -632,6 +655,38 @@ bool TGainSearch::Excluded(const TSearchGains& g) const {
   return false;
 }
 
+// Returns, under a load, the index of a run of gains no bolder in P and D (a hundredth either
+// way, as the fields round them), with the same deadband, that left the motor on the edge of a
+// count and kicking (I aside: it sets how long the motor crosses to and fro, not whether). More D kicks harder at each
+// crossing, and more P makes the edge the place the motor comes to rest: P's count more than
+// friction holds pushes it back across as often as the sum's shortfall lets it fall back. Less P
+// with the same D lets friction hold the motor on one count more often; a count of deadband
+// doubles the error's jump at the edge and so P's push there.
+std::optional<int> TGainSearch::KickOnCountEdge(const TSearchGains& g) const {
+  if (!FSetup.Integral) return std::nullopt;
+  for (size_t k = 0; k < FRuns.size(); ++k) {
+    const TSearchRun& run = FRuns[k];
+    const TSearchGains& at = run.Plan.Gains;
+    if (run.Plan.Purpose == TRunPurpose::Settle || at.Deadband != g.Deadband || g.P < at.P * 0.99 || g.D < at.D * 0.99)
+      continue;
+    if (KickedOnCountEdge(run.Record, run.Figures, at.Deadband)) return int(k);
+  }
+  return std::nullopt;
+}
+
+// Why gains are not kept where a run of gains no bolder kicked on the edge of a count.
+std::optional<TFigureFailure> TGainSearch::OnCountEdge(const TSearchGains& gains) const {
+  const std::optional<int> index = KickOnCountEdge(gains);
+  if (!index) return std::nullopt;
+  const TSearchRun& run = FRuns[size_t(*index)];
+  return TFigureFailure{"rest", "rest peak-to-peak",
+                        "a run of " + std::string(run.Plan.Gains == gains ? "these gains" : "gains no bolder in P and D") +
+                            " left the motor on the edge of a count against the load, crossing to and fro with the "
+                            "output kicked by " + FixedText(run.Figures.RestOutputPpPct.value_or(0), 1) +
+                            " % of \"Max Output (m):\" at each crossing, beyond " + FixedText(kRestLimitPct, 0) +
+                            " %: P's count more pushes it back across until the sum alone holds the load"};
+}
+
 TDanger TGainSearch::Record(const TStepRecord& record) {
   FCompleted.reset();
   if (!FPending) return TDanger::None;
@@ -857,6 +912,8 @@ void TGainSearch::Verdict() {
                              (g == trial.Gains ? std::string("these gains") : "gains no bolder") + ", beyond " +
                              FixedText(kRestLimitPct, 0) + " %"});
   }
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> edge = OnCountEdge(trial.Gains)) FFailures.push_back(*edge);
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> winding = WindingAtRest(trial.Gains)) FFailures.push_back(*winding);
   if (FFailures.empty())

@@ -34,8 +34,9 @@
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
-// did not come to rest quietly: whether a motor rests on the edge of a count is a matter of
-// where it stops, which one rest record cannot tell.
+// did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
+// I, left the motor crossing to and fro on the edge of a count: whether a motor rests on the
+// edge of a count is a matter of where it stops, which one rest record cannot tell.
 
 #include <map>
 #include <optional>
@@ -301,6 +302,8 @@ class TGainSearch {
   void Verdict();
   bool PlanMove();
   void WidenIntegralWhereShort();
+  std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> OnCountEdge(const TSearchGains& gains) const;
   bool PlanRidgeMove();
   bool PlanQuietMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
