@@ -657,11 +657,11 @@ bool TGainSearch::Excluded(const TSearchGains& g) const {
 
 // Returns, under a load, the index of a run of gains no bolder in P and D (a hundredth either
 // way, as the fields round them), with the same deadband, that left the motor on the edge of a
-// count and kicking (I aside: it sets how long the motor crosses to and fro, not whether). More D kicks harder at each
-// crossing, and more P makes the edge the place the motor comes to rest: P's count more than
-// friction holds pushes it back across as often as the sum's shortfall lets it fall back. Less P
-// with the same D lets friction hold the motor on one count more often; a count of deadband
-// doubles the error's jump at the edge and so P's push there.
+// count and kicking (I aside: it sets how long the motor crosses to and fro, not whether). More
+// D kicks harder at each crossing, and more P makes the edge the place the motor comes to rest:
+// P's count more than friction holds pushes it back across as often as the sum's shortfall lets
+// it fall back. Less P with the same D lets friction hold the motor on one count more often; a
+// count of deadband doubles the error's jump at the edge and so P's push there.
 std::optional<int> TGainSearch::KickOnCountEdge(const TSearchGains& g) const {
   if (!FSetup.Integral) return std::nullopt;
   for (size_t k = 0; k < FRuns.size(); ++k) {
@@ -1004,8 +1004,7 @@ void TGainSearch::WidenIntegralWhereShort() {
     shortOf = shortOf || f->SteadyStateError > bound;
   }
   if (!shortOf) return;
-  const double edge = std::floor(std::max(0.0, FBest.Deadband)) + 1;
-  z.WindupArea = (z.Friction + FBest.P * edge + z.LoadChange) / (4 * FBest.I);
+  z.WindupArea *= r.Most / (4 * FBest.I);
   FPoll = MovesFor(FBest);
 }
 

@@ -28,14 +28,6 @@ std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
   return motors;
 }
 
-// The test with other gains, started as the board starts it once they have come to rest: with
-// the drive that held the motor before (against a load or friction), P x error + I x sum +
-// FF0 x command. The board keeps the integral's sum when gains change: the new I at first drives
-// with the old sum, and the loop pulls the sum to where it holds that drive with the motor on
-// target. Where the new integral does that within the wait, the test starts on target holding
-// that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
-// wound up under a loop without I, say, which any I turns into a push the wait does not undo).
-
 // Returns whether the loop's integral sum is part of the drive that holds a motor with a load.
 // A loop without I sums its error all the same, but that sum drives nothing: where a load holds
 // the motor off target it grows by that error every cycle, up to the write of new gains, and is
@@ -44,6 +36,13 @@ std::vector<TMotorModel> Motors(const TMotorModel& m, double mismatch) {
 // I must pull in the whole load.
 bool SumHoldsLoad(const TLoopSettings& loop, bool loaded) { return loop.I != 0 || !loaded; }
 
+// The test with other gains, started as the board starts it once they have come to rest: with
+// the drive that held the motor before (against a load or friction), P x error + I x sum +
+// FF0 x command. The board keeps the integral's sum when gains change: the new I at first drives
+// with the old sum, and the loop pulls the sum to where it holds that drive with the motor on
+// target. Where the new integral does that within the wait, the test starts on target holding
+// that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
+// wound up under a loop without I, say, which any I turns into a push the wait does not undo).
 TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, bool loaded) {
   if (GainsOf(setup.Loop) == gains) return setup;
   const double held = RestDrive(setup.Loop, setup.Start);
