@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tuning/fixedtext.h"
+
 namespace {
 
 // The least friction margin, % of drive.
@@ -25,6 +27,22 @@ std::string LawRefusal(const std::vector<TLoopLawCheck>& law) {
            " % of full drive): this board's loop is another one, and a suggestion cannot be trusted on it";
   }
   return {};
+}
+
+// Returns why nothing was found where the count jump was held below the one asked for against
+// the encoder's noise, and some gains within the one asked for meet the goal: then the hold is
+// what binds, whatever else the suggestion names (friction, say, which gains that may push
+// harder pull against). Empty where the hold is not what binds.
+std::string HoldRefusal(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& held,
+                        const TTuningGoal& asked, const TPlantExtras& extras) {
+  if (held.MaxCountJumpPct >= asked.MaxCountJumpPct) return {};
+  TTuningGoal lifted = held;
+  lifted.MaxCountJumpPct = asked.MaxCountJumpPct;
+  if (!SuggestGains(motor, setup, lifted).Found) return {};
+  return "the count flickers as noise does (by " + CountText(extras.FlickerCounts, 0, "count", "counts") + ", " +
+         CountText(extras.FlickerEvents, 0, "time", "times") + "), which holds one count to moving the output by at most " +
+         Shortest(held.MaxCountJumpPct) + " % of \"Max Output (m):\", as much as a rest may: no gains within that meet the "
+         "goal, and some that move it by up to " + Shortest(asked.MaxCountJumpPct) + " % would";
 }
 
 }  // namespace
@@ -80,6 +98,10 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
   if (!c.Suggestion.Found) {
     c.Refusal = c.Suggestion.Problem;
     c.Advice = c.Suggestion.Advice;
+    if (std::string held = HoldRefusal(motor, c.Setup, goal, request.Goal, c.Extras); !held.empty()) {
+      c.Refusal = std::move(held);
+      c.Advice = "check the encoder's wiring, shielding and supply; a quieter count lets one count push harder";
+    }
   }
   return c;
 }
