@@ -164,6 +164,16 @@ TEST(MachinesTest, SameMachineSameChoice) {
   }
 }
 
+// A noisy count holds one count to the rest limit; where nothing within that pulls a machine
+// with much friction onto target and gains within the count jump asked for would, the refusal
+// names the hold and its figure, not the friction.
+TEST(MachinesTest, RefusalNamesTheHoldAgainstNoiseWhereItBinds) {
+  const TChoice c = ChooseGains(Records("encnoise=1,friction=2.5,gain=800,tau=0.03", 0), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
+  ASSERT_FALSE(c.Suggestion.Found);
+  EXPECT_EQ(c.Refusal.rfind("the count flickers as noise does", 0), 0u) << c.Refusal;
+  EXPECT_NE(c.Refusal.find("at most 10 % of \"Max Output (m):\""), std::string::npos) << c.Refusal;
+}
+
 struct TStartCase {
   const char* Name;
   double P, I, D, FF0, Deadband;
