@@ -148,7 +148,7 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
 // The same machine on boards that differ only in their disturbance gives the same choice: P and
 // D within 30 % of each other, and one deadband.
 TEST(MachinesTest, SameMachineSameChoice) {
-  for (const char* motor : {"noise=0.02", "play=3"}) {
+  for (const char* motor : {"noise=0.02", "play=3", "delay=1"}) {
     std::vector<double> ps, ds;
     std::set<double> deadbands;
     for (uint64_t seed = 1; seed <= 4; ++seed) {
