@@ -179,17 +179,9 @@ std::string GlitchKickText(double glitch) {
   return "(P + I + 2 D / servo period) x (the deadband or a count, + " + FixedText(glitch, 0) + ")";
 }
 
-double GlitchCountJumpPct(double glitch, double deadband) {
-  return kRestLimitPct / (2 * (std::max(1.0, std::floor(std::max(0.0, deadband))) + glitch));
-}
-
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
   if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
-  if (const int glitch = GlitchCounts(extras)) {
-    const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
-    flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));
-  }
   return flicker;
 }
 
