@@ -13,9 +13,10 @@
 //     record both ways with at most 5 % overshoot, rest within a count (or the deadband) of
 //     target, and keep the output within 10 % of "Max Output (m):" peak-to-peak at rest;
 //   suggest_goal_met_lasting: of those, the cases whose gains meet the goal again in each of
-//     five more such measurements on the same board (a motor that rests on the edge of a count,
-//     or a glitch that comes while it rests off the middle of its deadband, shows in some rest
-//     records and not in others); their lines say "met", the others "met, not lasting";
+//     five more such measurements on the same board, each step a count longer (a motor that
+//     rests on the edge of a count, or a glitch that comes while it rests off the middle of its
+//     deadband, shows in some rest records and not in others); their lines say "met", the
+//     others "met, not lasting" (and the grid's gains, where it ran, "not lasting");
 //   suggest_worse_than_before: cases where a figure of the final gains is worse than the
 //     start's (the verdict's own rule);
 //   suggest_kept_but_missed: cases where suggest kept new gains, telling the user that every
@@ -203,12 +204,12 @@ constexpr std::chrono::milliseconds kPoweredFor{1000};
 constexpr int kSettleCycles = 2500;
 
 // A step, the step back and a rest record on the board as it stands.
-TBoardFigures MeasureOn(zirvsim::TBoardModel& board, int prediv) {
+TBoardFigures MeasureOn(zirvsim::TBoardModel& board, int prediv, int step = kStep, int back = -kStep) {
   TBoardFigures f;
   board.RunCycles(kSettleCycles);
-  f.Forward = Figures(RunOnBoard(board, kStep, prediv));
+  f.Forward = Figures(RunOnBoard(board, step, prediv));
   board.RunCycles(kSettleCycles);
-  f.Reverse = Figures(RunOnBoard(board, -kStep, prediv));
+  f.Reverse = Figures(RunOnBoard(board, back, prediv));
   board.RunCycles(kSettleCycles);
   f.Rest = Figures(RunOnBoard(board, 0, 0));
   return f;
@@ -221,16 +222,12 @@ TBoardFigures Measure(zirvsim::TBoardModel board, const zirvsim::TBoardParams& p
   return MeasureOn(board, prediv);
 }
 
-// Rounds of step, step back and rest record beyond the first measurement, on the same board:
-// whether a motor rests on the edge of a count, or a glitch comes while it rests off the middle
-// of its deadband, is a matter of where it stops and when, which one rest record of 80 ms may
-// not show.
+// Rounds of step, step back and rest record beyond the first measurement, on the same board,
+// each step a count longer than the last and the step back as before, so that the motor comes
+// to rest at other places: whether it rests on the edge of a count, or a glitch comes while it
+// rests off the middle of its deadband, is a matter of where it stops and when, which one rest
+// record of 80 ms may not show.
 constexpr int kLastingRounds = 5;
-
-// Whether the parameters meet the goal in every one of kLastingRounds measurements that follow
-// Measure's own on a board that runs a copy of the given one, each starting where the last left
-// the motor.
-bool GoalLasts(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv);
 
 // A fresh board with the machine, at rest with the default gains.
 zirvsim::TBoardModel FreshBoard(const std::string& motor) {
@@ -247,14 +244,6 @@ bool StepWithinGoal(const TStepFigures& f, double deadband) {
 bool GoalMet(const TBoardFigures& f, double deadband) {
   return StepWithinGoal(f.Forward, deadband) && StepWithinGoal(f.Reverse, deadband) && f.Rest &&
          f.Rest->RestOutputPpPct.value_or(INFINITY) <= kRestLimitPct;
-}
-
-bool GoalLasts(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
-  board.SetParams(params);
-  MeasureOn(board, prediv);
-  for (int round = 0; round < kLastingRounds; ++round)
-    if (!GoalMet(MeasureOn(board, prediv), params.Deadband)) return false;
-  return true;
 }
 
 // What of the measured figures misses the goal, for the lines of kept gains that miss it.
@@ -274,6 +263,18 @@ std::string MissedText(const TBoardFigures& f, double deadband) {
   return text;
 }
 
+// What misses the goal in the first of kLastingRounds measurements that follow Measure's own on
+// a board that runs a copy of the given one, each starting where the last left the motor, with
+// a step of kStep + 1, kStep + 2, ... and the step back -kStep; empty where the goal lasts.
+std::string LastingMiss(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
+  board.SetParams(params);
+  MeasureOn(board, prediv);
+  for (int round = 1; round <= kLastingRounds; ++round)
+    if (const TBoardFigures f = MeasureOn(board, prediv, kStep + round); !GoalMet(f, params.Deadband))
+      return "round " + std::to_string(round) + " of " + std::to_string(kLastingRounds) + ": " + MissedText(f, params.Deadband);
+  return {};
+}
+
 // The best forward settling (samples) over a grid of P, I, D and Deadband within the count
 // jump (the I in finer steps where the coarse grid finds nothing), refined by a pattern search
 // around the best of it (P, I and D up and down by 2^(1/4), then 2^(1/8)). Each candidate is
@@ -281,6 +282,7 @@ std::string MissedText(const TBoardFigures& f, double deadband) {
 struct TGridBest {
   std::optional<int> Settling;
   zirvsim::TBoardParams Params;
+  bool Lasting = false;  // its gains meet the goal again in later measurements (LastingMiss)
 };
 
 TGridBest GridBest(const std::string& motor, int prediv) {
@@ -329,7 +331,7 @@ TGridBest GridBest(const std::string& motor, int prediv) {
           moved |= params.*gain > 0 && tryParams(params);
         }
     }
-  return {best, bestParams};
+  return {best, bestParams, LastingMiss(fresh, bestParams, prediv).empty()};
 }
 
 // Runs zirv7ctl in this process and returns its JSON output (empty when there is none) and its
@@ -470,7 +472,8 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
-  c.Lasting = c.Met && GoalLasts(fresh, final, prediv);
+  const std::string lastingMiss = c.Met ? LastingMiss(fresh, final, prediv) : std::string();
+  c.Lasting = c.Met && lastingMiss.empty();
   c.Worse = !WorseFigures(before, after, kGoal, final.Deadband).empty();
   const bool kept = !o[QStringLiteral("search")][QStringLiteral("kept")].isNull() ||
                     o[QStringLiteral("verification")][QStringLiteral("kept")].toBool();
@@ -487,6 +490,7 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
     why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
   if (c.KeptButMissed) why += (why.isEmpty() ? "" : "; ") + QString::fromStdString(MissedText(after, final.Deadband));
+  if (!lastingMiss.empty()) why += (why.isEmpty() ? "not lasting, " : "; not lasting, ") + QString::fromStdString(lastingMiss);
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
                start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? (c.Lasting ? "met" : "met, not lasting") : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
                c.Ratio, c.Steps, c.Seconds, c.Writes, why.isEmpty() ? "" : ": ", qPrintable(why));
@@ -626,9 +630,11 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
-  c.Lasting = c.Met && GoalLasts(fresh, final, prediv);
+  const std::string lastingMiss = c.Met ? LastingMiss(fresh, final, prediv) : std::string();
+  c.Lasting = c.Met && lastingMiss.empty();
   c.KeptButMissed = kept && !c.Met && !SameGains(final, ParamsOf(start));
   if (c.KeptButMissed) why += (why.empty() ? "" : "; ") + MissedText(after, final.Deadband);
+  if (!lastingMiss.empty()) why += (why.empty() ? "not lasting, " : "; not lasting, ") + lastingMiss;
   const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
   c.Worse = !worse.empty();
   for (const TFigureFailure& f : worse) why += "; worse: " + f.Text;
@@ -794,9 +800,12 @@ int RunJob(const QStringList& job, bool gridded, const QString& gridCache, bool 
   if (cached != cache.end()) grid.Settling = cached->second;
   else if (gridded) grid = GridBest(motor, prediv);
   const std::optional<int> best = grid.Settling;
-  // The cache keeps the best settling alone: its gains are shown only where the grid ran here.
+  // The cache keeps the best settling alone: its gains, and whether they last, are shown only
+  // where the grid ran here.
   char gains[96] = "";
-  if (best && cached == cache.end()) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
+  if (best && cached == cache.end())
+    std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g%s", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband,
+                  grid.Lasting ? "" : ", not lasting");
   const std::string name = std::string(kind->Name) + " [" + motor + "] prediv " + std::to_string(prediv) + " (grid best " +
                            (best ? std::to_string(*best) : std::string("-")) + gains + ")";
   for (size_t s = 0; s < std::size(kStarts); ++s) {
