@@ -594,6 +594,33 @@ std::optional<TFigureFailure> TGainSearch::OnWoundSum(const TSearchGains& gains)
                             "they would not find again after a restart"};
 }
 
+// Without a load, a step of gains with I that came to rest past its target was carried there by
+// the sum its approach wound up, friction holding it once it stopped. A verification runs its
+// steps one after the other, and each starts with the sum the last one wound up the other way,
+// which takes back part of the new approach's windup: such a step stops nearer than one from a
+// loop left at rest, whose sum the motor held past its target has long worked off (the same
+// gains stopped a count past in every step of a verification and two past in every step after a
+// second at rest). Where a step of the verification began with a sum against it worth more drive
+// than a count's P, and came to rest past its target within a count of the bound, the
+// verification cannot tell that the gains keep to it.
+std::optional<TFigureFailure> TGainSearch::OnSumAgainstStep(const TSearchGains& gains) const {
+  if (FSetup.Loaded || !(gains.I > 0)) return std::nullopt;
+  const double bound = std::max(1.0, gains.Deadband);
+  for (int index : FJudgeRuns) {
+    const TSearchRun& run = FRuns[size_t(index)];
+    const double step = run.Record.Setup.Step, sum = run.Record.Setup.Start.ErrorI;
+    const TStepFigures& f = run.Figures;
+    if (step == 0 || sum * step >= 0 || gains.I * std::abs(sum) <= gains.P) continue;
+    if (f.SteadyStateError >= 0 || -f.SteadyStateError <= bound - 1) continue;
+    return TFigureFailure{SignOf(step) == SignOf(FSetup.Step) ? "forward" : "reverse", "steady-state error",
+                          "the step came to rest " + FixedText(-f.SteadyStateError, 1) +
+                              " counts past its target, carried by I's windup, and began with the sum the last step "
+                              "wound up the other way holding back " + FixedText(gains.I * std::abs(sum), 2) +
+                              " % of drive: from a loop left at rest it stops further past"};
+  }
+  return std::nullopt;
+}
+
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
 int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
@@ -918,6 +945,8 @@ void TGainSearch::Verdict() {
     if (const std::optional<TFigureFailure> winding = WindingAtRest(trial.Gains)) FFailures.push_back(*winding);
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> wound = OnWoundSum(trial.Gains)) FFailures.push_back(*wound);
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> against = OnSumAgainstStep(trial.Gains)) FFailures.push_back(*against);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");
