@@ -33,8 +33,9 @@ constexpr int kLoadedJudgeRuns = 5;
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
 
-// Moves that go on from a bolder trial which overshot or would not rest (more D, a count
-// more of deadband) before the search goes back to the best gains.
+// Moves that go on from a bolder trial which overshot, would not rest or was held past its
+// target (more D, a count more of deadband, less I) before the search goes back to the best
+// gains.
 constexpr int kMostRepairs = 2;
 // A trial becomes the best only where it lowers the cost by more than this share: a move that
 // changes nothing the runs can tell (a deadband the motor never reaches) is not followed.
@@ -842,6 +843,12 @@ bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   return bestMissesTheOtherWay && (FSetup.Loaded || cost <= *best.Cost[side] * (1 + kLeastGain));
 }
 
+// A bolder trial that overshot goes on with more D, one whose output would not rest with a count
+// more of deadband, and one with I that settled but was held past its target with less I: the
+// approach's windup carried it there and friction holds it. A start that rang halved P until
+// friction held the motor short of its target; the trial back up, P and D in the balance that
+// settles, stopped three counts past with the I the soft gains had been given, and without it
+// settled. A run that did not settle tells more of P and D than of I.
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
   FRepair.reset();
   const bool bolder = FMoving && (*FMoving == TMove::PUp || *FMoving == TMove::Faster || *FMoving == TMove::IUp ||
@@ -849,6 +856,8 @@ void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
   if (!bolder || FRepairs >= kMostRepairs) return;
   if (f.OvershootPct > FSetup.Goal.TargetOvershootPct) FRepair = Moved(tried, TMove::DUp);
   else if (f.RestOutputPpPct.value_or(0) > kRestLimitPct) FRepair = Moved(tried, TMove::BandUp);
+  else if (f.SettlingSamples && f.SteadyStateError < -std::max(1.0, tried.Deadband) && tried.I > 0)
+    FRepair = Moved(tried, TMove::IDown);
 }
 
 void TGainSearch::AfterJudgeRun(TDanger danger) {

@@ -430,4 +430,22 @@ TEST(GainSearchTest, AChangeOfIUnderALoadIsMeasuredAtRest) {
   }
 }
 
+// A bolder trial with I held past its target (the approach's windup carried it there, friction
+// holds it) goes on with less I, here none; one held short of it does not.
+TEST(GainSearchTest, ABolderTrialHeldPastItsTargetGoesOnWithLessI) {
+  TSearchSetup s = SearchOn(Step(40, 0, 0), 0.2, 0.0005);
+  s.Before.Reverse = Step(std::nullopt, 0, 40);
+  const TSearchGains less{0.4, 0, 0.0015, 0};
+  for (const auto& [name, off, repaired] : {std::tuple{"held_past", -3.0, true}, std::tuple{"held_short", 3.0, false}}) {
+    TGainSearch search(s);
+    const TPlannedRun first = *search.Next();
+    ASSERT_EQ(first.Gains, (TSearchGains{0.4, 0.0005, 0.0015, 0})) << name;
+    const double e = off;
+    search.Record(Record(200, 1000, [&](int k) { return k < 10 ? 200 * (1 - k / 10.0) : e; }, [](int) { return 0; }));
+    ASSERT_TRUE(search.Next()) << name;
+    EXPECT_EQ(search.Next()->Gains == less, repaired) << name << ": P " << search.Next()->Gains.P << " I "
+                                                      << search.Next()->Gains.I << " D " << search.Next()->Gains.D;
+  }
+}
+
 }  // namespace
