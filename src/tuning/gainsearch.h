@@ -36,7 +36,10 @@
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
 // I, left the motor crossing to and fro on the edge of a count: whether a motor rests on the
-// edge of a count is a matter of where it stops, which one rest record cannot tell.
+// edge of a count is a matter of where it stops, which one rest record cannot tell. Without a
+// load, gains with I are not kept where a step of the verification came to rest past its target
+// having begun with the sum the step before wound up the other way: from a loop left at rest the
+// approach's whole windup carries the motor further past.
 
 #include <map>
 #include <optional>
@@ -332,6 +335,7 @@ class TGainSearch {
   bool OwnSumWindsUp() const;
   bool FromOwnGains(const TSearchGains& gains, int done) const;
   std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> OnSumAgainstStep(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;
