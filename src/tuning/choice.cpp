@@ -52,6 +52,13 @@ std::string HoldRefusal(const TMotorModel& motor, const TStepTestSetup& setup, c
 
 }  // namespace
 
+double FrictionMarginPct(const TIdentification& identification, const TTuningGoal& goal) {
+  // What the fit may be off by, twice its standard error, between a tenth and half a percent of
+  // drive. A step and a step back that show friction well (it held the motor off target in
+  // both) need not pay for half a percent.
+  return std::clamp(2 * identification.FrictionSpread, kLeastFrictionMarginPct, goal.FrictionMarginPct);
+}
+
 TStepStart StateAfter(const TBoardRecords& records) {
   if (!records.Rest) return records.Steps.empty() ? TStepStart{} : records.Steps.front().Setup.Start;
   const TStepRecord& rest = *records.Rest;
@@ -83,10 +90,7 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
   const TMotorModel& motor = c.Identification.Motor;
   c.Deadband = std::max({request.Present.Deadband, DeadbandAgainstFlicker(c.Extras), DeadbandAgainstPlay(c.Extras)});
   TTuningGoal goal = GoalAgainstFlicker(request.Goal, c.Extras);
-  // The friction the gains must also pull against: what the fit may be off by, twice its
-  // standard error, between a tenth and half a percent of drive. A step and a step back that
-  // show friction well (it held the motor off target in both) need not pay for half a percent.
-  goal.FrictionMarginPct = std::clamp(2 * c.Identification.FrictionSpread, kLeastFrictionMarginPct, request.Goal.FrictionMarginPct);
+  goal.FrictionMarginPct = FrictionMarginPct(c.Identification, request.Goal);
   c.CountJumpInForcePct = goal.MaxCountJumpPct;
   c.Setup.Loop = LoopSettings(request.Present);
   c.Setup.Loop.Deadband = c.Deadband;

@@ -56,3 +56,7 @@ TStepStart StateAfter(const TBoardRecords& records);
 // StateAfter; where the hold on the count jump against noise is what leaves no gains, the
 // refusal names it. The same records give the same choice.
 TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request);
+
+// The friction the chosen gains must also pull against beyond the fitted one, % of drive: what
+// the fit may be off by, at most the goal's margin.
+double FrictionMarginPct(const TIdentification& identification, const TTuningGoal& goal);
