@@ -179,6 +179,19 @@ std::string GlitchKickText(double glitch) {
   return "(P + I + 2 D / servo period) x (the deadband or a count, + " + FixedText(glitch, 0) + ")";
 }
 
+double GlitchCountJumpPct(double glitch, double deadband) {
+  return kRestLimitPct / (2 * (std::max(1.0, std::floor(std::max(0.0, deadband))) + glitch));
+}
+
+TTuningGoal GoalAgainstGlitches(const TTuningGoal& goal, const TPlantExtras& extras) {
+  TTuningGoal held = GoalAgainstFlicker(goal, extras);
+  if (const int glitch = GlitchCounts(extras)) {
+    const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
+    held.MaxCountJumpPct = std::min(held.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));
+  }
+  return held;
+}
+
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
   if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);

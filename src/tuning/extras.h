@@ -95,6 +95,18 @@ double GlitchKick(double p, double i, double d, double deadband, double period, 
 // period) x (the deadband or a count, + glitch)".
 std::string GlitchKickText(double glitch);
 
+// The count jump, in % of "Max Output (m):", that holds a glitch's kick within the rest limit
+// whatever D's share of the jump (the kick is at most twice the count jump times the glitch and
+// the deadband's edge or a count).
+double GlitchCountJumpPct(double glitch, double deadband);
+
+// Returns GoalAgainstFlicker's goal with the count jump held further, where the records show a
+// glitch, to what keeps its kick within the rest limit (GlitchCountJumpPct). Not for the
+// model's choice, which a glitch seen by chance would flip between runs, but for where a search
+// on the board starts: it holds its trials to a glitch's kick, and bold gains cut down to that
+// kick keep D's share and overshoot where gains chosen within the hold do not.
+TTuningGoal GoalAgainstGlitches(const TTuningGoal& goal, const TPlantExtras& extras);
+
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot
 // produce); empty when the choice can handle them.
 std::string ExtrasRefusal(const TPlantExtras& extras);
