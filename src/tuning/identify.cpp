@@ -692,18 +692,23 @@ TMinimum FitFromGuesses(TFitData& data) {
   // A shorter delay that replays the runs about as well is the one: a step back's start speed,
   // friction and a lag take up a cycle of delay between them, and a motor without one was
   // fitted with one, which cost it every suggestion at prediv 0. Not where the shorter delay
-  // replays them only with a lag of about the cycles it leaves out: that lag is the delay in
-  // another form, a hair worse or better by the run's disturbance, and a motor with a delay of a
-  // cycle was fitted with it in one run and not the next, its P four times apart.
+  // replays them only with a lag of about the cycles it leaves out, against a longer delay that
+  // replays them about as well: that lag is the delay in another form, a hair worse or better by
+  // the run's disturbance, whichever of the two comes out best; a motor with a delay of a cycle
+  // was fitted with it in one run and not the next, its P four times apart.
   if (!refined.empty() && std::isfinite(refined.front().first.Value)) {
-    const auto [best, bestDelay] = refined.front();
+    const TMinimum& best = refined.front().first;
     const double residuals = static_cast<double>(Residuals(best.Point, data).size());
     const double enough = best.Value + std::max(kDelayMustExplain.Share * best.Value, kDelayMustExplain.PerResidual * residuals);
     const auto lagCycles = [&](const TMinimum& fit) { return ModelAt(fit.Point, data).Lag / data.Period; };
-    const auto isEnough = [&](const std::pair<TMinimum, int>& fit) {
-      if (fit.first.Value > enough) return false;
-      return fit.second >= bestDelay || lagCycles(fit.first) < lagCycles(best) + kLagForDelay * (bestDelay - fit.second);
+    const std::vector<std::pair<TMinimum, int>> fits = refined;
+    const auto standsIn = [&](const std::pair<TMinimum, int>& fit) {
+      return std::any_of(fits.begin(), fits.end(), [&](const std::pair<TMinimum, int>& longer) {
+        return longer.second > fit.second && longer.first.Value <= enough &&
+               lagCycles(fit.first) >= lagCycles(longer.first) + kLagForDelay * (longer.second - fit.second);
+      });
     };
+    const auto isEnough = [&](const std::pair<TMinimum, int>& fit) { return fit.first.Value <= enough && !standsIn(fit); };
     std::stable_sort(refined.begin(), refined.end(), [&](const auto& a, const auto& b) {
       const bool aEnough = isEnough(a), bEnough = isEnough(b);
       if (aEnough != bEnough) return aEnough;

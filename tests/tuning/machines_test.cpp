@@ -150,10 +150,21 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
 // The same machine on boards that differ only in their disturbance gives the same choice: P and
 // D within 30 % of each other, and one deadband.
 TEST(MachinesTest, SameMachineSameChoice) {
-  for (const char* motor : {"noise=0.02", "play=3", "delay=1"}) {
+  const struct {
+    const char* Motor;
+    uint64_t FirstSeed = 1;
+  } cases[] = {
+      {"noise=0.02"},
+      {"play=3"},
+      {"delay=1"},
+      // A worn drive's play and glitches blur its delay of a cycle: on these boards a fit with
+      // none and a lag of a cycle came out best, and P a third lower.
+      {"delay=1,play=1.185,glitch=7.091", 7},
+  };
+  for (const auto& [motor, firstSeed] : cases) {
     std::vector<double> ps, ds;
     std::set<double> deadbands;
-    for (uint64_t seed = 1; seed <= 4; ++seed) {
+    for (uint64_t seed = firstSeed; seed < firstSeed + 4; ++seed) {
       const TChoice c = ChooseGains(Records(motor, 0, seed), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
       ASSERT_TRUE(c.Suggestion.Found) << motor << ": " << c.Refusal;
       ps.push_back(c.Suggestion.Gains.P);
