@@ -43,14 +43,21 @@ bool SumHoldsLoad(const TLoopSettings& loop, bool loaded) { return loop.I != 0 |
 // target. Where the new integral does that within the wait, the test starts on target holding
 // that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
 // wound up under a loop without I, say, which any I turns into a push the wait does not undo).
-TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, bool loaded) {
+// Nor where no load pulls the motor back and the old sum under the new I pushes beyond what
+// held it by more than friction: the push carries the motor past the target, friction holds it
+// there a count or two off, and the sum unwinds by those counts a cycle, not as the loop
+// settles; a second after the write a board left sixteen counts off by a loop without I still
+// had half its sum, and every step from there ended a count off with its integral winding.
+TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, const TMotorModel& motor) {
   if (GainsOf(setup.Loop) == gains) return setup;
+  const bool loaded = motor.LoadBeyondFriction(setup.Step);
   const double held = RestDrive(setup.Loop, setup.Start);
   const bool sumHolds = SumHoldsLoad(setup.Loop, loaded);
   setup.Loop = WithGains(setup.Loop, gains);
   TStepStart& start = setup.Start;
   const double fed = gains.FF0 * start.Command;
-  if (SettlesWithinWait(gains, setup.Loop.Period)) {
+  const bool unwinds = loaded || std::abs(gains.I * start.ErrorI + fed - held) <= motor.Friction;
+  if (SettlesWithinWait(gains, setup.Loop.Period) && unwinds) {
     start.Error = 0;
     start.ErrorI = (held - fed) / gains.I;
   } else if (gains.P > 0) {
@@ -214,12 +221,11 @@ TStepTestSetup Longer(TStepTestSetup setup) {
 // it the output stays. (Against friction a large D may instead kick the output each time the
 // motor crosses the band's edge: then none.)
 TStepTestSetup TestFor(const TMotorModel& motor, const TStepTestSetup& setup, const TGains& gains, const TTuningGoal& goal) {
-  const bool loaded = motor.LoadBeyondFriction(setup.Step);
-  TStepTestSetup test = WithGainsOf(setup, gains, loaded);
+  TStepTestSetup test = WithGainsOf(setup, gains, motor);
   if (setup.Loop.Deadband >= 1 || CountJumpPct(test.Loop) <= kRestLimitPct) return test;
   TStepTestSetup wider = setup;
   wider.Loop.Deadband = 1;
-  wider = WithGainsOf(wider, gains, loaded);
+  wider = WithGainsOf(wider, gains, motor);
   const bool quiet =
       ScoreRunAndBack(motor, wider, goal.TargetOvershootPct, setup.Samples, goal.PullAgainstFriction).Settling != kNever;
   return quiet ? wider : test;

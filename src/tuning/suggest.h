@@ -127,5 +127,6 @@ struct TSuggestion {
 // do, those that do with a count more of deadband come with it (when the settling band holds
 // it), and otherwise there is no suggestion. Each test starts from where the board will be
 // once the gains are written: the integral's sum the board keeps, settled to hold what held the
-// motor where the new integral does that within the wait for rest.
+// motor where the new integral does that within the wait for rest (and, without a load, where
+// the kept sum under the new I pushes no further than friction from what held the motor).
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal);

@@ -177,6 +177,40 @@ TEST(MachinesTest, SameMachineSameChoice) {
   }
 }
 
+// Gains chosen on a board whose own loop without I left the motor off target, its sum wound up
+// all the while: written and left to rest as suggest does, and after a step and the step back,
+// the motor rests within a count or the deadband of target, and on it where the gains have an
+// integral and no deadband (a count off, the integral winds until the motor slips).
+TEST(MachinesTest, ChoiceFromAWoundSumRestsOnTarget) {
+  const struct {
+    const char* Name;
+    const char* Motor;
+    double P, I, D;
+  } cases[] = {
+      // Sixteen counts off: a second after the write the new I still pushed with half the sum.
+      {"delay_from_a_sluggish_loop_without_i", "delay=2", 0.03, 0, 0.0005},
+  };
+  for (const auto& c : cases) {
+    zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+    SetGains(board, c.P, c.I, c.D);
+    const TPIDParams present = ToRecord(board.Params());
+    const TChoice choice = ChooseGains(*RecordsOfRuns(MeasuredRuns(board, 200, 0)), {present, 200, 0, {}});
+    ASSERT_TRUE(choice.Suggestion.Found) << c.Name << ": " << choice.Refusal;
+    const TGains& g = choice.Suggestion.Gains;
+    zirvsim::TBoardParams params = board.Params();
+    params.P = g.P, params.I = g.I, params.D = g.D, params.FeedForward1 = g.FF1, params.Deadband = choice.Deadband;
+    board.SetParams(params);
+    board.RunFor(1.0);
+    RunOnBoard(board, 200, 0);
+    board.RunFor(0.01);
+    RunOnBoard(board, -200, 0);
+    board.RunFor(0.3);
+    const TStepRecord rest = RunOnBoard(board, 0, 0);
+    const double off = g.I > 0 && choice.Deadband < 1 ? 0 : std::max(1.0, choice.Deadband);
+    EXPECT_LE(std::abs(rest.Errors.back()), off) << c.Name << ": P " << g.P << " I " << g.I << " b " << choice.Deadband;
+  }
+}
+
 // A noisy count holds one count to the rest limit; where nothing within the hold pulls the
 // motor onto target against its friction and gains within the count jump asked for would, the
 // refusal names the hold and its figure, not the friction.
