@@ -142,6 +142,15 @@ TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double ma
   return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, judge);
 }
 
+// Returns whether the integral of the test's gains may wind at rest: where no load needs it
+// held and no deadband stops it, friction may hold the motor a count off its target with the
+// integral's sum against P (as the approach left it), and the sum then winds until the motor
+// slips, past the target as often as onto it. Which the model cannot tell: it turns on the sum
+// the approach leaves and on where within its count the motor stops.
+bool WindsAtRest(const TMotorModel& motor, const TStepTestSetup& test) {
+  return test.Loop.I > 0 && test.Loop.Deadband < 1 && !motor.LoadBeyondFriction(test.Step);
+}
+
 // Returns whether the run settled and ended within the steady-state goal: a count, or the
 // deadband.
 bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
@@ -164,15 +173,20 @@ TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, do
   return forward;
 }
 
-// The rank of gains that meet the goal on every motor: lower is better.
+// The rank of gains that meet the goal on every motor: lower is better. Gains whose integral
+// may wind at rest (WindsAtRest) come after those whose does not where they settle no sooner:
+// the few counts of IAE their integral saves in the approach are no reason to leave the motor
+// hunting at rest.
 struct TRank {
   int Settling = kNever;       // on the fitted motor
   int WorstSettling = kNever;  // over the mismatched ones
+  bool Winds = false;          // the integral may wind at rest
   double Iae = INFINITY;       // on the fitted motor
 
   bool operator<(const TRank& o) const {
     if (Settling != o.Settling) return Settling < o.Settling;
     if (WorstSettling != o.WorstSettling) return WorstSettling < o.WorstSettling;
+    if (Winds != o.Winds) return o.Winds;
     return Iae < o.Iae;
   }
 };
@@ -255,7 +269,7 @@ class TSearch {
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
     if (!FrictionEdgesHold(setup)) return false;
-    TRank rank{nominal.Settling, 0, nominal.Iae};
+    TRank rank{nominal.Settling, 0, WindsAtRest(FMotors[0], setup), nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
       const TScore corner =
           ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, TJudge::Edge);
@@ -379,6 +393,16 @@ void SearchKick(TSearch& search, const TStepTestSetup& setup) {
   if (kicked) SearchAround(search);
 }
 
+// The pattern search moves no gain that is 0, so it cannot take away an integral that may wind
+// at rest (TRank): tries the best gains without it, and searches around them where they do as
+// well.
+void SearchWithoutWinding(TSearch& search) {
+  if (!search.Best().Rank.Winds) return;
+  TGains g = search.Best().Gains;
+  g.I = 0;
+  if (search.Try(g)) SearchAround(search);
+}
+
 // The parameter table's row of a gain.
 const TParamRow& RowOf(const char* fileKey) {
   for (const TParamRow& row : ParamTable())
@@ -425,6 +449,7 @@ std::optional<TGains> Search(const TMotorModel& motor, const TStepTestSetup& set
     search.StartFrom(start);
     SearchAround(search);
     SearchKick(search, setup);
+    SearchWithoutWinding(search);
     if (!best || search.Best().Rank < best->Rank) best = search.Best();
   }
   return Rounded(best->Gains, motor, setup, goal);
