@@ -81,6 +81,7 @@
 #include "sim/simulator.h"
 #include "tests/tuning/boardrun.h"
 #include "boardtuning/boardsearch.h"
+#include "boardtuning/suggestonboard.h"
 #include "tuning/choice.h"
 #include "tuning/gainsearch.h"
 #include "tuning/identify.h"
@@ -595,11 +596,14 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
     TakeRecordsInto(setup, choice.Identification, choice.Extras);
     if (choice.Refusal.empty()) {
       base.FeedForward0 = choice.Suggestion.Gains.FF0, base.FeedForward1 = choice.Suggestion.Gains.FF1;
-      setup.Guess = TSearchGains{choice.Suggestion.Gains.P, choice.Suggestion.Gains.I, choice.Suggestion.Gains.D, choice.Deadband};
     } else {
       why = choice.Refusal;
-      TakeModelGuessInto(setup, choice.Identification, choice.Extras, choice.Setup, choice.Deadband);
     }
+    const std::optional<TSearchGains> suggested =
+        choice.Refusal.empty() ? std::optional(TSearchGains{choice.Suggestion.Gains.P, choice.Suggestion.Gains.I,
+                                                            choice.Suggestion.Gains.D, choice.Deadband})
+                               : std::nullopt;
+    TakeFirstGuessInto(setup, suggested, choice.Identification, choice.Extras, choice.Setup);
     const TSearchBudget budget = SearchBudget(present, prediv, 3, 3 * SearchRunSeconds(present, prediv));
     setup.MaxRuns = budget.Runs;
     TGainSearch search(setup);

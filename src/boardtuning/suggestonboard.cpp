@@ -98,6 +98,41 @@ TPIDParams SearchBase(const TSuggestReport& r, const TPIDParams& board) {
   return base;
 }
 
+}  // namespace
+
+void TakeFirstGuessInto(TSearchSetup& setup, const std::optional<TSearchGains>& suggested,
+                        const TIdentification& identification, const TPlantExtras& extras, const TStepTestSetup& test) {
+  if (suggested && GlitchCounts(extras) == 0) {
+    setup.Guess = suggested;
+    return;
+  }
+  // Within the hold the model chooses as it would have without the suggestion's bolder count
+  // jump: from the deadband the records ask for (or the board's), gains that pull against the
+  // friction where some do, else the fastest within the hold.
+  TStepTestSetup held = test;
+  held.Loop.Deadband = std::max(setup.Loop.Deadband, setup.DeadbandFloor);
+  TSearchSetup within = setup;
+  within.Goal = GoalAgainstGlitches(setup.Goal, extras);
+  if (suggested && identification.Usable) {
+    TTuningGoal pulling = within.Goal;
+    pulling.FrictionMarginPct = FrictionMarginPct(identification, setup.Goal);
+    const TSuggestion model = SuggestGains(identification.Motor, held, pulling);
+    if (model.Found && !model.Unchanged) {
+      setup.Guess = TSearchGains{model.Gains.P, model.Gains.I, model.Gains.D, model.Deadband};
+      return;
+    }
+  }
+  TakeModelGuessInto(within, identification, extras, held, held.Loop.Deadband);
+  setup.Guess = within.Guess;
+}
+
+namespace {
+
+TSearchGains SuggestedGuess(const TSuggestReport& r) {
+  const TPIDParams suggested = SuggestedParams(r);
+  return TSearchGains{suggested.P, suggested.I, suggested.D, suggested.Deadband};
+}
+
 TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport& r, const TPIDParams& board,
                            const TSearchBudget& budget) {
   TSearchSetup setup;
@@ -109,12 +144,9 @@ TSearchSetup SearchSetupOf(const TSuggestRequest& request, const TSuggestReport&
   setup.MaxRuns = budget.Runs;
   if (r.Before) setup.Before = FiguresOf(*r.Before);
   TakeRecordsInto(setup, r.Identification, r.Extras);
-  if (Guessing(r)) {
-    const TPIDParams suggested = SuggestedParams(r);
-    setup.Guess = TSearchGains{suggested.P, suggested.I, suggested.D, suggested.Deadband};
-  } else if (!r.Suggestion.Found) {
-    TakeModelGuessInto(setup, r.Identification, r.Extras, r.Setup, r.Deadband);
-  }
+  if (Guessing(r) || !r.Suggestion.Found)
+    TakeFirstGuessInto(setup, Guessing(r) ? std::optional(SuggestedGuess(r)) : std::nullopt, r.Identification, r.Extras,
+                       r.Setup);
   return setup;
 }
 
@@ -138,18 +170,20 @@ TWritePlan ApplyPlan(const TSuggestRequest& request, const TSuggestReport& r, co
   TWritePlan plan;
   plan.Command = QStringLiteral("suggest");
   plan.Port = session.PortName();
-  plan.Source = Guessing(r) ? QStringLiteral("the suggestion, then trials") : QStringLiteral("trials of gains");
+  // Where the records show a glitch, the search may start elsewhere (TakeFirstGuessInto).
+  const bool suggestionFirst = Guessing(r) && setup.Guess == SuggestedGuess(r);
+  plan.Source = suggestionFirst ? QStringLiteral("the suggestion, then trials") : QStringLiteral("trials of gains");
   TGainSearch first(setup);
   const std::optional<TSearchGains> tried = GuessTried(first);
   const TPIDParams triedParams = tried ? WithSearchGains(SearchBase(r, board), *tried) : SuggestedParams(r);
-  if (Guessing(r)) plan.Steps = {{QString(), PlanWrites(board, ParamValuesOf(triedParams))}};
+  if (suggestionFirst) plan.Steps = {{QString(), PlanWrites(board, ParamValuesOf(triedParams))}};
   plan.MoreWrites = size_t(budget.Writes) - std::min(size_t(budget.Writes), plan.Total());
-  if (Guessing(r))
+  if (suggestionFirst)
     plan.Details.append(QStringLiteral("the suggestion first, with a step of %1, then verified with a step of %2 each way "
                                        "and a rest record; where it fails, gains are searched:")
                             .arg(SmallStep(setup.Step))
                             .arg(setup.Step));
-  if (tried && tried->Deadband != SuggestedParams(r).Deadband)
+  if (suggestionFirst && tried && tried->Deadband != SuggestedParams(r).Deadband)
     plan.Details.append(QStringLiteral("the suggestion is tried with \"Deadband (b):\" %1: one count of error moves its "
                                        "output by more than the %2 % of \"Max Output (m):\" a rest may, and where the motor "
                                        "stops on the edge of a count a rest record may or may not show it")

@@ -102,6 +102,15 @@ TSuggestReport SuggestGains(TBoardSession* session, TRunStore& history, const TS
 // Returns the board's parameters with the suggestion: its gains and its deadband.
 TPIDParams SuggestedParams(const TSuggestReport& report);
 
+// Takes into the setup the gains a search starts from: the suggestion (the model's gains, with
+// the deadband the trial uses) where there is one, else the model's guess (TakeModelGuessInto).
+// Where the records show a glitch, the search holds its trials to its kick, and the suggestion,
+// chosen without that hold, cut down to it keeps D's share and overshoots: the search starts
+// from the model's gains within the hold (GoalAgainstGlitches), those that pull against the
+// friction where some do, else its guess, or from the board's own gains where none is found.
+void TakeFirstGuessInto(TSearchSetup& setup, const std::optional<TSearchGains>& suggested,
+                        const TIdentification& identification, const TPlantExtras& extras, const TStepTestSetup& test);
+
 // Returns a run made of a prediction, for pictures: like's step and prediv, the given
 // parameters and label.
 TStepRun PredictedRun(const TStepRun& like, const TPIDParams& params, const TPrediction& prediction,

@@ -29,13 +29,9 @@ std::string LawRefusal(const std::vector<TLoopLawCheck>& law) {
   return {};
 }
 
-// Why the records hold the count jump below the one asked for: the encoder's glitches, whose
-// kick at the deadband's edge must stay within the rest limit, or its noise, a flicker passing
-// the deadband moving the output no more than a rest may (GoalAgainstFlicker).
+// Why the records hold the count jump below the one asked for: the encoder's noise, a flicker
+// passing the deadband moving the output no more than a rest may (GoalAgainstFlicker).
 std::string HoldCause(const TPlantExtras& extras) {
-  if (const int glitch = GlitchCounts(extras))
-    return GlitchesSeenText(glitch, extras.GlitchEvents, extras.FlickerSeconds) +
-           ", which holds one count to what keeps such a glitch's kick at the deadband's edge within the rest limit";
   return "the count flickers as noise does (by " + CountText(extras.FlickerCounts, 0, "count", "counts") + ", " +
          CountText(extras.FlickerEvents, 0, "time", "times") + "), which holds one count to what a rest may move the output";
 }
@@ -55,6 +51,13 @@ std::string HoldRefusal(const TMotorModel& motor, const TStepTestSetup& setup, c
 }
 
 }  // namespace
+
+double FrictionMarginPct(const TIdentification& identification, const TTuningGoal& goal) {
+  // What the fit may be off by, twice its standard error, between a tenth and half a percent of
+  // drive. A step and a step back that show friction well (it held the motor off target in
+  // both) need not pay for half a percent.
+  return std::clamp(2 * identification.FrictionSpread, kLeastFrictionMarginPct, goal.FrictionMarginPct);
+}
 
 TStepStart StateAfter(const TBoardRecords& records) {
   if (!records.Rest) return records.Steps.empty() ? TStepStart{} : records.Steps.front().Setup.Start;
@@ -87,10 +90,7 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
   const TMotorModel& motor = c.Identification.Motor;
   c.Deadband = std::max({request.Present.Deadband, DeadbandAgainstFlicker(c.Extras), DeadbandAgainstPlay(c.Extras)});
   TTuningGoal goal = GoalAgainstFlicker(request.Goal, c.Extras);
-  // The friction the gains must also pull against: what the fit may be off by, twice its
-  // standard error, between a tenth and half a percent of drive. A step and a step back that
-  // show friction well (it held the motor off target in both) need not pay for half a percent.
-  goal.FrictionMarginPct = std::clamp(2 * c.Identification.FrictionSpread, kLeastFrictionMarginPct, request.Goal.FrictionMarginPct);
+  goal.FrictionMarginPct = FrictionMarginPct(c.Identification, request.Goal);
   c.CountJumpInForcePct = goal.MaxCountJumpPct;
   c.Setup.Loop = LoopSettings(request.Present);
   c.Setup.Loop.Deadband = c.Deadband;

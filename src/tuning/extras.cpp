@@ -188,13 +188,18 @@ double GlitchCountJumpPct(double glitch, double deadband) {
   return kRestLimitPct / (2 * (std::max(1.0, std::floor(std::max(0.0, deadband))) + glitch));
 }
 
+TTuningGoal GoalAgainstGlitches(const TTuningGoal& goal, const TPlantExtras& extras) {
+  TTuningGoal held = GoalAgainstFlicker(goal, extras);
+  if (const int glitch = GlitchCounts(extras)) {
+    const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
+    held.MaxCountJumpPct = std::min(held.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));
+  }
+  return held;
+}
+
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras) {
   TTuningGoal flicker = goal;
   if (extras.FlickerEvents >= kNoisyFlickers) flicker.MaxCountJumpPct = std::min(goal.MaxCountJumpPct, kRestLimitPct);
-  if (const int glitch = GlitchCounts(extras)) {
-    const double deadband = std::max(DeadbandAgainstFlicker(extras), DeadbandAgainstPlay(extras));
-    flicker.MaxCountJumpPct = std::min(flicker.MaxCountJumpPct, GlitchCountJumpPct(glitch, deadband));
-  }
   return flicker;
 }
 

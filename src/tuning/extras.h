@@ -71,11 +71,12 @@ double DeadbandAgainstFlicker(const TPlantExtras& extras);
 
 // Returns the goal with the count jump held to the rest limit (kRestLimitPct) where the count
 // flickers often (noise): a flicker that still passes the deadband then moves the output no
-// more than a rest may. Where the records show a glitch of two counts or more, the count jump is
-// held to what keeps a glitch's kick within the rest limit (GlitchCountJumpPct). A count a force
-// moved at rest now and then (CountMovedAtRest) does not hold the model's choice: whether a
-// record shows one is chance, and the choice would cut P threefold in one run and not the next;
-// a search on the board holds its trials to the rest limit on that evidence instead.
+// more than a rest may. What shows now and then does not hold the model's choice: a glitch of
+// the encoder, or a count a force moved at rest (CountMovedAtRest). Whether a run's few records
+// hold one is chance: a glitch seen held one count to a twelfth of what it may push, and the
+// same board was refused in one run (nothing so soft pulled the motor onto target) and given
+// gains in the next. A search on the board holds its trials to a glitch's kick, or to the rest
+// limit, on that evidence instead.
 TTuningGoal GoalAgainstFlicker(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // The size of a glitch the records show: a one-sample jump of the count by two counts or more,
@@ -102,6 +103,13 @@ std::string GlitchKickText(double glitch);
 // whatever D's share of the jump (the kick is at most twice the count jump times the glitch and
 // the deadband's edge or a count).
 double GlitchCountJumpPct(double glitch, double deadband);
+
+// Returns GoalAgainstFlicker's goal with the count jump held further, where the records show a
+// glitch, to what keeps its kick within the rest limit (GlitchCountJumpPct). Not for the
+// model's choice, which a glitch seen by chance would flip between runs, but for where a search
+// on the board starts: it holds its trials to a glitch's kick, and bold gains cut down to that
+// kick keep D's share and overshoot where gains chosen within the hold do not.
+TTuningGoal GoalAgainstGlitches(const TTuningGoal& goal, const TPlantExtras& extras);
 
 // Returns why no suggestion can be trusted with these extras (ringing the model cannot
 // produce); empty when the choice can handle them.

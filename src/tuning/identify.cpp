@@ -554,6 +554,9 @@ constexpr TMustExplain kLoadMustExplain{0.5, 0.1};
 constexpr TMustExplain kPlayMustExplain{0.2, 0.012, kQuantisationVariance};
 // A longer delay must take away this much of the misfit of a shorter one.
 constexpr TMustExplain kDelayMustExplain{0.05, 0.01};
+// The lag, in cycles for each cycle of delay left out, at which a fit with a shorter delay only
+// stands in for the longer one.
+constexpr double kLagForDelay = 0.9;
 
 // Returns whether the runs move both ways: one way, friction and a load are one force to them.
 bool BothWays(const TFitData& data) {
@@ -688,13 +691,26 @@ TMinimum FitFromGuesses(TFitData& data) {
   std::sort(refined.begin(), refined.end(), [](const auto& a, const auto& b) { return a.first.Value < b.first.Value; });
   // A shorter delay that replays the runs about as well is the one: a step back's start speed,
   // friction and a lag take up a cycle of delay between them, and a motor without one was
-  // fitted with one, which cost it every suggestion at prediv 0.
+  // fitted with one, which cost it every suggestion at prediv 0. Not where the shorter delay
+  // replays them only with a lag of about the cycles it leaves out, against a longer delay that
+  // replays them about as well: that lag is the delay in another form, a hair worse or better by
+  // the run's disturbance, whichever of the two comes out best; a motor with a delay of a cycle
+  // was fitted with it in one run and not the next, its P four times apart.
   if (!refined.empty() && std::isfinite(refined.front().first.Value)) {
-    const double residuals = static_cast<double>(Residuals(refined.front().first.Point, data).size());
-    const double enough = refined.front().first.Value + std::max(kDelayMustExplain.Share * refined.front().first.Value,
-                                                                  kDelayMustExplain.PerResidual * residuals);
+    const TMinimum& best = refined.front().first;
+    const double residuals = static_cast<double>(Residuals(best.Point, data).size());
+    const double enough = best.Value + std::max(kDelayMustExplain.Share * best.Value, kDelayMustExplain.PerResidual * residuals);
+    const auto lagCycles = [&](const TMinimum& fit) { return ModelAt(fit.Point, data).Lag / data.Period; };
+    const std::vector<std::pair<TMinimum, int>> fits = refined;
+    const auto standsIn = [&](const std::pair<TMinimum, int>& fit) {
+      return std::any_of(fits.begin(), fits.end(), [&](const std::pair<TMinimum, int>& longer) {
+        return longer.second > fit.second && longer.first.Value <= enough &&
+               lagCycles(fit.first) >= lagCycles(longer.first) + kLagForDelay * (longer.second - fit.second);
+      });
+    };
+    const auto isEnough = [&](const std::pair<TMinimum, int>& fit) { return fit.first.Value <= enough && !standsIn(fit); };
     std::stable_sort(refined.begin(), refined.end(), [&](const auto& a, const auto& b) {
-      const bool aEnough = a.first.Value <= enough, bEnough = b.first.Value <= enough;
+      const bool aEnough = isEnough(a), bEnough = isEnough(b);
       if (aEnough != bEnough) return aEnough;
       return aEnough && a.second < b.second;
     });

@@ -43,14 +43,21 @@ bool SumHoldsLoad(const TLoopSettings& loop, bool loaded) { return loop.I != 0 |
 // target. Where the new integral does that within the wait, the test starts on target holding
 // that drive; where not, with the old sum, and P holds the rest of it with the error (a sum
 // wound up under a loop without I, say, which any I turns into a push the wait does not undo).
-TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, bool loaded) {
+// Nor where no load pulls the motor back and the old sum under the new I pushes beyond what
+// held it by more than friction: the push carries the motor past the target, friction holds it
+// there a count or two off, and the sum unwinds by those counts a cycle, not as the loop
+// settles; a second after the write a board left sixteen counts off by a loop without I still
+// had half its sum, and every step from there ended a count off with its integral winding.
+TStepTestSetup WithGainsOf(TStepTestSetup setup, const TGains& gains, const TMotorModel& motor) {
   if (GainsOf(setup.Loop) == gains) return setup;
+  const bool loaded = motor.LoadBeyondFriction(setup.Step);
   const double held = RestDrive(setup.Loop, setup.Start);
   const bool sumHolds = SumHoldsLoad(setup.Loop, loaded);
   setup.Loop = WithGains(setup.Loop, gains);
   TStepStart& start = setup.Start;
   const double fed = gains.FF0 * start.Command;
-  if (SettlesWithinWait(gains, setup.Loop.Period)) {
+  const bool unwinds = loaded || std::abs(gains.I * start.ErrorI + fed - held) <= motor.Friction;
+  if (SettlesWithinWait(gains, setup.Loop.Period) && unwinds) {
     start.Error = 0;
     start.ErrorI = (held - fed) / gains.I;
   } else if (gains.P > 0) {
@@ -135,6 +142,15 @@ TScore ScoreRun(const TMotorModel& motor, const TStepTestSetup& setup, double ma
   return ScoreSamples(simulation, setup, setup.Step, maxOvershootPct, settleLimit, judge);
 }
 
+// Returns whether the integral of the test's gains may wind at rest: where no load needs it
+// held and no deadband stops it, friction may hold the motor a count off its target with the
+// integral's sum against P (as the approach left it), and the sum then winds until the motor
+// slips, past the target as often as onto it. Which the model cannot tell: it turns on the sum
+// the approach leaves and on where within its count the motor stops.
+bool WindsAtRest(const TMotorModel& motor, const TStepTestSetup& test) {
+  return test.Loop.I > 0 && test.Loop.Deadband < 1 && !motor.LoadBeyondFriction(test.Step);
+}
+
 // Returns whether the run settled and ended within the steady-state goal: a count, or the
 // deadband.
 bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
@@ -157,15 +173,20 @@ TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, do
   return forward;
 }
 
-// The rank of gains that meet the goal on every motor: lower is better.
+// The rank of gains that meet the goal on every motor: lower is better. Gains whose integral
+// may wind at rest (WindsAtRest) come after those whose does not where they settle no sooner:
+// the few counts of IAE their integral saves in the approach are no reason to leave the motor
+// hunting at rest.
 struct TRank {
   int Settling = kNever;       // on the fitted motor
   int WorstSettling = kNever;  // over the mismatched ones
+  bool Winds = false;          // the integral may wind at rest
   double Iae = INFINITY;       // on the fitted motor
 
   bool operator<(const TRank& o) const {
     if (Settling != o.Settling) return Settling < o.Settling;
     if (WorstSettling != o.WorstSettling) return WorstSettling < o.WorstSettling;
+    if (Winds != o.Winds) return o.Winds;
     return Iae < o.Iae;
   }
 };
@@ -214,12 +235,11 @@ TStepTestSetup Longer(TStepTestSetup setup) {
 // it the output stays. (Against friction a large D may instead kick the output each time the
 // motor crosses the band's edge: then none.)
 TStepTestSetup TestFor(const TMotorModel& motor, const TStepTestSetup& setup, const TGains& gains, const TTuningGoal& goal) {
-  const bool loaded = motor.LoadBeyondFriction(setup.Step);
-  TStepTestSetup test = WithGainsOf(setup, gains, loaded);
+  TStepTestSetup test = WithGainsOf(setup, gains, motor);
   if (setup.Loop.Deadband >= 1 || CountJumpPct(test.Loop) <= kRestLimitPct) return test;
   TStepTestSetup wider = setup;
   wider.Loop.Deadband = 1;
-  wider = WithGainsOf(wider, gains, loaded);
+  wider = WithGainsOf(wider, gains, motor);
   const bool quiet =
       ScoreRunAndBack(motor, wider, goal.TargetOvershootPct, setup.Samples, goal.PullAgainstFriction).Settling != kNever;
   return quiet ? wider : test;
@@ -249,7 +269,7 @@ class TSearch {
         ScoreRunAndBack(FMotors[0], setup, FGoal.TargetOvershootPct, Last().Settling, FGoal.PullAgainstFriction);
     if (nominal.Settling == kNever) return false;
     if (!FrictionEdgesHold(setup)) return false;
-    TRank rank{nominal.Settling, 0, nominal.Iae};
+    TRank rank{nominal.Settling, 0, WindsAtRest(FMotors[0], setup), nominal.Iae};
     for (size_t i = 1; i < FMotors.size(); ++i) {
       const TScore corner =
           ScoreRun(FMotors[i], Longer(setup), CornerOvershootLimitPct(FGoal), Longer(setup).Samples, TJudge::Edge);
@@ -373,6 +393,16 @@ void SearchKick(TSearch& search, const TStepTestSetup& setup) {
   if (kicked) SearchAround(search);
 }
 
+// The pattern search moves no gain that is 0, so it cannot take away an integral that may wind
+// at rest (TRank): tries the best gains without it, and searches around them where they do as
+// well.
+void SearchWithoutWinding(TSearch& search) {
+  if (!search.Best().Rank.Winds) return;
+  TGains g = search.Best().Gains;
+  g.I = 0;
+  if (search.Try(g)) SearchAround(search);
+}
+
 // The parameter table's row of a gain.
 const TParamRow& RowOf(const char* fileKey) {
   for (const TParamRow& row : ParamTable())
@@ -419,6 +449,7 @@ std::optional<TGains> Search(const TMotorModel& motor, const TStepTestSetup& set
     search.StartFrom(start);
     SearchAround(search);
     SearchKick(search, setup);
+    SearchWithoutWinding(search);
     if (!best || search.Best().Rank < best->Rank) best = search.Best();
   }
   return Rounded(best->Gains, motor, setup, goal);

@@ -112,14 +112,16 @@ struct TSuggestion {
 // the shortest settling on the fitted motor among the gains within the goal's count jump that
 // keep the overshoot within the target there, and within the target and the corner allowance
 // on every mismatched motor, settling on all of them (the mismatched ones within twice the
-// run); ties go to the shorter worst settling. On the fitted motor the step back, from where
-// the step leaves loop and motor, must do as well, and neither may end with the output
-// swinging beyond the rest limit in its settled tail (a count that comes and goes across the
-// deadband kicks the output by D). Settling is judged a count inside the 2 % band (when the
-// band spans two counts or more): the model cannot tell on which side of a count's edge the
-// real motor comes to rest, and a response resting on the band's edge would settle or not by
-// that count. The output is limited by the loop's "Max Output (m):" as on the board. Gains are
-// rounded to three significant digits. The present gains (those of setup) are kept when they
+// run); ties go to the shorter worst settling, then, without a load or a deadband, to gains
+// without I (an integral there may wind at rest, friction holding the motor a count off). On
+// the fitted motor the step back, from where the step leaves loop and motor, must do as well,
+// and neither may end with the output swinging beyond the rest limit in its settled tail (a
+// count that comes and goes across the deadband kicks the output by D). Settling is judged a
+// count inside the 2 % band (when the band spans two counts or more): the model cannot tell on
+// which side of a count's edge the real motor comes to rest, and a response resting on the
+// band's edge would settle or not by that count. The output is limited by the loop's "Max
+// Output (m):" as on the board. Gains are rounded to three significant digits. The present
+// gains (those of setup) are kept when they
 // are within the count jump, meet the goal on the fitted motor and nothing found settles sooner
 // there: a fit is least sure of a motor that a well-tuned loop barely lets move, and must not
 // talk it out of them. Gains must bring the motor within the steady-state goal by the end of
@@ -127,5 +129,6 @@ struct TSuggestion {
 // do, those that do with a count more of deadband come with it (when the settling band holds
 // it), and otherwise there is no suggestion. Each test starts from where the board will be
 // once the gains are written: the integral's sum the board keeps, settled to hold what held the
-// motor where the new integral does that within the wait for rest.
+// motor where the new integral does that within the wait for rest (and, without a load, where
+// the kept sum under the new I pushes no further than friction from what held the motor).
 TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& goal);

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "boardtuning/suggestonboard.h"
+#include "tests/tuning/boardrun.h"
+#include "tuning/choice.h"
+#include "tuning/records.h"
+
 namespace {
 
 // A board that answers every step test with a response that settles at once, except the first,
@@ -86,6 +91,43 @@ TEST(BoardSearchTest, DangerPutsTheBoardBackAtOnce) {
     EXPECT_EQ(out.End, c.End) << c.Name;
     if (c.End == TSearchEnd::Tripped) {
       EXPECT_EQ(board.Calls.size(), c.Calls.size()) << c.Name << ": no step test after a trip";
+    }
+  }
+}
+
+// A search starts from the suggestion, except where the records show a glitch of the encoder:
+// there the search holds its trials to the glitch's kick, and it starts from the model's gains
+// chosen within that hold, not from the bolder suggestion cut down to it (which kept D's share
+// and overshot).
+TEST(BoardSearchTest, FirstGuessWithinTheGlitchHold) {
+  const struct {
+    const char* Motor;
+    bool Glitches;
+  } cases[] = {{"glitch=10", true}, {"play=3", false}};
+  for (const auto& c : cases) {
+    zirvsim::TBoardModel sim(1, *zirvsim::ParseMotorConstants(c.Motor));
+    SetGains(sim, 0.03, 0, 0.0005);  // sluggish: the model's gains within the hold differ
+    const TPIDParams present = ToRecord(sim.Params());
+    const TChoice choice = ChooseGains(*RecordsOfRuns(MeasuredRuns(sim, 200, 2)), {present, 200, 2, {}});
+    ASSERT_TRUE(choice.Suggestion.Found) << c.Motor;
+    TSearchSetup setup;
+    setup.Loop = LoopSettings(present);
+    setup.Step = 200;
+    setup.Prediv = 2;
+    TakeRecordsInto(setup, choice.Identification, choice.Extras);
+    ASSERT_EQ(setup.GlitchCounts > 0, c.Glitches) << c.Motor;
+    const TGains& g = choice.Suggestion.Gains;
+    const TSearchGains suggested{g.P, g.I, g.D, choice.Deadband};
+    TakeFirstGuessInto(setup, suggested, choice.Identification, choice.Extras, choice.Setup);
+    ASSERT_TRUE(setup.Guess) << c.Motor;
+    const auto jump = [&](const TSearchGains& s) { return s.P + s.I + s.D / setup.Loop.Period; };
+    const double held = GoalAgainstGlitches(setup.Goal, choice.Extras).MaxCountJumpPct / 100 * setup.Loop.MaxOutput;
+    if (c.Glitches) {
+      EXPECT_GT(jump(suggested), held) << c.Motor;
+      EXPECT_LE(jump(*setup.Guess), held * (1 + 1e-9)) << c.Motor;
+    } else {
+      EXPECT_EQ(setup.Guess->P, suggested.P) << c.Motor;
+      EXPECT_EQ(setup.Guess->D, suggested.D) << c.Motor;
     }
   }
 }

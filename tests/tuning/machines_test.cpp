@@ -98,14 +98,15 @@ struct TFlickerCase {
 };
 
 // Play, an encoder's glitches, its noise and a coarse encoder tell themselves apart: only play
-// is play, a glitch holds how hard a count may push to what keeps its kick at the deadband's
-// edge within the rest limit and asks for no deadband, noise sets both to its own.
+// is play, a glitch asks for no deadband and leaves the model's count jump alone (a run's
+// records show one or not by chance) while the search holds its trials to what keeps a glitch's
+// kick at the deadband's edge within the rest limit, noise sets both to its own.
 TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
   // A deadband is a count at least wherever one count moves the output by more than a rest may,
   // the flicker's size where it flickers, and at most a count more than what the records show.
   const TFlickerCase cases[] = {
       {"play", "play=3", true, 1, 2, 20},
-      {"glitches_now_and_then", "glitch=10", false, 0, 1, kRestLimitPct / 6},
+      {"glitches_now_and_then", "glitch=10", false, 0, 1, 20},
       {"noise", "encnoise=1", false, 1, 2, 10},
       {"coarse", "cpr=400", false, 0, 2, 20},
   };
@@ -115,8 +116,8 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
     EXPECT_EQ(choice.CountJumpInForcePct, c.CountJumpPct) << c.Name;
     // The search on the board keeps to the same count jump. From bold gains whose step ends far
     // from target, its first trial moves P up as far as the count jump lets it: beyond the rest
-    // limit only where the count is not noisy (one glitch held every trial to the rest limit,
-    // and no gains settled a load). Its deadband may reach a count beyond the flicker or play.
+    // limit only where the count is neither noisy nor glitching (a glitch holds every trial to
+    // its kick). Its deadband may reach a count beyond the flicker or play.
     TSearchSetup setup;
     setup.Loop = LoopSettings(ToRecord(zirvsim::TBoardParams{}));
     setup.Step = 200;
@@ -138,7 +139,8 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
     const std::optional<TPlannedRun> first = TGainSearch(setup).Next();
     ASSERT_TRUE(first) << c.Name;
     const double jump = first->Gains.P + first->Gains.I + first->Gains.D / setup.Loop.Period;
-    EXPECT_EQ(jump <= SearchBounds(setup).QuietCountJump * (1 + 1e-9), c.CountJumpPct <= kRestLimitPct) << c.Name << ": " << jump;
+    EXPECT_EQ(jump <= SearchBounds(setup).QuietCountJump * (1 + 1e-9), c.CountJumpPct <= kRestLimitPct || setup.GlitchCounts > 0)
+        << c.Name << ": " << jump;
     if (!choice.Suggestion.Found) continue;  // a coarse encoder's friction may leave none, and says so
     EXPECT_GE(choice.Deadband, c.MinDeadband) << c.Name;
     EXPECT_LE(choice.Deadband, c.MaxDeadband) << c.Name;
@@ -148,10 +150,21 @@ TEST(MachinesTest, PlayGlitchesNoiseAndCoarseCountsToldApart) {
 // The same machine on boards that differ only in their disturbance gives the same choice: P and
 // D within 30 % of each other, and one deadband.
 TEST(MachinesTest, SameMachineSameChoice) {
-  for (const char* motor : {"noise=0.02", "play=3"}) {
+  const struct {
+    const char* Motor;
+    uint64_t FirstSeed = 1;
+  } cases[] = {
+      {"noise=0.02"},
+      {"play=3"},
+      {"delay=1"},
+      // A worn drive's play and glitches blur its delay of a cycle: on these boards a fit with
+      // none and a lag of a cycle came out best, and P a third lower.
+      {"delay=1,play=1.185,glitch=7.091", 7},
+  };
+  for (const auto& [motor, firstSeed] : cases) {
     std::vector<double> ps, ds;
     std::set<double> deadbands;
-    for (uint64_t seed = 1; seed <= 4; ++seed) {
+    for (uint64_t seed = firstSeed; seed < firstSeed + 4; ++seed) {
       const TChoice c = ChooseGains(Records(motor, 0, seed), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
       ASSERT_TRUE(c.Suggestion.Found) << motor << ": " << c.Refusal;
       ps.push_back(c.Suggestion.Gains.P);
@@ -164,10 +177,43 @@ TEST(MachinesTest, SameMachineSameChoice) {
   }
 }
 
-// A noisy count holds one count to the rest limit, a glitch to what keeps its kick within it;
-// where nothing within the hold pulls the motor onto target against its friction and gains
-// within the count jump asked for would, the refusal names the hold and its figure, not the
-// friction.
+// Gains chosen on a board whose own loop without I left the motor off target, its sum wound up
+// all the while: written and left to rest as suggest does, and after a step and the step back,
+// the motor rests within a count or the deadband of target, and on it where the gains have an
+// integral and no deadband (a count off, the integral winds until the motor slips).
+TEST(MachinesTest, ChoiceFromAWoundSumRestsOnTarget) {
+  const struct {
+    const char* Name;
+    const char* Motor;
+    double P, I, D;
+  } cases[] = {
+      // Sixteen counts off: a second after the write the new I still pushed with half the sum.
+      {"delay_from_a_sluggish_loop_without_i", "delay=2", 0.03, 0, 0.0005},
+  };
+  for (const auto& c : cases) {
+    zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+    SetGains(board, c.P, c.I, c.D);
+    const TPIDParams present = ToRecord(board.Params());
+    const TChoice choice = ChooseGains(*RecordsOfRuns(MeasuredRuns(board, 200, 0)), {present, 200, 0, {}});
+    ASSERT_TRUE(choice.Suggestion.Found) << c.Name << ": " << choice.Refusal;
+    const TGains& g = choice.Suggestion.Gains;
+    zirvsim::TBoardParams params = board.Params();
+    params.P = g.P, params.I = g.I, params.D = g.D, params.FeedForward1 = g.FF1, params.Deadband = choice.Deadband;
+    board.SetParams(params);
+    board.RunFor(1.0);
+    RunOnBoard(board, 200, 0);
+    board.RunFor(0.01);
+    RunOnBoard(board, -200, 0);
+    board.RunFor(0.3);
+    const TStepRecord rest = RunOnBoard(board, 0, 0);
+    const double off = g.I > 0 && choice.Deadband < 1 ? 0 : std::max(1.0, choice.Deadband);
+    EXPECT_LE(std::abs(rest.Errors.back()), off) << c.Name << ": P " << g.P << " I " << g.I << " b " << choice.Deadband;
+  }
+}
+
+// A noisy count holds one count to the rest limit; where nothing within the hold pulls the
+// motor onto target against its friction and gains within the count jump asked for would, the
+// refusal names the hold and its figure, not the friction.
 TEST(MachinesTest, RefusalNamesTheHoldOnTheCountJumpWhereItBinds) {
   const struct {
     const char* Motor;
@@ -175,7 +221,6 @@ TEST(MachinesTest, RefusalNamesTheHoldOnTheCountJumpWhereItBinds) {
     const char* Figure;
   } cases[] = {
       {"encnoise=1,friction=2.5,gain=800,tau=0.03", "the count flickers as noise does", ", 10 % of"},
-      {"glitch=5.101", "the encoder's count jumps for a sample by as much as 2 counts", ", 1.67 % of"},
   };
   for (const auto& c : cases) {
     const TChoice choice = ChooseGains(Records(c.Motor, 0), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});

@@ -150,6 +150,21 @@ TEST(SuggestTest, KeepsPresentGainsWhenNothingSettlesSooner) {
   EXPECT_EQ(again.Gains, first.Gains);
 }
 
+// Without a load or a deadband, an integral may leave the motor resting a count off with its
+// sum against P, winding until the motor slips: it is taken only where it settles sooner than
+// the same gains without it.
+TEST(SuggestTest, NoIntegralThatMayWindAtRestWhereItSettlesNoSooner) {
+  const TSuggestCase cases[] = {
+      {"fast_motor_small_step", {6000, 0.005, 0.3, 0.02}, 200, 0, 5},
+  };
+  for (const TSuggestCase& c : cases) {
+    const TSuggestion s = SuggestGains(ModelOf(c.Motor), SetupFor(c, ToRecord(zirvsim::TBoardParams{})), GoalOf(c));
+    ASSERT_TRUE(s.Found) << c.Name << ": " << s.Problem;
+    ASSERT_LT(s.Deadband, 1) << c.Name;
+    EXPECT_EQ(s.Gains.I, 0) << c.Name;
+  }
+}
+
 // A slow motor with the count jump held to 10 %: the gains that meet the goal have too little P
 // and I to pull the motor within the 2 % band against its friction (13 counts at the fitted
 // friction and its margin): nothing is suggested, and the friction is named with the count jump
