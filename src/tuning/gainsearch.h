@@ -36,7 +36,9 @@
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
 // I, left the motor crossing to and fro on the edge of a count: whether a motor rests on the
-// edge of a count is a matter of where it stops, which one rest record cannot tell. Without a
+// edge of a count is a matter of where it stops, which one rest record cannot tell. With records
+// of more than a servo cycle a sample, gains that missed by such rocking alone are judged next
+// with the same P and D and less I, which moves where the motor stops and rocked no more often. Without a
 // load, gains with I are not kept where a step of the verification came to rest past its target
 // having begun with the sum the step before wound up the other way: from a loop left at rest the
 // approach's whole windup carries the motor further past.
@@ -307,6 +309,9 @@ class TGainSearch {
   void WidenIntegralWhereShort();
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnCountEdge(const TSearchGains& gains) const;
+  bool LessIThanRocked(const TSearchGains& rocked, const TSearchGains& gains) const;
+  bool RockedOnCountEdge(const TSearchRun& run) const;
+  bool JudgeWithLessI(const TSearchGains& missed);
   bool PlanRidgeMove();
   bool PlanQuietMove();
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;

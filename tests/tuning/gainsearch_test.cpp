@@ -430,6 +430,36 @@ TEST(GainSearchTest, AChangeOfIUnderALoadIsMeasuredAtRest) {
   }
 }
 
+// Under a load, gains whose verification rocked on the edge of a count are judged again with the
+// same P and D and less I where the records span more than a servo cycle a sample, and kept
+// where that verification comes to rest; with a sample a cycle less I rocked as often, and the
+// search goes on instead.
+TEST(GainSearchTest, GainsThatRockedUnderALoadAreJudgedWithLessI) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  for (const auto& [name, prediv, judged] : {std::tuple{"a_sample_a_cycle", 0, false}, std::tuple{"prediv_2", 2, true}}) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0005);
+    s.Prediv = prediv;
+    s.Loaded = true;
+    s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, prediv);
+    TGainSearch search(s);
+    std::optional<TSearchGains> rocked;
+    std::optional<TPlannedRun> next;
+    while ((next = search.Next()) && (!rocked || next->Gains == *rocked)) {
+      if (next->Purpose == TRunPurpose::Judge) rocked = next->Gains;
+      search.Record(rocked ? Buzzing(*next, true) : Settling(*next));
+    }
+    ASSERT_TRUE(rocked && next) << name;
+    const bool lessI = next->Purpose == TRunPurpose::Judge && next->Gains.P == rocked->P && next->Gains.D == rocked->D &&
+                       std::abs(next->Gains.I / rocked->I - 0.6) < 0.01;
+    EXPECT_EQ(lessI, judged) << name << ": P " << next->Gains.P << " I " << next->Gains.I << " D " << next->Gains.D;
+    if (!judged) continue;
+    const TSearchGains less = next->Gains;
+    while ((next = search.Next()) && next->Gains == less) search.Record(Settling(*next));
+    EXPECT_EQ(search.Kept(), std::optional(less)) << name;
+  }
+}
+
 // A bolder trial with I held past its target (the approach's windup carried it there, friction
 // holds it) goes on with less I, here none; one held short of it does not.
 TEST(GainSearchTest, ABolderTrialHeldPastItsTargetGoesOnWithLessI) {
