@@ -768,7 +768,8 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   point.Figures[side] = run.Figures;
   const TPoint& best = FPoints[FBest];
   if (!point.Cost[1 - side]) {
-    if (best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
+    // The centre the search goes on from is measured the other way whatever it cost this way.
+    if (trial.Gains != FBest && best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
       Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
                FixedText(*best.Cost[side], 1) + " this way");
       Repair(trial.Gains, run.Figures);
@@ -779,7 +780,9 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
     return;
   }
   trial.Cost = CostOf(trial.Gains);
-  if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
+  if (trial.Gains == FBest) {
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", the centre the search goes on from");
+  } else if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
     FBest = trial.Gains;
     trial.Better = true;
     // The same move again, twice as far: a start far from good gains gets there in fewer trials.
@@ -940,7 +943,11 @@ void TGainSearch::ToJudge() {
   std::optional<TSearchGains> pick;
   for (const auto& [gains, point] : FPoints) {
     const double cost = CostOf(gains);
-    if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present) continue;
+    // Gains as bold in P and D as some that rocked on the edge of a count under a load would
+    // spend a verification on gains the verdict does not keep.
+    if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present ||
+        KickOnCountEdge(gains))
+      continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
   if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
@@ -971,18 +978,61 @@ bool TGainSearch::PlanMove() {
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
-      if (FScale < kLastScale) return FSetup.GlitchCounts > 0 && PlanRidgeMove();
+      if (FScale < kLastScale) {
+        if (FSetup.GlitchCounts > 0) return PlanRidgeMove();
+        if (!Recentre()) return false;
+        if (!FPoints.at(FBest).Cost[0] || !FPoints.at(FBest).Cost[1]) return PlanOtherWay();
+      }
       FPoll = MovesFor(FBest);
     }
     const TMove move = FPoll.front();
     FPoll.erase(FPoll.begin());
     const std::optional<TSearchGains> next = Moved(FBest, move);
-    if (!next || Excluded(*next) || FPoints.count(*next)) continue;
+    // Under a load, gains as bold in P and D as some that rocked on the edge of a count are
+    // never kept: a run of them spends the step tests the gains that may be kept need.
+    if (!next || Excluded(*next) || FPoints.count(*next) || KickOnCountEdge(*next)) continue;
     FMoving = move;
     StartTrial(*next);
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// Where the best gains cannot be kept (their verification failed, or under a load a run as bold
+// in P and D rocked on the edge of a count) and the moves around them are spent, the search goes
+// on from the gains that cost least of those that may still be kept: measured both ways, or one
+// way only where that way met the goal (a move that cured what the best gains showed on one side
+// may have been left after that side for costing more than they did). Each becomes the centre
+// once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+bool TGainSearch::Recentre() {
+  FCentres.insert(FBest);
+  if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest))) return false;
+  const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
+  std::optional<TSearchGains> pick;
+  double least = kInfinity;
+  for (const auto& [gains, point] : FPoints) {
+    if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) || KickOnCountEdge(gains)) continue;
+    double cost = 0;
+    for (const std::optional<double>& side : point.Cost) cost = std::max(cost, side.value_or(0.0));
+    if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
+    pick = gains, least = cost;
+  }
+  if (!pick) return false;
+  FBest = *pick;
+  FCentres.insert(FBest);
+  FScale = 1;
+  FLastGood.reset();
+  FMoving.reset();
+  return true;
+}
+
+// Measures the centre, known one way, the other way: the step that brings the motor back
+// towards where the search began goes first where it is the way already measured.
+bool TGainSearch::PlanOtherWay() {
+  FPoll = MovesFor(FBest);
+  StartTrial(FBest);
+  Plan(TPlannedRun{FBest, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+  return true;
 }
 
 // The approach's windup is an estimate from the fitted motor (a spring or an arm the model holds

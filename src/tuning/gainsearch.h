@@ -36,10 +36,15 @@
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
 // I, left the motor crossing to and fro on the edge of a count: whether a motor rests on the
-// edge of a count is a matter of where it stops, which one rest record cannot tell.
+// edge of a count is a matter of where it stops, which one rest record cannot tell. Such gains
+// are neither tried nor verified once a run has rocked so; and where the best gains cannot be
+// kept and the moves around them are spent, the search goes on, while runs are left, from the
+// gains that cost least of those that may be (measured the other way first where a trial was
+// left after one way that met the goal).
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -301,6 +306,8 @@ class TGainSearch {
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  bool Recentre();
+  bool PlanOtherWay();
   void WidenIntegralWhereShort();
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnCountEdge(const TSearchGains& gains) const;
@@ -354,6 +361,7 @@ class TGainSearch {
   std::vector<TMove> FPoll;  // the moves of this poll still to try
   std::optional<TMove> FLastGood;
   std::optional<TMove> FMoving;  // the move of the trial under way
+  std::set<TSearchGains> FCentres;  // gains the search has gone on from after the best were ruled out
   bool FRidging = false;     // moving along the glitches' kick limit, past the smallest move
   std::optional<TSearchGains> FRepair;  // where a bolder trial that overshot goes on to
   int FRepairs = 0;
