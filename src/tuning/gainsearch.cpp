@@ -937,7 +937,7 @@ void TGainSearch::Verdict() {
   if (!PlanMove()) ToJudge();
 }
 
-void TGainSearch::ToJudge() {
+std::optional<TSearchGains> TGainSearch::ToBeJudged() const {
   const int samples = kStepTestSamples;
   const double present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
@@ -950,6 +950,11 @@ void TGainSearch::ToJudge() {
       continue;
     if (!pick || cost < CostOf(*pick)) pick = gains;
   }
+  return pick;
+}
+
+void TGainSearch::ToJudge() {
+  const std::optional<TSearchGains> pick = ToBeJudged();
   if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
     if (FRuns.empty() && FFailures.empty())
       FFailures = {{"", "bounds",
@@ -1004,9 +1009,11 @@ bool TGainSearch::PlanMove() {
 // way only where that way met the goal (a move that cured what the best gains showed on one side
 // may have been left after that side for costing more than they did). Each becomes the centre
 // once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+// Gains ready to be verified go first: the verification tells more than a poll.
 bool TGainSearch::Recentre() {
   FCentres.insert(FBest);
   if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest))) return false;
+  if (FJudgements >= kMostJudgements || ToBeJudged()) return false;
   const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
   double least = kInfinity;

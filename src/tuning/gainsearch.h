@@ -303,6 +303,7 @@ class TGainSearch {
   void AfterSearchRun(TDanger danger);
   void AfterJudgeRun(TDanger danger);
   void Judge(const TSearchGains& gains);
+  std::optional<TSearchGains> ToBeJudged() const;
   void ToJudge();
   void Verdict();
   bool PlanMove();
