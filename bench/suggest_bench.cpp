@@ -12,6 +12,11 @@
 //   suggest_goal_met, suggest_goal_met_share: the cases whose final gains settle within the
 //     record both ways with at most 5 % overshoot, rest within a count (or the deadband) of
 //     target, and keep the output within 10 % of "Max Output (m):" peak-to-peak at rest;
+//   suggest_goal_met_lasting: of those, the cases whose gains meet the goal again in each of
+//     five more such measurements on the same board, each step a count longer (a motor that
+//     rests on the edge of a count, or a glitch that comes while it rests off the middle of its
+//     deadband, shows in some rest records and not in others); their lines say "met", the
+//     others "met, not lasting" (and the grid's gains, where it ran, "not lasting");
 //   suggest_worse_than_before: cases where a figure of the final gains is worse than the
 //     start's (the verdict's own rule);
 //   suggest_kept_but_missed: cases where suggest kept new gains, telling the user that every
@@ -198,19 +203,31 @@ constexpr std::chrono::milliseconds kPoweredFor{1000};
 // Idle cycles before each run of a measurement: a second, for the loop to come to rest.
 constexpr int kSettleCycles = 2500;
 
-// A step, the step back and a rest record with the parameters, on a board that runs a copy of
-// the given one (a fresh board with the machine, at rest).
-TBoardFigures Measure(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
-  board.SetParams(params);
+// A step, the step back and a rest record on the board as it stands.
+TBoardFigures MeasureOn(zirvsim::TBoardModel& board, int prediv, int step = kStep, int back = -kStep) {
   TBoardFigures f;
   board.RunCycles(kSettleCycles);
-  f.Forward = Figures(RunOnBoard(board, kStep, prediv));
+  f.Forward = Figures(RunOnBoard(board, step, prediv));
   board.RunCycles(kSettleCycles);
-  f.Reverse = Figures(RunOnBoard(board, -kStep, prediv));
+  f.Reverse = Figures(RunOnBoard(board, back, prediv));
   board.RunCycles(kSettleCycles);
   f.Rest = Figures(RunOnBoard(board, 0, 0));
   return f;
 }
+
+// A step, the step back and a rest record with the parameters, on a board that runs a copy of
+// the given one (a fresh board with the machine, at rest).
+TBoardFigures Measure(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
+  board.SetParams(params);
+  return MeasureOn(board, prediv);
+}
+
+// Rounds of step, step back and rest record beyond the first measurement, on the same board,
+// each step a count longer than the last and the step back as before, so that the motor comes
+// to rest at other places: whether it rests on the edge of a count, or a glitch comes while it
+// rests off the middle of its deadband, is a matter of where it stops and when, which one rest
+// record of 80 ms may not show.
+constexpr int kLastingRounds = 5;
 
 // A fresh board with the machine, at rest with the default gains.
 zirvsim::TBoardModel FreshBoard(const std::string& motor) {
@@ -246,6 +263,18 @@ std::string MissedText(const TBoardFigures& f, double deadband) {
   return text;
 }
 
+// What misses the goal in the first of kLastingRounds measurements that follow Measure's own on
+// a board that runs a copy of the given one, each starting where the last left the motor, with
+// a step of kStep + 1, kStep + 2, ... and the step back -kStep; empty where the goal lasts.
+std::string LastingMiss(zirvsim::TBoardModel board, const zirvsim::TBoardParams& params, int prediv) {
+  board.SetParams(params);
+  MeasureOn(board, prediv);
+  for (int round = 1; round <= kLastingRounds; ++round)
+    if (const TBoardFigures f = MeasureOn(board, prediv, kStep + round); !GoalMet(f, params.Deadband))
+      return "round " + std::to_string(round) + " of " + std::to_string(kLastingRounds) + ": " + MissedText(f, params.Deadband);
+  return {};
+}
+
 // The best forward settling (samples) over a grid of P, I, D and Deadband within the count
 // jump (the I in finer steps where the coarse grid finds nothing), refined by a pattern search
 // around the best of it (P, I and D up and down by 2^(1/4), then 2^(1/8)). Each candidate is
@@ -253,6 +282,7 @@ std::string MissedText(const TBoardFigures& f, double deadband) {
 struct TGridBest {
   std::optional<int> Settling;
   zirvsim::TBoardParams Params;
+  bool Lasting = false;  // its gains meet the goal again in later measurements (LastingMiss)
 };
 
 TGridBest GridBest(const std::string& motor, int prediv) {
@@ -301,7 +331,7 @@ TGridBest GridBest(const std::string& motor, int prediv) {
           moved |= params.*gain > 0 && tryParams(params);
         }
     }
-  return {best, bestParams};
+  return {best, bestParams, LastingMiss(fresh, bestParams, prediv).empty()};
 }
 
 // Runs zirv7ctl in this process and returns its JSON output (empty when there is none) and its
@@ -354,6 +384,7 @@ struct TCase {
   int Writes = 0;
   int Unstable = 0;
   int UnstableLate = 0;
+  bool Lasting = false;  // met, and met again in each of kLastingRounds more measurements
 };
 
 // The time suggest waits for a board that runs in real time, beyond its own computing: the
@@ -441,6 +472,8 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
+  const std::string lastingMiss = c.Met ? LastingMiss(fresh, final, prediv) : std::string();
+  c.Lasting = c.Met && lastingMiss.empty();
   c.Worse = !WorseFigures(before, after, kGoal, final.Deadband).empty();
   const bool kept = !o[QStringLiteral("search")][QStringLiteral("kept")].isNull() ||
                     o[QStringLiteral("verification")][QStringLiteral("kept")].toBool();
@@ -457,8 +490,9 @@ TCase RunCase(const std::string& motor, int prediv, const TStart& start, std::op
   for (const QJsonValue f : o[QStringLiteral("verification")][QStringLiteral("failures")].toArray())
     why += (why.isEmpty() ? "" : "; ") + f[QStringLiteral("text")].toString();
   if (c.KeptButMissed) why += (why.isEmpty() ? "" : "; ") + QString::fromStdString(MissedText(after, final.Deadband));
+  if (!lastingMiss.empty()) why += (why.isEmpty() ? "not lasting, " : "; not lasting, ") + QString::fromStdString(lastingMiss);
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes%s%s\n", name.c_str(),
-               start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
+               start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? (c.Lasting ? "met" : "met, not lasting") : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D, final.Deadband,
                c.Ratio, c.Steps, c.Seconds, c.Writes, why.isEmpty() ? "" : ": ", qPrintable(why));
   return c;
 }
@@ -596,14 +630,17 @@ TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start
   const TBoardFigures before = Measure(fresh, ParamsOf(start), prediv);
   const TBoardFigures after = Measure(fresh, final, prediv);
   c.Met = GoalMet(after, final.Deadband);
+  const std::string lastingMiss = c.Met ? LastingMiss(fresh, final, prediv) : std::string();
+  c.Lasting = c.Met && lastingMiss.empty();
   c.KeptButMissed = kept && !c.Met && !SameGains(final, ParamsOf(start));
   if (c.KeptButMissed) why += (why.empty() ? "" : "; ") + MissedText(after, final.Deadband);
+  if (!lastingMiss.empty()) why += (why.empty() ? "not lasting, " : "; not lasting, ") + lastingMiss;
   const std::vector<TFigureFailure> worse = WorseFigures(before, after, kGoal, final.Deadband);
   c.Worse = !worse.empty();
   for (const TFigureFailure& f : worse) why += "; worse: " + f.Text;
   if (best) c.Ratio = c.Met ? double(*after.Forward.SettlingSamples) / *best : INFINITY;
   std::fprintf(stderr, "%s %s: %s%s, P %g I %g D %g b %g, ratio %.2f, %d steps, %.1f s, %d writes, %d unstable%s%s\n",
-               name.c_str(), start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? "met" : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D,
+               name.c_str(), start.Name, c.KeptButMissed ? "kept but missed" : c.Met ? (c.Lasting ? "met" : "met, not lasting") : "missed", c.Worse ? ", worse" : "", final.P, final.I, final.D,
                final.Deadband, c.Ratio, c.Steps, c.Seconds, c.Writes, c.Unstable, why.empty() ? "" : ": ", why.c_str());
   return c;
 }
@@ -649,7 +686,7 @@ std::pair<double, int> RepeatSpread(const std::string& motor) {
 
 // The figures of a set of cases.
 struct TTally {
-  int Cases = 0, Met = 0, Worse = 0, KeptButMissed = 0, Steps = 0, Writes = 0, Unstable = 0, UnstableLate = 0;
+  int Cases = 0, Met = 0, Lasting = 0, Worse = 0, KeptButMissed = 0, Steps = 0, Writes = 0, Unstable = 0, UnstableLate = 0;
   double Seconds = 0;
   std::vector<double> Ratios;
   std::optional<double> Spread;
@@ -658,6 +695,7 @@ struct TTally {
   void Add(const TCase& c) {
     ++Cases;
     Met += c.Met;
+    Lasting += c.Lasting;
     Worse += c.Worse;
     KeptButMissed += c.KeptButMissed;
     Steps = std::max(Steps, c.Steps);
@@ -677,6 +715,7 @@ struct TTally {
     const std::string s = kind.empty() ? "" : "_" + kind;
     std::printf("suggest_goal_met%s %d cases\n", s.c_str(), Met);
     std::printf("suggest_goal_met_share%s %.1f %%\n", s.c_str(), Cases ? 100.0 * Met / Cases : 0.0);
+    std::printf("suggest_goal_met_lasting%s %d cases\n", s.c_str(), Lasting);
     std::printf("suggest_worse_than_before%s %d cases\n", s.c_str(), Worse);
     std::printf("suggest_kept_but_missed%s %d cases\n", s.c_str(), KeptButMissed);
     if (!Ratios.empty()) {
@@ -717,7 +756,8 @@ const TKind* KindNamed(const std::string& name) {
 
 // One job, run in a process of its own (suggest waits in real time for the board, so jobs run
 // side by side): "case KIND DRAW PREDIV" tunes one machine at one prediv from every start and
-// prints a line "case KIND START met worse ratio steps seconds writes unstable late keptbutmissed"
+// prints a line "case KIND START met worse ratio steps seconds writes unstable late keptbutmissed
+// lasting"
 // for each,
 // then "timing IDENTIFY_MS SUGGEST_MS"; "repeat KIND" prints "repeat KIND SPREAD DEADBANDS";
 // "paced KIND DRAW PREDIV START" tunes once on a paced board and prints "paced SECONDS".
@@ -760,16 +800,19 @@ int RunJob(const QStringList& job, bool gridded, const QString& gridCache, bool 
   if (cached != cache.end()) grid.Settling = cached->second;
   else if (gridded) grid = GridBest(motor, prediv);
   const std::optional<int> best = grid.Settling;
-  // The cache keeps the best settling alone: its gains are shown only where the grid ran here.
+  // The cache keeps the best settling alone: its gains, and whether they last, are shown only
+  // where the grid ran here.
   char gains[96] = "";
-  if (best && cached == cache.end()) std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband);
+  if (best && cached == cache.end())
+    std::snprintf(gains, sizeof gains, ": P %g I %g D %g b %g%s", grid.Params.P, grid.Params.I, grid.Params.D, grid.Params.Deadband,
+                  grid.Lasting ? "" : ", not lasting");
   const std::string name = std::string(kind->Name) + " [" + motor + "] prediv " + std::to_string(prediv) + " (grid best " +
                            (best ? std::to_string(*best) : std::string("-")) + gains + ")";
   for (size_t s = 0; s < std::size(kStarts); ++s) {
     const TCase c = serial ? RunCase(motor, prediv, kStarts[s], best, false, name)
                            : RunCaseInProcess(motor, prediv, kStarts[s], best, name, trace);
-    std::printf("case %s %zu %d %d %g %d %g %d %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,
-                c.Unstable, c.UnstableLate, c.KeptButMissed);
+    std::printf("case %s %zu %d %d %g %d %g %d %d %d %d %d\n", kind->Name, s, c.Met, c.Worse, c.Ratio, c.Steps, c.Seconds, c.Writes,
+                c.Unstable, c.UnstableLate, c.KeptButMissed, c.Lasting);
   }
   const auto [fit, choose] = FitAndChooseMs(motor, prediv);
   std::printf("timing %g %g\n", fit, choose);
@@ -853,7 +896,7 @@ TCase CaseOf(const QStringList& f) {
   TCase c;
   c.Met = f[3].toInt(), c.Worse = f[4].toInt(), c.Ratio = f[5].toDouble(), c.Steps = f[6].toInt();
   c.Seconds = f[7].toDouble(), c.Writes = f[8].toInt(), c.Unstable = f[9].toInt(), c.UnstableLate = f[10].toInt();
-  c.KeptButMissed = f[11].toInt();
+  c.KeptButMissed = f[11].toInt(), c.Lasting = f[12].toInt();
   return c;
 }
 
@@ -884,7 +927,7 @@ int main(int argc, char** argv) {
   for (size_t j = 0; j < jobs.size(); ++j)
     for (const QString& line : results[j]) {
       const QStringList f = line.split(u' ');
-      if (f[0] == QStringLiteral("case") && f.size() == 12) {
+      if (f[0] == QStringLiteral("case") && f.size() == 13) {
         const TCase c = CaseOf(f);
         tallies[f[1].toStdString()].Add(c);
         all.Add(c);

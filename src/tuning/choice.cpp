@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "tuning/fixedtext.h"
+
 namespace {
 
 // The least friction margin, % of drive.
@@ -25,6 +27,33 @@ std::string LawRefusal(const std::vector<TLoopLawCheck>& law) {
            " % of full drive): this board's loop is another one, and a suggestion cannot be trusted on it";
   }
   return {};
+}
+
+// Why the records hold the count jump below the one asked for: the encoder's glitches, whose
+// kick at the deadband's edge must stay within the rest limit, or its noise, a flicker passing
+// the deadband moving the output no more than a rest may (GoalAgainstFlicker).
+std::string HoldCause(const TPlantExtras& extras) {
+  if (const int glitch = GlitchCounts(extras))
+    return "the encoder's count jumps for a sample by as much as " + CountText(glitch, 0, "count", "counts") + " (" +
+           CountText(extras.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
+           FixedText(extras.FlickerSeconds, 2) + " s of records), which holds one count to what keeps such a glitch's kick "
+           "at the deadband's edge within the rest limit";
+  return "the count flickers as noise does (by " + CountText(extras.FlickerCounts, 0, "count", "counts") + ", " +
+         CountText(extras.FlickerEvents, 0, "time", "times") + "), which holds one count to what a rest may move the output";
+}
+
+// Returns why nothing was found where the records held the count jump below the one asked for
+// and some gains within the one asked for meet the goal: then the hold is what binds, whatever
+// else the suggestion names (friction, say, which gains that may push harder pull against).
+// Empty where the hold is not what binds.
+std::string HoldRefusal(const TMotorModel& motor, const TStepTestSetup& setup, const TTuningGoal& held,
+                        const TTuningGoal& asked, const TPlantExtras& extras) {
+  if (held.MaxCountJumpPct >= asked.MaxCountJumpPct) return {};
+  TTuningGoal lifted = held;
+  lifted.MaxCountJumpPct = asked.MaxCountJumpPct;
+  if (!SuggestGains(motor, setup, lifted).Found) return {};
+  return HoldCause(extras) + ", " + Shortest(held.MaxCountJumpPct) + " % of \"Max Output (m):\": no gains within that "
+         "meet the goal, and some that move it by up to " + Shortest(asked.MaxCountJumpPct) + " % would";
 }
 
 }  // namespace
@@ -80,6 +109,10 @@ TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request)
   if (!c.Suggestion.Found) {
     c.Refusal = c.Suggestion.Problem;
     c.Advice = c.Suggestion.Advice;
+    if (std::string held = HoldRefusal(motor, c.Setup, goal, request.Goal, c.Extras); !held.empty()) {
+      c.Refusal = std::move(held);
+      c.Advice = "check the encoder's wiring, shielding and supply: a cleaner count lets one count push harder";
+    }
   }
   return c;
 }

@@ -53,5 +53,6 @@ TStepStart StateAfter(const TBoardRecords& records);
 // poor fit and ringing the model cannot produce; else fits the motor, reads the extras, sets
 // the deadband against a noisy count (its flicker) or play (a count), holds the count jump to
 // the rest limit against a noisy count, and chooses gains for the request's test started from
-// StateAfter. The same records give the same choice.
+// StateAfter; where a hold on the count jump (against noise or glitches) is what leaves no
+// gains, the refusal names it. The same records give the same choice.
 TChoice ChooseGains(const TBoardRecords& records, const TChoiceRequest& request);

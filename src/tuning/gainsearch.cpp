@@ -33,8 +33,9 @@ constexpr int kLoadedJudgeRuns = 5;
 // The longest move, as log2 of its factor, that a move repeated with success grows to.
 constexpr double kLongestScale = 2;
 
-// Moves that go on from a bolder trial which overshot or would not rest (more D, a count
-// more of deadband) before the search goes back to the best gains.
+// Moves that go on from a bolder trial which overshot, would not rest or was held past its
+// target (more D, a count more of deadband, less I) before the search goes back to the best
+// gains.
 constexpr int kMostRepairs = 2;
 // A trial becomes the best only where it lowers the cost by more than this share: a move that
 // changes nothing the runs can tell (a deadband the motor never reaches) is not followed.
@@ -594,6 +595,33 @@ std::optional<TFigureFailure> TGainSearch::OnWoundSum(const TSearchGains& gains)
                             "they would not find again after a restart"};
 }
 
+// Without a load, a step of gains with I that came to rest past its target was carried there by
+// the sum its approach wound up, friction holding it once it stopped. A verification runs its
+// steps one after the other, and each starts with the sum the last one wound up the other way,
+// which takes back part of the new approach's windup: such a step stops nearer than one from a
+// loop left at rest, whose sum the motor held past its target has long worked off (the same
+// gains stopped a count past in every step of a verification and two past in every step after a
+// second at rest). Where a step of the verification began with a sum against it worth more drive
+// than a count's P, and came to rest past its target within a count of the bound, the
+// verification cannot tell that the gains keep to it.
+std::optional<TFigureFailure> TGainSearch::OnSumAgainstStep(const TSearchGains& gains) const {
+  if (FSetup.Loaded || !(gains.I > 0)) return std::nullopt;
+  const double bound = std::max(1.0, gains.Deadband);
+  for (int index : FJudgeRuns) {
+    const TSearchRun& run = FRuns[size_t(index)];
+    const double step = run.Record.Setup.Step, sum = run.Record.Setup.Start.ErrorI;
+    const TStepFigures& f = run.Figures;
+    if (step == 0 || sum * step >= 0 || gains.I * std::abs(sum) <= gains.P) continue;
+    if (f.SteadyStateError >= 0 || -f.SteadyStateError <= bound - 1) continue;
+    return TFigureFailure{SignOf(step) == SignOf(FSetup.Step) ? "forward" : "reverse", "steady-state error",
+                          "the step came to rest " + FixedText(-f.SteadyStateError, 1) +
+                              " counts past its target, carried by I's windup, and began with the sum the last step "
+                              "wound up the other way holding back " + FixedText(gains.I * std::abs(sum), 2) +
+                              " % of drive: from a loop left at rest it stops further past"};
+  }
+  return std::nullopt;
+}
+
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
 int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
@@ -818,6 +846,12 @@ bool TGainSearch::WorthTheOtherWay(double cost, int side) const {
   return bestMissesTheOtherWay && (FSetup.Loaded || cost <= *best.Cost[side] * (1 + kLeastGain));
 }
 
+// A bolder trial that overshot goes on with more D, one whose output would not rest with a count
+// more of deadband, and one with I that settled but was held past its target with less I: the
+// approach's windup carried it there and friction holds it. A start that rang halved P until
+// friction held the motor short of its target; the trial back up, P and D in the balance that
+// settles, stopped three counts past with the I the soft gains had been given, and without it
+// settled. A run that did not settle tells more of P and D than of I.
 void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
   FRepair.reset();
   const bool bolder = FMoving && (*FMoving == TMove::PUp || *FMoving == TMove::Faster || *FMoving == TMove::IUp ||
@@ -825,6 +859,8 @@ void TGainSearch::Repair(const TSearchGains& tried, const TStepFigures& f) {
   if (!bolder || FRepairs >= kMostRepairs) return;
   if (f.OvershootPct > FSetup.Goal.TargetOvershootPct) FRepair = Moved(tried, TMove::DUp);
   else if (f.RestOutputPpPct.value_or(0) > kRestLimitPct) FRepair = Moved(tried, TMove::BandUp);
+  else if (f.SettlingSamples && f.SteadyStateError < -std::max(1.0, tried.Deadband) && tried.I > 0)
+    FRepair = Moved(tried, TMove::IDown);
 }
 
 void TGainSearch::AfterJudgeRun(TDanger danger) {
@@ -921,6 +957,8 @@ void TGainSearch::Verdict() {
     if (const std::optional<TFigureFailure> winding = WindingAtRest(trial.Gains)) FFailures.push_back(*winding);
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> wound = OnWoundSum(trial.Gains)) FFailures.push_back(*wound);
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> against = OnSumAgainstStep(trial.Gains)) FFailures.push_back(*against);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");

@@ -41,6 +41,9 @@
 // kept and the moves around them are spent, the search goes on, while runs are left, from the
 // gains that cost least of those that may be (measured the other way first where a trial was
 // left after one way that met the goal).
+// Without a load, gains with I are not kept where a step of the verification came to rest past
+// its target having begun with the sum the step before wound up the other way: from a loop left
+// at rest the approach's whole windup carries the motor further past.
 
 #include <map>
 #include <optional>
@@ -340,6 +343,7 @@ class TGainSearch {
   bool OwnSumWindsUp() const;
   bool FromOwnGains(const TSearchGains& gains, int done) const;
   std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> OnSumAgainstStep(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;

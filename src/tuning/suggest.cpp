@@ -597,7 +597,8 @@ TSuggestion SuggestGains(const TMotorModel& motor, const TStepTestSetup& setup, 
     return s;
   }
   if (frictionHolds) {
-    s.Problem = "no gains that meet the goal bring the motor within a count of target (or a count more of deadband) "
+    s.Problem = "no gains that meet the goal, one count moving the output by at most " + Plain(goal.MaxCountJumpPct) +
+                " % of \"Max Output (m):\", bring the motor within a count of target (or a count more of deadband) "
                 "against its friction (" +
                 FixedText(motor.Friction, 2) + " % as fitted, " + FixedText(goal.FrictionMarginPct, 1) +
                 " % more as the fit may be off) by the end of the run, and without the friction some would: the motor "

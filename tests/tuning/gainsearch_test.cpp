@@ -216,6 +216,15 @@ TStepRecord HuntingUntilLate(const TPlannedRun& run) {
   return Record(run.Step, 1000, error, [&](int k) { return 28.5 * error(k); });
 }
 
+// A record of the step asked for that comes to rest a count past its target at once, having
+// begun with the given sum of the error.
+TStepRecord PastTarget(const TPlannedRun& run, double sum) {
+  TStepRecord r = Record(run.Step, 1000, [&](int k) { return k < 10 ? run.Step * (1 - k / 10.0) : (run.Step < 0 ? 1.0 : -1.0); },
+                         [](int) { return 0; });
+  r.Setup.Start.ErrorI = sum;
+  return r;
+}
+
 struct TVerifyCase {
   const char* Name;
   TSearchGains Guess;
@@ -227,6 +236,8 @@ struct TVerifyCase {
   bool ProbeHuntsUntilLate = false;  // the small step swings about its target until late
   bool RestsOffTarget = false;       // the rest record finds the motor held a count off its target
   std::optional<TSearchGains> Then = std::nullopt;  // the gains the search tries next, where the case says
+  // The step back comes to rest a count past its target, having begun with this sum (0: none).
+  double PastWithSum = 0;
 };
 
 // The suggestion is verified where the present gains were measured (the motor first brought
@@ -258,6 +269,14 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       // Without a deadband, an I that finds the motor held off its target at rest winds until
       // the motor slips: a slow hunt that the short rest record did not catch.
       {"integral_without_deadband_resting_off_target", {0.8, 0.0005, 0.003, 0}, -1, 0, 0, three, false, false, true},
+      // The step back came to rest a count past its target, carried there by I's windup, having
+      // begun with the sum the step wound up the other way (0.0005 x 3000 = 1.5 % of drive
+      // against it, more than a count's 0.8): from a loop left at rest it stops further past.
+      // With the sum on its side it would stop no further.
+      {"integral_past_target_with_the_last_steps_sum_against_it", {0.8, 0.0005, 0.003, 0}, -1, 0, 0, three, false, false,
+       false, std::nullopt, 3000},
+      {"integral_past_target_with_the_sum_on_its_side", {0.8, 0.0005, 0.003, 0}, -1, 0, 0, three, true, false, false,
+       std::nullopt, -3000},
   };
   for (const TVerifyCase& c : cases) {
     TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
@@ -278,6 +297,7 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       search.Record(index == c.HuntingRun                 ? SettlingWithTail(*next, c.SwingPct)
                     : index == 0 && c.ProbeHuntsUntilLate ? HuntingUntilLate(*next)
                     : next->Step == 0 && c.RestsOffTarget ? Record(0, 1000, [](int) { return 1; }, [](int) { return 0.8; })
+                    : next->Step == -200 && c.PastWithSum ? PastTarget(*next, c.PastWithSum)
                                                           : Settling(*next));
     }
     EXPECT_EQ(steps, c.Steps) << c.Name;
@@ -429,6 +449,24 @@ TEST(GainSearchTest, AChangeOfIUnderALoadIsMeasuredAtRest) {
     EXPECT_EQ(then->Purpose, TRunPurpose::Search) << name;
     EXPECT_EQ(then->Step, 200) << name;
     EXPECT_FALSE(search.Completed()) << name << ": the rest record is no trial";
+  }
+}
+
+// A bolder trial with I held past its target (the approach's windup carried it there, friction
+// holds it) goes on with less I, here none; one held short of it does not.
+TEST(GainSearchTest, ABolderTrialHeldPastItsTargetGoesOnWithLessI) {
+  TSearchSetup s = SearchOn(Step(40, 0, 0), 0.2, 0.0005);
+  s.Before.Reverse = Step(std::nullopt, 0, 40);
+  const TSearchGains less{0.4, 0, 0.0015, 0};
+  for (const auto& [name, off, repaired] : {std::tuple{"held_past", -3.0, true}, std::tuple{"held_short", 3.0, false}}) {
+    TGainSearch search(s);
+    const TPlannedRun first = *search.Next();
+    ASSERT_EQ(first.Gains, (TSearchGains{0.4, 0.0005, 0.0015, 0})) << name;
+    const double e = off;
+    search.Record(Record(200, 1000, [&](int k) { return k < 10 ? 200 * (1 - k / 10.0) : e; }, [](int) { return 0; }));
+    ASSERT_TRUE(search.Next()) << name;
+    EXPECT_EQ(search.Next()->Gains == less, repaired) << name << ": P " << search.Next()->Gains.P << " I "
+                                                      << search.Next()->Gains.I << " D " << search.Next()->Gains.D;
   }
 }
 

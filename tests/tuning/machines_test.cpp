@@ -164,6 +164,28 @@ TEST(MachinesTest, SameMachineSameChoice) {
   }
 }
 
+// A noisy count holds one count to the rest limit, a glitch to what keeps its kick within it;
+// where nothing within the hold pulls the motor onto target against its friction and gains
+// within the count jump asked for would, the refusal names the hold and its figure, not the
+// friction.
+TEST(MachinesTest, RefusalNamesTheHoldOnTheCountJumpWhereItBinds) {
+  const struct {
+    const char* Motor;
+    const char* Cause;
+    const char* Figure;
+  } cases[] = {
+      {"encnoise=1,friction=2.5,gain=800,tau=0.03", "the count flickers as noise does", ", 10 % of"},
+      {"glitch=5.101", "the encoder's count jumps for a sample by as much as 2 counts", ", 1.67 % of"},
+  };
+  for (const auto& c : cases) {
+    const TChoice choice = ChooseGains(Records(c.Motor, 0), {ToRecord(zirvsim::TBoardParams{}), 200, 0, {}});
+    ASSERT_FALSE(choice.Suggestion.Found) << c.Motor;
+    EXPECT_EQ(choice.Refusal.rfind(c.Cause, 0), 0u) << choice.Refusal;
+    EXPECT_NE(choice.Refusal.find(std::string(c.Figure) + " \"Max Output (m):\": no gains within that"), std::string::npos)
+        << choice.Refusal;
+  }
+}
+
 struct TStartCase {
   const char* Name;
   double P, I, D, FF0, Deadband;

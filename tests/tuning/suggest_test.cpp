@@ -152,13 +152,15 @@ TEST(SuggestTest, KeepsPresentGainsWhenNothingSettlesSooner) {
 
 // A slow motor with the count jump held to 10 %: the gains that meet the goal have too little P
 // and I to pull the motor within the 2 % band against its friction (13 counts at the fitted
-// friction and its margin): nothing is suggested, and the friction is named.
+// friction and its margin): nothing is suggested, and the friction is named with the count jump
+// the gains were held to, which binds as much.
 TEST(SuggestTest, RefusesWhereFrictionHoldsTheMotorBeyondTheBand) {
   const TSuggestCase c{"slow_motor_tight_count_jump", {600, 0.05, 1.0, 0.02}, 200, 7, 5, 10};
   zirvsim::TBoardModel board(2, c.Motor);
   const TSuggestion s = SuggestGains(ModelOf(c.Motor), SetupFor(c, ToRecord(board.Params())), GoalOf(c));
   EXPECT_FALSE(s.Found);
   EXPECT_NE(s.Problem.find("friction"), std::string::npos) << s.Problem;
+  EXPECT_NE(s.Problem.find("at most 10 % of \"Max Output (m):\""), std::string::npos) << s.Problem;
 }
 
 // Present gains that settle sooner than anything within the count jump, but swing the drive
