@@ -204,12 +204,12 @@ constexpr std::chrono::milliseconds kPoweredFor{1000};
 constexpr int kSettleCycles = 2500;
 
 // A step, the step back and a rest record on the board as it stands.
-TBoardFigures MeasureOn(zirvsim::TBoardModel& board, int prediv, int step = kStep, int back = -kStep) {
+TBoardFigures MeasureOn(zirvsim::TBoardModel& board, int prediv, int step = kStep) {
   TBoardFigures f;
   board.RunCycles(kSettleCycles);
   f.Forward = Figures(RunOnBoard(board, step, prediv));
   board.RunCycles(kSettleCycles);
-  f.Reverse = Figures(RunOnBoard(board, back, prediv));
+  f.Reverse = Figures(RunOnBoard(board, -kStep, prediv));
   board.RunCycles(kSettleCycles);
   f.Rest = Figures(RunOnBoard(board, 0, 0));
   return f;

@@ -34,10 +34,8 @@ std::string LawRefusal(const std::vector<TLoopLawCheck>& law) {
 // the deadband moving the output no more than a rest may (GoalAgainstFlicker).
 std::string HoldCause(const TPlantExtras& extras) {
   if (const int glitch = GlitchCounts(extras))
-    return "the encoder's count jumps for a sample by as much as " + CountText(glitch, 0, "count", "counts") + " (" +
-           CountText(extras.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
-           FixedText(extras.FlickerSeconds, 2) + " s of records), which holds one count to what keeps such a glitch's kick "
-           "at the deadband's edge within the rest limit";
+    return GlitchesSeenText(glitch, extras.GlitchEvents, extras.FlickerSeconds) +
+           ", which holds one count to what keeps such a glitch's kick at the deadband's edge within the rest limit";
   return "the count flickers as noise does (by " + CountText(extras.FlickerCounts, 0, "count", "counts") + ", " +
          CountText(extras.FlickerEvents, 0, "time", "times") + "), which holds one count to what a rest may move the output";
 }

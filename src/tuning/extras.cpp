@@ -175,6 +175,11 @@ double GlitchKick(double p, double i, double d, double deadband, double period, 
   return (p + i) * reach + d / period * (up + reach);
 }
 
+std::string GlitchesSeenText(double glitch, int events, double seconds) {
+  return "the encoder's count jumps for a sample by as much as " + CountText(glitch, 0, "count", "counts") + " (" +
+         CountText(events, 0, "jump", "jumps") + " of two counts or more in " + FixedText(seconds, 2) + " s of records)";
+}
+
 std::string GlitchKickText(double glitch) {
   return "(P + I + 2 D / servo period) x (the deadband or a count, + " + FixedText(glitch, 0) + ")";
 }

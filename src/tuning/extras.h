@@ -90,6 +90,10 @@ int GlitchCounts(const TPlantExtras& extras);
 // up and once down.
 double GlitchKick(double p, double i, double d, double deadband, double period, double glitch);
 
+// What the records show of glitches, as a person reads it: "the encoder's count jumps for a
+// sample by as much as 2 counts (1 jump of two counts or more in 0.11 s of records)".
+std::string GlitchesSeenText(double glitch, int events, double seconds);
+
 // How GlitchKick reads to a person, for a glitch of the given size: about "(P + I + 2 D / servo
 // period) x (the deadband or a count, + glitch)".
 std::string GlitchKickText(double glitch);

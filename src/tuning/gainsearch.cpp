@@ -525,9 +525,7 @@ TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& f
 // Why no gains were kept where the records showed glitches: their size and how often, the kick
 // that held the gains tried, and what to check.
 std::string TGainSearch::GlitchText() const {
-  return "the encoder's count jumps for a sample by as much as " + CountText(FSetup.GlitchCounts, 0, "count", "counts") +
-         " (" + CountText(FSetup.GlitchEvents, 0, "jump", "jumps") + " of two counts or more in " +
-         FixedText(FSetup.GlitchSeconds, 2) + " s of records); at rest such a glitch with the motor at the "
+  return GlitchesSeenText(FSetup.GlitchCounts, FSetup.GlitchEvents, FSetup.GlitchSeconds) + "; at rest such a glitch with the motor at the "
          "deadband's edge kicks the output by about " + GlitchKickText(FSetup.GlitchCounts) +
          ", and of the gains tried whose kick stays within the " +
          FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may, none both met the goal and did no worse "
