@@ -620,6 +620,44 @@ std::optional<TFigureFailure> TGainSearch::OnSumAgainstStep(const TSearchGains& 
   return std::nullopt;
 }
 
+// Under a load, a step whose approach left the motor beyond the steady-state bound is pulled in
+// by I a count at a time, friction holding it at each: the sum winds by the error every cycle,
+// so each count nearer takes longer than the last, and how far off the approach left the motor
+// depends on where it started (its place in its count, the sum the last step left). Where a
+// step of the verification rested beyond the bound for a stretch after its approach and the
+// record ended with the motor at the bound and the loop still acting on it (a count beyond the
+// deadband), the sum had not taken up the load within the record: its error is where the record
+// ended, not where the motor rests, and from another rest place it stops further off (the same
+// gains ended a count off in every step of a verification and two off on a fresh board).
+std::optional<TFigureFailure> TGainSearch::OnUnfinishedTakeUp(const TSearchGains& gains) const {
+  if (!FSetup.Loaded || !(gains.I > 0)) return std::nullopt;
+  const double bound = std::max(1.0, gains.Deadband);
+  for (int index : FJudgeRuns) {
+    const TSearchRun& run = FRuns[size_t(index)];
+    const std::vector<double>& e = run.Record.Errors;
+    if (run.Plan.Step == 0 || e.empty() || !run.Figures.SettlingSamples) continue;
+    const double last = e.back();
+    if (std::abs(last) <= gains.Deadband || std::abs(last) > bound) continue;
+    // The longest rest beyond the bound after the approach, on the side the record ended.
+    size_t held = 0, longest = 0;
+    double heldAt = 0;
+    for (size_t k = size_t(*run.Figures.SettlingSamples); k < e.size(); ++k) {
+      const bool beyond = e[k] * last > 0 && std::abs(e[k]) > bound;
+      held = !beyond ? 0 : held > 0 && e[k] == e[k - 1] ? held + 1 : 1;
+      if (held > longest) longest = held, heldAt = std::abs(e[k]);
+    }
+    if (longest < size_t(kMinRestSamples)) continue;
+    return TFigureFailure{SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? "forward" : "reverse", "steady-state error",
+                          "the step rested " + FixedText(heldAt, 0) + " counts " +
+                              (last * run.Plan.Step < 0 ? "past" : "short of") + " its target for " +
+                              std::to_string(longest) + " samples before I pulled it in to " +
+                              CountText(std::abs(last), 0, "count", "counts") +
+                              ", where the record ended with the sum still winding: from another rest place it "
+                              "stops further off"};
+  }
+  return std::nullopt;
+}
+
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
 int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
@@ -957,6 +995,8 @@ void TGainSearch::Verdict() {
     if (const std::optional<TFigureFailure> wound = OnWoundSum(trial.Gains)) FFailures.push_back(*wound);
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> against = OnSumAgainstStep(trial.Gains)) FFailures.push_back(*against);
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> unfinished = OnUnfinishedTakeUp(trial.Gains)) FFailures.push_back(*unfinished);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");

@@ -40,7 +40,10 @@
 // are neither tried nor verified once a run has rocked so; and where the best gains cannot be
 // kept and the moves around them are spent, the search goes on, while runs are left, from the
 // gains that cost least of those that may be (measured the other way first where a trial was
-// left after one way that met the goal).
+// left after one way that met the goal). Under a load, gains are not kept either where a step of
+// the verification rested beyond the steady-state bound after its approach and I had pulled it
+// in only to the bound when the record ended: how far off the approach leaves the motor depends
+// on where it started, and from another rest place the same slow take-up stops further off.
 // Without a load, gains with I are not kept where a step of the verification came to rest past
 // its target having begun with the sum the step before wound up the other way: from a loop left
 // at rest the approach's whole windup carries the motor further past.
@@ -344,6 +347,7 @@ class TGainSearch {
   bool FromOwnGains(const TSearchGains& gains, int done) const;
   std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnSumAgainstStep(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> OnUnfinishedTakeUp(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;

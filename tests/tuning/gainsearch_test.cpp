@@ -379,6 +379,48 @@ TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
   EXPECT_TRUE(wentOn) << "ended " << int(search.End()) << " after " << search.Runs().size() << " runs";
 }
 
+struct TTakeUpCase {
+  const char* Name;
+  int Held;       // samples the steps of the verification rest two counts off after the approach
+  double Then;    // where I has pulled them in to when the record ends, counts off
+  double Side;    // 1: past the target, -1: short of it
+  bool Kept;
+};
+
+// Under a load, a step of the verification that rested two counts off after its approach and
+// was pulled in by I only to a count, the loop still acting on it when the record ended, has
+// not shown where the motor rests: the gains are not kept. A step pulled in to its target, or
+// off by two for a moment only, shows it.
+TEST(GainSearchTest, UnderALoadAStepStillPulledInWhenTheRecordEndsIsNotKept) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  const TTakeUpCase cases[] = {
+      {"pulled_in_from_past_the_target_to_a_count", 56, 1, 1, false},
+      {"pulled_in_from_short_of_the_target_to_a_count", 56, 1, -1, false},
+      {"pulled_in_to_the_target", 56, 0, 1, true},
+      {"off_by_two_for_a_moment", 10, 1, 1, true},
+  };
+  for (const TTakeUpCase& c : cases) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0001);
+    s.Loaded = true, s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
+    s.Guess = TSearchGains{0.8, 0.0001, 0.003, 0};
+    TGainSearch search(s);
+    const std::optional<TPlannedRun> probe = search.Next();
+    ASSERT_TRUE(probe && probe->Purpose == TRunPurpose::Probe) << c.Name;
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      if (next->Purpose != TRunPurpose::Judge || next->Step == 0 || next->Gains != probe->Gains) {
+        search.Record(Settling(*next));
+        continue;
+      }
+      const double sign = next->Step > 0 ? 1 : -1;
+      search.Record(Record(next->Step, 1000,
+                           [&](int k) { return k < 10 ? next->Step * (1 - k / 10.0) : -c.Side * sign * (k < 10 + c.Held ? 2 : c.Then); },
+                           [](int) { return 0; }));
+    }
+    EXPECT_EQ(search.Kept() == probe->Gains, c.Kept) << c.Name;
+  }
+}
+
 struct TSizingCase {
   const char* Name;
   TMotorModel Motor;
