@@ -1013,24 +1013,35 @@ void TGainSearch::Verdict() {
   if (!PlanMove()) ToJudge();
 }
 
-std::optional<TSearchGains> TGainSearch::ToBeJudged() const {
+// The gains verified next: the cheapest measured both ways that beat the present gains, or with
+// oneWay, of those measured one way only, the cheapest that met the goal that way (the
+// verification steps both ways).
+std::optional<TSearchGains> TGainSearch::ToBeJudged(bool oneWay) const {
   const int samples = kStepTestSamples;
   const double present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
+  double least = kInfinity;
   for (const auto& [gains, point] : FPoints) {
-    const double cost = CostOf(gains);
+    const bool both = point.Cost[0] && point.Cost[1];
+    if (oneWay == both || (!point.Cost[0] && !point.Cost[1])) continue;
+    const double cost = both ? CostOf(gains) : point.Cost[0].value_or(*point.Cost[1]);
     // Gains as bold in P and D as some that rocked on the edge of a count under a load would
     // spend a verification on gains the verdict does not keep.
     if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present ||
-        KickOnCountEdge(gains))
+        cost >= least || KickOnCountEdge(gains))
       continue;
-    if (!pick || cost < CostOf(*pick)) pick = gains;
+    pick = gains, least = cost;
   }
   return pick;
 }
 
+// Where no gains measured both ways are left to verify, gains that met the goal the one way they
+// were measured are verified instead: a move left after one way for costing more than the best
+// did there may be the best that can be kept once the best are ruled out, and the runs left
+// may allow its verification but not its other step first.
 void TGainSearch::ToJudge() {
-  const std::optional<TSearchGains> pick = ToBeJudged();
+  std::optional<TSearchGains> pick = ToBeJudged(false);
+  if (!pick) pick = ToBeJudged(true);
   if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
     if (FRuns.empty() && FFailures.empty())
       FFailures = {{"", "bounds",
@@ -1089,7 +1100,7 @@ bool TGainSearch::PlanMove() {
 bool TGainSearch::Recentre() {
   FCentres.insert(FBest);
   if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest))) return false;
-  if (FJudgements >= kMostJudgements || ToBeJudged()) return false;
+  if (FJudgements >= kMostJudgements || ToBeJudged(false)) return false;
   const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
   double least = kInfinity;

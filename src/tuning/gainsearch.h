@@ -40,10 +40,12 @@
 // are neither tried nor verified once a run has rocked so; and where the best gains cannot be
 // kept and the moves around them are spent, the search goes on, while runs are left, from the
 // gains that cost least of those that may be (measured the other way first where a trial was
-// left after one way that met the goal). Under a load, gains are not kept either where a step of
-// the verification rested beyond the steady-state bound after its approach and I had pulled it
-// in only to the bound when the record ended: how far off the approach leaves the motor depends
-// on where it started, and from another rest place the same slow take-up stops further off.
+// left after one way that met the goal); where none measured both ways are left to verify, those
+// that met the goal the one way they were measured are verified (its runs step both ways).
+// Under a load, gains are not kept either where a step of the verification rested beyond the
+// steady-state bound after its approach and I had pulled it in only to the bound when the record
+// ended: how far off the approach leaves the motor depends on where it started, and from
+// another rest place the same slow take-up stops further off.
 // Without a load, gains with I are not kept where a step of the verification came to rest past
 // its target having begun with the sum the step before wound up the other way: from a loop left
 // at rest the approach's whole windup carries the motor further past.
@@ -309,7 +311,7 @@ class TGainSearch {
   void AfterSearchRun(TDanger danger);
   void AfterJudgeRun(TDanger danger);
   void Judge(const TSearchGains& gains);
-  std::optional<TSearchGains> ToBeJudged() const;
+  std::optional<TSearchGains> ToBeJudged(bool oneWay) const;
   void ToJudge();
   void Verdict();
   bool PlanMove();

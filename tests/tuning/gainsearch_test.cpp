@@ -361,22 +361,41 @@ TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
   }
 }
 
+struct TRuledOutCase {
+  const char* Name;
+  std::optional<int> RunsLeft;  // the runs allowed once the best failed their verification
+  TRunPurpose Then;             // what the first run after it of gains measured one way is for
+};
+
 // Where the best gains fail their verification and no move around them is left, the search
 // goes on from gains that met the goal the one way they were measured (left after it for
-// costing no less than the best): it measures them the other way.
+// costing no less than the best): it measures them the other way. Where the runs left allow a
+// verification but no trial, it verifies them: the verification steps both ways.
 TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
-  TGainSearch search(SearchOn(Step(std::nullopt, 0, 40)));
-  std::map<TSearchGains, int> measured;  // runs of each gains' trials before the failed verification
-  bool failed = false, wentOn = false;
-  while (const std::optional<TPlannedRun> next = search.Next()) {
-    if (failed && next->Purpose == TRunPurpose::Search && measured[next->Gains] == 1) wentOn = true;
-    if (next->Purpose == TRunPurpose::Search && !failed) ++measured[next->Gains];
-    const bool rest = next->Purpose == TRunPurpose::Judge && next->Step == 0;
-    search.Record(rest && !failed ? Buzzing(*next, false) : Settling(*next));
-    failed = failed || rest;
+  const TRuledOutCase cases[] = {
+      {"measured_the_other_way", std::nullopt, TRunPurpose::Search},
+      {"verified_where_the_runs_left_allow_no_trial", 3, TRunPurpose::Judge},
+  };
+  for (const TRuledOutCase& c : cases) {
+    TGainSearch search(SearchOn(Step(std::nullopt, 0, 40)));
+    std::map<TSearchGains, int> measured;  // runs of each gains' trials before the failed verification
+    bool failed = false;
+    std::optional<TRunPurpose> then;
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      if (failed && measured[next->Gains] == 1) {
+        then = next->Purpose;
+        break;
+      }
+      if (next->Purpose == TRunPurpose::Search && !failed) ++measured[next->Gains];
+      const bool rest = next->Purpose == TRunPurpose::Judge && next->Step == 0;
+      search.Record(rest && !failed ? Buzzing(*next, false) : Settling(*next));
+      if (rest && !failed && c.RunsLeft) search.LimitRuns(*c.RunsLeft);
+      failed = failed || rest;
+    }
+    EXPECT_TRUE(failed) << c.Name << ": no verification";
+    EXPECT_EQ(then, std::optional(c.Then)) << c.Name << ": ended " << int(search.End()) << " after "
+                                           << search.Runs().size() << " runs";
   }
-  EXPECT_TRUE(failed) << "no verification";
-  EXPECT_TRUE(wentOn) << "ended " << int(search.End()) << " after " << search.Runs().size() << " runs";
 }
 
 struct TTakeUpCase {
