@@ -630,6 +630,44 @@ std::optional<TFigureFailure> TGainSearch::OnSumAgainstStep(const TSearchGains& 
   return std::nullopt;
 }
 
+// Under a load, a step whose approach left the motor beyond the steady-state bound is pulled in
+// by I a count at a time, friction holding it at each: the sum winds by the error every cycle,
+// so each count nearer takes longer than the last, and how far off the approach left the motor
+// depends on where it started (its place in its count, the sum the last step left). Where a
+// step of the verification rested beyond the bound for a stretch after its approach and the
+// record ended with the motor at the bound and the loop still acting on it (a count beyond the
+// deadband), the sum had not taken up the load within the record: its error is where the record
+// ended, not where the motor rests, and from another rest place it stops further off (the same
+// gains ended a count off in every step of a verification and two off on a fresh board).
+std::optional<TFigureFailure> TGainSearch::OnUnfinishedTakeUp(const TSearchGains& gains) const {
+  if (!FSetup.Loaded || !(gains.I > 0)) return std::nullopt;
+  const double bound = std::max(1.0, gains.Deadband);
+  for (int index : FJudgeRuns) {
+    const TSearchRun& run = FRuns[size_t(index)];
+    const std::vector<double>& e = run.Record.Errors;
+    if (run.Plan.Step == 0 || e.empty() || !run.Figures.SettlingSamples) continue;
+    const double last = e.back();
+    if (std::abs(last) <= gains.Deadband || std::abs(last) > bound) continue;
+    // The longest rest beyond the bound after the approach, on the side the record ended.
+    size_t held = 0, longest = 0;
+    double heldAt = 0;
+    for (size_t k = size_t(*run.Figures.SettlingSamples); k < e.size(); ++k) {
+      const bool beyond = e[k] * last > 0 && std::abs(e[k]) > bound;
+      held = !beyond ? 0 : held > 0 && e[k] == e[k - 1] ? held + 1 : 1;
+      if (held > longest) longest = held, heldAt = std::abs(e[k]);
+    }
+    if (longest < size_t(kMinRestSamples)) continue;
+    return TFigureFailure{SignOf(run.Plan.Step) == SignOf(FSetup.Step) ? "forward" : "reverse", "steady-state error",
+                          "the step rested " + FixedText(heldAt, 0) + " counts " +
+                              (last * run.Plan.Step < 0 ? "past" : "short of") + " its target for " +
+                              std::to_string(longest) + " samples before I pulled it in to " +
+                              CountText(std::abs(last), 0, "count", "counts") +
+                              ", where the record ended with the sum still winding: from another rest place it "
+                              "stops further off"};
+  }
+  return std::nullopt;
+}
+
 int TGainSearch::MostTrials() const { return int(FTrials.size()) + std::max(0, RunsLeft()); }
 
 int TGainSearch::Direction() const { return FPosition * SignOf(FSetup.Step) > 0 ? -1 : 1; }
@@ -843,7 +881,8 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
   point.Figures[side] = run.Figures;
   const TPoint& best = FPoints[FBest];
   if (!point.Cost[1 - side]) {
-    if (best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
+    // The centre the search goes on from is measured the other way whatever it cost this way.
+    if (trial.Gains != FBest && best.Cost[side] && !WorthTheOtherWay(*point.Cost[side], side)) {
       Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*point.Cost[side], 1) + ", no better than the best's " +
                FixedText(*best.Cost[side], 1) + " this way");
       Repair(trial.Gains, run.Figures);
@@ -854,7 +893,9 @@ void TGainSearch::AfterSearchRun(TDanger danger) {
     return;
   }
   trial.Cost = CostOf(trial.Gains);
-  if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
+  if (trial.Gains == FBest) {
+    Conclude(FiguresText(run.Figures) + ": cost " + FixedText(*trial.Cost, 1) + ", the centre the search goes on from");
+  } else if (*trial.Cost < CostOf(FBest) * (1 - kLeastGain)) {
     FBest = trial.Gains;
     trial.Better = true;
     // The same move again, twice as far: a start far from good gains gets there in fewer trials.
@@ -1003,6 +1044,8 @@ void TGainSearch::Verdict() {
     if (const std::optional<TFigureFailure> wound = OnWoundSum(trial.Gains)) FFailures.push_back(*wound);
   if (FFailures.empty())
     if (const std::optional<TFigureFailure> against = OnSumAgainstStep(trial.Gains)) FFailures.push_back(*against);
+  if (FFailures.empty())
+    if (const std::optional<TFigureFailure> unfinished = OnUnfinishedTakeUp(trial.Gains)) FFailures.push_back(*unfinished);
   if (FFailures.empty()) {
     FKept = FBest = trial.Gains;
     Conclude("every figure within the goal and none worse than before: kept");
@@ -1020,15 +1063,35 @@ void TGainSearch::Verdict() {
   if (!PlanMove()) ToJudge();
 }
 
-void TGainSearch::ToJudge() {
+// The gains verified next: the cheapest measured both ways that beat the present gains, or with
+// oneWay, of those measured one way only, the cheapest that met the goal that way (the
+// verification steps both ways).
+std::optional<TSearchGains> TGainSearch::ToBeJudged(bool oneWay) const {
   const int samples = kStepTestSamples;
   const double present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
+  double least = kInfinity;
   for (const auto& [gains, point] : FPoints) {
-    const double cost = CostOf(gains);
-    if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present) continue;
-    if (!pick || cost < CostOf(*pick)) pick = gains;
+    const bool both = point.Cost[0] && point.Cost[1];
+    if (oneWay == both || (!point.Cost[0] && !point.Cost[1])) continue;
+    const double cost = both ? CostOf(gains) : point.Cost[0].value_or(*point.Cost[1]);
+    // Gains as bold in P and D as some that rocked on the edge of a count under a load would
+    // spend a verification on gains the verdict does not keep.
+    if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present ||
+        cost >= least || KickOnCountEdge(gains))
+      continue;
+    pick = gains, least = cost;
   }
+  return pick;
+}
+
+// Where no gains measured both ways are left to verify, gains that met the goal the one way they
+// were measured are verified instead: a move left after one way for costing more than the best
+// did there may be the best that can be kept once the best are ruled out, and the runs left
+// may allow its verification but not its other step first.
+void TGainSearch::ToJudge() {
+  std::optional<TSearchGains> pick = ToBeJudged(false);
+  if (!pick) pick = ToBeJudged(true);
   if (!pick || FJudgements >= kMostJudgements || RunsLeft() < JudgeRunsFor(*pick)) {
     if (FRuns.empty() && FFailures.empty())
       FFailures = {{"", "bounds",
@@ -1057,18 +1120,63 @@ bool TGainSearch::PlanMove() {
   for (;;) {
     if (FPoll.empty()) {
       FScale /= 2;
-      if (FScale < kLastScale) return FSetup.GlitchCounts > 0 && PlanRidgeMove();
+      if (FScale < kLastScale) {
+        if (FSetup.GlitchCounts > 0) return PlanRidgeMove();
+        if (!Recentre()) return false;
+        if (!FPoints.at(FBest).Cost[0] || !FPoints.at(FBest).Cost[1]) return PlanOtherWay();
+      }
       FPoll = MovesFor(FBest);
     }
     const TMove move = FPoll.front();
     FPoll.erase(FPoll.begin());
     const std::optional<TSearchGains> next = Moved(FBest, move);
-    if (!next || Excluded(*next) || FPoints.count(*next)) continue;
+    // Under a load, gains as bold in P and D as some that rocked on the edge of a count are
+    // never kept: a run of them spends the step tests the gains that may be kept need.
+    if (!next || Excluded(*next) || FPoints.count(*next) || KickOnCountEdge(*next)) continue;
     FMoving = move;
     StartTrial(*next);
     Plan(TPlannedRun{*next, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
     return true;
   }
+}
+
+// Where the best gains cannot be kept (their verification failed, or under a load a run as bold
+// in P and D rocked on the edge of a count) and the moves around them are spent, the search goes
+// on from the gains that cost least of those that may still be kept: measured both ways, or one
+// way only where that way met the goal (a move that cured what the best gains showed on one side
+// may have been left after that side for costing more than they did). Each becomes the centre
+// once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+// Gains ready to be verified go first: the verification tells more than a poll.
+bool TGainSearch::Recentre() {
+  FCentres.insert(FBest);
+  if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest))) return false;
+  if (FJudgements >= kMostJudgements || ToBeJudged(false)) return false;
+  const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
+  std::optional<TSearchGains> pick;
+  double least = kInfinity;
+  for (const auto& [gains, point] : FPoints) {
+    if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) || KickOnCountEdge(gains)) continue;
+    double cost = 0;
+    for (const std::optional<double>& side : point.Cost) cost = std::max(cost, side.value_or(0.0));
+    if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
+    pick = gains, least = cost;
+  }
+  if (!pick) return false;
+  FBest = *pick;
+  FCentres.insert(FBest);
+  FScale = 1;
+  FLastGood.reset();
+  FMoving.reset();
+  return true;
+}
+
+// Measures the centre, known one way, the other way: the step that brings the motor back
+// towards where the search began goes first where it is the way already measured.
+bool TGainSearch::PlanOtherWay() {
+  FPoll = MovesFor(FBest);
+  StartTrial(FBest);
+  Plan(TPlannedRun{FBest, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+  return true;
 }
 
 // The approach's windup is an estimate from the fitted motor (a spring or an arm the model holds

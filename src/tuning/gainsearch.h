@@ -35,16 +35,27 @@
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
-// I, left the motor crossing to and fro on the edge of a count: whether a motor rests on the
-// edge of a count is a matter of where it stops, which one rest record cannot tell. With records
-// of more than a servo cycle a sample, gains that missed by such rocking alone are judged next
-// with the same P and D and less I, which moves where the motor stops and rocked no more often. Without a
-// load, gains with I are not kept where a step of the verification came to rest past its target
-// having begun with the sum the step before wound up the other way: from a loop left at rest the
-// approach's whole windup carries the motor further past.
+// I (less I aside, below), left the motor crossing to and fro on the edge of a count: whether a motor rests on the
+// edge of a count is a matter of where it stops, which one rest record cannot tell. Such gains
+// are neither tried nor verified once a run has rocked so, but for less I: with records of more
+// than a servo cycle a sample, gains that missed by such rocking alone are judged next with the
+// same P and D and less I, which moves where the motor stops and rocked no more often. Where the
+// best gains cannot be kept and the moves around them are spent, the search goes on, while runs
+// are left, from the gains that cost least of those that may be (measured the other way first
+// where a trial was left after one way that met the goal); where none measured both ways are
+// left to verify, those that met the goal the one way they were measured are verified (its runs
+// step both ways).
+// Under a load, gains are not kept either where a step of the verification rested beyond the
+// steady-state bound after its approach and I had pulled it in only to the bound when the record
+// ended: how far off the approach leaves the motor depends on where it started, and from
+// another rest place the same slow take-up stops further off.
+// Without a load, gains with I are not kept where a step of the verification came to rest past
+// its target having begun with the sum the step before wound up the other way: from a loop left
+// at rest the approach's whole windup carries the motor further past.
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -303,9 +314,12 @@ class TGainSearch {
   void AfterSearchRun(TDanger danger);
   void AfterJudgeRun(TDanger danger);
   void Judge(const TSearchGains& gains);
+  std::optional<TSearchGains> ToBeJudged(bool oneWay) const;
   void ToJudge();
   void Verdict();
   bool PlanMove();
+  bool Recentre();
+  bool PlanOtherWay();
   void WidenIntegralWhereShort();
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnCountEdge(const TSearchGains& gains) const;
@@ -341,6 +355,7 @@ class TGainSearch {
   bool FromOwnGains(const TSearchGains& gains, int done) const;
   std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnSumAgainstStep(const TSearchGains& gains) const;
+  std::optional<TFigureFailure> OnUnfinishedTakeUp(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;
   int SettleRuns(const TSearchGains& gains) const;
   double BoardI() const;
@@ -363,6 +378,7 @@ class TGainSearch {
   std::vector<TMove> FPoll;  // the moves of this poll still to try
   std::optional<TMove> FLastGood;
   std::optional<TMove> FMoving;  // the move of the trial under way
+  std::set<TSearchGains> FCentres;  // gains the search has gone on from after the best were ruled out
   bool FRidging = false;     // moving along the glitches' kick limit, past the smallest move
   std::optional<TSearchGains> FRepair;  // where a bolder trial that overshot goes on to
   int FRepairs = 0;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <optional>
 #include <tuple>
 
@@ -321,7 +322,8 @@ struct TBuzzCase {
 // clear gains: bolder gains (a larger count jump, as much I, the same deadband) than some
 // that buzzed at rest in the search are not kept, whatever their own verification showed.
 // Under a load, gains with as much P and D (but for a hundredth) as some that left the motor
-// kicking on the edge of a count are not kept, whatever their I.
+// kicking on the edge of a count are not kept, whatever their I, and so neither tried nor
+// verified after it: the step tests go to gains that may be kept.
 TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
   TMotorModel m;
   m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
@@ -339,8 +341,9 @@ TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
     ASSERT_TRUE(buzzed) << c.Name;
     const double period = s.Loop.Period;
     const auto jump = [&](const TSearchGains& g) { return g.P + g.I + g.D / period; };
-    bool refused = false;
+    bool refused = false, after = false;
     for (const TSearchTrial& trial : search.Trials()) {
+      after = after || trial.Gains == *buzzed;
       if (trial.Gains == *buzzed) continue;
       const bool bolder = trial.Gains.Deadband == buzzed->Deadband &&
                           (c.Loaded ? trial.Gains.P >= buzzed->P * 0.99 && trial.Gains.D >= buzzed->D * 0.99 &&
@@ -348,12 +351,92 @@ TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
                                     : trial.Gains.I >= buzzed->I && jump(trial.Gains) >= jump(*buzzed));
       if (!bolder) continue;
       EXPECT_NE(search.Kept(), std::optional(trial.Gains)) << c.Name << ": " << trial.Verdict;
+      EXPECT_FALSE(c.Loaded && after) << c.Name << ": tried after the kick on the edge: " << trial.Verdict;
       if (!trial.Judged) continue;
       const char* reason = c.Loaded ? "on the edge of a count" : "in an earlier run of gains no bolder";
       EXPECT_NE(trial.Verdict.find(reason), std::string::npos) << c.Name << ": " << trial.Verdict;
       refused = true;
     }
-    EXPECT_TRUE(refused) << c.Name << ": no bolder gains were judged";
+    EXPECT_TRUE(refused || c.Loaded) << c.Name << ": no bolder gains were judged";
+  }
+}
+
+struct TRuledOutCase {
+  const char* Name;
+  std::optional<int> RunsLeft;  // the runs allowed once the best failed their verification
+  TRunPurpose Then;             // what the first run after it of gains measured one way is for
+};
+
+// Where the best gains fail their verification and no move around them is left, the search
+// goes on from gains that met the goal the one way they were measured (left after it for
+// costing no less than the best): it measures them the other way. Where the runs left allow a
+// verification but no trial, it verifies them: the verification steps both ways.
+TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
+  const TRuledOutCase cases[] = {
+      {"measured_the_other_way", std::nullopt, TRunPurpose::Search},
+      {"verified_where_the_runs_left_allow_no_trial", 3, TRunPurpose::Judge},
+  };
+  for (const TRuledOutCase& c : cases) {
+    TGainSearch search(SearchOn(Step(std::nullopt, 0, 40)));
+    std::map<TSearchGains, int> measured;  // runs of each gains' trials before the failed verification
+    bool failed = false;
+    std::optional<TRunPurpose> then;
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      if (failed && measured[next->Gains] == 1) {
+        then = next->Purpose;
+        break;
+      }
+      if (next->Purpose == TRunPurpose::Search && !failed) ++measured[next->Gains];
+      const bool rest = next->Purpose == TRunPurpose::Judge && next->Step == 0;
+      search.Record(rest && !failed ? Buzzing(*next, false) : Settling(*next));
+      if (rest && !failed && c.RunsLeft) search.LimitRuns(*c.RunsLeft);
+      failed = failed || rest;
+    }
+    EXPECT_TRUE(failed) << c.Name << ": no verification";
+    EXPECT_EQ(then, std::optional(c.Then)) << c.Name << ": ended " << int(search.End()) << " after "
+                                           << search.Runs().size() << " runs";
+  }
+}
+
+struct TTakeUpCase {
+  const char* Name;
+  int Held;       // samples the steps of the verification rest two counts off after the approach
+  double Then;    // where I has pulled them in to when the record ends, counts off
+  double Side;    // 1: past the target, -1: short of it
+  bool Kept;
+};
+
+// Under a load, a step of the verification that rested two counts off after its approach and
+// was pulled in by I only to a count, the loop still acting on it when the record ended, has
+// not shown where the motor rests: the gains are not kept. A step pulled in to its target, or
+// off by two for a moment only, shows it.
+TEST(GainSearchTest, UnderALoadAStepStillPulledInWhenTheRecordEndsIsNotKept) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  const TTakeUpCase cases[] = {
+      {"pulled_in_from_past_the_target_to_a_count", 56, 1, 1, false},
+      {"pulled_in_from_short_of_the_target_to_a_count", 56, 1, -1, false},
+      {"pulled_in_to_the_target", 56, 0, 1, true},
+      {"off_by_two_for_a_moment", 10, 1, 1, true},
+  };
+  for (const TTakeUpCase& c : cases) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0001);
+    s.Loaded = true, s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
+    s.Guess = TSearchGains{0.8, 0.0001, 0.003, 0};
+    TGainSearch search(s);
+    const std::optional<TPlannedRun> probe = search.Next();
+    ASSERT_TRUE(probe && probe->Purpose == TRunPurpose::Probe) << c.Name;
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      if (next->Purpose != TRunPurpose::Judge || next->Step == 0 || next->Gains != probe->Gains) {
+        search.Record(Settling(*next));
+        continue;
+      }
+      const double sign = next->Step > 0 ? 1 : -1;
+      search.Record(Record(next->Step, 1000,
+                           [&](int k) { return k < 10 ? next->Step * (1 - k / 10.0) : -c.Side * sign * (k < 10 + c.Held ? 2 : c.Then); },
+                           [](int) { return 0; }));
+    }
+    EXPECT_EQ(search.Kept() == probe->Gains, c.Kept) << c.Name;
   }
 }
 
