@@ -259,4 +259,38 @@ TEST(SuggestTest, NamesTheFaultErrorWhenTheStepExceedsIt) {
   EXPECT_EQ(none.Problem.rfind("the step is larger than \"Fault Error (f):\" (1000)", 0), 0u) << none.Problem;
 }
 
+
+// A motor with a light load that its friction holds, whose friction the gains may meet halved
+// or a little more or less: whether it comes to rest within a count or crosses it once more late
+// in the run turns on where it stops, and gains that rest quietly at half the friction alone
+// hunted at a little less. The gains chosen rest quietly at each.
+TEST(SuggestTest, RestsQuietlyWithAboutHalfTheFittedFriction) {
+  TMotorModel motor{2085, 0.0465, 0.584};
+  motor.Load = -0.325;
+  const TSuggestCase c{"", {}, 200, 0, 5};
+  TStepTestSetup setup = SetupFor(c, ToRecord(zirvsim::TBoardParams{}));
+  setup.Start.Error = 1;
+  setup.Start.ErrorI = -973;
+  TTuningGoal goal;
+  goal.FrictionMarginPct = 0.1;
+  const TSuggestion s = SuggestGains(motor, setup, goal);
+  ASSERT_TRUE(s.Found) << s.Problem;
+  // The board starts the test holding the drive it held, the new integral's sum taking it up.
+  TStepTestSetup test = setup;
+  test.Loop = WithGains(test.Loop, s.Gains);
+  test.Loop.Deadband = s.Deadband;
+  if (SettlesWithinWait(s.Gains, test.Loop.Period)) {
+    test.Start.Error = 0;
+    test.Start.ErrorI = RestDrive(setup.Loop, setup.Start) / s.Gains.I;
+  }
+  for (double share : {0.45, 0.5, 0.55}) {
+    TMotorModel slack = motor;
+    slack.Friction *= share;
+    const TStepSamples run = SimulateStepTest(slack, test);
+    const auto tail = run.Outputs.end() - long(run.Outputs.size() / 4);
+    const auto [low, high] = std::minmax_element(tail, run.Outputs.end());
+    EXPECT_LE((*high - *low) / test.Loop.MaxOutput * 100, kRestLimitPct) << share;
+  }
+}
+
 }  // namespace
