@@ -259,7 +259,6 @@ TEST(SuggestTest, NamesTheFaultErrorWhenTheStepExceedsIt) {
   EXPECT_EQ(none.Problem.rfind("the step is larger than \"Fault Error (f):\" (1000)", 0), 0u) << none.Problem;
 }
 
-
 // A motor with a light load that its friction holds, whose friction the gains may meet halved
 // or a little more or less: whether it comes to rest within a count or crosses it once more late
 // in the run turns on where it stops, and gains that rest quietly at half the friction alone
