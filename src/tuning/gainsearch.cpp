@@ -47,6 +47,10 @@ constexpr int kMostRepairs = 2;
 // more, in half the moves or more.
 constexpr double kLessIAfterRocking = 0.6;
 
+// A step of the board's own gains that ends further off its target than this share of the step
+// shows too little of the motor's motion to fit it on: the search fits it again on bolder runs.
+constexpr double kFarOffShare = 0.25;
+
 // A trial becomes the best only where it lowers the cost by more than this share: a move that
 // changes nothing the runs can tell (a deadband the motor never reaches) is not followed.
 constexpr double kLeastGain = 0.01;
@@ -319,6 +323,22 @@ bool PromptDrive(const TMotorModel& motor, double period) {
   return motor.Lag + std::max(0, motor.DelayCycles) * period < period;
 }
 
+namespace {
+
+// What sizes I on the fitted motor for the setup's step, where it carries a load; the whole
+// load where the board's own loop has no I to hold it.
+std::optional<TIntegralSizing> LoadSizingFor(const TSearchSetup& setup, const TMotorModel& m) {
+  const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
+  if (!m.LoadBeyondFriction(travel)) return std::nullopt;
+  TIntegralSizing z = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
+  z.Prompt = PromptDrive(m, setup.Loop.Period);
+  if (setup.Loop.I == 0)
+    z.WholeLoad = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
+  return z;
+}
+
+}  // namespace
+
 void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras) {
   if (!identification.Usable) return;
   const double againstFlicker = DeadbandAgainstFlicker(extras);
@@ -337,16 +357,8 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   setup.GlitchCounts = GlitchCounts(extras);
   setup.GlitchEvents = extras.GlitchEvents;
   setup.GlitchSeconds = extras.FlickerSeconds;
-  const TMotorModel& m = identification.Motor;
-  const double travel = double(setup.Step) * std::max(1, setup.Multiplier);
-  setup.Loaded = m.LoadBeyondFriction(travel);
-  if (setup.Loaded) {
-    setup.Integral = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
-    setup.Integral->Prompt = PromptDrive(m, setup.Loop.Period);
-    if (setup.Loop.I == 0)
-      setup.Integral->WholeLoad =
-          std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
-  }
+  setup.Integral = LoadSizingFor(setup, identification.Motor);
+  setup.Loaded = setup.Integral.has_value();
 }
 
 void TakeModelGuessInto(TSearchSetup& setup, const TIdentification& identification, const TPlantExtras& extras,
@@ -1053,6 +1065,7 @@ void TGainSearch::Verdict() {
     return;
   }
   Conclude("verified: " + FFailures.front().Text);
+  trial.Verdict += Refit();
   if (*trial.Cost < CostOf(FBest)) {
     FBest = trial.Gains;
     trial.Better = true;
@@ -1061,6 +1074,39 @@ void TGainSearch::Verdict() {
   FPhase = TPhase::Search;
   FPoll = MovesFor(FBest);
   if (!PlanMove()) ToJudge();
+}
+
+// Under a load, the motor fitted to the board's own runs may be fitted poorly where those gains
+// hardly moved it: a sluggish loop that stops far short of its target against the load leaves
+// the fit free to find a delay the drive does not have, and held the search to half the D that
+// rests quietly. A verification's steps with bolder gains show the motor as it is, so the first
+// one that fails has its steps fitted again, and where that fit can be used and still shows a
+// load, it sizes I and the swing at the deadband's edge from then on. Returns what changed, for
+// the trial's verdict; empty where nothing did.
+std::string TGainSearch::Refit() {
+  if (!FSetup.Integral || FRefitted) return "";
+  FRefitted = true;
+  const double counts = std::abs(double(FSetup.Step) * std::max(1, FSetup.Multiplier));
+  const TBoardFigures& before = FSetup.Before;
+  if (std::max(std::abs(before.Forward.SteadyStateError), std::abs(before.Reverse.SteadyStateError)) <=
+      counts * kFarOffShare)
+    return "";
+  std::vector<TStepRecord> records;
+  for (int index : FJudgeRuns)
+    if (FRuns[size_t(index)].Plan.Step != 0) records.push_back(FRuns[size_t(index)].Record);
+  const TIdentification refit = IdentifyMotor(records);
+  if (!refit.Usable) return "";
+  const std::optional<TIntegralSizing> sizing = LoadSizingFor(FSetup, refit.Motor);
+  if (!sizing) return "";
+  const bool prompt = FSetup.Integral->Prompt;
+  FSetup.Integral = sizing;
+  std::string text = "; I is sized from here on on the motor fitted again to these steps";
+  if (sizing->Prompt != prompt)
+    text += sizing->Prompt ? ", which takes the drive within a servo cycle: D is held to the swing at one edge of the "
+                             "deadband"
+                           : ", which takes the drive a servo cycle late or more: D is held to the swing across both "
+                             "edges of the deadband";
+  return text;
 }
 
 // The gains verified next: the cheapest measured both ways that beat the present gains, or with

@@ -27,7 +27,10 @@
 // otherwise show instead of its gains. Where the board's own loop has no I, its sum holds none
 // of the load, and I is at least what takes the whole load up within the wait for rest; where
 // the best gains, with I at the most the estimated windup allows, still stop short of the
-// target and nowhere past it, the estimate gives way to a move of I up.
+// target and nowhere past it, the estimate gives way to a move of I up. Where the board's own
+// steps ended far off their target (a sluggish loop against the load shows the fit little of
+// the motor's motion), the steps of the first verification that fails are fitted again, and
+// that fit sizes I and the swing at the deadband's edge from then on.
 // Where the records show a count that comes and goes, loud best gains are followed by the same
 // balance of P, I and D brought down to the count jump a rest allows.
 // The best gains are judged at the end with the runs of a verification (step, step back,
@@ -317,6 +320,7 @@ class TGainSearch {
   std::optional<TSearchGains> ToBeJudged(bool oneWay) const;
   void ToJudge();
   void Verdict();
+  std::string Refit();
   bool PlanMove();
   bool Recentre();
   bool PlanOtherWay();
@@ -390,5 +394,6 @@ class TGainSearch {
   int FJudgeLead = 0;        // 1 where its first run brings the motor back where the search began
   std::optional<TSearchGains> FJudgedGains;
   std::optional<TSearchGains> FKept;
+  bool FRefitted = false;    // a verification's steps have been fitted again
   std::vector<TFigureFailure> FFailures;
 };
