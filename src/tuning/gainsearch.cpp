@@ -180,10 +180,15 @@ constexpr size_t kTakeUpSamples = 4;
 // Under a load, an approach that ends a count or two short of the target, friction holding the
 // motor there, is finished by I a little later: the sum winds until the motor slips a count
 // nearer, and D's kick at that count is the last of its settling, not a loop that hunts at rest
-// (on a board left alone such gains rest quietly). Returns the sample of the last such slip
-// where the record's tail shows only these: the error on one side, each count nearer the target
-// for good (the edge may flicker for a few samples as the motor crosses it), ending within the
-// steady-state bound. A motor that left the target or crossed it hunts.
+// (on a board left alone such gains rest quietly). The sum that let the motor slip barely holds
+// it at the nearer count, and D's kick may throw it back across the edge for a sample or two,
+// again and again, each stay at the nearer count longer as the sum winds on, until the sum holds
+// it there (on a constant load, some forty servo cycles of such chatter a few tenths of a second
+// after every move, and then a quiet rest). Returns the sample of the last such slip where the
+// record's tail shows only these: the error on one side, each count nearer the target for good
+// but for stays back across its edge shorter than a slip spans, ending within the steady-state
+// bound, and where it chattered so, a rest after it. A motor that left the target, crossed it,
+// or stayed back off a count it had reached hunts.
 std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, double deadband) {
   const size_t n = std::min(r.Errors.size(), r.Outputs.size());
   const double band = std::max(0.0, deadband);
@@ -196,13 +201,18 @@ std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, do
   if (from >= n || off(n - 1) > std::max(1.0, band)) return std::nullopt;
   double nearest = off(from);
   size_t reached = from, last = from;  // where the nearest count was reached; the last change
+  size_t back = 0;                     // samples in a row back off it
+  bool chattered = false;              // back off it after the crossing's flicker
   for (size_t k = from + 1; k < n; ++k) {
     if (r.Errors[k] != r.Errors[k - 1]) last = k;
     if (off(k) > 0 && r.Errors[k] * r.Errors[from] <= 0) return std::nullopt;  // the other side
     if (off(k) < nearest) nearest = off(k), reached = k;
-    else if (off(k) > nearest && k - reached >= kTakeUpSamples) return std::nullopt;  // went back off
+    back = off(k) > nearest ? back + 1 : 0;
+    if (back >= kTakeUpSamples) return std::nullopt;  // went back off
+    chattered = chattered || (back > 0 && k - reached >= kTakeUpSamples);
   }
-  if (last == from) return std::nullopt;
+  // Chatter that the record does not show ending in a rest may be a motor rocking on the edge.
+  if (last == from || (chattered && last + 2 + kMinRestSamples > n)) return std::nullopt;
   return last;
 }
 

@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <string>
 #include <tuple>
 
 namespace {
@@ -436,6 +437,40 @@ TEST(GainSearchTest, UnderALoadAStepStillPulledInWhenTheRecordEndsIsNotKept) {
                            [&](int k) { return k < 10 ? next->Step * (1 - k / 10.0) : -c.Side * sign * (k < 10 + c.Held ? 2 : c.Then); },
                            [](int) { return 0; }));
     }
+    EXPECT_EQ(search.Kept() == probe->Gains, c.Kept) << c.Name;
+  }
+}
+
+struct TChatterCase {
+  const char* Name;
+  const char* Slip;  // the error after a rest a count off: 0 on target, 1 back across the edge
+  bool Kept;
+};
+
+// Under a load, the last count of a take-up: the sum lets the motor slip onto its target, D's
+// kick throws it back across the edge, and it comes again, each stay longer, until the sum holds
+// it there. Stays back shorter than a slip spans are the slip's settling, and the rest after it
+// is what the verification judges; a motor that stays back as long each time rocks on the edge.
+TEST(GainSearchTest, UnderALoadTheLastSlipsChatterIsJudgedByTheRestAfterIt) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  const TChatterCase cases[] = {
+      {"short_stays_back_that_die_out", "0110110100100010001000", true},
+      {"stays_back_as_long_as_a_slip", "0111101111011110111101", false},
+  };
+  for (const TChatterCase& c : cases) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0001);
+    s.Loaded = true, s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
+    s.Guess = TSearchGains{0.8, 0.0001, 0.003, 0};
+    TGainSearch search(s);
+    const std::optional<TPlannedRun> probe = search.Next();
+    const std::string slip = c.Slip;
+    const auto e = [&](int k) { return k < 40 ? 1.0 : k < 40 + int(slip.size()) ? slip[size_t(k - 40)] - '0' : 0.0; };
+    // D kicks the output by 16 % of drive at each crossing of the edge.
+    const TStepRecord chatter = Record(0, 1000, e, [&](int k) { return 3 + (k > 0 ? 16 * (e(k) - e(k - 1)) : 0); });
+    while (const std::optional<TPlannedRun> next = search.Next())
+      search.Record(next->Purpose == TRunPurpose::Judge && next->Step == 0 && next->Gains == probe->Gains ? chatter
+                                                                                                          : Settling(*next));
     EXPECT_EQ(search.Kept() == probe->Gains, c.Kept) << c.Name;
   }
 }
