@@ -29,7 +29,9 @@
 // the best gains, with I at the most the estimated windup allows, still stop short of the
 // target and nowhere past it, the estimate gives way to a move of I up.
 // Where the records show a count that comes and goes, loud best gains are followed by the same
-// balance of P, I and D brought down to the count jump a rest allows.
+// balance of P, I and D brought down to the count jump a rest allows; so are they once a run of
+// gains without I has shown the motor pushed out of its rest to the edge of a count again and
+// again (a force at rest that friction does not hold: cogging, a detent).
 // The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where

@@ -256,6 +256,11 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       {"quiet_gains_one_step_each_way", quiet, -1, 0, 0, three, true},
       {"loud_gains_resting_quietly", loud, -1, 0, 0, five, true},
       {"loud_gains_hunting_in_the_second_step", loud, 4, 40, 0, five, false},
+      // The second step's tail leaves the deadband for its edge again and again on one side: a
+      // force at rest beyond friction (cogging) pushes the motor out, as a count that comes and
+      // goes would move it.
+      {"loud_gains_pushed_out_of_the_deadband_at_rest_tried_next_quiet", loud, 4, 40, 0, five, false, false, false,
+       TSearchGains{0.7, 0, 0.0035, 0}},
       {"and_where_a_count_came_and_went_tried_next_quiet", loud, 4, 40, 1, five, false, false, false,
        TSearchGains{0.7, 0, 0.0035, 0}},
       {"loud_gains_near_the_rest_limit", loud, 5, 7, 0, five, false},
