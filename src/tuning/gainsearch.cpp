@@ -1058,6 +1058,16 @@ void TGainSearch::Verdict() {
     // A less bold loop that came to rest a count or two off under a load and slipped nearer as
     // I wound tells nothing of these gains: more P holds the motor nearer its target.
     if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
+    // Without a load, a loop without I that left the motor crossing to and fro on the edge of a
+    // count tells of gains with as much P and as much D (a hundredth aside, as the fields round
+    // them), not of those with less of either: a force at rest (cogging, a detent) carried the
+    // motor to the edge, and what pushed it back across was P's count more or D's kick as it
+    // crossed. Gains a hair bolder in count jump but with less of one had been refused for a run
+    // whose balance they do not share, on machines where every quiet gains sit near one count
+    // jump.
+    if (g != trial.Gains && !FSetup.Loaded && !(g.I > 0) &&
+        (trial.Gains.P < g.P * 0.99 || trial.Gains.D < g.D * 0.99) && KickedOnCountEdge(run.Record, run.Figures, g.Deadband))
+      continue;
     // A step's tail counts where the motor settled within the first half of the record: a
     // later settling leaves motion in the tail, not the motor at rest. A run of these very
     // gains that reached its target within the first half and settled late only because it
