@@ -239,6 +239,39 @@ bool KickedOnCountEdge(const TStepRecord& r, const TStepFigures& f, double deadb
   return nearer == 0 ? further == edge : further - nearer == 1;
 }
 
+// Times a settled tail must show the motor leaving for the first count the loop acts on, on
+// one side, to tell a force at rest from a glitch of the encoder, which comes now and then.
+constexpr int kLeavesOfAForceAtRest = 3;
+
+// Whether a run of gains without I found the motor pushed out of its rest again and again: it
+// came to rest within the first half of the record, and its settled tail kicked on the edge of
+// a count (KickedOnCountEdge), the count leaving for the further of the two at least
+// kLeavesOfAForceAtRest times and on to the record's end (the stretch after the last leave no
+// longer than the longest between two). A force at rest that friction does not hold where the
+// motor stands (cogging, a detent) carries it from the deadband, or from its count, to the
+// first count the loop acts on, whose drive pushes it back, and the force carries it out
+// again: a count that comes and goes, as on a motor resting on the edge of a count, whatever
+// the fit or the records before showed. A motor creeping in across the edge of a count at the
+// end of its approach leaves it too, less and less often, and then rests. With I the loop
+// makes such a force itself: the sum an approach wound up pushes the motor out of the deadband
+// as a load would.
+bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchGains& g) {
+  if (g.I > 0 || !KickedOnCountEdge(r, f, g.Deadband)) return false;
+  if (r.Setup.Step != 0 && *f.SettlingSamples > kStepTestSamples / 2) return false;
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const size_t from = r.Setup.Step != 0 ? std::max(n - n / 4, size_t(*f.SettlingSamples)) : 0;
+  double further = 0;
+  std::vector<size_t> leaves;
+  for (size_t k = from; k < n; ++k) further = std::max(further, std::abs(r.Errors[k]));
+  for (size_t k = from + 1; k < n; ++k) {
+    if (std::abs(r.Errors[k]) == further && std::abs(r.Errors[k - 1]) != further) leaves.push_back(k);
+  }
+  if (int(leaves.size()) < kLeavesOfAForceAtRest) return false;
+  size_t longest = 0;
+  for (size_t i = 1; i < leaves.size(); ++i) longest = std::max(longest, leaves[i] - leaves[i - 1]);
+  return n - leaves.back() <= longest;
+}
+
 // The figures with the rest measured from two samples after the last slip of a take-up, where
 // the record shows one and enough samples after it to judge the rest by.
 TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
@@ -831,6 +864,12 @@ TDanger TGainSearch::Record(const TStepRecord& record) {
       ComputeStepFigures(record.Errors, record.Outputs, record.Setup.Step, record.Setup.Loop.MaxOutput);
   if (FSetup.Loaded) figures = FiguresAfterTakeUp(record, figures, plan.Gains.Deadband);
   TSearchRun run{plan, record, figures, DangerIn(record)};
+  // From a run that found a force at rest pushing the motor to the edge of a count, the count
+  // comes and goes as where the records before showed it: loud gains are not kept, and the
+  // search keeps to quiet ones at the least deadband (a wider one only moves the edge the
+  // force carries the motor to, and doubles the error's jump there).
+  if (!FSetup.Integral && plan.Purpose != TRunPurpose::Settle && PushedOutAtRest(record, figures, plan.Gains))
+    FSetup.FlickerCounts = std::max(FSetup.FlickerCounts, 1.0);
   FRuns.push_back(run);
   FTrials.back().Runs.push_back(int(FRuns.size()) - 1);
   FPosition += plan.Step;
@@ -1041,6 +1080,16 @@ void TGainSearch::Verdict() {
     // A less bold loop that came to rest a count or two off under a load and slipped nearer as
     // I wound tells nothing of these gains: more P holds the motor nearer its target.
     if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
+    // Without a load, a loop without I that left the motor crossing to and fro on the edge of a
+    // count tells of gains with as much P and as much D (a hundredth aside, as the fields round
+    // them), not of those with less of either: a force at rest (cogging, a detent) carried the
+    // motor to the edge, and what pushed it back across was P's count more or D's kick as it
+    // crossed. Gains a hair bolder in count jump but with less of one had been refused for a run
+    // whose balance they do not share, on machines where every quiet gains sit near one count
+    // jump.
+    if (g != trial.Gains && !FSetup.Loaded && !(g.I > 0) &&
+        (trial.Gains.P < g.P * 0.99 || trial.Gains.D < g.D * 0.99) && KickedOnCountEdge(run.Record, run.Figures, g.Deadband))
+      continue;
     // A step's tail counts where the motor settled within the first half of the record: a
     // later settling leaves motion in the tail, not the motor at rest. A run of these very
     // gains that reached its target within the first half and settled late only because it

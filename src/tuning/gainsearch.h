@@ -32,11 +32,14 @@
 // the motor's motion), the steps of the first verification that fails are fitted again, and
 // that fit sizes I and the swing at the deadband's edge from then on.
 // Where the records show a count that comes and goes, loud best gains are followed by the same
-// balance of P, I and D brought down to the count jump a rest allows.
+// balance of P, I and D brought down to the count jump a rest allows; so are they once a run of
+// gains without I has shown the motor pushed out of its rest to the edge of a count again and
+// again (a force at rest that friction does not hold: cogging, a detent).
 // The best gains are judged at the end with the runs of a verification (step, step back,
 // rest record; two steps each way for gains whose one count beyond the deadband moves the
 // output by more than a rest may, with a margin on their rest figures), and are not kept where
-// a run of the search with gains no bolder (no larger count jump, no more I, the same deadband)
+// a run of the search with gains no bolder (no larger count jump, no more I, the same deadband;
+// without a load, where that run rocked on the edge of a count without I, no more P nor D either)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
 // I (less I aside, below), left the motor crossing to and fro on the edge of a count: whether a motor rests on the
 // edge of a count is a matter of where it stops, which one rest record cannot tell. Such gains
