@@ -88,15 +88,11 @@ TSearchOutcome RunGainSearch(TGainSearch& search, TTrialBoard& board, const TSea
   const auto tell = [&](const QString& line) {
     if (progress) progress(line);
   };
-  double longest = 0;  // the longest run so far, s
   for (int runs = 0;; ++runs) {
     // What is left of the budget: step tests, the time at the pace of the runs so far, and
-    // EEPROM writes at a few a run, the put-back kept aside. A run may take longer than the
-    // pace (a verification waits for rest first): the time left keeps one run as long as the
-    // longest so far.
+    // EEPROM writes at a few a run, the put-back kept aside.
     const double perRun = runs > 0 ? board.Seconds() / runs : budget.RunSeconds;
-    const double spare = std::max(0.0, longest - perRun);
-    const int byTime = int(std::floor((budget.Seconds - board.Seconds() - spare) / perRun));
+    const int byTime = int(std::floor((budget.Seconds - board.Seconds()) / perRun));
     const int byWrites = (budget.Writes - kPutBackWrites - board.Writes()) / kWritesPerRun;
     search.LimitRuns(std::min({budget.Runs - runs, byTime, byWrites}));
     const std::optional<TPlannedRun> next = search.Next();
@@ -105,9 +101,7 @@ TSearchOutcome RunGainSearch(TGainSearch& search, TTrialBoard& board, const TSea
       search.LimitRuns(0);
       break;
     }
-    const double started = board.Seconds();
     const TResult<TStepRecord> record = board.Run(*next);
-    longest = std::max(longest, board.Seconds() - started);
     if (!record) {
       out.Failure = record.Failure();
       break;
