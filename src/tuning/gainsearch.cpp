@@ -316,7 +316,7 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   TIntegralSizing s;
   // A spring pressed in (a positive slope) asks for more drive along the step either way; a
   // load that pulls harder the further it goes (an arm past the horizontal) for less.
-  s.LoadChange = motor.LoadSlope * std::abs(travel);
+  s.LoadChange = motor.LoadChangeOver(travel);
   s.Friction = std::max(0.0, motor.Friction);
   // A first-order approach leaves about half its travel times the time constant as error; what
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
@@ -376,7 +376,7 @@ std::optional<TIntegralSizing> LoadSizingFor(const TSearchSetup& setup, const TM
   TIntegralSizing z = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
   z.Prompt = PromptDrive(m, setup.Loop.Period);
   if (setup.Loop.I == 0)
-    z.WholeLoad = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
+    z.WholeLoad = std::max(std::abs(m.Load), std::abs(m.LoadAt(m.LoadOrigin + travel))) - std::max(0.0, m.Friction);
   return z;
 }
 

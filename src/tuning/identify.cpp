@@ -97,9 +97,14 @@ struct TFitData {
 };
 
 // The parameters the simplex moves: gain, time constant and lag on a log scale, friction, the
-// load, its change over a step, the play, and the speed each run starts with (in steps per run
-// time).
-enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kPlay, kFirstSpeed };
+// load, its change over a step, the play, where the load's change begins (in steps from where
+// the load is taken, the way the first run steps), and the speed each run starts with (in
+// steps per run time).
+enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kPlay, kKnee, kFirstSpeed };
+
+bool Moves(const TFitData& data, size_t parameter) {
+  return std::find(data.Active.begin(), data.Active.end(), parameter) != data.Active.end();
+}
 
 TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   TMotorModel m;
@@ -114,6 +119,10 @@ TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   m.Load = x[kLoad];
   m.LoadSlope = x[kLoadChange] / data.StepScale;
   m.LoadOrigin = data.LoadOrigin;
+  if (Moves(data, kKnee)) {
+    const double way = data.Runs.front().Record->Setup.Step < 0 ? -1 : 1;
+    m.LoadKnee = data.LoadOrigin + way * x[kKnee] * data.StepScale;
+  }
   m.Play = std::max(0.0, x[kPlay]);
   return m;
 }
@@ -780,14 +789,46 @@ TMinimum WithPlay(TFitData& data, const TMinimum& without) {
   return best;
 }
 
-// The best fit without play or a load; with play, then with a load, where the runs move both
-// ways and each explains more (play first: friction and a load changing with position together
-// replay the dead zone of a few counts of play about as well).
+// Where, within the step, the refit with a knee starts the load's change: a simplex from one
+// place alone stops at the first dip of the misfit.
+constexpr double kKneeStarts[] = {0.25, 0.5, 0.75};
+
+// The fit with a load that changes with position only beyond a knee (a spring to a wall), from
+// the fit without: its slope started so that the load at the step's end stays, and so that the
+// fit's constant load becomes the spring's (a spring that only the step's end presses in was
+// fitted as a constant load with seven times the friction, or a motor slower than it is).
+// Kept, with data moving the knee, only where it explains enough of what that fit leaves: a
+// load that changes everywhere replays an arm or a constant load as well.
+TMinimum WithKnee(TFitData& data, const TMinimum& without) {
+  TFitData kneed = data;
+  for (size_t term : {size_t(kLoad), size_t(kLoadChange), size_t(kKnee)})
+    if (!Moves(kneed, term)) kneed.Active.push_back(term);
+  TMinimum best;
+  best.Value = INFINITY;
+  for (double knee : kKneeStarts)
+    for (bool fromConstant : {false, true}) {
+      TVector start = without.Point;
+      start[kKnee] = knee;
+      start[kLoadChange] = (start[kLoadChange] + (fromConstant ? start[kLoad] : 0)) / (1 - knee);
+      if (fromConstant) start[kLoad] = 0;
+      const TMinimum refined = Refine(start, kneed);
+      if (refined.Value < best.Value) best = refined;
+    }
+  if (!ExplainsMore(best, without, data, kLoadMustExplain)) return without;
+  data = std::move(kneed);
+  return best;
+}
+
+// The best fit without play or a load; with play, then with a load, then with a load whose
+// change begins at a knee, where the runs move both ways and each explains more (play first:
+// friction and a load changing with position together replay the dead zone of a few counts of
+// play about as well).
 TMinimum BestFit(TFitData& data) {
   TMinimum best = FitFromGuesses(data);
   if (!BothWays(data) || !std::isfinite(best.Value)) return best;
   best = WithPlay(data, best);
-  return WithLoad(data, best);
+  best = WithLoad(data, best);
+  return WithKnee(data, best);
 }
 
 // Sets the fit's replay error from the run it replays worst, relative to that run's step.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "sim/plant.h"
 #include "tests/tuning/boardrun.h"
@@ -148,12 +149,18 @@ struct TLoadCase {
   const char* Name;
   const char* Motor;
   int Prediv;
-  double Load;  // % of drive; the load's change over the step is to stay within 0.2 %
+  double Load;  // % of drive at the step's start
+  double Slope = 0;  // % of drive per count beyond Knee (a spring to a wall), or everywhere: the
+                     // load's change over the step is to stay within 10 % and 0.2 % of this one's
+  std::optional<double> Knee = std::nullopt;
 };
 
+// A spring that only the step's end presses in was fitted as a constant load with seven times
+// the friction and a motor twice as slow.
 const TLoadCase kLoadCases[] = {
     {"encoder_noise_no_load", "encnoise=1", 0, 0},
     {"negative_constant_load", "load=-4.671", 0, -4.671},
+    {"spring_to_a_wall_within_the_step", "spring=0.06758,wall=128.8", 0, 0, 0.06758, 128.8},
 };
 
 void PrintTo(const TLoadCase& c, std::ostream* out) { *out << c.Name; }
@@ -171,8 +178,13 @@ TEST_P(IdentifyLoadTest, FitsTheLoadAndTheFriction) {
   const TIdentification id = IdentifyMotor(std::vector{forward, RunOnBoard(board, -200, c.Prediv)});
   EXPECT_TRUE(id.Usable) << id.Problem;
   EXPECT_NEAR(id.Motor.Load, c.Load, 0.1 * std::abs(c.Load) + 0.2);
-  EXPECT_NEAR(id.Motor.LoadSlope * 200, 0, 0.2);
+  const double change = c.Slope * (200 - c.Knee.value_or(0));
+  EXPECT_NEAR(id.Motor.LoadChangeOver(200), change, 0.1 * change + 0.2);
   EXPECT_NEAR(id.Motor.Friction, motor.FrictionPercent, 0.25);
+  EXPECT_NEAR(id.Motor.Gain, motor.CountsPerSecondPerPercent, 0.1 * motor.CountsPerSecondPerPercent);
+  if (c.Knee) {
+    EXPECT_NEAR(id.Motor.LoadKnee.value_or(0), *c.Knee, 15);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyLoadTest, testing::ValuesIn(kLoadCases),
