@@ -301,6 +301,8 @@ class TGainSearch {
   std::optional<TBoardFigures> JudgedFigures() const;
   const std::vector<TFigureFailure>& Failures() const { return FFailures; }
   const std::vector<int>& JudgeRuns() const { return FJudgeRuns; }
+  // The runs the verification under way has still to make.
+  int JudgeRunsLeft() const { return FJudgeTotal - int(FJudgeRuns.size()); }
   // Returns the most trials the search may still make: one step test each at least.
   int MostTrials() const;
 
