@@ -505,7 +505,9 @@ std::optional<TPlannedRun> TGainSearch::Next() {
 }
 
 void TGainSearch::LimitRuns(int runs) {
-  FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
+  // The limit follows the time left at the pace so far, and may rise again: the first runs of
+  // a search (a verification's first step waits for rest twice) are slower than the rest.
+  FLimit = std::min(FSetup.MaxRuns, int(FRuns.size()) + std::max(0, runs));
   // A search move that no longer leaves room for the verification gives way to it.
   if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() &&
       RunsLeft() < JudgeRunsFor(FBest) + 2 + SettleRuns(FTrials.back().Gains)) {

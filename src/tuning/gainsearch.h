@@ -281,8 +281,8 @@ class TGainSearch {
   // Takes the record of the step test Next() gave last; returns the danger it shows.
   TDanger Record(const TStepRecord& record);
 
-  // Allows at most this many more step tests (the time left, say); the judgement of the best
-  // gains comes first when they run short.
+  // Allows at most this many more step tests (the time left, say), within the setup's most; the
+  // judgement of the best gains comes first when they run short.
   void LimitRuns(int runs);
 
   // Returns the trial the last Record() completed, if it did.
