@@ -143,6 +143,14 @@ std::string FiguresText(const TStepFigures& f) {
   return text;
 }
 
+// Returns whether every pair of a verification's runs met the goal: both steps and the rest.
+bool AllWithinGoal(const std::vector<TBoardFigures>& pairs, const TTuningGoal& goal, double deadband) {
+  return !pairs.empty() && std::all_of(pairs.begin(), pairs.end(), [&](const TBoardFigures& p) {
+    return StepWithinGoal(p.Forward, goal, deadband) && StepWithinGoal(p.Reverse, goal, deadband) &&
+           RestOutputPpPct(p).value_or(0) <= kRestLimitPct;
+  });
+}
+
 }  // namespace
 
 TDanger DangerIn(const TStepRecord& r) {
@@ -590,13 +598,21 @@ TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& f
 }
 
 // Why no gains were kept where the records showed glitches: their size and how often, the kick
-// that held the gains tried, and what to check.
+// that held the gains tried, and what to check. Where the board's own gains kick beyond it and
+// gains within it met the goal but did worse than before, the kick is what binds: the board's
+// gains are quicker for the very P and D that a glitch at rest turns into a kick no rest may show.
 std::string TGainSearch::GlitchText() const {
-  return GlitchesSeenText(FSetup.GlitchCounts, FSetup.GlitchEvents, FSetup.GlitchSeconds) + "; at rest such a glitch with the motor at the "
-         "deadband's edge kicks the output by about " + GlitchKickText(FSetup.GlitchCounts) +
-         ", and of the gains tried whose kick stays within the " +
-         FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may, none both met the goal and did no worse "
-         "than before: check the encoder's wiring, shielding and supply";
+  const std::string seen = GlitchesSeenText(FSetup.GlitchCounts, FSetup.GlitchEvents, FSetup.GlitchSeconds) +
+                           "; at rest such a glitch with the motor at the deadband's edge kicks the output by about " +
+                           GlitchKickText(FSetup.GlitchCounts);
+  const std::string within = "the " + FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may";
+  const std::string check = ": check the encoder's wiring, shielding and supply";
+  if (FMetButWorse == 0 || QuietAgainstGlitches(FPresent))
+    return seen + ", and of the gains tried whose kick stays within " + within +
+           ", none both met the goal and did no worse than before" + check;
+  return seen + ", " + FixedText(Kick(FPresent), 1) + " % of drive with the board's own gains, which are quicker only "
+         "by that kick: gains within " + within + " that met the goal approach more slowly and were not kept (trial " +
+         std::to_string(FMetButWorse) + ": " + FWorseThanBefore.Text + ")" + check;
 }
 
 // Where the deadband is under a count, an I that finds the motor held by friction off its
@@ -1042,8 +1058,14 @@ void TGainSearch::Verdict() {
   TPoint& point = FPoints[trial.Gains];
   point.Judged = true;
   trial.Cost = CostOf(trial.Gains);
-  FFailures = JudgeVerifications(FSetup.Before, JudgedPairs(), FSetup.Goal, trial.Gains.Deadband,
+  const std::vector<TBoardFigures> pairs = JudgedPairs();
+  FFailures = JudgeVerifications(FSetup.Before, pairs, FSetup.Goal, trial.Gains.Deadband,
                                  Loud(trial.Gains) ? std::optional<double>(kLoudRestMarginPct) : std::nullopt);
+  // Failures of a verification whose every run met the goal are figures worse than before (a
+  // rest within the limit but beyond a loud loop's margin aside): a slower approach.
+  if (FMetButWorse == 0 && !FFailures.empty() && FFailures.front().Figure != "rest peak-to-peak" &&
+      AllWithinGoal(pairs, FSetup.Goal, trial.Gains.Deadband))
+    FMetButWorse = trial.Number, FWorseThanBefore = FFailures.front();
   // The model's suggestion is chosen for the loop law the model assumes: new gains exercise
   // what the old ones may not have (an I where there was none), so the law is checked again.
   if (FSetup.Guess && trial.Gains == Shown(*FSetup.Guess))

@@ -400,5 +400,9 @@ class TGainSearch {
   std::optional<TSearchGains> FJudgedGains;
   std::optional<TSearchGains> FKept;
   bool FRefitted = false;    // a verification's steps have been fitted again
+  // The first verification that met the goal and was not kept for a figure worse than before
+  // (a slower approach than the board's own gains): its trial's number and that figure.
+  int FMetButWorse = 0;
+  TFigureFailure FWorseThanBefore;
   std::vector<TFigureFailure> FFailures;
 };
