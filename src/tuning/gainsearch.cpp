@@ -1275,6 +1275,7 @@ bool TGainSearch::PlanMove() {
 // way only where that way met the goal (a move that cured what the best gains showed on one side
 // may have been left after that side for costing more than they did). Each becomes the centre
 // once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+// Gains that rocked on the edge of a count, and met the goal but for that rest, come last.
 // Gains ready to be verified go first: the verification tells more than a poll.
 bool TGainSearch::Recentre() {
   FCentres.insert(FBest);
@@ -1282,13 +1283,18 @@ bool TGainSearch::Recentre() {
   if (FJudgements >= kMostJudgements || ToBeJudged(false)) return false;
   const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
-  double least = kInfinity;
-  for (const auto& [gains, point] : FPoints) {
-    if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) || KickOnCountEdge(gains)) continue;
-    double cost = 0;
-    for (const std::optional<double>& side : point.Cost) cost = std::max(cost, side.value_or(0.0));
-    if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
-    pick = gains, least = cost;
+  // Gains no run has shown rocking go first; those it has, where nothing else is left.
+  for (const bool rocked : {false, true}) {
+    double least = kInfinity;
+    for (const auto& [gains, point] : FPoints) {
+      if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) ||
+          KickOnCountEdge(gains).has_value() != rocked)
+        continue;
+      const double cost = CentreCost(gains, point);
+      if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
+      pick = gains, least = cost;
+    }
+    if (pick) break;
   }
   if (!pick) return false;
   FBest = *pick;
@@ -1297,6 +1303,28 @@ bool TGainSearch::Recentre() {
   FLastGood.reset();
   FMoving.reset();
   return true;
+}
+
+// Returns what gains cost as a centre to go on from: the worse of the ways they were measured.
+// Gains as bold as some that rocked on the edge of a count under a load are never kept, but the
+// moves from them to less P, D or I may be: a way that missed the goal by its rest alone counts
+// at what it cost without it. A search whose other gains all missed the goal one way had ended
+// there with half its step tests unused, next to quieter gains that settle as these did.
+double TGainSearch::CentreCost(const TSearchGains& gains, const TPoint& point) const {
+  const bool rocked = KickOnCountEdge(gains).has_value();
+  double cost = 0;
+  for (int side = 0; side < 2; ++side) {
+    if (!point.Cost[side]) continue;
+    double c = *point.Cost[side];
+    if (rocked && point.Figures[side]) {
+      TStepFigures quiet = *point.Figures[side];
+      quiet.RestOutputPpPct.reset();
+      if (!StepWithinGoal(quiet, FSetup.Goal, gains.Deadband)) return kInfinity;
+      c = StepCost(quiet, FSetup.Goal, gains.Deadband, FSetup.Step * std::max(1, FSetup.Multiplier), kStepTestSamples);
+    }
+    cost = std::max(cost, c);
+  }
+  return cost;
 }
 
 // Measures the centre, known one way, the other way: the step that brings the motor back

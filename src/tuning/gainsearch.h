@@ -48,9 +48,10 @@
 // same P and D and less I, which moves where the motor stops and rocked no more often. Where the
 // best gains cannot be kept and the moves around them are spent, the search goes on, while runs
 // are left, from the gains that cost least of those that may be (measured the other way first
-// where a trial was left after one way that met the goal); where none measured both ways are
-// left to verify, those that met the goal the one way they were measured are verified (its runs
-// step both ways).
+// where a trial was left after one way that met the goal; last, under a load, from gains that
+// met it but for rocking on the edge of a count, towards less P, D or I); where none measured
+// both ways are left to verify, those that met the goal the one way they were measured are
+// verified (its runs step both ways).
 // Under a load, gains are not kept either where a step of the verification rested beyond the
 // steady-state bound after its approach and I had pulled it in only to the bound when the record
 // ended: how far off the approach leaves the motor depends on where it started, and from
@@ -328,6 +329,7 @@ class TGainSearch {
   std::string Refit();
   bool PlanMove();
   bool Recentre();
+  double CentreCost(const TSearchGains& gains, const TPoint& point) const;
   bool PlanOtherWay();
   void WidenIntegralWhereShort();
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;

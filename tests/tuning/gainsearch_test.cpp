@@ -409,6 +409,22 @@ TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
   }
 }
 
+// Under a load, gains that met the goal but for rocking on the edge of a count are never kept,
+// but the gains next to them with less P, D or I may be: where every trial rocked so one way
+// and the moves around the best are spent, the search goes on from the cheapest of them while
+// runs are left, rather than ending with most of its step tests unused.
+TEST(GainSearchTest, UnderALoadASearchWhoseTrialsRockedGoesOnFromThem) {
+  TMotorModel m;
+  m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
+  TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, 0.0001);
+  s.Loaded = true, s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
+  TGainSearch search(s);
+  while (const std::optional<TPlannedRun> next = search.Next())
+    search.Record(next->Step > 0 ? Buzzing(*next, true) : Settling(*next));
+  EXPECT_NE(search.End(), TSearchEnd::Kept);
+  EXPECT_GE(int(search.Runs().size()), s.MaxRuns - 8) << "ended after " << search.Trials().size() << " trials";
+}
+
 struct TTakeUpCase {
   const char* Name;
   int Held;       // samples the steps of the verification rest two counts off after the approach
