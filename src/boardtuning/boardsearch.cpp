@@ -88,6 +88,7 @@ TSearchOutcome RunGainSearch(TGainSearch& search, TTrialBoard& board, const TSea
   const auto tell = [&](const QString& line) {
     if (progress) progress(line);
   };
+  double longestFromOwn = 0;  // s
   for (int runs = 0;; ++runs) {
     // What is left of the budget: step tests, the time at the pace of the runs so far, and
     // EEPROM writes at a few a run, the put-back kept aside.
@@ -97,11 +98,19 @@ TSearchOutcome RunGainSearch(TGainSearch& search, TTrialBoard& board, const TSea
     search.LimitRuns(std::min({budget.Runs - runs, byTime, byWrites}));
     const std::optional<TPlannedRun> next = search.Next();
     if (!next) break;
-    if (board.Writes() + board.WritesFor(next->Gains) + kPutBackWrites > budget.Writes) {
+    // A verification's first run, from the board's own gains, waits for rest twice, longer than
+    // the pace: the verification starts only where its runs fit in the time left, that one as
+    // long as the longest such so far.
+    const bool over = next->FromOwnGains && board.Seconds() + std::max(perRun, longestFromOwn) +
+                                                    (search.JudgeRunsLeft() - 1) * perRun >
+                                                budget.Seconds;
+    if (over || board.Writes() + board.WritesFor(next->Gains) + kPutBackWrites > budget.Writes) {
       search.LimitRuns(0);
       break;
     }
+    const double started = board.Seconds();
     const TResult<TStepRecord> record = board.Run(*next);
+    if (next->FromOwnGains) longestFromOwn = std::max(longestFromOwn, board.Seconds() - started);
     if (!record) {
       out.Failure = record.Failure();
       break;

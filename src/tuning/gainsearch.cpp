@@ -143,6 +143,14 @@ std::string FiguresText(const TStepFigures& f) {
   return text;
 }
 
+// Returns whether every pair of a verification's runs met the goal: both steps and the rest.
+bool AllWithinGoal(const std::vector<TBoardFigures>& pairs, const TTuningGoal& goal, double deadband) {
+  return !pairs.empty() && std::all_of(pairs.begin(), pairs.end(), [&](const TBoardFigures& p) {
+    return StepWithinGoal(p.Forward, goal, deadband) && StepWithinGoal(p.Reverse, goal, deadband) &&
+           RestOutputPpPct(p).value_or(0) <= kRestLimitPct;
+  });
+}
+
 }  // namespace
 
 TDanger DangerIn(const TStepRecord& r) {
@@ -505,7 +513,9 @@ std::optional<TPlannedRun> TGainSearch::Next() {
 }
 
 void TGainSearch::LimitRuns(int runs) {
-  FLimit = std::min(FLimit, int(FRuns.size()) + std::max(0, runs));
+  // The limit follows the time left at the pace so far, and may rise again: the first runs of
+  // a search (a verification's first step waits for rest twice) are slower than the rest.
+  FLimit = std::min(FSetup.MaxRuns, int(FRuns.size()) + std::max(0, runs));
   // A search move that no longer leaves room for the verification gives way to it.
   if (FPhase == TPhase::Search && FPending && FTrials.back().Runs.empty() &&
       RunsLeft() < JudgeRunsFor(FBest) + 2 + SettleRuns(FTrials.back().Gains)) {
@@ -588,13 +598,21 @@ TSearchGains TGainSearch::WithinGlitchKick(TSearchGains g, const TSearchGains& f
 }
 
 // Why no gains were kept where the records showed glitches: their size and how often, the kick
-// that held the gains tried, and what to check.
+// that held the gains tried, and what to check. Where the board's own gains kick beyond it and
+// gains within it met the goal but did worse than before, the kick is what binds: the board's
+// gains are quicker for the very P and D that a glitch at rest turns into a kick no rest may show.
 std::string TGainSearch::GlitchText() const {
-  return GlitchesSeenText(FSetup.GlitchCounts, FSetup.GlitchEvents, FSetup.GlitchSeconds) + "; at rest such a glitch with the motor at the "
-         "deadband's edge kicks the output by about " + GlitchKickText(FSetup.GlitchCounts) +
-         ", and of the gains tried whose kick stays within the " +
-         FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may, none both met the goal and did no worse "
-         "than before: check the encoder's wiring, shielding and supply";
+  const std::string seen = GlitchesSeenText(FSetup.GlitchCounts, FSetup.GlitchEvents, FSetup.GlitchSeconds) +
+                           "; at rest such a glitch with the motor at the deadband's edge kicks the output by about " +
+                           GlitchKickText(FSetup.GlitchCounts);
+  const std::string within = "the " + FixedText(FBounds.QuietCountJump, 1) + " % of drive a rest may";
+  const std::string check = ": check the encoder's wiring, shielding and supply";
+  if (FMetButWorse == 0 || QuietAgainstGlitches(FPresent))
+    return seen + ", and of the gains tried whose kick stays within " + within +
+           ", none both met the goal and did no worse than before" + check;
+  return seen + ", " + FixedText(Kick(FPresent), 1) + " % of drive with the board's own gains, which are quicker only "
+         "by that kick: gains within " + within + " that met the goal approach more slowly and were not kept (trial " +
+         std::to_string(FMetButWorse) + ": " + FWorseThanBefore.Text + ")" + check;
 }
 
 // Where the deadband is under a count, an I that finds the motor held by friction off its
@@ -1040,8 +1058,14 @@ void TGainSearch::Verdict() {
   TPoint& point = FPoints[trial.Gains];
   point.Judged = true;
   trial.Cost = CostOf(trial.Gains);
-  FFailures = JudgeVerifications(FSetup.Before, JudgedPairs(), FSetup.Goal, trial.Gains.Deadband,
+  const std::vector<TBoardFigures> pairs = JudgedPairs();
+  FFailures = JudgeVerifications(FSetup.Before, pairs, FSetup.Goal, trial.Gains.Deadband,
                                  Loud(trial.Gains) ? std::optional<double>(kLoudRestMarginPct) : std::nullopt);
+  // Failures of a verification whose every run met the goal are figures worse than before (a
+  // rest within the limit but beyond a loud loop's margin aside): a slower approach.
+  if (FMetButWorse == 0 && !FFailures.empty() && FFailures.front().Figure != "rest peak-to-peak" &&
+      AllWithinGoal(pairs, FSetup.Goal, trial.Gains.Deadband))
+    FMetButWorse = trial.Number, FWorseThanBefore = FFailures.front();
   // The model's suggestion is chosen for the loop law the model assumes: new gains exercise
   // what the old ones may not have (an I where there was none), so the law is checked again.
   if (FSetup.Guess && trial.Gains == Shown(*FSetup.Guess))
@@ -1251,6 +1275,7 @@ bool TGainSearch::PlanMove() {
 // way only where that way met the goal (a move that cured what the best gains showed on one side
 // may have been left after that side for costing more than they did). Each becomes the centre
 // once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+// Gains that rocked on the edge of a count, and met the goal but for that rest, come last.
 // Gains ready to be verified go first: the verification tells more than a poll.
 bool TGainSearch::Recentre() {
   FCentres.insert(FBest);
@@ -1258,13 +1283,18 @@ bool TGainSearch::Recentre() {
   if (FJudgements >= kMostJudgements || ToBeJudged(false)) return false;
   const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
   std::optional<TSearchGains> pick;
-  double least = kInfinity;
-  for (const auto& [gains, point] : FPoints) {
-    if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) || KickOnCountEdge(gains)) continue;
-    double cost = 0;
-    for (const std::optional<double>& side : point.Cost) cost = std::max(cost, side.value_or(0.0));
-    if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
-    pick = gains, least = cost;
+  // Gains no run has shown rocking go first; those it has, where nothing else is left.
+  for (const bool rocked : {false, true}) {
+    double least = kInfinity;
+    for (const auto& [gains, point] : FPoints) {
+      if (point.Dangerous || point.Judged || FCentres.count(gains) || Excluded(gains) ||
+          KickOnCountEdge(gains).has_value() != rocked)
+        continue;
+      const double cost = CentreCost(gains, point);
+      if (cost <= 0 || cost >= missed || cost >= present || cost >= least) continue;
+      pick = gains, least = cost;
+    }
+    if (pick) break;
   }
   if (!pick) return false;
   FBest = *pick;
@@ -1273,6 +1303,28 @@ bool TGainSearch::Recentre() {
   FLastGood.reset();
   FMoving.reset();
   return true;
+}
+
+// Returns what gains cost as a centre to go on from: the worse of the ways they were measured.
+// Gains as bold as some that rocked on the edge of a count under a load are never kept, but the
+// moves from them to less P, D or I may be: a way that missed the goal by its rest alone counts
+// at what it cost without it. A search whose other gains all missed the goal one way had ended
+// there with half its step tests unused, next to quieter gains that settle as these did.
+double TGainSearch::CentreCost(const TSearchGains& gains, const TPoint& point) const {
+  const bool rocked = KickOnCountEdge(gains).has_value();
+  double cost = 0;
+  for (int side = 0; side < 2; ++side) {
+    if (!point.Cost[side]) continue;
+    double c = *point.Cost[side];
+    if (rocked && point.Figures[side]) {
+      TStepFigures quiet = *point.Figures[side];
+      quiet.RestOutputPpPct.reset();
+      if (!StepWithinGoal(quiet, FSetup.Goal, gains.Deadband)) return kInfinity;
+      c = StepCost(quiet, FSetup.Goal, gains.Deadband, FSetup.Step * std::max(1, FSetup.Multiplier), kStepTestSamples);
+    }
+    cost = std::max(cost, c);
+  }
+  return cost;
 }
 
 // Measures the centre, known one way, the other way: the step that brings the motor back

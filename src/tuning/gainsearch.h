@@ -48,9 +48,10 @@
 // same P and D and less I, which moves where the motor stops and rocked no more often. Where the
 // best gains cannot be kept and the moves around them are spent, the search goes on, while runs
 // are left, from the gains that cost least of those that may be (measured the other way first
-// where a trial was left after one way that met the goal); where none measured both ways are
-// left to verify, those that met the goal the one way they were measured are verified (its runs
-// step both ways).
+// where a trial was left after one way that met the goal; last, under a load, from gains that
+// met it but for rocking on the edge of a count, towards less P, D or I); where none measured
+// both ways are left to verify, those that met the goal the one way they were measured are
+// verified (its runs step both ways).
 // Under a load, gains are not kept either where a step of the verification rested beyond the
 // steady-state bound after its approach and I had pulled it in only to the bound when the record
 // ended: how far off the approach leaves the motor depends on where it started, and from
@@ -281,8 +282,8 @@ class TGainSearch {
   // Takes the record of the step test Next() gave last; returns the danger it shows.
   TDanger Record(const TStepRecord& record);
 
-  // Allows at most this many more step tests (the time left, say); the judgement of the best
-  // gains comes first when they run short.
+  // Allows at most this many more step tests (the time left, say), within the setup's most; the
+  // judgement of the best gains comes first when they run short.
   void LimitRuns(int runs);
 
   // Returns the trial the last Record() completed, if it did.
@@ -301,6 +302,8 @@ class TGainSearch {
   std::optional<TBoardFigures> JudgedFigures() const;
   const std::vector<TFigureFailure>& Failures() const { return FFailures; }
   const std::vector<int>& JudgeRuns() const { return FJudgeRuns; }
+  // The runs the verification under way has still to make.
+  int JudgeRunsLeft() const { return FJudgeTotal - int(FJudgeRuns.size()); }
   // Returns the most trials the search may still make: one step test each at least.
   int MostTrials() const;
 
@@ -326,6 +329,7 @@ class TGainSearch {
   std::string Refit();
   bool PlanMove();
   bool Recentre();
+  double CentreCost(const TSearchGains& gains, const TPoint& point) const;
   bool PlanOtherWay();
   void WidenIntegralWhereShort();
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
@@ -398,5 +402,9 @@ class TGainSearch {
   std::optional<TSearchGains> FJudgedGains;
   std::optional<TSearchGains> FKept;
   bool FRefitted = false;    // a verification's steps have been fitted again
+  // The first verification that met the goal and was not kept for a figure worse than before
+  // (a slower approach than the board's own gains): its trial's number and that figure.
+  int FMetButWorse = 0;
+  TFigureFailure FWorseThanBefore;
   std::vector<TFigureFailure> FFailures;
 };

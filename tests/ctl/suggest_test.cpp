@@ -573,7 +573,7 @@ INSTANTIATE_TEST_SUITE_P(
                     // slower than the board's own, which no verdict keeps; the refusal says so.
                     // Whether a glitch falls within the model's few records is chance: the model
                     // refuses where one does, else its suggestion is tried first.
-                    TSearchCase{"glitches", "glitch=8.557", std::nullopt, "check the encoder's wiring"}),
+                    TSearchCase{"glitches", "glitch=8.557", std::nullopt, "which are quicker only by that kick"}),
     [](const testing::TestParamInfo<TSearchCase>& info) { return std::string(info.param.Name); });
 
 struct TUsageCase {
