@@ -792,13 +792,39 @@ TMinimum WithPlay(TFitData& data, const TMinimum& without) {
 // Where, within the step, the refit with a knee starts the load's change: a simplex from one
 // place alone stops at the first dip of the misfit.
 constexpr double kKneeStarts[] = {0.25, 0.5, 0.75};
+// What a knee must take away of the misfit of the fit without it: a resonance, cogging or an
+// inertia that changes with position, fitted with a knee, leave a sixth or more of it (a belt
+// axis 0.16, most 0.2 to 0.5), a spring to a wall an eighth or less (most a tenth or less).
+constexpr TMustExplain kKneeMustExplain{0.85, 0.1};
+// How far, in steps, the knee must lie inside the positions the runs covered: a knee at their
+// edge is a load that changes everywhere the runs went, or nowhere.
+constexpr double kKneeInside = 0.05;
+
+// Returns whether the runs show the fit's knee: the load grows as the motor presses on past it
+// (a spring pushes back; a load that gives way past a point is an arm or cogging), and the knee
+// lies inside the positions the runs covered, so that they moved the motor on both sides of it.
+bool KneeShown(const TVector& x, const TFitData& data) {
+  const TMotorModel m = ModelAt(x, data);
+  if (!(m.LoadSlope > 0) || !m.LoadKnee) return false;
+  double low = INFINITY, high = -INFINITY;
+  for (const TRunData& run : data.Runs) {
+    const TStepTestSetup& setup = run.Record->Setup;
+    const double start = setup.Start.Command - setup.Start.Error;
+    low = std::min({low, start, start + setup.Step});
+    high = std::max({high, start, start + setup.Step});
+  }
+  const double margin = kKneeInside * data.StepScale;
+  return *m.LoadKnee > low + margin && *m.LoadKnee < high - margin;
+}
 
 // The fit with a load that changes with position only beyond a knee (a spring to a wall), from
 // the fit without: its slope started so that the load at the step's end stays, and so that the
 // fit's constant load becomes the spring's (a spring that only the step's end presses in was
 // fitted as a constant load with seven times the friction, or a motor slower than it is).
-// Kept, with data moving the knee, only where it explains enough of what that fit leaves: a
-// load that changes everywhere replays an arm or a constant load as well.
+// Kept, with data moving the knee, only where the runs show it (KneeShown) and it explains
+// much more of what that fit leaves than other loads must: a load that changes everywhere
+// replays an arm or a constant load as well, and a knee bends a fit towards a resonance or
+// cogging by enough to pass a load's share.
 TMinimum WithKnee(TFitData& data, const TMinimum& without) {
   TFitData kneed = data;
   for (size_t term : {size_t(kLoad), size_t(kLoadChange), size_t(kKnee)})
@@ -814,7 +840,7 @@ TMinimum WithKnee(TFitData& data, const TMinimum& without) {
       const TMinimum refined = Refine(start, kneed);
       if (refined.Value < best.Value) best = refined;
     }
-  if (!ExplainsMore(best, without, data, kLoadMustExplain)) return without;
+  if (!KneeShown(best.Point, kneed) || !ExplainsMore(best, without, data, kKneeMustExplain)) return without;
   data = std::move(kneed);
   return best;
 }

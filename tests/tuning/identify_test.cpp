@@ -190,4 +190,42 @@ TEST_P(IdentifyLoadTest, FitsTheLoadAndTheFriction) {
 INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyLoadTest, testing::ValuesIn(kLoadCases),
                          [](const testing::TestParamInfo<TLoadCase>& info) { return std::string(info.param.Name); });
 
+// A knee is taken only where the runs show one: a load that grows as the motor presses on past
+// it, well inside the travel, and explaining far more of the misfit than a resonance, cogging
+// or an inertia that changes with position bent into a knee do.
+struct TKneeCase {
+  const char* Name;
+  const char* Motor;
+  int Prediv;
+  bool Knee;       // whether the fit is to take a knee
+  double P, I, D;  // the board's gains the step and the step back run with
+};
+
+const TKneeCase kKneeCases[] = {
+    {"spring_to_a_wall", "spring=0.09788,wall=70.3", 0, true, 0.2, 0.0005, 0.0015},
+    {"cogging_as_a_weak_spring_near_the_end", "cogging=1.252,cogs=41", 0, false, 0.2, 0.0005, 0.0015},
+    {"cogging_at_sluggish_gains", "cogging=1.443,cogs=28", 2, false, 0.03, 0, 0.0005},
+    {"belt_axis_at_sluggish_gains",
+     "onload=1,resonance=230.6,damping=0.07086,ratio=0.241,current=36.73,cogging=0.8381", 2, false, 0.03, 0, 0.0005},
+    {"inertia_changing_with_position_as_a_load_giving_way", "inertia=3.912,angle=113.9", 0, false, 0.2, 0.0005, 0.0015},
+};
+
+void PrintTo(const TKneeCase& c, std::ostream* out) { *out << c.Name; }
+
+class IdentifyKneeTest : public testing::TestWithParam<TKneeCase> {};
+
+TEST_P(IdentifyKneeTest, TakesAKneeOnlyWhereTheRunsShowOne) {
+  const TKneeCase& c = GetParam();
+  zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+  SetGains(board, c.P, c.I, c.D);
+  board.RunFor(1.0);
+  const TStepRecord forward = RunOnBoard(board, 200, c.Prediv);
+  board.RunFor(0.01);
+  const TIdentification id = IdentifyMotor(std::vector{forward, RunOnBoard(board, -200, c.Prediv)});
+  EXPECT_EQ(id.Motor.LoadKnee.has_value(), c.Knee) << id.Motor.LoadKnee.value_or(0) << " slope " << id.Motor.LoadSlope;
+}
+
+INSTANTIATE_TEST_SUITE_P(Tuning, IdentifyKneeTest, testing::ValuesIn(kKneeCases),
+                         [](const testing::TestParamInfo<TKneeCase>& info) { return std::string(info.param.Name); });
+
 }  // namespace
