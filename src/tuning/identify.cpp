@@ -868,6 +868,19 @@ void SetFitRms(TIdentification& result, const TVector& x, const TFitData& data) 
   }
 }
 
+// Returns the refusal of constants left uncertain, naming the load that changes with position
+// where the fit found one from a knee on: beside a spring pressed in, gain and time constant
+// trade with its stiffness and its knee, and a larger step, pressing it in further, does not
+// pin them down.
+TIdentification UncertainConstants(TIdentification result) {
+  if (!result.Motor.LoadKnee) return Refused(result, "the run leaves the motor's constants uncertain", "try a larger step");
+  const std::string knee = FixedText(*result.Motor.LoadKnee, 0);
+  return Refused(result,
+                 "the run leaves the motor's constants uncertain beside a load that changes with position from about " +
+                     knee + " counts on (a spring to a wall, say)",
+                 "a larger step does not help; try steps that stay on one side of " + knee + " counts, or tune it by hand");
+}
+
 // Refuses a fit that replays poorly or leaves the constants uncertain, saying what to try.
 TIdentification Judged(TIdentification result, const TStepRecord& first) {
   if (result.FitRmsPct > kMaxFitPct && result.FitRms <= kRoundingMisfit)
@@ -878,8 +891,9 @@ TIdentification Judged(TIdentification result, const TStepRecord& first) {
     return Refused(result, "the model replays the run only within " + FixedText(result.FitRms, 1) + " counts (" +
                                FixedText(result.FitRmsPct, 1) + " % of the step): the machine does what the model "
                                "does not hold (it holds gain, time constant, Coulomb friction, a drive lag and delay, "
-                               "a load constant or changing with position, and play), such as a resonance, cogging, "
-                               "Stribeck friction, a current limit or an inertia that changes with position",
+                               "a load constant or changing with position, also from a knee on, and play), such as a "
+                               "resonance, cogging, Stribeck friction, a current limit or an inertia that changes "
+                               "with position",
                    "a larger step does not help; tune it by hand, or try a smaller step at a prediv that covers the "
                    "settling");
   const double tau = result.Motor.TimeConstant;
@@ -890,8 +904,7 @@ TIdentification Judged(TIdentification result, const TStepRecord& first) {
                    "try --prediv " + std::to_string(PredivCovering(tau, first)));
   if (tauUncertain && tau < 2 * SamplePeriod(first.Setup))
     return Refused(result, "the motor is faster than the samples", "try a smaller prediv");
-  if (tauUncertain || result.GainSpread > kMaxSpread)
-    return Refused(result, "the run leaves the motor's constants uncertain", "try a larger step");
+  if (tauUncertain || result.GainSpread > kMaxSpread) return UncertainConstants(result);
   result.Usable = true;
   return result;
 }
