@@ -332,9 +332,13 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // Against a constant load a short travel is covered sooner than that: about the travel times
   // the time the motor takes to cover it from rest at full drive (speeding up, then braking onto
   // the target), which is what the steps of gains that settle within the goal wind up. A load
-  // that changes along the travel changes the approach too (and a slope the fit finds may be
-  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
-  if (motor.LoadSlope == 0)
+  // that changes all along the travel changes the approach too (and a slope the fit finds may be
+  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays. A
+  // spring from a knee on, which the fit takes only where the runs show one, the motor runs
+  // free up to and presses in at the step's end alone: the short estimate holds. With the upper
+  // one, I came out a sixth of what the model chose for a spring, and the motor rested two
+  // counts short of the target against it.
+  if (motor.LoadSlope == 0 || motor.LoadKnee)
     s.WindupArea =
         std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
