@@ -324,7 +324,7 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   TIntegralSizing s;
   // A spring pressed in (a positive slope) asks for more drive along the step either way; a
   // load that pulls harder the further it goes (an arm past the horizontal) for less.
-  s.LoadChange = motor.LoadSlope * std::abs(travel);
+  s.LoadChange = motor.LoadChangeOver(travel);
   s.Friction = std::max(0.0, motor.Friction);
   // A first-order approach leaves about half its travel times the time constant as error; what
   // the output's limit holds back of that is not summed, which leaves this an upper estimate.
@@ -332,9 +332,13 @@ TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, doubl
   // Against a constant load a short travel is covered sooner than that: about the travel times
   // the time the motor takes to cover it from rest at full drive (speeding up, then braking onto
   // the target), which is what the steps of gains that settle within the goal wind up. A load
-  // that changes along the travel changes the approach too (and a slope the fit finds may be
-  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays.
-  if (motor.LoadSlope == 0)
+  // that changes all along the travel changes the approach too (and a slope the fit finds may be
+  // cogging or a second mass as well as a spring or an arm): there the upper estimate stays. A
+  // spring from a knee on, which the fit takes only where the runs show one, the motor runs
+  // free up to and presses in at the step's end alone: the short estimate holds. With the upper
+  // one, I came out a sixth of what the model chose for a spring, and the motor rested two
+  // counts short of the target against it.
+  if (motor.LoadSlope == 0 || motor.LoadKnee)
     s.WindupArea =
         std::min(s.WindupArea, std::abs(travel) * std::max(1.0, ReachSeconds(motor, std::abs(travel)) / period));
   s.SettleCycles = double(kStepTestSamples) / 2 * (prediv + 1);
@@ -384,7 +388,7 @@ std::optional<TIntegralSizing> LoadSizingFor(const TSearchSetup& setup, const TM
   TIntegralSizing z = IntegralSizingFor(m, travel, setup.Loop.Period, setup.Prediv);
   z.Prompt = PromptDrive(m, setup.Loop.Period);
   if (setup.Loop.I == 0)
-    z.WholeLoad = std::max(std::abs(m.Load), std::abs(m.Load + m.LoadSlope * travel)) - std::max(0.0, m.Friction);
+    z.WholeLoad = std::max(std::abs(m.Load), std::abs(m.LoadAt(m.LoadOrigin + travel))) - std::max(0.0, m.Friction);
   return z;
 }
 

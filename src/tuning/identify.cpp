@@ -97,9 +97,14 @@ struct TFitData {
 };
 
 // The parameters the simplex moves: gain, time constant and lag on a log scale, friction, the
-// load, its change over a step, the play, and the speed each run starts with (in steps per run
-// time).
-enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kPlay, kFirstSpeed };
+// load, its change over a step, the play, where the load's change begins (in steps from where
+// the load is taken, the way the first run steps), and the speed each run starts with (in
+// steps per run time).
+enum : size_t { kLogGain, kLogTau, kFriction, kLogLag, kLoad, kLoadChange, kPlay, kKnee, kFirstSpeed };
+
+bool Moves(const TFitData& data, size_t parameter) {
+  return std::find(data.Active.begin(), data.Active.end(), parameter) != data.Active.end();
+}
 
 TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   TMotorModel m;
@@ -114,6 +119,10 @@ TMotorModel ModelAt(const TVector& x, const TFitData& data) {
   m.Load = x[kLoad];
   m.LoadSlope = x[kLoadChange] / data.StepScale;
   m.LoadOrigin = data.LoadOrigin;
+  if (Moves(data, kKnee)) {
+    const double way = data.Runs.front().Record->Setup.Step < 0 ? -1 : 1;
+    m.LoadKnee = data.LoadOrigin + way * x[kKnee] * data.StepScale;
+  }
   m.Play = std::max(0.0, x[kPlay]);
   return m;
 }
@@ -780,14 +789,72 @@ TMinimum WithPlay(TFitData& data, const TMinimum& without) {
   return best;
 }
 
-// The best fit without play or a load; with play, then with a load, where the runs move both
-// ways and each explains more (play first: friction and a load changing with position together
-// replay the dead zone of a few counts of play about as well).
+// Where, within the step, the refit with a knee starts the load's change: a simplex from one
+// place alone stops at the first dip of the misfit.
+constexpr double kKneeStarts[] = {0.25, 0.5, 0.75};
+// What a knee must take away of the misfit of the fit without it: a resonance, cogging or an
+// inertia that changes with position, fitted with a knee, leave a sixth or more of it (a belt
+// axis 0.16, most 0.2 to 0.5), a spring to a wall an eighth or less (most a tenth or less).
+constexpr TMustExplain kKneeMustExplain{0.85, 0.1};
+// How far, in steps, the knee must lie inside the positions the runs covered: a knee at their
+// edge is a load that changes everywhere the runs went, or nowhere.
+constexpr double kKneeInside = 0.05;
+
+// Returns whether the runs show the fit's knee: the load grows as the motor presses on past it
+// (a spring pushes back; a load that gives way past a point is an arm or cogging), and the knee
+// lies inside the positions the runs covered, so that they moved the motor on both sides of it.
+bool KneeShown(const TVector& x, const TFitData& data) {
+  const TMotorModel m = ModelAt(x, data);
+  if (!(m.LoadSlope > 0) || !m.LoadKnee) return false;
+  double low = INFINITY, high = -INFINITY;
+  for (const TRunData& run : data.Runs) {
+    const TStepTestSetup& setup = run.Record->Setup;
+    const double start = setup.Start.Command - setup.Start.Error;
+    low = std::min({low, start, start + setup.Step});
+    high = std::max({high, start, start + setup.Step});
+  }
+  const double margin = kKneeInside * data.StepScale;
+  return *m.LoadKnee > low + margin && *m.LoadKnee < high - margin;
+}
+
+// The fit with a load that changes with position only beyond a knee (a spring to a wall), from
+// the fit without: its slope started so that the load at the step's end stays, and so that the
+// fit's constant load becomes the spring's (a spring that only the step's end presses in was
+// fitted as a constant load with seven times the friction, or a motor slower than it is).
+// Kept, with data moving the knee, only where the runs show it (KneeShown) and it explains
+// much more of what that fit leaves than other loads must: a load that changes everywhere
+// replays an arm or a constant load as well, and a knee bends a fit towards a resonance or
+// cogging by enough to pass a load's share.
+TMinimum WithKnee(TFitData& data, const TMinimum& without) {
+  TFitData kneed = data;
+  for (size_t term : {size_t(kLoad), size_t(kLoadChange), size_t(kKnee)})
+    if (!Moves(kneed, term)) kneed.Active.push_back(term);
+  TMinimum best;
+  best.Value = INFINITY;
+  for (double knee : kKneeStarts)
+    for (bool fromConstant : {false, true}) {
+      TVector start = without.Point;
+      start[kKnee] = knee;
+      start[kLoadChange] = (start[kLoadChange] + (fromConstant ? start[kLoad] : 0)) / (1 - knee);
+      if (fromConstant) start[kLoad] = 0;
+      const TMinimum refined = Refine(start, kneed);
+      if (refined.Value < best.Value) best = refined;
+    }
+  if (!KneeShown(best.Point, kneed) || !ExplainsMore(best, without, data, kKneeMustExplain)) return without;
+  data = std::move(kneed);
+  return best;
+}
+
+// The best fit without play or a load; with play, then with a load, then with a load whose
+// change begins at a knee, where the runs move both ways and each explains more (play first:
+// friction and a load changing with position together replay the dead zone of a few counts of
+// play about as well).
 TMinimum BestFit(TFitData& data) {
   TMinimum best = FitFromGuesses(data);
   if (!BothWays(data) || !std::isfinite(best.Value)) return best;
   best = WithPlay(data, best);
-  return WithLoad(data, best);
+  best = WithLoad(data, best);
+  return WithKnee(data, best);
 }
 
 // Sets the fit's replay error from the run it replays worst, relative to that run's step.
@@ -801,6 +868,19 @@ void SetFitRms(TIdentification& result, const TVector& x, const TFitData& data) 
   }
 }
 
+// Returns the refusal of constants left uncertain, naming the load that changes with position
+// where the fit found one from a knee on: beside a spring pressed in, gain and time constant
+// trade with its stiffness and its knee, and a larger step, pressing it in further, does not
+// pin them down.
+TIdentification UncertainConstants(TIdentification result) {
+  if (!result.Motor.LoadKnee) return Refused(result, "the run leaves the motor's constants uncertain", "try a larger step");
+  const std::string knee = FixedText(*result.Motor.LoadKnee, 0);
+  return Refused(result,
+                 "the run leaves the motor's constants uncertain beside a load that changes with position from about " +
+                     knee + " counts on (a spring to a wall, say)",
+                 "a larger step does not help; try steps that stay on one side of " + knee + " counts, or tune it by hand");
+}
+
 // Refuses a fit that replays poorly or leaves the constants uncertain, saying what to try.
 TIdentification Judged(TIdentification result, const TStepRecord& first) {
   if (result.FitRmsPct > kMaxFitPct && result.FitRms <= kRoundingMisfit)
@@ -811,8 +891,9 @@ TIdentification Judged(TIdentification result, const TStepRecord& first) {
     return Refused(result, "the model replays the run only within " + FixedText(result.FitRms, 1) + " counts (" +
                                FixedText(result.FitRmsPct, 1) + " % of the step): the machine does what the model "
                                "does not hold (it holds gain, time constant, Coulomb friction, a drive lag and delay, "
-                               "a load constant or changing with position, and play), such as a resonance, cogging, "
-                               "Stribeck friction, a current limit or an inertia that changes with position",
+                               "a load constant or changing with position, also from a knee on, and play), such as a "
+                               "resonance, cogging, Stribeck friction, a current limit or an inertia that changes "
+                               "with position",
                    "a larger step does not help; tune it by hand, or try a smaller step at a prediv that covers the "
                    "settling");
   const double tau = result.Motor.TimeConstant;
@@ -823,8 +904,7 @@ TIdentification Judged(TIdentification result, const TStepRecord& first) {
                    "try --prediv " + std::to_string(PredivCovering(tau, first)));
   if (tauUncertain && tau < 2 * SamplePeriod(first.Setup))
     return Refused(result, "the motor is faster than the samples", "try a smaller prediv");
-  if (tauUncertain || result.GainSpread > kMaxSpread)
-    return Refused(result, "the run leaves the motor's constants uncertain", "try a larger step");
+  if (tauUncertain || result.GainSpread > kMaxSpread) return UncertainConstants(result);
   result.Usable = true;
   return result;
 }

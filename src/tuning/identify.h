@@ -34,8 +34,8 @@ struct TIdentification {
 };
 
 // Fits the motor to step tests by least squares: gain, time constant, Coulomb friction, a lag
-// and a delay of whole cycles of the drive, a load (constant and changing with position) and
-// the speed each run starts with. The model, driven as the board drove the motor (by the
+// and a delay of whole cycles of the drive, a load (constant and changing with position, from a
+// knee on where that explains much more: a spring to a wall) and the speed each run starts with. The model, driven as the board drove the motor (by the
 // measured outputs when every cycle was sampled, by the loop model otherwise), must reproduce
 // the measured positions of every run. Refuses (Usable false, with the problem and advice) a
 // run that hardly moved the motor, one where the servo switched off, runs the model does not

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <optional>
 
 // A DC motor seen from the board: drive in % of full PWM in, encoder counts out.
 
@@ -20,13 +21,26 @@ struct TMotorModel {
   double LoadSlope = 0;     // the load's change per count of position (a spring pressed in: > 0)
   double LoadOrigin = 0;    // the position (counts) where the load is Load
   double Play = 0;          // counts the motor moves, end to end, without the encoder following
+  // Where the load's change with position begins (a spring to a wall): on LoadOrigin's side
+  // the load is Load, beyond it changes by LoadSlope per count pressed in. None: it changes
+  // everywhere.
+  std::optional<double> LoadKnee = std::nullopt;
 
+  // Returns how far x lies beyond where the load changes with position, from LoadOrigin where
+  // it changes everywhere: signed, counts.
+  double LoadTravel(double x) const {
+    if (!LoadKnee) return x - LoadOrigin;
+    return *LoadKnee >= LoadOrigin ? std::max(0.0, x - *LoadKnee) : std::min(0.0, x - *LoadKnee);
+  }
   // Returns the load at position x, % of drive towards negative positions.
-  double LoadAt(double x) const { return Load + LoadSlope * (x - LoadOrigin); }
+  double LoadAt(double x) const { return Load + LoadSlope * LoadTravel(x); }
+  // Returns how much the load changes (in size) over a step of travel counts from LoadOrigin:
+  // the spring a step presses in or lets go of.
+  double LoadChangeOver(double travel) const { return LoadSlope * std::abs(LoadTravel(LoadOrigin + travel)); }
   // Returns whether the load at either end of a step of travel counts from where it is Load
   // pulls harder than friction holds: the motor carries a load.
   bool LoadBeyondFriction(double travel) const {
-    return std::max(std::abs(Load), std::abs(Load + LoadSlope * travel)) > Friction;
+    return std::max(std::abs(Load), std::abs(LoadAt(LoadOrigin + travel))) > Friction;
   }
 };
 

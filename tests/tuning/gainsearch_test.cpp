@@ -520,6 +520,8 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
     m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = friction, m.Load = load, m.LoadSlope = slope;
     return m;
   };
+  TMotorModel springFromAKnee = motor(0.5, 0, 0.1);
+  springFromAKnee.LoadKnee = 100;
   const TSizingCase cases[] = {
       // The board's own I holds the load and changing it would kick the motor.
       {"a_constant_load_keeps_the_boards_i", motor(0.51, 5.2, 0), {3, 0.002, 0.006, 1}, 0.0005, 0.0005},
@@ -527,6 +529,9 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
       {"too_much_i_comes_down_to_what_the_windup_allows", motor(0.51, 5.2, 0), {0.5, 0.01, 0.002, 0}, 0.01, 0.00086593},
       // A spring asks 10 % more drive at the step's end: (10 - 0.5) / (1500 + 99.5 x 1).
       {"a_spring_without_i_gets_enough_to_take_up_its_change", motor(0.5, 0, 0.05), {1, 0, 0.003, 0}, 0, 0.0059394},
+      // The same change from a knee halfway, which the motor runs free up to: the approach winds
+      // up as against a constant load, (10 - 0.5) / (1166 + 99.5 x 1).
+      {"a_spring_from_a_knee_winds_up_as_a_constant_load_does", springFromAKnee, {1, 0, 0.003, 0}, 0, 0.0075047},
       // A loop without I left a sum that holds nothing: I takes the whole load up within the
       // wait, P x 1 ms / 1 s, where the model's own I would leave P holding it for seconds.
       {"a_sum_that_holds_nothing_gets_i_for_the_whole_load", motor(0.51, 5.2, 0), {1, 0.0002, 0.003, 0}, 0, 0.001, 4.69},
