@@ -1226,10 +1226,40 @@ void TGainSearch::ToJudge() {
       FFailures = {{"", "bounds",
                     "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
                     "the load the fit shows"}};
+    if (FFailures.empty())
+      if (const std::optional<TFigureFailure> none = NoneMet()) FFailures.push_back(*none);
     if (FSetup.GlitchCounts > 0) FFailures.push_back({"rest", "glitches", GlitchText()});
     return Finish(TSearchEnd::NoneBetter);
   }
   Judge(*pick);
+}
+
+// Why a search that verified nothing kept nothing: none of its trials met the goal both ways
+// (or none measured both ways ran safely), with what the nearest missed by. Empty where some
+// trial met the goal both ways and only the runs left kept it from its verification.
+std::optional<TFigureFailure> TGainSearch::NoneMet() const {
+  const TSearchGains* nearest = nullptr;
+  int tried = 0, dangerous = 0;
+  for (const auto& [gains, point] : FPoints) {
+    if (gains == FPresent) continue;
+    ++tried;
+    dangerous += point.Dangerous;
+    if (point.Dangerous || !point.Figures[0] || !point.Figures[1]) continue;
+    if (!nearest || CostOf(gains) < CostOf(*nearest)) nearest = &gains;
+  }
+  if (tried == 0) return std::nullopt;
+  std::string text = "none of the " + CountText(tried, 0, "gains", "gains") + " tried met the goal both ways" +
+                     (dangerous > 0 ? " (" + std::to_string(dangerous) + " ran dangerously)" : "");
+  if (nearest) {
+    const TPoint& point = FPoints.at(*nearest);
+    const std::vector<TFigureFailure> beyond =
+        FiguresBeyondGoal({*point.Figures[1], *point.Figures[0], std::nullopt}, FSetup.Goal, nearest->Deadband);
+    if (beyond.empty()) return std::nullopt;
+    const auto number = [](double v) { return FormatNumber(v).toStdString(); };
+    text += "; the nearest, P " + number(nearest->P) + " I " + number(nearest->I) + " D " + number(nearest->D) +
+            " deadband " + number(nearest->Deadband) + ": " + beyond.front().Text;
+  }
+  return TFigureFailure{"", "search", text};
 }
 
 bool TGainSearch::PlanMove() {

@@ -409,6 +409,24 @@ TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
   }
 }
 
+// A search none of whose trials met the goal both ways has nothing to verify: it ends saying so,
+// with what the nearest gains missed by, rather than with no reason at all.
+TEST(GainSearchTest, ASearchWhoseTrialsAllMissedSaysWhy) {
+  TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+  s.MaxRuns = 12;
+  TGainSearch search(s);
+  while (const std::optional<TPlannedRun> next = search.Next()) {
+    const double step = next->Step;
+    search.Record(Record(step, 1000, [&](int k) { return k < 10 ? step * (1 - k / 10.0) : (step < 0 ? -3 : 3); },
+                         [](int) { return 0; }));
+  }
+  EXPECT_EQ(search.End(), TSearchEnd::NoneBetter);
+  EXPECT_FALSE(search.JudgedGains());
+  ASSERT_FALSE(search.Failures().empty());
+  EXPECT_NE(search.Failures().front().Text.find("steady-state error of the forward step: 3.00 counts"), std::string::npos)
+      << search.Failures().front().Text;
+}
+
 // Under a load, gains that met the goal but for rocking on the edge of a count are never kept,
 // but the gains next to them with less P, D or I may be: where every trial rocked so one way
 // and the moves around the best are spent, the search goes on from the cheapest of them while
