@@ -259,7 +259,7 @@ TFailure SearchPutBackReason(const TGainSearch& search) {
     QString why = glitch == failures.end() ? QString() : QString::fromStdString(glitch->Text);
     if (!why.isEmpty()) why = why.front().toUpper() + why.mid(1) + QLatin1Char('.');
     // A search that verified nothing says why it had nothing to verify.
-    const QString last = search.JudgedGains() ? QStringLiteral("the last verified: ") : QString();
+    const QString last = search.JudgeRuns().empty() ? QString() : QStringLiteral("the last verified: ");
     return {QStringLiteral("no gains tried both meet the goal and do no worse than before; %1%2")
                 .arg(last, QString::fromStdString(failures.front().Text)),
             why};
