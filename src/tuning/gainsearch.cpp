@@ -1272,7 +1272,7 @@ std::optional<TFigureFailure> TGainSearch::NothingVerified() const {
   std::string why = "the step tests the time allows ran out before their verification";
   if (const std::optional<TFigureFailure> edge = OnCountEdge(*nearest)) why = edge->Text;
   else if (Excluded(*nearest)) why = "a run of gains with the same D and deadband and no more P nor I was dangerous";
-  else if (CostOf(*nearest) >= CostOf(FPresent)) why = "they settle no sooner than the board's own gains";
+  else if (CostOf(*nearest) >= CostOf(FPresent)) why = "their steps do no better than the board's own gains";
   return TFigureFailure{"", "search", gains + " met the goal both ways in the search but were not verified: " + why};
 }
 
