@@ -258,8 +258,10 @@ TFailure SearchPutBackReason(const TGainSearch& search) {
         std::find_if(failures.begin(), failures.end(), [](const TFigureFailure& f) { return f.Figure == "glitches"; });
     QString why = glitch == failures.end() ? QString() : QString::fromStdString(glitch->Text);
     if (!why.isEmpty()) why = why.front().toUpper() + why.mid(1) + QLatin1Char('.');
-    return {QStringLiteral("no gains tried both meet the goal and do no worse than before; the last verified: %1")
-                .arg(QString::fromStdString(failures.front().Text)),
+    // A search that verified nothing says why it had nothing to verify.
+    const QString last = search.JudgeRuns().empty() ? QString() : QStringLiteral("the last verified: ");
+    return {QStringLiteral("no gains tried both meet the goal and do no worse than before; %1%2")
+                .arg(last, QString::fromStdString(failures.front().Text)),
             why};
   }
   return {QStringLiteral("no gains tried both meet the goal and do no worse than before"), {}};

@@ -143,6 +143,12 @@ std::string FiguresText(const TStepFigures& f) {
   return text;
 }
 
+// "P 0.2 I 0 D 0.0015 deadband 0": gains as a reason names them.
+std::string GainsText(const TSearchGains& g) {
+  const auto number = [](double v) { return FormatNumber(v).toStdString(); };
+  return "P " + number(g.P) + " I " + number(g.I) + " D " + number(g.D) + " deadband " + number(g.Deadband);
+}
+
 // Returns whether every pair of a verification's runs met the goal: both steps and the rest.
 bool AllWithinGoal(const std::vector<TBoardFigures>& pairs, const TTuningGoal& goal, double deadband) {
   return !pairs.empty() && std::all_of(pairs.begin(), pairs.end(), [&](const TBoardFigures& p) {
@@ -529,6 +535,13 @@ void TGainSearch::LimitRuns(int runs) {
     FAfterSettle.reset();
     ToJudge();
   }
+  // A verification that has not begun and no longer fits in the runs left is why nothing is
+  // kept where the procedure stops here; where the limit rises again and it runs, its verdict
+  // takes the place of this.
+  if (FPhase == TPhase::Judge && FJudgeRuns.empty() && FJudgedGains && RunsLeft() < FJudgeTotal)
+    FFailures = {{"", "time",
+                  GainsText(*FJudgedGains) + " were left unverified: the " + std::to_string(FJudgeTotal) +
+                      " step tests of their verification do not fit in the time left"}};
 }
 
 double TGainSearch::BoardI() const { return FRuns.empty() ? FPresent.I : FRuns.back().Plan.Gains.I; }
@@ -1230,10 +1243,41 @@ void TGainSearch::ToJudge() {
       FFailures = {{"", "bounds",
                     "no gains next to the present ones keep within the count jump, a quiet rest and an I that suits "
                     "the load the fit shows"}};
+    if (FFailures.empty())
+      if (const std::optional<TFigureFailure> none = NothingVerified()) FFailures.push_back(*none);
     if (FSetup.GlitchCounts > 0) FFailures.push_back({"rest", "glitches", GlitchText()});
     return Finish(TSearchEnd::NoneBetter);
   }
   Judge(*pick);
+}
+
+// Why a search that verified nothing kept nothing: none of its trials met the goal both ways
+// (or none measured both ways ran safely), with what the nearest missed by; or, where the
+// nearest met it, what kept them from a verification.
+std::optional<TFigureFailure> TGainSearch::NothingVerified() const {
+  const TSearchGains* nearest = nullptr;
+  int tried = 0, dangerous = 0;
+  for (const auto& [gains, point] : FPoints) {
+    if (gains == FPresent) continue;
+    ++tried;
+    dangerous += point.Dangerous;
+    if (point.Dangerous || !point.Figures[0] || !point.Figures[1]) continue;
+    if (!nearest || CostOf(gains) < CostOf(*nearest)) nearest = &gains;
+  }
+  if (tried == 0) return std::nullopt;
+  std::string none = "none of the " + CountText(tried, 0, "gains", "gains") + " tried met the goal both ways" +
+                     (dangerous > 0 ? " (" + std::to_string(dangerous) + " ran dangerously)" : "");
+  if (!nearest) return TFigureFailure{"", "search", none};
+  const std::string gains = GainsText(*nearest);
+  const TPoint& point = FPoints.at(*nearest);
+  const std::vector<TFigureFailure> beyond =
+      FiguresBeyondGoal({*point.Figures[1], *point.Figures[0], std::nullopt}, FSetup.Goal, nearest->Deadband);
+  if (!beyond.empty()) return TFigureFailure{"", "search", none + "; the nearest, " + gains + ": " + beyond.front().Text};
+  std::string why = "the step tests the time allows ran out before their verification";
+  if (const std::optional<TFigureFailure> edge = OnCountEdge(*nearest)) why = edge->Text;
+  else if (Excluded(*nearest)) why = "a run of gains with the same D and deadband and no more P nor I was dangerous";
+  else if (CostOf(*nearest) >= CostOf(FPresent)) why = "their steps do no better than the board's own gains";
+  return TFigureFailure{"", "search", gains + " met the goal both ways in the search but were not verified: " + why};
 }
 
 bool TGainSearch::PlanMove() {

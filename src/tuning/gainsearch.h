@@ -325,6 +325,7 @@ class TGainSearch {
   void Judge(const TSearchGains& gains);
   std::optional<TSearchGains> ToBeJudged(bool oneWay) const;
   void ToJudge();
+  std::optional<TFigureFailure> NothingVerified() const;
   void Verdict();
   std::string Refit();
   bool PlanMove();

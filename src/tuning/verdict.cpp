@@ -8,9 +8,10 @@
 
 namespace {
 
+// One step with the same step of the gains before; Before is null where only the goal judges.
 struct TRunPair {
   const char* Name;
-  const TStepFigures& Before;
+  const TStepFigures* Before;
   const TStepFigures& After;
 };
 
@@ -23,7 +24,8 @@ void Fail(std::vector<TFigureFailure>& out, const char* run, const char* figure,
 // Adds the failures of one step: beyond the goal (withinGoal) or worse than before.
 void JudgeStep(std::vector<TFigureFailure>& out, const TRunPair& p, const TTuningGoal& goal, double deadband,
                bool withinGoal) {
-  const TStepFigures &b = p.Before, &a = p.After;
+  // Without gains before, the figures are compared with themselves: nothing is worse.
+  const TStepFigures &b = p.Before ? *p.Before : p.After, &a = p.After;
   const bool settledBefore = b.SettlingSamples.has_value();
   if (!a.SettlingSamples && (withinGoal || settledBefore)) {
     Fail(out, p.Name, "settling", "the run never settled");
@@ -41,7 +43,8 @@ void JudgeStep(std::vector<TFigureFailure>& out, const TRunPair& p, const TTunin
   const double steady = std::abs(a.SteadyStateError), steadyBefore = std::abs(b.SteadyStateError);
   if (steady > bound && (withinGoal || steady > steadyBefore))
     Fail(out, p.Name, "steady-state error",
-         FixedText(steady, 2) + " counts, beyond " + FixedText(bound, 0) + " (before " + FixedText(steadyBefore, 2) + ")");
+         FixedText(steady, 2) + " counts, beyond " + FixedText(bound, 0) +
+             (p.Before ? " (before " + FixedText(steadyBefore, 2) + ")" : ""));
   // A run that never settled has no IAE of its gains: where a loop keeps swinging, its IAE is
   // where in its swing the step began and the record ended (the same gains gave a tenth of it
   // in one record and ten times it in the next), so new gains that settle are not held to it.
@@ -50,13 +53,15 @@ void JudgeStep(std::vector<TFigureFailure>& out, const TRunPair& p, const TTunin
     Fail(out, p.Name, "IAE", FixedText(a.Iae, 0) + ", worse than before (" + FixedText(b.Iae, 0) + ")");
 }
 
-std::vector<TFigureFailure> Judge(const TBoardFigures& before, const TBoardFigures& after, const TTuningGoal& goal,
+// The failures of after, beyond the goal (withinGoal) or worse than before; before null: beyond
+// the goal alone.
+std::vector<TFigureFailure> Judge(const TBoardFigures* before, const TBoardFigures& after, const TTuningGoal& goal,
                                   double deadband, bool withinGoal) {
   std::vector<TFigureFailure> failures;
-  JudgeStep(failures, {"forward", before.Forward, after.Forward}, goal, deadband, withinGoal);
-  JudgeStep(failures, {"reverse", before.Reverse, after.Reverse}, goal, deadband, withinGoal);
+  JudgeStep(failures, {"forward", before ? &before->Forward : nullptr, after.Forward}, goal, deadband, withinGoal);
+  JudgeStep(failures, {"reverse", before ? &before->Reverse : nullptr, after.Reverse}, goal, deadband, withinGoal);
   const std::optional<double> rest = RestOutputPpPct(after);
-  const std::optional<double> restBefore = RestOutputPpPct(before);
+  const std::optional<double> restBefore = RestOutputPpPct(before ? *before : after);
   if (!rest) {
     if (withinGoal)
       failures.push_back({"rest", "rest peak-to-peak", "rest peak-to-peak could not be measured: no settled tail and no rest record"});
@@ -64,7 +69,7 @@ std::vector<TFigureFailure> Judge(const TBoardFigures& before, const TBoardFigur
     failures.push_back({"rest", "rest peak-to-peak",
                         "rest peak-to-peak of the output is " + FixedText(*rest, 1) + " % of \"Max Output (m):\", beyond " +
                             FixedText(kRestLimitPct, 0) + " %" +
-                            (restBefore ? " (before " + FixedText(*restBefore, 1) + " %)" : std::string())});
+                            (before && restBefore ? " (before " + FixedText(*restBefore, 1) + " %)" : std::string())});
   }
   return failures;
 }
@@ -81,12 +86,16 @@ std::optional<double> RestOutputPpPct(const TBoardFigures& f) {
 
 std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoardFigures& after,
                                          const TTuningGoal& goal, double deadband) {
-  return Judge(before, after, goal, deadband, false);
+  return Judge(&before, after, goal, deadband, false);
 }
 
 std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
                                               const TTuningGoal& goal, double deadband) {
-  return Judge(before, after, goal, deadband, true);
+  return Judge(&before, after, goal, deadband, true);
+}
+
+std::vector<TFigureFailure> FiguresBeyondGoal(const TBoardFigures& figures, const TTuningGoal& goal, double deadband) {
+  return Judge(nullptr, figures, goal, deadband, true);
 }
 
 std::vector<TFigureFailure> JudgeVerifications(const TBoardFigures& before, const std::vector<TBoardFigures>& afters,
@@ -99,7 +108,7 @@ std::vector<TFigureFailure> JudgeVerifications(const TBoardFigures& before, cons
     if (!known) failures.push_back(f);
   };
   for (const TBoardFigures& after : afters) {
-    for (const TFigureFailure& f : Judge(before, after, goal, deadband, true)) add(f);
+    for (const TFigureFailure& f : Judge(&before, after, goal, deadband, true)) add(f);
     if (!restMarginPct) continue;
     const std::optional<double> rest = RestOutputPpPct(after);
     if (rest && *rest > *restMarginPct && *rest <= kRestLimitPct)

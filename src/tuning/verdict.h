@@ -46,6 +46,11 @@ std::vector<TFigureFailure> WorseFigures(const TBoardFigures& before, const TBoa
 std::vector<TFigureFailure> JudgeVerification(const TBoardFigures& before, const TBoardFigures& after,
                                               const TTuningGoal& goal, double deadband);
 
+// Returns the figures of a step, the step back and a rest record (where there is one) that are
+// beyond the goal, as JudgeVerification finds them, with nothing to compare them with: what
+// gains missed that were never verified. None where every figure is within the goal.
+std::vector<TFigureFailure> FiguresBeyondGoal(const TBoardFigures& figures, const TTuningGoal& goal, double deadband);
+
 // Judges a verification of several steps each way, taken in turn: each pair (the k-th step
 // and the k-th step back, with the one rest record) as JudgeVerification does, and, where
 // restMarginPct is given, every rest figure within it as well: a loop whose one count beyond the

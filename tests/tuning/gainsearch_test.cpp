@@ -409,6 +409,40 @@ TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
   }
 }
 
+// A search that verified nothing keeps nothing, and says why rather than nothing at all: where
+// none of its trials met the goal both ways, what the nearest gains missed by; where the board
+// procedure stopped before a verification that no longer fitted in the time left, that.
+TEST(GainSearchTest, ASearchThatVerifiedNothingSaysWhy) {
+  const struct {
+    const char* Name;
+    bool Guessed;  // the suggestion's small step settles, and then no run is left
+    const char* Reason;
+  } cases[] = {
+      {"every_trial_missed", false, "steady-state error of the forward step: 3.00 counts"},
+      {"its_verification_did_not_fit", true, "P 0.8 I 0 D 0.002 deadband 0 were left unverified"},
+  };
+  for (const auto& c : cases) {
+    TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+    s.MaxRuns = 12;
+    if (c.Guessed) s.Guess = TSearchGains{0.8, 0, 0.002, 0};
+    TGainSearch search(s);
+    while (const std::optional<TPlannedRun> next = search.Next()) {
+      const double step = next->Step;
+      if (c.Guessed) {
+        search.Record(Settling(*next));
+        search.LimitRuns(0);  // as the procedure does where the verification's runs do not fit
+        break;
+      }
+      search.Record(Record(step, 1000, [&](int k) { return k < 10 ? step * (1 - k / 10.0) : (step < 0 ? -3 : 3); },
+                           [](int) { return 0; }));
+    }
+    EXPECT_FALSE(search.Kept()) << c.Name;
+    EXPECT_TRUE(search.JudgeRuns().empty()) << c.Name;
+    ASSERT_FALSE(search.Failures().empty()) << c.Name;
+    EXPECT_NE(search.Failures().front().Text.find(c.Reason), std::string::npos) << c.Name << ": " << search.Failures().front().Text;
+  }
+}
+
 // Under a load, gains that met the goal but for rocking on the edge of a count are never kept,
 // but the gains next to them with less P, D or I may be: where every trial rocked so one way
 // and the moves around the best are spent, the search goes on from the cheapest of them while
