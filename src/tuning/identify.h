@@ -33,15 +33,15 @@ struct TIdentification {
   std::vector<TStepStart> Starts;
 };
 
-// Fits the motor to step tests by least squares: gain, time constant, Coulomb friction, a lag
-// and a delay of whole cycles of the drive, a load (constant and changing with position, from a
-// knee on where that explains much more: a spring to a wall) and the speed each run starts with. The model, driven as the board drove the motor (by the
-// measured outputs when every cycle was sampled, by the loop model otherwise), must reproduce
-// the measured positions of every run. Refuses (Usable false, with the problem and advice) a
-// run that hardly moved the motor, one where the servo switched off, runs the model does not
-// replay within 2.5 % of the step (FitRms and FitRmsPct are those of the run replayed worst),
-// runs that leave gain or time constant uncertain by more than 10 %, and a time constant ten
-// times the run's length or more, which no run of that length shows.
+// Fits the motor to step tests by least squares: gain, time constant, Coulomb friction, a lag and a
+// delay of whole cycles of the drive, a load (constant and changing with position, from a knee on
+// where that explains much more: a spring to a wall) and the speed each run starts with. The model,
+// driven as the board drove the motor (by the measured outputs when every cycle was sampled, by the
+// loop model otherwise), must reproduce the measured positions of every run. Refuses (Usable false,
+// with the problem and advice) a run that hardly moved the motor, one where the servo switched off,
+// runs the model does not replay within 2.5 % of the step (FitRms and FitRmsPct are those of the
+// run replayed worst), runs that leave gain or time constant uncertain by more than 10 %, and a
+// time constant ten times the run's length or more, which no run of that length shows.
 // The records come in the order they were taken: a run that starts where the one before it
 // left the command, while that one still moved, is fitted with the speed it started with.
 TIdentification IdentifyMotor(const std::vector<TStepRecord>& records);
