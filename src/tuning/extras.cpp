@@ -80,9 +80,20 @@ void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras
   const double typical = swings[swings.size() / 2];
   const bool diesDown = typical >= least + 1 && 4 * turns.back() <= r.size();
   if (int(turns.size()) < kRingingSwings && !diesDown) return;
-  const double span = double(turns.back() - turns.front()) * samplePeriod;
-  if (span <= 0 || typical <= x.RingingCounts) return;
-  x.RingingHz = (double(turns.size()) - 1) / 2 / span;
+  // The frequency from the spacings of the turns, each half a period, near the typical one
+  // (within half to twice it, as a count's rounding shifts a turn by a sample): a record that
+  // rings fast for a few periods, then swings slowly (a resonance, then cogging's pull) has no
+  // frequency of its turns over their whole span.
+  std::vector<size_t> spacings;
+  for (size_t i = 1; i < turns.size(); ++i) spacings.push_back(turns[i] - turns[i - 1]);
+  std::sort(spacings.begin(), spacings.end());
+  const double median = double(spacings[spacings.size() / 2]);
+  double near = 0, sum = 0;
+  for (size_t spacing : spacings)
+    if (2 * double(spacing) >= median && double(spacing) <= 2 * median) ++near, sum += double(spacing);
+  const double halfPeriod = sum / near * samplePeriod;
+  if (halfPeriod <= 0 || typical <= x.RingingCounts) return;
+  x.RingingHz = 1 / (2 * halfPeriod);
   x.RingingCounts = typical;
 }
 

@@ -102,6 +102,13 @@ TIdentification FitOf(const TMotorModel& motor) {
   return fit;
 }
 
+// The phase at sample k (2.5 kHz) of a swing at hz for its first six periods, then at slowHz
+// where that is not 0.
+double Phase(double hz, double slowHz, size_t k) {
+  const double t = double(k) * 4e-4, fast = 6 / hz;
+  return 2 * M_PI * (slowHz == 0 || t < fast ? hz * t : 6 + slowHz * (t - fast));
+}
+
 // The simulator's encoder noise shows as a flicker of the count at rest; a motor without it
 // shows no ringing; a residual that swings beyond the model is ringing, with its frequency.
 TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
@@ -122,20 +129,22 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
   // count (a sensor on the load: one run shows a turn more than the next, and each must see
   // it); a mismatch as slow as the motor, swinging as much, is no ringing. A loop that rings at
   // rest (a belt's resonance, +-20 counts at 200 Hz) passes its crests in a sample: no glitch.
+  // A resonance at 250 Hz for its first six periods, then a swing of 40 Hz, rings at the
+  // frequency of most of its turns, not at that of all its turns over their span.
   const struct {
-    double Hz, Counts, DecaySamples, Expected;
-  } rings[] = {{100, 3, 1e9, 100}, {400, 4, 8, 400}, {30, 3, 1e9, 0}, {200, 20, 1e9, 200}};
+    double Hz, Counts, DecaySamples, Expected, SlowHz = 0;
+  } rings[] = {{100, 3, 1e9, 100}, {400, 4, 8, 400}, {30, 3, 1e9, 0}, {200, 20, 1e9, 200}, {250, 4, 1e9, 250, 40}};
   zirvsim::TBoardModel board(1, {2000, 0.015, 0.5, 0});
   TStepRecord ringing = RunOnBoard(board, 200, 0);
   const TStepSamples model = SimulateStepTest({2000, 0.015, 0.5}, ringing.Setup);
   for (const auto& ring : rings) {
     for (size_t k = 0; k < ringing.Errors.size(); ++k)
       ringing.Errors[k] = model.Errors[k] + std::round(ring.Counts * std::exp(-double(k) / ring.DecaySamples) *
-                                                       std::cos(2 * M_PI * ring.Hz * double(k) * 4e-4));
+                                                       std::cos(Phase(ring.Hz, ring.SlowHz, k)));
     TStepRecord rest = ringing;
     rest.Setup.Step = 0;
     for (size_t k = 0; k < rest.Errors.size(); ++k)
-      rest.Errors[k] = std::round(ring.Counts * std::cos(2 * M_PI * ring.Hz * double(k) * 4e-4));
+      rest.Errors[k] = std::round(ring.Counts * std::cos(Phase(ring.Hz, 0, k)));
     const TPlantExtras x = EstimateExtras({ringing}, rest, FitOf({2000, 0.015, 0.5}));
     EXPECT_NEAR(x.RingingHz, ring.Expected, ring.Expected / 8) << ring.Hz << " Hz";
     EXPECT_EQ(ExtrasRefusal(x).empty(), ring.Expected == 0) << ring.Hz << " Hz";
