@@ -698,7 +698,7 @@ std::optional<TFigureFailure> TGainSearch::OnWoundSum(const TSearchGains& gains)
 std::string TGainSearch::NoIntegralTakesUpSum(const TSearchGains& gains) const {
   const double least = LeastIntegralWithinWait(gains.P, FSetup.Loop.Period);
   const double most = IntegralRangeFor(*FSetup.Integral, gains.P, gains.Deadband).Most;
-  const auto number = [](double v) { return FormatNumber(v).toStdString(); };
+  const auto number = [](double v) { return FormatNumber(Shown({0, v, 0, 0}).I).toStdString(); };
   return "no I both takes up the sum the board's own gains wound up (they have no I) within the wait for rest, which "
          "asks for " + number(least) + " at least, and keeps its windup within the deadband, which allows " +
          number(most) + " at most (" + GainsText(gains) + ")";
