@@ -693,6 +693,17 @@ std::optional<TFigureFailure> TGainSearch::OnWoundSum(const TSearchGains& gains)
                             "they would not find again after a restart"};
 }
 
+// Returns why gains refused for the board's wound sum could not have been given an I that passes:
+// the least I that takes up the sum within the wait, against the most the windup allows.
+std::string TGainSearch::NoIntegralTakesUpSum(const TSearchGains& gains) const {
+  const double least = LeastIntegralWithinWait(gains.P, FSetup.Loop.Period);
+  const double most = IntegralRangeFor(*FSetup.Integral, gains.P, gains.Deadband).Most;
+  const auto number = [](double v) { return FormatNumber(Shown({0, v, 0, 0}).I).toStdString(); };
+  return "no I both takes up the sum the board's own gains wound up (they have no I) within the wait for rest, which "
+         "asks for " + number(least) + " at least, and keeps its windup within the deadband, which allows " +
+         number(most) + " at most (" + GainsText(gains) + ")";
+}
+
 // Without a load, a step of gains with I that came to rest past its target was carried there by
 // the sum its approach wound up, friction holding it once it stopped. A verification runs its
 // steps one after the other, and each starts with the sum the last one wound up the other way,
@@ -1221,10 +1232,11 @@ std::optional<TSearchGains> TGainSearch::ToBeJudged(bool oneWay) const {
     const bool both = point.Cost[0] && point.Cost[1];
     if (oneWay == both || (!point.Cost[0] && !point.Cost[1])) continue;
     const double cost = both ? CostOf(gains) : point.Cost[0].value_or(*point.Cost[1]);
-    // Gains as bold in P and D as some that rocked on the edge of a count under a load would
-    // spend a verification on gains the verdict does not keep.
+    // Gains as bold in P and D as some that rocked on the edge of a count under a load, or with
+    // an I too slow to take up the sum the board's own loop wound up, would spend a
+    // verification on gains the verdict does not keep.
     if (point.Dangerous || point.Judged || Excluded(gains) || cost >= 2 * samples || cost >= present ||
-        cost >= least || KickOnCountEdge(gains))
+        cost >= least || KickOnCountEdge(gains) || OnWoundSum(gains))
       continue;
     pick = gains, least = cost;
   }
@@ -1275,6 +1287,7 @@ std::optional<TFigureFailure> TGainSearch::NothingVerified() const {
   if (!beyond.empty()) return TFigureFailure{"", "search", none + "; the nearest, " + gains + ": " + beyond.front().Text};
   std::string why = "the step tests the time allows ran out before their verification";
   if (const std::optional<TFigureFailure> edge = OnCountEdge(*nearest)) why = edge->Text;
+  else if (OnWoundSum(*nearest)) why = NoIntegralTakesUpSum(*nearest);
   else if (Excluded(*nearest)) why = "a run of gains with the same D and deadband and no more P nor I was dangerous";
   else if (CostOf(*nearest) >= CostOf(FPresent)) why = "their steps do no better than the board's own gains";
   return TFigureFailure{"", "search", gains + " met the goal both ways in the search but were not verified: " + why};
@@ -1317,17 +1330,18 @@ bool TGainSearch::PlanMove() {
   }
 }
 
-// Where the best gains cannot be kept (their verification failed, or under a load a run as bold
-// in P and D rocked on the edge of a count) and the moves around them are spent, the search goes
-// on from the gains that cost least of those that may still be kept: measured both ways, or one
-// way only where that way met the goal (a move that cured what the best gains showed on one side
-// may have been left after that side for costing more than they did). Each becomes the centre
-// once, with the first poll's moves; the verdict's rules are the same for whatever it finds.
+// Where the best gains cannot be kept (their verification failed, under a load a run as bold in P
+// and D rocked on the edge of a count, or their I is too slow for the board's wound sum) and the
+// moves around them are spent, the search goes on from the gains that cost least of those that may
+// still be kept: measured both ways, or one way only where that way met the goal (a move that cured
+// what the best gains showed on one side may have been left after that side for costing more than
+// they did). Each becomes the centre once, with the first poll's moves; the verdict's rules are the
+// same for whatever it finds.
 // Gains that rocked on the edge of a count, and met the goal but for that rest, come last.
 // Gains ready to be verified go first: the verification tells more than a poll.
 bool TGainSearch::Recentre() {
   FCentres.insert(FBest);
-  if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest))) return false;
+  if (FBest == FPresent || (!FPoints.at(FBest).Judged && !KickOnCountEdge(FBest) && !OnWoundSum(FBest))) return false;
   if (FJudgements >= kMostJudgements || ToBeJudged(false)) return false;
   const double missed = 2.0 * kStepTestSamples, present = CostOf(FPresent);
   std::optional<TSearchGains> pick;

@@ -366,6 +366,7 @@ class TGainSearch {
   bool OwnSumWindsUp() const;
   bool FromOwnGains(const TSearchGains& gains, int done) const;
   std::optional<TFigureFailure> OnWoundSum(const TSearchGains& gains) const;
+  std::string NoIntegralTakesUpSum(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnSumAgainstStep(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnUnfinishedTakeUp(const TSearchGains& gains) const;
   std::vector<TBoardFigures> JudgedPairs() const;

@@ -411,23 +411,36 @@ TEST(GainSearchTest, RuledOutBestGivesWayToGainsMeasuredOneWay) {
 
 // A search that verified nothing keeps nothing, and says why rather than nothing at all: where
 // none of its trials met the goal both ways, what the nearest gains missed by; where the board
-// procedure stopped before a verification that no longer fitted in the time left, that.
+// procedure stopped before a verification that no longer fitted in the time left, that; where
+// the board's own loop has no I under a load and no I both takes up the sum it wound up within the
+// wait and keeps the approach's windup within the deadband, that, without verifying gains that
+// settled but would be refused for it.
 TEST(GainSearchTest, ASearchThatVerifiedNothingSaysWhy) {
   const struct {
     const char* Name;
     bool Guessed;  // the suggestion's small step settles, and then no run is left
+    bool Wound;    // a load whose approach winds up far more than a sum taken up in time allows
     const char* Reason;
   } cases[] = {
-      {"every_trial_missed", false, "steady-state error of the forward step: 3.00 counts"},
-      {"its_verification_did_not_fit", true, "P 0.8 I 0 D 0.002 deadband 0 were left unverified"},
+      {"every_trial_missed", false, false, "steady-state error of the forward step: 3.00 counts"},
+      {"its_verification_did_not_fit", true, false, "P 0.8 I 0 D 0.002 deadband 0 were left unverified"},
+      {"no_i_takes_up_the_wound_sum", false, true, "no I both takes up the sum the board's own gains wound up"},
   };
   for (const auto& c : cases) {
     TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
     s.MaxRuns = 12;
     if (c.Guessed) s.Guess = TSearchGains{0.8, 0, 0.002, 0};
+    if (c.Wound) {
+      s.Loaded = true;
+      s.Integral = TIntegralSizing{0, 0.5, 14000, 100, true, 5, s.Loop.Period};
+    }
     TGainSearch search(s);
     while (const std::optional<TPlannedRun> next = search.Next()) {
       const double step = next->Step;
+      if (c.Wound) {
+        search.Record(Settling(*next));
+        continue;
+      }
       if (c.Guessed) {
         search.Record(Settling(*next));
         search.LimitRuns(0);  // as the procedure does where the verification's runs do not fit
