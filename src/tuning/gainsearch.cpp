@@ -286,6 +286,22 @@ bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchG
   return n - leaves.back() <= longest;
 }
 
+// The share of P's drive at one count of error that the sum a run wound may hold at most for its
+// I to count as none: a sum that small pushes no motor out of its rest, which friction and P at
+// the first count hold against far more.
+constexpr double kNegligibleSumShare = 0.1;
+
+// Whether a run's I wound too little to move the motor: its I times every error the record
+// summed (the whole record's, each sample for its servo cycles) holds less than
+// kNegligibleSumShare of what one count of error asks of P. Such a loop rocks on the edge of a
+// count as one without I does, pushed there by a force at rest, not by its own sum.
+bool SumNegligible(const TStepRecord& r, const TSearchGains& g) {
+  if (!(g.I > 0)) return true;
+  double area = 0;
+  for (double e : r.Errors) area += std::abs(e);
+  return g.I * area * (r.Setup.Prediv + 1) < kNegligibleSumShare * g.P;
+}
+
 // The figures with the rest measured from two samples after the last slip of a take-up, where
 // the record shows one and enough samples after it to judge the rest by.
 TStepFigures FiguresAfterTakeUp(const TStepRecord& r, TStepFigures f, double deadband) {
@@ -1132,14 +1148,14 @@ void TGainSearch::Verdict() {
     // A less bold loop that came to rest a count or two off under a load and slipped nearer as
     // I wound tells nothing of these gains: more P holds the motor nearer its target.
     if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
-    // Without a load, a loop without I that left the motor crossing to and fro on the edge of a
-    // count tells of gains with as much P and as much D (a hundredth aside, as the fields round
+    // Without a load, a loop without I (or with one whose sum held nothing, SumNegligible) that
+    // left the motor crossing to and fro on the edge of a count tells of gains with as much P and as much D (a hundredth aside, as the fields round
     // them), not of those with less of either: a force at rest (cogging, a detent) carried the
     // motor to the edge, and what pushed it back across was P's count more or D's kick as it
     // crossed. Gains a hair bolder in count jump but with less of one had been refused for a run
     // whose balance they do not share, on machines where every quiet gains sit near one count
     // jump.
-    if (g != trial.Gains && !FSetup.Loaded && !(g.I > 0) &&
+    if (g != trial.Gains && !FSetup.Loaded && SumNegligible(run.Record, g) &&
         (trial.Gains.P < g.P * 0.99 || trial.Gains.D < g.D * 0.99) && KickedOnCountEdge(run.Record, run.Figures, g.Deadband))
       continue;
     // A step's tail counts where the motor settled within the first half of the record: a
