@@ -253,39 +253,6 @@ bool KickedOnCountEdge(const TStepRecord& r, const TStepFigures& f, double deadb
   return nearer == 0 ? further == edge : further - nearer == 1;
 }
 
-// Times a settled tail must show the motor leaving for the first count the loop acts on, on
-// one side, to tell a force at rest from a glitch of the encoder, which comes now and then.
-constexpr int kLeavesOfAForceAtRest = 3;
-
-// Whether a run of gains without I found the motor pushed out of its rest again and again: it
-// came to rest within the first half of the record, and its settled tail kicked on the edge of
-// a count (KickedOnCountEdge), the count leaving for the further of the two at least
-// kLeavesOfAForceAtRest times and on to the record's end (the stretch after the last leave no
-// longer than the longest between two). A force at rest that friction does not hold where the
-// motor stands (cogging, a detent) carries it from the deadband, or from its count, to the
-// first count the loop acts on, whose drive pushes it back, and the force carries it out
-// again: a count that comes and goes, as on a motor resting on the edge of a count, whatever
-// the fit or the records before showed. A motor creeping in across the edge of a count at the
-// end of its approach leaves it too, less and less often, and then rests. With I the loop
-// makes such a force itself: the sum an approach wound up pushes the motor out of the deadband
-// as a load would.
-bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchGains& g) {
-  if (g.I > 0 || !KickedOnCountEdge(r, f, g.Deadband)) return false;
-  if (r.Setup.Step != 0 && *f.SettlingSamples > kStepTestSamples / 2) return false;
-  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
-  const size_t from = r.Setup.Step != 0 ? std::max(n - n / 4, size_t(*f.SettlingSamples)) : 0;
-  double further = 0;
-  std::vector<size_t> leaves;
-  for (size_t k = from; k < n; ++k) further = std::max(further, std::abs(r.Errors[k]));
-  for (size_t k = from + 1; k < n; ++k) {
-    if (std::abs(r.Errors[k]) == further && std::abs(r.Errors[k - 1]) != further) leaves.push_back(k);
-  }
-  if (int(leaves.size()) < kLeavesOfAForceAtRest) return false;
-  size_t longest = 0;
-  for (size_t i = 1; i < leaves.size(); ++i) longest = std::max(longest, leaves[i] - leaves[i - 1]);
-  return n - leaves.back() <= longest;
-}
-
 // The share of P's drive at one count of error that the sum a run wound may hold at most for its
 // I to count as none: a sum that small pushes no motor out of its rest, which friction and P at
 // the first count hold against far more.
@@ -300,6 +267,39 @@ bool SumNegligible(const TStepRecord& r, const TSearchGains& g) {
   double area = 0;
   for (double e : r.Errors) area += std::abs(e);
   return g.I * area * (r.Setup.Prediv + 1) < kNegligibleSumShare * g.P;
+}
+
+// Times a settled tail must show the motor leaving for the first count the loop acts on, on
+// one side, to tell a force at rest from a glitch of the encoder, which comes now and then.
+constexpr int kLeavesOfAForceAtRest = 3;
+
+// Whether a run of gains without I (or whose sum held nothing, SumNegligible) found the motor
+// pushed out of its rest again and again: it came to rest within the first half of the record,
+// and its settled tail kicked on the edge of a count (KickedOnCountEdge), the count leaving for the further of the two at least
+// kLeavesOfAForceAtRest times and on to the record's end (the stretch after the last leave no
+// longer than the longest between two). A force at rest that friction does not hold where the
+// motor stands (cogging, a detent) carries it from the deadband, or from its count, to the
+// first count the loop acts on, whose drive pushes it back, and the force carries it out
+// again: a count that comes and goes, as on a motor resting on the edge of a count, whatever
+// the fit or the records before showed. A motor creeping in across the edge of a count at the
+// end of its approach leaves it too, less and less often, and then rests. With I the loop
+// makes such a force itself: the sum an approach wound up pushes the motor out of the deadband
+// as a load would.
+bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchGains& g) {
+  if (!SumNegligible(r, g) || !KickedOnCountEdge(r, f, g.Deadband)) return false;
+  if (r.Setup.Step != 0 && *f.SettlingSamples > kStepTestSamples / 2) return false;
+  const size_t n = std::min(r.Errors.size(), r.Outputs.size());
+  const size_t from = r.Setup.Step != 0 ? std::max(n - n / 4, size_t(*f.SettlingSamples)) : 0;
+  double further = 0;
+  std::vector<size_t> leaves;
+  for (size_t k = from; k < n; ++k) further = std::max(further, std::abs(r.Errors[k]));
+  for (size_t k = from + 1; k < n; ++k) {
+    if (std::abs(r.Errors[k]) == further && std::abs(r.Errors[k - 1]) != further) leaves.push_back(k);
+  }
+  if (int(leaves.size()) < kLeavesOfAForceAtRest) return false;
+  size_t longest = 0;
+  for (size_t i = 1; i < leaves.size(); ++i) longest = std::max(longest, leaves[i] - leaves[i - 1]);
+  return n - leaves.back() <= longest;
 }
 
 // The figures with the rest measured from two samples after the last slip of a take-up, where
