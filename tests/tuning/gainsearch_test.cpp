@@ -264,6 +264,10 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
        TSearchGains{0.7, 0, 0.0035, 0}},
       {"and_where_a_count_came_and_went_tried_next_quiet", loud, 4, 40, 1, five, false, false, false,
        TSearchGains{0.7, 0, 0.0035, 0}},
+      // So with an I whose sum of all the errors a run gave it moves the output by well under a
+      // tenth of P's count: it holds nothing that could push the motor itself.
+      {"loud_gains_with_a_sum_of_nothing_pushed_out_at_rest_tried_next_quiet", {0.8, 1e-6, 0.004, 1}, 4, 40, 0, five,
+       false, false, false, TSearchGains{0.7, 9e-7, 0.0035, 0}},
       {"loud_gains_near_the_rest_limit", loud, 5, 7, 0, five, false},
       {"quiet_gains_near_the_rest_limit_are_within_it", quiet, 3, 7, 0, three, true},
       // A glitch beyond the deadband comes whenever the motor rests off its middle.
