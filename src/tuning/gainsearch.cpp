@@ -258,15 +258,20 @@ bool KickedOnCountEdge(const TStepRecord& r, const TStepFigures& f, double deadb
 // the first count hold against far more.
 constexpr double kNegligibleSumShare = 0.1;
 
-// Whether a run's I wound too little to move the motor: its I times every error the record
-// summed (the whole record's, each sample for its servo cycles) holds less than
-// kNegligibleSumShare of what one count of error asks of P. Such a loop rocks on the edge of a
-// count as one without I does, pushed there by a force at rest, not by its own sum.
+// Whether a run's I held too little of a sum to move the motor: its I times the largest sum
+// the record reached, from the sum it began with (what the loops before wound up, a sluggish
+// loop resting off target among them) and every error beyond the deadband it added (each
+// sample for its servo cycles), is less than kNegligibleSumShare of what one count of error asks
+// of P. Such a loop rocks on the edge of a count as one without I does, pushed there by a force
+// at rest, not by its own sum.
 bool SumNegligible(const TStepRecord& r, const TSearchGains& g) {
   if (!(g.I > 0)) return true;
-  double area = 0;
-  for (double e : r.Errors) area += std::abs(e);
-  return g.I * area * (r.Setup.Prediv + 1) < kNegligibleSumShare * g.P;
+  double sum = r.Setup.Start.ErrorI, largest = std::abs(sum);
+  for (double e : r.Errors) {
+    if (std::abs(e) > g.Deadband) sum += e * (r.Setup.Prediv + 1);
+    largest = std::max(largest, std::abs(sum));
+  }
+  return g.I * largest < kNegligibleSumShare * g.P;
 }
 
 // Times a settled tail must show the motor leaving for the first count the loop acts on, on
