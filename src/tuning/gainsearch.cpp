@@ -253,13 +253,34 @@ bool KickedOnCountEdge(const TStepRecord& r, const TStepFigures& f, double deadb
   return nearer == 0 ? further == edge : further - nearer == 1;
 }
 
+// The share of P's drive at one count of error that the sum a run wound may hold at most for its
+// I to count as none: a sum that small pushes no motor out of its rest, which friction and P at
+// the first count hold against far more.
+constexpr double kNegligibleSumShare = 0.1;
+
+// Whether a run's I held too little of a sum to move the motor: its I times the largest sum
+// the record reached, from the sum it began with (what the loops before wound up, a sluggish
+// loop resting off target among them) and every error beyond the deadband it added (each
+// sample for its servo cycles), is less than kNegligibleSumShare of what one count of error asks
+// of P. Such a loop rocks on the edge of a count as one without I does, pushed there by a force
+// at rest, not by its own sum.
+bool SumNegligible(const TStepRecord& r, const TSearchGains& g) {
+  if (!(g.I > 0)) return true;
+  double sum = r.Setup.Start.ErrorI, largest = std::abs(sum);
+  for (double e : r.Errors) {
+    if (std::abs(e) > g.Deadband) sum += e * (r.Setup.Prediv + 1);
+    largest = std::max(largest, std::abs(sum));
+  }
+  return g.I * largest < kNegligibleSumShare * g.P;
+}
+
 // Times a settled tail must show the motor leaving for the first count the loop acts on, on
 // one side, to tell a force at rest from a glitch of the encoder, which comes now and then.
 constexpr int kLeavesOfAForceAtRest = 3;
 
-// Whether a run of gains without I found the motor pushed out of its rest again and again: it
-// came to rest within the first half of the record, and its settled tail kicked on the edge of
-// a count (KickedOnCountEdge), the count leaving for the further of the two at least
+// Whether a run of gains without I (or whose sum held nothing, SumNegligible) found the motor
+// pushed out of its rest again and again: it came to rest within the first half of the record,
+// and its settled tail kicked on the edge of a count (KickedOnCountEdge), the count leaving for the further of the two at least
 // kLeavesOfAForceAtRest times and on to the record's end (the stretch after the last leave no
 // longer than the longest between two). A force at rest that friction does not hold where the
 // motor stands (cogging, a detent) carries it from the deadband, or from its count, to the
@@ -270,7 +291,7 @@ constexpr int kLeavesOfAForceAtRest = 3;
 // makes such a force itself: the sum an approach wound up pushes the motor out of the deadband
 // as a load would.
 bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchGains& g) {
-  if (g.I > 0 || !KickedOnCountEdge(r, f, g.Deadband)) return false;
+  if (!SumNegligible(r, g) || !KickedOnCountEdge(r, f, g.Deadband)) return false;
   if (r.Setup.Step != 0 && *f.SettlingSamples > kStepTestSamples / 2) return false;
   const size_t n = std::min(r.Errors.size(), r.Outputs.size());
   const size_t from = r.Setup.Step != 0 ? std::max(n - n / 4, size_t(*f.SettlingSamples)) : 0;
@@ -1132,14 +1153,14 @@ void TGainSearch::Verdict() {
     // A less bold loop that came to rest a count or two off under a load and slipped nearer as
     // I wound tells nothing of these gains: more P holds the motor nearer its target.
     if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
-    // Without a load, a loop without I that left the motor crossing to and fro on the edge of a
-    // count tells of gains with as much P and as much D (a hundredth aside, as the fields round
+    // Without a load, a loop without I (or with one whose sum held nothing, SumNegligible) that
+    // left the motor crossing to and fro on the edge of a count tells of gains with as much P and as much D (a hundredth aside, as the fields round
     // them), not of those with less of either: a force at rest (cogging, a detent) carried the
     // motor to the edge, and what pushed it back across was P's count more or D's kick as it
     // crossed. Gains a hair bolder in count jump but with less of one had been refused for a run
     // whose balance they do not share, on machines where every quiet gains sit near one count
     // jump.
-    if (g != trial.Gains && !FSetup.Loaded && !(g.I > 0) &&
+    if (g != trial.Gains && !FSetup.Loaded && SumNegligible(run.Record, g) &&
         (trial.Gains.P < g.P * 0.99 || trial.Gains.D < g.D * 0.99) && KickedOnCountEdge(run.Record, run.Figures, g.Deadband))
       continue;
     // A step's tail counts where the motor settled within the first half of the record: a

@@ -239,6 +239,7 @@ struct TVerifyCase {
   std::optional<TSearchGains> Then = std::nullopt;  // the gains the search tries next, where the case says
   // The step back comes to rest a count past its target, having begun with this sum (0: none).
   double PastWithSum = 0;
+  double TailSum = 0;  // the run whose settled tail swings began with this sum
 };
 
 // The suggestion is verified where the present gains were measured (the motor first brought
@@ -264,6 +265,15 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
        TSearchGains{0.7, 0, 0.0035, 0}},
       {"and_where_a_count_came_and_went_tried_next_quiet", loud, 4, 40, 1, five, false, false, false,
        TSearchGains{0.7, 0, 0.0035, 0}},
+      // So with an I whose sum of all the errors a run gave it moves the output by well under a
+      // tenth of P's count: it holds nothing that could push the motor itself.
+      {"loud_gains_with_a_sum_of_nothing_pushed_out_at_rest_tried_next_quiet", {0.8, 1e-6, 0.004, 1}, 4, 40, 0, five,
+       false, false, false, TSearchGains{0.7, 9e-7, 0.0035, 0}},
+      // Not where the sum it began with (a sluggish loop's, wound while it rested off target)
+      // moves the output by an eighth of P's count (0.1 % of drive against 0.8): that sum pushes the
+      // motor itself.
+      {"loud_gains_pushed_out_at_rest_by_the_sum_they_began_with", {0.8, 1e-6, 0.004, 1}, 4, 40, 0, five, false, false,
+       false, TSearchGains{0.8, 1e-6, 0.004, 2}, 0, 1e5},
       {"loud_gains_near_the_rest_limit", loud, 5, 7, 0, five, false},
       {"quiet_gains_near_the_rest_limit_are_within_it", quiet, 3, 7, 0, three, true},
       // A glitch beyond the deadband comes whenever the motor rests off its middle.
@@ -300,7 +310,9 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
       EXPECT_EQ(next->FromOwnGains, steps.size() == 2) << c.Name << ": run " << steps.size();
       const int index = int(steps.size());
       steps.push_back(next->Step);
-      search.Record(index == c.HuntingRun                 ? SettlingWithTail(*next, c.SwingPct)
+      TStepRecord tail = SettlingWithTail(*next, c.SwingPct);
+      tail.Setup.Start.ErrorI = c.TailSum;
+      search.Record(index == c.HuntingRun                 ? tail
                     : index == 0 && c.ProbeHuntsUntilLate ? HuntingUntilLate(*next)
                     : next->Step == 0 && c.RestsOffTarget ? Record(0, 1000, [](int) { return 1; }, [](int) { return 0.8; })
                     : next->Step == -200 && c.PastWithSum ? PastTarget(*next, c.PastWithSum)
