@@ -279,17 +279,16 @@ bool SumNegligible(const TStepRecord& r, const TSearchGains& g) {
 constexpr int kLeavesOfAForceAtRest = 3;
 
 // Whether a run of gains without I (or whose sum held nothing, SumNegligible) found the motor
-// pushed out of its rest again and again: it came to rest within the first half of the record,
-// and its settled tail kicked on the edge of a count (KickedOnCountEdge), the count leaving for the further of the two at least
-// kLeavesOfAForceAtRest times and on to the record's end (the stretch after the last leave no
-// longer than the longest between two). A force at rest that friction does not hold where the
-// motor stands (cogging, a detent) carries it from the deadband, or from its count, to the
-// first count the loop acts on, whose drive pushes it back, and the force carries it out
-// again: a count that comes and goes, as on a motor resting on the edge of a count, whatever
-// the fit or the records before showed. A motor creeping in across the edge of a count at the
-// end of its approach leaves it too, less and less often, and then rests. With I the loop
-// makes such a force itself: the sum an approach wound up pushes the motor out of the deadband
-// as a load would.
+// pushed out of its rest again and again: it came to rest within the first half of the record, and
+// its settled tail kicked on the edge of a count (KickedOnCountEdge), the count leaving for the
+// further of the two at least kLeavesOfAForceAtRest times and on to the record's end (the stretch
+// after the last leave no longer than the longest between two). A force at rest that friction does
+// not hold where the motor stands (cogging, a detent) carries it from the deadband, or from its
+// count, to the first count the loop acts on, whose drive pushes it back, and the force carries it
+// out again: a count that comes and goes, as on a motor resting on the edge of a count, whatever
+// the fit or the records before showed. A motor creeping in across the edge of a count at the end
+// of its approach leaves it too, less and less often, and then rests. With I the loop makes such a
+// force itself: the sum an approach wound up pushes the motor out of the deadband as a load would.
 bool PushedOutAtRest(const TStepRecord& r, const TStepFigures& f, const TSearchGains& g) {
   if (!SumNegligible(r, g) || !KickedOnCountEdge(r, f, g.Deadband)) return false;
   if (r.Setup.Step != 0 && *f.SettlingSamples > kStepTestSamples / 2) return false;
@@ -1154,12 +1153,12 @@ void TGainSearch::Verdict() {
     // I wound tells nothing of these gains: more P holds the motor nearer its target.
     if (g != trial.Gains && FSetup.Loaded && LastTakeUp(run.Record, run.Figures, g.Deadband)) continue;
     // Without a load, a loop without I (or with one whose sum held nothing, SumNegligible) that
-    // left the motor crossing to and fro on the edge of a count tells of gains with as much P and as much D (a hundredth aside, as the fields round
-    // them), not of those with less of either: a force at rest (cogging, a detent) carried the
-    // motor to the edge, and what pushed it back across was P's count more or D's kick as it
-    // crossed. Gains a hair bolder in count jump but with less of one had been refused for a run
-    // whose balance they do not share, on machines where every quiet gains sit near one count
-    // jump.
+    // left the motor crossing to and fro on the edge of a count tells of gains with as much P and
+    // as much D (a hundredth aside, as the fields round them), not of those with less of either: a
+    // force at rest (cogging, a detent) carried the motor to the edge, and what pushed it back
+    // across was P's count more or D's kick as it crossed. Gains a hair bolder in count jump but
+    // with less of one had been refused for a run whose balance they do not share, on machines
+    // where every quiet gains sit near one count jump.
     if (g != trial.Gains && !FSetup.Loaded && SumNegligible(run.Record, g) &&
         (trial.Gains.P < g.P * 0.99 || trial.Gains.D < g.D * 0.99) && KickedOnCountEdge(run.Record, run.Figures, g.Deadband))
       continue;
