@@ -217,13 +217,9 @@ std::optional<size_t> LastTakeUp(const TStepRecord& r, const TStepFigures& f, do
   size_t reached = from, last = from;  // where the nearest count was reached; the last change
   size_t back = 0;                     // samples in a row back off it
   bool chattered = false;              // back off it after the crossing's flicker
-  // The side the motor is held on: the first error off the deadband in the tail. A tail that
-  // starts on the target may still show the last slips of a take-up on the edge beside it.
-  double side = 0;
-  for (size_t k = from; k < n && side == 0; ++k) side = off(k) > 0 ? r.Errors[k] : 0;
   for (size_t k = from + 1; k < n; ++k) {
     if (r.Errors[k] != r.Errors[k - 1]) last = k;
-    if (off(k) > 0 && r.Errors[k] * side <= 0) return std::nullopt;  // the other side
+    if (off(k) > 0 && r.Errors[k] * r.Errors[from] <= 0) return std::nullopt;  // the other side
     if (off(k) < nearest) nearest = off(k), reached = k;
     back = off(k) > nearest ? back + 1 : 0;
     if (back >= kTakeUpSamples) return std::nullopt;  // went back off
