@@ -852,7 +852,8 @@ bool TGainSearch::Excluded(const TSearchGains& g) const {
 
 // Returns, under a load, the index of a run of gains no bolder in P and D (a hundredth either
 // way, as the fields round them), with the same deadband, that left the motor on the edge of a
-// count and kicking (I aside, but for the less I a rocking run is judged with, LessIThanRocked).
+// count and kicking (I aside, but for the less I a rocking run is judged with, LessIThanRocked,
+// and D where that run overshot first, OvershotIntoRock).
 // More D kicks harder at each crossing, and more P makes the edge the place the motor comes to
 // rest: P's count more than friction holds pushes it back across as often as the sum's
 // shortfall lets it fall back. Less P with the same D lets friction hold the motor on one count
@@ -863,11 +864,20 @@ std::optional<int> TGainSearch::KickOnCountEdge(const TSearchGains& g) const {
     const TSearchRun& run = FRuns[k];
     const TSearchGains& at = run.Plan.Gains;
     if (run.Plan.Purpose == TRunPurpose::Settle || at.Deadband != g.Deadband || g.P < at.P * 0.99 ||
-        g.D < at.D * 0.99 || LessIThanRocked(at, g))
+        g.D < at.D * 0.99 || LessIThanRocked(at, g) || OvershotIntoRock(run, g))
       continue;
     if (KickedOnCountEdge(run.Record, run.Figures, at.Deadband)) return int(k);
   }
   return std::nullopt;
+}
+
+// Returns whether a run that rocked on the edge of a count overshot beyond the goal first and
+// gains with more D than its own are judged: I brought that motor back to its target slowly
+// from past it, creeping onto the edge, where D's kick at each crossing throws it back. More D
+// keeps the approach from going so far past, and the rock tells nothing of where it stops.
+bool TGainSearch::OvershotIntoRock(const TSearchRun& run, const TSearchGains& g) const {
+  return run.Plan.Step != 0 && run.Figures.OvershootPct > FSetup.Goal.TargetOvershootPct &&
+         g.D > run.Plan.Gains.D * 1.01;
 }
 
 // Returns, under a load with records of more than a servo cycle a sample, whether gains have

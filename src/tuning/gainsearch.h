@@ -41,11 +41,13 @@
 // a run of the search with gains no bolder (no larger count jump, no more I, the same deadband;
 // without a load, where that run rocked on the edge of a count without I, no more P nor D either)
 // did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
-// I (less I aside, below), left the motor crossing to and fro on the edge of a count: whether a motor rests on the
-// edge of a count is a matter of where it stops, which one rest record cannot tell. Such gains
-// are neither tried nor verified once a run has rocked so, but for less I: with records of more
-// than a servo cycle a sample, gains that missed by such rocking alone are judged next with the
-// same P and D and less I, which moves where the motor stops and rocked no more often. Where the
+// I (less I aside, below; and more D than a run that overshot beyond the goal first, which I
+// brought back creeping onto the edge), left the motor crossing to and fro on the edge of a
+// count: whether a motor rests on the edge of a count is a matter of where it stops, which one
+// rest record cannot tell. Such gains are neither tried nor verified once a run has rocked so,
+// but for less I: with records of more than a servo cycle a sample, gains that missed by such
+// rocking alone are judged next with the same P and D and less I, which moves where the motor
+// stops and rocked no more often. Where the
 // best gains cannot be kept and the moves around them are spent, the search goes on, while runs
 // are left, from the gains that cost least of those that may be (measured the other way first
 // where a trial was left after one way that met the goal; last, under a load, from gains that
@@ -336,6 +338,7 @@ class TGainSearch {
   std::optional<int> KickOnCountEdge(const TSearchGains& gains) const;
   std::optional<TFigureFailure> OnCountEdge(const TSearchGains& gains) const;
   bool LessIThanRocked(const TSearchGains& rocked, const TSearchGains& gains) const;
+  bool OvershotIntoRock(const TSearchRun& run, const TSearchGains& gains) const;
   bool RockedOnCountEdge(const TSearchRun& run) const;
   bool JudgeWithLessI(const TSearchGains& missed);
   bool PlanRidgeMove();

@@ -326,15 +326,20 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
 // A record of the step asked for that settles at once, its output buzzing by 40 % of the
 // output limit once there: the motor on the edge of a count (its error 0 and, on its edge,
 // now and then 1).
-TStepRecord Buzzing(const TPlannedRun& run, bool edge) {
-  return Record(run.Step, 1000, [&](int k) { return k < 10 ? run.Step * (1 - k / 10.0) : edge && k % 3 == 0 ? 1 : 0; },
-                [](int k) { return k < 10 ? 0 : (k % 2 ? 19 : -19); });
+TStepRecord Buzzing(const TPlannedRun& run, bool edge, bool overshoot = false) {
+  const auto error = [&](int k) {
+    if (k < 10) return run.Step * (1 - k / 10.0);
+    if (overshoot && k < 20) return -run.Step / 10.0;  // 10 % past the target
+    return edge && k % 3 == 0 ? 1.0 : 0.0;
+  };
+  return Record(run.Step, 1000, error, [](int k) { return k < 10 ? 0 : (k % 2 ? 19 : -19); });
 }
 
 struct TBuzzCase {
   const char* Name;
   bool Loaded;  // the fit shows a load, and the buzz reads the motor on the edge of a count
   bool Edge = false;  // without a load, the buzz reads the motor on the edge of a count
+  bool Overshoot = false;  // the buzzing steps went 10 % past their target first
 };
 
 // Where the motor stops decides whether it rests quietly, so one quiet rest record does not
@@ -344,12 +349,15 @@ struct TBuzzCase {
 // kicking on the edge of a count are not kept, whatever their I, and so neither tried nor
 // verified after it: the step tests go to gains that may be kept. Without a load, a motor
 // crossing to and fro on the edge of a count keeps off the board gains bolder in count jump
-// with as much P and D.
+// with as much P and D. A rock under a load that followed an overshoot beyond the goal (I brought
+// the motor back slowly, creeping onto the edge) tells nothing of gains with more D: those are
+// tried, and kept where they do well.
 TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
   TMotorModel m;
   m.Gain = 2000, m.TimeConstant = 0.015, m.Friction = 0.5, m.Load = 5;
   for (const TBuzzCase& c : {TBuzzCase{"no_load", false}, TBuzzCase{"edge_of_a_count_under_a_load", true},
-                             TBuzzCase{"edge_of_a_count_without_a_load", false, true}}) {
+                             TBuzzCase{"edge_of_a_count_without_a_load", false, true},
+                             TBuzzCase{"edge_of_a_count_after_an_overshoot_under_a_load", true, false, true}}) {
     TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40), 0.2, c.Loaded ? 0.0001 : 0);
     if (c.Loaded) s.Loaded = true, s.Integral = IntegralSizingFor(m, 200, s.Loop.Period, 0);
     TGainSearch search(s);
@@ -358,9 +366,20 @@ TEST(GainSearchTest, GainsBolderThanSomeThatBuzzedAreNotKept) {
       // Under a load, the first gains with more I than the board's buzz: gains with less I judged
       // later escape the rule of bolder gains, but not the edge of a count.
       if (!buzzed && next->Purpose == TRunPurpose::Search && (!c.Loaded || next->Gains.I > s.Loop.I)) buzzed = next->Gains;
-      search.Record(next->Gains == buzzed ? Buzzing(*next, c.Loaded || c.Edge) : Settling(*next));
+      search.Record(next->Gains == buzzed ? Buzzing(*next, c.Loaded || c.Edge, c.Overshoot) : Settling(*next));
     }
     ASSERT_TRUE(buzzed) << c.Name;
+    if (c.Overshoot) {
+      // Besides the repair with more D the buzzing trial goes on to, the search's own moves.
+      int moreD = 0;
+      bool after = false;
+      for (const TSearchTrial& trial : search.Trials()) {
+        moreD += after && trial.Gains.P >= buzzed->P * 0.99 && trial.Gains.D > buzzed->D * 1.01;
+        after = after || trial.Gains == *buzzed;
+      }
+      EXPECT_GE(moreD, 2) << c.Name;
+      continue;
+    }
     const double period = s.Loop.Period;
     const auto jump = [&](const TSearchGains& g) { return g.P + g.I + g.D / period; };
     bool refused = false, after = false;
