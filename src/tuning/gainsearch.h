@@ -35,24 +35,23 @@
 // balance of P, I and D brought down to the count jump a rest allows; so are they once a run of
 // gains without I has shown the motor pushed out of its rest to the edge of a count again and
 // again (a force at rest that friction does not hold: cogging, a detent).
-// The best gains are judged at the end with the runs of a verification (step, step back,
-// rest record; two steps each way for gains whose one count beyond the deadband moves the
-// output by more than a rest may, with a margin on their rest figures), and are not kept where
-// a run of the search with gains no bolder (no larger count jump, no more I, the same deadband;
-// without a load, where that run rocked on the edge of a count without I, no more P nor D either)
-// did not come to rest quietly, nor under a load where a run with as much P and D, whatever its
-// I (less I aside, below; and more D than a run that overshot beyond the goal first, which I
-// brought back creeping onto the edge), left the motor crossing to and fro on the edge of a
-// count: whether a motor rests on the edge of a count is a matter of where it stops, which one
-// rest record cannot tell. Such gains are neither tried nor verified once a run has rocked so,
-// but for less I: with records of more than a servo cycle a sample, gains that missed by such
-// rocking alone are judged next with the same P and D and less I, which moves where the motor
-// stops and rocked no more often. Where the
-// best gains cannot be kept and the moves around them are spent, the search goes on, while runs
-// are left, from the gains that cost least of those that may be (measured the other way first
-// where a trial was left after one way that met the goal; last, under a load, from gains that
-// met it but for rocking on the edge of a count, towards less P, D or I); where none measured
-// both ways are left to verify, those that met the goal the one way they were measured are
+// The best gains are judged at the end with the runs of a verification (step, step back, rest
+// record; two steps each way for gains whose one count beyond the deadband moves the output by more
+// than a rest may, with a margin on their rest figures), and are not kept where a run of the search
+// with gains no bolder (no larger count jump, no more I, the same deadband; without a load, where
+// that run rocked on the edge of a count without I or with an I whose sum held nothing, no more P
+// nor D either) did not come to rest quietly, nor under a load where a run with as much P and D,
+// whatever its I (less I aside, below; and more D than a run that overshot beyond the goal first,
+// which I brought back creeping onto the edge), left the motor crossing to and fro on the edge of a
+// count: whether a motor rests on the edge of a count is a matter of where it stops, which one rest
+// record cannot tell. Such gains are neither tried nor verified once a run has rocked so, but for
+// less I: with records of more than a servo cycle a sample, gains that missed by such rocking alone
+// are judged next with the same P and D and less I, which moves where the motor stops and rocked no
+// more often. Where the best gains cannot be kept and the moves around them are spent, the search
+// goes on, while runs are left, from the gains that cost least of those that may be (measured the
+// other way first where a trial was left after one way that met the goal; last, under a load, from
+// gains that met it but for rocking on the edge of a count, towards less P, D or I); where none
+// measured both ways are left to verify, those that met the goal the one way they were measured are
 // verified (its runs step both ways).
 // Under a load, gains are not kept either where a step of the verification rested beyond the
 // steady-state bound after its approach and I had pulled it in only to the bound when the record
