@@ -19,11 +19,12 @@
 // aggressive in P and I with the same D and deadband, as not to be tried again.
 // On a machine with a load, I is sized from the fitted load, friction and time constant (enough
 // to take up the load's change over the step, little enough that the approach's windup does not
-// carry the motor past the deadband), P and D keep the output's swing as the motor leaves the
-// deadband within the rest limit (its jump at one edge where the drive is prompt; across both
-// edges where a lag or a delay of a cycle or more holds back D's brake), and a trial that
-// changes I has a rest record first: the board keeps the integral's sum, so a new I rescales
-// the drive that holds the load and kicks the motor, which the trial's own step would
+// carry the motor past the deadband; against a spring from a knee on, the windup of the part of
+// the travel where P lets the output off its limit), P and D keep the output's swing as the
+// motor leaves the deadband within the rest limit (its jump at one edge where the drive is
+// prompt; across both edges where a lag or a delay of a cycle or more holds back D's brake), and
+// a trial that changes I has a rest record first: the board keeps the integral's sum, so a new I
+// rescales the drive that holds the load and kicks the motor, which the trial's own step would
 // otherwise show instead of its gains. Where the board's own loop has no I, its sum holds none
 // of the load, and I is at least what takes the whole load up within the wait for rest; where
 // the best gains, with I at the most the estimated windup allows, still stop short of the
@@ -130,7 +131,8 @@ struct TIntegralSizing {
   double LoadChange = 0;    // the drive the load asks for more at the step's end than at its start,
                             // along the step, % of drive
   double Friction = 0;      // % of drive
-  double WindupArea = 0;    // error the approach winds into the sum, counts x servo cycles
+  double WindupArea = 0;    // error the approach winds into the sum, counts x servo cycles, where
+                            // the output is off its limit from the step's start
   double SettleCycles = 0;  // servo cycles the integral has to take up the load's change
   bool Prompt = false;      // the drive reaches the motor at once: no lag or delay fitted, so D
                             // brakes a motor that creeps out of the deadband as it crosses back
@@ -138,10 +140,19 @@ struct TIntegralSizing {
                             // (the board's loop has no I), % of drive beyond friction; 0 where the
                             // sum holds the load
   double Period = 0;        // the servo period, s
+  double Travel = 0;        // the step's travel, counts
+  double Limit = 0;         // the output's limit, % of drive; 0: the sum is taken to grow all along
 };
 
 // Returns what sizes I for a step of travel counts at prediv on the fitted motor.
 TIntegralSizing IntegralSizingFor(const TMotorModel& motor, double travel, double period, int prediv);
+
+// Returns the error the approach of gains with P winds into the sum, counts x servo cycles: the
+// board adds to the sum only while the output is off its limit, and P holds it there until the
+// error has come within the limit's share of P; the rest of the travel winds up nothing. The
+// area shrinks with that share: against a spring, gains with P 1.3 wound up a quarter of the
+// area the whole travel gives, and I sized by it left the motor four counts short.
+double WindupAreaFor(const TIntegralSizing& sizing, double p);
 
 // The I that suits a load with given P and deadband: at least enough that the sum the approach
 // winds up, with what the error at the deadband's edge (a count beyond it) adds within the

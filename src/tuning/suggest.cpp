@@ -157,11 +157,25 @@ bool OnTarget(const TScore& score, const TStepTestSetup& setup) {
   return score.Settling != kNever && std::abs(score.SteadyError) <= std::max(1.0, setup.Loop.Deadband);
 }
 
+// How far past its target, in counts, the step back may come to rest where a spring lets go of
+// the motor (the step's figures' mean error of the last tenth).
+constexpr double kPastWhereFree = 0.5;
+
+// Returns whether the step back of a test ends where the spring from a knee on has let go of the
+// motor: nothing there holds back what the sum that held the spring pushes beyond friction.
+bool BackEndsFree(const TMotorModel& motor, const TStepTestSetup& test) {
+  return motor.LoadKnee && test.Loop.I > 0 && test.Loop.Deadband < 1 && std::abs(motor.Load) <= motor.Friction;
+}
+
 // Runs the step test and, from where it leaves the loop and the motor, the step back, as the
 // board is measured; scores the step, and gives up when either misses the goal (settling, the
 // overshoot, the rest in their tails, and with onTarget the steady-state goal). The step back
 // starts with what the step left in the integral and where within its count the motor came to
-// rest, and may end elsewhere.
+// rest, and may end elsewhere. With onTarget, a step back that ends where a spring lets go must
+// not come to rest past its target: the sum it unwinds held the spring, what is left of it
+// pushes the motor past with no load to hold it, friction holds it there, and the sum winds back
+// until the motor slips onto the edge of a count and rocks there (the model's gains rested a
+// count past on such a board and rocked there in four rests of six).
 TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, double maxOvershootPct, int settleLimit,
                        bool onTarget) {
   TStepSimulation simulation(motor, setup);
@@ -170,6 +184,7 @@ TScore ScoreRunAndBack(const TMotorModel& motor, const TStepTestSetup& setup, do
   simulation.StepAgain(-setup.Step);
   const TScore back = ScoreSamples(simulation, setup, -setup.Step, maxOvershootPct, setup.Samples, TJudge::Nominal);
   if (back.Settling == kNever || (onTarget && !OnTarget(back, setup))) return {};
+  if (onTarget && BackEndsFree(motor, setup) && back.SteadyError < -kPastWhereFree) return {};
   return forward;
 }
 

@@ -127,7 +127,9 @@ struct TSuggestion {
 // talk it out of them. Gains must bring the motor within the steady-state goal by the end of
 // both runs, also with half a percent more friction than fitted; where none that meet the goal
 // do, those that do with a count more of deadband come with it (when the settling band holds
-// it), and otherwise there is no suggestion. Each test starts from where the board will be
+// it), and otherwise there is no suggestion. Where a spring from a knee on lets go of the motor
+// at the step back's end, that step must not come to rest past its target either: nothing holds
+// back what is left of the sum that held the spring. Each test starts from where the board will be
 // once the gains are written: the integral's sum the board keeps, settled to hold what held the
 // motor where the new integral does that within the wait for rest (and, without a load, where
 // the kept sum under the new I pushes no further than friction from what held the motor).

@@ -587,6 +587,7 @@ struct TSizingCase {
   double Present;                 // the board's I
   std::optional<double> Expected;  // none: no I suits the load
   double WholeLoad = 0;            // the load a sum that holds none of it leaves to I
+  double Limit = 0;                // the output's limit, where the sum grows only off it
 };
 
 // I on a machine with a load, sized from the fitted motor for a 200-count step at prediv 0 with
@@ -610,6 +611,10 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
       // The same change from a knee halfway, which the motor runs free up to: the approach winds
       // up as against a constant load, (10 - 0.5) / (1166 + 99.5 x 1).
       {"a_spring_from_a_knee_winds_up_as_a_constant_load_does", springFromAKnee, {1, 0, 0.003, 0}, 0, 0.0075047},
+      // With the output held at a limit of 50 % until P's drive falls below it, a quarter of the
+      // travel: (10 - 0.5) / (1166 / 4 + 99.5 x 1).
+      {"a_spring_from_a_knee_winds_up_once_p_lets_the_output_off_its_limit", springFromAKnee, {1, 0, 0.003, 0}, 0,
+       0.024291, 0, 50},
       // A loop without I left a sum that holds nothing: I takes the whole load up within the
       // wait, P x 1 ms / 1 s, where the model's own I would leave P holding it for seconds.
       {"a_sum_that_holds_nothing_gets_i_for_the_whole_load", motor(0.51, 5.2, 0), {1, 0.0002, 0.003, 0}, 0, 0.001, 4.69},
@@ -619,6 +624,7 @@ TEST(GainSearchTest, IntegralSizedForTheFittedLoad) {
   for (const TSizingCase& c : cases) {
     TIntegralSizing sizing = IntegralSizingFor(c.Motor, 200, 0.001, 0);
     sizing.WholeLoad = c.WholeLoad;
+    sizing.Limit = c.Limit;
     const std::optional<double> i = SizedIntegral(sizing, c.Gains, c.Present);
     ASSERT_EQ(i.has_value(), c.Expected.has_value()) << c.Name;
     if (i) {
