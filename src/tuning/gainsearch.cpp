@@ -1325,13 +1325,50 @@ std::optional<TFigureFailure> TGainSearch::NothingVerified() const {
   const TPoint& point = FPoints.at(*nearest);
   const std::vector<TFigureFailure> beyond =
       FiguresBeyondGoal({*point.Figures[1], *point.Figures[0], std::nullopt}, FSetup.Goal, nearest->Deadband);
-  if (!beyond.empty()) return TFigureFailure{"", "search", none + "; the nearest, " + gains + ": " + beyond.front().Text};
+  if (!beyond.empty()) {
+    const std::string bolder = beyond.front().Figure == "steady-state error" ? WithMorePText(*nearest) : "";
+    return TFigureFailure{"", "search", none + "; the nearest, " + gains + ": " + beyond.front().Text + bolder};
+  }
   std::string why = "the step tests the time allows ran out before their verification";
   if (const std::optional<TFigureFailure> edge = OnCountEdge(*nearest)) why = edge->Text;
   else if (OnWoundSum(*nearest)) why = NoIntegralTakesUpSum(*nearest);
   else if (Excluded(*nearest)) why = "a run of gains with the same D and deadband and no more P nor I was dangerous";
   else if (CostOf(*nearest) >= CostOf(FPresent)) why = "their steps do no better than the board's own gains";
   return TFigureFailure{"", "search", gains + " met the goal both ways in the search but were not verified: " + why};
+}
+
+// Returns what the trials with more P than the nearest gains missed by, where friction held the
+// nearest off target: "; with more P, P 0.21 I 0 D 0.0013 deadband 0: overshoot of the forward
+// step: ...", the one nearest the goal of them, or that every one ran dangerously. More P pulls a
+// motor in against friction, and where the trials that had it rang, overshot or grew (a resonance
+// beyond the motor, say) the two bind each other: no P both holds the motor on target and keeps
+// it calm. Empty where no trial had more P.
+std::string TGainSearch::WithMorePText(const TSearchGains& nearest) const {
+  const auto cost = [](const TPoint& point) {
+    return std::max(point.Cost[0].value_or(0.0), point.Cost[1].value_or(0.0));
+  };
+  const TSearchGains* bolder = nullptr;
+  int more = 0, dangerous = 0;
+  for (const auto& [gains, point] : FPoints) {
+    if (gains.P <= nearest.P * (1 + 1e-9)) continue;
+    ++more;
+    dangerous += point.Dangerous;
+    if (point.Dangerous || (!point.Figures[0] && !point.Figures[1])) continue;
+    if (!bolder || cost(point) < cost(FPoints.at(*bolder))) bolder = &gains;
+  }
+  if (more == 0) return "";
+  if (!bolder) return "; every trial with more P ran dangerously";
+  // A side measured alone stands for both, and its own failure is the one told.
+  const TPoint& point = FPoints.at(*bolder);
+  const int side = point.Figures[1] ? 1 : 0;
+  const TStepFigures& one = *point.Figures[side];
+  const TBoardFigures figures{point.Figures[1].value_or(one), point.Figures[0].value_or(one), std::nullopt};
+  const char* run = side == 1 ? "forward" : "reverse";
+  for (const TFigureFailure& f : FiguresBeyondGoal(figures, FSetup.Goal, bolder->Deadband))
+    if ((point.Figures[0] && point.Figures[1]) || f.Run == run)
+      return "; with more P, " + GainsText(*bolder) + ": " + f.Text +
+             (dangerous > 0 ? " (" + std::to_string(dangerous) + " with more P ran dangerously)" : "");
+  return "";
 }
 
 bool TGainSearch::PlanMove() {

@@ -338,6 +338,7 @@ class TGainSearch {
   std::optional<TSearchGains> ToBeJudged(bool oneWay) const;
   void ToJudge();
   std::optional<TFigureFailure> NothingVerified() const;
+  std::string WithMorePText(const TSearchGains& nearest) const;
   void Verdict();
   std::string Refit();
   bool PlanMove();
