@@ -48,15 +48,9 @@ void CountFlicker(const std::vector<double>& errors, const std::vector<double>& 
   }
 }
 
-// The residual's swings: turns of direction by at least the least swing (a zigzag with that
-// hysteresis, and more than a flicker of the count can make). Fills the ringing when there
-// are enough of them: kRingingSwings turns, or one turn fewer where the typical swing is a
-// count beyond the least and the turns lie within the record's first quarter. A resonance
-// that dies down within a few periods shows its last swing or not as the count falls, one run
-// seeing it and the next not; a model's mismatch swings as slowly as the motor moves, over
-// the record.
-void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
-  const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
+// The turns of direction of a record by at least the least swing: a zigzag with that
+// hysteresis, each turn where the record stood furthest before it turned back.
+std::vector<size_t> Turns(const std::vector<double>& r, double least) {
   std::vector<size_t> turns;
   size_t high = 0, low = 0;
   int direction = 0;
@@ -73,6 +67,19 @@ void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras
       high = k;
     }
   }
+  return turns;
+}
+
+// The residual's swings: turns of direction by at least the least swing (a zigzag with that
+// hysteresis, and more than a flicker of the count can make). Fills the ringing when there
+// are enough of them: kRingingSwings turns, or one turn fewer where the typical swing is a
+// count beyond the least and the turns lie within the record's first quarter. A resonance
+// that dies down within a few periods shows its last swing or not as the count falls, one run
+// seeing it and the next not; a model's mismatch swings as slowly as the motor moves, over
+// the record.
+void FindRinging(const std::vector<double>& r, double samplePeriod, TPlantExtras& x) {
+  const double least = std::max(kRingingMinCounts, 2.0 * x.FlickerCounts + 1);
+  const std::vector<size_t> turns = Turns(r, least);
   if (int(turns.size()) < kRingingSwings - 1) return;
   std::vector<double> swings;
   for (size_t i = 1; i < turns.size(); ++i) swings.push_back(std::abs(r[turns[i]] - r[turns[i - 1]]));
@@ -108,6 +115,47 @@ std::vector<double> OpenLoopResidual(const TStepRecord& r, const TMotorModel& mo
   return residual;
 }
 
+// A ring no faster than this many times the swing of the loop the model predicts is the
+// model's mismatch riding on that swing, not a ring beyond the model.
+constexpr double kBeyondLoopSwing = 1.5;
+
+// The frequency the fitted motor's loop swings at about the target in the record's step test,
+// from the spacings of its turns after the first (each half a period); 0 where it swings out
+// and back less than once.
+double LoopSwingHz(const TMotorModel& motor, const TStepTestSetup& setup) {
+  TStepSimulation loop(motor, setup);
+  std::vector<double> errors;
+  double error = 0, output = 0;
+  while (loop.Next(error, output)) errors.push_back(error);
+  const std::vector<size_t> turns = Turns(errors, kRingingMinCounts);
+  if (turns.size() < 4) return 0;
+  std::vector<size_t> spacings;
+  for (size_t i = 2; i < turns.size(); ++i) spacings.push_back(turns[i] - turns[i - 1]);
+  std::sort(spacings.begin(), spacings.end());
+  return 1 / (2 * double(spacings[spacings.size() / 2]) * SamplePeriod(setup));
+}
+
+// Finds ringing in the residual of a step record sampled every cycle, and takes it where it
+// swings faster than the loop the model predicts. A force that changes with where the motor
+// stands (cogging, a detent) is no part of the model: replayed with the outputs the board
+// applied, the model drifts from the motor as the loop carries it to and fro across the
+// force's ripple, and the residual turns as the motion does, at the loop's own swing; taken for
+// a resonance, it refused a model that holds the rest of the motion. A resonance rings faster
+// than the loop swings. Such a force may also push the motor at rest to the edge of a count.
+void FindRingingBeyondLoop(const TStepRecord& r, const TMotorModel& motor, TPlantExtras& x) {
+  TPlantExtras found;
+  found.FlickerCounts = x.FlickerCounts;
+  found.RingingCounts = x.RingingCounts;
+  FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), found);
+  if (found.RingingHz <= 0) return;
+  if (found.RingingHz <= kBeyondLoopSwing * LoopSwingHz(motor, r.Setup)) {
+    x.ForceAlongTravel = true;
+    return;
+  }
+  x.RingingHz = found.RingingHz;
+  x.RingingCounts = found.RingingCounts;
+}
+
 }  // namespace
 
 TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<TStepRecord>& rest,
@@ -122,7 +170,7 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
   if (rest) CountFlicker(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.Period, x);
   if (!steps.empty()) x.MovedAtRest = CountMovedAtRest(x, motor, steps.front().Setup.Step);
   for (const TStepRecord& r : steps)
-    if (r.Setup.Prediv == 0) FindRinging(OpenLoopResidual(r, motor), SamplePeriod(r.Setup), x);
+    if (r.Setup.Prediv == 0) FindRingingBeyondLoop(r, motor, x);
   x.PlayCounts = motor.Play;
   if (rest) {
     const TStepFigures f = ComputeStepFigures(rest->Errors, rest->Outputs, 0, rest->Setup.Loop.MaxOutput);
@@ -146,6 +194,9 @@ TPlantExtras EstimateExtras(std::vector<TStepRecord> steps, const std::optional<
     x.Findings.push_back("the count lags the motor by a dead zone of about " + FixedText(x.PlayCounts, 1) +
                          " counts where the motion reverses, the output moving and the count not: play between "
                          "motor and encoder");
+  if (x.ForceAlongTravel)
+    x.Findings.push_back("the motor departs from the model as the loop swings it to and fro, and back as it swings "
+                         "back: a force that changes with where the motor stands (cogging, a detent)");
   if (x.RingingHz > 0)
     x.Findings.push_back("the response rings at about " + FixedText(x.RingingHz, 0) + " Hz by " +
                          CountText(x.RingingCounts, 0, "count", "counts") + ", which a motor of one time constant cannot do: "

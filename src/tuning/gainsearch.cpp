@@ -440,9 +440,12 @@ void TakeRecordsInto(TSearchSetup& setup, const TIdentification& identification,
   // now and then, or a motor resting on the edge of a count, is taken by the deadband, and
   // holding every gain to the rest limit for one such sample left loads and glitchy encoders
   // without gains that settle.
-  // So does a count that a force moved at rest where the loop could not: the motor may come to
-  // rest on the deadband's edge as well as on a count's.
-  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts : extras.MovedAtRest ? 1 : 0;
+  // So does a count that a force moved at rest where the loop could not, or a force that
+  // changes with where the motor stands: the motor may come to rest on the deadband's edge as
+  // well as on a count's.
+  setup.FlickerCounts = extras.FlickerEvents >= kNoisyFlickers ? extras.FlickerCounts
+                        : extras.MovedAtRest || extras.ForceAlongTravel ? 1
+                                                                        : 0;
   // A glitch of two counts or more, seen even once, comes again: gains whose kick at the
   // deadband's edge moves the output beyond the rest limit are not kept where it can (a count's
   // flicker of one is a motor resting on the edge of a count).
@@ -531,6 +534,13 @@ TGainSearch::TGainSearch(const TSearchSetup& setup)
   }
   // Where the records showed glitches, the guess comes down to gains whose kick a rest may show.
   if (FSetup.Guess) FSetup.Guess = WithinGlitchKick(*FSetup.Guess, *FSetup.Guess);
+  // Where the records show a count that comes and goes (noise, or a force that moves the motor
+  // at rest), no deadband quietens a loud guess (the motor may come to rest on the deadband's
+  // edge) and loud gains are not kept; tried as chosen, a loud guess left the best gains loud
+  // and the search no quiet move from them. Its P, I and D come down together to the count
+  // jump a rest allows, as loud best gains do later.
+  if (FSetup.Guess && !FSetup.Integral && FSetup.FlickerCounts > 0 && Loud(*FSetup.Guess))
+    if (const std::optional<TSearchGains> quiet = QuietBalance(*FSetup.Guess)) FSetup.Guess = quiet;
   // The model's suggestion is tried as it was chosen, but with a deadband of a count where a
   // count that comes and goes would move its output by more than a rest may: whether the
   // motor stops on the edge of a count is a matter of where it stops, which its verification's
@@ -1564,20 +1574,26 @@ bool TGainSearch::PlanRidgeMove() {
 // the first count.
 bool TGainSearch::PlanQuietMove() {
   if (FSetup.Integral || FSetup.FlickerCounts <= 0 || !Loud(FBest)) return false;
-  const double jump = CountJump(FBest, FSetup.Loop.Period);
+  const std::optional<TSearchGains> g = QuietBalance(FBest);
+  if (!g || FPoints.count(*g) || Excluded(*g)) return false;
+  FMoving.reset();
+  StartTrial(*g);
+  Plan(TPlannedRun{*g, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
+  return true;
+}
+
+// The gains with the same balance of P, I and D as loud ones, brought down to the count jump a
+// rest allows at the least deadband, as the fields show them; none where they leave the bounds.
+std::optional<TSearchGains> TGainSearch::QuietBalance(const TSearchGains& loud) const {
+  const double jump = CountJump(loud, FSetup.Loop.Period);
   for (double limit = FBounds.QuietCountJump; limit > FBounds.QuietCountJump * kRidgeKickShare; limit *= 0.995) {
-    TSearchGains g = FBest;
+    TSearchGains g = loud;
     g.P *= limit / jump, g.I *= limit / jump, g.D *= limit / jump;
     g.Deadband = FBounds.DeadbandMin;
     g = Shown(WithinGlitchKick(g, g));
-    if (!Within(g)) continue;
-    if (FPoints.count(g) || Excluded(g)) return false;
-    FMoving.reset();
-    StartTrial(g);
-    Plan(TPlannedRun{g, Direction() * FSetup.Step, TRunPurpose::Search, FTrials.back().Number});
-    return true;
+    if (Within(g)) return g;
   }
-  return false;
+  return std::nullopt;
 }
 
 // The gains with this I and deadband and D over P as given whose glitch kick is the limit, as

@@ -35,7 +35,8 @@
 // Where the records show a count that comes and goes, loud best gains are followed by the same
 // balance of P, I and D brought down to the count jump a rest allows; so are they once a run of
 // gains without I has shown the motor pushed out of its rest to the edge of a count again and
-// again (a force at rest that friction does not hold: cogging, a detent).
+// again (a force at rest that friction does not hold: cogging, a detent); where the records
+// show such a count before the search begins, a loud guess comes down to it at once.
 // The best gains are judged at the end with the runs of a verification (step, step back, rest
 // record; two steps each way for gains whose one count beyond the deadband moves the output by more
 // than a rest may, with a margin on their rest figures), and are not kept where a run of the search
@@ -354,6 +355,7 @@ class TGainSearch {
   bool JudgeWithLessI(const TSearchGains& missed);
   bool PlanRidgeMove();
   bool PlanQuietMove();
+  std::optional<TSearchGains> QuietBalance(const TSearchGains& loud) const;
   std::optional<TSearchGains> OnKickLimit(double i, double band, double ratio) const;
   void Repair(const TSearchGains& tried, const TStepFigures& figures);
   bool WorthTheOtherWay(double cost, int side) const;

@@ -7,6 +7,7 @@
 
 #include "tests/tuning/boardrun.h"
 #include "tuning/extras.h"
+#include "tuning/records.h"
 
 namespace {
 
@@ -149,6 +150,29 @@ TEST(ExtrasTest, FlickerAndRingingFromTheRecords) {
     EXPECT_NEAR(x.RingingHz, ring.Expected, ring.Expected / 8) << ring.Hz << " Hz";
     EXPECT_EQ(ExtrasRefusal(x).empty(), ring.Expected == 0) << ring.Hz << " Hz";
     EXPECT_EQ(GlitchCounts(x), 0) << ring.Hz << " Hz";
+  }
+}
+
+// From a loop that swings (P 0.6, D 0.0003), a motor with cogging departs from the model as the
+// loop carries it across the cogs and back: the residual turns as the loop swings, which is no
+// ringing but a force along the travel; a resonance rings faster than the loop swings.
+TEST(ExtrasTest, CoggingRidingTheLoopsSwingIsNoRinging) {
+  const struct {
+    const char* Motor;
+    bool Rings, ForceAlongTravel;
+  } cases[] = {
+      {"cogging=1.252,cogs=41", false, true},
+      {"cogging=1.443,cogs=28", false, true},
+      {"resonance=175,damping=0.09907,ratio=0.3726", true, false},
+  };
+  for (const auto& c : cases) {
+    zirvsim::TBoardModel board(1, *zirvsim::ParseMotorConstants(c.Motor));
+    SetGains(board, 0.6, 0, 0.0003);
+    const TResult<TBoardRecords> records = RecordsOfRuns(MeasuredRuns(board, 200, 0));
+    ASSERT_TRUE(records) << c.Motor;
+    const TPlantExtras x = EstimateExtras(records->Steps, records->Rest, IdentifyMotor(records->Steps));
+    EXPECT_EQ(x.RingingHz > 0, c.Rings) << c.Motor << " " << x.RingingHz;
+    EXPECT_EQ(x.ForceAlongTravel, c.ForceAlongTravel) << c.Motor;
   }
 }
 
