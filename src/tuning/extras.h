@@ -25,8 +25,9 @@ struct TPlantExtras {
   double RingingHz = 0;            // 0: no ringing beyond the model
   double RingingCounts = 0;        // its typical swing, peak-to-peak
   double PlayCounts = 0;           // play between motor and encoder; 0: none seen
-  bool ForceAlongTravel = false;   // the residual swung with the loop's own swing, as a force that
-                                   // changes with where the motor stands (cogging, a detent) makes it
+  // The residual swung with the loop's own swing, as a force that changes with where the motor
+  // stands (cogging, a detent) makes it.
+  bool ForceAlongTravel = false;
   std::vector<std::string> Findings;  // what the records show, one sentence each
 };
 
