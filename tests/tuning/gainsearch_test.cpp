@@ -327,6 +327,31 @@ TEST(GainSearchTest, LoudGainsAreNotKeptOnOneQuietStepEachWay) {
   }
 }
 
+// The count may first come and go during the search: loud gains that rested quietly both ways
+// before a bolder run showed the motor pushed out of its rest to the edge of a count are still
+// the cheapest measured, and are verified; however quietly that verification rests, they are
+// not kept. Here each gain settles the quicker the more a count moves its output, and a count
+// jump beyond 17 % leaves the motor pushed out at rest.
+TEST(GainSearchTest, LoudGainsMeasuredBeforeACountCameAndWentAreNotKept) {
+  const TSearchSetup s = SearchOn(Step(std::nullopt, 0, 40));
+  const auto jump = [&](const TSearchGains& g) { return g.P + g.I + g.D / s.Loop.Period; };
+  TGainSearch search(s);
+  while (const std::optional<TPlannedRun> next = search.Next()) {
+    const double step = next->Step, samples = std::max(3.0, std::round(14 - jump(next->Gains)));
+    search.Record(step != 0 && jump(next->Gains) > 17
+                      ? SettlingWithTail(*next, 40)
+                      : Record(step, 1000, [&](int k) { return k < samples ? step * (1 - k / samples) : 0; },
+                               [](int) { return 0; }));
+  }
+  const auto loud = [&](const TSearchTrial& t) { return jump(t.Gains) > search.Bounds().QuietCountJump; };
+  const auto refused = [&](const TSearchTrial& t) {
+    return loud(t) && t.Judged && t.Verdict.find("a count that comes and goes") != std::string::npos;
+  };
+  EXPECT_TRUE(std::any_of(search.Trials().begin(), search.Trials().end(), refused));
+  ASSERT_TRUE(search.Kept());
+  EXPECT_LE(jump(*search.Kept()), search.Bounds().QuietCountJump * (1 + 1e-9));
+}
+
 // A record of the step asked for that settles at once, its output buzzing by 40 % of the
 // output limit once there: the motor on the edge of a count (its error 0 and, on its edge,
 // now and then 1).
