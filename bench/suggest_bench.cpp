@@ -96,6 +96,9 @@ constexpr int kStep = 200;
 constexpr int kDefaultDraws = 3;
 constexpr size_t kPacedCases = 3;  // the slowest cases measured again on paced boards
 constexpr double kPeriod = 4e-4;  // the default servo cycle
+// A step test's answer, 404 lines of about 15 bytes at 57600 baud: the loop runs on while the
+// board sends it, so the next exchange finds the motor (and under a load the sum) moved on.
+constexpr double kAnswerLineSeconds = 404 * 15 / 5760.0;
 
 // How a parameter of a kind is drawn.
 enum class TScale { Linear, Log, Whole };
@@ -514,7 +517,9 @@ class TModelTrialBoard : public TTrialBoard {
     Put(WithSearch(run.Gains));
     WaitForRest(run.Gains.Deadband, run.FromOwnGains ? 2.0 : 0.6);
     FSeconds += SearchRunSeconds(ToRecord(FBoard.Params()), run.Step == 0 ? 0 : FPrediv) - 0.135;
-    return RunOnBoard(FBoard, run.Step, run.Step == 0 ? 0 : FPrediv);
+    const TStepRecord record = RunOnBoard(FBoard, run.Step, run.Step == 0 ? 0 : FPrediv);
+    FBoard.RunFor(kAnswerLineSeconds);
+    return record;
   }
   TResult<void> PutBack() override {
     Put(FOriginal);
@@ -567,11 +572,23 @@ class TModelTrialBoard : public TTrialBoard {
 // suggest --apply as it runs on a board, in this process: the present gains measured (step,
 // step back, rest), the model's choice, the suggestion (or, where the choice finds none, the
 // model's first guess) tried first and the search.
+// Measures the board as suggest does on a board that runs in real time: the step, the step
+// back once the step's answer has come over the line, and after a wait for rest a rest record.
+std::vector<TStepRun> MeasuredAsOnTheLine(zirvsim::TBoardModel& board, int step, int prediv) {
+  board.RunFor(1.0);
+  std::vector<TStepRun> runs = {StoredRun(board, step, prediv, 1)};
+  board.RunFor(kAnswerLineSeconds);
+  runs.push_back(StoredRun(board, -step, prediv, 2));
+  board.RunFor(kAnswerLineSeconds + 0.3);
+  runs.push_back(StoredRun(board, 0, 0, 3));
+  return runs;
+}
+
 TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start, std::optional<int> best,
                        const std::string& name, bool trace) {
   zirvsim::TBoardModel board(1, MotorOf(motor));
   board.SetParams(ParamsOf(start));
-  std::vector<TStepRun> runs = MeasuredRuns(board, kStep, prediv);
+  std::vector<TStepRun> runs = MeasuredAsOnTheLine(board, kStep, prediv);
   for (TStepRun& run : runs) UpdateFigures(run);
   const TPIDParams present = ToRecord(board.Params());
   TCase c;
