@@ -572,23 +572,12 @@ class TModelTrialBoard : public TTrialBoard {
 // suggest --apply as it runs on a board, in this process: the present gains measured (step,
 // step back, rest), the model's choice, the suggestion (or, where the choice finds none, the
 // model's first guess) tried first and the search.
-// Measures the board as suggest does on a board that runs in real time: the step, the step
-// back once the step's answer has come over the line, and after a wait for rest a rest record.
-std::vector<TStepRun> MeasuredAsOnTheLine(zirvsim::TBoardModel& board, int step, int prediv) {
-  board.RunFor(1.0);
-  std::vector<TStepRun> runs = {StoredRun(board, step, prediv, 1)};
-  board.RunFor(kAnswerLineSeconds);
-  runs.push_back(StoredRun(board, -step, prediv, 2));
-  board.RunFor(kAnswerLineSeconds + 0.3);
-  runs.push_back(StoredRun(board, 0, 0, 3));
-  return runs;
-}
-
 TCase RunCaseInProcess(const std::string& motor, int prediv, const TStart& start, std::optional<int> best,
                        const std::string& name, bool trace) {
   zirvsim::TBoardModel board(1, MotorOf(motor));
   board.SetParams(ParamsOf(start));
-  std::vector<TStepRun> runs = MeasuredAsOnTheLine(board, kStep, prediv);
+  // The step back once the step's answer has come over the line, as on a board in real time.
+  std::vector<TStepRun> runs = MeasuredRuns(board, kStep, prediv, kAnswerLineSeconds, kAnswerLineSeconds + 0.3);
   for (TStepRun& run : runs) UpdateFigures(run);
   const TPIDParams present = ToRecord(board.Params());
   TCase c;

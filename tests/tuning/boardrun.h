@@ -78,14 +78,16 @@ inline TStepRun StoredRun(zirvsim::TBoardModel& board, int step, int prediv, qin
   return run;
 }
 
-// Measures the board as suggest does, after it has run for a second: the step, at once the step
-// back, and a little later a rest record.
-inline std::vector<TStepRun> MeasuredRuns(zirvsim::TBoardModel& board, int step, int prediv) {
+// Measures the board as suggest does, after it has run for a second: the step, the step back
+// (at once, or after the seconds a step's answer takes on the line), and a little later a rest
+// record.
+inline std::vector<TStepRun> MeasuredRuns(zirvsim::TBoardModel& board, int step, int prediv, double between = 0.01,
+                                          double beforeRest = 0.3) {
   board.RunFor(1.0);
   std::vector<TStepRun> runs = {StoredRun(board, step, prediv, 1)};
-  board.RunFor(0.01);
+  board.RunFor(between);
   runs.push_back(StoredRun(board, -step, prediv, 2));
-  board.RunFor(0.3);
+  board.RunFor(beforeRest);
   runs.push_back(StoredRun(board, 0, 0, 3));
   return runs;
 }
